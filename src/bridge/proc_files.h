@@ -1,0 +1,70 @@
+#pragma once
+
+// Small, allocation-free reads of /proc files into caller buffers.
+
+#include <cerrno>
+#include <cstddef>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
+
+namespace corvalent::proc_files {
+
+// Closes the descriptor it holds (negative: none).
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads up to `capacity` bytes of the file `name` relative to `dirfd`
+// (AT_FDCWD for absolute names). `ok` is false when the file cannot be
+// opened or read.
+struct ReadResult {
+    std::string_view text;
+    bool ok = false;
+};
+
+inline ReadResult readAt(int dirfd, const char* name, char* buffer, std::size_t capacity)
+{
+    const int fd = ::openat(dirfd, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::size_t filled = 0;
+    while (filled < capacity) {
+        const auto n = ::read(fd, buffer + filled, capacity - filled);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return {};
+        }
+        if (n == 0) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return {std::string_view(buffer, filled), true};
+}
+
+// readlinkat into `buffer` with a NUL; false when unreadable or when the
+// target does not fit (a cut path would name another file).
+inline bool readLinkAt(int dirfd, const char* name, char* buffer, std::size_t capacity)
+{
+    buffer[0] = '\0';
+    const auto n = ::readlinkat(dirfd, name, buffer, capacity);
+    if (n <= 0 || static_cast<std::size_t>(n) >= capacity) {
+        buffer[0] = '\0';
+        return false;
+    }
+    buffer[n] = '\0';
+    return true;
+}
+
+}  // namespace corvalent::proc_files

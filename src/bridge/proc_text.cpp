@@ -1,0 +1,191 @@
+#include "bridge/proc_text.h"
+
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+namespace corvalent::proc_text {
+namespace {
+
+constexpr std::string_view whitespace = " \t\n";
+
+// Splits off the next blank-separated field of `rest`.
+std::string_view nextField(std::string_view& rest)
+{
+    const auto begin = rest.find_first_not_of(whitespace);
+    if (begin == std::string_view::npos) {
+        rest = {};
+        return {};
+    }
+    rest.remove_prefix(begin);
+    const auto end = rest.find_first_of(whitespace);
+    const auto field = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    return field;
+}
+
+template <typename Number>
+std::optional<Number> number(std::string_view text)
+{
+    const auto begin = text.find_first_not_of(whitespace);
+    if (begin == std::string_view::npos) return std::nullopt;
+    text.remove_prefix(begin);
+    Number value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end == text.data()) return std::nullopt;
+    return value;
+}
+
+// The rest of the line that starts with `key` followed by `separator`.
+std::optional<std::string_view> keyedLine(std::string_view text, std::string_view key, char separator = ':')
+{
+    std::size_t at = 0;
+    while (at < text.size()) {
+        auto end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        const auto line = text.substr(at, end - at);
+        if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == separator)
+            return line.substr(key.size() + 1);
+        at = end + 1;
+    }
+    return std::nullopt;
+}
+
+struct RoleMarker {
+    std::string_view marker;
+    std::string_view role;
+};
+
+constexpr std::array roleMarkers{
+    RoleMarker{"GradleDaemon", "gradle"},     RoleMarker{"KotlinCompileDaemon", "kotlin"},
+    RoleMarker{"trusted-worker.js", "automation"}, RoleMarker{"tsserver.js", "typescript"},
+    RoleMarker{"vitest", "tests"},            RoleMarker{"next-server", "nextjs"},
+    RoleMarker{"/next/dist/", "nextjs"},
+};
+
+}  // namespace
+
+std::optional<StatFields> parseStat(std::string_view text)
+{
+    // The name may hold spaces and parentheses: it ends at the last ')'.
+    const auto open = text.find('(');
+    const auto close = text.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
+
+    StatFields fields;
+    fields.comm = text.substr(open + 1, close - open - 1);
+    auto rest = text.substr(close + 1);
+    // Fields after the name, counted from 3 (state) as proc(5) numbers them.
+    std::array<std::string_view, 20> after{};
+    for (auto& field : after) field = nextField(rest);
+    if (after[19].empty()) return std::nullopt;  // starttime is field 22
+
+    if (after[0].size() != 1) return std::nullopt;
+    fields.state = after[0][0];
+    const auto parent = number<std::int32_t>(after[1]);
+    const auto flags = number<std::uint64_t>(after[6]);
+    const auto utime = number<std::uint64_t>(after[11]);
+    const auto stime = number<std::uint64_t>(after[12]);
+    const auto start = number<std::uint64_t>(after[19]);
+    if (!parent || !flags || !utime || !stime || !start) return std::nullopt;
+    fields.parent = *parent;
+    fields.flags = *flags;
+    fields.utimeTicks = *utime;
+    fields.stimeTicks = *stime;
+    fields.startTicks = *start;
+    return fields;
+}
+
+StatusFields parseStatus(std::string_view text)
+{
+    StatusFields fields;
+    if (const auto uids = keyedLine(text, "Uid")) {
+        auto rest = *uids;
+        nextField(rest);  // real uid; the effective one follows
+        fields.effectiveUid = number<std::uint32_t>(nextField(rest));
+    }
+    if (const auto line = keyedLine(text, "RssAnon")) fields.rssAnonKiB = number<std::uint64_t>(*line);
+    if (const auto line = keyedLine(text, "VmSwap")) fields.vmSwapKiB = number<std::uint64_t>(*line);
+    return fields;
+}
+
+std::optional<std::uint64_t> meminfoKiB(std::string_view text, std::string_view key)
+{
+    const auto line = keyedLine(text, key);
+    if (!line) return std::nullopt;
+    return number<std::uint64_t>(*line);
+}
+
+std::optional<double> pressureAvg10(std::string_view text, std::string_view kind)
+{
+    const auto line = keyedLine(text, kind, ' ');
+    if (!line) return std::nullopt;
+    const auto avg = line->find("avg10=");
+    if (avg == std::string_view::npos) return std::nullopt;
+    const auto value = number<double>(line->substr(avg + 6));
+    if (!value || !(*value >= 0.0)) return std::nullopt;
+    return value;
+}
+
+std::int32_t pressureLevel(std::optional<double> someAvg10, std::optional<double> fullAvg10,
+                           std::optional<std::uint64_t> availableKiB, std::optional<std::uint64_t> totalKiB)
+{
+    std::optional<double> availableShare;
+    if (availableKiB && totalKiB && *totalKiB > 0)
+        availableShare = static_cast<double>(*availableKiB) / static_cast<double>(*totalKiB);
+    if (!someAvg10 && !fullAvg10 && !availableShare) return 0;
+
+    if ((fullAvg10 && *fullAvg10 >= criticalFullStallPercent) ||
+        (availableShare && *availableShare < criticalAvailableShare))
+        return 4;
+    if ((someAvg10 && *someAvg10 >= elevatedSomeStallPercent) ||
+        (availableShare && *availableShare < elevatedAvailableShare))
+        return 2;
+    return 1;
+}
+
+std::int64_t swapUsedBytes(std::string_view meminfo)
+{
+    const auto total = meminfoKiB(meminfo, "SwapTotal");
+    const auto free = meminfoKiB(meminfo, "SwapFree");
+    if (!total || !free) return -1;
+    if (*free >= *total) return 0;
+    const auto usedKiB = *total - *free;
+    constexpr auto maxKiB = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / 1024;
+    return usedKiB > maxKiB ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(usedKiB * 1024);
+}
+
+std::string_view roleFromArguments(std::string_view area)
+{
+    if (area.size() > maxArgumentArea) return {};
+    std::string_view role;
+    while (!area.empty()) {
+        const auto length = strnlen(area.data(), area.size());
+        if (length == area.size()) break;  // not terminated within the area
+        const auto argument = area.substr(0, length);
+        for (const auto& marker : roleMarkers) {
+            if (argument.find(marker.marker) != std::string_view::npos) {
+                role = marker.role;
+                break;
+            }
+        }
+        area.remove_prefix(length + 1);
+    }
+    return role;
+}
+
+bool nameWantsRole(std::string_view name)
+{
+    return name.find("node") != std::string_view::npos || name == "java";
+}
+
+std::string_view executableName(std::string_view exePath)
+{
+    constexpr std::string_view deleted = " (deleted)";
+    if (exePath.ends_with(deleted)) exePath.remove_suffix(deleted.size());
+    const auto slash = exePath.rfind('/');
+    return slash == std::string_view::npos ? exePath : exePath.substr(slash + 1);
+}
+
+}  // namespace corvalent::proc_text

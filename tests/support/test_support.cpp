@@ -1,0 +1,152 @@
+#include "test_support.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <pwd.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace corvalent::testing {
+namespace fs = std::filesystem;
+
+TempDir::TempDir(const fs::path& parent)
+{
+    std::string pattern = (parent / "corvalent-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a temp folder under " + parent.string());
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    // Tests take permissions away to make folders unreadable: give them back
+    // so that everything can be removed.
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_directory(error) && !it->is_symlink(error))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    }
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+    fs::remove_all(path_, error);
+}
+
+fs::path accountHome()
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> strings(16'384);
+    if (::getpwuid_r(::getuid(), &entry, strings.data(), strings.size(), &found) != 0 || found == nullptr)
+        throw std::runtime_error("no account entry for this user");
+    return found->pw_dir;
+}
+
+TempDir tempDirUnderHome()
+{
+    return TempDir(accountHome());
+}
+
+fs::path copyExecutable(const fs::path& from, const fs::path& folder, const std::string& name)
+{
+    const auto target = folder / name;
+    fs::copy_file(from, target, fs::copy_options::overwrite_existing);
+    fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
+    return target;
+}
+
+fs::path idleChildProgram()
+{
+    return CORVALENT_IDLE_CHILD;
+}
+
+ChildProcess::ChildProcess(const fs::path& executable, const std::vector<std::string>& arguments,
+                           const fs::path& workingFolder)
+{
+    std::vector<std::string> argv{executable.string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (auto& argument : argv) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    spawnedAt_ = std::chrono::system_clock::now();
+    const int error = ::posix_spawn(&pid_, executable.c_str(), &actions, nullptr, pointers.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) throw std::runtime_error("cannot start " + executable.string());
+    waitUntilStarted();
+}
+
+void ChildProcess::waitUntilStarted()
+{
+    // posix_spawn returns while exec is still laying out the new program's
+    // arguments; until they are in place /proc/PID/cmdline reads empty.
+    const auto cmdline = "/proc/" + std::to_string(pid_) + "/cmdline";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream file(cmdline, std::ios::binary);
+        if (file.get() != std::ifstream::traits_type::eof() || !running()) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (reaped_ || pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    wait();
+}
+
+int ChildProcess::wait()
+{
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+    return status;
+}
+
+std::optional<int> ChildProcess::waitFor(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            reaped_ = true;
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return std::nullopt;
+}
+
+bool ChildProcess::waitUntilZombie(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+bool ChildProcess::running()
+{
+    if (reaped_) return false;
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
+}  // namespace corvalent::testing

@@ -1,0 +1,74 @@
+#pragma once
+
+// Shared by every test executable: real child processes and real folders.
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace corvalent::testing {
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+public:
+    // Under `parent` (default: the system's temp folder).
+    explicit TempDir(const std::filesystem::path& parent = std::filesystem::temp_directory_path());
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The account's home folder from the account database (what protection
+// rules compare with), not $HOME.
+std::filesystem::path accountHome();
+
+// A temp folder inside the account's home folder.
+TempDir tempDirUnderHome();
+
+// Copies an executable file to `folder/name`, keeping it executable.
+std::filesystem::path copyExecutable(const std::filesystem::path& from, const std::filesystem::path& folder,
+                                     const std::string& name);
+
+// The helper program that idles until a signal ends it, whatever its arguments.
+std::filesystem::path idleChildProgram();
+
+// A child process started from a given executable in a given folder. It is
+// always reaped: killed and waited for when the object goes.
+class ChildProcess {
+public:
+    ChildProcess(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                 const std::filesystem::path& workingFolder);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Wall-clock time just before the child was started.
+    std::chrono::system_clock::time_point spawnedAt() const { return spawnedAt_; }
+
+    // Waits for the child to end and reaps it; returns the waitpid status.
+    int wait();
+    // The waitpid status when the child ends within `timeout`.
+    std::optional<int> waitFor(std::chrono::milliseconds timeout);
+    // Waits until the child has exited but leaves it unreaped (a zombie).
+    bool waitUntilZombie(std::chrono::milliseconds timeout);
+    // True while the child has not exited.
+    bool running();
+
+private:
+    void waitUntilStarted();
+
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    std::chrono::system_clock::time_point spawnedAt_;
+};
+
+}  // namespace corvalent::testing
