@@ -1,8 +1,64 @@
 // Idles until a signal ends it. Tests copy it under other names (node, java)
-// and start it with arguments it never reads.
+// and start it with arguments it never reads, except for one leading mode:
+//   --listen FILE      listen on a TCP port of 127.0.0.1, write the port to FILE
+//   --touch MIB        keep MIB mebibytes of written memory
+//   --spin             keep one core busy
+//   --chdir-on-usr1 DIR  move into DIR when SIGUSR1 arrives
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
 #include <unistd.h>
 
-int main()
+namespace {
+
+const char* chdirTarget = nullptr;
+
+void moveOnSignal(int)
 {
+    if (chdirTarget != nullptr && ::chdir(chdirTarget) != 0) ::_exit(3);
+}
+
+int listenOnLoopback(const char* portFile)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 1;
+    const std::string partial = std::string(portFile) + ".part";
+    std::ofstream(partial) << ntohs(address.sin_port) << '\n';
+    return std::rename(partial.c_str(), portFile) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "--listen" && argc > 2) {
+        if (listenOnLoopback(argv[2]) != 0) return 2;
+    } else if (mode == "--touch" && argc > 2) {
+        const auto bytes = std::strtoull(argv[2], nullptr, 10) << 20;
+        auto* memory = static_cast<volatile char*>(std::malloc(bytes));
+        if (memory == nullptr) return 2;
+        for (unsigned long long i = 0; i < bytes; i += 4096) memory[i] = 1;
+    } else if (mode == "--spin") {
+        unsigned long long counter = 0;
+        for (;;) {
+            counter = counter + 1;
+            asm volatile("" : "+r"(counter));  // keeps the loop from being optimised away
+        }
+    } else if (mode == "--chdir-on-usr1" && argc > 2) {
+        chdirTarget = argv[2];
+        std::signal(SIGUSR1, moveOnSignal);
+    }
     for (;;) ::pause();
 }

@@ -142,6 +142,22 @@ bool ChildProcess::waitUntilZombie(std::chrono::milliseconds timeout)
     return false;
 }
 
+bool ChildProcess::waitUntilCatching(int signal, std::chrono::milliseconds timeout)
+{
+    const auto status = "/proc/" + std::to_string(pid_) + "/status";
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        std::ifstream file(status);
+        for (std::string line; std::getline(file, line);) {
+            if (!line.starts_with("SigCgt:")) continue;
+            const auto caught = std::stoull(line.substr(7), nullptr, 16);
+            if ((caught >> (signal - 1)) & 1U) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
 bool ChildProcess::running()
 {
     if (reaped_) return false;

@@ -37,7 +37,8 @@ TempDir tempDirUnderHome();
 std::filesystem::path copyExecutable(const std::filesystem::path& from, const std::filesystem::path& folder,
                                      const std::string& name);
 
-// The helper program that idles until a signal ends it, whatever its arguments.
+// The helper program that idles until a signal ends it, whatever its
+// arguments, after an optional leading mode (see idle_child.cpp).
 std::filesystem::path idleChildProgram();
 
 // A child process started from a given executable in a given folder. It is
@@ -62,6 +63,8 @@ public:
     bool waitUntilZombie(std::chrono::milliseconds timeout);
     // True while the child has not exited.
     bool running();
+    // Waits until the child has installed a handler for `signal`.
+    bool waitUntilCatching(int signal, std::chrono::milliseconds timeout);
 
 private:
     void waitUntilStarted();

@@ -1,0 +1,40 @@
+#pragma once
+
+// Runs a helper program to completion and collects what it prints, without
+// ever blocking the caller for long: the run has a deadline, the output a cap,
+// and the child is always reaped. Safe to call from several threads at once.
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvalent {
+
+struct ChildRunRequest {
+    std::string executable;                     // absolute path; no search in PATH
+    std::vector<std::string> arguments;         // argv[1...]
+    std::size_t outputCap = 65'536;             // bytes of stdout kept at most
+    std::chrono::milliseconds deadline{1'500};  // whole run
+    std::chrono::milliseconds killGrace{500};   // SIGTERM, then SIGKILL this much later
+    bool captureOutput = true;                  // false: stdout goes to /dev/null too
+};
+
+struct ChildRunResult {
+    bool launched = false;
+    std::string output;             // what was read, at most outputCap bytes
+    bool overflowed = false;        // the child wrote more than outputCap
+    bool timedOut = false;          // the deadline ended the run
+    std::optional<int> exitStatus;  // exit code when the child exited normally
+
+    bool operator==(const ChildRunResult&) const = default;
+};
+
+// stdin and stderr are /dev/null; the environment, working folder and other
+// inheritable descriptors are the caller's. Returns after at most about
+// deadline + killGrace, even when the child ignores SIGTERM or leaves a
+// descendant holding its stdout open.
+ChildRunResult runChild(const ChildRunRequest& request);
+
+}  // namespace corvalent

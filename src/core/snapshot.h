@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/processes.h"
+
+namespace corvalent {
+
+// The prepared process view of one sample: records with CPU shares, the
+// groups in four variants and the stoppable records by id.
+struct ProcessSnapshot {
+    ScanResult result;
+    std::vector<ProcessGroup> groups;                 // all users
+    std::vector<ProcessGroup> userGroups;             // the current user's
+    std::vector<ProcessGroup> unprotectedGroups;      // groups without protected members
+    std::vector<ProcessGroup> unprotectedUserGroups;  // userGroups without protected members
+    std::unordered_map<std::string, ProcessRecord> eligible;  // stoppable records of `groups`
+    double preparationMS = 0;
+
+    // When nothing that decides grouping changed since `previous`, its groups
+    // are refreshed with the new figures instead of classified again.
+    static ProcessSnapshot make(ScanResult result, const ProcessSnapshot* previous);
+};
+
+}  // namespace corvalent

@@ -1,0 +1,190 @@
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "core/processes.h"
+#include "test_support.h"
+
+namespace corvalent {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+namespace fs = std::filesystem;
+
+// Polls the bridge until `done` holds for the child's record.
+template <typename Predicate>
+std::optional<ProcessRecord> readUntil(pid_t pid, Predicate done, std::chrono::milliseconds timeout = 10s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::optional<ProcessRecord> record;
+    do {
+        record = Scanner::read(pid);
+        if (record && done(*record)) return record;
+        std::this_thread::sleep_for(10ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return record;
+}
+
+TEST(Scanner, SampleHoldsTheChildAndSystemFigures)
+{
+    const auto bin = testing::tempDirUnderHome();
+    ChildProcess child(testing::copyExecutable(testing::idleChildProgram(), bin.path(), "tool"), {}, bin.path());
+    const auto result = Scanner::scan();
+    const auto found = std::find_if(result.records.begin(), result.records.end(),
+                                    [&](const ProcessRecord& r) { return r.pid == child.pid(); });
+    ASSERT_NE(found, result.records.end());
+    EXPECT_EQ(found->protection, ProcessProtection::none);
+    EXPECT_EQ(found->id(), std::to_string(child.pid()) + ":" + std::to_string(found->started));
+    EXPECT_FALSE(found->cpu);
+    EXPECT_TRUE(result.pressure == 1 || result.pressure == 2 || result.pressure == 4);
+    EXPECT_TRUE(result.swap.has_value());
+    EXPECT_GT(result.duration, 0.0);
+    EXPECT_GE(result.timestamp, result.duration);
+
+    const auto self = Scanner::read(::getpid());
+    ASSERT_TRUE(self);
+    EXPECT_EQ(self->protection, ProcessProtection::corvalent);
+    EXPECT_FALSE(Scanner::read(-1));
+}
+
+TEST(Scanner, CpuShareOfABusyAndAnIdleChild)
+{
+    const auto bin = testing::tempDirUnderHome();
+    const auto program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "worker");
+    ChildProcess busy(program, {"--spin"}, bin.path());
+    ChildProcess idle(program, {}, bin.path());
+    const auto busyBefore = Scanner::read(busy.pid());
+    const auto idleBefore = Scanner::read(idle.pid());
+    const double start = uptimeSeconds();
+    std::this_thread::sleep_for(3s);
+    const auto busyAfter = Scanner::read(busy.pid());
+    const auto idleAfter = Scanner::read(idle.pid());
+    const double elapsed = uptimeSeconds() - start;
+    ASSERT_TRUE(busyBefore && busyAfter && idleBefore && idleAfter);
+    const auto busyShare = Scanner::cpu(*busyAfter, &*busyBefore, elapsed);
+    const auto idleShare = Scanner::cpu(*idleAfter, &*idleBefore, elapsed);
+    ASSERT_TRUE(busyShare && idleShare);
+    // Near one core; other tests may share the machine's cores meanwhile.
+    EXPECT_GT(*busyShare, 50.0);
+    EXPECT_LT(*busyShare, 105.0);
+    EXPECT_LT(*idleShare, 2.0);
+}
+
+TEST(Scanner, CpuShareNeedsTheSameInstanceAndTime)
+{
+    ProcessRecord before;
+    before.pid = 7;
+    before.started = 70;
+    before.cpuTime = 1'000'000'000;
+    auto after = before;
+    after.cpuTime = 2'000'000'000;
+    EXPECT_EQ(Scanner::cpu(after, &before, 2.0), 50.0);
+    EXPECT_FALSE(Scanner::cpu(after, nullptr, 2.0));
+    EXPECT_FALSE(Scanner::cpu(after, &before, 0.0));
+    EXPECT_FALSE(Scanner::cpu(after, &before, std::nan("")));
+    EXPECT_FALSE(Scanner::cpu(before, &after, 2.0)) << "CPU time went down";
+    auto reused = after;
+    reused.started = 71;
+    EXPECT_FALSE(Scanner::cpu(reused, &before, 2.0)) << "another instance of the pid";
+
+    auto future = before;
+    future.started = 1ULL << 62;
+    EXPECT_EQ(future.age(), 0.0);
+}
+
+TEST(Scanner, FootprintOfWrittenMemory)
+{
+    const auto bin = testing::tempDirUnderHome();
+    ChildProcess child(testing::idleChildProgram(), {"--touch", "512"}, bin.path());
+    constexpr std::uint64_t mib = 1ULL << 20;
+    const auto record = readUntil(child.pid(), [](const ProcessRecord& r) { return r.memory >= 512 * mib; });
+    ASSERT_TRUE(record && record->memory);
+    EXPECT_GE(*record->memory, 512 * mib);
+    EXPECT_LT(*record->memory, 560 * mib);
+}
+
+TEST(Scanner, PathThatIsNotUtf8IsKeptAndStoppable)
+{
+    const auto bin = testing::tempDirUnderHome();
+    const fs::path folder = bin.path() / "bad\xff\xfe name";
+    fs::create_directory(folder);
+    const auto program = testing::copyExecutable(testing::idleChildProgram(), folder, "tool");
+    ChildProcess child(program, {}, bin.path());
+    const auto record = Scanner::read(child.pid());
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->path, program.string()) << "the kernel's bytes, unchanged";
+    EXPECT_EQ(record->protection, ProcessProtection::none);
+    EXPECT_EQ(Scanner::signal(*record, false), 0);
+    const auto status = child.waitFor(5s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+}
+
+// Classification of real processes, found in a live sample.
+std::vector<ProcessGroup> liveGroups()
+{
+    return Classifier::groups(Scanner::scan().records, false);
+}
+
+const ProcessGroup* groupHolding(const std::vector<ProcessGroup>& groups, pid_t pid)
+{
+    for (const auto& group : groups)
+        for (const auto& member : group.members)
+            if (member.pid == pid) return &group;
+    return nullptr;
+}
+
+TEST(Classifier, RealProcessesFormTheirGroups)
+{
+    const auto home = testing::tempDirUnderHome();
+    const auto project = home.path() / "projects" / "shop" / "web";
+    fs::create_directories(project);
+    const auto node = testing::copyExecutable(testing::idleChildProgram(), home.path(), "node");
+    ChildProcess tests(node, {"/x/node_modules/vitest/vitest.mjs", "run"}, project);
+
+    const auto tool = testing::copyExecutable(testing::idleChildProgram(), home.path(), "tool");
+    ChildProcess first(tool, {}, home.path());
+    ChildProcess second(tool, {}, home.path());
+
+    // An application: a shell inside a bundle that starts a worker from elsewhere.
+    const auto macos = home.path() / "Fake.app" / "Contents" / "MacOS";
+    fs::create_directories(macos);
+    const auto shell = testing::copyExecutable("/bin/sh", macos, "Fake");
+    const auto worker = testing::copyExecutable(testing::idleChildProgram(), home.path(), "worker");
+    ChildProcess app(shell, {"-c", worker.string() + " & wait"}, home.path());
+    pid_t workerPid = 0;
+    for (int attempt = 0; attempt < 500 && workerPid == 0; ++attempt) {
+        for (const auto& record : Scanner::scan().records)
+            if (record.parent == app.pid() && record.name == "worker") workerPid = record.pid;
+        if (workerPid == 0) std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_NE(workerPid, 0);
+
+    const auto groups = liveGroups();
+    const auto* testsGroup = groupHolding(groups, tests.pid());
+    ASSERT_TRUE(testsGroup);
+    EXPECT_EQ(testsGroup->id, "tests \u00b7 shop");
+    EXPECT_EQ(testsGroup->title, "JavaScript tests");
+
+    const auto* toolGroup = groupHolding(groups, first.pid());
+    ASSERT_TRUE(toolGroup);
+    EXPECT_EQ(toolGroup, groupHolding(groups, second.pid())) << "two instances of one tool share a row";
+    EXPECT_EQ(toolGroup->id, "process:" + tool.string());
+
+    const auto* appGroup = groupHolding(groups, app.pid());
+    ASSERT_TRUE(appGroup);
+    EXPECT_EQ(appGroup, groupHolding(groups, workerPid));
+    EXPECT_EQ(appGroup->title, "Fake");
+    EXPECT_EQ(appGroup->appPath, (home.path() / "Fake.app").string());
+    ::kill(workerPid, SIGKILL);
+}
+
+}  // namespace
+}  // namespace corvalent
