@@ -189,6 +189,8 @@ void ProcessGroup::preparePresentation(bool sortMembers)
     cpu.reset();
     stoppable.clear();
     stoppableIDs.clear();
+    stoppable.reserve(members.size());
+    stoppableIDs.reserve(members.size());
     oldest = 0;
     searchText = title + " " + subtitle + " ";
 
@@ -333,8 +335,7 @@ ProcessGroupSets groupSets(const std::vector<ProcessRecord>& records)
     return sets;
 }
 
-std::vector<ProcessGroup> refreshedGroups(const std::vector<ProcessGroup>& groups,
-                                          const std::unordered_map<std::string, ProcessRecord>& recordsByID)
+std::vector<ProcessGroup> refreshedGroups(const std::vector<ProcessGroup>& groups, const RecordsByKey& records)
 {
     std::vector<ProcessGroup> refreshed;
     refreshed.reserve(groups.size());
@@ -342,8 +343,8 @@ std::vector<ProcessGroup> refreshedGroups(const std::vector<ProcessGroup>& group
         std::vector<ProcessRecord> members;
         members.reserve(old.members.size());
         for (const auto& member : old.members) {
-            const auto fresh = recordsByID.find(member.id());
-            if (fresh != recordsByID.end()) members.push_back(fresh->second);
+            const auto fresh = records.find(member.key());
+            if (fresh != records.end()) members.push_back(*fresh->second);
         }
         if (!members.empty()) refreshed.push_back(withMembers(old, std::move(members)));
     }

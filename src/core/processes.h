@@ -20,6 +20,20 @@
 
 namespace corvalent {
 
+// The identity of one process instance, as `ProcessRecord::id()` spells it.
+struct ProcessKey {
+    std::int32_t pid = 0;
+    std::uint64_t started = 0;
+    bool operator==(const ProcessKey&) const = default;
+};
+
+struct ProcessKeyHash {
+    std::size_t operator()(const ProcessKey& key) const noexcept
+    {
+        return std::hash<std::uint64_t>{}(key.started ^ (static_cast<std::uint64_t>(key.pid) << 40));
+    }
+};
+
 // One sampled process.
 struct ProcessRecord {
     std::int32_t pid = 0;
@@ -43,6 +57,7 @@ struct ProcessRecord {
 
     // "pid:started": one process instance; a reused pid gets a new id.
     std::string id() const;
+    ProcessKey key() const { return {pid, started}; }
     // Seconds since the start, never negative.
     double age() const;
     bool isProtected() const { return protection != ProcessProtection::none; }
@@ -109,10 +124,12 @@ std::optional<std::string> project(std::string_view cwd);
 
 std::vector<ProcessGroup> groups(const std::vector<ProcessRecord>& records, bool includeSystem);
 ProcessGroupSets groupSets(const std::vector<ProcessRecord>& records);
+// Records of one sample by identity.
+using RecordsByKey = std::unordered_map<ProcessKey, const ProcessRecord*, ProcessKeyHash>;
+
 // The same groups with each member replaced by its record of a new sample;
 // members that are gone are dropped, and so are emptied groups.
-std::vector<ProcessGroup> refreshedGroups(const std::vector<ProcessGroup>& groups,
-                                          const std::unordered_map<std::string, ProcessRecord>& recordsByID);
+std::vector<ProcessGroup> refreshedGroups(const std::vector<ProcessGroup>& groups, const RecordsByKey& records);
 std::vector<ProcessGroup> groupsHidingProtected(const std::vector<ProcessGroup>& groups);
 
 }  // namespace Classifier

@@ -18,35 +18,36 @@ ProcessSnapshot ProcessSnapshot::make(ScanResult result, const ProcessSnapshot* 
 {
     const double start = uptimeSeconds();
 
-    std::unordered_map<std::string, const ProcessRecord*> previousByID;
+    // By identity, the first record of an id winning as the pid index does.
+    Classifier::RecordsByKey previousByKey;
     double elapsed = 0;
     if (previous != nullptr) {
-        previousByID.reserve(previous->result.records.size());
-        for (const auto& record : previous->result.records) previousByID.try_emplace(record.id(), &record);
+        previousByKey.reserve(previous->result.records.size());
+        for (const auto& record : previous->result.records) previousByKey.try_emplace(record.key(), &record);
         elapsed = result.timestamp - previous->result.timestamp;
     }
-    bool reuse = previous != nullptr && previousByID.size() == result.records.size();
+    bool reuse = previous != nullptr && previousByKey.size() == result.records.size();
 
     const auto user = ::getuid();
     bool otherUserSeen = false;
-    std::unordered_map<std::string, ProcessRecord> recordsByID;
-    recordsByID.reserve(result.records.size());
+    Classifier::RecordsByKey recordsByKey;
+    recordsByKey.reserve(result.records.size());
     for (auto& record : result.records) {
-        auto id = record.id();
-        const auto found = previousByID.find(id);
-        const ProcessRecord* before = found == previousByID.end() ? nullptr : found->second;
+        const auto found = previousByKey.find(record.key());
+        const ProcessRecord* before = found == previousByKey.end() ? nullptr : found->second;
         if (reuse) reuse = sameGroupingInputs(record, before);
         // A process whose memory could not be read keeps the share it came with.
         if (record.memory) record.cpu = Scanner::cpu(record, before, elapsed);
-        recordsByID.insert_or_assign(std::move(id), record);
+        // A later record of an id replaces an earlier one.
+        recordsByKey.insert_or_assign(record.key(), &record);
         otherUserSeen = otherUserSeen || record.uid != user;
     }
 
     ProcessSnapshot snapshot;
-    if (reuse && recordsByID.size() == previousByID.size()) {
-        snapshot.groups = Classifier::refreshedGroups(previous->groups, recordsByID);
+    if (reuse && recordsByKey.size() == previousByKey.size()) {
+        snapshot.groups = Classifier::refreshedGroups(previous->groups, recordsByKey);
         snapshot.userGroups =
-            otherUserSeen ? Classifier::refreshedGroups(previous->userGroups, recordsByID) : snapshot.groups;
+            otherUserSeen ? Classifier::refreshedGroups(previous->userGroups, recordsByKey) : snapshot.groups;
     } else {
         auto sets = Classifier::groupSets(result.records);
         snapshot.groups = std::move(sets.all);

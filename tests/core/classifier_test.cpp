@@ -206,11 +206,9 @@ TEST(GroupSets, UserSetAndRefresh)
     EXPECT_EQ(Classifier::groups(withOther, false).size(), 1U);
 
     // Refresh keeps the member order of the previous sample and drops the gone.
-    std::unordered_map<std::string, ProcessRecord> fresh;
     auto grown = mine[0];
     grown.memory = 999;
-    fresh.emplace(grown.id(), grown);
-    fresh.emplace(mine[1].id(), mine[1]);
+    const Classifier::RecordsByKey fresh{{grown.key(), &grown}, {mine[1].key(), &mine[1]}};
     const auto refreshed = Classifier::refreshedGroups(sets.all, fresh);
     ASSERT_EQ(refreshed.size(), 1U) << "the other user's group has no members left";
     ASSERT_EQ(refreshed[0].members.size(), 2U);
