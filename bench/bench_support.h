@@ -57,6 +57,9 @@ inline std::string fixed(double value, int decimals)
 // Side-by-side reports, printed after the micro-benchmarks.
 void reportProcessTable();
 void reportProcessEngine();
+void reportDiskScan();
+// Scans one folder and exits: the disk report runs the benchmark itself so.
+int scanForMeasurement(const std::string& path);
 
 inline void print(const std::string& line)
 {

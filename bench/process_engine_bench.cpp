@@ -1,5 +1,5 @@
 // A full sample and grouping of the process table, on the live table and on
-// 2,000 synthetic processes, beside `ps` and `top` reading the live table.
+// 2,000 synthetic processes, beside `ps` reading the live table.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -88,7 +88,6 @@ void reportProcessEngine()
         previous = ProcessSnapshot::make(Scanner::scan(), previous ? &*previous : nullptr);
     });
     const double ps = millisecondsPerRound(20, runPs);
-    const double top = millisecondsPerRound(10, [] { runQuietly({"/usr/bin/top", "-b", "-n1"}); });
     const auto firstSample = syntheticSample(1.0, 1);
     const double first = millisecondsPerRound(50, [&] { ProcessSnapshot::make(firstSample, nullptr); });
     const auto base = ProcessSnapshot::make(firstSample, nullptr);
@@ -96,10 +95,9 @@ void reportProcessEngine()
     const double reuse = millisecondsPerRound(50, [&] { ProcessSnapshot::make(nextSample, &base); });
 
     print("live table: " + std::to_string(previous->result.records.size()) + " processes; sample and grouping " +
-                 fixed(ours, 2) + " ms; ps " + fixed(ps, 2) + " ms (" + fixed(ps / ours, 2) +
-                 "x ours); top " + fixed(top, 2) + " ms (" + fixed(top / ours, 2) + "x ours)");
+          fixed(ours, 2) + " ms; ps " + fixed(ps, 2) + " ms (" + fixed(ps / ours, 2) + "x ours)");
     print("2000 synthetic processes: first grouping " + fixed(first, 2) + " ms (goal <= 20); reuse " +
-                 fixed(reuse, 2) + " ms (goal <= 5)");
+          fixed(reuse, 2) + " ms (goal <= 5)");
 }
 
 }  // namespace corvalent::bench

@@ -211,6 +211,10 @@ ChildRunResult runChild(const ChildRunRequest& request)
             result.timedOut = true;
             terminate(now);
         }
+        if (!killAt && request.stop.stop_requested()) {
+            result.stopped = true;
+            terminate(now);
+        }
         if (killAt && now >= *killAt) {
             // Whatever still holds the pipe (a descendant, say) is not ours to wait for.
             child.signal(SIGKILL);
@@ -222,6 +226,8 @@ ChildRunResult runChild(const ChildRunRequest& request)
         if (readEnd.valid()) watched[count++] = pollfd{readEnd.get(), POLLIN, 0};
         if (child.exitHandle() >= 0) watched[count++] = pollfd{child.exitHandle(), POLLIN, 0};
         int timeout = pollTimeout(now, killAt.value_or(deadline));
+        // A stop is only seen between polls: look again soon while one may come.
+        if (!killAt && request.stop.stop_possible()) timeout = std::min(timeout, 10);
         // Without a pidfd nothing wakes us when the child exits: look again soon.
         if (!child.reaped() && child.exitHandle() < 0) timeout = std::min(timeout, 10);
         if (::poll(watched.data(), count, timeout) < 0) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct ChildRunRequest {
     std::chrono::milliseconds deadline{1'500};  // whole run
     std::chrono::milliseconds killGrace{500};   // SIGTERM, then SIGKILL this much later
     bool captureOutput = true;                  // false: stdout goes to /dev/null too
+    std::stop_token stop;                       // a stop ends the run as the deadline does
 };
 
 struct ChildRunResult {
@@ -26,6 +28,7 @@ struct ChildRunResult {
     std::string output;             // what was read, at most outputCap bytes
     bool overflowed = false;        // the child wrote more than outputCap
     bool timedOut = false;          // the deadline ended the run
+    bool stopped = false;           // a stop request ended the run
     std::optional<int> exitStatus;  // exit code when the child exited normally
 
     bool operator==(const ChildRunResult&) const = default;

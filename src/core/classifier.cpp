@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <limits>
 #include <unistd.h>
 
 #include "bridge/process_bridge.h"
 #include "core/processes.h"
+#include "core/saturating.h"
 
 namespace corvalent {
 namespace {
@@ -199,8 +199,7 @@ void ProcessGroup::preparePresentation(bool sortMembers)
     bool firstName = true;
     for (const auto& member : members) {
         if (member.memory) {
-            const auto room = std::numeric_limits<std::uint64_t>::max() - memory;
-            memory = *member.memory > room ? std::numeric_limits<std::uint64_t>::max() : memory + *member.memory;
+            memory = saturatingAdd(memory, *member.memory);
         } else {
             incompleteMemory = true;
         }

@@ -2,9 +2,6 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QByteArrayView>
-#include <QString>
-#include <QStringDecoder>
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -12,6 +9,7 @@
 #include <set>
 
 #include "core/child_process.h"
+#include "core/utf8.h"
 
 namespace corvalent::ImpactPortProbe {
 namespace {
@@ -27,14 +25,6 @@ std::string lsofPath()
         if (::stat(path, &status) == 0 && S_ISREG(status.st_mode) && ::access(path, X_OK) == 0) return path;
     }
     return {};
-}
-
-// Stateless: a sequence cut at the end is an error too, not a wait for more.
-bool isValidUtf8(std::string_view text)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = decoder.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-    return !decoder.hasError();
 }
 
 // Bytes of the line break starting at `at`, 0 when none starts there.

@@ -144,6 +144,25 @@ TEST(ChildProcess, DeadlineEndsAChildThatIgnoresTermAndADescendantHoldingThePipe
     EXPECT_GT(grandchild, 0);
 }
 
+TEST(ChildProcess, StopEndsTheRunBeforeItsDeadline)
+{
+    auto slow = shell("exec sleep 30");
+    slow.deadline = std::chrono::seconds(20);
+    std::stop_source source;
+    slow.stop = source.get_token();
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(milliseconds(100));
+        source.request_stop();
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    const auto result = runChild(slow);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    EXPECT_TRUE(result.stopped);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_FALSE(result.exitStatus);
+}
+
 TEST(ChildProcess, MissingOrNonExecutableProgramIsNotLaunched)
 {
     const testing::TempDir folder;

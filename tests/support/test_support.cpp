@@ -8,6 +8,7 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -54,6 +55,19 @@ TempDir tempDirUnderHome()
     return TempDir(accountHome());
 }
 
+void writeFile(const fs::path& path, std::size_t bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
+}
+
+std::uint64_t allocatedBytes(const fs::path& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) throw std::runtime_error("cannot stat " + path.string());
+    return static_cast<std::uint64_t>(info.st_blocks) * 512;
+}
+
 fs::path copyExecutable(const fs::path& from, const fs::path& folder, const std::string& name)
 {
     const auto target = folder / name;
@@ -65,6 +79,11 @@ fs::path copyExecutable(const fs::path& from, const fs::path& folder, const std:
 fs::path idleChildProgram()
 {
     return CORVALENT_IDLE_CHILD;
+}
+
+fs::path walkProbeProgram()
+{
+    return CORVALENT_WALK_PROBE;
 }
 
 ChildProcess::ChildProcess(const fs::path& executable, const std::vector<std::string>& arguments,

@@ -3,6 +3,7 @@
 // Shared by every test executable: real child processes and real folders.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,6 +34,12 @@ std::filesystem::path accountHome();
 // A temp folder inside the account's home folder.
 TempDir tempDirUnderHome();
 
+// Writes `bytes` bytes of text to `path`, making its folders first.
+void writeFile(const std::filesystem::path& path, std::size_t bytes);
+
+// The bytes a file takes on the disk (st_blocks × 512), not following links.
+std::uint64_t allocatedBytes(const std::filesystem::path& path);
+
 // Copies an executable file to `folder/name`, keeping it executable.
 std::filesystem::path copyExecutable(const std::filesystem::path& from, const std::filesystem::path& folder,
                                      const std::string& name);
@@ -40,6 +47,10 @@ std::filesystem::path copyExecutable(const std::filesystem::path& from, const st
 // The helper program that idles until a signal ends it, whatever its
 // arguments, after an optional leading mode (see idle_child.cpp).
 std::filesystem::path idleChildProgram();
+
+// The helper program that walks the folder it is given and prints
+// "<entries> <inaccessible>" (see walk_probe.cpp).
+std::filesystem::path walkProbeProgram();
 
 // A child process started from a given executable in a given folder. It is
 // always reaped: killed and waited for when the object goes.

@@ -1,0 +1,291 @@
+// One read-only walk of a folder or volume, folded into a bounded tree of
+// folders with the largest files and possible duplicates beside it.
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "bridge/disk_walk.h"
+#include "core/disk.h"
+#include "core/disk_insights.h"
+#include "core/processes.h"
+#include "core/saturating.h"
+#include "core/text_order.h"
+#include "core/utf8.h"
+
+namespace corvalent {
+namespace {
+
+constexpr std::string_view dataVolumeUsers = "/System/Volumes/Data/Users";
+constexpr std::size_t dataVolumePrefixLength = std::string_view("/System/Volumes/Data").size();
+
+// Paths below the data volume's Users folder are written below "/Users".
+std::string_view mappedPath(std::string_view path)
+{
+    if (path == dataVolumeUsers || (path.starts_with(dataVolumeUsers) && path[dataVolumeUsers.size()] == '/'))
+        path.remove_prefix(dataVolumePrefixLength);
+    return path;
+}
+
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+};
+
+// One folder while the scan runs. Folders get nodes down to a depth and
+// within a budget shared by the whole scan; what lies deeper stays in the
+// deepest folder that has one.
+struct NodeAccumulator {
+    std::string name;
+    std::string path;
+    std::uint64_t bytes = 0;
+    std::int64_t fileCount = 0;
+    std::unordered_map<std::string, std::unique_ptr<NodeAccumulator>, NameHash, std::equal_to<>> children;
+
+    NodeAccumulator* child(std::string_view component, int& budget)
+    {
+        const auto found = children.find(component);
+        if (found != children.end()) return found->second.get();
+        if (budget < 1) return nullptr;
+        --budget;
+        auto created = std::make_unique<NodeAccumulator>();
+        created->name = std::string(component);
+        created->path = (path == "/" ? "" : path) + "/" + created->name;
+        auto* raw = created.get();
+        children.emplace(created->name, std::move(created));
+        return raw;
+    }
+
+    DiskNode makeNode(int childrenLimit) const
+    {
+        std::vector<const NodeAccumulator*> sorted;
+        sorted.reserve(children.size());
+        for (const auto& [childName, accumulator] : children) sorted.push_back(accumulator.get());
+        const auto shown = std::min(sorted.size(), static_cast<std::size_t>(std::max(childrenLimit, 0)));
+        std::partial_sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(shown), sorted.end(),
+                          [](const NodeAccumulator* a, const NodeAccumulator* b) {
+                              if (a->bytes != b->bytes) return a->bytes > b->bytes;
+                              return localizedStandardLess(a->name, b->name);
+                          });
+
+        DiskNode node{path, name, path, bytes, fileCount, true, {}};
+        node.children.reserve(shown + 2);
+        std::uint64_t allBytes = 0;
+        std::int64_t allFiles = 0;
+        std::uint64_t restBytes = 0;
+        std::int64_t restFiles = 0;
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            allBytes = saturatingAdd(allBytes, sorted[i]->bytes);
+            allFiles = saturatingAdd(allFiles, sorted[i]->fileCount);
+            if (i < shown) {
+                node.children.push_back(sorted[i]->makeNode(childrenLimit));
+            } else {
+                restBytes = saturatingAdd(restBytes, sorted[i]->bytes);
+                restFiles = saturatingAdd(restFiles, sorted[i]->fileCount);
+            }
+        }
+        if (restBytes > 0)
+            node.children.push_back(DiskNode{path + std::string(otherFoldersSuffix), "Other folders", std::nullopt,
+                                             restBytes, restFiles, false, {}});
+        if (bytes > allBytes)
+            node.children.push_back(DiskNode{path + std::string(directFilesSuffix), "Files in this folder", path,
+                                             flooredDifference(bytes, allBytes),
+                                             fileCount > allFiles ? fileCount - allFiles : 0, false, {}});
+        return node;
+    }
+};
+
+struct FileAllocationID {
+    std::uint64_t device;
+    std::uint64_t inode;
+    bool operator==(const FileAllocationID&) const = default;
+};
+
+struct FileAllocationHash {
+    std::size_t operator()(const FileAllocationID& id) const noexcept
+    {
+        return std::hash<std::uint64_t>{}(id.device * 0x9E3779B97F4A7C15ULL ^ id.inode);
+    }
+};
+
+// Everything one scan gathers; handed through the walk as its context.
+struct DiskScanContext {
+    std::string rootPath;
+    std::string rootPrefix;  // rootPath with a trailing "/"
+    int hierarchyDepth = 0;
+    NodeAccumulator root;
+    int budget = DiskScanner::defaultMapNodeLimit;
+    const DiskScanner::ProgressHandler* onProgress = nullptr;
+    std::stop_token stop;
+    LargestFileCollector largestFiles{40};
+    PotentialDuplicateCollector duplicates;
+    std::optional<DiskOwnershipAccumulator> ownership;
+    std::unordered_set<FileAllocationID, FileAllocationHash> seenHardLinks;
+    bool cancelled = false;
+    std::int64_t unmappedEntries = 0;
+    std::int64_t cloudPlaceholderCount = 0;
+    std::uint64_t cloudPlaceholderLogicalBytes = 0;
+    std::int64_t scannedFiles = 0;
+    double lastProgressUptime = 0;
+
+    // Files of one folder arrive together: the chain of accumulators for the
+    // last folder is kept so that its siblings need no lookups.
+    std::string lastFolder;
+    std::vector<NodeAccumulator*> lastChain;
+    bool hasLastChain = false;
+
+    void emitProgress(std::uint64_t entries, bool force)
+    {
+        if (onProgress == nullptr || !*onProgress) return;
+        const double now = uptimeSeconds();
+        if (!force && now - lastProgressUptime < 0.1) return;
+        lastProgressUptime = now;
+        (*onProgress)(DiskScanProgress{cappedCount(entries), scannedFiles, root.bytes});
+    }
+
+    // The folders that hold a file in `folder` (relative to the root), root
+    // first. Components that are not valid UTF-8 end the chain: their bytes
+    // stay with the nearest folder that can be named.
+    const std::vector<NodeAccumulator*>& chainFor(std::string_view folder)
+    {
+        if (hasLastChain && folder == lastFolder) return lastChain;
+        lastFolder.assign(folder);
+        hasLastChain = true;
+        lastChain.assign(1, &root);
+        NodeAccumulator* current = &root;
+        int depth = hierarchyDepth;
+        while (!folder.empty() && depth >= 1) {
+            const auto slash = folder.find('/');
+            const auto component = folder.substr(0, slash);
+            folder.remove_prefix(slash == std::string_view::npos ? folder.size() : slash + 1);
+            if (component.empty()) continue;
+            if (!isValidUtf8(component)) break;
+            current = current->child(component, budget);
+            if (current == nullptr) break;
+            lastChain.push_back(current);
+            --depth;
+        }
+        return lastChain;
+    }
+
+    bool addFile(std::string_view path, std::uint64_t allocated, std::uint64_t logical, std::uint64_t device,
+                 std::uint64_t inode, std::uint32_t links, bool dataless, std::uint64_t entries)
+    {
+        path = mappedPath(path);
+        if (links >= 2 && device != 0 && inode != 0 && !seenHardLinks.insert({device, inode}).second) allocated = 0;
+        scannedFiles = saturatingAdd(scannedFiles, std::int64_t{1});
+
+        // A path that is not valid UTF-8 is never offered for an action.
+        const bool nameable = isValidUtf8(path);
+        if (dataless) {
+            cloudPlaceholderCount = saturatingAdd(cloudPlaceholderCount, std::int64_t{1});
+            cloudPlaceholderLogicalBytes = saturatingAdd(cloudPlaceholderLogicalBytes, logical);
+        } else if (nameable) {
+            duplicates.consider(DiskFile{std::string(path), allocated, logical, device, inode, false});
+        }
+
+        if (!path.starts_with(rootPrefix)) {
+            unmappedEntries = saturatingAdd(unmappedEntries, std::int64_t{1});
+            return true;
+        }
+        const auto relative = path.substr(rootPrefix.size());
+        const auto slash = relative.rfind('/');
+        const auto folder = slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+        for (auto* accumulator : chainFor(folder)) {
+            accumulator->bytes = saturatingAdd(accumulator->bytes, allocated);
+            accumulator->fileCount = saturatingAdd(accumulator->fileCount, std::int64_t{1});
+        }
+        ownership->record(path, allocated);
+        if (nameable) largestFiles.consider(DiskFile{std::string(path), allocated, logical, device, inode, dataless});
+        if ((entries & (2'048 - 1)) == 0) emitProgress(entries, false);
+        return true;
+    }
+};
+
+std::int32_t diskScanCallback(const char* path, std::uint64_t allocated, std::uint64_t logical, std::uint64_t device,
+                              std::uint64_t inode, std::uint32_t links, std::int32_t dataless, std::uint64_t entries,
+                              void* opaque)
+{
+    auto* context = static_cast<DiskScanContext*>(opaque);
+    if (context == nullptr) return 0;
+    if (context->stop.stop_requested()) {
+        context->cancelled = true;
+        return 0;
+    }
+    if (path == nullptr) {
+        context->emitProgress(entries, false);
+        return 1;
+    }
+    return context->addFile(path, allocated, logical, device, inode, links, dataless != 0, entries) ? 1 : 0;
+}
+
+std::string standardized(std::string_view root)
+{
+    auto path = std::filesystem::path(root).lexically_normal().string();
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path.empty() ? std::string("/") : path;
+}
+
+}  // namespace
+
+namespace DiskScanner {
+
+std::string canonicalScanPath(std::string_view root)
+{
+    auto path = standardized(root);
+    // A link to a folder scans the folder it names.
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        path = resolved;
+        std::free(resolved);
+    }
+    return std::string(mappedPath(path));
+}
+
+DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations, int hierarchyDepth,
+                    int childrenPerFolder, const std::vector<DiskProcessOwner>& owners,
+                    const ProgressHandler& onProgress, std::stop_token stop)
+{
+    const double start = uptimeSeconds();
+    DiskScanContext context;
+    context.rootPath = canonicalScanPath(root);
+    context.rootPrefix = context.rootPath == "/" ? "/" : context.rootPath + "/";
+    context.hierarchyDepth = hierarchyDepth;
+    context.onProgress = &onProgress;
+    context.stop = std::move(stop);
+    context.ownership.emplace(owners, DiskInsights::homeFolder());
+    context.root.path = context.rootPath;
+    const auto slash = context.rootPath.rfind('/');
+    context.root.name = context.rootPath.substr(slash + 1);
+    if (context.root.name.empty()) context.root.name = context.rootPath;
+
+    PLDiskScanStats stats{};
+    // A scan stopped before it began walks nothing: a tree without files would
+    // otherwise never meet the callback that notices the stop.
+    context.cancelled = context.stop.stop_requested();
+    const auto code = context.cancelled ? 0
+                                        : pl_scan_disk(context.rootPath.c_str(), includePrivacyProtectedLocations ? 0 : 1,
+                                                       diskScanCallback, &context, &stats);
+    context.emitProgress(stats.entries, true);
+
+    DiskScanResult result;
+    result.root = context.root.makeNode(childrenPerFolder);
+    result.largestFiles = context.largestFiles.descending();
+    result.scannedEntries = cappedCount(stats.entries);
+    result.inaccessibleEntries = saturatingAdd(saturatingAdd(cappedCount(stats.inaccessible), context.unmappedEntries),
+                                               std::int64_t{code != 0 ? 1 : 0});
+    result.privacySkippedLocations = cappedCount(stats.privacySkipped);
+    result.cloudPlaceholderCount = context.cloudPlaceholderCount;
+    result.cloudPlaceholderLogicalBytes = context.cloudPlaceholderLogicalBytes;
+    result.potentialDuplicateGroups = context.duplicates.groups();
+    result.ownerStorage = context.ownership->results();
+    result.cancelled = stats.cancelled != 0 || context.cancelled;
+    result.duration = uptimeSeconds() - start;
+    return result;
+}
+
+}  // namespace DiskScanner
+}  // namespace corvalent

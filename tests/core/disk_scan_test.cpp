@@ -1,0 +1,270 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/disk.h"
+#include "core/utf8.h"
+#include "test_support.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::writeFile;
+const auto allocated = testing::allocatedBytes;
+
+DiskScanResult scan(const fs::path& root, int depth = 6, std::vector<DiskScanProgress>* reports = nullptr,
+                    std::stop_token stop = {})
+{
+    const auto keep = [reports](const DiskScanProgress& progress) {
+        if (reports != nullptr) reports->push_back(progress);
+    };
+    return DiskScanner::scan(root.string(), true, depth, 14, {}, keep, stop);
+}
+
+// Every node holds exactly what its children hold, and names are text.
+void expectConsistent(const DiskNode& node)
+{
+    EXPECT_TRUE(isValidUtf8(node.id));
+    if (node.children.empty()) return;
+    std::uint64_t bytes = 0;
+    std::int64_t files = 0;
+    for (const auto& child : node.children) {
+        bytes += child.bytes;
+        files += child.fileCount;
+        expectConsistent(child);
+    }
+    EXPECT_EQ(bytes, node.bytes) << node.id;
+    EXPECT_EQ(files, node.fileCount) << node.id;
+}
+
+std::vector<std::string> names(const DiskNode& node)
+{
+    std::vector<std::string> list;
+    for (const auto& child : node.children) list.push_back(child.name);
+    return list;
+}
+
+TEST(DiskScan, TotalsMatchAnIndependentCount)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    for (int i = 0; i < 120; ++i) {
+        const auto folder =
+            root / ("d" + std::to_string(i % 4)) / ("s" + std::to_string(i % 3)) / (i % 5 == 0 ? "t/u" : "");
+        writeFile(folder / ("f" + std::to_string(i)), static_cast<std::size_t>(i) * 7'919 % 200'000 + 1);
+    }
+    fs::create_directories(root / "d1/empty");
+    fs::create_hard_link(root / "d2/s2/f2", root / "d2/s2/f2-link");
+    writeFile(root / "d3/sparse", 4'096);
+    ASSERT_EQ(::truncate((root / "d3/sparse").c_str(), 1 << 30), 0);
+    fs::create_directory_symlink(root, root / "d0/back");
+
+    std::map<std::string, std::pair<std::uint64_t, std::int64_t>> expected{{root.string(), {}}};
+    std::set<std::pair<dev_t, ino_t>> seenInodes;
+    std::int64_t entries = 1;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        ++entries;
+        struct stat info {};
+        ASSERT_EQ(::lstat(entry.path().c_str(), &info), 0);
+        if (S_ISDIR(info.st_mode)) expected[entry.path().string()];
+        if (!S_ISREG(info.st_mode)) continue;
+        const bool first = seenInodes.insert({info.st_dev, info.st_ino}).second;
+        for (auto folder = entry.path().parent_path();; folder = folder.parent_path()) {
+            auto& [bytes, files] = expected[folder.string()];
+            bytes += first ? static_cast<std::uint64_t>(info.st_blocks) * 512 : 0;
+            ++files;
+            if (folder == root) break;
+        }
+    }
+
+    std::vector<DiskScanProgress> reports;
+    const auto result = scan(root, 6, &reports);
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_EQ(result.scannedEntries, entries);
+    EXPECT_EQ(result.inaccessibleEntries, 0);
+    EXPECT_EQ(result.root.id, root.string());
+    EXPECT_EQ(result.root.fileCount, 122) << "both names of the hard link count";
+    expectConsistent(result.root);
+
+    std::size_t folders = 0;
+    const auto compare = [&](const auto& self, const DiskNode& node) -> void {
+        if (!node.isDirectory) return;
+        ++folders;
+        ASSERT_TRUE(node.path.has_value());
+        EXPECT_EQ(std::pair(node.bytes, node.fileCount), expected[*node.path]) << *node.path;
+        for (const auto& child : node.children) self(self, child);
+    };
+    compare(compare, result.root);
+    EXPECT_EQ(folders, expected.size() - 1) << "every folder but the empty one has a node";
+
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), (DiskScanProgress{entries, 122, result.root.bytes}));
+
+    // A root that is a symbolic link scans the folder it names.
+    const auto throughLink = scan(root / "d0/back");
+    EXPECT_EQ(throughLink.root.id, root.string());
+    EXPECT_EQ(throughLink.root.bytes, result.root.bytes);
+}
+
+TEST(DiskScan, TreeShowsTheLargestChildrenWithinItsBounds)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    std::uint64_t restBytes = 0;
+    for (int i = 1; i <= 20; ++i) {
+        const auto file = root / "wide" / ("s" + std::to_string(100 + i)) / "f";
+        writeFile(file, static_cast<std::size_t>(i) * 8'192);
+        if (i <= 6) restBytes += allocated(file);
+    }
+    writeFile(root / "same/a10/f", 4'096);
+    writeFile(root / "same/a2/f", 4'096);
+    writeFile(root / "deep/mid/low/f", 12'288);
+    writeFile(root / "deep/mid/g", 4'096);
+    writeFile(root / "loose", 4'096);
+
+    const auto result = scan(root, 2);
+    const auto& tree = result.root;
+    expectConsistent(tree);
+
+    const auto* wide = tree.node((root / "wide").string());
+    ASSERT_NE(wide, nullptr);
+    ASSERT_EQ(wide->children.size(), 15U);
+    EXPECT_EQ(wide->children.front().name, "s120");
+    EXPECT_EQ(wide->children[13].name, "s107");
+    const auto& other = wide->children.back();
+    EXPECT_EQ(other.id, wide->id + "/.corvalent-other-folders");
+    EXPECT_EQ(other.name, "Other folders");
+    EXPECT_FALSE(other.path.has_value());
+    EXPECT_EQ(other.bytes, restBytes);
+    EXPECT_EQ(other.fileCount, 6);
+
+    EXPECT_EQ(names(*tree.node((root / "same").string())), (std::vector<std::string>{"a2", "a10"}));
+
+    // Below the depth bound a folder's content shows as its own files.
+    const auto mid = (root / "deep/mid").string();
+    ASSERT_NE(tree.node(mid), nullptr);
+    EXPECT_EQ(tree.node(mid + "/low"), nullptr);
+    ASSERT_EQ(tree.node(mid)->children.size(), 1U);
+    const auto& direct = tree.node(mid)->children.front();
+    EXPECT_EQ(direct.id, mid + "/.corvalent-direct-files");
+    EXPECT_EQ(direct.name, "Files in this folder");
+    EXPECT_EQ(direct.path, mid);
+    EXPECT_EQ(direct.bytes, allocated(root / "deep/mid/low/f") + allocated(root / "deep/mid/g"));
+    EXPECT_EQ(direct.fileCount, 2);
+    EXPECT_EQ(tree.children.back().bytes, allocated(root / "loose"));
+
+    EXPECT_EQ(tree.parent(direct.id), tree.node(mid));
+    EXPECT_EQ(tree.parent(other.id), wide);
+    EXPECT_EQ(tree.parent(wide->id), &tree);
+    EXPECT_EQ(tree.parent(tree.id), nullptr);
+    EXPECT_EQ(tree.node(tree.id), &tree);
+    EXPECT_EQ(tree.node(root.string() + "/missing"), nullptr);
+}
+
+TEST(DiskScan, DuplicatesAndLargestFilesCountEachFileOnce)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    for (const auto* name : {"copies/one", "copies/two", "other/three"}) writeFile(root / name, 11'000'000);
+    fs::create_hard_link(root / "copies/one", root / "copies/one-link");
+    writeFile(root / "near/x", 9'999'999);
+    writeFile(root / "near/y", 9'999'999);
+    for (int i = 1; i <= 41; ++i)
+        writeFile(root / "small" / ("f" + std::to_string(i)), static_cast<std::size_t>(i) * 4'096);
+
+    std::vector<std::uint64_t> expectedSizes;
+    for (const auto* name : {"copies/one", "copies/two", "other/three", "near/x", "near/y"})
+        expectedSizes.push_back(allocated(root / name));
+    for (int i = 41; i >= 7; --i) expectedSizes.push_back(allocated(root / "small" / ("f" + std::to_string(i))));
+
+    const auto result = scan(root);
+    std::vector<std::uint64_t> sizes;
+    std::set<std::uint64_t> largestInodes;
+    for (const auto& file : result.largestFiles) {
+        sizes.push_back(file.bytes);
+        largestInodes.insert(file.inode);
+    }
+    EXPECT_EQ(sizes, expectedSizes);
+    EXPECT_EQ(largestInodes.size(), result.largestFiles.size()) << "a second hard link is no second file";
+
+    ASSERT_EQ(result.potentialDuplicateGroups.size(), 1U) << "9,999,999 bytes is below the threshold";
+    const auto& group = result.potentialDuplicateGroups.front();
+    EXPECT_EQ(group.logicalBytesPerFile, 11'000'000U);
+    ASSERT_EQ(group.files.size(), 3U) << "the hard link is the same file, not a fourth copy";
+    EXPECT_EQ(group.files.back().path, (root / "other/three").string());
+    EXPECT_EQ(group.id, "11000000:" + group.files.front().path);
+    EXPECT_EQ(group.estimatedRecoverableBytes, 2 * allocated(root / "other/three"));
+}
+
+TEST(DiskScan, NamesThatAreNotTextCountTowardTheirParent)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    writeFile(root / "ok/good", 8'192);
+    writeFile(root / "bad\xff", 11'000'000);
+    writeFile(root / "dir\xfe" / "inner", 11'000'000);
+    writeFile(root / "twin", 11'000'000);
+
+    const auto result = scan(root);
+    expectConsistent(result.root);
+    EXPECT_EQ(result.root.fileCount, 4);
+    EXPECT_EQ(result.root.bytes, allocated(root / "ok/good") + allocated(root / "bad\xff") +
+                                     allocated(root / "dir\xfe/inner") + allocated(root / "twin"));
+    EXPECT_EQ(names(result.root), (std::vector<std::string>{"ok", "Files in this folder"}));
+    EXPECT_EQ(result.root.children.back().fileCount, 3);
+    EXPECT_TRUE(result.potentialDuplicateGroups.empty()) << "the only nameable 11 MB file has no partner";
+    ASSERT_EQ(result.largestFiles.size(), 2U);
+    EXPECT_EQ(result.largestFiles[0].path, (root / "twin").string());
+    EXPECT_EQ(result.largestFiles[1].path, (root / "ok/good").string());
+}
+
+TEST(DiskScan, CancelledScanKeepsAConsistentPartialTree)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    // A hundred names per folder, most of them hard links: new inodes are slow to make on some file systems.
+    for (int i = 0; i < 2'400; ++i) {
+        const auto folder = root / ("d" + std::to_string(i % 24));
+        if (i < 24)
+            writeFile(folder / "f", 1);
+        else
+            fs::create_hard_link(folder / "f", folder / ("f" + std::to_string(i)));
+    }
+
+    std::stop_source before;
+    before.request_stop();
+    std::vector<DiskScanProgress> reports;
+    auto result = scan(root, 6, &reports, before.get_token());
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(result.root.bytes, 0U);
+    ASSERT_EQ(reports.size(), 1U) << "the final report comes even when nothing was measured";
+
+    // Stopped from inside the first progress report, partway through.
+    std::stop_source during;
+    reports.clear();
+    result = DiskScanner::scan(
+        root.string(), true, 6, 14, {},
+        [&](const DiskScanProgress& progress) {
+            reports.push_back(progress);
+            during.request_stop();
+        },
+        during.get_token());
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_GT(result.root.fileCount, 0);
+    EXPECT_LT(result.root.fileCount, 2'400);
+    expectConsistent(result.root);
+    ASSERT_EQ(reports.size(), 2U);
+    EXPECT_EQ(reports.back().measuredBytes, result.root.bytes);
+    EXPECT_EQ(reports.back().scannedFiles, result.root.fileCount);
+}
+
+}  // namespace
+}  // namespace corvalent
