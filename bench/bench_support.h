@@ -58,6 +58,7 @@ inline std::string fixed(double value, int decimals)
 void reportProcessTable();
 void reportProcessEngine();
 void reportDiskScan();
+void reportDuplicateVerification();
 // Scans one folder and exits: the disk report runs the benchmark itself so.
 int scanForMeasurement(const std::string& path);
 

@@ -16,5 +16,6 @@ int main(int argc, char** argv)
     corvalent::bench::reportProcessTable();
     corvalent::bench::reportProcessEngine();
     corvalent::bench::reportDiskScan();
+    corvalent::bench::reportDuplicateVerification();
     return 0;
 }

@@ -89,6 +89,10 @@ struct DiskFile {
     bool operator==(const DiskFile&) const = default;
 };
 
+// What deleting all copies but one would free: the allocated bytes of all
+// files (saturating) minus those of the smallest.
+std::uint64_t recoverableBytes(const std::vector<DiskFile>& files);
+
 // Files of one logical size that may hold the same content.
 struct DiskDuplicateGroup {
     std::string id;  // "<size>:<first path>"

@@ -13,17 +13,21 @@ DiskDuplicateGroup DiskDuplicateGroup::make(std::uint64_t logicalBytesPerFile, s
     std::stable_sort(files.begin(), files.end(), [](const DiskFile& a, const DiskFile& b) { return a.path < b.path; });
     group.logicalBytesPerFile = logicalBytesPerFile;
     group.id = std::to_string(logicalBytesPerFile) + ":" + (files.empty() ? std::string() : files.front().path);
-    if (files.size() >= 2) {
-        std::uint64_t sum = 0;
-        std::uint64_t smallest = files.front().bytes;
-        for (const auto& file : files) {
-            sum = saturatingAdd(sum, file.bytes);
-            smallest = std::min(smallest, file.bytes);
-        }
-        group.estimatedRecoverableBytes = flooredDifference(sum, smallest);
-    }
+    group.estimatedRecoverableBytes = recoverableBytes(files);
     group.files = std::move(files);
     return group;
+}
+
+std::uint64_t recoverableBytes(const std::vector<DiskFile>& files)
+{
+    if (files.empty()) return 0;
+    std::uint64_t sum = 0;
+    std::uint64_t smallest = files.front().bytes;
+    for (const auto& file : files) {
+        sum = saturatingAdd(sum, file.bytes);
+        smallest = std::min(smallest, file.bytes);
+    }
+    return flooredDifference(sum, smallest);
 }
 
 void LargestFileCollector::consider(DiskFile file)

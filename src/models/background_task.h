@@ -1,0 +1,67 @@
+#pragma once
+
+// Work off the GUI thread: a job runs on the global thread pool with a stop
+// token, and its result comes back to the GUI thread through a queued call.
+// The result is dropped when the receiving object is gone or the task was
+// cancelled; the caller's own check (a generation token) decides the rest.
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+#include <QThreadPool>
+
+#include <memory>
+#include <stop_token>
+#include <type_traits>
+#include <utility>
+
+namespace corvalent {
+
+class BackgroundTask {
+public:
+    BackgroundTask() = default;
+
+    void cancel()
+    {
+        if (stop_) stop_->request_stop();
+    }
+    bool running() const { return stop_ && !*finished_; }
+
+    // `job(std::stop_token)` runs in the pool; `deliver(result)` on the GUI
+    // thread, unless `receiver` was destroyed or the task cancelled meanwhile.
+    // User-initiated work runs at normal priority, the rest at low priority.
+    template <typename Job, typename Deliver>
+    static BackgroundTask start(QObject* receiver, Job job, Deliver deliver, bool userInitiated = false)
+    {
+        BackgroundTask task;
+        task.stop_ = std::make_shared<std::stop_source>();
+        task.finished_ = std::make_shared<bool>(false);
+        QPointer<QObject> guard(receiver);
+        auto stop = task.stop_;
+        auto finished = task.finished_;
+        QThreadPool::globalInstance()->start(
+            [guard, stop, finished, userInitiated, job = std::move(job), deliver = std::move(deliver)]() mutable {
+                QThread::currentThread()->setPriority(userInitiated ? QThread::NormalPriority : QThread::LowPriority);
+                auto result = job(stop->get_token());
+                // Posted to the application object, which outlives every model;
+                // the guard is read on the GUI thread only.
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [guard, stop, finished, deliver = std::move(deliver), result = std::move(result)]() mutable {
+                        *finished = true;
+                        if (guard.isNull() || stop->stop_requested()) return;
+                        deliver(std::move(result));
+                    },
+                    Qt::QueuedConnection);
+            });
+        return task;
+    }
+
+private:
+    std::shared_ptr<std::stop_source> stop_;
+    std::shared_ptr<bool> finished_;
+};
+
+}  // namespace corvalent
