@@ -19,6 +19,11 @@
 
 namespace corvalent {
 
+struct BackgroundTaskOptions {
+    bool userInitiated = false;  // normal priority instead of low
+    bool deliverAfterStop = false;  // a stopped job still delivers (a scan's partial result)
+};
+
 class BackgroundTask {
 public:
     BackgroundTask() = default;
@@ -31,9 +36,8 @@ public:
 
     // `job(std::stop_token)` runs in the pool; `deliver(result)` on the GUI
     // thread, unless `receiver` was destroyed or the task cancelled meanwhile.
-    // User-initiated work runs at normal priority, the rest at low priority.
     template <typename Job, typename Deliver>
-    static BackgroundTask start(QObject* receiver, Job job, Deliver deliver, bool userInitiated = false)
+    static BackgroundTask start(QObject* receiver, Job job, Deliver deliver, BackgroundTaskOptions options = {})
     {
         BackgroundTask task;
         task.stop_ = std::make_shared<std::stop_source>();
@@ -42,16 +46,17 @@ public:
         auto stop = task.stop_;
         auto finished = task.finished_;
         QThreadPool::globalInstance()->start(
-            [guard, stop, finished, userInitiated, job = std::move(job), deliver = std::move(deliver)]() mutable {
-                QThread::currentThread()->setPriority(userInitiated ? QThread::NormalPriority : QThread::LowPriority);
+            [guard, stop, finished, options, job = std::move(job), deliver = std::move(deliver)]() mutable {
+                QThread::currentThread()->setPriority(options.userInitiated ? QThread::NormalPriority
+                                                                            : QThread::LowPriority);
                 auto result = job(stop->get_token());
                 // Posted to the application object, which outlives every model;
                 // the guard is read on the GUI thread only.
                 QMetaObject::invokeMethod(
                     QCoreApplication::instance(),
-                    [guard, stop, finished, deliver = std::move(deliver), result = std::move(result)]() mutable {
+                    [guard, stop, finished, options, deliver = std::move(deliver), result = std::move(result)]() mutable {
                         *finished = true;
-                        if (guard.isNull() || stop->stop_requested()) return;
+                        if (guard.isNull() || (stop->stop_requested() && !options.deliverAfterStop)) return;
                         deliver(std::move(result));
                     },
                     Qt::QueuedConnection);

@@ -404,7 +404,7 @@ void VantleModel::stop(StopRequest request, std::function<void()> done)
                                    finishStop(request, work.failures, work.refusedAsStale, std::move(done));
                                });
         },
-        true);
+        {.userInitiated = true});
 }
 
 void VantleModel::finishStop(const StopRequest& request, const std::vector<std::string>& failures,

@@ -1,0 +1,533 @@
+#include "models/disk_model.h"
+
+#include <QPointer>
+#include <QSettings>
+#include <QTimer>
+
+#include <algorithm>
+#include <variant>
+
+namespace corvalent {
+namespace {
+
+// The result of a background action that may fail with a sentence for the user.
+template <typename Value>
+using Outcome = std::variant<Value, QString>;
+
+template <typename Work>
+auto attempt(Work work) -> Outcome<decltype(work())>
+{
+    try {
+        return work();
+    } catch (const std::exception& error) {
+        return QString::fromStdString(error.what());
+    }
+}
+
+struct Insights {
+    DiskStorageReconciliation reconciliation;
+    std::vector<DiskCleanupCandidate> candidates;
+    std::optional<DiskRescuePlan> rescue;
+    std::vector<DiskActiveStorageSummary> active;
+};
+
+bool atOrBelow(const std::string& path, const std::string& folder)
+{
+    return path == folder || (path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/');
+}
+
+}  // namespace
+
+// The newest progress report of the running scan, handed from the walking
+// thread to the GUI thread; older unread reports are simply overwritten.
+struct DiskModel::Progress {
+    std::mutex lock;
+    DiskScanProgress latest;
+    bool posted = false;
+};
+
+DiskModelEnvironment DiskModelEnvironment::system()
+{
+    DiskModelEnvironment environment;
+    environment.volumes = DiskScanner::volumes;
+    environment.snapshotSummary = [](const std::string& path, std::stop_token stop) {
+        return APFSSnapshotProbe::summary(path, std::move(stop));
+    };
+    environment.uptime = uptimeSeconds;
+    return environment;
+}
+
+DiskModel::DiskModel(DiskModelEnvironment environment, QObject* parent)
+    : QObject(parent), environment_(std::move(environment))
+{
+}
+
+DiskModel::~DiskModel()
+{
+    scanTask_.cancel();
+    insightsTask_.cancel();
+    snapshotTask_.cancel();
+    duplicateTask_.cancel();
+}
+
+std::optional<DiskVolume> DiskModel::selectedVolume() const
+{
+    if (!selectedVolumeID_) return std::nullopt;
+    for (const auto& volume : volumes_)
+        if (volume.id == *selectedVolumeID_) return volume;
+    return std::nullopt;
+}
+
+std::optional<double> DiskModel::estimatedProgress() const
+{
+    if (status_.kind != DiskModelStatus::Kind::scanning) return std::nullopt;
+    return DiskScanEstimate::fraction(scannedBytes_, estimatedTotalBytes_);
+}
+
+std::optional<std::uint64_t> DiskModel::displayedEstimatedTotalBytes() const
+{
+    if (!estimatedTotalBytes_) return std::nullopt;
+    return std::max(*estimatedTotalBytes_, scannedBytes_);
+}
+
+std::optional<double> DiskModel::estimatedRemainingSeconds() const
+{
+    return DiskScanEstimate::remainingSeconds(estimatedProgress(), environment_.uptime() - scanStartedAt_);
+}
+
+std::optional<std::int64_t> DiskModel::estimatedTotalFiles() const
+{
+    if (status_.kind != DiskModelStatus::Kind::scanning) return std::nullopt;
+    return DiskScanEstimate::totalFiles(scannedFiles_, estimatedProgress(), previousTotalFiles_);
+}
+
+void DiskModel::resetScanState()
+{
+    result_.reset();
+    scannedEntries_ = 0;
+    scannedFiles_ = 0;
+    scannedBytes_ = 0;
+    estimatedTotalBytes_.reset();
+    previousTotalFiles_.reset();
+    scanningPath_.clear();
+    status_ = {};
+}
+
+void DiskModel::loadVolumes(bool force, std::function<void()> done)
+{
+    if (loadingVolumes_ || (volumesLoaded_ && !force) || status_.kind == DiskModelStatus::Kind::scanning) {
+        if (done) done();
+        return;
+    }
+    loadingVolumes_ = true;
+    volumesLoaded_ = true;
+    const auto previous = selectedVolumeID_;
+    BackgroundTask::start(
+        this, [list = environment_.volumes](std::stop_token) { return list(); },
+        [this, previous, done = std::move(done)](std::vector<DiskVolume> listed) {
+            volumes_ = std::move(listed);
+            const DiskVolume* chosen = nullptr;
+            if (previous)
+                for (const auto& volume : volumes_)
+                    if (!chosen && volume.id == *previous) chosen = &volume;
+            for (const auto& volume : volumes_)
+                if (!chosen && volume.url == "/") chosen = &volume;
+            if (!chosen && !volumes_.empty()) chosen = &volumes_.front();
+            if (status_.kind == DiskModelStatus::Kind::scanning) {
+                // A scan started while the list was read: it chose its volume
+                // and keeps its state; only the figures are refreshed.
+                if (const auto volume = selectedVolume()) capacity_ = volume->capacity;
+            } else {
+                if (previous && (!chosen || chosen->id != *previous)) resetScanState();
+                selectedVolumeID_ = chosen ? std::optional(chosen->id) : std::nullopt;
+                capacity_ = chosen ? std::optional(chosen->capacity) : std::nullopt;
+            }
+            emit changed();
+            refreshSnapshotSummary();
+            refreshInsights();
+            loadingVolumes_ = false;
+            if (done) done();
+        });
+}
+
+void DiskModel::selectVolume(const std::string& id)
+{
+    if (selectedVolumeID_ == id) return;
+    const auto volume = std::find_if(volumes_.begin(), volumes_.end(), [&](const DiskVolume& v) { return v.id == id; });
+    if (volume == volumes_.end()) return;
+    discardActiveScan();
+    selectedVolumeID_ = id;
+    capacity_ = volume->capacity;
+    resetScanState();
+    reconciliation_.reset();
+    cleanupCandidates_.clear();
+    rescuePlan_.reset();
+    activeStorageSummaries_.clear();
+    cleanupMessage_.reset();
+    mapNeedsRefresh_ = false;
+    verifiedDuplicateSets_.clear();
+    verifyingDuplicateGroupID_.reset();
+    duplicateMessage_.reset();
+    emit changed();
+    refreshSnapshotSummary();
+}
+
+void DiskModel::refreshCurrentView()
+{
+    if (status_.kind == DiskModelStatus::Kind::scanning) return;
+    if (result_ && result_->root.path) {
+        scan(*result_->root.path);
+        return;
+    }
+    loadVolumes(true);
+}
+
+void DiskModel::setViewActive(bool active)
+{
+    if (active == viewActive_) return;
+    viewActive_ = active;
+    if (active) refreshInsights();
+}
+
+void DiskModel::stopScan()
+{
+    if (status_.kind != DiskModelStatus::Kind::scanning || stopping_) return;
+    stopping_ = true;
+    emit changed();
+    scanTask_.cancel();
+}
+
+void DiskModel::discardActiveScan()
+{
+    ++scanID_;
+    scanTask_.cancel();
+    scanTask_ = {};
+    stopping_ = false;
+    estimatedTotalBytes_.reset();
+    previousTotalFiles_.reset();
+    insightsTask_.cancel();
+    duplicateTask_.cancel();
+    duplicateTask_ = {};
+    verifyingDuplicateGroupID_.reset();
+}
+
+void DiskModel::scan(const std::string& path)
+{
+    discardActiveScan();
+    const auto root = DiskScanner::canonicalScanPath(path);
+
+    // The listed volume that holds the path: the one with the longest path.
+    const DiskVolume* owner = nullptr;
+    for (const auto& volume : volumes_) {
+        const bool holds = volume.url == root || root.starts_with(volume.url == "/" ? "/" : volume.url + "/");
+        if (holds && (!owner || volume.url.size() > owner->url.size())) owner = &volume;
+    }
+    const bool otherVolume = owner && selectedVolumeID_ != owner->id;
+    if (owner) {
+        selectedVolumeID_ = owner->id;
+        capacity_ = owner->capacity;
+    }
+
+    const auto token = ++scanID_;
+    scannedEntries_ = 0;
+    scannedFiles_ = 0;
+    scannedBytes_ = 0;
+    // Only a finished scan of the same place is a fair guide to this one.
+    std::optional<std::uint64_t> previousBytes;
+    if (result_ && !result_->cancelled && result_->root.path == root) {
+        previousBytes = result_->root.bytes;
+        previousTotalFiles_ = result_->root.fileCount;
+    }
+    std::optional<std::uint64_t> volumeUsed;
+    if (const auto volume = selectedVolume(); volume && volume->url == root && capacity_) volumeUsed = capacity_->used();
+    estimatedTotalBytes_.reset();
+    for (const auto& figure : {previousBytes, volumeUsed})
+        if (!estimatedTotalBytes_ && figure && *figure > 0) estimatedTotalBytes_ = figure;
+
+    scanStartedAt_ = environment_.uptime();
+    scanningPath_ = root;
+    stopping_ = false;
+    status_ = {DiskModelStatus::Kind::scanning, {}};
+    cleanupMessage_.reset();
+    mapNeedsRefresh_ = false;
+    verifiedDuplicateSets_.clear();
+    verifyingDuplicateGroupID_.reset();
+    duplicateMessage_.reset();
+    emit changed();
+    // A scan that moved the selection to another volume shows that volume's snapshots.
+    if (otherVolume) refreshSnapshotSummary();
+
+    const bool includePrivacy = QSettings().value("includePrivacyProtectedLocations", false).toBool();
+    auto owners = processOwners_;
+    auto progress = std::make_shared<Progress>();
+    QPointer<DiskModel> self(this);
+    auto report = [progress, self, token](const DiskScanProgress& now) {
+        std::lock_guard guard(progress->lock);
+        progress->latest = now;
+        if (progress->posted) return;
+        progress->posted = true;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, token, progress] {
+                if (self) self->deliverProgress(token, *progress);
+            },
+            Qt::QueuedConnection);
+    };
+    scanTask_ = BackgroundTask::start(
+        this,
+        [root, includePrivacy, owners = std::move(owners), report](std::stop_token stop) {
+            return DiskScanner::scan(root, includePrivacy, DiskScanner::defaultHierarchyDepth,
+                                     DiskScanner::defaultChildrenPerFolder, owners, report, std::move(stop));
+        },
+        [this, token](DiskScanResult scanned) { finishScan(token, std::move(scanned)); }, {.deliverAfterStop = true});
+}
+
+void DiskModel::deliverProgress(std::uint64_t token, Progress& progress)
+{
+    DiskScanProgress now;
+    {
+        std::lock_guard guard(progress.lock);
+        now = progress.latest;
+        progress.posted = false;
+    }
+    if (token != scanID_ || status_.kind != DiskModelStatus::Kind::scanning) return;
+    scannedFiles_ = now.scannedFiles;
+    scannedEntries_ = now.scannedEntries;
+    scannedBytes_ = now.measuredBytes;
+    emit progressChanged();
+}
+
+// The cancelled flag of the task is not looked at here: a stopped scan still
+// publishes its partial result.
+void DiskModel::finishScan(std::uint64_t token, DiskScanResult scanned)
+{
+    if (token != scanID_) return;
+    scanTask_ = {};
+    stopping_ = false;
+    const auto keep = [this](DiskScanResult&& kept) {
+        scannedFiles_ = kept.root.fileCount;
+        scannedEntries_ = kept.scannedEntries;
+        scannedBytes_ = kept.root.bytes;
+        result_ = std::move(kept);
+    };
+    if (!scanned.cancelled) {
+        const bool measured = scanned.root.bytes > 0;
+        keep(std::move(scanned));
+        status_ = measured ? DiskModelStatus{DiskModelStatus::Kind::ready, {}} : DiskModelStatus::failed(noDataMessage);
+    } else {
+        if (scanned.scannedEntries > 1 || scanned.root.fileCount >= 1) keep(std::move(scanned));
+        estimatedTotalBytes_.reset();
+        previousTotalFiles_.reset();
+        status_ = {result_ ? DiskModelStatus::Kind::ready : DiskModelStatus::Kind::idle, {}};
+    }
+    emit changed();
+    refreshInsights();
+}
+
+void DiskModel::updateProcessGroups(const std::vector<ProcessGroup>& groups)
+{
+    std::vector<DiskProcessOwner> owners;
+    owners.reserve(groups.size());
+    for (const auto& group : groups) owners.push_back(DiskProcessOwner::from(group));
+    std::sort(owners.begin(), owners.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+    if (owners == processOwners_) return;
+    processOwners_ = std::move(owners);
+    if (viewActive_) refreshInsights();
+}
+
+void DiskModel::publishCandidates(std::vector<DiskCleanupCandidate> candidates)
+{
+    // A moved item stays gone although the scan it was found in still lists it.
+    std::erase_if(candidates, [this](const DiskCleanupCandidate& candidate) {
+        return std::any_of(trashedPaths_.begin(), trashedPaths_.end(),
+                           [&](const std::string& moved) { return atOrBelow(candidate.path, moved); });
+    });
+    cleanupCandidates_ = std::move(candidates);
+}
+
+void DiskModel::refreshInsights()
+{
+    const auto token = ++insightsID_;
+    insightsTask_.cancel();
+    if (!result_) {
+        reconciliation_.reset();
+        cleanupCandidates_.clear();
+        rescuePlan_.reset();
+        activeStorageSummaries_.clear();
+        emit changed();
+        return;
+    }
+    insightsTask_ = BackgroundTask::start(
+        this,
+        [result = *result_, volume = selectedVolume(), owners = processOwners_](std::stop_token) {
+            Insights insights;
+            insights.candidates = DiskInsights::candidates(result, owners, candidateLimit);
+            insights.reconciliation = DiskStorageReconciliation::make(result, volume ? &*volume : nullptr);
+            if (volume) insights.rescue = DiskInsights::rescuePlan(volume->capacity, insights.candidates);
+            insights.active = DiskInsights::activeStorageSummaries(result.ownerStorage, insights.candidates, owners);
+            return insights;
+        },
+        [this, token](Insights insights) {
+            if (token != insightsID_) return;
+            reconciliation_ = std::move(insights.reconciliation);
+            publishCandidates(std::move(insights.candidates));
+            rescuePlan_ = std::move(insights.rescue);
+            activeStorageSummaries_ = std::move(insights.active);
+            emit changed();
+        });
+}
+
+void DiskModel::refreshSnapshotSummary()
+{
+    const auto token = ++snapshotID_;
+    snapshotTask_.cancel();
+    snapshotSummary_.reset();
+    emit changed();
+    const auto volume = selectedVolume();
+    if (!volume) return;
+    snapshotTask_ = BackgroundTask::start(
+        this,
+        [probe = environment_.snapshotSummary, path = volume->url](std::stop_token stop) {
+            return probe(path, std::move(stop));
+        },
+        [this, token](std::optional<APFSSnapshotSummary> summary) {
+            if (token != snapshotID_) return;
+            snapshotSummary_ = summary;
+            emit changed();
+        });
+}
+
+DiskCleanupCandidate DiskModel::cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory) const
+{
+    std::vector<std::string> names;
+    for (const auto& owner : DiskInsights::matchingOwners(path, processOwners_)) names.push_back(owner.name);
+    return DiskInsights::classify(path, bytes, isDirectory, names);
+}
+
+void DiskModel::setCleanupMessage(std::optional<QString> message)
+{
+    cleanupMessage_ = std::move(message);
+    emit changed();
+}
+
+std::optional<DiskTrashRequest> DiskModel::prepareTrash(const DiskCleanupCandidate& candidate)
+{
+    auto prepared = attempt([&] { return DiskTrashExecutor::prepare(candidate); });
+    if (auto* refused = std::get_if<QString>(&prepared)) {
+        setCleanupMessage(*refused);
+        return std::nullopt;
+    }
+    return std::get<DiskTrashRequest>(prepared);
+}
+
+void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void()> done)
+{
+    if (request.candidate.safety == DiskCleanupSafety::protected_ || cleanupInProgress_) {
+        if (done) done();
+        return;
+    }
+    cleanupInProgress_ = true;
+    setCleanupMessage(std::nullopt);
+    BackgroundTask::start(
+        this, [request](std::stop_token) { return attempt([&] { return DiskTrashExecutor::moveToTrash(request); }); },
+        [this, request, done = std::move(done)](Outcome<DiskTrashReceipt> outcome) mutable {
+            if (auto* failure = std::get_if<QString>(&outcome)) {
+                cleanupInProgress_ = false;
+                setCleanupMessage(*failure);
+                if (done) done();
+                return;
+            }
+            auto receipt = std::get<DiskTrashReceipt>(std::move(outcome));
+            recentTrash_.insert(recentTrash_.begin(), receipt);
+            if (recentTrash_.size() > receiptLimit) recentTrash_.resize(receiptLimit);
+            trashedPaths_.insert(request.candidate.path);
+            trashedPaths_.insert(receipt.originalPath);
+            publishCandidates(std::move(cleanupCandidates_));
+            cleanupMessage_ = "Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.";
+            mapNeedsRefresh_ = true;
+            emit changed();
+            loadVolumes(true, [this, done = std::move(done)] {
+                cleanupInProgress_ = false;
+                emit changed();
+                if (done) done();
+            });
+        },
+        {.userInitiated = true});
+}
+
+void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> done)
+{
+    if (cleanupInProgress_) {
+        if (done) done();
+        return;
+    }
+    cleanupInProgress_ = true;
+    setCleanupMessage(std::nullopt);
+    BackgroundTask::start(
+        this,
+        [receipt](std::stop_token) {
+            return attempt([&] {
+                DiskTrashExecutor::restore(receipt);
+                return true;
+            });
+        },
+        [this, receipt, done = std::move(done)](Outcome<bool> outcome) mutable {
+            if (auto* failure = std::get_if<QString>(&outcome)) {
+                cleanupInProgress_ = false;
+                setCleanupMessage(*failure);
+                if (done) done();
+                return;
+            }
+            std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
+            // Back in place: a later scan or insights run may offer it again.
+            std::erase_if(trashedPaths_, [&](const std::string& path) { return path == receipt.originalPath; });
+            cleanupMessage_ = "Restored " + QString::fromStdString(receipt.name) + ".";
+            mapNeedsRefresh_ = true;
+            emit changed();
+            loadVolumes(true, [this, done = std::move(done)] {
+                cleanupInProgress_ = false;
+                emit changed();
+                if (done) done();
+            });
+        },
+        {.userInitiated = true});
+}
+
+void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
+{
+    if (verifyingDuplicateGroupID_) return;
+    duplicateMessage_.reset();
+    verifyingDuplicateGroupID_ = group.id;
+    emit changed();
+    duplicateTask_ = BackgroundTask::start(
+        this,
+        [group](std::stop_token stop) {
+            return attempt([&] { return DiskDuplicateVerifier::verify(group, std::move(stop)); });
+        },
+        [this, id = group.id](Outcome<std::vector<DiskVerifiedDuplicateSet>> outcome) {
+            if (verifyingDuplicateGroupID_ != id) return;
+            if (auto* failure = std::get_if<QString>(&outcome)) {
+                duplicateMessage_ = *failure;
+            } else {
+                auto sets = std::get<std::vector<DiskVerifiedDuplicateSet>>(std::move(outcome));
+                std::size_t files = 0;
+                for (const auto& set : sets) files += set.files.size();
+                duplicateMessage_ = sets.empty() ? QStringLiteral("Same size, but contents differ.")
+                                                 : "Verified " + QString::number(files) + " identical files.";
+                verifiedDuplicateSets_[id] = std::move(sets);
+            }
+            verifyingDuplicateGroupID_.reset();
+            duplicateTask_ = {};
+            emit changed();
+        });
+}
+
+void DiskModel::cancelDuplicateVerification()
+{
+    duplicateTask_.cancel();
+    duplicateTask_ = {};
+    verifyingDuplicateGroupID_.reset();
+    emit changed();
+}
+
+}  // namespace corvalent

@@ -1,0 +1,180 @@
+#pragma once
+
+// The disk workspace's state on the GUI thread: volumes and the selection,
+// the scan with its progress, the insights derived from a result, moves to
+// the Trash with undo, and duplicate verification. Every background result
+// is published only while its generation token is current.
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/disk.h"
+#include "core/disk_duplicates.h"
+#include "core/disk_insights.h"
+#include "core/disk_snapshots.h"
+#include "core/disk_trash.h"
+#include "models/background_task.h"
+
+namespace corvalent {
+
+struct DiskModelStatus {
+    enum class Kind { failed, idle, scanning, ready };
+    Kind kind = Kind::idle;
+    QString message;  // for failed
+
+    static DiskModelStatus failed(QString message) { return {Kind::failed, std::move(message)}; }
+    bool operator==(const DiskModelStatus&) const = default;
+};
+
+// What the model takes from its surroundings; tests replace any of it.
+struct DiskModelEnvironment {
+    std::function<std::vector<DiskVolume>()> volumes;
+    std::function<std::optional<APFSSnapshotSummary>(const std::string&, std::stop_token)> snapshotSummary;
+    std::function<double()> uptime;
+
+    static DiskModelEnvironment system();
+};
+
+class DiskModel : public QObject {
+    Q_OBJECT
+
+public:
+    struct Progress;
+
+    static constexpr int candidateLimit = 80;
+    static constexpr std::size_t receiptLimit = 20;
+    static inline const QString noDataMessage = QStringLiteral("No readable file data was found in this folder.");
+
+    explicit DiskModel(DiskModelEnvironment environment = DiskModelEnvironment::system(), QObject* parent = nullptr);
+    ~DiskModel() override;
+
+    // Published state.
+    const std::optional<DiskCapacity>& capacity() const { return capacity_; }
+    const std::vector<DiskVolume>& volumes() const { return volumes_; }
+    const std::optional<std::string>& selectedVolumeID() const { return selectedVolumeID_; }
+    const std::optional<DiskScanResult>& result() const { return result_; }
+    const DiskModelStatus& status() const { return status_; }
+    std::int64_t scannedEntries() const { return scannedEntries_; }
+    std::uint64_t scannedBytes() const { return scannedBytes_; }
+    std::int64_t scannedFiles() const { return scannedFiles_; }
+    std::optional<std::uint64_t> estimatedTotalBytes() const { return estimatedTotalBytes_; }
+    bool stopping() const { return stopping_; }
+    const std::optional<DiskStorageReconciliation>& reconciliation() const { return reconciliation_; }
+    const std::vector<DiskCleanupCandidate>& cleanupCandidates() const { return cleanupCandidates_; }
+    const std::vector<DiskTrashReceipt>& recentTrash() const { return recentTrash_; }
+    bool cleanupInProgress() const { return cleanupInProgress_; }
+    const std::optional<QString>& cleanupMessage() const { return cleanupMessage_; }
+    bool mapNeedsRefresh() const { return mapNeedsRefresh_; }
+    const std::optional<APFSSnapshotSummary>& snapshotSummary() const { return snapshotSummary_; }
+    const std::optional<DiskRescuePlan>& rescuePlan() const { return rescuePlan_; }
+    const std::vector<DiskActiveStorageSummary>& activeStorageSummaries() const { return activeStorageSummaries_; }
+    const std::map<std::string, std::vector<DiskVerifiedDuplicateSet>>& verifiedDuplicateSets() const
+    {
+        return verifiedDuplicateSets_;
+    }
+    const std::optional<std::string>& verifyingDuplicateGroupID() const { return verifyingDuplicateGroupID_; }
+    const std::optional<QString>& duplicateMessage() const { return duplicateMessage_; }
+    const std::string& scanningPath() const { return scanningPath_; }
+
+    // Derived on every read.
+    std::optional<DiskVolume> selectedVolume() const;
+    std::optional<double> estimatedProgress() const;
+    std::optional<std::uint64_t> displayedEstimatedTotalBytes() const;
+    std::optional<double> estimatedRemainingSeconds() const;
+    std::optional<std::int64_t> estimatedTotalFiles() const;
+
+    // Volumes and the selection. `done` runs when the load ends, or at once
+    // when it is refused.
+    void loadVolumes(bool force, std::function<void()> done = {});
+    void selectVolume(const std::string& id);
+    void refreshCurrentView();
+    void setViewActive(bool active);
+
+    // The scan.
+    void scan(const std::string& path);
+    void stopScan();
+
+    // Insights.
+    void updateProcessGroups(const std::vector<ProcessGroup>& groups);
+    DiskCleanupCandidate cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory) const;
+
+    // Trash. The request is prepared when the confirmation opens, so that the
+    // item the user reviewed is the one that moves; nothing when refused (the
+    // reason is in cleanupMessage).
+    std::optional<DiskTrashRequest> prepareTrash(const DiskCleanupCandidate& candidate);
+    void moveToTrash(const DiskTrashRequest& request, std::function<void()> done = {});
+    void restore(const DiskTrashReceipt& receipt, std::function<void()> done = {});
+
+    // Duplicates.
+    void verifyDuplicates(const DiskDuplicateGroup& group);
+    void cancelDuplicateVerification();
+
+signals:
+    // One signal for every published field: views redraw from the getters.
+    void changed();
+    void progressChanged();
+
+private:
+    void discardActiveScan();
+    void finishScan(std::uint64_t token, DiskScanResult scanned);
+    void deliverProgress(std::uint64_t token, Progress& progress);
+    void refreshInsights();
+    void refreshSnapshotSummary();
+    void resetScanState();
+    void publishCandidates(std::vector<DiskCleanupCandidate> candidates);
+    void setCleanupMessage(std::optional<QString> message);
+
+    DiskModelEnvironment environment_;
+    std::optional<DiskCapacity> capacity_;
+    std::vector<DiskVolume> volumes_;
+    std::optional<std::string> selectedVolumeID_;
+    std::optional<DiskScanResult> result_;
+    DiskModelStatus status_;
+    std::int64_t scannedEntries_ = 0;
+    std::uint64_t scannedBytes_ = 0;
+    std::int64_t scannedFiles_ = 0;
+    std::optional<std::uint64_t> estimatedTotalBytes_;
+    bool stopping_ = false;
+    std::optional<DiskStorageReconciliation> reconciliation_;
+    std::vector<DiskCleanupCandidate> cleanupCandidates_;
+    std::vector<DiskTrashReceipt> recentTrash_;
+    bool cleanupInProgress_ = false;
+    std::optional<QString> cleanupMessage_;
+    bool mapNeedsRefresh_ = false;
+    std::optional<APFSSnapshotSummary> snapshotSummary_;
+    std::optional<DiskRescuePlan> rescuePlan_;
+    std::vector<DiskActiveStorageSummary> activeStorageSummaries_;
+    std::map<std::string, std::vector<DiskVerifiedDuplicateSet>> verifiedDuplicateSets_;
+    std::optional<std::string> verifyingDuplicateGroupID_;
+    std::optional<QString> duplicateMessage_;
+    std::string scanningPath_;
+
+    bool volumesLoaded_ = false;
+    bool loadingVolumes_ = false;
+    BackgroundTask scanTask_;
+    std::uint64_t scanID_ = 0;
+    double scanStartedAt_ = 0;
+    std::optional<std::int64_t> previousTotalFiles_;
+    std::vector<DiskProcessOwner> processOwners_;
+    BackgroundTask insightsTask_;
+    BackgroundTask snapshotTask_;
+    std::uint64_t insightsID_ = 0;
+    std::uint64_t snapshotID_ = 0;
+    BackgroundTask duplicateTask_;
+    bool viewActive_ = false;
+    // Moved and not restored: the old scan result still lists them.
+    std::set<std::string> trashedPaths_;
+};
+
+}  // namespace corvalent

@@ -1,0 +1,49 @@
+#pragma once
+
+// Whether this program may read the privacy-protected folders, asked in this
+// process or in a fresh one, and the reset of the access preferences when
+// the program runs under another signing identity.
+
+#include <QSettings>
+#include <QString>
+
+#include <chrono>
+#include <string>
+
+namespace corvalent {
+
+enum class FullDiskAccessStatus { checking, granted, denied, unavailable };
+
+namespace FullDiskAccessProbe {
+
+// The home folder's Desktop, Documents and Downloads, in that order: the
+// first that opens answers granted; a refusal (EPERM, EACCES) makes the
+// answer denied unless a later one opens; otherwise unavailable.
+FullDiskAccessStatus currentStatus();
+
+// The exit status the check flag answers with: 0 granted, 2 denied, 3 otherwise.
+int exitStatus(FullDiskAccessStatus status);
+
+}  // namespace FullDiskAccessProbe
+
+namespace FullDiskAccessVerifier {
+
+// Runs this program again with "--full-disk-access-check" and reads its exit
+// status. Blocking: call it off the GUI thread. A child that runs longer than
+// `limit` is ended and the answer is unavailable.
+FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+}  // namespace FullDiskAccessVerifier
+
+namespace DiskAccessPreference {
+
+// The identity under which the access preferences were set; this build is
+// never code-signed.
+QString currentSigningIdentity();
+
+// Resets "includePrivacyProtectedLocations" and "hasSeenFullDiskAccessIntroduction"
+// when the stored identity is missing or differs, and stores the current one.
+void migrateSigningIdentityIfNeeded(QSettings& settings);
+
+}  // namespace DiskAccessPreference
+}  // namespace corvalent

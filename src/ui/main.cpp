@@ -1,0 +1,15 @@
+#include <string_view>
+
+#include "models/full_disk_access.h"
+#include "ui/corvalent_app.h"
+
+int main(int argc, char** argv)
+{
+    // A fresh process asked only whether protected folders can be read: it
+    // answers through its exit status, before any window or setting exists.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--full-disk-access-check")
+            return corvalent::FullDiskAccessProbe::exitStatus(corvalent::FullDiskAccessProbe::currentStatus());
+    }
+    return corvalent::runApplication(argc, argv);
+}
