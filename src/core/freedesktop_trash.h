@@ -1,7 +1,8 @@
 #pragma once
 
-// The freedesktop.org Trash (specification 1.0), written here because the
-// toolkit's own can loop forever when the info file cannot be created.
+// The freedesktop.org Trash (version 1.0 of that standard), written here
+// because the toolkit's own can loop forever when the info file cannot be
+// created.
 //
 // An item on the home folder's file system goes to $XDG_DATA_HOME/Trash;
 // any other to $topdir/.Trash/$uid (when .Trash is a sticky folder that is

@@ -410,6 +410,26 @@ void DiskModel::setCleanupMessage(std::optional<QString> message)
     emit changed();
 }
 
+void DiskModel::endCleanup(const QString& message, std::function<void()> done, bool succeeded)
+{
+    if (!succeeded) {
+        cleanupInProgress_ = false;
+        setCleanupMessage(message);
+        if (done) done();
+        return;
+    }
+    // The disk changed: the shown map is old, and the capacities are reloaded
+    // before another move or restore may start.
+    cleanupMessage_ = message;
+    mapNeedsRefresh_ = true;
+    emit changed();
+    loadVolumes(true, [this, done = std::move(done)] {
+        cleanupInProgress_ = false;
+        emit changed();
+        if (done) done();
+    });
+}
+
 std::optional<DiskTrashRequest> DiskModel::prepareTrash(const DiskCleanupCandidate& candidate)
 {
     auto prepared = attempt([&] { return DiskTrashExecutor::prepare(candidate); });
@@ -431,26 +451,15 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
     BackgroundTask::start(
         this, [request](std::stop_token) { return attempt([&] { return DiskTrashExecutor::moveToTrash(request); }); },
         [this, request, done = std::move(done)](Outcome<DiskTrashReceipt> outcome) mutable {
-            if (auto* failure = std::get_if<QString>(&outcome)) {
-                cleanupInProgress_ = false;
-                setCleanupMessage(*failure);
-                if (done) done();
-                return;
-            }
+            if (auto* failure = std::get_if<QString>(&outcome)) return endCleanup(*failure, std::move(done));
             auto receipt = std::get<DiskTrashReceipt>(std::move(outcome));
             recentTrash_.insert(recentTrash_.begin(), receipt);
             if (recentTrash_.size() > receiptLimit) recentTrash_.resize(receiptLimit);
             trashedPaths_.insert(request.candidate.path);
             trashedPaths_.insert(receipt.originalPath);
             publishCandidates(std::move(cleanupCandidates_));
-            cleanupMessage_ = "Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.";
-            mapNeedsRefresh_ = true;
-            emit changed();
-            loadVolumes(true, [this, done = std::move(done)] {
-                cleanupInProgress_ = false;
-                emit changed();
-                if (done) done();
-            });
+            endCleanup("Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.",
+                       std::move(done), true);
         },
         {.userInitiated = true});
 }
@@ -472,23 +481,11 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
             });
         },
         [this, receipt, done = std::move(done)](Outcome<bool> outcome) mutable {
-            if (auto* failure = std::get_if<QString>(&outcome)) {
-                cleanupInProgress_ = false;
-                setCleanupMessage(*failure);
-                if (done) done();
-                return;
-            }
+            if (auto* failure = std::get_if<QString>(&outcome)) return endCleanup(*failure, std::move(done));
             std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
             // Back in place: a later scan or insights run may offer it again.
             std::erase_if(trashedPaths_, [&](const std::string& path) { return path == receipt.originalPath; });
-            cleanupMessage_ = "Restored " + QString::fromStdString(receipt.name) + ".";
-            mapNeedsRefresh_ = true;
-            emit changed();
-            loadVolumes(true, [this, done = std::move(done)] {
-                cleanupInProgress_ = false;
-                emit changed();
-                if (done) done();
-            });
+            endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done), true);
         },
         {.userInitiated = true});
 }

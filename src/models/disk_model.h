@@ -134,6 +134,8 @@ private:
     void resetScanState();
     void publishCandidates(std::vector<DiskCleanupCandidate> candidates);
     void setCleanupMessage(std::optional<QString> message);
+    // The end of a move or restore: its message, and for a success the reload.
+    void endCleanup(const QString& message, std::function<void()> done, bool succeeded = false);
 
     DiskModelEnvironment environment_;
     std::optional<DiskCapacity> capacity_;
