@@ -100,6 +100,7 @@ public:
     void selectVolume(const std::string& id);
     void refreshCurrentView();
     void setViewActive(bool active);
+    bool viewActive() const { return viewActive_; }
 
     // The scan.
     void scan(const std::string& path);

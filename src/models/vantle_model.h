@@ -115,6 +115,7 @@ public:
     // at once when a sample is already in flight.
     void refresh(std::function<void()> done = {});
     void setProcessViewActive(bool active);
+    bool processViewActive() const { return processViewActive_; }
     void toggle(const ProcessGroup& group);
     void prepare(bool force);
     // Carries out a confirmed request; `done` runs when the outcome is known.

@@ -9,10 +9,20 @@
 
 #include <cstdlib>
 
+#include <QMenuBar>
+#include <QStyleFactory>
+
 #include "models/app_notifications.h"
 #include "models/full_disk_access.h"
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
+#include "ui/app_appearance.h"
+#include "ui/corvalent_style.h"
+#include "ui/full_disk_access_introduction.h"
+#include "ui/main_view.h"
+#include "ui/settings_window.h"
+#include "ui/system_settings.h"
+#include "ui/tray_menu.h"
 
 namespace corvalent {
 namespace {
@@ -59,14 +69,25 @@ void useSystemIcons()
 
 CorvalentApp::CorvalentApp()
 {
-    refresh_ = new QAction(tr("Refresh"), this);
-    refresh_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-    refresh_->setShortcutContext(Qt::ApplicationShortcut);
+    const auto command = [this](const QString& text, QKeySequence keys) {
+        auto* action = new QAction(text, this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::ApplicationShortcut);
+        return action;
+    };
+    refresh_ = command(QStringLiteral("Refresh"), QKeySequence(Qt::CTRL | Qt::Key_R));
     connect(refresh_, &QAction::triggered, this, [] { emit AppNotifications::instance().refreshRequested(); });
+    // Quitting never asks, even while a stop or a scan is under way.
+    quit_ = command(QStringLiteral("Quit Corvalent"), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit_, &QAction::triggered, this, [] { QCoreApplication::quit(); });
+    settings_ = command(QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    connect(settings_, &QAction::triggered, this, &CorvalentApp::openSettings);
 }
 
 CorvalentApp::~CorvalentApp()
 {
+    tray_.reset();
+    delete settingsWindow_;
     delete window_;
 }
 
@@ -84,8 +105,19 @@ QMainWindow& CorvalentApp::mainWindow()
         window_->setWindowTitle("Corvalent");
         window_->resize(1180, 760);
         window_->setMinimumSize(920, 620);
-        window_->setCentralWidget(new QWidget);
-        window_->addAction(refresh_);
+        view_ = new MainView(model(), window_);
+        view_->setIntroductionFactory([](QWidget* parent, std::function<void()> close) -> QWidget* {
+            auto environment = OnboardingEnvironment::system();
+            environment.openSettings = [] { return openFullDiskAccessSettings(); };
+            return new FullDiskAccessOverlay(std::move(environment), std::move(close), parent);
+        });
+        window_->setCentralWidget(view_);
+        // Linux has no application menu: the window carries the commands.
+        auto* application = window_->menuBar()->addMenu(QStringLiteral("Corvalent"));
+        application->addAction(settings_);
+        application->addSeparator();
+        application->addAction(quit_);
+        window_->menuBar()->addMenu(QStringLiteral("View"))->addAction(refresh_);
         window_->installEventFilter(new ShowWatcher(window_, [this] { firstShown(); }));
     }
     return *window_;
@@ -97,6 +129,27 @@ void CorvalentApp::openMainWindow()
     window.show();
     window.raise();
     window.activateWindow();
+}
+
+void CorvalentApp::openSettings()
+{
+    if (!settingsWindow_) {
+        settingsWindow_ = new SettingsWindow(model());
+        settingsWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        settingsWindow_->addAction(refresh_);
+        settingsWindow_->addAction(quit_);
+    }
+    settingsWindow_->show();
+    settingsWindow_->raise();
+    settingsWindow_->activateWindow();
+}
+
+void CorvalentApp::createTrayMenu()
+{
+    tray_ = std::make_unique<TrayMenu>(model(), [this] { openMainWindow(); }, quit_);
+    // With a tray the program keeps running when its window closes; without
+    // one, closing the last window quits.
+    QApplication::setQuitOnLastWindowClosed(!tray_->hasTrayIcon());
 }
 
 void CorvalentApp::firstShown()
@@ -123,13 +176,17 @@ int runApplication(int argc, char** argv)
     QApplication::setOrganizationName("Corvalent");
     QApplication::setApplicationName("Corvalent");
     QApplication::setApplicationDisplayName("Corvalent");
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QApplication::setFont(CorvalentStyle::font(10));
     useSystemIcons();
+    applyAppearance(storedAppearance());
 
     QSettings settings;
     DiskAccessPreference::migrateSigningIdentityIfNeeded(settings);
 
     CorvalentApp app;
     app.openMainWindow();
+    if (!PerformanceCheck::enabled()) app.createTrayMenu();
     return QApplication::exec();
 }
 

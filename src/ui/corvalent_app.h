@@ -1,7 +1,7 @@
 #pragma once
 
-// The application: the shared process model, the main window and the
-// application-wide commands.
+// The application: the shared process model, the main window with its menu
+// bar, the tray menu, the settings window and the application-wide commands.
 
 #include <QObject>
 #include <QPointer>
@@ -10,9 +10,12 @@
 
 class QAction;
 class QMainWindow;
+class QWidget;
 
 namespace corvalent {
 
+class MainView;
+class TrayMenu;
 class VantleModel;
 
 class CorvalentApp : public QObject {
@@ -25,18 +28,29 @@ public:
     // Created on first use and kept for the life of the application.
     VantleModel& model();
     QMainWindow& mainWindow();
-    // Shows the main window, making it first when needed.
+    MainView* mainView() const { return view_; }
+    // Brings the main window forward, making it again when it was closed.
     void openMainWindow();
+    void openSettings();
+    TrayMenu* trayMenu() const { return tray_.get(); }
+    void createTrayMenu();
 
-    // "Refresh" (Ctrl+R): posts the refresh notification.
+    // One action per command, shared by every window.
     QAction& refreshAction() { return *refresh_; }
+    QAction& quitAction() { return *quit_; }
+    QAction& settingsAction() { return *settings_; }
 
 private:
     void firstShown();
 
     std::unique_ptr<VantleModel> model_;
     QPointer<QMainWindow> window_;
+    MainView* view_ = nullptr;  // owned by the window
+    QPointer<QWidget> settingsWindow_;
+    std::unique_ptr<TrayMenu> tray_;
     QAction* refresh_ = nullptr;
+    QAction* quit_ = nullptr;
+    QAction* settings_ = nullptr;
     bool started_ = false;
 };
 

@@ -1,0 +1,171 @@
+#include "ui/app_appearance.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QSettings>
+
+#include "core/child_process.h"
+#include "ui/corvalent_style.h"
+
+namespace corvalent {
+namespace {
+
+const QString key = QStringLiteral("appearance");
+
+QColor withAlpha(QColor colour, double alpha)
+{
+    colour.setAlphaF(static_cast<float>(alpha));
+    return colour;
+}
+
+struct Colours {
+    QColor window, base, alternateBase, text, button, light, mid, dark, shadow, link, tooltip;
+};
+
+// Every role from a few colours; disabled text is the active text faded.
+QPalette makePalette(const Colours& c)
+{
+    QPalette palette;
+    const auto accent = CorvalentStyle::teal();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const bool disabled = group == QPalette::Disabled;
+        const auto text = disabled ? withAlpha(c.text, 0.35) : c.text;
+        palette.setColor(group, QPalette::Window, c.window);
+        palette.setColor(group, QPalette::WindowText, text);
+        palette.setColor(group, QPalette::Base, c.base);
+        palette.setColor(group, QPalette::AlternateBase, c.alternateBase);
+        palette.setColor(group, QPalette::Text, text);
+        palette.setColor(group, QPalette::PlaceholderText, withAlpha(c.text, disabled ? 0.2 : 0.4));
+        palette.setColor(group, QPalette::Button, c.button);
+        palette.setColor(group, QPalette::ButtonText, text);
+        palette.setColor(group, QPalette::BrightText, Qt::white);
+        palette.setColor(group, QPalette::Light, c.light);
+        palette.setColor(group, QPalette::Midlight, c.light);
+        palette.setColor(group, QPalette::Mid, c.mid);
+        palette.setColor(group, QPalette::Dark, c.dark);
+        palette.setColor(group, QPalette::Shadow, c.shadow);
+        palette.setColor(group, QPalette::Highlight, disabled ? withAlpha(accent, 0.4) : accent);
+        palette.setColor(group, QPalette::HighlightedText, Qt::white);
+        palette.setColor(group, QPalette::Link, c.link);
+        palette.setColor(group, QPalette::LinkVisited, c.link.darker(115));
+        palette.setColor(group, QPalette::ToolTipBase, c.tooltip);
+        palette.setColor(group, QPalette::ToolTipText, text);
+    }
+    return palette;
+}
+
+bool readDesktopPreference()
+{
+    if (qEnvironmentVariable("GTK_THEME").endsWith(":dark")) return true;
+    if (!QFile::exists("/usr/bin/gsettings")) return false;
+    ChildRunRequest request;
+    request.executable = "/usr/bin/gsettings";
+    request.arguments = {"get", "org.gnome.desktop.interface", "color-scheme"};
+    request.deadline = std::chrono::milliseconds(1'000);
+    const auto run = runChild(request);
+    return run.exitStatus == 0 && run.output.find("prefer-dark") != std::string::npos;
+}
+
+}  // namespace
+
+QString rawValue(AppAppearance appearance)
+{
+    switch (appearance) {
+    case AppAppearance::light: return QStringLiteral("light");
+    case AppAppearance::dark: return QStringLiteral("dark");
+    case AppAppearance::system: break;
+    }
+    return QStringLiteral("system");
+}
+
+AppAppearance appearanceFromRaw(const QString& raw)
+{
+    if (raw == "light") return AppAppearance::light;
+    if (raw == "dark") return AppAppearance::dark;
+    return AppAppearance::system;
+}
+
+QString appearanceTitle(AppAppearance appearance)
+{
+    auto title = rawValue(appearance);
+    title[0] = title[0].toUpper();
+    return title;
+}
+
+QString appearanceSymbol(AppAppearance appearance)
+{
+    switch (appearance) {
+    case AppAppearance::light: return QStringLiteral("sun.max");
+    case AppAppearance::dark: return QStringLiteral("moon");
+    case AppAppearance::system: break;
+    }
+    return QStringLiteral("circle.lefthalf.filled");
+}
+
+AppAppearance storedAppearance()
+{
+    return appearanceFromRaw(QSettings().value(key, rawValue(AppAppearance::system)).toString());
+}
+
+void setAppearance(AppAppearance appearance)
+{
+    QSettings().setValue(key, rawValue(appearance));
+    applyAppearance(appearance);
+    emit AppearanceNotifier::instance().appearanceChanged(appearance);
+}
+
+bool desktopPrefersDark()
+{
+    static const bool dark = readDesktopPreference();
+    return dark;
+}
+
+void applyAppearance(AppAppearance appearance)
+{
+    const bool dark = appearance == AppAppearance::dark ||
+                      (appearance == AppAppearance::system && desktopPrefersDark());
+    QApplication::setPalette(dark ? darkPalette() : lightPalette());
+}
+
+QPalette lightPalette()
+{
+    return makePalette({
+        .window = QColor(0xF5, 0xF5, 0xF7),
+        .base = QColor(0xFF, 0xFF, 0xFF),
+        .alternateBase = QColor(0xF2, 0xF2, 0xF4),
+        .text = QColor(0x1D, 0x1D, 0x1F),
+        .button = QColor(0xFF, 0xFF, 0xFF),
+        .light = QColor(0xFF, 0xFF, 0xFF),
+        .mid = QColor(0xC7, 0xC7, 0xCC),
+        .dark = QColor(0x8E, 0x8E, 0x93),
+        .shadow = QColor(0x00, 0x00, 0x00, 0x40),
+        .link = CorvalentStyle::teal().darker(115),
+        .tooltip = QColor(0xFF, 0xFF, 0xFF),
+    });
+}
+
+QPalette darkPalette()
+{
+    return makePalette({
+        .window = QColor(0x1E, 0x1E, 0x1F),
+        .base = QColor(0x2A, 0x2A, 0x2C),
+        .alternateBase = QColor(0x32, 0x32, 0x34),
+        .text = QColor(0xF2, 0xF2, 0xF7),
+        .button = QColor(0x3A, 0x3A, 0x3C),
+        .light = QColor(0x48, 0x48, 0x4A),
+        .mid = QColor(0x2C, 0x2C, 0x2E),
+        .dark = QColor(0x10, 0x10, 0x11),
+        .shadow = QColor(0x00, 0x00, 0x00, 0x80),
+        .link = CorvalentStyle::teal().lighter(125),
+        .tooltip = QColor(0x3A, 0x3A, 0x3C),
+    });
+}
+
+AppearanceNotifier& AppearanceNotifier::instance()
+{
+    // Never destroyed: it may outlive the application object.
+    static auto* notifier = new AppearanceNotifier;
+    return *notifier;
+}
+
+}  // namespace corvalent

@@ -1,0 +1,1198 @@
+#include "ui/overview_page.h"
+
+#include <QAbstractButton>
+#include <QEnterEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <tuple>
+#include <vector>
+
+#include "core/display.h"
+#include "core/saturating.h"
+#include "models/disk_model.h"
+#include "models/vantle_model.h"
+#include "ui/corvalent_style.h"
+
+namespace corvalent {
+namespace overview {
+namespace {
+
+// Text sizes of the page, in points.
+constexpr double captionSize = 10.5;
+constexpr double caption2Size = 10;
+constexpr double calloutSize = 12.5;
+constexpr double headlineSize = 13;
+
+constexpr int panelRowMinimum = 450;
+constexpr int visibleGroupRows = 7;
+constexpr int visibleDiskRows = 6;
+
+using Tone = std::function<QColor(const QPalette&)>;
+
+Tone primaryTone()
+{
+    return [](const QPalette& palette) { return CorvalentStyle::primary(palette); };
+}
+Tone secondaryTone()
+{
+    return [](const QPalette& palette) { return CorvalentStyle::secondary(palette); };
+}
+Tone tertiaryTone()
+{
+    return [](const QPalette& palette) { return CorvalentStyle::tertiary(palette); };
+}
+Tone fixedTone(QColor colour)
+{
+    return [colour](const QPalette&) { return colour; };
+}
+
+QString bytesText(std::uint64_t bytes)
+{
+    return QString::fromStdString(Display::bytes(bytes));
+}
+
+QFont labelFont()
+{
+    auto font = CorvalentStyle::font(9, QFont::Bold);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.55);
+    return font;
+}
+
+// A label that draws its text in a colour taken from the current palette at
+// paint time, so light and dark switch without rebuilding. One-line texts
+// shrink to a minimum scale, then elide, instead of pushing the layout wider.
+class ToneText : public QLabel {
+public:
+    ToneText(const QString& text, const QFont& font, Tone tone, QWidget* parent = nullptr)
+        : QLabel(text, parent), tone_(std::move(tone))
+    {
+        setFont(font);
+    }
+
+    void setTone(Tone tone)
+    {
+        tone_ = std::move(tone);
+        update();
+    }
+    QColor colour() const { return tone_(palette()); }
+    void setMinimumScale(double scale) { minimumScale_ = scale; }
+    // Whether the layout may give the text less than its full width.
+    void setShrinks(bool shrinks)
+    {
+        shrinks_ = shrinks;
+        updateGeometry();
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        const auto hint = QLabel::minimumSizeHint();
+        if (wordWrap() || !shrinks_) return hint;
+        return {std::min(hint.width(), 24), hint.height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setPen(colour());
+        const auto area = contentsRect();
+        if (wordWrap()) {
+            painter.setFont(font());
+            painter.drawText(area, static_cast<int>(alignment()) | Qt::TextWordWrap, text());
+            return;
+        }
+        auto shown = font();
+        const double full = QFontMetricsF(shown).horizontalAdvance(text());
+        if (full > area.width() && minimumScale_ < 1.0 && full > 0) {
+            const double scale = std::max(minimumScale_, area.width() / full);
+            shown.setPointSizeF(shown.pointSizeF() * scale);
+        }
+        painter.setFont(shown);
+        const auto line = QFontMetricsF(shown).elidedText(text(), Qt::ElideRight, area.width());
+        painter.drawText(area, static_cast<int>(alignment()), line);
+    }
+
+private:
+    Tone tone_;
+    double minimumScale_ = 1.0;
+    bool shrinks_ = true;
+};
+
+// A symbol, optionally centred on a rounded tile of its own colour.
+class SymbolView : public QWidget {
+public:
+    SymbolView(QString symbol, int points, Tone tone, int side = 0, double radius = 0, double tileOpacity = 0,
+               QWidget* parent = nullptr)
+        : QWidget(parent), symbol_(std::move(symbol)), points_(points), tone_(std::move(tone)), radius_(radius),
+          tileOpacity_(tileOpacity)
+    {
+        const int extent = side > 0 ? side : points;
+        setFixedSize(extent, extent);
+    }
+
+    void setSymbol(const QString& symbol)
+    {
+        if (symbol == symbol_) return;
+        symbol_ = symbol;
+        update();
+    }
+    void setTone(Tone tone)
+    {
+        tone_ = std::move(tone);
+        update();
+    }
+    const QString& symbol() const { return symbol_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const auto colour = tone_(palette());
+        if (tileOpacity_ > 0) {
+            auto fill = colour;
+            fill.setAlphaF(static_cast<float>(tileOpacity_ * colour.alphaF()));
+            QPainterPath tile;
+            tile.addRoundedRect(QRectF(rect()), radius_, radius_);
+            painter.fillPath(tile, fill);
+        }
+        const auto image = Symbols::pixmap(symbol_, colour, points_, devicePixelRatioF());
+        const QPointF corner((width() - points_) / 2.0, (height() - points_) / 2.0);
+        painter.drawPixmap(corner, image);
+    }
+
+private:
+    QString symbol_;
+    int points_;
+    Tone tone_;
+    double radius_;
+    double tileOpacity_;
+};
+
+// A small filled circle (or capsule, when taller than wide) in a state's tint.
+class StateDot : public QWidget {
+public:
+    explicit StateDot(QWidget* parent = nullptr) : QWidget(parent)
+    {
+        setFixedSize(6, 6);
+        setObjectName("stateDot");
+    }
+    void setColour(const QColor& colour)
+    {
+        if (colour == colour_) return;
+        colour_ = colour;
+        update();
+    }
+    const QColor& colour() const { return colour_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour_);
+        const double radius = std::min(width(), height()) / 2.0;
+        painter.drawRoundedRect(QRectF(rect()), radius, radius);
+    }
+
+private:
+    QColor colour_;
+};
+
+// A one-pixel hairline between sections.
+class Divider : public QWidget {
+public:
+    explicit Divider(Qt::Orientation orientation, int length = 0, QWidget* parent = nullptr) : QWidget(parent)
+    {
+        if (orientation == Qt::Horizontal) {
+            setFixedHeight(1);
+            setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        } else {
+            setFixedSize(1, length);
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), CorvalentStyle::softBorder(palette()));
+    }
+};
+
+// A flat text button in the accent colour.
+class LinkButton : public QAbstractButton {
+public:
+    explicit LinkButton(const QString& text, QWidget* parent = nullptr) : QAbstractButton(parent)
+    {
+        setText(text);
+        setFont(CorvalentStyle::font(calloutSize, QFont::Medium));
+        setCursor(Qt::PointingHandCursor);
+        setAttribute(Qt::WA_Hover);
+        setFocusPolicy(Qt::StrongFocus);
+    }
+    QSize sizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        return {metrics.horizontalAdvance(text()) + 8, metrics.height() + 8};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        auto shown = font();
+        shown.setUnderline(underMouse());
+        painter.setFont(shown);
+        auto colour = CorvalentStyle::teal();
+        if (isDown()) colour = colour.darker(130);
+        painter.setPen(colour);
+        painter.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+
+// The one strong call to action of a panel: white text on teal.
+class ProminentButton : public QAbstractButton {
+public:
+    explicit ProminentButton(const QString& text, QWidget* parent = nullptr) : QAbstractButton(parent)
+    {
+        setText(text);
+        setFont(CorvalentStyle::font(calloutSize, QFont::DemiBold));
+        setCursor(Qt::PointingHandCursor);
+        setAttribute(Qt::WA_Hover);
+        setFocusPolicy(Qt::StrongFocus);
+    }
+    QSize sizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        return {metrics.horizontalAdvance(text()) + 32, metrics.height() + 14};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        auto fill = CorvalentStyle::teal();
+        if (isDown())
+            fill = fill.darker(115);
+        else if (underMouse())
+            fill = fill.lighter(108);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), 8, 8);
+        painter.fillPath(shape, fill);
+        if (hasFocus()) {
+            painter.setPen(QPen(CorvalentStyle::primary(palette(), 0.35), 1));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 7.5, 7.5);
+        }
+        painter.setFont(font());
+        painter.setPen(Qt::white);
+        painter.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+
+// The small "i" beside a card's title; hovering and clicking are reported to
+// the page, which decides which popover is open.
+class InfoButton : public QAbstractButton {
+public:
+    std::function<void()> entered;
+    std::function<void()> left;
+
+    explicit InfoButton(QWidget* parent = nullptr) : QAbstractButton(parent)
+    {
+        setFixedSize(16, 16);
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::StrongFocus);
+        setObjectName("infoButton");
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        constexpr int points = 11;
+        const auto image =
+            Symbols::pixmap("info.circle", CorvalentStyle::secondary(palette()), points, devicePixelRatioF());
+        painter.drawPixmap(QPointF((width() - points) / 2.0, (height() - points) / 2.0), image);
+    }
+    void enterEvent(QEnterEvent* event) override
+    {
+        if (entered) entered();
+        QAbstractButton::enterEvent(event);
+    }
+    void leaveEvent(QEvent* event) override
+    {
+        if (left) left();
+        QAbstractButton::leaveEvent(event);
+    }
+};
+
+}  // namespace
+
+class MetricCard : public QWidget {
+public:
+    MetricCard(const QString& title, const QString& symbol, const QColor& accent, QWidget* parent = nullptr)
+        : QWidget(parent), title_(title)
+    {
+        setObjectName("metricCard");
+        setAccessibleName(title);
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(14, 13, 14, 13);
+        row->setSpacing(12);
+        row->addWidget(new SymbolView(symbol, 16, fixedTone(accent), 34, 10, 0.12), 0, Qt::AlignVCenter);
+
+        auto* column = new QVBoxLayout;
+        column->setSpacing(3);
+        auto* labelRow = new QHBoxLayout;
+        labelRow->setSpacing(4);
+        auto* label = new ToneText(title.toUpper(), labelFont(), secondaryTone());
+        labelRow->addWidget(label);
+        info_ = new InfoButton;
+        info_->setAccessibleName("About " + title);
+        labelRow->addWidget(info_);
+        labelRow->addStretch(1);
+        column->addLayout(labelRow);
+
+        value_ = new ToneText({}, CorvalentStyle::font(20, QFont::DemiBold), primaryTone());
+        value_->setObjectName("metricValue");
+        value_->setMinimumScale(0.72);
+        column->addWidget(value_);
+
+        auto* stateRow = new QHBoxLayout;
+        stateRow->setSpacing(5);
+        dot_ = new StateDot;
+        stateRow->addWidget(dot_, 0, Qt::AlignVCenter);
+        state_ = new ToneText({}, CorvalentStyle::font(caption2Size), secondaryTone());
+        state_->setObjectName("metricState");
+        stateRow->addWidget(state_, 1);
+        column->addLayout(stateRow);
+        row->addLayout(column, 1);
+
+        // Equal widths: the row shares its width out evenly, whatever the texts.
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setMinimumWidth(150);
+    }
+
+    const QString& title() const { return title_; }
+    const QString& help() const { return help_; }
+    InfoButton* infoButton() const { return info_; }
+
+    void setValue(const QString& value) { value_->setText(value); }
+    void setState(const OverviewMetricState& state)
+    {
+        state_->setText(state.text);
+        dot_->setColour(state.tint);
+    }
+    void setHelp(const QString& help)
+    {
+        help_ = help;
+        info_->setAccessibleDescription(help);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        CorvalentStyle::paintPanel(painter, QRectF(rect()), 14, palette(), 0.76);
+    }
+
+private:
+    QString title_;
+    QString help_;
+    InfoButton* info_;
+    ToneText* value_;
+    StateDot* dot_;
+    ToneText* state_;
+};
+
+// A card's help, floating over the page below its button.
+class HelpPopover : public QWidget {
+public:
+    explicit HelpPopover(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName("helpPopover");
+        // It only shows text: the pointer keeps reaching what lies below.
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(12, 12, 12, 12);
+        text_ = new ToneText({}, CorvalentStyle::font(captionSize), primaryTone());
+        text_->setWordWrap(true);
+        text_->setFixedWidth(240);
+        layout->addWidget(text_);
+        hide();
+    }
+    void setText(const QString& text)
+    {
+        text_->setText(text);
+        adjustSize();
+    }
+    QString text() const { return text_->text(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QPen(CorvalentStyle::border(palette()), 1));
+        painter.setBrush(CorvalentStyle::windowBackground(palette()));
+        painter.drawRoundedRect(area, 10, 10);
+    }
+
+private:
+    ToneText* text_;
+};
+
+namespace {
+
+// Symbol tile, title over subtitle, and the link to the workspace.
+class PanelHeader : public QWidget {
+public:
+    PanelHeader(const QString& title, const QString& symbol, std::function<void()> viewAll, QWidget* parent = nullptr)
+        : QWidget(parent)
+    {
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(16, 16, 16, 16);
+        row->setSpacing(11);
+        row->addWidget(new SymbolView(symbol, 15, fixedTone(CorvalentStyle::teal()), 32, 9, 0.1));
+        auto* column = new QVBoxLayout;
+        column->setSpacing(1);
+        auto* heading = new ToneText(title, CorvalentStyle::font(headlineSize, QFont::DemiBold), primaryTone());
+        heading->setShrinks(false);
+        column->addWidget(heading);
+        subtitle_ = new ToneText({}, CorvalentStyle::font(captionSize), secondaryTone());
+        subtitle_->setObjectName("panelSubtitle");
+        column->addWidget(subtitle_);
+        row->addLayout(column, 1);
+        auto* link = new LinkButton("View all");
+        QObject::connect(link, &QAbstractButton::clicked, link, [viewAll = std::move(viewAll)] { viewAll(); });
+        row->addWidget(link, 0, Qt::AlignVCenter);
+    }
+    void setSubtitle(const QString& text) { subtitle_->setText(text); }
+
+private:
+    ToneText* subtitle_;
+};
+
+// The panel's last line: what the summary is based on.
+class PanelFooter : public QWidget {
+public:
+    explicit PanelFooter(QWidget* parent = nullptr) : QWidget(parent)
+    {
+        setObjectName("panelFooter");
+        setFixedHeight(42);
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(16, 0, 16, 0);
+        row->setSpacing(6);
+        symbol_ = new SymbolView("clock", 11, fixedTone(CorvalentStyle::teal()));
+        row->addWidget(symbol_);
+        title_ = new ToneText({}, CorvalentStyle::font(captionSize, QFont::Medium), primaryTone());
+        title_->setObjectName("footerTitle");
+        title_->setShrinks(false);
+        row->addWidget(title_);
+        row->addSpacing(8);
+        row->addStretch(1);
+        detail_ = new ToneText({}, CorvalentStyle::font(caption2Size), secondaryTone());
+        detail_->setObjectName("footerDetail");
+        detail_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        row->addWidget(detail_, 0);
+    }
+    void set(const StorageFooter& footer)
+    {
+        symbol_->setSymbol(footer.symbol);
+        title_->setText(footer.title);
+        detail_->setText(footer.detail);
+        detail_->setToolTip(footer.help.value_or(footer.detail));
+    }
+
+private:
+    SymbolView* symbol_;
+    ToneText* title_;
+    ToneText* detail_;
+};
+
+// One group of running work; pressing it opens that group in the workspace.
+class GroupRow : public PressableRow {
+public:
+    GroupRow(std::function<void(const std::string&)> open, QWidget* parent = nullptr) : PressableRow(parent)
+    {
+        setObjectName("groupRow");
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(10, 3, 10, 3);
+        row->setSpacing(10);
+        icon_ = new SymbolView("app", 15, fixedTone(CorvalentStyle::teal()), 30, 8, 0.1);
+        row->addWidget(icon_);
+        title_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::Medium), primaryTone());
+        title_->setObjectName("groupTitle");
+        row->addWidget(title_, 1);
+        auto* figures = new QVBoxLayout;
+        figures->setSpacing(0);
+        memory_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::DemiBold), primaryTone());
+        memory_->setObjectName("groupMemory");
+        memory_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        memory_->setShrinks(false);
+        figures->addWidget(memory_);
+        cpu_ = new ToneText({}, CorvalentStyle::font(caption2Size), secondaryTone());
+        cpu_->setObjectName("groupCPU");
+        cpu_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        cpu_->setShrinks(false);
+        figures->addWidget(cpu_);
+        row->addLayout(figures);
+        row->addWidget(new SymbolView("chevron.right", 10, tertiaryTone()));
+        connect(this, &QAbstractButton::clicked, this, [this, open = std::move(open)] {
+            // A copy: the handler may change what this row shows.
+            const auto id = id_;
+            open(id);
+        });
+    }
+
+    const std::string& id() const { return id_; }
+
+    void setGroup(const ProcessGroup& group)
+    {
+        id_ = group.id;
+        const auto title = QString::fromStdString(group.title);
+        icon_->setSymbol(QString::fromStdString(group.symbol));
+        title_->setText(title);
+        setAccessibleName(title);
+        memory_->setText(bytesText(group.memory));
+        cpu_->setText(group.cpu ? QString::asprintf("%.1f%% CPU", *group.cpu) : QStringLiteral("CPU \u2014"));
+    }
+
+private:
+    std::string id_;
+    SymbolView* icon_;
+    ToneText* title_;
+    ToneText* memory_;
+    ToneText* cpu_;
+};
+
+QWidget* totalColumn(const QString& label, ToneText*& value, const QString& name)
+{
+    auto* column = new QWidget;
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(new ToneText(label, labelFont(), secondaryTone()));
+    value = new ToneText({}, CorvalentStyle::font(17, QFont::DemiBold), primaryTone());
+    value->setObjectName(name);
+    layout->addWidget(value);
+    column->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return column;
+}
+
+// A message centred in the space it is given.
+QWidget* centredMessage(const QString& symbol, const QString& text)
+{
+    auto* box = new QWidget;
+    box->setObjectName("emptyState");
+    auto* layout = new QVBoxLayout(box);
+    layout->setSpacing(8);
+    layout->addStretch(1);
+    layout->addWidget(new SymbolView(symbol, 22, secondaryTone()), 0, Qt::AlignHCenter);
+    auto* label = new ToneText(text, CorvalentStyle::font(calloutSize), secondaryTone());
+    label->setAlignment(Qt::AlignCenter);
+    layout->addWidget(label, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+    box->setMinimumHeight(240);
+    box->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    return box;
+}
+
+// A layout's widget rows, reused by position so that a refresh only changes texts.
+template <typename Row, typename Make>
+void resizeRows(std::vector<Row*>& rows, QVBoxLayout* layout, std::size_t count, Make make)
+{
+    while (rows.size() < count) {
+        auto* row = make();
+        layout->insertWidget(static_cast<int>(rows.size()), row);
+        rows.push_back(row);
+    }
+    while (rows.size() > count) {
+        auto* row = rows.back();
+        rows.pop_back();
+        layout->removeWidget(row);
+        row->hide();
+        // It may be the row whose click is being handled.
+        row->deleteLater();
+    }
+}
+
+}  // namespace
+
+class RunningWorkPanel : public PanelSurface {
+public:
+    RunningWorkPanel(std::function<void()> viewAll, std::function<void(const std::string&)> open,
+                     QWidget* parent = nullptr)
+        : PanelSurface(14, parent), open_(std::move(open))
+    {
+        setObjectName("runningWorkPanel");
+        setMinimumHeight(340);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        header_ = new PanelHeader("Running work", "waveform.path.ecg", std::move(viewAll));
+        layout->addWidget(header_);
+        layout->addWidget(new Divider(Qt::Horizontal));
+        empty_ = centredMessage("arrow.triangle.2.circlepath", "Reading processes\u2026");
+        layout->addWidget(empty_, 1);
+
+        totals_ = new QWidget;
+        totals_->setObjectName("totals");
+        totals_->setAutoFillBackground(false);
+        auto* totalsRow = new QHBoxLayout(totals_);
+        totalsRow->setContentsMargins(16, 13, 16, 13);
+        totalsRow->setSpacing(14);
+        totalsRow->addWidget(totalColumn("FOOTPRINT", footprint_, "footprintValue"), 1);
+        totalsRow->addWidget(new Divider(Qt::Vertical, 34), 0, Qt::AlignVCenter);
+        totalsRow->addWidget(totalColumn("PROCESSES", processes_, "processesValue"), 1);
+        totalsRow->addWidget(new Divider(Qt::Vertical, 34), 0, Qt::AlignVCenter);
+        totalsRow->addWidget(totalColumn("AVAILABLE", available_, "availableValue"), 1);
+        layout->addWidget(totals_);
+        totalsDivider_ = new Divider(Qt::Horizontal);
+        layout->addWidget(totalsDivider_);
+
+        content_ = new QWidget;
+        rows_ = new QVBoxLayout(content_);
+        rows_->setContentsMargins(8, 4, 8, 4);
+        rows_->setSpacing(1);
+        rows_->addStretch(1);
+        layout->addWidget(content_, 1);
+        footerDivider_ = new Divider(Qt::Horizontal);
+        layout->addWidget(footerDivider_);
+        footer_ = new PanelFooter;
+        layout->addWidget(footer_);
+
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setMinimumWidth(300);
+    }
+
+    void refresh(const std::vector<ProcessGroup>& groups, const QDateTime& refreshed)
+    {
+        header_->setSubtitle(groupedCount(static_cast<std::int64_t>(groups.size())) + " visible groups");
+        const bool empty = groups.empty();
+        empty_->setVisible(empty);
+        for (auto* part : {totals_, totalsDivider_, content_, footerDivider_, static_cast<QWidget*>(footer_)})
+            part->setVisible(!empty);
+        if (empty) return;
+
+        std::uint64_t memory = 0;
+        std::int64_t processes = 0;
+        std::int64_t available = 0;
+        for (const auto& group : groups) {
+            memory = saturatingAdd(memory, group.memory);
+            processes = saturatingAdd(processes, static_cast<std::int64_t>(group.members.size()));
+            available = saturatingAdd(available, static_cast<std::int64_t>(group.stoppable.size()));
+        }
+        footprint_->setText(bytesText(memory));
+        processes_->setText(groupedCount(processes));
+        available_->setText(groupedCount(available));
+
+        const auto count = std::min<std::size_t>(groups.size(), visibleGroupRows);
+        resizeRows(rowWidgets_, rows_, count, [this] { return new GroupRow(open_); });
+        for (std::size_t i = 0; i < count; ++i) rowWidgets_[i]->setGroup(groups[i]);
+        footer_->set({"Process activity", processRefreshDetail(refreshed), "clock", std::nullopt});
+    }
+
+private:
+    std::function<void(const std::string&)> open_;
+    PanelHeader* header_;
+    QWidget* empty_;
+    QWidget* totals_;
+    ToneText* footprint_ = nullptr;
+    ToneText* processes_ = nullptr;
+    ToneText* available_ = nullptr;
+    QWidget* totalsDivider_;
+    QWidget* content_;
+    QVBoxLayout* rows_;
+    std::vector<GroupRow*> rowWidgets_;
+    QWidget* footerDivider_;
+    PanelFooter* footer_;
+};
+
+namespace {
+
+// How full the disk is: a thin rounded track with the used part filled.
+class CapacityBar : public QWidget {
+public:
+    explicit CapacityBar(QWidget* parent = nullptr) : QWidget(parent)
+    {
+        setObjectName("capacityBar");
+        setFixedHeight(6);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+    void set(double fraction, bool warning)
+    {
+        fraction = std::clamp(fraction, 0.0, 1.0);
+        if (fraction == fraction_ && warning == warning_) return;
+        fraction_ = fraction;
+        warning_ = warning;
+        update();
+    }
+    QColor fillColour() const { return warning_ ? CorvalentStyle::orange() : CorvalentStyle::teal(); }
+    double fraction() const { return fraction_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        const QRectF track(rect());
+        const double radius = track.height() / 2;
+        painter.setBrush(CorvalentStyle::primary(palette(), 0.08));
+        painter.drawRoundedRect(track, radius, radius);
+        if (fraction_ <= 0) return;
+        // Never narrower than its own height, so the rounded end stays round.
+        const double width = std::max(track.height(), track.width() * fraction_);
+        painter.setBrush(fillColour());
+        painter.drawRoundedRect(QRectF(track.left(), track.top(), width, track.height()), radius, radius);
+    }
+
+private:
+    double fraction_ = 0;
+    bool warning_ = false;
+};
+
+// One top-level item of the scanned folder.
+class DiskChildRow : public QWidget {
+public:
+    explicit DiskChildRow(QWidget* parent = nullptr) : QWidget(parent)
+    {
+        setObjectName("diskChildRow");
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(4, 3, 4, 3);
+        row->setSpacing(10);
+        strip_ = new StateDot;
+        strip_->setObjectName("diskStrip");
+        strip_->setFixedSize(4, 28);
+        row->addWidget(strip_);
+        symbol_ = new SymbolView("folder.fill", 14, fixedTone(Qt::black));
+        row->addWidget(symbol_);
+        name_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::Medium), primaryTone());
+        name_->setObjectName("diskChildName");
+        row->addWidget(name_, 1);
+        bytes_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::DemiBold), primaryTone());
+        bytes_->setObjectName("diskChildBytes");
+        bytes_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        bytes_->setShrinks(false);
+        row->addWidget(bytes_);
+    }
+
+    void set(const DiskNode& node, const QColor& colour)
+    {
+        strip_->setColour(colour);
+        symbol_->setSymbol(node.isDirectory ? "folder.fill" : "doc.fill");
+        symbol_->setTone(fixedTone(colour));
+        name_->setText(QString::fromStdString(node.name));
+        bytes_->setText(bytesText(node.bytes));
+    }
+
+private:
+    StateDot* strip_;
+    SymbolView* symbol_;
+    ToneText* name_;
+    ToneText* bytes_;
+};
+
+}  // namespace
+
+class DiskSpacePanel : public PanelSurface {
+public:
+    DiskSpacePanel(std::function<void()> openDiskSpace, QWidget* parent = nullptr) : PanelSurface(14, parent)
+    {
+        setObjectName("diskSpacePanel");
+        setMinimumHeight(340);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        header_ = new PanelHeader("Disk Space", "internaldrive", openDiskSpace);
+        layout->addWidget(header_);
+        layout->addWidget(new Divider(Qt::Horizontal));
+
+        capacity_ = new QWidget;
+        capacity_->setObjectName("capacity");
+        auto* block = new QVBoxLayout(capacity_);
+        block->setContentsMargins(18, 15, 18, 15);
+        block->setSpacing(8);
+        auto* top = new QHBoxLayout;
+        auto* figure = new QVBoxLayout;
+        figure->setSpacing(2);
+        figure->addWidget(new ToneText("AVAILABLE", labelFont(), secondaryTone()));
+        available_ = new ToneText({}, CorvalentStyle::font(25, QFont::DemiBold), primaryTone());
+        available_->setObjectName("availableBytes");
+        figure->addWidget(available_);
+        top->addLayout(figure, 1);
+        usedPercent_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::DemiBold), secondaryTone());
+        usedPercent_->setObjectName("usedPercent");
+        usedPercent_->setShrinks(false);
+        usedPercent_->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+        top->addWidget(usedPercent_, 0, Qt::AlignBottom);
+        block->addLayout(top);
+        bar_ = new CapacityBar;
+        block->addWidget(bar_);
+        auto* captions = new QHBoxLayout;
+        usedCaption_ = new ToneText({}, CorvalentStyle::font(captionSize), secondaryTone());
+        usedCaption_->setObjectName("usedCaption");
+        captions->addWidget(usedCaption_);
+        captions->addStretch(1);
+        totalCaption_ = new ToneText({}, CorvalentStyle::font(captionSize), secondaryTone());
+        totalCaption_->setObjectName("totalCaption");
+        totalCaption_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        captions->addWidget(totalCaption_);
+        block->addLayout(captions);
+        layout->addWidget(capacity_);
+        capacityDivider_ = new Divider(Qt::Horizontal);
+        layout->addWidget(capacityDivider_);
+
+        // While a scan runs.
+        scanning_ = new QWidget;
+        scanning_->setObjectName("scanningState");
+        auto* busy = new QVBoxLayout(scanning_);
+        busy->setSpacing(10);
+        busy->addStretch(1);
+        auto* spinner = new QProgressBar;
+        spinner->setRange(0, 0);
+        spinner->setTextVisible(false);
+        spinner->setFixedSize(180, 8);
+        spinner->setAccessibleName("Scanning");
+        busy->addWidget(spinner, 0, Qt::AlignHCenter);
+        scanningText_ = new ToneText({}, CorvalentStyle::font(calloutSize), secondaryTone());
+        scanningText_->setObjectName("scanningText");
+        scanningText_->setAlignment(Qt::AlignCenter);
+        busy->addWidget(scanningText_, 0, Qt::AlignHCenter);
+        busy->addStretch(1);
+        layout->addWidget(scanning_, 1);
+
+        // Before any scan: what a scan offers and the way to start one.
+        prompt_ = new QWidget;
+        prompt_->setObjectName("scanPrompt");
+        auto* invite = new QVBoxLayout(prompt_);
+        invite->setContentsMargins(24, 16, 24, 16);
+        invite->setSpacing(8);
+        invite->addStretch(1);
+        invite->addWidget(new SymbolView("scope", 24, fixedTone(CorvalentStyle::teal())), 0, Qt::AlignHCenter);
+        auto* headline = new ToneText("See what is taking up space",
+                                      CorvalentStyle::font(headlineSize, QFont::DemiBold), primaryTone());
+        headline->setAlignment(Qt::AlignCenter);
+        invite->addWidget(headline, 0, Qt::AlignHCenter);
+        auto* explanation = new ToneText(
+            "Open Disk Space to scan a disk or folder. Scans are read-only and stay on this Mac.",
+            CorvalentStyle::font(calloutSize), secondaryTone());
+        explanation->setWordWrap(true);
+        explanation->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        explanation->setMaximumWidth(330);
+        // As wide as the panel allows up to its maximum, centred: the spacers
+        // take only what the text cannot.
+        auto* centred = new QHBoxLayout;
+        centred->addStretch(0);
+        centred->addWidget(explanation, 1);
+        centred->addStretch(0);
+        invite->addLayout(centred);
+        invite->addSpacing(4);
+        auto* open = new ProminentButton("Open Disk Space");
+        connect(open, &QAbstractButton::clicked, this, [openDiskSpace] { openDiskSpace(); });
+        invite->addWidget(open, 0, Qt::AlignHCenter);
+        invite->addStretch(1);
+        layout->addWidget(prompt_, 1);
+
+        // After a scan: the largest items at the top of the scanned folder.
+        children_ = new QWidget;
+        children_->setObjectName("diskChildren");
+        rows_ = new QVBoxLayout(children_);
+        rows_->setContentsMargins(14, 8, 14, 8);
+        rows_->setSpacing(2);
+        rows_->addStretch(1);
+        layout->addWidget(children_, 1);
+
+        layout->addWidget(new Divider(Qt::Horizontal));
+        footer_ = new PanelFooter;
+        layout->addWidget(footer_);
+
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setMinimumWidth(300);
+    }
+
+    void refresh(const DiskModel& model)
+    {
+        const auto volume = model.selectedVolume();
+        header_->setSubtitle(volume ? QString::fromStdString(volume->name) : QString("Loading disks"));
+
+        const auto& capacity = model.capacity();
+        capacity_->setVisible(capacity.has_value());
+        capacityDivider_->setVisible(capacity.has_value());
+        if (capacity) {
+            available_->setText(bytesText(capacity->available));
+            const double fraction = capacity->usedFraction();
+            const bool nearlyFull = fraction > 0.9;
+            usedPercent_->setText(QString::number(static_cast<long long>(std::round(fraction * 100))) + "% used");
+            usedPercent_->setTone(nearlyFull ? fixedTone(CorvalentStyle::orange()) : secondaryTone());
+            bar_->set(fraction, capacity->total > 0 && nearlyFull);
+            usedCaption_->setText(bytesText(capacity->used()) + " used");
+            totalCaption_->setText(bytesText(capacity->total) + " total");
+        }
+
+        const bool scanning = model.status().kind == DiskModelStatus::Kind::scanning;
+        const auto& result = model.result();
+        scanning_->setVisible(scanning);
+        prompt_->setVisible(!scanning && !result);
+        children_->setVisible(!scanning && result);
+        if (scanning) scanningText_->setText("Mapping " + groupedCount(model.scannedEntries()) + " items");
+        if (!scanning && result) {
+            const auto& nodes = result->root.children;
+            const auto count = std::min<std::size_t>(nodes.size(), visibleDiskRows);
+            resizeRows(rowWidgets_, rows_, count, [] { return new DiskChildRow; });
+            const auto& colours = CorvalentStyle::diskPalette();
+            for (std::size_t i = 0; i < count; ++i) rowWidgets_[i]->set(nodes[i], colours[i % colours.size()]);
+        }
+        footer_->set(storageOverviewFooter(model));
+    }
+
+private:
+    PanelHeader* header_;
+    QWidget* capacity_;
+    QWidget* capacityDivider_;
+    ToneText* available_;
+    ToneText* usedPercent_;
+    CapacityBar* bar_;
+    ToneText* usedCaption_;
+    ToneText* totalCaption_;
+    QWidget* scanning_;
+    ToneText* scanningText_;
+    QWidget* prompt_;
+    QWidget* children_;
+    QVBoxLayout* rows_;
+    std::vector<DiskChildRow*> rowWidgets_;
+    PanelFooter* footer_;
+};
+
+}  // namespace overview
+
+using overview::MetricCard;
+
+namespace {
+
+const QString memoryTitle = QStringLiteral("Memory pressure");
+const QString cpuTitle = QStringLiteral("Measured CPU");
+const QString diskTitle = QStringLiteral("Disk available");
+const QString swapTitle = QStringLiteral("Swap memory");
+
+}  // namespace
+
+OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* parent)
+    : QWidget(parent), model_(model), diskModel_(diskModel), activeCores_(activeCoreCount()),
+      physicalMemory_(physicalMemoryBytes())
+{
+    setObjectName("overviewPage");
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea;
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setAutoFillBackground(false);
+    scroll_->viewport()->setAutoFillBackground(false);
+    outer->addWidget(scroll_);
+
+    auto* content = new QWidget;
+    content->setAutoFillBackground(false);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(22);
+
+    auto* titleBlock = new QVBoxLayout;
+    titleBlock->setSpacing(4);
+    auto* title =
+        new overview::ToneText("Your Mac, in balance", CorvalentStyle::font(28, QFont::Bold), overview::primaryTone());
+    title->setObjectName("pageTitle");
+    titleBlock->addWidget(title);
+    auto* subtitle = new overview::ToneText(
+        "Processes and storage together, with clear actions when something gets heavy.",
+        CorvalentStyle::font(overview::calloutSize), overview::secondaryTone());
+    subtitle->setWordWrap(true);
+    titleBlock->addWidget(subtitle);
+    column->addLayout(titleBlock);
+
+    auto* cardRow = new QHBoxLayout;
+    cardRow->setSpacing(12);
+    const std::array<std::tuple<QString, QString, QColor>, 4> cards{{
+        {memoryTitle, "gauge.with.dots.needle.50percent", CorvalentStyle::teal()},
+        {cpuTitle, "speedometer", CorvalentStyle::cyan()},
+        {diskTitle, "internaldrive", CorvalentStyle::indigo()},
+        {swapTitle, "memorychip", CorvalentStyle::teal()},
+    }};
+    for (std::size_t i = 0; i < cards.size(); ++i) {
+        const auto& [cardTitle, symbol, accent] = cards[i];
+        auto* card = new MetricCard(cardTitle, symbol, accent);
+        auto* info = card->infoButton();
+        const QString key = cardTitle;
+        info->entered = [this, key] { helpEntered(key); };
+        info->left = [this, key] { helpLeft(key); };
+        connect(info, &QAbstractButton::clicked, this, [this, key] { helpClicked(key); });
+        cards_[i] = card;
+        cardRow->addWidget(card, 1);
+    }
+    cards_[0]->setHelp("RAM health. Uses free, wired, cached, and swap activity. CPU is measured separately.");
+    cards_[1]->setHelp(cpuMetricHelp(activeCores_));
+    cards_[3]->setHelp("RAM temporarily moved to disk. Some is normal; sustained heavy use can slow apps.");
+    column->addLayout(cardRow);
+
+    panelRow_ = new QWidget;
+    auto* panels = new QHBoxLayout(panelRow_);
+    panels->setContentsMargins(0, 0, 0, 0);
+    panels->setSpacing(16);
+    runningWork_ = new overview::RunningWorkPanel([this] { emit openProcesses(); },
+                                                  [this](const std::string& id) {
+                                                      model_.setFocused(id);
+                                                      emit openProcesses();
+                                                  });
+    panels->addWidget(runningWork_, 1);
+    diskSpace_ = new overview::DiskSpacePanel([this] { emit openDiskSpace(); });
+    panels->addWidget(diskSpace_, 1);
+    // The panels take the height the title and cards leave, never less than
+    // their minimum: below that the page scrolls.
+    panelRow_->setMinimumHeight(overview::panelRowMinimum);
+    panelRow_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    column->addWidget(panelRow_, 1);
+    scroll_->setWidget(content);
+
+    popover_ = new overview::HelpPopover(this);
+    helpTimer_.setSingleShot(true);
+    helpTimer_.setInterval(60);
+    connect(&helpTimer_, &QTimer::timeout, this, [this] { openHelp(pendingHelp_); });
+    // The popover does not scroll with its card: scrolling closes it.
+    connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { closeHelp(); });
+
+
+    connect(&model_, &VantleModel::snapshotChanged, this, &OverviewPage::refreshProcesses);
+    connect(&model_, &VantleModel::visibleChanged, this, &OverviewPage::refreshProcesses);
+    connect(&model_, &VantleModel::lastRefreshedAtChanged, this, &OverviewPage::refreshProcesses);
+    connect(&diskModel_, &DiskModel::changed, this, &OverviewPage::refreshDisk);
+    connect(&diskModel_, &DiskModel::progressChanged, this, &OverviewPage::refreshDisk);
+    refreshProcesses();
+    refreshDisk();
+}
+
+OverviewPage::~OverviewPage() = default;
+
+void OverviewPage::refreshProcesses()
+{
+    cards_[0]->setValue(model_.pressure());
+    cards_[0]->setState(memoryOverviewState(model_.pressure(), palette()));
+    const auto cpu = model_.measuredCPU();
+    cards_[1]->setValue(cpu ? QString::number(*cpu, 'f', 0) + "%" : QString("Unavailable"));
+    cards_[1]->setState(cpuOverviewState(cpu, activeCores_, palette()));
+    cards_[3]->setValue(model_.swap());
+    const auto& snapshot = model_.snapshot();
+    cards_[3]->setState(
+        swapOverviewState(snapshot ? snapshot->result.swap : std::nullopt, physicalMemory_, palette()));
+    runningWork_->refresh(model_.groups(), model_.lastRefreshedAt());
+}
+
+void OverviewPage::refreshDisk()
+{
+    const auto& capacity = diskModel_.capacity();
+    cards_[2]->setValue(capacity ? QString::fromStdString(Display::bytes(capacity->available))
+                                 : QStringLiteral("Reading\u2026"));
+    cards_[2]->setState(diskOverviewState(capacity, palette()));
+    cards_[2]->setHelp(diskMetricHelp(capacity));
+    if (openHelp_ == diskTitle) popover_->setText(cards_[2]->help());
+    diskSpace_->refresh(diskModel_);
+}
+
+void OverviewPage::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    auto background = CorvalentStyle::windowBackground(palette());
+    background.setAlphaF(0.72f);
+    painter.fillRect(rect(), background);
+}
+
+void OverviewPage::hideEvent(QHideEvent* event)
+{
+    closeHelp();
+    QWidget::hideEvent(event);
+}
+
+void OverviewPage::changeEvent(QEvent* event)
+{
+    // Neutral tints come from the palette: follow a switch between light and dark.
+    if (event->type() == QEvent::PaletteChange && runningWork_ != nullptr) {
+        refreshProcesses();
+        refreshDisk();
+    }
+    QWidget::changeEvent(event);
+}
+
+MetricCard* OverviewPage::card(const QString& title) const
+{
+    for (auto* card : cards_)
+        if (card->title() == title) return card;
+    return nullptr;
+}
+
+void OverviewPage::helpEntered(const QString& title)
+{
+    if (openHelp_ == title) return;
+    pendingHelp_ = title;
+    helpTimer_.start();
+}
+
+void OverviewPage::helpLeft(const QString& title)
+{
+    if (pendingHelp_ == title) {
+        helpTimer_.stop();
+        pendingHelp_.clear();
+    }
+    if (openHelp_ == title) closeHelp();
+}
+
+void OverviewPage::helpClicked(const QString& title)
+{
+    helpTimer_.stop();
+    pendingHelp_.clear();
+    if (openHelp_ == title)
+        closeHelp();
+    else
+        openHelp(title);
+}
+
+void OverviewPage::openHelp(QString title)
+{
+    auto* owner = card(title);
+    if (owner == nullptr || !isVisible()) return;
+    pendingHelp_.clear();
+    openHelp_ = title;
+    popover_->setText(owner->help());
+    auto* button = owner->infoButton();
+    const auto below = button->mapTo(this, QPoint(button->width() / 2, button->height()));
+    int x = below.x() - popover_->width() / 2;
+    x = std::clamp(x, 8, std::max(8, width() - popover_->width() - 8));
+    int y = below.y() + 6;
+    // Above the button when there is no room below it.
+    if (y + popover_->height() > height() - 8) y = below.y() - button->height() - 6 - popover_->height();
+    popover_->move(x, std::max(0, y));
+    popover_->show();
+    popover_->raise();
+}
+
+void OverviewPage::closeHelp()
+{
+    helpTimer_.stop();
+    pendingHelp_.clear();
+    openHelp_.reset();
+    if (popover_ != nullptr) popover_->hide();
+}
+
+}  // namespace corvalent

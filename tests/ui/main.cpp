@@ -1,0 +1,25 @@
+// Widgets need a real application object; tests use a temp settings folder so
+// that no user's preferences are read or written, and the desktop's icon theme
+// so that symbols are drawn as the program draws them.
+#include <QApplication>
+#include <QIcon>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A settings folder of this process's own: tests run in parallel, and
+    // a shared one lets them overwrite each other's preferences.
+    QTemporaryDir settingsFolder;
+    qputenv("XDG_CONFIG_HOME", settingsFolder.path().toUtf8());
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName("CorvalentTests");
+    QApplication::setApplicationName("CorvalentTests");
+    QApplication::setStyle("Fusion");
+    // The offscreen platform knows no icon theme of its own.
+    QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << "/usr/share/icons");
+    QIcon::setThemeName("Adwaita");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
