@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 
 #include "core/display.h"
@@ -36,108 +35,70 @@ void PrintTo(const OverviewMetricState& state, std::ostream* out)
 
 namespace {
 
-namespace fs = std::filesystem;
 using Kind = DiskModelStatus::Kind;
+using State = OverviewMetricState;
 
 constexpr std::uint64_t MiB = 1ULL << 20;
 constexpr std::uint64_t GiB = 1ULL << 30;
 
-QString bytes(std::uint64_t value)
-{
-    return QString::fromStdString(Display::bytes(value));
-}
+QString bytes(std::uint64_t value) { return QString::fromStdString(Display::bytes(value)); }
 
-// ---- The rules, without a window ------------------------------------------
-
-TEST(OverviewStates, CpuLoadIsAShareOfAllCores)
+TEST(OverviewStates, MetricsChangeTintAtTheirThresholds)
 {
     const auto palette = lightPalette();
-    EXPECT_EQ(cpuOverviewState(99.9, 10, palette), (OverviewMetricState{"Quiet · 10 cores", CorvalentStyle::teal()}));
-    EXPECT_EQ(cpuOverviewState(100.0, 10, palette),
-              (OverviewMetricState{"Light load · 10 cores", CorvalentStyle::cyan()}));
-    EXPECT_EQ(cpuOverviewState(349.9, 10, palette).text, "Light load · 10 cores");
-    EXPECT_EQ(cpuOverviewState(350.0, 10, palette), (OverviewMetricState{"Busy · 10 cores", CorvalentStyle::orange()}));
-    EXPECT_EQ(cpuOverviewState(700.0, 10, palette),
-              (OverviewMetricState{"High load · 10 cores", CorvalentStyle::red()}));
-    EXPECT_EQ(cpuOverviewState(std::nan(""), 4, palette).text, "High load · 4 cores") << "NaN is never quiet";
-    EXPECT_EQ(cpuOverviewState(std::nullopt, 8, palette),
-              (OverviewMetricState{"Waiting · 8 cores", CorvalentStyle::secondary(palette)}));
-    EXPECT_EQ(cpuOverviewState(50.0, 0, palette).text, "Busy · 1 cores") << "no cores counts as one";
-}
+    const auto waiting = CorvalentStyle::secondary(palette);
+    // CPU load is a share of all cores.
+    const auto cpu = [&](std::optional<double> load, int cores = 10) { return cpuOverviewState(load, cores, palette); };
+    EXPECT_EQ(cpu(99.9), (State{"Quiet · 10 cores", CorvalentStyle::teal()}));
+    EXPECT_EQ(cpu(100.0), (State{"Light load · 10 cores", CorvalentStyle::cyan()}));
+    EXPECT_EQ(cpu(349.9).text, "Light load · 10 cores");
+    EXPECT_EQ(cpu(350.0), (State{"Busy · 10 cores", CorvalentStyle::orange()}));
+    EXPECT_EQ(cpu(700.0), (State{"High load · 10 cores", CorvalentStyle::red()}));
+    EXPECT_EQ(cpu(std::nan(""), 4).text, "High load · 4 cores") << "NaN is never quiet";
+    EXPECT_EQ(cpu(std::nullopt, 8), (State{"Waiting · 8 cores", waiting}));
+    EXPECT_EQ(cpu(50.0, 0).text, "Busy · 1 cores") << "no cores counts as one";
 
-TEST(OverviewStates, MemoryFollowsThePressureLevel)
-{
-    const auto palette = lightPalette();
-    EXPECT_EQ(memoryOverviewState("Normal", palette), (OverviewMetricState{"No action needed", CorvalentStyle::teal()}));
-    EXPECT_EQ(memoryOverviewState("Elevated", palette),
-              (OverviewMetricState{"Memory is getting tight", CorvalentStyle::orange()}));
-    EXPECT_EQ(memoryOverviewState("Critical", palette),
-              (OverviewMetricState{"Close heavy work soon", CorvalentStyle::red()}));
-    EXPECT_EQ(memoryOverviewState("Unavailable", palette),
-              (OverviewMetricState{"Reading system state", CorvalentStyle::secondary(palette)}));
-}
-
-TEST(OverviewStates, DiskFreeSpaceThresholds)
-{
-    const auto palette = lightPalette();
-    const auto state = [&](std::uint64_t available) {
+    const auto disk = [&](std::uint64_t available) {
         return diskOverviewState(DiskCapacity::make("Computer", 10'000, available), palette);
     };
-    EXPECT_EQ(state(499), (OverviewMetricState{"5% free · almost full", CorvalentStyle::red()}))
+    EXPECT_EQ(disk(499), (State{"5% free · almost full", CorvalentStyle::red()}))
         << "4.99 % rounds to 5 but is still under the 5 % line";
-    EXPECT_EQ(state(500), (OverviewMetricState{"5% free · low space", CorvalentStyle::orange()}));
-    EXPECT_EQ(state(1'199).text, "12% free · low space");
-    EXPECT_EQ(state(1'200), (OverviewMetricState{"12% free · getting tight", CorvalentStyle::orange()}));
-    EXPECT_EQ(state(2'499).text, "25% free · getting tight");
-    EXPECT_EQ(state(2'500), (OverviewMetricState{"25% free · comfortable", CorvalentStyle::teal()}));
-    EXPECT_EQ(state(250).text, "3% free · almost full") << "2.5 rounds away from zero";
-    EXPECT_EQ(state(0).text, "0% free · almost full");
-    const OverviewMetricState reading{"Reading disk capacity", CorvalentStyle::secondary(palette)};
-    EXPECT_EQ(diskOverviewState(std::nullopt, palette), reading);
-    EXPECT_EQ(diskOverviewState(DiskCapacity::make("Empty", 0, 0), palette), reading);
+    EXPECT_EQ(disk(500), (State{"5% free · low space", CorvalentStyle::orange()}));
+    EXPECT_EQ(disk(1'199).text, "12% free · low space");
+    EXPECT_EQ(disk(1'200), (State{"12% free · getting tight", CorvalentStyle::orange()}));
+    EXPECT_EQ(disk(2'499).text, "25% free · getting tight");
+    EXPECT_EQ(disk(2'500), (State{"25% free · comfortable", CorvalentStyle::teal()}));
+    EXPECT_EQ(disk(250).text, "3% free · almost full") << "2.5 rounds away from zero";
+    EXPECT_EQ(disk(0).text, "0% free · almost full");
+    EXPECT_EQ(diskOverviewState(std::nullopt, palette), (State{"Reading disk capacity", waiting}));
+    EXPECT_EQ(diskOverviewState(DiskCapacity::make("Empty", 0, 0), palette), (State{"Reading disk capacity", waiting}));
+
+    // Swap is judged against installed memory; a twentieth and a fifth of it are whole bytes.
+    const std::uint64_t memory = 20 * GiB;
+    const auto swap = [&](std::optional<std::uint64_t> used) { return swapOverviewState(used, memory, palette); };
+    EXPECT_EQ(swap(std::nullopt), (State{"Waiting for system data", waiting}));
+    EXPECT_EQ(swap(0), (State{"No RAM stored on disk", CorvalentStyle::teal()}));
+    EXPECT_EQ(swap(memory / 20 - 1), (State{"Light use · RAM on disk", CorvalentStyle::teal()}));
+    EXPECT_EQ(swap(memory / 20), (State{"Some RAM is on disk", CorvalentStyle::cyan()}));
+    EXPECT_EQ(swap(memory / 5), (State{"Heavy use · may feel slower", CorvalentStyle::orange()}));
+    EXPECT_EQ(swapOverviewState(1, 0, palette).text, "Heavy use · may feel slower") << "unknown memory is 1 byte";
 }
 
-TEST(OverviewStates, SwapIsJudgedAgainstInstalledMemory)
-{
-    const auto palette = lightPalette();
-    const std::uint64_t memory = 20 * GiB;  // a twentieth and a fifth are whole bytes
-    EXPECT_EQ(swapOverviewState(std::nullopt, memory, palette),
-              (OverviewMetricState{"Waiting for system data", CorvalentStyle::secondary(palette)}));
-    EXPECT_EQ(swapOverviewState(0, memory, palette),
-              (OverviewMetricState{"No RAM stored on disk", CorvalentStyle::teal()}));
-    EXPECT_EQ(swapOverviewState(memory / 20 - 1, memory, palette),
-              (OverviewMetricState{"Light use · RAM on disk", CorvalentStyle::teal()}));
-    EXPECT_EQ(swapOverviewState(memory / 20, memory, palette),
-              (OverviewMetricState{"Some RAM is on disk", CorvalentStyle::cyan()}));
-    EXPECT_EQ(swapOverviewState(memory / 5, memory, palette),
-              (OverviewMetricState{"Heavy use · may feel slower", CorvalentStyle::orange()}));
-    EXPECT_EQ(swapOverviewState(1, 0, palette).text, "Heavy use · may feel slower") << "unknown memory counts as 1 byte";
-}
-
-TEST(OverviewStates, HelpTexts)
+TEST(OverviewStates, HelpAndRefreshTexts)
 {
     EXPECT_EQ(cpuMetricHelp(12),
               "Combined load from measured processes. This Mac has 12 active cores: 100% is one core; 1,200% is all "
               "cores.");
-    EXPECT_EQ(cpuMetricHelp(0), "Combined load from measured processes. This Mac has 1 active cores: 100% is one "
-                                "core; 100% is all cores.");
-    EXPECT_EQ(diskMetricHelp(std::nullopt),
-              "Usable space on the selected disk, including space macOS can reclaim automatically.");
+    EXPECT_EQ(cpuMetricHelp(0), cpuMetricHelp(1)) << "no cores counts as one";
     EXPECT_EQ(diskMetricHelp(DiskCapacity::make("Computer", 500 * GiB, 120 * GiB)),
               "Computer: 120.0 GB available, 380.0 GB used of 500.0 GB. Available space can include storage macOS "
               "can reclaim automatically.");
-    EXPECT_GE(activeCoreCount(), 1);
-    EXPECT_GE(physicalMemoryBytes(), 1U);
-    EXPECT_EQ(groupedCount(1'234'567), "1,234,567");
-}
-
-TEST(OverviewStates, RefreshTimeReadsInPacificTime)
-{
+    // The refresh time reads in Pacific time, standard or daylight.
     EXPECT_EQ(processRefreshDetail(QDateTime()), "Waiting for first refresh");
-    const QDateTime winter(QDate(2024, 1, 15), QTime(23, 5), QTimeZone::utc());
-    EXPECT_EQ(processRefreshDetail(winter), "Updated 3:05 PM PST");
-    const QDateTime summer(QDate(2024, 7, 4), QTime(16, 30), QTimeZone::utc());
-    EXPECT_EQ(processRefreshDetail(summer), "Updated 9:30 AM PDT");
+    EXPECT_EQ(processRefreshDetail(QDateTime(QDate(2024, 1, 15), QTime(23, 5), QTimeZone::utc())),
+              "Updated 3:05 PM PST");
+    EXPECT_EQ(processRefreshDetail(QDateTime(QDate(2024, 7, 4), QTime(16, 30), QTimeZone::utc())),
+              "Updated 9:30 AM PDT");
 }
 
 TEST(OverviewStates, StorageFooterFollowsTheScan)
@@ -145,168 +106,128 @@ TEST(OverviewStates, StorageFooterFollowsTheScan)
     DiskVolume system{"/", "Computer", "/", DiskCapacity::make("Computer", 100, 50), true, false};
     DiskVolume stick{"/media/stick", "Stick", "/media/stick", DiskCapacity::make("Stick", 100, 50), true, true};
     DiskVolume share{"/mnt/share", "Share", "/mnt/share", DiskCapacity::make("Share", 100, 50), false, false};
-
-    const auto idle = [](std::vector<DiskVolume> volumes) {
-        return storageOverviewFooter(DiskModelStatus{}, 0, std::nullopt, volumes);
+    const auto footer = [&](DiskModelStatus status, const std::optional<DiskScanResult>& result = std::nullopt,
+                            std::vector<DiskVolume> volumes = {}, std::int64_t scanned = 0) {
+        return storageOverviewFooter(status, scanned, result, volumes);
     };
-    EXPECT_EQ(idle({}), (StorageFooter{"Not scanned", "No disks found", "internaldrive", std::nullopt}));
-    EXPECT_EQ(idle({system}), (StorageFooter{"Not scanned", "1 disk connected", "internaldrive",
-                                             QString("Connected: Computer")}));
-    EXPECT_EQ(idle({system, stick, share}),
+    EXPECT_EQ(footer({}), (StorageFooter{"Not scanned", "No disks found", "internaldrive", std::nullopt}));
+    EXPECT_EQ(footer({}, {}, {system}),
+              (StorageFooter{"Not scanned", "1 disk connected", "internaldrive", QString("Connected: Computer")}));
+    EXPECT_EQ(footer({}, {}, {system, stick, share}),
               (StorageFooter{"Not scanned", "3 disks connected", "internaldrive",
                              QString("Connected: Computer, Stick (external), Share (external)")}))
         << "removable or not internal reads as external";
-
-    EXPECT_EQ(storageOverviewFooter({Kind::scanning, {}}, 12'345, std::nullopt, {system}),
+    EXPECT_EQ(footer({Kind::scanning, {}}, {}, {system}, 12'345),
               (StorageFooter{"Mapping 12,345 items", "Results build as the scan progresses",
                              "arrow.triangle.2.circlepath", std::nullopt}));
-    EXPECT_EQ(storageOverviewFooter({Kind::ready, {}}, 0, std::nullopt, {system}),
+    EXPECT_EQ(footer({Kind::ready, {}}, {}, {system}),
               (StorageFooter{"Disk map ready", "Open Disk Space to explore", "checkmark.circle.fill", std::nullopt}));
     DiskScanResult result;
     result.root.fileCount = 4'321;
-    EXPECT_EQ(storageOverviewFooter({Kind::ready, {}}, 0, result, {system}),
+    EXPECT_EQ(footer({Kind::ready, {}}, result, {system}),
               (StorageFooter{"Disk map ready", "4,321 files measured", "checkmark.circle.fill", std::nullopt}));
     result.cancelled = true;
-    EXPECT_EQ(storageOverviewFooter({Kind::ready, {}}, 0, result, {system}),
+    EXPECT_EQ(footer({Kind::ready, {}}, result, {system}),
               (StorageFooter{"Partial map saved", "4,321 files measured", "pause.circle.fill", std::nullopt}));
-    EXPECT_EQ(storageOverviewFooter(DiskModelStatus::failed("Folder is gone."), 0, result, {system}),
+    EXPECT_EQ(footer(DiskModelStatus::failed("Folder is gone."), result, {system}),
               (StorageFooter{"Scan needs attention", "Folder is gone.", "exclamationmark.triangle.fill",
                              std::nullopt}));
 }
 
-// ---- The page ----------------------------------------------------------------
-
-ProcessRecord record(std::int32_t pid, const std::string& name, const std::string& path, std::uint64_t memory,
-                     std::uint64_t cpuTime)
-{
-    return ProcessRecord::make(pid, 1, ::getuid(), 1'000 + static_cast<std::uint64_t>(pid), cpuTime, memory, name,
-                               path, "", "");
-}
-
-// A process model fed with twenty synthetic groups: eighteen stoppable tools
-// with one to three processes each, and two protected daemons.
-struct ProcessHarness {
+// The page inside an opaque window, as the main view hosts it, over a process
+// model fed with twenty synthetic groups (eighteen stoppable tools with one to
+// three processes each, and two protected daemons) and a disk model whose
+// volumes the test lists.
+class Overview : public ::testing::Test {
+protected:
     int tick = 0;
     std::uint64_t memoryScale = 1;
     bool empty = false;
-    std::unique_ptr<VantleModel> model;
+    std::vector<DiskVolume> volumes;
+    std::unique_ptr<VantleModel> processes;
+    std::unique_ptr<DiskModel> disk;
+    QWidget host;
+    OverviewPage* page = nullptr;
 
-    ProcessHarness()
+    Overview()
     {
         QSettings().clear();
         auto environment = VantleModelEnvironment::system();
         environment.sample = [this] { return table(); };
         environment.uptime = [this] { return 1'000.0 + tick; };
         environment.mainWindowShown = [] { return true; };
-        model = std::make_unique<VantleModel>(std::move(environment));
-        model->setShowProtectedProcesses(true);
-    }
-    ~ProcessHarness() { EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(60'000)); }
-
-    ScanResult table()
-    {
-        ++tick;
-        ScanResult result;
-        result.pressure = 1;
-        result.swap = 0;
-        result.timestamp = tick;
-        if (empty) return result;
-        for (int group = 0; group < 20; ++group) {
-            const bool daemon = group >= 18;
-            const auto name = (daemon ? "daemon" : "tool") + std::to_string(group);
-            const auto path = (daemon ? "/usr/libexec/" : "/opt/" + name + "/bin/") + name;
-            for (int member = 0; member <= group % 3; ++member) {
-                const auto pid = 4'000'000 + group * 10 + member;
-                // group % 4 percent of one core per process between samples.
-                const auto cpuTime = static_cast<std::uint64_t>(tick) * static_cast<std::uint64_t>(group % 4) *
-                                     10'000'000ULL;
-                result.records.push_back(record(pid, name, path, (group + 1) * 37 * MiB * memoryScale, cpuTime));
-            }
-        }
-        return result;
-    }
-
-    void refreshNow()
-    {
-        bool done = false;
-        model->refresh([&] { done = true; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
-    }
-};
-
-// A disk model whose volumes the test lists.
-struct DiskHarness {
-    std::vector<DiskVolume> volumeList;
-    std::unique_ptr<DiskModel> model;
-
-    DiskHarness()
-    {
-        auto environment = DiskModelEnvironment::system();
-        environment.volumes = [this] { return volumeList; };
-        environment.snapshotSummary = [](const std::string&, std::stop_token) {
+        processes = std::make_unique<VantleModel>(std::move(environment));
+        processes->setShowProtectedProcesses(true);
+        auto diskEnvironment = DiskModelEnvironment::system();
+        diskEnvironment.volumes = [this] { return volumes; };
+        diskEnvironment.snapshotSummary = [](const std::string&, std::stop_token) {
             return std::optional<APFSSnapshotSummary>();
         };
-        model = std::make_unique<DiskModel>(std::move(environment));
+        disk = std::make_unique<DiskModel>(std::move(diskEnvironment));
     }
-    ~DiskHarness() { settle(); }
-
-    static void settle()
+    ~Overview() override
     {
         for (int round = 0; round < 3; ++round) {
             EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(60'000));
             QCoreApplication::processEvents();
         }
     }
-    void load()
+
+    ScanResult table()
+    {
+        ++tick;
+        ScanResult result{.records = {}, .pressure = 1, .swap = 0, .timestamp = static_cast<double>(tick)};
+        for (int group = 0; group < 20 && !empty; ++group) {
+            const bool daemon = group >= 18;
+            const auto name = (daemon ? "daemon" : "tool") + std::to_string(group);
+            const auto path = (daemon ? "/usr/libexec/" : "/opt/" + name + "/bin/") + name;
+            // group % 4 percent of one core per process between samples.
+            const auto cpuTime = static_cast<std::uint64_t>(tick * (group % 4)) * 10'000'000ULL;
+            const auto memory = (group + 1) * 37 * MiB * memoryScale;
+            for (int member = 0; member <= group % 3; ++member) {
+                const auto pid = 4'000'000 + group * 10 + member;
+                const auto start = 1'000 + static_cast<std::uint64_t>(pid);
+                result.records.push_back(
+                    ProcessRecord::make(pid, 1, ::getuid(), start, cpuTime, memory, name, path, "", ""));
+            }
+        }
+        return result;
+    }
+    void refreshProcesses()
     {
         bool done = false;
-        model->loadVolumes(true, [&] { done = true; });
+        processes->refresh([&] { done = true; });
         ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
+        QCoreApplication::processEvents();
     }
-    void scan(const fs::path& path)
+    void loadVolumes(std::vector<DiskVolume> list)
     {
-        model->scan(path.string());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return model->status().kind != Kind::scanning; }, 60'000));
+        volumes = std::move(list);
+        bool done = false;
+        disk->loadVolumes(true, [&] { done = true; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
+        QCoreApplication::processEvents();
     }
-};
-
-DiskVolume computer(std::uint64_t total, std::uint64_t available)
-{
-    return {"/", "Computer", "/", DiskCapacity::make("Computer", total, available), true, false};
-}
-
-// The page inside an opaque window, as the main view hosts it.
-struct Window {
-    QWidget host;
-    OverviewPage* page;
-
-    Window(VantleModel& model, DiskModel& disk)
+    void open()
     {
         host.setPalette(lightPalette());
         host.setAutoFillBackground(true);
         auto* layout = new QVBoxLayout(&host);
         layout->setContentsMargins(0, 0, 0, 0);
-        page = new OverviewPage(model, disk);
-        layout->addWidget(page);
+        layout->addWidget(page = new OverviewPage(*processes, *disk));
         host.resize(1180, 760);
         host.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&host));
-        settleLayout();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+        QCoreApplication::processEvents();
     }
-
-    void settleLayout() { QCoreApplication::processEvents(); }
 
     QWidget* named(const QString& name) const { return page->findChild<QWidget*>(name); }
-    QLabel* label(const QString& name, QWidget* within = nullptr) const
+    static QString text(QWidget* within, const char* name) { return within->findChild<QLabel*>(name)->text(); }
+    // The widgets of one name that are shown, in creation order.
+    std::vector<QWidget*> shown(const QString& name) const
     {
-        return (within ? within : static_cast<QWidget*>(page))->findChild<QLabel*>(name);
-    }
-    // Widgets of one kind that are shown, in creation order.
-    template <typename W>
-    std::vector<W*> shown(const QString& name) const
-    {
-        std::vector<W*> found;
-        for (auto* widget : page->findChildren<W*>(name))
+        std::vector<QWidget*> found;
+        for (auto* widget : page->findChildren<QWidget*>(name))
             if (widget->isVisibleTo(&host)) found.push_back(widget);
         return found;
     }
@@ -322,18 +243,15 @@ struct Window {
             if (card->accessibleName() == title) return card;
         return nullptr;
     }
-    QAbstractButton* info(const QString& title) const { return card(title)->findChild<QAbstractButton*>("infoButton"); }
-    QWidget* popover() const { return named("helpPopover"); }
-    QString popoverText() const { return popover()->findChild<QLabel*>()->text(); }
-
-    QColor pixel(QWidget* widget, QPoint at)
+    // Each pair is a card's title and a text it shows.
+    void expectCards(const std::vector<std::pair<QString, QString>>& texts) const
     {
-        const auto image = host.grab().toImage();
-        return image.pixelColor(widget->mapTo(&host, at));
+        for (const auto& [title, text] : texts) EXPECT_TRUE(showsText(text, card(title))) << text.toStdString();
     }
+    QColor pixel(QWidget* widget, QPoint at) { return host.grab().toImage().pixelColor(widget->mapTo(&host, at)); }
     void screenshot(const QString& name)
     {
-        settleLayout();
+        QCoreApplication::processEvents();
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         EXPECT_TRUE(host.grab().save(QString(CORVALENT_SCREENSHOTS) + "/overview-" + name + ".png"));
     }
@@ -343,309 +261,223 @@ struct Window {
 ::testing::AssertionResult sameColour(const QColor& actual, const QColor& expected)
 {
     const auto close = [](int a, int b) { return std::abs(a - b) <= 1; };
-    if (close(actual.red(), expected.red()) && close(actual.green(), expected.green()) &&
-        close(actual.blue(), expected.blue()))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << actual.name().toStdString() << " is not " << expected.name().toStdString();
+    const bool same = close(actual.red(), expected.red()) && close(actual.green(), expected.green()) &&
+                      close(actual.blue(), expected.blue());
+    return (same ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+           << actual.name().toStdString() << " against " << expected.name().toStdString();
 }
 
-TEST(OverviewPage, BeforeTheFirstSampleEverythingReads)
+DiskVolume computer(std::uint64_t total, std::uint64_t available)
 {
-    ProcessHarness processes;
-    DiskHarness disk;
-    Window window(*processes.model, *disk.model);
+    return {"/", "Computer", "/", DiskCapacity::make("Computer", total, available), true, false};
+}
 
-    EXPECT_TRUE(window.showsText("Your Mac, in balance"));
-    EXPECT_TRUE(window.showsText("Processes and storage together, with clear actions when something gets heavy."));
-    EXPECT_TRUE(window.showsText("Reading processes\u2026"));
-    EXPECT_TRUE(window.showsText("0 visible groups"));
-    EXPECT_TRUE(window.showsText("Loading disks"));
-    EXPECT_TRUE(window.showsText("Reading\u2026", window.card("Disk available")));
-    EXPECT_TRUE(window.showsText("Reading disk capacity", window.card("Disk available")));
-    EXPECT_TRUE(window.showsText("Unavailable", window.card("Memory pressure")));
-    EXPECT_TRUE(window.showsText("Reading system state", window.card("Memory pressure")));
-    EXPECT_TRUE(window.showsText("Waiting for system data", window.card("Swap memory")));
-    EXPECT_TRUE(window.showsText(QString("Waiting · %1 cores").arg(activeCoreCount()), window.card("Measured CPU")));
-    EXPECT_FALSE(window.named("totals")->isVisibleTo(&window.host)) << "no totals without groups";
-    EXPECT_TRUE(window.shown<QWidget>("groupRow").empty());
-    const auto footers = window.shown<QWidget>("panelFooter");
+// Before any sample or disk: the reading state, the layout, and the help.
+TEST_F(Overview, BeforeTheFirstSampleEverythingReadsAndHelpOpensOneAtATime)
+{
+    open();
+    for (const auto* text : {"Reading processes\u2026", "0 visible groups", "Loading disks"})
+        EXPECT_TRUE(showsText(text)) << text;
+    expectCards({{"Disk available", "Reading\u2026"}, {"Disk available", "Reading disk capacity"},
+                 {"Memory pressure", "Unavailable"}, {"Memory pressure", "Reading system state"},
+                 {"Swap memory", "Waiting for system data"},
+                 {"Measured CPU", QString("Waiting · %1 cores").arg(activeCoreCount())}});
+    EXPECT_FALSE(named("totals")->isVisibleTo(&host)) << "no totals without groups";
+    EXPECT_TRUE(shown("groupRow").empty());
+    const auto footers = shown("panelFooter");
     ASSERT_EQ(footers.size(), 1U) << "only the disk panel has a footer while processes are read";
-    EXPECT_TRUE(window.showsText("No disks found", footers.front()));
-    window.screenshot("reading");
-}
+    EXPECT_TRUE(showsText("No disks found", footers.front()));
+    screenshot("reading");
 
-TEST(OverviewPage, PanelsFillTheWindowDownToTheirMinimum)
-{
-    ProcessHarness processes;
-    DiskHarness disk;
-    Window window(*processes.model, *disk.model);
-    auto* running = window.named("runningWorkPanel");
-    auto* storage = window.named("diskSpacePanel");
+    // The panels end one padding above the window's edge, down to their minimum.
+    auto* running = named("runningWorkPanel");
     const auto bottomGap = [&] {
-        window.settleLayout();
-        return window.page->height() - running->mapTo(window.page, QPoint(0, running->height())).y();
+        QCoreApplication::processEvents();
+        return page->height() - running->mapTo(page, QPoint(0, running->height())).y();
     };
-    window.host.resize(1180, 1000);
-    EXPECT_EQ(bottomGap(), 24) << "the panels end one padding above the window's edge";
-    EXPECT_EQ(running->height(), storage->height());
-    EXPECT_NEAR(running->width(), storage->width(), 1);
-    const auto cards = window.page->findChildren<QWidget*>("metricCard");
+    host.resize(1180, 1000);
+    EXPECT_EQ(bottomGap(), 24);
+    EXPECT_EQ(running->height(), named("diskSpacePanel")->height());
+    EXPECT_NEAR(running->width(), named("diskSpacePanel")->width(), 1);
+    const auto cards = page->findChildren<QWidget*>("metricCard");
     ASSERT_EQ(cards.size(), 4U);
     for (auto* card : cards) EXPECT_NEAR(card->width(), cards.front()->width(), 1) << "cards share the row evenly";
-
-    window.host.resize(1180, 520);
-    window.settleLayout();
+    host.resize(1180, 520);
+    QCoreApplication::processEvents();
     EXPECT_EQ(running->height(), 450) << "too short: the page scrolls instead";
     EXPECT_LT(bottomGap(), 0);
+    host.resize(1180, 760);
+    QCoreApplication::processEvents();
+
+    const auto info = [&](const char* title) { return card(title)->findChild<QAbstractButton*>("infoButton"); };
+    auto* memory = info("Memory pressure");
+    auto* cpu = info("Measured CPU");
+    auto* storage = info("Disk available");
+    EXPECT_EQ(memory->accessibleDescription(),
+              "RAM health. Uses free, wired, cached, and swap activity. CPU is measured separately.");
+    const auto hover = [](QWidget* widget, bool in) {
+        QEnterEvent enter(QPointF(8, 8), QPointF(8, 8), QPointF(8, 8));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(widget, in ? static_cast<QEvent*>(&enter) : &leave);
+    };
+    auto* popover = named("helpPopover");
+    const auto popoverText = [&] { return popover->findChild<QLabel*>()->text(); };
+
+    // Hovering opens after a short delay; leaving closes.
+    hover(memory, true);
+    EXPECT_FALSE(popover->isVisible()) << "not before the delay";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isVisible(); }, 5'000));
+    EXPECT_EQ(popoverText(), memory->accessibleDescription());
+    EXPECT_GT(popover->y(), memory->mapTo(page, QPoint(0, memory->height())).y() - 1) << "below its button";
+    hover(memory, false);
+    EXPECT_FALSE(popover->isVisible());
+
+    // Hover on one card, click another before the delay: only the clicked one opens.
+    hover(memory, true);
+    QTest::mouseClick(cpu, Qt::LeftButton);
+    EXPECT_TRUE(popover->isVisible());
+    EXPECT_EQ(popoverText(), cpuMetricHelp(activeCoreCount()));
+    QTest::qWait(200);
+    EXPECT_EQ(popoverText(), cpuMetricHelp(activeCoreCount())) << "the pending hover was cancelled";
+    hover(memory, false);
+    EXPECT_TRUE(popover->isVisible()) << "leaving another card's button leaves this one open";
+    screenshot("help");
+
+    // Clicking a second card moves the one popover there; its text follows the disk's figures.
+    QTest::mouseClick(storage, Qt::LeftButton);
+    EXPECT_EQ(popoverText(), diskMetricHelp(std::nullopt));
+    EXPECT_EQ(page->findChildren<QWidget*>("helpPopover").size(), 1U);
+    loadVolumes({computer(500 * GiB, 120 * GiB)});
+    EXPECT_EQ(popoverText(), diskMetricHelp(DiskCapacity::make("Computer", 500 * GiB, 120 * GiB)));
+    EXPECT_EQ(storage->accessibleDescription(), popoverText());
+    QTest::mouseClick(storage, Qt::LeftButton);
+    EXPECT_FALSE(popover->isVisible()) << "clicking again closes";
+
+    // Hiding the page closes everything, pending openings included.
+    QTest::mouseClick(memory, Qt::LeftButton);
+    ASSERT_TRUE(popover->isVisible());
+    hover(cpu, true);
+    page->hide();
+    EXPECT_FALSE(popover->isVisibleTo(page));
+    QTest::qWait(200);
+    page->show();
+    EXPECT_FALSE(popover->isVisibleTo(page));
 }
 
-TEST(OverviewPage, RunningWorkShowsSevenRowsAndTheTotalsOfAll)
+// With processes and disks read: rows, totals, cards, the disk panel and a scan.
+TEST_F(Overview, WithDataRowsUpdateInPlaceAndTheDiskPanelListsTheLargestItems)
 {
-    ProcessHarness processes;
-    DiskHarness disk;
-    disk.volumeList = {computer(500 * GiB, 180 * GiB)};
-    disk.load();
-    processes.refreshNow();
-    processes.refreshNow();  // the second sample has CPU shares
-    Window window(*processes.model, *disk.model);
-
-    // Expected totals from the synthetic table itself, not from the model.
-    const auto sample = processes.table();
-    std::uint64_t footprint = 0;
-    int stoppable = 0;
-    for (const auto& process : sample.records) {
-        footprint += *process.memory;
-        if (!process.isProtected()) ++stoppable;
-    }
-    ASSERT_EQ(sample.records.size(), 39U);
-    ASSERT_EQ(stoppable, 36) << "the two daemons' three processes are protected";
-    EXPECT_EQ(window.label("footprintValue")->text(), bytes(footprint));
-    EXPECT_EQ(window.label("processesValue")->text(), "39");
-    EXPECT_EQ(window.label("availableValue")->text(), "36");
-    EXPECT_TRUE(window.showsText("20 visible groups"));
-
-    const auto groups = processes.model->groups();
-    ASSERT_EQ(groups.size(), 20U);
-    const auto rows = window.shown<QAbstractButton>("groupRow");
+    const DiskCapacity stick = DiskCapacity::make("Stick", 64 * GiB, 60 * GiB);
+    loadVolumes({computer(500 * GiB, 180 * GiB), {"/media/stick", "Stick", "/media/stick", stick, true, true}});
+    refreshProcesses();
+    open();
+    const auto rows = shown("groupRow");
     ASSERT_EQ(rows.size(), 7U);
+    EXPECT_EQ(text(rows[0], "groupCPU"), "CPU \u2014") << "one sample has no CPU shares";
+
+    memoryScale = 2;
+    refreshProcesses();  // the second sample has CPU shares
+    EXPECT_EQ(shown("groupRow"), rows) << "same groups: the same row widgets";
+    const auto groups = processes->groups();
+    ASSERT_EQ(groups.size(), 20U);
+    EXPECT_EQ(groups[0].memory, 3 * 18 * 37 * MiB * 2);
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i]->findChild<QLabel*>("groupTitle")->text(), QString::fromStdString(groups[i].title));
-        EXPECT_EQ(rows[i]->findChild<QLabel*>("groupMemory")->text(), bytes(groups[i].memory));
+        EXPECT_EQ(text(rows[i], "groupTitle"), QString::fromStdString(groups[i].title));
+        EXPECT_EQ(text(rows[i], "groupMemory"), bytes(groups[i].memory));
         ASSERT_TRUE(groups[i].cpu);
-        EXPECT_EQ(rows[i]->findChild<QLabel*>("groupCPU")->text(), QString::asprintf("%.1f%% CPU", *groups[i].cpu));
+        EXPECT_EQ(text(rows[i], "groupCPU"), QString::asprintf("%.1f%% CPU", *groups[i].cpu));
     }
     // tool17: three processes of 18 × 37 MiB, the largest stoppable group.
-    EXPECT_EQ(rows[0]->findChild<QLabel*>("groupTitle")->text(), "tool17");
-    EXPECT_EQ(rows[0]->findChild<QLabel*>("groupCPU")->text(), "3.0% CPU") << "three processes at 1 % each";
+    EXPECT_EQ(text(rows[0], "groupTitle"), "tool17");
+    EXPECT_EQ(text(rows[0], "groupCPU"), "3.0% CPU") << "three processes at 1 % each";
 
-    const auto footer = window.shown<QWidget>("panelFooter").front();
-    EXPECT_EQ(window.label("footerTitle", footer)->text(), "Process activity");
-    EXPECT_EQ(window.label("footerDetail", footer)->text(),
-              processRefreshDetail(processes.model->lastRefreshedAt()));
-    EXPECT_TRUE(window.label("footerDetail", footer)->text().startsWith("Updated "));
+    // Totals from the synthetic table, not from the model: the sum over groups g of (g % 3 + 1) × (g + 1) is 413,
+    // and the two daemons' three processes are protected.
+    EXPECT_EQ(text(page, "footprintValue"), bytes(413 * 37 * MiB * 2));
+    EXPECT_EQ(text(page, "processesValue"), "39");
+    EXPECT_EQ(text(page, "availableValue"), "36");
+    EXPECT_TRUE(showsText("20 visible groups"));
+    const auto footer = shown("panelFooter").front();
+    EXPECT_EQ(text(footer, "footerTitle"), "Process activity");
+    EXPECT_EQ(text(footer, "footerDetail"), processRefreshDetail(processes->lastRefreshedAt()));
+    EXPECT_TRUE(text(footer, "footerDetail").startsWith("Updated "));
 
-    // The cards read the same sample.
-    EXPECT_TRUE(window.showsText("Normal", window.card("Memory pressure")));
-    EXPECT_TRUE(window.showsText("No action needed", window.card("Memory pressure")));
-    const double cpu = processes.model->measuredCPU().value();
-    EXPECT_TRUE(window.showsText(QString::number(cpu, 'f', 0) + "%", window.card("Measured CPU")));
-    EXPECT_TRUE(window.showsText(cpuOverviewState(cpu, activeCoreCount(), lightPalette()).text,
-                                 window.card("Measured CPU")));
-    EXPECT_TRUE(window.showsText("0 MB", window.card("Swap memory")));
-    EXPECT_TRUE(window.showsText("No RAM stored on disk", window.card("Swap memory")));
-    EXPECT_TRUE(window.showsText(bytes(180 * GiB), window.card("Disk available")));
-    EXPECT_TRUE(window.showsText("36% free · comfortable", window.card("Disk available")));
+    // The cards read the same sample; the memory card's dot is drawn in its state's teal.
+    const double measured = processes->measuredCPU().value();
+    expectCards({{"Memory pressure", "Normal"}, {"Memory pressure", "No action needed"},
+                 {"Measured CPU", QString::number(measured, 'f', 0) + "%"},
+                 {"Measured CPU", cpuOverviewState(measured, activeCoreCount(), lightPalette()).text},
+                 {"Swap memory", "0 MB"}, {"Swap memory", "No RAM stored on disk"},
+                 {"Disk available", bytes(180 * GiB)}, {"Disk available", "36% free · comfortable"}});
+    auto* dot = card("Memory pressure")->findChild<QWidget*>("stateDot");
+    EXPECT_TRUE(sameColour(pixel(dot, QPoint(3, 3)), CorvalentStyle::teal()));
 
-    // The memory card's dot is drawn in its state's teal.
-    auto* dot = window.card("Memory pressure")->findChild<QWidget*>("stateDot");
-    EXPECT_TRUE(sameColour(window.pixel(dot, QPoint(3, 3)), CorvalentStyle::teal()));
-    window.screenshot("with-data");
-}
-
-TEST(OverviewPage, RowsUpdateInPlaceAndOpenTheirGroup)
-{
-    ProcessHarness processes;
-    DiskHarness disk;
-    processes.refreshNow();
-    Window window(*processes.model, *disk.model);
-    const auto before = window.shown<QAbstractButton>("groupRow");
-    ASSERT_EQ(before.size(), 7U);
-    EXPECT_EQ(before[0]->findChild<QLabel*>("groupCPU")->text(), "CPU \u2014") << "one sample has no CPU shares";
-
-    processes.memoryScale = 2;
-    processes.refreshNow();
-    window.settleLayout();
-    const auto after = window.shown<QAbstractButton>("groupRow");
-    EXPECT_EQ(after, before) << "same groups: the same row widgets";
-    const auto groups = processes.model->groups();
-    EXPECT_EQ(after[0]->findChild<QLabel*>("groupMemory")->text(), bytes(groups[0].memory));
-    EXPECT_EQ(groups[0].memory, 3 * 18 * 37 * MiB * 2);
-
-    QSignalSpy opened(window.page, &OverviewPage::openProcesses);
-    QSignalSpy diskOpened(window.page, &OverviewPage::openDiskSpace);
-    QTest::mouseClick(after[2], Qt::LeftButton);
-    EXPECT_EQ(opened.count(), 1);
-    EXPECT_EQ(processes.model->focused(), groups[2].id);
-
-    // "View all" of each panel leads to its workspace without focusing anything.
-    processes.model->setFocused(std::nullopt);
-    for (auto* link : window.page->findChildren<QAbstractButton*>())
-        if (link->text() == "View all") QTest::mouseClick(link, Qt::LeftButton);
-    EXPECT_EQ(opened.count(), 2);
-    EXPECT_EQ(diskOpened.count(), 1);
-    EXPECT_FALSE(processes.model->focused());
-
-    // Groups gone: the rows give way to the reading state.
-    processes.empty = true;
-    processes.refreshNow();
-    window.settleLayout();
-    EXPECT_TRUE(window.shown<QAbstractButton>("groupRow").empty());
-    EXPECT_TRUE(window.showsText("Reading processes\u2026"));
-}
-
-TEST(OverviewPage, DiskPanelInvitesAScanThenListsTheLargestItems)
-{
-    ProcessHarness processes;
-    DiskHarness disk;
-    DiskVolume stick{"/media/stick", "Stick", "/media/stick", DiskCapacity::make("Stick", 64 * GiB, 60 * GiB), true,
-                     true};
-    disk.volumeList = {computer(500 * GiB, 180 * GiB), stick};
-    disk.load();
-    processes.refreshNow();
-    Window window(*processes.model, *disk.model);
-
-    auto* panel = window.named("diskSpacePanel");
-    EXPECT_TRUE(window.showsText("Computer", panel));
-    EXPECT_TRUE(window.showsText(bytes(180 * GiB), panel));
-    EXPECT_TRUE(window.showsText("64% used", panel));
-    EXPECT_TRUE(window.showsText(bytes(320 * GiB) + " used", panel));
-    EXPECT_TRUE(window.showsText(bytes(500 * GiB) + " total", panel));
-    EXPECT_TRUE(window.named("scanPrompt")->isVisibleTo(&window.host));
-    EXPECT_TRUE(window.showsText("See what is taking up space", panel));
-    auto* footer = panel->findChild<QWidget*>("panelFooter");
-    EXPECT_EQ(window.label("footerTitle", footer)->text(), "Not scanned");
-    EXPECT_EQ(window.label("footerDetail", footer)->text(), "2 disks connected");
-    EXPECT_EQ(window.label("footerDetail", footer)->toolTip(), "Connected: Computer, Stick (external)");
-
-    // The used part of the bar is teal while there is room.
-    auto* bar = window.named("capacityBar");
+    // The disk panel invites a scan; the used part of its bar is teal while there is room.
+    auto* panel = named("diskSpacePanel");
+    for (const auto& shown : {QString("Computer"), bytes(180 * GiB), QString("64% used"), bytes(320 * GiB) + " used",
+                              bytes(500 * GiB) + " total"})
+        EXPECT_TRUE(showsText(shown, panel)) << shown.toStdString();
+    EXPECT_TRUE(named("scanPrompt")->isVisibleTo(&host));
+    auto* diskFooter = panel->findChild<QWidget*>("panelFooter");
+    EXPECT_EQ(text(diskFooter, "footerTitle"), "Not scanned");
+    EXPECT_EQ(text(diskFooter, "footerDetail"), "2 disks connected");
+    EXPECT_EQ(diskFooter->findChild<QLabel*>("footerDetail")->toolTip(), "Connected: Computer, Stick (external)");
+    auto* bar = named("capacityBar");
     const int usedWidth = static_cast<int>(bar->width() * 0.64);
-    EXPECT_TRUE(sameColour(window.pixel(bar, QPoint(usedWidth / 2, 3)), CorvalentStyle::teal()));
-    EXPECT_FALSE(sameColour(window.pixel(bar, QPoint(usedWidth + (bar->width() - usedWidth) / 2, 3)),
-                            CorvalentStyle::teal()))
+    EXPECT_TRUE(sameColour(pixel(bar, QPoint(usedWidth / 2, 3)), CorvalentStyle::teal()));
+    EXPECT_FALSE(sameColour(pixel(bar, QPoint(usedWidth + (bar->width() - usedWidth) / 2, 3)), CorvalentStyle::teal()))
         << "the free part is only the track";
+    screenshot("with-data");
 
-    QSignalSpy opened(window.page, &OverviewPage::openDiskSpace);
-    for (auto* button : panel->findChildren<QAbstractButton*>())
-        if (button->text() == "Open Disk Space") QTest::mouseClick(button, Qt::LeftButton);
+    // A row opens its group; "View all" and "Open Disk Space" lead to the workspaces without focusing anything.
+    QSignalSpy opened(page, &OverviewPage::openProcesses);
+    QSignalSpy diskOpened(page, &OverviewPage::openDiskSpace);
+    QTest::mouseClick(rows[2], Qt::LeftButton);
     EXPECT_EQ(opened.count(), 1);
-    window.screenshot("disk-prompt");
+    EXPECT_EQ(processes->focused(), groups[2].id);
+    processes->setFocused(std::nullopt);
+    for (auto* link : page->findChildren<QAbstractButton*>())
+        if (link->text() == "View all" || link->text() == "Open Disk Space") QTest::mouseClick(link, Qt::LeftButton);
+    EXPECT_EQ(opened.count(), 2);
+    EXPECT_EQ(diskOpened.count(), 2);
+    EXPECT_FALSE(processes->focused());
 
     // Eight folders of different sizes: the six largest are listed.
     const testing::TempDir folder;
     for (int i = 0; i < 8; ++i)
         testing::writeFile(folder.path() / ("folder" + std::to_string(i)) / "data",
                            static_cast<std::size_t>(i + 1) * MiB);
-    disk.scan(folder.path());
-    window.settleLayout();
-    const auto& result = disk.model->result();
+    disk->scan(folder.path().string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return disk->status().kind != Kind::scanning; }, 60'000));
+    QCoreApplication::processEvents();
+    const auto& result = disk->result();
     ASSERT_TRUE(result);
     ASSERT_GE(result->root.children.size(), 8U);
-    const auto rows = window.shown<QWidget>("diskChildRow");
-    ASSERT_EQ(rows.size(), 6U);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto& child = result->root.children[i];
-        EXPECT_EQ(rows[i]->findChild<QLabel*>("diskChildName")->text(), QString::fromStdString(child.name));
-        EXPECT_EQ(rows[i]->findChild<QLabel*>("diskChildBytes")->text(), bytes(child.bytes));
+    const auto children = shown("diskChildRow");
+    ASSERT_EQ(children.size(), 6U);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        EXPECT_EQ(text(children[i], "diskChildName"), QString::fromStdString(result->root.children[i].name));
+        EXPECT_EQ(text(children[i], "diskChildBytes"), bytes(result->root.children[i].bytes));
     }
-    EXPECT_EQ(rows[0]->findChild<QLabel*>("diskChildName")->text(), "folder7");
-    auto* strip = rows[1]->findChild<QWidget*>("diskStrip");
-    EXPECT_TRUE(sameColour(window.pixel(strip, QPoint(2, 14)), CorvalentStyle::diskPalette()[1]));
-    EXPECT_FALSE(window.named("scanPrompt")->isVisibleTo(&window.host));
-    EXPECT_EQ(window.label("footerTitle", footer)->text(), "Disk map ready");
-    EXPECT_EQ(window.label("footerDetail", footer)->text(), groupedCount(result->root.fileCount) + " files measured");
-    window.screenshot("disk-scanned");
+    EXPECT_EQ(text(children[0], "diskChildName"), "folder7");
+    auto* strip = children[1]->findChild<QWidget*>("diskStrip");
+    EXPECT_TRUE(sameColour(pixel(strip, QPoint(2, 14)), CorvalentStyle::diskPalette()[1]));
+    EXPECT_FALSE(named("scanPrompt")->isVisibleTo(&host));
+    EXPECT_EQ(text(diskFooter, "footerTitle"), "Disk map ready");
+    EXPECT_EQ(text(diskFooter, "footerDetail"), groupedCount(result->root.fileCount) + " files measured");
+    screenshot("disk-scanned");
 
     // Nearly full: the share turns orange, and so does the bar.
-    disk.volumeList = {computer(500 * GiB, 20 * GiB)};
-    disk.load();
-    window.settleLayout();
-    EXPECT_TRUE(window.showsText("96% used", panel));
-    EXPECT_TRUE(sameColour(window.pixel(bar, QPoint(bar->width() / 2, 3)), CorvalentStyle::orange()));
-    EXPECT_TRUE(window.showsText("4% free · almost full", window.card("Disk available")));
-}
+    loadVolumes({computer(500 * GiB, 20 * GiB)});
+    EXPECT_TRUE(showsText("96% used", panel));
+    EXPECT_TRUE(sameColour(pixel(bar, QPoint(bar->width() / 2, 3)), CorvalentStyle::orange()));
+    EXPECT_TRUE(showsText("4% free · almost full", card("Disk available")));
 
-TEST(OverviewPage, HelpPopoversOpenOneAtATime)
-{
-    ProcessHarness processes;
-    DiskHarness disk;
-    disk.volumeList = {computer(500 * GiB, 120 * GiB)};
-    disk.load();
-    Window window(*processes.model, *disk.model);
-    const QString memory = "Memory pressure";
-    const QString cpu = "Measured CPU";
-    const QString storage = "Disk available";
-
-    auto* memoryInfo = window.info(memory);
-    EXPECT_EQ(memoryInfo->accessibleName(), "About Memory pressure");
-    EXPECT_EQ(memoryInfo->accessibleDescription(),
-              "RAM health. Uses free, wired, cached, and swap activity. CPU is measured separately.");
-    EXPECT_EQ(window.info(cpu)->accessibleDescription(), cpuMetricHelp(activeCoreCount()));
-    EXPECT_EQ(window.info(storage)->accessibleDescription(),
-              diskMetricHelp(DiskCapacity::make("Computer", 500 * GiB, 120 * GiB)));
-
-    const auto enter = [](QWidget* widget) {
-        QEnterEvent event(QPointF(8, 8), QPointF(8, 8), QPointF(8, 8));
-        QApplication::sendEvent(widget, &event);
-    };
-    const auto leave = [](QWidget* widget) {
-        QEvent event(QEvent::Leave);
-        QApplication::sendEvent(widget, &event);
-    };
-    auto* popover = window.popover();
-
-    // Hovering opens after a short delay; leaving closes.
-    enter(memoryInfo);
-    EXPECT_FALSE(popover->isVisible()) << "not before the delay";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isVisible(); }, 5'000));
-    EXPECT_EQ(window.popoverText(), memoryInfo->accessibleDescription());
-    const auto below = memoryInfo->mapTo(window.page, QPoint(0, memoryInfo->height()));
-    EXPECT_GT(popover->y(), below.y() - 1) << "below its button";
-    leave(memoryInfo);
-    EXPECT_FALSE(popover->isVisible());
-
-    // Hover on one card, click another before the delay: only the clicked one opens.
-    enter(memoryInfo);
-    QTest::mouseClick(window.info(cpu), Qt::LeftButton);
-    EXPECT_TRUE(popover->isVisible());
-    EXPECT_EQ(window.popoverText(), cpuMetricHelp(activeCoreCount()));
-    QTest::qWait(200);
-    EXPECT_EQ(window.popoverText(), cpuMetricHelp(activeCoreCount())) << "the pending hover was cancelled";
-    // Leaving another card's button leaves this one open.
-    leave(memoryInfo);
-    EXPECT_TRUE(popover->isVisible());
-    window.screenshot("help");
-
-    // Clicking toggles; clicking a second card moves the one popover there.
-    QTest::mouseClick(window.info(storage), Qt::LeftButton);
-    EXPECT_EQ(window.popoverText(), window.info(storage)->accessibleDescription());
-    EXPECT_EQ(window.page->findChildren<QWidget*>("helpPopover").size(), 1U);
-    // The disk's figures change while its help is open: the open text follows.
-    disk.volumeList = {computer(500 * GiB, 100 * GiB)};
-    disk.load();
-    EXPECT_EQ(window.popoverText(), diskMetricHelp(DiskCapacity::make("Computer", 500 * GiB, 100 * GiB)));
-    QTest::mouseClick(window.info(storage), Qt::LeftButton);
-    EXPECT_FALSE(popover->isVisible());
-
-    // Hiding the page closes everything, pending openings included.
-    QTest::mouseClick(window.info(memory), Qt::LeftButton);
-    ASSERT_TRUE(popover->isVisible());
-    enter(window.info(cpu));
-    window.page->hide();
-    EXPECT_FALSE(popover->isVisibleTo(window.page));
-    QTest::qWait(200);
-    window.page->show();
-    EXPECT_FALSE(popover->isVisibleTo(window.page));
+    // Groups gone: the rows give way to the reading state.
+    empty = true;
+    refreshProcesses();
+    EXPECT_TRUE(shown("groupRow").empty());
+    EXPECT_TRUE(showsText("Reading processes\u2026"));
 }
 
 }  // namespace
