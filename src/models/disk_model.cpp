@@ -113,6 +113,16 @@ void DiskModel::resetScanState()
     status_ = {};
 }
 
+// What earlier actions said about the previous map.
+void DiskModel::clearActionResults()
+{
+    cleanupMessage_.reset();
+    mapNeedsRefresh_ = false;
+    verifiedDuplicateSets_.clear();
+    verifyingDuplicateGroupID_.reset();
+    duplicateMessage_.reset();
+}
+
 void DiskModel::loadVolumes(bool force, std::function<void()> done)
 {
     if (loadingVolumes_ || (volumesLoaded_ && !force) || status_.kind == DiskModelStatus::Kind::scanning) {
@@ -163,11 +173,7 @@ void DiskModel::selectVolume(const std::string& id)
     cleanupCandidates_.clear();
     rescuePlan_.reset();
     activeStorageSummaries_.clear();
-    cleanupMessage_.reset();
-    mapNeedsRefresh_ = false;
-    verifiedDuplicateSets_.clear();
-    verifyingDuplicateGroupID_.reset();
-    duplicateMessage_.reset();
+    clearActionResults();
     emit changed();
     refreshSnapshotSummary();
 }
@@ -248,11 +254,7 @@ void DiskModel::scan(const std::string& path)
     scanningPath_ = root;
     stopping_ = false;
     status_ = {DiskModelStatus::Kind::scanning, {}};
-    cleanupMessage_.reset();
-    mapNeedsRefresh_ = false;
-    verifiedDuplicateSets_.clear();
-    verifyingDuplicateGroupID_.reset();
-    duplicateMessage_.reset();
+    clearActionResults();
     emit changed();
     // A scan that moved the selection to another volume shows that volume's snapshots.
     if (otherVolume) refreshSnapshotSummary();

@@ -133,6 +133,7 @@ private:
     void refreshInsights();
     void refreshSnapshotSummary();
     void resetScanState();
+    void clearActionResults();
     void publishCandidates(std::vector<DiskCleanupCandidate> candidates);
     void setCleanupMessage(std::optional<QString> message);
     // The end of a move or restore: its message, and for a success the reload.

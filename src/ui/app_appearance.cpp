@@ -57,13 +57,8 @@ QPalette makePalette(const Colours& c)
 bool readDesktopPreference()
 {
     if (qEnvironmentVariable("GTK_THEME").endsWith(":dark")) return true;
-    if (!QFile::exists("/usr/bin/gsettings")) return false;
-    ChildRunRequest request;
-    request.executable = "/usr/bin/gsettings";
-    request.arguments = {"get", "org.gnome.desktop.interface", "color-scheme"};
-    request.deadline = std::chrono::milliseconds(1'000);
-    const auto run = runChild(request);
-    return run.exitStatus == 0 && run.output.find("prefer-dark") != std::string::npos;
+    const auto scheme = desktopInterfaceSetting("color-scheme");
+    return scheme && scheme->find("prefer-dark") != std::string::npos;
 }
 
 }  // namespace

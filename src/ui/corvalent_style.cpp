@@ -120,6 +120,18 @@ const std::array<QColor, 7>& diskPalette()
 
 }  // namespace CorvalentStyle
 
+std::optional<std::string> desktopInterfaceSetting(const std::string& key)
+{
+    if (!QFile::exists("/usr/bin/gsettings")) return std::nullopt;
+    ChildRunRequest request;
+    request.executable = "/usr/bin/gsettings";
+    request.arguments = {"get", "org.gnome.desktop.interface", key};
+    request.deadline = std::chrono::milliseconds(1'000);
+    const auto run = runChild(request);
+    if (run.exitStatus != 0) return std::nullopt;
+    return run.output;
+}
+
 namespace AppMotion {
 namespace {
 
@@ -137,14 +149,8 @@ bool desktopDisablesAnimations()
     const auto gtk = QSettings(QDir::homePath() + "/.config/gtk-3.0/settings.ini", QSettings::IniFormat)
                          .value("Settings/gtk-enable-animations");
     if (gtk.isValid()) return !gtk.toBool();
-    // GNOME keeps it in its settings database, read through its tool.
-    if (!QFile::exists("/usr/bin/gsettings")) return false;
-    ChildRunRequest request;
-    request.executable = "/usr/bin/gsettings";
-    request.arguments = {"get", "org.gnome.desktop.interface", "enable-animations"};
-    request.deadline = std::chrono::milliseconds(1'000);
-    const auto run = runChild(request);
-    return run.exitStatus == 0 && run.output.starts_with("false");
+    const auto gnome = desktopInterfaceSetting("enable-animations");
+    return gnome && gnome->starts_with("false");
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 
 #include <array>
 #include <functional>
+#include <optional>
+#include <string>
 
 class QPainter;
 class QRect;
@@ -54,6 +56,10 @@ QFont monospacedDigits(QFont font);
 const std::array<QColor, 7>& diskPalette();
 
 }  // namespace CorvalentStyle
+
+// A value of GNOME's interface settings (`org.gnome.desktop.interface`),
+// read through its own tool; none where it is not installed.
+std::optional<std::string> desktopInterfaceSetting(const std::string& key);
 
 namespace AppMotion {
 
