@@ -1,10 +1,8 @@
 #include "ui/app_appearance.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QSettings>
 
-#include "core/child_process.h"
 #include "ui/corvalent_style.h"
 
 namespace corvalent {
