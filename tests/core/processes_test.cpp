@@ -71,8 +71,9 @@ TEST(Scanner, CpuShareOfABusyAndAnIdleChild)
     const auto busyShare = Scanner::cpu(*busyAfter, &*busyBefore, elapsed);
     const auto idleShare = Scanner::cpu(*idleAfter, &*idleBefore, elapsed);
     ASSERT_TRUE(busyShare && idleShare);
-    // Near one core; other tests may share the machine's cores meanwhile.
-    EXPECT_GT(*busyShare, 50.0);
+    // Near one core; on a two-core machine other tests share the cores
+    // meanwhile, so only a figure off by a unit (or none at all) fails.
+    EXPECT_GT(*busyShare, 30.0);
     EXPECT_LT(*busyShare, 105.0);
     EXPECT_LT(*idleShare, 2.0);
 }
