@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -12,20 +13,52 @@
 namespace corvalent {
 namespace {
 
-constexpr std::array<std::string_view, 12> criticalServiceNames{
+constexpr auto criticalServiceNames = std::to_array<std::string_view>({
     "launchd", "loginwindow", "WindowServer", "kernel_task", "securityd",     "trustd",
     "tccd",    "authd",       "syspolicyd",   "amfid",       "watchdogd",     "runningboardd",
-};
+});
 
-constexpr std::array<std::string_view, 6> securityToolMarkers{
+// The desktop session's own processes. Their programs live in /usr/bin and
+// /usr/lib beside ordinary ones, so the name is what protects them: init and
+// the user manager, the message bus, display servers, shells and compositors,
+// session managers, sound servers, portals, keyrings and agents, input
+// methods, accessibility, and the login and ssh session.
+constexpr auto sessionServiceNames = std::to_array<std::string_view>({
+    "systemd", "dbus-daemon", "dbus-broker", "dbus-broker-launch", "Xorg", "Xwayland",
+    "gnome-shell", "gnome-session-binary", "gnome-session-ctl", "mutter", "kwin_wayland", "kwin_x11",
+    "kwin_wayland_wrapper", "plasmashell", "ksmserver", "kded5", "kded6", "startplasma-x11", "startplasma-wayland",
+    "xfce4-session", "xfwm4", "xfce4-panel", "xfsettingsd", "sway", "i3", "openbox", "weston", "Hyprland",
+    "cinnamon", "cinnamon-session", "mate-session", "lxsession", "pipewire", "pipewire-pulse", "wireplumber",
+    "pulseaudio", "xdg-desktop-portal", "xdg-desktop-portal-gnome", "xdg-desktop-portal-gtk",
+    "xdg-desktop-portal-kde", "xdg-desktop-portal-wlr", "xdg-document-portal", "xdg-permission-store",
+    "gnome-keyring-daemon", "kwalletd5", "kwalletd6", "ssh-agent", "gpg-agent", "ibus-daemon", "fcitx5", "fcitx",
+    "at-spi-bus-launcher", "at-spi2-registryd", "sshd", "login", "gdm", "sddm", "lightdm",
+});
+
+constexpr auto securityToolMarkers = std::to_array<std::string_view>({
     "Tailscale", "Cloudflare WARP", "Little Snitch", "LuLu.app", "Endpoint", "SystemExtensions",
-};
+});
 
-// Places where software a user installed lives, beside the home folder.
-constexpr std::array<std::string_view, 7> approvedPrefixes{
+// Linux security tools, by program name: a path text such as "clamd" could
+// just as well be a project folder in the home.
+constexpr auto securityToolNames = std::to_array<std::string_view>({
+    "clamd",       "freshclam",   "clamonacc",      "opensnitchd", "opensnitch-ui", "auditd",   "falcon-sensor",
+    "falcond",     "mdatp",       "wdavdaemon",     "tailscaled",  "warp-svc",      "mullvad-daemon",
+    "nordvpnd",    "openvpn",     "wg-quick",       "wireguard-go", "osqueryd",     "wazuh-agentd",
+});
+
+// Places where software a user installed lives, beside the home folder. On
+// Linux the package manager puts the user's ordinary programs in /usr/bin,
+// /usr/lib and /usr/share, and flatpak and snap keep their own trees.
+constexpr auto approvedPrefixes = std::to_array<std::string_view>({
     "/Applications/", "/opt/homebrew/", "/usr/local/", "/Library/Java/JavaVirtualMachines/",
-    "/opt/",          "/usr/lib/jvm/",  "/home/linuxbrew/.linuxbrew/",
-};
+    "/opt/",          "/usr/bin/",      "/usr/games/", "/usr/lib/", "/usr/share/", "/snap/", "/var/lib/flatpak/",
+    "/home/linuxbrew/.linuxbrew/",
+});
+
+// System daemons inside an approved tree; /usr/sbin, /sbin and /usr/libexec
+// are simply never approved.
+constexpr auto unapprovedWithinApproved = std::to_array<std::string_view>({"/usr/lib/systemd/"});
 
 constexpr std::string_view simulatorPrefix = "/Library/Developer/CoreSimulator/";
 constexpr std::string_view simulatorRuntime = "/RuntimeRoot/";
@@ -64,10 +97,13 @@ std::int32_t pl_protection_reason(std::int32_t pid, std::uint32_t uid, const cha
 
     const std::string_view pathText(path);
     const std::string_view nameText(name);
-    for (const auto critical : criticalServiceNames)
-        if (nameText == critical) return 5;
+    const auto named = [&](const auto& names) { return std::find(names.begin(), names.end(), nameText) != names.end(); };
+    if (named(criticalServiceNames) || named(sessionServiceNames)) return 5;
+    if (named(securityToolNames)) return 6;
     for (const auto marker : securityToolMarkers)
         if (pathText.find(marker) != std::string_view::npos) return 6;
+    for (const auto prefix : unapprovedWithinApproved)
+        if (pathText.starts_with(prefix)) return 7;
     for (const auto prefix : approvedPrefixes)
         if (pathText.starts_with(prefix)) return 0;
     if (pathText.starts_with(simulatorPrefix) && pathText.find(simulatorRuntime) != std::string_view::npos) return 0;

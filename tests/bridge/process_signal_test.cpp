@@ -68,20 +68,13 @@ TEST_F(StoppableChild, ExitedChildIsGone)
 TEST(ProcessSignal, RestrictedProcessIsNeverSignalled)
 {
     const testing::TempDir work;
-    ChildProcess child("/usr/bin/sleep", {"30"}, work.path());
+    ChildProcess child(testing::copyExecutable("/usr/bin/sleep", work.path(), "sleep"), {"30"}, work.path());
     PLProcessInfo info;
     ASSERT_EQ(pl_read(child.pid(), &info), 1);
     ASSERT_EQ(pl_protection_reason(info.pid, info.uid, info.path, info.name), 7);
     EXPECT_EQ(pl_signal(info.pid, info.started, info.path, 1), EPERM);
     EXPECT_FALSE(child.waitFor(50ms).has_value());
     EXPECT_TRUE(child.running());
-}
-
-TEST(SystemMemory, PressureAndSwapAreReadable)
-{
-    const auto pressure = pl_memory_pressure();
-    EXPECT_TRUE(pressure == 1 || pressure == 2 || pressure == 4) << pressure;
-    EXPECT_GE(pl_swap_used(), 0);
 }
 
 }  // namespace

@@ -5,17 +5,12 @@
 namespace corvalent {
 namespace {
 
+// An unexpected code must never turn into a case, least of all `none`.
 TEST(ProcessProtection, RawValuesOutsideTheTableHaveNoCase)
 {
-    for (std::int32_t raw = 0; raw <= 7; ++raw) {
-        const auto protection = processProtectionFromRaw(raw);
-        ASSERT_TRUE(protection) << raw;
-        EXPECT_EQ(rawValue(*protection), raw);
-    }
+    EXPECT_EQ(processProtectionFromRaw(7), ProcessProtection::restrictedLocation);
     EXPECT_FALSE(processProtectionFromRaw(8));
     EXPECT_FALSE(processProtectionFromRaw(-1));
-    EXPECT_EQ(explanation(ProcessProtection::none), "Available to stop");
-    EXPECT_EQ(explanation(ProcessProtection::restrictedLocation), "Executable location is not approved");
 }
 
 }  // namespace

@@ -118,8 +118,8 @@ TEST(VantleModel, StoppingARealChildReportsItsExit)
 
 TEST(VantleModel, SystemProgramsAreNeverEligible)
 {
-    const testing::TempDir work;
-    ChildProcess child("/usr/bin/sleep", {"60"}, work.path());
+    const testing::TempDir work;  // outside every approved place
+    ChildProcess child(testing::copyExecutable("/usr/bin/sleep", work.path(), "sleep"), {"60"}, work.path());
     Harness harness;
     auto& model = *harness.model;
     harness.refreshNow();
