@@ -10,7 +10,11 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <system_error>
 #include <thread>
+
+#include <QCoreApplication>
+#include <QThread>
 
 // glibc 2.36 declares the pidfd functions without C linkage.
 extern "C" {
@@ -23,6 +27,9 @@ namespace corvalent {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How long a killed child may take to be gone before the caller stops waiting.
+constexpr std::chrono::milliseconds killedChildLeeway{250};
 
 class Descriptor {
 public:
@@ -95,72 +102,122 @@ private:
     bool attributesReady_ = false;
 };
 
-// The started child until it is reaped. Signals go through a pidfd when the
-// kernel offers one, so that they can never reach a process that reused the pid.
-class Child {
-public:
-    explicit Child(pid_t pid) : pid_(pid), handle_(::pidfd_open(pid, 0)) {}
-    // Reached early only when something threw: never leave a child behind.
-    ~Child()
-    {
-        signal(SIGKILL);
-        reap(0);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool reaped() const { return reaped_; }
-    const std::optional<int>& exitStatus() const { return exitStatus_; }
-    // Readable once the child has exited; -1 without pidfd support.
-    int exitHandle() const { return reaped_ ? -1 : handle_.get(); }
-
-    void signal(int number)
-    {
-        if (reaped_) return;
-        if (handle_.valid())
-            ::pidfd_send_signal(handle_.get(), number, nullptr, 0);
-        else
-            ::kill(pid_, number);
-    }
-
-    // With WNOHANG, true once the child has been reaped.
-    bool reap(int options)
-    {
-        while (!reaped_) {
-            int status = 0;
-            const pid_t answer = ::waitpid(pid_, &status, options);
-            if (answer == pid_) {
-                if (WIFEXITED(status)) exitStatus_ = WEXITSTATUS(status);
-                reaped_ = true;
-            } else if (answer < 0 && errno == EINTR) {
-                continue;
-            } else if (answer < 0) {
-                reaped_ = true;  // ECHILD: SIGCHLD is ignored and the kernel reaped it
-            } else {
-                break;  // WNOHANG and still running
-            }
-        }
-        if (reaped_) handle_.reset();
-        return reaped_;
-    }
-
-private:
-    pid_t pid_;
-    Descriptor handle_;
-    bool reaped_ = false;
-    std::optional<int> exitStatus_;
-};
-
 int pollTimeout(Clock::time_point now, Clock::time_point until)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
     return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }
 
+// A child that outlives SIGKILL (frozen, stuck in the kernel, or a zombie its
+// tracer holds) gets a thread of its own that waits for it, so that it is
+// still reaped once it lets go while the caller has long moved on.
+void reapInBackground(pid_t pid)
+{
+    try {
+        std::thread([pid] {
+            int status = 0;
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: it stays a zombie until the program ends.
+    }
+}
+
+// The started child until it is reaped or handed on. Signals go through a
+// pidfd when the kernel offers one, so that they can never reach a process
+// that reused the pid.
+class Child {
+public:
+    explicit Child(pid_t pid) : pid_(pid), handle_(::pidfd_open(pid, 0)) {}
+    // Early only when something threw: never leave a child behind.
+    ~Child() { finish(Clock::now() + killedChildLeeway); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool reaped() const { return reaped_; }
+    const std::optional<int>& exitStatus() const { return exitStatus_; }
+    // Readable once the child has exited; -1 without pidfd support, and once
+    // readable yet not reapable (a tracer holds the zombie), which would
+    // otherwise wake every poll at once.
+    int exitHandle() const { return released_ || exitHeld_ ? -1 : handle_.get(); }
+
+    void signal(int number)
+    {
+        if (released_) return;
+        if (handle_.valid())
+            ::pidfd_send_signal(handle_.get(), number, nullptr, 0);
+        else
+            ::kill(pid_, number);
+    }
+
+    // True once the child has been reaped; never blocks.
+    bool reap()
+    {
+        while (!released_) {
+            int status = 0;
+            const pid_t answer = ::waitpid(pid_, &status, WNOHANG);
+            if (answer == pid_) {
+                if (WIFEXITED(status)) exitStatus_ = WEXITSTATUS(status);
+            } else if (answer < 0 && errno == EINTR) {
+                continue;
+            } else if (answer == 0) {
+                break;
+            }
+            // Reaped, or ECHILD: SIGCHLD is ignored and the kernel reaped it.
+            reaped_ = released_ = true;
+            handle_.reset();
+        }
+        return reaped_;
+    }
+
+    // After poll reported the exit handle readable.
+    void exitReported()
+    {
+        if (!reap()) exitHeld_ = true;
+    }
+
+    // Kills the child unless it is gone and waits for it until `until`; a
+    // child still there then is reaped in the background. True when reaped here.
+    bool finish(Clock::time_point until)
+    {
+        if (released_ || reap()) return reaped_;
+        signal(SIGKILL);
+        while (!reap()) {
+            const auto now = Clock::now();
+            if (now >= until) {
+                reapInBackground(pid_);
+                released_ = true;  // the pid is no longer ours to signal or wait for
+                handle_.reset();
+                return false;
+            }
+            // Without an exit handle to watch, poll merely sleeps.
+            pollfd exit{exitHandle(), POLLIN, 0};
+            if (::poll(&exit, 1, std::min(pollTimeout(now, until), 10)) > 0) exitReported();
+        }
+        return true;
+    }
+
+private:
+    pid_t pid_;
+    Descriptor handle_;
+    bool reaped_ = false;
+    bool released_ = false;  // reaped, or handed to a background reaper
+    bool exitHeld_ = false;
+    std::optional<int> exitStatus_;
+};
+
 }  // namespace
 
 ChildRunResult runChild(const ChildRunRequest& request)
 {
+#ifndef NDEBUG
+    // Waiting for a child freezes every window for as long as it runs: tools
+    // belong on worker threads. Caught in debug builds, where the tests run.
+    if (const auto* application = QCoreApplication::instance();
+        application != nullptr && application->thread() == QThread::currentThread())
+        qFatal("A child process (%s) was about to run on the GUI thread", request.executable.c_str());
+#endif
     ChildRunResult result;
     if (request.executable.empty()) return result;
 
@@ -204,8 +261,7 @@ ChildRunResult runChild(const ChildRunRequest& request)
     std::array<char, 16'384> buffer;
 
     for (;;) {
-        child.reap(WNOHANG);
-        if (child.reaped() && !readEnd.valid()) break;
+        if (child.reap() && !readEnd.valid()) break;
         const auto now = Clock::now();
         if (!killAt && now >= deadline) {
             result.timedOut = true;
@@ -215,27 +271,23 @@ ChildRunResult runChild(const ChildRunRequest& request)
             result.stopped = true;
             terminate(now);
         }
-        if (killAt && now >= *killAt) {
-            // Whatever still holds the pipe (a descendant, say) is not ours to wait for.
-            child.signal(SIGKILL);
-            break;
-        }
+        // Whatever still holds the pipe (a descendant, say) is not ours to wait for.
+        if (killAt && now >= *killAt) break;
 
-        std::array<pollfd, 2> watched{};
-        nfds_t count = 0;
-        if (readEnd.valid()) watched[count++] = pollfd{readEnd.get(), POLLIN, 0};
-        if (child.exitHandle() >= 0) watched[count++] = pollfd{child.exitHandle(), POLLIN, 0};
+        // A negative descriptor is skipped by poll.
+        std::array<pollfd, 2> watched{pollfd{readEnd.get(), POLLIN, 0}, pollfd{child.exitHandle(), POLLIN, 0}};
         int timeout = pollTimeout(now, killAt.value_or(deadline));
         // A stop is only seen between polls: look again soon while one may come.
         if (!killAt && request.stop.stop_possible()) timeout = std::min(timeout, 10);
         // Without a pidfd nothing wakes us when the child exits: look again soon.
         if (!child.reaped() && child.exitHandle() < 0) timeout = std::min(timeout, 10);
-        if (::poll(watched.data(), count, timeout) < 0) {
+        if (::poll(watched.data(), watched.size(), timeout) < 0) {
             // Not expected (EINTR aside): wait a little without spinning, the deadline still holds.
             if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeout, 10)));
             continue;
         }
-        if (!readEnd.valid() || watched[0].revents == 0) continue;
+        if (watched[1].revents != 0) child.exitReported();
+        if (watched[0].revents == 0) continue;
 
         const ssize_t got = ::read(readEnd.get(), buffer.data(), buffer.size());
         if (got > 0) {
@@ -255,7 +307,8 @@ ChildRunResult runChild(const ChildRunRequest& request)
     }
 
     readEnd.reset();
-    child.reap(0);
+    // A child that even SIGKILL does not end in time is not waited for here.
+    if (!child.finish(Clock::now() + killedChildLeeway)) result.timedOut = true;
     result.exitStatus = child.exitStatus();
     return result;
 }

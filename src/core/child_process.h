@@ -2,7 +2,8 @@
 
 // Runs a helper program to completion and collects what it prints, without
 // ever blocking the caller for long: the run has a deadline, the output a cap,
-// and the child is always reaped. Safe to call from several threads at once.
+// and the child is always reaped. Safe to call from several threads at once,
+// never from the GUI thread (debug builds stop there).
 
 #include <chrono>
 #include <cstddef>
@@ -27,7 +28,7 @@ struct ChildRunResult {
     bool launched = false;
     std::string output;             // what was read, at most outputCap bytes
     bool overflowed = false;        // the child wrote more than outputCap
-    bool timedOut = false;          // the deadline ended the run
+    bool timedOut = false;          // the deadline ended the run, or the child outlived SIGKILL
     bool stopped = false;           // a stop request ended the run
     std::optional<int> exitStatus;  // exit code when the child exited normally
 
@@ -36,8 +37,9 @@ struct ChildRunResult {
 
 // stdin and stderr are /dev/null; the environment, working folder and other
 // inheritable descriptors are the caller's. Returns after at most about
-// deadline + killGrace, even when the child ignores SIGTERM or leaves a
-// descendant holding its stdout open.
+// deadline + killGrace, even when the child ignores SIGTERM, leaves a
+// descendant holding its stdout open, or cannot die yet (frozen, stuck in the
+// kernel): such a child is reaped by a thread of its own once it ends.
 ChildRunResult runChild(const ChildRunRequest& request);
 
 }  // namespace corvalent

@@ -116,8 +116,9 @@ ProcessGroup applicationGroup(const std::vector<const ProcessRecord*>& chain, co
     std::string title(lastComponent(application));
     if (title.ends_with(".app")) title.resize(title.size() - 4);
     if (isCorvalent) title = "Corvalent";
-    const auto impact = title == "OrbStack" ? std::string("Stops OrbStack processes, including local containers and databases.")
-                                            : "Quits " + title + "; unsaved work or ongoing tasks may be interrupted.";
+    const auto impact = Classifier::runsContainers(title)
+                            ? "Stops " + title + " processes, including local containers and databases."
+                            : "Quits " + title + "; unsaved work or ongoing tasks may be interrupted.";
     auto result = group(isCorvalent ? "app:Corvalent" : "app:" + application, title, "Application & related helpers",
                         impact, "app");
     result.appPath = application;
@@ -228,6 +229,15 @@ std::optional<std::string> appPath(std::string_view path)
     return std::string(path.substr(0, bundle)) + ".app";
 }
 
+bool runsContainers(std::string_view title)
+{
+    static constexpr std::array<std::string_view, 11> runtimes{
+        "OrbStack", "Docker Desktop",  "Docker",     "Podman Desktop", "Rancher Desktop", "Podman",
+        "docker",   "com.docker.backend", "dockerd", "containerd",     "podman",
+    };
+    return std::find(runtimes.begin(), runtimes.end(), title) != runtimes.end();
+}
+
 std::optional<std::string> project(std::string_view cwd)
 {
     for (const auto marker : projectMarkers) {
@@ -277,7 +287,7 @@ ProcessGroup classifiedGroup(const ProcessRecord& record, const ProcessIndex& in
         return group("android-build", "Android build services", "Gradle & Kotlin compilation workers",
                      "Interrupts any active Android build. Services start again when a build needs them.", "hammer");
     if (contains(name, "lldb"))
-        return group("debugger", "Xcode debugger", "Debugging and symbol information",
+        return group("debugger", "LLDB debugger", "Debugging and symbol information",
                      "Ends the debugging connection; the debugged app may stop or detach.", "ladybug");
     if (contains(path, "Code Helper (Plugin)"))
         return group("vscode-extensions", "VS Code extensions", "Editor plugins & language services",

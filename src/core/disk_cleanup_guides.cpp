@@ -1,8 +1,9 @@
 #include "core/disk_cleanup_guides.h"
 
-#include <QString>
 #include <array>
 #include <utility>
+
+#include "core/paths.h"
 
 namespace corvalent {
 namespace {
@@ -121,13 +122,13 @@ struct CloudProvider {
 CloudProvider cloudProvider(std::string_view path)
 {
     if (contains(path, "mobile documents"))
-        return {"iCloud Drive", "Control-click a fully downloaded item in Finder and choose Remove Download.",
+        return {"cloud storage", "Right-click a fully downloaded item in the file manager and choose Remove Download.",
                 "https://support.apple.com/guide/mac-help/store-files-in-icloud-drive-mchle5a61431/mac"};
     if (contains(path, "dropbox"))
-        return {"Dropbox", "Control-click an item in Finder and choose Make online-only.",
+        return {"Dropbox", "Right-click an item in the file manager and choose Make online-only.",
                 "https://help.dropbox.com/sync/make-files-online-only"};
     if (contains(path, "onedrive"))
-        return {"OneDrive", "Control-click an item in Finder and choose Free up space.",
+        return {"OneDrive", "Right-click an item in the file manager and choose Free up space.",
                 "https://support.microsoft.com/office/"
                 "save-disk-space-with-onedrive-files-on-demand-for-mac-529f6ad3-d8a5-4a27-bdf2-8b69ba1dc0e4"};
     if (contains(path, "googledrive") || contains(path, "google drive"))
@@ -135,7 +136,7 @@ CloudProvider cloudProvider(std::string_view path)
                 "Use Drive for desktop’s streaming and offline-access controls to make the item online-only.",
                 "https://support.google.com/drive/answer/13401938"};
     return {"your cloud provider",
-            "Use the provider’s Finder action to remove the local download or make the item online-only.",
+            "Use the provider’s file manager action to remove the local download or make the item online-only.",
             std::nullopt};
 }
 
@@ -145,8 +146,8 @@ DiskCleanupGuide cloudStorageGuide(std::string_view path)
     return {
         Kind::cloudStorage,
         "Free local space with " + std::string(provider.name),
-        "Cloud-managed files can be visible in Finder without occupying their full logical size. Corvalent never "
-        "trashes their backing data.",
+        "Cloud-managed files can be visible in the file manager without occupying their full logical size. "
+        "Corvalent never trashes their backing data.",
         {
             "Confirm the provider reports that syncing is complete.",
             std::string(provider.step),
@@ -184,8 +185,7 @@ namespace DiskCleanupGuides {
 
 std::optional<DiskCleanupGuide> guide(const DiskCleanupCandidate& candidate)
 {
-    const auto lowered =
-        QString::fromUtf8(candidate.path.data(), static_cast<qsizetype>(candidate.path.size())).toLower().toStdString();
+    const auto lowered = Paths::lowerCased(candidate.path);
     const std::string_view path = lowered;
 
     // The owning tool knows its storage better than the cloud provider that syncs it.

@@ -5,14 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <deque>
-#include <filesystem>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "bridge/process_bridge.h"
+#include "core/paths.h"
 #include "core/saturating.h"
 
 namespace corvalent {
@@ -24,38 +22,27 @@ constexpr std::array<std::string_view, 26> protectedExactly{
     "/usr",  "/etc",    "/var",     "/boot",  "/home",         "/root",    "/opt",     "/srv",  "/mnt",
     "/media", "/run",   "/proc",    "/sys",   "/dev",          "/lib",     "/lib64",   "/snap",
 };
-constexpr std::array<std::string_view, 17> homeProtectedExactly{
-    "/Library",  "/Library/Caches", "/Library/Logs", "/Desktop",      "/Documents",
-    "/Downloads", "/Movies",        "/Music",        "/Pictures",     "/.Trash",
-    "/.cache",   "/.config",        "/.local",       "/.local/share", "/.local/share/Trash",
-    "/Videos",   "",
+// The Trash folders are Paths::isInTrash's.
+constexpr std::array<std::string_view, 15> homeProtectedExactly{
+    "/Library",  "/Library/Caches", "/Library/Logs", "/Desktop", "/Documents",    "/Downloads", "/Movies", "/Music",
+    "/Pictures", "/.cache",         "/.config",      "/.local",  "/.local/share", "/Videos",    "",
 };
 // Never touched, nor anything below them.
 constexpr std::array<std::string_view, 16> protectedBelow{
     "/System/", "/bin/", "/sbin/", "/usr/",  "/private/var/db/", "/private/var/root/", "/etc/", "/var/",
     "/boot/",   "/proc/", "/sys/", "/dev/",  "/run/",            "/lib/",             "/lib64/", "/snap/",
 };
-constexpr std::array<std::string_view, 12> homeProtectedBelow{
-    "/Library/Mail/",          "/Library/Messages/", "/Library/Safari/", "/Library/Mobile Documents/",
-    "/Library/CloudStorage/",  "/Pictures/Photos Library.photoslibrary/", "/.Trash/", "/.ssh/",
-    "/.gnupg/",                "/.pki/",             "/.local/share/keyrings/", "/.local/share/Trash/",
+constexpr std::array<std::string_view, 10> homeProtectedBelow{
+    "/Library/Mail/",          "/Library/Messages/",
+    "/Library/Safari/",        "/Library/Mobile Documents/",
+    "/Library/CloudStorage/",  "/Pictures/Photos Library.photoslibrary/",
+    "/.ssh/",                  "/.gnupg/",
+    "/.pki/",                  "/.local/share/keyrings/",
 };
-
-bool below(std::string_view path, std::string_view folder)
-{
-    return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
-}
 
 bool contains(std::string_view text, std::string_view part)
 {
     return text.find(part) != std::string_view::npos;
-}
-
-// Trash folders of any volume: the home trash and the per-volume ones.
-bool insideTrash(std::string_view path, std::string_view home)
-{
-    return contains(path, "/.Trash/") || contains(path, "/.Trash-") ||
-           below(path, std::string(home) + "/.local/share/Trash") || below(path, std::string(home) + "/.Trash");
 }
 
 bool protectedPath(std::string_view path, std::string_view home)
@@ -69,15 +56,10 @@ bool protectedPath(std::string_view path, std::string_view home)
         if (path.starts_with(prefix)) return true;
     for (const auto suffix : homeProtectedBelow)
         if (path.starts_with(home) && path.substr(home.size()).starts_with(suffix)) return true;
-    if (insideTrash(path, home)) return true;
+    if (Paths::isInTrash(path, home)) return true;
     // Other people's home folders.
     const auto ownHome = std::string(home) + "/";
     return (path.starts_with("/Users/") || path.starts_with("/home/")) && !path.starts_with(ownHome);
-}
-
-std::string lowerCased(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toLower().toStdString();
 }
 
 std::string lastComponent(std::string_view path)
@@ -92,7 +74,7 @@ std::string extensionOf(std::string_view path)
     const auto name = lastComponent(path);
     const auto dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return {};
-    return lowerCased(name.substr(dot + 1));
+    return Paths::lowerCased(name.substr(dot + 1));
 }
 
 template <std::size_t N>
@@ -104,7 +86,7 @@ bool oneOf(std::string_view value, const std::array<std::string_view, N>& values
 // Lower-cased letters only: digits, punctuation, blanks and slashes go.
 std::string normalizedName(std::string_view text)
 {
-    const auto lower = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toLower();
+    const auto lower = QString::fromStdString(Paths::lowerCased(text));
     QString letters;
     letters.reserve(lower.size());
     for (const QChar c : lower)
@@ -134,7 +116,7 @@ Rule rule(std::string_view path, std::string_view lower, std::string_view extens
                     "Use the provider\u2019s online-only action; deleting it may remove it from every synced device."};
         return {database ? C::database : C::system, S::protected_,
                 "Corvalent keeps sensitive, system, and database paths read-only.",
-                "Use the owning app or macOS storage tools instead."};
+                "Use the owning app or the system\u2019s storage tools instead."};
     }
     if (contains(lower, "/library/caches/") || lower.ends_with("/library/caches") ||
         path.starts_with(std::string(home) + "/.cache/")) {
@@ -173,7 +155,7 @@ Rule rule(std::string_view path, std::string_view lower, std::string_view extens
                 "Use the owning app\u2019s cleanup command; deleting container state directly can lose data."};
     return {path.starts_with(std::string(home) + "/") ? C::personal : C::other, S::review,
             isDirectory ? "This folder is large enough to review." : "This is one of the largest measured files.",
-            "Open it in Finder and confirm its contents before moving it to Trash."};
+            "Open it in the file manager and confirm its contents before moving it to Trash."};
 }
 
 struct WorkItem {
@@ -281,8 +263,7 @@ DiskStorageReconciliation DiskStorageReconciliation::make(const DiskScanResult& 
 {
     DiskStorageReconciliation reconciliation;
     reconciliation.isWholeVolume = volume != nullptr && result.root.path &&
-                                   DiskInsights::standardizedPath(*result.root.path) ==
-                                       DiskInsights::standardizedPath(volume->url);
+                                   Paths::standardized(*result.root.path) == Paths::standardized(volume->url);
     reconciliation.measuredFiles = result.root.bytes;
     if (volume != nullptr) {
         reconciliation.usableSpace = volume->capacity.available;
@@ -308,41 +289,23 @@ DiskStorageReconciliation DiskStorageReconciliation::make(const DiskScanResult& 
 
 namespace DiskInsights {
 
-std::string homeFolder()
-{
-    const char* home = std::getenv("HOME");
-    return standardizedPath(home != nullptr && home[0] != '\0' ? home : pl_account_home());
-}
-
-std::string standardizedPath(std::string_view path)
-{
-    std::filesystem::path full(path);
-    if (full.is_relative()) {
-        std::error_code error;
-        full = std::filesystem::current_path(error) / full;
-    }
-    auto text = full.lexically_normal().string();
-    while (text.size() > 1 && text.back() == '/') text.pop_back();
-    return text.empty() ? std::string("/") : text;
-}
-
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
                               const std::vector<std::string>& activeOwners)
 {
-    return classify(path, bytes, isDirectory, activeOwners, DiskInsights::homeFolder());
+    return classify(path, bytes, isDirectory, activeOwners, Paths::homeFolder());
 }
 
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
                               const std::vector<std::string>& activeOwners, std::string_view home)
 {
     DiskCleanupCandidate candidate;
-    candidate.path = standardizedPath(path);
+    candidate.path = Paths::standardized(path);
     candidate.bytes = bytes;
     candidate.isDirectory = isDirectory;
     const std::set<std::string> owners(activeOwners.begin(), activeOwners.end());
     candidate.activeOwners.assign(owners.begin(), owners.end());
-    const auto standardHome = standardizedPath(home);
-    const auto decided = rule(candidate.path, lowerCased(candidate.path), extensionOf(candidate.path), isDirectory,
+    const auto standardHome = Paths::standardized(home);
+    const auto decided = rule(candidate.path, Paths::lowerCased(candidate.path), extensionOf(candidate.path), isDirectory,
                               !owners.empty(), standardHome);
     candidate.category = decided.category;
     candidate.safety = decided.safety;
@@ -353,23 +316,22 @@ DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool i
 
 std::vector<DiskProcessOwner> matchingOwners(std::string_view path, const std::vector<DiskProcessOwner>& owners)
 {
-    const auto standard = standardizedPath(path);
+    const auto standard = Paths::standardized(path);
     const auto normalized = normalizedName(standard);
-    const auto atOrBelow = [&](const std::string& folder) { return standard == folder || below(standard, folder); };
     std::vector<DiskProcessOwner> matched;
     for (const auto& owner : owners) {
         bool matches = false;
         if (owner.appPath) {
-            const auto app = standardizedPath(*owner.appPath);
+            const auto app = Paths::standardized(*owner.appPath);
             auto base = lastComponent(app);
             if (const auto dot = base.rfind('.'); dot != std::string::npos && dot > 0) base.resize(dot);
             const auto baseName = normalizedName(base);
-            matches = atOrBelow(app) ||
+            matches = Paths::isAtOrBelow(standard, app) ||
                       (QString::fromStdString(base).size() >= 4 && !baseName.empty() && contains(normalized, baseName));
         }
         for (std::size_t i = 0; !matches && i < owner.workingDirectories.size(); ++i) {
-            const auto folder = standardizedPath(owner.workingDirectories[i]);
-            matches = atOrBelow(folder) || below(folder, standard);
+            const auto folder = Paths::standardized(owner.workingDirectories[i]);
+            matches = Paths::isAtOrBelow(standard, folder) || Paths::isBelow(folder, standard);
         }
         if (matches) matched.push_back(owner);
     }
@@ -380,7 +342,7 @@ std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const
                                              int limit)
 {
     if (limit < 1) return {};
-    const auto home = DiskInsights::homeFolder();
+    const auto home = Paths::homeFolder();
     std::vector<WorkItem> items;
     for (const auto& file : result.largestFiles) items.push_back({file.path, file.bytes, false});
     auto folders = actionableDirectories(result.root, home);
@@ -393,10 +355,10 @@ std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const
     std::vector<std::string> acceptedFolders;
     std::vector<DiskCleanupCandidate> list;
     for (const auto& item : items) {
-        auto path = standardizedPath(item.path);
+        auto path = Paths::standardized(item.path);
         if (!seen.insert(path).second) continue;
         if (std::any_of(acceptedFolders.begin(), acceptedFolders.end(),
-                        [&](const std::string& folder) { return below(path, folder); }))
+                        [&](const std::string& folder) { return Paths::isBelow(path, folder); }))
             continue;
         std::vector<std::string> names;
         for (const auto& owner : matchingOwners(path, owners)) names.push_back(owner.name);
@@ -429,9 +391,9 @@ DiskRescuePlan rescuePlan(const DiskCapacity& capacity, const std::vector<DiskCl
     plan.bytesToTarget = flooredDifference(target, available);
 
     // What already lies in a Trash frees nothing when moved there again.
-    const auto home = DiskInsights::homeFolder();
+    const auto home = Paths::homeFolder();
     for (const auto& candidate : candidates) {
-        if (insideTrash(candidate.path, home)) continue;
+        if (Paths::isInTrash(candidate.path, home)) continue;
         if (candidate.safety == DiskCleanupSafety::safe) plan.lowRiskBytes = saturatingAdd(plan.lowRiskBytes, candidate.bytes);
         if (candidate.safety == DiskCleanupSafety::review) plan.reviewBytes = saturatingAdd(plan.reviewBytes, candidate.bytes);
     }

@@ -93,15 +93,10 @@ struct DiskStorageReconciliation {
 
 namespace DiskInsights {
 
-// The path with "." and ".." resolved and no trailing slash; links are not followed.
-std::string standardizedPath(std::string_view path);
-// The user's home folder as programs see it ($HOME), standardized.
-std::string homeFolder();
-
 // The one decision every offered or trashed item passes through; reads nothing on disk.
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
                               const std::vector<std::string>& activeOwners);
-// As above with the home folder given (the account's home otherwise).
+// As above with the home folder given (Paths::homeFolder() otherwise).
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
                               const std::vector<std::string>& activeOwners, std::string_view home);
 

@@ -8,7 +8,7 @@
 #include <set>
 #include <sys/stat.h>
 
-#include "core/disk_insights.h"
+#include "core/paths.h"
 #include "core/saturating.h"
 
 namespace corvalent {
@@ -151,29 +151,29 @@ std::int64_t DiskOwnerStorage::fileCount() const
 DiskOwnershipAccumulator::DiskOwnershipAccumulator(const std::vector<DiskProcessOwner>& owners, const std::string& home)
 {
     if (owners.empty()) return;
-    const auto homePath = DiskInsights::standardizedPath(home);
+    const auto homePath = Paths::standardized(home);
     for (const auto& owner : owners) {
         const auto link = [&](DiskOwnerStorageKind kind) { return Link{owner.id, owner.name, kind}; };
-        if (owner.appPath) add(DiskInsights::standardizedPath(*owner.appPath), link(DiskOwnerStorageKind::application));
+        if (owner.appPath) add(Paths::standardized(*owner.appPath), link(DiskOwnerStorageKind::application));
         for (const auto& folder : owner.workingDirectories)
-            add(DiskInsights::standardizedPath(folder), link(DiskOwnerStorageKind::project));
+            add(Paths::standardized(folder), link(DiskOwnerStorageKind::project));
 
         std::set<std::string> names{owner.name};
         if (owner.appPath) {
-            const auto app = DiskInsights::standardizedPath(*owner.appPath);
+            const auto app = Paths::standardized(*owner.appPath);
             names.insert(withoutExtension(app.substr(app.rfind('/') + 1)));
             if (auto identifier = bundleIdentifier(app)) names.insert(*identifier);
         }
         for (const auto& name : names) {
             if (!usableName(name)) continue;
             for (const auto& rule : libraryFolders) {
-                const auto path = DiskInsights::standardizedPath(homePath + std::string(rule.before) + name +
-                                                                 std::string(rule.after));
+                const auto path =
+                    Paths::standardized(homePath + std::string(rule.before) + name + std::string(rule.after));
                 if (exists(path)) add(path, link(rule.kind));
             }
             for (const auto& variant : std::set<std::string>{name, asciiLower(name)}) {
                 for (const auto& rule : xdgFolders) {
-                    const auto path = DiskInsights::standardizedPath(homePath + std::string(rule.before) + variant);
+                    const auto path = Paths::standardized(homePath + std::string(rule.before) + variant);
                     if (exists(path)) add(path, link(rule.kind));
                 }
             }

@@ -4,14 +4,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "bridge/disk_walk.h"
 #include "core/disk.h"
-#include "core/disk_insights.h"
+#include "core/paths.h"
 #include "core/processes.h"
 #include "core/saturating.h"
 #include "core/text_order.h"
@@ -223,20 +222,13 @@ std::int32_t diskScanCallback(const char* path, std::uint64_t allocated, std::ui
     return context->addFile(path, allocated, logical, device, inode, links, dataless != 0, entries) ? 1 : 0;
 }
 
-std::string standardized(std::string_view root)
-{
-    auto path = std::filesystem::path(root).lexically_normal().string();
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path.empty() ? std::string("/") : path;
-}
-
 }  // namespace
 
 namespace DiskScanner {
 
 std::string canonicalScanPath(std::string_view root)
 {
-    auto path = standardized(root);
+    auto path = Paths::standardized(root);
     // A link to a folder scans the folder it names.
     if (char* resolved = ::realpath(path.c_str(), nullptr)) {
         path = resolved;
@@ -256,7 +248,7 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     context.hierarchyDepth = hierarchyDepth;
     context.onProgress = &onProgress;
     context.stop = std::move(stop);
-    context.ownership.emplace(owners, DiskInsights::homeFolder());
+    context.ownership.emplace(owners, Paths::homeFolder());
     context.root.path = context.rootPath;
     const auto slash = context.rootPath.rfind('/');
     context.root.name = context.rootPath.substr(slash + 1);

@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 #include "core/freedesktop_trash.h"
+#include "core/paths.h"
 
 namespace corvalent {
 namespace {
@@ -71,10 +73,25 @@ void validatePathComponents(const std::string& path)
     }
 }
 
-// The classification again, with what is on disk now.
-DiskCleanupCandidate reclassified(const DiskItemIdentity& identity, const DiskCleanupCandidate& candidate)
+// Moving what a Trash holds would orphan its info file or swallow the Trash.
+bool inATrash(const std::string& path)
 {
-    return DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);
+    if (Paths::isInTrash(path, Paths::homeFolder())) return true;
+    // The home Trash may be named through a link, which an item's path
+    // never holds: compare with where it really is.
+    char* resolved = ::realpath(Paths::homeTrash().c_str(), nullptr);
+    if (resolved == nullptr) return false;
+    const bool inside = Paths::isAtOrBelow(path, resolved);
+    std::free(resolved);
+    return inside;
+}
+
+// The classification again, with what is on disk now; a Trash is never a candidate.
+bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& candidate)
+{
+    return DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners)
+                   .safety == DiskCleanupSafety::protected_ ||
+           inATrash(identity.path);
 }
 
 std::string newUUID()
@@ -107,7 +124,7 @@ DiskTrashError DiskTrashError::unavailable(std::string message)
 
 DiskItemIdentity DiskItemIdentity::capture(std::string_view path)
 {
-    const auto normalised = DiskInsights::standardizedPath(path);
+    const auto normalised = Paths::standardized(path);
     validatePathComponents(normalised);
     struct stat info {};
     if (::lstat(normalised.c_str(), &info) != 0) failWithErrno(errno);
@@ -134,8 +151,9 @@ DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
     if (candidate.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
     const auto identity = DiskItemIdentity::capture(candidate.path);
     if (identity.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
-    auto fresh = reclassified(identity, candidate);
-    if (fresh.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
+    auto fresh = DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);
+    if (fresh.safety == DiskCleanupSafety::protected_ || inATrash(identity.path))
+        refuse(DiskTrashError::Kind::protectedPath);
     return DiskTrashRequest{std::move(fresh), identity};
 }
 
@@ -144,15 +162,19 @@ void validate(const DiskTrashRequest& request)
     const auto now = DiskItemIdentity::capture(request.identity.path);
     if (now != request.identity) refuse(DiskTrashError::Kind::identityChanged);
     if (now.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
-    if (reclassified(now, request.candidate).safety == DiskCleanupSafety::protected_)
-        refuse(DiskTrashError::Kind::protectedPath);
+    if (protectedNow(now, request.candidate)) refuse(DiskTrashError::Kind::protectedPath);
 }
 
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request)
 {
     validate(request);
     const auto& original = request.identity.path;
-    const auto placement = FreedesktopTrash::moveToTrash(original, request.identity.isDirectory());
+    FreedesktopTrash::Placement placement;
+    try {
+        placement = FreedesktopTrash::moveToTrash(original, request.identity.isDirectory());
+    } catch (const FreedesktopTrash::Error& error) {
+        throw DiskTrashError::unavailable(error.what());
+    }
 
     // What arrived must be what was reviewed: an item swapped in between the
     // last check and the move goes back, and the move is refused.
@@ -171,7 +193,7 @@ DiskTrashReceipt moveToTrash(const DiskTrashRequest& request)
         try {
             FreedesktopTrash::moveBack(placement.trashedPath, original, arrived.isDirectory());
             ::unlink(placement.infoPath.c_str());
-        } catch (const DiskTrashError&) {
+        } catch (const FreedesktopTrash::Error&) {
         }
         refuse(DiskTrashError::Kind::identityChanged);
     }
@@ -203,7 +225,12 @@ void restore(const DiskTrashReceipt& receipt)
     if (!folder.isDirectory() || folder.owner != ::getuid() || ::access(folderPath.c_str(), W_OK) != 0)
         throw DiskTrashError::unavailable("The original folder is unavailable or read-only.");
 
-    FreedesktopTrash::moveBack(receipt.trashedPath, receipt.originalPath, receipt.trashedIdentity.isDirectory());
+    try {
+        FreedesktopTrash::moveBack(receipt.trashedPath, receipt.originalPath, receipt.trashedIdentity.isDirectory());
+    } catch (const FreedesktopTrash::Error& error) {
+        if (error.code() == EEXIST) refuse(DiskTrashError::Kind::destinationExists);
+        throw DiskTrashError::unavailable(error.what());
+    }
     FreedesktopTrash::removeInfo(receipt.trashedPath, receipt.originalPath);
 }
 

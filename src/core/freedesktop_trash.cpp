@@ -1,30 +1,30 @@
 #include "core/freedesktop_trash.h"
 
-#include <array>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
-#include "core/disk_insights.h"
-#include "core/disk_trash.h"
+#include "core/paths.h"
 
 namespace corvalent::FreedesktopTrash {
 namespace {
 
-constexpr int nameAttempts = 100;
+constexpr std::string_view infoSuffix = ".trashinfo";
+// Longer "extensions" are mostly a dotted name; they are cut with the rest.
+constexpr std::size_t longestKeptExtension = 32;
 
 [[noreturn]] void fail(int error)
 {
-    throw DiskTrashError::unavailable(std::generic_category().message(error));
+    throw Error(error);
 }
 
 std::string parentOf(const std::string& path)
@@ -63,14 +63,6 @@ bool makeFolders(const std::string& path)
     return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-std::string homeTrash()
-{
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    const auto base = dataHome != nullptr && dataHome[0] == '/' ? std::string(dataHome)
-                                                                : DiskInsights::homeFolder() + "/.local/share";
-    return DiskInsights::standardizedPath(base) + "/Trash";
-}
-
 // The device of a path, or of its nearest existing folder.
 dev_t deviceOf(std::string path)
 {
@@ -103,7 +95,7 @@ struct TrashFolder {
 
 TrashFolder trashFor(const std::string& path, dev_t device)
 {
-    const auto home = homeTrash();
+    const auto home = Paths::homeTrash();
     if (deviceOf(home) == device) {
         if (!makeFolders(home)) fail(errno);
         // Resolved, so that the trashed path holds no link for later checks.
@@ -114,13 +106,13 @@ TrashFolder trashFor(const std::string& path, dev_t device)
         return {root, {}};
     }
     const auto top = topFolderOf(path, device);
-    const auto prefix = top == "/" ? std::string() : top;
-    const auto uid = std::to_string(::getuid());
-    const auto shared = lstatOf(prefix + "/.Trash");
-    if (shared && S_ISDIR(shared->st_mode) && (shared->st_mode & S_ISVTX) != 0 && ownFolder(prefix + "/.Trash/" + uid, 0700))
-        return {prefix + "/.Trash/" + uid, top};
-    if (!ownFolder(prefix + "/.Trash-" + uid, 0700)) fail(errno);
-    return {prefix + "/.Trash-" + uid, top};
+    const auto sharedOwn = Paths::sharedTrashFolder(top, ::getuid());
+    const auto shared = lstatOf(parentOf(sharedOwn));
+    if (shared && S_ISDIR(shared->st_mode) && (shared->st_mode & S_ISVTX) != 0 && ownFolder(sharedOwn, 0700))
+        return {sharedOwn, top};
+    const auto own = Paths::ownTrashFolder(top, ::getuid());
+    if (!ownFolder(own, 0700)) fail(errno);
+    return {own, top};
 }
 
 std::string twoDigits(int value)
@@ -165,28 +157,62 @@ int moveNoReplace(const std::string& from, const std::string& to, bool isDirecto
     return 0;
 }
 
-std::string candidateName(const std::string& name, int attempt)
+// The name an item gets in the Trash on a given attempt: its own, then
+// "report.2.pdf", "report.3.pdf"... so that the extension stays recognisable.
+// The part before the extension is cut, never inside a UTF-8 sequence, when
+// the info file's name "<name>.trashinfo" would pass `longestName`.
+std::string trashName(std::string_view name, std::uint64_t attempt, std::size_t longestName)
 {
-    if (attempt == 0) return name;
-    // "report.pdf" becomes "report.2.pdf": the extension stays recognisable.
-    const auto dot = name.rfind('.');
-    const auto suffix = "." + std::to_string(attempt + 1);
-    if (dot == std::string::npos || dot == 0) return name + suffix;
-    return name.substr(0, dot) + suffix + name.substr(dot);
+    const auto suffix = attempt == 0 ? std::string() : "." + std::to_string(attempt + 1);
+    const auto room = longestName > infoSuffix.size() + suffix.size() ? longestName - infoSuffix.size() - suffix.size()
+                                                                      : std::size_t{1};
+    auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || name.size() - dot > longestKeptExtension ||
+        name.size() - dot >= room)
+        dot = name.size();
+    auto stem = name.substr(0, dot);
+    const auto extension = name.substr(dot);
+    if (stem.size() + extension.size() > room) {
+        auto cut = room - extension.size();
+        auto whole = cut;
+        while (whole > 0 && (static_cast<unsigned char>(stem[whole]) & 0xC0) == 0x80) --whole;
+        stem = stem.substr(0, whole > 0 ? whole : cut);  // bytes that are no UTF-8 are cut where they fall
+    }
+    return std::string(stem).append(suffix).append(extension);
 }
 
 // The trash folder of a trashed item, and the top folder its Path= is relative to.
 TrashFolder trashHolding(const std::string& trashedPath)
 {
     const auto root = parentOf(parentOf(trashedPath));
-    const auto rootName = nameOf(root);
-    if (rootName.starts_with(".Trash-")) return {root, parentOf(root)};
-    const auto parent = parentOf(root);
-    if (nameOf(parent) == ".Trash") return {root, parentOf(parent)};
+    const auto top = parentOf(root);
+    if (root == Paths::ownTrashFolder(top, ::getuid())) return {root, top};
+    if (root == Paths::sharedTrashFolder(parentOf(top), ::getuid())) return {root, parentOf(top)};
     return {root, {}};
 }
 
+// A mount point cannot be renamed away from its mount: it is refused before
+// any Trash folder is made on the file system it is mounted on.
+bool isMountPoint(const std::string& path, const struct stat& item)
+{
+    struct stat parent {};
+    if (::stat(parentOf(path).c_str(), &parent) == 0 && parent.st_dev != item.st_dev) return true;
+    // A bind mount of a folder of the same file system keeps its device.
+    struct statx extended {};
+    return ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, 0, &extended) == 0 &&
+           (extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+           (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
+std::size_t longestNameIn(const std::string& folder)
+{
+    const auto limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
+}
+
 }  // namespace
+
+Error::Error(int code) : std::runtime_error(std::generic_category().message(code)), code_(code) {}
 
 std::string percentEncoded(std::string_view path)
 {
@@ -227,6 +253,7 @@ Placement moveToTrash(const std::string& path, bool isDirectory)
 {
     const auto item = lstatOf(path);
     if (!item) fail(errno);
+    if (isMountPoint(path, *item)) fail(EBUSY);
     const auto trash = trashFor(path, item->st_dev);
     if (!ownFolder(trash.root + "/files", 0700) || !ownFolder(trash.root + "/info", 0700)) fail(errno);
 
@@ -235,13 +262,17 @@ Placement moveToTrash(const std::string& path, bool isDirectory)
                                                 : path.substr(trash.topDir.size() + 1);
     const auto info = "[Trash Info]\nPath=" + percentEncoded(relative) + "\nDeletionDate=" + deletionDate() + "\n";
     const auto name = nameOf(path);
-    for (int attempt = 0; attempt < nameAttempts; ++attempt) {
-        const auto trashName = candidateName(name, attempt);
-        const Placement placement{trash.root + "/files/" + trashName, trash.root + "/info/" + trashName + ".trashinfo"};
+    const auto longestName = longestNameIn(trash.root + "/info");
+    // The info file's O_EXCL creation decides which name is free; every
+    // attempt gives another name, so a free one is always found.
+    for (std::uint64_t attempt = 0;; ++attempt) {
+        const auto inTrash = trashName(name, attempt, longestName);
+        const Placement placement{trash.root + "/files/" + inTrash,
+                                  trash.root + "/info/" + inTrash + std::string(infoSuffix)};
         const int fd = ::open(placement.infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            fail(errno);  // a name too long, a full disk: trying other names will not help
+            fail(errno);  // a full disk, no permission: trying other names will not help
         }
         const bool written = writeAll(fd, info);
         const int writeError = errno;
@@ -255,20 +286,19 @@ Placement moveToTrash(const std::string& path, bool isDirectory)
         ::unlink(placement.infoPath.c_str());
         if (moved != EEXIST && moved != ENOTEMPTY) fail(moved);
     }
-    fail(EEXIST);
 }
 
 void moveBack(const std::string& trashedPath, const std::string& originalPath, bool isDirectory)
 {
     const int moved = moveNoReplace(trashedPath, originalPath, isDirectory);
-    if (moved == EEXIST || moved == ENOTEMPTY) throw DiskTrashError(DiskTrashError::Kind::destinationExists);
+    if (moved == ENOTEMPTY) fail(EEXIST);
     if (moved != 0) fail(moved);
 }
 
 void removeInfo(const std::string& trashedPath, const std::string& originalPath)
 {
     const auto trash = trashHolding(trashedPath);
-    const auto infoPath = trash.root + "/info/" + nameOf(trashedPath) + ".trashinfo";
+    const auto infoPath = trash.root + "/info/" + nameOf(trashedPath) + std::string(infoSuffix);
     const auto info = lstatOf(infoPath);
     if (!info || !S_ISREG(info->st_mode)) return;
     std::ifstream file(infoPath);

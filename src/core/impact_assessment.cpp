@@ -51,9 +51,10 @@ std::string impactText(const ProcessGroup& group, bool complete)
     if (!group.appPath) return group.impact;
     if (!complete)
         return "Stops only the selected " + group.title + " processes. The app may remain open or restart a helper.";
-    if (group.title == "OrbStack")
-        return "Stopping OrbStack can interrupt local containers and databases; Corvalent tries a normal app quit "
-               "when its main process is available.";
+    if (Classifier::runsContainers(group.title))
+        return "Stopping " + group.title +
+               " can interrupt local containers and databases; Corvalent tries a normal app quit when its main "
+               "process is available.";
     return "Stopping " + group.title +
            " may close its windows and interrupt its tasks; Corvalent tries a normal app quit when its main "
            "process is available.";
@@ -95,7 +96,7 @@ std::vector<std::string> factLines(const ProcessGroup& group, const std::vector<
 
 std::optional<std::string> noteFor(const ProcessGroup& group, bool complete)
 {
-    if (group.title == "OrbStack") return "Local containers or databases may be interrupted.";
+    if (Classifier::runsContainers(group.title)) return "Local containers or databases may be interrupted.";
     if (group.id.starts_with("android") || group.id.starts_with("ios:"))
         return "A virtual device, build, or test may be interrupted.";
     if (group.id == "debugger") return "An active debugging session may end.";

@@ -17,7 +17,7 @@ std::string_view explanation(ProcessProtection protection)
     case ProcessProtection::corvalent: return "Corvalent cannot stop itself";
     case ProcessProtection::otherUser: return "Owned by another user";
     case ProcessProtection::unknownIdentity: return "Executable identity is unavailable";
-    case ProcessProtection::criticalService: return "Critical macOS service";
+    case ProcessProtection::criticalService: return "Critical system service";
     case ProcessProtection::securityTool: return "Security software stays read-only";
     case ProcessProtection::restrictedLocation: return "Executable location is not approved";
     }

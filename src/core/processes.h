@@ -121,6 +121,9 @@ namespace Classifier {
 std::optional<std::string> appPath(std::string_view path);
 // The project a working folder belongs to, if any.
 std::optional<std::string> project(std::string_view cwd);
+// True for a group title of a container runtime (an application or its
+// command-line daemon), whose stop interrupts local containers and databases.
+bool runsContainers(std::string_view title);
 
 std::vector<ProcessGroup> groups(const std::vector<ProcessRecord>& records, bool includeSystem);
 ProcessGroupSets groupSets(const std::vector<ProcessRecord>& records);

@@ -1,6 +1,6 @@
 #pragma once
 
-// Work off the GUI thread: a job runs on the global thread pool with a stop
+// Work off the GUI thread: a job runs in its lane's thread pool with a stop
 // token, and its result comes back to the GUI thread through a queued call.
 // The result is dropped when the receiving object is gone or the task was
 // cancelled; the caller's own check (a generation token) decides the rest.
@@ -19,8 +19,17 @@
 
 namespace corvalent {
 
+// Each lane has a small pool of its own, so that a long scan or verification
+// never holds back a process sample or a stop, nor the other way round, even
+// on a machine with one or two cores.
+enum class TaskLane {
+    files,      // scans, insights, snapshots, the Trash, verification, access probes
+    processes,  // samples, stops and impact assessments
+};
+
 struct BackgroundTaskOptions {
-    bool userInitiated = false;  // normal priority instead of low
+    TaskLane lane = TaskLane::files;
+    bool userInitiated = false;     // normal priority instead of low
     bool deliverAfterStop = false;  // a stopped job still delivers (a scan's partial result)
 };
 
@@ -34,8 +43,13 @@ public:
     }
     bool running() const { return stop_ && !*finished_; }
 
-    // `job(std::stop_token)` runs in the pool; `deliver(result)` on the GUI
-    // thread, unless `receiver` was destroyed or the task cancelled meanwhile.
+    // The pool of a lane, made on first use from the GUI thread. It is drained
+    // and deleted while the application object is still there, so a job that
+    // ends meanwhile still has somewhere to post its result.
+    static QThreadPool& pool(TaskLane lane);
+
+    // `job(std::stop_token)` runs in the lane's pool; `deliver(result)` on the
+    // GUI thread, unless `receiver` was destroyed or the task cancelled meanwhile.
     template <typename Job, typename Deliver>
     static BackgroundTask start(QObject* receiver, Job job, Deliver deliver, BackgroundTaskOptions options = {})
     {
@@ -45,7 +59,7 @@ public:
         QPointer<QObject> guard(receiver);
         auto stop = task.stop_;
         auto finished = task.finished_;
-        QThreadPool::globalInstance()->start(
+        pool(options.lane).start(
             [guard, stop, finished, options, job = std::move(job), deliver = std::move(deliver)]() mutable {
                 QThread::currentThread()->setPriority(options.userInitiated ? QThread::NormalPriority
                                                                             : QThread::LowPriority);

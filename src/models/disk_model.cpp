@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <variant>
 
+#include "core/paths.h"
+
 namespace corvalent {
 namespace {
 
@@ -31,9 +33,17 @@ struct Insights {
     std::vector<DiskActiveStorageSummary> active;
 };
 
-bool atOrBelow(const std::string& path, const std::string& folder)
+// Runs `work` on the GUI thread with the model, unless the model is gone by
+// then. Called from a job: the guard is read on the GUI thread only.
+template <typename Work>
+void postToModel(QPointer<DiskModel> model, Work work)
 {
-    return path == folder || (path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/');
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [model, work = std::move(work)]() mutable {
+            if (model) work(*model);
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -220,9 +230,47 @@ void DiskModel::discardActiveScan()
 void DiskModel::scan(const std::string& path)
 {
     discardActiveScan();
-    const auto root = DiskScanner::canonicalScanPath(path);
+    const auto token = ++scanID_;
+    scannedEntries_ = 0;
+    scannedFiles_ = 0;
+    scannedBytes_ = 0;
+    scanStartedAt_ = environment_.uptime();
+    // Shown until the resolved root arrives: resolving links touches the file
+    // system, which may hang (a network mount), so the job does it.
+    scanningPath_ = Paths::standardized(path);
+    stopping_ = false;
+    status_ = {DiskModelStatus::Kind::scanning, {}};
+    clearActionResults();
+    emit changed();
 
-    // The listed volume that holds the path: the one with the longest path.
+    const bool includePrivacy = QSettings().value("includePrivacyProtectedLocations", false).toBool();
+    auto owners = processOwners_;
+    auto progress = std::make_shared<Progress>();
+    QPointer<DiskModel> self(this);
+    auto report = [progress, self, token](const DiskScanProgress& now) {
+        std::lock_guard guard(progress->lock);
+        progress->latest = now;
+        if (progress->posted) return;
+        progress->posted = true;
+        postToModel(self, [token, progress](DiskModel& model) { model.deliverProgress(token, *progress); });
+    };
+    scanTask_ = BackgroundTask::start(
+        this,
+        [path, self, token, includePrivacy, owners = std::move(owners), report](std::stop_token stop) {
+            auto root = DiskScanner::canonicalScanPath(path);
+            // Posted before any progress report from this thread, so it arrives first.
+            postToModel(self, [token, root](DiskModel& model) { model.beginScanAt(token, root); });
+            return DiskScanner::scan(root, includePrivacy, DiskScanner::defaultHierarchyDepth,
+                                     DiskScanner::defaultChildrenPerFolder, owners, report, std::move(stop));
+        },
+        [this, token](DiskScanResult scanned) { finishScan(token, std::move(scanned)); }, {.deliverAfterStop = true});
+}
+
+void DiskModel::beginScanAt(std::uint64_t token, const std::string& root)
+{
+    if (token != scanID_) return;
+
+    // The listed volume that holds the root: the one with the longest path.
     const DiskVolume* owner = nullptr;
     for (const auto& volume : volumes_) {
         const bool holds = volume.url == root || root.starts_with(volume.url == "/" ? "/" : volume.url + "/");
@@ -234,10 +282,6 @@ void DiskModel::scan(const std::string& path)
         capacity_ = owner->capacity;
     }
 
-    const auto token = ++scanID_;
-    scannedEntries_ = 0;
-    scannedFiles_ = 0;
-    scannedBytes_ = 0;
     // Only a finished scan of the same place is a fair guide to this one.
     std::optional<std::uint64_t> previousBytes;
     if (result_ && !result_->cancelled && result_->root.path == root) {
@@ -249,39 +293,10 @@ void DiskModel::scan(const std::string& path)
     estimatedTotalBytes_.reset();
     for (const auto& figure : {previousBytes, volumeUsed})
         if (!estimatedTotalBytes_ && figure && *figure > 0) estimatedTotalBytes_ = figure;
-
-    scanStartedAt_ = environment_.uptime();
     scanningPath_ = root;
-    stopping_ = false;
-    status_ = {DiskModelStatus::Kind::scanning, {}};
-    clearActionResults();
     emit changed();
     // A scan that moved the selection to another volume shows that volume's snapshots.
     if (otherVolume) refreshSnapshotSummary();
-
-    const bool includePrivacy = QSettings().value("includePrivacyProtectedLocations", false).toBool();
-    auto owners = processOwners_;
-    auto progress = std::make_shared<Progress>();
-    QPointer<DiskModel> self(this);
-    auto report = [progress, self, token](const DiskScanProgress& now) {
-        std::lock_guard guard(progress->lock);
-        progress->latest = now;
-        if (progress->posted) return;
-        progress->posted = true;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, token, progress] {
-                if (self) self->deliverProgress(token, *progress);
-            },
-            Qt::QueuedConnection);
-    };
-    scanTask_ = BackgroundTask::start(
-        this,
-        [root, includePrivacy, owners = std::move(owners), report](std::stop_token stop) {
-            return DiskScanner::scan(root, includePrivacy, DiskScanner::defaultHierarchyDepth,
-                                     DiskScanner::defaultChildrenPerFolder, owners, report, std::move(stop));
-        },
-        [this, token](DiskScanResult scanned) { finishScan(token, std::move(scanned)); }, {.deliverAfterStop = true});
 }
 
 void DiskModel::deliverProgress(std::uint64_t token, Progress& progress)
@@ -342,7 +357,7 @@ void DiskModel::publishCandidates(std::vector<DiskCleanupCandidate> candidates)
     // A moved item stays gone although the scan it was found in still lists it.
     std::erase_if(candidates, [this](const DiskCleanupCandidate& candidate) {
         return std::any_of(trashedPaths_.begin(), trashedPaths_.end(),
-                           [&](const std::string& moved) { return atOrBelow(candidate.path, moved); });
+                           [&](const std::string& moved) { return Paths::isAtOrBelow(candidate.path, moved); });
     });
     cleanupCandidates_ = std::move(candidates);
 }
@@ -432,14 +447,23 @@ void DiskModel::endCleanup(const QString& message, std::function<void()> done, b
     });
 }
 
-std::optional<DiskTrashRequest> DiskModel::prepareTrash(const DiskCleanupCandidate& candidate)
+void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
+                             std::function<void(std::optional<DiskTrashRequest>)> ready)
 {
-    auto prepared = attempt([&] { return DiskTrashExecutor::prepare(candidate); });
-    if (auto* refused = std::get_if<QString>(&prepared)) {
-        setCleanupMessage(*refused);
-        return std::nullopt;
-    }
-    return std::get<DiskTrashRequest>(prepared);
+    const auto token = ++trashPreparationID_;
+    BackgroundTask::start(
+        this,
+        [candidate](std::stop_token) { return attempt([&] { return DiskTrashExecutor::prepare(candidate); }); },
+        [this, token, ready = std::move(ready)](Outcome<DiskTrashRequest> prepared) {
+            if (token != trashPreparationID_) return;
+            if (auto* refused = std::get_if<QString>(&prepared)) {
+                setCleanupMessage(*refused);
+                if (ready) ready(std::nullopt);
+                return;
+            }
+            if (ready) ready(std::get<DiskTrashRequest>(std::move(prepared)));
+        },
+        {.userInitiated = true});
 }
 
 void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void()> done)

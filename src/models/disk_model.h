@@ -111,9 +111,12 @@ public:
     DiskCleanupCandidate cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory) const;
 
     // Trash. The request is prepared when the confirmation opens, so that the
-    // item the user reviewed is the one that moves; nothing when refused (the
-    // reason is in cleanupMessage).
-    std::optional<DiskTrashRequest> prepareTrash(const DiskCleanupCandidate& candidate);
+    // item the user reviewed is the one that moves. Examining the item touches
+    // the file system, so it happens off the GUI thread: `ready` gets the
+    // request, or nothing when refused (the reason is in cleanupMessage). A
+    // later preparation supersedes this one, whose `ready` is then not called.
+    void prepareTrash(const DiskCleanupCandidate& candidate,
+                      std::function<void(std::optional<DiskTrashRequest>)> ready);
     void moveToTrash(const DiskTrashRequest& request, std::function<void()> done = {});
     void restore(const DiskTrashReceipt& receipt, std::function<void()> done = {});
 
@@ -128,6 +131,8 @@ signals:
 
 private:
     void discardActiveScan();
+    // The scan's root, resolved off the GUI thread: the holding volume and the estimate.
+    void beginScanAt(std::uint64_t token, const std::string& root);
     void finishScan(std::uint64_t token, DiskScanResult scanned);
     void deliverProgress(std::uint64_t token, Progress& progress);
     void refreshInsights();
@@ -176,6 +181,7 @@ private:
     std::uint64_t insightsID_ = 0;
     std::uint64_t snapshotID_ = 0;
     BackgroundTask duplicateTask_;
+    std::uint64_t trashPreparationID_ = 0;
     bool viewActive_ = false;
     // Moved and not restored: the old scan result still lists them.
     std::set<std::string> trashedPaths_;

@@ -1,23 +1,59 @@
 #include "models/full_disk_access.h"
 
-#include <array>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "core/child_process.h"
-#include "core/disk_insights.h"
+#include "core/paths.h"
 
 namespace corvalent {
 
 namespace FullDiskAccessProbe {
 
+namespace {
+
+// By identity, so that an entry such as "$HOME/" or a link to the home
+// folder counts as the home folder itself.
+bool sameFolder(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return a == b;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool missing(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+}  // namespace
+
+std::vector<std::string> probeFolders()
+{
+    const auto home = Paths::homeFolder();
+    std::vector<std::string> folders;
+    for (const auto location :
+         {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation}) {
+        const auto path = QFile::encodeName(QStandardPaths::writableLocation(location)).toStdString();
+        if (path.empty() || missing(path) || sameFolder(path, home)) continue;
+        if (std::find(folders.begin(), folders.end(), path) == folders.end()) folders.push_back(path);
+    }
+    folders.push_back(home);
+    return folders;
+}
+
 FullDiskAccessStatus currentStatus()
 {
-    const auto home = DiskInsights::homeFolder();
     auto answer = FullDiskAccessStatus::unavailable;
-    for (const char* folder : {"Desktop", "Documents", "Downloads"}) {
-        const auto path = home + "/" + folder;
+    for (const auto& path : probeFolders()) {
         errno = 0;
         if (DIR* directory = ::opendir(path.c_str())) {
             ::closedir(directory);

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace corvalent {
 
@@ -16,9 +17,15 @@ enum class FullDiskAccessStatus { checking, granted, denied, unavailable };
 
 namespace FullDiskAccessProbe {
 
-// The home folder's Desktop, Documents and Downloads, in that order: the
-// first that opens answers granted; a refusal (EPERM, EACCES) makes the
-// answer denied unless a later one opens; otherwise unavailable.
+// The folders the probe opens, in order: the person's Desktop, Documents and
+// Downloads folders as the desktop names them (user-dirs.dirs, so localized
+// or moved ones count), each only when it exists and is not the home folder
+// itself, then the home folder.
+std::vector<std::string> probeFolders();
+
+// Opens each probe folder and closes it at once, reading no entry: the first
+// that opens answers granted; a refusal (EPERM, EACCES) makes the answer
+// denied unless a later one opens; otherwise unavailable.
 FullDiskAccessStatus currentStatus();
 
 // The exit status the check flag answers with: 0 granted, 2 denied, 3 otherwise.

@@ -52,6 +52,10 @@ StopWork stopProcesses(const StopRequest& request, const std::vector<RunningAppl
         }
         if (!request.force) {
             if (const auto bundle = Classifier::appPath(fresh->path)) {
+                // Its quit request went out with an earlier record: the main
+                // process may already have exited, which must not turn the
+                // rest of the application into signals.
+                if (handledApplications.count(*bundle) == 1) continue;
                 const auto application = std::find_if(applications.begin(), applications.end(),
                                                       [&](const RunningApplication& a) { return a.bundlePath == bundle; });
                 if (application != applications.end()) {
@@ -63,7 +67,8 @@ StopWork stopProcesses(const StopRequest& request, const std::vector<RunningAppl
                         std::all_of(group->stoppableIDs.begin(), group->stoppableIDs.end(),
                                     [&](const std::string& id) { return requested.count(id) == 1; });
                     if (wholeApplication) {
-                        if (handledApplications.insert(*bundle).second && !platform.terminate(*application)) {
+                        handledApplications.insert(*bundle);
+                        if (!platform.terminate(*application)) {
                             const auto& name = application->localizedName.empty() ? record.name
                                                                                    : application->localizedName;
                             failures.push_back(name + ": quit request declined");
@@ -318,7 +323,8 @@ void VantleModel::refresh(std::function<void()> done)
         [this, done = std::move(done)](ProcessSnapshot fresh) {
             publish(std::move(fresh));
             if (done) done();
-        });
+        },
+        {.lane = TaskLane::processes});
 }
 
 void VantleModel::publish(ProcessSnapshot fresh)
@@ -329,8 +335,9 @@ void VantleModel::publish(ProcessSnapshot fresh)
     measuredCPU_ = total;
     snapshot_ = std::move(fresh);
     emit snapshotChanged();
-    // Measured on the model's own clock, so that the cadence follows it.
-    lastScan_ = environment_.uptime();
+    // The cadence runs from when the sample was taken, not from when it
+    // arrived here: a slow sample or a busy GUI thread would delay every next one.
+    lastScan_ = snapshot_->result.timestamp;
     lastRefreshedAt_ = QDateTime::currentDateTime();
     emit lastRefreshedAtChanged();
     std::set<std::string> kept;
@@ -404,7 +411,7 @@ void VantleModel::stop(StopRequest request, std::function<void()> done)
                                    finishStop(request, work.failures, work.refusedAsStale, std::move(done));
                                });
         },
-        {.userInitiated = true});
+        {.lane = TaskLane::processes, .userInitiated = true});
 }
 
 void VantleModel::finishStop(const StopRequest& request, const std::vector<std::string>& failures,
@@ -451,7 +458,8 @@ void VantleModel::explainSelection()
             if (asked != selected_) return;
             setImpactReview(ImpactReview{QUuid::createUuid().toString(QUuid::WithoutBraces), std::move(assessment),
                                          std::move(records)});
-        });
+        },
+        {.lane = TaskLane::processes});
 }
 
 }  // namespace corvalent

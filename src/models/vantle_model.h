@@ -169,7 +169,7 @@ private:
 
     QTimer* loop_ = nullptr;
     BackgroundTask impactTask_;
-    double lastScan_ = 0;
+    double lastScan_ = 0;  // uptime at which the latest published sample was taken
     bool processViewActive_ = true;
     std::vector<std::function<void()>> afterRefresh_;  // waiting for the sample in flight
 };

@@ -1,8 +1,11 @@
 #include "ui/app_appearance.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QSettings>
 
+#include "core/child_process.h"
+#include "models/background_task.h"
 #include "ui/corvalent_style.h"
 
 namespace corvalent {
@@ -52,11 +55,16 @@ QPalette makePalette(const Colours& c)
     return palette;
 }
 
-bool readDesktopPreference()
+struct DesktopAnswers {
+    std::optional<bool> prefersDark;
+    std::optional<bool> animationsEnabled;
+};
+
+// Written and read on the GUI thread only.
+DesktopAnswers& desktopAnswers()
 {
-    if (qEnvironmentVariable("GTK_THEME").endsWith(":dark")) return true;
-    const auto scheme = desktopInterfaceSetting("color-scheme");
-    return scheme && scheme->find("prefer-dark") != std::string::npos;
+    static DesktopAnswers answers;
+    return answers;
 }
 
 }  // namespace
@@ -107,10 +115,48 @@ void setAppearance(AppAppearance appearance)
     emit AppearanceNotifier::instance().appearanceChanged(appearance);
 }
 
+std::optional<std::string> desktopInterfaceSetting(const std::string& key)
+{
+    if (!QFile::exists("/usr/bin/gsettings")) return std::nullopt;
+    ChildRunRequest request;
+    request.executable = "/usr/bin/gsettings";
+    request.arguments = {"get", "org.gnome.desktop.interface", key};
+    request.deadline = std::chrono::milliseconds(1'000);
+    const auto run = runChild(request);
+    if (run.exitStatus != 0) return std::nullopt;
+    return run.output;
+}
+
+void readDesktopSettingsInBackground()
+{
+    BackgroundTask::start(
+        QCoreApplication::instance(),
+        [](std::stop_token) {
+            DesktopAnswers read;
+            if (const auto scheme = desktopInterfaceSetting("color-scheme"))
+                read.prefersDark = scheme->find("prefer-dark") != std::string::npos;
+            if (const auto animations = desktopInterfaceSetting("enable-animations"))
+                read.animationsEnabled = !animations->starts_with("false");
+            return read;
+        },
+        [](const DesktopAnswers& read) {
+            const bool wasDark = desktopPrefersDark();
+            desktopAnswers() = read;
+            if (desktopPrefersDark() != wasDark && storedAppearance() == AppAppearance::system)
+                applyAppearance(AppAppearance::system);
+        },
+        {.userInitiated = true});
+}
+
 bool desktopPrefersDark()
 {
-    static const bool dark = readDesktopPreference();
-    return dark;
+    static const bool gtkThemeDark = qEnvironmentVariable("GTK_THEME").endsWith(":dark");
+    return gtkThemeDark || desktopAnswers().prefersDark.value_or(false);
+}
+
+std::optional<bool> desktopAnimationsEnabled()
+{
+    return desktopAnswers().animationsEnabled;
 }
 
 void applyAppearance(AppAppearance appearance)

@@ -8,6 +8,9 @@
 #include <QPalette>
 #include <QString>
 
+#include <optional>
+#include <string>
+
 namespace corvalent {
 
 enum class AppAppearance { system, light, dark };
@@ -27,9 +30,22 @@ void applyAppearance(AppAppearance appearance);
 QPalette lightPalette();
 QPalette darkPalette();
 
-// Whether the desktop asks for dark: GNOME's color-scheme, else GTK_THEME.
-// Read once.
+// A value of GNOME's interface settings (`org.gnome.desktop.interface`),
+// read through its own tool, which can take seconds: never on the GUI thread.
+// None where the tool is missing or fails.
+std::optional<std::string> desktopInterfaceSetting(const std::string& key);
+
+// Reads GNOME's colour scheme and animation setting on a worker thread and
+// applies them on arrival: the system appearance is chosen again, and reduced
+// motion follows. Until then, and where there is no answer, the environment,
+// GTK's settings file and the defaults decide.
+void readDesktopSettingsInBackground();
+
+// Whether the desktop asks for dark: GTK_THEME, else GNOME's color-scheme
+// once it has been read.
 bool desktopPrefersDark();
+// GNOME's enable-animations once it has been read.
+std::optional<bool> desktopAnimationsEnabled();
 
 // Announces a stored change, so that the tray menu and the settings window
 // show the same choice.

@@ -179,6 +179,7 @@ int runApplication(int argc, char** argv)
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QApplication::setFont(CorvalentStyle::font(10));
     useSystemIcons();
+    readDesktopSettingsInBackground();
     applyAppearance(storedAppearance());
 
     QSettings settings;

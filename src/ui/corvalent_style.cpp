@@ -1,20 +1,19 @@
 #include "ui/corvalent_style.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QEnterEvent>
-#include <QFile>
 #include <QGraphicsOpacityEffect>
 #include <QHash>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QVariantAnimation>
 
 #include <cmath>
 
-#include "core/child_process.h"
+#include "ui/app_appearance.h"
 
 namespace corvalent {
 
@@ -120,18 +119,6 @@ const std::array<QColor, 7>& diskPalette()
 
 }  // namespace CorvalentStyle
 
-std::optional<std::string> desktopInterfaceSetting(const std::string& key)
-{
-    if (!QFile::exists("/usr/bin/gsettings")) return std::nullopt;
-    ChildRunRequest request;
-    request.executable = "/usr/bin/gsettings";
-    request.arguments = {"get", "org.gnome.desktop.interface", key};
-    request.deadline = std::chrono::milliseconds(1'000);
-    const auto run = runChild(request);
-    if (run.exitStatus != 0) return std::nullopt;
-    return run.output;
-}
-
 namespace AppMotion {
 namespace {
 
@@ -143,14 +130,17 @@ QEasingCurve spring()
     return curve;
 }
 
-bool desktopDisablesAnimations()
+// The answers at hand without a child tool: the environment, then GTK's file.
+std::optional<bool> localReduceMotion()
 {
-    // GTK's own setting first: a plain file.
-    const auto gtk = QSettings(QDir::homePath() + "/.config/gtk-3.0/settings.ini", QSettings::IniFormat)
+    const auto setting = qEnvironmentVariable("CORVALENT_REDUCE_MOTION");
+    if (setting == "1") return true;
+    if (setting == "0") return false;
+    const auto folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const auto gtk = QSettings(folder + "/gtk-3.0/settings.ini", QSettings::IniFormat)
                          .value("Settings/gtk-enable-animations");
     if (gtk.isValid()) return !gtk.toBool();
-    const auto gnome = desktopInterfaceSetting("enable-animations");
-    return gnome && gnome->starts_with("false");
+    return std::nullopt;
 }
 
 }  // namespace
@@ -163,13 +153,10 @@ Animation value() { return {220, QEasingCurve::OutCubic}; }
 
 bool reduceMotion()
 {
-    static const bool reduced = [] {
-        const auto setting = qEnvironmentVariable("CORVALENT_REDUCE_MOTION");
-        if (setting == "1") return true;
-        if (setting == "0") return false;
-        return desktopDisablesAnimations();
-    }();
-    return reduced;
+    static const auto local = localReduceMotion();
+    if (local) return *local;
+    const auto enabled = desktopAnimationsEnabled();
+    return enabled.has_value() && !*enabled;
 }
 
 void animate(QObject* owner, const Animation& animation, std::function<void(double)> step)

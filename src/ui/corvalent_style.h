@@ -15,8 +15,6 @@
 
 #include <array>
 #include <functional>
-#include <optional>
-#include <string>
 
 class QPainter;
 class QRect;
@@ -57,10 +55,6 @@ const std::array<QColor, 7>& diskPalette();
 
 }  // namespace CorvalentStyle
 
-// A value of GNOME's interface settings (`org.gnome.desktop.interface`),
-// read through its own tool; none where it is not installed.
-std::optional<std::string> desktopInterfaceSetting(const std::string& key);
-
 namespace AppMotion {
 
 struct Animation {
@@ -74,8 +68,9 @@ Animation selection();  // spring-like, 0.27 s
 Animation hover();      // ease-out, 0.14 s
 Animation value();      // ease-out, 0.22 s
 
-// The desktop asks for reduced motion: CORVALENT_REDUCE_MOTION=1, else the
-// desktop's own animation setting. Read once.
+// The desktop asks for reduced motion: CORVALENT_REDUCE_MOTION=1, else GTK's
+// settings file (both read once), else GNOME's animation setting once it
+// has arrived.
 bool reduceMotion();
 
 // Runs `step(t)` for t from 0 to 1 over the animation, or once with 1 under

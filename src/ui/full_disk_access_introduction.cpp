@@ -71,8 +71,9 @@ QLabel* makeLabel(const QString& text, const QFont& font, bool wrap, QWidget* pa
 QString verificationFailure(FullDiskAccessStatus status)
 {
     if (status == FullDiskAccessStatus::denied)
-        return QStringLiteral("Full Disk Access is not on yet. Enable Corvalent in System Settings, then verify again.");
-    return QStringLiteral("Corvalent could not verify access. Reopen System Settings and try again.");
+        return QStringLiteral("Your folders\u2019 permissions still refuse reading. Check their owner and permissions, "
+                              "then verify again.");
+    return QStringLiteral("Corvalent could not verify access. Check that your home folder exists, then try again.");
 }
 
 }  // namespace
@@ -88,7 +89,7 @@ QString accessTitle(const FullDiskAccessFlow& flow)
 {
     if (flow.accessStatus == FullDiskAccessStatus::granted) return QStringLiteral("Full Disk Access is ready");
     if (flow.hasVerifiedFreshAccess) return QStringLiteral("Full Disk Access confirmed");
-    if (flow.hasOpenedSettings) return QStringLiteral("Turn on Corvalent");
+    if (flow.hasOpenedSettings) return QStringLiteral("Check your folder permissions");
     return QStringLiteral("See what is using your space");
 }
 
@@ -98,7 +99,9 @@ QString accessSubtitle(const FullDiskAccessFlow& flow)
         return QStringLiteral("Access confirmed. Corvalent can include protected folders in disk maps.");
     if (flow.hasVerifiedFreshAccess)
         return QStringLiteral("Reopen Corvalent once so the main app can use the confirmed access.");
-    if (flow.hasOpenedSettings) return QStringLiteral("Switch Corvalent on in System Settings, then verify it below.");
+    if (flow.hasOpenedSettings)
+        return QStringLiteral("Corvalent reads your folders directly; nothing needs switching on. Check their "
+                              "permissions, then verify below.");
     return QStringLiteral("Full Disk Access lets Corvalent build a complete, accurate storage map.");
 }
 
@@ -124,9 +127,10 @@ QString setupDetail(const FullDiskAccessFlow& flow)
         return QStringLiteral(
             "A fresh Corvalent process verified protected-folder access. Reopen the main app to apply it.");
     if (flow.accessStatus == FullDiskAccessStatus::denied)
-        return QStringLiteral("If Corvalent already looks on, switch it off and on again. If needed, remove it and "
-                              "add it again from Applications.");
-    return QStringLiteral("Corvalent not listed? Use the + button in System Settings and choose it from Applications.");
+        return QStringLiteral("Your folders\u2019 permissions on this computer refuse reading. Check that your account "
+                              "owns them and may read and open them.");
+    return QStringLiteral("Nothing needs switching on: Corvalent reads your home, Desktop, Documents and Downloads "
+                          "folders directly.");
 }
 
 OnboardingPrimaryButton primaryButton(const FullDiskAccessFlow& flow)
@@ -569,7 +573,7 @@ void FullDiskAccessIntroduction::build()
         return row;
     };
     auto* privacy = makeLabel(
-        QStringLiteral("Scans stay on your Mac. Corvalent only reads file sizes and never opens file contents."),
+        QStringLiteral("Scans stay on your computer. Corvalent only reads file sizes and never opens file contents."),
         textFont(captionSize), true);
     secondaryLabels_ << privacy;
     column->addWidget(noteRow("checkmark.shield.fill", CorvalentStyle::secondary, privacy));
@@ -587,7 +591,7 @@ void FullDiskAccessIntroduction::build()
     actions->setContentsMargins(0, 0, 0, 0);
     actions->setSpacing(10);
     limited_ = new CardButton(CardButton::Kind::plain, QStringLiteral("Use limited scanning"), body);
-    openSettings_ = new CardButton(CardButton::Kind::bordered, QStringLiteral("Open Settings"), body);
+    openSettings_ = new CardButton(CardButton::Kind::bordered, QStringLiteral("Open Home Folder"), body);
     primary_ = new CardButton(CardButton::Kind::prominent, {}, body);
     primary_->setDefault(true);
     actions->addWidget(limited_);
@@ -655,11 +659,12 @@ QWidget* FullDiskAccessIntroduction::buildChoices()
     column->addWidget(choice(
                        "checkmark.circle.fill", [](const QPalette&) { return CorvalentStyle::teal(); },
                        QStringLiteral("Complete storage map"), true,
-                       QStringLiteral("Includes Desktop, Downloads, Mail, Messages, Photos, iCloud, and app data."),
+                       QStringLiteral("Includes Desktop, Downloads, Mail, Messages, Photos, cloud storage, and app "
+                                      "data."),
                        [](const QPalette&) { return tealAt(0.055); }, [](const QPalette&) { return tealAt(0.18); }));
     column->addWidget(choice(
                        "hand.raised.fill", CorvalentStyle::secondary, QStringLiteral("Limited scan"), false,
-                       QStringLiteral("Protected folders are skipped, so totals can be lower than the space macOS "
+                       QStringLiteral("Protected folders are skipped, so totals can be lower than the space the system "
                                       "reports."),
                        [](const QPalette& palette) { return CorvalentStyle::primary(palette, 0.025); },
                        CorvalentStyle::softBorder));
@@ -890,7 +895,7 @@ void FullDiskAccessIntroduction::openSettingsAgain()
 void FullDiskAccessIntroduction::openSettingsOrVerify()
 {
     const bool opened = environment_.openSettings && environment_.openSettings();
-    // Without a settings application nothing will bring us back to the front.
+    // With nothing opened, nothing will bring us back to the front.
     if (!opened) verifyAccessAfterFocus();
 }
 

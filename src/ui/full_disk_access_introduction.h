@@ -1,9 +1,9 @@
 #pragma once
 
 // The first-use card that asks for Full Disk Access: it explains the choice,
-// sends the person to the settings application, confirms the grant in this
-// process and in a fresh one, and reopens the program when only a fresh
-// process can see the new access. The overlay shows it over the window.
+// shows the person their home folder, confirms access in this process and
+// in a fresh one, and reopens the program when only a fresh process can see
+// the new access. The overlay shows it over the window.
 
 #include <QPointer>
 #include <QString>
@@ -26,7 +26,7 @@ namespace corvalent {
 struct OnboardingEnvironment {
     std::function<FullDiskAccessStatus()> probe;        // in-process check; blocking, run in the pool
     std::function<FullDiskAccessStatus()> verifyFresh;  // fresh-process check; blocking, run in the pool
-    std::function<bool()> openSettings;                 // false: no settings application here
+    std::function<bool()> openSettings;                 // false: nothing could be opened
     // Starts a new instance: an error's description, or nullopt once started.
     std::function<std::optional<QString>()> relaunch;
     std::function<void()> exitProcess;
@@ -125,7 +125,7 @@ private:
     void openSettingsAgain();
     void chooseLimitedScanning();
     void pressPrimary();
-    // No settings application: carry on as if the person came back from it.
+    // Nothing opened: carry on as if the person came back from it.
     void openSettingsOrVerify();
     void finish();
 

@@ -888,7 +888,7 @@ public:
         headline->setAlignment(Qt::AlignCenter);
         invite->addWidget(headline, 0, Qt::AlignHCenter);
         auto* explanation = new ToneText(
-            "Open Disk Space to scan a disk or folder. Scans are read-only and stay on this Mac.",
+            "Open Disk Space to scan a disk or folder. Scans are read-only and stay on this computer.",
             CorvalentStyle::font(calloutSize), secondaryTone());
         explanation->setWordWrap(true);
         explanation->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -1013,8 +1013,8 @@ OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* pa
 
     auto* titleBlock = new QVBoxLayout;
     titleBlock->setSpacing(4);
-    auto* title =
-        new overview::ToneText("Your Mac, in balance", CorvalentStyle::font(28, QFont::Bold), overview::primaryTone());
+    auto* title = new overview::ToneText("Your computer, in balance", CorvalentStyle::font(28, QFont::Bold),
+                                         overview::primaryTone());
     title->setObjectName("pageTitle");
     titleBlock->addWidget(title);
     auto* subtitle = new overview::ToneText(

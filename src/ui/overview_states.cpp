@@ -95,17 +95,17 @@ OverviewMetricState swapOverviewState(std::optional<std::uint64_t> swapBytes, st
 QString cpuMetricHelp(int activeCores)
 {
     const int cores = std::max(activeCores, 1);
-    return "Combined load from measured processes. This Mac has " + QString::number(cores) +
+    return "Combined load from measured processes. This computer has " + QString::number(cores) +
            " active cores: 100% is one core; " + groupedCount(static_cast<std::int64_t>(cores) * 100) +
            "% is all cores.";
 }
 
 QString diskMetricHelp(const std::optional<DiskCapacity>& capacity)
 {
-    if (!capacity) return "Usable space on the selected disk, including space macOS can reclaim automatically.";
+    if (!capacity) return "Usable space on the selected disk, not counting space the file system keeps in reserve.";
     return QString::fromStdString(capacity->volumeName) + ": " + bytesText(capacity->available) + " available, " +
            bytesText(capacity->used()) + " used of " + bytesText(capacity->total) +
-           ". Available space can include storage macOS can reclaim automatically.";
+           ". Available space leaves out space the file system keeps in reserve.";
 }
 
 QString processRefreshDetail(const QDateTime& lastRefreshedAt)

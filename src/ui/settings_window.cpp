@@ -266,7 +266,8 @@ SettingsWindow::SettingsWindow(VantleModel& model, QWidget* parent) : QWidget(pa
         theme_->setCurrent(static_cast<int>(storedAppearance()));
         row->addWidget(theme_);
         inside->addLayout(row);
-        auto* note = addSecondaryLabel(QStringLiteral("System follows your Mac’s appearance. The app icon follows macOS."), this);
+        auto* note = addSecondaryLabel(
+            QStringLiteral("System follows your computer’s appearance. The app icon follows the system."), this);
         note->setWordWrap(true);
         inside->addWidget(note);
 
@@ -289,7 +290,7 @@ SettingsWindow::SettingsWindow(VantleModel& model, QWidget* parent) : QWidget(pa
         diskAccessCaption_ = addSecondaryLabel(diskAccessCaption(protectedLocations_->isChecked()), this);
         diskAccessCaption_->setWordWrap(true);
         inside->addWidget(diskAccessCaption_);
-        openSettings_ = new AccentButton(QStringLiteral("Open Full Disk Access Settings"), this);
+        openSettings_ = new AccentButton(QStringLiteral("Open Home Folder"), this);
         openSettings_->setAttribute(Qt::WA_Hover);
         inside->addSpacing(2);
         inside->addWidget(openSettings_, 0, Qt::AlignLeft);
@@ -349,10 +350,10 @@ QString SettingsWindow::diskAccessCaption() const
 QString SettingsWindow::diskAccessCaption(bool includeProtectedLocations)
 {
     return includeProtectedLocations
-               ? QStringLiteral("Full scans include protected locations where macOS allows access. Denied paths "
+               ? QStringLiteral("Full scans include protected locations where the system allows access. Denied paths "
                                 "are still reported.")
                : QStringLiteral("Limited scans skip Desktop, Documents, Downloads, Mail, Messages, Safari, "
-                                "Photos, iCloud, and cloud-storage folders unless you choose one directly.");
+                                "Photos, and cloud-storage folders unless you choose one directly.");
 }
 
 QLabel* SettingsWindow::addSecondaryLabel(const QString& text, QWidget* parent)

@@ -1,8 +1,8 @@
 #include "ui/system_settings.h"
 
-#include <QProcess>
-#include <QStandardPaths>
-#include <QStringList>
+#include <QDesktopServices>
+#include <QDir>
+#include <QUrl>
 
 namespace corvalent {
 namespace {
@@ -13,30 +13,12 @@ std::function<bool()>& testOpener()
     return opener;
 }
 
-bool startDesktopSettings()
-{
-    struct Candidate {
-        const char* program;
-        QStringList arguments;
-    };
-    const Candidate candidates[] = {
-        {"gnome-control-center", {QStringLiteral("privacy")}},
-        {"systemsettings", {}},
-    };
-    for (const auto& candidate : candidates) {
-        const auto path = QStandardPaths::findExecutable(QString::fromLatin1(candidate.program));
-        if (path.isEmpty()) continue;
-        if (QProcess::startDetached(path, candidate.arguments)) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 bool openFullDiskAccessSettings()
 {
     if (testOpener()) return testOpener()();
-    return startDesktopSettings();
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::homePath()));
 }
 
 void setSystemSettingsOpenerForTesting(std::function<bool()> opener)

@@ -1,15 +1,15 @@
 #pragma once
 
-// Opens the desktop's own settings application, where the person grants or
-// checks access to their folders.
+// Where the person goes to look at their folders' access. This system has no
+// switch that grants a program access to folders: the folders' owner and
+// permissions decide, and the file manager shows both.
 
 #include <functional>
 
 namespace corvalent {
 
-// Starts the first installed of GNOME Settings (its privacy page) and KDE's
-// System Settings, detached. False when neither is installed, so callers can
-// go straight to checking access again.
+// Opens the home folder in the file manager, detached. False when nothing
+// could be started, so callers can go straight to checking access again.
 bool openFullDiskAccessSettings();
 
 // Replaces the opener, so tests start no program; an empty function restores it.

@@ -144,6 +144,33 @@ TEST(ChildProcess, DeadlineEndsAChildThatIgnoresTermAndADescendantHoldingThePipe
     EXPECT_GT(grandchild, 0);
 }
 
+TEST(ChildProcess, AChildThatOutlivesKillDoesNotHoldTheCallerAndIsReapedOnceReleased)
+{
+    ChildRunRequest request;
+    request.executable = testing::idleChildProgram();
+    request.arguments = {"--traced"};
+    request.deadline = milliseconds(300);
+    request.killGrace = milliseconds(200);
+    const auto begin = std::chrono::steady_clock::now();
+    const auto result = runChild(request);
+    const auto elapsed = std::chrono::steady_clock::now() - begin;
+    pid_t child = 0;
+    pid_t tracer = 0;
+    std::istringstream(result.output) >> child >> tracer;
+    if (tracer <= 0) GTEST_SKIP() << "tracing is not permitted here";
+    const fs::path entry = "/proc/" + std::to_string(child);
+    // The tracer holds the killed child for a minute unless it is ended first.
+    EXPECT_TRUE(fs::exists(entry)) << "still unreaped when the run returned";
+    ::kill(tracer, SIGKILL);
+
+    EXPECT_LT(elapsed, std::chrono::seconds(5)) << "returned by its bound, not when the child let go";
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, std::nullopt);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (fs::exists(entry) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_FALSE(fs::exists(entry)) << "reaped once released, with nobody asking";
+}
+
 TEST(ChildProcess, StopEndsTheRunBeforeItsDeadline)
 {
     auto slow = shell("exec sleep 30");

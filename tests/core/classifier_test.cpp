@@ -83,7 +83,7 @@ TEST(Classifier, RulesDecideIdTitleAndSymbol)
     };
     expect(10, "android" + dot + "app", "Android emulator", "iphone");
     expect(11, "android-build", "Android build services", "hammer");
-    expect(12, "debugger", "Xcode debugger", "ladybug");
+    expect(12, "debugger", "LLDB debugger", "ladybug");
     expect(13, "vscode-extensions", "VS Code extensions", "puzzlepiece.extension");
     expect(14, "automation" + dot + "api", "Browser automation", "cursorarrow.motionlines");
     expect(15, "agent" + dot + "api", "Coding agent", "chevron.left.forwardslash.chevron.right");

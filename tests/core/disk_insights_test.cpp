@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/disk_insights.h"
+#include "core/paths.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -215,7 +216,7 @@ TEST(DiskInsightsPlan, RescuePlanAndReconciliation)
     EXPECT_EQ(empty.urgency, DiskRescueUrgency::critical);
     EXPECT_EQ(empty.projectedAvailableAfterLowRisk, 0U);
 
-    const auto h = DiskInsights::homeFolder();
+    const auto h = Paths::homeFolder();
     std::vector<DiskCleanupCandidate> candidates{
         DiskInsights::classify(h + "/Library/Caches/a", 30, true, {}, h),
         DiskInsights::classify("/data/f.bin", 20, false, {}, h),

@@ -4,11 +4,13 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/disk_trash.h"
 #include "core/freedesktop_trash.h"
+#include "core/utf8.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -55,16 +57,27 @@ protected:
     {
         return DiskInsights::classify(path.string(), 1, fs::is_directory(fs::symlink_status(path)), {});
     }
+    static DiskTrashReceipt trashed(const fs::path& path)
+    {
+        return DiskTrashExecutor::moveToTrash(DiskTrashExecutor::prepare(candidate(path)));
+    }
+    fs::path infoFile(const DiskTrashReceipt& receipt) const
+    {
+        return data / "Trash" / "info" / (fs::path(receipt.trashedPath).filename().string() + ".trashinfo");
+    }
     fs::path trashFiles() const { return data / "Trash" / "files"; }
     bool trashEmpty() const { return !fs::exists(trashFiles()) || fs::is_empty(trashFiles()); }
 
-    static void expectRefused(Kind kind, const std::function<void()>& action)
+    static void expectRefused(Kind kind, const std::function<void()>& action, const std::string& text = {})
     {
         try {
             action();
             ADD_FAILURE() << "no refusal";
         } catch (const DiskTrashError& error) {
             EXPECT_EQ(error.kind(), kind) << error.what();
+            if (!text.empty()) {
+                EXPECT_EQ(error.what(), text);
+            }
         }
     }
 };
@@ -79,12 +92,12 @@ TEST_F(TrashTest, FileAndFolderRoundTrip)
 
     for (const auto& item : {file, folder}) {
         const auto before = DiskItemIdentity::capture(item.string());
-        const auto receipt = DiskTrashExecutor::moveToTrash(DiskTrashExecutor::prepare(candidate(item)));
+        const auto receipt = trashed(item);
         EXPECT_FALSE(fs::exists(fs::symlink_status(item)));
         EXPECT_EQ(receipt.originalPath, item.string());
         EXPECT_EQ(fs::path(receipt.trashedPath).parent_path(), fs::canonical(trashFiles()));
         EXPECT_TRUE(receipt.trashedIdentity.sameItemAs(before));
-        const auto info = data / "Trash" / "info" / (fs::path(receipt.trashedPath).filename().string() + ".trashinfo");
+        const auto info = infoFile(receipt);
         const auto text = contents(info);
         EXPECT_NE(text.find("[Trash Info]\nPath=" + FreedesktopTrash::percentEncoded(item.string()) + "\n"),
                   std::string::npos);
@@ -151,13 +164,8 @@ TEST_F(TrashTest, RefusalsTouchNothing)
     reviewedAsSafe.safety = DiskCleanupSafety::review;
     // Classified again at the moment of acting, whatever the candidate says.
     expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(reviewedAsSafe); });
-    try {
-        DiskTrashExecutor::prepare(candidate(work / "missing"));
-        ADD_FAILURE() << "a missing item was prepared";
-    } catch (const DiskTrashError& error) {
-        EXPECT_EQ(error.kind(), Kind::unavailable);
-        EXPECT_STREQ(error.what(), "No such file or directory");
-    }
+    expectRefused(Kind::unavailable, [&] { DiskTrashExecutor::prepare(candidate(work / "missing")); },
+                  "No such file or directory");
     EXPECT_TRUE(fs::exists(target) && fs::is_symlink(link) && fs::exists(fifo) && fs::exists(database));
     EXPECT_TRUE(trashEmpty());
 }
@@ -166,7 +174,7 @@ TEST_F(TrashTest, RestoreNeverReplacesAndChecksTheTrashCopy)
 {
     const auto file = work / "notes.txt";
     write(file, "first");
-    const auto receipt = DiskTrashExecutor::moveToTrash(DiskTrashExecutor::prepare(candidate(file)));
+    const auto receipt = trashed(file);
 
     write(file, "newcomer");
     expectRefused(Kind::destinationExists, [&] { DiskTrashExecutor::restore(receipt); });
@@ -181,33 +189,119 @@ TEST_F(TrashTest, RestoreNeverReplacesAndChecksTheTrashCopy)
     EXPECT_TRUE(fs::exists(receipt.trashedPath));
 }
 
-TEST_F(TrashTest, SameNamesGetDistinctTrashNamesAndLongNamesFailFast)
+TEST_F(TrashTest, ManyItemsOfOneNameAllFitAndComeBack)
 {
-    const auto first = work / "a" / "same.txt";
-    const auto second = work / "b" / "same.txt";
+    std::vector<DiskTrashReceipt> receipts;
+    for (int i = 0; i < 103; ++i) {
+        const auto folder = work / std::to_string(i) / "Cache";
+        write(folder / "entry", std::to_string(i));
+        receipts.push_back(trashed(folder));
+    }
+
+    const auto first = work / "x" / "report.pdf";
+    const auto second = work / "y" / "report.pdf";
     write(first, "one");
     write(second, "two");
-    const auto one = DiskTrashExecutor::moveToTrash(DiskTrashExecutor::prepare(candidate(first)));
-    const auto two = DiskTrashExecutor::moveToTrash(DiskTrashExecutor::prepare(candidate(second)));
-    EXPECT_NE(one.trashedPath, two.trashedPath);
-    DiskTrashExecutor::restore(two);
-    DiskTrashExecutor::restore(one);
-    EXPECT_EQ(contents(first), "one");
-    EXPECT_EQ(contents(second), "two");
+    trashed(first);
+    const auto again = trashed(second);
+    EXPECT_NE(fs::path(again.trashedPath).filename(), "report.pdf");
+    EXPECT_EQ(fs::path(again.trashedPath).extension(), ".pdf");
 
-    // The info file's name would pass the file system's limit.
-    const auto longName = work / std::string(250, 'n');
-    write(longName, "x");
-    try {
-        DiskTrashExecutor::moveToTrash(DiskTrashExecutor::prepare(candidate(longName)));
-        ADD_FAILURE() << "moved";
-    } catch (const DiskTrashError& error) {
-        EXPECT_EQ(error.kind(), Kind::unavailable);
-        EXPECT_STREQ(error.what(), "File name too long");
+    DiskTrashExecutor::restore(receipts.back());
+    DiskTrashExecutor::restore(again);
+    EXPECT_EQ(contents(work / "102" / "Cache" / "entry"), "102");
+    EXPECT_EQ(contents(second), "two");
+    EXPECT_FALSE(fs::exists(infoFile(again))) << "the info file goes with the item";
+}
+
+TEST_F(TrashTest, LongNamesAreShortenedInTheTrashAndRestoredInFull)
+{
+    std::string accented;
+    for (int i = 0; i < 125; ++i) accented += "\xC3\xA9";  // é
+    const std::vector<fs::path> items{
+        work / std::string(255, 'n'),
+        work / "a" / (accented + ".txt"),  // 254 bytes: a plain cut would split a character
+        work / "b" / (accented + ".txt"),
+        work / "c" / (std::string(240, 'm') + ".tar"),  // fits once; the second needs room for ".2"
+        work / "d" / (std::string(240, 'm') + ".tar"),
+    };
+    std::vector<DiskTrashReceipt> receipts;
+    for (const auto& item : items) {
+        write(item, item.parent_path().filename().string());
+        receipts.push_back(trashed(item));
     }
-    EXPECT_TRUE(fs::exists(longName));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const auto name = fs::path(receipts[i].trashedPath).filename().string();
+        EXPECT_LE(name.size() + std::string_view(".trashinfo").size(), 255U) << name;
+        EXPECT_TRUE(isValidUtf8(name)) << name;
+        EXPECT_EQ(fs::path(name).extension(), items[i].extension());
+        const auto path = "\nPath=" + FreedesktopTrash::percentEncoded(items[i].string()) + "\n";
+        EXPECT_NE(contents(infoFile(receipts[i])).find(path), std::string::npos) << "the full original path";
+    }
+    EXPECT_NE(receipts[1].trashedPath, receipts[2].trashedPath);
+    EXPECT_NE(receipts[3].trashedPath, receipts[4].trashedPath);
+
+    for (const auto& receipt : receipts) DiskTrashExecutor::restore(receipt);
+    for (const auto& item : items) EXPECT_EQ(contents(item), item.parent_path().filename().string());
     EXPECT_TRUE(trashEmpty());
     EXPECT_TRUE(fs::is_empty(data / "Trash" / "info"));
+}
+
+TEST_F(TrashTest, NothingInsideTheTrashIsOfferedOrMoved)
+{
+    const auto file = work / "old.log";
+    write(file, "x");
+    const auto receipt = trashed(file);
+    const auto info = infoFile(receipt);
+
+    for (const auto& path : {data / "Trash", fs::path(receipt.trashedPath), info})
+        EXPECT_EQ(candidate(path).safety, DiskCleanupSafety::protected_) << path;
+    auto reviewed = candidate(receipt.trashedPath);
+    reviewed.safety = DiskCleanupSafety::review;
+    expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(reviewed); });
+
+    // The Trash reached through a link in XDG_DATA_HOME: only the resolved
+    // place tells that the item is in it.
+    const auto linked = root.path() / "linked-data";
+    fs::create_directory_symlink(data, linked);
+    ::setenv("XDG_DATA_HOME", linked.c_str(), 1);
+    expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(candidate(receipt.trashedPath)); });
+    EXPECT_TRUE(fs::exists(receipt.trashedPath) && fs::exists(info));
+}
+
+TEST_F(TrashTest, RelativeDataHomeIsIgnoredByTheTrashAndTheClassifierAlike)
+{
+    ::setenv("XDG_DATA_HOME", "data", 1);
+    write(work / "a.txt", "x");
+    const auto receipt = trashed(work / "a.txt");
+    EXPECT_EQ(fs::path(receipt.trashedPath).parent_path(), fs::canonical(home / ".local/share/Trash/files"));
+    EXPECT_EQ(candidate(receipt.trashedPath).safety, DiskCleanupSafety::protected_);
+}
+
+TEST_F(TrashTest, MountPointsAreRefusedBeforeAnythingIsMade)
+{
+    if (::getuid() != 0) GTEST_SKIP() << "mounting needs root";
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    };
+    const auto memory = work / "memory";
+    const auto bound = work / "bound";  // a folder of the same file system: the same device
+    write(work / "source" / "inside", "x");
+    fs::create_directory(memory);
+    fs::create_directory(bound);
+    if (::mount("tmpfs", memory.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount here";
+    const Unmount unmountMemory{memory};
+    if (::mount((work / "source").c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind here";
+    const Unmount unmountBound{bound};
+
+    for (const auto& mountPoint : {memory, bound})
+        expectRefused(Kind::unavailable, [&] { trashed(mountPoint); }, "Device or resource busy");
+    EXPECT_EQ(contents(bound / "inside"), "x");
+    for (const auto& entry : fs::recursive_directory_iterator(root.path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".Trash")) << entry.path();
+    EXPECT_FALSE(fs::exists(data / "Trash"));
 }
 
 TEST_F(TrashTest, OtherFileSystemUsesItsTopFolderTrash)

@@ -142,7 +142,7 @@ TEST(ImpactAssessment, ApplicationGroupsAndHighImpactNotes)
 {
     const std::vector<ProcessGroup> apps{
         group("app:mail", "Mail", {{10, "mail"}, {11, "helper", 10}}, "/opt/Mail.app"),
-        group("app:orb", "OrbStack", {{20, "orb"}}, "/opt/OrbStack.app"),
+        group("app:docker", "Docker Desktop", {{20, "docker"}}, "/opt/Docker Desktop.app"),
     };
     EXPECT_EQ(ImpactAssessment::make(apps, ids({10, 11}), 12),
               (ImpactAssessment{2, 1, {{"app:mail", "Mail",
@@ -157,13 +157,13 @@ TEST(ImpactAssessment, ApplicationGroupsAndHighImpactNotes)
                    false, {11}, {"Selected processes: helper.",
                    "Individual processes receive termination signals without an app-level save prompt."}}}));
     EXPECT_EQ(ImpactAssessment::make(apps, ids({20}), 12).groups.at(0).impact,
-              "Stopping OrbStack can interrupt local containers and databases; Corvalent tries a normal app quit "
-              "when its main process is available.");
+              "Stopping Docker Desktop can interrupt local containers and databases; Corvalent tries a normal app "
+              "quit when its main process is available.");
     // Notes are distinct, in first-seen order. Near misses give none, and the first matching rule wins:
-    // OrbStack before agents, a device before a partly selected app.
+    // a container runtime before agents, a device before a partly selected app.
     const std::vector<ProcessGroup> groups{
         group("plain", "Plain", {{5, "x"}}),           group("ios", "I", {{3, "sim"}}),
-        group("debugger2", "D", {{4, "gdb"}}),         group("agent:orb", "OrbStack", {{20, "orb"}}),
+        group("debugger2", "D", {{4, "gdb"}}),         group("agent:pod", "podman", {{20, "podman"}}),
         group("android-studio", "Studio", {{1, "studio"}, {2, "helper"}}, "/opt/Studio.app"),
         group("app:mail", "Mail", {{50, "mail"}, {51, "helper"}}, "/a"),
         group("android", "Emulator", {{10, "qemu"}}),  group("android-build", "Gradle", {{30, "java"}}),

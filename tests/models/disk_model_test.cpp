@@ -1,6 +1,6 @@
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
-#include <QThreadPool>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,7 +27,8 @@ DiskVolume volume(const std::string& url, std::uint64_t total, std::uint64_t ava
 void settle()
 {
     for (int round = 0; round < 3; ++round, QCoreApplication::processEvents())
-        EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(60'000));
+        for (const auto lane : {TaskLane::files, TaskLane::processes})
+            EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
 }
 
 // Runs an action that reports its end through a callback, and waits for it.
@@ -54,6 +55,22 @@ struct Harness {
     ~Harness() { settle(); }
     bool scanEnded() const { return QTest::qWaitFor([&] { return model.status().kind != Kind::scanning; }, 60'000); }
     bool scanToEnd(const fs::path& path) { return model.scan(path.string()), scanEnded(); }
+    std::optional<DiskTrashRequest> prepared(const DiskCleanupCandidate& candidate)
+    {
+        std::optional<DiskTrashRequest> request;
+        EXPECT_TRUE(await([&](auto done) {
+            model.prepareTrash(candidate, [&request, done](std::optional<DiskTrashRequest> ready) {
+                request = std::move(ready);
+                done();
+            });
+        }));
+        return request;
+    }
+    bool moved(const DiskCleanupCandidate& candidate)
+    {
+        const auto request = prepared(candidate);
+        return request && await([&](auto done) { model.moveToTrash(*request, done); });
+    }
 };
 
 TEST(DiskModel, ScansPublishTotalsEstimatesTheHoldingVolumeAndVerifiedDuplicates)
@@ -83,10 +100,11 @@ TEST(DiskModel, ScansPublishTotalsEstimatesTheHoldingVolumeAndVerifiedDuplicates
     ASSERT_TRUE(await([&](auto done) { model.loadVolumes(true, done); }));
 
     model.scan((dir.path() / "link").string());
+    EXPECT_EQ(model.scanningPath(), (dir.path() / "link").string()) << "resolved off the GUI thread, not yet";
+    ASSERT_TRUE(harness.scanEnded());
     EXPECT_EQ(model.scanningPath(), tree.string()) << "the link is resolved";
     EXPECT_EQ(model.capacity(), held.capacity) << "the longest holding path wins";
     EXPECT_FALSE(model.estimatedTotalBytes()) << "nothing to go by on a first scan";
-    ASSERT_TRUE(harness.scanEnded());
     EXPECT_EQ(model.status(), (DiskModelStatus{Kind::ready, {}}));
     ASSERT_TRUE(model.result());
     const auto scanned = model.result()->root;
@@ -96,20 +114,25 @@ TEST(DiskModel, ScansPublishTotalsEstimatesTheHoldingVolumeAndVerifiedDuplicates
         (group.logicalBytesPerFile == 10'000'000 ? same : differ) = group;
     ASSERT_TRUE(same && differ);
     model.verifyDuplicates(*same);
+    model.verifyDuplicates(*differ);
+    EXPECT_EQ(model.verifyingDuplicateGroupID(), same->id) << "one verification at a time";
     model.cancelDuplicateVerification();
-    EXPECT_FALSE(model.verifyingDuplicateGroupID());
+    model.verifyDuplicates(*differ);
+    EXPECT_EQ(model.verifyingDuplicateGroupID(), differ->id) << "the next starts at once after a cancel";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
     settle();
-    EXPECT_TRUE(!model.duplicateMessage() && model.verifiedDuplicateSets().empty()) << "cancelled: nothing published";
-    for (const auto& [group, message, sets] : {std::tuple(*differ, "Same size, but contents differ.", 0U),
-                                               std::tuple(*same, "Verified 2 identical files.", 1U)}) {
-        model.verifyDuplicates(group);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
-        EXPECT_EQ(model.duplicateMessage(), message);
-        EXPECT_EQ(model.verifiedDuplicateSets().at(group.id).size(), sets);
-    }
-    model.scan(tree.string());
+    EXPECT_EQ(model.duplicateMessage(), "Same size, but contents differ.");
+    EXPECT_EQ(model.verifiedDuplicateSets().count(same->id), 0U) << "the cancelled one publishes nothing";
+    EXPECT_TRUE(model.verifiedDuplicateSets().at(differ->id).empty());
+    model.verifyDuplicates(*same);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    EXPECT_EQ(model.duplicateMessage(), "Verified 2 identical files.");
+    EXPECT_EQ(model.verifiedDuplicateSets().at(same->id).size(), 1U);
+
+    // An estimate stays after a normal finish.
+    ASSERT_TRUE(harness.scanToEnd(tree));
     EXPECT_EQ(model.estimatedTotalBytes(), scanned.bytes) << "a rescan is measured against the last scan";
-    model.scan(mount.string());
+    ASSERT_TRUE(harness.scanToEnd(mount));
     EXPECT_EQ(model.estimatedTotalBytes(), held.capacity.used()) << "a whole volume against its used space";
     // No file data: a failure, with the result still shown.
     ASSERT_TRUE(harness.scanToEnd(sibling));
@@ -149,7 +172,9 @@ TEST(DiskModel, StoppedAndSupersededScans)
     const auto stopAtOnce = [&](std::optional<std::uint64_t> estimate) {
         const auto before = model.result();
         model.scan(large.string());
-        EXPECT_EQ(model.estimatedTotalBytes(), estimate);
+        if (estimate) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return model.estimatedTotalBytes() == estimate; }, 10'000));
+        }
         model.stopScan();
         EXPECT_TRUE(model.stopping());
         ASSERT_TRUE(harness.scanEnded());
@@ -176,11 +201,18 @@ struct ScopedVariable {
     ~ScopedVariable() { settle(), saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
 };
 
+// A home folder and a Trash of the test's own.
+struct TempHome {
+    testing::TempDir root;
+    fs::path home = fs::canonical(root.path()) / "home";
+    ScopedVariable homeVariable{"HOME", home.string()};
+    ScopedVariable dataVariable{"XDG_DATA_HOME", (fs::canonical(root.path()) / "data").string()};
+};
+
 TEST(DiskModel, MovesRestoresAndRefusesChangedOrProtectedItems)
 {
-    const testing::TempDir root;  // a home and a Trash of the test's own
-    const auto home = fs::canonical(root.path()) / "home", data = fs::canonical(root.path()) / "data";
-    const ScopedVariable homeVariable("HOME", home.string()), dataVariable("XDG_DATA_HOME", data.string());
+    const TempHome temp;
+    const auto& home = temp.home;
     const auto blob = home / ".cache/app/blob", movie = home / "films/movie.mkv", store = home / "data/store.db";
     for (const auto& [file, size] : {std::pair(blob, 3'000'000), {movie, 2'000'000}, {store, 1'000'000}})
         writeFile(file, size);
@@ -199,9 +231,7 @@ TEST(DiskModel, MovesRestoresAndRefusesChangedOrProtectedItems)
                                list.begin());  // the first safe one
     ASSERT_TRUE(cache.path.starts_with((home / ".cache/app").string())) << cache.path;
     const auto name = QString::fromStdString(std::string(cache.name()));
-    const auto request = model.prepareTrash(cache);
-    ASSERT_TRUE(request);
-    ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*request, done); }));
+    ASSERT_TRUE(harness.moved(cache));
     EXPECT_EQ(model.cleanupMessage(), "Moved " + name + " to Trash.");
     ASSERT_EQ(model.recentTrash().size(), 1U);
     const auto receipt = model.recentTrash().front();
@@ -213,27 +243,83 @@ TEST(DiskModel, MovesRestoresAndRefusesChangedOrProtectedItems)
     EXPECT_TRUE(model.recentTrash().empty());
     settle();
     EXPECT_TRUE(offers(cache.path)) << "back in place, it is offered again";
-    // Changed after the confirmation opened: appended to, or its mode changed.
-    for (const bool append : {true, false}) {
-        const auto reviewed = model.prepareTrash(model.cleanupCandidate(movie.string(), 2'000'000, false));
-        ASSERT_TRUE(reviewed);
-        if (append) std::ofstream(movie, std::ios::app) << "more";
-        else fs::permissions(movie, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-        ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*reviewed, done); }));
-        EXPECT_EQ(model.cleanupMessage(), "The item changed after it was reviewed. Scan it again before acting.");
-        EXPECT_TRUE(model.recentTrash().empty());
-        EXPECT_TRUE(fs::exists(movie));
-    }
+    // Changed after the confirmation opened.
+    const auto reviewed = harness.prepared(model.cleanupCandidate(movie.string(), 2'000'000, false));
+    ASSERT_TRUE(reviewed);
+    std::ofstream(movie, std::ios::app) << "more";
+    ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*reviewed, done); }));
+    EXPECT_EQ(model.cleanupMessage(), "The item changed after it was reviewed. Scan it again before acting.");
+    EXPECT_TRUE(model.recentTrash().empty());
+    EXPECT_TRUE(fs::exists(movie));
     // Protected: refused when the confirmation would open, and never moved.
     const auto kept = model.cleanupCandidate(store.string(), 1'000'000, false);
-    EXPECT_FALSE(model.prepareTrash(kept));
+    EXPECT_FALSE(harness.prepared(kept));
     EXPECT_EQ(model.cleanupMessage(), "This location is protected by Corvalent.");
     bool done = false;
     model.moveToTrash({kept, DiskItemIdentity::capture(store.string())}, [&] { done = true; });
     EXPECT_TRUE(done) << "refused at once";
     settle();
-    EXPECT_EQ(model.cleanupMessage(), "This location is protected by Corvalent.");
     EXPECT_TRUE(fs::exists(store));
+
+    // A later preparation supersedes an earlier one.
+    bool earlier = false;
+    model.prepareTrash(model.cleanupCandidate(movie.string(), 2'000'000, false), [&](auto) { earlier = true; });
+    EXPECT_FALSE(earlier) << "the item is examined off the GUI thread";
+    EXPECT_FALSE(harness.prepared(kept));
+    settle();
+    EXPECT_FALSE(earlier);
+
+    // The newest twenty receipts are kept, newest first.
+    std::vector<std::string> paths;
+    for (int i = 0; i < 21; ++i) {
+        paths.push_back((home / ".cache/app" / ("part" + std::to_string(i))).string());
+        writeFile(paths.back(), 1'000);
+        ASSERT_TRUE(harness.moved(model.cleanupCandidate(paths.back(), 4'096, false))) << i;
+    }
+    ASSERT_EQ(model.recentTrash().size(), 20U);
+    EXPECT_EQ(model.recentTrash().front().originalPath, paths.back());
+    EXPECT_EQ(model.recentTrash().back().originalPath, paths[1]);
+}
+
+TEST(DiskModel, AnotherVolumeClearsWhatBelongedToTheLastOne)
+{
+    const TempHome temp;
+    writeFile(temp.home / ".cache/app/blob", 3'000'000);
+    for (const auto* copy : {"films/a.mkv", "films/b.mkv"}) writeFile(temp.home / copy, 10'000'000);
+    const auto other = volume("/mnt/other", 2'000'000'000, 1'000'000'000);
+    Harness harness{{volume("/", 1'000'000'000'000, 500'000'000'000), other}};
+    auto& model = harness.model;
+    ASSERT_TRUE(await([&](auto done) { model.loadVolumes(false, done); }));
+    ASSERT_TRUE(harness.scanToEnd(temp.home));
+    model.setViewActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.cleanupCandidates().empty() && model.rescuePlan(); }, 10'000));
+    ASSERT_TRUE(harness.moved(model.cleanupCandidate((temp.home / ".cache/app/blob").string(), 3'000'000, false)));
+    ASSERT_EQ(model.result()->potentialDuplicateGroups.size(), 1U);
+    const auto group = model.result()->potentialDuplicateGroups.front();
+    model.verifyDuplicates(group);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    ASSERT_TRUE(model.mapNeedsRefresh() && model.cleanupMessage() && model.duplicateMessage() &&
+                model.reconciliation() && !model.verifiedDuplicateSets().empty());
+    model.verifyDuplicates(group);  // still running at the switch
+
+    QSignalSpy changes(&model, &DiskModel::changed);
+    for (const auto* ignored : {"/", "/mnt/unlisted"}) model.selectVolume(ignored);
+    EXPECT_EQ(changes.count(), 0) << "the selected volume, or one not listed, changes nothing";
+    model.selectVolume(other.id);
+    EXPECT_EQ(model.selectedVolumeID(), other.id);
+    EXPECT_EQ(model.capacity(), other.capacity);
+    EXPECT_EQ(model.status(), DiskModelStatus{});
+    EXPECT_EQ(std::tuple(model.scannedEntries(), model.scannedFiles(), model.scannedBytes(), model.scanningPath()),
+              std::tuple(0, 0, 0U, std::string()));
+    EXPECT_FALSE(model.result() || model.estimatedTotalBytes() || model.reconciliation() || model.rescuePlan());
+    EXPECT_TRUE(model.cleanupCandidates().empty() && model.activeStorageSummaries().empty());
+    EXPECT_FALSE(model.cleanupMessage() || model.mapNeedsRefresh());
+    EXPECT_FALSE(model.verifyingDuplicateGroupID() || model.duplicateMessage());
+    EXPECT_TRUE(model.verifiedDuplicateSets().empty());
+    EXPECT_EQ(model.recentTrash().size(), 1U) << "moves can still be undone";
+    settle();
+    EXPECT_TRUE(model.verifiedDuplicateSets().empty() && !model.duplicateMessage())
+        << "the verification running at the switch publishes nothing";
 }
 
 }  // namespace

@@ -25,28 +25,9 @@ TEST(PerformanceReport, FlatJsonAsTheToolsReadIt)
     EXPECT_EQ(PerformanceCheck::percentile95(samples), 711.0);
 }
 
-TEST(PerformanceFixture, TwoThousandProtectedWorkers)
-{
-    const auto first = PerformanceCheck::scan();
-    const auto second = PerformanceCheck::scan();
-    ASSERT_EQ(first.records.size(), 2'000U);
-    EXPECT_EQ(first.records, second.records);
-    EXPECT_EQ(first.records.front().memory, 2'048'000U);
-    EXPECT_EQ(first.records.back().name, "Test worker 1999");
-    for (const auto& record : first.records) EXPECT_EQ(record.protection, ProcessProtection::restrictedLocation);
-    EXPECT_FALSE(PerformanceCheck::enabled()) << "the test runner has no measurement flag";
-}
-
-TEST(FullDiskAccess, ProbeAndSigningIdentity)
+TEST(DiskAccessPreference, AnotherSigningIdentityResetsTheAccessChoices)
 {
     const testing::TempDir home;
-    const std::string saved = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
-    ::setenv("HOME", home.path().c_str(), 1);
-    EXPECT_EQ(FullDiskAccessProbe::currentStatus(), FullDiskAccessStatus::unavailable);
-    std::filesystem::create_directory(home.path() / "Downloads");
-    EXPECT_EQ(FullDiskAccessProbe::currentStatus(), FullDiskAccessStatus::granted);
-    ::setenv("HOME", saved.c_str(), 1);
-
     QSettings settings((home.path() / "settings.conf").c_str(), QSettings::IniFormat);
     settings.setValue("includePrivacyProtectedLocations", true);
     settings.setValue("hasSeenFullDiskAccessIntroduction", true);

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 
+#include "models/performance_check.h"
 #include "models/vantle_model.h"
 #include "test_support.h"
 
@@ -17,15 +19,32 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ChildProcess;
 
+// The running applications of the system, counting the quit requests they pass on.
+struct CountedApplications : RunningApplications {
+    std::shared_ptr<RunningApplications> system = systemRunningApplications();
+    std::atomic<int> quitRequests = 0;
+
+    std::vector<RunningApplication> list(const std::vector<ProcessGroup>& groups) override
+    {
+        return system->list(groups);
+    }
+    bool terminate(const RunningApplication& application) override
+    {
+        ++quitRequests;
+        return system->terminate(application);
+    }
+};
+
 // A model whose clock, window and timings the test controls.
 struct Harness {
-    double now = 1'000.0;
+    std::atomic<double> now = 1'000.0;  // also read by samples, off the GUI thread
     bool windowShown = true;
     std::atomic<int> samples = 0;
     std::function<ScanResult()> table = [] { return Scanner::scan(); };
+    std::shared_ptr<CountedApplications> applications = std::make_shared<CountedApplications>();
     std::unique_ptr<VantleModel> model;
 
-    Harness()
+    explicit Harness(bool measurementMode = false)
     {
         QSettings().clear();
         auto environment = VantleModelEnvironment::system();
@@ -33,8 +52,10 @@ struct Harness {
             ++samples;
             return table();
         };
-        environment.uptime = [this] { return now; };
+        environment.measurementMode = [measurementMode] { return measurementMode; };
+        environment.uptime = [this] { return now.load(); };
         environment.mainWindowShown = [this] { return windowShown; };
+        environment.applications = applications;
         environment.tickMilliseconds = 5;
         environment.stopFollowUpMilliseconds = 100;
         model = std::make_unique<VantleModel>(std::move(environment));
@@ -46,13 +67,14 @@ struct Harness {
         model->refresh([&] { done = true; });
         ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
     }
-    // Confirms twice, as a double click would: only the first stop may run.
-    void confirmTwice(const StopRequest& request)
+    // Confirms a request and waits for its outcome; `twice` as a double click
+    // would, when only the first stop may run.
+    void confirm(const StopRequest& request, bool twice = false)
     {
         bool done = false;
         bool secondDone = false;
         model->stop(request, [&] { done = true; });
-        model->stop(request, [&] { secondDone = true; });
+        if (twice) model->stop(request, [&] { secondDone = true; });
         ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
         EXPECT_FALSE(secondDone);
     }
@@ -103,7 +125,7 @@ TEST(VantleModel, StoppingARealChildReportsItsExit)
 
         QSignalSpy statuses(&model, &VantleModel::statusChanged);
         const auto request = *model.request();
-        harness.confirmTwice(request);
+        harness.confirm(request, true);
         const auto status = child.waitFor(5s);
         ASSERT_TRUE(status);
         EXPECT_TRUE(WIFSIGNALED(*status));
@@ -116,52 +138,41 @@ TEST(VantleModel, StoppingARealChildReportsItsExit)
     }
 }
 
-TEST(VantleModel, SystemProgramsAreNeverEligible)
-{
-    const testing::TempDir work;  // outside every approved place
-    ChildProcess child(testing::copyExecutable("/usr/bin/sleep", work.path(), "sleep"), {"60"}, work.path());
-    Harness harness;
-    auto& model = *harness.model;
-    harness.refreshNow();
-    const auto self = Scanner::read(child.pid());
-    ASSERT_TRUE(self);
-    EXPECT_EQ(model.snapshot()->eligible.count(self->id()), 0U);
-    model.setSelected({self->id()});
-    EXPECT_TRUE(model.chosen().empty());
-    model.prepare(true);
-    EXPECT_FALSE(model.request());
-    EXPECT_TRUE(child.running());
-    harness.refreshNow();
-    EXPECT_TRUE(model.selected().empty()) << "a refresh drops what cannot be stopped";
-}
-
-TEST(VantleModel, CadenceFollowsTheMainWindow)
+TEST(VantleModel, CadenceRunsFromTheSamplesOwnTimeAndFollowsTheMainWindow)
 {
     Harness harness;
-    harness.table = [] { return ScanResult{}; };
+    // A sample that took 2.5 s to arrive: the next is due 3 s after it was taken.
+    const auto taken = [&](double lateBy) {
+        ScanResult result;
+        result.timestamp = harness.now;
+        harness.now = result.timestamp + lateBy;
+        return result;
+    };
+    harness.table = [&] { return taken(2.5); };
     auto& model = *harness.model;
     harness.refreshNow();
+    harness.table = [&] { return taken(0); };
     model.start();
 
-    harness.now += 2.9;
+    harness.now = harness.now + 0.25;
     EXPECT_EQ(harness.samplesDuring(100ms), 0);
-    harness.now += 0.1;
-    EXPECT_GE(harness.samplesDuring(100ms), 1) << "3 s with the main window shown";
+    harness.now = harness.now + 0.25;
+    EXPECT_EQ(harness.samplesDuring(100ms), 1) << "3 s after the sample was taken, with the main window shown";
 
     harness.windowShown = false;
-    harness.now += 29.0;
+    harness.now = harness.now + 29.0;
     EXPECT_EQ(harness.samplesDuring(100ms), 0);
-    harness.now += 1.0;
-    EXPECT_GE(harness.samplesDuring(100ms), 1) << "30 s otherwise";
+    harness.now = harness.now + 1.0;
+    EXPECT_EQ(harness.samplesDuring(100ms), 1) << "30 s otherwise";
 
     // A pending stop request pauses the loop; an explicit refresh still runs.
     model.setRequest(StopRequest{});
-    harness.now += 60.0;
+    harness.now = harness.now + 60.0;
     EXPECT_EQ(harness.samplesDuring(100ms), 0);
     harness.refreshNow();
     model.setRequest(std::nullopt);
     model.setProcessViewActive(false);
-    harness.now += 60.0;
+    harness.now = harness.now + 60.0;
     EXPECT_EQ(harness.samplesDuring(100ms), 0) << "not while the disk workspace is shown";
     model.setProcessViewActive(true);
     EXPECT_GE(harness.samplesDuring(100ms), 1);
@@ -200,8 +211,7 @@ TEST(VantleModel, FilterSortAndSelection)
                           record(11, "beta", home + "/bin/beta", 200, ns(5)),
                           record(12, "beta", home + "/bin/beta", 50),
                           record(13, "gamma", home + "/bin/gamma", std::nullopt),
-                          record(14, "core", "/usr/bin/core", 900)};
-        result.pressure = 3;
+                          record(14, "core", "/usr/sbin/core", 900)};
         result.timestamp = tick;
         return result;
     };
@@ -213,7 +223,6 @@ TEST(VantleModel, FilterSortAndSelection)
     const std::string g = "process:" + home + "/bin/gamma";
     EXPECT_EQ(ids(model.visible()), (std::vector<std::string>{a, b, g})) << "largest memory first";
     EXPECT_EQ(model.hiddenProtectedCount(), 1);
-    EXPECT_EQ(model.pressure(), "Unavailable");
 
     model.setSortCPU(true);
     EXPECT_EQ(ids(model.visible()), (std::vector<std::string>{b, a, g})) << "5.0, 1.0, then no share";
@@ -224,7 +233,6 @@ TEST(VantleModel, FilterSortAndSelection)
     EXPECT_EQ(ids(model.visible()), (std::vector<std::string>{a, b, g})) << "the sample's order again";
     model.setShowProtectedProcesses(true);
     EXPECT_EQ(model.visible().size(), 4U);
-    EXPECT_TRUE(QSettings().value("showProtectedProcesses").toBool());
     EXPECT_EQ(model.hiddenProtectedCount(), 0);
 
     const auto beta = *std::find_if(model.visible().begin(), model.visible().end(),
@@ -238,13 +246,6 @@ TEST(VantleModel, FilterSortAndSelection)
     EXPECT_EQ(model.chosen().front().pid, 11) << "chosen in pid order";
     EXPECT_EQ(model.selectedMemory(), 250U);
     EXPECT_DOUBLE_EQ(model.measuredCPU().value_or(-1), 6.0);
-
-    // A fresh model remembers the protected-process switch.
-    Harness again;
-    EXPECT_FALSE(again.model->showProtectedProcesses()) << "each harness starts from cleared settings";
-    QSettings().setValue("showProtectedProcesses", true);
-    VantleModel remembered(VantleModelEnvironment::system());
-    EXPECT_TRUE(remembered.showProtectedProcesses());
 }
 
 TEST(VantleModel, ImpactReviewOpensOnlyForTheCurrentSelection)
@@ -270,6 +271,144 @@ TEST(VantleModel, ImpactReviewOpensOnlyForTheCurrentSelection)
     model.setSelected({tool, record(21, "other", home + "/bin/other", 10).id()});
     QTest::qWait(200);
     EXPECT_FALSE(model.impactReview());
+}
+
+std::optional<ProcessGroup> findGroup(const VantleModel& model, const std::string& id)
+{
+    for (const auto& group : model.groups())
+        if (group.id == id) return group;
+    return std::nullopt;
+}
+
+TEST(VantleModel, AWholeApplicationGetsOneQuitRequestUnlessForced)
+{
+    const auto home = testing::tempDirUnderHome();
+    const auto bundle = home.path() / "Tool.app";
+    std::filesystem::create_directory(bundle);
+    const auto tool = testing::copyExecutable(testing::idleChildProgram(), bundle, "tool");
+    const auto helper = testing::copyExecutable(testing::idleChildProgram(), bundle, "helper");
+    const std::string checkDialogs = "check for save dialogs or review before force stopping.";
+    const struct {
+        bool force, ignoresQuit;
+        std::string outcome;
+        int quitRequests, toolSignal, helperSignal;  // 0: still running
+    } cases[] = {
+        {false, false, "1 of 2 selected processes exited. 1 still running; " + checkDialogs, 1, SIGTERM, 0},
+        {false, true, "0 of 2 selected processes exited. 2 still running; " + checkDialogs, 1, 0, 0},
+        {true, false, "2 of 2 selected processes exited.", 0, SIGKILL, SIGKILL},
+    };
+    for (const auto& expected : cases) {
+        // The main process holds the most memory, so it leads the group.
+        std::optional<ChildProcess> main;
+        struct sigaction ignore {};
+        struct sigaction saved {};
+        ignore.sa_handler = SIG_IGN;
+        if (expected.ignoresQuit) ::sigaction(SIGTERM, &ignore, &saved);  // inherited through exec
+        main.emplace(tool, std::vector<std::string>{"--touch", "16"}, home.path());
+        if (expected.ignoresQuit) ::sigaction(SIGTERM, &saved, nullptr);
+        ChildProcess side(helper, {}, home.path());
+
+        Harness harness;
+        auto& model = *harness.model;
+        std::optional<ProcessGroup> group;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                harness.refreshNow();
+                group = findGroup(model, "app:" + bundle.string());
+                return group && group->members.size() == 2 && group->members.front().pid == main->pid();
+            },
+            10'000));
+        model.toggle(*group);
+        model.prepare(expected.force);
+        ASSERT_TRUE(model.request());
+        harness.confirm(*model.request());
+
+        EXPECT_EQ(model.status().toStdString(), expected.outcome + " Apps may start new helpers automatically.");
+        EXPECT_EQ(harness.applications->quitRequests, expected.quitRequests);
+        for (auto [child, signal] : {std::pair(&*main, expected.toolSignal), std::pair(&side, expected.helperSignal)}) {
+            if (signal == 0) {
+                EXPECT_TRUE(child->running()) << "not signalled";
+                continue;
+            }
+            const auto status = child->waitFor(5s);
+            ASSERT_TRUE(status);
+            EXPECT_EQ(WTERMSIG(*status), signal);
+        }
+        EXPECT_EQ(model.selected().size(), expected.ignoresQuit ? 2U : expected.force ? 0U : 1U)
+            << "the survivors stay selected";
+    }
+}
+
+TEST(VantleModel, OutcomeCountsSurvivorsAndNamesOnlyThreeFailures)
+{
+    // Five processes in no approved place, which no stop may touch, and one that ends.
+    const testing::TempDir outside;
+    const auto home = testing::tempDirUnderHome();
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    for (const auto* name : {"w1", "w2", "w3", "w4", "w5"})
+        children.push_back(std::make_unique<ChildProcess>(
+            testing::copyExecutable(testing::idleChildProgram(), outside.path(), name), std::vector<std::string>{},
+            outside.path()));
+    children.push_back(std::make_unique<ChildProcess>(
+        testing::copyExecutable(testing::idleChildProgram(), home.path(), "ends"), std::vector<std::string>{},
+        home.path()));
+
+    // A request for all six, as one prepared before five of them became protected.
+    StopRequest request{"stale", {}, {}, false};
+    for (const auto& child : children) {
+        const auto read = Scanner::read(child->pid());
+        ASSERT_TRUE(read);
+        request.records.push_back(*read);
+    }
+    std::ranges::sort(request.records, {}, &ProcessRecord::pid);
+    QStringList named;  // the first three in pid order
+    for (const auto& record : request.records)
+        if (record.isProtected() && named.size() < 3) named << QString::fromStdString(record.name) + ": protected";
+    ASSERT_EQ(named.size(), 3);
+
+    Harness harness;
+    auto& model = *harness.model;
+    std::set<std::string> all;
+    for (const auto& record : request.records) all.insert(record.id());
+    model.setSelected(all);
+    harness.refreshNow();
+    EXPECT_EQ(model.selected().size(), 1U) << "a refresh drops what cannot be stopped";
+    harness.confirm(request);
+    EXPECT_EQ(model.status(), "1 of 6 selected processes exited. 5 still running; check for save dialogs or review "
+                              "before force stopping. " +
+                                  named.join("; ") + " Apps may start new helpers automatically.");
+    EXPECT_TRUE(children.back()->waitFor(5s));
+    EXPECT_TRUE(model.selected().empty()) << "no survivor can be stopped";
+}
+
+TEST(VantleModel, MeasurementModeListsTheFixtureAndStopsNothing)
+{
+    const auto home = testing::tempDirUnderHome();
+    ChildProcess child(testing::copyExecutable(testing::idleChildProgram(), home.path(), "worker"), {}, home.path());
+    Harness harness(true);
+    harness.table = [&] {
+        auto fixture = PerformanceCheck::scan();
+        if (const auto worker = Scanner::read(child.pid())) fixture.records.push_back(*worker);
+        return fixture;
+    };
+    auto& model = *harness.model;
+    harness.refreshNow();
+    EXPECT_EQ(model.visible().size(), 2'001U) << "the fixture's protected workers are listed";
+    EXPECT_EQ(model.hiddenProtectedCount(), 0);
+    ASSERT_EQ(model.snapshot()->eligible.size(), 1U) << "only the real worker could be stopped";
+    model.setSelected({model.snapshot()->eligible.begin()->first});
+
+    const StopRequest request{"shown", model.chosen(), {}, true};
+    model.setRequest(request);
+    model.prepare(false);
+    model.explainSelection();
+    model.stop(request);
+    QTest::qWait(300);
+    ASSERT_TRUE(model.request());
+    EXPECT_EQ(model.request()->id, "shown") << "neither replaced nor cleared";
+    EXPECT_FALSE(model.impactReview());
+    EXPECT_FALSE(model.stopping());
+    EXPECT_TRUE(child.running());
 }
 
 }  // namespace

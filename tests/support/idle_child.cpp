@@ -4,13 +4,20 @@
 //   --touch MIB        keep MIB mebibytes of written memory
 //   --spin             keep one core busy
 //   --chdir-on-usr1 DIR  move into DIR when SIGUSR1 arrives
+//   --traced           start a tracer that never waits for us, so that once
+//                      killed we stay a zombie our parent cannot reap until
+//                      the tracer ends (killed, or after a minute); prints
+//                      "<pid> <tracer pid>" once traced
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <netinet/in.h>
 #include <string>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,6 +45,26 @@ int listenOnLoopback(const char* portFile)
     return std::rename(partial.c_str(), portFile) == 0 ? 0 : 1;
 }
 
+int startTracer()
+{
+    const pid_t traced = ::getpid();
+    // Where Yama restricts tracing, a child may trace its parent only when allowed.
+    ::prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY);
+    int ready[2];
+    if (::pipe(ready) != 0) return 1;
+    const pid_t tracer = ::fork();
+    if (tracer == 0) {
+        if (::ptrace(PTRACE_SEIZE, traced, nullptr, nullptr) != 0 || ::write(ready[1], "t", 1) != 1) ::_exit(1);
+        ::sleep(60);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char answer = 0;
+    if (tracer < 0 || ::read(ready[0], &answer, 1) != 1) return 1;
+    std::cout << traced << ' ' << tracer << std::endl;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -59,6 +86,8 @@ int main(int argc, char** argv)
     } else if (mode == "--chdir-on-usr1" && argc > 2) {
         chdirTarget = argv[2];
         std::signal(SIGUSR1, moveOnSignal);
+    } else if (mode == "--traced") {
+        if (startTracer() != 0) return 2;
     }
     for (;;) ::pause();
 }

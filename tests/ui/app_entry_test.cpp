@@ -2,10 +2,12 @@
 #include <QSettings>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <regex>
 
@@ -16,6 +18,12 @@ namespace corvalent {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Children never run on the GUI thread, in tests as in the program.
+ChildRunResult runAside(const ChildRunRequest& request)
+{
+    return std::async(std::launch::async, [&request] { return runChild(request); }).get();
+}
 
 // Runs the program in `folder` with the environment the test has set.
 ChildRunResult runProgram(const std::vector<std::string>& arguments, const fs::path& folder,
@@ -28,7 +36,7 @@ ChildRunResult runProgram(const std::vector<std::string>& arguments, const fs::p
     request.arguments = arguments;
     request.deadline = limit;
     request.outputCap = 1 << 20;
-    auto result = runChild(request);
+    auto result = runAside(request);
     fs::current_path(previous);
     return result;
 }
@@ -87,14 +95,38 @@ protected:
 
 TEST_F(ProgramTest, AccessCheckAnswersThroughItsExitStatusOnly)
 {
-    const auto none = runProgram({"--full-disk-access-check"}, root.path());
-    EXPECT_EQ(none.exitStatus, 3) << "no protected folder exists";
-    EXPECT_EQ(none.output, "");
-    fs::create_directory(home / "Documents");
     const auto granted = runProgram({"--other", "--full-disk-access-check"}, root.path());
-    EXPECT_EQ(granted.exitStatus, 0);
+    EXPECT_EQ(granted.exitStatus, 0) << "the home folder itself opens";
     EXPECT_EQ(granted.output, "");
     EXPECT_FALSE(fs::exists(config)) << "the check creates no settings";
+    set("HOME", (root.path() / "gone").string());
+    EXPECT_EQ(runProgram({"--full-disk-access-check"}, root.path()).exitStatus, 3) << "nothing to open";
+}
+
+// Permissions do not bind root, so as root the program runs as "nobody".
+TEST_F(ProgramTest, AccessCheckAnswersDeniedWhenPermissionsRefuseReading)
+{
+    const bool asRoot = ::geteuid() == 0;
+    if (asRoot && !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is needed to drop root";
+    const auto program = testing::copyExecutable(CORVALENT_APP, root.path(), "corvalent");
+    const auto documents = home / "Documents";
+    fs::create_directory(documents);
+    for (const auto& path : {root.path(), program, home}) fs::permissions(path, fs::perms(0755));
+    fs::permissions(documents, asRoot ? fs::perms::owner_all : fs::perms::none);
+    if (!asRoot && ::access(documents.c_str(), R_OK) == 0) GTEST_SKIP() << "permissions do not bind this account";
+    const auto check = [&] {
+        ChildRunRequest request;
+        request.executable = asRoot ? "/usr/bin/setpriv" : program.string();
+        request.arguments = {"--full-disk-access-check"};
+        if (asRoot)
+            request.arguments.insert(request.arguments.begin(),
+                                     {"--reuid=65534", "--regid=65534", "--clear-groups", program.string()});
+        request.deadline = std::chrono::seconds(60);
+        return runAside(request).exitStatus;
+    };
+    EXPECT_EQ(check(), 0) << "a refused Documents folder, but the home folder opens";
+    fs::permissions(home, fs::perms(asRoot ? 0711 : 0111));
+    EXPECT_EQ(check(), 2);
 }
 
 TEST_F(ProgramTest, DiskMeasurementReportsTheCurrentFolder)

@@ -1,5 +1,5 @@
-// The Full Disk Access introduction with checks, settings and relaunch
-// standing in: every path from the first look to the reopen.
+// The Full Disk Access introduction with checks, the folder opener and
+// relaunch standing in: every path from the first look to the reopen.
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QDir>
@@ -25,8 +25,9 @@ const QString setUpText = QStringLiteral("Set Up Full Disk Access");
 const QString limitedText = QStringLiteral("Use limited scanning");
 const QString verifyText = QStringLiteral("Verify Access");
 const QString reopenText = QStringLiteral("Quit & Reopen Corvalent");
-const QString deniedMessage =
-    QStringLiteral("Full Disk Access is not on yet. Enable Corvalent in System Settings, then verify again.");
+const QString openHomeText = QStringLiteral("Open Home Folder");
+const QString deniedMessage = QStringLiteral(
+    "Your folders\u2019 permissions still refuse reading. Check their owner and permissions, then verify again.");
 const QColor teal(10, 168, 158);
 
 // What the stand-ins answer and how often they were asked. Shared with the
@@ -193,13 +194,15 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     EXPECT_EQ(closes, 0) << "never the limited choice";
     EXPECT_EQ(fakes->settingsOpened, 1) << "the prominent Set Up";
     settle();
-    EXPECT_EQ(card().title(), "Turn on Corvalent");
-    EXPECT_EQ(card().subtitle(), "Switch Corvalent on in System Settings, then verify it below.");
+    EXPECT_EQ(card().title(), "Check your folder permissions");
+    EXPECT_EQ(card().subtitle(),
+              "Corvalent reads your folders directly; nothing needs switching on. Check their permissions, then "
+              "verify below.");
     EXPECT_EQ(card().statusLabel(), "Checking access\u2026");
-    EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, "Open Settings", verifyText}));
+    EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, openHomeText, verifyText}));
     EXPECT_FALSE(enabled(verifyText)) << "nothing to verify until the person comes back";
     QTest::keyClick(&card(), Qt::Key_Return);
-    EXPECT_EQ(asked(), std::tuple(1, 1, 0)) << "no check while the settings are open";
+    EXPECT_EQ(asked(), std::tuple(1, 1, 0)) << "no check while the person is away";
     screenshot("onboarding-waiting");
 
     card().applicationBecameActive();
@@ -207,8 +210,8 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     EXPECT_EQ(asked(), std::tuple(1, 2, 1)) << "a fresh process is asked too";
     EXPECT_EQ(card().statusLabel(), "Full Disk Access not detected");
     EXPECT_EQ(card().setupDetail(),
-              "If Corvalent already looks on, switch it off and on again. If needed, remove it and add it again "
-              "from Applications.");
+              "Your folders\u2019 permissions on this computer refuse reading. Check that your account owns them and "
+              "may read and open them.");
     EXPECT_TRUE(card().messages().isEmpty()) << "the automatic check reports no failure";
     EXPECT_EQ(card().statusIndicator()->accessibleName(), "Full Disk Access switch");
     EXPECT_EQ(card().statusIndicator()->accessibleDescription(), "Off");
@@ -230,9 +233,9 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     press(verifyText);
     settle();
     EXPECT_EQ(card().messages(),
-              QStringList({"Corvalent could not verify access. Reopen System Settings and try again."}));
+              QStringList({"Corvalent could not verify access. Check that your home folder exists, then try again."}));
 
-    // Switched on in the settings meanwhile: coming back closes the card.
+    // Permissions fixed meanwhile: coming back closes the card.
     fakes->probeAnswer = Status::granted;
     card().applicationBecameActive();
     settle();
@@ -240,7 +243,7 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     EXPECT_EQ(stored(), std::pair(true, true));
 }
 
-// Without a settings application, Set Up and Open Settings check at once.
+// When nothing opens, Set Up and Open Home Folder check at once.
 TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeRetried)
 {
     const QString relaunchFailure = "Corvalent could not reopen: the launcher is missing";
@@ -254,7 +257,7 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     EXPECT_EQ(card().title(), "Full Disk Access confirmed");
     EXPECT_EQ(card().subtitle(), "Reopen Corvalent once so the main app can use the confirmed access.");
     EXPECT_EQ(card().statusLabel(), "Full Disk Access confirmed \u00b7 restart required");
-    EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, "Open Settings", reopenText}));
+    EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, openHomeText, reopenText}));
     auto* indicator = card().statusIndicator();
     EXPECT_EQ(indicator->accessibleDescription(), "On");
     const auto image = screenshot("onboarding-restart-required");
@@ -269,10 +272,10 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     EXPECT_TRUE(enabled(reopenText)) << "free to try again";
     EXPECT_EQ(stored(), std::pair(false, false)) << "the new instance confirms the grant itself";
 
-    // Opening the settings again forgets the confirmation and checks anew; a
+    // Opening the home folder again forgets the confirmation and checks anew; a
     // failed verification then shows both messages, the relaunch one first.
     fakes->verifyAnswer = Status::denied;
-    press("Open Settings");
+    press(openHomeText);
     settle();
     EXPECT_EQ(asked(), std::tuple(2, 3, 2));
     EXPECT_EQ(card().statusLabel(), "Full Disk Access not detected");
@@ -302,7 +305,8 @@ TEST(OnboardingTexts, StatusLabelPrecedenceAndNoRelaunchWhileChecking)
     flow.accessStatus = Status::unavailable;
     EXPECT_EQ(accessStatusLabel(flow), "Unable to verify access");
     EXPECT_EQ(setupDetail(flow),
-              "Corvalent not listed? Use the + button in System Settings and choose it from Applications.");
+              "Nothing needs switching on: Corvalent reads your home, Desktop, Documents and Downloads folders "
+              "directly.");
     flow.hasOpenedSettings = true;
     flow.hasVerifiedFreshAccess = true;
     flow.isVerifyingFreshAccess = true;

@@ -8,7 +8,6 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThreadPool>
 #include <QTimeZone>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -87,12 +86,12 @@ TEST(OverviewStates, MetricsChangeTintAtTheirThresholds)
 TEST(OverviewStates, HelpAndRefreshTexts)
 {
     EXPECT_EQ(cpuMetricHelp(12),
-              "Combined load from measured processes. This Mac has 12 active cores: 100% is one core; 1,200% is all "
-              "cores.");
+              "Combined load from measured processes. This computer has 12 active cores: 100% is one core; 1,200% is "
+              "all cores.");
     EXPECT_EQ(cpuMetricHelp(0), cpuMetricHelp(1)) << "no cores counts as one";
     EXPECT_EQ(diskMetricHelp(DiskCapacity::make("Computer", 500 * GiB, 120 * GiB)),
-              "Computer: 120.0 GB available, 380.0 GB used of 500.0 GB. Available space can include storage macOS "
-              "can reclaim automatically.");
+              "Computer: 120.0 GB available, 380.0 GB used of 500.0 GB. Available space leaves out space the file "
+              "system keeps in reserve.");
     // The refresh time reads in Pacific time, standard or daylight.
     EXPECT_EQ(processRefreshDetail(QDateTime()), "Waiting for first refresh");
     EXPECT_EQ(processRefreshDetail(QDateTime(QDate(2024, 1, 15), QTime(23, 5), QTimeZone::utc())),
@@ -168,7 +167,8 @@ protected:
     ~Overview() override
     {
         for (int round = 0; round < 3; ++round) {
-            EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(60'000));
+            for (const auto lane : {TaskLane::files, TaskLane::processes})
+                EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
             QCoreApplication::processEvents();
         }
     }

@@ -181,14 +181,15 @@ TEST_F(SettingsWindowTest, ControlsWriteThroughAndAreShownAfterARestart)
     QSignalSpy locations(&window, &SettingsWindow::includePrivacyProtectedLocationsChanged);
     QSignalSpy inspector(&window, &SettingsWindow::showInspectorChanged);
     const QString limited =
-        "Limited scans skip Desktop, Documents, Downloads, Mail, Messages, Safari, Photos, iCloud, and cloud-storage "
-        "folders unless you choose one directly.";
+        "Limited scans skip Desktop, Documents, Downloads, Mail, Messages, Safari, Photos, and cloud-storage folders "
+        "unless you choose one directly.";
     EXPECT_EQ(window.diskAccessCaption(), limited) << "protected locations are left out unless turned on";
     window.protectedLocationsSwitch().setFocus();
     QTest::keyClick(&window.protectedLocationsSwitch(), Qt::Key_Space);
     EXPECT_TRUE(QSettings().value("includePrivacyProtectedLocations").toBool());
     EXPECT_EQ(window.diskAccessCaption(),
-              "Full scans include protected locations where macOS allows access. Denied paths are still reported.");
+              "Full scans include protected locations where the system allows access. Denied paths are still "
+              "reported.");
     QTest::mouseClick(&window.inspectorSwitch(), Qt::LeftButton);
     EXPECT_FALSE(QSettings().value("showInspector", true).toBool());
     auto& dark = window.themeSegment(AppAppearance::dark);

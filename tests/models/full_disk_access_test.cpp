@@ -1,0 +1,67 @@
+// The access probe against real folders under a temp home, with the
+// desktop's folder names from a real user-dirs.dirs.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "models/full_disk_access.h"
+#include "test_support.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using Status = FullDiskAccessStatus;
+
+// QStandardPaths' test mode would ignore user-dirs.dirs, so the environment
+// points it at a temp home and settings folder instead; both are put back.
+class AccessProbe : public ::testing::Test {
+protected:
+    testing::TempDir root;
+    fs::path home = root.path() / "home";
+    fs::path config = root.path() / "config";
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const std::string savedConfig = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+
+    void SetUp() override
+    {
+        fs::create_directories(home);
+        fs::create_directories(config);
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::setenv("HOME", savedHome.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    }
+    static std::vector<std::string> strings(const std::vector<fs::path>& paths) { return {paths.begin(), paths.end()}; }
+};
+
+TEST_F(AccessProbe, RelocatedAndLocalizedFoldersAreOpenedBeforeTheHomeFolder)
+{
+    EXPECT_EQ(FullDiskAccessProbe::probeFolders(), strings({home})) << "no standard folder exists yet";
+
+    const auto downloads = root.path() / "T\xC3\xA9l\xC3\xA9" "chargements";
+    std::ofstream(config / "user-dirs.dirs") << "# written by xdg-user-dirs-update\n"
+                                                "XDG_DESKTOP_DIR=\"$HOME/\"\n"
+                                                "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
+                                                "XDG_DOWNLOAD_DIR=\"" << downloads.string() << "\"\n";
+    for (const auto& folder : {home / "Dokumente", home / "Documents", home / "Desktop", downloads})
+        fs::create_directory(folder);
+    EXPECT_EQ(FullDiskAccessProbe::probeFolders(), strings({home / "Dokumente", downloads, home}))
+        << "an entry naming the home folder itself is left out, and the English names are not guessed";
+    EXPECT_EQ(FullDiskAccessProbe::currentStatus(), Status::granted);
+
+    // Without a home folder only the relocated Downloads can answer.
+    const auto gone = root.path() / "gone";
+    ::setenv("HOME", gone.c_str(), 1);
+    EXPECT_EQ(FullDiskAccessProbe::probeFolders(), strings({downloads, gone}));
+    EXPECT_EQ(FullDiskAccessProbe::currentStatus(), Status::granted);
+    fs::remove(downloads);
+    EXPECT_EQ(FullDiskAccessProbe::currentStatus(), Status::unavailable);
+}
+
+}  // namespace
+}  // namespace corvalent
