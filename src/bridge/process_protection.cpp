@@ -24,7 +24,7 @@ constexpr auto criticalServiceNames = std::to_array<std::string_view>({
 // session managers, sound servers, portals, keyrings and agents, input
 // methods, accessibility, and the login and ssh session.
 constexpr auto sessionServiceNames = std::to_array<std::string_view>({
-    "systemd", "dbus-daemon", "dbus-broker", "dbus-broker-launch", "Xorg", "Xwayland",
+    "systemd", "dbus-daemon", "dbus-broker", "dbus-broker-launch", "Xorg", "Xwayland", "Xvfb", "Xvnc", "Xtigervnc",
     "gnome-shell", "gnome-session-binary", "gnome-session-ctl", "mutter", "kwin_wayland", "kwin_x11",
     "kwin_wayland_wrapper", "plasmashell", "ksmserver", "kded5", "kded6", "startplasma-x11", "startplasma-wayland",
     "xfce4-session", "xfwm4", "xfce4-panel", "xfsettingsd", "sway", "i3", "openbox", "weston", "Hyprland",
