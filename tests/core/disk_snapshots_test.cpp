@@ -1,13 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <stop_token>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "core/disk_snapshots.h"
 #include "test_support.h"
@@ -55,22 +50,17 @@ TEST(APFSSnapshotParser, CountsTheSnapshotsAndMarksOfAWellFormedXMLListOnly)
         {"nested values", snapshots(entry({}, nested) + entry("<true/>", nested)), {{2, 1}}},
         {"no marks", snapshots(entry() + entry()), {{2, none}}},
         {"empty list", snapshots(""), {{0, none}}},
-        {"integers", snapshots(entry("<integer>0</integer>") + entry("<integer>1</integer>")), {{2, 1}}},
-        {"reals", snapshots(entry("<real>0.0</real>") + entry("<real>2.5</real>")), {{2, 1}}},
+        {"numbers", snapshots(entry("<integer>0</integer>") + entry("<real>2.5</real>")), {{2, 1}}},
         {"a string is no mark", snapshots(entry("<string>true</string>")), {{1, none}}},
         {"only APFSSnapshots", plist(list("APFSSnapshots", entry("<true/>"))), {{1, 1}}},
         {"Snapshots first", plist(list("APFSSnapshots", entry() + entry()) + list("Snapshots", entry())), {{1, none}}},
         {"not dicts", plist(list("Snapshots", "<true/>") + list("APFSSnapshots", entry() + entry())), {{2, none}}},
         {"a dict", plist("<key>Snapshots</key>" + entry() + list("APFSSnapshots", entry())), {{1, none}}},
         // Nothing else gives a summary.
-        {"neither key", plist("<key>Volumes</key><array/>"), none},
         {"neither a list", plist(list("Snapshots", "<integer>1</integer>") + "<key>APFSSnapshots</key><dict/>"), none},
-        {"binary property list", std::string("bplist00\xd1\x01\x02YSnapshots\xa0\x08\x0b\x15", 22), none},
         {"binary prefix before XML", "bplist" + listing, none},
-        {"not a property list", "Unable to find disk for /Volumes/None\n", none},
         {"empty", "", none},
         {"top level not a dictionary", "<plist version=\"1.0\"><array>" + entry() + "</array></plist>", none},
-        {"no plist element", "<dict>" + list("Snapshots", entry()) + "</dict>", none},
         {"cut off", listing.substr(0, listing.size() - 10), none},
         {"mismatched tags", snapshots("<dict><key>Purgeable</key><true/></array>"), none},
         {"key without value", snapshots("<dict><key>Purgeable</key></dict>"), none},
@@ -106,7 +96,6 @@ TEST_F(APFSSnapshotProbeTest, TrustsOnlyTheListingOfARunnableToolThatEndsWell)
 {
     for (const auto& unrunnable : {folder.path() / "missing", folder.path(), tool("plain", "", true, false)})
         EXPECT_EQ(probe(unrunnable), std::nullopt) << unrunnable;
-    EXPECT_TRUE(fs::exists("/usr/sbin/diskutil") || !APFSSnapshotProbe::summary("/"));
     std::stop_source stopped;
     stopped.request_stop();
     EXPECT_EQ(probe(tool("diskutil"), stopped.get_token()), std::nullopt);
@@ -121,9 +110,8 @@ TEST_F(APFSSnapshotProbeTest, TrustsOnlyTheListingOfARunnableToolThatEndsWell)
     EXPECT_EQ(probe(tool("killed", "kill -KILL $$\n")), std::nullopt);
     // The listing is complete, but a run that had to be ended is not trusted.
     const auto stuck = tool("stuck", "trap '' TERM\nexec sleep 30\n");
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(probe(stuck), std::nullopt);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(4500));
+    EXPECT_EQ(APFSSnapshotProbe::summary("/", {}, {.tool = stuck.string(), .runLimit = std::chrono::milliseconds(300)}),
+              std::nullopt);
 }
 
 }  // namespace

@@ -7,18 +7,16 @@
 namespace corvalent {
 namespace {
 
-TEST(Display, BytesInBinaryUnits)
+TEST(Display, BytesSwitchUnitsAtOneGibibyte)
 {
     EXPECT_EQ(Display::bytes(0), "0 MB");
+    EXPECT_EQ(Display::bytes(786'432), "1 MB") << "0.75 MB rounds up";
     EXPECT_EQ(Display::bytes(1'073'741'823), "1024 MB");
     EXPECT_EQ(Display::bytes(1'073'741'824), "1.0 GB");
-    EXPECT_EQ(Display::bytes(1'610'612'736), "1.5 GB");
-    EXPECT_EQ(Display::bytes(5ULL << 40), "5120.0 GB");
-    EXPECT_EQ(Display::bytes(786'432), "1 MB") << "0.75 MB rounds up";
     EXPECT_EQ(Display::bytes(std::numeric_limits<std::uint64_t>::max()), "17179869184.0 GB");
 }
 
-TEST(Display, Ages)
+TEST(Display, AgesAtTheirUnitBoundariesAndClamped)
 {
     EXPECT_EQ(Display::age(59.9), "just started");
     EXPECT_EQ(Display::age(60), "1m");
@@ -26,16 +24,9 @@ TEST(Display, Ages)
     EXPECT_EQ(Display::age(3'600), "1h 0m");
     EXPECT_EQ(Display::age(86'399), "23h 59m");
     EXPECT_EQ(Display::age(86'400), "1d 0h");
-    EXPECT_EQ(Display::age(90'061), "1d 1h");
-    EXPECT_EQ(Display::age(-5), "just started");
-}
-
-TEST(Display, AgesThatAreNoNumberAreClamped)
-{
     EXPECT_EQ(Display::age(std::nan("")), "just started");
     EXPECT_EQ(Display::age(-std::numeric_limits<double>::infinity()), "just started");
     EXPECT_EQ(Display::age(std::numeric_limits<double>::infinity()), Display::age(1e12));
-    EXPECT_EQ(Display::age(1e300), Display::age(1e12));
 }
 
 }  // namespace

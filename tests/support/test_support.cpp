@@ -61,6 +61,14 @@ void writeFile(const fs::path& path, std::size_t bytes)
     std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
 }
 
+fs::path writeScript(const fs::path& folder, const std::string& name, const std::string& body)
+{
+    const auto path = folder / name;
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+}
+
 std::uint64_t allocatedBytes(const fs::path& path)
 {
     struct stat info {};

@@ -37,6 +37,10 @@ TempDir tempDirUnderHome();
 // Writes `bytes` bytes of text to `path`, making its folders first.
 void writeFile(const std::filesystem::path& path, std::size_t bytes);
 
+// Writes an executable shell script `folder/name` whose body follows "#!/bin/sh".
+std::filesystem::path writeScript(const std::filesystem::path& folder, const std::string& name,
+                                  const std::string& body);
+
 // The bytes a file takes on the disk (st_blocks × 512), not following links.
 std::uint64_t allocatedBytes(const std::filesystem::path& path);
 
