@@ -1,7 +1,7 @@
 #include <string_view>
 
 #include "models/full_disk_access.h"
-#include "ui/corvalent_app.h"
+#include "ui/shell/corvalent_app.h"
 
 int main(int argc, char** argv)
 {

@@ -11,8 +11,8 @@
 #include <fstream>
 
 #include "core/child_process.h"
-#include "ui/app_appearance.h"
-#include "ui/corvalent_style.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/widgets/app_motion.h"
 
 namespace corvalent {
 namespace {

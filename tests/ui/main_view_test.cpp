@@ -11,8 +11,8 @@
 
 #include "models/app_notifications.h"
 #include "models/vantle_model.h"
-#include "ui/corvalent_app.h"
-#include "ui/main_view.h"
+#include "ui/shell/corvalent_app.h"
+#include "ui/shell/main_view.h"
 
 namespace corvalent {
 namespace {

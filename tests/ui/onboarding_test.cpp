@@ -14,7 +14,7 @@
 #include <thread>
 #include <tuple>
 
-#include "ui/full_disk_access_introduction.h"
+#include "ui/onboarding/full_disk_access_introduction.h"
 
 namespace corvalent {
 namespace {

@@ -19,10 +19,10 @@
 #include "models/disk_model.h"
 #include "models/vantle_model.h"
 #include "test_support.h"
-#include "ui/app_appearance.h"
-#include "ui/corvalent_style.h"
-#include "ui/overview_page.h"
-#include "ui/overview_states.h"
+#include "ui/overview/overview_page.h"
+#include "ui/overview/overview_states.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/widgets/corvalent_style.h"
 
 namespace corvalent {
 

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
@@ -15,12 +14,14 @@
 #include <atomic>
 
 #include "models/vantle_model.h"
-#include "ui/app_appearance.h"
-#include "ui/corvalent_style.h"
-#include "ui/settings_window.h"
-#include "ui/system_settings.h"
-#include "ui/toggle_switch.h"
-#include "ui/tray_menu.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/shell/settings_window.h"
+#include "ui/shell/system_settings.h"
+#include "ui/shell/tray_menu.h"
+#include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/labels.h"
+#include "ui/widgets/segmented_control.h"
+#include "ui/widgets/switch.h"
 
 namespace corvalent {
 namespace {
@@ -201,9 +202,8 @@ TEST_F(SettingsWindowTest, ControlsWriteThroughAndAreShownAfterARestart)
     EXPECT_TRUE(near(pixel(window, {3, 3}), darkWindow));
     EXPECT_TRUE(near(pixel(dark, {dark.width() / 2, 4}), CorvalentStyle::teal())) << "the chosen segment is teal";
     QList<QColor> secondary;
-    for (const auto* label : window.findChildren<QLabel*>())
-        if (label->text() == "Display processes Corvalent cannot stop.")
-            secondary << label->palette().color(QPalette::WindowText);
+    for (const auto* label : window.findChildren<ElidedLabel*>())
+        if (label->text() == "Display processes Corvalent cannot stop.") secondary << label->colour();
     EXPECT_EQ(secondary, QList<QColor>{CorvalentStyle::secondary(darkPalette())}) << "secondary texts follow too";
     screenshot(window, "settings-dark");
     SettingsWindow reopened(*model);  // as after a restart

@@ -1,4 +1,4 @@
-#include "ui/app_appearance.h"
+#include "ui/shell/app_appearance.h"
 
 #include <QApplication>
 #include <QFile>
@@ -6,18 +6,15 @@
 
 #include "core/child_process.h"
 #include "models/background_task.h"
-#include "ui/corvalent_style.h"
+#include "ui/widgets/app_motion.h"
+#include "ui/widgets/corvalent_style.h"
 
 namespace corvalent {
 namespace {
 
-const QString key = QStringLiteral("appearance");
+using CorvalentStyle::withAlpha;
 
-QColor withAlpha(QColor colour, double alpha)
-{
-    colour.setAlphaF(static_cast<float>(alpha));
-    return colour;
-}
+const QString key = QStringLiteral("appearance");
 
 struct Colours {
     QColor window, base, alternateBase, text, button, light, mid, dark, shadow, link, tooltip;
@@ -61,10 +58,10 @@ struct DesktopAnswers {
 };
 
 // Written and read on the GUI thread only.
-DesktopAnswers& desktopAnswers()
+std::optional<bool>& desktopPrefersDarkAnswer()
 {
-    static DesktopAnswers answers;
-    return answers;
+    static std::optional<bool> answer;
+    return answer;
 }
 
 }  // namespace
@@ -141,7 +138,8 @@ void readDesktopSettingsInBackground()
         },
         [](const DesktopAnswers& read) {
             const bool wasDark = desktopPrefersDark();
-            desktopAnswers() = read;
+            desktopPrefersDarkAnswer() = read.prefersDark;
+            AppMotion::setDesktopAnimationsEnabled(read.animationsEnabled);
             if (desktopPrefersDark() != wasDark && storedAppearance() == AppAppearance::system)
                 applyAppearance(AppAppearance::system);
         },
@@ -151,12 +149,12 @@ void readDesktopSettingsInBackground()
 bool desktopPrefersDark()
 {
     static const bool gtkThemeDark = qEnvironmentVariable("GTK_THEME").endsWith(":dark");
-    return gtkThemeDark || desktopAnswers().prefersDark.value_or(false);
+    return gtkThemeDark || desktopPrefersDarkAnswer().value_or(false);
 }
 
 std::optional<bool> desktopAnimationsEnabled()
 {
-    return desktopAnswers().animationsEnabled;
+    return AppMotion::desktopAnimationsEnabled();
 }
 
 void applyAppearance(AppAppearance appearance)

@@ -1,22 +1,25 @@
 #pragma once
 
 // An on/off switch: a capsule, teal when on and grey when off, with a white
-// knob that slides across. Checkable; Space toggles it when focused.
+// knob that slides across. Space toggles it when focused; its accessible
+// description says "On" or "Off". A display-only switch shows a state the
+// person changes elsewhere: it takes neither focus nor the pointer.
 
 #include <QAbstractButton>
 
+#include "ui/widgets/corvalent_style.h"
+
 namespace corvalent {
 
-class ToggleSwitch : public QAbstractButton {
-    Q_OBJECT
-
+class Switch : public QAbstractButton {
 public:
-    explicit ToggleSwitch(QWidget* parent = nullptr);
+    explicit Switch(QWidget* parent = nullptr);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
     // Where the knob is drawn: 0 at the left (off), 1 at the right (on).
     double knobPosition() const { return knob_; }
+    void setDisplayOnly(bool displayOnly);
 
     static QColor trackColour(bool on, const QPalette& palette);
 
@@ -31,7 +34,7 @@ private:
 
     double knob_ = 0;
     int slides_ = 0;
-    bool keyboardFocus_ = false;
+    FocusRing focusRing_;
 };
 
 }  // namespace corvalent

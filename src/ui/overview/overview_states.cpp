@@ -1,4 +1,4 @@
-#include "ui/overview_states.h"
+#include "ui/overview/overview_states.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "core/display.h"
-#include "ui/corvalent_style.h"
+#include "ui/widgets/corvalent_style.h"
 
 namespace corvalent {
 namespace {

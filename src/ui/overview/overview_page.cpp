@@ -1,12 +1,8 @@
-#include "ui/overview_page.h"
+#include "ui/overview/overview_page.h"
 
 #include <QAbstractButton>
-#include <QEnterEvent>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
-#include <QProgressBar>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -21,350 +17,57 @@
 #include "core/saturating.h"
 #include "models/disk_model.h"
 #include "models/vantle_model.h"
-#include "ui/corvalent_style.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/indicators.h"
+#include "ui/widgets/labels.h"
+#include "ui/widgets/panel.h"
+#include "ui/widgets/pressable_row.h"
+#include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace overview {
 namespace {
 
-// Text sizes of the page, in points.
-constexpr double captionSize = 10.5;
-constexpr double caption2Size = 10;
-constexpr double calloutSize = 12.5;
-constexpr double headlineSize = 13;
-
 constexpr int panelRowMinimum = 450;
 constexpr int visibleGroupRows = 7;
 constexpr int visibleDiskRows = 6;
-
-using Tone = std::function<QColor(const QPalette&)>;
-
-Tone primaryTone()
-{
-    return [](const QPalette& palette) { return CorvalentStyle::primary(palette); };
-}
-Tone secondaryTone()
-{
-    return [](const QPalette& palette) { return CorvalentStyle::secondary(palette); };
-}
-Tone tertiaryTone()
-{
-    return [](const QPalette& palette) { return CorvalentStyle::tertiary(palette); };
-}
-Tone fixedTone(QColor colour)
-{
-    return [colour](const QPalette&) { return colour; };
-}
 
 QString bytesText(std::uint64_t bytes)
 {
     return QString::fromStdString(Display::bytes(bytes));
 }
 
-QFont labelFont()
-{
-    auto font = CorvalentStyle::font(9, QFont::Bold);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.55);
-    return font;
-}
-
-// A label that draws its text in a colour taken from the current palette at
-// paint time, so light and dark switch without rebuilding. One-line texts
-// shrink to a minimum scale, then elide, instead of pushing the layout wider.
-class ToneText : public QLabel {
-public:
-    ToneText(const QString& text, const QFont& font, Tone tone, QWidget* parent = nullptr)
-        : QLabel(text, parent), tone_(std::move(tone))
-    {
-        setFont(font);
-    }
-
-    void setTone(Tone tone)
-    {
-        tone_ = std::move(tone);
-        update();
-    }
-    QColor colour() const { return tone_(palette()); }
-    void setMinimumScale(double scale) { minimumScale_ = scale; }
-    // Whether the layout may give the text less than its full width.
-    void setShrinks(bool shrinks)
-    {
-        shrinks_ = shrinks;
-        updateGeometry();
-    }
-
-    QSize minimumSizeHint() const override
-    {
-        const auto hint = QLabel::minimumSizeHint();
-        if (wordWrap() || !shrinks_) return hint;
-        return {std::min(hint.width(), 24), hint.height()};
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setPen(colour());
-        const auto area = contentsRect();
-        if (wordWrap()) {
-            painter.setFont(font());
-            painter.drawText(area, static_cast<int>(alignment()) | Qt::TextWordWrap, text());
-            return;
-        }
-        auto shown = font();
-        const double full = QFontMetricsF(shown).horizontalAdvance(text());
-        if (full > area.width() && minimumScale_ < 1.0 && full > 0) {
-            const double scale = std::max(minimumScale_, area.width() / full);
-            shown.setPointSizeF(shown.pointSizeF() * scale);
-        }
-        painter.setFont(shown);
-        const auto line = QFontMetricsF(shown).elidedText(text(), Qt::ElideRight, area.width());
-        painter.drawText(area, static_cast<int>(alignment()), line);
-    }
-
-private:
-    Tone tone_;
-    double minimumScale_ = 1.0;
-    bool shrinks_ = true;
-};
-
-// A symbol, optionally centred on a rounded tile of its own colour.
-class SymbolView : public QWidget {
-public:
-    SymbolView(QString symbol, int points, Tone tone, int side = 0, double radius = 0, double tileOpacity = 0,
-               QWidget* parent = nullptr)
-        : QWidget(parent), symbol_(std::move(symbol)), points_(points), tone_(std::move(tone)), radius_(radius),
-          tileOpacity_(tileOpacity)
-    {
-        const int extent = side > 0 ? side : points;
-        setFixedSize(extent, extent);
-    }
-
-    void setSymbol(const QString& symbol)
-    {
-        if (symbol == symbol_) return;
-        symbol_ = symbol;
-        update();
-    }
-    void setTone(Tone tone)
-    {
-        tone_ = std::move(tone);
-        update();
-    }
-    const QString& symbol() const { return symbol_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const auto colour = tone_(palette());
-        if (tileOpacity_ > 0) {
-            auto fill = colour;
-            fill.setAlphaF(static_cast<float>(tileOpacity_ * colour.alphaF()));
-            QPainterPath tile;
-            tile.addRoundedRect(QRectF(rect()), radius_, radius_);
-            painter.fillPath(tile, fill);
-        }
-        const auto image = Symbols::pixmap(symbol_, colour, points_, devicePixelRatioF());
-        const QPointF corner((width() - points_) / 2.0, (height() - points_) / 2.0);
-        painter.drawPixmap(corner, image);
-    }
-
-private:
-    QString symbol_;
-    int points_;
-    Tone tone_;
-    double radius_;
-    double tileOpacity_;
-};
-
-// A small filled circle (or capsule, when taller than wide) in a state's tint.
-class StateDot : public QWidget {
-public:
-    explicit StateDot(QWidget* parent = nullptr) : QWidget(parent)
-    {
-        setFixedSize(6, 6);
-        setObjectName("stateDot");
-    }
-    void setColour(const QColor& colour)
-    {
-        if (colour == colour_) return;
-        colour_ = colour;
-        update();
-    }
-    const QColor& colour() const { return colour_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(colour_);
-        const double radius = std::min(width(), height()) / 2.0;
-        painter.drawRoundedRect(QRectF(rect()), radius, radius);
-    }
-
-private:
-    QColor colour_;
-};
-
-// A one-pixel hairline between sections.
-class Divider : public QWidget {
-public:
-    explicit Divider(Qt::Orientation orientation, int length = 0, QWidget* parent = nullptr) : QWidget(parent)
-    {
-        if (orientation == Qt::Horizontal) {
-            setFixedHeight(1);
-            setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        } else {
-            setFixedSize(1, length);
-        }
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), CorvalentStyle::softBorder(palette()));
-    }
-};
-
-// A flat text button in the accent colour.
-class LinkButton : public QAbstractButton {
-public:
-    explicit LinkButton(const QString& text, QWidget* parent = nullptr) : QAbstractButton(parent)
-    {
-        setText(text);
-        setFont(CorvalentStyle::font(calloutSize, QFont::Medium));
-        setCursor(Qt::PointingHandCursor);
-        setAttribute(Qt::WA_Hover);
-        setFocusPolicy(Qt::StrongFocus);
-    }
-    QSize sizeHint() const override
-    {
-        const QFontMetrics metrics(font());
-        return {metrics.horizontalAdvance(text()) + 8, metrics.height() + 8};
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        auto shown = font();
-        shown.setUnderline(underMouse());
-        painter.setFont(shown);
-        auto colour = CorvalentStyle::teal();
-        if (isDown()) colour = colour.darker(130);
-        painter.setPen(colour);
-        painter.drawText(rect(), Qt::AlignCenter, text());
-    }
-};
-
-// The one strong call to action of a panel: white text on teal.
-class ProminentButton : public QAbstractButton {
-public:
-    explicit ProminentButton(const QString& text, QWidget* parent = nullptr) : QAbstractButton(parent)
-    {
-        setText(text);
-        setFont(CorvalentStyle::font(calloutSize, QFont::DemiBold));
-        setCursor(Qt::PointingHandCursor);
-        setAttribute(Qt::WA_Hover);
-        setFocusPolicy(Qt::StrongFocus);
-    }
-    QSize sizeHint() const override
-    {
-        const QFontMetrics metrics(font());
-        return {metrics.horizontalAdvance(text()) + 32, metrics.height() + 14};
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        auto fill = CorvalentStyle::teal();
-        if (isDown())
-            fill = fill.darker(115);
-        else if (underMouse())
-            fill = fill.lighter(108);
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()), 8, 8);
-        painter.fillPath(shape, fill);
-        if (hasFocus()) {
-            painter.setPen(QPen(CorvalentStyle::primary(palette(), 0.35), 1));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 7.5, 7.5);
-        }
-        painter.setFont(font());
-        painter.setPen(Qt::white);
-        painter.drawText(rect(), Qt::AlignCenter, text());
-    }
-};
-
-// The small "i" beside a card's title; hovering and clicking are reported to
-// the page, which decides which popover is open.
-class InfoButton : public QAbstractButton {
-public:
-    std::function<void()> entered;
-    std::function<void()> left;
-
-    explicit InfoButton(QWidget* parent = nullptr) : QAbstractButton(parent)
-    {
-        setFixedSize(16, 16);
-        setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::StrongFocus);
-        setObjectName("infoButton");
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        constexpr int points = 11;
-        const auto image =
-            Symbols::pixmap("info.circle", CorvalentStyle::secondary(palette()), points, devicePixelRatioF());
-        painter.drawPixmap(QPointF((width() - points) / 2.0, (height() - points) / 2.0), image);
-    }
-    void enterEvent(QEnterEvent* event) override
-    {
-        if (entered) entered();
-        QAbstractButton::enterEvent(event);
-    }
-    void leaveEvent(QEvent* event) override
-    {
-        if (left) left();
-        QAbstractButton::leaveEvent(event);
-    }
-};
-
 }  // namespace
 
-class MetricCard : public QWidget {
+class MetricCard : public PanelSurface {
 public:
     MetricCard(const QString& title, const QString& symbol, const QColor& accent, QWidget* parent = nullptr)
-        : QWidget(parent), title_(title)
+        : PanelSurface(14, parent), title_(title)
     {
+        setColours(
+            [](const QPalette& palette) { return CorvalentStyle::withAlpha(CorvalentStyle::panel(palette), 0.76); },
+            CorvalentStyle::softBorder);
         setObjectName("metricCard");
         setAccessibleName(title);
         auto* row = new QHBoxLayout(this);
         row->setContentsMargins(14, 13, 14, 13);
         row->setSpacing(12);
-        row->addWidget(new SymbolView(symbol, 16, fixedTone(accent), 34, 10, 0.12), 0, Qt::AlignVCenter);
+        row->addWidget(new SymbolView(symbol, 16, Tones::fixed(accent), {34, 34}, SymbolView::Tile{10, 0.12}), 0,
+                       Qt::AlignVCenter);
 
         auto* column = new QVBoxLayout;
         column->setSpacing(3);
         auto* labelRow = new QHBoxLayout;
         labelRow->setSpacing(4);
-        auto* label = new ToneText(title.toUpper(), labelFont(), secondaryTone());
+        auto* label = new ElidedLabel(title.toUpper(), CorvalentStyle::capitalsFont(), Tones::secondary());
         labelRow->addWidget(label);
-        info_ = new InfoButton;
-        info_->setAccessibleName("About " + title);
+        info_ = new InfoButton("About " + title);
         labelRow->addWidget(info_);
         labelRow->addStretch(1);
         column->addLayout(labelRow);
 
-        value_ = new ToneText({}, CorvalentStyle::font(20, QFont::DemiBold), primaryTone());
+        value_ = new ElidedLabel({}, CorvalentStyle::font(20, QFont::DemiBold), Tones::primary());
         value_->setObjectName("metricValue");
         value_->setMinimumScale(0.72);
         column->addWidget(value_);
@@ -373,7 +76,7 @@ public:
         stateRow->setSpacing(5);
         dot_ = new StateDot;
         stateRow->addWidget(dot_, 0, Qt::AlignVCenter);
-        state_ = new ToneText({}, CorvalentStyle::font(caption2Size), secondaryTone());
+        state_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
         state_->setObjectName("metricState");
         stateRow->addWidget(state_, 1);
         column->addLayout(stateRow);
@@ -400,20 +103,13 @@ public:
         info_->setAccessibleDescription(help);
     }
 
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        CorvalentStyle::paintPanel(painter, QRectF(rect()), 14, palette(), 0.76);
-    }
-
 private:
     QString title_;
     QString help_;
     InfoButton* info_;
-    ToneText* value_;
+    ElidedLabel* value_;
     StateDot* dot_;
-    ToneText* state_;
+    ElidedLabel* state_;
 };
 
 // A card's help, floating over the page below its button.
@@ -426,7 +122,7 @@ public:
         setAttribute(Qt::WA_TransparentForMouseEvents);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(12, 12, 12, 12);
-        text_ = new ToneText({}, CorvalentStyle::font(captionSize), primaryTone());
+        text_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption), Tones::primary());
         text_->setWordWrap(true);
         text_->setFixedWidth(240);
         layout->addWidget(text_);
@@ -451,7 +147,7 @@ protected:
     }
 
 private:
-    ToneText* text_;
+    ElidedLabel* text_;
 };
 
 namespace {
@@ -465,24 +161,25 @@ public:
         auto* row = new QHBoxLayout(this);
         row->setContentsMargins(16, 16, 16, 16);
         row->setSpacing(11);
-        row->addWidget(new SymbolView(symbol, 15, fixedTone(CorvalentStyle::teal()), 32, 9, 0.1));
+        row->addWidget(
+            new SymbolView(symbol, 15, Tones::fixed(CorvalentStyle::teal()), {32, 32}, SymbolView::Tile{9, 0.1}));
         auto* column = new QVBoxLayout;
         column->setSpacing(1);
-        auto* heading = new ToneText(title, CorvalentStyle::font(headlineSize, QFont::DemiBold), primaryTone());
+        auto* heading = new ElidedLabel(title, CorvalentStyle::font(TextStyle::headline), Tones::primary());
         heading->setShrinks(false);
         column->addWidget(heading);
-        subtitle_ = new ToneText({}, CorvalentStyle::font(captionSize), secondaryTone());
+        subtitle_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption), Tones::secondary());
         subtitle_->setObjectName("panelSubtitle");
         column->addWidget(subtitle_);
         row->addLayout(column, 1);
-        auto* link = new LinkButton("View all");
+        auto* link = new Button(Button::Kind::link, "View all");
         QObject::connect(link, &QAbstractButton::clicked, link, [viewAll = std::move(viewAll)] { viewAll(); });
         row->addWidget(link, 0, Qt::AlignVCenter);
     }
     void setSubtitle(const QString& text) { subtitle_->setText(text); }
 
 private:
-    ToneText* subtitle_;
+    ElidedLabel* subtitle_;
 };
 
 // The panel's last line: what the summary is based on.
@@ -495,15 +192,15 @@ public:
         auto* row = new QHBoxLayout(this);
         row->setContentsMargins(16, 0, 16, 0);
         row->setSpacing(6);
-        symbol_ = new SymbolView("clock", 11, fixedTone(CorvalentStyle::teal()));
+        symbol_ = new SymbolView("clock", 11, Tones::fixed(CorvalentStyle::teal()));
         row->addWidget(symbol_);
-        title_ = new ToneText({}, CorvalentStyle::font(captionSize, QFont::Medium), primaryTone());
+        title_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption, QFont::Medium), Tones::primary());
         title_->setObjectName("footerTitle");
         title_->setShrinks(false);
         row->addWidget(title_);
         row->addSpacing(8);
         row->addStretch(1);
-        detail_ = new ToneText({}, CorvalentStyle::font(caption2Size), secondaryTone());
+        detail_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
         detail_->setObjectName("footerDetail");
         detail_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         row->addWidget(detail_, 0);
@@ -518,8 +215,8 @@ public:
 
 private:
     SymbolView* symbol_;
-    ToneText* title_;
-    ToneText* detail_;
+    ElidedLabel* title_;
+    ElidedLabel* detail_;
 };
 
 // One group of running work; pressing it opens that group in the workspace.
@@ -531,25 +228,25 @@ public:
         auto* row = new QHBoxLayout(this);
         row->setContentsMargins(10, 3, 10, 3);
         row->setSpacing(10);
-        icon_ = new SymbolView("app", 15, fixedTone(CorvalentStyle::teal()), 30, 8, 0.1);
+        icon_ = new SymbolView("app", 15, Tones::fixed(CorvalentStyle::teal()), {30, 30}, SymbolView::Tile{8, 0.1});
         row->addWidget(icon_);
-        title_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::Medium), primaryTone());
+        title_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout, QFont::Medium), Tones::primary());
         title_->setObjectName("groupTitle");
         row->addWidget(title_, 1);
         auto* figures = new QVBoxLayout;
         figures->setSpacing(0);
-        memory_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::DemiBold), primaryTone());
+        memory_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout, QFont::DemiBold), Tones::primary());
         memory_->setObjectName("groupMemory");
         memory_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         memory_->setShrinks(false);
         figures->addWidget(memory_);
-        cpu_ = new ToneText({}, CorvalentStyle::font(caption2Size), secondaryTone());
+        cpu_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
         cpu_->setObjectName("groupCPU");
         cpu_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         cpu_->setShrinks(false);
         figures->addWidget(cpu_);
         row->addLayout(figures);
-        row->addWidget(new SymbolView("chevron.right", 10, tertiaryTone()));
+        row->addWidget(new SymbolView("chevron.right", 10, Tones::tertiary()));
         connect(this, &QAbstractButton::clicked, this, [this, open = std::move(open)] {
             // A copy: the handler may change what this row shows.
             const auto id = id_;
@@ -573,19 +270,19 @@ public:
 private:
     std::string id_;
     SymbolView* icon_;
-    ToneText* title_;
-    ToneText* memory_;
-    ToneText* cpu_;
+    ElidedLabel* title_;
+    ElidedLabel* memory_;
+    ElidedLabel* cpu_;
 };
 
-QWidget* totalColumn(const QString& label, ToneText*& value, const QString& name)
+QWidget* totalColumn(const QString& label, ElidedLabel*& value, const QString& name)
 {
     auto* column = new QWidget;
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
-    layout->addWidget(new ToneText(label, labelFont(), secondaryTone()));
-    value = new ToneText({}, CorvalentStyle::font(17, QFont::DemiBold), primaryTone());
+    layout->addWidget(new ElidedLabel(label, CorvalentStyle::capitalsFont(), Tones::secondary()));
+    value = new ElidedLabel({}, CorvalentStyle::font(17, QFont::DemiBold), Tones::primary());
     value->setObjectName(name);
     layout->addWidget(value);
     column->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -600,8 +297,8 @@ QWidget* centredMessage(const QString& symbol, const QString& text)
     auto* layout = new QVBoxLayout(box);
     layout->setSpacing(8);
     layout->addStretch(1);
-    layout->addWidget(new SymbolView(symbol, 22, secondaryTone()), 0, Qt::AlignHCenter);
-    auto* label = new ToneText(text, CorvalentStyle::font(calloutSize), secondaryTone());
+    layout->addWidget(new SymbolView(symbol, 22, Tones::secondary()), 0, Qt::AlignHCenter);
+    auto* label = new ElidedLabel(text, CorvalentStyle::font(TextStyle::callout), Tones::secondary());
     label->setAlignment(Qt::AlignCenter);
     layout->addWidget(label, 0, Qt::AlignHCenter);
     layout->addStretch(1);
@@ -710,9 +407,9 @@ private:
     PanelHeader* header_;
     QWidget* empty_;
     QWidget* totals_;
-    ToneText* footprint_ = nullptr;
-    ToneText* processes_ = nullptr;
-    ToneText* available_ = nullptr;
+    ElidedLabel* footprint_ = nullptr;
+    ElidedLabel* processes_ = nullptr;
+    ElidedLabel* available_ = nullptr;
     QWidget* totalsDivider_;
     QWidget* content_;
     QVBoxLayout* rows_;
@@ -722,48 +419,6 @@ private:
 };
 
 namespace {
-
-// How full the disk is: a thin rounded track with the used part filled.
-class CapacityBar : public QWidget {
-public:
-    explicit CapacityBar(QWidget* parent = nullptr) : QWidget(parent)
-    {
-        setObjectName("capacityBar");
-        setFixedHeight(6);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    }
-    void set(double fraction, bool warning)
-    {
-        fraction = std::clamp(fraction, 0.0, 1.0);
-        if (fraction == fraction_ && warning == warning_) return;
-        fraction_ = fraction;
-        warning_ = warning;
-        update();
-    }
-    QColor fillColour() const { return warning_ ? CorvalentStyle::orange() : CorvalentStyle::teal(); }
-    double fraction() const { return fraction_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        const QRectF track(rect());
-        const double radius = track.height() / 2;
-        painter.setBrush(CorvalentStyle::primary(palette(), 0.08));
-        painter.drawRoundedRect(track, radius, radius);
-        if (fraction_ <= 0) return;
-        // Never narrower than its own height, so the rounded end stays round.
-        const double width = std::max(track.height(), track.width() * fraction_);
-        painter.setBrush(fillColour());
-        painter.drawRoundedRect(QRectF(track.left(), track.top(), width, track.height()), radius, radius);
-    }
-
-private:
-    double fraction_ = 0;
-    bool warning_ = false;
-};
 
 // One top-level item of the scanned folder.
 class DiskChildRow : public QWidget {
@@ -778,12 +433,12 @@ public:
         strip_->setObjectName("diskStrip");
         strip_->setFixedSize(4, 28);
         row->addWidget(strip_);
-        symbol_ = new SymbolView("folder.fill", 14, fixedTone(Qt::black));
+        symbol_ = new SymbolView("folder.fill", 14, Tones::fixed(Qt::black));
         row->addWidget(symbol_);
-        name_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::Medium), primaryTone());
+        name_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout, QFont::Medium), Tones::primary());
         name_->setObjectName("diskChildName");
         row->addWidget(name_, 1);
-        bytes_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::DemiBold), primaryTone());
+        bytes_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout, QFont::DemiBold), Tones::primary());
         bytes_->setObjectName("diskChildBytes");
         bytes_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         bytes_->setShrinks(false);
@@ -794,7 +449,7 @@ public:
     {
         strip_->setColour(colour);
         symbol_->setSymbol(node.isDirectory ? "folder.fill" : "doc.fill");
-        symbol_->setTone(fixedTone(colour));
+        symbol_->setTone(Tones::fixed(colour));
         name_->setText(QString::fromStdString(node.name));
         bytes_->setText(bytesText(node.bytes));
     }
@@ -802,8 +457,8 @@ public:
 private:
     StateDot* strip_;
     SymbolView* symbol_;
-    ToneText* name_;
-    ToneText* bytes_;
+    ElidedLabel* name_;
+    ElidedLabel* bytes_;
 };
 
 }  // namespace
@@ -829,25 +484,27 @@ public:
         auto* top = new QHBoxLayout;
         auto* figure = new QVBoxLayout;
         figure->setSpacing(2);
-        figure->addWidget(new ToneText("AVAILABLE", labelFont(), secondaryTone()));
-        available_ = new ToneText({}, CorvalentStyle::font(25, QFont::DemiBold), primaryTone());
+        figure->addWidget(new ElidedLabel("AVAILABLE", CorvalentStyle::capitalsFont(), Tones::secondary()));
+        available_ = new ElidedLabel({}, CorvalentStyle::font(25, QFont::DemiBold), Tones::primary());
         available_->setObjectName("availableBytes");
         figure->addWidget(available_);
         top->addLayout(figure, 1);
-        usedPercent_ = new ToneText({}, CorvalentStyle::font(calloutSize, QFont::DemiBold), secondaryTone());
+        usedPercent_ =
+            new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout, QFont::DemiBold), Tones::secondary());
         usedPercent_->setObjectName("usedPercent");
         usedPercent_->setShrinks(false);
         usedPercent_->setAlignment(Qt::AlignRight | Qt::AlignBottom);
         top->addWidget(usedPercent_, 0, Qt::AlignBottom);
         block->addLayout(top);
-        bar_ = new CapacityBar;
+        bar_ = new Bar;
+        bar_->setObjectName("capacityBar");
         block->addWidget(bar_);
         auto* captions = new QHBoxLayout;
-        usedCaption_ = new ToneText({}, CorvalentStyle::font(captionSize), secondaryTone());
+        usedCaption_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption), Tones::secondary());
         usedCaption_->setObjectName("usedCaption");
         captions->addWidget(usedCaption_);
         captions->addStretch(1);
-        totalCaption_ = new ToneText({}, CorvalentStyle::font(captionSize), secondaryTone());
+        totalCaption_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption), Tones::secondary());
         totalCaption_->setObjectName("totalCaption");
         totalCaption_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         captions->addWidget(totalCaption_);
@@ -862,13 +519,12 @@ public:
         auto* busy = new QVBoxLayout(scanning_);
         busy->setSpacing(10);
         busy->addStretch(1);
-        auto* spinner = new QProgressBar;
-        spinner->setRange(0, 0);
-        spinner->setTextVisible(false);
-        spinner->setFixedSize(180, 8);
+        auto* spinner = new Bar;
+        spinner->setIndeterminate(true);
+        spinner->setFixedSize(180, 6);
         spinner->setAccessibleName("Scanning");
         busy->addWidget(spinner, 0, Qt::AlignHCenter);
-        scanningText_ = new ToneText({}, CorvalentStyle::font(calloutSize), secondaryTone());
+        scanningText_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout), Tones::secondary());
         scanningText_->setObjectName("scanningText");
         scanningText_->setAlignment(Qt::AlignCenter);
         busy->addWidget(scanningText_, 0, Qt::AlignHCenter);
@@ -882,14 +538,14 @@ public:
         invite->setContentsMargins(24, 16, 24, 16);
         invite->setSpacing(8);
         invite->addStretch(1);
-        invite->addWidget(new SymbolView("scope", 24, fixedTone(CorvalentStyle::teal())), 0, Qt::AlignHCenter);
-        auto* headline = new ToneText("See what is taking up space",
-                                      CorvalentStyle::font(headlineSize, QFont::DemiBold), primaryTone());
+        invite->addWidget(new SymbolView("scope", 24, Tones::fixed(CorvalentStyle::teal())), 0, Qt::AlignHCenter);
+        auto* headline = new ElidedLabel("See what is taking up space",
+                                      CorvalentStyle::font(TextStyle::headline), Tones::primary());
         headline->setAlignment(Qt::AlignCenter);
         invite->addWidget(headline, 0, Qt::AlignHCenter);
-        auto* explanation = new ToneText(
+        auto* explanation = new ElidedLabel(
             "Open Disk Space to scan a disk or folder. Scans are read-only and stay on this computer.",
-            CorvalentStyle::font(calloutSize), secondaryTone());
+            CorvalentStyle::font(TextStyle::callout), Tones::secondary());
         explanation->setWordWrap(true);
         explanation->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         explanation->setMaximumWidth(330);
@@ -901,7 +557,7 @@ public:
         centred->addStretch(0);
         invite->addLayout(centred);
         invite->addSpacing(4);
-        auto* open = new ProminentButton("Open Disk Space");
+        auto* open = new Button(Button::Kind::prominent, "Open Disk Space");
         connect(open, &QAbstractButton::clicked, this, [openDiskSpace] { openDiskSpace(); });
         invite->addWidget(open, 0, Qt::AlignHCenter);
         invite->addStretch(1);
@@ -937,8 +593,9 @@ public:
             const double fraction = capacity->usedFraction();
             const bool nearlyFull = fraction > 0.9;
             usedPercent_->setText(QString::number(static_cast<long long>(std::round(fraction * 100))) + "% used");
-            usedPercent_->setTone(nearlyFull ? fixedTone(CorvalentStyle::orange()) : secondaryTone());
-            bar_->set(fraction, capacity->total > 0 && nearlyFull);
+            usedPercent_->setTone(nearlyFull ? Tones::fixed(CorvalentStyle::orange()) : Tones::secondary());
+            bar_->setFraction(fraction);
+            bar_->setTint(capacity->total > 0 && nearlyFull ? CorvalentStyle::orange() : CorvalentStyle::teal());
             usedCaption_->setText(bytesText(capacity->used()) + " used");
             totalCaption_->setText(bytesText(capacity->total) + " total");
         }
@@ -963,13 +620,13 @@ private:
     PanelHeader* header_;
     QWidget* capacity_;
     QWidget* capacityDivider_;
-    ToneText* available_;
-    ToneText* usedPercent_;
-    CapacityBar* bar_;
-    ToneText* usedCaption_;
-    ToneText* totalCaption_;
+    ElidedLabel* available_;
+    ElidedLabel* usedPercent_;
+    Bar* bar_;
+    ElidedLabel* usedCaption_;
+    ElidedLabel* totalCaption_;
     QWidget* scanning_;
-    ToneText* scanningText_;
+    ElidedLabel* scanningText_;
     QWidget* prompt_;
     QWidget* children_;
     QVBoxLayout* rows_;
@@ -995,6 +652,7 @@ OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* pa
       physicalMemory_(physicalMemoryBytes())
 {
     setObjectName("overviewPage");
+    setFont(CorvalentStyle::font(TextStyle::body));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     scroll_ = new QScrollArea;
@@ -1013,13 +671,13 @@ OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* pa
 
     auto* titleBlock = new QVBoxLayout;
     titleBlock->setSpacing(4);
-    auto* title = new overview::ToneText("Your computer, in balance", CorvalentStyle::font(28, QFont::Bold),
-                                         overview::primaryTone());
+    auto* title = new ElidedLabel("Your computer, in balance", CorvalentStyle::font(28, QFont::Bold),
+                                         Tones::primary());
     title->setObjectName("pageTitle");
     titleBlock->addWidget(title);
-    auto* subtitle = new overview::ToneText(
+    auto* subtitle = new ElidedLabel(
         "Processes and storage together, with clear actions when something gets heavy.",
-        CorvalentStyle::font(overview::calloutSize), overview::secondaryTone());
+        CorvalentStyle::font(TextStyle::callout), Tones::secondary());
     subtitle->setWordWrap(true);
     titleBlock->addWidget(subtitle);
     column->addLayout(titleBlock);

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "ui/app_appearance.h"
+#include "ui/shell/app_appearance.h"
 
 class QAction;
 class QActionGroup;

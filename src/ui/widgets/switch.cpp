@@ -1,10 +1,10 @@
-#include "ui/toggle_switch.h"
+#include "ui/widgets/switch.h"
 
 #include <QFocusEvent>
 #include <QPainter>
 #include <QPainterPath>
 
-#include "ui/corvalent_style.h"
+#include "ui/widgets/app_motion.h"
 
 namespace corvalent {
 namespace {
@@ -12,32 +12,44 @@ namespace {
 constexpr int trackWidth = 38;
 constexpr int trackHeight = 22;
 constexpr double knobInset = 2;
+// Room around the track for the focus ring.
+constexpr int ringRoom = 2;
 
 }  // namespace
 
-ToggleSwitch::ToggleSwitch(QWidget* parent) : QAbstractButton(parent)
+Switch::Switch(QWidget* parent) : QAbstractButton(parent)
 {
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    connect(this, &QAbstractButton::toggled, this, &ToggleSwitch::slide);
+    setAccessibleDescription(QStringLiteral("Off"));
+    connect(this, &QAbstractButton::toggled, this, &Switch::slide);
 }
 
-QSize ToggleSwitch::sizeHint() const
+QSize Switch::sizeHint() const
 {
-    return {trackWidth, trackHeight};
+    return {trackWidth + 2 * ringRoom, trackHeight + 2 * ringRoom};
 }
 
-QColor ToggleSwitch::trackColour(bool on, const QPalette& palette)
+void Switch::setDisplayOnly(bool displayOnly)
+{
+    setFocusPolicy(displayOnly ? Qt::NoFocus : Qt::StrongFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents, displayOnly);
+    if (displayOnly) unsetCursor();
+    else setCursor(Qt::PointingHandCursor);
+}
+
+QColor Switch::trackColour(bool on, const QPalette& palette)
 {
     if (on) return CorvalentStyle::teal();
     // The same grey reads on both light and dark windows.
     return CorvalentStyle::primary(palette, palette.color(QPalette::Window).lightness() < 128 ? 0.28 : 0.16);
 }
 
-void ToggleSwitch::slide(bool on)
+void Switch::slide(bool on)
 {
+    setAccessibleDescription(on ? QStringLiteral("On") : QStringLiteral("Off"));
     const double from = knob_;
     const double to = on ? 1.0 : 0.0;
     const int generation = ++slides_;
@@ -54,7 +66,7 @@ void ToggleSwitch::slide(bool on)
     });
 }
 
-void ToggleSwitch::paintEvent(QPaintEvent*)
+void Switch::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -65,14 +77,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*)
     QPainterPath capsule;
     capsule.addRoundedRect(track, radius, radius);
     painter.fillPath(capsule, trackColour(isChecked(), palette()));
-
-    if (keyboardFocus_ && hasFocus()) {
-        auto ring = CorvalentStyle::teal();
-        ring.setAlphaF(0.45f);
-        painter.setPen(QPen(ring, 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(track.adjusted(-1, -1, 1, 1), radius + 1, radius + 1);
-    }
+    focusRing_.paint(painter, *this, track.adjusted(-ringRoom, -ringRoom, ringRoom, ringRoom), radius + ringRoom);
 
     const double diameter = trackHeight - 2 * knobInset;
     const double travel = trackWidth - 2 * knobInset - diameter;
@@ -84,23 +89,21 @@ void ToggleSwitch::paintEvent(QPaintEvent*)
     painter.drawEllipse(knob);
 }
 
-void ToggleSwitch::focusInEvent(QFocusEvent* event)
+void Switch::focusInEvent(QFocusEvent* event)
 {
-    // The ring shows only when the keyboard brought focus here.
-    keyboardFocus_ = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason ||
-                     event->reason() == Qt::ShortcutFocusReason;
+    focusRing_.focusIn(*event);
     QAbstractButton::focusInEvent(event);
     update();
 }
 
-void ToggleSwitch::focusOutEvent(QFocusEvent* event)
+void Switch::focusOutEvent(QFocusEvent* event)
 {
-    keyboardFocus_ = false;
+    focusRing_.focusOut();
     QAbstractButton::focusOutEvent(event);
     update();
 }
 
-bool ToggleSwitch::hitButton(const QPoint& position) const
+bool Switch::hitButton(const QPoint& position) const
 {
     return rect().contains(position);
 }

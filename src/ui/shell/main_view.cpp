@@ -1,8 +1,7 @@
-#include "ui/main_view.h"
+#include "ui/shell/main_view.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QGraphicsOpacityEffect>
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -18,8 +17,11 @@
 #include "models/disk_model.h"
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
-#include "ui/corvalent_style.h"
-#include "ui/overview_page.h"
+#include "ui/overview/overview_page.h"
+#include "ui/widgets/app_motion.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace {
@@ -321,8 +323,7 @@ void MainView::syncSheets()
             dialog->setAttribute(Qt::WA_DeleteOnClose);
             auto* layout = new QVBoxLayout(dialog);
             auto* buttons = new QDialogButtonBox(dialog);
-            auto* close = buttons->addButton(button, QDialogButtonBox::RejectRole);
-            close->setAutoDefault(false);
+            buttons->addButton(new Button(Button::Kind::bordered, button), QDialogButtonBox::RejectRole);
             layout->addWidget(buttons);
             connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
             connect(dialog, &QDialog::finished, this, [clear = std::move(clear)] { clear(); });

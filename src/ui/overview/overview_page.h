@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "ui/overview_states.h"
+#include "ui/overview/overview_states.h"
 
 class QScrollArea;
 

@@ -16,9 +16,10 @@
 
 #include "models/background_task.h"
 #include "models/full_disk_access.h"
+#include "ui/widgets/corvalent_style.h"
 
 class QAbstractButton;
-class QLabel;
+class QHBoxLayout;
 
 namespace corvalent {
 
@@ -65,9 +66,10 @@ struct OnboardingPrimaryButton {
 };
 OnboardingPrimaryButton primaryButton(const FullDiskAccessFlow& flow);
 
-class CardButton;
-class AccessSwitch;
-class BusyIndicator;
+class Button;
+class ElidedLabel;
+class Spinner;
+class Switch;
 class SymbolView;
 
 class FullDiskAccessIntroduction : public QWidget {
@@ -106,15 +108,26 @@ protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
+    // One of the two ways to scan, as the card compares them.
+    struct Choice {
+        QString symbol;
+        Tone symbolTone;
+        QString title;
+        bool recommended;
+        QString detail;
+        Tone fill;
+        Tone outline;
+    };
+
     void build();
     QWidget* buildHeader();
+    QWidget* buildChoice(const Choice& choice);
     QWidget* buildChoices();
     QWidget* buildSetupSteps();
+    QHBoxLayout* buildActions();
     void sync();
-    void retint();
     void swapRegions();
 
     void refreshAccessStatus(bool finishIfGranted, std::function<void()> then = {});
@@ -140,28 +153,24 @@ private:
     BackgroundTask verifyTask_;
 
     QWidget* header_ = nullptr;
-    QLabel* title_ = nullptr;
-    QLabel* subtitle_ = nullptr;
+    ElidedLabel* title_ = nullptr;
+    ElidedLabel* subtitle_ = nullptr;
     QWidget* middle_ = nullptr;
     QWidget* choices_ = nullptr;
     QWidget* setupSteps_ = nullptr;
     QPointer<QWidget> fadeCover_;
-    QLabel* programName_ = nullptr;
-    QLabel* status_ = nullptr;
-    BusyIndicator* spinner_ = nullptr;
-    AccessSwitch* switch_ = nullptr;
+    ElidedLabel* status_ = nullptr;
+    Spinner* spinner_ = nullptr;
+    Switch* switch_ = nullptr;
     SymbolView* hintSymbol_ = nullptr;
-    QLabel* detail_ = nullptr;
+    ElidedLabel* detail_ = nullptr;
     QWidget* relaunchErrorRow_ = nullptr;
-    QLabel* relaunchErrorText_ = nullptr;
+    ElidedLabel* relaunchErrorText_ = nullptr;
     QWidget* verificationErrorRow_ = nullptr;
-    QLabel* verificationErrorText_ = nullptr;
-    CardButton* limited_ = nullptr;
-    CardButton* openSettings_ = nullptr;
-    CardButton* primary_ = nullptr;
-    QList<QLabel*> secondaryLabels_;
-    QList<QLabel*> warningLabels_;
-    QList<QLabel*> choiceDetails_;
+    ElidedLabel* verificationErrorText_ = nullptr;
+    Button* limited_ = nullptr;
+    Button* openSettings_ = nullptr;
+    Button* primary_ = nullptr;
 };
 
 // The card over a dimmed window: the scrim takes every click and does

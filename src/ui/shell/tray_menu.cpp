@@ -1,4 +1,4 @@
-#include "ui/tray_menu.h"
+#include "ui/shell/tray_menu.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -7,7 +7,8 @@
 #include <QSystemTrayIcon>
 
 #include "models/vantle_model.h"
-#include "ui/corvalent_style.h"
+#include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace {

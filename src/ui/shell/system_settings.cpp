@@ -1,4 +1,4 @@
-#include "ui/system_settings.h"
+#include "ui/shell/system_settings.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -1,27 +1,30 @@
-#include "ui/full_disk_access_introduction.h"
+#include "ui/onboarding/full_disk_access_introduction.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QFocusEvent>
 #include <QFileInfo>
 #include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QProcess>
-#include <QPushButton>
 #include <QSettings>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-#include "ui/corvalent_style.h"
+#include "ui/widgets/app_motion.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/indicators.h"
+#include "ui/widgets/labels.h"
+#include "ui/widgets/panel.h"
+#include "ui/widgets/switch.h"
+#include "ui/widgets/symbols.h"
 
 namespace corvalent {
 
@@ -30,42 +33,38 @@ namespace {
 const QString includeKey = QStringLiteral("includePrivacyProtectedLocations");
 const QString seenKey = QStringLiteral("hasSeenFullDiskAccessIntroduction");
 
-// Sizes below are the design's, in pixels at body 13; the interface font is
-// 10 pt, so every text size scales by the same ratio.
-QFont textFont(double designSize, QFont::Weight weight = QFont::Normal)
-{
-    return CorvalentStyle::font(designSize * 10.0 / 13.0, weight);
-}
-
-constexpr double bodySize = 13;
-constexpr double calloutSize = 12;
-constexpr double captionSize = 10;
-
-QColor withAlpha(QColor colour, double alpha)
-{
-    colour.setAlphaF(static_cast<float>(alpha));
-    return colour;
-}
-
 QColor tealAt(double alpha)
 {
-    return withAlpha(CorvalentStyle::teal(), alpha);
+    return CorvalentStyle::withAlpha(CorvalentStyle::teal(), alpha);
 }
 
-void tint(QLabel* label, const QColor& colour)
+Tone tealTone()
 {
-    auto palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
+    return Tones::fixed(CorvalentStyle::teal());
 }
 
-QLabel* makeLabel(const QString& text, const QFont& font, bool wrap, QWidget* parent = nullptr)
+ElidedLabel* makeLabel(const QString& text, const QFont& font, Tone tone, bool wrap)
 {
-    auto* label = new QLabel(text, parent);
-    label->setFont(font);
+    auto* label = new ElidedLabel(text, font, std::move(tone));
     label->setWordWrap(wrap);
-    label->setTextFormat(Qt::PlainText);
     return label;
+}
+
+ElidedLabel* captionLabel(Tone tone, const QString& text = {})
+{
+    return makeLabel(text, CorvalentStyle::font(TextStyle::caption), std::move(tone), true);
+}
+
+// A symbol before a caption that wraps beside it.
+QWidget* noteRow(const QString& symbol, Tone tone, ElidedLabel* label)
+{
+    auto* row = new QWidget;
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(7);
+    line->addWidget(new SymbolView(symbol, 12, std::move(tone), {14, 14}), 0, Qt::AlignTop);
+    line->addWidget(label, 1);
+    return row;
 }
 
 QString verificationFailure(FullDiskAccessStatus status)
@@ -75,6 +74,39 @@ QString verificationFailure(FullDiskAccessStatus status)
                               "then verify again.");
     return QStringLiteral("Corvalent could not verify access. Check that your home folder exists, then try again.");
 }
+
+// The header's drive on two teal circles, with the open-lock badge.
+class AccessIcon : public QWidget {
+public:
+    explicit AccessIcon(QWidget* parent = nullptr) : QWidget(parent) { setFixedSize(84, 84); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QPointF centre(width() / 2.0, height() / 2.0);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(tealAt(0.11));
+        painter.drawEllipse(centre, 41, 41);
+        painter.setPen(QPen(tealAt(0.18), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(centre, 33, 33);
+
+        const auto ratio = devicePixelRatioF();
+        const auto drive = Symbols::pixmap("externaldrive.fill", CorvalentStyle::teal(), 29, ratio);
+        painter.drawPixmap(centre - QPointF(14.5, 14.5), drive);
+
+        const auto badgeCentre = centre + QPointF(27, 27);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(CorvalentStyle::windowBackground(palette()));
+        painter.drawEllipse(badgeCentre, 11.5 + 3, 11.5 + 3);
+        painter.setBrush(CorvalentStyle::teal());
+        painter.drawEllipse(badgeCentre, 11.5, 11.5);
+        const auto lock = Symbols::pixmap("lock.open.fill", Qt::white, 11, ratio);
+        painter.drawPixmap(badgeCentre - QPointF(5.5, 5.5), lock);
+    }
+};
 
 }  // namespace
 
@@ -167,352 +199,6 @@ OnboardingEnvironment OnboardingEnvironment::system()
     return environment;
 }
 
-// ---- small pieces of the card ------------------------------------------------
-
-// A symbol in a fixed box, tinted when painted.
-class SymbolView : public QWidget {
-public:
-    SymbolView(QString symbol, std::function<QColor(const QPalette&)> colour, int points, QSize box,
-               QWidget* parent = nullptr)
-        : QWidget(parent), symbol_(std::move(symbol)), colour_(std::move(colour)), points_(points)
-    {
-        setFixedSize(box);
-    }
-
-    void setSymbol(const QString& symbol, std::function<QColor(const QPalette&)> colour)
-    {
-        symbol_ = symbol;
-        colour_ = std::move(colour);
-        update();
-    }
-    const QString& symbol() const { return symbol_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        const auto image = Symbols::pixmap(symbol_, colour_(palette()), points_, devicePixelRatioF());
-        const QPointF at((width() - points_) / 2.0, (height() - points_) / 2.0);
-        painter.drawPixmap(at, image);
-    }
-
-private:
-    QString symbol_;
-    std::function<QColor(const QPalette&)> colour_;
-    int points_;
-};
-
-namespace {
-
-// A rounded surface with a hairline outline; both colours follow the palette.
-class RoundedBox : public QWidget {
-public:
-    RoundedBox(double radius, std::function<QColor(const QPalette&)> fill, std::function<QColor(const QPalette&)> outline,
-               QWidget* parent = nullptr)
-        : QWidget(parent), radius_(radius), fill_(std::move(fill)), outline_(std::move(outline))
-    {
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const auto area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        painter.setPen(QPen(outline_(palette()), 1));
-        painter.setBrush(fill_(palette()));
-        painter.drawRoundedRect(area, radius_, radius_);
-    }
-
-private:
-    double radius_;
-    std::function<QColor(const QPalette&)> fill_;
-    std::function<QColor(const QPalette&)> outline_;
-};
-
-class Divider : public QWidget {
-public:
-    explicit Divider(QWidget* parent = nullptr) : QWidget(parent) { setFixedHeight(1); }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), CorvalentStyle::border(palette()));
-    }
-};
-
-// "RECOMMENDED" on a faint teal capsule.
-class Badge : public QLabel {
-public:
-    Badge(const QString& text, QWidget* parent = nullptr) : QLabel(text, parent)
-    {
-        setFont(textFont(9, QFont::Bold));
-        setContentsMargins(6, 1, 6, 1);
-        tint(this, CorvalentStyle::teal());
-        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        {
-            QPainter painter(this);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(tealAt(0.12));
-            const double radius = height() / 2.0;
-            painter.drawRoundedRect(QRectF(rect()), radius, radius);
-        }
-        QLabel::paintEvent(event);
-    }
-};
-
-// The header's drive on two teal circles, with the open-lock badge.
-class AccessIcon : public QWidget {
-public:
-    explicit AccessIcon(QWidget* parent = nullptr) : QWidget(parent) { setFixedSize(84, 84); }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QPointF centre(width() / 2.0, height() / 2.0);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(tealAt(0.11));
-        painter.drawEllipse(centre, 41, 41);
-        painter.setPen(QPen(tealAt(0.18), 1));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(centre, 33, 33);
-
-        const auto ratio = devicePixelRatioF();
-        const auto drive = Symbols::pixmap("externaldrive.fill", CorvalentStyle::teal(), 29, ratio);
-        painter.drawPixmap(centre - QPointF(14.5, 14.5), drive);
-
-        const auto badgeCentre = centre + QPointF(27, 27);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(CorvalentStyle::windowBackground(palette()));
-        painter.drawEllipse(badgeCentre, 11.5 + 3, 11.5 + 3);
-        painter.setBrush(CorvalentStyle::teal());
-        painter.drawEllipse(badgeCentre, 11.5, 11.5);
-        const auto lock = Symbols::pixmap("lock.open.fill", Qt::white, 11, ratio);
-        painter.drawPixmap(badgeCentre - QPointF(5.5, 5.5), lock);
-    }
-};
-
-// The old region painted over the new one, fading out: a cross-fade without
-// nesting opacity effects under the card's shadow.
-class FadeCover : public QWidget {
-public:
-    FadeCover(QPixmap image, QWidget* parent) : QWidget(parent), image_(std::move(image))
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-    void setOpacity(double opacity)
-    {
-        opacity_ = std::clamp(opacity, 0.0, 1.0);
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setOpacity(opacity_);
-        painter.drawPixmap(0, 0, image_);
-    }
-
-private:
-    QPixmap image_;
-    double opacity_ = 1.0;
-};
-
-}  // namespace
-
-// The card's buttons: plain (secondary text), bordered, or prominent teal.
-class CardButton : public QPushButton {
-public:
-    enum class Kind { plain, bordered, prominent };
-
-    CardButton(Kind kind, const QString& text, QWidget* parent = nullptr) : QPushButton(text, parent), kind_(kind)
-    {
-        setFont(textFont(bodySize, kind == Kind::prominent ? QFont::DemiBold : QFont::Normal));
-        setCursor(Qt::PointingHandCursor);
-        setAttribute(Qt::WA_Hover);
-        // Return is the card's to give to the prominent button; never to a focused plain one.
-        setAutoDefault(false);
-    }
-
-    void setSymbol(const QString& symbol)
-    {
-        if (symbol_ == symbol) return;
-        symbol_ = symbol;
-        updateGeometry();
-        update();
-    }
-
-    QSize sizeHint() const override
-    {
-        const QFontMetrics metrics(font());
-        int width = metrics.horizontalAdvance(text()) + 2 * padding;
-        if (!symbol_.isEmpty()) width += symbolSize + gap;
-        return {width, 30};
-    }
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    // The focus ring shows only for keyboard focus, not after a click.
-    void focusInEvent(QFocusEvent* event) override
-    {
-        keyboardFocus_ = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-        QPushButton::focusInEvent(event);
-    }
-
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        if (!isEnabled()) painter.setOpacity(0.45);
-        const auto pal = palette();
-        const auto area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        const bool hovered = underMouse() && isEnabled();
-        QColor text;
-        switch (kind_) {
-        case Kind::prominent: {
-            auto fill = CorvalentStyle::teal();
-            if (isDown())
-                fill = fill.darker(115);
-            else if (hovered)
-                fill = fill.lighter(106);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(fill);
-            painter.drawRoundedRect(area, 7, 7);
-            text = Qt::white;
-            break;
-        }
-        case Kind::bordered:
-            painter.setPen(QPen(CorvalentStyle::border(pal), 1));
-            painter.setBrush(CorvalentStyle::primary(pal, isDown() ? 0.1 : hovered ? 0.07 : 0.045));
-            painter.drawRoundedRect(area, 7, 7);
-            text = CorvalentStyle::primary(pal);
-            break;
-        case Kind::plain:
-            if (isDown() || hovered) {
-                painter.setPen(Qt::NoPen);
-                painter.setBrush(CorvalentStyle::primary(pal, isDown() ? 0.07 : 0.04));
-                painter.drawRoundedRect(area, 7, 7);
-            }
-            text = CorvalentStyle::secondary(pal);
-            break;
-        }
-        if (hasFocus() && keyboardFocus_) {
-            painter.setPen(QPen(tealAt(0.55), 2));
-            painter.setBrush(Qt::NoBrush);
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
-        }
-
-        const QFontMetrics metrics(font());
-        const int textWidth = metrics.horizontalAdvance(this->text());
-        const int contentWidth = textWidth + (symbol_.isEmpty() ? 0 : symbolSize + gap);
-        double x = (width() - contentWidth) / 2.0;
-        if (!symbol_.isEmpty()) {
-            const auto image = Symbols::pixmap(symbol_, text, symbolSize, devicePixelRatioF());
-            painter.drawPixmap(QPointF(x, (height() - symbolSize) / 2.0), image);
-            x += symbolSize + gap;
-        }
-        painter.setPen(text);
-        painter.setFont(font());
-        painter.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, this->text());
-    }
-
-private:
-    static constexpr int padding = 14;
-    static constexpr int symbolSize = 13;
-    static constexpr int gap = 6;
-    Kind kind_;
-    QString symbol_;
-    bool keyboardFocus_ = false;
-};
-
-// The settings application's switch for this program, as a picture: display only.
-class AccessSwitch : public QWidget {
-public:
-    explicit AccessSwitch(QWidget* parent = nullptr) : QWidget(parent)
-    {
-        setFixedSize(38, 22);
-        setFocusPolicy(Qt::NoFocus);
-        setAccessibleName(QStringLiteral("Full Disk Access switch"));
-        setOn(false);
-    }
-    void setOn(bool on)
-    {
-        on_ = on;
-        setAccessibleDescription(on ? QStringLiteral("On") : QStringLiteral("Off"));
-        update();
-    }
-    bool isOn() const { return on_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(on_ ? CorvalentStyle::teal() : CorvalentStyle::primary(palette(), 0.25));
-        painter.drawRoundedRect(QRectF(rect()), 11, 11);
-        const double knob = 9;
-        const QPointF centre(on_ ? width() - 11.0 : 11.0, 11.0);
-        painter.setBrush(QColor(0, 0, 0, 30));
-        painter.drawEllipse(centre + QPointF(0, 0.5), knob + 0.5, knob + 0.5);
-        painter.setBrush(Qt::white);
-        painter.drawEllipse(centre, knob, knob);
-    }
-
-private:
-    bool on_ = false;
-};
-
-// The small busy indicator: eight spokes, the brightest going round.
-class BusyIndicator : public QWidget {
-public:
-    explicit BusyIndicator(QWidget* parent = nullptr) : QWidget(parent)
-    {
-        setFixedSize(22, 22);
-        setAccessibleName(QStringLiteral("Checking Full Disk Access"));
-        turn_ = new QVariantAnimation(this);
-        turn_->setStartValue(0);
-        turn_->setEndValue(8);
-        turn_->setDuration(800);
-        turn_->setLoopCount(-1);
-        connect(turn_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-            const int step = value.toInt() % 8;
-            if (step == step_) return;
-            step_ = step;
-            update();
-        });
-    }
-
-protected:
-    void showEvent(QShowEvent*) override { turn_->start(); }
-    void hideEvent(QHideEvent*) override { turn_->stop(); }
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.translate(width() / 2.0, height() / 2.0);
-        for (int spoke = 0; spoke < 8; ++spoke) {
-            const int age = (step_ - spoke + 8) % 8;
-            painter.setPen(QPen(CorvalentStyle::primary(palette(), 0.75 - age * 0.08), 2, Qt::SolidLine, Qt::RoundCap));
-            painter.drawLine(QPointF(0, -4.5), QPointF(0, -8.5));
-            painter.rotate(45);
-        }
-    }
-
-private:
-    QVariantAnimation* turn_;
-    int step_ = 0;
-};
 
 // ---- the card ------------------------------------------------------------------
 
@@ -539,6 +225,7 @@ FullDiskAccessIntroduction::~FullDiskAccessIntroduction()
 
 void FullDiskAccessIntroduction::build()
 {
+    setFont(CorvalentStyle::font(TextStyle::body));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -560,50 +247,42 @@ void FullDiskAccessIntroduction::build()
     middle->addWidget(setupSteps_);
     setupSteps_->hide();
     column->addWidget(middle_);
+    column->addWidget(new Divider);
 
-    column->addWidget(new Divider(body));
-
-    const auto noteRow = [body](const QString& symbol, std::function<QColor(const QPalette&)> colour, QLabel* label) {
-        auto* row = new QWidget(body);
-        auto* line = new QHBoxLayout(row);
-        line->setContentsMargins(0, 0, 0, 0);
-        line->setSpacing(7);
-        line->addWidget(new SymbolView(symbol, std::move(colour), 12, QSize(14, 14)), 0, Qt::AlignTop);
-        line->addWidget(label, 1);
-        return row;
-    };
-    auto* privacy = makeLabel(
-        QStringLiteral("Scans stay on your computer. Corvalent only reads file sizes and never opens file contents."),
-        textFont(captionSize), true);
-    secondaryLabels_ << privacy;
-    column->addWidget(noteRow("checkmark.shield.fill", CorvalentStyle::secondary, privacy));
-
-    const auto orange = [](const QPalette&) { return CorvalentStyle::orange(); };
-    relaunchErrorText_ = makeLabel({}, textFont(captionSize), true);
-    verificationErrorText_ = makeLabel({}, textFont(captionSize), true);
-    warningLabels_ << relaunchErrorText_ << verificationErrorText_;
+    column->addWidget(noteRow("checkmark.shield.fill", Tones::secondary(),
+                              captionLabel(Tones::secondary(), QStringLiteral("Scans stay on your computer. Corvalent "
+                                                                              "only reads file sizes and never opens "
+                                                                              "file contents."))));
+    const auto orange = Tones::fixed(CorvalentStyle::orange());
+    relaunchErrorText_ = captionLabel(orange);
+    verificationErrorText_ = captionLabel(orange);
     relaunchErrorRow_ = noteRow("exclamationmark.triangle.fill", orange, relaunchErrorText_);
     verificationErrorRow_ = noteRow("lock.slash.fill", orange, verificationErrorText_);
     column->addWidget(relaunchErrorRow_);
     column->addWidget(verificationErrorRow_);
+    column->addLayout(buildActions());
+    layout->addWidget(body);
+}
 
+QHBoxLayout* FullDiskAccessIntroduction::buildActions()
+{
+    constexpr auto large = Button::Size::large;
     auto* actions = new QHBoxLayout;
     actions->setContentsMargins(0, 0, 0, 0);
     actions->setSpacing(10);
-    limited_ = new CardButton(CardButton::Kind::plain, QStringLiteral("Use limited scanning"), body);
-    openSettings_ = new CardButton(CardButton::Kind::bordered, QStringLiteral("Open Home Folder"), body);
-    primary_ = new CardButton(CardButton::Kind::prominent, {}, body);
+    limited_ = new Button(Button::Kind::plain, QStringLiteral("Use limited scanning"), nullptr, large);
+    openSettings_ = new Button(Button::Kind::bordered, QStringLiteral("Open Home Folder"), nullptr, large);
+    primary_ = new Button(Button::Kind::prominent, {}, nullptr, large);
     primary_->setDefault(true);
     actions->addWidget(limited_);
     actions->addStretch(1);
     actions->addWidget(openSettings_);
     actions->addWidget(primary_);
-    column->addLayout(actions);
-    layout->addWidget(body);
 
     connect(limited_, &QPushButton::clicked, this, [this] { chooseLimitedScanning(); });
     connect(openSettings_, &QPushButton::clicked, this, [this] { openSettingsAgain(); });
     connect(primary_, &QPushButton::clicked, this, [this] { pressPrimary(); });
+    return actions;
 }
 
 QWidget* FullDiskAccessIntroduction::buildHeader()
@@ -613,15 +292,39 @@ QWidget* FullDiskAccessIntroduction::buildHeader()
     column->setContentsMargins(30, 34, 30, 24);
     column->setSpacing(13);
     column->addWidget(new AccessIcon(header), 0, Qt::AlignHCenter);
-    title_ = makeLabel({}, textFont(24, QFont::Bold), false, header);
+    title_ = makeLabel({}, CorvalentStyle::font(24, QFont::Bold), Tones::primary(), false);
     title_->setAlignment(Qt::AlignHCenter);
     column->addWidget(title_, 0, Qt::AlignHCenter);
-    subtitle_ = makeLabel({}, textFont(calloutSize), true, header);
+    subtitle_ = makeLabel({}, CorvalentStyle::font(TextStyle::callout), Tones::secondary(), true);
     subtitle_->setAlignment(Qt::AlignHCenter);
     subtitle_->setFixedWidth(460);
-    secondaryLabels_ << subtitle_;
     column->addWidget(subtitle_, 0, Qt::AlignHCenter);
     return header;
+}
+
+// One way to scan: its symbol, its title (with a badge when recommended) and what it means.
+QWidget* FullDiskAccessIntroduction::buildChoice(const Choice& choice)
+{
+    auto* box = new PanelSurface(11);
+    box->setColours(choice.fill, choice.outline);
+    auto* line = new QHBoxLayout(box);
+    line->setContentsMargins(14, 14, 14, 14);
+    line->setSpacing(10);
+    line->addWidget(new SymbolView(choice.symbol, 16, choice.symbolTone, {24, 24}), 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    auto* heading = new QHBoxLayout;
+    heading->setSpacing(7);
+    heading->addWidget(
+        makeLabel(choice.title, CorvalentStyle::font(TextStyle::callout, QFont::DemiBold), Tones::primary(), false));
+    if (choice.recommended)
+        heading->addWidget(new Badge(QStringLiteral("RECOMMENDED"), CorvalentStyle::teal()), 0, Qt::AlignVCenter);
+    heading->addStretch(1);
+    texts->addLayout(heading);
+    texts->addWidget(captionLabel(Tones::secondary(), choice.detail));
+    texts->addStretch(1);
+    line->addLayout(texts, 1);
+    return box;
 }
 
 QWidget* FullDiskAccessIntroduction::buildChoices()
@@ -630,52 +333,32 @@ QWidget* FullDiskAccessIntroduction::buildChoices()
     auto* column = new QVBoxLayout(region);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(10);
-
-    const auto choice = [this, region](const QString& symbol, std::function<QColor(const QPalette&)> symbolColour,
-                                       const QString& title, bool recommended, const QString& detail,
-                                       std::function<QColor(const QPalette&)> fill,
-                                       std::function<QColor(const QPalette&)> outline) {
-        auto* box = new RoundedBox(11, std::move(fill), std::move(outline), region);
-        auto* line = new QHBoxLayout(box);
-        line->setContentsMargins(14, 14, 14, 14);
-        line->setSpacing(10);
-        line->addWidget(new SymbolView(symbol, std::move(symbolColour), 16, QSize(24, 24)), 0, Qt::AlignTop);
-        auto* texts = new QVBoxLayout;
-        texts->setSpacing(4);
-        auto* heading = new QHBoxLayout;
-        heading->setSpacing(7);
-        heading->addWidget(makeLabel(title, textFont(calloutSize, QFont::DemiBold), false));
-        if (recommended) heading->addWidget(new Badge(QStringLiteral("RECOMMENDED")), 0, Qt::AlignVCenter);
-        heading->addStretch(1);
-        texts->addLayout(heading);
-        auto* description = makeLabel(detail, textFont(captionSize), true);
-        secondaryLabels_ << description;
-        texts->addWidget(description);
-        texts->addStretch(1);
-        line->addLayout(texts, 1);
-        return box;
-    };
-
-    column->addWidget(choice(
-                       "checkmark.circle.fill", [](const QPalette&) { return CorvalentStyle::teal(); },
-                       QStringLiteral("Complete storage map"), true,
-                       QStringLiteral("Includes Desktop, Downloads, Mail, Messages, Photos, cloud storage, and app "
-                                      "data."),
-                       [](const QPalette&) { return tealAt(0.055); }, [](const QPalette&) { return tealAt(0.18); }));
-    column->addWidget(choice(
-                       "hand.raised.fill", CorvalentStyle::secondary, QStringLiteral("Limited scan"), false,
-                       QStringLiteral("Protected folders are skipped, so totals can be lower than the space the system "
-                                      "reports."),
-                       [](const QPalette& palette) { return CorvalentStyle::primary(palette, 0.025); },
-                       CorvalentStyle::softBorder));
+    column->addWidget(buildChoice({
+        .symbol = "checkmark.circle.fill",
+        .symbolTone = tealTone(),
+        .title = QStringLiteral("Complete storage map"),
+        .recommended = true,
+        .detail = QStringLiteral("Includes Desktop, Downloads, Mail, Messages, Photos, cloud storage, and app data."),
+        .fill = Tones::fixed(tealAt(0.055)),
+        .outline = Tones::fixed(tealAt(0.18)),
+    }));
+    column->addWidget(buildChoice({
+        .symbol = "hand.raised.fill",
+        .symbolTone = Tones::secondary(),
+        .title = QStringLiteral("Limited scan"),
+        .recommended = false,
+        .detail = QStringLiteral(
+            "Protected folders are skipped, so totals can be lower than the space the system reports."),
+        .fill = Tones::primary(0.025),
+        .outline = CorvalentStyle::softBorder,
+    }));
     return region;
 }
 
 QWidget* FullDiskAccessIntroduction::buildSetupSteps()
 {
-    auto* box = new RoundedBox(
-        12, [](const QPalette& palette) { return CorvalentStyle::primary(palette, 0.025); },
-        [](const QPalette&) { return tealAt(0.18); });
+    auto* box = new PanelSurface(12);
+    box->setColours(Tones::primary(0.025), Tones::fixed(tealAt(0.18)));
     auto* column = new QVBoxLayout(box);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -683,17 +366,20 @@ QWidget* FullDiskAccessIntroduction::buildSetupSteps()
     auto* program = new QHBoxLayout;
     program->setContentsMargins(16, 16, 16, 16);
     program->setSpacing(14);
-    program->addWidget(new SymbolView("externaldrive.fill", [](const QPalette&) { return CorvalentStyle::teal(); }, 42,
-                                      QSize(42, 42)));
+    program->addWidget(new SymbolView("externaldrive.fill", 42, tealTone()));
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    programName_ = makeLabel(QStringLiteral("Corvalent"), textFont(bodySize, QFont::DemiBold), false);
-    status_ = makeLabel({}, textFont(captionSize), false);
-    names->addWidget(programName_);
+    names->addWidget(makeLabel(QStringLiteral("Corvalent"), CorvalentStyle::font(TextStyle::body, QFont::DemiBold),
+                               Tones::primary(), false));
+    status_ = makeLabel({}, CorvalentStyle::font(TextStyle::caption), Tones::secondary(), false);
     names->addWidget(status_);
     program->addLayout(names, 1);
-    spinner_ = new BusyIndicator;
-    switch_ = new AccessSwitch;
+    spinner_ = new Spinner;
+    spinner_->setAccessibleName(QStringLiteral("Checking Full Disk Access"));
+    // A picture of the switch the person would turn on: it only shows the state.
+    switch_ = new Switch;
+    switch_->setDisplayOnly(true);
+    switch_->setAccessibleName(QStringLiteral("Full Disk Access switch"));
     program->addWidget(spinner_, 0, Qt::AlignVCenter);
     program->addWidget(switch_, 0, Qt::AlignVCenter);
     column->addLayout(program);
@@ -703,10 +389,9 @@ QWidget* FullDiskAccessIntroduction::buildSetupSteps()
     auto* hint = new QHBoxLayout;
     hint->setContentsMargins(14, 14, 14, 14);
     hint->setSpacing(10);
-    hintSymbol_ = new SymbolView("plus.circle", CorvalentStyle::secondary, 14, QSize(18, 18));
+    hintSymbol_ = new SymbolView("plus.circle", 14, Tones::secondary(), {18, 18});
     hint->addWidget(hintSymbol_, 0, Qt::AlignTop);
-    detail_ = makeLabel({}, textFont(captionSize), true);
-    secondaryLabels_ << detail_;
+    detail_ = captionLabel(Tones::secondary());
     hint->addWidget(detail_, 1);
     column->addLayout(hint);
     return box;
@@ -722,13 +407,13 @@ void FullDiskAccessIntroduction::sync()
 
     const bool confirmed = accessConfirmed(flow_);
     const bool waiting = flow_.accessStatus == FullDiskAccessStatus::checking || flow_.isVerifyingFreshAccess;
+    status_->setTone(confirmed ? tealTone() : Tones::secondary());
+    // Set while hidden, the switch shows its state at once rather than sliding.
+    switch_->setChecked(confirmed);
     spinner_->setVisible(waiting);
     switch_->setVisible(!waiting);
-    switch_->setOn(confirmed);
-    if (confirmed)
-        hintSymbol_->setSymbol("checkmark.circle.fill", [](const QPalette&) { return CorvalentStyle::teal(); });
-    else
-        hintSymbol_->setSymbol("plus.circle", CorvalentStyle::secondary);
+    hintSymbol_->setSymbol(confirmed ? "checkmark.circle.fill" : "plus.circle");
+    hintSymbol_->setTone(confirmed ? tealTone() : Tones::secondary());
 
     relaunchErrorText_->setText(flow_.relaunchError.value_or(QString()));
     relaunchErrorRow_->setVisible(flow_.relaunchError.has_value());
@@ -743,15 +428,6 @@ void FullDiskAccessIntroduction::sync()
     primary_->updateGeometry();
 
     if (flow_.hasOpenedSettings != showingSetup_) swapRegions();
-    retint();
-}
-
-void FullDiskAccessIntroduction::retint()
-{
-    const auto pal = palette();
-    for (auto* label : std::as_const(secondaryLabels_)) tint(label, CorvalentStyle::secondary(pal));
-    for (auto* label : std::as_const(warningLabels_)) tint(label, CorvalentStyle::orange());
-    tint(status_, accessConfirmed(flow_) ? CorvalentStyle::teal() : CorvalentStyle::secondary(pal));
 }
 
 void FullDiskAccessIntroduction::swapRegions()
@@ -760,28 +436,10 @@ void FullDiskAccessIntroduction::swapRegions()
     auto* to = showingSetup_ ? choices_ : setupSteps_;
     showingSetup_ = !showingSetup_;
     delete fadeCover_.data();
-
-    FadeCover* cover = nullptr;
-    if (!AppMotion::reduceMotion() && from->isVisible() && !from->size().isEmpty()) {
-        const auto ratio = devicePixelRatioF();
-        QPixmap image(from->size() * ratio);
-        image.setDevicePixelRatio(ratio);
-        image.fill(CorvalentStyle::windowBackground(palette()));
-        from->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-        cover = new FadeCover(image, middle_);
-        cover->setGeometry(QRect(QPoint(0, 0), from->size()));
-        fadeCover_ = cover;
-    }
+    fadeCover_ = AppMotion::fadeOutCover(from, CorvalentStyle::windowBackground(palette()));
     from->hide();
     to->show();
-    if (cover == nullptr) return;
-    cover->show();
-    cover->raise();
-    AppMotion::animate(cover, AppMotion::standard(), [cover](double t) {
-        cover->setOpacity(1.0 - t);
-        // The spring passes 1 before it settles; the cover is clear from then on.
-        if (t >= 1.0) cover->deleteLater();
-    });
+    if (fadeCover_) fadeCover_->raise();
 }
 
 // ---- the flow -----------------------------------------------------------------
@@ -1009,12 +667,6 @@ void FullDiskAccessIntroduction::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
-}
-
-void FullDiskAccessIntroduction::changeEvent(QEvent* event)
-{
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) retint();
 }
 
 // ---- the overlay -----------------------------------------------------------------

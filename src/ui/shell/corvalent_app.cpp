@@ -1,4 +1,4 @@
-#include "ui/corvalent_app.h"
+#include "ui/shell/corvalent_app.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,13 +16,13 @@
 #include "models/full_disk_access.h"
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
-#include "ui/app_appearance.h"
-#include "ui/corvalent_style.h"
-#include "ui/full_disk_access_introduction.h"
-#include "ui/main_view.h"
-#include "ui/settings_window.h"
-#include "ui/system_settings.h"
-#include "ui/tray_menu.h"
+#include "ui/onboarding/full_disk_access_introduction.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/shell/main_view.h"
+#include "ui/shell/settings_window.h"
+#include "ui/shell/system_settings.h"
+#include "ui/shell/tray_menu.h"
+#include "ui/widgets/corvalent_style.h"
 
 namespace corvalent {
 namespace {
@@ -177,7 +177,7 @@ int runApplication(int argc, char** argv)
     QApplication::setApplicationName("Corvalent");
     QApplication::setApplicationDisplayName("Corvalent");
     QApplication::setStyle(QStyleFactory::create("Fusion"));
-    QApplication::setFont(CorvalentStyle::font(10));
+    QApplication::setFont(CorvalentStyle::font(TextStyle::body));
     useSystemIcons();
     readDesktopSettingsInBackground();
     applyAppearance(storedAppearance());

@@ -1,0 +1,130 @@
+#include "ui/widgets/app_motion.h"
+
+#include <QPainter>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QVariantAnimation>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace corvalent::AppMotion {
+namespace {
+
+// A curve close to a spring with the given damping: it passes its end a little.
+QEasingCurve spring()
+{
+    QEasingCurve curve(QEasingCurve::OutBack);
+    curve.setOvershoot(0.6);
+    return curve;
+}
+
+// The answers at hand without a child tool: the environment, then GTK's file.
+std::optional<bool> localReduceMotion()
+{
+    const auto setting = qEnvironmentVariable("CORVALENT_REDUCE_MOTION");
+    if (setting == "1") return true;
+    if (setting == "0") return false;
+    const auto folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const auto gtk = QSettings(folder + "/gtk-3.0/settings.ini", QSettings::IniFormat)
+                         .value("Settings/gtk-enable-animations");
+    if (gtk.isValid()) return !gtk.toBool();
+    return std::nullopt;
+}
+
+// Written and read on the GUI thread only.
+std::optional<bool>& desktopAnswer()
+{
+    static std::optional<bool> answer;
+    return answer;
+}
+
+class FadeCover : public QWidget {
+public:
+    FadeCover(QPixmap image, QWidget* parent) : QWidget(parent), image_(std::move(image))
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    void setOpacity(double opacity)
+    {
+        opacity_ = std::clamp(opacity, 0.0, 1.0);
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setOpacity(opacity_);
+        painter.drawPixmap(0, 0, image_);
+    }
+
+private:
+    QPixmap image_;
+    double opacity_ = 1.0;
+};
+
+}  // namespace
+
+Animation quick() { return {160, QEasingCurve::OutCubic}; }
+Animation standard() { return {340, spring()}; }
+Animation selection() { return {270, spring()}; }
+Animation hover() { return {140, QEasingCurve::OutCubic}; }
+Animation value() { return {220, QEasingCurve::OutCubic}; }
+
+bool reduceMotion()
+{
+    static const auto local = localReduceMotion();
+    if (local) return *local;
+    const auto enabled = desktopAnswer();
+    return enabled.has_value() && !*enabled;
+}
+
+void setDesktopAnimationsEnabled(std::optional<bool> enabled)
+{
+    desktopAnswer() = enabled;
+}
+
+std::optional<bool> desktopAnimationsEnabled()
+{
+    return desktopAnswer();
+}
+
+void animate(QObject* owner, const Animation& animation, std::function<void(double)> step)
+{
+    if (reduceMotion()) {
+        step(1.0);
+        return;
+    }
+    auto* running = new QVariantAnimation(owner);
+    running->setStartValue(0.0);
+    running->setEndValue(1.0);
+    running->setDuration(animation.milliseconds);
+    running->setEasingCurve(animation.curve);
+    QObject::connect(running, &QVariantAnimation::valueChanged, owner,
+                     [step](const QVariant& t) { step(t.toDouble()); });
+    running->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+QWidget* fadeOutCover(QWidget* outgoing, const QColor& background)
+{
+    auto* parent = outgoing->parentWidget();
+    if (reduceMotion() || parent == nullptr || !outgoing->isVisible() || outgoing->size().isEmpty()) return nullptr;
+    const auto ratio = outgoing->devicePixelRatioF();
+    QPixmap image(outgoing->size() * ratio);
+    image.setDevicePixelRatio(ratio);
+    image.fill(background);
+    outgoing->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    auto* cover = new FadeCover(image, parent);
+    cover->setGeometry(outgoing->geometry());
+    cover->show();
+    cover->raise();
+    animate(cover, standard(), [cover](double t) {
+        cover->setOpacity(1.0 - t);
+        // The spring passes 1 before it settles; the cover is clear from then on.
+        if (t >= 1.0) cover->deleteLater();
+    });
+    return cover;
+}
+
+}  // namespace corvalent::AppMotion

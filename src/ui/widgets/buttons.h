@@ -1,0 +1,80 @@
+#pragma once
+
+// The buttons of every page. They are real push buttons: Tab reaches them,
+// Space presses them, a keyboard focus ring shows, and their text is their
+// accessible name. Return presses one only where a dialog or page makes it
+// the default, and never a destructive one. Pressed, they dim and shrink a
+// little (no shrinking under reduced motion).
+
+#include <QAbstractButton>
+#include <QPushButton>
+
+#include <functional>
+
+#include "ui/widgets/corvalent_style.h"
+
+namespace corvalent {
+
+class Button : public QPushButton {
+public:
+    enum class Kind {
+        prominent,    // white semibold text on the accent
+        bordered,     // primary text on a faint fill with a hairline
+        tinted,       // accent text on a faint accent fill
+        plain,        // secondary text; a fill only under the pointer
+        link,         // accent text, underlined under the pointer
+        destructive,  // white semibold text on red
+    };
+    // Large buttons use body text and stand taller, for a card's action row.
+    enum class Size { regular, large };
+
+    Button(Kind kind, const QString& text, QWidget* parent = nullptr, Size size = Size::regular);
+
+    Kind kind() const { return kind_; }
+    // A symbol before the text; empty for none.
+    void setSymbol(const QString& symbol);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    QColor paintBackground(QPainter& painter, const QRectF& area) const;
+    void paintLabel(QPainter& painter, const QColor& ink) const;
+    void animatePress(bool down);
+
+    Kind kind_;
+    Size size_;
+    QString symbol_;
+    double press_ = 0;  // 0 released … 1 pressed
+    int pressGeneration_ = 0;
+    FocusRing focusRing_;
+};
+
+// The small "i" beside a title. Hovering and clicking are reported, so the
+// page decides which help is open.
+class InfoButton : public QAbstractButton {
+public:
+    std::function<void()> entered;
+    std::function<void()> left;
+
+    // `accessibleName` names what the help is about, as "About Memory pressure".
+    explicit InfoButton(const QString& accessibleName, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    FocusRing focusRing_;
+};
+
+}  // namespace corvalent

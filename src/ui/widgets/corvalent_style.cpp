@@ -1,0 +1,218 @@
+#include "ui/widgets/corvalent_style.h"
+
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvalent {
+
+namespace CorvalentStyle {
+namespace {
+
+struct Type {
+    double points;
+    QFont::Weight weight;
+};
+
+Type typeOf(TextStyle style)
+{
+    switch (style) {
+    case TextStyle::largeTitle: return {26, QFont::Normal};
+    case TextStyle::title: return {22, QFont::Normal};
+    case TextStyle::title2: return {17, QFont::Normal};
+    case TextStyle::title3: return {15, QFont::Normal};
+    case TextStyle::headline: return {13, QFont::DemiBold};
+    case TextStyle::body: return {13, QFont::Normal};
+    case TextStyle::callout: return {12, QFont::Normal};
+    case TextStyle::subheadline: return {11, QFont::Normal};
+    case TextStyle::footnote:
+    case TextStyle::caption:
+    case TextStyle::caption2: break;
+    }
+    return {10, QFont::Normal};
+}
+
+}  // namespace
+
+QColor teal() { return QColor::fromRgbF(0.04f, 0.66f, 0.62f); }
+QColor cyan() { return QColor::fromRgbF(0.2f, 0.68f, 0.86f); }
+QColor indigo() { return QColor::fromRgbF(0.39f, 0.45f, 0.84f); }
+QColor orange() { return QColor(255, 149, 0); }
+QColor red() { return QColor(255, 59, 48); }
+
+QColor withAlpha(QColor colour, double alpha)
+{
+    colour.setAlphaF(static_cast<float>(alpha));
+    return colour;
+}
+
+QColor primary(const QPalette& palette, double opacity)
+{
+    return withAlpha(palette.color(QPalette::WindowText), opacity);
+}
+
+QColor secondary(const QPalette& palette) { return primary(palette, 0.6); }
+QColor tertiary(const QPalette& palette) { return primary(palette, 0.35); }
+QColor border(const QPalette& palette) { return primary(palette, 0.08); }
+QColor softBorder(const QPalette& palette) { return primary(palette, 0.055); }
+QColor panel(const QPalette& palette) { return palette.color(QPalette::Base); }
+QColor windowBackground(const QPalette& palette) { return palette.color(QPalette::Window); }
+
+void paintHeroGradient(QPainter& painter, const QRectF& area)
+{
+    QLinearGradient gradient(area.topLeft(), area.bottomRight());
+    gradient.setColorAt(0.0, withAlpha(teal(), 0.16));
+    gradient.setColorAt(0.5, withAlpha(cyan(), 0.09));
+    gradient.setColorAt(1.0, QColor(0, 0, 0, 0));
+    painter.fillRect(area, gradient);
+}
+
+void paintPanel(QPainter& painter, const QRectF& area, double radius, const QColor& fill, const QColor& hairline)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(area, radius, radius);
+    painter.fillPath(shape, fill);
+    // The hairline lies inside the panel's bounds.
+    const auto inner = area.adjusted(0.5, 0.5, -0.5, -0.5);
+    const double innerRadius = std::max(0.0, radius - 0.5);
+    painter.setPen(QPen(hairline, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(inner, innerRadius, innerRadius);
+    painter.restore();
+}
+
+void paintPanel(QPainter& painter, const QRectF& area, double radius, const QPalette& palette, double opacity)
+{
+    paintPanel(painter, area, radius, withAlpha(panel(palette), opacity), softBorder(palette));
+}
+
+QFont font(TextStyle style)
+{
+    const auto type = typeOf(style);
+    return font(type.points, type.weight);
+}
+
+QFont font(TextStyle style, QFont::Weight weight)
+{
+    return font(typeOf(style).points, weight);
+}
+
+QFont font(double designPoints, QFont::Weight weight)
+{
+    QFont result(QStringLiteral("DejaVu Sans"));
+    result.setPixelSize(std::max(1, static_cast<int>(std::lround(designPoints))));
+    result.setWeight(weight);
+    return result;
+}
+
+QFont capitalsFont(double tracking)
+{
+    auto result = font(9, QFont::Bold);
+    result.setLetterSpacing(QFont::AbsoluteSpacing, tracking);
+    return result;
+}
+
+const std::array<QColor, 7>& diskPalette()
+{
+    static const std::array<QColor, 7> colours{
+        QColor::fromRgbF(0.04f, 0.66f, 0.62f), QColor::fromRgbF(0.12f, 0.55f, 0.72f),
+        QColor::fromRgbF(0.30f, 0.48f, 0.78f), QColor::fromRgbF(0.18f, 0.66f, 0.48f),
+        QColor::fromRgbF(0.43f, 0.52f, 0.72f), QColor::fromRgbF(0.08f, 0.58f, 0.64f),
+        QColor::fromRgbF(0.28f, 0.64f, 0.68f),
+    };
+    return colours;
+}
+
+}  // namespace CorvalentStyle
+
+namespace Tones {
+
+Tone primary(double opacity)
+{
+    return [opacity](const QPalette& palette) { return CorvalentStyle::primary(palette, opacity); };
+}
+Tone secondary() { return CorvalentStyle::secondary; }
+Tone tertiary() { return CorvalentStyle::tertiary; }
+Tone fixed(QColor colour)
+{
+    return [colour](const QPalette&) { return colour; };
+}
+
+}  // namespace Tones
+
+namespace {
+
+// Whether the person last used the keyboard or the pointer, watched for the
+// whole application from the first focus ring on.
+class InputWatcher : public QObject {
+public:
+    static InputWatcher& instance()
+    {
+        static auto* watcher = [] {
+            auto* created = new InputWatcher;
+            QCoreApplication::instance()->installEventFilter(created);
+            return created;
+        }();
+        return *watcher;
+    }
+    bool lastInputWasKey() const { return key_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::ShortcutOverride: key_ = true; break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::TouchBegin: key_ = false; break;
+        default: break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    InputWatcher() : QObject(QCoreApplication::instance()) {}
+    bool key_ = false;
+};
+
+}  // namespace
+
+FocusRing::FocusRing()
+{
+    InputWatcher::instance();
+}
+
+void FocusRing::focusIn(const QFocusEvent& event)
+{
+    const auto reason = event.reason();
+    const bool byKey = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                       reason == Qt::ShortcutFocusReason;
+    keyboard_ = byKey && InputWatcher::instance().lastInputWasKey();
+}
+
+bool FocusRing::shown(const QWidget& widget) const
+{
+    return keyboard_ && widget.hasFocus();
+}
+
+void FocusRing::paint(QPainter& painter, const QWidget& widget, const QRectF& area, double radius) const
+{
+    if (!shown(widget)) return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(CorvalentStyle::withAlpha(CorvalentStyle::teal(), 0.55), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), std::max(0.0, radius - 1), std::max(0.0, radius - 1));
+    painter.restore();
+}
+
+}  // namespace corvalent

@@ -1,0 +1,107 @@
+#pragma once
+
+// The one look every view draws with: colours, the hero gradient, the panel
+// fill, the type scale and the keyboard focus ring. Colours that follow
+// light and dark are read from the palette at paint time.
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+
+#include <array>
+#include <functional>
+
+class QFocusEvent;
+class QPainter;
+class QRectF;
+class QWidget;
+
+namespace corvalent {
+
+// A colour taken from the palette when painting, so that a switch between
+// light and dark needs no rebuild.
+using Tone = std::function<QColor(const QPalette&)>;
+
+// The named text styles. Sizes are design points; the weight is the style's
+// own unless a caller asks for another.
+enum class TextStyle {
+    largeTitle,   // 26
+    title,        // 22
+    title2,       // 17
+    title3,       // 15
+    headline,     // 13, semibold
+    body,         // 13
+    callout,      // 12
+    subheadline,  // 11
+    footnote,     // 10
+    caption,      // 10
+    caption2,     // 10
+};
+
+namespace CorvalentStyle {
+
+QColor teal();
+QColor cyan();
+QColor indigo();
+// The system's orange and red, for warning and critical states.
+QColor orange();
+QColor red();
+
+// The primary text colour of `palette` at the given opacity.
+QColor primary(const QPalette& palette, double opacity = 1.0);
+QColor secondary(const QPalette& palette);
+QColor tertiary(const QPalette& palette);
+QColor border(const QPalette& palette);      // primary at 0.08
+QColor softBorder(const QPalette& palette);  // primary at 0.055
+QColor panel(const QPalette& palette);       // the control background
+QColor windowBackground(const QPalette& palette);
+QColor withAlpha(QColor colour, double alpha);
+
+// Teal 0.16 → cyan 0.09 → clear, from the top-left to the bottom-right of `area`.
+void paintHeroGradient(QPainter& painter, const QRectF& area);
+// A rounded fill with an inside hairline, both following the same radius.
+void paintPanel(QPainter& painter, const QRectF& area, double radius, const QColor& fill, const QColor& hairline);
+// The standard panel: `panel` at `opacity` with a `softBorder` hairline.
+void paintPanel(QPainter& painter, const QRectF& area, double radius, const QPalette& palette, double opacity = 0.74);
+
+// Fonts of the interface family. One design point is one device-independent
+// pixel, so text keeps its size against the layout at any screen density.
+QFont font(TextStyle style);
+QFont font(TextStyle style, QFont::Weight weight);
+// "System font of size N": a size outside the named styles.
+QFont font(double designPoints, QFont::Weight weight = QFont::Normal);
+// The small bold capitals over a figure ("MEMORY PRESSURE"), letter-spaced.
+QFont capitalsFont(double tracking = 0.55);
+
+// The seven colours of the disk map and its rows.
+const std::array<QColor, 7>& diskPalette();
+
+}  // namespace CorvalentStyle
+
+// Tones for the colours views use most.
+namespace Tones {
+
+Tone primary(double opacity = 1.0);
+Tone secondary();
+Tone tertiary();
+Tone fixed(QColor colour);
+
+}  // namespace Tones
+
+// The ring a control shows while the keyboard, not the pointer, gave it
+// focus: focus moved by Tab or a shortcut while the last input was a key.
+// Focus passed on because a clicked control was hidden shows no ring.
+class FocusRing {
+public:
+    FocusRing();
+    void focusIn(const QFocusEvent& event);
+    void focusOut() { keyboard_ = false; }
+    bool shown(const QWidget& widget) const;
+    // Drawn inside `area`, two pixels wide, in the accent.
+    void paint(QPainter& painter, const QWidget& widget, const QRectF& area, double radius) const;
+
+private:
+    bool keyboard_ = false;
+};
+
+}  // namespace corvalent

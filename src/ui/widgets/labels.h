@@ -1,0 +1,63 @@
+#pragma once
+
+// Plain text in a colour read from the palette at paint time, so light and
+// dark switch without rebuilding.
+
+#include <QLabel>
+
+#include "ui/widgets/corvalent_style.h"
+
+namespace corvalent {
+
+// Three ways to fit the width it is given:
+// - one line (the default): the text shrinks down to its minimum scale,
+//   then is elided, instead of pushing the layout wider;
+// - up to `maximumLines` lines, the last one elided;
+// - word wrap (`setWordWrap(true)`): it grows as high as its text needs.
+class ElidedLabel : public QLabel {
+public:
+    ElidedLabel(const QString& text, const QFont& font, Tone tone, QWidget* parent = nullptr);
+
+    QColor colour() const { return tone_(palette()); }
+    void setTone(Tone tone);
+    // Where a line too long loses its characters: Qt::ElideRight or Qt::ElideMiddle.
+    void setElideMode(Qt::TextElideMode mode);
+    // How far one line may shrink before it is elided; 1 by default.
+    void setMinimumScale(double scale) { minimumScale_ = scale; }
+    // Whether the layout may give one line less than its full width.
+    void setShrinks(bool shrinks);
+    // 1 is one line; 2 or more wrap and elide the last line.
+    void setMaximumLines(int lines);
+
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+    int heightForWidth(int width) const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void paintOneLine(QPainter& painter, const QRect& area) const;
+    void paintLines(QPainter& painter, const QRect& area) const;
+    bool limitsLines() const { return maximumLines_ > 1; }
+
+    Tone tone_;
+    Qt::TextElideMode elideMode_ = Qt::ElideRight;
+    double minimumScale_ = 1.0;
+    bool shrinks_ = true;
+    int maximumLines_ = 1;
+};
+
+// A short word on a faint capsule of its own colour, as "RECOMMENDED".
+class Badge : public QLabel {
+public:
+    Badge(const QString& text, QColor colour, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor colour_;
+};
+
+}  // namespace corvalent

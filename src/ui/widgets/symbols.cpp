@@ -1,0 +1,222 @@
+#include "ui/widgets/symbols.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+
+namespace corvalent {
+
+namespace Symbols {
+namespace {
+
+// Symbol names the views use, and the desktop icons that show them.
+const QHash<QString, QString>& themeNames()
+{
+    static const QHash<QString, QString> names{
+        {"gauge.with.dots.needle.50percent", "power-profile-balanced-symbolic"},
+        {"speedometer", "power-profile-performance-symbolic"},
+        {"internaldrive", "drive-harddisk-symbolic"},
+        {"chevron.right", "go-next-symbolic"},
+        {"folder.fill", "folder-symbolic"},
+        {"doc.fill", "text-x-generic-symbolic"},
+        {"clock", "preferences-system-time-symbolic"},
+        {"checkmark.circle.fill", "emblem-default-symbolic"},
+        {"exclamationmark.circle.fill", "emblem-important-symbolic"},
+        {"exclamationmark.triangle.fill", "dialog-warning-symbolic"},
+        {"arrow.triangle.2.circlepath", "emblem-synchronizing-symbolic"},
+        {"scope", "system-search-symbolic"},
+        {"terminal", "utilities-terminal-symbolic"},
+        {"hammer", "applications-engineering-symbolic"},
+        {"ladybug", "applications-science-symbolic"},
+        {"puzzlepiece.extension", "application-x-addon-symbolic"},
+        {"cursorarrow.motionlines", "input-mouse-symbolic"},
+        {"iphone", "phone-symbolic"},
+        {"iphone.gen3", "phone-symbolic"},
+        {"app", "application-x-executable-symbolic"},
+        {"gearshape", "emblem-system-symbolic"},
+        {"lock.shield", "channel-secure-symbolic"},
+        {"externaldrive.fill", "drive-harddisk-symbolic"},
+        {"hand.raised.fill", "preferences-system-privacy-symbolic"},
+        {"checkmark.shield.fill", "security-high-symbolic"},
+        {"checkmark.shield", "security-high-symbolic"},
+        {"lock.slash.fill", "changes-prevent-symbolic"},
+        {"plus.circle", "list-add-symbolic"},
+        {"checkmark", "object-select-symbolic"},
+        {"sun.max", "weather-clear-symbolic"},
+        {"moon", "weather-clear-night-symbolic"},
+        {"macwindow", "window-new-symbolic"},
+        {"arrow.clockwise", "view-refresh-symbolic"},
+        {"lock.open.fill", "changes-allow-symbolic"},
+        {"lock.shield.fill", "changes-prevent-symbolic"},
+    };
+    return names;
+}
+
+// A drawing on a 16-unit grid: stroked lines, or a filled shape whose inner
+// parts are cut out.
+struct Drawing {
+    QPainterPath path;
+    bool filled = false;
+};
+
+// A filled disc with the given marks cut out of it.
+Drawing filledCircle(const QPainterPath& marks)
+{
+    QPainterPath path;
+    path.addEllipse(QPointF(8, 8), 7.5, 7.5);
+    path.addPath(marks);
+    path.setFillRule(Qt::OddEvenFill);
+    return {path, true};
+}
+
+QPainterPath pulseLine()
+{
+    QPainterPath path;
+    path.moveTo(1, 9);
+    path.lineTo(4.5, 9);
+    path.lineTo(6, 5);
+    path.lineTo(8, 13);
+    path.lineTo(10, 3);
+    path.lineTo(11.5, 9);
+    path.lineTo(15, 9);
+    return path;
+}
+
+QPainterPath codeBrackets()
+{
+    QPainterPath path;
+    path.moveTo(5, 4);
+    path.lineTo(1.5, 8);
+    path.lineTo(5, 12);
+    path.moveTo(11, 4);
+    path.lineTo(14.5, 8);
+    path.lineTo(11, 12);
+    path.moveTo(9.5, 2.5);
+    path.lineTo(6.5, 13.5);
+    return path;
+}
+
+QPainterPath memoryChip()
+{
+    QPainterPath path;
+    path.addRoundedRect(3.5, 3.5, 9, 9, 1.5, 1.5);
+    for (const double at : {5.5, 8.0, 10.5}) {
+        path.moveTo(at, 1);
+        path.lineTo(at, 3.5);
+        path.moveTo(at, 12.5);
+        path.lineTo(at, 15);
+    }
+    return path;
+}
+
+// A ring whose left half is filled with close strokes.
+QPainterPath halfFilledCircle()
+{
+    QPainterPath path;
+    path.addEllipse(QPointF(8, 8), 6, 6);
+    for (double x = 3.0; x <= 8.0; x += 1.0) {
+        const double half = std::sqrt(std::max(0.0, 5.4 * 5.4 - (x - 8) * (x - 8)));
+        path.moveTo(x, 8 - half);
+        path.lineTo(x, 8 + half);
+    }
+    return path;
+}
+
+// Shapes Adwaita has nothing close to.
+std::optional<Drawing> drawnSymbol(const QString& symbol)
+{
+    if (symbol == "waveform.path.ecg") return Drawing{pulseLine()};
+    if (symbol == "chevron.left.forwardslash.chevron.right") return Drawing{codeBrackets()};
+    if (symbol == "memorychip") return Drawing{memoryChip()};
+    if (symbol == "circle.lefthalf.filled") return Drawing{halfFilledCircle()};
+    if (symbol == "info.circle") {
+        QPainterPath path;
+        path.addEllipse(QPointF(8, 8), 6.5, 6.5);
+        path.moveTo(8, 7.2);
+        path.lineTo(8, 11.5);
+        path.addEllipse(QPointF(8, 4.9), 0.35, 0.35);
+        return Drawing{path};
+    }
+    if (symbol == "pause.circle.fill") {
+        QPainterPath bars;
+        bars.addRoundedRect(5.2, 4.5, 2, 7, 0.8, 0.8);
+        bars.addRoundedRect(8.8, 4.5, 2, 7, 0.8, 0.8);
+        return filledCircle(bars);
+    }
+    if (symbol == "stop.circle.fill") {
+        QPainterPath square;
+        square.addRoundedRect(5, 5, 6, 6, 1, 1);
+        return filledCircle(square);
+    }
+    if (symbol == "circle.fill") return filledCircle({});
+    return std::nullopt;
+}
+
+}  // namespace
+
+QPixmap pixmap(const QString& symbol, const QColor& colour, int pixels, qreal devicePixelRatio)
+{
+    const int side = static_cast<int>(std::ceil(pixels * devicePixelRatio));
+    QPixmap image(side, side);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (const auto drawn = drawnSymbol(symbol)) {
+        painter.scale(side / 16.0, side / 16.0);
+        if (drawn->filled) {
+            painter.fillPath(drawn->path, colour);
+        } else {
+            painter.setPen(QPen(colour, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawPath(drawn->path);
+        }
+    } else {
+        const auto icon = QIcon::fromTheme(themeNames().value(symbol, "image-missing-symbolic"));
+        painter.drawPixmap(0, 0, icon.pixmap(side, side));
+        // Symbolic icons are drawn in one colour: recolour them.
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(image.rect(), colour);
+    }
+    painter.end();
+    image.setDevicePixelRatio(devicePixelRatio);
+    return image;
+}
+
+}  // namespace Symbols
+
+SymbolView::SymbolView(QString symbol, int size, Tone tone, QSize frame, std::optional<Tile> tile, QWidget* parent)
+    : QWidget(parent), symbol_(std::move(symbol)), size_(size), tone_(std::move(tone)), tile_(tile)
+{
+    setFixedSize(frame.isValid() ? frame : QSize(size, size));
+}
+
+void SymbolView::setSymbol(const QString& symbol)
+{
+    if (symbol == symbol_) return;
+    symbol_ = symbol;
+    update();
+}
+
+void SymbolView::setTone(Tone tone)
+{
+    tone_ = std::move(tone);
+    update();
+}
+
+void SymbolView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const auto colour = tone_(palette());
+    if (tile_) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), tile_->radius, tile_->radius);
+        painter.fillPath(shape, CorvalentStyle::withAlpha(colour, tile_->opacity * colour.alphaF()));
+    }
+    const auto image = Symbols::pixmap(symbol_, colour, size_, devicePixelRatioF());
+    painter.drawPixmap(QPointF((width() - size_) / 2.0, (height() - size_) / 2.0), image);
+}
+
+}  // namespace corvalent

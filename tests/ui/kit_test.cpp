@@ -1,0 +1,128 @@
+// The widget kit: one pixel type scale across the pages, and the keyboard
+// and accessibility of its controls, driven as a person would.
+#include <QAccessible>
+#include <QDialog>
+#include <QFontInfo>
+#include <QHBoxLayout>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "models/disk_model.h"
+#include "models/vantle_model.h"
+#include "ui/onboarding/full_disk_access_introduction.h"
+#include "ui/overview/overview_page.h"
+#include "ui/shell/settings_window.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/labels.h"
+#include "ui/widgets/segmented_control.h"
+
+namespace corvalent {
+namespace {
+
+// Every widget of the tree, the root included, has a pixel-sized font.
+void expectPixelFonts(QWidget& root)
+{
+    auto widgets = root.findChildren<QWidget*>();
+    widgets.prepend(&root);
+    for (const auto* widget : widgets)
+        EXPECT_GT(widget->font().pixelSize(), 0)
+            << root.metaObject()->className() << ": " << widget->metaObject()->className() << " "
+            << widget->objectName().toStdString();
+}
+
+TEST(TypeScale, DesignPointsArePixelsOnEveryPage)
+{
+    const auto body = CorvalentStyle::font(TextStyle::body);
+    EXPECT_EQ(body.pixelSize(), 13);
+    EXPECT_EQ(QFontInfo(body).pixelSize(), 13) << "whatever the screen's dots per inch";
+
+    // The test application's own font is sized in points: a widget that sets
+    // a size of its own outside the scale, or none under a page, shows here.
+    auto environment = VantleModelEnvironment::system();
+    environment.sample = [] { return ScanResult{}; };
+    VantleModel model(std::move(environment));
+    auto diskEnvironment = DiskModelEnvironment::system();
+    diskEnvironment.volumes = [] { return std::vector<DiskVolume>{}; };
+    DiskModel disk(std::move(diskEnvironment));
+    OverviewPage overview(model, disk);
+    FullDiskAccessIntroduction onboarding(OnboardingEnvironment{}, {});
+    SettingsWindow settings(model);
+    for (QWidget* page : std::initializer_list<QWidget*>{&overview, &onboarding, &settings}) expectPixelFonts(*page);
+}
+
+TEST(ElidedLabel, TwoLinesAtMostTheRestElided)
+{
+    ElidedLabel label(QString("word ").repeated(60), CorvalentStyle::font(TextStyle::caption), Tones::primary());
+    label.setMaximumLines(2);
+    const int twoLines = static_cast<int>(std::ceil(QFontMetricsF(label.font()).lineSpacing() * 2));
+    EXPECT_EQ(label.heightForWidth(120), twoLines);
+    label.resize(120, 3 * twoLines);
+    const auto image = label.grab().toImage();
+    const auto background = image.pixelColor(0, image.height() - 1);
+    const auto inkInRow = [&](int top, int bottom) {
+        for (int y = top; y < bottom; ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y) != background) return true;
+        return false;
+    };
+    EXPECT_TRUE(inkInRow(twoLines / 2, twoLines)) << "the second line is drawn";
+    EXPECT_FALSE(inkInRow(twoLines + 1, image.height())) << "nothing below it";
+}
+
+// A destructive button beside a dialog's default: Return goes to the default,
+// Space presses the focused button, and Tab brings its focus ring.
+TEST(Button, TextNamesItAndReturnNeverPressesADestructiveOne)
+{
+    QDialog dialog;
+    auto* row = new QHBoxLayout(&dialog);
+    auto* cancel = new Button(Button::Kind::bordered, "Cancel");
+    auto* stop = new Button(Button::Kind::destructive, "Force Stop");
+    cancel->setDefault(true);
+    row->addWidget(cancel);
+    row->addWidget(stop);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(stop)->text(QAccessible::Name), "Force Stop");
+
+    const auto unfocused = stop->grab().toImage();
+    cancel->setFocus();
+    QTest::keyClick(cancel, Qt::Key_Tab);
+    ASSERT_TRUE(stop->hasFocus());
+    EXPECT_NE(stop->grab().toImage(), unfocused) << "a focus ring shows";
+
+    QSignalSpy stopped(stop, &QAbstractButton::clicked);
+    QSignalSpy cancelled(cancel, &QAbstractButton::clicked);
+    QTest::keyClick(stop, Qt::Key_Return);
+    EXPECT_EQ(stopped.count(), 0);
+    EXPECT_EQ(cancelled.count(), 1) << "the dialog's default takes Return";
+    QTest::keyClick(stop, Qt::Key_Space);
+    EXPECT_EQ(stopped.count(), 1);
+}
+
+TEST(SegmentedControl, ArrowKeysChooseANeighbourAndSayWhichIsSelected)
+{
+    SegmentedControl control("Sort by");
+    auto* memory = control.addSegment("Memory", {}, 0);
+    auto* cpu = control.addSegment("CPU", {}, 1);
+    control.setCurrent(0);
+    control.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
+    QSignalSpy chosen(&control, &SegmentedControl::chosen);
+    memory->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(memory, Qt::Key_Right);
+    EXPECT_EQ(control.current(), 1);
+    EXPECT_TRUE(cpu->hasFocus());
+    EXPECT_EQ(cpu->accessibleDescription(), "Selected");
+    EXPECT_EQ(memory->accessibleDescription(), "Not selected");
+    QTest::keyClick(cpu, Qt::Key_Right);
+    EXPECT_EQ(control.current(), 1) << "the last segment stays chosen";
+    QTest::keyClick(cpu, Qt::Key_Left);
+    EXPECT_EQ(control.current(), 0);
+    EXPECT_EQ(chosen, (QList<QVariantList>{{1}, {0}}));
+}
+
+}  // namespace
+}  // namespace corvalent
