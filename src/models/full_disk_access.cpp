@@ -77,13 +77,19 @@ int exitStatus(FullDiskAccessStatus status)
 
 namespace FullDiskAccessVerifier {
 
-FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit)
+std::string programPath()
 {
     std::error_code error;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return FullDiskAccessStatus::unavailable;
+    return error ? std::string() : self.string();
+}
+
+FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit)
+{
+    auto self = programPath();
+    if (self.empty()) return FullDiskAccessStatus::unavailable;
     ChildRunRequest request;
-    request.executable = self.string();
+    request.executable = std::move(self);
     request.arguments = {"--full-disk-access-check"};
     request.captureOutput = false;
     request.deadline = limit;

@@ -35,6 +35,10 @@ int exitStatus(FullDiskAccessStatus status);
 
 namespace FullDiskAccessVerifier {
 
+// This program's own executable as the kernel knows it, links resolved;
+// empty when it cannot be read.
+std::string programPath();
+
 // Runs this program again with "--full-disk-access-check" and reads its exit
 // status. Blocking: call it off the GUI thread. A child that runs longer than
 // `limit` is ended and the answer is unavailable.

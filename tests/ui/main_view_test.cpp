@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -11,6 +12,8 @@
 
 #include "models/app_notifications.h"
 #include "models/vantle_model.h"
+#include "ui/onboarding/full_disk_access_introduction.h"
+#include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 
@@ -25,9 +28,10 @@ struct Window {
     std::unique_ptr<VantleModel> model;
     std::unique_ptr<MainView> view;
 
-    Window()
+    // With `introduction`, the window opens as on first use and shows it.
+    explicit Window(MainView::IntroductionFactory introduction = {})
     {
-        QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+        QSettings().setValue("hasSeenFullDiskAccessIntroduction", !introduction);
         auto environment = VantleModelEnvironment::system();
         environment.sample = [this] {
             ++samples;
@@ -43,18 +47,14 @@ struct Window {
         disk.snapshotSummary = [](const std::string&, std::stop_token) { return std::optional<APFSSnapshotSummary>{}; };
         disk.uptime = uptimeSeconds;
         view = std::make_unique<MainView>(*model, std::move(disk));
+        view->setIntroductionFactory(std::move(introduction));
         view->resize(1180, 760);
         view->show();
         EXPECT_TRUE(QTest::qWaitFor([this] { return volumeLoads >= 1; }, 5'000));
     }
 
-    // Clicks one of the two toolbar buttons.
-    void press(AppSection section)
-    {
-        auto& buttons = view->sectionSwitch();
-        const int x = section == AppSection::processes ? 18 : 50;
-        QTest::mouseClick(&buttons, Qt::LeftButton, {}, QPoint(x, buttons.height() / 2));
-    }
+    SectionButton& button(AppSection section) { return view->sectionSwitch().button(section); }
+    void press(AppSection section) { QTest::mouseClick(&button(section), Qt::LeftButton); }
     void screenshot(const QString& name)
     {
         QTest::qWait(450);  // the page fades in
@@ -74,8 +74,8 @@ TEST(MainView, SectionButtonsSwitchPagesAndTellTheModels)
     EXPECT_EQ(view.section(), AppSection::processes);
     EXPECT_TRUE(window.model->processViewActive());
     EXPECT_FALSE(view.diskModel().viewActive());
-    EXPECT_EQ(view.sectionSwitch().helpText(AppSection::processes), "Return to Overview");
-    EXPECT_EQ(view.sectionSwitch().helpText(AppSection::storage), "Show Disk Space");
+    EXPECT_EQ(window.button(AppSection::processes).toolTip(), "Return to Overview");
+    EXPECT_EQ(window.button(AppSection::storage).toolTip(), "Show Disk Space");
 
     window.press(AppSection::storage);
     EXPECT_EQ(view.section(), AppSection::storage) << "straight to the other workspace";
@@ -86,6 +86,116 @@ TEST(MainView, SectionButtonsSwitchPagesAndTellTheModels)
     EXPECT_FALSE(view.section()) << "pressing the shown section returns to the overview";
     EXPECT_TRUE(window.model->processViewActive());
     EXPECT_FALSE(view.diskModel().viewActive());
+}
+
+QString accessibleValue(QWidget& widget)
+{
+    return QAccessible::queryAccessibleInterface(&widget)->text(QAccessible::Value);
+}
+
+TEST(MainView, SectionButtonsWorkFromTheKeyboardAndShowFocus)
+{
+    Window window;
+    auto& view = *window.view;
+    auto& processes = window.button(AppSection::processes);
+    auto& storage = window.button(AppSection::storage);
+    EXPECT_EQ(accessibleValue(processes), "Not selected");
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    for (int presses = 0; presses < 40 && !processes.hasFocus(); ++presses)
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &view, Qt::Key_Tab);
+    ASSERT_TRUE(processes.hasFocus()) << "Tab reaches the first section button";
+    QTest::keyClick(&processes, Qt::Key_Space);
+    EXPECT_EQ(view.section(), AppSection::processes);
+    EXPECT_EQ(accessibleValue(processes), "Selected");
+    EXPECT_EQ(accessibleValue(storage), "Not selected");
+
+    QTest::keyClick(&processes, Qt::Key_Tab);
+    ASSERT_TRUE(storage.hasFocus()) << "and the second one next";
+    QTest::keyClick(&storage, Qt::Key_Return);
+    EXPECT_EQ(view.section(), AppSection::storage);
+    EXPECT_EQ(accessibleValue(storage), "Selected");
+
+    // The ring left of the focused button, a pixel clear of its plate.
+    const auto ring = [&] {
+        const auto colour = view.sectionSwitch().grab().toImage().pixelColor(33, 14);
+        return colour.green() - colour.red();
+    };
+    QTest::qWait(400);  // the plate slides across
+    EXPECT_GT(ring(), 40) << "keyboard focus shows";
+    storage.clearFocus();
+    EXPECT_LT(ring(), 20);
+}
+
+// The first-use card, with access refused so that it stays.
+MainView::IntroductionFactory refusedAccessCard()
+{
+    return [](QWidget* parent, std::function<void()> close) -> QWidget* {
+        OnboardingEnvironment environment;
+        environment.probe = [] { return FullDiskAccessStatus::denied; };
+        environment.verifyFresh = [] { return FullDiskAccessStatus::denied; };
+        environment.openSettings = [] { return true; };
+        environment.relaunch = [] { return std::optional<QString>(); };
+        environment.exitProcess = [] {};
+        return new FullDiskAccessOverlay(std::move(environment), std::move(close), parent);
+    };
+}
+
+TEST(MainView, AccessCardBlocksThePageButNotTheTopBar)
+{
+    Window window(refusedAccessCard());
+    auto& view = *window.view;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.showsAccessIntroduction(); }, 5'000));
+    auto* overlay = qobject_cast<FullDiskAccessOverlay*>(view.accessIntroduction());
+    ASSERT_NE(overlay, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !overlay->card().busy() && !overlay->card().crossFading(); }, 10'000));
+    auto& storage = window.button(AppSection::storage);
+    const auto centre = storage.mapTo(&view, storage.rect().center());
+    EXPECT_EQ(view.childAt(centre), &storage) << "the scrim leaves the top bar uncovered";
+    EXPECT_FALSE(view.currentPage()->isEnabled());
+    EXPECT_TRUE(storage.isEnabled());
+
+    const QPalette palette = QApplication::palette();
+    for (const auto size : {QSize(1180, 760), QSize(920, 620)}) {
+        view.resize(size);
+        EXPECT_EQ(QRect(overlay->mapTo(&view, QPoint(0, 0)), overlay->size()),
+                  QRect(0, 44, size.width(), size.height() - 44))
+            << "the page area only";
+        for (const bool dark : {false, true}) {
+            QApplication::setPalette(dark ? darkPalette() : lightPalette());
+            QCoreApplication::processEvents();
+            window.screenshot(QStringLiteral("main-access-card-%1x%2-%3")
+                                  .arg(size.width())
+                                  .arg(size.height())
+                                  .arg(dark ? "dark" : "light"));
+        }
+    }
+    QApplication::setPalette(palette);
+
+    window.press(AppSection::storage);
+    EXPECT_EQ(view.section(), AppSection::storage) << "a section change swaps the page beneath the card";
+    EXPECT_FALSE(view.currentPage()->isEnabled());
+    auto* below = view.childAt(20, 300);
+    EXPECT_TRUE(below == overlay || overlay->isAncestorOf(below)) << "the new page lies beneath the card";
+}
+
+// The gradient is painted once, by the window, under the top bar and any
+// page that draws nothing of its own.
+TEST(MainView, BackdropShowsThroughTheTopBarAndEmptyPages)
+{
+    Window window;
+    auto& view = *window.view;
+    window.press(AppSection::processes);  // an empty page until the workspace is built
+    window.screenshot("main-empty-page");
+    const auto shown = view.grab().toImage();
+    const auto colour = view.palette().color(QPalette::Window);
+    const auto backdrop = HeroBackdrop::render(view.width(), colour, 1.0);
+    for (const auto at : {QPoint(20, 20), QPoint(20, 200), QPoint(1100, 40)})
+        EXPECT_EQ(shown.pixelColor(at), backdrop.pixelColor(at)) << at.x() << "," << at.y();
+    EXPECT_EQ(shown.pixelColor(20, 400), colour) << "below the wash, the window colour";
+    const auto foot = shown.pixelColor(20, HeroBackdrop::height - 1);
+    EXPECT_LE(std::abs(foot.red() - colour.red()) + std::abs(foot.green() - colour.green()), 2)
+        << "no edge at its foot";
 }
 
 TEST(MainView, RefreshFollowsTheSection)

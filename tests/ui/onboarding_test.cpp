@@ -2,6 +2,7 @@
 // relaunch standing in: every path from the first look to the reopen.
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QPushButton>
 #include <QSettings>
@@ -13,8 +14,13 @@
 #include <memory>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "ui/onboarding/full_disk_access_introduction.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/widgets/contrast.h"
+#include "ui/widgets/labels.h"
+#include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace {
@@ -53,18 +59,37 @@ std::pair<bool, bool> stored()
             s.value("hasSeenFullDiskAccessIntroduction").toBool()};
 }
 
-bool closeTo(const QColor& seen, const QColor& expected, int tolerance)
+// The largest difference of the two colours' channels.
+int distance(const QColor& one, const QColor& other)
 {
-    return std::max({std::abs(seen.red() - expected.red()), std::abs(seen.green() - expected.green()),
-                     std::abs(seen.blue() - expected.blue())}) <= tolerance;
+    return std::max({std::abs(one.red() - other.red()), std::abs(one.green() - other.green()),
+                     std::abs(one.blue() - other.blue())});
 }
 
-// A window with the overlay over it, opened when the test says so.
+bool closeTo(const QColor& seen, const QColor& expected, int tolerance)
+{
+    return distance(seen, expected) <= tolerance;
+}
+
+// How far the colours just inside a button's left edge, halfway down, moved:
+// a focus ring that shows moves them a lot.
+int edgeChange(const QImage& focused, const QImage& plain)
+{
+    int most = 0;
+    for (int x = 1; x < 6; ++x)
+        most = std::max(most, distance(focused.pixelColor(x, focused.height() / 2),
+                                       plain.pixelColor(x, plain.height() / 2)));
+    return most;
+}
+
+// A window with a toolbar strip and the overlay over the rest of it, opened
+// when the test says so.
 class Onboarding : public ::testing::Test {
 protected:
     std::shared_ptr<Fakes> fakes = std::make_shared<Fakes>();
     int closes = 0;
     std::unique_ptr<QWidget> host;
+    QPushButton* toolbar = nullptr;
     FullDiskAccessOverlay* overlay = nullptr;
     void TearDown() override
     {
@@ -89,12 +114,18 @@ protected:
         environment.relaunch = [f] { ++f->relaunches; return f->relaunchError; };
         environment.exitProcess = [f] { ++f->exits; };
         host = std::make_unique<QWidget>();
-        host->resize(900, 720);
+        host->setPalette(lightPalette());
+        host->resize(900, 760);
+        toolbar = new QPushButton("Toolbar", host.get());
+        toolbar->setGeometry(10, 10, 80, 30);
         overlay = new FullDiskAccessOverlay(std::move(environment), [this] { ++closes; }, host.get());
+        overlay->setGeometry(coveredArea());
         host->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(host.get()));
         settle();
     }
+    // Below the toolbar strip, as the owner gives it.
+    QRect coveredArea() const { return host->rect().adjusted(0, 52, 0, 0); }
 
     FullDiskAccessIntroduction& card() { return overlay->card(); }
     // How often the settings were opened, access probed, and verified in a fresh process.
@@ -112,18 +143,35 @@ protected:
         ASSERT_TRUE(enabled(text)) << text.toStdString();
         QTest::mouseClick(card().button(text), Qt::LeftButton);
     }
-    // The card grows with its content rather than squeezing it.
+    // Saved on both palettes; the light one is returned. The card grows with
+    // its content rather than squeezing it.
     QImage screenshot(const QString& name)
     {
         EXPECT_EQ(card().height(), card().heightForWidth(card().width())) << name.toStdString();
-        const auto image = host->grab().toImage();
         QDir().mkpath(CORVALENT_SCREENSHOTS);
+        host->setPalette(darkPalette());
+        host->grab().save(QString(CORVALENT_SCREENSHOTS) + "/" + name + "-dark.png");
+        host->setPalette(lightPalette());
+        const auto image = host->grab().toImage();
         image.save(QString(CORVALENT_SCREENSHOTS) + "/" + name + ".png");
         return image;
     }
     QColor pixelAt(const QImage& image, QWidget* widget, QPoint at)
     {
         return image.pixelColor(widget->mapTo(host.get(), at) * image.devicePixelRatio());
+    }
+    // The widget as the window shows it, over what lies behind it.
+    QImage shown(QWidget* widget)
+    {
+        return host->grab(QRect(widget->mapTo(host.get(), QPoint()), widget->size())).toImage();
+    }
+    // The label showing exactly this text.
+    ElidedLabel* label(const QString& text)
+    {
+        for (auto* candidate : card().findChildren<QLabel*>())
+            if (candidate->isVisibleTo(&card()) && candidate->text() == text)
+                return dynamic_cast<ElidedLabel*>(candidate);
+        return nullptr;
     }
 };
 
@@ -147,12 +195,26 @@ TEST_F(Onboarding, DeniedAccessIntroducesTheChoiceInAModalOverlay)
     EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, setUpText}));
     EXPECT_EQ(stored(), std::pair(false, false)) << "a denied check turns \"include\" off; seen waits for a choice";
     const auto image = screenshot("onboarding-introduction");
-    // The scrim darkens the window by 0.22 of black; the card sits in the middle.
+    // The scrim darkens the area it was given by 0.22 of black, and only that.
     const auto window = host->palette().color(QPalette::Window);
     const QColor dimmed(qRound(window.red() * 0.78), qRound(window.green() * 0.78), qRound(window.blue() * 0.78));
-    EXPECT_TRUE(closeTo(image.pixelColor(3, 3), dimmed, 3)) << image.pixelColor(3, 3).name().toStdString();
+    EXPECT_TRUE(closeTo(image.pixelColor(3, 55), dimmed, 3)) << image.pixelColor(3, 55).name().toStdString();
+    EXPECT_TRUE(closeTo(image.pixelColor(300, 20), window, 1)) << "the toolbar strip stays clear";
     auto* prominent = card().button(setUpText);
     EXPECT_TRUE(closeTo(pixelAt(image, prominent, QPoint(5, prominent->height() / 2)), teal, 10));
+
+    // "RECOMMENDED" is tracked teal capitals on the choice's own fill, no capsule.
+    auto* recommended = label("RECOMMENDED");
+    ASSERT_NE(recommended, nullptr);
+    EXPECT_EQ(recommended->font(), CorvalentStyle::capitalsFont(0.6));
+    EXPECT_EQ(recommended->colour(), CorvalentStyle::teal());
+    EXPECT_EQ(pixelAt(image, recommended, {1, 1}), pixelAt(image, recommended, {-3, 1}));
+    // The recommended choice's check is a filled disc with the check cut out.
+    const auto check = Symbols::pixmap("checkmark.circle.fill", teal, 32).toImage();
+    EXPECT_EQ(check.pixelColor(16, 3).alpha(), 255) << "the disc above the check";
+    EXPECT_EQ(check.pixelColor(14, 21).alpha(), 0) << "the check's corner";
+    EXPECT_EQ(check.pixelColor(1, 1).alpha(), 0) << "outside the disc";
+
     const auto offCentre = [&] {
         const auto offset = card().geometry().center() - overlay->rect().center();
         return std::max(std::abs(offset.x()), std::abs(offset.y()));
@@ -162,21 +224,26 @@ TEST_F(Onboarding, DeniedAccessIntroducesTheChoiceInAModalOverlay)
     settle();
     EXPECT_EQ(asked(), std::tuple(0, 1, 0)) << "coming to the front before Set Up checks nothing";
 
-    // Clicks do not reach the window behind, and the scrim follows the window's size.
+    // Clicks under the scrim go nowhere; the toolbar outside it stays usable.
     auto* behind = new QPushButton("Behind", host.get());
-    behind->setGeometry(10, 10, 80, 30);
+    behind->setGeometry(10, 60, 80, 30);
     behind->show();
     overlay->raise();
     int pressedBehind = 0;
+    int pressedToolbar = 0;
     QObject::connect(behind, &QPushButton::clicked, [&pressedBehind] { ++pressedBehind; });
-    QTest::mouseClick(host.get(), Qt::LeftButton, {}, QPoint(40, 25));
-    EXPECT_EQ(pressedBehind, 0);
+    QObject::connect(toolbar, &QPushButton::clicked, [&pressedToolbar] { ++pressedToolbar; });
+    QTest::mouseClick(host.get(), Qt::LeftButton, {}, QPoint(40, 75));
+    QTest::mouseClick(toolbar, Qt::LeftButton);
+    EXPECT_EQ(std::pair(pressedBehind, pressedToolbar), std::pair(0, 1));
     auto* accessible = QAccessible::queryAccessibleInterface(overlay);
     ASSERT_NE(accessible, nullptr);
     EXPECT_TRUE(accessible->state().modal);
     EXPECT_EQ(accessible->text(QAccessible::Name), "See what is using your space");
+    // The owner places the overlay; the card follows into the middle of the new area.
     host->resize(1100, 800);
-    EXPECT_EQ(overlay->geometry(), host->rect());
+    EXPECT_EQ(overlay->geometry(), host->rect().adjusted(0, 52, -200, -40)) << "the parent's size is not the overlay's";
+    overlay->setGeometry(coveredArea());
     EXPECT_LE(offCentre(), 1);
 
     press(limitedText);
@@ -243,6 +310,45 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     EXPECT_EQ(stored(), std::pair(true, true));
 }
 
+// Tab reaches each of the card's buttons in order, named and ringed, then
+// goes on to the toolbar; a button that disables itself keeps the focus in
+// the card, so Return still reaches it.
+TEST_F(Onboarding, KeyboardReachesEveryButtonAndReturnKeepsWorkingAfterTheFocusMoves)
+{
+    open();
+    host->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host.get()));
+    EXPECT_EQ(QApplication::focusWidget(), &card()) << "named by its title, as a dialog";
+    EXPECT_EQ(card().accessibleName(), "See what is using your space");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(asked(), std::tuple(1, 1, 0)) << "Set Up";
+    card().applicationBecameActive();
+    settle();
+
+    std::vector<QImage> unfocused;
+    for (const auto& text : {limitedText, openHomeText, verifyText}) unfocused.push_back(shown(card().button(text)));
+    for (int at = 0; const auto& text : {limitedText, openHomeText, verifyText}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        auto* button = card().button(text);
+        ASSERT_TRUE(button->hasFocus()) << text.toStdString();
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), text);
+        EXPECT_GT(edgeChange(shown(button), unfocused[at++]), 60) << "a ring shows on " << text.toStdString();
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_TRUE(toolbar->hasFocus()) << "the card does not trap the keyboard";
+    QTest::keyClick(toolbar, Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_TRUE(card().button(verifyText)->hasFocus());
+
+    fakes->holdVerification = true;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(card().button(openHomeText)->hasFocus());
+    fakes->holdVerification = false;
+    settle();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(asked(), std::tuple(1, 2, 3)) << "Return verified again, and did not open the home folder";
+}
+
 // When nothing opens, Set Up and Open Home Folder check at once.
 TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeRetried)
 {
@@ -263,12 +369,16 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     const auto image = screenshot("onboarding-restart-required");
     EXPECT_TRUE(closeTo(pixelAt(image, indicator, QPoint(6, indicator->height() / 2)), teal, 10))
         << "the switch is teal when on";
+    const auto buttonsAt = [this] { return card().button(reopenText)->mapTo(host.get(), QPoint()).y(); };
+    const int before = buttonsAt();
 
     QSettings().setValue("includePrivacyProtectedLocations", true);
     QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
     press(reopenText);
     EXPECT_EQ(std::pair(fakes->relaunches, fakes->exits), std::pair(1, 0));
     EXPECT_EQ(card().messages(), QStringList({relaunchFailure}));
+    settle();
+    EXPECT_EQ(buttonsAt(), before) << "the message has its room already: nothing moves";
     EXPECT_TRUE(enabled(reopenText)) << "free to try again";
     EXPECT_EQ(stored(), std::pair(false, false)) << "the new instance confirms the grant itself";
 
@@ -284,6 +394,18 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     settle();
     EXPECT_EQ(card().messages(), QStringList({relaunchFailure, deniedMessage}));
     screenshot("onboarding-errors");
+    // The warnings read on both palettes (4.5:1 against what is painted behind them).
+    for (const auto& palette : {lightPalette(), darkPalette()}) {
+        host->setPalette(palette);
+        const auto painted = host->grab().toImage();
+        for (const auto& message : card().messages()) {
+            auto* text = label(message);
+            ASSERT_NE(text, nullptr);
+            const auto behind = pixelAt(painted, text, {text->width() - 2, text->height() / 2});
+            EXPECT_GE(Contrast::ratio(text->colour(), behind), 4.5) << message.toStdString();
+        }
+    }
+    host->setPalette(lightPalette());
 
     // A passing check clears its own message; a reopen that works exits, once.
     fakes->verifyAnswer = Status::granted;

@@ -3,21 +3,26 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QToolTip>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <atomic>
 
 #include "models/vantle_model.h"
 #include "ui/shell/app_appearance.h"
+#include "ui/shell/corvalent_app.h"
 #include "ui/shell/settings_window.h"
 #include "ui/shell/system_settings.h"
 #include "ui/shell/tray_menu.h"
+#include "ui/widgets/app_style.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/segmented_control.h"
@@ -43,13 +48,15 @@ void screenshot(QWidget& widget, const QString& name)
     ASSERT_TRUE(widget.grab().save(QStringLiteral(CORVALENT_SCREENSHOTS "/") + name + ".png"));
 }
 
-// Every test starts from empty preferences, the light palette and a model whose
-// samples carry no processes; each leaves the application palette as it found it.
+// Every test starts from empty preferences, the light palette, the program's
+// style and a model whose samples carry no processes; each leaves the
+// application's palette and style as it found them.
 class Shell : public ::testing::Test {
 protected:
     Shell()
     {
         QSettings().clear();
+        installAppStyle();
         QApplication::setPalette(lightPalette());
         auto environment = VantleModelEnvironment::system();
         environment.sample = [this] { return ScanResult{.records = {}, .pressure = pressure, .swap = swap.load()}; };
@@ -60,6 +67,7 @@ protected:
     ~Shell() override
     {
         setSystemSettingsOpenerForTesting({});
+        QApplication::setStyle(QStringLiteral("Fusion"));
         QApplication::setPalette(palette_);
         QSettings().clear();
     }
@@ -73,6 +81,7 @@ protected:
 using AppearanceTest = Shell;
 using TrayMenuTest = Shell;
 using SettingsWindowTest = Shell;
+using AppWindowsTest = Shell;
 
 TEST_F(AppearanceTest, ChoosingDarkRecolorsOpenWindowsAndIsRemembered)
 {
@@ -134,7 +143,8 @@ TEST_F(TrayMenuTest, RowsFollowTheSamplesAndAppearanceChoicesAreExclusive)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model->scanning(); }, 10'000));
     EXPECT_EQ(figures(), "Memory pressure: Critical / Swap in use: 3.0 GB");
     menu.actions()[3]->trigger();
-    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(opened, 0) << "the window comes forward once the menu has closed";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == 1; }, 2'000));
     menu.popup(QPoint(0, 0));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
     screenshot(menu, "tray-menu");
@@ -152,6 +162,91 @@ TEST_F(TrayMenuTest, RowsFollowTheSamplesAndAppearanceChoicesAreExclusive)
     setAppearance(AppAppearance::system);  // a choice made elsewhere shows here too
     EXPECT_TRUE(system->isChecked());
     EXPECT_FALSE(dark->isChecked());
+
+    // The mark is drawn at the end of the checked row, and only there.
+    setAppearance(AppAppearance::light);
+    auto& choices = *menu.actions()[5]->menu();
+    choices.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&choices));
+    screenshot(choices, "tray-appearance-menu");
+    const auto image = choices.grab().toImage();
+    const auto darkestAtEnd = [&](QAction* row) {
+        const auto area = choices.actionGeometry(row);
+        int darkest = 255;
+        for (int x = area.right() - 24; x < area.right() - 6; ++x)
+            for (int y = area.top() + 3; y < area.bottom() - 3; ++y)
+                darkest = std::min(darkest, image.pixelColor(x, y).lightness());
+        return darkest;
+    };
+    EXPECT_LT(darkestAtEnd(light), 120);
+    EXPECT_GT(darkestAtEnd(dark), 200);
+}
+
+TEST_F(AppearanceTest, TooltipsLookLikeTheHelpPopoversInLightAndDark)
+{
+    QWidget host;
+    host.resize(200, 100);
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    for (const auto appearance : {AppAppearance::light, AppAppearance::dark}) {
+        setAppearance(appearance);
+        QToolTip::showText(host.mapToGlobal(QPoint(20, 20)), QStringLiteral("Show Disk Space"), &host);
+        QWidget* tip = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            for (auto* widget : QApplication::topLevelWidgets())
+                if (widget->inherits("QTipLabel") && widget->isVisible()) tip = widget;
+            return tip != nullptr;
+        }, 2'000));
+        const auto palette = appearance == AppAppearance::dark ? darkPalette() : lightPalette();
+        EXPECT_TRUE(near(pixel(*tip, {4, tip->height() / 2}), CorvalentStyle::panel(palette)))
+            << "the panel colour, not the platform's yellow";
+        EXPECT_FALSE(tip->mask().contains(QPoint(0, 0))) << "rounded corners";
+        EXPECT_TRUE(tip->mask().contains(tip->rect().center()));
+        screenshot(*tip, appearance == AppAppearance::dark ? "tooltip-dark" : "tooltip-light");
+        QToolTip::hideText();
+    }
+}
+
+// The real application's windows, with the access introduction already seen.
+TEST_F(AppWindowsTest, OpenCorvalentRestoresTheMinimizedWindow)
+{
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    CorvalentApp app;
+    auto& window = app.mainWindow();
+    EXPECT_FALSE(window.windowIcon().isNull());
+    EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(256, 256)));
+    app.createTrayMenu();
+    QAction* open = nullptr;
+    for (auto* action : app.trayMenu()->menu().actions())
+        if (action->text() == "Open Corvalent") open = action;
+    ASSERT_NE(open, nullptr);
+    window.showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.windowState().testFlag(Qt::WindowMinimized); }, 2'000));
+    open->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.windowState().testFlag(Qt::WindowMinimized); }, 2'000));
+    EXPECT_TRUE(window.isVisible());
+    window.close();
+    open->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 2'000)) << "a closed window opens again";
+}
+
+TEST_F(AppWindowsTest, SettingsIsAChildWindowCentredOnTheMainWindowAndEscapeClosesIt)
+{
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    CorvalentApp app;
+    auto& window = app.mainWindow();
+    window.setGeometry(0, 0, 920, 620);  // the offscreen screen is small
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    app.settingsAction().trigger();
+    QPointer<QWidget> settings = app.settingsWindow();
+    ASSERT_TRUE(settings);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == settings; }, 2'000));
+    EXPECT_TRUE(settings->isWindow()) << "a window of its own";
+    EXPECT_EQ(settings->windowHandle()->transientParent(), window.windowHandle());
+    EXPECT_EQ(settings->geometry().center(), window.geometry().center());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return settings.isNull(); }, 2'000)) << "Escape closes it";
 }
 
 // From empty preferences: each control writes through, and a window opened later shows it.

@@ -1,17 +1,13 @@
 #pragma once
 
 // The overview: four metric cards over the two summaries, running work and
-// disk space, each leading to its workspace.
+// disk space, each leading to its workspace. It paints no background of its
+// own, so the window's backdrop shows through.
 
-#include <QString>
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
-#include <optional>
-
-#include "ui/overview/overview_states.h"
 
 class QScrollArea;
 
@@ -34,26 +30,21 @@ public:
     OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* parent = nullptr);
     ~OverviewPage() override;
 
+    QScrollArea& scrollArea() const { return *scroll_; }
+
 signals:
     void openProcesses();
     void openDiskSpace();
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    QWidget* cardRow();
+    QWidget* panelRow();
     void refreshProcesses();
     void refreshDisk();
-
-    // The help popovers of the cards: at most one is open, and one opening waits.
-    void helpEntered(const QString& title);
-    void helpLeft(const QString& title);
-    void helpClicked(const QString& title);
-    // By value: callers pass the pending title, which opening clears.
-    void openHelp(QString title);
-    void closeHelp();
     overview::MetricCard* card(const QString& title) const;
 
     VantleModel& model_;
@@ -62,14 +53,10 @@ private:
     const std::uint64_t physicalMemory_;
 
     QScrollArea* scroll_ = nullptr;
-    QWidget* panelRow_ = nullptr;
     std::array<overview::MetricCard*, 4> cards_{};
     overview::RunningWorkPanel* runningWork_ = nullptr;
     overview::DiskSpacePanel* diskSpace_ = nullptr;
-    overview::HelpPopover* popover_ = nullptr;
-    QTimer helpTimer_;
-    QString pendingHelp_;
-    std::optional<QString> openHelp_;
+    overview::HelpPopover* help_ = nullptr;
 };
 
 }  // namespace corvalent

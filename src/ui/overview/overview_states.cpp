@@ -17,17 +17,17 @@ namespace {
 
 const QString dot = QStringLiteral(" \u00b7 ");
 
-QString bytesText(std::uint64_t bytes)
-{
-    return QString::fromStdString(Display::bytes(bytes));
-}
-
 QLocale english()
 {
     return QLocale(QLocale::English, QLocale::UnitedStates);
 }
 
 }  // namespace
+
+QString bytesText(std::uint64_t bytes)
+{
+    return QString::fromStdString(Display::bytes(bytes));
+}
 
 QString groupedCount(std::int64_t count)
 {
@@ -115,6 +115,16 @@ QString processRefreshDetail(const QDateTime& lastRefreshedAt)
     const QTimeZone pacific("America/Los_Angeles");
     const auto shown = pacific.isValid() ? lastRefreshedAt.toTimeZone(pacific) : lastRefreshedAt.toLocalTime();
     return "Updated " + english().toString(shown, "h:mm AP t");
+}
+
+EmptySummary runningWorkEmpty(bool sampled, int hiddenProtected)
+{
+    if (!sampled) return {"Reading processes\u2026", "arrow.triangle.2.circlepath", {}};
+    QString detail;
+    if (hiddenProtected > 0)
+        detail = groupedCount(hiddenProtected) +
+                 (hiddenProtected == 1 ? " protected process hidden" : " protected processes hidden");
+    return {"No running work to show", "waveform.path.ecg", detail};
 }
 
 StorageFooter storageOverviewFooter(const DiskModel& model)

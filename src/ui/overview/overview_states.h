@@ -46,8 +46,23 @@ struct StorageFooter {
 
 StorageFooter storageOverviewFooter(const DiskModel& model);
 StorageFooter storageOverviewFooter(const DiskModelStatus& status, std::int64_t scannedEntries,
-                                    const std::optional<DiskScanResult>& result, const std::vector<DiskVolume>& volumes);
+                                    const std::optional<DiskScanResult>& result,
+                                    const std::vector<DiskVolume>& volumes);
 
+// What the running-work panel says while it has no group to list: that the
+// first sample is still being read, or, once one has come, that nothing is
+// visible and how many protected processes the visibility settings hide.
+struct EmptySummary {
+    QString title;
+    QString symbol;
+    QString detail;  // empty for none
+    bool operator==(const EmptySummary&) const = default;
+};
+
+EmptySummary runningWorkEmpty(bool sampled, int hiddenProtected);
+
+// Display::bytes as text.
+QString bytesText(std::uint64_t bytes);
 // "1,234": counts are grouped the English way whatever the process locale.
 QString groupedCount(std::int64_t count);
 // The cores the system schedules on; at least 1.

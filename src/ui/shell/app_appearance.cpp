@@ -7,6 +7,7 @@
 #include "core/child_process.h"
 #include "models/background_task.h"
 #include "ui/widgets/app_motion.h"
+#include "ui/widgets/app_style.h"
 #include "ui/widgets/corvalent_style.h"
 
 namespace corvalent {
@@ -161,7 +162,9 @@ void applyAppearance(AppAppearance appearance)
 {
     const bool dark = appearance == AppAppearance::dark ||
                       (appearance == AppAppearance::system && desktopPrefersDark());
-    QApplication::setPalette(dark ? darkPalette() : lightPalette());
+    const auto palette = dark ? darkPalette() : lightPalette();
+    QApplication::setPalette(palette);
+    applyToolTipPalette(palette);
 }
 
 QPalette lightPalette()
@@ -177,7 +180,7 @@ QPalette lightPalette()
         .dark = QColor(0x8E, 0x8E, 0x93),
         .shadow = QColor(0x00, 0x00, 0x00, 0x40),
         .link = CorvalentStyle::teal().darker(115),
-        .tooltip = QColor(0xFF, 0xFF, 0xFF),
+        .tooltip = QColor(0xFF, 0xFF, 0xFF),  // the panel colour, as the help popovers
     });
 }
 
@@ -194,7 +197,7 @@ QPalette darkPalette()
         .dark = QColor(0x10, 0x10, 0x11),
         .shadow = QColor(0x00, 0x00, 0x00, 0x80),
         .link = CorvalentStyle::teal().lighter(125),
-        .tooltip = QColor(0x3A, 0x3A, 0x3C),
+        .tooltip = QColor(0x2A, 0x2A, 0x2C),  // the panel colour, as the help popovers
     });
 }
 

@@ -7,21 +7,26 @@
 #include <QMainWindow>
 #include <QSettings>
 
-#include <cstdlib>
-
 #include <QMenuBar>
-#include <QStyleFactory>
+#include <QScreen>
+
+#include <algorithm>
+#include <cstdlib>
 
 #include "models/app_notifications.h"
 #include "models/full_disk_access.h"
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
+#include "ui/processes/process_icon_store.h"
+#include "ui/processes/process_page.h"
 #include "ui/shell/app_appearance.h"
+#include "ui/shell/app_icon.h"
 #include "ui/shell/main_view.h"
 #include "ui/shell/settings_window.h"
 #include "ui/shell/system_settings.h"
 #include "ui/shell/tray_menu.h"
+#include "ui/widgets/app_style.h"
 #include "ui/widgets/corvalent_style.h"
 
 namespace corvalent {
@@ -65,6 +70,19 @@ void useSystemIcons()
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
 }
 
+// Centred over `over`, kept on its screen.
+void centre(QWidget& window, const QWidget& over)
+{
+    QRect area(QPoint(0, 0), window.size());
+    area.moveCenter(over.geometry().center());
+    if (const auto* screen = over.screen()) {
+        const auto room = screen->availableGeometry();
+        area.moveLeft(std::clamp(area.left(), room.left(), std::max(room.left(), room.right() - area.width())));
+        area.moveTop(std::clamp(area.top(), room.top(), std::max(room.top(), room.bottom() - area.height())));
+    }
+    window.setGeometry(area);
+}
+
 }  // namespace
 
 CorvalentApp::CorvalentApp()
@@ -97,12 +115,19 @@ VantleModel& CorvalentApp::model()
     return *model_;
 }
 
+ProcessIconStore& CorvalentApp::iconStore()
+{
+    if (icons_ == nullptr) icons_ = new ProcessIconStore(this);
+    return *icons_;
+}
+
 QMainWindow& CorvalentApp::mainWindow()
 {
     if (!window_) {
         window_ = new QMainWindow;
         window_->setObjectName("main");
         window_->setWindowTitle("Corvalent");
+        window_->setWindowIcon(appIcon());
         window_->resize(1180, 760);
         window_->setMinimumSize(920, 620);
         view_ = new MainView(model(), window_);
@@ -110,6 +135,9 @@ QMainWindow& CorvalentApp::mainWindow()
             auto environment = OnboardingEnvironment::system();
             environment.openSettings = [] { return openFullDiskAccessSettings(); };
             return new FullDiskAccessOverlay(std::move(environment), std::move(close), parent);
+        });
+        view_->setPageFactory(AppSection::processes, [this](QWidget* parent) -> QWidget* {
+            return new ProcessPage(model(), iconStore(), parent);
         });
         window_->setCentralWidget(view_);
         // Linux has no application menu: the window carries the commands.
@@ -126,6 +154,8 @@ QMainWindow& CorvalentApp::mainWindow()
 void CorvalentApp::openMainWindow()
 {
     auto& window = mainWindow();
+    // A minimized window comes back as it was before, maximized or not.
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
     window.show();
     window.raise();
     window.activateWindow();
@@ -133,15 +163,28 @@ void CorvalentApp::openMainWindow()
 
 void CorvalentApp::openSettings()
 {
+    auto& owner = mainWindow();
     if (!settingsWindow_) {
-        settingsWindow_ = new SettingsWindow(model());
+        // A window of its own, kept with the main window by the window manager.
+        settingsWindow_ = new SettingsWindow(model(), &owner);
         settingsWindow_->setAttribute(Qt::WA_DeleteOnClose);
         settingsWindow_->addAction(refresh_);
         settingsWindow_->addAction(quit_);
+        connect(static_cast<SettingsWindow*>(settingsWindow_.data()), &SettingsWindow::showInspectorChanged, this,
+                [this](bool on) {
+                    if (auto* page = qobject_cast<ProcessPage*>(view_ != nullptr ? view_->currentPage() : nullptr))
+                        page->setShowInspector(on);
+                });
     }
+    if (!settingsWindow_->isVisible()) centre(*settingsWindow_, owner);
     settingsWindow_->show();
     settingsWindow_->raise();
     settingsWindow_->activateWindow();
+}
+
+QWidget* CorvalentApp::settingsWindow() const
+{
+    return settingsWindow_;
 }
 
 void CorvalentApp::createTrayMenu()
@@ -176,9 +219,11 @@ int runApplication(int argc, char** argv)
     QApplication::setOrganizationName("Corvalent");
     QApplication::setApplicationName("Corvalent");
     QApplication::setApplicationDisplayName("Corvalent");
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("corvalent"));
     QApplication::setFont(CorvalentStyle::font(TextStyle::body));
+    installAppStyle();
     useSystemIcons();
+    QApplication::setWindowIcon(appIcon());
     readDesktopSettingsInBackground();
     applyAppearance(storedAppearance());
 

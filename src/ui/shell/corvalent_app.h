@@ -15,6 +15,7 @@ class QWidget;
 namespace corvalent {
 
 class MainView;
+class ProcessIconStore;
 class TrayMenu;
 class VantleModel;
 
@@ -27,11 +28,14 @@ public:
 
     // Created on first use and kept for the life of the application.
     VantleModel& model();
+    // The one icon cache of every view, kept for the life of the application.
+    ProcessIconStore& iconStore();
     QMainWindow& mainWindow();
     MainView* mainView() const { return view_; }
     // Brings the main window forward, making it again when it was closed.
     void openMainWindow();
     void openSettings();
+    QWidget* settingsWindow() const;
     TrayMenu* trayMenu() const { return tray_.get(); }
     void createTrayMenu();
 
@@ -44,6 +48,7 @@ private:
     void firstShown();
 
     std::unique_ptr<VantleModel> model_;
+    ProcessIconStore* icons_ = nullptr;  // a child of the application object
     QPointer<QMainWindow> window_;
     MainView* view_ = nullptr;  // owned by the window
     QPointer<QWidget> settingsWindow_;

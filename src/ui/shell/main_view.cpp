@@ -3,15 +3,10 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGraphicsOpacityEffect>
-#include <QHelpEvent>
-#include <QMouseEvent>
-#include <QToolTip>
 #include <QPainter>
-#include <QPainterPath>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
 
 #include "models/app_notifications.h"
 #include "models/disk_model.h"
@@ -21,144 +16,13 @@
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
-#include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace {
 
-constexpr int buttonWidth = 30;
-constexpr int buttonHeight = 22;
-constexpr int switchPadding = 3;
-constexpr int switchSpacing = 2;
 constexpr int topBarHeight = 44;
-constexpr int heroHeight = 260;
-
-int indexOf(AppSection section)
-{
-    return section == AppSection::processes ? 0 : 1;
-}
-
-AppSection sectionAt(int index)
-{
-    return index == 0 ? AppSection::processes : AppSection::storage;
-}
 
 }  // namespace
-
-QString sectionTitle(AppSection section)
-{
-    return section == AppSection::processes ? QStringLiteral("Processes") : QStringLiteral("Disk Space");
-}
-
-QString sectionSymbol(AppSection section)
-{
-    return section == AppSection::processes ? QStringLiteral("waveform.path.ecg") : QStringLiteral("internaldrive");
-}
-
-SectionSwitch::SectionSwitch(QWidget* parent) : QWidget(parent)
-{
-    setCursor(Qt::PointingHandCursor);
-    setMouseTracking(true);
-    setFixedSize(sizeHint());
-    updateTexts();
-}
-
-QSize SectionSwitch::sizeHint() const
-{
-    return {2 * switchPadding + 2 * buttonWidth + switchSpacing, 2 * switchPadding + buttonHeight};
-}
-
-QRectF SectionSwitch::buttonRect(int index) const
-{
-    return {static_cast<double>(switchPadding + index * (buttonWidth + switchSpacing)), double(switchPadding),
-            double(buttonWidth), double(buttonHeight)};
-}
-
-QString SectionSwitch::helpText(AppSection section) const
-{
-    return section_ == section ? QStringLiteral("Return to Overview") : "Show " + sectionTitle(section);
-}
-
-void SectionSwitch::updateTexts()
-{
-    // One widget holds both buttons: the tooltip and accessible text name the
-    // one under the pointer, and both sections are described for readers.
-    setAccessibleName(sectionTitle(AppSection::processes) + ", " + sectionTitle(AppSection::storage));
-    setAccessibleDescription(section_ ? sectionTitle(*section_) + ": Selected" : QStringLiteral("Not selected"));
-}
-
-void SectionSwitch::setSection(std::optional<AppSection> section)
-{
-    section_ = section;
-    updateTexts();
-    const double target = section ? indexOf(*section) : -1;
-    if (slide_) slide_->stop();
-    if (target < 0 || plate_ < 0) {
-        // The plate appears or leaves in place; it slides only between buttons.
-        plate_ = target;
-        update();
-        return;
-    }
-    const double from = plate_;
-    AppMotion::animate(this, AppMotion::selection(), [this, from, target](double t) {
-        plate_ = from + (target - from) * t;
-        update();
-    });
-}
-
-void SectionSwitch::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath track;
-    track.addRoundedRect(QRectF(rect()), 7, 7);
-    painter.fillPath(track, CorvalentStyle::primary(palette(), 0.055));
-    if (plate_ >= 0) {
-        const auto plate = buttonRect(0).translated(plate_ * (buttonWidth + switchSpacing), 0);
-        QColor shadow = CorvalentStyle::teal();
-        shadow.setAlphaF(0.22f);
-        QPainterPath shadowPath;
-        shadowPath.addRoundedRect(plate.translated(0, 1).adjusted(-1, -1, 1, 1), 6, 6);
-        painter.fillPath(shadowPath, shadow);
-        QPainterPath platePath;
-        platePath.addRoundedRect(plate, 5, 5);
-        painter.fillPath(platePath, CorvalentStyle::teal());
-    }
-    for (int index = 0; index < 2; ++index) {
-        const auto section = sectionAt(index);
-        const bool selected = section_ == section;
-        const auto colour = selected ? QColor(Qt::white) : CorvalentStyle::secondary(palette());
-        const auto icon = Symbols::pixmap(sectionSymbol(section), colour, 14, devicePixelRatioF());
-        const auto area = buttonRect(index);
-        painter.drawPixmap(QPointF(area.center().x() - 7, area.center().y() - 7), icon);
-    }
-}
-
-bool SectionSwitch::event(QEvent* event)
-{
-    if (event->type() == QEvent::ToolTip) {
-        const auto* help = static_cast<QHelpEvent*>(event);
-        for (int index = 0; index < 2; ++index) {
-            if (buttonRect(index).contains(help->pos())) {
-                QToolTip::showText(help->globalPos(), helpText(sectionAt(index)), this);
-                return true;
-            }
-        }
-        QToolTip::hideText();
-        return true;
-    }
-    return QWidget::event(event);
-}
-
-void SectionSwitch::mouseReleaseEvent(QMouseEvent* event)
-{
-    for (int index = 0; index < 2; ++index) {
-        if (!buttonRect(index).contains(event->position())) continue;
-        const auto section = sectionAt(index);
-        emit sectionChosen(section_ == section ? std::nullopt : std::optional(section));
-        return;
-    }
-}
 
 MainView::MainView(VantleModel& model, QWidget* parent) : MainView(model, DiskModelEnvironment::system(), parent) {}
 
@@ -180,8 +44,12 @@ MainView::MainView(VantleModel& model, DiskModelEnvironment diskEnvironment, QWi
     topLayout->addWidget(switch_, 0, Qt::AlignVCenter);
     topLayout->addStretch();
     layout->addWidget(topBar);
-    pages_ = new QStackedWidget(this);
-    layout->addWidget(pages_, 1);
+    pageArea_ = new QWidget(this);
+    auto* pageLayout = new QVBoxLayout(pageArea_);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pages_ = new QStackedWidget(pageArea_);
+    pageLayout->addWidget(pages_);
+    layout->addWidget(pageArea_, 1);
 
     connect(switch_, &SectionSwitch::sectionChosen, this, &MainView::setSection);
     connect(&AppNotifications::instance(), &AppNotifications::refreshRequested, this,
@@ -285,14 +153,14 @@ void MainView::firstShown()
     diskModel_->loadVolumes(false, [self] {
         if (!self || PerformanceCheck::enabled() || !self->introductionFactory_) return;
         if (QSettings().value("hasSeenFullDiskAccessIntroduction", false).toBool()) return;
-        self->introduction_ = self->introductionFactory_(self, [self] {
+        self->introduction_ = self->introductionFactory_(self->pageArea_, [self] {
             if (!self || self->introduction_ == nullptr) return;
             self->introduction_->deleteLater();
             self->introduction_ = nullptr;
             if (self->page_ != nullptr) self->page_->setEnabled(true);
         });
         if (self->page_ != nullptr) self->page_->setEnabled(false);
-        self->introduction_->setGeometry(self->rect());
+        self->introduction_->setGeometry(self->pageArea_->rect());
         self->introduction_->show();
         self->introduction_->raise();
     });
@@ -301,14 +169,14 @@ void MainView::firstShown()
 void MainView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (introduction_ != nullptr) introduction_->setGeometry(rect());
+    if (introduction_ != nullptr) introduction_->setGeometry(pageArea_->rect());
 }
 
+// The only backdrop of the window: the top bar and the pages draw none.
 void MainView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), CorvalentStyle::windowBackground(palette()));
-    CorvalentStyle::paintHeroGradient(painter, QRectF(0, 0, width(), heroHeight));
+    backdrop_.paint(painter, size(), CorvalentStyle::windowBackground(palette()), devicePixelRatioF());
 }
 
 // The stop confirmation and the impact review are window-modal sheets that

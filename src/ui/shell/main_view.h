@@ -3,7 +3,8 @@
 // The main window's root: the section switch, the page of the current
 // section (the overview, the process workspace or the disk workspace), the
 // Refresh handling, the feed of process samples to the disk model, the
-// access introduction over everything on first use, and the two stop sheets.
+// access introduction over the page on first use, and the two stop sheets.
+// It paints the window's backdrop once; the pages are transparent over it.
 
 #include <QPointer>
 #include <QWidget>
@@ -13,48 +14,15 @@
 #include <optional>
 
 #include "models/disk_model.h"
+#include "ui/shell/hero_backdrop.h"
+#include "ui/shell/section_switch.h"
 
 class QDialog;
 class QStackedWidget;
-class QVariantAnimation;
 
 namespace corvalent {
 
 class VantleModel;
-
-enum class AppSection { processes, storage };
-
-QString sectionTitle(AppSection section);   // "Processes", "Disk Space"
-QString sectionSymbol(AppSection section);  // "waveform.path.ecg", "internaldrive"
-
-// The two toolbar buttons with the teal plate that slides to the selected one.
-class SectionSwitch : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit SectionSwitch(QWidget* parent = nullptr);
-    void setSection(std::optional<AppSection> section);
-    QSize sizeHint() const override;
-    // The help text and accessibility of one button, for the current section.
-    QString helpText(AppSection section) const;
-
-signals:
-    // Pressing the shown section returns to the overview (nullopt).
-    void sectionChosen(std::optional<AppSection> section);
-
-protected:
-    bool event(QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    QRectF buttonRect(int index) const;
-    void updateTexts();
-
-    std::optional<AppSection> section_;
-    double plate_ = -1;  // the plate's position: 0 processes, 1 storage, -1 hidden
-    QPointer<QVariantAnimation> slide_;
-};
 
 class MainView : public QWidget {
     Q_OBJECT
@@ -73,8 +41,10 @@ public:
     SectionSwitch& sectionSwitch() { return *switch_; }
     QWidget* currentPage() const;
     bool showsAccessIntroduction() const { return introduction_ != nullptr; }
+    QWidget* accessIntroduction() const { return introduction_; }
 
-    // The access introduction drawn over the page on first use.
+    // The access introduction drawn over the page area on first use; the
+    // top bar stays usable, and a section change swaps the page beneath it.
     void setIntroductionFactory(IntroductionFactory factory) { introductionFactory_ = std::move(factory); }
     // Where the process and disk workspaces come from (empty pages until built).
     void setPageFactory(AppSection section, std::function<QWidget*(QWidget* parent)> factory);
@@ -99,6 +69,7 @@ private:
     std::unique_ptr<DiskModel> diskModel_;
     std::optional<AppSection> section_;
     SectionSwitch* switch_ = nullptr;
+    QWidget* pageArea_ = nullptr;  // the pages and, over them, the introduction
     QStackedWidget* pages_ = nullptr;
     QWidget* page_ = nullptr;
     QWidget* introduction_ = nullptr;
@@ -107,6 +78,7 @@ private:
     std::function<QWidget*(QWidget*)> storagePageFactory_;
     QPointer<QDialog> requestSheet_;
     QPointer<QDialog> reviewSheet_;
+    HeroBackdrop backdrop_;
     bool shownOnce_ = false;
 };
 

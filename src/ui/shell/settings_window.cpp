@@ -67,7 +67,9 @@ QVBoxLayout* addSection(QVBoxLayout& column, const QString& title)
 
 }  // namespace
 
-SettingsWindow::SettingsWindow(VantleModel& model, QWidget* parent) : QWidget(parent, Qt::Window), model_(model)
+// A modeless dialog-type window: with an owner, the window manager keeps it
+// above and with that window (a plain window type would not be marked so).
+SettingsWindow::SettingsWindow(VantleModel& model, QWidget* parent) : QWidget(parent, Qt::Dialog), model_(model)
 {
     setWindowTitle(QStringLiteral("Settings"));
     setFont(CorvalentStyle::font(TextStyle::body));
@@ -81,8 +83,11 @@ SettingsWindow::SettingsWindow(VantleModel& model, QWidget* parent) : QWidget(pa
     buildLayout(*column);
     column->addStretch(1);
 
-    auto* close = new QShortcut(QKeySequence::Close, this);
-    connect(close, &QShortcut::activated, this, &QWidget::close);
+    // Nothing here waits to be applied, so Escape simply closes, as Ctrl+W does.
+    for (const auto& keys : {QKeySequence(QKeySequence::Close), QKeySequence(Qt::Key_Escape)}) {
+        auto* close = new QShortcut(keys, this);
+        connect(close, &QShortcut::activated, this, &QWidget::close);
+    }
     // Focus starts on the first switch without a keyboard ring.
     protected_->setFocus(Qt::OtherFocusReason);
 }

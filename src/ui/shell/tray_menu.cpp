@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include "models/vantle_model.h"
 #include "ui/widgets/corvalent_style.h"
@@ -43,8 +44,12 @@ TrayMenu::TrayMenu(VantleModel& model, std::function<void()> openMainWindow, QAc
     menu_->addSeparator();
     auto* open = menu_->addAction(QStringLiteral("Open Corvalent"));
     open->setProperty("symbol", "macwindow");
+    // On a later turn of the event loop, once the menu has closed and given
+    // back the pointer and keyboard, so the window can take the focus.
     connect(open, &QAction::triggered, this, [this] {
-        if (openMainWindow_) openMainWindow_();
+        QTimer::singleShot(0, this, [this] {
+            if (openMainWindow_) openMainWindow_();
+        });
     });
     auto* refresh = menu_->addAction(QStringLiteral("Refresh"));
     refresh->setProperty("symbol", "arrow.clockwise");

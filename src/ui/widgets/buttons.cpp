@@ -89,7 +89,14 @@ void Button::paintEvent(QPaintEvent*)
         painter.translate(-centre);
     }
     const auto ink = paintBackground(painter, QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-    focusRing_.paint(painter, *this, QRectF(rect()), radius);
+    if ((kind_ == Kind::prominent || kind_ == Kind::destructive) && focusRing_.shown(*this)) {
+        // The accent ring would vanish into an accent fill: a ring in the text's colour, inside it.
+        painter.setPen(QPen(CorvalentStyle::withAlpha(ink, 0.9), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), radius - 2.5, radius - 2.5);
+    } else {
+        focusRing_.paint(painter, *this, QRectF(rect()), radius);
+    }
     paintLabel(painter, ink);
 }
 

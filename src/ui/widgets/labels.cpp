@@ -79,16 +79,22 @@ void ElidedLabel::paintEvent(QPaintEvent*)
         paintOneLine(painter, area);
 }
 
-void ElidedLabel::paintOneLine(QPainter& painter, const QRect& area) const
+std::pair<QFont, QString> ElidedLabel::fitLine() const
 {
+    const int width = contentsRect().width();
     auto shown = font();
     const double full = QFontMetricsF(shown).horizontalAdvance(text());
-    if (full > area.width() && minimumScale_ < 1.0 && full > 0) {
-        const double scale = std::max(minimumScale_, area.width() / full);
+    if (full > width && minimumScale_ < 1.0 && full > 0) {
+        const double scale = std::max(minimumScale_, width / full);
         shown.setPixelSize(std::max(1, static_cast<int>(std::floor(shown.pixelSize() * scale))));
-        painter.setFont(shown);
     }
-    const auto line = QFontMetricsF(shown).elidedText(text(), elideMode_, area.width());
+    return {shown, QFontMetricsF(shown).elidedText(text(), elideMode_, width)};
+}
+
+void ElidedLabel::paintOneLine(QPainter& painter, const QRect& area) const
+{
+    const auto [shown, line] = fitLine();
+    painter.setFont(shown);
     painter.drawText(area, static_cast<int>(alignment()), line);
 }
 

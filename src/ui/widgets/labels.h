@@ -5,6 +5,8 @@
 
 #include <QLabel>
 
+#include <utility>
+
 #include "ui/widgets/corvalent_style.h"
 
 namespace corvalent {
@@ -28,6 +30,10 @@ public:
     void setShrinks(bool shrinks);
     // 1 is one line; 2 or more wrap and elide the last line.
     void setMaximumLines(int lines);
+    // One line as it is drawn at the current width: the text, or its elided
+    // form once the minimum scale is reached, and the font it is drawn in.
+    QString drawnText() const { return fitLine().second; }
+    QFont drawnFont() const { return fitLine().first; }
 
     QSize minimumSizeHint() const override;
     QSize sizeHint() const override;
@@ -37,6 +43,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    std::pair<QFont, QString> fitLine() const;
     void paintOneLine(QPainter& painter, const QRect& area) const;
     void paintLines(QPainter& painter, const QRect& area) const;
     bool limitsLines() const { return maximumLines_ > 1; }

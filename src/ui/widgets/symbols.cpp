@@ -23,7 +23,6 @@ const QHash<QString, QString>& themeNames()
         {"folder.fill", "folder-symbolic"},
         {"doc.fill", "text-x-generic-symbolic"},
         {"clock", "preferences-system-time-symbolic"},
-        {"checkmark.circle.fill", "emblem-default-symbolic"},
         {"exclamationmark.circle.fill", "emblem-important-symbolic"},
         {"exclamationmark.triangle.fill", "dialog-warning-symbolic"},
         {"arrow.triangle.2.circlepath", "emblem-synchronizing-symbolic"},
@@ -51,6 +50,9 @@ const QHash<QString, QString>& themeNames()
         {"arrow.clockwise", "view-refresh-symbolic"},
         {"lock.open.fill", "changes-allow-symbolic"},
         {"lock.shield.fill", "changes-prevent-symbolic"},
+        {"lock.fill", "changes-prevent-symbolic"},
+        {"magnifyingglass", "edit-find-symbolic"},
+        {"eye.slash", "view-conceal-symbolic"},
     };
     return names;
 }
@@ -152,6 +154,49 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         return filledCircle(square);
     }
     if (symbol == "circle.fill") return filledCircle({});
+    if (symbol == "circle") {
+        QPainterPath ring;
+        ring.addEllipse(QPointF(8, 8), 6.8, 6.8);
+        return Drawing{ring};
+    }
+    if (symbol == "minus.circle.fill") {
+        QPainterPath bar;
+        bar.addRoundedRect(4.3, 7.1, 7.4, 1.8, 0.9, 0.9);
+        return filledCircle(bar);
+    }
+    if (symbol == "xmark.circle.fill") {
+        QPainterPath cross;
+        cross.moveTo(5.6, 5.6);
+        cross.lineTo(10.4, 10.4);
+        cross.moveTo(10.4, 5.6);
+        cross.lineTo(5.6, 10.4);
+        QPainterPathStroker stroke;
+        stroke.setWidth(1.6);
+        stroke.setCapStyle(Qt::RoundCap);
+        QPainterPath disc;
+        disc.addEllipse(QPointF(8, 8), 7.5, 7.5);
+        return Drawing{disc.subtracted(stroke.createStroke(cross)), true};
+    }
+    if (symbol == "stop.circle") {
+        QPainterPath path;
+        path.addEllipse(QPointF(8, 8), 6.8, 6.8);
+        path.addRoundedRect(5.6, 5.6, 4.8, 4.8, 0.8, 0.8);
+        return Drawing{path};
+    }
+    if (symbol == "checkmark.circle.fill") {
+        // A bold check cut out of the disc, whatever the desktop's icon theme draws.
+        QPainterPath check;
+        check.moveTo(4.7, 8.3);
+        check.lineTo(7.0, 10.6);
+        check.lineTo(11.3, 5.7);
+        QPainterPathStroker stroke;
+        stroke.setWidth(1.9);
+        stroke.setCapStyle(Qt::RoundCap);
+        stroke.setJoinStyle(Qt::RoundJoin);
+        QPainterPath disc;
+        disc.addEllipse(QPointF(8, 8), 7.5, 7.5);
+        return Drawing{disc.subtracted(stroke.createStroke(check)), true};
+    }
     return std::nullopt;
 }
 

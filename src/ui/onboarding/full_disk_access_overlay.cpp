@@ -1,0 +1,116 @@
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QGraphicsDropShadowEffect>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+#include "ui/onboarding/full_disk_access_introduction.h"
+
+namespace corvalent {
+namespace {
+
+// Assistive technology meets the overlay as a modal dialog named by the card's title.
+class OverlayAccessible : public QAccessibleWidget {
+public:
+    explicit OverlayAccessible(FullDiskAccessOverlay* overlay) : QAccessibleWidget(overlay, QAccessible::Dialog) {}
+
+    QAccessible::State state() const override
+    {
+        auto state = QAccessibleWidget::state();
+        state.modal = true;
+        return state;
+    }
+    QString text(QAccessible::Text type) const override
+    {
+        if (type == QAccessible::Name) return static_cast<FullDiskAccessOverlay*>(widget())->card().title();
+        return QAccessibleWidget::text(type);
+    }
+};
+
+QAccessibleInterface* overlayAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String(FullDiskAccessOverlay::staticMetaObject.className()))
+        if (auto* overlay = qobject_cast<FullDiskAccessOverlay*>(object)) return new OverlayAccessible(overlay);
+    return nullptr;
+}
+
+int alpha(double opacity)
+{
+    return static_cast<int>(std::lround(opacity * 255));
+}
+
+}  // namespace
+
+FullDiskAccessOverlay::FullDiskAccessOverlay(OnboardingEnvironment environment, std::function<void()> onClose,
+                                             QWidget* parent)
+    : QWidget(parent)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(overlayAccessible);
+        return true;
+    }();
+    (void)installed;
+
+    card_ = new FullDiskAccessIntroduction(std::move(environment), std::move(onClose), this);
+    auto* shadow = new QGraphicsDropShadowEffect(card_);
+    shadow->setColor(QColor(0, 0, 0, alpha(0.18)));
+    shadow->setBlurRadius(30);
+    shadow->setOffset(0, 12);
+    card_->setGraphicsEffect(shadow);
+    placeCard();
+}
+
+// Centred in the overlay's own rect, whatever part of the window that is.
+void FullDiskAccessOverlay::placeCard()
+{
+    const int width = card_->width();
+    const int height = card_->hasHeightForWidth() ? card_->heightForWidth(width) : card_->sizeHint().height();
+    QRect area(0, 0, width, std::max(height, card_->minimumSizeHint().height()));
+    area.moveCenter(rect().center());
+    // Too little room: keep the top of the card, and its buttons nearest, in view.
+    if (area.top() < 0) area.moveTop(0);
+    card_->setGeometry(area);
+}
+
+bool FullDiskAccessOverlay::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::LayoutRequest:
+    case QEvent::Resize:
+    case QEvent::Show:
+        placeCard();
+        if (event->type() == QEvent::Show) card_->takeFocus();
+        break;
+    default: break;
+    }
+    return QWidget::event(event);
+}
+
+void FullDiskAccessOverlay::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 0, alpha(0.22)));
+}
+
+// The scrim swallows the pointer: what lies below must not be used meanwhile.
+void FullDiskAccessOverlay::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+void FullDiskAccessOverlay::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+void FullDiskAccessOverlay::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+void FullDiskAccessOverlay::wheelEvent(QWheelEvent* event)
+{
+    event->accept();
+}
+
+}  // namespace corvalent

@@ -1,0 +1,63 @@
+#pragma once
+
+// What the access introduction knows and the rules that turn it into texts
+// and the one prominent button, kept apart from the widgets so that every
+// state can be asked for directly.
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+#include "models/full_disk_access.h"
+
+namespace corvalent {
+
+// Everything the card does outside itself, so that tests can stand in.
+struct OnboardingEnvironment {
+    std::function<FullDiskAccessStatus()> probe;        // in-process check; blocking, run in the pool
+    std::function<FullDiskAccessStatus()> verifyFresh;  // fresh-process check; blocking, run in the pool
+    std::function<bool()> openSettings;                 // false: nothing could be opened
+    // Starts a new instance: an error's description, or nullopt once started.
+    std::function<std::optional<QString>()> relaunch;
+    std::function<void()> exitProcess;
+
+    // The real checks; a new instance of this executable; exit status 0.
+    // `openSettings` answers false until the owner supplies the real one.
+    static OnboardingEnvironment system();
+};
+
+// What the card knows; every text and button follows from it.
+struct FullDiskAccessFlow {
+    bool hasOpenedSettings = false;
+    FullDiskAccessStatus accessStatus = FullDiskAccessStatus::checking;
+    bool isRelaunching = false;
+    std::optional<QString> relaunchError;
+    bool hasVerifiedFreshAccess = false;
+    bool isVerifyingFreshAccess = false;
+    std::optional<QString> accessVerificationError;
+};
+
+QString accessTitle(const FullDiskAccessFlow& flow);
+QString accessSubtitle(const FullDiskAccessFlow& flow);
+QString accessStatusLabel(const FullDiskAccessFlow& flow);
+QString setupDetail(const FullDiskAccessFlow& flow);
+// Granted here, or seen by a fresh process.
+bool accessConfirmed(const FullDiskAccessFlow& flow);
+// A check is under way: the status shows a spinner rather than the switch.
+bool accessChecking(const FullDiskAccessFlow& flow);
+// Why a verification the person asked for did not confirm access.
+QString verificationFailure(FullDiskAccessStatus status);
+
+enum class OnboardingAction { setUp, continueAfterGrant, verify, relaunch };
+
+// The one prominent button: what it says and does, and whether it can be pressed.
+struct OnboardingPrimaryButton {
+    OnboardingAction action;
+    QString text;
+    QString symbol;  // empty: none
+    bool enabled;
+};
+OnboardingPrimaryButton primaryButton(const FullDiskAccessFlow& flow);
+
+}  // namespace corvalent

@@ -1,0 +1,74 @@
+#pragma once
+
+// The icon that stands for a program on this desktop: the icon of the
+// installed desktop entry that launches it, else the icon theme's icon named
+// after the program, else the theme's generic program icon. Plain file
+// lookups: nothing here makes a pixmap, so it runs on any thread.
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <mutex>
+
+namespace corvalent {
+
+// Where entries and icons are looked up, each list in precedence order.
+// Taken from the environment and the icon theme settings on the GUI thread,
+// then only read.
+struct IconLookupPlaces {
+    QStringList applicationFolders;  // $XDG_DATA_HOME/applications, then each of $XDG_DATA_DIRS
+    QStringList iconFolders;         // base folders of icon themes
+    QStringList themes;              // the desktop's theme, then Adwaita and hicolor
+    QStringList pixmapFolders;       // unthemed icons
+    QStringList programSearchPath;   // $PATH
+
+    static IconLookupPlaces fromEnvironment();
+};
+
+namespace DesktopEntry {
+
+// The arguments of an Exec value (already unescaped as a string): quoting
+// undone, field codes ("%f", "%U", …) dropped, "%%" kept as "%".
+QStringList execArguments(const QString& exec);
+
+}  // namespace DesktopEntry
+
+class DesktopIconLookup {
+public:
+    explicit DesktopIconLookup(IconLookupPlaces places);
+    ~DesktopIconLookup();
+    DesktopIconLookup(const DesktopIconLookup&) = delete;
+    DesktopIconLookup& operator=(const DesktopIconLookup&) = delete;
+
+    // The icon files for `path` (a program, or an application's folder), best
+    // first. The entries and themes are indexed on the first call, from
+    // whichever thread makes it; safe to call from several threads.
+    QStringList iconFiles(const QString& path) const;
+
+private:
+    struct Index;
+    const Index& index() const;
+    QString themeIcon(const QString& name) const;
+
+    IconLookupPlaces places_;
+    mutable std::once_flag indexed_;
+    mutable std::unique_ptr<Index> index_;
+};
+
+namespace IconRaster {
+
+inline constexpr int edge = 128;
+
+// The image in `file` (PNG, XPM, SVG, …) scaled smoothly, aspect kept, and
+// centred in a transparent edge × edge premultiplied ARGB image; null when
+// the file cannot be read.
+QImage rasterise(const QString& file);
+
+}  // namespace IconRaster
+
+// The first of `path`'s icon files that can be drawn; null when none can.
+QImage iconImage(const DesktopIconLookup& lookup, const QString& path);
+
+}  // namespace corvalent

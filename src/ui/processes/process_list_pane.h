@@ -1,0 +1,104 @@
+#pragma once
+
+// The left side of the process page: the pane's title with the live state,
+// the search field, the sort control and the protected-process control over
+// the list of group rows. Everything shown comes from the model; the pane
+// writes back the search, the order, "Include system", the focused group and
+// the selection.
+
+#include <QListView>
+#include <QWidget>
+
+#include "ui/widgets/corvalent_style.h"
+
+class QCheckBox;
+class QLineEdit;
+
+namespace corvalent {
+
+class Button;
+class ElidedLabel;
+class ProcessIconStore;
+class ProcessListModel;
+class ProcessRowDelegate;
+class SegmentedControl;
+class Spinner;
+class SymbolView;
+class VantleModel;
+
+// The rows. A click on a row focuses its group; from the keyboard the arrow
+// keys move between rows and focus them, Space selects or deselects the
+// current row's group and Return focuses it.
+class ProcessListView : public QListView {
+public:
+    ProcessListView(ProcessListModel& rows, ProcessIconStore& icons, QWidget* parent = nullptr);
+
+    ProcessListModel& rows() { return rows_; }
+    ProcessRowDelegate& rowDelegate() { return *delegate_; }
+    bool showsFocusRing() const { return hasFocus() && keyboard_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    void hoverAt(const QPoint& position);
+
+    ProcessListModel& rows_;
+    ProcessRowDelegate* delegate_;
+    bool keyboard_ = false;
+    bool releasedOnGlyph_ = false;
+};
+
+class ProcessListPane : public QWidget {
+public:
+    ProcessListPane(VantleModel& model, ProcessIconStore& icons, QWidget* parent = nullptr);
+
+    ProcessListView& list() { return *list_; }
+    QLineEdit& searchField() { return *search_; }
+    Button& clearButton() { return *clear_; }
+    SegmentedControl& sortControl() { return *sort_; }
+    QCheckBox& includeSystem() { return *includeSystem_; }
+    QWidget& hiddenBadge() { return *hiddenBadge_; }
+    // The texts over the list when it has no rows; empty when none shows.
+    QString noticeText() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QWidget* buildHeader();
+    QWidget* buildSearch();
+    QWidget* buildControls();
+    QWidget* buildNotice();
+    void refreshHeader();
+    void refreshSearch();
+    void refreshControls();
+    void refreshNotice();
+    void scrollTo(const QString& groupID);
+
+    VantleModel& model_;
+    ProcessListModel* rows_ = nullptr;
+    ProcessListView* list_ = nullptr;
+    ElidedLabel* count_ = nullptr;
+    QWidget* live_ = nullptr;
+    Spinner* spinner_ = nullptr;
+    SymbolView* liveDot_ = nullptr;
+    QLineEdit* search_ = nullptr;
+    Button* clear_ = nullptr;
+    SegmentedControl* sort_ = nullptr;
+    QCheckBox* includeSystem_ = nullptr;
+    QWidget* hiddenBadge_ = nullptr;
+    ElidedLabel* hiddenText_ = nullptr;
+    QWidget* notice_ = nullptr;
+    QWidget* reading_ = nullptr;
+    QWidget* empty_ = nullptr;
+    ElidedLabel* emptyDescription_ = nullptr;
+};
+
+}  // namespace corvalent

@@ -1,0 +1,49 @@
+#pragma once
+
+// A thin scroll bar laid over the right edge of a scroll area's viewport, so
+// the content keeps its full width whether or not it scrolls. It shows only
+// while there is something to scroll. The area's own bar stays the one source
+// of range and value: keyboard and focus scrolling keep working through it.
+
+#include <QWidget>
+
+#include <optional>
+
+class QAbstractScrollArea;
+class QScrollBar;
+
+namespace corvalent {
+
+class OverlayScrollBar : public QWidget {
+    Q_OBJECT
+
+public:
+    // Turns the area's own vertical bar off and lays this one over the
+    // viewport; owned by the area.
+    explicit OverlayScrollBar(QAbstractScrollArea& area);
+
+    // The thumb in this widget's coordinates; empty while nothing scrolls.
+    QRectF thumb() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    QRectF track() const;
+    void place();
+    void sync();
+
+    QScrollBar* bar_;
+    QWidget* viewport_;           // the area's; both outlive this child of the area
+    std::optional<double> grab_;  // where in the thumb a drag holds it
+    bool hovering_ = false;
+};
+
+}  // namespace corvalent
