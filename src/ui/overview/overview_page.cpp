@@ -35,10 +35,11 @@ const QString swapTitle = QStringLiteral("Swap memory");
 
 }  // namespace
 
-OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* parent)
+OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* parent, ProcessIconStore* icons)
     : QWidget(parent),
       model_(model),
       diskModel_(diskModel),
+      icons_(icons),
       activeCores_(activeCoreCount()),
       physicalMemory_(physicalMemoryBytes())
 {
@@ -127,7 +128,8 @@ QWidget* OverviewPage::panelRow()
                                                   [this](const std::string& id) {
                                                       model_.setFocused(id);
                                                       emit openProcesses();
-                                                  });
+                                                  },
+                                                  icons_);
     layout->addWidget(runningWork_, 1);
     diskSpace_ = new overview::DiskSpacePanel([this] { emit openDiskSpace(); });
     layout->addWidget(diskSpace_, 1);

@@ -15,6 +15,7 @@ namespace corvalent {
 
 class VantleModel;
 class DiskModel;
+class ProcessIconStore;
 
 namespace overview {
 class MetricCard;
@@ -27,7 +28,9 @@ class OverviewPage : public QWidget {
     Q_OBJECT
 
 public:
-    OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* parent = nullptr);
+    // Running-work rows show icons from `icons` when one is given.
+    OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* parent = nullptr,
+                 ProcessIconStore* icons = nullptr);
     ~OverviewPage() override;
 
     QScrollArea& scrollArea() const { return *scroll_; }
@@ -49,6 +52,7 @@ private:
 
     VantleModel& model_;
     DiskModel& diskModel_;
+    ProcessIconStore* icons_;
     const int activeCores_;
     const std::uint64_t physicalMemory_;
 

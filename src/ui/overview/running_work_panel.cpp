@@ -10,6 +10,7 @@
 #include "models/vantle_model.h"
 #include "ui/overview/overview_states.h"
 #include "ui/overview/summary_frame.h"
+#include "ui/processes/process_icon_view.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/pressable_row.h"
@@ -23,13 +24,19 @@ constexpr std::size_t shownGroups = 7;
 // One group of running work; pressing it opens that group in the workspace.
 class GroupRow : public PressableRow {
 public:
-    explicit GroupRow(std::function<void(const std::string&)> open, QWidget* parent = nullptr) : PressableRow(parent)
+    GroupRow(std::function<void(const std::string&)> open, ProcessIconStore* icons, QWidget* parent = nullptr)
+        : PressableRow(parent)
     {
         setObjectName("groupRow");
         auto* row = new QHBoxLayout(this);
         row->setSpacing(11);
-        icon_ = new SymbolView("app", 15, Tones::fixed(CorvalentStyle::teal()), {30, 30}, SymbolView::Tile{8, 0.1});
-        row->addWidget(icon_);
+        if (icons != nullptr) {
+            icon_ = new ProcessIconView(*icons, 30);
+            row->addWidget(icon_);
+        } else {
+            symbol_ = new SymbolView("app", 15, Tones::fixed(CorvalentStyle::teal()), {30, 30}, SymbolView::Tile{8, 0.1});
+            row->addWidget(symbol_);
+        }
         title_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout, QFont::Medium), Tones::primary());
         title_->setObjectName("groupTitle");
         row->addWidget(title_, 1);
@@ -53,7 +60,8 @@ public:
     {
         id_ = group.id;
         const auto title = QString::fromStdString(group.title);
-        icon_->setSymbol(QString::fromStdString(group.symbol));
+        if (icon_ != nullptr) icon_->setGroup(group);
+        if (symbol_ != nullptr) symbol_->setSymbol(QString::fromStdString(group.symbol));
         title_->setText(title);
         setAccessibleName(title);
         memory_->setText(bytesText(group.memory));
@@ -72,7 +80,8 @@ private:
     }
 
     std::string id_;
-    SymbolView* icon_;
+    ProcessIconView* icon_ = nullptr;
+    SymbolView* symbol_ = nullptr;
     ElidedLabel* title_;
     ElidedLabel* memory_;
     ElidedLabel* cpu_;
@@ -103,8 +112,8 @@ PanelSurface* totalsBand(CardMetric* footprint, CardMetric* processes, CardMetri
 }  // namespace
 
 RunningWorkPanel::RunningWorkPanel(std::function<void()> viewAll, std::function<void(const std::string&)> open,
-                                   QWidget* parent)
-    : PanelSurface(14, parent), open_(std::move(open))
+                                   ProcessIconStore* icons, QWidget* parent)
+    : PanelSurface(14, parent), open_(std::move(open)), icons_(icons)
 {
     setObjectName("runningWorkPanel");
     auto* layout = new QVBoxLayout(this);
@@ -162,7 +171,7 @@ void RunningWorkPanel::refresh(const VantleModel& model)
     available_->setValue(groupedCount(available));
 
     const auto count = std::min(groups.size(), shownGroups);
-    rows_->resize(count, [this] { return new GroupRow(open_); });
+    rows_->resize(count, [this] { return new GroupRow(open_, icons_); });
     for (std::size_t i = 0; i < count; ++i) static_cast<GroupRow*>(rows_->row(i))->setGroup(groups[i]);
     footer_->set({"Process activity", processRefreshDetail(model.lastRefreshedAt()), "clock", std::nullopt});
 }

@@ -12,6 +12,7 @@
 
 namespace corvalent {
 
+class ProcessIconStore;
 class VantleModel;
 
 namespace overview {
@@ -24,14 +25,16 @@ class RowStack;
 
 class RunningWorkPanel : public PanelSurface {
 public:
+    // Rows show the groups' icons from `icons`, or their symbols without one.
     RunningWorkPanel(std::function<void()> viewAll, std::function<void(const std::string&)> open,
-                     QWidget* parent = nullptr);
+                     ProcessIconStore* icons, QWidget* parent = nullptr);
     // Never under 340, and never under what its content needs.
     QSize minimumSizeHint() const override;
     void refresh(const VantleModel& model);
 
 private:
     std::function<void(const std::string&)> open_;
+    ProcessIconStore* icons_;
     PanelHeader* header_;
     EmptyMessage* empty_;
     QWidget* totals_;

@@ -136,6 +136,7 @@ QMainWindow& CorvalentApp::mainWindow()
             environment.openSettings = [] { return openFullDiskAccessSettings(); };
             return new FullDiskAccessOverlay(std::move(environment), std::move(close), parent);
         });
+        view_->setIconStore(&iconStore());
         view_->setPageFactory(AppSection::processes, [this](QWidget* parent) -> QWidget* {
             return new ProcessPage(model(), iconStore(), parent);
         });

@@ -75,10 +75,16 @@ void MainView::setPageFactory(AppSection section, std::function<QWidget*(QWidget
     if (section_ == section) showPage();
 }
 
+void MainView::setIconStore(ProcessIconStore* icons)
+{
+    icons_ = icons;
+    if (!section_) showPage();
+}
+
 QWidget* MainView::makePage(std::optional<AppSection> section)
 {
     if (!section) {
-        auto* overview = new OverviewPage(model_, *diskModel_, pages_);
+        auto* overview = new OverviewPage(model_, *diskModel_, pages_, icons_);
         connect(overview, &OverviewPage::openProcesses, this, [this] { setSection(AppSection::processes); });
         connect(overview, &OverviewPage::openDiskSpace, this, [this] { setSection(AppSection::storage); });
         return overview;

@@ -22,6 +22,7 @@ class QStackedWidget;
 
 namespace corvalent {
 
+class ProcessIconStore;
 class VantleModel;
 
 class MainView : public QWidget {
@@ -48,6 +49,8 @@ public:
     void setIntroductionFactory(IntroductionFactory factory) { introductionFactory_ = std::move(factory); }
     // Where the process and disk workspaces come from (empty pages until built).
     void setPageFactory(AppSection section, std::function<QWidget*(QWidget* parent)> factory);
+    // The application's icon store, for the overview's running-work rows.
+    void setIconStore(ProcessIconStore* icons);
 
     void refreshCurrentSection();
 
@@ -75,6 +78,7 @@ private:
     QWidget* introduction_ = nullptr;
     IntroductionFactory introductionFactory_;
     std::function<QWidget*(QWidget*)> processPageFactory_;
+    ProcessIconStore* icons_ = nullptr;
     std::function<QWidget*(QWidget*)> storagePageFactory_;
     QPointer<QDialog> requestSheet_;
     QPointer<QDialog> reviewSheet_;
