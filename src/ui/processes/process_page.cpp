@@ -14,8 +14,10 @@
 
 #include "core/display.h"
 #include "models/vantle_model.h"
+#include "ui/processes/process_inspector.h"
 #include "ui/processes/process_list_pane.h"
 #include "ui/processes/process_texts.h"
+#include "ui/processes/selection_shelf.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
@@ -173,6 +175,9 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     split_->addWidget(pane_);
     inspector_ = new QWidget;
     inspector_->setObjectName("inspector");
+    auto* inspectorLayout = new QVBoxLayout(inspector_);
+    inspectorLayout->setContentsMargins(0, 0, 0, 0);
+    inspectorLayout->addWidget(new ProcessInspector(model_, icons));
     inspector_->setMinimumWidth(inspectorMinimum);
     inspector_->setMaximumWidth(inspectorMaximum);
     split_->addWidget(inspector_);
@@ -183,7 +188,7 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
 
     shelf_ = new QWidget(this);
     shelf_->setObjectName("selectionShelf");
-    shelf_->hide();
+    SelectionShelf::attach(*shelf_, model_);
 
     connect(&model_, &VantleModel::snapshotChanged, this, &ProcessPage::scheduleRefresh);
     connect(&model_, &VantleModel::selectedChanged, this, &ProcessPage::scheduleRefresh);

@@ -13,6 +13,7 @@
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
 #include "ui/overview/overview_page.h"
+#include "ui/processes/stop_confirmation.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
@@ -209,12 +210,32 @@ void MainView::syncSheets()
             dialog->close();
         }
     };
-    sync(requestSheet_, model_.request().has_value(), QStringLiteral("Cancel"), [this] {
-        if (model_.request()) model_.setRequest(std::nullopt);
-    });
+    syncRequestSheet();
     sync(reviewSheet_, model_.impactReview().has_value(), QStringLiteral("Done"), [this] {
         if (model_.impactReview()) model_.setImpactReview(std::nullopt);
     });
+}
+
+// One sheet per request: a new request replaces the sheet of the one before.
+// Closing a sheet clears the model's request only while it is still the one
+// shown, so the close of a replaced sheet never dismisses its successor.
+void MainView::syncRequestSheet()
+{
+    const auto& request = model_.request();
+    auto* shown = static_cast<StopConfirmation*>(requestSheet_.data());
+    if (shown != nullptr && (!request || shown->requestID() != request->id)) {
+        requestSheet_ = nullptr;
+        shown->close();
+    }
+    if (!request || !requestSheet_.isNull()) return;
+    auto* sheet = new StopConfirmation(model_, *request, window());
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(sheet, &QDialog::finished, this, [this, id = request->id] {
+        if (model_.request() && model_.request()->id == id) model_.setRequest(std::nullopt);
+    });
+    requestSheet_ = sheet;
+    sheet->open();
 }
 
 }  // namespace corvalent

@@ -67,6 +67,7 @@ private:
     void showPage();
     void firstShown();
     void syncSheets();
+    void syncRequestSheet();
 
     VantleModel& model_;
     std::unique_ptr<DiskModel> diskModel_;

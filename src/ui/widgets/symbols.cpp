@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <array>
 #include <cmath>
 
 namespace corvalent {
@@ -53,6 +54,8 @@ const QHash<QString, QString>& themeNames()
         {"lock.fill", "changes-prevent-symbolic"},
         {"magnifyingglass", "edit-find-symbolic"},
         {"eye.slash", "view-conceal-symbolic"},
+        {"square.stack.3d.up", "edit-copy-symbolic"},
+        {"sparkles", "starred-symbolic"},
     };
     return names;
 }
@@ -153,6 +156,18 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         square.addRoundedRect(5, 5, 6, 6, 1, 1);
         return filledCircle(square);
     }
+    if (symbol == "viewfinder") {
+        // Four corner brackets around the middle.
+        QPainterPath corners;
+        for (const auto& [x, y, dx, dy] : {std::array{2.0, 2.0, 1.0, 1.0}, std::array{14.0, 2.0, -1.0, 1.0},
+                                           std::array{2.0, 14.0, 1.0, -1.0}, std::array{14.0, 14.0, -1.0, -1.0}}) {
+            corners.moveTo(x, y + 3.6 * dy);
+            corners.lineTo(x, y);
+            corners.lineTo(x + 3.6 * dx, y);
+        }
+        corners.addEllipse(QPointF(8, 8), 1.6, 1.6);
+        return Drawing{corners};
+    }
     if (symbol == "circle.fill") return filledCircle({});
     if (symbol == "circle") {
         QPainterPath ring;
@@ -196,6 +211,29 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         QPainterPath disc;
         disc.addEllipse(QPointF(8, 8), 7.5, 7.5);
         return Drawing{disc.subtracted(stroke.createStroke(check)), true};
+    }
+    if (symbol == "circle.dotted") {
+        QPainterPath dots;
+        for (int i = 0; i < 12; ++i) {
+            const double angle = i * M_PI / 6;
+            dots.addEllipse(QPointF(8 + 6.6 * std::cos(angle), 8 + 6.6 * std::sin(angle)), 0.85, 0.85);
+        }
+        return Drawing{dots, true};
+    }
+    if (symbol == "exclamationmark.octagon") {
+        QPainterPath path;
+        for (int i = 0; i <= 8; ++i) {
+            const double angle = (i + 0.5) * M_PI / 4;
+            const QPointF corner(8 + 7 * std::cos(angle), 8 + 7 * std::sin(angle));
+            if (i == 0)
+                path.moveTo(corner);
+            else
+                path.lineTo(corner);
+        }
+        path.moveTo(8, 4.6);
+        path.lineTo(8, 8.8);
+        path.addEllipse(QPointF(8, 11.3), 0.35, 0.35);
+        return Drawing{path};
     }
     return std::nullopt;
 }
