@@ -18,6 +18,7 @@
 #include "core/display.h"
 #include "models/background_task.h"
 #include "models/vantle_model.h"
+#include "process_page_fixture.h"
 #include "test_support.h"
 #include "ui/processes/process_icon_store.h"
 #include "ui/processes/process_icon_view.h"
@@ -77,62 +78,8 @@ private:
     int base_ = -1;
 };
 
-class ProcessInspectorTest : public ::testing::Test {
+class ProcessInspectorTest : public ProcessPageFixture {
 protected:
-    testing::TempDir bin = testing::tempDirUnderHome();
-    std::vector<std::unique_ptr<ChildProcess>> children;
-    std::unique_ptr<VantleModel> model;
-    ProcessIconStore icons;
-    QWidget host;
-    ProcessPage* page = nullptr;
-
-    ProcessInspectorTest()
-    {
-        QSettings().clear();
-        auto environment = VantleModelEnvironment::system();
-        environment.measurementMode = [] { return false; };
-        environment.mainWindowShown = [] { return true; };
-        model = std::make_unique<VantleModel>(std::move(environment));
-    }
-    ~ProcessInspectorTest() override
-    {
-        delete page;
-        EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(60'000));
-        QCoreApplication::processEvents();
-    }
-
-    // The idle helper under `name` (copied once), started with `arguments`.
-    ChildProcess& start(const std::string& name, const std::vector<std::string>& arguments = {})
-    {
-        auto program = bin.path() / name;
-        if (!std::filesystem::exists(program))
-            program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), name);
-        return run(program, arguments);
-    }
-    ChildProcess& run(const std::filesystem::path& program, const std::vector<std::string>& arguments = {})
-    {
-        children.push_back(std::make_unique<ChildProcess>(program, arguments, bin.path()));
-        return *children.back();
-    }
-    void refresh()
-    {
-        bool done = false;
-        model->refresh([&] { done = true; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
-        QCoreApplication::processEvents();
-    }
-    void open(QSize size = {1180, 760})
-    {
-        host.setPalette(lightPalette());
-        host.setAutoFillBackground(true);
-        auto* layout = new QVBoxLayout(&host);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(page = new ProcessPage(*model, icons));
-        host.resize(size);
-        host.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
-        QCoreApplication::processEvents();
-    }
     ProcessInspector& inspector() { return *page->findChild<ProcessInspector*>(); }
     // Focuses the group that holds `pid`, and gives it.
     ProcessGroup focus(pid_t pid)

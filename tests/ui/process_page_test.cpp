@@ -15,6 +15,7 @@
 #include "core/display.h"
 #include "models/background_task.h"
 #include "models/vantle_model.h"
+#include "process_page_fixture.h"
 #include "test_support.h"
 #include "ui/processes/process_icon_store.h"
 #include "ui/processes/process_list_model.h"
@@ -45,57 +46,8 @@ TEST(ProcessTexts, FiguresAndStatesReadAsShown)
         << "an empty list waits for the refresh under way";
 }
 
-class ProcessPageTest : public ::testing::Test {
+class ProcessPageTest : public ProcessPageFixture {
 protected:
-    testing::TempDir bin = testing::tempDirUnderHome();
-    std::vector<std::unique_ptr<ChildProcess>> children;
-    std::unique_ptr<VantleModel> model;
-    std::unique_ptr<ProcessIconStore> icons = std::make_unique<ProcessIconStore>();
-    QWidget host;
-    ProcessPage* page = nullptr;
-
-    ProcessPageTest()
-    {
-        QSettings().clear();
-        auto environment = VantleModelEnvironment::system();
-        environment.measurementMode = [] { return false; };
-        environment.mainWindowShown = [] { return true; };
-        model = std::make_unique<VantleModel>(std::move(environment));
-    }
-    ~ProcessPageTest() override
-    {
-        delete page;
-        EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(60'000));
-        QCoreApplication::processEvents();
-    }
-
-    // A copy of the idle helper under `name`, started with `arguments`.
-    ChildProcess& start(const std::string& name, const std::vector<std::string>& arguments = {})
-    {
-        const auto program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), name);
-        children.push_back(std::make_unique<ChildProcess>(program, arguments, bin.path()));
-        return *children.back();
-    }
-    void refresh()
-    {
-        bool done = false;
-        model->refresh([&] { done = true; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
-        QCoreApplication::processEvents();
-    }
-    void open(QSize size = {1180, 760}, const QPalette& palette = lightPalette())
-    {
-        host.setPalette(palette);
-        host.setAutoFillBackground(true);
-        auto* layout = new QVBoxLayout(&host);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(page = new ProcessPage(*model, *icons));
-        host.resize(size);
-        host.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
-        QCoreApplication::processEvents();
-    }
-
     ProcessListPane& pane() { return page->listPane(); }
     ProcessListView& list() { return pane().list(); }
     ProcessListModel& rows() { return list().rows(); }
