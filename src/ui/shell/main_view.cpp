@@ -1,7 +1,6 @@
 #include "ui/shell/main_view.h"
 
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QGraphicsOpacityEffect>
 #include <QPainter>
 #include <QSettings>
@@ -10,9 +9,11 @@
 
 #include "models/app_notifications.h"
 #include "models/disk_model.h"
+#include "models/language_model.h"
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
 #include "ui/overview/overview_page.h"
+#include "ui/processes/impact_review.h"
 #include "ui/processes/stop_confirmation.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/buttons.h"
@@ -191,29 +192,35 @@ void MainView::paintEvent(QPaintEvent*)
 // clears it in the model.
 void MainView::syncSheets()
 {
-    const auto sync = [this](QPointer<QDialog>& sheet, bool wanted, const QString& button, std::function<void()> clear) {
-        if (wanted && sheet.isNull()) {
-            auto* dialog = new QDialog(window());
-            dialog->setWindowModality(Qt::WindowModal);
-            dialog->setAttribute(Qt::WA_DeleteOnClose);
-            auto* layout = new QVBoxLayout(dialog);
-            auto* buttons = new QDialogButtonBox(dialog);
-            buttons->addButton(new Button(Button::Kind::bordered, button), QDialogButtonBox::RejectRole);
-            layout->addWidget(buttons);
-            connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-            connect(dialog, &QDialog::finished, this, [clear = std::move(clear)] { clear(); });
-            sheet = dialog;
-            dialog->open();
-        } else if (!wanted && !sheet.isNull()) {
-            auto* dialog = sheet.data();
-            sheet = nullptr;
-            dialog->close();
-        }
-    };
     syncRequestSheet();
-    sync(reviewSheet_, model_.impactReview().has_value(), QStringLiteral("Done"), [this] {
-        if (model_.impactReview()) model_.setImpactReview(std::nullopt);
+    syncReviewSheet();
+}
+
+void MainView::setLanguageModel(std::unique_ptr<LanguageModel> languageModel)
+{
+    languageModel_ = std::move(languageModel);
+}
+
+// As with requests: closing a review's sheet clears the model's review only
+// while it is still the one shown.
+void MainView::syncReviewSheet()
+{
+    const auto& review = model_.impactReview();
+    auto* shown = static_cast<ImpactReviewSheet*>(reviewSheet_.data());
+    if (shown != nullptr && (!review || shown->reviewID() != review->id)) {
+        reviewSheet_ = nullptr;
+        shown->close();
+    }
+    if (!review || !reviewSheet_.isNull()) return;
+    if (!languageModel_) languageModel_ = std::make_unique<LocalModelServer>();
+    auto* sheet = new ImpactReviewSheet(*review, *languageModel_, window());
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(sheet, &QDialog::finished, this, [this, id = review->id] {
+        if (model_.impactReview() && model_.impactReview()->id == id) model_.setImpactReview(std::nullopt);
     });
+    reviewSheet_ = sheet;
+    sheet->open();
 }
 
 // One sheet per request: a new request replaces the sheet of the one before.

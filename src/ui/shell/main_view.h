@@ -22,6 +22,7 @@ class QStackedWidget;
 
 namespace corvalent {
 
+class LanguageModel;
 class ProcessIconStore;
 class VantleModel;
 
@@ -51,6 +52,8 @@ public:
     void setPageFactory(AppSection section, std::function<QWidget*(QWidget* parent)> factory);
     // The application's icon store, for the overview's running-work rows.
     void setIconStore(ProcessIconStore* icons);
+    // The model that writes the impact review's brief; a local model server unless given.
+    void setLanguageModel(std::unique_ptr<LanguageModel> languageModel);
 
     void refreshCurrentSection();
 
@@ -68,6 +71,7 @@ private:
     void firstShown();
     void syncSheets();
     void syncRequestSheet();
+    void syncReviewSheet();
 
     VantleModel& model_;
     std::unique_ptr<DiskModel> diskModel_;
@@ -83,6 +87,7 @@ private:
     std::function<QWidget*(QWidget*)> storagePageFactory_;
     QPointer<QDialog> requestSheet_;
     QPointer<QDialog> reviewSheet_;
+    std::unique_ptr<LanguageModel> languageModel_;  // made on the first review unless given
     HeroBackdrop backdrop_;
     bool shownOnce_ = false;
 };

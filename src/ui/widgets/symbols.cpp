@@ -56,6 +56,8 @@ const QHash<QString, QString>& themeNames()
         {"eye.slash", "view-conceal-symbolic"},
         {"square.stack.3d.up", "edit-copy-symbolic"},
         {"sparkles", "starred-symbolic"},
+        {"checklist", "view-list-bullet-symbolic"},
+        {"network", "network-wired-symbolic"},
     };
     return names;
 }
@@ -150,6 +152,20 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         bars.addRoundedRect(5.2, 4.5, 2, 7, 0.8, 0.8);
         bars.addRoundedRect(8.8, 4.5, 2, 7, 0.8, 0.8);
         return filledCircle(bars);
+    }
+    if (symbol == "arrow.right.circle.fill") {
+        QPainterPath arrow;
+        arrow.moveTo(4.2, 7.1);
+        arrow.lineTo(8.6, 7.1);
+        arrow.lineTo(6.9, 5.4);
+        arrow.lineTo(8.1, 4.2);
+        arrow.lineTo(11.9, 8);
+        arrow.lineTo(8.1, 11.8);
+        arrow.lineTo(6.9, 10.6);
+        arrow.lineTo(8.6, 8.9);
+        arrow.lineTo(4.2, 8.9);
+        arrow.closeSubpath();
+        return filledCircle(arrow);
     }
     if (symbol == "stop.circle.fill") {
         QPainterPath square;

@@ -1,0 +1,101 @@
+#pragma once
+
+// The language model that writes the impact review's brief, behind a small
+// interface: tests give it a fake, the program a local model server on the
+// loopback interface.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/impact_assessment.h"
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace corvalent {
+
+enum class LanguageModelAvailability { available, notEnabled, notReady, unsupported };
+
+class LanguageModel {
+public:
+    virtual ~LanguageModel() = default;
+    virtual bool platformSupported() const = 0;
+    // Asynchronous; `done` runs on the GUI thread, and not at all once
+    // `receiver` is gone.
+    virtual void availability(QObject* receiver, std::function<void(LanguageModelAvailability)> done) = 0;
+    // One fresh exchange: instructions + prompt. `done` gets the raw reply,
+    // or nullopt and an error text, on the GUI thread; never after the handle
+    // is set or `receiver` is gone.
+    virtual std::shared_ptr<std::atomic<bool>> respond(
+        const std::string& instructions, const std::string& prompt, QObject* receiver,
+        std::function<void(std::optional<std::string> reply, QString error)> done) = 0;
+};
+
+// A model server on 127.0.0.1 that answers GET /api/tags and
+// POST /api/generate. Only the port is configurable: requests never leave the
+// loopback interface, through no proxy and no redirect.
+class LocalModelServer : public LanguageModel {
+public:
+    static constexpr quint16 defaultPort = 11434;
+
+    explicit LocalModelServer(quint16 port = defaultPort,
+                              std::chrono::milliseconds replyDeadline = std::chrono::seconds(30));
+    ~LocalModelServer() override;
+
+    bool platformSupported() const override { return true; }
+    void availability(QObject* receiver, std::function<void(LanguageModelAvailability)> done) override;
+    std::shared_ptr<std::atomic<bool>> respond(
+        const std::string& instructions, const std::string& prompt, QObject* receiver,
+        std::function<void(std::optional<std::string> reply, QString error)> done) override;
+
+private:
+    using Tags = std::optional<QStringList>;  // nullopt: no usable answer
+    void fetchTags(QObject* receiver, std::function<void(Tags)> done);
+    void generate(const QString& model, const std::string& instructions, const std::string& prompt, QObject* receiver,
+                  std::shared_ptr<std::atomic<bool>> cancelled,
+                  std::function<void(std::optional<std::string>, QString)> done);
+    // Aborts `reply` at the deadline or when the receiver goes; `finished`
+    // then runs once, on the GUI thread.
+    void watch(QNetworkReply* reply, QObject* receiver, std::chrono::milliseconds deadline,
+               std::function<void(QNetworkReply*, bool timedOut)> finished);
+    QUrl url(const QString& path) const;
+    // The chosen model: the "languageModel" setting, else the server's first.
+    static QString chosenModel(const QStringList& models);
+
+    quint16 port_;
+    std::chrono::milliseconds replyDeadline_;
+    std::unique_ptr<QNetworkAccessManager> network_;
+};
+
+// The texts the impact review shows in place of a brief.
+QString availabilityMessage(LanguageModelAvailability availability);  // empty for available
+QString unsupportedSystemMessage();
+QString noInsightMessage();
+QString failureMessage();
+QString loadingMessage();
+
+// What one finished exchange comes to: the brief to show, or the message to
+// show instead (no insight, empty reply and any error alike).
+struct ImpactExplanationResult {
+    bool ready = false;
+    QString text;
+    bool operator==(const ImpactExplanationResult&) const = default;
+};
+ImpactExplanationResult explanationResult(const std::optional<std::string>& reply, const QString& error,
+                                          const ImpactAssessment& assessment,
+                                          const std::map<std::int32_t, std::vector<int>>& listeningPorts);
+
+}  // namespace corvalent

@@ -1,0 +1,376 @@
+// The impact review sheet: its texts, a real listening child's port on its
+// card, the brief or the reason there is none, and how closing it clears the
+// model's review. The language model is a small stand-in: none runs here.
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QSettings>
+#include <QTest>
+
+#include <fstream>
+
+#include "core/impact_explanation.h"
+#include "models/background_task.h"
+#include "models/language_model.h"
+#include "models/vantle_model.h"
+#include "test_support.h"
+#include "ui/processes/impact_review.h"
+#include "ui/processes/impact_review_cards.h"
+#include "ui/processes/impact_review_texts.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/shell/main_view.h"
+#include "ui/widgets/buttons.h"
+
+namespace corvalent {
+namespace {
+
+using namespace std::chrono_literals;
+
+class FakeLanguageModel : public LanguageModel {
+public:
+    bool supported = true;
+    LanguageModelAvailability state = LanguageModelAvailability::available;
+    std::optional<std::string> reply;
+    QString error;
+    bool holdReply = false;  // answers only when `answer()` is called
+    std::vector<std::string> prompts;
+    std::shared_ptr<std::atomic<bool>> cancelled;
+
+    bool platformSupported() const override { return supported; }
+    void availability(QObject* receiver, std::function<void(LanguageModelAvailability)> done) override
+    {
+        QMetaObject::invokeMethod(receiver, [this, done] { done(state); }, Qt::QueuedConnection);
+    }
+    std::shared_ptr<std::atomic<bool>> respond(const std::string&, const std::string& prompt, QObject* receiver,
+                                               std::function<void(std::optional<std::string>, QString)> done) override
+    {
+        prompts.push_back(prompt);
+        cancelled = std::make_shared<std::atomic<bool>>(false);
+        pending_ = [this, guard = QPointer<QObject>(receiver), done, flag = cancelled] {
+            if (!guard.isNull() && !*flag) done(reply, error);
+        };
+        if (!holdReply) QMetaObject::invokeMethod(receiver, [this] { answer(); }, Qt::QueuedConnection);
+        return cancelled;
+    }
+    void answer()
+    {
+        if (pending_) std::exchange(pending_, {})();
+    }
+
+private:
+    std::function<void()> pending_;
+};
+
+SelectedImpactGroup group(const std::string& title, bool application, int selected, int available,
+                          std::vector<std::string> facts = {})
+{
+    SelectedImpactGroup result;
+    result.id = title;
+    result.title = title;
+    result.impact = title + " stops.";
+    result.isApplication = application;
+    result.selectedCount = selected;
+    result.availableCount = available;
+    result.isCompleteSelection = selected == available;
+    result.facts = std::move(facts);
+    return result;
+}
+
+ImpactAssessment assessment(std::vector<SelectedImpactGroup> groups, int omitted = 0)
+{
+    ImpactAssessment result;
+    for (const auto& each : groups) result.selectedCount += each.selectedCount;
+    result.groupCount = static_cast<int>(groups.size()) + omitted;
+    result.omittedGroupCount = omitted;
+    result.groups = std::move(groups);
+    return result;
+}
+
+QString text(QWidget& in, const char* name)
+{
+    auto* label = in.findChild<QLabel*>(name);
+    return label != nullptr ? label->text() : QString();
+}
+
+QStringList texts(QWidget& in, const char* name)
+{
+    QStringList result;
+    for (auto* label : in.findChildren<QLabel*>(name)) result << label->text();
+    return result;
+}
+
+void screenshot(QWidget& widget, const QString& name)
+{
+    QTest::qWait(400);
+    QDir().mkpath(CORVALENT_SCREENSHOTS);
+    EXPECT_TRUE(widget.grab().save(QString(CORVALENT_SCREENSHOTS) + "/impact-review-" + name + ".png"));
+}
+
+const QString saveSummary = QStringLiteral(
+    "The system can show save prompts or refuse the quit. Corvalent will not force close anything from this action.");
+const QString signalSummary = QStringLiteral(
+    "Complete apps get a normal quit request. Individual helpers and tools stop without an app-level save prompt.");
+
+TEST(ImpactReviewTexts, OneAppHelpersOnlyAndAMix)
+{
+    using namespace ImpactReviewTexts;
+    const auto oneApp = assessment({group("Mail", true, 3, 3)});
+    EXPECT_EQ(actionTitle(oneApp), "1 app will be asked to quit normally");
+    EXPECT_EQ(actionSummary(oneApp), saveSummary);
+    EXPECT_EQ(checksBeforeStopping(oneApp), QStringList{"Finish or save anything you want to keep in Mail."});
+
+    // Only some helpers of an application: a signal group with its own check.
+    const auto helpers = assessment({group("Code", true, 1, 4, {"Selected processes: 1", "3 helpers not selected"})});
+    EXPECT_EQ(actionTitle(helpers), "1 selected process will receive stop signals");
+    EXPECT_EQ(actionSummary(helpers), signalSummary);
+    EXPECT_EQ(method(helpers.groups[0]).text, "Selected helpers only");
+    EXPECT_EQ(usefulFacts(helpers.groups[0]), QStringList{"3 helpers not selected"});
+    EXPECT_EQ(checksBeforeStopping(helpers),
+              (QStringList{"Finish or save anything you want to keep in Code.",
+                           "Review Code: only 1 of 4 stoppable processes are selected.",
+                           "Some child processes will remain running and may lose their parent service."}));
+
+    const auto mix = assessment({group("Mail", true, 2, 2), group("node", false, 1, 1)});
+    EXPECT_EQ(actionTitle(mix), "1 app will quit normally; 1 group will receive stop signals");
+    EXPECT_EQ(method(mix.groups[1]).text, "Process stop signal");
+}
+
+TEST(ImpactReviewTexts, ChecksStopAtFourAndTheTitleCountsOnlyShownGroups)
+{
+    using namespace ImpactReviewTexts;
+    auto many = assessment({group("A", true, 1, 1), group("B", true, 1, 1), group("C", true, 1, 1),
+                            group("D", true, 1, 1), group("e", false, 1, 2), group("f", false, 1, 2)},
+                           2);
+    many.highImpactNotes = {"Stops CONTAINERS", "other containers too"};
+    const auto checks = checksBeforeStopping(many);
+    ASSERT_EQ(checks.size(), 4);
+    EXPECT_EQ(checks[0], "Finish or save anything you want to keep in A, B, C.");
+    EXPECT_EQ(checks[1], "Pause important container or database writes before quitting OrbStack.");
+    EXPECT_EQ(checks[2], "Review e: only 1 of 2 stoppable processes are selected.");
+    // Two groups lie beyond the preview: the title speaks of the six shown.
+    EXPECT_EQ(actionTitle(many), "4 apps will quit normally; 2 groups will receive stop signals");
+    EXPECT_EQ(omittedLine(1), "1 additional selected groups are omitted from this preview.");
+    EXPECT_TRUE(omittedLine(0).isEmpty());
+}
+
+// The sheet on its own, over a review of constructed groups.
+class ImpactSheetTest : public ::testing::Test {
+protected:
+    FakeLanguageModel language;
+    std::unique_ptr<ImpactReviewSheet> sheet;
+
+    ImpactSheetTest() { language.reply = "Mail will ask to save its drafts."; }
+    ~ImpactSheetTest() override
+    {
+        sheet.reset();
+        EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(30'000));
+        QCoreApplication::processEvents();
+    }
+    ImpactReviewSheet& open(ImpactAssessment facts, const QPalette& palette = lightPalette())
+    {
+        sheet = std::make_unique<ImpactReviewSheet>(ImpactReview{"r", std::move(facts), {}}, language);
+        sheet->setPalette(palette);
+        sheet->open();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet.get()));
+        return *sheet;
+    }
+    bool settled()
+    {
+        return QTest::qWaitFor([&] { return sheet->phase() != ImpactReviewSheet::Phase::loading; }, 10'000);
+    }
+};
+
+TEST_F(ImpactSheetTest, ShowsTheActionChecksCardsAndTheBrief)
+{
+    auto& shown = open(assessment({group("Mail", true, 2, 2), group("Code", true, 1, 3, {"Selected processes: 1",
+                                                                                       "Uses 1.2 GB of memory"})},
+                                  1));
+    EXPECT_EQ(text(shown, "impactTitle"), "Review this stop");
+    EXPECT_EQ(text(shown, "impactBadge"), "NORMAL STOP");
+    EXPECT_EQ(text(shown, "impactActionTitle"), "1 app will quit normally; 1 group will receive stop signals");
+    EXPECT_EQ(text(shown, "impactActionSummary"), signalSummary);
+    EXPECT_EQ(texts(shown, "impactCheck"),
+              (QStringList{"Finish or save anything you want to keep in Mail, Code.",
+                           "Review Code: only 1 of 3 stoppable processes are selected."}));
+    EXPECT_EQ(texts(shown, "impactChipText"), (QStringList{"Normal app quit", "Selected helpers only"}));
+    EXPECT_EQ(texts(shown, "impactFact"), QStringList{"Uses 1.2 GB of memory"});
+    EXPECT_EQ(text(shown, "impactOmitted"), "1 additional selected groups are omitted from this preview.");
+    EXPECT_EQ(shown.cards().size(), 2U);
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::ready);
+    EXPECT_EQ(shown.explanation(), "Mail will ask to save its drafts.");
+    screenshot(shown, "light");
+
+    // Escape closes and ends the sheet like Done.
+    bool finished = false;
+    QObject::connect(&shown, &QDialog::finished, [&] { finished = true; });
+    QTest::keyClick(&shown, Qt::Key_Escape);
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(shown.isVisible());
+}
+
+TEST_F(ImpactSheetTest, EveryReasonForNoBriefIsShownInItsPlace)
+{
+    const auto facts = assessment({group("Mail", true, 1, 1)});
+    for (const auto state : {LanguageModelAvailability::notEnabled, LanguageModelAvailability::notReady,
+                             LanguageModelAvailability::unsupported}) {
+        language.state = state;
+        open(facts);
+        ASSERT_TRUE(settled());
+        EXPECT_EQ(sheet->explanation(), availabilityMessage(state));
+        EXPECT_FALSE(sheet->explanation().isEmpty());
+    }
+    EXPECT_TRUE(language.prompts.empty()) << "nothing is sent while the model is unavailable";
+
+    language.state = LanguageModelAvailability::available;
+    language.supported = false;
+    open(facts, darkPalette());
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(sheet->explanation(), unsupportedSystemMessage());
+    screenshot(*sheet, "dark-unavailable");
+
+    language.supported = true;
+    language.reply = "Nothing in particular.";  // names no group and no port
+    open(facts);
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(sheet->explanation(), noInsightMessage());
+
+    language.reply.reset();
+    language.error = "connection refused";
+    open(facts);
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(sheet->phase(), ImpactReviewSheet::Phase::unavailable);
+    EXPECT_EQ(sheet->explanation(), failureMessage());
+}
+
+TEST_F(ImpactSheetTest, ClosingWhileTheModelAnswersLeavesNoMessageAndCancelsIt)
+{
+    language.holdReply = true;
+    auto& shown = open(assessment({group("Mail", true, 1, 1)}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !language.prompts.empty(); }, 10'000));
+    shown.doneButton().click();
+    ASSERT_TRUE(language.cancelled);
+    EXPECT_TRUE(*language.cancelled);
+    language.answer();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::loading);
+    EXPECT_TRUE(shown.explanation().isEmpty());
+}
+
+TEST_F(ImpactSheetTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePortsAreKept)
+{
+    auto& shown = open(assessment({group("Mail", true, 1, 1)}));
+    bool ports = false;
+    QObject::connect(&shown, &ImpactReviewSheet::portsShown, [&] { ports = true; });
+    shown.reject();  // before the probe's answer has come back
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ports; }, 10'000));
+    QTest::qWait(50);
+    EXPECT_TRUE(language.prompts.empty());
+    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::loading);
+}
+
+// The real road: a real listening child sampled by the real model, the
+// review opened through the main view.
+class ImpactRoadTest : public ::testing::Test {
+protected:
+    testing::TempDir bin = testing::tempDirUnderHome();
+    std::unique_ptr<VantleModel> model;
+    std::unique_ptr<MainView> view;
+    FakeLanguageModel* language = nullptr;
+
+    ImpactRoadTest()
+    {
+        QSettings().clear();
+        QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+        auto environment = VantleModelEnvironment::system();
+        environment.measurementMode = [] { return false; };
+        environment.mainWindowShown = [] { return true; };
+        model = std::make_unique<VantleModel>(std::move(environment));
+        DiskModelEnvironment disk;
+        disk.volumes = [] { return std::vector<DiskVolume>{}; };
+        disk.snapshotSummary = [](const std::string&, std::stop_token) { return std::optional<APFSSnapshotSummary>{}; };
+        disk.uptime = uptimeSeconds;
+        view = std::make_unique<MainView>(*model, std::move(disk));
+        auto fake = std::make_unique<FakeLanguageModel>();
+        language = fake.get();
+        view->setLanguageModel(std::move(fake));
+        view->resize(1180, 760);
+        view->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+    ~ImpactRoadTest() override
+    {
+        view.reset();
+        EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(60'000));
+        QCoreApplication::processEvents();
+    }
+    ImpactReviewSheet* sheet()
+    {
+        for (auto* dialog : view->findChildren<ImpactReviewSheet*>())
+            if (dialog->isVisible()) return dialog;
+        return nullptr;
+    }
+    std::string idOf(pid_t pid)
+    {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            bool done = false;
+            model->refresh([&] { done = true; });
+            EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
+            if (model->snapshot())
+                for (const auto& record : model->snapshot()->result.records)
+                    if (record.pid == pid) return record.id();
+        }
+        ADD_FAILURE() << "no record of pid " << pid;
+        return {};
+    }
+};
+
+TEST_F(ImpactRoadTest, AListeningChildsPortIsOnItsCardAndInThePrompt)
+{
+    const auto portFile = bin.path() / "port";
+    const auto program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "porthold");
+    testing::ChildProcess child(program, {"--listen", portFile.string()}, bin.path());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(portFile); }, 5'000));
+    int port = 0;
+    std::ifstream(portFile) >> port;
+    ASSERT_GT(port, 0);
+    language->reply = "porthold serves TCP " + std::to_string(port) + "; its clients will disconnect.";
+
+    model->setSelected({idOf(child.pid())});
+    model->explainSelection();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 10'000));
+    auto& shown = *sheet();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.phase() != ImpactReviewSheet::Phase::loading; }, 15'000));
+    ASSERT_EQ(shown.cards().size(), 1U);
+    EXPECT_EQ(shown.cards().front()->portText(),
+              QString("Listening on TCP %1; connected clients may disconnect.").arg(port));
+    ASSERT_EQ(language->prompts.size(), 1U);
+    EXPECT_NE(language->prompts.front().find(std::to_string(port)), std::string::npos);
+    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::ready);
+    screenshot(shown, "listening-port");
+
+    QTest::keyClick(&shown, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model->impactReview().has_value(); }, 2'000));
+    EXPECT_TRUE(child.running()) << "a review stops nothing";
+}
+
+TEST_F(ImpactRoadTest, ClosingAReplacedSheetLeavesItsSuccessorOpen)
+{
+    model->setImpactReview(ImpactReview{"first", assessment({group("Mail", true, 1, 1)}), {}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 2'000));
+    QPointer<ImpactReviewSheet> first = sheet();
+    model->setImpactReview(ImpactReview{"second", assessment({group("Code", true, 1, 1)}), {}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr && sheet() != first; }, 2'000));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(model->impactReview().has_value());
+    EXPECT_EQ(model->impactReview()->id, "second") << "the replaced sheet's close kept its successor";
+    EXPECT_EQ(sheet()->reviewID(), "second");
+
+    sheet()->doneButton().click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model->impactReview().has_value(); }, 2'000));
+    EXPECT_EQ(sheet(), nullptr);
+}
+
+}  // namespace
+}  // namespace corvalent
