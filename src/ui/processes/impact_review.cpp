@@ -110,16 +110,9 @@ QWidget* ImpactReviewSheet::buildContent()
     column->addLayout(groups);
     column->addStretch();
 
-    auto* area = new QScrollArea;
+    auto* area = transparentScrollArea(content);
     area->setObjectName("impactScroll");
     area->setAccessibleName(QStringLiteral("Impact of this stop"));
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
-    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->setWidget(content);
-    area->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
-    new OverlayScrollBar(*area);
     return area;
 }
 

@@ -46,16 +46,8 @@ ProcessInspector::ProcessInspector(VantleModel& model, ProcessIconStore& icons, 
     placeholder_ = new inspector::Placeholder;
     stack_->addWidget(placeholder_);
 
-    scroll_ = new QScrollArea;
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setWidgetResizable(true);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* content = buildContent();
-    scroll_->setWidget(content);
     // The pane's tint shows through the list of cards.
-    scroll_->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
-    new OverlayScrollBar(*scroll_);
+    scroll_ = transparentScrollArea(buildContent());
     stack_->addWidget(scroll_);
 
     auto* bar = scroll_->verticalScrollBar();

@@ -160,16 +160,9 @@ QWidget* StopConfirmation::buildList()
     }
     column->addStretch();
 
-    auto* area = new QScrollArea;
+    auto* area = transparentScrollArea(content);
     area->setObjectName("stopScroll");
     area->setAccessibleName(QStringLiteral("Processes to stop"));
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
-    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->setWidget(content);
-    area->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
-    new OverlayScrollBar(*area);
     const int width = sheetWidth - 2 * padding;
     const int wanted = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
     area->setFixedSize(width, std::min(listHeight, wanted));

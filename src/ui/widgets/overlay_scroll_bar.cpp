@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -134,6 +135,19 @@ void OverlayScrollBar::leaveEvent(QEvent* event)
     hovering_ = false;
     update();
     QWidget::leaveEvent(event);
+}
+
+QScrollArea* transparentScrollArea(QWidget* content, QWidget* parent)
+{
+    auto* area = new QScrollArea(parent);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidget(content);
+    area->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    new OverlayScrollBar(*area);
+    return area;
 }
 
 }  // namespace corvalent

@@ -10,6 +10,7 @@
 #include <optional>
 
 class QAbstractScrollArea;
+class QScrollArea;
 class QScrollBar;
 
 namespace corvalent {
@@ -45,5 +46,10 @@ private:
     std::optional<double> grab_;  // where in the thumb a drag holds it
     bool hovering_ = false;
 };
+
+// A frameless, transparent area that scrolls `content` vertically under an
+// overlay bar. QScrollArea::setWidget turns the content's fill back on, so
+// it is turned off again after it.
+QScrollArea* transparentScrollArea(QWidget* content, QWidget* parent = nullptr);
 
 }  // namespace corvalent
