@@ -12,6 +12,7 @@
 #include "core/processes.h"
 #include "ui/processes/process_icon_view.h"
 #include "ui/processes/process_inspector_texts.h"
+#include "ui/widgets/check_box.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/symbols.h"
@@ -122,7 +123,7 @@ MemberRow::MemberRow(ProcessIconStore& icons, std::function<void(const std::stri
 
     auto* top = new QHBoxLayout;
     top->setSpacing(11);
-    check_ = new QCheckBox;
+    check_ = new CheckBox;
     check_->setFocusPolicy(Qt::StrongFocus);
     connect(check_, &QCheckBox::clicked, this, [this, toggled = std::move(toggled)](bool on) { toggled(id_, on); });
     top->addWidget(check_, 0, Qt::AlignVCenter);

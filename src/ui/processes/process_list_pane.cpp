@@ -17,6 +17,7 @@
 #include "ui/processes/process_row_delegate.h"
 #include "ui/processes/process_texts.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/check_box.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/overlay_scroll_bar.h"
@@ -272,7 +273,7 @@ QWidget* ProcessListPane::buildControls()
     connect(sort_, &SegmentedControl::chosen, this, [this](int id) { model_.setSortCPU(id == 1); });
     layout->addWidget(sort_);
 
-    includeSystem_ = new QCheckBox(QStringLiteral("Include system"));
+    includeSystem_ = new CheckBox(QStringLiteral("Include system"));
     includeSystem_->setObjectName("includeSystem");
     includeSystem_->setFont(CorvalentStyle::font(TextStyle::callout));
     connect(includeSystem_, &QCheckBox::toggled, this, [this](bool on) {
