@@ -14,6 +14,7 @@
 #include "models/background_task.h"
 #include "models/language_model.h"
 #include "models/vantle_model.h"
+#include "live_environments.h"
 #include "test_support.h"
 #include "ui/processes/impact_review.h"
 #include "ui/processes/impact_review_cards.h"
@@ -283,15 +284,8 @@ protected:
     {
         QSettings().clear();
         QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-        auto environment = VantleModelEnvironment::system();
-        environment.measurementMode = [] { return false; };
-        environment.mainWindowShown = [] { return true; };
-        model = std::make_unique<VantleModel>(std::move(environment));
-        DiskModelEnvironment disk;
-        disk.volumes = [] { return std::vector<DiskVolume>{}; };
-        disk.snapshotSummary = [](const std::string&, std::stop_token) { return std::optional<APFSSnapshotSummary>{}; };
-        disk.uptime = uptimeSeconds;
-        view = std::make_unique<MainView>(*model, std::move(disk));
+        model = std::make_unique<VantleModel>(liveProcessEnvironment());
+        view = std::make_unique<MainView>(*model, quietDiskEnvironment());
         auto fake = std::make_unique<FakeLanguageModel>();
         language = fake.get();
         view->setLanguageModel(std::move(fake));
@@ -302,8 +296,7 @@ protected:
     ~ImpactRoadTest() override
     {
         view.reset();
-        EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(60'000));
-        QCoreApplication::processEvents();
+        drainProcessLane();
     }
     ImpactReviewSheet* sheet()
     {

@@ -10,6 +10,7 @@
 
 #include <atomic>
 
+#include "live_environments.h"
 #include "models/app_notifications.h"
 #include "models/vantle_model.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
@@ -39,13 +40,11 @@ struct Window {
         };
         environment.mainWindowShown = [] { return true; };
         model = std::make_unique<VantleModel>(std::move(environment));
-        DiskModelEnvironment disk;
+        auto disk = quietDiskEnvironment();
         disk.volumes = [this] {
             ++volumeLoads;
             return std::vector<DiskVolume>{{"/", "Computer", "/", DiskCapacity::make("Computer", 1000, 400), true, false}};
         };
-        disk.snapshotSummary = [](const std::string&, std::stop_token) { return std::optional<APFSSnapshotSummary>{}; };
-        disk.uptime = uptimeSeconds;
         view = std::make_unique<MainView>(*model, std::move(disk));
         view->setIntroductionFactory(std::move(introduction));
         view->resize(1180, 760);

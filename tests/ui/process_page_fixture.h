@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "models/background_task.h"
+#include "live_environments.h"
 #include "models/vantle_model.h"
 #include "test_support.h"
 #include "ui/processes/process_icon_store.h"
@@ -35,16 +35,12 @@ protected:
     ProcessPageFixture()
     {
         QSettings().clear();
-        auto environment = VantleModelEnvironment::system();
-        environment.measurementMode = [] { return false; };
-        environment.mainWindowShown = [] { return true; };
-        model = std::make_unique<VantleModel>(std::move(environment));
+        model = std::make_unique<VantleModel>(liveProcessEnvironment());
     }
     ~ProcessPageFixture() override
     {
         delete page;
-        EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(60'000));
-        QCoreApplication::processEvents();
+        drainProcessLane();
     }
 
     // The idle helper under `name` (copied once), started with `arguments`.

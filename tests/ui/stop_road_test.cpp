@@ -14,6 +14,7 @@
 #include "core/display.h"
 #include "models/background_task.h"
 #include "models/vantle_model.h"
+#include "live_environments.h"
 #include "test_support.h"
 #include "ui/processes/process_icon_store.h"
 #include "ui/processes/process_page.h"
@@ -44,17 +45,11 @@ protected:
     {
         QSettings().clear();
         QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-        auto environment = VantleModelEnvironment::system();
-        environment.measurementMode = [] { return false; };
-        environment.mainWindowShown = [] { return true; };
+        auto environment = liveProcessEnvironment();
         // Long enough to act while a stop is under way.
         environment.stopFollowUpMilliseconds = 1'500;
         model = std::make_unique<VantleModel>(std::move(environment));
-        DiskModelEnvironment disk;
-        disk.volumes = [] { return std::vector<DiskVolume>{}; };
-        disk.snapshotSummary = [](const std::string&, std::stop_token) { return std::optional<APFSSnapshotSummary>{}; };
-        disk.uptime = uptimeSeconds;
-        view = std::make_unique<MainView>(*model, std::move(disk));
+        view = std::make_unique<MainView>(*model, quietDiskEnvironment());
         view->setPageFactory(AppSection::processes,
                              [this](QWidget* parent) { return new ProcessPage(*model, *icons, parent); });
         view->setSection(AppSection::processes);
@@ -65,8 +60,7 @@ protected:
     ~StopRoadTest() override
     {
         view.reset();
-        EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(60'000));
-        QCoreApplication::processEvents();
+        drainProcessLane();
     }
 
     ChildProcess& start(const std::string& name)

@@ -19,6 +19,7 @@
 
 #include "models/background_task.h"
 #include "models/vantle_model.h"
+#include "live_environments.h"
 #include "test_support.h"
 #include "ui/processes/process_list_model.h"
 #include "ui/processes/process_list_pane.h"
@@ -61,8 +62,7 @@ protected:
     void TearDown() override
     {
         app.reset();
-        EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(60'000));
-        QCoreApplication::processEvents();
+        drainProcessLane();
         qputenv("HOME", savedHome);
     }
 

@@ -1,0 +1,45 @@
+#pragma once
+
+// The environments the ui tests give the two models: the real process table
+// seen with the main window shown, and a disk side with nothing to list.
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/processes.h"
+#include "models/background_task.h"
+#include "models/disk_model.h"
+#include "models/vantle_model.h"
+
+namespace corvalent {
+
+inline VantleModelEnvironment liveProcessEnvironment()
+{
+    auto environment = VantleModelEnvironment::system();
+    environment.measurementMode = [] { return false; };
+    environment.mainWindowShown = [] { return true; };
+    return environment;
+}
+
+inline DiskModelEnvironment quietDiskEnvironment()
+{
+    DiskModelEnvironment disk;
+    disk.volumes = [] { return std::vector<DiskVolume>{}; };
+    disk.snapshotSummary = [](const std::string&, std::stop_token) { return std::optional<APFSSnapshotSummary>{}; };
+    disk.uptime = uptimeSeconds;
+    return disk;
+}
+
+// Lets process work still under way finish and deliver before the models go.
+inline void drainProcessLane()
+{
+    EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(60'000));
+    QCoreApplication::processEvents();
+}
+
+}  // namespace corvalent
