@@ -201,47 +201,54 @@ void MainView::setLanguageModel(std::unique_ptr<LanguageModel> languageModel)
     languageModel_ = std::move(languageModel);
 }
 
-// As with requests: closing a review's sheet clears the model's review only
-// while it is still the one shown.
 void MainView::syncReviewSheet()
 {
-    const auto& review = model_.impactReview();
-    auto* shown = static_cast<ImpactReviewSheet*>(reviewSheet_.data());
-    if (shown != nullptr && (!review || shown->reviewID() != review->id)) {
-        reviewSheet_ = nullptr;
-        shown->close();
-    }
-    if (!review || !reviewSheet_.isNull()) return;
-    if (!languageModel_) languageModel_ = std::make_unique<LocalModelServer>();
-    auto* sheet = new ImpactReviewSheet(*review, *languageModel_, window());
-    sheet->setWindowModality(Qt::WindowModal);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet, &QDialog::finished, this, [this, id = review->id] {
-        if (model_.impactReview() && model_.impactReview()->id == id) model_.setImpactReview(std::nullopt);
-    });
-    reviewSheet_ = sheet;
-    sheet->open();
+    syncSheet(
+        reviewSheet_,
+        [this]() -> std::optional<QString> {
+            const auto& review = model_.impactReview();
+            return review ? std::optional<QString>(review->id) : std::nullopt;
+        },
+        [this]() -> QDialog* {
+            if (!languageModel_) languageModel_ = std::make_unique<LocalModelServer>();
+            return new ImpactReviewSheet(*model_.impactReview(), *languageModel_, window());
+        },
+        [this] { model_.setImpactReview(std::nullopt); });
 }
 
-// One sheet per request: a new request replaces the sheet of the one before.
-// Closing a sheet clears the model's request only while it is still the one
-// shown, so the close of a replaced sheet never dismisses its successor.
 void MainView::syncRequestSheet()
 {
-    const auto& request = model_.request();
-    auto* shown = static_cast<StopConfirmation*>(requestSheet_.data());
-    if (shown != nullptr && (!request || shown->requestID() != request->id)) {
-        requestSheet_ = nullptr;
+    syncSheet(
+        requestSheet_,
+        [this]() -> std::optional<QString> {
+            const auto& request = model_.request();
+            return request ? std::optional<QString>(request->id) : std::nullopt;
+        },
+        [this]() -> QDialog* { return new StopConfirmation(model_, *model_.request(), window()); },
+        [this] { model_.setRequest(std::nullopt); });
+}
+
+// One sheet per model value: a new value replaces the sheet of the one
+// before. Closing a sheet clears the model's value only while it is still the
+// one shown, so the close of a replaced sheet never dismisses its successor.
+void MainView::syncSheet(QPointer<QDialog>& slot, const std::function<std::optional<QString>()>& currentID,
+                         const std::function<QDialog*()>& make, const std::function<void()>& clear)
+{
+    const auto id = currentID();
+    if (!slot.isNull() && (!id || slot->property("sheetID").toString() != *id)) {
+        QDialog* shown = slot;
+        slot = nullptr;
         shown->close();
     }
-    if (!request || !requestSheet_.isNull()) return;
-    auto* sheet = new StopConfirmation(model_, *request, window());
+    if (!id || !slot.isNull()) return;
+    auto* sheet = make();
+    sheet->setProperty("sheetID", *id);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet, &QDialog::finished, this, [this, id = request->id] {
-        if (model_.request() && model_.request()->id == id) model_.setRequest(std::nullopt);
+    connect(sheet, &QDialog::finished, this, [currentID, clear, shownID = *id] {
+        if (currentID() == shownID) clear();
     });
-    requestSheet_ = sheet;
+    slot = sheet;
     sheet->open();
 }
 

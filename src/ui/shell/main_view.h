@@ -72,6 +72,8 @@ private:
     void syncSheets();
     void syncRequestSheet();
     void syncReviewSheet();
+    void syncSheet(QPointer<QDialog>& slot, const std::function<std::optional<QString>()>& currentID,
+                   const std::function<QDialog*()>& make, const std::function<void()>& clear);
 
     VantleModel& model_;
     std::unique_ptr<DiskModel> diskModel_;
