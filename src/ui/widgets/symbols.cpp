@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QPainterPath>
 
 #include <array>
@@ -258,6 +259,12 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
 
 QPixmap pixmap(const QString& symbol, const QColor& colour, int pixels, qreal devicePixelRatio)
 {
+    // Rows and views repaint often: each tinted size is drawn once.
+    const auto key = QStringLiteral("symbol:%1:%2:%3:%4")
+                         .arg(symbol, colour.name(QColor::HexArgb), QString::number(pixels),
+                              QString::number(devicePixelRatio));
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached)) return cached;
     const int side = static_cast<int>(std::ceil(pixels * devicePixelRatio));
     QPixmap image(side, side);
     image.fill(Qt::transparent);
@@ -280,6 +287,7 @@ QPixmap pixmap(const QString& symbol, const QColor& colour, int pixels, qreal de
     }
     painter.end();
     image.setDevicePixelRatio(devicePixelRatio);
+    QPixmapCache::insert(key, image);
     return image;
 }
 
