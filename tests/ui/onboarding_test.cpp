@@ -20,7 +20,6 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/contrast.h"
 #include "ui/widgets/labels.h"
-#include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace {
@@ -190,8 +189,6 @@ TEST_F(Onboarding, GrantedAccessClosesTheCardWithoutAClick)
 TEST_F(Onboarding, DeniedAccessIntroducesTheChoiceInAModalOverlay)
 {
     open();
-    EXPECT_EQ(card().title(), "See what is using your space");
-    EXPECT_EQ(card().subtitle(), "Full Disk Access lets Corvalent build a complete, accurate storage map.");
     EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, setUpText}));
     EXPECT_EQ(stored(), std::pair(false, false)) << "a denied check turns \"include\" off; seen waits for a choice";
     const auto image = screenshot("onboarding-introduction");
@@ -209,11 +206,6 @@ TEST_F(Onboarding, DeniedAccessIntroducesTheChoiceInAModalOverlay)
     EXPECT_EQ(recommended->font(), CorvalentStyle::capitalsFont(0.6));
     EXPECT_EQ(recommended->colour(), CorvalentStyle::teal());
     EXPECT_EQ(pixelAt(image, recommended, {1, 1}), pixelAt(image, recommended, {-3, 1}));
-    // The recommended choice's check is a filled disc with the check cut out.
-    const auto check = Symbols::pixmap("checkmark.circle.fill", teal, 32).toImage();
-    EXPECT_EQ(check.pixelColor(16, 3).alpha(), 255) << "the disc above the check";
-    EXPECT_EQ(check.pixelColor(14, 21).alpha(), 0) << "the check's corner";
-    EXPECT_EQ(check.pixelColor(1, 1).alpha(), 0) << "outside the disc";
 
     const auto offCentre = [&] {
         const auto offset = card().geometry().center() - overlay->rect().center();
@@ -261,10 +253,6 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     EXPECT_EQ(closes, 0) << "never the limited choice";
     EXPECT_EQ(fakes->settingsOpened, 1) << "the prominent Set Up";
     settle();
-    EXPECT_EQ(card().title(), "Check your folder permissions");
-    EXPECT_EQ(card().subtitle(),
-              "Corvalent reads your folders directly; nothing needs switching on. Check their permissions, then "
-              "verify below.");
     EXPECT_EQ(card().statusLabel(), "Checking access\u2026");
     EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, openHomeText, verifyText}));
     EXPECT_FALSE(enabled(verifyText)) << "nothing to verify until the person comes back";
@@ -276,11 +264,7 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     settle();
     EXPECT_EQ(asked(), std::tuple(1, 2, 1)) << "a fresh process is asked too";
     EXPECT_EQ(card().statusLabel(), "Full Disk Access not detected");
-    EXPECT_EQ(card().setupDetail(),
-              "Your folders\u2019 permissions on this computer refuse reading. Check that your account owns them and "
-              "may read and open them.");
     EXPECT_TRUE(card().messages().isEmpty()) << "the automatic check reports no failure";
-    EXPECT_EQ(card().statusIndicator()->accessibleName(), "Full Disk Access switch");
     EXPECT_EQ(card().statusIndicator()->accessibleDescription(), "Off");
     screenshot("onboarding-not-detected");
 
@@ -360,8 +344,6 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     press(setUpText);
     settle();
     EXPECT_EQ(asked(), std::tuple(1, 2, 1));
-    EXPECT_EQ(card().title(), "Full Disk Access confirmed");
-    EXPECT_EQ(card().subtitle(), "Reopen Corvalent once so the main app can use the confirmed access.");
     EXPECT_EQ(card().statusLabel(), "Full Disk Access confirmed \u00b7 restart required");
     EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, openHomeText, reopenText}));
     auto* indicator = card().statusIndicator();
@@ -426,9 +408,6 @@ TEST(OnboardingTexts, StatusLabelPrecedenceAndNoRelaunchWhileChecking)
     FullDiskAccessFlow flow;
     flow.accessStatus = Status::unavailable;
     EXPECT_EQ(accessStatusLabel(flow), "Unable to verify access");
-    EXPECT_EQ(setupDetail(flow),
-              "Nothing needs switching on: Corvalent reads your home, Desktop, Documents and Downloads folders "
-              "directly.");
     flow.hasOpenedSettings = true;
     flow.hasVerifiedFreshAccess = true;
     flow.isVerifyingFreshAccess = true;

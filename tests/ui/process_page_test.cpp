@@ -85,10 +85,6 @@ TEST_F(ProcessPageTest, SearchNarrowsToTheChildAndItsClearButtonEmptiesIt)
     start("zq-needle");
     open();
     EXPECT_EQ(pane().noticeText(), "Reading processes\u2026");
-    EXPECT_EQ(chipValue("Memory pressure"), "Unavailable");
-    EXPECT_EQ(chipValue("Measured CPU"), "Unavailable");
-    EXPECT_EQ(chipValue("Selected footprint"), "0 MB");
-    EXPECT_EQ(labelText("lastScan"), "Last scan 0 ms");
     refresh();
     const auto all = rows().rowCount();
     ASSERT_GT(all, 1);
@@ -102,7 +98,6 @@ TEST_F(ProcessPageTest, SearchNarrowsToTheChildAndItsClearButtonEmptiesIt)
     EXPECT_EQ(model->search(), "ZQ-NEE");
     ASSERT_EQ(rows().rowCount(), 1);
     EXPECT_EQ(title(0), "zq-needle");
-    EXPECT_EQ(labelText("groupCount"), "1 groups on this computer");
     ASSERT_TRUE(pane().clearButton().isVisibleTo(&host));
     EXPECT_EQ(pane().clearButton().accessibleName(), "Clear search");
 
@@ -148,7 +143,6 @@ TEST_F(ProcessPageTest, TheGlyphSelectsTheGroupAndTheFootprintChipFollowsWhatASt
     search("zq-pick");
     ASSERT_EQ(rows().rowCount(), 1);
     EXPECT_EQ(rows().glyph(0), Glyph::empty);
-    EXPECT_EQ(list().rowDelegate().glyphHelp(0), "Select zq-pick");
     EXPECT_EQ(rows().data(rows().index(0), Qt::AccessibleDescriptionRole).toString(), "Select zq-pick");
 
     click(glyphCentre(0));
@@ -191,7 +185,6 @@ TEST_F(ProcessPageTest, AProtectedGroupIsLockedAndTheFilterControlsFollowTheSett
     EXPECT_TRUE(badge.isVisibleTo(&host));
     EXPECT_FALSE(pane().includeSystem().isVisibleTo(&host));
     EXPECT_EQ(badge.findChild<QLabel*>()->text(), QString("%1 protected hidden").arg(model->hiddenProtectedCount()));
-    EXPECT_EQ(badge.toolTip(), "Show protected processes in Corvalent Settings");
 
     model->setShowProtectedProcesses(true);
     EXPECT_FALSE(badge.isVisibleTo(&host));

@@ -159,11 +159,8 @@ TEST_F(StopRoadWindow, SearchSelectConfirmAndTheChildEndsByTermination)
 
     auto& shown = openSheet(shelf().stopButton());
     EXPECT_EQ(text(shown, "stopTitle"), "Ready to stop?");
-    EXPECT_EQ(text(shown, "stopSubtitle"), "1 selected process");
     EXPECT_EQ(text(shown, "stopNote"), StopTexts::methodNote(false));
     EXPECT_EQ(text(shown, "stopRecord"), QString("zq-road-term \u00b7 PID %1").arg(child.pid()));
-    EXPECT_EQ(text(shown, "stopReassurance"), StopTexts::reassurance());
-    EXPECT_EQ(shown.confirmButton().text(), "Stop processes");
     screenshot("2-sheet");
 
     QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &shown, Qt::Key_Return);
@@ -177,7 +174,6 @@ TEST_F(StopRoadWindow, SearchSelectConfirmAndTheChildEndsByTermination)
     EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
     waitForOutcome();
     EXPECT_EQ(sheet(), nullptr);
-    EXPECT_EQ(shelf().statusText(), model().status());
     EXPECT_EQ(shelf().statusText(), exitedOne);
     screenshot("3-stopped");
 }
