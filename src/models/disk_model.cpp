@@ -321,11 +321,13 @@ void DiskModel::finishScan(std::uint64_t token, DiskScanResult scanned)
     if (token != scanID_) return;
     scanTask_ = {};
     stopping_ = false;
-    const auto keep = [this](DiskScanResult&& kept) {
+    bool published = false;
+    const auto keep = [this, &published](DiskScanResult&& kept) {
         scannedFiles_ = kept.root.fileCount;
         scannedEntries_ = kept.scannedEntries;
         scannedBytes_ = kept.root.bytes;
         result_ = std::move(kept);
+        published = true;
     };
     if (!scanned.cancelled) {
         const bool measured = scanned.root.bytes > 0;
@@ -337,6 +339,7 @@ void DiskModel::finishScan(std::uint64_t token, DiskScanResult scanned)
         previousTotalFiles_.reset();
         status_ = {result_ ? DiskModelStatus::Kind::ready : DiskModelStatus::Kind::idle, {}};
     }
+    if (published) emit resultPublished();
     emit changed();
     refreshInsights();
 }

@@ -128,6 +128,9 @@ signals:
     // One signal for every published field: views redraw from the getters.
     void changed();
     void progressChanged();
+    // A scan stored a new result, complete or kept after a stop. Sent just
+    // before the `changed` that publishes it.
+    void resultPublished();
 
 private:
     void discardActiveScan();

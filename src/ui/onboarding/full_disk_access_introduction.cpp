@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include "models/app_notifications.h"
 #include "ui/onboarding/access_choices.h"
 #include "ui/onboarding/access_header.h"
 #include "ui/onboarding/access_notes.h"
@@ -150,7 +151,7 @@ void FullDiskAccessIntroduction::refreshAccessStatus(bool finishIfGranted, std::
             flow_.accessStatus = status;
             QSettings settings;
             if (status == FullDiskAccessStatus::granted) {
-                settings.setValue(includeKey, true);
+                storePreference(includeKey, true);
                 flow_.hasOpenedSettings = true;
                 if (finishIfGranted) {
                     settings.setValue(seenKey, true);
@@ -159,7 +160,7 @@ void FullDiskAccessIntroduction::refreshAccessStatus(bool finishIfGranted, std::
                     return;
                 }
             } else {
-                settings.setValue(includeKey, false);
+                storePreference(includeKey, false);
             }
             sync();
             if (then) then();
@@ -208,9 +209,9 @@ void FullDiskAccessIntroduction::relaunch()
     {
         // The new instance starts from the introduction and confirms the grant itself.
         QSettings settings;
-        settings.setValue(includeKey, false);
         settings.setValue(seenKey, false);
         settings.sync();
+        storePreference(includeKey, false);
     }
     const auto error = environment_.relaunch ? environment_.relaunch() : std::optional<QString>(QString());
     if (error) {
@@ -250,9 +251,8 @@ void FullDiskAccessIntroduction::openSettingsOrVerify()
 
 void FullDiskAccessIntroduction::chooseLimitedScanning()
 {
-    QSettings settings;
-    settings.setValue(includeKey, false);
-    settings.setValue(seenKey, true);
+    storePreference(includeKey, false);
+    QSettings().setValue(seenKey, true);
     finish();
 }
 

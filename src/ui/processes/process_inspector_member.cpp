@@ -143,10 +143,7 @@ MemberRow::MemberRow(ProcessIconStore& icons, std::function<void(const std::stri
     column->addLayout(top);
 
     column->addWidget(buildFacts());
-    QFont mono = CorvalentStyle::font(TextStyle::caption);
-    mono.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("monospace")});
-    mono.setStyleHint(QFont::Monospace);
-    path_ = new SelectableText(mono, Tones::secondary());
+    path_ = new SelectableText(CorvalentStyle::monospaced(TextStyle::caption), Tones::secondary());
     path_->setObjectName("memberPath");
     column->addWidget(path_);
     folder_ = new SelectableText(CorvalentStyle::font(TextStyle::caption), Tones::tertiary());

@@ -30,20 +30,6 @@ constexpr double trailingGap = 10;
 constexpr double hoverShift = 2;
 constexpr int retryMilliseconds = 3'000;
 
-// Colours blend in premultiplied form, so a fade from clear never darkens.
-QColor blend(const QColor& from, const QColor& to, double t)
-{
-    const auto channel = [&](double a, double b) { return a + (b - a) * t; };
-    const double alpha = channel(from.alphaF(), to.alphaF());
-    if (alpha <= 0) return QColor(0, 0, 0, 0);
-    const auto premultiplied = [&](float c0, float a0, float c1, float a1) {
-        return std::clamp(channel(double(c0) * a0, double(c1) * a1) / alpha, 0.0, 1.0);
-    };
-    return QColor::fromRgbF(static_cast<float>(premultiplied(from.redF(), from.alphaF(), to.redF(), to.alphaF())),
-                            static_cast<float>(premultiplied(from.greenF(), from.alphaF(), to.greenF(), to.alphaF())),
-                            static_cast<float>(premultiplied(from.blueF(), from.alphaF(), to.blueF(), to.alphaF())),
-                            static_cast<float>(alpha));
-}
 
 }  // namespace
 
@@ -139,7 +125,7 @@ ProcessRowDelegate::Look ProcessRowDelegate::shade(const std::string& id, const 
     auto& shade = entry->second;
     const auto current = [&shade] {
         const double t = shade.progress;
-        return Look{blend(shade.from.fill, shade.to.fill, t),
+        return Look{CorvalentStyle::blend(shade.from.fill, shade.to.fill, t),
                     shade.from.outline + (shade.to.outline - shade.from.outline) * t,
                     shade.from.shift + (shade.to.shift - shade.from.shift) * t};
     };

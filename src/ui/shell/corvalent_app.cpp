@@ -17,6 +17,7 @@
 #include "models/full_disk_access.h"
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
+#include "ui/disk/disk_view.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
 #include "ui/processes/process_icon_store.h"
 #include "ui/processes/process_page.h"
@@ -131,14 +132,21 @@ QMainWindow& CorvalentApp::mainWindow()
         window_->resize(1180, 760);
         window_->setMinimumSize(920, 620);
         view_ = new MainView(model(), window_);
-        view_->setIntroductionFactory([](QWidget* parent, std::function<void()> close) -> QWidget* {
+        const auto accessOverlay = [](QWidget* parent, std::function<void()> close) -> QWidget* {
             auto environment = OnboardingEnvironment::system();
             environment.openSettings = [] { return openFullDiskAccessSettings(); };
             return new FullDiskAccessOverlay(std::move(environment), std::move(close), parent);
-        });
+        };
+        view_->setIntroductionFactory(accessOverlay);
         view_->setIconStore(&iconStore());
         view_->setPageFactory(AppSection::processes, [this](QWidget* parent) -> QWidget* {
             return new ProcessPage(model(), iconStore(), parent);
+        });
+        view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
+            auto environment = DiskView::Environment::system();
+            environment.accessOverlay = accessOverlay;
+            return new DiskView(view_->diskModel(), QSettings().value("showInspector", true).toBool(),
+                                std::move(environment), parent);
         });
         window_->setCentralWidget(view_);
         // Linux has no application menu: the window carries the commands.
@@ -173,8 +181,9 @@ void CorvalentApp::openSettings()
         settingsWindow_->addAction(quit_);
         connect(static_cast<SettingsWindow*>(settingsWindow_.data()), &SettingsWindow::showInspectorChanged, this,
                 [this](bool on) {
-                    if (auto* page = qobject_cast<ProcessPage*>(view_ != nullptr ? view_->currentPage() : nullptr))
-                        page->setShowInspector(on);
+                    auto* page = view_ != nullptr ? view_->currentPage() : nullptr;
+                    if (auto* processes = qobject_cast<ProcessPage*>(page)) processes->setShowInspector(on);
+                    if (auto* disk = qobject_cast<DiskView*>(page)) disk->setShowsInspector(on);
                 });
     }
     if (!settingsWindow_->isVisible()) centre(*settingsWindow_, owner);

@@ -6,6 +6,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "models/app_notifications.h"
 #include "models/vantle_model.h"
 #include "ui/shell/system_settings.h"
 #include "ui/widgets/buttons.h"
@@ -159,7 +160,7 @@ void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
     inside->addWidget(openSettings_, 0, Qt::AlignLeft);
 
     connect(protectedLocations_, &QAbstractButton::toggled, this, [this](bool on) {
-        QSettings().setValue(protectedLocationsKey, on);
+        storePreference(protectedLocationsKey, on);
         diskAccessCaption_->setText(diskAccessCaption(on));
         emit includePrivacyProtectedLocationsChanged(on);
     });

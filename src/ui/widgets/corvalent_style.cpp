@@ -46,6 +46,20 @@ QColor indigo() { return QColor::fromRgbF(0.39f, 0.45f, 0.84f); }
 QColor orange() { return QColor(255, 149, 0); }
 QColor red() { return QColor(255, 59, 48); }
 
+QColor blend(const QColor& from, const QColor& to, double t)
+{
+    const auto channel = [&](double a, double b) { return a + (b - a) * t; };
+    const double alpha = channel(from.alphaF(), to.alphaF());
+    if (alpha <= 0) return QColor(0, 0, 0, 0);
+    const auto premultiplied = [&](float c0, float a0, float c1, float a1) {
+        return std::clamp(channel(double(c0) * a0, double(c1) * a1) / alpha, 0.0, 1.0);
+    };
+    return QColor::fromRgbF(static_cast<float>(premultiplied(from.redF(), from.alphaF(), to.redF(), to.alphaF())),
+                            static_cast<float>(premultiplied(from.greenF(), from.alphaF(), to.greenF(), to.alphaF())),
+                            static_cast<float>(premultiplied(from.blueF(), from.alphaF(), to.blueF(), to.alphaF())),
+                            static_cast<float>(alpha));
+}
+
 QColor withAlpha(QColor colour, double alpha)
 {
     colour.setAlphaF(static_cast<float>(alpha));
@@ -110,6 +124,14 @@ QFont font(double designPoints, QFont::Weight weight)
     QFont result(QStringLiteral("DejaVu Sans"));
     result.setPixelSize(std::max(1, static_cast<int>(std::lround(designPoints))));
     result.setWeight(weight);
+    return result;
+}
+
+QFont monospaced(TextStyle style, QFont::Weight weight)
+{
+    auto result = font(style, weight);
+    result.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("monospace")});
+    result.setStyleHint(QFont::Monospace);
     return result;
 }
 

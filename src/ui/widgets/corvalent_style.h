@@ -56,6 +56,8 @@ QColor softBorder(const QPalette& palette);  // primary at 0.055
 QColor panel(const QPalette& palette);       // the control background
 QColor windowBackground(const QPalette& palette);
 QColor withAlpha(QColor colour, double alpha);
+// `from` at t = 0 to `to` at t = 1, mixed premultiplied so a fade from clear never darkens.
+QColor blend(const QColor& from, const QColor& to, double t);
 
 // Teal 0.16 → cyan 0.09 → clear, from the top-left to the bottom-right of `area`.
 void paintHeroGradient(QPainter& painter, const QRectF& area);
@@ -70,6 +72,8 @@ QFont font(TextStyle style);
 QFont font(TextStyle style, QFont::Weight weight);
 // "System font of size N": a size outside the named styles.
 QFont font(double designPoints, QFont::Weight weight = QFont::Normal);
+// The style's size in the monospaced family, for paths and digits that line up.
+QFont monospaced(TextStyle style, QFont::Weight weight = QFont::Normal);
 // The small bold capitals over a figure ("MEMORY PRESSURE"), letter-spaced.
 QFont capitalsFont(double tracking = 0.55);
 

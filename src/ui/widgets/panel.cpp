@@ -34,10 +34,16 @@ Divider::Divider(Qt::Orientation orientation, int length, QWidget* parent) : QWi
     }
 }
 
+void Divider::setTone(Tone tone)
+{
+    tone_ = std::move(tone);
+    update();
+}
+
 void Divider::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), CorvalentStyle::softBorder(palette()));
+    painter.fillRect(rect(), tone_(palette()));
 }
 
 }  // namespace corvalent

@@ -30,9 +30,14 @@ private:
 class Divider : public QWidget {
 public:
     explicit Divider(Qt::Orientation orientation = Qt::Horizontal, int length = 0, QWidget* parent = nullptr);
+    // Another colour for the line, read at paint time.
+    void setTone(Tone tone);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    Tone tone_ = CorvalentStyle::softBorder;
 };
 
 }  // namespace corvalent

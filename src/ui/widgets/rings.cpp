@@ -10,7 +10,11 @@
 namespace corvalent {
 
 Ring::Ring(int diameter, double lineWidth, QWidget* parent)
-    : QWidget(parent), lineWidth_(lineWidth), tint_(Tones::fixed(CorvalentStyle::teal())), track_(Tones::primary(0.08))
+    : QWidget(parent),
+      lineWidth_(lineWidth),
+      trackWidth_(lineWidth),
+      tint_(Tones::fixed(CorvalentStyle::teal())),
+      track_(Tones::primary(0.08))
 {
     setFixedSize(diameter, diameter);
 }
@@ -29,6 +33,13 @@ void Ring::setFraction(double fraction)
     });
 }
 
+void Ring::showFractionAtOnce(double fraction)
+{
+    fraction_ = shown_ = std::clamp(fraction, 0.0, 1.0);
+    ++generation_;
+    update();
+}
+
 void Ring::setTint(Tone tint)
 {
     tint_ = std::move(tint);
@@ -41,9 +52,15 @@ void Ring::setTrack(Tone track)
     update();
 }
 
+void Ring::setTrackWidth(double width)
+{
+    trackWidth_ = width;
+    update();
+}
+
 QRectF Ring::lineCircle() const
 {
-    const double inset = lineWidth_ / 2;
+    const double inset = std::max(lineWidth_, trackWidth_) / 2;
     return QRectF(rect()).adjusted(inset, inset, -inset, -inset);
 }
 
@@ -52,7 +69,7 @@ void Ring::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const auto circle = lineCircle();
-    painter.setPen(QPen(track_(palette()), lineWidth_));
+    painter.setPen(QPen(track_(palette()), trackWidth_, Qt::SolidLine, Qt::FlatCap));
     painter.drawEllipse(circle);
     if (shown_ <= 0) return;
     painter.setPen(QPen(tint_(palette()), lineWidth_, Qt::SolidLine, Qt::RoundCap));

@@ -18,8 +18,13 @@ public:
 
     double fraction() const { return fraction_; }
     virtual void setFraction(double fraction);
+    // Lands on the fraction at once: a placeholder arc that must not move.
+    void showFractionAtOnce(double fraction);
     void setTint(Tone tint);
     void setTrack(Tone track);
+    // A track wider than the arc; both run along the same circle. By default
+    // the track is as wide as the arc.
+    void setTrackWidth(double width);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -28,6 +33,7 @@ protected:
 
 private:
     double lineWidth_;
+    double trackWidth_;
     double fraction_ = 0;
     double shown_ = 0;
     int generation_ = 0;

@@ -18,12 +18,17 @@ namespace {
 const QHash<QString, QString>& themeNames()
 {
     static const QHash<QString, QString> names{
+        {"externaldrive", "drive-removable-media-symbolic"},
+        {"externaldrive.badge.exclamationmark", "drive-removable-media-symbolic"},
+        {"folder.badge.plus", "folder-new-symbolic"},
         {"gauge.with.dots.needle.50percent", "power-profile-balanced-symbolic"},
         {"speedometer", "power-profile-performance-symbolic"},
         {"internaldrive", "drive-harddisk-symbolic"},
         {"chevron.right", "go-next-symbolic"},
+        {"chevron.left", "go-previous-symbolic"},
         {"folder.fill", "folder-symbolic"},
         {"doc.fill", "text-x-generic-symbolic"},
+        {"doc.on.doc", "edit-copy-symbolic"},
         {"clock", "preferences-system-time-symbolic"},
         {"exclamationmark.circle.fill", "emblem-important-symbolic"},
         {"exclamationmark.triangle.fill", "dialog-warning-symbolic"},
@@ -44,6 +49,7 @@ const QHash<QString, QString>& themeNames()
         {"checkmark.shield.fill", "security-high-symbolic"},
         {"checkmark.shield", "security-high-symbolic"},
         {"lock.slash.fill", "changes-prevent-symbolic"},
+        {"lock.slash", "changes-prevent-symbolic"},
         {"plus.circle", "list-add-symbolic"},
         {"checkmark", "object-select-symbolic"},
         {"sun.max", "weather-clear-symbolic"},
@@ -59,6 +65,9 @@ const QHash<QString, QString>& themeNames()
         {"sparkles", "starred-symbolic"},
         {"checklist", "view-list-bullet-symbolic"},
         {"network", "network-wired-symbolic"},
+        {"folder", "folder-symbolic"},
+        {"hand.raised", "preferences-system-privacy-symbolic"},
+        {"lock.open", "changes-allow-symbolic"},
     };
     return names;
 }
@@ -208,6 +217,16 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         QPainterPath disc;
         disc.addEllipse(QPointF(8, 8), 7.5, 7.5);
         return Drawing{disc.subtracted(stroke.createStroke(cross)), true};
+    }
+    if (symbol == "arrow.forward.circle") {
+        QPainterPath path;
+        path.addEllipse(QPointF(8, 8), 6.8, 6.8);
+        path.moveTo(4.8, 8);
+        path.lineTo(11, 8);
+        path.moveTo(8.3, 5.3);
+        path.lineTo(11, 8);
+        path.lineTo(8.3, 10.7);
+        return Drawing{path};
     }
     if (symbol == "stop.circle") {
         QPainterPath path;

@@ -1,0 +1,188 @@
+#include "ui/disk/disk_view.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "models/app_notifications.h"
+#include "models/background_task.h"
+#include "models/disk_model.h"
+#include "ui/disk/disk_header.h"
+#include "ui/disk/empty_state.h"
+#include "ui/disk/map_panel.h"
+#include "ui/disk/scan_progress.h"
+#include "ui/widgets/app_motion.h"
+#include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/overlay_scroll_bar.h"
+#include "ui/widgets/panel.h"
+#include "ui/widgets/unavailable_content.h"
+
+namespace corvalent {
+
+DiskView::Environment DiskView::Environment::system()
+{
+    Environment environment;
+    environment.probeAccess = FullDiskAccessProbe::currentStatus;
+    environment.folderChooser = std::make_shared<DialogFolderChooser>();
+    environment.revealer = std::make_shared<DesktopFileRevealer>();
+    return environment;
+}
+
+DiskView::DiskView(DiskModel& model, bool showsInspector, Environment environment, QWidget* parent)
+    : QWidget(parent), model_(model), showsInspector_(showsInspector), environment_(std::move(environment))
+{
+    commands_.scanSelectedVolume = [this] { scanSelectedVolume(); };
+    commands_.chooseFolder = [this] { chooseFolder(); };
+    commands_.stopScan = [this] { stopScan(); };
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    body_ = new QWidget(this);
+    layout->addWidget(body_);
+    auto* column = new QVBoxLayout(body_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    header_ = new DiskHeader(model_, state_, commands_, body_);
+    column->addWidget(header_);
+    column->addWidget(new Divider(Qt::Horizontal, 0, body_));
+    contentStack_ = new QStackedWidget(body_);
+    column->addWidget(contentStack_, 1);
+
+    panels_[static_cast<int>(Content::empty)] = new DiskEmptyState(model_, commands_, contentStack_);
+    // The progress column is taller than the content area of the smallest window.
+    panels_[static_cast<int>(Content::progress)] =
+        transparentScrollArea(new ScanProgressPanel(model_, state_, commands_), contentStack_);
+    if (!environment_.revealer) environment_.revealer = std::make_shared<DesktopFileRevealer>();
+    map_ = new DiskMapPanel(model_, state_, *environment_.revealer, showsInspector_, contentStack_);
+    panels_[static_cast<int>(Content::map)] = map_;
+    failed_ = new UnavailableContent(QStringLiteral("Couldn’t map this folder"),
+                                     QStringLiteral("externaldrive.badge.exclamationmark"), contentStack_);
+    panels_[static_cast<int>(Content::failed)] = failed_;
+    for (auto* panel : panels_) contentStack_->addWidget(panel);
+
+    connect(&model_, &DiskModel::changed, this, &DiskView::showContent);
+    connect(&model_, &DiskModel::resultPublished, this, &DiskView::resultPublished);
+    connect(&state_, &DiskViewState::showingAccessSetupChanged, this, &DiskView::syncAccessOverlay);
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState now) {
+        if (now == Qt::ApplicationActive) refreshFullDiskAccessStatus();
+    });
+    showContent();
+    contentStack_->setCurrentWidget(panels_[static_cast<int>(content_)]);
+    if (model_.result()) resultPublished();
+
+    QPointer<DiskView> self(this);
+    model_.loadVolumes(true, [self] {
+        if (self) self->refreshFullDiskAccessStatus();
+    });
+}
+
+DiskView::~DiskView() = default;
+
+QWidget& DiskView::contentPanel(Content content) const
+{
+    return *panels_[static_cast<int>(content)];
+}
+
+void DiskView::setShowsInspector(bool on)
+{
+    showsInspector_ = on;
+    map_->setShowsInspector(on);
+}
+
+void DiskView::scanSelectedVolume()
+{
+    if (const auto volume = model_.selectedVolume()) model_.scan(volume->url);
+}
+
+void DiskView::chooseFolder()
+{
+    if (!environment_.folderChooser) return;
+    QPointer<DiskView> self(this);
+    environment_.folderChooser->choose(window(), [self](std::optional<std::string> folder) {
+        if (self && folder) self->model_.scan(*folder);
+    });
+}
+
+void DiskView::stopScan()
+{
+    model_.stopScan();
+}
+
+// Probes may overlap, as when the application comes to the front during one:
+// each shows `checking` while it runs and the last to end decides.
+void DiskView::refreshFullDiskAccessStatus()
+{
+    if (!environment_.probeAccess) return;
+    state_.setFullDiskAccessStatus(FullDiskAccessStatus::checking);
+    BackgroundTask::start(
+        this, [probe = environment_.probeAccess](std::stop_token) { return probe(); },
+        [this](FullDiskAccessStatus status) {
+            state_.setFullDiskAccessStatus(status);
+            const bool granted = status == FullDiskAccessStatus::granted;
+            if (includeProtectedLocations() != granted) storePreference(includeProtectedLocationsKey, granted);
+        });
+}
+
+// A new result, also of the same folder again, shows its root with nothing hovered.
+void DiskView::resultPublished()
+{
+    map_->forgetMap();
+    if (const auto& result = model_.result()) state_.setFocusedNodeID(result->root.id);
+    state_.setHoveredID(std::nullopt);
+}
+
+void DiskView::showContent()
+{
+    const auto& status = model_.status();
+    Content next = Content::empty;
+    switch (status.kind) {
+    case DiskModelStatus::Kind::idle: next = Content::empty; break;
+    case DiskModelStatus::Kind::scanning: next = Content::progress; break;
+    case DiskModelStatus::Kind::ready: next = model_.result() ? Content::map : Content::empty; break;
+    case DiskModelStatus::Kind::failed: next = Content::failed; break;
+    }
+    if (next == Content::failed) failed_->setDescription(status.message);
+    if (next == content_) return;
+    content_ = next;
+    AppMotion::fadeOutCover(contentStack_, CorvalentStyle::windowBackground(palette()));
+    contentStack_->setCurrentWidget(panels_[static_cast<int>(next)]);
+}
+
+void DiskView::syncAccessOverlay()
+{
+    const bool showing = state_.showingAccessSetup();
+    body_->setEnabled(!showing);
+    if (showing && overlay_.isNull() && environment_.accessOverlay) {
+        QPointer<DiskView> self(this);
+        overlay_ = environment_.accessOverlay(this, [self] {
+            if (self) self->state_.setShowingAccessSetup(false);
+        });
+        overlay_->setGeometry(rect());
+        overlay_->show();
+        overlay_->raise();
+        return;
+    }
+    if (showing) return;
+    if (!overlay_.isNull()) {
+        AppMotion::fadeOutCover(overlay_, CorvalentStyle::windowBackground(palette()));
+        overlay_->deleteLater();
+        overlay_ = nullptr;
+    }
+    refreshFullDiskAccessStatus();
+}
+
+void DiskView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (!overlay_.isNull()) overlay_->setGeometry(rect());
+}
+
+void DiskView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), CorvalentStyle::withAlpha(CorvalentStyle::windowBackground(palette()), 0.76));
+}
+
+}  // namespace corvalent

@@ -1,0 +1,96 @@
+#pragma once
+
+// The disk workspace: the header over the content the model's status calls
+// for (the invitation to scan, the scan's progress, the map, or why a scan
+// failed), the access overlay over both when the person reviews access, and
+// the view state the panels share. On show it reloads the volumes and then
+// probes access; it probes again whenever the application comes to the
+// front and whenever the overlay closes.
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <array>
+#include <memory>
+
+#include "ui/disk/disk_view_state.h"
+#include "ui/disk/file_reveal.h"
+#include "ui/disk/folder_chooser.h"
+
+class QStackedWidget;
+
+namespace corvalent {
+
+class DiskHeader;
+class DiskMapPanel;
+class DiskModel;
+class UnavailableContent;
+
+class DiskView : public QWidget {
+    Q_OBJECT
+
+public:
+    struct Environment {
+        // The access probe; blocking, run off the GUI thread.
+        std::function<FullDiskAccessStatus()> probeAccess;
+        // The access overlay over `parent`; it calls `close` when the person leaves it.
+        std::function<QWidget*(QWidget* parent, std::function<void()> close)> accessOverlay;
+        std::shared_ptr<FolderChooser> folderChooser;
+        std::shared_ptr<FileRevealer> revealer;
+
+        // The real probe, Qt's folder dialog and the desktop's file manager;
+        // no overlay until the application gives one.
+        static Environment system();
+    };
+
+    enum class Content { empty, progress, map, failed };
+
+    DiskView(DiskModel& model, bool showsInspector, Environment environment, QWidget* parent = nullptr);
+    ~DiskView() override;
+
+    DiskViewState& state() { return state_; }
+    DiskHeader& header() const { return *header_; }
+    bool showsInspector() const { return showsInspector_; }
+    // Follows the "showInspector" setting; the page reads it when made.
+    void setShowsInspector(bool on);
+    Content content() const { return content_; }
+    QWidget& contentPanel(Content content) const;
+    DiskMapPanel& mapPanel() const { return *map_; }
+    // The overlay shown while the person reviews access, else null.
+    QWidget* accessOverlay() const { return overlay_; }
+
+    // The commands the header and the panels share.
+    const DiskCommands& commands() const { return commands_; }
+    void scanSelectedVolume();
+    void chooseFolder();
+    void stopScan();
+
+    // Probes access off the GUI thread; the status is `checking` meanwhile.
+    void refreshFullDiskAccessStatus();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void showContent();
+    void syncAccessOverlay();
+    void resultPublished();
+
+    DiskModel& model_;
+    bool showsInspector_;
+    Environment environment_;
+    DiskViewState state_;
+    DiskCommands commands_;
+    DiskHeader* header_ = nullptr;
+    QWidget* body_ = nullptr;  // header, divider and content
+    QStackedWidget* contentStack_ = nullptr;
+    std::array<QWidget*, 4> panels_{};
+    DiskMapPanel* map_ = nullptr;
+    UnavailableContent* failed_ = nullptr;
+    Content content_ = Content::empty;
+    QPointer<QWidget> overlay_;
+};
+
+}  // namespace corvalent
