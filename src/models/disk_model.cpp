@@ -355,13 +355,16 @@ void DiskModel::updateProcessGroups(const std::vector<ProcessGroup>& groups)
     if (viewActive_) refreshInsights();
 }
 
+bool DiskModel::isTrashed(const std::string& path) const
+{
+    return std::any_of(trashedPaths_.begin(), trashedPaths_.end(),
+                       [&](const std::string& moved) { return Paths::isAtOrBelow(path, moved); });
+}
+
 void DiskModel::publishCandidates(std::vector<DiskCleanupCandidate> candidates)
 {
     // A moved item stays gone although the scan it was found in still lists it.
-    std::erase_if(candidates, [this](const DiskCleanupCandidate& candidate) {
-        return std::any_of(trashedPaths_.begin(), trashedPaths_.end(),
-                           [&](const std::string& moved) { return Paths::isAtOrBelow(candidate.path, moved); });
-    });
+    std::erase_if(candidates, [this](const DiskCleanupCandidate& candidate) { return isTrashed(candidate.path); });
     cleanupCandidates_ = std::move(candidates);
 }
 

@@ -109,6 +109,9 @@ public:
     // Insights.
     void updateProcessGroups(const std::vector<ProcessGroup>& groups);
     DiskCleanupCandidate cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory) const;
+    // Moved to the Trash in this session, itself or a folder above it, and
+    // not restored: the last scan still lists it, the lists do not.
+    bool isTrashed(const std::string& path) const;
 
     // Trash. The request is prepared when the confirmation opens, so that the
     // item the user reviewed is the one that moves. Examining the item touches

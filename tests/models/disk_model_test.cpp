@@ -193,20 +193,9 @@ TEST(DiskModel, StoppedAndSupersededScans)
     stopAtOnce(model.result()->root.bytes);
 }
 
-// Points an environment variable elsewhere until the end of the scope, when no job reads it any more.
-struct ScopedVariable {
-    const char* name;
-    std::optional<std::string> saved = std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt;
-    ScopedVariable(const char* name, const std::string& value) : name(name) { ::setenv(name, value.c_str(), 1); }
-    ~ScopedVariable() { settle(), saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
-};
-
-// A home folder and a Trash of the test's own.
-struct TempHome {
-    testing::TempDir root;
-    fs::path home = fs::canonical(root.path()) / "home";
-    ScopedVariable homeVariable{"HOME", home.string()};
-    ScopedVariable dataVariable{"XDG_DATA_HOME", (fs::canonical(root.path()) / "data").string()};
+// A home and Trash of the test's own, kept until no job reads them any more.
+struct TempHome : testing::TempHome {
+    ~TempHome() { settle(); }
 };
 
 TEST(DiskModel, MovesRestoresAndRefusesChangedOrProtectedItems)

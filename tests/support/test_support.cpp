@@ -40,6 +40,17 @@ TempDir::~TempDir()
     fs::remove_all(path_, error);
 }
 
+ScopedVariable::ScopedVariable(const char* name, const std::string& value) : name_(name)
+{
+    if (const char* now = std::getenv(name)) saved_ = now;
+    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedVariable::~ScopedVariable()
+{
+    saved_ ? ::setenv(name_, saved_->c_str(), 1) : ::unsetenv(name_);
+}
+
 fs::path accountHome()
 {
     passwd entry{};

@@ -27,6 +27,33 @@ private:
     std::filesystem::path path_;
 };
 
+// An environment variable pointed elsewhere until the end of the scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> saved_;
+};
+
+// A home folder and a Trash of the test's own, on the temp folder's file
+// system: HOME is `home`, XDG_DATA_HOME is `data`. Work that may still read
+// them must have ended before this goes.
+struct TempHome {
+    TempDir root;
+    std::filesystem::path home = std::filesystem::canonical(root.path()) / "home";
+    std::filesystem::path data = std::filesystem::canonical(root.path()) / "data";
+    ScopedVariable homeVariable{"HOME", home.string()};
+    ScopedVariable dataVariable{"XDG_DATA_HOME", data.string()};
+
+    TempHome() { std::filesystem::create_directories(home); }
+    std::filesystem::path trash() const { return data / "Trash"; }
+};
+
 // The account's home folder from the account database (what protection
 // rules compare with), not $HOME.
 std::filesystem::path accountHome();

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <random>
 
@@ -16,6 +17,7 @@
 #include "models/disk_model.h"
 #include "test_support.h"
 #include "ui/disk/disk_header.h"
+#include "ui/disk/disk_rows.h"
 #include "ui/disk/disk_sidebar.h"
 #include "ui/disk/disk_view.h"
 #include "ui/disk/map_panel.h"
@@ -306,6 +308,20 @@ TEST(DiskView, TheMapWalksIntoFoldersAndBackAndRevealsTheFocusedOne)
     EXPECT_FALSE(toolbar.showsPartial());
     EXPECT_GE(panel.sidebar().width(), 330);
     EXPECT_LE(panel.sidebar().width(), 470);
+
+    // The pointer over a slice lights the same node's row.
+    auto& map = panel.map();
+    const auto segments = makeSegments(*map.root());
+    const auto geometry = SunburstGeometry::of(map.width(), map.height());
+    const double angle = (segments.front().start + segments.front().end) / 2;
+    const double radius = (geometry.ringInner(0) + geometry.ringOuter(0)) / 2;
+    QTest::mouseMove(&map, QPoint(int(geometry.centreX + radius * std::cos(angle)),
+                                  int(geometry.centreY + radius * std::sin(angle))));
+    EXPECT_EQ(state.hoveredID(), segments.front().node->id);
+    EXPECT_TRUE(map.tooltipAnchor().has_value());
+    for (auto* row : panel.sidebar().breakdownRows())
+        EXPECT_EQ(row->hovered(), row->id() == segments.front().node->id) << row->id();
+    page.grab("map-hovered");
 
     // Two levels down, one step back lands on the folder between.
     const auto& tree = page.model->result()->root;

@@ -9,6 +9,8 @@
 #include <algorithm>
 
 #include "models/disk_model.h"
+#include "ui/disk/review_list.h"
+#include "ui/disk/storage_facts.h"
 #include "ui/overview/overview_states.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/labels.h"
@@ -69,11 +71,11 @@ DiskSidebar::DiskSidebar(DiskModel& model, DiskViewState& state, FileRevealer& r
     auto* breakdown = new QWidget;
     breakdownColumn_ = rowColumn(breakdown);
     addModeList(DiskSidebarMode::breakdown, breakdown);
-    addModeList(DiskSidebarMode::cleanup, new QWidget);
+    addModeList(DiskSidebarMode::cleanup, new ReviewList(model_, state_, revealer));
     auto* files = new QWidget;
     filesColumn_ = rowColumn(files);
     addModeList(DiskSidebarMode::largestFiles, files);
-    addModeList(DiskSidebarMode::storageFacts, new QWidget);
+    addModeList(DiskSidebarMode::storageFacts, new StorageFactsPanel(model_));
 
     connect(&model_, &DiskModel::resultPublished, this, [this] {
         ++resultSerial_;
@@ -159,13 +161,16 @@ void DiskSidebar::sync()
     }
     const auto* focused = state_.focusedNode(result);
     const bool newResult = resultSerial_ != builtSerial_;
-    if (newResult || focused != builtFocus_) rebuildBreakdown(focused);
-    if (newResult) {
-        rebuildFiles();
-        footnote_->setResult(result ? &*result : nullptr);
-    }
+    // Every move to the Trash puts a new receipt first, every restore takes one away.
+    const auto& receipts = model_.recentTrash();
+    const auto trash = std::pair(receipts.size(), receipts.empty() ? std::string() : receipts.front().id);
+    const bool trashChanged = trash != builtTrash_;
+    if (newResult || trashChanged || focused != builtFocus_) rebuildBreakdown(focused);
+    if (newResult || trashChanged) rebuildFiles();
+    if (newResult) footnote_->setResult(result ? &*result : nullptr);
     builtFocus_ = focused;
     builtSerial_ = resultSerial_;
+    builtTrash_ = trash;
     syncHeader();
 }
 
@@ -236,10 +241,16 @@ void DiskSidebar::rebuildBreakdown(const DiskNode* focused)
     if (focused == nullptr) return;
     const auto total = std::max<std::uint64_t>(focused->bytes, 1);
     auto* content = contents_[indexOf(DiskSidebarMode::breakdown)];
-    int index = 0;
+    int index = 0;  // the child's place, which picks its colour
+    int position = 0;
     for (const auto& child : focused->children) {
-        auto* row = new DiskBreakdownRow(child, index, total, context_, content);
-        breakdownColumn_->insertWidget(index++, row);
+        // Moved to the Trash: gone from the list until restored, though the map still holds it.
+        if (child.path && child.isDirectory && model_.isTrashed(*child.path)) {
+            ++index;
+            continue;
+        }
+        auto* row = new DiskBreakdownRow(child, index++, total, context_, content);
+        breakdownColumn_->insertWidget(position++, row);
         breakdownRows_.push_back(row);
     }
     syncHover();
@@ -253,6 +264,7 @@ void DiskSidebar::rebuildFiles()
     auto* content = contents_[indexOf(DiskSidebarMode::largestFiles)];
     int rank = 0;
     for (const auto& file : result->largestFiles) {
+        if (model_.isTrashed(file.path)) continue;
         auto* row = new LargestFileRow(file, rank + 1, context_, content);
         filesColumn_->insertWidget(rank++, row);
         fileRows_.push_back(row);

@@ -11,6 +11,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/disk/disk_rows.h"
@@ -75,6 +77,7 @@ private:
     const DiskNode* builtFocus_ = nullptr;
     std::uint64_t resultSerial_ = 0;
     std::uint64_t builtSerial_ = 0;
+    std::pair<std::size_t, std::string> builtTrash_;  // receipts and the newest one's id
     bool hadResult_ = false;
 };
 

@@ -9,6 +9,8 @@
 #include "models/app_notifications.h"
 #include "models/background_task.h"
 #include "models/disk_model.h"
+#include "ui/disk/cleanup_confirmation.h"
+#include "ui/disk/cleanup_guide_sheet.h"
 #include "ui/disk/disk_header.h"
 #include "ui/disk/empty_state.h"
 #include "ui/disk/map_panel.h"
@@ -17,6 +19,7 @@
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/sheet_binding.h"
 #include "ui/widgets/unavailable_content.h"
 
 namespace corvalent {
@@ -65,6 +68,8 @@ DiskView::DiskView(DiskModel& model, bool showsInspector, Environment environmen
     connect(&model_, &DiskModel::changed, this, &DiskView::showContent);
     connect(&model_, &DiskModel::resultPublished, this, &DiskView::resultPublished);
     connect(&state_, &DiskViewState::showingAccessSetupChanged, this, &DiskView::syncAccessOverlay);
+    connect(&state_, &DiskViewState::cleanupCandidateChanged, this, &DiskView::syncSheets);
+    connect(&state_, &DiskViewState::cleanupGuideChanged, this, &DiskView::syncSheets);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState now) {
         if (now == Qt::ApplicationActive) refreshFullDiskAccessStatus();
     });
@@ -171,6 +176,37 @@ void DiskView::syncAccessOverlay()
         overlay_ = nullptr;
     }
     refreshFullDiskAccessStatus();
+}
+
+// The confirmation stays open while the state holds its candidate, the guide
+// while it holds its guide; closing either clears it.
+void DiskView::syncSheets()
+{
+    // Nothing protected is offered for the Trash; should one be chosen all
+    // the same, no sheet opens for it.
+    if (const auto& candidate = state_.cleanupCandidate(); candidate && !candidate->canMoveToTrash()) {
+        state_.setCleanupCandidate(std::nullopt);
+        return;
+    }
+    syncSheet(
+        *this, confirmation_,
+        [this]() -> std::optional<QString> {
+            const auto& candidate = state_.cleanupCandidate();
+            return candidate ? std::optional(QString::fromStdString(candidate->path)) : std::nullopt;
+        },
+        [this]() -> QDialog* {
+            return new DiskCleanupConfirmation(model_, *state_.cleanupCandidate(), *environment_.revealer, window());
+        },
+        [this] { state_.setCleanupCandidate(std::nullopt); });
+    syncSheet(
+        *this, guide_,
+        [this]() -> std::optional<QString> {
+            const auto& guide = state_.cleanupGuide();
+            return guide ? std::optional(QString::fromUtf8(guide->id().data(), qsizetype(guide->id().size())))
+                         : std::nullopt;
+        },
+        [this]() -> QDialog* { return new DiskCleanupGuideView(*state_.cleanupGuide(), window()); },
+        [this] { state_.setCleanupGuide(std::nullopt); });
 }
 
 void DiskView::resizeEvent(QResizeEvent* event)

@@ -7,16 +7,18 @@
 // probes access; it probes again whenever the application comes to the
 // front and whenever the overlay closes.
 
+#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/file_reveal.h"
 #include "ui/disk/folder_chooser.h"
+
 
 class QStackedWidget;
 
@@ -59,6 +61,9 @@ public:
     DiskMapPanel& mapPanel() const { return *map_; }
     // The overlay shown while the person reviews access, else null.
     QWidget* accessOverlay() const { return overlay_; }
+    // The sheets shown for the state's candidate and guide, else null.
+    QDialog* confirmationSheet() const { return confirmation_; }
+    QDialog* guideSheet() const { return guide_; }
 
     // The commands the header and the panels share.
     const DiskCommands& commands() const { return commands_; }
@@ -76,6 +81,7 @@ protected:
 private:
     void showContent();
     void syncAccessOverlay();
+    void syncSheets();
     void resultPublished();
 
     DiskModel& model_;
@@ -91,6 +97,8 @@ private:
     UnavailableContent* failed_ = nullptr;
     Content content_ = Content::empty;
     QPointer<QWidget> overlay_;
+    QPointer<QDialog> confirmation_;
+    QPointer<QDialog> guide_;
 };
 
 }  // namespace corvalent

@@ -9,24 +9,10 @@
 #include "ui/processes/process_icon_view.h"
 #include "ui/processes/process_inspector_texts.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent::inspector {
-
-namespace {
-
-// A symbol beside its text, sharing one tone.
-QHBoxLayout* labelled(SymbolView* symbol, ElidedLabel* text, int spacing = 5)
-{
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(spacing);
-    row->addWidget(symbol, 0, Qt::AlignVCenter);
-    row->addWidget(text, 1, Qt::AlignVCenter);
-    return row;
-}
-
-}  // namespace
 
 HeaderCard::HeaderCard(ProcessIconStore& icons, QWidget* parent) : QWidget(parent)
 {
@@ -49,7 +35,7 @@ HeaderCard::HeaderCard(ProcessIconStore& icons, QWidget* parent) : QWidget(paren
     status_->setObjectName("inspectorStatus");
     column->addWidget(title_);
     column->addWidget(subtitle_);
-    column->addLayout(labelled(statusSymbol_, status_));
+    column->addLayout(symbolLine(statusSymbol_, status_));
     row->addLayout(column, 1);
 }
 
@@ -111,7 +97,7 @@ StatTile::StatTile(const QString& label, const QString& symbol, QWidget* parent)
     column->setContentsMargins(12, 12, 12, 12);
     column->setSpacing(6);
     auto* caption = new ElidedLabel(label, CorvalentStyle::capitalsFont(0.5), Tones::secondary());
-    column->addLayout(labelled(new SymbolView(symbol, 10, Tones::secondary()), caption, 4));
+    column->addLayout(symbolLine(new SymbolView(symbol, 10, Tones::secondary()), caption, 4));
     value_ = new ElidedLabel({}, CorvalentStyle::font(18, QFont::DemiBold), Tones::primary());
     value_->setObjectName("statValue");
     value_->setMinimumScale(0.7);
@@ -140,7 +126,7 @@ ImpactCard::ImpactCard(QWidget* parent) : PanelSurface(13, parent)
     column->setContentsMargins(14, 14, 14, 14);
     column->setSpacing(9);
     const auto teal = Tones::fixed(CorvalentStyle::teal());
-    column->addLayout(labelled(new SymbolView(QStringLiteral("sparkles"), 11, teal),
+    column->addLayout(symbolLine(new SymbolView(QStringLiteral("sparkles"), 11, teal),
                                new ElidedLabel(QStringLiteral("Before you stop"),
                                                CorvalentStyle::font(TextStyle::caption, QFont::DemiBold), teal)));
     impact_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout), Tones::primary());

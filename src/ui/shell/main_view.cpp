@@ -18,6 +18,7 @@
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/sheet_binding.h"
 
 namespace corvalent {
 namespace {
@@ -204,7 +205,7 @@ void MainView::setLanguageModel(std::unique_ptr<LanguageModel> languageModel)
 void MainView::syncReviewSheet()
 {
     syncSheet(
-        reviewSheet_,
+        *this, reviewSheet_,
         [this]() -> std::optional<QString> {
             const auto& review = model_.impactReview();
             return review ? std::optional<QString>(review->id) : std::nullopt;
@@ -219,37 +220,13 @@ void MainView::syncReviewSheet()
 void MainView::syncRequestSheet()
 {
     syncSheet(
-        requestSheet_,
+        *this, requestSheet_,
         [this]() -> std::optional<QString> {
             const auto& request = model_.request();
             return request ? std::optional<QString>(request->id) : std::nullopt;
         },
         [this]() -> QDialog* { return new StopConfirmation(model_, *model_.request(), window()); },
         [this] { model_.setRequest(std::nullopt); });
-}
-
-// One sheet per model value: a new value replaces the sheet of the one
-// before. Closing a sheet clears the model's value only while it is still the
-// one shown, so the close of a replaced sheet never dismisses its successor.
-void MainView::syncSheet(QPointer<QDialog>& slot, const std::function<std::optional<QString>()>& currentID,
-                         const std::function<QDialog*()>& make, const std::function<void()>& clear)
-{
-    const auto id = currentID();
-    if (!slot.isNull() && (!id || slot->property("sheetID").toString() != *id)) {
-        QDialog* shown = slot;
-        slot = nullptr;
-        shown->close();
-    }
-    if (!id || !slot.isNull()) return;
-    auto* sheet = make();
-    sheet->setProperty("sheetID", *id);
-    sheet->setWindowModality(Qt::WindowModal);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet, &QDialog::finished, this, [currentID, clear, shownID = *id] {
-        if (currentID() == shownID) clear();
-    });
-    slot = sheet;
-    sheet->open();
 }
 
 }  // namespace corvalent

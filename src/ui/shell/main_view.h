@@ -72,8 +72,6 @@ private:
     void syncSheets();
     void syncRequestSheet();
     void syncReviewSheet();
-    void syncSheet(QPointer<QDialog>& slot, const std::function<std::optional<QString>()>& currentID,
-                   const std::function<QDialog*()>& make, const std::function<void()>& clear);
 
     VantleModel& model_;
     std::unique_ptr<DiskModel> diskModel_;

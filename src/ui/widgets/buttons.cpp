@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "ui/widgets/app_motion.h"
+#include "ui/widgets/indicators.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -55,11 +56,24 @@ void Button::setSymbol(const QString& symbol)
     update();
 }
 
+void Button::setBusy(bool busy)
+{
+    if (busy_ == busy) return;
+    busy_ = busy;
+    if (busy && !spinner_) {
+        spinner_ = new Spinner(symbolSize, this);
+        spinner_->setAttribute(Qt::WA_TransparentForMouseEvents);  // clicks still reach the button
+    }
+    if (spinner_) spinner_->setVisible(busy);
+    updateGeometry();
+    update();
+}
+
 QSize Button::sizeHint() const
 {
     const QFontMetrics metrics(font());
     int width = metrics.horizontalAdvance(text());
-    if (!symbol_.isEmpty()) width += symbolSize + (text().isEmpty() ? 0 : gap);
+    if (busy_ || !symbol_.isEmpty()) width += symbolSize + (text().isEmpty() ? 0 : gap);
     if (kind_ == Kind::link) return {width + 8, metrics.height() + 8};
     return {width + 2 * padding, size_ == Size::large ? 30 : 28};
 }
@@ -89,6 +103,11 @@ void Button::paintEvent(QPaintEvent*)
         painter.translate(-centre);
     }
     const auto ink = paintBackground(painter, QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    if (busy_ && spinner_->palette().color(QPalette::WindowText) != ink) {
+        auto tinted = spinner_->palette();
+        tinted.setColor(QPalette::WindowText, ink);
+        spinner_->setPalette(tinted);
+    }
     if ((kind_ == Kind::prominent || kind_ == Kind::destructive) && focusRing_.shown(*this)) {
         // The accent ring would vanish into an accent fill: a ring in the text's colour, inside it.
         painter.setPen(QPen(CorvalentStyle::withAlpha(ink, 0.9), 1.5));
@@ -137,9 +156,13 @@ void Button::paintLabel(QPainter& painter, const QColor& ink) const
     shown.setUnderline(kind_ == Kind::link && underMouse() && isEnabled());
     const QFontMetrics metrics(shown);
     const int textWidth = metrics.horizontalAdvance(text());
-    const int contentWidth = textWidth + (symbol_.isEmpty() ? 0 : symbolSize + (text().isEmpty() ? 0 : gap));
+    const bool leading = busy_ || !symbol_.isEmpty();
+    const int contentWidth = textWidth + (leading ? symbolSize + (text().isEmpty() ? 0 : gap) : 0);
     double x = (width() - contentWidth) / 2.0;
-    if (!symbol_.isEmpty()) {
+    if (busy_) {
+        spinner_->move(static_cast<int>(x), (height() - symbolSize) / 2);
+        x += symbolSize + gap;
+    } else if (!symbol_.isEmpty()) {
         const auto image = Symbols::pixmap(symbol_, ink, symbolSize, devicePixelRatioF());
         painter.drawPixmap(QPointF(x, (height() - symbolSize) / 2.0), image);
         x += symbolSize + gap;

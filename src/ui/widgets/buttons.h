@@ -15,6 +15,8 @@
 
 namespace corvalent {
 
+class Spinner;
+
 class Button : public QPushButton {
 public:
     enum class Kind {
@@ -33,6 +35,10 @@ public:
     Kind kind() const { return kind_; }
     // A symbol before the text; empty for none.
     void setSymbol(const QString& symbol);
+    // While busy, a small spinner in the text's colour stands where the
+    // symbol would, for a button whose action is under way.
+    void setBusy(bool busy);
+    bool busy() const { return busy_; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -51,6 +57,8 @@ private:
     Kind kind_;
     Size size_;
     QString symbol_;
+    bool busy_ = false;
+    Spinner* spinner_ = nullptr;
     double press_ = 0;  // 0 released … 1 pressed
     int pressGeneration_ = 0;
     FocusRing focusRing_;

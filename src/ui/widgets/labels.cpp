@@ -126,12 +126,21 @@ void ElidedLabel::paintLines(QPainter& painter, const QRect& area) const
     }
 }
 
-Badge::Badge(const QString& text, QColor colour, QWidget* parent) : QLabel(text, parent), colour_(colour)
+Badge::Badge(const QString& text, QColor colour, QWidget* parent) : Badge(text, Tones::fixed(colour), Look{}, parent) {}
+
+Badge::Badge(const QString& text, Tone tone, const Look& look, QWidget* parent)
+    : QLabel(text, parent), tone_(std::move(tone)), fillOpacity_(look.fillOpacity)
 {
     setTextFormat(Qt::PlainText);
-    setFont(CorvalentStyle::capitalsFont(0.6));
-    setContentsMargins(6, 1, 6, 1);
+    setFont(CorvalentStyle::capitalsFont(look.tracking));
+    setContentsMargins(look.padding);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void Badge::setTone(Tone tone)
+{
+    tone_ = std::move(tone);
+    update();
 }
 
 void Badge::paintEvent(QPaintEvent*)
@@ -141,8 +150,9 @@ void Badge::paintEvent(QPaintEvent*)
     QPainterPath capsule;
     const double radius = height() / 2.0;
     capsule.addRoundedRect(QRectF(rect()), radius, radius);
-    painter.fillPath(capsule, CorvalentStyle::withAlpha(colour_, 0.12));
-    painter.setPen(colour_);
+    const auto ink = colour();
+    painter.fillPath(capsule, CorvalentStyle::withAlpha(ink, fillOpacity_ * ink.alphaF()));
+    painter.setPen(ink);
     painter.drawText(contentsRect(), Qt::AlignCenter, text());
 }
 

@@ -58,13 +58,26 @@ private:
 // A short word on a faint capsule of its own colour, as "RECOMMENDED".
 class Badge : public QLabel {
 public:
+    // How loosely it is set: letter spacing, padding and the capsule's opacity.
+    struct Look {
+        double tracking = 0.6;
+        QMargins padding{6, 1, 6, 1};
+        double fillOpacity = 0.12;
+    };
+
     Badge(const QString& text, QColor colour, QWidget* parent = nullptr);
+    // In a colour read at paint time, as the secondary one that follows light and dark.
+    Badge(const QString& text, Tone tone, const Look& look, QWidget* parent = nullptr);
+
+    QColor colour() const { return tone_(palette()); }
+    void setTone(Tone tone);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QColor colour_;
+    Tone tone_;
+    double fillOpacity_;
 };
 
 }  // namespace corvalent

@@ -68,6 +68,24 @@ const QHash<QString, QString>& themeNames()
         {"folder", "folder-symbolic"},
         {"hand.raised", "preferences-system-privacy-symbolic"},
         {"lock.open", "changes-allow-symbolic"},
+        {"exclamationmark.triangle", "dialog-warning-symbolic"},
+        {"arrow.uturn.backward.circle", "edit-undo-symbolic"},
+        {"shippingbox.fill", "package-x-generic-symbolic"},
+        {"doc.text.fill", "x-office-document-symbolic"},
+        {"hammer.fill", "applications-engineering-symbolic"},
+        {"archivebox.fill", "media-zip-symbolic"},
+        {"app.fill", "application-x-executable-symbolic"},
+        {"cube.box.fill", "application-x-appliance-symbolic"},
+        {"icloud.fill", "weather-overcast-symbolic"},
+        {"arrow.clockwise.circle", "view-refresh-symbolic"},
+        {"trash", "user-trash-symbolic"},
+        {"gauge.with.dots.needle.67percent", "power-profile-performance-symbolic"},
+        {"doc.on.doc.fill", "edit-copy-symbolic"},
+        {"icloud.and.arrow.down", "folder-download-symbolic"},
+        {"questionmark.folder.fill", "dialog-question-symbolic"},
+        {"externaldrive.badge.checkmark", "drive-harddisk-symbolic"},
+        {"clock.arrow.circlepath", "document-open-recent-symbolic"},
+        {"square.stack.3d.up.fill", "edit-copy-symbolic"},
     };
     return names;
 }
@@ -194,6 +212,45 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         corners.addEllipse(QPointF(8, 8), 1.6, 1.6);
         return Drawing{corners};
     }
+    if (symbol == "arrow.down.circle.fill") {
+        QPainterPath arrow;
+        arrow.moveTo(7.1, 4.2);
+        arrow.lineTo(7.1, 8.6);
+        arrow.lineTo(5.4, 6.9);
+        arrow.lineTo(4.2, 8.1);
+        arrow.lineTo(8, 11.9);
+        arrow.lineTo(11.8, 8.1);
+        arrow.lineTo(10.6, 6.9);
+        arrow.lineTo(8.9, 8.6);
+        arrow.lineTo(8.9, 4.2);
+        arrow.closeSubpath();
+        return filledCircle(arrow);
+    }
+    if (symbol == "cylinder.fill") {
+        // A drum whose lid shows as a line cut across its top.
+        QPainterPath body;
+        body.addEllipse(QPointF(8, 3.6), 5.6, 2.1);
+        body.addRect(2.4, 3.6, 11.2, 8.8);
+        body.addEllipse(QPointF(8, 12.4), 5.6, 2.1);
+        body = body.simplified();
+        QPainterPath lid;
+        lid.moveTo(2.4, 3.6);
+        lid.cubicTo(2.4, 6.4, 13.6, 6.4, 13.6, 3.6);
+        QPainterPathStroker stroke;
+        stroke.setWidth(1.1);
+        return Drawing{body.subtracted(stroke.createStroke(lid)), true};
+    }
+    if (symbol == "point.3.connected.trianglepath.dotted") {
+        // Three nodes at the corners of a triangle, joined by dotted edges.
+        const std::array<QPointF, 3> corners{QPointF(8, 2.6), QPointF(2.6, 13), QPointF(13.4, 13)};
+        QPainterPath path;
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            path.addEllipse(corners[i], 2.1, 2.1);
+            const auto& to = corners[(i + 1) % corners.size()];
+            for (const double t : {0.32, 0.5, 0.68}) path.addEllipse(corners[i] + (to - corners[i]) * t, 0.65, 0.65);
+        }
+        return Drawing{path, true};
+    }
     if (symbol == "circle.fill") return filledCircle({});
     if (symbol == "circle") {
         QPainterPath ring;
@@ -248,6 +305,38 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         disc.addEllipse(QPointF(8, 8), 7.5, 7.5);
         return Drawing{disc.subtracted(stroke.createStroke(check)), true};
     }
+    if (symbol == "checkmark.seal.fill") {
+        // A rosette of twelve rounded points with a check cut out.
+        QPainterPath seal;
+        constexpr int points = 12;
+        for (int i = 0; i <= 2 * points; ++i) {
+            const double angle = i * M_PI / points - M_PI / 2;
+            const double reach = i % 2 == 0 ? 7.6 : 6.5;
+            const QPointF at(8 + reach * std::cos(angle), 8 + reach * std::sin(angle));
+            if (i == 0)
+                seal.moveTo(at);
+            else
+                seal.lineTo(at);
+        }
+        QPainterPath check;
+        check.moveTo(5.0, 8.2);
+        check.lineTo(7.1, 10.3);
+        check.lineTo(11.0, 5.9);
+        QPainterPathStroker stroke;
+        stroke.setWidth(1.7);
+        stroke.setCapStyle(Qt::RoundCap);
+        stroke.setJoinStyle(Qt::RoundJoin);
+        return Drawing{seal.subtracted(stroke.createStroke(check)), true};
+    }
+    if (symbol == "equal.circle") {
+        QPainterPath path;
+        path.addEllipse(QPointF(8, 8), 6.8, 6.8);
+        for (const double y : {6.3, 9.7}) {
+            path.moveTo(5.2, y);
+            path.lineTo(10.8, y);
+        }
+        return Drawing{path};
+    }
     if (symbol == "circle.dotted") {
         QPainterPath dots;
         for (int i = 0; i < 12; ++i) {
@@ -255,6 +344,53 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
             dots.addEllipse(QPointF(8 + 6.6 * std::cos(angle), 8 + 6.6 * std::sin(angle)), 0.85, 0.85);
         }
         return Drawing{dots, true};
+    }
+    if (symbol == "exclamationmark.shield.fill") {
+        QPainterPath shield;
+        shield.moveTo(8, 1);
+        shield.lineTo(14, 3.2);
+        shield.lineTo(14, 7.5);
+        shield.cubicTo(14, 11.3, 11.4, 13.8, 8, 15);
+        shield.cubicTo(4.6, 13.8, 2, 11.3, 2, 7.5);
+        shield.lineTo(2, 3.2);
+        shield.closeSubpath();
+        QPainterPath mark;
+        mark.addRoundedRect(7.1, 4.0, 1.8, 5.8, 0.9, 0.9);
+        mark.addEllipse(QPointF(8, 11.7), 1.05, 1.05);
+        return Drawing{shield.subtracted(mark), true};
+    }
+    if (symbol == "wrench.and.screwdriver.fill") {
+        const auto stroke = [](QPointF from, QPointF to, double width) {
+            QPainterPath line;
+            line.moveTo(from);
+            line.lineTo(to);
+            QPainterPathStroker stroker;
+            stroker.setWidth(width);
+            stroker.setCapStyle(Qt::RoundCap);
+            return stroker.createStroke(line);
+        };
+        // The screwdriver, top left to bottom right: a thick grip, a thin shaft.
+        const auto driver = stroke({3, 3}, {6.2, 6.2}, 3.4).united(stroke({6.2, 6.2}, {13, 13}, 1.5));
+        // The wrench across it: a handle and a ring head open to the top right.
+        QPainterPath head;
+        head.addEllipse(QPointF(11.2, 4.8), 3.3, 3.3);
+        QPainterPath slot;
+        slot.addRect(-0.95, -5, 1.9, 5);
+        slot = QTransform().translate(11.2, 4.8).rotate(45).map(slot);
+        const auto wrench = stroke({3.2, 12.8}, {9.6, 6.4}, 2.2).united(head).subtracted(slot);
+        // A gap where the wrench lies over the screwdriver.
+        const auto under = driver.subtracted(stroke({3.2, 12.8}, {9.6, 6.4}, 3.8));
+        return Drawing{under.united(wrench), true};
+    }
+    if (symbol == "arrow.up.right.square") {
+        QPainterPath path;
+        path.addRoundedRect(2, 2, 12, 12, 2.6, 2.6);
+        path.moveTo(5.8, 10.2);
+        path.lineTo(10.2, 5.8);
+        path.moveTo(6.6, 5.8);
+        path.lineTo(10.2, 5.8);
+        path.lineTo(10.2, 9.4);
+        return Drawing{path};
     }
     if (symbol == "exclamationmark.octagon") {
         QPainterPath path;

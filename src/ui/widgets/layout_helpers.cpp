@@ -1,0 +1,39 @@
+#include "ui/widgets/layout_helpers.h"
+
+#include "ui/widgets/labels.h"
+#include "ui/widgets/symbols.h"
+
+namespace corvalent {
+
+QHBoxLayout* rowLayout(int spacing)
+{
+    auto* layout = new QHBoxLayout;
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+QVBoxLayout* columnLayout(QWidget* owner, int padding, int spacing)
+{
+    auto* layout = new QVBoxLayout(owner);
+    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+ElidedLabel* wrappedLabel(const QString& text, const QFont& font, Tone tone)
+{
+    auto* label = new ElidedLabel(text, font, std::move(tone));
+    label->setWordWrap(true);
+    return label;
+}
+
+QHBoxLayout* symbolLine(SymbolView* symbol, ElidedLabel* text, int spacing)
+{
+    auto* line = rowLayout(spacing);
+    line->addWidget(symbol, 0, Qt::AlignVCenter);
+    line->addWidget(text, 1, Qt::AlignVCenter);
+    return line;
+}
+
+}  // namespace corvalent

@@ -1,0 +1,24 @@
+#pragma once
+
+// The few layouts and labels every card builds again and again.
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "ui/widgets/corvalent_style.h"
+
+namespace corvalent {
+
+class ElidedLabel;
+class SymbolView;
+
+// A row without margins.
+QHBoxLayout* rowLayout(int spacing);
+// A column on `owner` with the same padding on every side.
+QVBoxLayout* columnLayout(QWidget* owner, int padding, int spacing);
+// Text that wraps onto as many lines as it needs.
+ElidedLabel* wrappedLabel(const QString& text, const QFont& font, Tone tone);
+// A symbol before its text, both centred on one line; the text takes the rest.
+QHBoxLayout* symbolLine(SymbolView* symbol, ElidedLabel* text, int spacing = 5);
+
+}  // namespace corvalent
