@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -27,6 +28,7 @@
 #include "ui/disk/cleanup_guide_sheet.h"
 #include "ui/disk/cleanup_row.h"
 #include "ui/disk/disk_header.h"
+#include "ui/disk/disk_rows.h"
 #include "ui/disk/disk_sidebar.h"
 #include "ui/disk/disk_view.h"
 #include "ui/disk/duplicate_card.h"
@@ -204,6 +206,12 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     EXPECT_TRUE(status.rescanButton().isVisible());
     EXPECT_EQ(review().recentTrashCard().count(), "1");
     EXPECT_EQ(row(cache), nullptr) << "the moved item left the list";
+    const auto listedUnderCache = [&] {
+        const auto& files = page()->mapPanel().sidebar().fileRows();
+        return std::count_if(files.begin(), files.end(),
+                             [&](auto* file) { return file->path().starts_with(cache.string() + "/"); });
+    };
+    EXPECT_EQ(listedUnderCache(), 0) << "nor the largest files";
     shot("moved");
 
     // Undo brings it back as it was.
@@ -212,6 +220,7 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(blob); }, 20'000));
     ASSERT_TRUE(idle());
     EXPECT_EQ(digest(blob), before);
+    EXPECT_EQ(listedUnderCache(), 6) << "restored, its files are listed again";
     EXPECT_FALSE(fs::exists(trash / "info" / "_cacache.trashinfo"));
 
     // Three identical copies: the first is kept, the others may be reviewed.
