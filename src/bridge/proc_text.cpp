@@ -182,8 +182,7 @@ bool nameWantsRole(std::string_view name)
 
 std::string_view executableName(std::string_view exePath)
 {
-    constexpr std::string_view deleted = " (deleted)";
-    if (exePath.ends_with(deleted)) exePath.remove_suffix(deleted.size());
+    if (exePath.starts_with("/memfd:") || exePath.ends_with(" (deleted)")) return {};
     const auto slash = exePath.rfind('/');
     return slash == std::string_view::npos ? exePath : exePath.substr(slash + 1);
 }

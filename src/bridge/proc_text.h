@@ -68,8 +68,9 @@ std::string_view roleFromArguments(std::string_view area);
 // Whether a process of this name gets its arguments scanned for a role.
 bool nameWantsRole(std::string_view name);
 
-// The executable's file name from a link target, without the kernel's
-// " (deleted)" suffix.
+// The executable's file name from a link target; empty for a memory file
+// ("/memfd:…") or a file the kernel marks " (deleted)", whose name says
+// nothing about the program (the kernel's command name stands then).
 std::string_view executableName(std::string_view exePath);
 
 }  // namespace corvalent::proc_text

@@ -184,10 +184,11 @@ std::int32_t pl_read(std::int32_t pid, PLProcessInfo* out)
 
     // The kernel cuts comm to 15 bytes and lets a process retitle itself, so
     // the executable's file name is the name whenever it can be read.
-    if (proc_files::readLinkAt(processDir.get(), "exe", out->path, sizeof out->path))
-        copyText(out->name, sizeof out->name, proc_text::executableName(out->path));
-    else
-        copyText(out->name, sizeof out->name, fields->comm);
+    // A memory file or a replaced executable names no program: the command
+    // name does, while the path keeps such programs apart.
+    const bool linked = proc_files::readLinkAt(processDir.get(), "exe", out->path, sizeof out->path);
+    const auto executable = linked ? proc_text::executableName(out->path) : std::string_view();
+    copyText(out->name, sizeof out->name, executable.empty() ? std::string_view(fields->comm) : executable);
 
     if (out->uid != ::getuid()) return 1;
 

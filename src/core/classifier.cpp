@@ -109,12 +109,21 @@ ProcessGroup backgroundGroup(const ProcessRecord& record, const std::string& suf
     return group(identity, name, "Background process", std::string(impact), "terminal");
 }
 
-ProcessGroup applicationGroup(const std::vector<const ProcessRecord*>& chain, const std::string& application)
+// An application a chain member belongs to: a bundle's path, or an
+// installed application (which brings its title and icon).
+struct FoundApplication {
+    std::string path;
+    const InstalledApplication* installed = nullptr;
+};
+
+ProcessGroup applicationGroup(const std::vector<const ProcessRecord*>& chain, const FoundApplication& found)
 {
+    const auto& application = found.path;
     const bool isCorvalent = std::any_of(chain.begin(), chain.end(),
                                          [](const ProcessRecord* member) { return member->name == "Corvalent"; });
     std::string title(lastComponent(application));
     if (title.ends_with(".app")) title.resize(title.size() - 4);
+    if (found.installed != nullptr) title = found.installed->title;
     if (isCorvalent) title = "Corvalent";
     const auto impact = Classifier::runsContainers(title)
                             ? "Stops " + title + " processes, including local containers and databases."
@@ -122,6 +131,7 @@ ProcessGroup applicationGroup(const std::vector<const ProcessRecord*>& chain, co
     auto result = group(isCorvalent ? "app:Corvalent" : "app:" + application, title, "Application & related helpers",
                         impact, "app");
     result.appPath = application;
+    if (found.installed != nullptr) result.iconName = found.installed->icon;
     return result;
 }
 
@@ -151,6 +161,7 @@ ProcessGroup withMembers(const ProcessGroup& base, std::vector<ProcessRecord> me
 {
     auto result = group(base.id, base.title, base.subtitle, base.impact, base.symbol);
     result.appPath = base.appPath;
+    result.iconName = base.iconName;
     result.members = std::move(members);
     result.preparePresentation(false);
     return result;
@@ -229,6 +240,13 @@ std::optional<std::string> appPath(std::string_view path)
     return std::string(path.substr(0, bundle)) + ".app";
 }
 
+std::optional<std::string> appPath(std::string_view path, const ApplicationIndex& applications)
+{
+    if (auto bundle = appPath(path)) return bundle;
+    if (const auto* installed = applications.locate(path)) return installed->location;
+    return std::nullopt;
+}
+
 bool runsContainers(std::string_view title)
 {
     static constexpr std::array<std::string_view, 11> runtimes{
@@ -257,8 +275,29 @@ std::optional<std::string> project(std::string_view cwd)
 
 namespace {
 
+// The application of each record's own executable, looked up once per
+// record rather than once per chain it appears in.
+class ApplicationLookup {
+public:
+    explicit ApplicationLookup(const ApplicationIndex& applications) : applications_(applications) {}
+
+    std::optional<FoundApplication> operator()(const ProcessRecord& record)
+    {
+        if (contains(record.path, ".app/")) return FoundApplication{*Classifier::appPath(record.path), nullptr};
+        if (applications_.size() == 0) return std::nullopt;
+        const auto [known, inserted] = installed_.try_emplace(&record, nullptr);
+        if (inserted) known->second = applications_.locate(record.path);
+        if (known->second == nullptr) return std::nullopt;
+        return FoundApplication{known->second->location, known->second};
+    }
+
+private:
+    const ApplicationIndex& applications_;
+    std::unordered_map<const ProcessRecord*, const InstalledApplication*> installed_;
+};
+
 // The group one record belongs to, with no members yet.
-ProcessGroup classifiedGroup(const ProcessRecord& record, const ProcessIndex& index)
+ProcessGroup classifiedGroup(const ProcessRecord& record, const ProcessIndex& index, ApplicationLookup& lookup)
 {
     const auto chain = parentChain(record, index);
 
@@ -269,12 +308,9 @@ ProcessGroup classifiedGroup(const ProcessRecord& record, const ProcessIndex& in
             break;
         }
     }
-    std::optional<std::string> application;
+    std::optional<FoundApplication> application;
     for (const auto* member : chain) {
-        if (contains(member->path, ".app/")) {
-            application = Classifier::appPath(member->path);
-            break;
-        }
+        if ((application = lookup(*member))) break;
     }
 
     const auto& name = record.name;
@@ -314,27 +350,30 @@ ProcessGroup classifiedGroup(const ProcessRecord& record, const ProcessIndex& in
 
 namespace Classifier {
 
-std::vector<ProcessGroup> groups(const std::vector<ProcessRecord>& records, bool includeSystem)
+std::vector<ProcessGroup> groups(const std::vector<ProcessRecord>& records, bool includeSystem,
+                                 const ApplicationIndex& applications)
 {
     const auto index = processIndex(records);
+    ApplicationLookup lookup(applications);
     const auto user = ::getuid();
     GroupMap map;
     for (const auto& record : records) {
-        if (includeSystem || record.uid == user) append(record, classifiedGroup(record, index), map);
+        if (includeSystem || record.uid == user) append(record, classifiedGroup(record, index, lookup), map);
     }
     return prepare(map);
 }
 
-ProcessGroupSets groupSets(const std::vector<ProcessRecord>& records)
+ProcessGroupSets groupSets(const std::vector<ProcessRecord>& records, const ApplicationIndex& applications)
 {
     const auto index = processIndex(records);
+    ApplicationLookup lookup(applications);
     const auto user = ::getuid();
     const bool otherUserSeen =
         std::any_of(records.begin(), records.end(), [user](const ProcessRecord& record) { return record.uid != user; });
     GroupMap all;
     GroupMap own;
     for (const auto& record : records) {
-        auto classified = classifiedGroup(record, index);
+        auto classified = classifiedGroup(record, index, lookup);
         if (otherUserSeen && record.uid == user) append(record, classified, own);
         append(record, std::move(classified), all);
     }

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/desktop_entries.h"
 #include "core/process_protection.h"
 
 namespace corvalent {
@@ -95,6 +96,7 @@ struct ProcessGroup {
     std::string impact;
     std::string symbol;
     std::optional<std::string> appPath;
+    std::string iconName;  // the installed application's icon, "" when none
     std::vector<ProcessRecord> members;
 
     // Derived from `members` by preparePresentation.
@@ -119,14 +121,17 @@ namespace Classifier {
 
 // The application bundle that holds an executable path ("/A/Mail.app/x" -> "/A/Mail.app").
 std::optional<std::string> appPath(std::string_view path);
+// The same, else the location of the installed application that holds it.
+std::optional<std::string> appPath(std::string_view path, const ApplicationIndex& applications);
 // The project a working folder belongs to, if any.
 std::optional<std::string> project(std::string_view cwd);
 // True for a group title of a container runtime (an application or its
 // command-line daemon), whose stop interrupts local containers and databases.
 bool runsContainers(std::string_view title);
 
-std::vector<ProcessGroup> groups(const std::vector<ProcessRecord>& records, bool includeSystem);
-ProcessGroupSets groupSets(const std::vector<ProcessRecord>& records);
+std::vector<ProcessGroup> groups(const std::vector<ProcessRecord>& records, bool includeSystem,
+                                 const ApplicationIndex& applications = {});
+ProcessGroupSets groupSets(const std::vector<ProcessRecord>& records, const ApplicationIndex& applications = {});
 // Records of one sample by identity.
 using RecordsByKey = std::unordered_map<ProcessKey, const ProcessRecord*, ProcessKeyHash>;
 

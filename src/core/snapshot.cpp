@@ -14,7 +14,8 @@ bool sameGroupingInputs(const ProcessRecord& record, const ProcessRecord* previo
 
 }  // namespace
 
-ProcessSnapshot ProcessSnapshot::make(ScanResult result, const ProcessSnapshot* previous)
+ProcessSnapshot ProcessSnapshot::make(ScanResult result, const ProcessSnapshot* previous,
+                                      const ApplicationIndex& applications)
 {
     const double start = uptimeSeconds();
 
@@ -26,7 +27,8 @@ ProcessSnapshot ProcessSnapshot::make(ScanResult result, const ProcessSnapshot* 
         for (const auto& record : previous->result.records) previousByKey.try_emplace(record.key(), &record);
         elapsed = result.timestamp - previous->result.timestamp;
     }
-    bool reuse = previous != nullptr && previousByKey.size() == result.records.size();
+    bool reuse = previous != nullptr && previousByKey.size() == result.records.size() &&
+                 previous->applicationsStamp == applications.builtStamp();
 
     const auto user = ::getuid();
     bool otherUserSeen = false;
@@ -49,7 +51,7 @@ ProcessSnapshot ProcessSnapshot::make(ScanResult result, const ProcessSnapshot* 
         snapshot.userGroups =
             otherUserSeen ? Classifier::refreshedGroups(previous->userGroups, recordsByKey) : snapshot.groups;
     } else {
-        auto sets = Classifier::groupSets(result.records);
+        auto sets = Classifier::groupSets(result.records, applications);
         snapshot.groups = std::move(sets.all);
         snapshot.userGroups = std::move(sets.user);
     }
@@ -58,6 +60,7 @@ ProcessSnapshot ProcessSnapshot::make(ScanResult result, const ProcessSnapshot* 
     snapshot.unprotectedGroups = Classifier::groupsHidingProtected(snapshot.groups);
     snapshot.unprotectedUserGroups =
         otherUserSeen ? Classifier::groupsHidingProtected(snapshot.userGroups) : snapshot.unprotectedGroups;
+    snapshot.applicationsStamp = applications.builtStamp();
     snapshot.result = std::move(result);
     snapshot.preparationMS = (uptimeSeconds() - start) * 1000.0;
     return snapshot;

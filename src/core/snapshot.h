@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -18,10 +19,13 @@ struct ProcessSnapshot {
     std::vector<ProcessGroup> unprotectedUserGroups;  // userGroups without protected members
     std::unordered_map<std::string, ProcessRecord> eligible;  // stoppable records of `groups`
     double preparationMS = 0;
+    std::uint64_t applicationsStamp = 0;  // of the application index the groups were made with
 
-    // When nothing that decides grouping changed since `previous`, its groups
-    // are refreshed with the new figures instead of classified again.
-    static ProcessSnapshot make(ScanResult result, const ProcessSnapshot* previous);
+    // When nothing that decides grouping changed since `previous` (the
+    // application index included), its groups are refreshed with the new
+    // figures instead of classified again.
+    static ProcessSnapshot make(ScanResult result, const ProcessSnapshot* previous,
+                                const ApplicationIndex& applications = {});
 };
 
 }  // namespace corvalent

@@ -35,7 +35,8 @@ struct StopWork {
 
 // The work of one stop; runs in the pool on value copies only.
 StopWork stopProcesses(const StopRequest& request, const std::vector<RunningApplication>& applications,
-                       const std::vector<ProcessGroup>& groups, RunningApplications& platform)
+                       const std::vector<ProcessGroup>& groups, RunningApplications& platform,
+                       const ApplicationIndex& installed)
 {
     StopWork work;
     auto& failures = work.failures;
@@ -51,7 +52,7 @@ StopWork stopProcesses(const StopRequest& request, const std::vector<RunningAppl
             continue;
         }
         if (!request.force) {
-            if (const auto bundle = Classifier::appPath(fresh->path)) {
+            if (const auto bundle = Classifier::appPath(fresh->path, installed)) {
                 // Its quit request went out with an earlier record: the main
                 // process may already have exited, which must not turn the
                 // rest of the application into signals.
@@ -111,6 +112,7 @@ VantleModelEnvironment VantleModelEnvironment::system()
     environment.uptime = uptimeSeconds;
     environment.mainWindowShown = defaultMainWindowShown;
     environment.applications = systemRunningApplications();
+    environment.applicationPlaces = ApplicationPlaces::fromEnvironment();
     return environment;
 }
 
@@ -315,13 +317,28 @@ void VantleModel::refresh(std::function<void()> done)
     setScanning(true);
     auto previous = snapshot_;
     auto sample = environment_.sample;
+    // The applications folders are checked at most once an interval; the
+    // index is rebuilt only when they changed.
+    const double now = environment_.uptime();
+    const bool checkApplications =
+        !applicationsCheckedAt_ || now - *applicationsCheckedAt_ >= environment_.applicationsCheckInterval;
+    if (checkApplications) applicationsCheckedAt_ = now;
+    struct Sampled {
+        ProcessSnapshot snapshot;
+        std::shared_ptr<const ApplicationIndex> applications;
+    };
     BackgroundTask::start(
         this,
-        [previous = std::move(previous), sample](std::stop_token) {
-            return ProcessSnapshot::make(sample(), previous ? &*previous : nullptr);
+        [previous = std::move(previous), sample, checkApplications, places = environment_.applicationPlaces,
+         applications = installedApplications_](std::stop_token) mutable {
+            if (checkApplications && ApplicationIndex::stamp(places) != applications->builtStamp())
+                applications = std::make_shared<const ApplicationIndex>(ApplicationIndex::build(places));
+            auto snapshot = ProcessSnapshot::make(sample(), previous ? &*previous : nullptr, *applications);
+            return Sampled{std::move(snapshot), std::move(applications)};
         },
-        [this, done = std::move(done)](ProcessSnapshot fresh) {
-            publish(std::move(fresh));
+        [this, done = std::move(done)](Sampled fresh) {
+            installedApplications_ = std::move(fresh.applications);
+            publish(std::move(fresh.snapshot));
             if (done) done();
         },
         {.lane = TaskLane::processes});
@@ -401,8 +418,8 @@ void VantleModel::stop(StopRequest request, std::function<void()> done)
     const auto applications = platform->list(currentGroups);
     BackgroundTask::start(
         this,
-        [request, applications, currentGroups, platform](std::stop_token) {
-            return stopProcesses(request, applications, currentGroups, *platform);
+        [request, applications, currentGroups, platform, installed = installedApplications_](std::stop_token) {
+            return stopProcesses(request, applications, currentGroups, *platform, *installed);
         },
         [this, request, done = std::move(done)](StopWork work) mutable {
             setStatus(QStringLiteral("Stop requested. Checking which processes exited…"));

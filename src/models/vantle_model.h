@@ -46,6 +46,8 @@ struct VantleModelEnvironment {
     std::function<double()> uptime;                    // seconds on a steady clock
     std::function<bool()> mainWindowShown;             // a visible, not minimised window titled "Corvalent"
     std::shared_ptr<RunningApplications> applications;
+    ApplicationPlaces applicationPlaces;  // where installed applications are read; none by default
+    double applicationsCheckInterval = 60.0;  // seconds between checks of the applications folders
     int tickMilliseconds = 1'000;
     double shownInterval = 3.0;
     double hiddenInterval = 30.0;
@@ -167,6 +169,9 @@ private:
     QDateTime lastRefreshedAt_;
     std::optional<double> measuredCPU_;
 
+    // Built off the GUI thread with a sample; replaced when its folders changed.
+    std::shared_ptr<const ApplicationIndex> installedApplications_ = std::make_shared<const ApplicationIndex>();
+    std::optional<double> applicationsCheckedAt_;
     QTimer* loop_ = nullptr;
     BackgroundTask impactTask_;
     double lastScan_ = 0;  // uptime at which the latest published sample was taken

@@ -59,7 +59,9 @@ TEST(ProcText, RolesNamesAndAreaBounds)
 
     EXPECT_TRUE(nameWantsRole("nodemon"));
     EXPECT_FALSE(nameWantsRole("javac"));
-    EXPECT_EQ(executableName("/usr/bin/node (deleted)"), "node");
+    EXPECT_EQ(executableName("/usr/bin/node"), "node");
+    EXPECT_EQ(executableName("/usr/bin/node (deleted)"), "");
+    EXPECT_EQ(executableName("/memfd:sealed-91173221a7ea"), "");
 }
 
 }  // namespace

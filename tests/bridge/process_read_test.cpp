@@ -2,7 +2,12 @@
 #include <cerrno>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <csignal>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <sys/mman.h>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,6 +117,48 @@ TEST(ProcessRead, RoleIsReadUpToTheArgumentAreaLimitAndOnlyForGatedNames)
     EXPECT_EQ(roleOf(node, 1'048'576 - fixed), "");
     const auto javac = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "javac");
     EXPECT_EQ(roleOf(javac, 1), "") << "only node and java are scanned";
+}
+
+// A program run from a memory file has no file name worth showing: the
+// record is named by the kernel's command name, the path keeps the memfd.
+TEST(ProcessRead, MemoryFileProgramIsNamedByItsCommandName)
+{
+    const int memory = ::memfd_create("sealed-test", 0);
+    ASSERT_GE(memory, 0);
+    {
+        std::ifstream program(testing::idleChildProgram(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(program)), std::istreambuf_iterator<char>());
+        ASSERT_EQ(::write(memory, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        char* const arguments[] = {const_cast<char*>("idle"), nullptr};
+        ::fexecve(memory, arguments, environ);
+        ::_exit(127);
+    }
+    ::close(memory);
+    ASSERT_GT(pid, 0);
+    // Exec sets the command name after the executable: once the name is no
+    // longer the one inherited from us, both are final.
+    const auto commOf = [](const std::string& process) {
+        std::string comm;
+        std::getline(std::ifstream("/proc/" + process + "/comm"), comm);
+        return comm;
+    };
+    const auto inherited = commOf("self");
+    std::string comm;
+    PLProcessInfo info{};
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        comm = commOf(std::to_string(pid));
+        if (comm != inherited && pl_read(pid, &info) == 1) break;
+        std::this_thread::sleep_for(10ms);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+
+    EXPECT_TRUE(std::string_view(info.path).starts_with("/memfd:sealed-test")) << info.path;
+    EXPECT_FALSE(comm.empty());
+    EXPECT_EQ(std::string(info.name), comm);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "models/performance_check.h"
@@ -46,10 +48,11 @@ struct Harness {
     std::shared_ptr<CountedApplications> applications = std::make_shared<CountedApplications>();
     std::unique_ptr<VantleModel> model;
 
-    explicit Harness(bool measurementMode = false)
+    explicit Harness(bool measurementMode = false, std::optional<ApplicationPlaces> places = std::nullopt)
     {
         QSettings().clear();
         auto environment = VantleModelEnvironment::system();
+        if (places) environment.applicationPlaces = *places;
         environment.sample = [this] {
             ++samples;
             return table();
@@ -343,6 +346,56 @@ TEST(VantleModel, AWholeApplicationGetsOneQuitRequestUnlessForced)
         }
         EXPECT_EQ(model.selected().size(), expected.ignoresQuit ? 2U : expected.force ? 0U : 1U)
             << "the survivors stay selected";
+    }
+}
+
+// An installed application (a desktop entry naming a program in a folder of
+// its own): quit request to the main process for the whole application,
+// signals to the selected members otherwise.
+TEST(VantleModel, InstalledApplicationQuitsThroughItsMainProcess)
+{
+    const auto home = testing::tempDirUnderHome();
+    const auto prefix = std::filesystem::canonical(home.path());
+    const auto folder = prefix / "editor";
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(prefix / "applications");
+    const auto editor = testing::copyExecutable(testing::idleChildProgram(), folder, "editor");
+    const auto helper = testing::copyExecutable(testing::idleChildProgram(), folder, "editor-helper");
+    std::ofstream(prefix / "applications" / "editor.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Editor\nExec=" << editor.string() << " %F\n";
+    ApplicationPlaces places;
+    places.applicationFolders = {(prefix / "applications").string()};
+
+    for (const bool whole : {true, false}) {
+        ChildProcess main(editor, {"--touch", "16"}, prefix);
+        ChildProcess side(helper, {}, prefix);
+        Harness harness(false, places);
+        auto& model = *harness.model;
+        std::optional<ProcessGroup> group;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                harness.refreshNow();
+                group = findGroup(model, "app:" + folder.string());
+                return group && group->members.size() == 2 && group->members.front().pid == main.pid();
+            },
+            10'000));
+        EXPECT_EQ(group->title, "Editor");
+        if (whole) {
+            model.toggle(*group);
+        } else {
+            model.setSelected({group->members.back().id()});
+        }
+        model.prepare(false);
+        ASSERT_TRUE(model.request());
+        harness.confirm(*model.request());
+
+        EXPECT_EQ(harness.applications->quitRequests, whole ? 1 : 0);
+        auto& signalled = whole ? main : side;
+        auto& untouched = whole ? side : main;
+        const auto status = signalled.waitFor(5s);
+        ASSERT_TRUE(status);
+        EXPECT_EQ(WTERMSIG(*status), SIGTERM);
+        EXPECT_TRUE(untouched.running());
     }
 }
 

@@ -16,6 +16,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/desktop_entries.h"
+
 namespace corvalent {
 
 namespace {
@@ -206,36 +208,8 @@ IconLookupPlaces IconLookupPlaces::fromEnvironment()
 QStringList DesktopEntry::execArguments(const QString& exec)
 {
     QStringList arguments;
-    QString current;
-    bool quoted = false;
-    bool started = false;
-    for (qsizetype i = 0; i < exec.size(); ++i) {
-        const QChar c = exec[i];
-        if (quoted) {
-            if (c == '"')
-                quoted = false;
-            else if (c == '\\' && i + 1 < exec.size())
-                current += exec[++i];
-            else
-                current += c;
-        } else if (c == '"') {
-            quoted = started = true;
-        } else if (c.isSpace()) {
-            if (started) arguments.append(current);
-            current.clear();
-            started = false;
-        } else if (c == '%' && i + 1 < exec.size()) {
-            // A field code stands for files, URLs or names given at launch: none here.
-            if (exec[++i] == '%') {
-                current += '%';
-                started = true;
-            }
-        } else {
-            current += c;
-            started = true;
-        }
-    }
-    if (started) arguments.append(current);
+    for (const auto& argument : DesktopEntries::execArguments(exec.toStdString()))
+        arguments.append(QString::fromStdString(argument));
     return arguments;
 }
 

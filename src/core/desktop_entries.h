@@ -1,0 +1,67 @@
+#pragma once
+
+// Installed applications on this desktop, read from the XDG applications
+// folders: which executable paths belong to which application, its title and
+// its icon. Linux has no application bundles; an entry's program folder (or
+// the program itself, when it sits in a folder shared by many programs)
+// stands for one.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace corvalent {
+
+// Where entries and programs are looked up, each list in precedence order.
+struct ApplicationPlaces {
+    std::vector<std::string> applicationFolders;  // $XDG_DATA_HOME/applications, then each of $XDG_DATA_DIRS
+    std::vector<std::string> searchPath;          // $PATH
+    std::vector<std::string> sharedFolders;       // folders holding many programs, $PATH's included
+
+    // From the process environment; read once, then handed on as a value.
+    static ApplicationPlaces fromEnvironment();
+};
+
+// One installed application.
+struct InstalledApplication {
+    std::string location;  // its program folder, or the program file in a shared folder
+    std::string title;     // the entry's Name
+    std::string icon;      // the entry's Icon, "" when it has none
+    std::string id;        // the entry's id ("org.example.App.desktop")
+    bool operator==(const InstalledApplication&) const = default;
+};
+
+// An immutable index of the installed applications by location.
+class ApplicationIndex {
+public:
+    ApplicationIndex() = default;  // knows no application
+
+    static ApplicationIndex build(const ApplicationPlaces& places);
+    // Changes whenever an applications folder is added, removed or changes
+    // (its modification time); cheap enough for a periodic check.
+    static std::uint64_t stamp(const ApplicationPlaces& places);
+
+    // The application whose location holds `executable` (the longest one),
+    // or none.
+    const InstalledApplication* locate(std::string_view executable) const;
+    // The stamp of the folders when the index was built; 0 for an empty index.
+    std::uint64_t builtStamp() const { return stamp_; }
+    std::size_t size() const { return byLocation_.size(); }
+
+private:
+    std::unordered_map<std::string, InstalledApplication> byLocation_;
+    std::uint64_t stamp_ = 0;
+};
+
+namespace DesktopEntries {
+
+// The words of an Exec value (already unescaped as a string): quoting undone,
+// field codes ("%f", "%U", …) dropped, "%%" kept as "%".
+std::vector<std::string> execArguments(std::string_view exec);
+
+}  // namespace DesktopEntries
+
+}  // namespace corvalent
