@@ -1,5 +1,6 @@
 #include "bridge/proc_text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -185,6 +186,38 @@ std::string_view executableName(std::string_view exePath)
     if (exePath.starts_with("/memfd:") || exePath.ends_with(" (deleted)")) return {};
     const auto slash = exePath.rfind('/');
     return slash == std::string_view::npos ? exePath : exePath.substr(slash + 1);
+}
+
+std::string_view flatpakAppFromCgroup(std::string_view text)
+{
+    constexpr std::string_view prefix = "app-flatpak-";
+    constexpr std::string_view suffix = ".scope";
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        auto line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        // "hierarchy:controllers:path"; the unified hierarchy has no controllers.
+        const auto first = line.find(':');
+        const auto second = first == std::string_view::npos ? first : line.find(':', first + 1);
+        if (second == std::string_view::npos) continue;
+        line.remove_prefix(second + 1);
+        auto unit = line.substr(line.rfind('/') + 1);
+        if (!unit.starts_with(prefix) || !unit.ends_with(suffix)) continue;
+        unit = unit.substr(prefix.size(), unit.size() - prefix.size() - suffix.size());
+        const auto dash = unit.rfind('-');
+        if (dash == std::string_view::npos || dash == 0 || dash + 1 == unit.size()) continue;
+        const auto number = unit.substr(dash + 1);
+        const auto id = unit.substr(0, dash);
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        // An id is reverse-DNS: never a path of its own.
+        const auto idChar = [&](char c) {
+            return digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '_' || c == '-';
+        };
+        if (std::all_of(number.begin(), number.end(), digit) && std::all_of(id.begin(), id.end(), idChar) &&
+            id.find("..") == std::string_view::npos && id.front() != '.')
+            return id;
+    }
+    return {};
 }
 
 }  // namespace corvalent::proc_text

@@ -73,4 +73,9 @@ bool nameWantsRole(std::string_view name);
 // nothing about the program (the kernel's command name stands then).
 std::string_view executableName(std::string_view exePath);
 
+// The Flatpak application id of a process from its /proc/PID/cgroup text:
+// the sandbox runs in a unit "app-flatpak-<id>-<number>.scope". Empty for any
+// other cgroup or a malformed one.
+std::string_view flatpakAppFromCgroup(std::string_view text);
+
 }  // namespace corvalent::proc_text

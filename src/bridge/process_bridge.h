@@ -23,6 +23,7 @@ struct PLProcessInfo {
     char path[4096];          // executable path; empty when unknown
     char cwd[4096];           // working directory; only for the caller's own processes
     char role[64];            // development role found in the arguments; usually empty
+    char flatpakApp[256];     // application id of a Flatpak sandbox ("/app/…" executables only)
 };
 
 // Writes the ids of all processes (thread-group leaders) into `pids` and

@@ -190,6 +190,14 @@ std::int32_t pl_read(std::int32_t pid, PLProcessInfo* out)
     const auto executable = linked ? proc_text::executableName(out->path) : std::string_view();
     copyText(out->name, sizeof out->name, executable.empty() ? std::string_view(fields->comm) : executable);
 
+    // A sandboxed program reads as "/app/…"; its cgroup names the application.
+    // Read for those only: the cgroup file costs as much as stat.
+    if (linked && std::string_view(out->path).starts_with("/app/")) {
+        char cgroupText[2048];
+        const auto cgroup = proc_files::readAt(processDir.get(), "cgroup", cgroupText, sizeof cgroupText);
+        if (cgroup.ok) copyText(out->flatpakApp, sizeof out->flatpakApp, proc_text::flatpakAppFromCgroup(cgroup.text));
+    }
+
     if (out->uid != ::getuid()) return 1;
 
     proc_files::readLinkAt(processDir.get(), "cwd", out->cwd, sizeof out->cwd);

@@ -286,7 +286,11 @@ public:
         if (contains(record.path, ".app/")) return FoundApplication{*Classifier::appPath(record.path), nullptr};
         if (applications_.size() == 0) return std::nullopt;
         const auto [known, inserted] = installed_.try_emplace(&record, nullptr);
-        if (inserted) known->second = applications_.locate(record.path);
+        // A sandboxed program's own path names a place inside its sandbox.
+        if (inserted)
+            known->second = applications_.locate(
+                record.path.starts_with("/app/") && !record.applicationHint.empty() ? record.applicationHint
+                                                                                     : record.path);
         if (known->second == nullptr) return std::nullopt;
         return FoundApplication{known->second->location, known->second};
     }

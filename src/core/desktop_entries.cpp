@@ -144,6 +144,35 @@ std::string resolveProgram(const std::string& program, const std::vector<std::st
     return {};
 }
 
+// A Flatpak application id is reverse-DNS; never a path of its own.
+bool isFlatpakId(std::string_view id)
+{
+    return !id.empty() && id.front() != '.' && id.find("..") == std::string_view::npos &&
+           std::all_of(id.begin(), id.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' ||
+                      c == '_' || c == '-';
+           });
+}
+
+// The Flatpak application an entry runs: its X-Flatpak key, else the id
+// after "flatpak run" and its options; "" when it runs none.
+std::string flatpakApp(const std::string& key, const std::vector<std::string>& arguments)
+{
+    std::string id = key;
+    if (id.empty() && arguments.size() > 2 && fileName(arguments[0]) == "flatpak" && arguments[1] == "run") {
+        const auto app = std::find_if(arguments.begin() + 2, arguments.end(),
+                                      [](const std::string& word) { return !word.starts_with('-'); });
+        if (app != arguments.end()) id = *app;
+    }
+    return isFlatpakId(id) ? id : std::string();
+}
+
+std::string_view withoutTrailingSlash(std::string_view path)
+{
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    return path;
+}
+
 struct Candidate {
     InstalledApplication application;
     std::string programName;
@@ -175,7 +204,7 @@ public:
             if (auto real = canonical(folder); !real.empty()) shared_.insert(std::move(real));
     }
 
-    void add(const fs::path& file, std::string id)
+    void add(const std::string& folder, const fs::path& file, std::string id)
     {
         const auto keys = readEntryKeys(file);
         const auto value = [&keys](std::string_view key) {
@@ -184,6 +213,16 @@ public:
         };
         if (value("Type") != "Application" || value("Hidden") == "true") return;
         auto arguments = DesktopEntries::execArguments(value("Exec"));
+        if (const auto app = flatpakApp(value("X-Flatpak"), arguments); !app.empty()) {
+            // Exported by Flatpak: its programs run inside the sandbox, so the
+            // installation the entry was exported from stands for it.
+            constexpr std::string_view exports = "/exports/share/applications";
+            const std::string_view from = withoutTrailingSlash(folder);
+            if (!from.ends_with(exports)) return;
+            const auto location = std::string(from.substr(0, from.size() - exports.size())) + "/app/" + app;
+            consider({{location, value("Name"), value("Icon"), std::move(id)}, app, value("StartupWMClass")});
+            return;
+        }
         // "env NAME=value … program": the program follows the assignments.
         if (!arguments.empty() && fileName(arguments.front()) == "env") {
             arguments.erase(arguments.begin());
@@ -215,12 +254,8 @@ public:
             if (location == program) return;
         }
         if (location.empty()) return;
-        Candidate candidate{{location, value("Name"), value("Icon"), std::move(id)},
-                            std::string(fileName(program)),
-                            value("StartupWMClass")};
-        if (candidate.application.title.empty()) candidate.application.title = candidate.programName;
-        const auto [known, inserted] = candidates_.try_emplace(location, candidate);
-        if (!inserted && preferred(candidate, known->second)) known->second = std::move(candidate);
+        consider({{location, value("Name"), value("Icon"), std::move(id)}, std::string(fileName(program)),
+                  value("StartupWMClass")});
     }
 
     std::unordered_map<std::string, InstalledApplication> finish()
@@ -232,6 +267,14 @@ public:
     }
 
 private:
+    void consider(Candidate candidate)
+    {
+        if (candidate.application.title.empty()) candidate.application.title = candidate.programName;
+        const auto location = candidate.application.location;
+        const auto [known, inserted] = candidates_.try_emplace(location, candidate);
+        if (!inserted && preferred(candidate, known->second)) known->second = std::move(candidate);
+    }
+
     // A program's folder when it has one of its own, else the program file.
     std::string locationOf(const std::string& program) const
     {
@@ -262,8 +305,7 @@ ApplicationPlaces ApplicationPlaces::fromEnvironment()
 {
     ApplicationPlaces places;
     const auto home = environment("HOME");
-    auto dataHome = environment("XDG_DATA_HOME");
-    if (!dataHome.starts_with('/')) dataHome = home + "/.local/share";
+    const auto dataHome = DesktopEntries::userDataHome();
     auto dataDirs = split(environment("XDG_DATA_DIRS"), ':');
     std::erase_if(dataDirs, [](const std::string& dir) { return !dir.starts_with('/'); });
     if (dataDirs.empty()) dataDirs = {"/usr/local/share", "/usr/share"};
@@ -306,7 +348,7 @@ ApplicationIndex ApplicationIndex::build(const ApplicationPlaces& places)
             entries.emplace_back(std::move(id), path);
         }
         for (auto& [id, path] : entries)
-            if (seen.insert(id).second) builder.add(path, id);
+            if (seen.insert(id).second) builder.add(folder, path, id);
     }
     index.byLocation_ = builder.finish();
     return index;
@@ -377,6 +419,22 @@ std::vector<std::string> execArguments(std::string_view exec)
     }
     if (started) arguments.push_back(current);
     return arguments;
+}
+
+std::string userDataHome()
+{
+    auto dataHome = environment("XDG_DATA_HOME");
+    if (!dataHome.starts_with('/')) dataHome = environment("HOME") + "/.local/share";
+    return dataHome;
+}
+
+std::string flatpakInstallation(std::string_view appId, const std::string& userDataHome)
+{
+    if (!isFlatpakId(appId)) return {};
+    const auto user = userDataHome + "/flatpak/app/" + std::string(appId);
+    struct stat info {};
+    if (::stat(user.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return user;
+    return "/var/lib/flatpak/app/" + std::string(appId);
 }
 
 }  // namespace DesktopEntries

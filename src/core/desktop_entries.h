@@ -62,6 +62,13 @@ namespace DesktopEntries {
 // field codes ("%f", "%U", …) dropped, "%%" kept as "%".
 std::vector<std::string> execArguments(std::string_view exec);
 
+// $XDG_DATA_HOME, else ~/.local/share.
+std::string userDataHome();
+
+// Where the Flatpak application `appId` is installed: the user's installation
+// below `userDataHome` when it holds the application, else the system's.
+std::string flatpakInstallation(std::string_view appId, const std::string& userDataHome);
+
 }  // namespace DesktopEntries
 
 }  // namespace corvalent

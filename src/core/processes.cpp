@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bridge/process_bridge.h"
+#include "core/desktop_entries.h"
 
 namespace corvalent {
 namespace {
@@ -36,6 +37,8 @@ ProcessRecord recordFrom(const PLProcessInfo& info)
     record.cwd = text(info.cwd, sizeof info.cwd);
     record.role = text(info.role, sizeof info.role);
     record.protection = protectionFor(record.pid, record.uid, record.path, record.name);
+    if (const auto app = text(info.flatpakApp, sizeof info.flatpakApp); !app.empty())
+        record.applicationHint = DesktopEntries::flatpakInstallation(app, DesktopEntries::userDataHome());
     return record;
 }
 
@@ -56,7 +59,8 @@ ProcessRecord ProcessRecord::make(std::int32_t pid, std::int32_t parent, std::ui
                          std::move(cwd),
                          std::move(role),
                          cpu,
-                         ProcessProtection::none};
+                         ProcessProtection::none,
+                         {}};
     record.protection = protectionFor(record.pid, record.uid, record.path, record.name);
     return record;
 }

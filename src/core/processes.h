@@ -49,6 +49,10 @@ struct ProcessRecord {
     std::string role;  // development role from the arguments, or ""
     std::optional<double> cpu;  // percent of one core since the previous sample
     ProcessProtection protection = ProcessProtection::none;
+    // Where a sandboxed program's application is installed (a Flatpak's
+    // installation folder), since its own path names a place inside the
+    // sandbox; "" for everything else.
+    std::string applicationHint;
 
     // A record whose protection is decided by the bridge's rules.
     static ProcessRecord make(std::int32_t pid, std::int32_t parent, std::uint32_t uid, std::uint64_t started,

@@ -64,5 +64,23 @@ TEST(ProcText, RolesNamesAndAreaBounds)
     EXPECT_EQ(executableName("/memfd:sealed-91173221a7ea"), "");
 }
 
+TEST(ProcText, FlatpakApplicationFromCgroup)
+{
+    EXPECT_EQ(flatpakAppFromCgroup("0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+                                   "app-flatpak-org.example.Photo_Viewer-2-12345.scope\n"),
+              "org.example.Photo_Viewer-2") << "dashes inside the id stay";
+    // Hybrid hierarchies: the unit may sit on any line.
+    EXPECT_EQ(flatpakAppFromCgroup("12:cpu,cpuacct:/\n1:name=systemd:/user.slice/app-flatpak-org.example.Notes-77.scope\n"
+                                   "0::/user.slice/app-flatpak-org.example.Notes-77.scope\n"),
+              "org.example.Notes");
+    EXPECT_EQ(flatpakAppFromCgroup("0::/user.slice/user@1000.service/app.slice/app-org.gnome.Terminal.slice/"
+                                   "vte-spawn-1a2b.scope\n"),
+              "");
+    for (const auto malformed : {"0::/app-flatpak-org.example.Notes.scope"sv, "0::/app-flatpak--12.scope"sv,
+                                 "0::/app-flatpak-org.example.Notes-12x.scope"sv, "0::/app-flatpak-../../etc-12.scope"sv,
+                                 "app-flatpak-org.example.Notes-12.scope"sv, ""sv})
+        EXPECT_EQ(flatpakAppFromCgroup(malformed), "") << malformed;
+}
+
 }  // namespace
 }  // namespace corvalent::proc_text

@@ -13,7 +13,7 @@ ProcessRecord record(std::int32_t pid, std::int32_t parent, std::string name, st
 {
     return {pid,           parent,          ::getuid(),      1'000'000ULL * static_cast<std::uint64_t>(pid),
             0,             memory,          std::move(name), std::move(path),
-            std::move(cwd), std::move(role), std::nullopt,    ProcessProtection::none};
+            std::move(cwd), std::move(role), std::nullopt,    ProcessProtection::none, {}};
 }
 
 const ProcessGroup& groupOf(const std::vector<ProcessGroup>& groups, std::int32_t pid)

@@ -176,5 +176,56 @@ TEST(ApplicationIndex, RealChildrenGroupAsTheirInstalledApplication)
     ::kill(workerPid, SIGKILL);
 }
 
+// Flatpak's exported entries stand for their installation, whose programs
+// read as "/app/…" from outside the sandbox.
+TEST(ApplicationIndex, FlatpakEntriesStandForTheirInstallation)
+{
+    const testing::TempDir root;
+    const fs::path system = root.path() / "var/lib/flatpak";
+    const fs::path user = root.path() / "home/.local/share";
+    const auto systemEntries = system / "exports/share/applications";
+    const auto userEntries = user / "flatpak/exports/share/applications";
+    writeEntry(systemEntries / "org.example.Photos.desktop",
+               "Name=Photos\nIcon=org.example.Photos\nX-Flatpak=org.example.Photos\n"
+               "Exec=/usr/bin/flatpak run --branch=stable --command=photos org.example.Photos @@u %U @@\n");
+    writeEntry(userEntries / "org.example.Notes.desktop",
+               "Name=Notes\nIcon=notes\nExec=flatpak run --arch=x86_64 org.example.Notes\n");
+    writeEntry(userEntries / "org.example.Bad.desktop", "Name=Bad\nX-Flatpak=../../../usr\n");
+
+    ApplicationPlaces places;
+    places.applicationFolders = {userEntries.string() + "/", systemEntries.string()};
+    const auto index = ApplicationIndex::build(places);
+    const auto photos = (system / "app/org.example.Photos").string();
+    const auto notes = (user / "flatpak/app/org.example.Notes").string();
+    ASSERT_TRUE(index.locate(photos));
+    EXPECT_EQ(*index.locate(photos), (InstalledApplication{photos, "Photos", "org.example.Photos",
+                                                            "org.example.Photos.desktop"}));
+    ASSERT_TRUE(index.locate(notes + "/current/active/files/bin/notes"));
+    EXPECT_EQ(index.locate(notes)->title, "Notes");
+    EXPECT_EQ(index.size(), 2U) << "an id that is a path gives nothing";
+
+    // The user's installation wins when it holds the application.
+    fs::create_directories(notes);
+    EXPECT_EQ(DesktopEntries::flatpakInstallation("org.example.Notes", user.string()), notes);
+    EXPECT_EQ(DesktopEntries::flatpakInstallation("org.example.Photos", user.string()),
+              "/var/lib/flatpak/app/org.example.Photos");
+    EXPECT_EQ(DesktopEntries::flatpakInstallation("../etc", user.string()), "");
+
+    // Grouping places a sandboxed process by its hint; the hint of another
+    // path changes nothing.
+    auto sandboxed = ProcessRecord::make(4'000'001, 1, ::getuid(), 1, 0, 1'000, "notes", "/app/bin/notes", "", "");
+    sandboxed.applicationHint = notes;
+    auto unsandboxed = ProcessRecord::make(4'000'002, 1, ::getuid(), 1, 0, 1'000, "tool", "/usr/bin/tool", "", "");
+    unsandboxed.applicationHint = notes;
+    const auto groups = Classifier::groups({sandboxed, unsandboxed}, false, index);
+    const auto* app = groupHolding(groups, sandboxed.pid);
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->appPath, notes);
+    EXPECT_EQ(app->title, "Notes");
+    EXPECT_TRUE(app->members.front().isProtected()) << "a sandboxed program stays read-only";
+    ASSERT_TRUE(groupHolding(groups, unsandboxed.pid));
+    EXPECT_FALSE(groupHolding(groups, unsandboxed.pid)->appPath);
+}
+
 }  // namespace
 }  // namespace corvalent

@@ -20,7 +20,7 @@ struct Member {
 ProcessRecord record(const Member& m)
 {
     const auto started = 1'700'000'000'000'000ULL + static_cast<std::uint64_t>(m.pid);
-    return {m.pid, m.parent, 1000, started, 0, 1 << 20, m.name, "", m.cwd, m.role, std::nullopt, m.protection};
+    return {m.pid, m.parent, 1000, started, 0, 1 << 20, m.name, "", m.cwd, m.role, std::nullopt, m.protection, {}};
 }
 
 ProcessGroup group(const std::string& id, const std::string& title, const std::vector<Member>& members,

@@ -9,7 +9,7 @@ namespace {
 ProcessRecord record(std::int32_t pid, std::uint64_t memory, std::uint64_t cpuTime = 0)
 {
     return {pid, 1, ::getuid(), 1'000 + static_cast<std::uint64_t>(pid), cpuTime, memory, "tool", "/opt/x/tool", "", "",
-            std::nullopt, ProcessProtection::none};
+            std::nullopt, ProcessProtection::none, {}};
 }
 
 ScanResult sample(std::vector<ProcessRecord> records, double timestamp)
