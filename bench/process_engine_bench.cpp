@@ -118,22 +118,4 @@ void reportProcessEngine()
           fixed(reuse, 2) + " ms (goal <= 5)");
 }
 
-// The same with this desktop's installed applications: the index is built
-// once, as the model does, and every executable path is looked up in it.
-void BM_SyntheticFirstMakeWithApplications(benchmark::State& state)
-{
-    const auto applications = ApplicationIndex::build(ApplicationPlaces::fromEnvironment());
-    const auto sample = syntheticSample(1.0, 1);
-    for (auto _ : state) benchmark::DoNotOptimize(ProcessSnapshot::make(sample, nullptr, applications));
-    state.counters["applications"] = static_cast<double>(applications.size());
-}
-BENCHMARK(BM_SyntheticFirstMakeWithApplications)->Unit(benchmark::kMillisecond);
-
-void BM_ApplicationIndexBuild(benchmark::State& state)
-{
-    const auto places = ApplicationPlaces::fromEnvironment();
-    for (auto _ : state) benchmark::DoNotOptimize(ApplicationIndex::build(places));
-}
-BENCHMARK(BM_ApplicationIndexBuild)->Unit(benchmark::kMillisecond);
-
 }  // namespace corvalent::bench
