@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPixmapCache>
 #include <QPainterPath>
+#include <QTransform>
 
 #include <array>
 #include <cmath>
@@ -160,6 +161,23 @@ QPainterPath halfFilledCircle()
     return path;
 }
 
+// A bold arrow pointing right across the middle of the 16-unit box.
+QPainterPath rightArrow()
+{
+    QPainterPath arrow;
+    arrow.moveTo(4.2, 7.1);
+    arrow.lineTo(8.6, 7.1);
+    arrow.lineTo(6.9, 5.4);
+    arrow.lineTo(8.1, 4.2);
+    arrow.lineTo(11.9, 8);
+    arrow.lineTo(8.1, 11.8);
+    arrow.lineTo(6.9, 10.6);
+    arrow.lineTo(8.6, 8.9);
+    arrow.lineTo(4.2, 8.9);
+    arrow.closeSubpath();
+    return arrow;
+}
+
 // Shapes Adwaita has nothing close to.
 std::optional<Drawing> drawnSymbol(const QString& symbol)
 {
@@ -181,20 +199,7 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         bars.addRoundedRect(8.8, 4.5, 2, 7, 0.8, 0.8);
         return filledCircle(bars);
     }
-    if (symbol == "arrow.right.circle.fill") {
-        QPainterPath arrow;
-        arrow.moveTo(4.2, 7.1);
-        arrow.lineTo(8.6, 7.1);
-        arrow.lineTo(6.9, 5.4);
-        arrow.lineTo(8.1, 4.2);
-        arrow.lineTo(11.9, 8);
-        arrow.lineTo(8.1, 11.8);
-        arrow.lineTo(6.9, 10.6);
-        arrow.lineTo(8.6, 8.9);
-        arrow.lineTo(4.2, 8.9);
-        arrow.closeSubpath();
-        return filledCircle(arrow);
-    }
+    if (symbol == "arrow.right.circle.fill") return filledCircle(rightArrow());
     if (symbol == "stop.circle.fill") {
         QPainterPath square;
         square.addRoundedRect(5, 5, 6, 6, 1, 1);
@@ -213,18 +218,9 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         return Drawing{corners};
     }
     if (symbol == "arrow.down.circle.fill") {
-        QPainterPath arrow;
-        arrow.moveTo(7.1, 4.2);
-        arrow.lineTo(7.1, 8.6);
-        arrow.lineTo(5.4, 6.9);
-        arrow.lineTo(4.2, 8.1);
-        arrow.lineTo(8, 11.9);
-        arrow.lineTo(11.8, 8.1);
-        arrow.lineTo(10.6, 6.9);
-        arrow.lineTo(8.9, 8.6);
-        arrow.lineTo(8.9, 4.2);
-        arrow.closeSubpath();
-        return filledCircle(arrow);
+        // The right arrow turned a quarter clockwise about the middle.
+        const auto turn = QTransform().translate(8, 8).rotate(90).translate(-8, -8);
+        return filledCircle(turn.map(rightArrow()));
     }
     if (symbol == "cylinder.fill") {
         // A drum whose lid shows as a line cut across its top.
