@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QLabel>
+#include <QMainWindow>
+#include <QScrollArea>
 #include <QSettings>
 #include <QTest>
 #include <QVBoxLayout>
@@ -20,9 +22,12 @@
 #include "models/app_notifications.h"
 #include "models/disk_model.h"
 #include "test_support.h"
+#include "ui/disk/disk_view.h"
 #include "ui/disk/scan_progress.h"
 #include "ui/overview/overview_states.h"
 #include "ui/shell/app_appearance.h"
+#include "ui/shell/corvalent_app.h"
+#include "ui/shell/main_view.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
@@ -291,6 +296,93 @@ TEST_F(ScanProgress, EscapeStopsALongScanAndKeepsThePartialMap)
     EXPECT_EQ(model->status().kind, Kind::ready);
     ASSERT_TRUE(model->result());
     EXPECT_TRUE(model->result()->cancelled);
+}
+
+// In the content area of the real window, under its menu, top bar and the
+// disk header: the default size keeps the full ring with its percentage, a
+// shorter one a smaller ring, and the smallest one, too short for a ring,
+// shows the percentage beside the bar. Either way the whole column, Stop
+// included, fits without scrolling.
+TEST(ScanProgressWindow, ThePercentageShowsAtTheDefaultAndSmallestSizes)
+{
+    QSettings().clear();
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    const testing::TempDir dir;
+    const auto tree = fs::canonical(dir.path()) / "tree";
+    seedTree(tree, announcedSeed(), 400);
+    auto app = std::make_unique<CorvalentApp>();
+    app->openMainWindow();
+    auto& window = app->mainWindow();
+    window.resize(1180, 760);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    // Access granted, so that no warning takes from the content's height.
+    app->mainView()->setPageFactory(AppSection::storage, [&app](QWidget* parent) -> QWidget* {
+        auto environment = DiskView::Environment::system();
+        environment.probeAccess = [] { return FullDiskAccessStatus::granted; };
+        return new DiskView(app->mainView()->diskModel(), true, std::move(environment), parent);
+    });
+    QTest::mouseClick(&app->mainView()->sectionSwitch().button(AppSection::storage), Qt::LeftButton);
+    auto& model = app->mainView()->diskModel();
+    const auto scanned = [&] {
+        model.scan(tree.string());
+        return QTest::qWaitFor([&] { return model.status().kind != Kind::scanning; }, 120'000);
+    };
+    // The first scan gives the second its expected total.
+    ASSERT_TRUE(scanned());
+
+    int looked = 0;
+    QObject::connect(&model, &DiskModel::progressChanged, &window, [&] {
+        if (looked > 0 || model.status().kind != Kind::scanning || !model.estimatedProgress()) return;
+        ++looked;
+        auto* panel = window.findChild<QWidget*>("scanProgressPanel");
+        ASSERT_NE(panel, nullptr);
+        auto* area = qobject_cast<QScrollArea*>(panel->parentWidget()->parentWidget());
+        ASSERT_NE(area, nullptr);
+        // The ring's diameter each size leaves room for; 0 for none.
+        const std::array<std::pair<QSize, std::pair<int, int>>, 3> sizes{{
+            {{1180, 760}, {170, 170}},
+            {{1050, 680}, {88, 169}},  // a smaller one
+            {{920, 620}, {0, 0}},
+        }};
+        for (const auto& [size, diameters] : sizes) {
+            window.resize(size);
+            // Lays out and ends every fade without delivering the scan's next report.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            for (auto* animation : window.findChildren<QVariantAnimation*>())
+                if (animation->loopCount() == 1) animation->setCurrentTime(animation->duration());
+            const auto where = QString("%1x%2").arg(size.width()).arg(size.height()).toStdString();
+            const auto shown = [&](const char* name) { return panel->findChild<QWidget*>(name)->isVisibleTo(&window); };
+            const bool ringFits = diameters.first > 0;
+            EXPECT_EQ(shown("scanRing"), ringFits) << where;
+            if (ringFits) {
+                const auto ring = panel->findChild<QWidget*>("scanRing")->size();
+                EXPECT_EQ(ring.width(), ring.height()) << where;
+                EXPECT_GE(ring.width(), diameters.first) << where;
+                EXPECT_LE(ring.width(), diameters.second) << where;
+            }
+            EXPECT_EQ(shown("scanPercent"), ringFits) << where;
+            EXPECT_EQ(shown("barPercent"), !ringFits) << where << ": one percentage, in one place";
+            const auto percent = progressPercentText(*model.estimatedProgress());
+            EXPECT_EQ(panel->findChild<QLabel*>(ringFits ? "scanPercent" : "barPercent")->text(), percent) << where;
+            EXPECT_LE(panel->height(), area->viewport()->height()) << where << ": nothing scrolls out of sight";
+            for (const bool dark : {false, true}) {
+                window.setPalette(dark ? darkPalette() : lightPalette());
+                QDir().mkpath(CORVALENT_SCREENSHOTS);
+                EXPECT_TRUE(window.grab().save(QString("%1/disk-scan-progress-window-%2x%3-%4.png")
+                                                   .arg(CORVALENT_SCREENSHOTS)
+                                                   .arg(size.width())
+                                                   .arg(size.height())
+                                                   .arg(dark ? "dark" : "light")));
+            }
+        }
+        window.setPalette(QPalette());
+    });
+    ASSERT_TRUE(scanned());
+    EXPECT_EQ(looked, 1) << "a report with an estimate comes while the scan runs";
+    app.reset();
+    for (const auto lane : {TaskLane::files, TaskLane::processes})
+        EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
+    QCoreApplication::processEvents();
 }
 
 }  // namespace

@@ -21,6 +21,10 @@ namespace corvalent {
 namespace {
 
 constexpr int ringDiameter = 170;
+// Below this the percentage no longer sits well inside the ring.
+constexpr int smallestRing = 88;
+constexpr double ringLine = 10;
+constexpr double ringTrack = 18;
 // The arc drawn, still, while there is no estimate to show.
 constexpr double estimatingArc = 0.72;
 constexpr int pathWidth = 520;
@@ -125,40 +129,63 @@ ScanProgressPanel::ScanProgressPanel(DiskModel& model, DiskViewState& state, con
     refresh();
 }
 
-// The height the column needs as the given form: without the ring and with
-// narrow margins it fits under the header of the smallest window.
-int ScanProgressPanel::neededHeight(bool compact) const
+// Worked out from the column as it stands, whatever the ring's size now.
+int ScanProgressPanel::leastHeight(int width) const
 {
-    int height = QWidget::minimumSizeHint().height();
-    const bool nowCompact = !ring_->isVisibleTo(this);
-    const int ringPart = ringDiameter + layout()->spacing() + 2 * (fullMargin - compactMargin);
-    if (nowCompact && !compact) height += ringPart;
-    if (!nowCompact && compact) height -= ringPart;
+    const auto* column = layout();
+    int height = column->hasHeightForWidth() ? column->totalHeightForWidth(width) : column->totalMinimumSize().height();
+    const auto margins = column->contentsMargins();
+    height -= margins.top() + margins.bottom() - 2 * compactMargin;
+    if (ring_->isVisibleTo(this)) height -= ring_->height() + column->spacing();
     return height;
 }
 
 QSize ScanProgressPanel::minimumSizeHint() const
 {
-    return {QWidget::minimumSizeHint().width(), neededHeight(true)};
+    return {QWidget::minimumSizeHint().width(), leastHeight(width())};
+}
+
+int ScanProgressPanel::heightForWidth(int width) const
+{
+    return leastHeight(width);
 }
 
 void ScanProgressPanel::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    const bool compact = height() < neededHeight(false);
-    if (compact == !ring_->isVisibleTo(this)) return;
-    const int margin = compact ? compactMargin : fullMargin;
+    fitColumn();
+}
+
+void ScanProgressPanel::fitColumn()
+{
+    const int spare = height() - leastHeight(width());
+    const int spacing = layout()->spacing();
+    const bool roomy = spare >= ringDiameter + spacing + 2 * (fullMargin - compactMargin);
+    const int diameter = roomy ? ringDiameter : std::min(ringDiameter, spare - spacing);
+    const int margin = roomy ? fullMargin : compactMargin;
     layout()->setContentsMargins(fullMargin, margin, fullMargin, margin);
-    ring_->setVisible(!compact);
+    if (diameter >= smallestRing) {
+        const double scale = static_cast<double>(diameter) / ringDiameter;
+        ring_->setFixedSize(diameter, diameter);
+        ring_->setLineWidth(ringLine * scale);
+        ring_->setTrackWidth(ringTrack * scale);
+    }
+    ring_->setVisible(diameter >= smallestRing);
+    showPercentBesideBar();
+}
+
+void ScanProgressPanel::showPercentBesideBar()
+{
+    barPercent_->setVisible(!ring_->isVisibleTo(this) && model_.estimatedProgress().has_value());
 }
 
 // The teal ring: the estimate's share, or a still arc around a spinner
 // while there is no estimate yet.
 QWidget* ScanProgressPanel::buildRing()
 {
-    ring_ = new Ring(ringDiameter, 10);
+    ring_ = new Ring(ringDiameter, ringLine);
     ring_->setObjectName("scanRing");
-    ring_->setTrackWidth(18);
+    ring_->setTrackWidth(ringTrack);
     ring_->setTrack(Tones::fixed(CorvalentStyle::withAlpha(CorvalentStyle::teal(), 0.1)));
     ring_->setAccessibleName("Estimated progress");
     auto* centre = new QVBoxLayout(ring_);
@@ -190,6 +217,10 @@ QWidget* ScanProgressPanel::buildProgressBlock()
     auto* row = new QHBoxLayout(estimated_);
     row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(label("Estimated progress", caption, Tones::secondary()));
+    barPercent_ = label({}, CorvalentStyle::font(TextStyle::caption, QFont::DemiBold), Tones::primary(), "barPercent");
+    barPercent_->setShrinks(false);
+    barPercent_->hide();
+    row->addWidget(barPercent_);
     row->addStretch(1);
     remaining_ = label({}, caption, Tones::secondary(), "remainingText");
     remaining_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -269,6 +300,7 @@ void ScanProgressPanel::refresh()
     if (progress) {
         ring_->setFraction(*progress);
         percent_->setText(progressPercentText(*progress));
+        barPercent_->setText(percent_->text());
         bar_->setFraction(*progress);
         const auto remaining = model_.estimatedRemainingSeconds();
         remaining_->setText(remaining ? "About " + remainingLabel(*remaining) + " remaining" : QString());
@@ -281,8 +313,13 @@ void ScanProgressPanel::refresh()
     bar_->setIndeterminate(!progress);
     estimating_->setVisible(!progress);
     estimated_->setVisible(progress.has_value());
+    showPercentBesideBar();
 
-    path_->setText(QString::fromStdString(model_.scanningPath()));
+    const auto path = QString::fromStdString(model_.scanningPath());
+    if (path != path_->text()) {
+        path_->setText(path);
+        fitColumn();  // a second line of path takes from the ring
+    }
     const auto files = model_.estimatedTotalFiles();
     filesValue_->setText(files ? groupedCount(*files) : calculating);
     filesDetail_->setText(groupedCount(model_.scannedFiles()) + " found");

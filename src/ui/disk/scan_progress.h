@@ -31,6 +31,8 @@ public:
     ScanProgressPanel(DiskModel& model, DiskViewState& state, const DiskCommands& commands, QWidget* parent = nullptr);
 
     QSize minimumSizeHint() const override;
+    // The least the column needs: what the scroll area around it must give.
+    int heightForWidth(int width) const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -39,7 +41,12 @@ private:
     static constexpr int fullMargin = 36;
     static constexpr int compactMargin = 14;
 
-    int neededHeight(bool compact) const;
+    // The column at `width` without the ring and with narrow margins.
+    int leastHeight(int width) const;
+    // The ring as large as the height allows, up to its full size; where
+    // not even a small one fits, the percentage stands beside the bar.
+    void fitColumn();
+    void showPercentBesideBar();
     QWidget* buildRing();
     QWidget* buildProgressBlock();
     QWidget* buildScopeCard();
@@ -57,6 +64,7 @@ private:
     QWidget* estimating_ = nullptr;
     QWidget* estimated_ = nullptr;
     ElidedLabel* remaining_ = nullptr;
+    ElidedLabel* barPercent_ = nullptr;
     ElidedLabel* filesValue_ = nullptr;
     ElidedLabel* filesDetail_ = nullptr;
     ElidedLabel* storageValue_ = nullptr;

@@ -58,6 +58,12 @@ void Ring::setTrackWidth(double width)
     update();
 }
 
+void Ring::setLineWidth(double width)
+{
+    lineWidth_ = width;
+    update();
+}
+
 QRectF Ring::lineCircle() const
 {
     const double inset = std::max(lineWidth_, trackWidth_) / 2;

@@ -25,6 +25,7 @@ public:
     // A track wider than the arc; both run along the same circle. By default
     // the track is as wide as the arc.
     void setTrackWidth(double width);
+    void setLineWidth(double width);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
