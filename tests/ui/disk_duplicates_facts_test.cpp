@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -16,6 +19,7 @@
 #include "ui/overview/overview_states.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/labels.h"
 
 namespace corvalent {
 namespace {
@@ -232,6 +236,93 @@ TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
         ASSERT_TRUE(await([&](auto done) { host.model.restore(receipt, done); }));
     EXPECT_EQ(copies(*block.sets()[0]),
               (Copies{{one.string(), Role::keep}, {three.string(), Role::review}, {two.string(), Role::review}}));
+}
+
+// Rows of one set that would read the same drop the leading folders they
+// share; rows that read apart keep their full paths.
+TEST(DuplicateCopyTexts, RowsThatWouldReadTheSameDropTheFoldersTheyShare)
+{
+    // Stand-ins for the row's middle elision: the first and last characters.
+    const auto keeping = [](qsizetype head, qsizetype tail) {
+        return [=](const QString& path) {
+            return path.size() <= head + tail ? path : path.left(head) + u'\u2026' + path.right(tail);
+        };
+    };
+    const auto whole = [](const QString& path) { return path; };
+    using Texts = std::vector<QString>;
+
+    const Texts twins{"/home/ana/survey/2023/site-a/survey-raw.bin", "/home/ana/survey/2023/site-b/survey-raw.bin"};
+    EXPECT_EQ(duplicateCopyTexts(twins, whole), twins) << "read apart: the full paths";
+    EXPECT_EQ(duplicateCopyTexts(twins, keeping(6, 15)),
+              (Texts{"\u2026/site-a/survey-raw.bin", "\u2026/site-b/survey-raw.bin"}));
+
+    // Only the rows that read alike change, each by what it shares with its twin.
+    const Texts three{"/home/ana/x/deep/one/survey-raw.bin", "/home/ana/x/deep/two/survey-raw.bin",
+                      "/mnt/backup/survey-raw.bin"};
+    EXPECT_EQ(duplicateCopyTexts(three, keeping(6, 15)),
+              (Texts{"\u2026/one/survey-raw.bin", "\u2026/two/survey-raw.bin", "/mnt/backup/survey-raw.bin"}));
+
+    // One folder, two names: the names come first.
+    EXPECT_EQ(duplicateCopyTexts({"/data/films/big/take1.mov", "/data/films/big/take2.mov"}, keeping(6, 4)),
+              (Texts{"\u2026/take1.mov", "\u2026/take2.mov"}));
+    // Nothing shared but the root: nothing to drop.
+    EXPECT_EQ(duplicateCopyTexts({"/a1/x.bin", "/b1/x.bin"}, keeping(0, 5)), (Texts{"/a1/x.bin", "/b1/x.bin"}));
+    // Alike only as a folder and its subfolder's name: "/p/q" is not a folder "/p/q/" shares.
+    EXPECT_EQ(duplicateCopyTexts({"/p/q/x.bin", "/p/qr/x.bin"}, keeping(0, 5)),
+              (Texts{"\u2026/q/x.bin", "\u2026/qr/x.bin"}));
+}
+
+// In the sidebar's width two copies of one name part at their differing
+// folder; each row names its full path, literally, to the pointer and to a
+// screen reader; with room enough the full paths show.
+TEST(DuplicateCard, CopiesOfOneNameReadApartInTheSidebar)
+{
+    for (const auto& [look, palette] : {std::pair{"light", lightPalette()}, std::pair{"dark", darkPalette()}}) {
+        const testing::TempDir dir;
+        const auto survey = fs::canonical(dir.path()) / "fieldwork" / "survey-2023" / "instruments";
+        const auto first = survey / "site-a" / "raw" / "survey-raw.bin";
+        const auto second = survey / "site-<b>b & c" / "raw" / "survey-raw.bin";
+        for (const auto& file : {first, second}) writeFile(file, 10 * megabyte);
+        Host host(quietDiskEnvironment(), palette);
+        auto* card = host.show(new DuplicateCard(host.model, host.state, host.revealer));
+        host.scan(dir.path());
+        ASSERT_EQ(card->groupBlocks().size(), 1U);
+        ASSERT_TRUE(host.verified(*card->groupBlocks()[0]));
+        ASSERT_EQ(card->groupBlocks()[0]->sets().size(), 1U);
+        const auto& rows = card->groupBlocks()[0]->sets()[0]->rows();
+        ASSERT_EQ(rows.size(), 2U);
+        QCoreApplication::processEvents();
+
+        const auto drawn = [&](std::size_t row) { return rows[row].text->drawnText(); };
+        EXPECT_NE(drawn(0), drawn(1));
+        for (std::size_t row = 0; row < 2; ++row) {
+            const auto path = QString::fromStdString(rows[row].path);
+            EXPECT_TRUE(drawn(row).startsWith("\u2026/site-")) << drawn(row).toStdString();
+            EXPECT_EQ(rows[row].text->accessibleDescription(), path);
+            QTextDocument tip;
+            tip.setHtml(rows[row].text->toolTip());
+            EXPECT_TRUE(Qt::mightBeRichText(rows[row].text->toolTip())) << "read as the markup it is";
+            EXPECT_EQ(tip.toPlainText(), path) << "the tooltip shows the path as it is";
+        }
+        host.grab(std::string("disk-duplicates-copies-") + look);
+        auto& marked = *rows[rows[0].path.find("<b>") != std::string::npos ? 0 : 1].text;
+        QToolTip::showText(marked.mapToGlobal(QPoint(4, 4)), marked.toolTip(), &marked);
+        QWidget* tip = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (auto* widget : QApplication::topLevelWidgets())
+                    if (widget->inherits("QTipLabel") && widget->isVisible()) tip = widget;
+                return tip != nullptr;
+            },
+            2'000));
+        tip->grab().save(QString("%1/disk-duplicates-copy-tooltip-%2.png").arg(CORVALENT_SCREENSHOTS, look));
+        QToolTip::hideText();
+
+        host.host.resize(1800, 760);
+        QCoreApplication::processEvents();
+        for (std::size_t row = 0; row < 2; ++row)
+            EXPECT_EQ(drawn(row), QString::fromStdString(rows[row].path)) << "room enough: the full path";
+    }
 }
 
 DiskStorageReconciliation wholeVolume(std::uint64_t notMeasured, std::optional<std::uint64_t> beyond)

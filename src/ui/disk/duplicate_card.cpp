@@ -1,6 +1,7 @@
 #include "ui/disk/duplicate_card.h"
 
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -63,6 +64,24 @@ void discard(QLayout& layout, QWidget* widget)
     widget->deleteLater();
 }
 
+// Tooltips guess rich text: a name from the system goes as escaped rich
+// text so it shows exactly as it is, on one line.
+QString literalToolTip(const QString& text)
+{
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+// The length of the leading folders two paths share, with their last "/";
+// the file names never count.
+qsizetype sharedFolders(const QString& a, const QString& b)
+{
+    const auto last = std::min(a.lastIndexOf(u'/'), b.lastIndexOf(u'/'));
+    qsizetype shared = 0;
+    for (qsizetype i = 0; i <= last && a[i] == b[i]; ++i)
+        if (a[i] == u'/') shared = i + 1;
+    return shared;
+}
+
 // Moves the keyboard focus along when the control that held it is replaced.
 void passFocus(QWidget* from, QWidget* to)
 {
@@ -70,6 +89,23 @@ void passFocus(QWidget* from, QWidget* to)
 }
 
 }  // namespace
+
+std::vector<QString> duplicateCopyTexts(const std::vector<QString>& paths,
+                                        const std::function<QString(const QString&)>& reads)
+{
+    std::vector<QString> read;
+    read.reserve(paths.size());
+    for (const auto& path : paths) read.push_back(reads(path));
+    auto texts = paths;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        qsizetype drop = 0;
+        for (std::size_t j = 0; j < paths.size(); ++j)
+            if (j != i && read[i] == read[j]) drop = std::max(drop, sharedFolders(paths[i], paths[j]));
+        // The root alone is no shorter for the ellipsis.
+        if (drop > 1) texts[i] = QStringLiteral("\u2026/") + paths[i].mid(drop);
+    }
+    return texts;
+}
 
 std::vector<std::optional<DuplicateCopyRole>> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set,
                                                                  const DiskModel& model)
@@ -97,10 +133,12 @@ void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, 
     DuplicateCopyRow row{file.path, role};
     const int line = static_cast<int>(rows_.size());
     const auto path = QString::fromStdString(file.path);
-    auto* shown = label(path, CorvalentStyle::monospaced(TextStyle::caption2), Tones::secondary());
-    shown->setElideMode(Qt::ElideMiddle);
-    shown->setToolTip(path);
-    grid.addWidget(shown, line, 0);
+    row.text = label(path, CorvalentStyle::monospaced(TextStyle::caption2), Tones::secondary());
+    row.text->setElideMode(Qt::ElideMiddle);
+    row.text->setToolTip(literalToolTip(path));
+    row.text->setAccessibleDescription(path);
+    row.text->installEventFilter(this);
+    grid.addWidget(row.text, line, 0);
 
     const auto buttonFont = CorvalentStyle::font(TextStyle::caption2);
     row.reveal = rowButton(Button::Kind::plain, QStringLiteral("Reveal"), buttonFont);
@@ -159,6 +197,26 @@ VerifiedDuplicateSetBlock::VerifiedDuplicateSetBlock(const DiskVerifiedDuplicate
     column->addLayout(grid);
     column->addWidget(wrappedLabel(QStringLiteral("Corvalent keeps the first copy selected above."),
                               CorvalentStyle::font(TextStyle::caption2), Tones::fixed(CorvalentStyle::orange())));
+}
+
+bool VerifiedDuplicateSetBlock::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Resize) showPathTexts();
+    return PanelSurface::eventFilter(watched, event);
+}
+
+// The rows share one column, so one width decides how all of them read.
+void VerifiedDuplicateSetBlock::showPathTexts()
+{
+    if (rows_.empty()) return;
+    const auto* first = rows_.front().text;
+    const QFontMetricsF metrics(first->font());
+    const int width = first->contentsRect().width();
+    std::vector<QString> paths;
+    for (const auto& row : rows_) paths.push_back(QString::fromStdString(row.path));
+    const auto texts = duplicateCopyTexts(
+        paths, [&](const QString& path) { return metrics.elidedText(path, Qt::ElideMiddle, width); });
+    for (std::size_t i = 0; i < rows_.size(); ++i) rows_[i].text->setText(texts[i]);
 }
 
 DuplicateGroupBlock::DuplicateGroupBlock(const DiskDuplicateGroup& group, DiskModel& model, DiskViewState& state,

@@ -10,6 +10,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ enum class DuplicateCopyRole {
 struct DuplicateCopyRow {
     std::string path;
     DuplicateCopyRole role;
+    ElidedLabel* text = nullptr;  // the path, elided in the middle
     Button* reveal = nullptr;
     Button* review = nullptr;  // only for `review`
 };
@@ -56,9 +58,14 @@ public:
 
     const std::vector<DuplicateCopyRow>& rows() const { return rows_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void addRow(QGridLayout& grid, const DiskFile& file, DuplicateCopyRole role, DiskModel& model, DiskViewState& state,
                 FileRevealer& revealer);
+    // Sets the rows' texts for the width they have now.
+    void showPathTexts();
 
     std::vector<DuplicateCopyRow> rows_;
 };
@@ -139,6 +146,13 @@ private:
     std::vector<DiskDuplicateGroup> shownGroups_;
     std::size_t groupCount_ = 0;
 };
+
+// The texts of a verified set's rows, in its order: each file's full path,
+// except where two rows would read the same as `reads` shortens them (the
+// row's middle elision). Those drop the leading folders they share, so the
+// folders where they part come first: "…/b/data/survey-raw.bin".
+std::vector<QString> duplicateCopyTexts(const std::vector<QString>& paths,
+                                        const std::function<QString(const QString&)>& reads);
 
 // The roles of a verified set's files, in the set's order: none for a file
 // in the Trash; the first file still in place is kept; the others may be
