@@ -16,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "readable_texts.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/contrast.h"
@@ -191,6 +192,7 @@ TEST_F(Onboarding, DeniedAccessIntroducesTheChoiceInAModalOverlay)
     open();
     EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, setUpText}));
     EXPECT_EQ(stored(), std::pair(false, false)) << "a denied check turns \"include\" off; seen waits for a choice";
+    EXPECT_EQ(testing::otherPlatformNames(*host), QStringList()) << "the access choices name what Linux has";
     const auto image = screenshot("onboarding-introduction");
     // The scrim darkens the area it was given by 0.22 of black, and only that.
     const auto window = host->palette().color(QPalette::Window);

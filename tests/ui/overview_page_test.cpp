@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "overview_fixture.h"
+#include "readable_texts.h"
 #include "test_support.h"
 #include "ui/overview/overview_states.h"
 
@@ -124,6 +125,7 @@ TEST_F(Overview, BeforeTheFirstSampleEverythingReadsAndHelpOpensOneAtATime)
                  {"Swap memory", "Waiting for system data"},
                  {"Measured CPU", QString("Waiting · %1 cores").arg(activeCoreCount())}});
     EXPECT_FALSE(named("totals")->isVisibleTo(window.get())) << "no totals without groups";
+    EXPECT_EQ(testing::otherPlatformNames(*page), QStringList()) << "the help texts say what Linux measures";
     EXPECT_TRUE(shown("groupRow").empty());
     const auto footers = shown("panelFooter");
     ASSERT_EQ(footers.size(), 1U) << "only the disk panel has a footer while processes are read";
@@ -167,6 +169,7 @@ TEST_F(Overview, BeforeTheFirstSampleEverythingReadsAndHelpOpensOneAtATime)
     EXPECT_FALSE(popover->isVisible()) << "not before the delay";
     ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isVisible(); }, 5'000));
     EXPECT_EQ(popoverText(), memory->accessibleDescription());
+    screenshot("help-memory");
     EXPECT_GT(popover->y(), memory->mapTo(page, QPoint(0, memory->height())).y() - 1) << "below its button";
     hover(memory, false);
     EXPECT_FALSE(popover->isVisible());

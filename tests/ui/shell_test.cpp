@@ -17,6 +17,7 @@
 #include <atomic>
 
 #include "models/vantle_model.h"
+#include "readable_texts.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/settings_window.h"
@@ -277,13 +278,14 @@ TEST_F(SettingsWindowTest, ControlsWriteThroughAndAreShownAfterARestart)
     QSignalSpy locations(&window, &SettingsWindow::includePrivacyProtectedLocationsChanged);
     QSignalSpy inspector(&window, &SettingsWindow::showInspectorChanged);
     const QString limited =
-        "Limited scans skip Desktop, Documents, Downloads, Mail, Messages, Safari, Photos, and cloud-storage folders "
-        "unless you choose one directly.";
+        "Limited scans skip your Desktop, Documents, and Downloads folders unless you choose one directly.";
     EXPECT_EQ(window.diskAccessCaption(), limited) << "protected locations are left out unless turned on";
+    EXPECT_EQ(testing::otherPlatformNames(window), QStringList()) << "the texts name what Linux has";
     window.protectedLocationsSwitch().setFocus();
     QTest::keyClick(&window.protectedLocationsSwitch(), Qt::Key_Space);
     EXPECT_TRUE(QSettings().value("includePrivacyProtectedLocations").toBool());
     EXPECT_NE(window.diskAccessCaption(), limited);
+    EXPECT_EQ(testing::otherPlatformNames(window), QStringList());
     QTest::mouseClick(&window.inspectorSwitch(), Qt::LeftButton);
     EXPECT_FALSE(QSettings().value("showInspector", true).toBool());
     auto& dark = window.themeSegment(AppAppearance::dark);

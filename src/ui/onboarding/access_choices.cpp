@@ -76,7 +76,7 @@ AccessChoices::AccessChoices(QWidget* parent) : QWidget(parent)
         .symbolTone = Tones::fixed(CorvalentStyle::teal()),
         .title = QStringLiteral("Complete storage map"),
         .recommended = true,
-        .detail = QStringLiteral("Includes Desktop, Downloads, Mail, Messages, Photos, cloud storage, and app data."),
+        .detail = QStringLiteral("Includes Desktop, Documents, Downloads, and app data."),
         .fill = tealAt(0.055),
         .outline = tealAt(0.18),
     }));

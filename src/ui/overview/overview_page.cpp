@@ -110,7 +110,9 @@ QWidget* OverviewPage::cardRow()
         cards_[i] = card;
         layout->addWidget(card, 1);
     }
-    cards_[0]->setHelp("RAM health. Uses free, wired, cached, and swap activity. CPU is measured separately.");
+    cards_[0]->setHelp(
+        "RAM health. Uses available memory (free plus reclaimable cache) and how long programs waited for memory "
+        "in the last 10 seconds. CPU is measured separately.");
     cards_[1]->setHelp(cpuMetricHelp(activeCores_));
     cards_[3]->setHelp("RAM temporarily moved to disk. Some is normal; sustained heavy use can slow apps.");
     return row;

@@ -205,8 +205,8 @@ QString SettingsWindow::diskAccessCaption(bool includeProtectedLocations)
     return includeProtectedLocations
                ? QStringLiteral("Full scans include protected locations where the system allows access. Denied paths "
                                 "are still reported.")
-               : QStringLiteral("Limited scans skip Desktop, Documents, Downloads, Mail, Messages, Safari, "
-                                "Photos, and cloud-storage folders unless you choose one directly.");
+               : QStringLiteral("Limited scans skip your Desktop, Documents, and Downloads folders unless you "
+                                "choose one directly.");
 }
 
 }  // namespace corvalent

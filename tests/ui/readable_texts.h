@@ -1,0 +1,40 @@
+#pragma once
+
+// Every text a person can read or hear from a widget tree, and the other
+// platform's names among them, which a Linux desktop never has.
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QWidget>
+
+namespace corvalent::testing {
+
+// Labels, buttons, tooltips, accessible names and descriptions, shown or not.
+inline QStringList readableTexts(const QWidget& root)
+{
+    QStringList texts;
+    auto add = [&texts](const QWidget& widget) {
+        if (const auto* label = qobject_cast<const QLabel*>(&widget)) texts << label->text();
+        if (const auto* button = qobject_cast<const QAbstractButton*>(&widget)) texts << button->text();
+        texts << widget.toolTip() << widget.accessibleName() << widget.accessibleDescription();
+    };
+    add(root);
+    for (const auto* child : root.findChildren<QWidget*>()) add(*child);
+    texts.removeAll(QString());
+    return texts;
+}
+
+inline QStringList otherPlatformNames(const QWidget& root)
+{
+    static const QRegularExpression names(
+        QStringLiteral("\\b(Mac|macOS|Finder|System Settings|Safari|iCloud|APFS|Spotlight|Time Machine|Keychain|"
+                       "Mail|Messages|Photos|wired)\\b"));
+    QStringList found;
+    for (const auto& text : readableTexts(root))
+        for (auto match = names.globalMatch(text); match.hasNext();) found << match.next().captured();
+    return found;
+}
+
+}  // namespace corvalent::testing
