@@ -4,8 +4,9 @@
 // a bounded tree with its largest files and possible duplicates.
 //
 // Paths keep the file system's bytes. Names that are not valid UTF-8 never
-// get a node or a file entry of their own (a lossy spelling could name
+// get a node or a duplicate entry of their own (a lossy spelling could name
 // another file); their bytes count toward the nearest folder that has one.
+// The largest files keep them, raw, so that a large one can still be found.
 
 #include <cstdint>
 #include <functional>
@@ -180,6 +181,11 @@ std::string canonicalScanPath(std::string_view root);
 DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations, int hierarchyDepth,
                     int childrenPerFolder, const std::vector<DiskProcessOwner>& owners,
                     const ProgressHandler& onProgress, std::stop_token stop = {});
+
+// The storage a scan with these owners counts for the files at or below
+// `path`, a file or a folder: what leaves a scan's owner storage when the
+// item is moved away. Read-only; privacy-protected folders are walked.
+std::vector<DiskOwnerStorage> ownerStorage(std::string_view path, const std::vector<DiskProcessOwner>& owners);
 
 // Mounted volumes: "/" first, then fixed internal volumes, then the others.
 std::vector<DiskVolume> volumes();

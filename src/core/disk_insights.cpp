@@ -12,6 +12,7 @@
 
 #include "core/paths.h"
 #include "core/saturating.h"
+#include "core/utf8.h"
 
 namespace corvalent {
 namespace {
@@ -344,7 +345,9 @@ std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const
     if (limit < 1) return {};
     const auto home = Paths::homeFolder();
     std::vector<WorkItem> items;
-    for (const auto& file : result.largestFiles) items.push_back({file.path, file.bytes, false});
+    // A name that is not text is listed for showing and revealing only, never offered.
+    for (const auto& file : result.largestFiles)
+        if (isValidUtf8(file.path)) items.push_back({file.path, file.bytes, false});
     auto folders = actionableDirectories(result.root, home);
     items.insert(items.end(), std::make_move_iterator(folders.begin()), std::make_move_iterator(folders.end()));
     std::stable_sort(items.begin(), items.end(), [](const WorkItem& a, const WorkItem& b) {

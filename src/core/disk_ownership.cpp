@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 
@@ -97,6 +99,23 @@ std::optional<std::string> bundleIdentifier(const std::string& appPath)
     return std::nullopt;
 }
 
+// Segments by bytes descending, then title; owners by bytes descending, then name.
+void sortStorage(std::vector<DiskOwnerStorage>& storage)
+{
+    for (auto& entry : storage)
+        std::sort(entry.segments.begin(), entry.segments.end(),
+                  [](const DiskOwnerStorageSegment& a, const DiskOwnerStorageSegment& b) {
+                      if (a.bytes != b.bytes) return a.bytes > b.bytes;
+                      return rawValue(a.kind) < rawValue(b.kind);
+                  });
+    std::sort(storage.begin(), storage.end(), [](const DiskOwnerStorage& a, const DiskOwnerStorage& b) {
+        const auto bytesA = a.bytes();
+        const auto bytesB = b.bytes();
+        if (bytesA != bytesB) return bytesA > bytesB;
+        return a.name < b.name;
+    });
+}
+
 std::string parentOf(std::string_view path)
 {
     const auto slash = path.rfind('/');
@@ -105,13 +124,29 @@ std::string parentOf(std::string_view path)
 
 }  // namespace
 
-DiskProcessOwner DiskProcessOwner::from(const ProcessGroup& group)
+DiskProcessOwner DiskProcessOwner::from(const ProcessGroup& group, std::string_view home)
 {
+    // A working folder is read where it really is: the home may be named through a link.
+    const auto spelledHome = Paths::standardized(home);
+    std::string realHome = spelledHome;
+    if (char* resolved = ::realpath(spelledHome.c_str(), nullptr)) {
+        realHome = resolved;
+        std::free(resolved);
+    }
     std::set<std::string> folders;
-    for (const auto& member : group.members)
-        if (!member.cwd.empty() && member.cwd != "/") folders.insert(member.cwd);
+    for (const auto& member : group.members) {
+        if (member.cwd.empty()) continue;
+        const auto folder = Paths::standardized(member.cwd);
+        if (Paths::isAtOrBelow(spelledHome, folder) || Paths::isAtOrBelow(realHome, folder)) continue;
+        folders.insert(member.cwd);
+    }
     return DiskProcessOwner{group.id,         group.title,  group.appPath, {folders.begin(), folders.end()},
                             group.memory, group.cpu};
+}
+
+DiskProcessOwner DiskProcessOwner::from(const ProcessGroup& group)
+{
+    return from(group, Paths::homeFolder());
 }
 
 std::string_view rawValue(DiskOwnerStorageKind kind)
@@ -238,20 +273,37 @@ std::vector<DiskOwnerStorage> DiskOwnershipAccumulator::results() const
         DiskOwnerStorage entry{id, value.name, {}};
         for (const auto& [kind, segment] : value.segments)
             entry.segments.push_back(DiskOwnerStorageSegment{kind, segment.bytes, segment.files});
-        std::sort(entry.segments.begin(), entry.segments.end(),
-                  [](const DiskOwnerStorageSegment& a, const DiskOwnerStorageSegment& b) {
-                      if (a.bytes != b.bytes) return a.bytes > b.bytes;
-                      return rawValue(a.kind) < rawValue(b.kind);
-                  });
         storage.push_back(std::move(entry));
     }
-    std::sort(storage.begin(), storage.end(), [](const DiskOwnerStorage& a, const DiskOwnerStorage& b) {
-        const auto bytesA = a.bytes();
-        const auto bytesB = b.bytes();
-        if (bytesA != bytesB) return bytesA > bytesB;
-        return a.name < b.name;
-    });
+    sortStorage(storage);
     return storage;
+}
+
+std::vector<DiskOwnerStorage> remainingStorage(const std::vector<DiskOwnerStorage>& storage,
+                                               const std::vector<DiskOwnerStorage>& removed)
+{
+    std::map<std::pair<std::string, DiskOwnerStorageKind>, DiskOwnerStorageSegment> gone;
+    for (const auto& entry : removed) {
+        for (const auto& segment : entry.segments) {
+            auto& total = gone[{entry.id, segment.kind}];
+            total.bytes = saturatingAdd(total.bytes, segment.bytes);
+            total.fileCount = saturatingAdd(total.fileCount, segment.fileCount);
+        }
+    }
+    std::vector<DiskOwnerStorage> left;
+    for (const auto& entry : storage) {
+        DiskOwnerStorage kept{entry.id, entry.name, {}};
+        for (auto segment : entry.segments) {
+            if (const auto found = gone.find({entry.id, segment.kind}); found != gone.end()) {
+                segment.bytes = flooredDifference(segment.bytes, found->second.bytes);
+                segment.fileCount = std::max<std::int64_t>(segment.fileCount - found->second.fileCount, 0);
+            }
+            if (segment.fileCount > 0) kept.segments.push_back(segment);
+        }
+        if (!kept.segments.empty()) left.push_back(std::move(kept));
+    }
+    sortStorage(left);
+    return left;
 }
 
 }  // namespace corvalent

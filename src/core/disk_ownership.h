@@ -20,11 +20,15 @@ struct DiskProcessOwner {
     std::string id;
     std::string name;
     std::optional<std::string> appPath;
-    std::vector<std::string> workingDirectories;  // distinct, sorted, without "" and "/"
+    std::vector<std::string> workingDirectories;  // distinct, sorted; none holds the home folder
     std::uint64_t memory = 0;
     std::optional<double> cpu;
 
-    static DiskProcessOwner from(const ProcessGroup& group);
+    // A working folder that holds the home folder (the home itself, any folder
+    // above it, "/") claims nothing: the desktop session and its shells and
+    // terminals work there, and would otherwise own everything in the home.
+    static DiskProcessOwner from(const ProcessGroup& group, std::string_view home);
+    static DiskProcessOwner from(const ProcessGroup& group);  // with Paths::homeFolder()
     bool operator==(const DiskProcessOwner&) const = default;
 };
 
@@ -54,6 +58,12 @@ struct DiskOwnerStorage {
     std::int64_t fileCount() const;
     bool operator==(const DiskOwnerStorage&) const = default;
 };
+
+// What is left of a scan's owner storage once the files counted in `removed`
+// are gone (moved to the Trash): a segment that keeps no file drops out, and
+// so does an owner that keeps no segment. In the order `results()` gives.
+std::vector<DiskOwnerStorage> remainingStorage(const std::vector<DiskOwnerStorage>& storage,
+                                               const std::vector<DiskOwnerStorage>& removed);
 
 // Counts the files of one scan for the owners whose paths hold them. Used by
 // one scan on one thread.

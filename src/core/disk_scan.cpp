@@ -178,7 +178,8 @@ struct DiskScanContext {
         if (links >= 2 && device != 0 && inode != 0 && !seenHardLinks.insert({device, inode}).second) allocated = 0;
         scannedFiles = saturatingAdd(scannedFiles, std::int64_t{1});
 
-        // A path that is not valid UTF-8 is never offered for an action.
+        // A path that is not valid UTF-8 is never offered for an action: it
+        // is listed among the largest files, to be shown and revealed only.
         const bool nameable = isValidUtf8(path);
         if (dataless) {
             cloudPlaceholderCount = saturatingAdd(cloudPlaceholderCount, std::int64_t{1});
@@ -199,7 +200,7 @@ struct DiskScanContext {
             accumulator->fileCount = saturatingAdd(accumulator->fileCount, std::int64_t{1});
         }
         ownership->record(path, allocated);
-        if (nameable) largestFiles.consider(DiskFile{std::string(path), allocated, logical, device, inode, dataless});
+        largestFiles.consider(DiskFile{std::string(path), allocated, logical, device, inode, dataless});
         if ((entries & (2'048 - 1)) == 0) emitProgress(entries, false);
         return true;
     }
@@ -221,6 +222,23 @@ std::int32_t diskScanCallback(const char* path, std::uint64_t allocated, std::ui
     }
     return context->addFile(path, allocated, logical, device, inode, links, dataless != 0, entries) ? 1 : 0;
 }
+
+// The owner storage of one item: each file counted as a scan counts it.
+struct OwnerStorageWalk {
+    DiskOwnershipAccumulator ownership;
+    std::unordered_set<FileAllocationID, FileAllocationHash> seenHardLinks;
+
+    static std::int32_t visit(const char* path, std::uint64_t allocated, std::uint64_t, std::uint64_t device,
+                              std::uint64_t inode, std::uint32_t links, std::int32_t, std::uint64_t, void* opaque)
+    {
+        auto* walk = static_cast<OwnerStorageWalk*>(opaque);
+        if (path == nullptr) return 1;
+        if (links >= 2 && device != 0 && inode != 0 && !walk->seenHardLinks.insert({device, inode}).second)
+            allocated = 0;
+        walk->ownership.record(mappedPath(path), allocated);
+        return 1;
+    }
+};
 
 }  // namespace
 
@@ -277,6 +295,15 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     result.cancelled = stats.cancelled != 0 || context.cancelled;
     result.duration = uptimeSeconds() - start;
     return result;
+}
+
+std::vector<DiskOwnerStorage> ownerStorage(std::string_view path, const std::vector<DiskProcessOwner>& owners)
+{
+    if (owners.empty()) return {};
+    OwnerStorageWalk walk{DiskOwnershipAccumulator(owners, Paths::homeFolder()), {}};
+    PLDiskScanStats stats{};
+    pl_scan_disk(canonicalScanPath(path).c_str(), 0, OwnerStorageWalk::visit, &walk, &stats);
+    return walk.ownership.results();
 }
 
 }  // namespace DiskScanner

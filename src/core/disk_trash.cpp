@@ -10,6 +10,7 @@
 
 #include "core/freedesktop_trash.h"
 #include "core/paths.h"
+#include "core/utf8.h"
 
 namespace corvalent {
 namespace {
@@ -148,7 +149,9 @@ namespace DiskTrashExecutor {
 
 DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
 {
-    if (candidate.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
+    // A path that is not text could only ever have been reviewed under a lossy spelling.
+    if (candidate.safety == DiskCleanupSafety::protected_ || !isValidUtf8(candidate.path))
+        refuse(DiskTrashError::Kind::protectedPath);
     const auto identity = DiskItemIdentity::capture(candidate.path);
     if (identity.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
     auto fresh = DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);

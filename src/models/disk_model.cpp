@@ -26,6 +26,19 @@ auto attempt(Work work) -> Outcome<decltype(work())>
     }
 }
 
+// `path` is one of the moved paths or lies inside one.
+bool movedAway(const std::set<std::string>& moved, const std::string& path)
+{
+    return std::any_of(moved.begin(), moved.end(),
+                       [&](const std::string& item) { return Paths::isAtOrBelow(path, item); });
+}
+
+// A completed move, with what the shown result counted for running work in the item.
+struct Moved {
+    DiskTrashReceipt receipt;
+    std::vector<DiskOwnerStorage> ownerStorage;
+};
+
 struct Insights {
     DiskStorageReconciliation reconciliation;
     std::vector<DiskCleanupCandidate> candidates;
@@ -114,6 +127,7 @@ std::optional<std::int64_t> DiskModel::estimatedTotalFiles() const
 void DiskModel::resetScanState()
 {
     result_.reset();
+    trashedStorage_.clear();
     scannedEntries_ = 0;
     scannedFiles_ = 0;
     scannedBytes_ = 0;
@@ -244,6 +258,7 @@ void DiskModel::scan(const std::string& path)
     emit changed();
 
     const bool includePrivacy = QSettings().value("includePrivacyProtectedLocations", false).toBool();
+    scanOwners_ = processOwners_;
     auto owners = processOwners_;
     auto progress = std::make_shared<Progress>();
     QPointer<DiskModel> self(this);
@@ -327,6 +342,9 @@ void DiskModel::finishScan(std::uint64_t token, DiskScanResult scanned)
         scannedEntries_ = kept.scannedEntries;
         scannedBytes_ = kept.root.bytes;
         result_ = std::move(kept);
+        resultOwners_ = scanOwners_;
+        // Moved items are not in a new result: nothing is left to take out of it.
+        trashedStorage_.clear();
         published = true;
     };
     if (!scanned.cancelled) {
@@ -348,7 +366,8 @@ void DiskModel::updateProcessGroups(const std::vector<ProcessGroup>& groups)
 {
     std::vector<DiskProcessOwner> owners;
     owners.reserve(groups.size());
-    for (const auto& group : groups) owners.push_back(DiskProcessOwner::from(group));
+    const auto home = Paths::homeFolder();
+    for (const auto& group : groups) owners.push_back(DiskProcessOwner::from(group, home));
     std::sort(owners.begin(), owners.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     if (owners == processOwners_) return;
     processOwners_ = std::move(owners);
@@ -357,8 +376,7 @@ void DiskModel::updateProcessGroups(const std::vector<ProcessGroup>& groups)
 
 bool DiskModel::isTrashed(const std::string& path) const
 {
-    return std::any_of(trashedPaths_.begin(), trashedPaths_.end(),
-                       [&](const std::string& moved) { return Paths::isAtOrBelow(path, moved); });
+    return movedAway(trashedPaths_, path);
 }
 
 void DiskModel::publishCandidates(std::vector<DiskCleanupCandidate> candidates)
@@ -380,14 +398,22 @@ void DiskModel::refreshInsights()
         emit changed();
         return;
     }
+    std::vector<DiskOwnerStorage> movedStorage;
+    for (const auto& [path, storage] : trashedStorage_)
+        movedStorage.insert(movedStorage.end(), storage.begin(), storage.end());
     insightsTask_ = BackgroundTask::start(
         this,
-        [result = *result_, volume = selectedVolume(), owners = processOwners_](std::stop_token) {
+        [result = *result_, volume = selectedVolume(), owners = processOwners_, moved = trashedPaths_,
+         movedStorage = std::move(movedStorage)](std::stop_token) {
             Insights insights;
+            // The scan still holds moved items: no figure counts them until they are restored.
             insights.candidates = DiskInsights::candidates(result, owners, candidateLimit);
+            std::erase_if(insights.candidates,
+                          [&](const DiskCleanupCandidate& candidate) { return movedAway(moved, candidate.path); });
             insights.reconciliation = DiskStorageReconciliation::make(result, volume ? &*volume : nullptr);
             if (volume) insights.rescue = DiskInsights::rescuePlan(volume->capacity, insights.candidates);
-            insights.active = DiskInsights::activeStorageSummaries(result.ownerStorage, insights.candidates, owners);
+            insights.active = DiskInsights::activeStorageSummaries(remainingStorage(result.ownerStorage, movedStorage),
+                                                                   insights.candidates, owners);
             return insights;
         },
         [this, token](Insights insights) {
@@ -480,15 +506,24 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
     }
     cleanupInProgress_ = true;
     setCleanupMessage(std::nullopt);
+    // Only a result that counted storage for running work has any to give back.
+    const bool counted = result_ && !result_->ownerStorage.empty();
     BackgroundTask::start(
-        this, [request](std::stop_token) { return attempt([&] { return DiskTrashExecutor::moveToTrash(request); }); },
-        [this, request, done = std::move(done)](Outcome<DiskTrashReceipt> outcome) mutable {
+        this,
+        [request, owners = counted ? resultOwners_ : std::vector<DiskProcessOwner>{}](std::stop_token) {
+            return attempt([&] {
+                auto storage = DiskScanner::ownerStorage(request.identity.path, owners);
+                return Moved{DiskTrashExecutor::moveToTrash(request), std::move(storage)};
+            });
+        },
+        [this, request, done = std::move(done)](Outcome<Moved> outcome) mutable {
             if (auto* failure = std::get_if<QString>(&outcome)) return endCleanup(*failure, std::move(done));
-            auto receipt = std::get<DiskTrashReceipt>(std::move(outcome));
+            auto [receipt, storage] = std::get<Moved>(std::move(outcome));
             recentTrash_.insert(recentTrash_.begin(), receipt);
             if (recentTrash_.size() > receiptLimit) recentTrash_.resize(receiptLimit);
             trashedPaths_.insert(request.candidate.path);
             trashedPaths_.insert(receipt.originalPath);
+            if (!storage.empty()) trashedStorage_[receipt.originalPath] = std::move(storage);
             publishCandidates(std::move(cleanupCandidates_));
             endCleanup("Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.",
                        std::move(done), true);
@@ -517,6 +552,7 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
             std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
             // Back in place: a later scan or insights run may offer it again.
             std::erase_if(trashedPaths_, [&](const std::string& path) { return path == receipt.originalPath; });
+            trashedStorage_.erase(receipt.originalPath);
             endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done), true);
         },
         {.userInitiated = true});

@@ -182,6 +182,9 @@ private:
     double scanStartedAt_ = 0;
     std::optional<std::int64_t> previousTotalFiles_;
     std::vector<DiskProcessOwner> processOwners_;
+    // The owners the running scan, and the shown result, counted storage for.
+    std::vector<DiskProcessOwner> scanOwners_;
+    std::vector<DiskProcessOwner> resultOwners_;
     BackgroundTask insightsTask_;
     BackgroundTask snapshotTask_;
     std::uint64_t insightsID_ = 0;
@@ -191,6 +194,9 @@ private:
     bool viewActive_ = false;
     // Moved and not restored: the old scan result still lists them.
     std::set<std::string> trashedPaths_;
+    // By original path: what the shown result counted for running work in
+    // each moved item, left out of the figures until it is restored.
+    std::map<std::string, std::vector<DiskOwnerStorage>> trashedStorage_;
 };
 
 }  // namespace corvalent

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 
 #include "core/disk_insights.h"
 #include "core/paths.h"
@@ -104,6 +106,33 @@ TEST(DiskInsightsOwners, MatchingByApplicationAndWorkingFolder)
     EXPECT_EQ(DiskProcessOwner::from(group).workingDirectories, (std::vector<std::string>{"/a", "/b"}));
 }
 
+// The desktop session, its shells and terminals work in the home folder:
+// such a folder, or one above it, would claim everything in the home.
+TEST(DiskInsightsOwners, WorkingFoldersThatHoldTheHomeClaimNothing)
+{
+    const testing::TempDir dir;
+    const auto base = fs::canonical(dir.path());
+    const auto home = base / "real" / "ana";
+    fs::create_directories(home / "project");
+    fs::create_directory_symlink(base / "real", base / "link");
+
+    ProcessGroup group;
+    group.id = "g";
+    group.title = "Session";
+    for (const auto& cwd :
+         std::vector<std::string>{home.string(), home.string() + "/", (base / "real").string(), base.string(), "/", "",
+                                  (home / "project").string(), (base / "real" / "anabel").string(), "/srv/www"}) {
+        ProcessRecord member;
+        member.cwd = cwd;
+        group.members.push_back(member);
+    }
+    std::vector<std::string> below{(base / "real" / "anabel").string(), (home / "project").string(), "/srv/www"};
+    std::ranges::sort(below);
+    EXPECT_EQ(DiskProcessOwner::from(group, home.string()).workingDirectories, below);
+    EXPECT_EQ(DiskProcessOwner::from(group, (base / "link" / "ana").string()).workingDirectories, below)
+        << "a home named through a link is compared where it really is";
+}
+
 // A generated home folder with a project and an application's cache, scanned for real.
 class OwnedHome : public ::testing::Test {
 protected:
@@ -149,6 +178,46 @@ TEST_F(OwnedHome, OwnersGetTheirProjectAndCacheStorage)
     EXPECT_EQ(summaries[0].linkedBytes, storage.bytes());
     EXPECT_EQ(summaries[0].linkedItems, 4);
     EXPECT_TRUE(DiskInsights::activeStorageSummaries(result.ownerStorage, {}, {}).empty());
+}
+
+// What a moved item took with it: the storage a scan counted for its files.
+TEST_F(OwnedHome, AMovedItemLeavesItsOwnersStorage)
+{
+    const auto root = home.path();
+    testing::writeFile(root / "projects/shop/src/a.js", 40'000);
+    testing::writeFile(root / "projects/shop/src/b.js", 8'000);
+    testing::writeFile(root / ".cache/shop/blob", 100'000);
+    const auto shop = owner("shop", "Shop", std::nullopt, {(root / "projects/shop").string()});
+    const auto result = scan({shop});
+    ASSERT_EQ(result.ownerStorage.size(), 1U);
+    const auto kinds = [](const std::vector<DiskOwnerStorage>& storage) {
+        std::map<DiskOwnerStorageKind, std::pair<std::uint64_t, std::int64_t>> found;
+        for (const auto& entry : storage)
+            for (const auto& segment : entry.segments) found[segment.kind] = {segment.bytes, segment.fileCount};
+        return found;
+    };
+    using K = DiskOwnerStorageKind;
+    const auto fileA = testing::allocatedBytes(root / "projects/shop/src/a.js");
+    const auto fileB = testing::allocatedBytes(root / "projects/shop/src/b.js");
+    const auto blob = testing::allocatedBytes(root / ".cache/shop/blob");
+
+    const auto oneFile = DiskScanner::ownerStorage((root / "projects/shop/src/a.js").string(), {shop});
+    EXPECT_EQ(kinds(oneFile), (std::map<K, std::pair<std::uint64_t, std::int64_t>>{{K::project, {fileA, 1}}}));
+    EXPECT_EQ(kinds(remainingStorage(result.ownerStorage, oneFile)),
+              (std::map<K, std::pair<std::uint64_t, std::int64_t>>{{K::project, {fileB, 1}}, {K::cache, {blob, 1}}}));
+
+    const auto project = DiskScanner::ownerStorage((root / "projects").string(), {shop});
+    EXPECT_EQ(kinds(project), (std::map<K, std::pair<std::uint64_t, std::int64_t>>{{K::project, {fileA + fileB, 2}}}))
+        << "a folder that holds the working folder";
+    EXPECT_EQ(kinds(remainingStorage(result.ownerStorage, project)),
+              (std::map<K, std::pair<std::uint64_t, std::int64_t>>{{K::cache, {blob, 1}}}))
+        << "a kind without files drops out";
+    auto everything = project;
+    for (const auto& entry : DiskScanner::ownerStorage((root / ".cache/shop").string(), {shop}))
+        everything.push_back(entry);
+    EXPECT_TRUE(remainingStorage(result.ownerStorage, everything).empty()) << "an owner without files drops out";
+    EXPECT_TRUE(DiskScanner::ownerStorage((root / "projects").string(), {}).empty());
+    EXPECT_TRUE(DiskScanner::ownerStorage((root / "elsewhere").string(), {shop}).empty()) << "nothing there";
 }
 
 TEST_F(OwnedHome, CandidatesFromAScan)

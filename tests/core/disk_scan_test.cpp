@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/disk.h"
+#include "core/disk_insights.h"
 #include "core/utf8.h"
 #include "test_support.h"
 
@@ -165,8 +166,10 @@ TEST(DiskScan, TreeShowsTheLargestChildrenWithinItsBounds)
 }
 
 // A second hard link is no second file, and a name that is not text never
-// gets an entry of its own: its bytes count toward the nearest nameable folder.
-TEST(DiskScan, LargestFilesAndDuplicatesHoldEachNameableFileOnce)
+// gets a node or a duplicate entry: its bytes count toward the nearest
+// nameable folder. The largest files keep it, by its own bytes, but it is
+// never offered for cleanup.
+TEST(DiskScan, LargestFilesAndDuplicatesHoldEachFileOnce)
 {
     const TempDir dir;
     const auto root = fs::canonical(dir.path());
@@ -185,7 +188,13 @@ TEST(DiskScan, LargestFilesAndDuplicatesHoldEachNameableFileOnce)
     std::vector<std::uint64_t> sizes;
     for (const auto& file : result.largestFiles) sizes.push_back(file.bytes);
     EXPECT_TRUE(std::is_sorted(sizes.rbegin(), sizes.rend()));
-    EXPECT_EQ(sizes.size(), 5U) << "one name of the linked file, none of the files without a nameable path";
+    EXPECT_EQ(sizes.size(), 7U) << "one name of the linked file";
+    for (const auto& raw : {root / "bad\xff", root / "dir\xfe/inner"})
+        EXPECT_TRUE(std::ranges::any_of(result.largestFiles, [&](const DiskFile& file) {
+            return file.path == raw.string();
+        })) << "listed by its own bytes";
+    for (const auto& candidate : DiskInsights::candidates(result, {}, 80))
+        EXPECT_TRUE(isValidUtf8(candidate.path)) << candidate.path;
 
     ASSERT_EQ(result.potentialDuplicateGroups.size(), 1U) << "9,999,999 bytes is below the threshold";
     const auto& group = result.potentialDuplicateGroups.front();

@@ -150,6 +150,8 @@ TEST_F(TrashTest, RefusalsTouchNothing)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const auto database = work / "store.sqlite";
     write(database, "db");
+    const auto latin1 = work / "caf\xe9.bin";  // shown only with a replacement character
+    write(latin1, "x");
 
     expectRefused(Kind::symbolicLink, [&] { DiskTrashExecutor::prepare(candidate(link)); });
     expectRefused(Kind::symbolicLink, [&] { DiskTrashExecutor::prepare(candidate(linkedFolder / "target.txt")); });
@@ -160,7 +162,9 @@ TEST_F(TrashTest, RefusalsTouchNothing)
     expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(reviewedAsSafe); });
     expectRefused(Kind::unavailable, [&] { DiskTrashExecutor::prepare(candidate(work / "missing")); },
                   "No such file or directory");
-    EXPECT_TRUE(fs::exists(target) && fs::is_symlink(link) && fs::exists(fifo) && fs::exists(database));
+    expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(candidate(latin1)); });
+    EXPECT_TRUE(fs::exists(target) && fs::is_symlink(link) && fs::exists(fifo) && fs::exists(database) &&
+                fs::exists(latin1));
     EXPECT_TRUE(trashEmpty());
 }
 

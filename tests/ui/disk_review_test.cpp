@@ -19,6 +19,7 @@
 #include "ui/disk/file_reveal.h"
 #include "ui/disk/review_cards.h"
 #include "ui/disk/review_list.h"
+#include "ui/overview/overview_states.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/indicators.h"
@@ -177,8 +178,10 @@ TEST(ReviewList, SlotsFollowTheModelThroughAMoveToTheTrashAndItsUndo)
     const auto name = QString::fromStdString(std::string(safe->name()));
     auto kept = list.rows();
     std::erase(kept, host.row(safe->path));
+    const auto plan = *host.model.rescuePlan();
     host.move(*safe);
     EXPECT_FALSE(fs::exists(safe->path));
+    EXPECT_EQ(list.rescueCard().texts()[2], bytesText(plan.lowRiskBytes - safe->bytes)) << "LOW RISK leaves it out";
     EXPECT_EQ(list.rows(), kept);
     expected = {&list.statusCard(), &list.rescueCard(), &list.duplicateCard(),
                 &list.recentTrashCard()};
@@ -224,6 +227,7 @@ TEST(ReviewList, FiveReceiptsShowTheThreeNewestAboveTheEmptyPanel)
     EXPECT_EQ(list.shownSlots(), (std::vector<QWidget*>{&list.statusCard(), &list.rescueCard(),
                                                         &list.recentTrashCard(), &list.emptyPanel()}));
     EXPECT_EQ(list.recentTrashCard().count(), "5");
+    EXPECT_EQ(list.rescueCard().texts().mid(2), (QStringList{bytesText(0), bytesText(0)})) << "nothing left to review";
     QStringList newest;
     for (std::size_t i = 5; i > 2; --i) newest << QString::fromStdString(std::string(candidates[i - 1].name()));
     EXPECT_EQ(list.recentTrashCard().names(), newest);

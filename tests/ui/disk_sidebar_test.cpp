@@ -246,6 +246,34 @@ TEST(DiskSidebar, LargestFilesAreRankedRevealedAndReviewedUnlessProtected)
     EXPECT_FALSE(host.state.cleanupCandidate()->isDirectory);
 }
 
+// A name that is not text is listed with a replacement character, revealed
+// by its own bytes, and never offered to the Trash.
+TEST(DiskSidebar, ALargeFileNamedInLatin1IsListedToBeRevealedOnly)
+{
+    const testing::TempDir dir;
+    const auto tree = seedTree(dir.path());
+    const auto latin1 = tree / "folder12" / "caf\xe9 menu.bin";
+    writeFile(latin1, 3'000'000);
+    SidebarHost host;
+    host.scan(tree);
+
+    host.state.setSidebarMode(Mode::largestFiles);
+    const auto& rows = host.sidebar->fileRows();
+    ASSERT_FALSE(rows.empty());
+    auto* first = rows.front();
+    EXPECT_EQ(first->path(), latin1.string()) << "the largest file, by its own bytes";
+    EXPECT_TRUE(first->accessibleName().startsWith(QStringLiteral("caf\uFFFD menu.bin, ")))
+        << first->accessibleName().toStdString();
+    EXPECT_EQ(texts(first->contextMenu()), revealOnly);
+    QTest::mouseClick(first, Qt::LeftButton);
+    EXPECT_EQ(host.revealer.revealed, std::vector{latin1.string()});
+    EXPECT_TRUE(localFileUrl(latin1.string()).toEncoded().endsWith("/folder12/caf%E9%20menu.bin"))
+        << "the file manager is handed the same bytes";
+    EXPECT_TRUE(std::ranges::none_of(host.model.cleanupCandidates(),
+                                     [&](const DiskCleanupCandidate& c) { return c.path == latin1.string(); }));
+    host.grab("files-latin1");
+}
+
 TEST(DiskSidebar, TheReviewHeaderCountsOnlyWhatMayMove)
 {
     const testing::TempDir dir;

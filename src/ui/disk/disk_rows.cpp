@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "core/disk.h"
+#include "core/utf8.h"
 #include "models/disk_model.h"
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/file_reveal.h"
@@ -307,9 +308,13 @@ void LargestFileRow::activate()
     context_.revealer.reveal(path_);
 }
 
+// A name that is not text is shown with replacement characters: such a file
+// is only ever revealed, by its own bytes.
 std::unique_ptr<QMenu> LargestFileRow::contextMenu()
 {
-    return diskItemMenu(context_, path_, context_.model.cleanupCandidate(path_, bytes_, false));
+    std::optional<DiskCleanupCandidate> candidate;
+    if (isValidUtf8(path_)) candidate = context_.model.cleanupCandidate(path_, bytes_, false);
+    return diskItemMenu(context_, path_, candidate);
 }
 
 void LargestFileRow::openMenu(const QPoint& at)

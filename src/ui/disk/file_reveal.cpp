@@ -5,34 +5,35 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QUrl>
 
 namespace corvalent {
 namespace {
 
-void openParentFolder(const QString& path)
+void openParentFolder(const std::string& path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    const auto slash = path.rfind('/');
+    QDesktopServices::openUrl(localFileUrl(slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash)));
 }
 
 }  // namespace
 
+QUrl localFileUrl(const std::string& path)
+{
+    return QUrl::fromEncoded("file://" + QByteArray::fromStdString(path).toPercentEncoding("/"), QUrl::StrictMode);
+}
+
 void DesktopFileRevealer::reveal(const std::string& path)
 {
-    // Paths keep their bytes; the file name encoding turns them back into a name.
-    const auto name = QFile::decodeName(QByteArray::fromStdString(path));
     auto bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return openParentFolder(name);
+    if (!bus.isConnected()) return openParentFolder(path);
     auto call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
                                                QStringLiteral("/org/freedesktop/FileManager1"),
                                                QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(name).toString(QUrl::FullyEncoded)} << QString();
+    call << QStringList{localFileUrl(path).toString(QUrl::FullyEncoded)} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5'000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [name](QDBusPendingCallWatcher* done) {
-        if (QDBusPendingReply<>(*done).isError()) openParentFolder(name);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [path](QDBusPendingCallWatcher* done) {
+        if (QDBusPendingReply<>(*done).isError()) openParentFolder(path);
         done->deleteLater();
     });
 }

@@ -3,9 +3,15 @@
 // Shows an item in the desktop's file manager, selected. The disk views hold
 // it through this interface so that tests can see what was revealed.
 
+#include <QUrl>
+
 #include <string>
 
 namespace corvalent {
+
+// A file URL that names `path` by its own bytes: what is not UTF-8 stays
+// percent-encoded instead of turning into replacement characters.
+QUrl localFileUrl(const std::string& path);
 
 class FileRevealer {
 public:
