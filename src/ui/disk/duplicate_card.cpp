@@ -99,7 +99,7 @@ void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, 
     const auto path = QString::fromStdString(file.path);
     auto* shown = label(path, CorvalentStyle::monospaced(TextStyle::caption2), Tones::secondary());
     shown->setElideMode(Qt::ElideMiddle);
-    shown->setToolTip(path);
+    setLiteralToolTip(*shown, path);
     grid.addWidget(shown, line, 0);
 
     const auto buttonFont = CorvalentStyle::font(TextStyle::caption2);
