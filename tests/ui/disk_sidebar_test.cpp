@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
@@ -180,6 +181,25 @@ TEST(DiskSidebar, BreakdownRowsFocusFoldersRevealTheRestAndOfferOnlyWhatTheTrash
     QTest::mouseClick(inner, Qt::LeftButton);
     EXPECT_EQ(host.revealer.revealed.back(), (tree / "folder24" / "zeros" / "inner").string());
     EXPECT_EQ(host.state.focusedNodeID(), (tree / "folder24" / "zeros").string());
+}
+
+// A reader's action on a mode segment switches the list, as a click does.
+TEST(DiskSidebar, AReadersActionOnAModeSegmentShowsThatList)
+{
+    const testing::TempDir dir;
+    SidebarHost host;
+    host.scan(seedTree(dir.path()));
+    auto& picker = host.sidebar->picker();
+    for (const auto mode : {Mode::cleanup, Mode::largestFiles, Mode::storageFacts, Mode::breakdown}) {
+        const auto at = static_cast<int>(mode);
+        auto* reader = QAccessible::queryAccessibleInterface(picker.segment(at));
+        EXPECT_EQ(reader->role(), QAccessible::RadioButton);
+        reader->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(host.state.sidebarMode(), mode) << picker.segment(at)->text().toStdString();
+        EXPECT_TRUE(reader->state().checked);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return host.sidebar->modeContent(mode).isVisible(); }, 2'000));
+    }
 }
 
 TEST(DiskSidebar, HoverIsSharedAndLeavingClearsWhateverIsHeld)

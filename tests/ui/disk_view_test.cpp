@@ -1,4 +1,5 @@
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
@@ -187,6 +188,20 @@ TEST(DiskView, HeaderCommandsFollowTheVolumesAndTheStatus)
     ASSERT_TRUE(QTest::qWaitFor([&] { return page.model->volumes().size() == 1; }, 10'000));
     EXPECT_EQ(header.volumeButton().text(), "Computer");
     EXPECT_EQ(menuTexts(header.volumeMenu()).mid(3, 2), (QStringList{"External", "No external disks connected"}));
+}
+
+// A volume's name that a menu or a reader could take for a mnemonic or
+// markup shows as it is on the button, in its menu and to readers.
+TEST(DiskView, AVolumeNameShowsAsItIsOnTheButtonItsMenuAndToReaders)
+{
+    const QString name = "R&D <b>disk</b>";
+    DiskPage page({volume("/", name.toStdString())});
+    page.open();
+    auto& button = page.view->header().volumeButton();
+    EXPECT_EQ(button.text(), name);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&button)->text(QAccessible::Name), name);
+    const auto listed = page.view->header().volumeMenu().actions().at(1);
+    EXPECT_EQ(listed->iconText(), name) << "what the menu shows once its mnemonic marks are read";
 }
 
 TEST(DiskView, AFolderScanRunsToItsMapAndAnotherScanRefocusesTheRoot)

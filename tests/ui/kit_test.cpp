@@ -1,9 +1,12 @@
-// The widget kit: one pixel type scale across the pages, and the keyboard
-// and accessibility of its controls, driven as a person would.
+// The widget kit: one pixel type scale across the pages, the keyboard and
+// accessibility of its controls, driven as a person would, names shown as
+// they are, and its own symbols.
 #include <QAccessible>
 #include <QDialog>
+#include <QDir>
 #include <QFontInfo>
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -12,12 +15,15 @@
 
 #include "models/disk_model.h"
 #include "models/vantle_model.h"
+#include "plain_text_check.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
 #include "ui/overview/overview_page.h"
 #include "ui/shell/settings_window.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/check_box.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/segmented_control.h"
+#include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace {
@@ -122,6 +128,87 @@ TEST(SegmentedControl, ArrowKeysChooseANeighbourAndSayWhichIsSelected)
     QTest::keyClick(cpu, Qt::Key_Left);
     EXPECT_EQ(control.current(), 0);
     EXPECT_EQ(chosen, (QList<QVariantList>{{1}, {0}}));
+}
+
+// A reader's action on a kit checkbox or segment is a click: what listens
+// to clicks hears it, as from a pointer. Each is heard in its own role.
+TEST(CheckableControls, AReadersActionClicksAsAPointerDoes)
+{
+    const auto toggle = QAccessibleActionInterface::toggleAction();
+    CheckBox box("Include system");
+    QSignalSpy clicked(&box, &QAbstractButton::clicked);
+    auto* boxReader = QAccessible::queryAccessibleInterface(&box);
+    EXPECT_EQ(boxReader->role(), QAccessible::CheckBox);
+    EXPECT_EQ(boxReader->text(QAccessible::Name), "Include system");
+    ASSERT_TRUE(boxReader->actionInterface()->actionNames().contains(toggle));
+    boxReader->actionInterface()->doAction(toggle);
+    EXPECT_EQ(clicked.count(), 1);
+    EXPECT_TRUE(box.isChecked());
+    EXPECT_TRUE(boxReader->state().checkable && boxReader->state().checked);
+    box.setEnabled(false);
+    boxReader->actionInterface()->doAction(toggle);
+    EXPECT_EQ(clicked.count(), 1) << "a disabled box does nothing";
+
+    SegmentedControl control("Sort by");
+    control.addSegment("Memory", {}, 0);
+    auto* cpu = control.addSegment("CPU", {}, 1);
+    control.setCurrent(0);
+    QSignalSpy chosen(&control, &SegmentedControl::chosen);
+    auto* cpuReader = QAccessible::queryAccessibleInterface(cpu);
+    EXPECT_EQ(cpuReader->role(), QAccessible::RadioButton);
+    EXPECT_EQ(cpuReader->text(QAccessible::Name), "CPU");
+    EXPECT_FALSE(cpuReader->state().checked);
+    cpuReader->actionInterface()->doAction(toggle);
+    EXPECT_EQ(chosen, (QList<QVariantList>{{1}}));
+    EXPECT_EQ(control.current(), 1);
+    EXPECT_TRUE(cpuReader->state().checked);
+    EXPECT_EQ(cpu->accessibleDescription(), "Selected");
+}
+
+// Qt reads a tooltip that looks like markup as rich text: a name from the
+// system shows as it is, and a plain tooltip is left as it was.
+TEST(LiteralToolTip, ShowsEveryTextAsItIs)
+{
+    for (const QString text : {"zqx<b>bold<i>", "Select zqx<b>bold<i>", "R&D <br>", "&lt;tag&gt; x", "&amp; <i>",
+                               "two  spaces <p>", "a\n<b>b", "<!DOCTYPE html>"})
+        EXPECT_EQ(shownText(literalToolTip(text)), text) << text.toStdString();
+    EXPECT_EQ(literalToolTip("Select Safari"), "Select Safari");
+    EXPECT_EQ(literalToolTip("R&D"), "R&D");
+
+    QLabel label;
+    setLiteralToolTip(label, "zqx<b>bold<i>");
+    EXPECT_EQ(shownText(label.toolTip()), "zqx<b>bold<i>");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&label)->text(QAccessible::Description), "zqx<b>bold<i>")
+        << "readers hear the name, not the tooltip's markup";
+}
+
+// The desktop's shields carry no mark: ours carry the check, cut out of the
+// filled shield and drawn inside the outlined one.
+TEST(Symbols, CheckmarkShieldsShowTheirCheck)
+{
+    const auto alpha = [](const QString& symbol, QPointF at) {
+        const auto image = Symbols::pixmap(symbol, Qt::black, 32).toImage();
+        return image.pixelColor((at * 2).toPoint()).alpha();
+    };
+    const QPointF onCheck(7.3, 10.0);
+    const QPointF aboveCheck(8, 4);
+    EXPECT_LT(alpha("checkmark.shield.fill", onCheck), 60);
+    EXPECT_GT(alpha("checkmark.shield.fill", aboveCheck), 200);
+    EXPECT_GT(alpha("checkmark.shield", onCheck), 200);
+    EXPECT_LT(alpha("checkmark.shield", aboveCheck), 60);
+
+    QDir().mkpath(CORVALENT_SCREENSHOTS);
+    QImage sheet(4 * 48, 48, QImage::Format_ARGB32);
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    int x = 0;
+    for (const auto* symbol : {"checkmark.shield.fill", "checkmark.shield", "exclamationmark.shield.fill"}) {
+        painter.drawPixmap(x + 8, 8, Symbols::pixmap(symbol, CorvalentStyle::teal(), 32));
+        x += 48;
+    }
+    painter.drawPixmap(x + 16, 16, Symbols::pixmap("checkmark.shield.fill", CorvalentStyle::teal(), 11));
+    painter.end();
+    EXPECT_TRUE(sheet.save(QString(CORVALENT_SCREENSHOTS) + "/kit-shields.png"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The inspector inside the real process page, on a real model sampling the
 // real process table, with real child processes the tests start.
 #include <gtest/gtest.h>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDir>
 #include <QScrollArea>
@@ -209,6 +210,42 @@ TEST_F(ProcessInspectorTest, AMemberCheckboxSelectsOnlyItsProcessAndAnEndedMembe
     QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(8, check->height() / 2));
     QCoreApplication::processEvents();
     EXPECT_TRUE(model->selected().empty());
+}
+
+// A reader's Toggle on a member's checkbox selects its process as a click
+// does, so the next sample keeps it; members of one name differ by PID.
+TEST_F(ProcessInspectorTest, AReadersToggleOnAMemberSelectsItsProcessAndEachNamesItsPID)
+{
+    const auto toggle = QAccessibleActionInterface::toggleAction();
+    auto& first = start("zq-heard");
+    auto& second = start("zq-heard");
+    open();
+    refresh();
+    focus(first.pid());
+    auto* check = inspector().findChild<QCheckBox*>(QString("memberCheck:%1").arg(first.pid()));
+    auto* other = inspector().findChild<QCheckBox*>(QString("memberCheck:%1").arg(second.pid()));
+    ASSERT_NE(check, nullptr);
+    ASSERT_NE(other, nullptr);
+    auto* reader = QAccessible::queryAccessibleInterface(check);
+    EXPECT_EQ(reader->role(), QAccessible::CheckBox);
+    EXPECT_EQ(reader->text(QAccessible::Name), "Select zq-heard");
+    EXPECT_EQ(reader->text(QAccessible::Description), QString("PID %1").arg(first.pid()));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(other)->text(QAccessible::Description),
+              QString("PID %1").arg(second.pid()));
+
+    reader->actionInterface()->doAction(toggle);
+    QCoreApplication::processEvents();
+    const auto firstID = inspector().row(first.pid())->id();
+    EXPECT_EQ(model->selected(), std::set<std::string>{firstID});
+    refresh();
+    EXPECT_EQ(model->selected(), std::set<std::string>{firstID}) << "the next sample keeps it";
+    EXPECT_TRUE(check->isChecked());
+    EXPECT_EQ(reader->text(QAccessible::Name), "Deselect zq-heard");
+
+    reader->actionInterface()->doAction(toggle);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(model->selected().empty());
+    EXPECT_FALSE(check->isChecked());
 }
 
 TEST_F(ProcessInspectorTest, RowsGrowAsTheyScrollASampleKeepsThePlaceAndAnotherGroupOpensAtItsHeader)

@@ -1,6 +1,7 @@
 // The process page offscreen, on a real model sampling the real process table,
 // with real child processes the tests start under names of their choosing.
 #include <gtest/gtest.h>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
@@ -173,6 +174,60 @@ TEST_F(ProcessPageTest, TheGlyphSelectsTheGroupAndTheFootprintChipFollowsWhatASt
     QCoreApplication::processEvents();
     EXPECT_FALSE(emphasized("Selected footprint"));
     EXPECT_EQ(chipValue("Selected footprint"), "0 MB");
+}
+
+// Readers meet the rows as cells of a list: a row is selected while its whole
+// group is, its Toggle chooses or clears the group, and its text counts the
+// processes in words.
+TEST_F(ProcessPageTest, AReadersToggleOnARowChoosesItsGroupAndTheSortSegmentsSort)
+{
+    const auto toggle = QAccessibleActionInterface::toggleAction();
+    start("zq-reader-pair");
+    start("zq-reader-pair");
+    start("zq-reader-one");
+    open();
+    refresh();
+    search("zq-reader-");
+    ASSERT_EQ(rows().rowCount(), 2);
+    const int pair = title(0) == "zq-reader-pair" ? 0 : 1;
+    auto* reader = QAccessible::queryAccessibleInterface(&list());
+    const auto row = [&](int at) { return reader->child(at); };
+    ASSERT_NE(row(pair), nullptr);
+    EXPECT_TRUE(row(pair)->text(QAccessible::Name).startsWith("zq-reader-pair, "))
+        << row(pair)->text(QAccessible::Name).toStdString();
+    EXPECT_TRUE(row(pair)->text(QAccessible::Name).contains(", 2 processes, "));
+    EXPECT_TRUE(row(1 - pair)->text(QAccessible::Name).contains(", 1 process, "))
+        << row(1 - pair)->text(QAccessible::Name).toStdString();
+    EXPECT_FALSE(row(pair)->state().selected);
+
+    ASSERT_TRUE(row(pair)->actionInterface()->actionNames().contains(toggle));
+    row(pair)->actionInterface()->doAction(toggle);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->chosen().size(), 2U);
+    EXPECT_EQ(rows().glyph(pair), Glyph::checked);
+    EXPECT_TRUE(row(pair)->state().selected);
+    EXPECT_FALSE(row(1 - pair)->state().selected);
+    EXPECT_FALSE(model->focused()) << "choosing does not focus";
+    row(pair)->actionInterface()->doAction(toggle);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(model->chosen().empty());
+    EXPECT_FALSE(row(pair)->state().selected);
+
+    // Chosen by its glyph, the row reads selected; clicks elsewhere and
+    // Select All choose nothing more.
+    click(glyphCentre(1 - pair));
+    EXPECT_TRUE(row(1 - pair)->state().selected);
+    click(titleSpot(pair));
+    EXPECT_EQ(model->focused(), rows().row(pair).id);
+    list().setFocus();
+    QTest::keyClick(&list(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(model->chosen().size(), 1U);
+    EXPECT_EQ(rows().glyph(pair), Glyph::empty);
+
+    auto* cpu = QAccessible::queryAccessibleInterface(pane().sortControl().segment(1));
+    EXPECT_EQ(cpu->role(), QAccessible::RadioButton);
+    cpu->actionInterface()->doAction(toggle);
+    EXPECT_TRUE(model->sortCPU());
 }
 
 TEST_F(ProcessPageTest, AProtectedGroupIsLockedAndTheFilterControlsFollowTheSetting)

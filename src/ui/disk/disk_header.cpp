@@ -83,6 +83,8 @@ void DiskHeader::sync()
     stop_->setText(model_.stopping() ? QStringLiteral("Stopping…") : QStringLiteral("Stop Scan"));
     stop_->setEnabled(!model_.stopping());
     volume_->setText(selected ? QString::fromStdString(selected->name) : QStringLiteral("Choose Disk"));
+    // Readers would drop an "&" of the name as a mnemonic's mark.
+    volume_->setAccessibleName(volume_->text());
     volume_->setSymbol(driveSymbol(selected));
     volume_->setAccessibleDescription(QStringLiteral("Choose the disk to map"));
     volume_->setEnabled(!scanning && !model_.volumes().empty());
@@ -108,7 +110,9 @@ void DiskHeader::fillVolumeMenu()
         heading->setFont(font);
     };
     const auto addVolume = [this](const DiskVolume& volume) {
-        auto* action = menu_->addAction(symbolIcon(driveSymbol(volume), palette()), QString::fromStdString(volume.name));
+        // A menu reads "&" as a mnemonic's mark: the name's own are doubled.
+        auto* action = menu_->addAction(symbolIcon(driveSymbol(volume), palette()),
+                                        QString::fromStdString(volume.name).replace('&', "&&"));
         connect(action, &QAction::triggered, this, [this, id = volume.id] { model_.selectVolume(id); });
     };
     section(QStringLiteral("Internal"));

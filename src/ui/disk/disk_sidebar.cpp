@@ -124,7 +124,9 @@ void DiskSidebar::addModeList(DiskSidebarMode mode, QWidget* content)
 {
     content->setObjectName(QStringLiteral("sidebarList") + sidebarModeLabel(mode));
     contents_[indexOf(mode)] = content;
-    lists_->addWidget(transparentScrollArea(content));
+    auto* area = transparentScrollArea(content);
+    area->setAccessibleName(sidebarModeLabel(mode) + QStringLiteral(" list"));
+    lists_->addWidget(area);
 }
 
 QWidget& DiskSidebar::modeContent(DiskSidebarMode mode) const

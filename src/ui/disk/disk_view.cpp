@@ -57,6 +57,7 @@ DiskView::DiskView(DiskModel& model, bool showsInspector, Environment environmen
     // The progress column is taller than the content area of the smallest window.
     panels_[static_cast<int>(Content::progress)] =
         transparentScrollArea(new ScanProgressPanel(model_, state_, commands_), contentStack_);
+    panels_[static_cast<int>(Content::progress)]->setAccessibleName(QStringLiteral("Scan progress"));
     if (!environment_.revealer) environment_.revealer = std::make_shared<DesktopFileRevealer>();
     map_ = new DiskMapPanel(model_, state_, *environment_.revealer, showsInspector_, contentStack_);
     panels_[static_cast<int>(Content::map)] = map_;

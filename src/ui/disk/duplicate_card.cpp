@@ -64,13 +64,6 @@ void discard(QLayout& layout, QWidget* widget)
     widget->deleteLater();
 }
 
-// Tooltips guess rich text: a name from the system goes as escaped rich
-// text so it shows exactly as it is, on one line.
-QString literalToolTip(const QString& text)
-{
-    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
-}
-
 // The length of the leading folders two paths share, with their last "/";
 // the file names never count.
 qsizetype sharedFolders(const QString& a, const QString& b)
@@ -135,8 +128,7 @@ void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, 
     const auto path = QString::fromStdString(file.path);
     row.text = label(path, CorvalentStyle::monospaced(TextStyle::caption2), Tones::secondary());
     row.text->setElideMode(Qt::ElideMiddle);
-    row.text->setToolTip(literalToolTip(path));
-    row.text->setAccessibleDescription(path);
+    setLiteralToolTip(*row.text, path);
     row.text->installEventFilter(this);
     grid.addWidget(row.text, line, 0);
 

@@ -48,6 +48,7 @@ OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* pa
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     scroll_ = new QScrollArea;
+    scroll_->setAccessibleName(QStringLiteral("Overview"));
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

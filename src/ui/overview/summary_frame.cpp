@@ -74,7 +74,7 @@ void PanelFooter::set(const StorageFooter& footer)
     symbol_->setSymbol(footer.symbol);
     title_->setText(footer.title);
     detail_->setText(footer.detail);
-    detail_->setToolTip(footer.help.value_or(footer.detail));
+    setLiteralToolTip(*detail_, footer.help.value_or(footer.detail));
 }
 
 EmptyMessage::EmptyMessage(QWidget* parent) : QWidget(parent)

@@ -48,6 +48,7 @@ ProcessInspector::ProcessInspector(VantleModel& model, ProcessIconStore& icons, 
 
     // The pane's tint shows through the list of cards.
     scroll_ = transparentScrollArea(buildContent());
+    scroll_->setAccessibleName(QStringLiteral("Process details"));
     stack_->addWidget(scroll_);
 
     auto* bar = scroll_->verticalScrollBar();

@@ -190,6 +190,7 @@ void MemberRow::present(const ProcessRecord& record, const ProcessGroup& group, 
     check_->setChecked(selected);
     check_->setEnabled(stoppable);
     check_->setAccessibleName(InspectorTexts::checkName(selected, record.name));
+    check_->setAccessibleDescription(InspectorTexts::checkDescription(record.pid));
 
     ProcessGroup source;
     source.symbol = group.symbol;

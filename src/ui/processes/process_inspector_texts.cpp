@@ -82,6 +82,11 @@ QString checkName(bool selected, const std::string& name)
     return (selected ? QStringLiteral("Deselect ") : QStringLiteral("Select ")) + QString::fromStdString(name);
 }
 
+QString checkDescription(int pid)
+{
+    return QStringLiteral("PID %1").arg(pid);
+}
+
 std::optional<QString> memberIconSource(const ProcessGroup& group, const ProcessRecord& record)
 {
     if (group.appPath) return QString::fromStdString(*group.appPath);

@@ -39,6 +39,8 @@ QString path(const std::string& path);
 QString folder(const std::string& cwd);
 // What the member's checkbox does when pressed: "Select Name" or "Deselect Name".
 QString checkName(bool selected, const std::string& name);
+// "PID 1234": which of several same-named members a checkbox is, for readers.
+QString checkDescription(int pid);
 
 // Where a member's icon comes from: the group's application, the
 // application holding the executable, the executable itself, or none.

@@ -1,7 +1,10 @@
 #include "ui/processes/process_list_model.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 #include "models/vantle_model.h"
 #include "ui/processes/process_icon_store.h"
@@ -60,7 +63,7 @@ QVariant ProcessListModel::data(const QModelIndex& index, int role) const
         case GlyphRole: return static_cast<int>(glyph(index.row()));
         case Qt::AccessibleTextRole:
             return QStringList{shown.titleText(), QString::fromStdString(shown.subtitle),
-                               QStringLiteral("%1 processes").arg(shown.memberCount),
+                               ProcessTexts::memberCount(shown.memberCount),
                                ProcessTexts::memory(shown.memory, shown.incompleteMemory), ProcessTexts::cpu(shown.cpu)}
                 .join(QStringLiteral(", "));
         case Qt::AccessibleDescriptionRole: {
@@ -231,6 +234,58 @@ void ProcessListModel::updateChanged(const std::vector<const ProcessGroup*>& ord
         emit dataChanged(index(static_cast<int>(at)), index(static_cast<int>(end) - 1));
         at = end;
     }
+}
+
+ProcessRowSelection::ProcessRowSelection(ProcessListModel& rows) : QItemSelectionModel(&rows, &rows), rows_(rows)
+{
+    // A new choice shows at once; a sample changes rows in many runs, which
+    // are mirrored once, after it.
+    const auto later = [this] {
+        if (std::exchange(pending_, true)) return;
+        QTimer::singleShot(0, this, [this] {
+            pending_ = false;
+            mirror();
+        });
+    };
+    connect(&rows_, &QAbstractItemModel::dataChanged, this,
+            [this, later](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+                if (roles.contains(ProcessListModel::GlyphRole))
+                    mirror();
+                else
+                    later();
+            });
+    connect(&rows_, &QAbstractItemModel::rowsInserted, this, later);
+    connect(&rows_, &QAbstractItemModel::layoutChanged, this, later);
+    mirror();
+}
+
+void ProcessRowSelection::select(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command)
+{
+    if (mirroring_) {
+        QItemSelectionModel::select(selection, command);
+        return;
+    }
+    if (command.testFlag(Clear)) return;
+    for (const auto& index : selection.indexes()) {
+        const bool chosen = rows_.glyph(index.row()) == ProcessTexts::Glyph::checked;
+        if (command.testFlag(Toggle) || (command.testFlag(Select) && !chosen) || (command.testFlag(Deselect) && chosen))
+            rows_.toggle(index.row());
+    }
+}
+
+void ProcessRowSelection::mirror()
+{
+    QItemSelection chosen;
+    bool same = true;
+    for (int row = 0; row < rows_.rowCount(); ++row) {
+        const bool all = rows_.glyph(row) == ProcessTexts::Glyph::checked;
+        if (all) chosen.select(rows_.index(row), rows_.index(row));
+        same = same && all == isRowSelected(row);
+    }
+    if (same) return;
+    mirroring_ = true;
+    QItemSelectionModel::select(chosen, ClearAndSelect);
+    mirroring_ = false;
 }
 
 }  // namespace corvalent

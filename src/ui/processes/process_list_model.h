@@ -6,6 +6,7 @@
 // row and the hovered row survive every refresh.
 
 #include <QAbstractListModel>
+#include <QItemSelectionModel>
 #include <QString>
 
 #include <optional>
@@ -81,6 +82,25 @@ private:
     VantleModel& model_;
     std::vector<ProcessRow> rows_;
     std::unordered_map<std::string, int> index_;
+};
+
+// The view's selection is the stop selection, row by row: a row is selected
+// while all of its group's stoppable processes are. A request to select or
+// deselect a row (a reader's Toggle) toggles its group, as the row's glyph
+// does; requests that clear or select many rows at once are ignored.
+class ProcessRowSelection : public QItemSelectionModel {
+public:
+    explicit ProcessRowSelection(ProcessListModel& rows);
+
+    using QItemSelectionModel::select;
+    void select(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) override;
+
+private:
+    void mirror();
+
+    ProcessListModel& rows_;
+    bool mirroring_ = false;
+    bool pending_ = false;
 };
 
 }  // namespace corvalent

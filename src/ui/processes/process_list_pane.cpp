@@ -56,7 +56,11 @@ ProcessListView::ProcessListView(ProcessListModel& rows, ProcessIconStore& icons
     delegate_ = new ProcessRowDelegate(rows_, icons, *this, [this] { return showsFocusRing(); });
     setItemDelegate(delegate_);
     setFrameShape(QFrame::NoFrame);
-    setSelectionMode(QAbstractItemView::NoSelection);
+    // The selection is the model's: readers see and toggle it row by row.
+    setSelectionMode(QAbstractItemView::MultiSelection);
+    auto* unused = selectionModel();
+    setSelectionModel(new ProcessRowSelection(rows_));
+    delete unused;
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     verticalScrollBar()->setSingleStep(24);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -91,6 +95,12 @@ void ProcessListView::keyPressEvent(QKeyEvent* event)
     // Moving through the list shows each group in the inspector, as a click would.
     if (currentIndex() != current && currentIndex().isValid()) rows_.focus(currentIndex().row());
     viewport()->update();
+}
+
+// Clicks and keys choose through the glyph and Space, never through the view.
+QItemSelectionModel::SelectionFlags ProcessListView::selectionCommand(const QModelIndex&, const QEvent*) const
+{
+    return QItemSelectionModel::NoUpdate;
 }
 
 void ProcessListView::resizeEvent(QResizeEvent* event)

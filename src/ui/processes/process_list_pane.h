@@ -28,7 +28,8 @@ class VantleModel;
 
 // The rows. A click on a row focuses its group; from the keyboard the arrow
 // keys move between rows and focus them, Space selects or deselects the
-// current row's group and Return focuses it.
+// current row's group and Return focuses it. A row is selected, for readers,
+// while its whole group is; their Toggle selects or deselects the group.
 class ProcessListView : public QListView {
 public:
     ProcessListView(ProcessListModel& rows, ProcessIconStore& icons, QWidget* parent = nullptr);
@@ -39,6 +40,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

@@ -14,6 +14,7 @@
 #include "ui/processes/process_list_model.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/labels.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -289,7 +290,7 @@ bool ProcessRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, c
         QToolTip::hideText();
         return true;
     }
-    QToolTip::showText(event->globalPos(), glyphHelp(index.row()), view->viewport(),
+    QToolTip::showText(event->globalPos(), literalToolTip(glyphHelp(index.row())), view->viewport(),
                        glyphRect(option.rect, index.row()).toAlignedRect());
     return true;
 }

@@ -54,6 +54,11 @@ QString cpu(std::optional<double> percent)
     return QString::asprintf("%.1f%% CPU", *percent);
 }
 
+QString memberCount(int members)
+{
+    return members == 1 ? QStringLiteral("1 process") : QStringLiteral("%1 processes").arg(members);
+}
+
 std::optional<ProcessProtection> blockingProtection(const ProcessGroup& group)
 {
     for (const auto& member : group.members)

@@ -33,6 +33,8 @@ QString liveState(bool scanning);
 QString memory(std::uint64_t bytes, bool incomplete);
 // "12.3% CPU", or "CPU —" before a group has a share.
 QString cpu(std::optional<double> percent);
+// "1 process", "2 processes": what a reader hears for the member count.
+QString memberCount(int members);
 
 // The protection of the first member that may not be stopped, if any.
 std::optional<ProcessProtection> blockingProtection(const ProcessGroup& group);

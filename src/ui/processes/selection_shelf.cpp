@@ -141,7 +141,7 @@ void SelectionShelf::sync()
     glyph_->setSymbol(ShelfTexts::glyphSymbol(chosen));
     headline_->setText(ShelfTexts::headline(chosen, model_.selectedMemory()));
     status_->setText(model_.status());
-    status_->setToolTip(model_.status());
+    setLiteralToolTip(*status_, model_.status());
     clear_->setVisible(chosen >= 1);
     const bool actionable = chosen >= 1 && !model_.stopping();
     for (auto* button : {explain_, force_, stop_}) button->setEnabled(actionable);

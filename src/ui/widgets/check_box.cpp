@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "ui/widgets/checkable_accessible.h"
+
 namespace corvalent {
 namespace {
 
@@ -14,8 +16,12 @@ constexpr int ringRoom = 3;
 
 }  // namespace
 
-CheckBox::CheckBox(const QString& text, QWidget* parent) : QCheckBox(text, parent)
+CheckBox::CheckBox(const QString& text, QWidget* parent) : QCheckBox(parent)
 {
+    installCheckableAccessible<CheckBox, QAccessible::CheckBox>();
+    // Qt asks for the reader's interface when the text is set: set here, the
+    // box is already one of ours.
+    setText(text);
     setFont(CorvalentStyle::font(TextStyle::caption));
     setCursor(Qt::PointingHandCursor);
 }

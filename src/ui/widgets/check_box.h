@@ -2,8 +2,8 @@
 
 // A checkbox in the program's look: a rounded square, teal with a white
 // check when on, a hairline square when off, and its text after it in the
-// type scale. It stays a QCheckBox, so keyboard, signals and accessibility
-// are Qt's own.
+// type scale. It stays a QCheckBox, so keyboard and signals are Qt's own;
+// a reader's action clicks it, as a pointer does.
 
 #include <QCheckBox>
 

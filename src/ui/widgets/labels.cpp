@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextDocument>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -154,6 +155,20 @@ void Badge::paintEvent(QPaintEvent*)
     painter.fillPath(capsule, CorvalentStyle::withAlpha(ink, fillOpacity_ * ink.alphaF()));
     painter.setPen(ink);
     painter.drawText(contentsRect(), Qt::AlignCenter, text());
+}
+
+// Escaped, in a paragraph that keeps spaces and line breaks and wraps no
+// more than a plain tooltip does.
+QString literalToolTip(const QString& text)
+{
+    if (!Qt::mightBeRichText(text)) return text;
+    return QStringLiteral("<p style=\"white-space:pre\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+void setLiteralToolTip(QWidget& widget, const QString& text)
+{
+    widget.setToolTip(literalToolTip(text));
+    widget.setAccessibleDescription(text);
 }
 
 }  // namespace corvalent

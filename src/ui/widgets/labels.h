@@ -80,4 +80,11 @@ private:
     double fillOpacity_;
 };
 
+// Qt reads a tooltip that looks like markup as rich text: this one shows
+// `text` exactly as it is, a name from the system included.
+QString literalToolTip(const QString& text);
+// The tooltip, and the accessible description readers would otherwise take
+// from it markup and all, both showing `text` exactly as it is.
+void setLiteralToolTip(QWidget& widget, const QString& text);
+
 }  // namespace corvalent

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "ui/widgets/checkable_accessible.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -26,6 +27,8 @@ QString selectionText(bool selected)
 Segment::Segment(const QString& title, const QString& symbol, QWidget* parent)
     : QAbstractButton(parent), symbol_(symbol)
 {
+    // One choice of several, as a radio button is; a reader's action clicks it.
+    installCheckableAccessible<Segment, QAccessible::RadioButton>();
     setText(title);
     setAccessibleName(title);
     setAccessibleDescription(selectionText(false));

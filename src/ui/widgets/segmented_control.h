@@ -3,8 +3,8 @@
 // A row of exclusive segments on a shared track, each a title after an
 // optional symbol; the chosen one is filled with the accent. Tab reaches the
 // segments, Space chooses one, and the arrow keys choose the next or the
-// previous. Each segment's accessible description says "Selected" or
-// "Not selected".
+// previous. Readers hear each segment as a radio button whose action chooses
+// it, with the accessible description "Selected" or "Not selected".
 
 #include <QAbstractButton>
 #include <QWidget>

@@ -47,8 +47,6 @@ const QHash<QString, QString>& themeNames()
         {"lock.shield", "channel-secure-symbolic"},
         {"externaldrive.fill", "drive-harddisk-symbolic"},
         {"hand.raised.fill", "preferences-system-privacy-symbolic"},
-        {"checkmark.shield.fill", "security-high-symbolic"},
-        {"checkmark.shield", "security-high-symbolic"},
         {"lock.slash.fill", "changes-prevent-symbolic"},
         {"lock.slash", "changes-prevent-symbolic"},
         {"plus.circle", "list-add-symbolic"},
@@ -176,6 +174,30 @@ QPainterPath rightArrow()
     arrow.lineTo(4.2, 8.9);
     arrow.closeSubpath();
     return arrow;
+}
+
+// A shield, pointed at the bottom, filling the height of the box.
+QPainterPath shield()
+{
+    QPainterPath path;
+    path.moveTo(8, 1);
+    path.lineTo(14, 3.2);
+    path.lineTo(14, 7.5);
+    path.cubicTo(14, 11.3, 11.4, 13.8, 8, 15);
+    path.cubicTo(4.6, 13.8, 2, 11.3, 2, 7.5);
+    path.lineTo(2, 3.2);
+    path.closeSubpath();
+    return path;
+}
+
+// The check mark a shield carries in its middle.
+QPainterPath shieldCheck()
+{
+    QPainterPath check;
+    check.moveTo(5.3, 8.0);
+    check.lineTo(7.3, 10.0);
+    check.lineTo(10.8, 5.8);
+    return check;
 }
 
 // Shapes Adwaita has nothing close to.
@@ -342,18 +364,23 @@ std::optional<Drawing> drawnSymbol(const QString& symbol)
         return Drawing{dots, true};
     }
     if (symbol == "exclamationmark.shield.fill") {
-        QPainterPath shield;
-        shield.moveTo(8, 1);
-        shield.lineTo(14, 3.2);
-        shield.lineTo(14, 7.5);
-        shield.cubicTo(14, 11.3, 11.4, 13.8, 8, 15);
-        shield.cubicTo(4.6, 13.8, 2, 11.3, 2, 7.5);
-        shield.lineTo(2, 3.2);
-        shield.closeSubpath();
         QPainterPath mark;
         mark.addRoundedRect(7.1, 4.0, 1.8, 5.8, 0.9, 0.9);
         mark.addEllipse(QPointF(8, 11.7), 1.05, 1.05);
-        return Drawing{shield.subtracted(mark), true};
+        return Drawing{shield().subtracted(mark), true};
+    }
+    if (symbol == "checkmark.shield.fill") {
+        // The desktop's security icon is a bare shield: the check is cut out of ours.
+        QPainterPathStroker stroke;
+        stroke.setWidth(1.8);
+        stroke.setCapStyle(Qt::RoundCap);
+        stroke.setJoinStyle(Qt::RoundJoin);
+        return Drawing{shield().subtracted(stroke.createStroke(shieldCheck())), true};
+    }
+    if (symbol == "checkmark.shield") {
+        auto outline = QTransform().translate(8, 8).scale(0.9, 0.9).translate(-8, -8).map(shield());
+        outline.addPath(shieldCheck());
+        return Drawing{outline};
     }
     if (symbol == "wrench.and.screwdriver.fill") {
         const auto stroke = [](QPointF from, QPointF to, double width) {
