@@ -135,7 +135,7 @@ TEST(ImpactReviewTexts, OneAppHelpersOnlyAndAMix)
     EXPECT_EQ(actionTitle(mix), "1 app will quit normally; 1 group will receive stop signals");
 }
 
-TEST(ImpactReviewTexts, ChecksStopAtFourAndTheTitleCountsOnlyShownGroups)
+TEST(ImpactReviewTexts, ChecksStopAtFourAndTheTitleCountsEverySelectedGroup)
 {
     using namespace ImpactReviewTexts;
     auto many = assessment({group("A", true, 1, 1), group("B", true, 1, 1), group("C", true, 1, 1),
@@ -147,9 +147,23 @@ TEST(ImpactReviewTexts, ChecksStopAtFourAndTheTitleCountsOnlyShownGroups)
     EXPECT_EQ(checks[0], "Finish or save anything you want to keep in A, B, C.");
     EXPECT_EQ(checks[1], "Pause important container or database writes before quitting OrbStack.");
     EXPECT_EQ(checks[2], "Review e: only 1 of 2 stoppable processes are selected.");
-    // Two groups lie beyond the preview: the title speaks of the six shown.
-    EXPECT_EQ(actionTitle(many), "4 apps will quit normally; 2 groups will receive stop signals");
+    // Two groups lie beyond the preview: the title counts them as signal groups.
+    EXPECT_EQ(actionTitle(many), "4 apps will quit normally; 4 groups will receive stop signals");
     EXPECT_TRUE(omittedLine(0).isEmpty());
+
+    // Fourteen complete apps, twelve of them listed: the two beyond the list
+    // are not known to be apps, so the stop is not all normal quits.
+    std::vector<SelectedImpactGroup> apps;
+    for (int i = 0; i < 12; ++i) apps.push_back(group("App " + std::to_string(i), true, 1, 1));
+    const auto fourteen = assessment(apps, 2);
+    EXPECT_EQ(normalQuitCount(fourteen), 12);
+    EXPECT_EQ(actionTitle(fourteen), "12 apps will quit normally; 2 groups will receive stop signals");
+    EXPECT_EQ(actionSummary(fourteen), signalSummary);
+    EXPECT_EQ(actionTitle(assessment(apps)), "12 apps will be asked to quit normally");
+    EXPECT_EQ(actionSummary(assessment(apps)), saveSummary);
+    // One omitted group beside one listed app: the singular of each.
+    EXPECT_EQ(actionTitle(assessment({group("Mail", true, 1, 1)}, 1)),
+              "1 app will quit normally; 1 group will receive stop signals");
 }
 
 // The sheet on its own, over a review of constructed groups.
@@ -184,7 +198,7 @@ TEST_F(ImpactSheetTest, ShowsTheActionChecksCardsAndTheBrief)
     auto& shown = open(assessment({group("Mail", true, 2, 2), group("Code", true, 1, 3, {"Selected processes: 1",
                                                                                        "Uses 1.2 GB of memory"})},
                                   1));
-    EXPECT_EQ(text(shown, "impactActionTitle"), "1 app will quit normally; 1 group will receive stop signals");
+    EXPECT_EQ(text(shown, "impactActionTitle"), "1 app will quit normally; 2 groups will receive stop signals");
     EXPECT_EQ(texts(shown, "impactCheck"),
               (QStringList{"Finish or save anything you want to keep in Mail, Code.",
                            "Review Code: only 1 of 3 stoppable processes are selected."}));
