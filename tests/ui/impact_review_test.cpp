@@ -16,7 +16,7 @@
 #include "models/vantle_model.h"
 #include "live_environments.h"
 #include "test_support.h"
-#include "ui/processes/impact_review.h"
+#include "ui/processes/impact_review_view.h"
 #include "ui/processes/impact_review_cards.h"
 #include "ui/processes/impact_review_texts.h"
 #include "ui/shell/app_appearance.h"
@@ -167,21 +167,21 @@ TEST(ImpactReviewTexts, ChecksStopAtFourAndTheTitleCountsEverySelectedGroup)
 }
 
 // The sheet on its own, over a review of constructed groups.
-class ImpactSheetTest : public ::testing::Test {
+class ImpactReviewViewTest : public ::testing::Test {
 protected:
     FakeLanguageModel language;
-    std::unique_ptr<ImpactReviewSheet> sheet;
+    std::unique_ptr<ImpactReviewView> sheet;
 
-    ImpactSheetTest() { language.reply = "Mail will ask to save its drafts."; }
-    ~ImpactSheetTest() override
+    ImpactReviewViewTest() { language.reply = "Mail will ask to save its drafts."; }
+    ~ImpactReviewViewTest() override
     {
         sheet.reset();
         EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(30'000));
         QCoreApplication::processEvents();
     }
-    ImpactReviewSheet& open(ImpactAssessment facts, const QPalette& palette = lightPalette())
+    ImpactReviewView& open(ImpactAssessment facts, const QPalette& palette = lightPalette())
     {
-        sheet = std::make_unique<ImpactReviewSheet>(ImpactReview{"r", std::move(facts), {}}, language);
+        sheet = std::make_unique<ImpactReviewView>(ImpactReview{"r", std::move(facts), {}}, language);
         sheet->setPalette(palette);
         sheet->open();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet.get()));
@@ -189,11 +189,11 @@ protected:
     }
     bool settled()
     {
-        return QTest::qWaitFor([&] { return sheet->phase() != ImpactReviewSheet::Phase::loading; }, 10'000);
+        return QTest::qWaitFor([&] { return sheet->phase() != ImpactReviewView::Phase::loading; }, 10'000);
     }
 };
 
-TEST_F(ImpactSheetTest, ShowsTheActionChecksCardsAndTheBrief)
+TEST_F(ImpactReviewViewTest, ShowsTheActionChecksCardsAndTheBrief)
 {
     auto& shown = open(assessment({group("Mail", true, 2, 2), group("Code", true, 1, 3, {"Selected processes: 1",
                                                                                        "Uses 1.2 GB of memory"})},
@@ -206,7 +206,7 @@ TEST_F(ImpactSheetTest, ShowsTheActionChecksCardsAndTheBrief)
     EXPECT_EQ(texts(shown, "impactFact"), QStringList{"Uses 1.2 GB of memory"});
     EXPECT_EQ(shown.cards().size(), 2U);
     ASSERT_TRUE(settled());
-    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::ready);
+    EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::ready);
     EXPECT_EQ(shown.explanation(), "Mail will ask to save its drafts.");
     screenshot(shown, "light");
 
@@ -218,7 +218,7 @@ TEST_F(ImpactSheetTest, ShowsTheActionChecksCardsAndTheBrief)
     EXPECT_FALSE(shown.isVisible());
 }
 
-TEST_F(ImpactSheetTest, EveryReasonForNoBriefIsShownInItsPlace)
+TEST_F(ImpactReviewViewTest, EveryReasonForNoBriefIsShownInItsPlace)
 {
     const auto facts = assessment({group("Mail", true, 1, 1)});
     for (const auto state : {LanguageModelAvailability::notEnabled, LanguageModelAvailability::notReady,
@@ -247,11 +247,11 @@ TEST_F(ImpactSheetTest, EveryReasonForNoBriefIsShownInItsPlace)
     language.error = "connection refused";
     open(facts);
     ASSERT_TRUE(settled());
-    EXPECT_EQ(sheet->phase(), ImpactReviewSheet::Phase::unavailable);
+    EXPECT_EQ(sheet->phase(), ImpactReviewView::Phase::unavailable);
     EXPECT_EQ(sheet->explanation(), failureMessage());
 }
 
-TEST_F(ImpactSheetTest, ClosingWhileTheModelAnswersLeavesNoMessageAndCancelsIt)
+TEST_F(ImpactReviewViewTest, ClosingWhileTheModelAnswersLeavesNoMessageAndCancelsIt)
 {
     language.holdReply = true;
     auto& shown = open(assessment({group("Mail", true, 1, 1)}));
@@ -261,20 +261,20 @@ TEST_F(ImpactSheetTest, ClosingWhileTheModelAnswersLeavesNoMessageAndCancelsIt)
     EXPECT_TRUE(*language.cancelled);
     language.answer();
     QCoreApplication::processEvents();
-    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::loading);
+    EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::loading);
     EXPECT_TRUE(shown.explanation().isEmpty());
 }
 
-TEST_F(ImpactSheetTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePortsAreKept)
+TEST_F(ImpactReviewViewTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePortsAreKept)
 {
     auto& shown = open(assessment({group("Mail", true, 1, 1)}));
     bool ports = false;
-    QObject::connect(&shown, &ImpactReviewSheet::portsShown, [&] { ports = true; });
+    QObject::connect(&shown, &ImpactReviewView::portsShown, [&] { ports = true; });
     shown.reject();  // before the probe's answer has come back
     ASSERT_TRUE(QTest::qWaitFor([&] { return ports; }, 10'000));
     QTest::qWait(50);
     EXPECT_TRUE(language.prompts.empty());
-    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::loading);
+    EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::loading);
 }
 
 // The real road: a real listening child sampled by the real model, the
@@ -304,9 +304,9 @@ protected:
         view.reset();
         drainProcessLane();
     }
-    ImpactReviewSheet* sheet()
+    ImpactReviewView* sheet()
     {
-        for (auto* dialog : view->findChildren<ImpactReviewSheet*>())
+        for (auto* dialog : view->findChildren<ImpactReviewView*>())
             if (dialog->isVisible()) return dialog;
         return nullptr;
     }
@@ -340,13 +340,13 @@ TEST_F(ImpactRoadTest, AListeningChildsPortIsOnItsCardAndInThePrompt)
     model->explainSelection();
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 10'000));
     auto& shown = *sheet();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.phase() != ImpactReviewSheet::Phase::loading; }, 15'000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.phase() != ImpactReviewView::Phase::loading; }, 15'000));
     ASSERT_EQ(shown.cards().size(), 1U);
     EXPECT_EQ(shown.cards().front()->portText(),
               QString("Listening on TCP %1; connected clients may disconnect.").arg(port));
     ASSERT_EQ(language->prompts.size(), 1U);
     EXPECT_NE(language->prompts.front().find(std::to_string(port)), std::string::npos);
-    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::ready);
+    EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::ready);
     screenshot(shown, "listening-port");
 
     QTest::keyClick(&shown, Qt::Key_Escape);
@@ -358,7 +358,7 @@ TEST_F(ImpactRoadTest, ClosingAReplacedSheetLeavesItsSuccessorOpen)
 {
     model->setImpactReview(ImpactReview{"first", assessment({group("Mail", true, 1, 1)}), {}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 2'000));
-    QPointer<ImpactReviewSheet> first = sheet();
+    QPointer<ImpactReviewView> first = sheet();
     model->setImpactReview(ImpactReview{"second", assessment({group("Code", true, 1, 1)}), {}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr && sheet() != first; }, 2'000));
     QCoreApplication::processEvents();
