@@ -8,6 +8,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 #include "core/impact_explanation.h"
 #include "models/language_model.h"
@@ -23,6 +28,7 @@ struct Request {
 struct Answer {
     int status = 200;
     QByteArray body;
+    enum class Framing { length, chunks, close } framing = Framing::length;
 };
 
 // Answers each request with `answer`; nullopt leaves the connection hanging.
@@ -61,10 +67,26 @@ private:
         buffer.clear();
         const auto reply = answer(requests.back());
         if (!reply) return;
-        socket->write("HTTP/1.1 " + QByteArray::number(reply->status) +
-                      " X\r\nContent-Type: application/json\r\n"
-                      "Connection: close\r\nContent-Length: " +
-                      QByteArray::number(reply->body.size()) + "\r\n\r\n" + reply->body);
+        QByteArray answerHead = "HTTP/1.1 " + QByteArray::number(reply->status) +
+                          " X\r\nContent-Type: application/json\r\nConnection: close\r\n";
+        switch (reply->framing) {
+            case Answer::Framing::length:
+                socket->write(answerHead + "Content-Length: " + QByteArray::number(reply->body.size()) + "\r\n\r\n" +
+                              reply->body);
+                break;
+            case Answer::Framing::chunks:
+                // Small chunks, each flushed on its own, with an extension on the first.
+                socket->write(answerHead + "Transfer-Encoding: chunked\r\n\r\n");
+                for (qsizetype at = 0; at < reply->body.size(); at += 7) {
+                    const auto piece = reply->body.mid(at, 7);
+                    socket->write(QByteArray::number(piece.size(), 16) + (at == 0 ? ";x=y" : "") + "\r\n" + piece +
+                                  "\r\n");
+                    socket->flush();
+                }
+                socket->write("0\r\nTrailer: none\r\n\r\n");
+                break;
+            case Answer::Framing::close: socket->write(answerHead + "\r\n" + reply->body); break;
+        }
         socket->disconnectFromHost();
     }
 
@@ -82,6 +104,116 @@ QByteArray tags(const QStringList& names)
 QByteArray generated(const QString& text)
 {
     return QJsonDocument(QJsonObject{{"model", "m"}, {"response", text}, {"done", true}}).toJson();
+}
+
+// A model server with a thread of its own, so that it keeps writing while the
+// test holds the GUI thread. It answers the model list normally, except on
+// `hostilePath`, where it sends `kind` and never ends. It writes only as fast
+// as the client takes, so what it has sent bounds what the client holds.
+class HostileServer {
+public:
+    enum class Kind {
+        endless,     // no length, the body never ends
+        hugeLength,  // declares a terabyte and keeps sending
+        chunked,     // one chunk after another, no last chunk
+        trickle,     // a byte now and then, within a small declared length
+    };
+
+    HostileServer(QByteArray hostilePath, Kind kind) : hostilePath_(std::move(hostilePath)), kind_(kind)
+    {
+        context_.moveToThread(&thread_);
+        thread_.start();
+        QMetaObject::invokeMethod(&context_, [this] { listen(); }, Qt::BlockingQueuedConnection);
+    }
+    ~HostileServer()
+    {
+        QMetaObject::invokeMethod(&context_, [this] { delete server_; }, Qt::BlockingQueuedConnection);
+        thread_.quit();
+        thread_.wait();
+    }
+    quint16 port() const { return port_; }
+    int hostileRequests() const { return hostileRequests_; }
+    bool clientClosed() const { return clientClosed_; }
+    qint64 sent() const { return sent_; }
+
+private:
+    void listen()
+    {
+        server_ = new QTcpServer;
+        server_->listen(QHostAddress::LocalHost);
+        port_ = server_->serverPort();
+        QObject::connect(server_, &QTcpServer::newConnection, server_, [this] {
+            while (QTcpSocket* socket = server_->nextPendingConnection()) {
+                auto head = std::make_shared<QByteArray>();
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, head] {
+                    const bool answered = head->contains("\r\n\r\n");
+                    *head += socket->readAll();
+                    if (answered || !head->contains("\r\n\r\n")) return;
+                    const QByteArray path = head->split(' ').value(1);
+                    if (path == hostilePath_) return answerHostile(socket);
+                    const QByteArray models = tags({"small:7b"});
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                                  "Content-Length: " +
+                                  QByteArray::number(models.size()) + "\r\n\r\n" + models);
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    void answerHostile(QTcpSocket* socket)
+    {
+        ++hostileRequests_;
+        QObject::connect(socket, &QTcpSocket::disconnected, [this] { clientClosed_ = true; });
+        QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+        const bool list = hostilePath_ == "/api/tags";
+        QByteArray opening = list ? "{\"models\":[" : "{\"response\":\"";
+        QByteArray piece = list ? QByteArray("{\"name\":\"m\"},").repeated(1'000) : QByteArray(16'384, 'a');
+        switch (kind_) {
+            case Kind::endless: head += "Connection: close\r\n\r\n"; break;
+            case Kind::hugeLength: head += "Content-Length: 1099511627776\r\n\r\n"; break;
+            case Kind::chunked:
+                head += "Transfer-Encoding: chunked\r\n\r\n";
+                opening = QByteArray::number(opening.size(), 16) + "\r\n" + opening + "\r\n";
+                piece = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+                break;
+            case Kind::trickle: {
+                socket->write(head + "Content-Length: 1000\r\n\r\n" + opening);
+                auto* drip = new QTimer(socket);
+                QObject::connect(drip, &QTimer::timeout, socket, [this, socket] { sent_ += socket->write("a"); });
+                drip->start(20);
+                return;
+            }
+        }
+        socket->write(head + opening);
+        const auto pump = [this, socket, piece] {
+            while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 256 * 1024)
+                sent_ += socket->write(piece);
+        };
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, pump);
+        pump();
+    }
+
+    QByteArray hostilePath_;
+    Kind kind_;
+    QThread thread_;
+    QObject context_;
+    QTcpServer* server_ = nullptr;
+    quint16 port_ = 0;
+    std::atomic<int> hostileRequests_ = 0;
+    std::atomic<bool> clientClosed_ = false;
+    std::atomic<qint64> sent_ = 0;
+};
+
+// Holds the GUI thread, as a long layout or a burst of events would, until
+// `done` or 15 s: whatever must happen meanwhile happens elsewhere.
+bool holdGuiThreadUntil(const std::function<bool()>& done)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 // A port with nothing listening: connections to it are refused.
@@ -190,6 +322,68 @@ TEST_F(LocalModel, RepliesBecomeTheBriefOrTheMessageInstead)
     EXPECT_EQ(shown(), (ImpactExplanationResult{false, failureMessage()}));
 }
 
+TEST_F(LocalModel, ChunkedAndCloseDelimitedAnswersAreReadWhole)
+{
+    LocalModelServer server(api.port());
+    const QString text = "Stopping Database workers closes port 5432 and ends every open connection.";
+    for (const auto framing : {Answer::Framing::chunks, Answer::Framing::close}) {
+        generate = [&](const Request&) { return Answer{200, generated(text), framing}; };
+        const auto outcome = respond(server);
+        EXPECT_EQ(outcome.reply, text.toStdString());
+        EXPECT_TRUE(outcome.error.isEmpty()) << outcome.error.toStdString();
+    }
+}
+
+TEST(HttpReplyReader, DecodesEveryFramingHoweverTheBytesArrive)
+{
+    const QByteArray body = "{\"response\":\"two chunks\"}";
+    const QByteArray replies[] = {
+        "HTTP/1.1 200 OK\r\nContent-Length: 25\r\n\r\n" + body + "extra bytes are left alone",
+        "HTTP/1.1 200 OK\r\ntransfer-encoding: Chunked\r\n\r\nd;name=value\r\n{\"response\":\"\r\n"
+        "C\r\ntwo chunks\"}\r\n0\r\nTrailer: x\r\n\r\n",
+    };
+    for (const auto& reply : replies) {
+        HttpReplyReader whole(1024);
+        EXPECT_EQ(whole.feed(reply), HttpReplyReader::State::complete);
+        EXPECT_EQ(whole.body(), body);
+        HttpReplyReader bytewise(1024);
+        auto state = HttpReplyReader::State::reading;
+        for (const char byte : reply)
+            if (state == HttpReplyReader::State::reading) state = bytewise.feed(QByteArray(1, byte));
+        EXPECT_EQ(state, HttpReplyReader::State::complete);
+        EXPECT_EQ(bytewise.body(), body);
+        EXPECT_EQ(bytewise.status(), 200);
+    }
+    HttpReplyReader untilClose(1024);
+    EXPECT_EQ(untilClose.feed("HTTP/1.0 404 Not Found\r\n\r\n{\"error\":"), HttpReplyReader::State::reading);
+    EXPECT_EQ(untilClose.feed("\"x\"}"), HttpReplyReader::State::reading);
+    EXPECT_EQ(untilClose.closed(), HttpReplyReader::State::complete);
+    EXPECT_EQ(untilClose.body(), "{\"error\":\"x\"}");
+    EXPECT_EQ(untilClose.status(), 404);
+}
+
+TEST(HttpReplyReader, StopsAtTheCapAndAtAnythingNotAnAnswer)
+{
+    using State = HttpReplyReader::State;
+    const auto fed = [](const QByteArray& reply, qint64 cap = 10) { return HttpReplyReader(cap).feed(reply); };
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n"), State::tooLarge);
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789"), State::complete);
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n6\r\n012345\r\n5\r\n"), State::tooLarge);
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFF\r\n"),
+              State::malformed);
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\n\r\n01234567890"), State::tooLarge);
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-1\r\n"), State::malformed);
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabXY"), State::malformed);
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n"), State::malformed);
+    EXPECT_EQ(fed("SSH-2.0-OpenSSH\r\n\r\n"), State::malformed);
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\nX: " + QByteArray(20'000, 'x')), State::malformed);
+    EXPECT_EQ(fed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + QByteArray(2'000, '1')),
+              State::malformed);
+    HttpReplyReader cutShort(10);
+    EXPECT_EQ(cutShort.feed("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n012"), State::reading);
+    EXPECT_EQ(cutShort.closed(), State::malformed);
+}
+
 TEST_F(LocalModel, HangOrRefusalIsAnError)
 {
     generate = [](const Request&) { return std::nullopt; };
@@ -222,6 +416,84 @@ TEST_F(LocalModel, CancelledOrAbandonedExchangeReportsNothing)
     gone.reset();
     QTest::qWait(300);
     EXPECT_FALSE(called);
+}
+
+// Every hostile reply ends at its cap (the model list at 64 KiB, a brief at
+// 1 MiB) long before its deadline, with the GUI thread held meanwhile; the
+// list then reads as no server, the brief as an exchange that failed.
+TEST_F(LocalModel, OversizedRepliesEndAtTheirCapWhateverTheGuiThreadDoes)
+{
+    using Kind = HostileServer::Kind;
+    const auto generous = std::chrono::minutes(2);
+    // Beyond the cap only the kernel's socket buffers (a few MiB here) take
+    // more; a client that kept reading would take gigabytes meanwhile.
+    const qint64 bound = 16 * 1024 * 1024;
+    for (const auto kind : {Kind::endless, Kind::hugeLength, Kind::chunked}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        HostileServer list("/api/tags", kind);
+        LocalModelServer listClient(list.port(), generous);
+        std::optional<LanguageModelAvailability> state;
+        listClient.availability(&receiver, [&](LanguageModelAvailability a) { state = a; });
+        EXPECT_TRUE(holdGuiThreadUntil([&] { return list.clientClosed(); }));
+        EXPECT_LT(list.sent(), bound) << "sent " << list.sent();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return state.has_value(); }, 10'000));
+        EXPECT_EQ(state, LanguageModelAvailability::notEnabled);
+
+        HostileServer brief("/api/generate", kind);
+        LocalModelServer briefClient(brief.port(), generous);
+        std::optional<Outcome> outcome;
+        briefClient.respond("i", "p", &receiver, [&](std::optional<std::string> reply, QString error) {
+            outcome = Outcome{reply, error};
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return brief.hostileRequests() == 1; }, 10'000));
+        EXPECT_TRUE(holdGuiThreadUntil([&] { return brief.clientClosed(); }));
+        EXPECT_LT(brief.sent(), bound) << "sent " << brief.sent();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, 10'000));
+        EXPECT_FALSE(outcome->reply);
+        EXPECT_FALSE(outcome->error.isEmpty());
+        const auto shown = explanationResult(outcome->reply, outcome->error, {}, {});
+        EXPECT_EQ(shown, (ImpactExplanationResult{false, failureMessage()}));
+    }
+}
+
+// A reply that trickles in never reaches its cap: its deadline, counted from
+// the request, ends it though the GUI thread is held past it.
+// A brief nobody waits for any more (its sheet closed) frees its connection
+// at once rather than at the deadline.
+TEST_F(LocalModel, AnAbandonedExchangeClosesItsConnection)
+{
+    HostileServer brief("/api/generate", HostileServer::Kind::trickle);
+    LocalModelServer client(brief.port(), std::chrono::minutes(2));
+    auto sheet = std::make_unique<QObject>();
+    bool called = false;
+    client.respond("i", "p", sheet.get(), [&](auto, auto) { called = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return brief.hostileRequests() == 1; }, 10'000));
+    sheet.reset();
+    EXPECT_TRUE(holdGuiThreadUntil([&] { return brief.clientClosed(); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(called);
+}
+
+TEST_F(LocalModel, TheDeadlineRunsFromTheRequestWhateverTheGuiThreadDoes)
+{
+    HostileServer list("/api/tags", HostileServer::Kind::trickle);
+    LocalModelServer listClient(list.port(), 400ms);
+    std::optional<LanguageModelAvailability> state;
+    listClient.availability(&receiver, [&](LanguageModelAvailability a) { state = a; });
+    EXPECT_TRUE(holdGuiThreadUntil([&] { return list.clientClosed(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state.has_value(); }, 10'000));
+    EXPECT_EQ(state, LanguageModelAvailability::notEnabled);
+
+    HostileServer brief("/api/generate", HostileServer::Kind::trickle);
+    LocalModelServer briefClient(brief.port(), 400ms);
+    std::optional<Outcome> outcome;
+    briefClient.respond("i", "p", &receiver,
+                        [&](std::optional<std::string> reply, QString error) { outcome = Outcome{reply, error}; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return brief.hostileRequests() == 1; }, 10'000));
+    EXPECT_TRUE(holdGuiThreadUntil([&] { return brief.clientClosed(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, 10'000));
+    EXPECT_FALSE(outcome->reply);
+    EXPECT_EQ(outcome->error, "The local model did not answer in time.");
 }
 
 }  // namespace
