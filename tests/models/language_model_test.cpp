@@ -1,5 +1,6 @@
 // The local model server client against a small HTTP server on 127.0.0.1
-// that answers as the model server's API does.
+// that answers as the model server's API does, and against servers that
+// answer without end.
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
@@ -8,19 +9,18 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
-#include <QThread>
-#include <QTimer>
 
-#include <atomic>
 #include <thread>
 
 #include "core/impact_explanation.h"
+#include "hostile_model_server.h"
 #include "models/language_model.h"
 
 namespace corvalent {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::HostileModelServer;
 
 struct Request {
     QByteArray method, path, body;
@@ -105,104 +105,6 @@ QByteArray generated(const QString& text)
 {
     return QJsonDocument(QJsonObject{{"model", "m"}, {"response", text}, {"done", true}}).toJson();
 }
-
-// A model server with a thread of its own, so that it keeps writing while the
-// test holds the GUI thread. It answers the model list normally, except on
-// `hostilePath`, where it sends `kind` and never ends. It writes only as fast
-// as the client takes, so what it has sent bounds what the client holds.
-class HostileServer {
-public:
-    enum class Kind {
-        endless,     // no length, the body never ends
-        hugeLength,  // declares a terabyte and keeps sending
-        chunked,     // one chunk after another, no last chunk
-        trickle,     // a byte now and then, within a small declared length
-    };
-
-    HostileServer(QByteArray hostilePath, Kind kind) : hostilePath_(std::move(hostilePath)), kind_(kind)
-    {
-        context_.moveToThread(&thread_);
-        thread_.start();
-        QMetaObject::invokeMethod(&context_, [this] { listen(); }, Qt::BlockingQueuedConnection);
-    }
-    ~HostileServer()
-    {
-        QMetaObject::invokeMethod(&context_, [this] { delete server_; }, Qt::BlockingQueuedConnection);
-        thread_.quit();
-        thread_.wait();
-    }
-    quint16 port() const { return port_; }
-    int hostileRequests() const { return hostileRequests_; }
-    bool clientClosed() const { return clientClosed_; }
-    qint64 sent() const { return sent_; }
-
-private:
-    void listen()
-    {
-        server_ = new QTcpServer;
-        server_->listen(QHostAddress::LocalHost);
-        port_ = server_->serverPort();
-        QObject::connect(server_, &QTcpServer::newConnection, server_, [this] {
-            while (QTcpSocket* socket = server_->nextPendingConnection()) {
-                auto head = std::make_shared<QByteArray>();
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, head] {
-                    const bool answered = head->contains("\r\n\r\n");
-                    *head += socket->readAll();
-                    if (answered || !head->contains("\r\n\r\n")) return;
-                    const QByteArray path = head->split(' ').value(1);
-                    if (path == hostilePath_) return answerHostile(socket);
-                    const QByteArray models = tags({"small:7b"});
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
-                                  "Content-Length: " +
-                                  QByteArray::number(models.size()) + "\r\n\r\n" + models);
-                    socket->disconnectFromHost();
-                });
-            }
-        });
-    }
-    void answerHostile(QTcpSocket* socket)
-    {
-        ++hostileRequests_;
-        QObject::connect(socket, &QTcpSocket::disconnected, [this] { clientClosed_ = true; });
-        QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
-        const bool list = hostilePath_ == "/api/tags";
-        QByteArray opening = list ? "{\"models\":[" : "{\"response\":\"";
-        QByteArray piece = list ? QByteArray("{\"name\":\"m\"},").repeated(1'000) : QByteArray(16'384, 'a');
-        switch (kind_) {
-            case Kind::endless: head += "Connection: close\r\n\r\n"; break;
-            case Kind::hugeLength: head += "Content-Length: 1099511627776\r\n\r\n"; break;
-            case Kind::chunked:
-                head += "Transfer-Encoding: chunked\r\n\r\n";
-                opening = QByteArray::number(opening.size(), 16) + "\r\n" + opening + "\r\n";
-                piece = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
-                break;
-            case Kind::trickle: {
-                socket->write(head + "Content-Length: 1000\r\n\r\n" + opening);
-                auto* drip = new QTimer(socket);
-                QObject::connect(drip, &QTimer::timeout, socket, [this, socket] { sent_ += socket->write("a"); });
-                drip->start(20);
-                return;
-            }
-        }
-        socket->write(head + opening);
-        const auto pump = [this, socket, piece] {
-            while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 256 * 1024)
-                sent_ += socket->write(piece);
-        };
-        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, pump);
-        pump();
-    }
-
-    QByteArray hostilePath_;
-    Kind kind_;
-    QThread thread_;
-    QObject context_;
-    QTcpServer* server_ = nullptr;
-    quint16 port_ = 0;
-    std::atomic<int> hostileRequests_ = 0;
-    std::atomic<bool> clientClosed_ = false;
-    std::atomic<qint64> sent_ = 0;
-};
 
 // Holds the GUI thread, as a long layout or a burst of events would, until
 // `done` or 15 s: whatever must happen meanwhile happens elsewhere.
@@ -423,14 +325,14 @@ TEST_F(LocalModel, CancelledOrAbandonedExchangeReportsNothing)
 // list then reads as no server, the brief as an exchange that failed.
 TEST_F(LocalModel, OversizedRepliesEndAtTheirCapWhateverTheGuiThreadDoes)
 {
-    using Kind = HostileServer::Kind;
+    using Kind = HostileModelServer::Kind;
     const auto generous = std::chrono::minutes(2);
     // Beyond the cap only the kernel's socket buffers (a few MiB here) take
     // more; a client that kept reading would take gigabytes meanwhile.
     const qint64 bound = 16 * 1024 * 1024;
     for (const auto kind : {Kind::endless, Kind::hugeLength, Kind::chunked}) {
         SCOPED_TRACE(static_cast<int>(kind));
-        HostileServer list("/api/tags", kind);
+        HostileModelServer list("/api/tags", kind);
         LocalModelServer listClient(list.port(), generous);
         std::optional<LanguageModelAvailability> state;
         listClient.availability(&receiver, [&](LanguageModelAvailability a) { state = a; });
@@ -439,7 +341,7 @@ TEST_F(LocalModel, OversizedRepliesEndAtTheirCapWhateverTheGuiThreadDoes)
         ASSERT_TRUE(QTest::qWaitFor([&] { return state.has_value(); }, 10'000));
         EXPECT_EQ(state, LanguageModelAvailability::notEnabled);
 
-        HostileServer brief("/api/generate", kind);
+        HostileModelServer brief("/api/generate", kind);
         LocalModelServer briefClient(brief.port(), generous);
         std::optional<Outcome> outcome;
         briefClient.respond("i", "p", &receiver, [&](std::optional<std::string> reply, QString error) {
@@ -462,7 +364,7 @@ TEST_F(LocalModel, OversizedRepliesEndAtTheirCapWhateverTheGuiThreadDoes)
 // at once rather than at the deadline.
 TEST_F(LocalModel, AnAbandonedExchangeClosesItsConnection)
 {
-    HostileServer brief("/api/generate", HostileServer::Kind::trickle);
+    HostileModelServer brief("/api/generate", HostileModelServer::Kind::trickle);
     LocalModelServer client(brief.port(), std::chrono::minutes(2));
     auto sheet = std::make_unique<QObject>();
     bool called = false;
@@ -476,7 +378,7 @@ TEST_F(LocalModel, AnAbandonedExchangeClosesItsConnection)
 
 TEST_F(LocalModel, TheDeadlineRunsFromTheRequestWhateverTheGuiThreadDoes)
 {
-    HostileServer list("/api/tags", HostileServer::Kind::trickle);
+    HostileModelServer list("/api/tags", HostileModelServer::Kind::trickle);
     LocalModelServer listClient(list.port(), 400ms);
     std::optional<LanguageModelAvailability> state;
     listClient.availability(&receiver, [&](LanguageModelAvailability a) { state = a; });
@@ -484,7 +386,7 @@ TEST_F(LocalModel, TheDeadlineRunsFromTheRequestWhateverTheGuiThreadDoes)
     ASSERT_TRUE(QTest::qWaitFor([&] { return state.has_value(); }, 10'000));
     EXPECT_EQ(state, LanguageModelAvailability::notEnabled);
 
-    HostileServer brief("/api/generate", HostileServer::Kind::trickle);
+    HostileModelServer brief("/api/generate", HostileModelServer::Kind::trickle);
     LocalModelServer briefClient(brief.port(), 400ms);
     std::optional<Outcome> outcome;
     briefClient.respond("i", "p", &receiver,

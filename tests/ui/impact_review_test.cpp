@@ -1,6 +1,7 @@
 // The impact review sheet: its texts, a real listening child's port on its
 // card, the brief or the reason there is none, and how closing it clears the
-// model's review. The language model is a small stand-in: none runs here.
+// model's review. The language model is a small stand-in, or a model server
+// whose answers never end: no real model runs here.
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
@@ -14,11 +15,15 @@
 #include "models/background_task.h"
 #include "models/language_model.h"
 #include "models/vantle_model.h"
+#include "hostile_model_server.h"
 #include "live_environments.h"
 #include "test_support.h"
 #include "ui/processes/impact_review_view.h"
 #include "ui/processes/impact_review_cards.h"
 #include "ui/processes/impact_review_texts.h"
+#include "ui/processes/process_icon_store.h"
+#include "ui/processes/process_page.h"
+#include "ui/processes/selection_shelf.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
@@ -282,6 +287,7 @@ TEST_F(ImpactReviewViewTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePort
 class ImpactRoadTest : public ::testing::Test {
 protected:
     testing::TempDir bin = testing::tempDirUnderHome();
+    ProcessIconStore icons;
     std::unique_ptr<VantleModel> model;
     std::unique_ptr<MainView> view;
     FakeLanguageModel* language = nullptr;
@@ -290,14 +296,36 @@ protected:
     {
         QSettings().clear();
         QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-        model = std::make_unique<VantleModel>(liveProcessEnvironment());
-        view = std::make_unique<MainView>(*model, quietDiskEnvironment());
         auto fake = std::make_unique<FakeLanguageModel>();
         language = fake.get();
-        view->setLanguageModel(std::move(fake));
+        open(liveProcessEnvironment(), std::move(fake));
+    }
+    // The main view on the process page, over a model of `environment`.
+    void open(VantleModelEnvironment environment, std::unique_ptr<LanguageModel> briefs)
+    {
+        view.reset();
+        drainProcessLane();
+        model = std::make_unique<VantleModel>(std::move(environment));
+        view = std::make_unique<MainView>(*model, quietDiskEnvironment());
+        view->setLanguageModel(std::move(briefs));
+        view->setPageFactory(AppSection::processes,
+                             [this](QWidget* parent) -> QWidget* { return new ProcessPage(*model, icons, parent); });
+        view->setSection(AppSection::processes);
         view->resize(1180, 760);
         view->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+    // A child listening on a TCP port of its own; returns the port.
+    int listen(std::unique_ptr<testing::ChildProcess>& child)
+    {
+        const auto portFile = bin.path() / "port";
+        const auto program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "porthold");
+        child = std::make_unique<testing::ChildProcess>(program, std::vector<std::string>{"--listen", portFile.string()},
+                                                        bin.path());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(portFile); }, 5'000));
+        int port = 0;
+        std::ifstream(portFile) >> port;
+        return port;
     }
     ~ImpactRoadTest() override
     {
@@ -327,13 +355,10 @@ protected:
 
 TEST_F(ImpactRoadTest, AListeningChildsPortIsOnItsCardAndInThePrompt)
 {
-    const auto portFile = bin.path() / "port";
-    const auto program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "porthold");
-    testing::ChildProcess child(program, {"--listen", portFile.string()}, bin.path());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(portFile); }, 5'000));
-    int port = 0;
-    std::ifstream(portFile) >> port;
+    std::unique_ptr<testing::ChildProcess> listener;
+    const int port = listen(listener);
     ASSERT_GT(port, 0);
+    auto& child = *listener;
     language->reply = "porthold serves TCP " + std::to_string(port) + "; its clients will disconnect.";
 
     model->setSelected({idOf(child.pid())});
@@ -369,6 +394,52 @@ TEST_F(ImpactRoadTest, ClosingAReplacedSheetLeavesItsSuccessorOpen)
     sheet()->doneButton().click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !model->impactReview().has_value(); }, 2'000));
     EXPECT_EQ(sheet(), nullptr);
+}
+
+TEST_F(ImpactRoadTest, ExplainEscapeExplainOpensAFreshSheetEveryTime)
+{
+    // Whatever listens on the model port answers every request without end;
+    // samples come one after another.
+    testing::HostileModelServer modelPort("/api/tags", testing::HostileModelServer::Kind::chunked);
+    auto environment = liveProcessEnvironment();
+    environment.tickMilliseconds = 20;
+    environment.shownInterval = 0.05;
+    open(environment, std::make_unique<LocalModelServer>(modelPort.port()));
+    std::unique_ptr<testing::ChildProcess> listener;
+    ASSERT_GT(listen(listener), 0);
+    model->setSelected({idOf(listener->pid())});
+    model->start();
+    auto* shelf = view->findChild<SelectionShelf*>();
+    ASSERT_NE(shelf, nullptr);
+    auto& explain = shelf->explainButton();
+
+    QString previous;
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        // Every other round waits for a new sample; the others ask again at once.
+        if (round % 2 == 0) {
+            const auto sampled = model->lastRefreshedAt();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return model->lastRefreshedAt() != sampled; }, 10'000));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return explain.isEnabled(); }, 10'000));
+        QTest::mouseClick(&explain, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 10'000));
+        auto& shown = *sheet();
+        EXPECT_NE(shown.reviewID(), previous);
+        previous = shown.reviewID();
+        if (round % 2 == 0) {
+            // The flood ends at its cap: the sheet says there is no model.
+            ASSERT_TRUE(QTest::qWaitFor([&] { return shown.phase() != ImpactReviewView::Phase::loading; }, 10'000));
+            EXPECT_EQ(shown.explanation(), availabilityMessage(LanguageModelAvailability::notEnabled));
+        } else {
+            // Closed while the flood pours in.
+            const int asked = modelPort.hostileRequests();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return modelPort.hostileRequests() > asked; }, 10'000));
+        }
+        QTest::keyClick(&shown, Qt::Key_Escape);
+        EXPECT_FALSE(model->impactReview().has_value());
+    }
+    EXPECT_TRUE(listener->running()) << "a review stops nothing";
 }
 
 }  // namespace
