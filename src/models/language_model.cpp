@@ -97,14 +97,16 @@ void LocalModelServer::exchange(const QByteArray& path, const QByteArray& body, 
             *abandoned = true;
             link->abandon(abandoned);
         });
-    // The guard is made and read on the GUI thread only; the answer comes
-    // back through the application object, which outlives every receiver.
+    // The guards are made and read on the GUI thread only; the answer comes
+    // back through the application object, which outlives every receiver,
+    // and is dropped when the receiver or this server has gone meanwhile.
     QPointer<QObject> guard(receiver);
-    std::function<void(Answer)> finished = [guard, done = std::move(done)](Answer answer) mutable {
+    std::weak_ptr<const bool> server = alive_;
+    std::function<void(Answer)> finished = [guard, server, done = std::move(done)](Answer answer) mutable {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [guard, done = std::move(done), answer = std::move(answer)]() mutable {
-                if (guard) done(std::move(answer));
+            [guard, server, done = std::move(done), answer = std::move(answer)]() mutable {
+                if (guard && !server.expired()) done(std::move(answer));
             },
             Qt::QueuedConnection);
     };

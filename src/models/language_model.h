@@ -87,6 +87,7 @@ private:
     std::chrono::milliseconds replyDeadline_;
     QThread thread_;
     Link* link_ = nullptr;  // lives on `thread_`
+    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };
 
 // The texts the impact review shows in place of a brief.

@@ -376,6 +376,22 @@ TEST_F(LocalModel, AnAbandonedExchangeClosesItsConnection)
     EXPECT_FALSE(called);
 }
 
+// An answer on its way to the GUI thread when its server goes is dropped:
+// the server is not there to carry the exchange on.
+TEST_F(LocalModel, AnAnswerOutlivingItsServerIsDropped)
+{
+    HostileModelServer port("/api/generate", HostileModelServer::Kind::trickle);
+    auto client = std::make_unique<LocalModelServer>(port.port());
+    bool called = false;
+    client->respond("i", "p", &receiver, [&](auto, auto) { called = true; });
+    EXPECT_TRUE(holdGuiThreadUntil([&] { return port.listsTaken() == 1; }));
+    client.reset();
+    // Its answer was posted before its thread ended.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(called);
+    EXPECT_EQ(port.hostileRequests(), 0);
+}
+
 TEST_F(LocalModel, TheDeadlineRunsFromTheRequestWhateverTheGuiThreadDoes)
 {
     HostileModelServer list("/api/tags", HostileModelServer::Kind::trickle);

@@ -42,6 +42,8 @@ public:
     }
     quint16 port() const { return port_; }
     int hostileRequests() const { return hostileRequests_; }
+    // Model lists answered whole and closed by the client.
+    int listsTaken() const { return listsTaken_; }
     bool clientClosed() const { return clientClosed_; }
     qint64 sent() const { return sent_; }
 
@@ -60,11 +62,12 @@ private:
                     if (answered || !head->contains("\r\n\r\n")) return;
                     const QByteArray path = head->split(' ').value(1);
                     if (path == hostilePath_) return answerHostile(socket);
+                    // The connection stays open: the client ends it once it has the list.
                     const QByteArray models = "{\"models\":[{\"name\":\"small:7b\"}]}";
+                    QObject::connect(socket, &QTcpSocket::disconnected, [this] { ++listsTaken_; });
                     socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
                                   "Content-Length: " +
                                   QByteArray::number(models.size()) + "\r\n\r\n" + models);
-                    socket->disconnectFromHost();
                 });
             }
         });
@@ -109,6 +112,7 @@ private:
     QTcpServer* server_ = nullptr;
     quint16 port_ = 0;
     std::atomic<int> hostileRequests_ = 0;
+    std::atomic<int> listsTaken_ = 0;
     std::atomic<bool> clientClosed_ = false;
     std::atomic<qint64> sent_ = 0;
 };
