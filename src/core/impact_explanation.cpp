@@ -97,19 +97,12 @@ bool namesGroup(const QString& reply, const ImpactAssessment& assessment)
     return false;
 }
 
-// A port counts only as a whole number: 80 inside 180 or 8080 is another port.
+// A plain substring test over every listed port: "180" names port 80 too.
 bool namesPort(const QString& reply, const std::map<std::int32_t, std::vector<int>>& ports)
 {
     for (const auto& [pid, list] : ports) {
-        for (const int port : list) {
-            const QString number = QString::number(port);
-            for (qsizetype at = reply.indexOf(number); at >= 0; at = reply.indexOf(number, at + 1)) {
-                const qsizetype after = at + number.size();
-                const bool digitBefore = at > 0 && reply.at(at - 1).isDigit();
-                const bool digitAfter = after < reply.size() && reply.at(after).isDigit();
-                if (!digitBefore && !digitAfter) return true;
-            }
-        }
+        for (const int port : list)
+            if (reply.contains(QString::number(port))) return true;
     }
     return false;
 }

@@ -1,52 +1,69 @@
 #include "models/language_model.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QSettings>
-#include <QTimer>
+
+#include <algorithm>
 
 #include "core/impact_explanation.h"
+#include "models/loopback_http.h"
 
 namespace corvalent {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // The model list comes back fast or not at all; only a reply takes long.
 constexpr std::chrono::milliseconds tagsDeadline = std::chrono::seconds(5);
 
-QNetworkRequest loopbackRequest(const QUrl& url)
-{
-    QNetworkRequest request(url);
-    // A redirect could point anywhere; the server is only ever this one.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    return request;
-}
-
 }  // namespace
 
+// The exchanges' side of the server, on a thread of its own: neither a flood
+// of reply data nor a busy GUI thread can then delay a deadline or the end of
+// a reply that passed its cap.
+class LocalModelServer::Link : public QObject {
+public:
+    using Abandoned = std::shared_ptr<std::atomic<bool>>;
+
+    void start(LoopbackHttpRequest request, Abandoned abandoned,
+               std::function<void(LoopbackHttpAnswer)> finished)
+    {
+        if (*abandoned) return;
+        std::erase_if(exchanges_, [](const auto& entry) { return entry.first.isNull(); });
+        auto* exchange = new LoopbackHttpExchange(std::move(request), std::move(finished), this);
+        exchanges_.emplace_back(exchange, std::move(abandoned));
+        exchange->start();
+    }
+
+    // The receiver of these exchanges is gone: nobody waits for them.
+    void abandon(const Abandoned& abandoned)
+    {
+        for (const auto& [exchange, flag] : exchanges_)
+            if (flag == abandoned && !exchange.isNull()) exchange->abort();
+    }
+
+private:
+    std::vector<std::pair<QPointer<LoopbackHttpExchange>, Abandoned>> exchanges_;
+};
+
 LocalModelServer::LocalModelServer(quint16 port, std::chrono::milliseconds replyDeadline)
-    : port_(port), replyDeadline_(replyDeadline), network_(std::make_unique<QNetworkAccessManager>())
+    : port_(port), replyDeadline_(replyDeadline), link_(new Link)
 {
-    // http_proxy in the environment must not carry prompts to another host.
-    network_->setProxy(QNetworkProxy::NoProxy);
+    thread_.setObjectName(QStringLiteral("local model"));
+    link_->moveToThread(&thread_);
+    QObject::connect(&thread_, &QThread::finished, link_, &QObject::deleteLater);
+    thread_.start();
 }
 
-LocalModelServer::~LocalModelServer() = default;
-
-QUrl LocalModelServer::url(const QString& path) const
+LocalModelServer::~LocalModelServer()
 {
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(QStringLiteral("127.0.0.1"));
-    url.setPort(port_);
-    url.setPath(path);
-    return url;
+    // Exchanges still open end with the link, on its thread, unanswered.
+    thread_.quit();
+    thread_.wait();
 }
 
 QString LocalModelServer::chosenModel(const QStringList& models)
@@ -60,41 +77,61 @@ QString LocalModelServer::chosenModel(const QStringList& models)
     return {};
 }
 
-void LocalModelServer::watch(QNetworkReply* reply, QObject* receiver, std::chrono::milliseconds deadline,
-                             std::function<void(QNetworkReply*, bool)> finished)
+void LocalModelServer::exchange(const QByteArray& path, const QByteArray& body, qint64 cap,
+                                std::chrono::milliseconds deadline, QObject* receiver,
+                                std::function<void(Answer)> done)
 {
-    auto timedOut = std::make_shared<bool>(false);
-    auto* timer = new QTimer(reply);
-    timer->setSingleShot(true);
-    QObject::connect(timer, &QTimer::timeout, reply, [reply, timedOut] {
-        *timedOut = true;
-        reply->abort();
-    });
-    timer->start(deadline);
+    LoopbackHttpRequest request;
+    request.port = port_;
+    request.method = body.isEmpty() ? "GET" : "POST";
+    request.path = path;
+    request.body = body;
+    request.contentType = "application/json";
+    request.cap = cap;
+    request.deadline = Clock::now() + deadline;
+    auto abandoned = std::make_shared<std::atomic<bool>>(false);
+    Link* link = link_;
+    // Queued to the link's thread; dropped with the link when the server goes first.
+    if (receiver != nullptr)
+        QObject::connect(receiver, &QObject::destroyed, link, [link, abandoned] {
+            *abandoned = true;
+            link->abandon(abandoned);
+        });
+    // The guards are made and read on the GUI thread only; the answer comes
+    // back through the application object, which outlives every receiver,
+    // and is dropped when the receiver or this server has gone meanwhile.
     QPointer<QObject> guard(receiver);
-    if (receiver) QObject::connect(receiver, &QObject::destroyed, reply, &QNetworkReply::abort);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, guard, timedOut, finished = std::move(finished)] {
-        reply->deleteLater();
-        if (guard) finished(reply, *timedOut);
-    });
+    std::weak_ptr<const bool> server = alive_;
+    std::function<void(Answer)> finished = [guard, server, done = std::move(done)](Answer answer) mutable {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [guard, server, done = std::move(done), answer = std::move(answer)]() mutable {
+                if (guard && !server.expired()) done(std::move(answer));
+            },
+            Qt::QueuedConnection);
+    };
+    QMetaObject::invokeMethod(
+        link,
+        [link, request = std::move(request), abandoned, finished = std::move(finished)]() mutable {
+            link->start(std::move(request), abandoned, std::move(finished));
+        },
+        Qt::QueuedConnection);
 }
 
 void LocalModelServer::fetchTags(QObject* receiver, std::function<void(Tags)> done)
 {
-    QNetworkReply* reply = network_->get(loopbackRequest(url(QStringLiteral("/api/tags"))));
-    watch(reply, receiver, std::min(replyDeadline_, tagsDeadline),
-          [done = std::move(done)](QNetworkReply* reply, bool) {
-              if (reply->error() != QNetworkReply::NoError) return done(std::nullopt);
-              const auto document = QJsonDocument::fromJson(reply->readAll());
-              const auto models = document.object().value(QStringLiteral("models"));
-              if (!models.isArray()) return done(std::nullopt);
-              QStringList names;
-              for (const auto& model : models.toArray()) {
-                  const QString name = model.toObject().value(QStringLiteral("name")).toString();
-                  if (!name.isEmpty()) names.append(name);
-              }
-              done(names);
-          });
+    exchange("/api/tags", {}, modelListCap, std::min(replyDeadline_, tagsDeadline), receiver,
+             [done = std::move(done)](Answer answer) {
+                 if (answer.ending != Answer::Ending::complete) return done(std::nullopt);
+                 const auto models = QJsonDocument::fromJson(answer.body).object().value(QStringLiteral("models"));
+                 if (!models.isArray()) return done(std::nullopt);
+                 QStringList names;
+                 for (const auto& model : models.toArray()) {
+                     const QString name = model.toObject().value(QStringLiteral("name")).toString();
+                     if (!name.isEmpty()) names.append(name);
+                 }
+                 done(names);
+             });
 }
 
 void LocalModelServer::availability(QObject* receiver, std::function<void(LanguageModelAvailability)> done)
@@ -132,22 +169,28 @@ void LocalModelServer::generate(const QString& model, const std::string& instruc
         {QStringLiteral("prompt"), QString::fromStdString(prompt)},
         {QStringLiteral("stream"), false},
     };
-    auto request = loopbackRequest(url(QStringLiteral("/api/generate")));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply* reply = network_->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    watch(reply, receiver, replyDeadline_, [cancelled, done = std::move(done)](QNetworkReply* reply, bool timedOut) {
-        if (*cancelled) return;
-        if (timedOut) return done(std::nullopt, QStringLiteral("The local model did not answer in time."));
-        const auto answer = QJsonDocument::fromJson(reply->readAll()).object();
-        if (reply->error() != QNetworkReply::NoError) {
-            const QString serverError = answer.value(QStringLiteral("error")).toString();
-            return done(std::nullopt, serverError.isEmpty() ? reply->errorString() : serverError);
-        }
-        const auto response = answer.value(QStringLiteral("response"));
-        if (!response.isString())
-            return done(std::nullopt, QStringLiteral("The local model server sent an answer that could not be read."));
-        done(response.toString().toStdString(), {});
-    });
+    exchange("/api/generate", QJsonDocument(body).toJson(QJsonDocument::Compact), briefCap,
+             replyDeadline_, receiver, [cancelled, done = std::move(done)](Answer answer) {
+                 if (*cancelled) return;
+                 switch (answer.ending) {
+                     case Answer::Ending::timedOut:
+                         return done(std::nullopt, QStringLiteral("The local model did not answer in time."));
+                     case Answer::Ending::tooLarge:
+                         return done(std::nullopt, QStringLiteral("The local model's answer was too long."));
+                     case Answer::Ending::failed:
+                     case Answer::Ending::complete: break;
+                 }
+                 const auto reply = QJsonDocument::fromJson(answer.body).object();
+                 if (answer.ending == Answer::Ending::failed) {
+                     const QString serverError = reply.value(QStringLiteral("error")).toString();
+                     return done(std::nullopt, serverError.isEmpty() ? answer.errorText : serverError);
+                 }
+                 const auto response = reply.value(QStringLiteral("response"));
+                 if (!response.isString())
+                     return done(std::nullopt,
+                                 QStringLiteral("The local model server sent an answer that could not be read."));
+                 done(response.toString().toStdString(), {});
+             });
 }
 
 QString availabilityMessage(LanguageModelAvailability availability)

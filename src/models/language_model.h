@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QUrl>
+#include <QThread>
 
 #include <atomic>
 #include <chrono>
@@ -21,9 +21,7 @@
 #include <vector>
 
 #include "core/impact_assessment.h"
-
-class QNetworkAccessManager;
-class QNetworkReply;
+#include "models/loopback_http.h"
 
 namespace corvalent {
 
@@ -46,14 +44,22 @@ public:
 
 // A model server on 127.0.0.1 that answers GET /api/tags and
 // POST /api/generate. Only the port is configurable: requests never leave the
-// loopback interface, through no proxy and no redirect.
+// loopback interface, through no proxy and no redirect. Any process may
+// listen there, so nothing it sends is trusted: the exchanges run on a thread
+// of their own, each reply is cut off past its cap, and each deadline counts
+// from the request however busy the GUI thread is.
 class LocalModelServer : public LanguageModel {
 public:
     static constexpr quint16 defaultPort = 11434;
+    static constexpr qint64 modelListCap = 64 * 1024;
+    static constexpr qint64 briefCap = 1024 * 1024;
 
+    // The model list's deadline is 5 s, or `replyDeadline` when shorter.
     explicit LocalModelServer(quint16 port = defaultPort,
                               std::chrono::milliseconds replyDeadline = std::chrono::seconds(30));
     ~LocalModelServer() override;
+    LocalModelServer(const LocalModelServer&) = delete;
+    LocalModelServer& operator=(const LocalModelServer&) = delete;
 
     bool platformSupported() const override { return true; }
     void availability(QObject* receiver, std::function<void(LanguageModelAvailability)> done) override;
@@ -62,22 +68,26 @@ public:
         std::function<void(std::optional<std::string> reply, QString error)> done) override;
 
 private:
+    class Link;
+    using Answer = LoopbackHttpAnswer;
     using Tags = std::optional<QStringList>;  // nullopt: no usable answer
     void fetchTags(QObject* receiver, std::function<void(Tags)> done);
     void generate(const QString& model, const std::string& instructions, const std::string& prompt, QObject* receiver,
                   std::shared_ptr<std::atomic<bool>> cancelled,
                   std::function<void(std::optional<std::string>, QString)> done);
-    // Aborts `reply` at the deadline or when the receiver goes; `finished`
-    // then runs once, on the GUI thread.
-    void watch(QNetworkReply* reply, QObject* receiver, std::chrono::milliseconds deadline,
-               std::function<void(QNetworkReply*, bool timedOut)> finished);
-    QUrl url(const QString& path) const;
+    // Sends one request (a POST when `body` is not empty) from the exchange
+    // thread. `done` runs once, on the GUI thread, unless `receiver` has gone
+    // first, which also ends the exchange.
+    void exchange(const QByteArray& path, const QByteArray& body, qint64 cap, std::chrono::milliseconds deadline,
+                  QObject* receiver, std::function<void(Answer)> done);
     // The chosen model: the "languageModel" setting, else the server's first.
     static QString chosenModel(const QStringList& models);
 
     quint16 port_;
     std::chrono::milliseconds replyDeadline_;
-    std::unique_ptr<QNetworkAccessManager> network_;
+    QThread thread_;
+    Link* link_ = nullptr;  // lives on `thread_`
+    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };
 
 // The texts the impact review shows in place of a brief.

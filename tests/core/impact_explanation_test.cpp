@@ -109,14 +109,18 @@ TEST_F(ImpactExplanationReply, NamesAGroupByTitleOrLongFirstWord)
     EXPECT_FALSE(accepted("Nothing here is about the selection."));
 }
 
-TEST_F(ImpactExplanationReply, NamesAPortOnlyAsAWholeNumber)
+TEST_F(ImpactExplanationReply, NamesAPortAsAPlainSubstring)
 {
     const Ports ports{{42, {80}}, {43, {5432}}};
     EXPECT_TRUE(accepted("Port 80 stops answering.", ports));
     EXPECT_TRUE(accepted("Port 5432, used by the app, closes.", ports));
-    EXPECT_FALSE(accepted("Port 180 stops answering.", ports));
-    EXPECT_FALSE(accepted("Port 8080 stops answering.", ports));
-    EXPECT_FALSE(accepted("Port 54321 stops answering.", ports));
+    // The digits anywhere in the reply count, inside a longer number too.
+    EXPECT_TRUE(accepted("Port 180 stops answering.", ports));
+    EXPECT_TRUE(accepted("Port 8080 stops answering.", ports));
+    EXPECT_TRUE(accepted("Port 54321 stops answering.", ports));
+    EXPECT_FALSE(accepted("Port 8 stops answering.", ports));
+    // Any pid's ports count, not only the groups' own.
+    EXPECT_TRUE(accepted("Port 22 stops answering.", Ports{{999, {22}}}));
 }
 
 TEST_F(ImpactExplanationReply, LongReplyIsCutBetweenCharacters)

@@ -1,6 +1,7 @@
 // The impact review sheet: its texts, a real listening child's port on its
 // card, the brief or the reason there is none, and how closing it clears the
-// model's review. The language model is a small stand-in: none runs here.
+// model's review. The language model is a small stand-in, or a model server
+// whose answers never end: no real model runs here.
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
@@ -14,11 +15,15 @@
 #include "models/background_task.h"
 #include "models/language_model.h"
 #include "models/vantle_model.h"
+#include "hostile_model_server.h"
 #include "live_environments.h"
 #include "test_support.h"
-#include "ui/processes/impact_review.h"
+#include "ui/processes/impact_review_view.h"
 #include "ui/processes/impact_review_cards.h"
 #include "ui/processes/impact_review_texts.h"
+#include "ui/processes/process_icon_store.h"
+#include "ui/processes/process_page.h"
+#include "ui/processes/selection_shelf.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
@@ -135,7 +140,7 @@ TEST(ImpactReviewTexts, OneAppHelpersOnlyAndAMix)
     EXPECT_EQ(actionTitle(mix), "1 app will quit normally; 1 group will receive stop signals");
 }
 
-TEST(ImpactReviewTexts, ChecksStopAtFourAndTheTitleCountsOnlyShownGroups)
+TEST(ImpactReviewTexts, ChecksStopAtFourAndTheTitleCountsEverySelectedGroup)
 {
     using namespace ImpactReviewTexts;
     auto many = assessment({group("A", true, 1, 1), group("B", true, 1, 1), group("C", true, 1, 1),
@@ -147,27 +152,41 @@ TEST(ImpactReviewTexts, ChecksStopAtFourAndTheTitleCountsOnlyShownGroups)
     EXPECT_EQ(checks[0], "Finish or save anything you want to keep in A, B, C.");
     EXPECT_EQ(checks[1], "Pause important container or database writes before quitting OrbStack.");
     EXPECT_EQ(checks[2], "Review e: only 1 of 2 stoppable processes are selected.");
-    // Two groups lie beyond the preview: the title speaks of the six shown.
-    EXPECT_EQ(actionTitle(many), "4 apps will quit normally; 2 groups will receive stop signals");
+    // Two groups lie beyond the preview: the title counts them as signal groups.
+    EXPECT_EQ(actionTitle(many), "4 apps will quit normally; 4 groups will receive stop signals");
     EXPECT_TRUE(omittedLine(0).isEmpty());
+
+    // Fourteen complete apps, twelve of them listed: the two beyond the list
+    // are not known to be apps, so the stop is not all normal quits.
+    std::vector<SelectedImpactGroup> apps;
+    for (int i = 0; i < 12; ++i) apps.push_back(group("App " + std::to_string(i), true, 1, 1));
+    const auto fourteen = assessment(apps, 2);
+    EXPECT_EQ(normalQuitCount(fourteen), 12);
+    EXPECT_EQ(actionTitle(fourteen), "12 apps will quit normally; 2 groups will receive stop signals");
+    EXPECT_EQ(actionSummary(fourteen), signalSummary);
+    EXPECT_EQ(actionTitle(assessment(apps)), "12 apps will be asked to quit normally");
+    EXPECT_EQ(actionSummary(assessment(apps)), saveSummary);
+    // One omitted group beside one listed app: the singular of each.
+    EXPECT_EQ(actionTitle(assessment({group("Mail", true, 1, 1)}, 1)),
+              "1 app will quit normally; 1 group will receive stop signals");
 }
 
 // The sheet on its own, over a review of constructed groups.
-class ImpactSheetTest : public ::testing::Test {
+class ImpactReviewViewTest : public ::testing::Test {
 protected:
     FakeLanguageModel language;
-    std::unique_ptr<ImpactReviewSheet> sheet;
+    std::unique_ptr<ImpactReviewView> sheet;
 
-    ImpactSheetTest() { language.reply = "Mail will ask to save its drafts."; }
-    ~ImpactSheetTest() override
+    ImpactReviewViewTest() { language.reply = "Mail will ask to save its drafts."; }
+    ~ImpactReviewViewTest() override
     {
         sheet.reset();
         EXPECT_TRUE(BackgroundTask::pool(TaskLane::processes).waitForDone(30'000));
         QCoreApplication::processEvents();
     }
-    ImpactReviewSheet& open(ImpactAssessment facts, const QPalette& palette = lightPalette())
+    ImpactReviewView& open(ImpactAssessment facts, const QPalette& palette = lightPalette())
     {
-        sheet = std::make_unique<ImpactReviewSheet>(ImpactReview{"r", std::move(facts), {}}, language);
+        sheet = std::make_unique<ImpactReviewView>(ImpactReview{"r", std::move(facts), {}}, language);
         sheet->setPalette(palette);
         sheet->open();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet.get()));
@@ -175,16 +194,16 @@ protected:
     }
     bool settled()
     {
-        return QTest::qWaitFor([&] { return sheet->phase() != ImpactReviewSheet::Phase::loading; }, 10'000);
+        return QTest::qWaitFor([&] { return sheet->phase() != ImpactReviewView::Phase::loading; }, 10'000);
     }
 };
 
-TEST_F(ImpactSheetTest, ShowsTheActionChecksCardsAndTheBrief)
+TEST_F(ImpactReviewViewTest, ShowsTheActionChecksCardsAndTheBrief)
 {
     auto& shown = open(assessment({group("Mail", true, 2, 2), group("Code", true, 1, 3, {"Selected processes: 1",
                                                                                        "Uses 1.2 GB of memory"})},
                                   1));
-    EXPECT_EQ(text(shown, "impactActionTitle"), "1 app will quit normally; 1 group will receive stop signals");
+    EXPECT_EQ(text(shown, "impactActionTitle"), "1 app will quit normally; 2 groups will receive stop signals");
     EXPECT_EQ(texts(shown, "impactCheck"),
               (QStringList{"Finish or save anything you want to keep in Mail, Code.",
                            "Review Code: only 1 of 3 stoppable processes are selected."}));
@@ -192,7 +211,7 @@ TEST_F(ImpactSheetTest, ShowsTheActionChecksCardsAndTheBrief)
     EXPECT_EQ(texts(shown, "impactFact"), QStringList{"Uses 1.2 GB of memory"});
     EXPECT_EQ(shown.cards().size(), 2U);
     ASSERT_TRUE(settled());
-    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::ready);
+    EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::ready);
     EXPECT_EQ(shown.explanation(), "Mail will ask to save its drafts.");
     screenshot(shown, "light");
 
@@ -204,7 +223,7 @@ TEST_F(ImpactSheetTest, ShowsTheActionChecksCardsAndTheBrief)
     EXPECT_FALSE(shown.isVisible());
 }
 
-TEST_F(ImpactSheetTest, EveryReasonForNoBriefIsShownInItsPlace)
+TEST_F(ImpactReviewViewTest, EveryReasonForNoBriefIsShownInItsPlace)
 {
     const auto facts = assessment({group("Mail", true, 1, 1)});
     for (const auto state : {LanguageModelAvailability::notEnabled, LanguageModelAvailability::notReady,
@@ -233,11 +252,11 @@ TEST_F(ImpactSheetTest, EveryReasonForNoBriefIsShownInItsPlace)
     language.error = "connection refused";
     open(facts);
     ASSERT_TRUE(settled());
-    EXPECT_EQ(sheet->phase(), ImpactReviewSheet::Phase::unavailable);
+    EXPECT_EQ(sheet->phase(), ImpactReviewView::Phase::unavailable);
     EXPECT_EQ(sheet->explanation(), failureMessage());
 }
 
-TEST_F(ImpactSheetTest, ClosingWhileTheModelAnswersLeavesNoMessageAndCancelsIt)
+TEST_F(ImpactReviewViewTest, ClosingWhileTheModelAnswersLeavesNoMessageAndCancelsIt)
 {
     language.holdReply = true;
     auto& shown = open(assessment({group("Mail", true, 1, 1)}));
@@ -247,20 +266,20 @@ TEST_F(ImpactSheetTest, ClosingWhileTheModelAnswersLeavesNoMessageAndCancelsIt)
     EXPECT_TRUE(*language.cancelled);
     language.answer();
     QCoreApplication::processEvents();
-    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::loading);
+    EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::loading);
     EXPECT_TRUE(shown.explanation().isEmpty());
 }
 
-TEST_F(ImpactSheetTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePortsAreKept)
+TEST_F(ImpactReviewViewTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePortsAreKept)
 {
     auto& shown = open(assessment({group("Mail", true, 1, 1)}));
     bool ports = false;
-    QObject::connect(&shown, &ImpactReviewSheet::portsShown, [&] { ports = true; });
+    QObject::connect(&shown, &ImpactReviewView::portsShown, [&] { ports = true; });
     shown.reject();  // before the probe's answer has come back
     ASSERT_TRUE(QTest::qWaitFor([&] { return ports; }, 10'000));
     QTest::qWait(50);
     EXPECT_TRUE(language.prompts.empty());
-    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::loading);
+    EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::loading);
 }
 
 // The real road: a real listening child sampled by the real model, the
@@ -268,6 +287,7 @@ TEST_F(ImpactSheetTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePortsAreK
 class ImpactRoadTest : public ::testing::Test {
 protected:
     testing::TempDir bin = testing::tempDirUnderHome();
+    ProcessIconStore icons;
     std::unique_ptr<VantleModel> model;
     std::unique_ptr<MainView> view;
     FakeLanguageModel* language = nullptr;
@@ -276,23 +296,45 @@ protected:
     {
         QSettings().clear();
         QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-        model = std::make_unique<VantleModel>(liveProcessEnvironment());
-        view = std::make_unique<MainView>(*model, quietDiskEnvironment());
         auto fake = std::make_unique<FakeLanguageModel>();
         language = fake.get();
-        view->setLanguageModel(std::move(fake));
+        open(liveProcessEnvironment(), std::move(fake));
+    }
+    // The main view on the process page, over a model of `environment`.
+    void open(VantleModelEnvironment environment, std::unique_ptr<LanguageModel> briefs)
+    {
+        view.reset();
+        drainProcessLane();
+        model = std::make_unique<VantleModel>(std::move(environment));
+        view = std::make_unique<MainView>(*model, quietDiskEnvironment());
+        view->setLanguageModel(std::move(briefs));
+        view->setPageFactory(AppSection::processes,
+                             [this](QWidget* parent) -> QWidget* { return new ProcessPage(*model, icons, parent); });
+        view->setSection(AppSection::processes);
         view->resize(1180, 760);
         view->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+    // A child listening on a TCP port of its own; returns the port.
+    int listen(std::unique_ptr<testing::ChildProcess>& child)
+    {
+        const auto portFile = bin.path() / "port";
+        const auto program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "porthold");
+        child = std::make_unique<testing::ChildProcess>(program, std::vector<std::string>{"--listen", portFile.string()},
+                                                        bin.path());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(portFile); }, 5'000));
+        int port = 0;
+        std::ifstream(portFile) >> port;
+        return port;
     }
     ~ImpactRoadTest() override
     {
         view.reset();
         drainProcessLane();
     }
-    ImpactReviewSheet* sheet()
+    ImpactReviewView* sheet()
     {
-        for (auto* dialog : view->findChildren<ImpactReviewSheet*>())
+        for (auto* dialog : view->findChildren<ImpactReviewView*>())
             if (dialog->isVisible()) return dialog;
         return nullptr;
     }
@@ -313,26 +355,23 @@ protected:
 
 TEST_F(ImpactRoadTest, AListeningChildsPortIsOnItsCardAndInThePrompt)
 {
-    const auto portFile = bin.path() / "port";
-    const auto program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "porthold");
-    testing::ChildProcess child(program, {"--listen", portFile.string()}, bin.path());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(portFile); }, 5'000));
-    int port = 0;
-    std::ifstream(portFile) >> port;
+    std::unique_ptr<testing::ChildProcess> listener;
+    const int port = listen(listener);
     ASSERT_GT(port, 0);
+    auto& child = *listener;
     language->reply = "porthold serves TCP " + std::to_string(port) + "; its clients will disconnect.";
 
     model->setSelected({idOf(child.pid())});
     model->explainSelection();
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 10'000));
     auto& shown = *sheet();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.phase() != ImpactReviewSheet::Phase::loading; }, 15'000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.phase() != ImpactReviewView::Phase::loading; }, 15'000));
     ASSERT_EQ(shown.cards().size(), 1U);
     EXPECT_EQ(shown.cards().front()->portText(),
               QString("Listening on TCP %1; connected clients may disconnect.").arg(port));
     ASSERT_EQ(language->prompts.size(), 1U);
     EXPECT_NE(language->prompts.front().find(std::to_string(port)), std::string::npos);
-    EXPECT_EQ(shown.phase(), ImpactReviewSheet::Phase::ready);
+    EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::ready);
     screenshot(shown, "listening-port");
 
     QTest::keyClick(&shown, Qt::Key_Escape);
@@ -344,7 +383,7 @@ TEST_F(ImpactRoadTest, ClosingAReplacedSheetLeavesItsSuccessorOpen)
 {
     model->setImpactReview(ImpactReview{"first", assessment({group("Mail", true, 1, 1)}), {}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 2'000));
-    QPointer<ImpactReviewSheet> first = sheet();
+    QPointer<ImpactReviewView> first = sheet();
     model->setImpactReview(ImpactReview{"second", assessment({group("Code", true, 1, 1)}), {}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr && sheet() != first; }, 2'000));
     QCoreApplication::processEvents();
@@ -355,6 +394,52 @@ TEST_F(ImpactRoadTest, ClosingAReplacedSheetLeavesItsSuccessorOpen)
     sheet()->doneButton().click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !model->impactReview().has_value(); }, 2'000));
     EXPECT_EQ(sheet(), nullptr);
+}
+
+TEST_F(ImpactRoadTest, ExplainEscapeExplainOpensAFreshSheetEveryTime)
+{
+    // Whatever listens on the model port answers every request without end;
+    // samples come one after another.
+    testing::HostileModelServer modelPort("/api/tags", testing::HostileModelServer::Kind::chunked);
+    auto environment = liveProcessEnvironment();
+    environment.tickMilliseconds = 20;
+    environment.shownInterval = 0.05;
+    open(environment, std::make_unique<LocalModelServer>(modelPort.port()));
+    std::unique_ptr<testing::ChildProcess> listener;
+    ASSERT_GT(listen(listener), 0);
+    model->setSelected({idOf(listener->pid())});
+    model->start();
+    auto* shelf = view->findChild<SelectionShelf*>();
+    ASSERT_NE(shelf, nullptr);
+    auto& explain = shelf->explainButton();
+
+    QString previous;
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        // Every other round waits for a new sample; the others ask again at once.
+        if (round % 2 == 0) {
+            const auto sampled = model->lastRefreshedAt();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return model->lastRefreshedAt() != sampled; }, 10'000));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return explain.isEnabled(); }, 10'000));
+        QTest::mouseClick(&explain, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 10'000));
+        auto& shown = *sheet();
+        EXPECT_NE(shown.reviewID(), previous);
+        previous = shown.reviewID();
+        if (round % 2 == 0) {
+            // The flood ends at its cap: the sheet says there is no model.
+            ASSERT_TRUE(QTest::qWaitFor([&] { return shown.phase() != ImpactReviewView::Phase::loading; }, 10'000));
+            EXPECT_EQ(shown.explanation(), availabilityMessage(LanguageModelAvailability::notEnabled));
+        } else {
+            // Closed while the flood pours in.
+            const int asked = modelPort.hostileRequests();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return modelPort.hostileRequests() > asked; }, 10'000));
+        }
+        QTest::keyClick(&shown, Qt::Key_Escape);
+        EXPECT_FALSE(model->impactReview().has_value());
+    }
+    EXPECT_TRUE(listener->running()) << "a review stops nothing";
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ int normalQuitCount(const ImpactAssessment& assessment)
 QString actionTitle(const ImpactAssessment& assessment)
 {
     const int quits = normalQuitCount(assessment);
-    const int groups = static_cast<int>(assessment.groups.size());
+    const int groups = assessment.groupCount;
     if (quits == groups)
         return QString::number(quits) + ' ' + plural(quits, "app", "apps") +
                QStringLiteral(" will be asked to quit normally");
@@ -37,7 +37,7 @@ QString actionTitle(const ImpactAssessment& assessment)
 
 QString actionSummary(const ImpactAssessment& assessment)
 {
-    if (normalQuitCount(assessment) == static_cast<int>(assessment.groups.size()))
+    if (normalQuitCount(assessment) == assessment.groupCount)
         return QStringLiteral("The system can show save prompts or refuse the quit. Corvalent will not force close "
                               "anything from this action.");
     return QStringLiteral("Complete apps get a normal quit request. Individual helpers and tools stop without an "

@@ -16,7 +16,8 @@ namespace corvalent::ImpactReviewTexts {
 
 // Groups the sheet shows that will get a normal quit: complete applications.
 int normalQuitCount(const ImpactAssessment& assessment);
-// Counts only the groups the sheet shows, so the title matches the cards.
+// Apps are counted among the listed groups only; every other selected group,
+// listed or omitted, counts as one that receives stop signals.
 QString actionTitle(const ImpactAssessment& assessment);
 QString actionSummary(const ImpactAssessment& assessment);
 // At most four, in order of weight.

@@ -13,7 +13,7 @@
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
 #include "ui/overview/overview_page.h"
-#include "ui/processes/impact_review.h"
+#include "ui/processes/impact_review_view.h"
 #include "ui/processes/stop_confirmation.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/buttons.h"
@@ -212,7 +212,7 @@ void MainView::syncReviewSheet()
         },
         [this]() -> QDialog* {
             if (!languageModel_) languageModel_ = std::make_unique<LocalModelServer>();
-            return new ImpactReviewSheet(*model_.impactReview(), *languageModel_, window());
+            return new ImpactReviewView(*model_.impactReview(), *languageModel_, window());
         },
         [this] { model_.setImpactReview(std::nullopt); });
 }

@@ -1,4 +1,4 @@
-#include "ui/processes/impact_review.h"
+#include "ui/processes/impact_review_view.h"
 
 #include <QHBoxLayout>
 #include <QImage>
@@ -32,7 +32,7 @@ const QString title = QStringLiteral("Review this stop");
 
 }  // namespace
 
-ImpactReviewSheet::ImpactReviewSheet(ImpactReview review, LanguageModel& languageModel, QWidget* parent)
+ImpactReviewView::ImpactReviewView(ImpactReview review, LanguageModel& languageModel, QWidget* parent)
     : QDialog(parent), review_(std::move(review)), languageModel_(languageModel)
 {
     setObjectName("impactReview");
@@ -48,12 +48,12 @@ ImpactReviewSheet::ImpactReviewSheet(ImpactReview review, LanguageModel& languag
     column->addWidget(buildFooter());
 }
 
-ImpactReviewSheet::~ImpactReviewSheet()
+ImpactReviewView::~ImpactReviewView()
 {
     if (exchange_) *exchange_ = true;
 }
 
-QWidget* ImpactReviewSheet::buildHeader()
+QWidget* ImpactReviewView::buildHeader()
 {
     auto* header = new QWidget;
     auto* row = new QHBoxLayout(header);
@@ -79,7 +79,7 @@ QWidget* ImpactReviewSheet::buildHeader()
     return header;
 }
 
-QWidget* ImpactReviewSheet::buildContent()
+QWidget* ImpactReviewView::buildContent()
 {
     auto* content = new QWidget;
     content->setObjectName("impactContent");
@@ -116,7 +116,7 @@ QWidget* ImpactReviewSheet::buildContent()
     return area;
 }
 
-QWidget* ImpactReviewSheet::buildExplanation()
+QWidget* ImpactReviewView::buildExplanation()
 {
     auto* block = new PanelSurface(13);
     block->setObjectName("impactExplanation");
@@ -147,7 +147,7 @@ QWidget* ImpactReviewSheet::buildExplanation()
     return block;
 }
 
-QWidget* ImpactReviewSheet::buildFooter()
+QWidget* ImpactReviewView::buildFooter()
 {
     auto* footer = new QWidget;
     auto* row = new QHBoxLayout(footer);
@@ -163,12 +163,12 @@ QWidget* ImpactReviewSheet::buildFooter()
     return footer;
 }
 
-QString ImpactReviewSheet::explanation() const
+QString ImpactReviewView::explanation() const
 {
     return phase_ == Phase::loading ? QString() : explanationText_->text();
 }
 
-void ImpactReviewSheet::showEvent(QShowEvent* event)
+void ImpactReviewView::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     done_->setFocus(Qt::OtherFocusReason);
@@ -179,7 +179,7 @@ void ImpactReviewSheet::showEvent(QShowEvent* event)
 
 // The probe waits on lsof, so it runs off the GUI thread. Its answer is kept
 // even when the sheet has closed meanwhile; only the brief stops there.
-void ImpactReviewSheet::probePorts()
+void ImpactReviewView::probePorts()
 {
     auto records = review_.records;
     probe_ = BackgroundTask::start(
@@ -195,7 +195,7 @@ void ImpactReviewSheet::probePorts()
         {.lane = TaskLane::processes, .deliverAfterStop = true});
 }
 
-void ImpactReviewSheet::askAvailability()
+void ImpactReviewView::askAvailability()
 {
     languageModel_.availability(this, [this](LanguageModelAvailability availability) {
         if (closed_) return;
@@ -206,7 +206,7 @@ void ImpactReviewSheet::askAvailability()
 }
 
 // Nothing reaches the model unless the sheet is open; closing it cancels the answer.
-void ImpactReviewSheet::askModel()
+void ImpactReviewView::askModel()
 {
     exchange_ = languageModel_.respond(
         OnDeviceImpactExplainer::instructions(), OnDeviceImpactExplainer::prompt(review_.assessment, ports_), this,
@@ -217,7 +217,7 @@ void ImpactReviewSheet::askModel()
         });
 }
 
-void ImpactReviewSheet::setPhase(Phase phase, const QString& text)
+void ImpactReviewView::setPhase(Phase phase, const QString& text)
 {
     AppMotion::fadeOutCover(explanationPanel_, CorvalentStyle::windowBackground(palette()));
     phase_ = phase;
@@ -227,7 +227,7 @@ void ImpactReviewSheet::setPhase(Phase phase, const QString& text)
     explanationText_->show();
 }
 
-void ImpactReviewSheet::done(int result)
+void ImpactReviewView::done(int result)
 {
     closed_ = true;
     if (exchange_) *exchange_ = true;
@@ -236,7 +236,7 @@ void ImpactReviewSheet::done(int result)
 
 // The window background with a teal wash at the top, which fades out
 // downwards as well as across, so it has no edge of its own.
-void ImpactReviewSheet::paintEvent(QPaintEvent*)
+void ImpactReviewView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), CorvalentStyle::windowBackground(palette()));

@@ -23,14 +23,14 @@ class ElidedLabel;
 class ImpactGroupCard;
 class LanguageModel;
 
-class ImpactReviewSheet : public QDialog {
+class ImpactReviewView : public QDialog {
     Q_OBJECT
 
 public:
     enum class Phase { loading, ready, unavailable };
 
-    ImpactReviewSheet(ImpactReview review, LanguageModel& languageModel, QWidget* parent = nullptr);
-    ~ImpactReviewSheet() override;
+    ImpactReviewView(ImpactReview review, LanguageModel& languageModel, QWidget* parent = nullptr);
+    ~ImpactReviewView() override;
 
     const QString& reviewID() const { return review_.id; }
     Phase phase() const { return phase_; }
