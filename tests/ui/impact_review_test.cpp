@@ -338,18 +338,23 @@ protected:
             if (dialog->isVisible()) return dialog;
         return nullptr;
     }
+    // Samples until one lists the process. A refresh asked for while another
+    // is in flight answers at once with that one, which may predate the
+    // process: wait on the snapshot, not on a count of refreshes.
     std::string idOf(pid_t pid)
     {
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            bool done = false;
-            model->refresh([&] { done = true; });
-            EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
-            if (model->snapshot())
-                for (const auto& record : model->snapshot()->result.records)
-                    if (record.pid == pid) return record.id();
-        }
-        ADD_FAILURE() << "no record of pid " << pid;
-        return {};
+        std::string id;
+        const bool found = QTest::qWaitFor(
+            [&] {
+                if (model->snapshot())
+                    for (const auto& record : model->snapshot()->result.records)
+                        if (record.pid == pid) id = record.id();
+                if (id.empty() && !model->scanning()) model->refresh({});
+                return !id.empty();
+            },
+            30'000);
+        if (!found) ADD_FAILURE() << "no record of pid " << pid;
+        return id;
     }
 };
 
