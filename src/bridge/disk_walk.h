@@ -3,32 +3,69 @@
 // The read-only directory walk of a disk scan: the only code that touches the
 // file system while a scan runs. It never follows symbolic links, never leaves
 // the root's file system and never opens a file.
+//
+// Folders are read in parallel, each relative to its parent's open descriptor,
+// so a folder swapped for a link while the walk runs is never followed and no
+// path length limits how deep the walk goes. Entries still reach the visitor
+// one at a time, on the calling thread, in one fixed order: a folder, then
+// what it holds in the order the file system lists it, each subfolder's
+// contents before the next entry. Any thread count gives the same visits.
 
 #include <cstdint>
+#include <stop_token>
+#include <string_view>
 
 namespace corvalent {
 
-// Counts of one walk; zeroed and filled by pl_scan_disk. Counters saturate.
+// Counts of one walk; zeroed and filled by pl_walk_disk. Counters saturate.
 struct PLDiskScanStats {
-    std::uint64_t entries;         // every entry seen once (not post-order visits); the root counts
+    std::uint64_t entries;         // every entry seen once; the root counts
     std::uint64_t inaccessible;    // unreadable folders and entries without metadata; 1 when the walk cannot start
     std::uint64_t privacySkipped;  // privacy-protected folders left out
-    std::int32_t cancelled;        // 1 when the callback stopped the walk
+    std::int32_t cancelled;        // 1 when the visitor or the stop token ended the walk
 };
 
-// Called for every regular file, and with a null path as a progress tick when
-// the entry count reaches a multiple of 2,048 on an entry that is not a file.
-// Returns 0 to stop the walk. `dataless` marks content that is not on the disk
-// (never set on Linux, which has no such placeholders).
-using PLDiskScanCallback = std::int32_t (*)(const char* path, std::uint64_t allocatedBytes, std::uint64_t logicalBytes,
-                                            std::uint64_t device, std::uint64_t inode, std::uint32_t links,
-                                            std::int32_t dataless, std::uint64_t entries, void* context);
+enum class PLDiskEntryKind : std::uint8_t { file, folder, link, other };
 
-// Walks `root`. `skipPrivacy` nonzero leaves the privacy-protected folders
-// out. Returns 0 when the walk completed or the callback stopped it, EINVAL
-// for a missing root or stats, otherwise the errno that ended the walk.
-std::int32_t pl_scan_disk(const char* root, std::int32_t skipPrivacy, PLDiskScanCallback callback, void* context,
-                          PLDiskScanStats* stats);
+// One entry as the walk meets it. `name` is valid only during the visit.
+struct PLDiskEntry {
+    std::string_view name;  // raw bytes of the entry's name; the root's whole path
+    std::uint32_t depth;    // 0 for the root; an entry lies in the folder last visited one level up
+    PLDiskEntryKind kind;
+    std::int32_t error;     // errno when its metadata, or a folder's contents, could not be read
+    std::uint64_t allocatedBytes;  // st_blocks × 512
+    std::uint64_t logicalBytes;
+    std::uint64_t device;
+    std::uint64_t inode;
+    std::uint32_t links;
+    // Dataless content that is not on the disk; Linux has no such
+    // placeholders, so it is never set here.
+    bool dataless;
+};
+
+class PLDiskVisitor {
+public:
+    virtual ~PLDiskVisitor() = default;
+    // Every entry once, in walk order. Returns false to stop the walk.
+    virtual bool visit(const PLDiskEntry& entry) = 0;
+    // After every 2,048th entry. Returns false to stop the walk.
+    virtual bool tick(std::uint64_t /*entries*/) { return true; }
+};
+
+struct PLDiskWalkOptions {
+    bool skipPrivacy = false;  // leave the privacy-protected folders out
+    int threads = 1;           // readers, the calling thread included; 1 reads everything on the caller
+    std::stop_token stop;      // ends the walk, also while it waits on a slow folder
+};
+
+// Walks `root` (an absolute path; a link there is followed, links below it
+// never are). Returns 0 when the walk completed or was stopped, EINVAL for a
+// missing root, otherwise the errno that ended the walk.
+std::int32_t pl_walk_disk(const char* root, const PLDiskWalkOptions& options, PLDiskVisitor& visitor,
+                          PLDiskScanStats& stats);
+
+// How many processors this process may run on; at least 1.
+int pl_available_processors();
 
 // 1 when `path` is one of the home folder's privacy-protected folders and not
 // the scan root itself, else 0.

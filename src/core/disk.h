@@ -177,10 +177,11 @@ std::string canonicalScanPath(std::string_view root);
 
 // A read-only walk of `root` into a bounded tree, attributing storage to the
 // running `owners`. Stops early, with a partial result marked cancelled, when
-// `stop` is requested.
+// `stop` is requested. `threads` folders are read at once (0: one per
+// available processor, at most 8); any count gives the same result.
 DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations, int hierarchyDepth,
                     int childrenPerFolder, const std::vector<DiskProcessOwner>& owners,
-                    const ProgressHandler& onProgress, std::stop_token stop = {});
+                    const ProgressHandler& onProgress, std::stop_token stop = {}, int threads = 0);
 
 // The storage a scan with these owners counts for the files at or below
 // `path`, a file or a folder: what leaves a scan's owner storage when the

@@ -19,6 +19,7 @@
 namespace corvalent {
 namespace {
 
+constexpr int maximumWalkThreads = 8;
 constexpr std::string_view dataVolumeUsers = "/System/Volumes/Data/Users";
 constexpr std::size_t dataVolumePrefixLength = std::string_view("/System/Volumes/Data").size();
 
@@ -111,8 +112,39 @@ struct FileAllocationHash {
     }
 };
 
-// Everything one scan gathers; handed through the walk as its context.
-struct DiskScanContext {
+// Full paths of what the walk visits, rebuilt from names and depths.
+struct WalkPaths {
+    std::vector<std::string> folders;  // the folders the walk is in, by depth
+    std::string file;
+
+    // The path of a readable file, or null for anything else.
+    const std::string* follow(const PLDiskEntry& entry)
+    {
+        if (entry.depth == 0) {
+            folders.assign(1, std::string(entry.name));
+            file.assign(entry.name);
+            return entry.kind == PLDiskEntryKind::file && entry.error == 0 ? &file : nullptr;
+        }
+        if (entry.kind == PLDiskEntryKind::folder) {
+            folders.resize(entry.depth + 1);
+            join(folders[entry.depth], folders[entry.depth - 1], entry.name);
+            return nullptr;
+        }
+        if (entry.kind != PLDiskEntryKind::file || entry.error != 0) return nullptr;
+        join(file, folders[entry.depth - 1], entry.name);
+        return &file;
+    }
+
+    static void join(std::string& path, std::string_view folder, std::string_view name)
+    {
+        path.assign(folder == "/" ? std::string_view() : folder);
+        path += '/';
+        path += name;
+    }
+};
+
+// Everything one scan gathers from the walk's visits.
+struct DiskScanContext final : PLDiskVisitor {
     std::string rootPath;
     std::string rootPrefix;  // rootPath with a trailing "/"
     int hierarchyDepth = 0;
@@ -171,8 +203,32 @@ struct DiskScanContext {
         return lastChain;
     }
 
-    bool addFile(std::string_view path, std::uint64_t allocated, std::uint64_t logical, std::uint64_t device,
-                 std::uint64_t inode, std::uint32_t links, bool dataless, std::uint64_t entries)
+    WalkPaths paths;
+
+    bool visit(const PLDiskEntry& entry) override
+    {
+        if (stop.stop_requested()) {
+            cancelled = true;
+            return false;
+        }
+        if (const auto* path = paths.follow(entry))
+            addFile(*path, entry.allocatedBytes, entry.logicalBytes, entry.device, entry.inode, entry.links,
+                    entry.dataless);
+        return true;
+    }
+
+    bool tick(std::uint64_t entries) override
+    {
+        if (stop.stop_requested()) {
+            cancelled = true;
+            return false;
+        }
+        emitProgress(entries, false);
+        return true;
+    }
+
+    void addFile(std::string_view path, std::uint64_t allocated, std::uint64_t logical, std::uint64_t device,
+                 std::uint64_t inode, std::uint32_t links, bool dataless)
     {
         path = mappedPath(path);
         if (links >= 2 && device != 0 && inode != 0 && !seenHardLinks.insert({device, inode}).second) allocated = 0;
@@ -190,7 +246,7 @@ struct DiskScanContext {
 
         if (!path.starts_with(rootPrefix)) {
             unmappedEntries = saturatingAdd(unmappedEntries, std::int64_t{1});
-            return true;
+            return;
         }
         const auto relative = path.substr(rootPrefix.size());
         const auto slash = relative.rfind('/');
@@ -201,42 +257,27 @@ struct DiskScanContext {
         }
         ownership->record(path, allocated);
         largestFiles.consider(DiskFile{std::string(path), allocated, logical, device, inode, dataless});
-        if ((entries & (2'048 - 1)) == 0) emitProgress(entries, false);
-        return true;
     }
 };
 
-std::int32_t diskScanCallback(const char* path, std::uint64_t allocated, std::uint64_t logical, std::uint64_t device,
-                              std::uint64_t inode, std::uint32_t links, std::int32_t dataless, std::uint64_t entries,
-                              void* opaque)
-{
-    auto* context = static_cast<DiskScanContext*>(opaque);
-    if (context == nullptr) return 0;
-    if (context->stop.stop_requested()) {
-        context->cancelled = true;
-        return 0;
-    }
-    if (path == nullptr) {
-        context->emitProgress(entries, false);
-        return 1;
-    }
-    return context->addFile(path, allocated, logical, device, inode, links, dataless != 0, entries) ? 1 : 0;
-}
-
 // The owner storage of one item: each file counted as a scan counts it.
-struct OwnerStorageWalk {
+struct OwnerStorageWalk final : PLDiskVisitor {
     DiskOwnershipAccumulator ownership;
     std::unordered_set<FileAllocationID, FileAllocationHash> seenHardLinks;
+    WalkPaths paths;
 
-    static std::int32_t visit(const char* path, std::uint64_t allocated, std::uint64_t, std::uint64_t device,
-                              std::uint64_t inode, std::uint32_t links, std::int32_t, std::uint64_t, void* opaque)
+    explicit OwnerStorageWalk(DiskOwnershipAccumulator accumulator) : ownership(std::move(accumulator)) {}
+
+    bool visit(const PLDiskEntry& entry) override
     {
-        auto* walk = static_cast<OwnerStorageWalk*>(opaque);
-        if (path == nullptr) return 1;
-        if (links >= 2 && device != 0 && inode != 0 && !walk->seenHardLinks.insert({device, inode}).second)
+        const auto* path = paths.follow(entry);
+        if (path == nullptr) return true;
+        auto allocated = entry.allocatedBytes;
+        if (entry.links >= 2 && entry.device != 0 && entry.inode != 0 &&
+            !seenHardLinks.insert({entry.device, entry.inode}).second)
             allocated = 0;
-        walk->ownership.record(mappedPath(path), allocated);
-        return 1;
+        ownership.record(mappedPath(*path), allocated);
+        return true;
     }
 };
 
@@ -257,7 +298,7 @@ std::string canonicalScanPath(std::string_view root)
 
 DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations, int hierarchyDepth,
                     int childrenPerFolder, const std::vector<DiskProcessOwner>& owners,
-                    const ProgressHandler& onProgress, std::stop_token stop)
+                    const ProgressHandler& onProgress, std::stop_token stop, int threads)
 {
     const double start = uptimeSeconds();
     DiskScanContext context;
@@ -273,12 +314,11 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     if (context.root.name.empty()) context.root.name = context.rootPath;
 
     PLDiskScanStats stats{};
-    // A scan stopped before it began walks nothing: a tree without files would
-    // otherwise never meet the callback that notices the stop.
-    context.cancelled = context.stop.stop_requested();
-    const auto code = context.cancelled ? 0
-                                        : pl_scan_disk(context.rootPath.c_str(), includePrivacyProtectedLocations ? 0 : 1,
-                                                       diskScanCallback, &context, &stats);
+    PLDiskWalkOptions options;
+    options.skipPrivacy = !includePrivacyProtectedLocations;
+    options.threads = threads > 0 ? threads : std::min(pl_available_processors(), maximumWalkThreads);
+    options.stop = context.stop;
+    const auto code = pl_walk_disk(context.rootPath.c_str(), options, context, stats);
     context.emitProgress(stats.entries, true);
 
     DiskScanResult result;
@@ -300,9 +340,9 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
 std::vector<DiskOwnerStorage> ownerStorage(std::string_view path, const std::vector<DiskProcessOwner>& owners)
 {
     if (owners.empty()) return {};
-    OwnerStorageWalk walk{DiskOwnershipAccumulator(owners, Paths::homeFolder()), {}};
+    OwnerStorageWalk walk(DiskOwnershipAccumulator(owners, Paths::homeFolder()));
     PLDiskScanStats stats{};
-    pl_scan_disk(canonicalScanPath(path).c_str(), 0, OwnerStorageWalk::visit, &walk, &stats);
+    pl_walk_disk(canonicalScanPath(path).c_str(), {}, walk, stats);
     return walk.ownership.results();
 }
 

@@ -1,7 +1,11 @@
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
+#include <thread>
 #include <tuple>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,33 +25,102 @@ using testing::writeFile;
 // Allocated and logical bytes, device, inode and link count of one file.
 using SeenFile = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t, std::uint32_t>;
 
-struct Walk {
+// One visit as the visitor saw it, in order.
+struct Visit {
+    std::uint32_t depth;
+    std::string name;
+    PLDiskEntryKind kind;
+    bool failed;
+    std::uint64_t allocated;
+    std::uint64_t inode;
+    bool operator==(const Visit&) const = default;
+};
+
+// Records every visit and the files by full path, rebuilt from the depths.
+struct Recorder final : PLDiskVisitor {
     bool stopOnTick = false;
     bool stopOnFile = false;
+    std::vector<Visit> visits;
     std::map<std::string, SeenFile> files;
     std::vector<std::uint64_t> ticks;
+    std::vector<std::string> folders;
+
+    bool visit(const PLDiskEntry& entry) override
+    {
+        visits.push_back({entry.depth, std::string(entry.name), entry.kind, entry.error != 0, entry.allocatedBytes,
+                          entry.inode});
+        const auto path = entry.depth == 0 ? std::string(entry.name) : folders[entry.depth - 1] + "/" + std::string(entry.name);
+        if (entry.kind == PLDiskEntryKind::folder) {
+            folders.resize(entry.depth + 1);
+            folders[entry.depth] = path;
+        }
+        if (entry.kind == PLDiskEntryKind::file && entry.error == 0)
+            files[path] = SeenFile{entry.allocatedBytes, entry.logicalBytes, entry.device, entry.inode, entry.links};
+        return !(stopOnFile && entry.kind == PLDiskEntryKind::file);
+    }
+
+    bool tick(std::uint64_t entries) override
+    {
+        ticks.push_back(entries);
+        return !stopOnTick;
+    }
+};
+
+struct Walk {
+    Recorder seen;
     PLDiskScanStats stats{};
     std::int32_t result = -1;
 };
 
-Walk walk(const fs::path& root, bool stopOnTick = false, bool stopOnFile = false)
+Walk walk(const fs::path& root, int threads = 4, bool stopOnTick = false, bool stopOnFile = false)
 {
     Walk walk;
-    walk.stopOnTick = stopOnTick;
-    walk.stopOnFile = stopOnFile;
-    walk.result = pl_scan_disk(
-        root.c_str(), 0,
-        [](const char* path, std::uint64_t allocated, std::uint64_t logical, std::uint64_t device, std::uint64_t inode,
-           std::uint32_t links, std::int32_t, std::uint64_t entries, void* context) -> std::int32_t {
-            auto& walk = *static_cast<Walk*>(context);
-            if (path == nullptr)
-                walk.ticks.push_back(entries);
-            else
-                walk.files[path] = SeenFile{allocated, logical, device, inode, links};
-            return (path == nullptr ? walk.stopOnTick : walk.stopOnFile) ? 0 : 1;
-        },
-        &walk, &walk.stats);
+    walk.seen.stopOnTick = stopOnTick;
+    walk.seen.stopOnFile = stopOnFile;
+    PLDiskWalkOptions options;
+    options.threads = threads;
+    walk.result = pl_walk_disk(root.c_str(), options, walk.seen, walk.stats);
     return walk;
+}
+
+// A chain of `depth` folders named "d" below `root`, made relative to each
+// parent so that no path limit applies, with one file at its end.
+void makeChain(const fs::path& root, int depth)
+{
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < depth; ++i) {
+        ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    const int file = ::openat(fd, "end", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, "deep", 4), 4);
+    ::close(file);
+    ::close(fd);
+}
+
+// Removes what makeChain made, from the bottom up.
+void removeChain(const fs::path& root, int depth)
+{
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth && fd >= 0; ++i) {
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0) return;
+    ::unlinkat(fd, "end", 0);
+    for (int i = 0; i < depth; ++i) {
+        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = up;
+        ::unlinkat(fd, "d", AT_REMOVEDIR);
+    }
+    ::close(fd);
 }
 
 TEST(DiskWalk, RealTreeMatchesAnIndependentCount)
@@ -66,6 +139,7 @@ TEST(DiskWalk, RealTreeMatchesAnIndependentCount)
     fs::create_symlink("y", root / "loop/x");
     fs::create_symlink("x", root / "loop/y");
     fs::create_directory_symlink("..", root / "loop/up");
+    ASSERT_EQ(::mkfifo((root / "pipe").c_str(), 0600), 0);
 
     std::uint64_t entries = 1;
     std::map<std::string, SeenFile> expected;
@@ -81,43 +155,141 @@ TEST(DiskWalk, RealTreeMatchesAnIndependentCount)
 
     const auto seen = walk(root);
     EXPECT_EQ(seen.result, 0);
-    EXPECT_EQ(seen.stats.entries, entries) << "links and folders count as entries, each once";
+    EXPECT_EQ(seen.stats.entries, entries) << "links, pipes and folders count as entries, each once";
     EXPECT_EQ(seen.stats.inaccessible, 0U);
     EXPECT_EQ(seen.stats.cancelled, 0);
     // Allocated, not logical, bytes: the sparse file and the hard link tell them apart.
-    EXPECT_EQ(seen.files, expected) << "every regular file once, symbolic links never followed";
-    EXPECT_TRUE(seen.ticks.empty());
+    EXPECT_EQ(seen.seen.files, expected) << "every regular file once, symbolic links never followed";
+    EXPECT_TRUE(seen.seen.ticks.empty());
+    ASSERT_FALSE(seen.seen.visits.empty());
+    EXPECT_EQ(seen.seen.visits.front(), (Visit{0, root.string(), PLDiskEntryKind::folder, false, 0, 0}));
 }
 
-TEST(DiskWalk, TicksOnFoldersAndStopsWhenTheCallbackSaysSo)
+TEST(DiskWalk, TicksAndStopsWhenTheVisitorSaysSoOrTheTokenAsks)
 {
     const TempDir dir;
     for (int i = 0; i < 2'100; ++i) fs::create_directory(dir.path() / ("f" + std::to_string(i)));
     const auto full = walk(dir.path());
     EXPECT_EQ(full.stats.entries, 2'101U);
-    EXPECT_EQ(full.ticks, std::vector<std::uint64_t>{2'048});
+    EXPECT_EQ(full.seen.ticks, std::vector<std::uint64_t>{2'048});
 
-    const auto stopped = walk(dir.path(), true);
+    const auto stopped = walk(dir.path(), 4, true);
     EXPECT_EQ(stopped.result, 0);
     EXPECT_EQ(stopped.stats.cancelled, 1);
     EXPECT_EQ(stopped.stats.entries, 2'048U);
 
     writeFile(dir.path() / "f7/file", 10);
     writeFile(dir.path() / "f8/file", 10);
-    const auto onFile = walk(dir.path(), false, true);
+    const auto onFile = walk(dir.path(), 4, false, true);
     EXPECT_EQ(onFile.stats.cancelled, 1);
-    EXPECT_EQ(onFile.files.size(), 1U);
+    EXPECT_EQ(onFile.seen.files.size(), 1U);
 
+    std::stop_source source;
+    source.request_stop();
+    PLDiskWalkOptions options;
+    options.stop = source.get_token();
+    Recorder recorder;
     PLDiskScanStats stats{};
-    EXPECT_EQ(pl_scan_disk(nullptr, 0, nullptr, nullptr, &stats), EINVAL);
-    EXPECT_EQ(pl_scan_disk(dir.path().c_str(), 0, nullptr, nullptr, nullptr), EINVAL);
-    EXPECT_EQ(pl_scan_disk((dir.path() / "missing").c_str(), 0, nullptr, nullptr, &stats), 0);
+    EXPECT_EQ(pl_walk_disk(dir.path().c_str(), options, recorder, stats), 0);
+    EXPECT_EQ(stats.cancelled, 1);
+    EXPECT_TRUE(recorder.visits.empty());
+
+    EXPECT_EQ(pl_walk_disk(nullptr, {}, recorder, stats), EINVAL);
+    EXPECT_EQ(pl_walk_disk((dir.path() / "missing").c_str(), {}, recorder, stats), 0);
     EXPECT_EQ(stats.entries, 1U);
     EXPECT_EQ(stats.inaccessible, 1U);
 }
 
+// Hard links across folders, links, pipes, names that are not UTF-8, a
+// folder of 100,000 files and a chain of folders far past the path limit:
+// eight readers visit exactly what one reader visits, in the same order.
+TEST(DiskWalk, ParallelWalkVisitsWhatTheSequentialWalkVisits)
+{
+    const TempDir dir;
+    const auto& root = dir.path();
+    std::mt19937 random(7);
+    for (int a = 0; a < 30; ++a) {
+        for (int b = 0; b < 8; ++b) {
+            const auto folder = root / ("f" + std::to_string(a)) / ("g" + std::to_string(b));
+            fs::create_directories(folder);
+            for (int c = 0; c < 12; ++c) writeFile(folder / ("file" + std::to_string(c)), random() % 20'000);
+        }
+        fs::create_hard_link(root / ("f" + std::to_string(a)) / "g0/file0", root / ("link" + std::to_string(a)));
+        fs::create_directory_symlink("/usr", root / ("f" + std::to_string(a)) / "usr");
+    }
+    writeFile(root / std::string("latin-\xE9t\xE9/caf\xE9.bin"), 3'000);
+    const auto wide = root / "wide";
+    fs::create_directory(wide);
+    for (int i = 0; i < 100'000; ++i) {
+        const int fd = ::open((wide / ("w" + std::to_string(i))).c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    constexpr int chainDepth = 5'000;
+    fs::create_directory(root / "chain");
+    makeChain(root / "chain", chainDepth);
+    struct ChainCleanup {
+        fs::path root;
+        ~ChainCleanup() { removeChain(root, chainDepth); }
+    } cleanup{root / "chain"};
+
+    const auto sequential = walk(root, 1);
+    const auto parallel = walk(root, 8);
+    EXPECT_EQ(sequential.stats.inaccessible, 0U);
+    EXPECT_EQ(sequential.stats.cancelled, 0);
+    EXPECT_EQ(parallel.stats.entries, sequential.stats.entries);
+    EXPECT_EQ(parallel.stats.inaccessible, sequential.stats.inaccessible);
+    EXPECT_TRUE(parallel.seen.visits == sequential.seen.visits) << "same entries in the same order";
+    EXPECT_EQ(parallel.seen.files, sequential.seen.files);
+
+    const auto deepest = std::find_if(parallel.seen.visits.begin(), parallel.seen.visits.end(),
+                                      [](const Visit& visit) { return visit.name == "end"; });
+    ASSERT_NE(deepest, parallel.seen.visits.end()) << "the chain is measured to its end";
+    EXPECT_EQ(deepest->depth, static_cast<std::uint32_t>(chainDepth + 2));
+    EXPECT_FALSE(deepest->failed);
+    EXPECT_EQ(parallel.seen.files.count((root / std::string("latin-\xE9t\xE9/caf\xE9.bin")).string()), 1U);
+    for (const auto& [path, file] : parallel.seen.files) EXPECT_TRUE(path.starts_with(root.string())) << path;
+}
+
+// Folders are swapped for links to a folder outside the root while the walk
+// runs: the walk may miss them but never reports what lies behind a link.
+TEST(DiskWalk, FolderSwappedForALinkDuringTheWalkIsNeverFollowed)
+{
+    const TempDir dir;
+    const auto outside = dir.path() / "outside";
+    writeFile(outside / "outside-marker", 10);
+    const auto root = dir.path() / "root";
+    constexpr int swapped = 16;
+    for (int i = 0; i < swapped; ++i)
+        for (int j = 0; j < 40; ++j) writeFile(root / ("s" + std::to_string(i)) / "inner" / ("f" + std::to_string(j)), 1);
+
+    std::atomic<bool> done = false;
+    std::jthread swapper([&] {
+        for (int round = 0; !done; ++round) {
+            for (int i = 0; i < swapped; ++i) {
+                const auto folder = root / ("s" + std::to_string(i));
+                const auto aside = root / ("aside" + std::to_string(i));
+                std::error_code error;
+                if (round % 2 == 0) {
+                    fs::rename(folder, aside, error);
+                    fs::create_directory_symlink(outside, folder, error);
+                } else {
+                    fs::remove(folder, error);
+                    fs::rename(aside, folder, error);
+                }
+            }
+        }
+    });
+    int walks = 0;
+    for (; walks < 300; ++walks) {
+        const auto seen = walk(root, walks % 2 == 0 ? 8 : 1);
+        for (const auto& visit : seen.seen.visits) ASSERT_NE(visit.name, "outside-marker") << "walk " << walks;
+    }
+    done = true;
+}
+
 // Root reads every folder, so the walk runs as the unprivileged "nobody".
-TEST(DiskWalk, UnreadableFolderCountsOnceAsEntryAndOnceAsInaccessible)
+TEST(DiskWalk, UnreadableFolderCountsOnceAsEntryAndOnceAsInaccessibleWithAnyThreadCount)
 {
     const bool asRoot = ::geteuid() == 0;
     if (asRoot && !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is needed to drop root";
@@ -126,21 +298,30 @@ TEST(DiskWalk, UnreadableFolderCountsOnceAsEntryAndOnceAsInaccessible)
     const auto root = dir.path() / "tree";
     writeFile(root / "locked/hidden", 10);
     writeFile(root / "open/seen", 10);
-    for (const auto& path : {dir.path(), probe, root, root / "open"}) fs::permissions(path, fs::perms(0755));
+    writeFile(root / "open/deeper/locked/hidden", 10);
+    for (int i = 0; i < 20; ++i) writeFile(root / ("many" + std::to_string(i)) / "file", 10);
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        fs::permissions(entry.path(), entry.is_directory() ? fs::perms(0755) : fs::perms(0644));
+    for (const auto& path : {dir.path(), probe, root}) fs::permissions(path, fs::perms(0755));
     fs::permissions(root / "locked", fs::perms::none);
+    fs::permissions(root / "open/deeper/locked", fs::perms::none);
 
-    const auto command = (asRoot ? std::string("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ") : "") +
-                         probe.string() + " " + root.string();
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    unsigned long long entries = 0;
-    unsigned long long inaccessible = 0;
-    const int read = std::fscanf(pipe, "%llu %llu", &entries, &inaccessible);
-    const int status = ::pclose(pipe);
-    ASSERT_EQ(read, 2);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(entries, 4U) << "tree, locked, open, open/seen";
-    EXPECT_EQ(inaccessible, 1U);
+    const auto probeWith = [&](int threads) {
+        const auto command = (asRoot ? std::string("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ") : "") +
+                             probe.string() + " " + root.string() + " " + std::to_string(threads);
+        FILE* pipe = ::popen(command.c_str(), "r");
+        EXPECT_NE(pipe, nullptr);
+        if (pipe == nullptr) return std::string();
+        std::string output;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+        const int status = ::pclose(pipe);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        return output;
+    };
+    const auto one = probeWith(1);
+    EXPECT_TRUE(one.starts_with("46 2 ")) << one << " (tree, 2 locked, open, seen, deeper, 20 folders and their files)";
+    EXPECT_EQ(probeWith(8), one) << "the same visits in the same order";
 }
 
 TEST(DiskWalk, PrivacyFoldersAreSkippedOnlyOnExactMatchBelowTheRoot)
@@ -155,6 +336,7 @@ TEST(DiskWalk, PrivacyFoldersAreSkippedOnlyOnExactMatchBelowTheRoot)
     EXPECT_EQ(skipped(home, home + "/Desktop Archive"), 0);
     EXPECT_EQ(skipped(home, home + "/Documents/project"), 0);
     EXPECT_EQ(skipped("/srv", "/srv/Documents"), 0) << "only the account's own home";
+    EXPECT_GE(pl_available_processors(), 1);
 }
 
 }  // namespace

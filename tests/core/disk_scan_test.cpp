@@ -243,5 +243,32 @@ TEST(DiskScan, CancelledScanKeepsAConsistentPartialTree)
     EXPECT_EQ(reports.back().scannedFiles, result.root.fileCount);
 }
 
+// Hard links across folders, equal sizes and names that are not text: the
+// tree, totals, largest files and duplicate buckets do not depend on how
+// many folders are read at once.
+TEST(DiskScan, AnyThreadCountGivesTheSameResult)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    for (int a = 0; a < 20; ++a) {
+        for (int b = 0; b < 6; ++b) {
+            const auto folder = root / ("f" + std::to_string(a)) / ("g" + std::to_string(b));
+            for (int c = 0; c < 10; ++c) writeFile(folder / ("file" + std::to_string(c)), 4'096 * ((a * 7 + b * 3 + c) % 9 + 1));
+        }
+    }
+    for (int a = 0; a < 20; ++a)
+        fs::create_hard_link(root / ("f" + std::to_string(a)) / "g1/file1",
+                             root / ("f" + std::to_string((a + 1) % 20)) / ("shared" + std::to_string(a)));
+    writeFile(root / std::string("caf\xE9/big.bin"), 900'000);
+
+    const auto reference = DiskScanner::scan(root.string(), true, 6, 14, {}, {}, {}, 1);
+    EXPECT_EQ(reference.root.fileCount, 20 * 6 * 10 + 20 + 1);
+    for (int threads : {2, 8}) {
+        auto result = DiskScanner::scan(root.string(), true, 6, 14, {}, {}, {}, threads);
+        result.duration = reference.duration;
+        EXPECT_TRUE(result == reference) << threads << " threads";
+    }
+}
+
 }  // namespace
 }  // namespace corvalent

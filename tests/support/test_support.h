@@ -80,7 +80,7 @@ std::filesystem::path copyExecutable(const std::filesystem::path& from, const st
 std::filesystem::path idleChildProgram();
 
 // The helper program that walks the folder it is given and prints
-// "<entries> <inaccessible>" (see walk_probe.cpp).
+// "<entries> <inaccessible> <digest>" (see walk_probe.cpp).
 std::filesystem::path walkProbeProgram();
 
 // A child process started from a given executable in a given folder. It is
