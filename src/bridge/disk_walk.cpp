@@ -91,6 +91,8 @@ struct Folder {
     enum class State { pending, reading, done };
 
     std::vector<std::uint32_t> key;
+    const Folder* up = nullptr;  // the folder that holds this one; it outlives this one
+    std::uint64_t inode = 0;
     std::string path;  // for the skip rules only: every open is relative to `parent`
     std::string name;
     std::shared_ptr<Descriptor> parent;
@@ -369,6 +371,9 @@ private:
     bool enter(Folder& folder, std::uint32_t index, std::string_view name, Item& item)
     {
         if (item.device != rootDevice_) return false;
+        // A folder mounted inside itself (a bind mount) would never end.
+        for (const Folder* above = &folder; above != nullptr; above = above->up)
+            if (above->inode == item.inode) return false;
         auto path = (folder.path == "/" ? std::string() : folder.path) + "/" + std::string(name);
         if (rootIsSlash_ && path == "/System/Volumes") return false;
         if (options_.skipPrivacy && pl_should_skip_privacy_path(rootPath_.c_str(), path.c_str()) == 1) {
@@ -379,6 +384,8 @@ private:
         child->key.reserve(folder.key.size() + 1);
         child->key = folder.key;
         child->key.push_back(index);
+        child->up = &folder;
+        child->inode = item.inode;
         child->path = std::move(path);
         child->name = std::string(name);
         child->parent = folder.self;
@@ -450,6 +457,7 @@ std::int32_t pl_walk_disk(const char* root, const PLDiskWalkOptions& options, PL
 
     Folder folder;
     folder.path = root;
+    folder.inode = static_cast<std::uint64_t>(info.st_ino);
     const int fd = ::open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         folder.error = errno;

@@ -7,6 +7,7 @@
 #include <random>
 #include <thread>
 #include <tuple>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -287,6 +288,28 @@ TEST(DiskWalk, FolderSwappedForALinkDuringTheWalkIsNeverFollowed)
         for (const auto& visit : seen.seen.visits) ASSERT_NE(visit.name, "outside-marker") << "walk " << walks;
     }
     done = true;
+}
+
+// A folder bind-mounted inside itself: the walk meets the same folder again
+// on the same file system and does not enter it a second time.
+TEST(DiskWalk, AFolderMountedInsideItselfIsEnteredOnce)
+{
+    const TempDir dir;
+    const auto root = dir.path() / "root";
+    writeFile(root / "file", 10);
+    fs::create_directories(root / "inner/loop");
+    if (::mount(root.c_str(), (root / "inner/loop").c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "bind mounts need privileges this test does not have";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{root / "inner/loop"};
+
+    for (const int threads : {1, 8}) {
+        const auto seen = walk(root, threads);
+        EXPECT_EQ(seen.stats.entries, 4U) << "root, file, inner and the loop itself";
+        EXPECT_EQ(seen.seen.files.size(), 1U);
+    }
 }
 
 // Root reads every folder, so the walk runs as the unprivileged "nobody".
