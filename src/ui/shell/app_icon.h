@@ -1,7 +1,8 @@
 #pragma once
 
-// The program's icon: the gauge symbol in white on the teal tile, drawn
-// once at the sizes window lists and task bars ask for.
+// The program's icon: the gauge in white on the teal tile, drawn from the
+// one icon drawing (data/icons/corvalent.svg, built in as a resource) at the
+// sizes window lists, task bars and trays ask for.
 
 #include <QIcon>
 

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "models/vantle_model.h"
+#include "ui/shell/app_icon.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/symbols.h"
 
@@ -79,10 +80,8 @@ TrayMenu::TrayMenu(VantleModel& model, std::function<void()> openMainWindow, QAc
     connect(appearance, &QMenu::aboutToShow, this, &TrayMenu::tintIcons);
 
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        QIcon gauge;
-        for (const int side : {16, 22, 32, 64})
-            gauge.addPixmap(Symbols::pixmap("gauge.with.dots.needle.50percent", CorvalentStyle::teal(), side));
-        icon_ = new QSystemTrayIcon(gauge, this);
+        // The program's own icon, as the window and the desktop entry show it.
+        icon_ = new QSystemTrayIcon(appIcon(), this);
         icon_->setToolTip(QStringLiteral("Corvalent"));
         icon_->setContextMenu(menu_.get());
         icon_->show();
