@@ -24,7 +24,9 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/app_icon.h"
 #include "ui/shell/main_view.h"
+#include "ui/shell/main_window_size.h"
 #include "ui/shell/settings_window.h"
+#include "ui/shell/single_instance.h"
 #include "ui/shell/system_settings.h"
 #include "ui/shell/tray_menu.h"
 #include "ui/widgets/app_style.h"
@@ -129,12 +131,16 @@ QMainWindow& CorvalentApp::mainWindow()
         window_->setObjectName("main");
         window_->setWindowTitle("Corvalent");
         window_->setWindowIcon(appIcon());
-        window_->resize(1180, 760);
-        window_->setMinimumSize(920, 620);
+        fitMainWindowToScreen(*window_);
         view_ = new MainView(model(), window_);
-        const auto accessOverlay = [](QWidget* parent, std::function<void()> close) -> QWidget* {
+        const auto accessOverlay = [this](QWidget* parent, std::function<void()> close) -> QWidget* {
             auto environment = OnboardingEnvironment::system();
             environment.openSettings = [] { return openFullDiskAccessSettings(); };
+            // The new process must find the instance free: else it would hand its
+            // start over to this one, which is about to end, and nothing would run.
+            environment.relaunch = [this, start = std::move(environment.relaunch)] {
+                return instance_ ? instance_->handOverTo(start) : start();
+            };
             return new FullDiskAccessOverlay(std::move(environment), std::move(close), parent);
         };
         view_->setIntroductionFactory(accessOverlay);
@@ -168,6 +174,12 @@ void CorvalentApp::openMainWindow()
     window.show();
     window.raise();
     window.activateWindow();
+}
+
+void CorvalentApp::answerLaterStarts(SingleInstance& instance)
+{
+    instance_ = &instance;
+    connect(&instance, &SingleInstance::showRequested, this, &CorvalentApp::openMainWindow);
 }
 
 void CorvalentApp::openSettings()
@@ -230,6 +242,21 @@ int runApplication(int argc, char** argv)
     QApplication::setApplicationName("Corvalent");
     QApplication::setApplicationDisplayName("Corvalent");
     QGuiApplication::setDesktopFileName(QStringLiteral("corvalent"));
+
+    // A later start hands over to the running instance before it makes any
+    // window or tray icon. The measurements run beside it, alone.
+    std::unique_ptr<SingleInstance> instance;
+    if (!measurementFlagGiven(argc, argv)) {
+        instance = std::make_unique<SingleInstance>(SingleInstance::runtimeFolder());
+        switch (instance->start()) {
+        case SingleInstance::Start::first: break;
+        case SingleInstance::Start::handedOver: return 0;
+        case SingleInstance::Start::unanswered:
+            qWarning("Corvalent is already running but does not answer.");
+            return 1;
+        }
+    }
+
     QApplication::setFont(CorvalentStyle::font(TextStyle::body));
     installAppStyle();
     useSystemIcons();
@@ -241,6 +268,7 @@ int runApplication(int argc, char** argv)
     DiskAccessPreference::migrateSigningIdentityIfNeeded(settings);
 
     CorvalentApp app;
+    if (instance) app.answerLaterStarts(*instance);
     app.openMainWindow();
     if (!PerformanceCheck::enabled()) app.createTrayMenu();
     return QApplication::exec();

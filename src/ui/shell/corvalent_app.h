@@ -16,6 +16,7 @@ namespace corvalent {
 
 class MainView;
 class ProcessIconStore;
+class SingleInstance;
 class TrayMenu;
 class VantleModel;
 
@@ -38,6 +39,9 @@ public:
     QWidget* settingsWindow() const;
     TrayMenu* trayMenu() const { return tray_.get(); }
     void createTrayMenu();
+    // A later start of the program brings the main window forward, as
+    // "Open Corvalent" does; a relaunch gives the instance up first.
+    void answerLaterStarts(SingleInstance& instance);
 
     // One action per command, shared by every window.
     QAction& refreshAction() { return *refresh_; }
@@ -52,6 +56,7 @@ private:
     QPointer<QMainWindow> window_;
     MainView* view_ = nullptr;  // owned by the window
     QPointer<QWidget> settingsWindow_;
+    QPointer<SingleInstance> instance_;
     std::unique_ptr<TrayMenu> tray_;
     QAction* refresh_ = nullptr;
     QAction* quit_ = nullptr;

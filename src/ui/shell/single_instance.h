@@ -1,0 +1,70 @@
+#pragma once
+
+// One running Corvalent per user. The first start holds a lock in the runtime
+// folder and listens on a local socket beside it; a later start asks it over
+// that socket to bring its window forward, and ends. The kernel drops the lock
+// with its holder, so nothing a crashed instance leaves behind blocks a start,
+// and of two starts at the same moment only one can take it.
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace corvalent {
+
+class SingleInstance : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Start {
+        first,       // this process is the running instance
+        handedOver,  // the running instance has brought its window forward
+        unanswered,  // another instance holds the lock but did not answer in time
+    };
+
+    // The lock and the socket live in `folder`.
+    explicit SingleInstance(QString folder, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // The user's runtime folder, where the program keeps its lock and socket.
+    static QString runtimeFolder();
+
+    // Becomes the running instance, or hands this start over to the one
+    // already running and waits at most `limit` for its answer. Where no lock
+    // can be made at all, the start goes ahead: it is never blocked.
+    Start start(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Takes the lock and listens; false while another process holds it.
+    bool claim();
+    // Lets go of the lock and the socket, so that a new process can take them.
+    void release();
+    bool isClaimed() const { return lock_ >= 0; }
+    // Lets go while `start` starts the process that takes over (a relaunch),
+    // and claims again when it reports an error, which it passes on.
+    std::optional<QString> handOverTo(const std::function<std::optional<QString>()>& start);
+
+    QString lockPath() const;
+    QString socketPath() const;
+
+signals:
+    // A later start asked for the main window.
+    void showRequested();
+
+private:
+    enum class Lock { taken, held, unavailable };
+    Lock takeLock();
+    void listen();
+    void answer(QLocalSocket& socket);
+    bool askToShow(std::chrono::milliseconds limit) const;
+
+    QString folder_;
+    int lock_ = -1;
+    QLocalServer* server_ = nullptr;
+};
+
+}  // namespace corvalent

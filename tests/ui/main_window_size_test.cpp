@@ -1,0 +1,82 @@
+// The main window on small and strongly scaled screens.
+#include <QApplication>
+#include <QDir>
+#include <QMainWindow>
+#include <QScreen>
+#include <QSettings>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "models/vantle_model.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/shell/corvalent_app.h"
+#include "ui/shell/main_view.h"
+#include "ui/shell/main_window_size.h"
+
+namespace corvalent {
+namespace {
+
+// Rooms in logical points, as the screen reports them to the program.
+TEST(MainWindowSize, TheMinimumAndTheFirstSizeFitTheRoomOfTheScreen)
+{
+    struct Case {
+        const char* screen;
+        QSize room;
+        MainWindowSize expected;
+    };
+    const Case cases[] = {
+        {"1920×1080 at 100 % with a top bar", {1920, 1048}, {{920, 620}, {1180, 760}}},
+        {"1920×1080 at 200 %", {960, 540}, {{920, 540}, {960, 540}}},
+        {"1366×768 at 125 %", {1092, 614}, {{920, 614}, {1092, 614}}},
+        {"1280×720 at 100 %", {1280, 720}, {{920, 620}, {1180, 720}}},
+        {"1080×1920 upright at 150 %", {720, 1280}, {{720, 620}, {720, 760}}},
+        {"1180×760 exactly", {1180, 760}, {{920, 620}, {1180, 760}}},
+        {"no screen", {}, {{920, 620}, {1180, 760}}},
+    };
+    for (const auto& [screen, room, expected] : cases) {
+        const auto sizes = mainWindowSize(room);
+        EXPECT_EQ(sizes.minimum, expected.minimum) << screen;
+        EXPECT_EQ(sizes.initial, expected.initial) << screen;
+    }
+}
+
+// The offscreen screen, 800 points wide, is narrower than the usual minimum.
+TEST(MainWindowSize, TheWindowOpensWithinTheOffscreenScreen)
+{
+    QSettings().clear();
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    CorvalentApp app;
+    auto& window = app.mainWindow();
+    const auto room = window.screen()->availableGeometry();
+    ASSERT_LT(room.width(), 920);
+    EXPECT_EQ(window.minimumSize(), QSize(room.width(), std::min(620, room.height())));
+    EXPECT_EQ(window.size(), QSize(room.width(), std::min(760, room.height())));
+    app.openMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_TRUE(room.contains(window.frameGeometry())) << "the whole window can be seen";
+
+    // For people: each page, once sampled and faded in, in both palettes.
+    QDir().mkpath(CORVALENT_SCREENSHOTS);
+    const auto palette = QApplication::palette();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.model().snapshot().has_value(); }, 30'000));
+    for (const auto section : {std::optional<AppSection>(), std::optional(AppSection::processes)}) {
+        app.mainView()->setSection(section);
+        for (const auto& [name, appearance] :
+             {std::pair("light", AppAppearance::light), std::pair("dark", AppAppearance::dark)}) {
+            applyAppearance(appearance);
+            QCoreApplication::processEvents();  // the palette reaches every widget
+            ASSERT_TRUE(QTest::qWaitFor([&] { return app.mainView()->currentPage()->graphicsEffect() == nullptr; }));
+            EXPECT_TRUE(window.grab().save(QStringLiteral(CORVALENT_SCREENSHOTS "/main-window-narrow-%1-%2.png")
+                                               .arg(section ? "processes" : "overview", name)));
+        }
+    }
+    applyAppearance(AppAppearance::light);
+    QApplication::setPalette(palette);
+    window.close();
+    QSettings().clear();
+}
+
+}  // namespace
+}  // namespace corvalent
