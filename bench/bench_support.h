@@ -61,6 +61,12 @@ void reportDiskScan();
 void reportDuplicateVerification();
 // Scans one folder and exits: the disk report runs the benchmark itself so.
 int scanForMeasurement(const std::string& path);
+// Makes the four pairs of 256 MiB files in `folder`, unless they are there already.
+int makeDuplicates(const std::string& folder);
+// Verifies the equal-sized files in `folder` as one group; 0 when four sets were found.
+int verifyFolder(const std::string& folder);
+// Hashes one file as verification does, on one thread, and prints MiB/s.
+int printHashRate(const std::string& file);
 
 inline void print(const std::string& line)
 {

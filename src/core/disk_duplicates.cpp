@@ -2,14 +2,19 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <exception>
 #include <map>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "core/saturating.h"
@@ -20,6 +25,8 @@ namespace {
 using Digest = std::array<unsigned char, 32>;
 
 constexpr std::size_t readChunk = 1'048'576;
+// More readers than this gain nothing on one disk and only add memory (one chunk each).
+constexpr unsigned mostThreads = 8;
 
 std::string hex(const Digest& digest)
 {
@@ -71,14 +78,29 @@ using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 struct Member {
     DiskFile file;
     DiskItemIdentity identity;
+    Digest digest{};
+};
+
+// What one thread needs to hash files: a digest state and a read buffer of
+// its own, made for its first file and reused for the next.
+struct Hasher {
+    DigestContext context;
+    std::unique_ptr<unsigned char[]> buffer;  // always written before it is read
+
+    void prepare()
+    {
+        if (!context) context.reset(EVP_MD_CTX_new());
+        if (!context) hashingFailed();
+        if (!buffer) buffer = std::make_unique_for_overwrite<unsigned char[]>(readChunk);
+    }
 };
 
 // One file's full contents hashed, with its identity unchanged from before
-// the first read to after the last one.
-Member hashFile(const DiskFile& file, std::uint64_t expectedSize, unsigned char* buffer, EVP_MD_CTX* context,
-                Digest& digest, const std::stop_token& stop)
+// the first read to after the last one. `halted()` is asked before the file
+// and before every read.
+Member hashFile(const DiskFile& file, std::uint64_t expectedSize, Hasher& hasher, const auto& halted)
 {
-    if (stop.stop_requested()) throw DiskDuplicateVerificationError::cancelled();
+    if (halted()) throw DiskDuplicateVerificationError::cancelled();
     const auto name = std::string(file.name());
     const auto before = DiskItemIdentity::capture(file.path);
     // A different size, or another file at the path the scan recorded, means
@@ -96,17 +118,20 @@ Member hashFile(const DiskFile& file, std::uint64_t expectedSize, unsigned char*
         throw DiskDuplicateVerificationError::changed(name);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
+    hasher.prepare();
+    EVP_MD_CTX* context = hasher.context.get();
     if (EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) hashingFailed();
     for (;;) {
-        if (stop.stop_requested()) throw DiskDuplicateVerificationError::cancelled();
+        if (halted()) throw DiskDuplicateVerificationError::cancelled();
         ssize_t count = 0;
         do {
-            count = ::read(fd.get(), buffer, readChunk);
+            count = ::read(fd.get(), hasher.buffer.get(), readChunk);
         } while (count < 0 && errno == EINTR);
         if (count < 0) throw DiskTrashError::unavailable(errnoText(errno));
         if (count == 0) break;
-        if (EVP_DigestUpdate(context, buffer, static_cast<std::size_t>(count)) != 1) hashingFailed();
+        if (EVP_DigestUpdate(context, hasher.buffer.get(), static_cast<std::size_t>(count)) != 1) hashingFailed();
     }
+    Digest digest{};
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(context, digest.data(), &length) != 1 || length != digest.size()) hashingFailed();
     // Closed before the second look, so that a change seen while the file is
@@ -115,7 +140,70 @@ Member hashFile(const DiskFile& file, std::uint64_t expectedSize, unsigned char*
 
     auto after = DiskItemIdentity::capture(file.path);
     if (after != before) throw DiskDuplicateVerificationError::changed(name);
-    return Member{file, std::move(after)};
+    return Member{file, std::move(after), digest};
+}
+
+// The processors this process may run on.
+unsigned availableProcessors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::max(1U, std::thread::hardware_concurrency());
+}
+
+// Every file hashed, in the group's order, or the error of the first file in
+// that order that failed. Threads take the next file not yet taken; each file
+// has its own slot, so which thread finishes first never shows.
+std::vector<Member> hashMembers(const DiskDuplicateGroup& group, const std::stop_token& stop, unsigned threads)
+{
+    const std::size_t count = group.files.size();
+    std::vector<std::optional<Member>> members(count);
+    std::vector<std::exception_ptr> errors(count);
+    std::atomic<std::size_t> next{0};
+    // The earliest file in the group's order that failed so far. Only the
+    // first failure is reported, so files after it are dropped at once;
+    // files before it must still be read to know whether they fail.
+    std::atomic<std::size_t> failedAt{count};
+
+    const auto work = [&] {
+        Hasher hasher;
+        for (std::size_t index = next++; index < count; index = next++) {
+            const auto halted = [&] {
+                return stop.stop_requested() || failedAt.load(std::memory_order_relaxed) < index;
+            };
+            try {
+                members[index] = hashFile(group.files[index], group.logicalBytesPerFile, hasher, halted);
+            } catch (...) {
+                errors[index] = std::current_exception();
+                auto seen = failedAt.load();
+                while (index < seen && !failedAt.compare_exchange_weak(seen, index)) {
+                }
+            }
+        }
+    };
+
+    // The calling thread is one of the workers; when the system cannot start
+    // more threads, fewer do the same work.
+    std::vector<std::jthread> helpers;
+    helpers.reserve(threads - 1);
+    for (unsigned i = 1; i < threads; ++i) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    work();
+    helpers.clear();  // joins
+
+    for (const auto& error : errors)
+        if (error) std::rethrow_exception(error);
+    std::vector<Member> hashed;
+    hashed.reserve(count);
+    for (auto& member : members) hashed.push_back(std::move(*member));
+    return hashed;
 }
 
 }  // namespace
@@ -162,18 +250,18 @@ DiskDuplicateVerificationError DiskDuplicateVerificationError::cancelled()
 
 namespace DiskDuplicateVerifier {
 
-std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, std::stop_token stop)
+std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, std::stop_token stop, unsigned threads)
 {
-    const DigestContext context(EVP_MD_CTX_new());
-    if (!context) hashingFailed();
-    // One buffer for the whole group; its contents are always written before they are read.
-    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(readChunk);
+    const unsigned wanted = threads != 0 ? threads : std::min(availableProcessors(), mostThreads);
+    const auto used = static_cast<unsigned>(std::clamp<std::size_t>(group.files.size(), 1, wanted));
+    auto members = hashMembers(group, stop, used);
+    // A stop that came after the last read still ends without a result: with
+    // files read side by side, "after the last read" is not a stable moment.
+    if (stop.stop_requested()) throw DiskDuplicateVerificationError::cancelled();
 
     std::map<Digest, std::pair<std::vector<DiskFile>, std::vector<DiskItemIdentity>>> byDigest;
-    for (const auto& file : group.files) {
-        Digest digest{};
-        auto member = hashFile(file, group.logicalBytesPerFile, buffer.get(), context.get(), digest, stop);
-        auto& entry = byDigest[digest];
+    for (auto& member : members) {
+        auto& entry = byDigest[member.digest];
         entry.first.push_back(std::move(member.file));
         entry.second.push_back(std::move(member.identity));
     }

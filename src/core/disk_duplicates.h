@@ -51,12 +51,19 @@ private:
 
 namespace DiskDuplicateVerifier {
 
-// Hashes every file of the group, in the group's order, and returns the sets
-// of two or more files with equal contents, most recoverable first. Throws
+// Hashes every file of the group and returns the sets of two or more files
+// with equal contents, most recoverable first. Throws
 // DiskDuplicateVerificationError when a file changed or `stop` was requested,
 // and DiskTrashError when a file is missing, a link, or cannot be read: there
-// is never a partial result.
-std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, std::stop_token stop = {});
+// is never a partial result. When several files fail, the error is that of
+// the first of them in the group's order, as if they were read one by one.
+//
+// Files are read in parallel, one thread per file at a time, on `threads`
+// threads (never more than the group has files); 0 picks as many as there
+// are processors this process may run on, at most 8. The outcome does not
+// depend on the thread count.
+std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, std::stop_token stop = {},
+                                             unsigned threads = 0);
 
 }  // namespace DiskDuplicateVerifier
 }  // namespace corvalent

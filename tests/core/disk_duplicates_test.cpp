@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -57,14 +58,25 @@ std::string sha256sum(const fs::path& path)
 // The kind and message of the error with which verifying `group` is refused, if it is.
 template <typename Error = VerificationError>
 std::optional<std::pair<typename Error::Kind, std::string>> refusal(const DiskDuplicateGroup& group,
-                                                                    std::stop_token stop = {})
+                                                                    std::stop_token stop = {}, unsigned threads = 0)
 {
     try {
-        DiskDuplicateVerifier::verify(group, stop);
+        DiskDuplicateVerifier::verify(group, stop, threads);
     } catch (const Error& error) {
         return std::pair(error.kind(), std::string(error.what()));
     }
     return std::nullopt;
+}
+
+// The message of whatever error verifying `group` ends with; empty when it succeeds.
+std::string refusalMessage(const DiskDuplicateGroup& group, std::stop_token stop, unsigned threads)
+{
+    try {
+        DiskDuplicateVerifier::verify(group, stop, threads);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return {};
 }
 
 std::pair<VerificationError::Kind, std::string> changed(const std::string& name)
@@ -147,21 +159,104 @@ TEST(DiskDuplicateVerifier, RefusesTheWholeGroupWhenAFileIsNotAsScanned)
     }
 }
 
+// One thread, and more threads than any group here has files.
+constexpr std::array threadCounts{1U, 2U, 8U};
+
+TEST(DiskDuplicateVerifier, ReadingFilesSideBySideFindsTheSameSetsAsReadingThemOneByOne)
+{
+    TempDir dir;
+    // Three copies, two copies, and three single files, one of which differs
+    // from another only in its last byte; the size is no multiple of a read.
+    const std::vector<std::pair<const char*, std::uint32_t>> contents{{"a", 1}, {"b", 1}, {"c", 2}, {"d", 1}, {"e", 3},
+                                                                      {"f", 2}, {"g", 4}, {"h", 4}, {"i", 5}};
+    std::vector<fs::path> paths;
+    for (const auto& [name, seed] : contents) {
+        paths.push_back(dir.path() / name);
+        writeContents(paths.back(), 3 * MB + 17, seed, name == std::string("h") ? 3 * MB + 16 : -1);
+    }
+    auto group = groupOf(paths);
+    const auto oneByOne = DiskDuplicateVerifier::verify(group, {}, 1);
+    ASSERT_EQ(oneByOne.size(), 2U);
+    const auto names = [](const DiskVerifiedDuplicateSet& set) {
+        std::vector<std::string> result;
+        for (const auto& file : set.files) result.emplace_back(file.name());
+        return result;
+    };
+    EXPECT_EQ(names(oneByOne[0]), (std::vector<std::string>{"a", "b", "d"}));
+    EXPECT_EQ(names(oneByOne[1]), (std::vector<std::string>{"c", "f"}));
+
+    std::ranges::reverse(group.files);
+    for (const unsigned threads : {0U, 2U, 3U, 8U, 16U}) {
+        EXPECT_EQ(DiskDuplicateVerifier::verify(group, {}, threads), oneByOne) << threads << " threads";
+    }
+}
+
+TEST(DiskDuplicateVerifier, TheFirstFailingFileInTheGroupsOrderIsReportedWhateverTheThreads)
+{
+    TempDir dir;
+    const auto folder = dir.path() / "folder";
+    fs::create_directory(folder);
+    // Files the size a folder reports, so that the folder can stand in a group
+    // as a member that opens but cannot be read.
+    const auto size = DiskItemIdentity::capture(folder.string()).size;
+    std::vector<fs::path> paths{folder};
+    for (const char* name : {"first", "gone", "last", "link", "second"}) {
+        paths.push_back(dir.path() / name);
+        writeContents(paths.back(), size, 9);
+    }
+    const auto group = groupOf(paths);
+    fs::remove(dir.path() / "gone");
+    fs::remove(dir.path() / "link");
+    fs::create_symlink(dir.path() / "first", dir.path() / "link");
+
+    const auto members = [&group](std::initializer_list<std::string_view> names) {
+        auto chosen = group;
+        chosen.files.clear();
+        for (const auto name : names)
+            chosen.files.push_back(*std::ranges::find(group.files, name, [](const DiskFile& f) { return f.name(); }));
+        return chosen;
+    };
+    const auto missing = std::pair(DiskTrashError::Kind::unavailable, std::generic_category().message(ENOENT));
+    const auto linked = std::pair(DiskTrashError::Kind::symbolicLink,
+                                  std::string("Corvalent does not move symbolic links or items reached through them."));
+    const auto unreadable = std::pair(DiskTrashError::Kind::unavailable, std::generic_category().message(EISDIR));
+    const std::vector<std::pair<DiskDuplicateGroup, std::pair<DiskTrashError::Kind, std::string>>> cases{
+        {members({"first", "gone", "link", "second"}), missing},
+        {members({"second", "link", "gone", "first"}), linked},
+        {members({"first", "second", "folder", "last"}), unreadable},
+        {members({"first", "folder", "gone", "link"}), unreadable},
+    };
+    // Failures come at nearly the same moment on different threads: repeated,
+    // a report of whichever came first would show.
+    for (const unsigned threads : threadCounts)
+        for (int round = 0; round < 10; ++round)
+            for (std::size_t i = 0; i < cases.size(); ++i)
+                EXPECT_EQ(refusal<DiskTrashError>(cases[i].first, {}, threads), cases[i].second)
+                    << "case " << i << ", " << threads << " threads";
+}
+
 // Reads cannot be paused from outside, so a watcher thread waits until the
 // verifier has the file open, acts, and checks the file is still open after.
 // The verifier looks at the file before opening it and again only after
 // closing it, so a change made while it is open must be seen; a stop is seen
-// in its reads or, at the latest, before the second file. When the watcher
-// was too late the attempt proves nothing and is repeated.
+// in its reads or, at the latest, before it returns. When the watcher was too
+// late the attempt proves nothing and is repeated.
 TEST(DiskDuplicateVerifier, AChangeOrAStopDuringTheReadsRefusesTheGroup)
 {
     TempDir dir;
-    const auto a = dir.path() / "a.bin", b = dir.path() / "b.bin";
-    for (const auto& path : {a, b}) {  // zeros that take no space
-        std::ofstream(path).close();
-        fs::resize_file(path, 256 * MB);
+    std::vector<fs::path> paths;
+    for (const char* name : {"a.bin", "b.bin", "c.bin", "d.bin", "gone.bin"}) {  // zeros that take no space
+        paths.push_back(dir.path() / name);
+        std::ofstream(paths.back()).close();
+        fs::resize_file(paths.back(), 256 * MB);
     }
-    const auto group = groupOf({a, b});
+    const auto& a = paths.front();
+    // A file after the changed one fails at once, long before the change is
+    // seen: the change, the first failure in the group's order, is reported.
+    const auto withGone = groupOf({a, paths[1], paths[4]});
+    fs::remove(paths[4]);
+    paths.pop_back();
+    const auto group = groupOf(paths);
 
     // Already stopped: not even a missing file is looked at.
     const auto stopped = std::pair(VerificationError::Kind::cancelled, std::string("Duplicate verification stopped."));
@@ -169,32 +264,38 @@ TEST(DiskDuplicateVerifier, AChangeOrAStopDuringTheReadsRefusesTheGroup)
     early.request_stop();
     auto withMissing = group;
     withMissing.files.front().path = (dir.path() / "missing.bin").string();
-    EXPECT_EQ(refusal(withMissing, early.get_token()), stopped);
+    for (const unsigned threads : threadCounts)
+        EXPECT_EQ(refusal(withMissing, early.get_token(), threads), stopped) << threads << " threads";
 
-    for (const bool change : {true, false}) {
-        bool proven = false;
-        for (int attempt = 1; attempt <= 20 && !proven; ++attempt) {
-            std::stop_source source;
-            std::optional<bool> stillOpen;  // after the action, once the watcher acted
-            std::jthread watcher([&](std::stop_token done) {
-                for (std::optional<fs::path> descriptor; !done.stop_requested(); std::this_thread::yield())
-                    if ((descriptor = descriptorOf(a))) {
-                        const timespec times[2] = {{0, UTIME_OMIT}, {1'000'000 + attempt, 0}};
-                        change ? ::utimensat(AT_FDCWD, a.c_str(), times, AT_SYMLINK_NOFOLLOW) : source.request_stop();
-                        std::error_code error;
-                        stillOpen = fs::read_symlink(*descriptor, error) == a;
-                        return;
-                    }
-            });
-            const auto error = refusal(group, source.get_token());
-            watcher.request_stop();
-            watcher.join();
-            proven = change ? stillOpen.value_or(false) : stillOpen.has_value();
-            if (!proven) continue;
-            EXPECT_EQ(error, change ? changed("a.bin") : stopped) << "a change or stop went unnoticed";
+    int changes = 0;  // each change sets a time not set before
+    for (const unsigned threads : {1U, 8U})
+        for (const bool change : {true, false}) {
+            bool proven = false;
+            for (int attempt = 1; attempt <= 20 && !proven; ++attempt) {
+                std::stop_source source;
+                std::optional<bool> stillOpen;  // after the action, once the watcher acted
+                std::jthread watcher([&](std::stop_token done) {
+                    for (std::optional<fs::path> descriptor; !done.stop_requested(); std::this_thread::yield())
+                        if ((descriptor = descriptorOf(a))) {
+                            const timespec times[2] = {{0, UTIME_OMIT}, {1'000'000 + ++changes, 0}};
+                            change ? ::utimensat(AT_FDCWD, a.c_str(), times, AT_SYMLINK_NOFOLLOW)
+                                   : source.request_stop();
+                            std::error_code error;
+                            stillOpen = fs::read_symlink(*descriptor, error) == a;
+                            return;
+                        }
+                });
+                // Too late a watcher may even see the missing file reported.
+                const auto error = refusalMessage(change ? withGone : group, source.get_token(), threads);
+                watcher.request_stop();
+                watcher.join();
+                proven = change ? stillOpen.value_or(false) : stillOpen.has_value();
+                if (!proven) continue;
+                EXPECT_EQ(error, change ? changed("a.bin").second : stopped.second)
+                    << threads << " threads: a change or stop went unnoticed";
+            }
+            EXPECT_TRUE(proven) << threads << " threads: the watcher never caught the file open";
         }
-        EXPECT_TRUE(proven) << "the watcher never caught the file open";
-    }
 }
 
 TEST(DiskDuplicateVerifiedSet, RecoverableBytesSaturateAndUnpairedIdentitiesAreLeftOut)
