@@ -1,5 +1,7 @@
 #include "core/disk_duplicates.h"
 
+#include "bridge/disk_walk.h"
+
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sched.h>
@@ -143,16 +145,6 @@ Member hashFile(const DiskFile& file, std::uint64_t expectedSize, Hasher& hasher
     return Member{file, std::move(after), digest};
 }
 
-// The processors this process may run on.
-unsigned availableProcessors()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return static_cast<unsigned>(CPU_COUNT(&set));
-    return std::max(1U, std::thread::hardware_concurrency());
-}
-
 // Every file hashed, in the group's order, or the error of the first file in
 // that order that failed. Threads take the next file not yet taken; each file
 // has its own slot, so which thread finishes first never shows.
@@ -252,7 +244,7 @@ namespace DiskDuplicateVerifier {
 
 std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, std::stop_token stop, unsigned threads)
 {
-    const unsigned wanted = threads != 0 ? threads : std::min(availableProcessors(), mostThreads);
+    const unsigned wanted = threads != 0 ? threads : std::min(static_cast<unsigned>(pl_available_processors()), mostThreads);
     const auto used = static_cast<unsigned>(std::clamp<std::size_t>(group.files.size(), 1, wanted));
     auto members = hashMembers(group, stop, used);
     // A stop that came after the last read still ends without a result: with
