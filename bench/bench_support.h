@@ -61,6 +61,9 @@ void reportDiskScan();
 void reportDuplicateVerification();
 // Scans one folder and exits: the disk report runs the benchmark itself so.
 int scanForMeasurement(const std::string& path);
+// Measures process reads over `rounds` samples, on the live table and with
+// 2,000 more idle processes, and exits.
+int reportProcessRead(int rounds);
 
 inline void print(const std::string& line)
 {

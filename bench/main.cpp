@@ -2,11 +2,19 @@
 
 #include "bench_support.h"
 
+#include <charconv>
 #include <string_view>
 
 int main(int argc, char** argv)
 {
     if (argc == 3 && std::string_view(argv[1]) == "--scan") return corvalent::bench::scanForMeasurement(argv[2]);
+    if (argc == 3 && std::string_view(argv[1]) == "--process-read") {
+        const std::string_view text(argv[2]);
+        int rounds = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), rounds);
+        if (error != std::errc{} || end != text.data() + text.size() || rounds < 1) return 2;
+        return corvalent::bench::reportProcessRead(rounds);
+    }
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
