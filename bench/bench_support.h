@@ -67,6 +67,9 @@ int makeDuplicates(const std::string& folder);
 int verifyFolder(const std::string& folder);
 // Hashes one file as verification does, on one thread, and prints MiB/s.
 int printHashRate(const std::string& file);
+// Measures process reads over `rounds` samples, on the live table and with
+// 2,000 more idle processes, and exits.
+int reportProcessRead(int rounds);
 
 inline void print(const std::string& line)
 {

@@ -55,7 +55,8 @@ void BM_LiveSampleAndGrouping(benchmark::State& state)
 {
     std::optional<ProcessSnapshot> previous;
     for (auto _ : state) {
-        auto snapshot = ProcessSnapshot::make(Scanner::scan(), previous ? &*previous : nullptr);
+        auto sample = Scanner::scan(previous ? &previous->result : nullptr);
+        auto snapshot = ProcessSnapshot::make(std::move(sample), previous ? &*previous : nullptr);
         previous = std::move(snapshot);
     }
     state.counters["processes"] = static_cast<double>(previous->result.records.size());
@@ -103,7 +104,8 @@ void reportProcessEngine()
 {
     std::optional<ProcessSnapshot> previous;
     const double ours = millisecondsPerRound(50, [&] {
-        previous = ProcessSnapshot::make(Scanner::scan(), previous ? &*previous : nullptr);
+        auto sample = Scanner::scan(previous ? &previous->result : nullptr);
+        previous = ProcessSnapshot::make(std::move(sample), previous ? &*previous : nullptr);
     });
     const double ps = millisecondsPerRound(20, runPs);
     const auto firstSample = syntheticSample(1.0, 1);

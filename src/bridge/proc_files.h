@@ -34,23 +34,32 @@ struct ReadResult {
     bool ok = false;
 };
 
-inline ReadResult readAt(int dirfd, const char* name, char* buffer, std::size_t capacity)
+// Reads an open file. The kernel writes each of the small /proc files read
+// here (stat, statm, status, cgroup, meminfo, pressure) in one piece, so a
+// read that returns less than asked has returned all of it: no second read
+// to see the end.
+inline ReadResult readFrom(int fd, char* buffer, std::size_t capacity)
 {
-    const int fd = ::openat(dirfd, name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
     std::size_t filled = 0;
     while (filled < capacity) {
         const auto n = ::read(fd, buffer + filled, capacity - filled);
         if (n < 0) {
             if (errno == EINTR) continue;
-            ::close(fd);
             return {};
         }
         if (n == 0) break;
+        const bool whole = static_cast<std::size_t>(n) < capacity - filled;
         filled += static_cast<std::size_t>(n);
+        if (whole) break;
     }
-    ::close(fd);
     return {std::string_view(buffer, filled), true};
+}
+
+inline ReadResult readAt(int dirfd, const char* name, char* buffer, std::size_t capacity)
+{
+    const FileDescriptor file(::openat(dirfd, name, O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) return {};
+    return readFrom(file.get(), buffer, capacity);
 }
 
 // readlinkat into `buffer` with a NUL; false when unreadable or when the

@@ -4,34 +4,41 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 namespace corvalent::proc_text {
 namespace {
 
-constexpr std::string_view whitespace = " \t\n";
+constexpr bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+// Where the blanks at the start of `text` end (its size when all are blank).
+// A plain loop: a sample splits some fifty fields for every process.
+std::size_t blanksEnd(std::string_view text)
+{
+    std::size_t at = 0;
+    while (at < text.size() && isBlank(text[at])) ++at;
+    return at;
+}
 
 // Splits off the next blank-separated field of `rest`.
 std::string_view nextField(std::string_view& rest)
 {
-    const auto begin = rest.find_first_not_of(whitespace);
-    if (begin == std::string_view::npos) {
-        rest = {};
-        return {};
-    }
-    rest.remove_prefix(begin);
-    const auto end = rest.find_first_of(whitespace);
-    const auto field = rest.substr(0, end);
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    const auto begin = blanksEnd(rest);
+    auto end = begin;
+    while (end < rest.size() && !isBlank(rest[end])) ++end;
+    const auto field = rest.substr(begin, end - begin);
+    rest.remove_prefix(end);
     return field;
 }
 
 template <typename Number>
 std::optional<Number> number(std::string_view text)
 {
-    const auto begin = text.find_first_not_of(whitespace);
-    if (begin == std::string_view::npos) return std::nullopt;
-    text.remove_prefix(begin);
+    text.remove_prefix(blanksEnd(text));
     Number value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc{} || end == text.data()) return std::nullopt;
@@ -77,8 +84,9 @@ std::optional<StatFields> parseStat(std::string_view text)
     StatFields fields;
     fields.comm = text.substr(open + 1, close - open - 1);
     auto rest = text.substr(close + 1);
-    // Fields after the name, counted from 3 (state) as proc(5) numbers them.
-    std::array<std::string_view, 20> after{};
+    // Fields after the name, counted from 3 (state) as proc(5) numbers them;
+    // kernels before 3.5 end at field 44.
+    std::array<std::string_view, 47> after{};
     for (auto& field : after) field = nextField(rest);
     if (after[19].empty()) return std::nullopt;  // starttime is field 22
 
@@ -95,6 +103,11 @@ std::optional<StatFields> parseStat(std::string_view text)
     fields.utimeTicks = *utime;
     fields.stimeTicks = *stime;
     fields.startTicks = *start;
+    // startcode, endcode (26, 27), arg_start, arg_end (48, 49).
+    const std::hash<std::string_view> digest;
+    fields.image = digest(fields.comm);
+    for (const auto index : {23, 24, 45, 46})
+        fields.image = fields.image * 1'099'511'628'211ULL ^ digest(after[index]);
     return fields;
 }
 
@@ -109,6 +122,15 @@ StatusFields parseStatus(std::string_view text)
     if (const auto line = keyedLine(text, "RssAnon")) fields.rssAnonKiB = number<std::uint64_t>(*line);
     if (const auto line = keyedLine(text, "VmSwap")) fields.vmSwapKiB = number<std::uint64_t>(*line);
     return fields;
+}
+
+std::optional<std::uint64_t> anonymousPagesFromStatm(std::string_view text)
+{
+    nextField(text);  // total program size
+    const auto resident = number<std::uint64_t>(nextField(text));
+    const auto shared = number<std::uint64_t>(nextField(text));
+    if (!resident || !shared) return std::nullopt;
+    return *resident > *shared ? *resident - *shared : 0;
 }
 
 std::optional<std::uint64_t> meminfoKiB(std::string_view text, std::string_view key)

@@ -19,6 +19,11 @@ struct StatFields {
     std::uint64_t utimeTicks = 0;
     std::uint64_t stimeTicks = 0;
     std::uint64_t startTicks = 0;
+    // Changes when the process runs another program (or renames itself):
+    // a digest of the command name and of where the kernel laid out the
+    // program's code and arguments (fields the kernel shows only to those
+    // who may trace the process; to others they read the same every time).
+    std::uint64_t image = 0;
 };
 
 // Kernel thread flag of the stat line's flags field.
@@ -34,6 +39,10 @@ struct StatusFields {
 };
 
 StatusFields parseStatus(std::string_view text);
+
+// Anonymous resident pages from /proc/PID/statm: resident minus shared
+// (file and shared-memory pages), the figure status shows as RssAnon.
+std::optional<std::uint64_t> anonymousPagesFromStatm(std::string_view text);
 
 // A "Key:   123 kB" figure of /proc/meminfo, in KiB.
 std::optional<std::uint64_t> meminfoKiB(std::string_view text, std::string_view key);

@@ -24,7 +24,18 @@ struct PLProcessInfo {
     char cwd[4096];           // working directory; only for the caller's own processes
     char role[64];            // development role found in the arguments; usually empty
     char flatpakApp[256];     // application id of a Flatpak sandbox ("/app/…" executables only)
+    std::uint64_t image;      // changes when the process runs another program or renames itself
 };
+
+// What a sampler read of a process before (a pid's previous record).
+struct PLKnownProcess {
+    std::uint64_t started;
+    std::uint64_t image;
+    std::uint32_t uid;
+};
+
+// pl_read_sample flag: swap is in use (or unknown), so memory needs VmSwap.
+inline constexpr std::int32_t PL_SAMPLE_SWAP_IN_USE = 1;
 
 // Writes the ids of all processes (thread-group leaders) into `pids` and
 // returns how many were written; 0 for a null buffer or a capacity outside
@@ -34,6 +45,18 @@ std::int32_t pl_list(std::int32_t* pids, std::int32_t capacity);
 // Fills `out` for one process: 1 when filled (possibly in part), 0 when the
 // process cannot be read at all. Zombies and kernel threads read as gone.
 std::int32_t pl_read(std::int32_t pid, PLProcessInfo* out);
+
+// The sampler's read: the same record for less, reading only what a sample
+// needs. The owner is the /proc/PID folder's owner (the effective uid, even
+// for a process that is not dumpable; the files inside then turn root's);
+// without PL_SAMPLE_SWAP_IN_USE no process has swapped memory, and the
+// footprint comes from statm. When `known` is this very process (same start
+// time, image and owner; an image of 0 never matches), the texts read once
+// per program it runs (name, path, cwd, role, flatpakApp) are not read again
+// and stay empty: returns 2, and the caller keeps what it read before (a
+// working folder changed since shows in pl_read, which every stop uses).
+// Otherwise returns 1 or 0 as pl_read does.
+std::int32_t pl_read_sample(std::int32_t pid, const PLKnownProcess* known, std::int32_t flags, PLProcessInfo* out);
 
 // Why a process may never be stopped, as the raw value of ProcessProtection:
 // 0 stoppable, 1 system identity, 2 this program, 3 another user, 4 unknown

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "bridge/proc_files.h"
@@ -129,6 +130,112 @@ bool parsePid(const char* text, std::int32_t& pid)
     return ec == std::errc{} && end == text + length && pid > 0;
 }
 
+// A zombie has exited and a kernel thread is no program: neither can be stopped.
+bool isProgram(const proc_text::StatFields& fields)
+{
+    return fields.state != 'Z' && fields.state != 'X' && (fields.flags & proc_text::kernelThreadFlag) == 0;
+}
+
+// The figures every read takes from stat.
+void fillFromStat(std::int32_t pid, const proc_text::StatFields& fields, PLProcessInfo* out)
+{
+    out->pid = pid;
+    out->parent = fields.parent;
+    out->started = kernelClock().bootEpochMicros + ticksIn(fields.startTicks, 1'000'000);
+    out->cpuTime = ticksIn(fields.utimeTicks + fields.stimeTicks, 1'000'000'000);
+    out->image = fields.image;
+}
+
+// The footprint is anonymous resident plus swapped memory.
+void footprintFromStatus(const proc_text::StatusFields& status, PLProcessInfo* out)
+{
+    if (!status.rssAnonKiB) return;
+    out->hasMemory = 1;
+    out->footprint = (*status.rssAnonKiB + status.vmSwapKiB.value_or(0)) * 1024;
+}
+
+// The same while no swap is in use: statm's anonymous pages, for a read of
+// a file the kernel writes in a fraction of the time of status.
+void footprintFromStatm(const proc_files::ReadResult& statm, PLProcessInfo* out)
+{
+    static const long pageSize = ::sysconf(_SC_PAGESIZE);
+    const auto pages = statm.ok ? proc_text::anonymousPagesFromStatm(statm.text) : std::nullopt;
+    if (!pages || pageSize <= 0) return;
+    out->hasMemory = 1;
+    out->footprint = *pages * static_cast<std::uint64_t>(pageSize);
+}
+
+// The texts read once per program a process runs: its name and executable,
+// a sandbox's application, and for the caller's own processes the working
+// folder and the role.
+void readIdentity(int processDir, std::string_view comm, PLProcessInfo* out)
+{
+    // The kernel cuts comm to 15 bytes and lets a process retitle itself, so
+    // the executable's file name is the name whenever it can be read.
+    // A memory file or a replaced executable names no program: the command
+    // name does, while the path keeps such programs apart.
+    const bool linked = proc_files::readLinkAt(processDir, "exe", out->path, sizeof out->path);
+    const auto executable = linked ? proc_text::executableName(out->path) : std::string_view();
+    copyText(out->name, sizeof out->name, executable.empty() ? comm : executable);
+
+    // A sandboxed program reads as "/app/…"; its cgroup names the application.
+    // Read for those only: the cgroup file costs as much as stat.
+    if (linked && std::string_view(out->path).starts_with("/app/")) {
+        char cgroupText[2048];
+        const auto cgroup = proc_files::readAt(processDir, "cgroup", cgroupText, sizeof cgroupText);
+        if (cgroup.ok) copyText(out->flatpakApp, sizeof out->flatpakApp, proc_text::flatpakAppFromCgroup(cgroup.text));
+    }
+
+    if (out->uid != ::getuid()) return;
+    proc_files::readLinkAt(processDir, "cwd", out->cwd, sizeof out->cwd);
+    if (proc_text::nameWantsRole(out->name)) readRole(processDir, out);
+}
+
+// "/proc/PID" into `text`; returns its length.
+std::size_t processFolder(std::int32_t pid, char (&text)[48])
+{
+    std::memcpy(text, "/proc/", 6);
+    const auto end = std::to_chars(text + 6, text + 32, pid).ptr;
+    *end = '\0';
+    return static_cast<std::size_t>(end - text);
+}
+
+// Every file is read through the one folder handle: it stays bound to this
+// process instance, so a pid reused halfway cannot mix two processes.
+// A path handle is all the relative reads need, and opens for less.
+proc_files::FileDescriptor openProcessFolder(std::int32_t pid)
+{
+    char folder[48];
+    processFolder(pid, folder);
+    return proc_files::FileDescriptor(::open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+// pl_read_sample for a process it knows nothing of yet.
+std::int32_t readSampleInFull(std::int32_t pid, std::int32_t flags, PLProcessInfo* out)
+{
+    const auto processDir = openProcessFolder(pid);
+    if (processDir.get() < 0) return 0;
+    char statText[1024];
+    const auto stat = proc_files::readAt(processDir.get(), "stat", statText, sizeof statText);
+    const auto fields = stat.ok ? proc_text::parseStat(stat.text) : std::nullopt;
+    if (!fields || !isProgram(*fields)) return 0;
+    struct stat folder {};
+    if (::fstat(processDir.get(), &folder) != 0) return 0;
+    fillFromStat(pid, *fields, out);
+    out->uid = folder.st_uid;
+
+    if ((flags & PL_SAMPLE_SWAP_IN_USE) != 0) {
+        char statusText[8192];
+        const auto status = proc_files::readAt(processDir.get(), "status", statusText, sizeof statusText);
+        if (status.ok) footprintFromStatus(proc_text::parseStatus(status.text), out);
+    } else {
+        char statmText[256];
+        footprintFromStatm(proc_files::readAt(processDir.get(), "statm", statmText, sizeof statmText), out);
+    }
+    readIdentity(processDir.get(), fields->comm, out);
+    return 1;
+}
+
 }  // namespace
 
 std::int32_t pl_list(std::int32_t* pids, std::int32_t capacity)
@@ -151,20 +258,13 @@ std::int32_t pl_read(std::int32_t pid, PLProcessInfo* out)
 {
     if (pid < 1 || out == nullptr) return 0;
     std::memset(out, 0, sizeof *out);
-
-    // Every file is read through the one directory handle: it stays bound to
-    // this process instance, so a pid reused halfway cannot mix two processes.
-    char dirName[32] = "/proc/";
-    std::to_chars(dirName + 6, dirName + sizeof dirName - 1, pid);
-    const proc_files::FileDescriptor processDir(::open(dirName, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const auto processDir = openProcessFolder(pid);
     if (processDir.get() < 0) return 0;
 
     char statText[1024];
     const auto stat = proc_files::readAt(processDir.get(), "stat", statText, sizeof statText);
     const auto fields = stat.ok ? proc_text::parseStat(stat.text) : std::nullopt;
-    if (!fields) return 0;
-    // A zombie has exited and a kernel thread is no program: neither can be stopped.
-    if (fields->state == 'Z' || fields->state == 'X' || (fields->flags & proc_text::kernelThreadFlag) != 0) return 0;
+    if (!fields || !isProgram(*fields)) return 0;
 
     char statusText[8192];
     const auto status = proc_files::readAt(processDir.get(), "status", statusText, sizeof statusText);
@@ -172,37 +272,60 @@ std::int32_t pl_read(std::int32_t pid, PLProcessInfo* out)
     // Without its owner a process cannot be judged; treat it as unreadable.
     if (!status.ok || !statusFields.effectiveUid) return 0;
 
-    out->pid = pid;
-    out->parent = fields->parent;
+    fillFromStat(pid, *fields, out);
     out->uid = *statusFields.effectiveUid;
-    out->started = kernelClock().bootEpochMicros + ticksIn(fields->startTicks, 1'000'000);
-    out->cpuTime = ticksIn(fields->utimeTicks + fields->stimeTicks, 1'000'000'000);
-    if (statusFields.rssAnonKiB) {
-        out->hasMemory = 1;
-        out->footprint = (*statusFields.rssAnonKiB + statusFields.vmSwapKiB.value_or(0)) * 1024;
-    }
-
-    // The kernel cuts comm to 15 bytes and lets a process retitle itself, so
-    // the executable's file name is the name whenever it can be read.
-    // A memory file or a replaced executable names no program: the command
-    // name does, while the path keeps such programs apart.
-    const bool linked = proc_files::readLinkAt(processDir.get(), "exe", out->path, sizeof out->path);
-    const auto executable = linked ? proc_text::executableName(out->path) : std::string_view();
-    copyText(out->name, sizeof out->name, executable.empty() ? std::string_view(fields->comm) : executable);
-
-    // A sandboxed program reads as "/app/…"; its cgroup names the application.
-    // Read for those only: the cgroup file costs as much as stat.
-    if (linked && std::string_view(out->path).starts_with("/app/")) {
-        char cgroupText[2048];
-        const auto cgroup = proc_files::readAt(processDir.get(), "cgroup", cgroupText, sizeof cgroupText);
-        if (cgroup.ok) copyText(out->flatpakApp, sizeof out->flatpakApp, proc_text::flatpakAppFromCgroup(cgroup.text));
-    }
-
-    if (out->uid != ::getuid()) return 1;
-
-    proc_files::readLinkAt(processDir.get(), "cwd", out->cwd, sizeof out->cwd);
-    if (proc_text::nameWantsRole(out->name)) readRole(processDir.get(), out);
+    footprintFromStatus(statusFields, out);
+    readIdentity(processDir.get(), fields->comm, out);
     return 1;
+}
+
+std::int32_t pl_read_sample(std::int32_t pid, const PLKnownProcess* known, std::int32_t flags, PLProcessInfo* out)
+{
+    if (pid < 1 || out == nullptr) return 0;
+    std::memset(out, 0, sizeof *out);
+    if (known == nullptr) return readSampleInFull(pid, flags, out);
+
+    // Two files and the folder by name, without a folder handle: two system
+    // calls fewer. The stat file is read last: a handle of a reaped process
+    // reads nothing, and a pid is reused only once its process is reaped, so
+    // a successful read proves that all three named this one process.
+    char path[48];
+    const auto folderLength = processFolder(pid, path);
+    std::memcpy(path + folderLength, "/stat", 6);
+    const proc_files::FileDescriptor statFile(::open(path, O_RDONLY | O_CLOEXEC));
+    if (statFile.get() < 0) return 0;
+    const bool swapInUse = (flags & PL_SAMPLE_SWAP_IN_USE) != 0;
+    std::memcpy(path + folderLength, swapInUse ? "/status" : "/statm", swapInUse ? 8 : 7);
+    const proc_files::FileDescriptor memoryFile(::open(path, O_RDONLY | O_CLOEXEC));
+    path[folderLength] = '\0';
+    struct stat folder {};
+    if (::stat(path, &folder) != 0) return 0;
+
+    char statText[1024];
+    const auto stat = proc_files::readFrom(statFile.get(), statText, sizeof statText);
+    const auto fields = stat.ok ? proc_text::parseStat(stat.text) : std::nullopt;
+    if (!fields || !isProgram(*fields)) return 0;
+    fillFromStat(pid, *fields, out);
+    out->uid = folder.st_uid;
+    // Another instance at the pid, another program, or another owner (whose
+    // working folder and role may no longer be ours to read): read in full.
+    const bool same = out->started == known->started && known->image != 0 && out->image == known->image &&
+                      out->uid == known->uid;
+    if (!same) {
+        std::memset(out, 0, sizeof *out);
+        return readSampleInFull(pid, flags, out);
+    }
+
+    if (memoryFile.get() < 0) return 2;
+    if (swapInUse) {
+        char statusText[8192];
+        const auto status = proc_files::readFrom(memoryFile.get(), statusText, sizeof statusText);
+        if (status.ok) footprintFromStatus(proc_text::parseStatus(status.text), out);
+    } else {
+        char statmText[256];
+        footprintFromStatm(proc_files::readFrom(memoryFile.get(), statmText, sizeof statmText), out);
+    }
+    return 2;
 }
 
 }  // namespace corvalent

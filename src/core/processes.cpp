@@ -3,6 +3,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "bridge/process_bridge.h"
@@ -39,6 +40,21 @@ ProcessRecord recordFrom(const PLProcessInfo& info)
     record.protection = protectionFor(record.pid, record.uid, record.path, record.name);
     if (const auto app = text(info.flatpakApp, sizeof info.flatpakApp); !app.empty())
         record.applicationHint = DesktopEntries::flatpakInstallation(app, DesktopEntries::userDataHome());
+    record.image = info.image;
+    return record;
+}
+
+// A record of a process the previous sample knew, running the same program
+// under the same owner: what was read once per program stays, and so does
+// the protection decided from it.
+ProcessRecord recordKnown(const PLProcessInfo& info, const ProcessRecord& before)
+{
+    ProcessRecord record = before;
+    record.parent = info.parent;
+    record.cpuTime = info.cpuTime;
+    record.memory.reset();
+    if (info.hasMemory == 1) record.memory = info.footprint;
+    record.cpu.reset();
     return record;
 }
 
@@ -60,7 +76,8 @@ ProcessRecord ProcessRecord::make(std::int32_t pid, std::int32_t parent, std::ui
                          std::move(role),
                          cpu,
                          ProcessProtection::none,
-                         {}};
+                         {},
+                         0};
     record.protection = protectionFor(record.pid, record.uid, record.path, record.name);
     return record;
 }
@@ -93,7 +110,7 @@ double uptimeSeconds()
 
 namespace Scanner {
 
-ScanResult scan()
+ScanResult scan(const ScanResult* previous)
 {
     const double start = uptimeSeconds();
     constexpr std::int32_t capacity = 32'768;
@@ -101,13 +118,28 @@ ScanResult scan()
     const auto listed = pl_list(pids.data(), capacity);
     const auto count = static_cast<std::size_t>(listed < 0 ? 0 : (listed > capacity ? capacity : listed));
 
+    // Swap is read once, first: while none is in use no process has swapped
+    // memory, and each footprint comes from a lighter file.
+    const auto swap = pl_swap_used();
+    const std::int32_t flags = swap == 0 ? 0 : PL_SAMPLE_SWAP_IN_USE;
+    std::unordered_map<std::int32_t, const ProcessRecord*> known;
+    if (previous != nullptr) {
+        known.reserve(previous->records.size());
+        for (const auto& record : previous->records) known.try_emplace(record.pid, &record);
+    }
+
     ScanResult result;
     result.records.reserve(count);
     PLProcessInfo info;
     for (std::size_t i = 0; i < count; ++i) {
-        if (pl_read(pids[i], &info) == 1) result.records.push_back(recordFrom(info));
+        const auto found = known.find(pids[i]);
+        const ProcessRecord* before = found == known.end() ? nullptr : found->second;
+        const PLKnownProcess knownProcess{before ? before->started : 0, before ? before->image : 0,
+                                          before ? before->uid : 0};
+        const auto read = pl_read_sample(pids[i], before ? &knownProcess : nullptr, flags, &info);
+        if (read == 1) result.records.push_back(recordFrom(info));
+        if (read == 2) result.records.push_back(recordKnown(info, *before));
     }
-    const auto swap = pl_swap_used();
     if (swap >= 0) result.swap = static_cast<std::uint64_t>(swap);
     result.pressure = pl_memory_pressure();
     result.timestamp = uptimeSeconds();

@@ -53,6 +53,9 @@ struct ProcessRecord {
     // installation folder), since its own path names a place inside the
     // sandbox; "" for everything else.
     std::string applicationHint;
+    // Changes when the process runs another program: the next sample reads
+    // name, path, cwd and role again only then (0: never matches).
+    std::uint64_t image = 0;
 
     // A record whose protection is decided by the bridge's rules.
     static ProcessRecord make(std::int32_t pid, std::int32_t parent, std::uint32_t uid, std::uint64_t started,
@@ -84,7 +87,10 @@ double uptimeSeconds();
 
 namespace Scanner {
 
-ScanResult scan();
+// One sample. With the previous sample, a process still running the program
+// it ran then keeps that record's name, path, cwd, role and application
+// hint instead of reading them again.
+ScanResult scan(const ScanResult* previous = nullptr);
 std::optional<ProcessRecord> read(std::int32_t pid);
 // The bridge's code: 0 sent, ESRCH gone, ESTALE another process, EPERM protected.
 std::int32_t signal(const ProcessRecord& record, bool force);

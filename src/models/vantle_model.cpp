@@ -108,7 +108,9 @@ VantleModelEnvironment VantleModelEnvironment::system()
 {
     VantleModelEnvironment environment;
     environment.measurementMode = [] { return PerformanceCheck::enabled(); };
-    environment.sample = [] { return PerformanceCheck::enabled() ? PerformanceCheck::scan() : Scanner::scan(); };
+    environment.sample = [](const ScanResult* previous) {
+        return PerformanceCheck::enabled() ? PerformanceCheck::scan() : Scanner::scan(previous);
+    };
     environment.uptime = uptimeSeconds;
     environment.mainWindowShown = defaultMainWindowShown;
     environment.applications = systemRunningApplications();
@@ -333,7 +335,8 @@ void VantleModel::refresh(std::function<void()> done)
          applications = installedApplications_](std::stop_token) mutable {
             if (checkApplications && ApplicationIndex::stamp(places) != applications->builtStamp())
                 applications = std::make_shared<const ApplicationIndex>(ApplicationIndex::build(places));
-            auto snapshot = ProcessSnapshot::make(sample(), previous ? &*previous : nullptr, *applications);
+            auto snapshot = ProcessSnapshot::make(sample(previous ? &previous->result : nullptr),
+                                                  previous ? &*previous : nullptr, *applications);
             return Sampled{std::move(snapshot), std::move(applications)};
         },
         [this, done = std::move(done)](Sampled fresh) {

@@ -41,7 +41,9 @@ struct ImpactReview {
 
 // What the model takes from its surroundings; tests replace any of it.
 struct VantleModelEnvironment {
-    std::function<ScanResult()> sample;                // the process table, or the measurement fixture
+    // The process table, or the measurement fixture; given the previous
+    // sample (null at first), which spares re-reading what it already knows.
+    std::function<ScanResult(const ScanResult* previous)> sample;
     std::function<bool()> measurementMode;             // fixture mode: nothing can be stopped
     std::function<double()> uptime;                    // seconds on a steady clock
     std::function<bool()> mainWindowShown;             // a visible, not minimised window titled "Corvalent"

@@ -27,6 +27,38 @@ TEST(ProcText, StatAndStatusFields)
     EXPECT_FALSE(parseStatus("Name:\tx\n").effectiveUid);
 }
 
+// Field 26, 27 (code), 48, 49 (arguments) and the name tell programs apart;
+// the figures that move while a program runs do not.
+TEST(ProcText, ImageChangesWithTheProgramOnly)
+{
+    const auto line = [](std::string_view comm, std::string_view code, std::string_view utime,
+                         std::string_view arguments) {
+        return "77 (" + std::string(comm) + ") S 1 77 77 0 -1 4194560 120 0 0 0 " + std::string(utime) +
+               " 5 0 0 20 0 1 0 98765 1000 100 18446744073709551615 " + std::string(code) +
+               " 0 0 0 0 0 0 0 0 0 0 17 3 0 0 0 0 0 4000 4100 4200 " + std::string(arguments) + " 4400 4500 0\n";
+    };
+    const auto imageOf = [](const std::string& text) { return parseStat(text).value().image; };
+    const auto base = imageOf(line("node", "1000 2000", "250", "4300 4350"));
+    EXPECT_EQ(imageOf(line("node", "1000 2000", "9999", "4300 4350")), base) << "CPU time moves, the program stays";
+    EXPECT_NE(imageOf(line("worker", "1000 2000", "250", "4300 4350")), base);
+    EXPECT_NE(imageOf(line("node", "1000 2001", "250", "4300 4350")), base);
+    EXPECT_NE(imageOf(line("node", "1000 2000", "250", "4300 4351")), base);
+    EXPECT_NE(imageOf(line("node", "1000 2000", "250", "5300 4350")), base);
+
+    // A shorter line (kernels before 3.5 end at field 44) still reads.
+    const auto older = parseStat("77 (old) S 1 77 77 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 555 1 1 1 3000 4000\n");
+    ASSERT_TRUE(older);
+    EXPECT_EQ(older->startTicks, 555U);
+}
+
+TEST(ProcText, AnonymousPagesFromStatm)
+{
+    EXPECT_EQ(anonymousPagesFromStatm("5000 1200 300 10 0 900 0\n"), 900U);
+    EXPECT_EQ(anonymousPagesFromStatm("5000 300 1200 10 0 900 0\n"), 0U) << "differences floor at 0";
+    EXPECT_FALSE(anonymousPagesFromStatm("5000 1200\n"));
+    EXPECT_FALSE(anonymousPagesFromStatm(""));
+}
+
 TEST(ProcText, PressureAndSwap)
 {
     const auto psi = "some avg10=12.50 avg60=1.00 avg300=0.00 total=1\nfull avg10=3.00 avg60=0.00 avg300=0.00 total=1\n"sv;

@@ -3,14 +3,19 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
+#include "bridge/proc_text.h"
 #include "bridge/process_bridge.h"
 #include "test_support.h"
 
@@ -159,6 +164,192 @@ TEST(ProcessRead, MemoryFileProgramIsNamedByItsCommandName)
     EXPECT_TRUE(std::string_view(info.path).starts_with("/memfd:sealed-test")) << info.path;
     EXPECT_FALSE(comm.empty());
     EXPECT_EQ(std::string(info.name), comm);
+}
+
+// What a sampler passes for a process it read before.
+PLKnownProcess knownFrom(const PLProcessInfo& info)
+{
+    return {info.started, info.image, info.uid};
+}
+
+// Waits on a state of a child, up to five seconds.
+bool eventually(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+std::string linkOf(pid_t pid, const char* name)
+{
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/" + name, error).string();
+}
+
+uid_t ownerOf(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_uid : static_cast<uid_t>(-1);
+}
+
+proc_text::StatusFields statusOf(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return proc_text::parseStatus(text);
+}
+
+// A sample reads name, path, working folder and role once per program a
+// process runs: for a known instance it skips them, and anything that tells
+// of another instance, program or owner brings a full read.
+TEST(ProcessSample, KnownProcessKeepsItsTextsUntilItRunsAnotherProgram)
+{
+    const auto bin = testing::tempDirUnderHome();
+    const testing::TempDir work;
+    const auto node = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "node");
+    const auto worker = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "worker");
+    ChildProcess child(node, {"--exec-on-usr1", worker.string(), "vitest"}, work.path());
+    ASSERT_TRUE(child.waitUntilCatching(SIGUSR1, 5s));
+
+    PLProcessInfo first;
+    ASSERT_EQ(pl_read_sample(child.pid(), nullptr, 0, &first), 1);
+    const auto reference = readOrFail(child.pid());
+    for (const auto* info : {&std::as_const(first), &reference}) {
+        EXPECT_EQ(info->uid, ::getuid());
+        EXPECT_EQ(info->parent, ::getpid());
+        EXPECT_STREQ(info->path, node.c_str());
+        EXPECT_STREQ(info->name, "node");
+        EXPECT_STREQ(info->cwd, std::filesystem::canonical(work.path()).c_str());
+        EXPECT_STREQ(info->role, "tests");
+        EXPECT_EQ(info->hasMemory, 1);
+    }
+    EXPECT_EQ(first.started, reference.started);
+    EXPECT_NE(first.image, 0U);
+    EXPECT_EQ(first.image, reference.image);
+
+    const auto known = knownFrom(first);
+    PLProcessInfo later;
+    EXPECT_EQ(pl_read_sample(child.pid(), &known, 0, &later), 2);
+    EXPECT_STREQ(later.path, "");
+    EXPECT_STREQ(later.name, "");
+    EXPECT_STREQ(later.cwd, "");
+    EXPECT_STREQ(later.role, "");
+    EXPECT_EQ(later.pid, child.pid());
+    EXPECT_EQ(later.parent, ::getpid());
+    EXPECT_EQ(later.uid, ::getuid());
+    EXPECT_EQ(later.started, first.started);
+    EXPECT_EQ(later.image, first.image);
+    EXPECT_EQ(later.hasMemory, 1);
+    EXPECT_GT(later.footprint, 0U);
+
+    // Another instance at the pid, another owner, an image never read.
+    auto laterInstance = known, earlierInstance = known, otherOwner = known, noImage = known;
+    laterInstance.started += 1;
+    earlierInstance.started -= 1;
+    otherOwner.uid += 1;
+    noImage.image = 0;
+    for (const auto& other : {laterInstance, earlierInstance, otherOwner, noImage}) {
+        PLProcessInfo full;
+        EXPECT_EQ(pl_read_sample(child.pid(), &other, 0, &full), 1);
+        EXPECT_STREQ(full.path, node.c_str());
+        EXPECT_STREQ(full.cwd, first.cwd);
+        EXPECT_STREQ(full.role, "tests");
+    }
+
+    // The same instance runs another program: same pid and start time, new texts.
+    ASSERT_EQ(::kill(child.pid(), SIGUSR1), 0);
+    ASSERT_TRUE(eventually([&] { return linkOf(child.pid(), "exe") == worker.string(); }));
+    PLProcessInfo changed;
+    ASSERT_EQ(pl_read_sample(child.pid(), &known, 0, &changed), 1);
+    EXPECT_EQ(changed.started, first.started);
+    EXPECT_STREQ(changed.path, worker.c_str());
+    EXPECT_STREQ(changed.name, "worker");
+    EXPECT_STREQ(changed.role, "");
+}
+
+// A process that is not dumpable (setuid programs, processes that changed
+// their user) has root's files under /proc/PID, but its folder still belongs
+// to its effective user. Run by root, the child takes another user first, so
+// that reading root where there is none would show.
+TEST(ProcessSample, ProcessThatIsNotDumpableReadsAsItsOwnUser)
+{
+    const bool root = ::getuid() == 0;
+    const uid_t user = root ? 65534 : ::getuid();
+    const testing::TempDir work;
+    ChildProcess child(testing::idleChildProgram(),
+                       root ? std::vector<std::string>{"--undumpable", std::to_string(user)}
+                            : std::vector<std::string>{"--undumpable"},
+                       work.path());
+    const auto folder = "/proc/" + std::to_string(child.pid());
+    ASSERT_TRUE(eventually([&] { return ownerOf(folder) == user && ownerOf(folder + "/stat") == 0; }))
+        << "the child's files should have turned root's";
+
+    PLProcessInfo first;
+    ASSERT_EQ(pl_read_sample(child.pid(), nullptr, 0, &first), 1);
+    EXPECT_EQ(first.uid, user);
+    const auto known = knownFrom(first);
+    PLProcessInfo later;
+    EXPECT_EQ(pl_read_sample(child.pid(), &known, 0, &later), 2);
+    EXPECT_EQ(later.uid, user);
+    EXPECT_EQ(readOrFail(child.pid()).uid, user);
+}
+
+// While no swap is in use the footprint comes from statm; it must be the
+// anonymous resident memory status reports. With swap in use, status.
+TEST(ProcessSample, FootprintFromStatmIsTheAnonymousResidentMemoryOfStatus)
+{
+    const testing::TempDir work;
+    ChildProcess child(testing::idleChildProgram(), {"--touch", "64"}, work.path());
+    constexpr std::uint64_t mib = 1ULL << 20;
+    ASSERT_TRUE(eventually([&] { return statusOf(child.pid()).rssAnonKiB.value_or(0) * 1024 >= 64 * mib; }));
+    const auto status = statusOf(child.pid());
+    const auto anonymous = static_cast<double>(*status.rssAnonKiB * 1024);
+    const auto page = static_cast<double>(::sysconf(_SC_PAGESIZE));
+
+    PLProcessInfo first;
+    ASSERT_EQ(pl_read_sample(child.pid(), nullptr, 0, &first), 1);
+    ASSERT_EQ(first.hasMemory, 1);
+    EXPECT_NEAR(static_cast<double>(first.footprint), anonymous, 2 * page);
+    const auto known = knownFrom(first);
+    PLProcessInfo later;
+    ASSERT_EQ(pl_read_sample(child.pid(), &known, 0, &later), 2);
+    EXPECT_NEAR(static_cast<double>(later.footprint), anonymous, 2 * page);
+
+    const auto withSwap = anonymous + static_cast<double>(status.vmSwapKiB.value_or(0) * 1024);
+    for (const auto* knownOrNot : {static_cast<const PLKnownProcess*>(nullptr), &known}) {
+        PLProcessInfo swapped;
+        ASSERT_NE(pl_read_sample(child.pid(), knownOrNot, PL_SAMPLE_SWAP_IN_USE, &swapped), 0);
+        EXPECT_EQ(swapped.hasMemory, 1);
+        EXPECT_NEAR(static_cast<double>(swapped.footprint), withSwap, 2 * page);
+    }
+}
+
+TEST(ProcessSample, ZombiesKernelThreadsAndVanishedProcessesReadAsGone)
+{
+    const testing::TempDir work;
+    ChildProcess child(testing::idleChildProgram(), {}, work.path());
+    PLProcessInfo info;
+    ASSERT_EQ(pl_read_sample(child.pid(), nullptr, 0, &info), 1);
+    const auto known = knownFrom(info);
+
+    // kthreadd is pid 2 on every Linux system; it is a kernel thread, when visible.
+    const PLKnownProcess kernelThread{known.started, known.image, 0};
+    EXPECT_EQ(pl_read_sample(2, nullptr, 0, &info), 0);
+    EXPECT_EQ(pl_read_sample(2, &kernelThread, 0, &info), 0);
+    EXPECT_EQ(pl_read_sample(0, nullptr, 0, &info), 0);
+    EXPECT_EQ(pl_read_sample(-5, &known, 0, &info), 0);
+    EXPECT_EQ(pl_read_sample(child.pid(), &known, 0, nullptr), 0);
+
+    ASSERT_EQ(::kill(child.pid(), SIGKILL), 0);
+    ASSERT_TRUE(child.waitUntilZombie(5s));
+    EXPECT_EQ(pl_read_sample(child.pid(), nullptr, 0, &info), 0) << "a zombie has exited";
+    EXPECT_EQ(pl_read_sample(child.pid(), &known, 0, &info), 0) << "a zombie has exited";
+    child.wait();
+    EXPECT_EQ(pl_read_sample(child.pid(), nullptr, 0, &info), 0) << "a reaped child is gone";
+    EXPECT_EQ(pl_read_sample(child.pid(), &known, PL_SAMPLE_SWAP_IN_USE, &info), 0) << "a reaped child is gone";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -118,6 +119,73 @@ TEST(Scanner, PathThatIsNotUtf8IsKeptAndStoppable)
     EXPECT_EQ(record->protection, ProcessProtection::none);
     EXPECT_EQ(Scanner::signal(*record, false), 0);
     const auto status = child.waitFor(5s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+}
+
+const ProcessRecord* recordOf(const ScanResult& result, pid_t pid)
+{
+    const auto found = std::find_if(result.records.begin(), result.records.end(),
+                                    [&](const ProcessRecord& r) { return r.pid == pid; });
+    return found == result.records.end() ? nullptr : &*found;
+}
+
+// A later sample keeps what it read once for a process it knows; a process
+// it takes for another instance is read in full, one that is gone is left
+// out, and the stop path reads everything for itself.
+TEST(Scanner, LaterSampleKeepsWhatItKnewOfEachProcess)
+{
+    const auto home = testing::tempDirUnderHome();
+    const auto project = home.path() / "projects" / "shop";
+    const auto elsewhere = home.path() / "projects" / "other";
+    fs::create_directories(project);
+    fs::create_directories(elsewhere);
+    const auto node = testing::copyExecutable(testing::idleChildProgram(), home.path(), "node");
+    ChildProcess tests(node, {"--chdir-on-usr1", elsewhere.string(), "vitest"}, project);
+    auto leaving = std::make_unique<ChildProcess>(node, std::vector<std::string>{}, project);
+    ASSERT_TRUE(tests.waitUntilCatching(SIGUSR1, 5s));
+    const pid_t leavingPid = leaving->pid();
+
+    const auto first = Scanner::scan();
+    const auto* before = recordOf(first, tests.pid());
+    ASSERT_TRUE(before && recordOf(first, leavingPid));
+    EXPECT_EQ(before->cwd, project.string());
+    EXPECT_EQ(before->role, "tests");
+
+    ASSERT_EQ(::kill(tests.pid(), SIGUSR1), 0);
+    const auto cwdLink = "/proc/" + std::to_string(tests.pid()) + "/cwd";
+    for (int attempt = 0; attempt < 500 && fs::read_symlink(cwdLink) != elsewhere; ++attempt)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(fs::read_symlink(cwdLink), elsewhere);
+    leaving.reset();
+
+    const auto later = Scanner::scan(&first);
+    const auto* kept = recordOf(later, tests.pid());
+    ASSERT_TRUE(kept);
+    EXPECT_FALSE(recordOf(later, leavingPid)) << "a process that is gone";
+    EXPECT_EQ(kept->id(), before->id());
+    EXPECT_EQ(kept->cwd, project.string()) << "read once for this program";
+    EXPECT_EQ(kept->path, node.string());
+    EXPECT_EQ(kept->name, "node");
+    EXPECT_EQ(kept->role, "tests");
+    EXPECT_EQ(kept->protection, ProcessProtection::none);
+    EXPECT_TRUE(kept->memory);
+    EXPECT_GE(kept->cpuTime, before->cpuTime);
+    EXPECT_EQ(Scanner::read(tests.pid()).value().cwd, elsewhere.string()) << "a single read reads everything";
+
+    // The same pid with another start time is another instance: read in full.
+    auto doctored = first;
+    for (auto& record : doctored.records)
+        if (record.pid == tests.pid()) record.started += 1;
+    const auto again = Scanner::scan(&doctored);
+    const auto* fresh = recordOf(again, tests.pid());
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->started, before->started);
+    EXPECT_EQ(fresh->cwd, elsewhere.string());
+
+    // A record of a later sample serves a stop as well as a fresh one.
+    EXPECT_EQ(Scanner::signal(*kept, false), 0);
+    const auto status = tests.waitFor(5s);
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
 }

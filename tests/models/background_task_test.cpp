@@ -44,9 +44,9 @@ TEST(BackgroundLanes, ABlockedJobHoldsBackNoJobOfTheOtherLane)
 {
     OneThreadLanes lanes;
     auto processes = VantleModelEnvironment::system();
-    processes.sample = [&] {
+    processes.sample = [&](const ScanResult* previous) {
         OneThreadLanes::waitWhile(lanes.holdSample);
-        return Scanner::scan();
+        return Scanner::scan(previous);
     };
     VantleModel sampler(processes);
     auto files = DiskModelEnvironment::system();

@@ -44,7 +44,9 @@ struct Harness {
     std::atomic<double> now = 1'000.0;  // also read by samples, off the GUI thread
     bool windowShown = true;
     std::atomic<int> samples = 0;
-    std::function<ScanResult()> table = [] { return Scanner::scan(); };
+    std::function<ScanResult(const ScanResult*)> table = [](const ScanResult* previous) {
+        return Scanner::scan(previous);
+    };
     std::shared_ptr<CountedApplications> applications = std::make_shared<CountedApplications>();
     std::unique_ptr<VantleModel> model;
 
@@ -53,9 +55,9 @@ struct Harness {
         QSettings().clear();
         auto environment = VantleModelEnvironment::system();
         if (places) environment.applicationPlaces = *places;
-        environment.sample = [this] {
+        environment.sample = [this](const ScanResult* previous) {
             ++samples;
-            return table();
+            return table(previous);
         };
         environment.measurementMode = [measurementMode] { return measurementMode; };
         environment.uptime = [this] { return now.load(); };
@@ -125,6 +127,9 @@ TEST(VantleModel, StoppingARealChildReportsItsExit)
 
     for (const bool force : {false, true}) {
         ChildProcess child(sleep, {"60"}, bin.path());
+        // The second sample knows the child: its record keeps the texts of
+        // the first, and the stop reads everything again for itself.
+        harness.refreshNow();
         harness.refreshNow();
         EXPECT_EQ(model.status(), force ? model.status() : QString("Select only work you are ready to stop."));
         const auto self = Scanner::read(child.pid());
@@ -150,6 +155,21 @@ TEST(VantleModel, StoppingARealChildReportsItsExit)
     }
 }
 
+TEST(VantleModel, EachSampleIsHandedThePreviousOne)
+{
+    Harness harness;
+    std::vector<double> handed;  // appended off the GUI thread, one sample at a time
+    harness.table = [&](const ScanResult* previous) {
+        handed.push_back(previous ? previous->timestamp : 0);
+        ScanResult sample;
+        sample.timestamp = static_cast<double>(handed.size());
+        return sample;
+    };
+    harness.refreshNow();
+    harness.refreshNow();
+    EXPECT_EQ(handed, (std::vector<double>{0, 1}));
+}
+
 TEST(VantleModel, CadenceRunsFromTheSamplesOwnTimeAndFollowsTheMainWindow)
 {
     Harness harness;
@@ -160,10 +180,10 @@ TEST(VantleModel, CadenceRunsFromTheSamplesOwnTimeAndFollowsTheMainWindow)
         harness.now = result.timestamp + lateBy;
         return result;
     };
-    harness.table = [&] { return taken(2.5); };
+    harness.table = [&](const ScanResult*) { return taken(2.5); };
     auto& model = *harness.model;
     harness.refreshNow();
-    harness.table = [&] { return taken(0); };
+    harness.table = [&](const ScanResult*) { return taken(0); };
     model.start();
 
     harness.now = harness.now + 0.25;
@@ -213,7 +233,7 @@ TEST(VantleModel, FilterSortAndSelection)
     // Two samples one second apart: alpha uses 1 % of a core, beta 5 %, and
     // gamma's memory (so its share) is unknown.
     int tick = 0;
-    harness.table = [&] {
+    harness.table = [&](const ScanResult*) {
         ++tick;
         const auto ns = [&](std::uint64_t percent) { return static_cast<std::uint64_t>(tick) * percent * 10'000'000; };
         ScanResult result;
@@ -262,7 +282,7 @@ TEST(VantleModel, ImpactReviewOpensOnlyForTheCurrentSelection)
 {
     const std::string home = testing::accountHome().string();
     Harness harness;
-    harness.table = [&] {
+    harness.table = [&](const ScanResult*) {
         ScanResult result;
         result.records = {record(20, "tool", home + "/bin/tool", 10), record(21, "other", home + "/bin/other", 10)};
         return result;
@@ -446,7 +466,7 @@ TEST(VantleModel, MeasurementModeListsTheFixtureAndStopsNothing)
     const auto home = testing::tempDirUnderHome();
     ChildProcess child(testing::copyExecutable(testing::idleChildProgram(), home.path(), "worker"), {}, home.path());
     Harness harness(true);
-    harness.table = [&] {
+    harness.table = [&](const ScanResult*) {
         auto fixture = PerformanceCheck::scan();
         if (const auto worker = Scanner::read(child.pid())) fixture.records.push_back(*worker);
         return fixture;

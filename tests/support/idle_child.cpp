@@ -4,6 +4,9 @@
 //   --touch MIB        keep MIB mebibytes of written memory
 //   --spin             keep one core busy
 //   --chdir-on-usr1 DIR  move into DIR when SIGUSR1 arrives
+//   --exec-on-usr1 PROGRAM  run PROGRAM (no arguments) in place when SIGUSR1 arrives
+//   --undumpable [UID]  become UID (when started by root), then not dumpable,
+//                      as setuid programs are: /proc/PID's files turn root's
 //   --traced           start a tracer that never waits for us, so that once
 //                      killed we stay a zombie our parent cannot reap until
 //                      the tracer ends (killed, or after a minute); prints
@@ -13,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <grp.h>
 #include <iostream>
 #include <netinet/in.h>
 #include <string>
@@ -25,9 +29,27 @@ namespace {
 
 const char* chdirTarget = nullptr;
 
+char* execTarget[] = {nullptr, nullptr};
+
 void moveOnSignal(int)
 {
     if (chdirTarget != nullptr && ::chdir(chdirTarget) != 0) ::_exit(3);
+}
+
+void execOnSignal(int)
+{
+    ::execve(execTarget[0], execTarget, environ);
+    ::_exit(3);
+}
+
+int becomeUndumpable(const char* user)
+{
+    if (user != nullptr) {
+        const auto uid = static_cast<uid_t>(std::strtoul(user, nullptr, 10));
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)
+            return 1;
+    }
+    return ::prctl(PR_SET_DUMPABLE, 0) == 0 ? 0 : 1;
 }
 
 int listenOnLoopback(const char* portFile)
@@ -86,6 +108,11 @@ int main(int argc, char** argv)
     } else if (mode == "--chdir-on-usr1" && argc > 2) {
         chdirTarget = argv[2];
         std::signal(SIGUSR1, moveOnSignal);
+    } else if (mode == "--exec-on-usr1" && argc > 2) {
+        execTarget[0] = argv[2];
+        std::signal(SIGUSR1, execOnSignal);
+    } else if (mode == "--undumpable") {
+        if (becomeUndumpable(argc > 2 ? argv[2] : nullptr) != 0) return 2;
     } else if (mode == "--traced") {
         if (startTracer() != 0) return 2;
     }

@@ -48,7 +48,7 @@ TEST(TypeScale, DesignPointsArePixelsOnEveryPage)
     // The test application's own font is sized in points: a widget that sets
     // a size of its own outside the scale, or none under a page, shows here.
     auto environment = VantleModelEnvironment::system();
-    environment.sample = [] { return ScanResult{}; };
+    environment.sample = [](const ScanResult*) { return ScanResult{}; };
     VantleModel model(std::move(environment));
     auto diskEnvironment = DiskModelEnvironment::system();
     diskEnvironment.volumes = [] { return std::vector<DiskVolume>{}; };

@@ -34,7 +34,7 @@ struct Window {
     {
         QSettings().setValue("hasSeenFullDiskAccessIntroduction", !introduction);
         auto environment = VantleModelEnvironment::system();
-        environment.sample = [this] {
+        environment.sample = [this](const ScanResult*) {
             ++samples;
             return ScanResult{};
         };

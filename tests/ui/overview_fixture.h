@@ -69,7 +69,7 @@ protected:
     {
         QSettings().clear();
         auto environment = VantleModelEnvironment::system();
-        environment.sample = [this] { return sample(); };
+        environment.sample = [this](const ScanResult*) { return sample(); };
         environment.uptime = [this] { return 1'000.0 + tick; };
         environment.mainWindowShown = [] { return true; };
         processes = std::make_unique<VantleModel>(std::move(environment));

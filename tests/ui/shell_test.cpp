@@ -60,7 +60,9 @@ protected:
         installAppStyle();
         QApplication::setPalette(lightPalette());
         auto environment = VantleModelEnvironment::system();
-        environment.sample = [this] { return ScanResult{.records = {}, .pressure = pressure, .swap = swap.load()}; };
+        environment.sample = [this](const ScanResult*) {
+            return ScanResult{.records = {}, .pressure = pressure, .swap = swap.load()};
+        };
         environment.uptime = [] { return 1'000.0; };
         environment.mainWindowShown = [] { return true; };
         model = std::make_unique<VantleModel>(std::move(environment));
