@@ -9,7 +9,6 @@
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <sched.h>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -404,14 +403,6 @@ std::int32_t visitAlone(const PLDiskEntry& entry, PLDiskVisitor& visitor, PLDisk
 }
 
 }  // namespace
-
-int pl_available_processors()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(CPU_COUNT(&set), 1);
-    return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1U));
-}
 
 std::int32_t pl_should_skip_privacy_path(const char* root, const char* path)
 {

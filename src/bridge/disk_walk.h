@@ -64,9 +64,6 @@ struct PLDiskWalkOptions {
 std::int32_t pl_walk_disk(const char* root, const PLDiskWalkOptions& options, PLDiskVisitor& visitor,
                           PLDiskScanStats& stats);
 
-// How many processors this process may run on; at least 1.
-int pl_available_processors();
-
 // 1 when `path` is one of the home folder's privacy-protected folders and not
 // the scan root itself, else 0.
 std::int32_t pl_should_skip_privacy_path(const char* root, const char* path);

@@ -74,6 +74,9 @@ const char* pl_account_home();
 // process, EPERM when it is protected, or the errno of the send.
 std::int32_t pl_signal(std::int32_t pid, std::uint64_t started, const char* path, std::int32_t force);
 
+// How many processors this process may run on; at least 1.
+std::int32_t pl_available_processors();
+
 // Memory pressure: 1 normal, 2 elevated, 4 critical; 0 when unreadable.
 std::int32_t pl_memory_pressure();
 

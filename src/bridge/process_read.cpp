@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include "bridge/proc_files.h"
@@ -326,6 +327,14 @@ std::int32_t pl_read_sample(std::int32_t pid, const PLKnownProcess* known, std::
         footprintFromStatm(proc_files::readFrom(memoryFile.get(), statmText, sizeof statmText), out);
     }
     return 2;
+}
+
+std::int32_t pl_available_processors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    return 1;
 }
 
 }  // namespace corvalent

@@ -1,10 +1,9 @@
 #include "core/disk_duplicates.h"
 
-#include "bridge/disk_walk.h"
+#include "bridge/process_bridge.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>

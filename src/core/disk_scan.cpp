@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "bridge/disk_walk.h"
+#include "bridge/process_bridge.h"
 #include "core/disk.h"
 #include "core/paths.h"
 #include "core/processes.h"

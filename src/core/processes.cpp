@@ -1,8 +1,11 @@
 #include "core/processes.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <iterator>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -112,6 +115,10 @@ namespace Scanner {
 
 ScanResult scan(const ScanResult* previous)
 {
+    // Reading /proc costs system calls, not computation: a large table is
+    // read on a few threads at once.
+    constexpr std::size_t processesPerReader = 256;
+    constexpr int maximumReaders = 4;
     const double start = uptimeSeconds();
     constexpr std::int32_t capacity = 32'768;
     std::vector<std::int32_t> pids(capacity, 0);
@@ -128,18 +135,34 @@ ScanResult scan(const ScanResult* previous)
         for (const auto& record : previous->records) known.try_emplace(record.pid, &record);
     }
 
+    // Each reader takes one contiguous share of the table and keeps its
+    // records apart, so the records come out in the table's order.
+    const auto readShare = [&](std::size_t from, std::size_t to, std::vector<ProcessRecord>& records) {
+        PLProcessInfo info;
+        for (std::size_t i = from; i < to; ++i) {
+            const auto found = known.find(pids[i]);
+            const ProcessRecord* before = found == known.end() ? nullptr : found->second;
+            const PLKnownProcess knownProcess{before ? before->started : 0, before ? before->image : 0,
+                                              before ? before->uid : 0};
+            const auto read = pl_read_sample(pids[i], before ? &knownProcess : nullptr, flags, &info);
+            if (read == 1) records.push_back(recordFrom(info));
+            if (read == 2) records.push_back(recordKnown(info, *before));
+        }
+    };
+    const auto readers = std::clamp<std::size_t>(count / processesPerReader, 1,
+                                                 static_cast<std::size_t>(std::min(pl_available_processors(), maximumReaders)));
+    std::vector<std::vector<ProcessRecord>> shares(readers);
+    {
+        std::vector<std::jthread> helpers;
+        for (std::size_t reader = 1; reader < readers; ++reader)
+            helpers.emplace_back([&, reader] {
+                readShare(count * reader / readers, count * (reader + 1) / readers, shares[reader]);
+            });
+        readShare(0, count / readers, shares[0]);
+    }
     ScanResult result;
     result.records.reserve(count);
-    PLProcessInfo info;
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto found = known.find(pids[i]);
-        const ProcessRecord* before = found == known.end() ? nullptr : found->second;
-        const PLKnownProcess knownProcess{before ? before->started : 0, before ? before->image : 0,
-                                          before ? before->uid : 0};
-        const auto read = pl_read_sample(pids[i], before ? &knownProcess : nullptr, flags, &info);
-        if (read == 1) result.records.push_back(recordFrom(info));
-        if (read == 2) result.records.push_back(recordKnown(info, *before));
-    }
+    for (auto& share : shares) std::move(share.begin(), share.end(), std::back_inserter(result.records));
     if (swap >= 0) result.swap = static_cast<std::uint64_t>(swap);
     result.pressure = pl_memory_pressure();
     result.timestamp = uptimeSeconds();

@@ -7,12 +7,16 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "bridge/process_bridge.h"
 #include "core/processes.h"
 #include "test_support.h"
+
+extern char** environ;
 
 namespace corvalent {
 namespace {
@@ -199,6 +203,48 @@ const ProcessGroup* groupHolding(const std::vector<ProcessGroup>& groups, pid_t 
 }
 
 // Real children, read in a live sample and grouped as the workspace shows them.
+// A table large enough to be read on several threads: every process once,
+// in the order the kernel lists them, whatever reader took it.
+TEST(Scanner, ALargeTableIsReadWholeAndInOrder)
+{
+    std::vector<pid_t> children;
+    for (int i = 0; i < 700; ++i) {
+        char sleep[] = "/bin/sleep";
+        char seconds[] = "600";
+        char* arguments[] = {sleep, seconds, nullptr};
+        pid_t pid = 0;
+        if (::posix_spawn(&pid, "/bin/sleep", nullptr, nullptr, arguments, environ) == 0) children.push_back(pid);
+    }
+    struct Reap {
+        std::vector<pid_t>& pids;
+        ~Reap()
+        {
+            for (const auto pid : pids) ::kill(pid, SIGKILL);
+            for (const auto pid : pids) ::waitpid(pid, nullptr, 0);
+        }
+    } reap{children};
+    ASSERT_EQ(children.size(), 700U);
+    // posix_spawn returns before the new program is laid out.
+    for (const auto pid : children)
+        for (int attempt = 0; attempt < 500 && !Scanner::read(pid); ++attempt) std::this_thread::sleep_for(1ms);
+
+    const auto first = Scanner::scan();
+    const auto later = Scanner::scan(&first);
+    for (const auto* sample : {&first, &later}) {
+        std::vector<std::int32_t> seen;
+        for (const auto& record : sample->records) seen.push_back(record.pid);
+        std::vector<std::int32_t> listed(32'768);
+        listed.resize(static_cast<std::size_t>(pl_list(listed.data(), 32'768)));
+        // The table's order: pids the kernel lists, as it lists them.
+        std::vector<std::int32_t> inOrder;
+        std::copy_if(listed.begin(), listed.end(), std::back_inserter(inOrder),
+                     [&](std::int32_t pid) { return std::find(seen.begin(), seen.end(), pid) != seen.end(); });
+        EXPECT_EQ(seen, inOrder);
+        for (const auto pid : children)
+            EXPECT_EQ(std::count(seen.begin(), seen.end(), pid), 1) << pid;
+    }
+}
+
 TEST(Scanner, LiveSampleReadsAndGroupsRealChildren)
 {
     const auto home = testing::tempDirUnderHome();
