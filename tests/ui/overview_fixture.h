@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <optional>
 
 #include "core/display.h"
 #include "models/disk_model.h"
@@ -147,11 +148,12 @@ protected:
     }
     // The main window at that size, with its menu bar and the application's
     // font; the overview is the main view's first page, over its own disk model.
-    void openWindow(QSize size, const QPalette& palette)
+    // Without a palette of its own the window follows the application's.
+    void openWindow(QSize size, std::optional<QPalette> palette = std::nullopt)
     {
         auto main = std::make_unique<QMainWindow>();
         main->setFont(CorvalentStyle::font(TextStyle::body));
-        main->setPalette(palette);
+        if (palette) main->setPalette(*palette);
         main->menuBar()->addMenu("Corvalent");
         main->menuBar()->addMenu("View");
         auto* view = new MainView(*processes, diskEnvironment());

@@ -1,11 +1,11 @@
 #include "ui/shell/app_appearance.h"
 
 #include <QApplication>
-#include <QFile>
+#include <QDBusConnection>
+#include <QPointer>
 #include <QSettings>
 
-#include "core/child_process.h"
-#include "models/background_task.h"
+#include "ui/shell/desktop_settings.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/app_style.h"
 #include "ui/widgets/corvalent_style.h"
@@ -52,11 +52,6 @@ QPalette makePalette(const Colours& c)
     }
     return palette;
 }
-
-struct DesktopAnswers {
-    std::optional<bool> prefersDark;
-    std::optional<bool> animationsEnabled;
-};
 
 // Written and read on the GUI thread only.
 std::optional<bool>& desktopPrefersDarkAnswer()
@@ -113,38 +108,24 @@ void setAppearance(AppAppearance appearance)
     emit AppearanceNotifier::instance().appearanceChanged(appearance);
 }
 
-std::optional<std::string> desktopInterfaceSetting(const std::string& key)
+void followDesktopSettings()
 {
-    if (!QFile::exists("/usr/bin/gsettings")) return std::nullopt;
-    ChildRunRequest request;
-    request.executable = "/usr/bin/gsettings";
-    request.arguments = {"get", "org.gnome.desktop.interface", key};
-    request.deadline = std::chrono::milliseconds(1'000);
-    const auto run = runChild(request);
-    if (run.exitStatus != 0) return std::nullopt;
-    return run.output;
+    followDesktopSettings(QDBusConnection::sessionBus(), std::chrono::seconds(2));
 }
 
-void readDesktopSettingsInBackground()
+void followDesktopSettings(const QDBusConnection& bus, std::chrono::milliseconds answerTimeout)
 {
-    BackgroundTask::start(
-        QCoreApplication::instance(),
-        [](std::stop_token) {
-            DesktopAnswers read;
-            if (const auto scheme = desktopInterfaceSetting("color-scheme"))
-                read.prefersDark = scheme->find("prefer-dark") != std::string::npos;
-            if (const auto animations = desktopInterfaceSetting("enable-animations"))
-                read.animationsEnabled = !animations->starts_with("false");
-            return read;
-        },
-        [](const DesktopAnswers& read) {
-            const bool wasDark = desktopPrefersDark();
-            desktopPrefersDarkAnswer() = read.prefersDark;
-            AppMotion::setDesktopAnimationsEnabled(read.animationsEnabled);
-            if (desktopPrefersDark() != wasDark && storedAppearance() == AppAppearance::system)
-                applyAppearance(AppAppearance::system);
-        },
-        {.userInitiated = true});
+    static QPointer<DesktopSettings> followed;
+    delete followed.data();
+    auto* settings = new DesktopSettings(bus, answerTimeout, QCoreApplication::instance());
+    followed = settings;
+    QObject::connect(settings, &DesktopSettings::prefersDarkChanged, settings, [settings] {
+        desktopPrefersDarkAnswer() = settings->prefersDark();
+        if (storedAppearance() == AppAppearance::system) applyAppearance(AppAppearance::system);
+    });
+    QObject::connect(settings, &DesktopSettings::animationsEnabledChanged, settings,
+                     [settings] { AppMotion::setDesktopAnimationsEnabled(settings->animationsEnabled()); });
+    settings->start();
 }
 
 bool desktopPrefersDark()

@@ -8,8 +8,10 @@
 #include <QPalette>
 #include <QString>
 
+#include <chrono>
 #include <optional>
-#include <string>
+
+class QDBusConnection;
 
 namespace corvalent {
 
@@ -30,21 +32,18 @@ void applyAppearance(AppAppearance appearance);
 QPalette lightPalette();
 QPalette darkPalette();
 
-// A value of GNOME's interface settings (`org.gnome.desktop.interface`),
-// read through its own tool, which can take seconds: never on the GUI thread.
-// None where the tool is missing or fails.
-std::optional<std::string> desktopInterfaceSetting(const std::string& key);
+// Follows the desktop's colour scheme and animation setting from now on, on
+// the session bus (see DesktopSettings): under the system appearance each
+// change of scheme repaints every window at once; under a chosen one it is
+// kept for when the system appearance is chosen again. Following again
+// replaces the earlier follower.
+void followDesktopSettings();
+void followDesktopSettings(const QDBusConnection& bus, std::chrono::milliseconds answerTimeout);
 
-// Reads GNOME's colour scheme and animation setting on a worker thread and
-// applies them on arrival: the system appearance is chosen again, and reduced
-// motion follows. Until then, and where there is no answer, the environment,
-// GTK's settings file and the defaults decide.
-void readDesktopSettingsInBackground();
-
-// Whether the desktop asks for dark: GTK_THEME, else GNOME's color-scheme
-// once it has been read.
+// Whether the desktop asks for dark: GTK_THEME, else the desktop's colour
+// scheme once it has been told.
 bool desktopPrefersDark();
-// GNOME's enable-animations once it has been read.
+// The desktop's animation setting once it has been told.
 std::optional<bool> desktopAnimationsEnabled();
 
 // Announces a stored change, so that the tray menu and the settings window

@@ -261,7 +261,7 @@ int runApplication(int argc, char** argv)
     installAppStyle();
     useSystemIcons();
     QApplication::setWindowIcon(appIcon());
-    readDesktopSettingsInBackground();
+    followDesktopSettings();
     applyAppearance(storedAppearance());
 
     QSettings settings;

@@ -19,12 +19,18 @@ QEasingCurve spring()
     return curve;
 }
 
-// The answers at hand without a child tool: the environment, then GTK's file.
-std::optional<bool> localReduceMotion()
+// CORVALENT_REDUCE_MOTION, which wins over everything the desktop says.
+std::optional<bool> environmentReduceMotion()
 {
     const auto setting = qEnvironmentVariable("CORVALENT_REDUCE_MOTION");
     if (setting == "1") return true;
     if (setting == "0") return false;
+    return std::nullopt;
+}
+
+// GTK's settings file, for desktops that tell nothing else.
+std::optional<bool> gtkFileReduceMotion()
+{
     const auto folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     const auto gtk = QSettings(folder + "/gtk-3.0/settings.ini", QSettings::IniFormat)
                          .value("Settings/gtk-enable-animations");
@@ -74,10 +80,12 @@ Animation value() { return {220, QEasingCurve::OutCubic}; }
 
 bool reduceMotion()
 {
-    static const auto local = localReduceMotion();
-    if (local) return *local;
-    const auto enabled = desktopAnswer();
-    return enabled.has_value() && !*enabled;
+    static const auto environment = environmentReduceMotion();
+    if (environment) return *environment;
+    // The desktop's live answer before the file, which is read only once.
+    if (const auto enabled = desktopAnswer()) return !*enabled;
+    static const auto gtkFile = gtkFileReduceMotion();
+    return gtkFile.value_or(false);
 }
 
 void setDesktopAnimationsEnabled(std::optional<bool> enabled)

@@ -26,9 +26,9 @@ Animation selection();  // spring-like, 0.27 s
 Animation hover();      // ease-out, 0.14 s
 Animation value();      // ease-out, 0.22 s
 
-// The desktop asks for reduced motion: CORVALENT_REDUCE_MOTION=1, else GTK's
-// settings file (both read once), else the desktop's animation setting once
-// it has arrived.
+// The desktop asks for reduced motion: CORVALENT_REDUCE_MOTION=1 (read once),
+// else the desktop's animation setting as last told, else GTK's settings file
+// (read once).
 bool reduceMotion();
 // The desktop's animation setting, told by whoever reads it; unknown until then.
 void setDesktopAnimationsEnabled(std::optional<bool> enabled);
