@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "bench_support.h"
@@ -16,21 +15,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// 200 folders of 10 subfolders of 100 small files, made once and kept.
+// The seeded tree of 200,000 files that bench/compare.sh also measures,
+// made by corvalent_make_tree once and kept.
 fs::path generatedTree()
 {
-    const fs::path root = fs::temp_directory_path() / "corvalent-bench-tree";
-    if (fs::exists(root / "complete")) return root;
-    fs::remove_all(root);
-    for (int a = 0; a < 200; ++a) {
-        for (int b = 0; b < 10; ++b) {
-            const auto folder = root / ("f" + std::to_string(a)) / ("g" + std::to_string(b));
-            fs::create_directories(folder);
-            for (int c = 0; c < 100; ++c)
-                std::ofstream(folder / ("file" + std::to_string(c))) << std::string(static_cast<std::size_t>(c * 37), 'x');
-        }
-    }
-    std::ofstream(root / "complete") << "200000 files\n";
+    const fs::path root = "/var/tmp/corvalent-bench/tree-200000";
+    ChildRunRequest request;
+    request.executable = (fs::read_symlink("/proc/self/exe").parent_path() / "corvalent_make_tree").string();
+    request.arguments = {root.string(), "200000"};
+    request.deadline = std::chrono::minutes(10);
+    runChild(request);
     return root;
 }
 
