@@ -35,12 +35,12 @@ can_drop_caches() { [ -w /proc/sys/vm/drop_caches ] && { sync; echo 3 >/proc/sys
 
 drop_caches() { sync; echo 3 >/proc/sys/vm/drop_caches; }
 
-# compare LABEL PREFIX FOLDER: the whole --disk-performance-check beside gdu
-# and du, with PREFIX ("", "taskset -c 0", "cold") in front of each run.
+# compare_disk LABEL MODE FOLDER: the whole --disk-performance-check beside gdu
+# and du; MODE is warm, cold (caches dropped before each run) or one-core.
 compare_disk() {
     local label=$1 mode=$2 folder=$3
     local -a prefix=()
-    [ "$mode" = one-core ] && prefix=(taskset -c 0)
+    [ "$mode" = one-core ] && prefix=("$(command -v taskset)" -c 0)
     local ours=() gdu=() du=() memory=()
     for ((round = 0; round < rounds; round++)); do
         [ "$mode" = cold ] && drop_caches
@@ -101,7 +101,7 @@ if ((${#jd[@]})); then
 fi
 printf '\n'
 if have openssl; then
-    one=$(ls "$dupes" | head -n 1)
+    one=$(ls "$dupes" | grep '\.bin$' | head -n 1)
     o=$("$bench" --hash-rate "$dupes/$one")
     read -r seconds _ < <(run "$(command -v openssl)" dgst -sha256 "$dupes/$one")
     printf '%-34s corvalent %6.0f MiB/s  openssl dgst -sha256 %6.0f MiB/s  share %s\n' "one core, one 256 MiB file" \
