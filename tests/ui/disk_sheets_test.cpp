@@ -20,6 +20,7 @@
 #include "ui/disk/file_reveal.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -99,9 +100,9 @@ QStringList texts(QWidget& in, const QString& name = {})
     return found;
 }
 
-void screenshot(QWidget& sheet, const QString& name, bool settle = true)
+void screenshot(QWidget& sheet, const QString& name, bool settleFirst = true)
 {
-    if (settle) QTest::qWait(300);
+    if (settleFirst) settle();
     QDir().mkpath(CORVALENT_SCREENSHOTS);
     EXPECT_TRUE(sheet.grab().save(QString(CORVALENT_SCREENSHOTS) + "/disk-sheet-" + name + ".png"));
 }

@@ -27,6 +27,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -108,7 +109,7 @@ QStringList texts(QWidget& in, const char* name)
 
 void screenshot(QWidget& widget, const QString& name)
 {
-    QTest::qWait(400);
+    settle();
     QDir().mkpath(CORVALENT_SCREENSHOTS);
     EXPECT_TRUE(widget.grab().save(QString(CORVALENT_SCREENSHOTS) + "/impact-review-" + name + ".png"));
 }

@@ -17,6 +17,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -56,7 +57,7 @@ struct Window {
     void press(AppSection section) { QTest::mouseClick(&button(section), Qt::LeftButton); }
     void screenshot(const QString& name)
     {
-        QTest::qWait(450);  // the page fades in
+        settle();  // the page fades in
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         view->grab().save(QString(CORVALENT_SCREENSHOTS) + "/" + name + ".png");
     }
@@ -119,7 +120,7 @@ TEST(MainView, SectionButtonsWorkFromTheKeyboardAndShowFocus)
         const auto colour = view.sectionSwitch().grab().toImage().pixelColor(33, 14);
         return colour.green() - colour.red();
     };
-    QTest::qWait(400);  // the plate slides across
+    settle();  // the plate moves across
     EXPECT_GT(ring(), 40) << "keyboard focus shows";
     storage.clearFocus();
     EXPECT_LT(ring(), 20);

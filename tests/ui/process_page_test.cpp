@@ -27,6 +27,7 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/segmented_control.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -75,7 +76,7 @@ protected:
     }
     void screenshot(const QString& name)
     {
-        QTest::qWait(400);  // past the inspector's and the rows' transitions
+        settle();  // past the inspector's and the rows' transitions
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         EXPECT_TRUE(host.grab().save(QString(CORVALENT_SCREENSHOTS) + "/process-page-" + name + ".png"));
     }

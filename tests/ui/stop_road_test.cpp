@@ -24,6 +24,7 @@
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -110,7 +111,7 @@ protected:
     }
     void screenshot(QWidget& widget, const QString& name)
     {
-        QTest::qWait(300);
+        settle();
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         EXPECT_TRUE(widget.grab().save(QString(CORVALENT_SCREENSHOTS) + "/stop-road-" + name + ".png"));
     }
