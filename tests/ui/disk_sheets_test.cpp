@@ -68,7 +68,7 @@ protected:
         sheet->open();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet));
         sheet->activateWindow();
-        QTest::qWait(50);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(sheet));
         return sheet;
     }
     Sheet confirm(const DiskCleanupCandidate& candidate)
@@ -131,11 +131,12 @@ TEST_F(DiskSheets, NoKeyMovesAnythingAndAClickMovesTheReviewedItemToTheTrash)
         EXPECT_NE(QApplication::focusWidget(), &sheet->moveButton()) << "the keyboard never reaches the move";
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     }
-    QTest::qWait(100);
+    drainLanes();
+    settle();
     ASSERT_TRUE(sheet) << "Return neither moves nor closes";
     sheet->cancelButton().setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);  // presses Cancel
-    QTest::qWait(100);
+    settle();
     EXPECT_FALSE(sheet);
     EXPECT_TRUE(fs::exists(movie));
     EXPECT_TRUE(model.recentTrash().empty());
@@ -268,7 +269,7 @@ TEST_F(DiskSheets, TheGuideCopiesTheExactCommandMarksItClosesOnReturnAndLeavesOu
     screenshot(*sheet, "guide-light");
     rows[0]->setFocus();  // Return belongs to Done wherever the focus is
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QTest::qWait(50);
+    settle();
     EXPECT_FALSE(sheet);
     EXPECT_EQ(finished.count(), 1);
 

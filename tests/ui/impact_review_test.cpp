@@ -278,7 +278,8 @@ TEST_F(ImpactReviewViewTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePort
     QObject::connect(&shown, &ImpactReviewView::portsShown, [&] { ports = true; });
     shown.reject();  // before the probe's answer has come back
     ASSERT_TRUE(QTest::qWaitFor([&] { return ports; }, 10'000));
-    QTest::qWait(50);
+    drainLanes();
+    settle();
     EXPECT_TRUE(language.prompts.empty());
     EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::loading);
 }

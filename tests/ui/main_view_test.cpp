@@ -204,11 +204,13 @@ TEST(MainView, RefreshFollowsTheSection)
     // gives how many samples and volume loads it took.
     const auto refreshIn = [&](std::optional<AppSection> section, const std::atomic<int>& until) {
         window.view->setSection(section);
-        QTest::qWait(100);
+        drainLanes();
+        settle();
         const int samples = window.samples, loads = window.volumeLoads, before = until;
         emit AppNotifications::instance().refreshRequested();
         EXPECT_TRUE(QTest::qWaitFor([&] { return until > before; }, 5'000));
-        QTest::qWait(100);
+        drainLanes();
+        settle();
         return std::pair(window.samples > samples, window.volumeLoads > loads);
     };
     EXPECT_EQ(refreshIn(std::nullopt, window.volumeLoads), std::pair(true, true))

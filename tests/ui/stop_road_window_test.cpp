@@ -165,7 +165,8 @@ TEST_F(StopRoadWindow, SearchSelectConfirmAndTheChildEndsByTermination)
     screenshot("2-sheet");
 
     QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &shown, Qt::Key_Return);
-    QTest::qWait(300);
+    drainLanes();
+    settle();
     EXPECT_EQ(sheet(), &shown) << "Return does nothing";
     EXPECT_TRUE(child.running());
 

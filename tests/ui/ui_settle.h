@@ -28,7 +28,7 @@ inline bool settle(const QObject* root = nullptr)
 {
     const bool still = QTest::qWaitFor(
         [root] {
-            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             if (root != nullptr) return !animating(*root);
             for (const auto* window : QApplication::topLevelWidgets()) {
