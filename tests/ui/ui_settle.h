@@ -10,7 +10,7 @@
 #include <QTest>
 #include <QWidget>
 
-#include "models/background_task.h"
+#include "drain_lanes.h"
 
 namespace corvalent {
 
@@ -39,22 +39,6 @@ inline bool settle(const QObject* root = nullptr)
         10'000);
     QCoreApplication::processEvents();
     return still;
-}
-
-// Lets every job already in the background lanes end and deliver, so a test
-// can assert that nothing came without waiting a while to see.
-inline void drainLanes()
-{
-    for (int round = 0; round < 10; ++round) {
-        const bool files = BackgroundTask::pool(TaskLane::files).waitForDone(60'000);
-        const bool processes = BackgroundTask::pool(TaskLane::processes).waitForDone(60'000);
-        EXPECT_TRUE(files && processes);
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        if (BackgroundTask::pool(TaskLane::files).activeThreadCount() == 0 &&
-            BackgroundTask::pool(TaskLane::processes).activeThreadCount() == 0)
-            return;
-    }
 }
 
 }  // namespace corvalent
