@@ -15,6 +15,7 @@
 
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
+#include "drain_lanes.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -99,7 +100,7 @@ struct Harness {
         const int before = samples;
         act();
         EXPECT_TRUE(QTest::qWaitFor([&] { return samples > before && !model->scanning(); }, 10'000));
-        QTest::qWait(50);
+        drainLanes();
         return samples - before;
     }
 };
@@ -299,7 +300,7 @@ TEST(VantleModel, ImpactReviewOpensOnlyForTheCurrentSelection)
     // The selection changes while the assessment runs: no review opens.
     model.explainSelection();
     model.setSelected({tool, record(21, "other", home + "/bin/other", 10).id()});
-    QTest::qWait(200);
+    drainLanes();
     EXPECT_FALSE(model.impactReview());
 }
 
@@ -483,7 +484,7 @@ TEST(VantleModel, MeasurementModeListsTheFixtureAndStopsNothing)
     model.prepare(false);
     model.explainSelection();
     model.stop(request);
-    QTest::qWait(300);
+    drainLanes();
     ASSERT_TRUE(model.request());
     EXPECT_EQ(model.request()->id, "shown") << "neither replaced nor cleared";
     EXPECT_FALSE(model.impactReview());

@@ -18,6 +18,7 @@
 #include "ui/widgets/labels.h"
 #include "ui/widgets/rings.h"
 #include "ui/widgets/symbols.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -106,7 +107,7 @@ protected:
             EXPECT_EQ(host->width(), width) << "nothing forces the window wider";
             for (const auto& [look, palette] : {std::pair("light", lightPalette()), std::pair("dark", darkPalette())}) {
                 host->setPalette(palette);
-                QTest::qWait(250);  // changing figures settle
+                settle();  // changing figures settle
                 const auto file = QString("%1/disk-%2-%3-%4.png").arg(CORVALENT_SCREENSHOTS, name).arg(width).arg(look);
                 EXPECT_TRUE(host->grab().save(file)) << file.toStdString();
             }

@@ -20,6 +20,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -94,7 +95,7 @@ struct Host {
     }
     void grab(const std::string& name)
     {
-        QTest::qWait(300);
+        settle();
         fs::create_directories(CORVALENT_SCREENSHOTS);
         host.grab().save(QString::fromStdString(std::string(CORVALENT_SCREENSHOTS) + "/" + name + ".png"));
     }

@@ -23,6 +23,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/indicators.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -107,7 +108,7 @@ struct ReviewHost {
     void grab(const std::string& name)
     {
         if (auto* focused = host.focusWidget()) focused->clearFocus();
-        QTest::qWait(50);
+        settle();
         fs::create_directories(CORVALENT_SCREENSHOTS);
         host.grab().save(QString::fromStdString(std::string(CORVALENT_SCREENSHOTS) + "/disk-review-" + name + ".png"));
     }

@@ -39,6 +39,7 @@
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/segmented_control.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -132,7 +133,7 @@ protected:
     }
     void shot(const QString& name)
     {
-        QTest::qWait(400);
+        settle();
         fs::create_directories(CORVALENT_SCREENSHOTS);
         auto* window = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : &app->mainWindow();
         window->grab().save(QString(CORVALENT_SCREENSHOTS) + "/disk-road-" + name + ".png");

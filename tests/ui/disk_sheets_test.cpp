@@ -20,6 +20,7 @@
 #include "ui/disk/file_reveal.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -67,7 +68,7 @@ protected:
         sheet->open();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet));
         sheet->activateWindow();
-        QTest::qWait(50);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(sheet));
         return sheet;
     }
     Sheet confirm(const DiskCleanupCandidate& candidate)
@@ -99,9 +100,9 @@ QStringList texts(QWidget& in, const QString& name = {})
     return found;
 }
 
-void screenshot(QWidget& sheet, const QString& name, bool settle = true)
+void screenshot(QWidget& sheet, const QString& name, bool settleFirst = true)
 {
-    if (settle) QTest::qWait(300);
+    if (settleFirst) settle();
     QDir().mkpath(CORVALENT_SCREENSHOTS);
     EXPECT_TRUE(sheet.grab().save(QString(CORVALENT_SCREENSHOTS) + "/disk-sheet-" + name + ".png"));
 }
@@ -130,11 +131,12 @@ TEST_F(DiskSheets, NoKeyMovesAnythingAndAClickMovesTheReviewedItemToTheTrash)
         EXPECT_NE(QApplication::focusWidget(), &sheet->moveButton()) << "the keyboard never reaches the move";
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     }
-    QTest::qWait(100);
+    drainLanes();
+    settle();
     ASSERT_TRUE(sheet) << "Return neither moves nor closes";
     sheet->cancelButton().setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);  // presses Cancel
-    QTest::qWait(100);
+    settle();
     EXPECT_FALSE(sheet);
     EXPECT_TRUE(fs::exists(movie));
     EXPECT_TRUE(model.recentTrash().empty());
@@ -267,7 +269,7 @@ TEST_F(DiskSheets, TheGuideCopiesTheExactCommandMarksItClosesOnReturnAndLeavesOu
     screenshot(*sheet, "guide-light");
     rows[0]->setFocus();  // Return belongs to Done wherever the focus is
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QTest::qWait(50);
+    settle();
     EXPECT_FALSE(sheet);
     EXPECT_EQ(finished.count(), 1);
 

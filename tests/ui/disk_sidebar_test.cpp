@@ -21,6 +21,7 @@
 #include "ui/overview/overview_states.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/segmented_control.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -95,7 +96,7 @@ struct SidebarHost {
     }
     void grab(const std::string& name)
     {
-        QTest::qWait(450);  // the list's cross-fade and the hover fill
+        settle();  // the list's cross-fade and the hover fill
         fs::create_directories(CORVALENT_SCREENSHOTS);
         host.grab().save(QString::fromStdString(std::string(CORVALENT_SCREENSHOTS) + "/disk-sidebar-" + name + ".png"));
     }

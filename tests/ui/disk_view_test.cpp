@@ -28,6 +28,7 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/unavailable_content.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -123,7 +124,7 @@ struct DiskPage {
     }
     void grab(const std::string& name)
     {
-        QTest::qWait(450);  // the content's cross-fade
+        settle();  // the content's cross-fade
         fs::create_directories(CORVALENT_SCREENSHOTS);
         host.grab().save(QString::fromStdString(std::string(CORVALENT_SCREENSHOTS) + "/disk-" + name + ".png"));
     }

@@ -27,6 +27,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -108,7 +109,7 @@ QStringList texts(QWidget& in, const char* name)
 
 void screenshot(QWidget& widget, const QString& name)
 {
-    QTest::qWait(400);
+    settle();
     QDir().mkpath(CORVALENT_SCREENSHOTS);
     EXPECT_TRUE(widget.grab().save(QString(CORVALENT_SCREENSHOTS) + "/impact-review-" + name + ".png"));
 }
@@ -277,7 +278,8 @@ TEST_F(ImpactReviewViewTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePort
     QObject::connect(&shown, &ImpactReviewView::portsShown, [&] { ports = true; });
     shown.reject();  // before the probe's answer has come back
     ASSERT_TRUE(QTest::qWaitFor([&] { return ports; }, 10'000));
-    QTest::qWait(50);
+    drainLanes();
+    settle();
     EXPECT_TRUE(language.prompts.empty());
     EXPECT_EQ(shown.phase(), ImpactReviewView::Phase::loading);
 }

@@ -9,6 +9,9 @@
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Motion off: every change lands at once, so tests wait on state and
+    // never on an animation's clock.
+    if (qEnvironmentVariableIsEmpty("CORVALENT_REDUCE_MOTION")) qputenv("CORVALENT_REDUCE_MOTION", "1");
     // A settings folder of this process's own: tests run in parallel, and
     // a shared one lets them overwrite each other's preferences.
     QTemporaryDir settingsFolder;

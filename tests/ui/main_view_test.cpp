@@ -17,6 +17,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -56,7 +57,7 @@ struct Window {
     void press(AppSection section) { QTest::mouseClick(&button(section), Qt::LeftButton); }
     void screenshot(const QString& name)
     {
-        QTest::qWait(450);  // the page fades in
+        settle();  // the page fades in
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         view->grab().save(QString(CORVALENT_SCREENSHOTS) + "/" + name + ".png");
     }
@@ -119,7 +120,7 @@ TEST(MainView, SectionButtonsWorkFromTheKeyboardAndShowFocus)
         const auto colour = view.sectionSwitch().grab().toImage().pixelColor(33, 14);
         return colour.green() - colour.red();
     };
-    QTest::qWait(400);  // the plate slides across
+    settle();  // the plate moves across
     EXPECT_GT(ring(), 40) << "keyboard focus shows";
     storage.clearFocus();
     EXPECT_LT(ring(), 20);
@@ -203,11 +204,13 @@ TEST(MainView, RefreshFollowsTheSection)
     // gives how many samples and volume loads it took.
     const auto refreshIn = [&](std::optional<AppSection> section, const std::atomic<int>& until) {
         window.view->setSection(section);
-        QTest::qWait(100);
+        drainLanes();
+        settle();
         const int samples = window.samples, loads = window.volumeLoads, before = until;
         emit AppNotifications::instance().refreshRequested();
         EXPECT_TRUE(QTest::qWaitFor([&] { return until > before; }, 5'000));
-        QTest::qWait(100);
+        drainLanes();
+        settle();
         return std::pair(window.samples > samples, window.volumeLoads > loads);
     };
     EXPECT_EQ(refreshIn(std::nullopt, window.volumeLoads), std::pair(true, true))

@@ -91,9 +91,15 @@ protected:
     std::unique_ptr<QWidget> host;
     QPushButton* toolbar = nullptr;
     FullDiskAccessOverlay* overlay = nullptr;
-    void TearDown() override
+    // Lets a held verification end.
+    void releaseVerification()
     {
         fakes->holdVerification = false;
+        fakes->holdVerification.notify_all();
+    }
+    void TearDown() override
+    {
+        releaseVerification();
         if (overlay != nullptr) settle();
     }
 
@@ -107,7 +113,7 @@ protected:
         environment.probe = [f] { ++f->probes; return f->probeAnswer.load(); };
         environment.verifyFresh = [f] {
             ++f->verifications;
-            while (f->holdVerification) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            f->holdVerification.wait(true);
             return f->verifyAnswer.load();
         };
         environment.openSettings = [f] { ++f->settingsOpened; return f->settingsApplication; };
@@ -277,7 +283,7 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     EXPECT_EQ(card().buttonTexts().last(), "Verifying Access\u2026");
     EXPECT_FALSE(enabled("Verifying Access\u2026"));
     EXPECT_EQ(card().statusIndicator()->accessibleName(), "Checking Full Disk Access");
-    fakes->holdVerification = false;
+    releaseVerification();
     settle();
     EXPECT_EQ(asked(), std::tuple(1, 2, 2));
     EXPECT_EQ(card().messages(), QStringList({deniedMessage}));
@@ -328,7 +334,7 @@ TEST_F(Onboarding, KeyboardReachesEveryButtonAndReturnKeepsWorkingAfterTheFocusM
     fakes->holdVerification = true;
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_TRUE(card().button(openHomeText)->hasFocus());
-    fakes->holdVerification = false;
+    releaseVerification();
     settle();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     settle();

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
@@ -162,6 +163,8 @@ TEST_F(Overview, BeforeTheFirstSampleEverythingReadsAndHelpOpensOneAtATime)
         QApplication::sendEvent(widget, in ? static_cast<QEvent*>(&enter) : &leave);
     };
     auto* popover = named("helpPopover");
+    auto* pendingOpening = popover->findChild<QTimer*>("helpDelay");
+    ASSERT_NE(pendingOpening, nullptr);
     const auto popoverText = [&] { return popover->findChild<QLabel*>()->text(); };
 
     // Hovering opens after a short delay; leaving closes.
@@ -179,7 +182,7 @@ TEST_F(Overview, BeforeTheFirstSampleEverythingReadsAndHelpOpensOneAtATime)
     QTest::mouseClick(cpu, Qt::LeftButton);
     EXPECT_TRUE(popover->isVisible());
     EXPECT_EQ(popoverText(), cpuMetricHelp(activeCoreCount()));
-    QTest::qWait(200);
+    EXPECT_FALSE(pendingOpening->isActive());
     EXPECT_EQ(popoverText(), cpuMetricHelp(activeCoreCount())) << "the pending hover was cancelled";
     hover(memory, false);
     EXPECT_TRUE(popover->isVisible()) << "leaving another card's button leaves this one open";
@@ -200,7 +203,7 @@ TEST_F(Overview, BeforeTheFirstSampleEverythingReadsAndHelpOpensOneAtATime)
     hover(cpu, true);
     page->hide();
     EXPECT_FALSE(popover->isVisibleTo(page));
-    QTest::qWait(200);
+    EXPECT_FALSE(pendingOpening->isActive()) << "no opening pending";
     page->show();
     EXPECT_FALSE(popover->isVisibleTo(page));
 }

@@ -36,6 +36,7 @@
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/segmented_control.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -116,7 +117,7 @@ protected:
     }
     void shot(const QString& name)
     {
-        QTest::qWait(400);
+        settle();
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         auto* window = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : &app->mainWindow();
         EXPECT_TRUE(window->grab().save(QString(CORVALENT_SCREENSHOTS) + "/plain-names-" + name + ".png"));
@@ -168,7 +169,7 @@ TEST_F(PlainNamesWindow, AProcessNamedLikeMarkupReadsAsItIsOnTheListInspectorAnd
     QTest::mouseClick(&shelf.explainButton(), Qt::LeftButton);
     auto* review = openedSheet();
     ASSERT_NE(review, nullptr);
-    QTest::qWait(300);
+    settle();
     EXPECT_GE(expectShownLiterally(*review, name, marker), 1);
     shot("impact-sheet");
     close(review);

@@ -14,6 +14,7 @@
 #include "test_support.h"
 #include "ui/processes/process_icon_store.h"
 #include "ui/processes/process_icon_view.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -123,7 +124,7 @@ TEST(ProcessIconStore, CallersShareOneLoadAndFailuresAreRetried)
     store.image(QString("/app"), gone, [&answeredTheGone](const QImage&) { answeredTheGone = true; });
     delete gone;
     ASSERT_TRUE(QTest::qWaitFor([&images] { return images.size() == 10; }, 20000));
-    QTest::qWait(20);
+    settle();  // the answer to the gone receiver, had it not been dropped
 
     EXPECT_EQ(drawn, 2) << "one failed load, then one shared by every caller";
     for (const auto& image : images) EXPECT_EQ(image.cacheKey(), images[0].cacheKey());

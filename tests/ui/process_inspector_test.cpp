@@ -29,6 +29,7 @@
 #include "ui/processes/process_inspector_texts.h"
 #include "ui/processes/process_page.h"
 #include "ui/shell/app_appearance.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -98,7 +99,7 @@ protected:
     QString tile(const QString& label) { return inspector().tile(label)->value(); }
     void screenshot(const QString& name)
     {
-        QTest::qWait(400);  // past the inspector's slide
+        settle();  // past the inspector's fade
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         EXPECT_TRUE(page->inspector().grab().save(QString(CORVALENT_SCREENSHOTS) + "/inspector-" + name + ".png"));
     }

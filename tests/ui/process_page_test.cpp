@@ -27,6 +27,7 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/segmented_control.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -75,7 +76,7 @@ protected:
     }
     void screenshot(const QString& name)
     {
-        QTest::qWait(400);  // past the inspector's and the rows' transitions
+        settle();  // past the inspector's and the rows' transitions
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         EXPECT_TRUE(host.grab().save(QString(CORVALENT_SCREENSHOTS) + "/process-page-" + name + ".png"));
     }
@@ -121,9 +122,14 @@ TEST_F(ProcessPageTest, SortingByCPUPutsTheSpinningChildFirst)
     start("zq-sort-heavy", {"--touch", "48"});
     start("zq-sort-spin", {"--spin"});
     open();
-    refresh();
-    QTest::qWait(400);
-    refresh();
+    // Sampled until the spinning child's CPU share shows.
+    const auto spinnerBusy = [&] {
+        for (const auto& group : model->visible()) {
+            if (group.title == "zq-sort-spin" && group.cpu.value_or(0) > 1) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { refresh(); return spinnerBusy(); }, 20'000));
     search("zq-sort");
     ASSERT_EQ(rows().rowCount(), 2);
     EXPECT_EQ(title(0), "zq-sort-heavy") << "memory order first";

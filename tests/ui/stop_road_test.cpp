@@ -24,6 +24,7 @@
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -74,7 +75,7 @@ protected:
         bool done = false;
         model->refresh([&] { done = true; });
         ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
-        QTest::qWait(20);  // the shelf redraws once per turn of the event loop
+        settle();  // the shelf redraws once per turn of the event loop
     }
     // Samples until one lists the child: a refresh asked for while another
     // is in flight answers with that one, which may predate the child.
@@ -92,7 +93,7 @@ protected:
     void select(std::set<std::string> ids)
     {
         model->setSelected(std::move(ids));
-        QTest::qWait(20);
+        settle();
     }
     SelectionShelf& shelf() { return *view->currentPage()->findChild<SelectionShelf*>(); }
     // The sheet on screen, if any.
@@ -110,7 +111,7 @@ protected:
     }
     void screenshot(QWidget& widget, const QString& name)
     {
-        QTest::qWait(300);
+        settle();
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         EXPECT_TRUE(widget.grab().save(QString(CORVALENT_SCREENSHOTS) + "/stop-road-" + name + ".png"));
     }
@@ -183,11 +184,12 @@ TEST_F(StopRoadTest, TheSheetStartsOnCancelNoKeyConfirmsAndEscapeStopsNothing)
     screenshot(*shown, "sheet-force");
 
     shown->activateWindow();
-    QTest::qWait(50);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(shown));
     EXPECT_EQ(QApplication::focusWidget(), &shown->cancelButton());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QTest::keyClick(shown, Qt::Key_Enter);
-    QTest::qWait(100);
+    drainLanes();
+    settle();
     EXPECT_EQ(sheet(), shown) << "Return confirms nothing and closes nothing";
     EXPECT_TRUE(model->request());
     EXPECT_FALSE(model->stopping());

@@ -30,6 +30,7 @@
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -134,7 +135,7 @@ protected:
     // the window and any sheet apart.
     void screenshot(const QString& name)
     {
-        QTest::qWait(400);
+        settle();
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         const QString path = QString(CORVALENT_SCREENSHOTS) + "/stop-road-window-" + name;
         if (QGuiApplication::platformName() == "xcb") {
@@ -164,7 +165,8 @@ TEST_F(StopRoadWindow, SearchSelectConfirmAndTheChildEndsByTermination)
     screenshot("2-sheet");
 
     QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &shown, Qt::Key_Return);
-    QTest::qWait(300);
+    drainLanes();
+    settle();
     EXPECT_EQ(sheet(), &shown) << "Return does nothing";
     EXPECT_TRUE(child.running());
 

@@ -15,6 +15,7 @@
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/sunburst_map.h"
 #include "ui/shell/app_appearance.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -187,7 +188,7 @@ struct MapHost {
         settle();
     }
     // Lets the grow-in and hover animations end.
-    static void settle() { QTest::qWait(420); }
+    static void settle() { corvalent::settle(); }
     SunburstGeometry geometry() const { return SunburstGeometry::of(map->width(), map->height()); }
     // The middle of a slice, where the pointer goes to reach it.
     QPoint middle(const std::string& segmentID) const

@@ -25,6 +25,7 @@ HelpPopover::HelpPopover(QWidget& page, std::function<Anchor(const QString&)> an
     layout->addWidget(text_);
     hide();
 
+    delay_.setObjectName("helpDelay");
     delay_.setSingleShot(true);
     delay_.setInterval(60);
     connect(&delay_, &QTimer::timeout, this, [this] { openFor(pending_); });

@@ -50,7 +50,7 @@ private:
     QWidget& page_;
     std::function<Anchor(const QString&)> anchor_;
     ElidedLabel* text_;
-    QTimer delay_;
+    QTimer delay_{this};  // a child, so that tests can see an opening is pending
     QString pending_;
     std::optional<QString> open_;
 };
