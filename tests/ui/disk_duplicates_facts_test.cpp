@@ -16,9 +16,9 @@
 #include "ui/disk/duplicate_card.h"
 #include "ui/disk/file_reveal.h"
 #include "ui/disk/storage_facts.h"
-#include "ui/overview/overview_states.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"
 #include "ui_settle.h"
 

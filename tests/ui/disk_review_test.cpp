@@ -19,9 +19,9 @@
 #include "ui/disk/file_reveal.h"
 #include "ui/disk/review_cards.h"
 #include "ui/disk/review_list.h"
-#include "ui/overview/overview_states.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/indicators.h"
 #include "ui_settle.h"
 

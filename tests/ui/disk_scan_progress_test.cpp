@@ -24,11 +24,11 @@
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
 #include "ui/disk/scan_progress.h"
-#include "ui/overview/overview_states.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/app_motion.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
 

@@ -18,8 +18,8 @@
 #include "test_support.h"
 #include "ui/disk/disk_sidebar.h"
 #include "ui/disk/file_reveal.h"
-#include "ui/overview/overview_states.h"
 #include "ui/shell/app_appearance.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui_settle.h"
 

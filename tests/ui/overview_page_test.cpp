@@ -16,6 +16,7 @@
 #include "readable_texts.h"
 #include "test_support.h"
 #include "ui/overview/overview_states.h"
+#include "ui/widgets/display_formats.h"
 
 namespace corvalent {
 

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "overview_fixture.h"
-#include "ui/overview/overview_states.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 

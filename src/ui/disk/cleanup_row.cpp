@@ -7,8 +7,8 @@
 
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/file_reveal.h"
-#include "ui/overview/overview_states.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/symbols.h"

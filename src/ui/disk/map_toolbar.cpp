@@ -4,9 +4,9 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-#include "ui/overview/overview_states.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbols.h"
 

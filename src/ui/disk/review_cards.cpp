@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "models/disk_model.h"
-#include "ui/overview/overview_states.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/layout_helpers.h"

@@ -4,7 +4,7 @@
 #include <QVBoxLayout>
 
 #include "models/disk_model.h"
-#include "ui/overview/overview_states.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/symbols.h"

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/display.h"
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/sunburst_painting.h"
 #include "ui/widgets/app_motion.h"
+#include "ui/widgets/display_formats.h"
 
 namespace corvalent {
 namespace {
@@ -19,11 +19,6 @@ namespace Paint = SunburstPainting;
 const QString dot = QStringLiteral(" \u00b7 ");
 
 constexpr double hoverLift = 1.012;
-
-QString bytesText(std::uint64_t bytes)
-{
-    return QString::fromStdString(Display::bytes(bytes));
-}
 
 // The node's part of `root` in whole percent, halves away from zero.
 QString percentOf(const DiskNode& node, const DiskNode& root)

@@ -12,6 +12,7 @@
 #include "ui/overview/summary_frame.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbols.h"

@@ -17,6 +17,7 @@
 #include "ui/overview/running_work_panel.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/section_title.h"
 

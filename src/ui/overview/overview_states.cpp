@@ -9,8 +9,8 @@
 #include <cmath>
 #include <thread>
 
-#include "core/display.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/display_formats.h"
 
 namespace corvalent {
 namespace {
@@ -23,16 +23,6 @@ QLocale english()
 }
 
 }  // namespace
-
-QString bytesText(std::uint64_t bytes)
-{
-    return QString::fromStdString(Display::bytes(bytes));
-}
-
-QString groupedCount(std::int64_t count)
-{
-    return english().toString(static_cast<qlonglong>(count));
-}
 
 int activeCoreCount()
 {

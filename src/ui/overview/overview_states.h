@@ -61,10 +61,6 @@ struct EmptySummary {
 
 EmptySummary runningWorkEmpty(bool sampled, int hiddenProtected);
 
-// Display::bytes as text.
-QString bytesText(std::uint64_t bytes);
-// "1,234": counts are grouped the English way whatever the process locale.
-QString groupedCount(std::int64_t count);
 // The cores the system schedules on; at least 1.
 int activeCoreCount();
 // Installed memory in bytes; at least 1.

@@ -12,6 +12,7 @@
 #include "ui/overview/summary_frame.h"
 #include "ui/processes/process_icon_view.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/pressable_row.h"
 #include "ui/widgets/symbols.h"

@@ -1,0 +1,19 @@
+#include "ui/widgets/display_formats.h"
+
+#include <QLocale>
+
+#include "core/display.h"
+
+namespace corvalent {
+
+QString bytesText(std::uint64_t bytes)
+{
+    return QString::fromStdString(Display::bytes(bytes));
+}
+
+QString groupedCount(std::int64_t count)
+{
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(static_cast<qlonglong>(count));
+}
+
+}  // namespace corvalent
