@@ -21,6 +21,7 @@
 #include "ui/shell/settings_window.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/check_box.h"
+#include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui/widgets/symbols.h"
@@ -184,6 +185,35 @@ TEST(LiteralToolTip, ShowsEveryTextAsItIs)
 
 // The desktop's shields carry no mark: ours carry the check, cut out of the
 // filled shield and drawn inside the outlined one.
+// Many asks in one turn run once, a later ask runs again, and a call whose
+// owner is gone never runs. A second call queued after the first shows the
+// turn has been drained.
+TEST(CoalescedCall, RunsOncePerTurnAndNeverAfterItsOwner)
+{
+    QObject owner;
+    int runs = 0;
+    CoalescedCall redraw(owner, [&runs] { ++runs; });
+    for (int i = 0; i < 5; ++i) redraw.call();
+    EXPECT_EQ(runs, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !redraw.isPending(); }));
+    EXPECT_EQ(runs, 1);
+
+    redraw.call();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !redraw.isPending(); }));
+    EXPECT_EQ(runs, 2);
+
+    int orphanRuns = 0;
+    auto* gone = new QObject;
+    (new CoalescedCall(*gone, [&orphanRuns] { ++orphanRuns; }))->call();
+    delete gone;
+    bool drained = false;
+    CoalescedCall marker(owner, [&drained] { drained = true; });
+    marker.call();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return drained; }));
+    EXPECT_EQ(orphanRuns, 0);
+    EXPECT_EQ(runs, 2);
+}
+
 TEST(Symbols, CheckmarkShieldsShowTheirCheck)
 {
     const auto alpha = [](const QString& symbol, QPointF at) {

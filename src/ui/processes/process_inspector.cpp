@@ -5,7 +5,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include "ui/processes/process_inspector_placeholder.h"
 #include "ui/processes/process_inspector_texts.h"
 #include "ui/processes/process_texts.h"
+#include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
@@ -42,6 +42,8 @@ ProcessInspector::ProcessInspector(VantleModel& model, ProcessIconStore& icons, 
     : QWidget(parent), model_(model), icons_(icons)
 {
     setObjectName("processInspector");
+    // A sample changes figures, selection and visibility at once: one redraw.
+    refreshSoon_ = new CoalescedCall(*this, [this] { refresh(); });
     stack_ = new QStackedLayout(this);
     placeholder_ = new inspector::Placeholder;
     stack_->addWidget(placeholder_);
@@ -57,7 +59,7 @@ ProcessInspector::ProcessInspector(VantleModel& model, ProcessIconStore& icons, 
     for (auto signal : {&VantleModel::snapshotChanged, &VantleModel::visibleChanged, &VantleModel::focusedChanged,
                         &VantleModel::selectedChanged, &VantleModel::showSystemChanged,
                         &VantleModel::showProtectedProcessesChanged})
-        connect(&model_, signal, this, &ProcessInspector::scheduleRefresh);
+        connect(&model_, signal, refreshSoon_, &CoalescedCall::call);
     refresh();
 }
 
@@ -128,17 +130,6 @@ inspector::MemberRow* ProcessInspector::row(int pid) const
     for (auto* row : rows_)
         if (row->id().starts_with(std::to_string(pid) + ':')) return row;
     return nullptr;
-}
-
-// A sample changes figures, selection and visibility at once: one redraw.
-void ProcessInspector::scheduleRefresh()
-{
-    if (refreshPending_) return;
-    refreshPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        refreshPending_ = false;
-        refresh();
-    });
 }
 
 void ProcessInspector::refresh()
@@ -218,7 +209,7 @@ void ProcessInspector::growIfNearEnd()
     const auto* bar = scroll_->verticalScrollBar();
     if (bar->value() < bar->maximum() - buildAhead) return;
     built_ += rowsPerStep;
-    scheduleRefresh();
+    refreshSoon_->call();
 }
 
 void ProcessInspector::setMember(const std::string& id, bool on)

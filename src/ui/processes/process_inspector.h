@@ -18,6 +18,7 @@ class QVBoxLayout;
 
 namespace corvalent {
 
+class CoalescedCall;
 class ElidedLabel;
 class ProcessIconStore;
 class VantleModel;
@@ -53,7 +54,6 @@ protected:
 
 private:
     QWidget* buildContent();
-    void scheduleRefresh();
     void refresh();
     void showGroup(const ProcessGroup& group);
     void syncRows(const ProcessGroup& group);
@@ -73,7 +73,7 @@ private:
     std::vector<inspector::MemberRow*> rows_;
     std::optional<std::string> shownID_;
     std::size_t built_ = 0;  // how many members have rows: more as the list scrolls
-    bool refreshPending_ = false;
+    CoalescedCall* refreshSoon_ = nullptr;
 };
 
 }  // namespace corvalent

@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QSettings>
 #include <QSplitter>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -19,6 +18,7 @@
 #include "ui/processes/process_texts.h"
 #include "ui/processes/selection_shelf.h"
 #include "ui/widgets/app_motion.h"
+#include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/panel.h"
@@ -190,9 +190,11 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     shelf_->setObjectName("selectionShelf");
     SelectionShelf::attach(*shelf_, model_);
 
-    connect(&model_, &VantleModel::snapshotChanged, this, &ProcessPage::scheduleRefresh);
-    connect(&model_, &VantleModel::selectedChanged, this, &ProcessPage::scheduleRefresh);
-    connect(&model_, &VantleModel::visibleChanged, this, &ProcessPage::scheduleRefresh);
+    // A sample changes selection, rows and figures at once: one redraw for all.
+    auto* refreshSoon = new CoalescedCall(*this, [this] { refreshHeader(); });
+    connect(&model_, &VantleModel::snapshotChanged, refreshSoon, &CoalescedCall::call);
+    connect(&model_, &VantleModel::selectedChanged, refreshSoon, &CoalescedCall::call);
+    connect(&model_, &VantleModel::visibleChanged, refreshSoon, &CoalescedCall::call);
     refreshHeader();
 }
 
@@ -243,17 +245,6 @@ QWidget* ProcessPage::chip(const QString& title) const
     for (auto* chip : chips_)
         if (chip->accessibleName() == title) return chip;
     return nullptr;
-}
-
-// A sample changes selection, rows and figures at once: one redraw for all.
-void ProcessPage::scheduleRefresh()
-{
-    if (refreshPending_) return;
-    refreshPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        refreshPending_ = false;
-        refreshHeader();
-    });
 }
 
 void ProcessPage::refreshHeader()

@@ -49,7 +49,6 @@ protected:
 
 private:
     QWidget* buildHeader();
-    void scheduleRefresh();
     void refreshHeader();
     void placeShelf();
     void slideInspector(bool in);
@@ -62,7 +61,6 @@ private:
     std::array<processes::MetricChip*, 4> chips_{};
     ElidedLabel* lastScan_ = nullptr;
     bool showInspector_ = true;
-    bool refreshPending_ = false;
     bool sized_ = false;
     int slideGeneration_ = 0;
 };

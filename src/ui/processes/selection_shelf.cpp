@@ -3,7 +3,6 @@
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QPainter>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include "models/vantle_model.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbols.h"
@@ -89,18 +89,11 @@ SelectionShelf::SelectionShelf(VantleModel& model, QWidget* parent) : QWidget(pa
     row->addWidget(stop_, 0, Qt::AlignVCenter);
 
     // A sample changes selection, figures and status at once: one redraw.
-    const auto schedule = [this] {
-        if (syncPending_) return;
-        syncPending_ = true;
-        QTimer::singleShot(0, this, [this] {
-            syncPending_ = false;
-            sync();
-        });
-    };
-    connect(&model_, &VantleModel::snapshotChanged, this, schedule);
-    connect(&model_, &VantleModel::selectedChanged, this, schedule);
-    connect(&model_, &VantleModel::stoppingChanged, this, schedule);
-    connect(&model_, &VantleModel::statusChanged, this, schedule);
+    auto* syncSoon = new CoalescedCall(*this, [this] { sync(); });
+    connect(&model_, &VantleModel::snapshotChanged, syncSoon, &CoalescedCall::call);
+    connect(&model_, &VantleModel::selectedChanged, syncSoon, &CoalescedCall::call);
+    connect(&model_, &VantleModel::stoppingChanged, syncSoon, &CoalescedCall::call);
+    connect(&model_, &VantleModel::statusChanged, syncSoon, &CoalescedCall::call);
     sync();
 }
 

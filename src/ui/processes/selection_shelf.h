@@ -64,7 +64,6 @@ private:
     bool lifted_ = false;
     double lift_ = 0;  // 0 resting … 1 raised, drawn as a one-point rise
     int liftGeneration_ = 0;
-    bool syncPending_ = false;
 };
 
 }  // namespace corvalent
