@@ -153,11 +153,10 @@ TEST(ProcessRead, MemoryFileProgramIsNamedByItsCommandName)
     const auto inherited = commOf("self");
     std::string comm;
     PLProcessInfo info{};
-    for (int attempt = 0; attempt < 500; ++attempt) {
+    testing::eventually([&] {
         comm = commOf(std::to_string(pid));
-        if (comm != inherited && pl_read(pid, &info) == 1) break;
-        std::this_thread::sleep_for(10ms);
-    }
+        return comm != inherited && pl_read(pid, &info) == 1;
+    });
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
 
@@ -170,17 +169,6 @@ TEST(ProcessRead, MemoryFileProgramIsNamedByItsCommandName)
 PLKnownProcess knownFrom(const PLProcessInfo& info)
 {
     return {info.started, info.image, info.uid};
-}
-
-// Waits on a state of a child, up to five seconds.
-bool eventually(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
 }
 
 std::string linkOf(pid_t pid, const char* name)
@@ -261,7 +249,7 @@ TEST(ProcessSample, KnownProcessKeepsItsTextsUntilItRunsAnotherProgram)
 
     // The same instance runs another program: same pid and start time, new texts.
     ASSERT_EQ(::kill(child.pid(), SIGUSR1), 0);
-    ASSERT_TRUE(eventually([&] { return linkOf(child.pid(), "exe") == worker.string(); }));
+    ASSERT_TRUE(testing::eventually([&] { return linkOf(child.pid(), "exe") == worker.string(); }));
     PLProcessInfo changed;
     ASSERT_EQ(pl_read_sample(child.pid(), &known, 0, &changed), 1);
     EXPECT_EQ(changed.started, first.started);
@@ -284,7 +272,7 @@ TEST(ProcessSample, ProcessThatIsNotDumpableReadsAsItsOwnUser)
                             : std::vector<std::string>{"--undumpable"},
                        work.path());
     const auto folder = "/proc/" + std::to_string(child.pid());
-    ASSERT_TRUE(eventually([&] { return ownerOf(folder) == user && ownerOf(folder + "/stat") == 0; }))
+    ASSERT_TRUE(testing::eventually([&] { return ownerOf(folder) == user && ownerOf(folder + "/stat") == 0; }))
         << "the child's files should have turned root's";
 
     PLProcessInfo first;
@@ -304,7 +292,7 @@ TEST(ProcessSample, FootprintFromStatmIsTheAnonymousResidentMemoryOfStatus)
     const testing::TempDir work;
     ChildProcess child(testing::idleChildProgram(), {"--touch", "64"}, work.path());
     constexpr std::uint64_t mib = 1ULL << 20;
-    ASSERT_TRUE(eventually([&] { return statusOf(child.pid()).rssAnonKiB.value_or(0) * 1024 >= 64 * mib; }));
+    ASSERT_TRUE(testing::eventually([&] { return statusOf(child.pid()).rssAnonKiB.value_or(0) * 1024 >= 64 * mib; }));
     const auto status = statusOf(child.pid());
     const auto anonymous = static_cast<double>(*status.rssAnonKiB * 1024);
     const auto page = static_cast<double>(::sysconf(_SC_PAGESIZE));

@@ -129,15 +129,15 @@ TEST(ApplicationIndex, RealChildrenGroupAsTheirInstalledApplication)
     ScanResult result;
     pid_t helperPid = 0;
     pid_t workerPid = 0;
-    for (int attempt = 0; attempt < 500 && (helperPid == 0 || workerPid == 0); ++attempt) {
+    testing::eventually([&] {
         result = Scanner::scan();
         for (const auto& record : result.records) {
             if (record.parent != viewer.pid()) continue;
             if (record.name == "viewer-helper") helperPid = record.pid;
             if (record.name == "worker") workerPid = record.pid;
         }
-        if (helperPid == 0 || workerPid == 0) std::this_thread::sleep_for(10ms);
-    }
+        return helperPid != 0 && workerPid != 0;
+    });
     ASSERT_NE(helperPid, 0);
     ASSERT_NE(workerPid, 0);
 

@@ -101,10 +101,12 @@ TEST(Scanner, FootprintOfWrittenMemory)
     constexpr std::uint64_t mib = 1ULL << 20;
     // The child writes its memory after it started: wait until it has.
     std::optional<ProcessRecord> record;
-    for (int attempt = 0; attempt < 1'000 && !(record && record->memory >= 512 * mib); ++attempt) {
-        std::this_thread::sleep_for(10ms);
-        record = Scanner::read(child.pid());
-    }
+    testing::eventually(
+        [&] {
+            record = Scanner::read(child.pid());
+            return record && record->memory >= 512 * mib;
+        },
+        10s);
     ASSERT_TRUE(record && record->memory);
     EXPECT_GE(*record->memory, 512 * mib);
     EXPECT_LT(*record->memory, 560 * mib);
@@ -158,8 +160,7 @@ TEST(Scanner, LaterSampleKeepsWhatItKnewOfEachProcess)
 
     ASSERT_EQ(::kill(tests.pid(), SIGUSR1), 0);
     const auto cwdLink = "/proc/" + std::to_string(tests.pid()) + "/cwd";
-    for (int attempt = 0; attempt < 500 && fs::read_symlink(cwdLink) != elsewhere; ++attempt)
-        std::this_thread::sleep_for(10ms);
+    testing::eventually([&] { return fs::read_symlink(cwdLink) == elsewhere; });
     ASSERT_EQ(fs::read_symlink(cwdLink), elsewhere);
     leaving.reset();
 
@@ -225,8 +226,7 @@ TEST(Scanner, ALargeTableIsReadWholeAndInOrder)
     } reap{children};
     ASSERT_EQ(children.size(), 700U);
     // posix_spawn returns before the new program is laid out.
-    for (const auto pid : children)
-        for (int attempt = 0; attempt < 500 && !Scanner::read(pid); ++attempt) std::this_thread::sleep_for(1ms);
+    for (const auto pid : children) testing::eventually([&] { return Scanner::read(pid).has_value(); });
 
     const auto first = Scanner::scan();
     const auto later = Scanner::scan(&first);
@@ -266,12 +266,12 @@ TEST(Scanner, LiveSampleReadsAndGroupsRealChildren)
     ChildProcess app(shell, {"-c", worker.string() + " & wait"}, home.path());
     ScanResult result;
     pid_t workerPid = 0;
-    for (int attempt = 0; attempt < 500 && workerPid == 0; ++attempt) {
+    testing::eventually([&] {
         result = Scanner::scan();
         for (const auto& record : result.records)
             if (record.parent == app.pid() && record.name == "worker") workerPid = record.pid;
-        if (workerPid == 0) std::this_thread::sleep_for(10ms);
-    }
+        return workerPid != 0;
+    });
     ASSERT_NE(workerPid, 0);
 
     const auto found = std::find_if(result.records.begin(), result.records.end(),

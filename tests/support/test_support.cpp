@@ -125,6 +125,16 @@ ChildProcess::ChildProcess(const fs::path& executable, const std::vector<std::st
     waitUntilStarted();
 }
 
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 void ChildProcess::waitUntilStarted()
 {
     // posix_spawn returns while exec is still laying out the new program's

@@ -5,12 +5,18 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace corvalent::testing {
+
+// Polls `condition` on state outside this process (a child, /proc, the
+// file system) until it holds; false after `timeout`.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // A fresh folder, removed with everything in it when the object goes.
 class TempDir {
