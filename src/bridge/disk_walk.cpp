@@ -92,7 +92,7 @@ struct Folder {
     std::vector<std::uint32_t> key;
     const Folder* up = nullptr;  // the folder that holds this one; it outlives this one
     std::uint64_t inode = 0;
-    std::string path;  // for the skip rules only: every open is relative to `parent`
+    std::string path;  // for the skip rules only, empty without them: every open is relative to `parent`
     std::string name;
     std::shared_ptr<Descriptor> parent;
     std::shared_ptr<Descriptor> self;  // set beforehand for the root only
@@ -373,7 +373,10 @@ private:
         // A folder mounted inside itself (a bind mount) would never end.
         for (const Folder* above = &folder; above != nullptr; above = above->up)
             if (above->inode == item.inode) return false;
-        auto path = (folder.path == "/" ? std::string() : folder.path) + "/" + std::string(name);
+        // Paths serve only the skip rules: without them none is built.
+        std::string path;
+        if (rootIsSlash_ || options_.skipPrivacy)
+            path = (folder.path == "/" ? std::string() : folder.path) + "/" + std::string(name);
         if (rootIsSlash_ && path == "/System/Volumes") return false;
         if (options_.skipPrivacy && pl_should_skip_privacy_path(rootPath_.c_str(), path.c_str()) == 1) {
             item.privacySkipped = true;
