@@ -92,32 +92,6 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-using Keys = std::map<std::string, std::string, std::less<>>;
-
-// The unlocalised keys of the "Desktop Entry" group; the first of a repeated key counts.
-Keys readEntryKeys(const fs::path& file)
-{
-    Keys keys;
-    std::ifstream input(file);
-    std::string line;
-    bool inEntry = false;
-    while (std::getline(input, line)) {
-        const auto text = trimmed(line);
-        if (text.empty() || text.front() == '#') continue;
-        if (text.front() == '[') {
-            inEntry = text == "[Desktop Entry]";
-            continue;
-        }
-        const auto equals = text.find('=');
-        if (!inEntry || equals == 0 || equals == std::string_view::npos) continue;
-        const auto key = trimmed(text.substr(0, equals));
-        if (key.find('[') != std::string_view::npos) continue;
-        keys.try_emplace(std::string(key), unescaped(trimmed(text.substr(equals + 1))));
-    }
-    return keys;
-}
-
-
 // Programs that run something named in their arguments: their own file says
 // nothing about which application runs, and would swallow every script.
 bool isLauncher(std::string_view name)
@@ -204,9 +178,12 @@ public:
             if (auto real = canonical(folder); !real.empty()) shared_.insert(std::move(real));
     }
 
-    void add(const std::string& folder, const fs::path& file, std::string id)
+    void add(const std::string& folder, const fs::path& path, std::string id)
     {
-        const auto keys = readEntryKeys(file);
+        const auto file = DesktopEntries::readKeyFile(path.string());
+        const auto group = file.find("Desktop Entry");
+        if (group == file.end()) return;
+        const auto& keys = group->second;
         const auto value = [&keys](std::string_view key) {
             const auto found = keys.find(key);
             return found == keys.end() ? std::string() : found->second;
@@ -419,6 +396,29 @@ std::vector<std::string> execArguments(std::string_view exec)
     }
     if (started) arguments.push_back(current);
     return arguments;
+}
+
+KeyFile readKeyFile(const std::string& path)
+{
+    KeyFile groups;
+    std::ifstream input(path);
+    std::string line;
+    KeyFileGroup* group = nullptr;  // none before the first valid header
+    while (std::getline(input, line)) {
+        const auto text = trimmed(line);
+        if (text.empty() || text.front() == '#') continue;
+        if (text.front() == '[') {
+            group = text.size() > 1 && text.back() == ']' ? &groups[std::string(text.substr(1, text.size() - 2))]
+                                                          : nullptr;
+            continue;
+        }
+        const auto equals = text.find('=');
+        if (group == nullptr || equals == 0 || equals == std::string_view::npos) continue;
+        const auto key = trimmed(text.substr(0, equals));
+        if (key.find('[') != std::string_view::npos) continue;
+        group->try_emplace(std::string(key), unescaped(trimmed(text.substr(equals + 1))));
+    }
+    return groups;
 }
 
 std::string userDataHome()

@@ -7,6 +7,8 @@
 // stands for one.
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,7 +58,17 @@ private:
     std::uint64_t stamp_ = 0;
 };
 
+// The groups of a key file, the format of desktop entries and of icon theme
+// indexes, by name; each group's unlocalised keys ("Name", not "Name[de]"),
+// the first of a repeated key counting, values with the string escapes
+// ("\s", "\n", "\t", "\r", "\\") decoded.
+using KeyFileGroup = std::map<std::string, std::string, std::less<>>;
+using KeyFile = std::map<std::string, KeyFileGroup, std::less<>>;
+
 namespace DesktopEntries {
+
+// The one reader of key files; empty when `path` cannot be read.
+KeyFile readKeyFile(const std::string& path);
 
 // The words of an Exec value (already unescaped as a string): quoting undone,
 // field codes ("%f", "%U", …) dropped, "%%" kept as "%".

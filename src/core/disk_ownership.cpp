@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <map>
 #include <set>
 #include <sys/stat.h>
@@ -123,31 +122,6 @@ std::string parentOf(std::string_view path)
 }
 
 }  // namespace
-
-DiskProcessOwner DiskProcessOwner::from(const ProcessGroup& group, std::string_view home)
-{
-    // A working folder is read where it really is: the home may be named through a link.
-    const auto spelledHome = Paths::standardized(home);
-    std::string realHome = spelledHome;
-    if (char* resolved = ::realpath(spelledHome.c_str(), nullptr)) {
-        realHome = resolved;
-        std::free(resolved);
-    }
-    std::set<std::string> folders;
-    for (const auto& member : group.members) {
-        if (member.cwd.empty()) continue;
-        const auto folder = Paths::standardized(member.cwd);
-        if (Paths::isAtOrBelow(spelledHome, folder) || Paths::isAtOrBelow(realHome, folder)) continue;
-        folders.insert(member.cwd);
-    }
-    return DiskProcessOwner{group.id,         group.title,  group.appPath, {folders.begin(), folders.end()},
-                            group.memory, group.cpu};
-}
-
-DiskProcessOwner DiskProcessOwner::from(const ProcessGroup& group)
-{
-    return from(group, Paths::homeFolder());
-}
 
 std::string_view rawValue(DiskOwnerStorageKind kind)
 {

@@ -11,11 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/processes.h"
-
 namespace corvalent {
 
-// A running process group as the disk side sees it.
+// A running process group as the disk side sees it (made from one by
+// `diskProcessOwner`).
 struct DiskProcessOwner {
     std::string id;
     std::string name;
@@ -24,11 +23,6 @@ struct DiskProcessOwner {
     std::uint64_t memory = 0;
     std::optional<double> cpu;
 
-    // A working folder that holds the home folder (the home itself, any folder
-    // above it, "/") claims nothing: the desktop session and its shells and
-    // terminals work there, and would otherwise own everything in the home.
-    static DiskProcessOwner from(const ProcessGroup& group, std::string_view home);
-    static DiskProcessOwner from(const ProcessGroup& group);  // with Paths::homeFolder()
     bool operator==(const DiskProcessOwner&) const = default;
 };
 

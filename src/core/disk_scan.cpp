@@ -12,9 +12,9 @@
 #include "bridge/process_bridge.h"
 #include "core/disk.h"
 #include "core/paths.h"
-#include "core/processes.h"
 #include "core/saturating.h"
 #include "core/text_order.h"
+#include "core/uptime.h"
 #include "core/utf8.h"
 
 namespace corvalent {

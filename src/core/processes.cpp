@@ -105,12 +105,6 @@ double ProcessRecord::age() const
     return seconds > 0 ? seconds : 0;
 }
 
-double uptimeSeconds()
-{
-    const std::chrono::duration<double> now = std::chrono::steady_clock::now().time_since_epoch();
-    return now.count();
-}
-
 namespace Scanner {
 
 ScanResult scan(const ScanResult* previous)

@@ -18,6 +18,7 @@
 
 #include "core/desktop_entries.h"
 #include "core/process_protection.h"
+#include "core/uptime.h"
 
 namespace corvalent {
 
@@ -81,9 +82,6 @@ struct ScanResult {
     double timestamp = 0;  // uptime seconds when the sample ended
     double duration = 0;   // seconds the sample took
 };
-
-// Seconds on the uptime clock (steady, never stepped).
-double uptimeSeconds();
 
 namespace Scanner {
 

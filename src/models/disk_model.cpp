@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "core/paths.h"
+#include "core/process_disk_owner.h"
 
 namespace corvalent {
 namespace {
@@ -367,7 +368,7 @@ void DiskModel::updateProcessGroups(const std::vector<ProcessGroup>& groups)
     std::vector<DiskProcessOwner> owners;
     owners.reserve(groups.size());
     const auto home = Paths::homeFolder();
-    for (const auto& group : groups) owners.push_back(DiskProcessOwner::from(group, home));
+    for (const auto& group : groups) owners.push_back(diskProcessOwner(group, home));
     std::sort(owners.begin(), owners.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     if (owners == processOwners_) return;
     processOwners_ = std::move(owners);

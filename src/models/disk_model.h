@@ -28,6 +28,8 @@
 
 namespace corvalent {
 
+struct ProcessGroup;  // the process engine's row: only handed on to the owners of storage
+
 struct DiskModelStatus {
     enum class Kind { failed, idle, scanning, ready };
     Kind kind = Kind::idle;

@@ -1,7 +1,6 @@
 #include "models/running_applications.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace corvalent {
 namespace {
@@ -25,8 +24,7 @@ public:
 
     bool terminate(const RunningApplication& application) override
     {
-        const auto code = Scanner::signal(application.mainProcess, false);
-        return code == 0 || code == ESRCH;
+        return ProcessStop::requestQuit(application);
     }
 };
 

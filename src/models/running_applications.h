@@ -11,16 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "core/processes.h"
+#include "core/process_stop.h"
 
 namespace corvalent {
-
-struct RunningApplication {
-    std::optional<std::string> bundlePath;
-    std::int32_t processIdentifier = 0;
-    std::string localizedName;
-    ProcessRecord mainProcess;  // as sampled: its identity is checked again before the request
-};
 
 class RunningApplications {
 public:

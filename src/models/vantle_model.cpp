@@ -6,7 +6,6 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <system_error>
 
 #include "core/display.h"
 #include "core/saturating.h"
@@ -33,55 +32,12 @@ struct StopWork {
     std::set<std::string> refusedAsStale;  // not stopped: never to be counted as exited
 };
 
-// The work of one stop; runs in the pool on value copies only.
-StopWork stopProcesses(const StopRequest& request, const std::vector<RunningApplication>& applications,
-                       const std::vector<ProcessGroup>& groups, RunningApplications& platform,
-                       const ApplicationIndex& installed)
+StopWork stopWork(const std::vector<ProcessStopOutcome>& outcomes)
 {
     StopWork work;
-    auto& failures = work.failures;
-    std::set<std::string> handledApplications;
-    std::set<std::string> requested;
-    for (const auto& record : request.records) requested.insert(record.id());
-
-    for (const auto& record : request.records) {
-        const auto fresh = Scanner::read(record.pid);
-        if (!fresh || fresh->id() != record.id() || fresh->path != record.path) continue;
-        if (fresh->isProtected()) {
-            failures.push_back(record.name + ": protected");
-            continue;
-        }
-        if (!request.force) {
-            if (const auto bundle = Classifier::appPath(fresh->path, installed)) {
-                // Its quit request went out with an earlier record: the main
-                // process may already have exited, which must not turn the
-                // rest of the application into signals.
-                if (handledApplications.count(*bundle) == 1) continue;
-                const auto application = std::find_if(applications.begin(), applications.end(),
-                                                      [&](const RunningApplication& a) { return a.bundlePath == bundle; });
-                if (application != applications.end()) {
-                    const auto main = Scanner::read(application->processIdentifier);
-                    const auto group = std::find_if(groups.begin(), groups.end(),
-                                                    [&](const ProcessGroup& g) { return g.appPath == bundle; });
-                    const bool wholeApplication =
-                        main && !main->isProtected() && requested.count(main->id()) == 1 && group != groups.end() &&
-                        std::all_of(group->stoppableIDs.begin(), group->stoppableIDs.end(),
-                                    [&](const std::string& id) { return requested.count(id) == 1; });
-                    if (wholeApplication) {
-                        handledApplications.insert(*bundle);
-                        if (!platform.terminate(*application)) {
-                            const auto& name = application->localizedName.empty() ? record.name
-                                                                                   : application->localizedName;
-                            failures.push_back(name + ": quit request declined");
-                        }
-                        continue;
-                    }
-                }
-            }
-        }
-        const auto code = Scanner::signal(record, request.force);
-        if (code != 0 && code != ESRCH) failures.push_back(record.name + ": " + std::generic_category().message(code));
-        if (code == ESTALE) work.refusedAsStale.insert(record.id());
+    for (const auto& outcome : outcomes) {
+        if (!outcome.failure.empty()) work.failures.push_back(outcome.failure);
+        if (outcome.result == ProcessStopResult::refusedAsStale) work.refusedAsStale.insert(outcome.id);
     }
     return work;
 }
@@ -422,7 +378,9 @@ void VantleModel::stop(StopRequest request, std::function<void()> done)
     BackgroundTask::start(
         this,
         [request, applications, currentGroups, platform, installed = installedApplications_](std::stop_token) {
-            return stopProcesses(request, applications, currentGroups, *platform, *installed);
+            return stopWork(ProcessStop::stop(
+                request.records, request.force, applications, currentGroups, *installed,
+                [&platform](const RunningApplication& application) { return platform->terminate(application); }));
         },
         [this, request, done = std::move(done)](StopWork work) mutable {
             setStatus(QStringLiteral("Stop requested. Checking which processes exited…"));

@@ -6,6 +6,7 @@
 
 #include "core/disk_insights.h"
 #include "core/paths.h"
+#include "core/process_disk_owner.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -103,7 +104,7 @@ TEST(DiskInsightsOwners, MatchingByApplicationAndWorkingFolder)
         member.cwd = cwd;
         group.members.push_back(member);
     }
-    EXPECT_EQ(DiskProcessOwner::from(group).workingDirectories, (std::vector<std::string>{"/a", "/b"}));
+    EXPECT_EQ(diskProcessOwner(group).workingDirectories, (std::vector<std::string>{"/a", "/b"}));
 }
 
 // The desktop session, its shells and terminals work in the home folder:
@@ -128,8 +129,8 @@ TEST(DiskInsightsOwners, WorkingFoldersThatHoldTheHomeClaimNothing)
     }
     std::vector<std::string> below{(base / "real" / "anabel").string(), (home / "project").string(), "/srv/www"};
     std::ranges::sort(below);
-    EXPECT_EQ(DiskProcessOwner::from(group, home.string()).workingDirectories, below);
-    EXPECT_EQ(DiskProcessOwner::from(group, (base / "link" / "ana").string()).workingDirectories, below)
+    EXPECT_EQ(diskProcessOwner(group, home.string()).workingDirectories, below);
+    EXPECT_EQ(diskProcessOwner(group, (base / "link" / "ana").string()).workingDirectories, below)
         << "a home named through a link is compared where it really is";
 }
 

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "core/paths.h"
+#include "core/processes.h"
 #include "models/disk_model.h"
 #include "test_support.h"
 

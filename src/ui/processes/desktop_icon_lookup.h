@@ -1,9 +1,10 @@
 #pragma once
 
 // The icon that stands for a program on this desktop: the icon of the
-// installed desktop entry that launches it, else the icon theme's icon named
-// after the program, else the theme's generic program icon. Plain file
-// lookups: nothing here makes a pixmap, so it runs on any thread.
+// installed application that holds it (the engine's application index), else
+// the icon theme's icon named after the program, else the theme's generic
+// program icon. Plain file lookups: nothing here makes a pixmap, so it runs
+// on any thread.
 
 #include <QImage>
 #include <QString>
@@ -12,28 +13,21 @@
 #include <memory>
 #include <mutex>
 
+#include "core/desktop_entries.h"
+
 namespace corvalent {
 
-// Where entries and icons are looked up, each list in precedence order.
+// Where applications and icons are looked up, each list in precedence order.
 // Taken from the environment and the icon theme settings on the GUI thread,
 // then only read.
 struct IconLookupPlaces {
-    QStringList applicationFolders;  // $XDG_DATA_HOME/applications, then each of $XDG_DATA_DIRS
+    ApplicationPlaces applications;  // where installed applications are read
     QStringList iconFolders;         // base folders of icon themes
     QStringList themes;              // the desktop's theme, then Adwaita and hicolor
     QStringList pixmapFolders;       // unthemed icons
-    QStringList programSearchPath;   // $PATH
 
     static IconLookupPlaces fromEnvironment();
 };
-
-namespace DesktopEntry {
-
-// The arguments of an Exec value (already unescaped as a string): quoting
-// undone, field codes ("%f", "%U", …) dropped, "%%" kept as "%".
-QStringList execArguments(const QString& exec);
-
-}  // namespace DesktopEntry
 
 class DesktopIconLookup {
 public:
@@ -43,7 +37,7 @@ public:
     DesktopIconLookup& operator=(const DesktopIconLookup&) = delete;
 
     // The icon files for `path` (a program, or an application's folder), best
-    // first. The entries and themes are indexed on the first call, from
+    // first. The applications and themes are indexed on the first call, from
     // whichever thread makes it; safe to call from several threads.
     QStringList iconFiles(const QString& path) const;
 
