@@ -227,5 +227,32 @@ TEST(ApplicationIndex, FlatpakEntriesStandForTheirInstallation)
     EXPECT_FALSE(groupHolding(groups, unsandboxed.pid)->appPath);
 }
 
+// Desktop entries and icon theme indexes share one reader.
+TEST(DesktopEntries, KeyFileGroupsKeepUnlocalisedKeysFirstWins)
+{
+    const testing::TempDir root;
+    const auto file = root.path() / "index.theme";
+    std::ofstream(file) << "Orphan=before any group\n"
+                           "[Icon Theme]\n"
+                           "  Name = Probe  \n"
+                           "Name[de]=Sonde\n"
+                           "# Name=comment\n"
+                           "Name=second\n"
+                           "Comment=a\\sb\\tc\\\\d\\;e\r\n"
+                           "=no key\n"
+                           "[48x48/apps]\n"
+                           "Size=48\n"
+                           "[broken\n"
+                           "Size=1\n"
+                           "[Icon Theme]\n"
+                           "Directories=48x48/apps\n";
+    const KeyFile expected{
+        {"Icon Theme", {{"Name", "Probe"}, {"Comment", "a b\tc\\d\\;e"}, {"Directories", "48x48/apps"}}},
+        {"48x48/apps", {{"Size", "48"}}},
+    };
+    EXPECT_EQ(DesktopEntries::readKeyFile(file.string()), expected);
+    EXPECT_TRUE(DesktopEntries::readKeyFile((root.path() / "missing").string()).empty());
+}
+
 }  // namespace
 }  // namespace corvalent

@@ -163,12 +163,12 @@ TEST(ProcessIconStore, DesktopEntriesGiveTheirProgramsIcons)
               R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 16 16">)"
               R"(<rect width="16" height="16" fill="#ff0000"/></svg>)");
     writeText(data / "applications/probe.desktop",
-              QString("[Desktop Entry]\nName=Probe\nExec=\"%1\" --window %U\nIcon=corvalent-probe-red\n"
+              QString("[Desktop Entry]\nType=Application\nName=Probe\nExec=\"%1\" --window %U\nIcon=corvalent-probe-red\n"
                       "\n[Desktop Action New]\nIcon=%2\n")
                   .arg(QString::fromStdString(probe.string()), blue));
     writeText(data / "applications/vendor/other.desktop",
-              QString("[Desktop Entry]\nExec=env LANG=C corvalent-other %f\nNoDisplay=true\nIcon=%1\n").arg(blue));
-    writeText(data / "applications/removed.desktop", QString("[Desktop Entry]\nExec=%1\nHidden=true\nIcon=%2\n")
+              QString("[Desktop Entry]\nType=Application\nExec=env LANG=C corvalent-other %f\nNoDisplay=true\nIcon=%1\n").arg(blue));
+    writeText(data / "applications/removed.desktop", QString("[Desktop Entry]\nType=Application\nExec=%1\nHidden=true\nIcon=%2\n")
                                                          .arg(QString::fromStdString(removed.string()), blue));
 
     const auto savedDirs = qgetenv("XDG_DATA_DIRS"), savedHome = qgetenv("XDG_DATA_HOME"), savedPath = qgetenv("PATH");
