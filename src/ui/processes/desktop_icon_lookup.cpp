@@ -18,8 +18,8 @@ namespace corvalent {
 
 namespace {
 
-// A key file's groups in Qt's types: theme indexes share the desktop entries' format.
-QHash<QString, QHash<QString, QString>> readKeyFile(const QString& file)
+// A theme's index.theme in Qt's types: it shares the desktop entries' format and reader.
+QHash<QString, QHash<QString, QString>> themeIndex(const QString& file)
 {
     QHash<QString, QHash<QString, QString>> groups;
     for (const auto& [name, keys] : DesktopEntries::readKeyFile(QFile::encodeName(file).toStdString())) {
@@ -47,7 +47,7 @@ QHash<QString, ThemeIcon> indexTheme(const QString& theme, const QStringList& ic
     QHash<QString, ThemeIcon> icons;
     QHash<QString, QHash<QString, QString>> description;
     for (const auto& base : iconFolders) {
-        description = readKeyFile(base + '/' + theme + "/index.theme");
+        description = themeIndex(base + '/' + theme + "/index.theme");
         if (!description.isEmpty()) break;
     }
     const auto folders = description.value("Icon Theme").value("Directories").split(',', Qt::SkipEmptyParts);
