@@ -1,13 +1,13 @@
 #include "models/disk_model.h"
 
 #include <QPointer>
-#include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
 #include <variant>
 
 #include "core/paths.h"
+#include "models/preferences.h"
 
 namespace corvalent {
 namespace {
@@ -257,7 +257,7 @@ void DiskModel::scan(const std::string& path)
     clearActionResults();
     emit changed();
 
-    const bool includePrivacy = QSettings().value("includePrivacyProtectedLocations", false).toBool();
+    const bool includePrivacy = Preferences::standard().includePrivacyProtectedLocations();
     scanOwners_ = processOwners_;
     auto owners = processOwners_;
     auto progress = std::make_shared<Progress>();
