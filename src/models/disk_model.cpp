@@ -1,7 +1,6 @@
 #include "models/disk_model.h"
 
 #include <QPointer>
-#include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 
 #include "core/paths.h"
 #include "core/process_disk_owner.h"
+#include "models/preferences.h"
 
 namespace corvalent {
 namespace {
@@ -258,7 +258,7 @@ void DiskModel::scan(const std::string& path)
     clearActionResults();
     emit changed();
 
-    const bool includePrivacy = QSettings().value("includePrivacyProtectedLocations", false).toBool();
+    const bool includePrivacy = Preferences::standard().includePrivacyProtectedLocations();
     scanOwners_ = processOwners_;
     auto owners = processOwners_;
     auto progress = std::make_shared<Progress>();

@@ -11,6 +11,7 @@
 
 #include "core/child_process.h"
 #include "core/paths.h"
+#include "models/preferences.h"
 
 namespace corvalent {
 
@@ -111,14 +112,12 @@ QString currentSigningIdentity()
     return QStringLiteral("Corvalent-unsigned-v1");
 }
 
-void migrateSigningIdentityIfNeeded(QSettings& settings)
+void migrateSigningIdentityIfNeeded(Preferences& preferences)
 {
-    const auto stored = settings.value("fullDiskAccessSigningIdentity");
-    if (stored.isValid() && stored.toString() == currentSigningIdentity()) return;
-    settings.setValue("includePrivacyProtectedLocations", false);
-    settings.setValue("hasSeenFullDiskAccessIntroduction", false);
-    settings.setValue("fullDiskAccessSigningIdentity", currentSigningIdentity());
-    settings.sync();
+    if (preferences.fullDiskAccessSigningIdentity() == currentSigningIdentity()) return;
+    preferences.setIncludePrivacyProtectedLocations(false);
+    preferences.setHasSeenFullDiskAccessIntroduction(false);
+    preferences.setFullDiskAccessSigningIdentity(currentSigningIdentity());
 }
 
 }  // namespace DiskAccessPreference

@@ -4,7 +4,6 @@
 // process or in a fresh one, and the reset of the access preferences when
 // the program runs under another signing identity.
 
-#include <QSettings>
 #include <QString>
 
 #include <chrono>
@@ -12,6 +11,8 @@
 #include <vector>
 
 namespace corvalent {
+
+class Preferences;
 
 enum class FullDiskAccessStatus { checking, granted, denied, unavailable };
 
@@ -54,7 +55,7 @@ QString currentSigningIdentity();
 
 // Resets "includePrivacyProtectedLocations" and "hasSeenFullDiskAccessIntroduction"
 // when the stored identity is missing or differs, and stores the current one.
-void migrateSigningIdentityIfNeeded(QSettings& settings);
+void migrateSigningIdentityIfNeeded(Preferences& preferences);
 
 }  // namespace DiskAccessPreference
 }  // namespace corvalent

@@ -4,12 +4,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 
 #include <algorithm>
 
 #include "core/impact_explanation.h"
 #include "models/loopback_http.h"
+#include "models/preferences.h"
 
 namespace corvalent {
 
@@ -68,7 +68,7 @@ LocalModelServer::~LocalModelServer()
 
 QString LocalModelServer::chosenModel(const QStringList& models)
 {
-    const QString wanted = QSettings().value(QStringLiteral("languageModel")).toString();
+    const QString wanted = Preferences::standard().languageModel();
     if (wanted.isEmpty()) return models.value(0);
     // The server lists "name:tag"; a setting without a tag means the latest.
     for (const auto& name : models) {

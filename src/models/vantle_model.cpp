@@ -1,7 +1,6 @@
 #include "models/vantle_model.h"
 
 #include <QGuiApplication>
-#include <QSettings>
 #include <QUuid>
 #include <QWindow>
 
@@ -10,6 +9,7 @@
 #include "core/display.h"
 #include "core/saturating.h"
 #include "models/performance_check.h"
+#include "models/preferences.h"
 
 namespace corvalent {
 namespace {
@@ -77,7 +77,7 @@ VantleModelEnvironment VantleModelEnvironment::system()
 VantleModel::VantleModel(VantleModelEnvironment environment, QObject* parent)
     : QObject(parent),
       environment_(std::move(environment)),
-      showProtectedProcesses_(QSettings().value("showProtectedProcesses", false).toBool()),
+      showProtectedProcesses_(Preferences::standard().showProtectedProcesses()),
       status_(readingStatus)
 {
 }
@@ -121,7 +121,7 @@ void VantleModel::setShowProtectedProcesses(bool on)
 {
     showProtectedProcesses_ = on;
     emit showProtectedProcessesChanged();
-    QSettings().setValue("showProtectedProcesses", on);
+    Preferences::standard().setShowProtectedProcesses(on);
     filter();
 }
 

@@ -6,6 +6,7 @@
 
 #include "models/full_disk_access.h"
 #include "models/performance_check.h"
+#include "models/preferences.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -27,20 +28,23 @@ TEST(PerformanceReport, FlatJsonAsTheToolsReadIt)
 
 TEST(DiskAccessPreference, AnotherSigningIdentityResetsTheAccessChoices)
 {
-    const testing::TempDir home;
-    QSettings settings((home.path() / "settings.conf").c_str(), QSettings::IniFormat);
+    // This test program's own settings store, read back through a raw reader.
+    QSettings settings;
+    settings.clear();
+    auto& preferences = Preferences::standard();
     settings.setValue("includePrivacyProtectedLocations", true);
     settings.setValue("hasSeenFullDiskAccessIntroduction", true);
-    DiskAccessPreference::migrateSigningIdentityIfNeeded(settings);
+    DiskAccessPreference::migrateSigningIdentityIfNeeded(preferences);
     EXPECT_FALSE(settings.value("includePrivacyProtectedLocations").toBool());
     EXPECT_FALSE(settings.value("hasSeenFullDiskAccessIntroduction").toBool());
     EXPECT_EQ(settings.value("fullDiskAccessSigningIdentity").toString(), "Corvalent-unsigned-v1");
     settings.setValue("hasSeenFullDiskAccessIntroduction", true);
-    DiskAccessPreference::migrateSigningIdentityIfNeeded(settings);
+    DiskAccessPreference::migrateSigningIdentityIfNeeded(preferences);
     EXPECT_TRUE(settings.value("hasSeenFullDiskAccessIntroduction").toBool()) << "the same identity keeps it";
     settings.setValue("fullDiskAccessSigningIdentity", "Corvalent-TEAM-v1");
-    DiskAccessPreference::migrateSigningIdentityIfNeeded(settings);
+    DiskAccessPreference::migrateSigningIdentityIfNeeded(preferences);
     EXPECT_FALSE(settings.value("hasSeenFullDiskAccessIntroduction").toBool()) << "another identity resets it";
+    settings.clear();
 }
 
 }  // namespace

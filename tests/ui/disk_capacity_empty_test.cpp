@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "live_environments.h"
-#include "models/app_notifications.h"
+#include "models/preferences.h"
 #include "ui/disk/capacity_card.h"
 #include "ui/disk/empty_state.h"
 #include "ui/shell/app_appearance.h"
@@ -230,11 +230,11 @@ TEST_F(DiskCapacityEmpty, EmptyStateInvitesAScanAndKeepsItsPromises)
     EXPECT_GT(subtitle->height(), subtitle->fontMetrics().lineSpacing()) << "wraps rather than widening";
     screenshots("empty-state");
 
-    storePreference(includeProtectedLocationsKey, true);
+    Preferences::standard().setIncludePrivacyProtectedLocations(true);
     EXPECT_EQ(promise(), std::pair(QString("Protected folders are included where the system allows access"),
                                    QString("lock.open")));
     screenshots("empty-state-included");
-    storePreference(includeProtectedLocationsKey, false);
+    Preferences::standard().setIncludePrivacyProtectedLocations(false);
     EXPECT_EQ(promise().second, "hand.raised");
 
     // Too short for the picture: the invitation stays whole without it.

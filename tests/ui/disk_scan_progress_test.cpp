@@ -19,8 +19,8 @@
 #include <random>
 
 #include "live_environments.h"
-#include "models/app_notifications.h"
 #include "models/disk_model.h"
+#include "models/preferences.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
 #include "ui/disk/scan_progress.h"
@@ -201,7 +201,7 @@ TEST_F(ScanProgress, AFirstScanOfAFolderEstimatesThroughoutAndShowsItsCanonicalP
     EXPECT_EQ(path, QString::fromStdString(tree.string())) << "the resolved folder, not the link";
 
     EXPECT_EQ(text("privacyText"), "Privacy-protected folders are skipped unless you choose one directly.");
-    storePreference(includeProtectedLocationsKey, true);
+    Preferences::standard().setIncludePrivacyProtectedLocations(true);
     EXPECT_EQ(text("privacyText"), "Protected locations are included where the system allows access.");
 }
 

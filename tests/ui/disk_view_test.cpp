@@ -14,8 +14,8 @@
 #include <random>
 
 #include "live_environments.h"
-#include "models/app_notifications.h"
 #include "models/disk_model.h"
+#include "models/preferences.h"
 #include "test_support.h"
 #include "ui/disk/disk_header.h"
 #include "ui/disk/disk_rows.h"
@@ -273,11 +273,12 @@ TEST(DiskView, AccessProbesSetTheStatusAndThePreference)
 {
     DiskPage page;
     page.access = FullDiskAccessStatus::denied;
-    storePreference(includeProtectedLocationsKey, true);
+    auto& preferences = Preferences::standard();
+    preferences.setIncludePrivacyProtectedLocations(true);
     page.open();
     auto& state = page.view->state();
     EXPECT_EQ(state.fullDiskAccessStatus(), FullDiskAccessStatus::denied);
-    EXPECT_FALSE(includeProtectedLocations()) << "a denied probe turns the preference off";
+    EXPECT_FALSE(preferences.includePrivacyProtectedLocations()) << "a denied probe turns the preference off";
 
     // Reviewing access puts the overlay over the page; closing it probes again.
     const int before = page.probes;
@@ -291,7 +292,7 @@ TEST(DiskView, AccessProbesSetTheStatusAndThePreference)
     EXPECT_EQ(page.view->accessOverlay(), nullptr);
     EXPECT_TRUE(page.view->header().isEnabled());
     EXPECT_EQ(state.fullDiskAccessStatus(), FullDiskAccessStatus::granted);
-    EXPECT_TRUE(includeProtectedLocations());
+    EXPECT_TRUE(preferences.includePrivacyProtectedLocations());
     EXPECT_EQ(page.probes, before + 1);
 
     // Coming back to the front probes once more.
@@ -299,7 +300,7 @@ TEST(DiskView, AccessProbesSetTheStatusAndThePreference)
     emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
     page.settled();
     EXPECT_EQ(state.fullDiskAccessStatus(), FullDiskAccessStatus::unavailable);
-    EXPECT_FALSE(includeProtectedLocations());
+    EXPECT_FALSE(preferences.includePrivacyProtectedLocations());
     EXPECT_EQ(page.overlaysMade, 1);
 }
 

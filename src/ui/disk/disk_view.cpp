@@ -6,9 +6,9 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "models/app_notifications.h"
 #include "models/background_task.h"
 #include "models/disk_model.h"
+#include "models/preferences.h"
 #include "ui/disk/cleanup_confirmation.h"
 #include "ui/disk/cleanup_guide_sheet.h"
 #include "ui/disk/disk_header.h"
@@ -127,7 +127,9 @@ void DiskView::refreshFullDiskAccessStatus()
         [this](FullDiskAccessStatus status) {
             state_.setFullDiskAccessStatus(status);
             const bool granted = status == FullDiskAccessStatus::granted;
-            if (includeProtectedLocations() != granted) storePreference(includeProtectedLocationsKey, granted);
+            auto& preferences = Preferences::standard();
+            if (preferences.includePrivacyProtectedLocations() != granted)
+                preferences.setIncludePrivacyProtectedLocations(granted);
         });
 }
 

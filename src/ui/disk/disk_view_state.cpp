@@ -1,10 +1,6 @@
 #include "ui/disk/disk_view_state.h"
 
-#include <QSettings>
-
 namespace corvalent {
-
-const QString includeProtectedLocationsKey = QStringLiteral("includePrivacyProtectedLocations");
 
 QString sidebarModeLabel(DiskSidebarMode mode)
 {
@@ -15,11 +11,6 @@ QString sidebarModeLabel(DiskSidebarMode mode)
     case DiskSidebarMode::storageFacts: return QStringLiteral("Storage");
     }
     return {};
-}
-
-bool includeProtectedLocations()
-{
-    return QSettings().value(includeProtectedLocationsKey, false).toBool();
 }
 
 namespace {

@@ -26,11 +26,6 @@ enum class DiskSidebarMode { breakdown, cleanup, largestFiles, storageFacts };
 // "Map", "Review", "Files", "Storage".
 QString sidebarModeLabel(DiskSidebarMode mode);
 
-// The stored preference "includePrivacyProtectedLocations"; its changes are
-// announced by AppNotifications::preferenceChanged.
-bool includeProtectedLocations();
-extern const QString includeProtectedLocationsKey;
-
 // The commands two places of the page offer; each is one function.
 struct DiskCommands {
     std::function<void()> scanSelectedVolume;

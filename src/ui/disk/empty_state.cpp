@@ -5,8 +5,8 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
-#include "models/app_notifications.h"
 #include "models/disk_model.h"
+#include "models/preferences.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
@@ -130,9 +130,8 @@ DiskEmptyState::DiskEmptyState(DiskModel& model, const DiskCommands& commands, Q
     column->addStretch(1);
 
     connect(&model_, &DiskModel::changed, this, &DiskEmptyState::sync);
-    connect(&AppNotifications::instance(), &AppNotifications::preferenceChanged, this, [this](const QString& key) {
-        if (key == includeProtectedLocationsKey) syncProtectedPromise();
-    });
+    connect(&Preferences::standard(), &Preferences::includePrivacyProtectedLocationsChanged, this,
+            &DiskEmptyState::syncProtectedPromise);
     sync();
     syncProtectedPromise();
 }
@@ -157,7 +156,7 @@ void DiskEmptyState::sync()
 
 void DiskEmptyState::syncProtectedPromise()
 {
-    const bool included = includeProtectedLocations();
+    const bool included = Preferences::standard().includePrivacyProtectedLocations();
     protectedSymbol_->setSymbol(included ? "lock.open" : "hand.raised");
     protectedPromise_->setText(included ? "Protected folders are included where the system allows access"
                                         : "Protected folders are skipped unless you choose one directly");

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "models/app_notifications.h"
 #include "models/disk_model.h"
+#include "models/preferences.h"
 #include "ui/disk/stop_scan_action.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/display_formats.h"
@@ -122,9 +122,8 @@ ScanProgressPanel::ScanProgressPanel(DiskModel& model, DiskViewState& state, con
 
     connect(&model, &DiskModel::changed, this, &ScanProgressPanel::refresh);
     connect(&model, &DiskModel::progressChanged, this, &ScanProgressPanel::refresh);
-    connect(&AppNotifications::instance(), &AppNotifications::preferenceChanged, this, [this](const QString& key) {
-        if (key == includeProtectedLocationsKey) showPrivacyNote();
-    });
+    connect(&Preferences::standard(), &Preferences::includePrivacyProtectedLocationsChanged, this,
+            &ScanProgressPanel::showPrivacyNote);
     showPrivacyNote();
     refresh();
 }
@@ -288,7 +287,7 @@ QWidget* ScanProgressPanel::buildPrivacyNote()
 
 void ScanProgressPanel::showPrivacyNote()
 {
-    const bool included = includeProtectedLocations();
+    const bool included = Preferences::standard().includePrivacyProtectedLocations();
     privacySymbol_->setSymbol(included ? "lock.open" : "hand.raised");
     privacyText_->setText(included ? "Protected locations are included where the system allows access."
                                    : "Privacy-protected folders are skipped unless you choose one directly.");

@@ -5,10 +5,9 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSettings>
 #include <QVBoxLayout>
 
-#include "models/app_notifications.h"
+#include "models/preferences.h"
 #include "ui/onboarding/access_choices.h"
 #include "ui/onboarding/access_header.h"
 #include "ui/onboarding/access_notes.h"
@@ -19,13 +18,6 @@
 #include "ui/widgets/panel.h"
 
 namespace corvalent {
-
-namespace {
-
-const QString includeKey = QStringLiteral("includePrivacyProtectedLocations");
-const QString seenKey = QStringLiteral("hasSeenFullDiskAccessIntroduction");
-
-}  // namespace
 
 FullDiskAccessIntroduction::FullDiskAccessIntroduction(OnboardingEnvironment environment, std::function<void()> onClose,
                                                        QWidget* parent)
@@ -149,18 +141,18 @@ void FullDiskAccessIntroduction::refreshAccessStatus(bool finishIfGranted, std::
         [this, generation, finishIfGranted, then = std::move(then)](FullDiskAccessStatus status) {
             if (generation != probeGeneration_) return;
             flow_.accessStatus = status;
-            QSettings settings;
+            auto& preferences = Preferences::standard();
             if (status == FullDiskAccessStatus::granted) {
-                storePreference(includeKey, true);
+                preferences.setIncludePrivacyProtectedLocations(true);
                 flow_.hasOpenedSettings = true;
                 if (finishIfGranted) {
-                    settings.setValue(seenKey, true);
+                    preferences.setHasSeenFullDiskAccessIntroduction(true);
                     sync();
                     finish();
                     return;
                 }
             } else {
-                storePreference(includeKey, false);
+                preferences.setIncludePrivacyProtectedLocations(false);
             }
             sync();
             if (then) then();
@@ -206,13 +198,10 @@ void FullDiskAccessIntroduction::relaunch()
     flow_.isRelaunching = true;
     flow_.relaunchError.reset();
     sync();
-    {
-        // The new instance starts from the introduction and confirms the grant itself.
-        QSettings settings;
-        settings.setValue(seenKey, false);
-        settings.sync();
-        storePreference(includeKey, false);
-    }
+    // The new instance starts from the introduction and confirms the grant
+    // itself; each setter has reached the file before the relaunch below.
+    Preferences::standard().setHasSeenFullDiskAccessIntroduction(false);
+    Preferences::standard().setIncludePrivacyProtectedLocations(false);
     const auto error = environment_.relaunch ? environment_.relaunch() : std::optional<QString>(QString());
     if (error) {
         flow_.relaunchError = QStringLiteral("Corvalent could not reopen: ") + *error;
@@ -251,8 +240,8 @@ void FullDiskAccessIntroduction::openSettingsOrVerify()
 
 void FullDiskAccessIntroduction::chooseLimitedScanning()
 {
-    storePreference(includeKey, false);
-    QSettings().setValue(seenKey, true);
+    Preferences::standard().setIncludePrivacyProtectedLocations(false);
+    Preferences::standard().setHasSeenFullDiskAccessIntroduction(true);
     finish();
 }
 

@@ -3,7 +3,6 @@
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QPainter>
-#include <QSettings>
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -12,6 +11,7 @@
 #include <cmath>
 
 #include "core/display.h"
+#include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/processes/process_inspector.h"
 #include "ui/processes/process_list_pane.h"
@@ -155,7 +155,7 @@ void setOpacity(QWidget* widget, double opacity)
 }  // namespace
 
 ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* parent)
-    : QWidget(parent), model_(model), showInspector_(QSettings().value("showInspector", true).toBool())
+    : QWidget(parent), model_(model), showInspector_(Preferences::standard().showInspector())
 {
     setObjectName("processPage");
     auto* layout = new QVBoxLayout(this);

@@ -3,7 +3,8 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QPointer>
-#include <QSettings>
+
+#include "models/preferences.h"
 
 #include "ui/shell/desktop_settings.h"
 #include "ui/widgets/app_motion.h"
@@ -14,8 +15,6 @@ namespace corvalent {
 namespace {
 
 using CorvalentStyle::withAlpha;
-
-const QString key = QStringLiteral("appearance");
 
 struct Colours {
     QColor window, base, alternateBase, text, button, light, mid, dark, shadow, link, tooltip;
@@ -98,12 +97,12 @@ QString appearanceSymbol(AppAppearance appearance)
 
 AppAppearance storedAppearance()
 {
-    return appearanceFromRaw(QSettings().value(key, rawValue(AppAppearance::system)).toString());
+    return appearanceFromRaw(Preferences::standard().appearance());
 }
 
 void setAppearance(AppAppearance appearance)
 {
-    QSettings().setValue(key, rawValue(appearance));
+    Preferences::standard().setAppearance(rawValue(appearance));
     applyAppearance(appearance);
     emit AppearanceNotifier::instance().appearanceChanged(appearance);
 }

@@ -23,7 +23,7 @@ AppAppearance appearanceFromRaw(const QString& raw);
 QString appearanceTitle(AppAppearance appearance);
 QString appearanceSymbol(AppAppearance appearance);
 
-// QSettings "appearance", system when unset.
+// The stored preference "appearance", system when unset.
 AppAppearance storedAppearance();
 // Stores the choice, applies it and tells every control showing it.
 void setAppearance(AppAppearance appearance);

@@ -5,7 +5,6 @@
 #include <QEvent>
 #include <QIcon>
 #include <QMainWindow>
-#include <QSettings>
 
 #include <QMenuBar>
 #include <QScreen>
@@ -16,6 +15,7 @@
 #include "models/app_notifications.h"
 #include "models/full_disk_access.h"
 #include "models/performance_check.h"
+#include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/disk/disk_view.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
@@ -151,7 +151,7 @@ QMainWindow& CorvalentApp::mainWindow()
         view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
             auto environment = DiskView::Environment::system();
             environment.accessOverlay = accessOverlay;
-            return new DiskView(view_->diskModel(), QSettings().value("showInspector", true).toBool(),
+            return new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
                                 std::move(environment), parent);
         });
         window_->setCentralWidget(view_);
@@ -264,8 +264,7 @@ int runApplication(int argc, char** argv)
     followDesktopSettings();
     applyAppearance(storedAppearance());
 
-    QSettings settings;
-    DiskAccessPreference::migrateSigningIdentityIfNeeded(settings);
+    DiskAccessPreference::migrateSigningIdentityIfNeeded(Preferences::standard());
 
     CorvalentApp app;
     if (instance) app.answerLaterStarts(*instance);

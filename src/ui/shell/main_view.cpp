@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <QGraphicsOpacityEffect>
 #include <QPainter>
-#include <QSettings>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -11,6 +10,7 @@
 #include "models/disk_model.h"
 #include "models/language_model.h"
 #include "models/performance_check.h"
+#include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/overview/overview_page.h"
 #include "ui/processes/impact_review_view.h"
@@ -161,7 +161,7 @@ void MainView::firstShown()
     QPointer<MainView> self(this);
     diskModel_->loadVolumes(false, [self] {
         if (!self || PerformanceCheck::enabled() || !self->introductionFactory_) return;
-        if (QSettings().value("hasSeenFullDiskAccessIntroduction", false).toBool()) return;
+        if (Preferences::standard().hasSeenFullDiskAccessIntroduction()) return;
         self->introduction_ = self->introductionFactory_(self->pageArea_, [self] {
             if (!self || self->introduction_ == nullptr) return;
             self->introduction_->deleteLater();

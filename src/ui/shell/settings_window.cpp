@@ -2,11 +2,10 @@
 
 #include <QHBoxLayout>
 #include <QKeySequence>
-#include <QSettings>
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "models/app_notifications.h"
+#include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/shell/system_settings.h"
 #include "ui/widgets/buttons.h"
@@ -19,9 +18,6 @@
 
 namespace corvalent {
 namespace {
-
-const QString inspectorKey = QStringLiteral("showInspector");
-const QString protectedLocationsKey = QStringLiteral("includePrivacyProtectedLocations");
 
 QString lockSymbol(bool showProtected)
 {
@@ -150,7 +146,7 @@ void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
     auto* row = new QHBoxLayout;
     row->addWidget(bodyLabel(QStringLiteral("Include privacy-protected folders")), 1);
     protectedLocations_ = makeSwitch(QStringLiteral("Include privacy-protected folders"),
-                                     QSettings().value(protectedLocationsKey, false).toBool());
+                                     Preferences::standard().includePrivacyProtectedLocations());
     row->addWidget(protectedLocations_, 0, Qt::AlignVCenter);
     inside->addLayout(row);
     diskAccessCaption_ = captionLabel(diskAccessCaption(protectedLocations_->isChecked()));
@@ -160,7 +156,7 @@ void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
     inside->addWidget(openSettings_, 0, Qt::AlignLeft);
 
     connect(protectedLocations_, &QAbstractButton::toggled, this, [this](bool on) {
-        storePreference(protectedLocationsKey, on);
+        Preferences::standard().setIncludePrivacyProtectedLocations(on);
         diskAccessCaption_->setText(diskAccessCaption(on));
         emit includePrivacyProtectedLocationsChanged(on);
     });
@@ -172,15 +168,14 @@ void SettingsWindow::buildLayout(QVBoxLayout& column)
     auto* inside = addSection(column, QStringLiteral("Layout"));
     auto* row = new QHBoxLayout;
     row->addWidget(bodyLabel(QStringLiteral("Show contextual inspector")), 1);
-    inspector_ =
-        makeSwitch(QStringLiteral("Show contextual inspector"), QSettings().value(inspectorKey, true).toBool());
+    inspector_ = makeSwitch(QStringLiteral("Show contextual inspector"), Preferences::standard().showInspector());
     row->addWidget(inspector_, 0, Qt::AlignVCenter);
     inside->addLayout(row);
     inside->addWidget(
         captionLabel(QStringLiteral("Shows process details and storage breakdowns beside the main view.")));
 
     connect(inspector_, &QAbstractButton::toggled, this, [this](bool on) {
-        QSettings().setValue(inspectorKey, on);
+        Preferences::standard().setShowInspector(on);
         emit showInspectorChanged(on);
     });
 }

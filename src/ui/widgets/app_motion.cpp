@@ -1,12 +1,13 @@
 #include "ui/widgets/app_motion.h"
 
 #include <QPainter>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QVariantAnimation>
 #include <QWidget>
 
 #include <algorithm>
+
+#include "models/preferences.h"
 
 namespace corvalent::AppMotion {
 namespace {
@@ -32,8 +33,7 @@ std::optional<bool> environmentReduceMotion()
 std::optional<bool> gtkFileReduceMotion()
 {
     const auto folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    const auto gtk = QSettings(folder + "/gtk-3.0/settings.ini", QSettings::IniFormat)
-                         .value("Settings/gtk-enable-animations");
+    const auto gtk = iniFileValue(folder + "/gtk-3.0/settings.ini", QStringLiteral("Settings/gtk-enable-animations"));
     if (gtk.isValid()) return !gtk.toBool();
     return std::nullopt;
 }
