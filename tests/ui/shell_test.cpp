@@ -16,6 +16,7 @@
 
 #include <atomic>
 
+#include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "readable_texts.h"
 #include "ui/shell/app_appearance.h"
@@ -315,6 +316,14 @@ TEST_F(SettingsWindowTest, ControlsWriteThroughAndAreShownAfterARestart)
     EXPECT_TRUE(QSettings().value("showInspector", false).toBool());
     EXPECT_EQ(locations, (QList<QVariantList>{{true}, {false}})) << "each change is announced";
     EXPECT_EQ(inspector, (QList<QVariantList>{{false}, {true}}));
+    // A choice stored elsewhere (onboarding, the access probe) shows in every open window.
+    Preferences::standard().setIncludePrivacyProtectedLocations(true);
+    EXPECT_TRUE(window.protectedLocationsSwitch().isChecked());
+    EXPECT_TRUE(reopened.protectedLocationsSwitch().isChecked());
+    EXPECT_NE(window.diskAccessCaption(), limited);
+    Preferences::standard().setShowInspector(false);
+    EXPECT_FALSE(window.inspectorSwitch().isChecked());
+    EXPECT_FALSE(reopened.inspectorSwitch().isChecked());
     setAppearance(AppAppearance::light);  // a choice made in the tray shows here
     EXPECT_TRUE(window.themeSegment(AppAppearance::light).isChecked());
     EXPECT_FALSE(dark.isChecked());

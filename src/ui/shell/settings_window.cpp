@@ -160,6 +160,9 @@ void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
         diskAccessCaption_->setText(diskAccessCaption(on));
         emit includePrivacyProtectedLocationsChanged(on);
     });
+    // Onboarding and the access probe change it too; the switch shows the stored choice.
+    connect(&Preferences::standard(), &Preferences::includePrivacyProtectedLocationsChanged, protectedLocations_,
+            &QAbstractButton::setChecked);
     connect(openSettings_, &QPushButton::clicked, this, [] { openFullDiskAccessSettings(); });
 }
 
@@ -178,6 +181,7 @@ void SettingsWindow::buildLayout(QVBoxLayout& column)
         Preferences::standard().setShowInspector(on);
         emit showInspectorChanged(on);
     });
+    connect(&Preferences::standard(), &Preferences::showInspectorChanged, inspector_, &QAbstractButton::setChecked);
 }
 
 Segment& SettingsWindow::themeSegment(AppAppearance appearance)
