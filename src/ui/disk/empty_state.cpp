@@ -129,7 +129,7 @@ DiskEmptyState::DiskEmptyState(DiskModel& model, const DiskCommands& commands, Q
     column->addLayout(promises);
     column->addStretch(1);
 
-    connect(&model_, &DiskModel::changed, this, &DiskEmptyState::sync);
+    connect(&model_, &DiskModel::volumesChanged, this, &DiskEmptyState::sync);
     connect(&AppNotifications::instance(), &AppNotifications::preferenceChanged, this, [this](const QString& key) {
         if (key == includeProtectedLocationsKey) syncProtectedPromise();
     });
