@@ -164,9 +164,9 @@ DiskModel::Areas DiskModel::resetScanState()
 // What earlier actions said about the previous map.
 DiskModel::Areas DiskModel::clearActionResults()
 {
-    const Areas cleared{.trash = cleanupMessage_ || mapNeedsRefresh_,
-                        .duplicates = !verifiedDuplicateSets_.empty() || verifyingDuplicateGroupID_ ||
-                                      duplicateMessage_};
+    const Areas cleared{
+        .trash = cleanupMessage_ || mapNeedsRefresh_,
+        .duplicates = !verifiedDuplicateSets_.empty() || verifyingDuplicateGroupID_ || duplicateMessage_};
     cleanupMessage_.reset();
     mapNeedsRefresh_ = false;
     verifiedDuplicateSets_.clear();

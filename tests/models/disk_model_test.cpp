@@ -48,9 +48,9 @@ public:
     explicit SignalLog(DiskModel& model)
     {
         const std::pair<const char*, void (DiskModel::*)()> areas[] = {
-            {"volumes", &DiskModel::volumesChanged},   {"scan", &DiskModel::scanChanged},
-            {"progress", &DiskModel::progressChanged}, {"result", &DiskModel::resultChanged},
-            {"insights", &DiskModel::insightsChanged}, {"trash", &DiskModel::trashChanged},
+            {"volumes", &DiskModel::volumesChanged},      {"scan", &DiskModel::scanChanged},
+            {"progress", &DiskModel::progressChanged},    {"result", &DiskModel::resultChanged},
+            {"insights", &DiskModel::insightsChanged},    {"trash", &DiskModel::trashChanged},
             {"duplicates", &DiskModel::duplicatesChanged}};
         for (const auto& [name, signal] : areas)
             QObject::connect(&model, signal, &receiver_, [this, name = std::string(name)] {

@@ -81,8 +81,8 @@ OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* pa
     connect(&model_, &VantleModel::snapshotChanged, this, &OverviewPage::refreshProcesses);
     connect(&model_, &VantleModel::visibleChanged, this, &OverviewPage::refreshProcesses);
     connect(&model_, &VantleModel::lastRefreshedAtChanged, this, &OverviewPage::refreshProcesses);
-    for (auto signal : {&DiskModel::volumesChanged, &DiskModel::scanChanged, &DiskModel::progressChanged,
-                        &DiskModel::resultChanged})
+    for (auto signal :
+         {&DiskModel::volumesChanged, &DiskModel::scanChanged, &DiskModel::progressChanged, &DiskModel::resultChanged})
         connect(&diskModel_, signal, this, &OverviewPage::refreshDisk);
     refreshProcesses();
     refreshDisk();
