@@ -125,8 +125,31 @@ std::optional<std::int64_t> DiskModel::estimatedTotalFiles() const
     return DiskScanEstimate::totalFiles(scannedFiles_, estimatedProgress(), previousTotalFiles_);
 }
 
-void DiskModel::resetScanState()
+DiskModel::Areas DiskModel::Areas::operator|(const Areas& other) const
 {
+    return {.volumes = volumes || other.volumes,
+            .scan = scan || other.scan,
+            .result = result || other.result,
+            .insights = insights || other.insights,
+            .trash = trash || other.trash,
+            .duplicates = duplicates || other.duplicates};
+}
+
+void DiskModel::publish(Areas areas)
+{
+    if (areas.volumes) emit volumesChanged();
+    if (areas.scan) emit scanChanged();
+    if (areas.result) emit resultChanged();
+    if (areas.insights) emit insightsChanged();
+    if (areas.trash) emit trashChanged();
+    if (areas.duplicates) emit duplicatesChanged();
+}
+
+DiskModel::Areas DiskModel::resetScanState()
+{
+    const Areas cleared{.scan = status_ != DiskModelStatus{} || scannedEntries_ != 0 || scannedFiles_ != 0 ||
+                                scannedBytes_ != 0 || estimatedTotalBytes_ || !scanningPath_.empty(),
+                        .result = result_.has_value()};
     result_.reset();
     trashedStorage_.clear();
     scannedEntries_ = 0;
@@ -136,16 +159,32 @@ void DiskModel::resetScanState()
     previousTotalFiles_.reset();
     scanningPath_.clear();
     status_ = {};
+    return cleared;
 }
 
 // What earlier actions said about the previous map.
-void DiskModel::clearActionResults()
+DiskModel::Areas DiskModel::clearActionResults()
 {
+    const Areas cleared{
+        .trash = cleanupMessage_ || mapNeedsRefresh_,
+        .duplicates = !verifiedDuplicateSets_.empty() || verifyingDuplicateGroupID_ || duplicateMessage_};
     cleanupMessage_.reset();
     mapNeedsRefresh_ = false;
     verifiedDuplicateSets_.clear();
     verifyingDuplicateGroupID_.reset();
     duplicateMessage_.reset();
+    return cleared;
+}
+
+DiskModel::Areas DiskModel::clearInsights()
+{
+    const Areas cleared{.insights = reconciliation_ || !cleanupCandidates_.empty() || rescuePlan_ ||
+                                    !activeStorageSummaries_.empty()};
+    reconciliation_.reset();
+    cleanupCandidates_.clear();
+    rescuePlan_.reset();
+    activeStorageSummaries_.clear();
+    return cleared;
 }
 
 void DiskModel::loadVolumes(bool force, std::function<void()> done)
@@ -168,16 +207,17 @@ void DiskModel::loadVolumes(bool force, std::function<void()> done)
             for (const auto& volume : volumes_)
                 if (!chosen && volume.url == "/") chosen = &volume;
             if (!chosen && !volumes_.empty()) chosen = &volumes_.front();
+            Areas changed{.volumes = true};
             if (status_.kind == DiskModelStatus::Kind::scanning) {
                 // A scan started while the list was read: it chose its volume
                 // and keeps its state; only the figures are refreshed.
                 if (const auto volume = selectedVolume()) capacity_ = volume->capacity;
             } else {
-                if (previous && (!chosen || chosen->id != *previous)) resetScanState();
+                if (previous && (!chosen || chosen->id != *previous)) changed = changed | resetScanState();
                 selectedVolumeID_ = chosen ? std::optional(chosen->id) : std::nullopt;
                 capacity_ = chosen ? std::optional(chosen->capacity) : std::nullopt;
             }
-            emit changed();
+            publish(changed);
             refreshSnapshotSummary();
             refreshInsights();
             loadingVolumes_ = false;
@@ -190,16 +230,10 @@ void DiskModel::selectVolume(const std::string& id)
     if (selectedVolumeID_ == id) return;
     const auto volume = std::find_if(volumes_.begin(), volumes_.end(), [&](const DiskVolume& v) { return v.id == id; });
     if (volume == volumes_.end()) return;
-    discardActiveScan();
+    const auto discarded = discardActiveScan();
     selectedVolumeID_ = id;
     capacity_ = volume->capacity;
-    resetScanState();
-    reconciliation_.reset();
-    cleanupCandidates_.clear();
-    rescuePlan_.reset();
-    activeStorageSummaries_.clear();
-    clearActionResults();
-    emit changed();
+    publish(Areas{.volumes = true} | discarded | resetScanState() | clearInsights() | clearActionResults());
     refreshSnapshotSummary();
 }
 
@@ -224,12 +258,14 @@ void DiskModel::stopScan()
 {
     if (status_.kind != DiskModelStatus::Kind::scanning || stopping_) return;
     stopping_ = true;
-    emit changed();
+    publish({.scan = true});
     scanTask_.cancel();
 }
 
-void DiskModel::discardActiveScan()
+DiskModel::Areas DiskModel::discardActiveScan()
 {
+    const Areas discarded{.scan = stopping_ || estimatedTotalBytes_ || previousTotalFiles_,
+                          .duplicates = verifyingDuplicateGroupID_.has_value()};
     ++scanID_;
     scanTask_.cancel();
     scanTask_ = {};
@@ -240,11 +276,12 @@ void DiskModel::discardActiveScan()
     duplicateTask_.cancel();
     duplicateTask_ = {};
     verifyingDuplicateGroupID_.reset();
+    return discarded;
 }
 
 void DiskModel::scan(const std::string& path)
 {
-    discardActiveScan();
+    const auto discarded = discardActiveScan();
     const auto token = ++scanID_;
     scannedEntries_ = 0;
     scannedFiles_ = 0;
@@ -255,8 +292,7 @@ void DiskModel::scan(const std::string& path)
     scanningPath_ = Paths::standardized(path);
     stopping_ = false;
     status_ = {DiskModelStatus::Kind::scanning, {}};
-    clearActionResults();
-    emit changed();
+    publish(Areas{.scan = true} | discarded | clearActionResults());
 
     const bool includePrivacy = Preferences::standard().includePrivacyProtectedLocations();
     scanOwners_ = processOwners_;
@@ -293,6 +329,7 @@ void DiskModel::beginScanAt(std::uint64_t token, const std::string& root)
         if (holds && (!owner || volume.url.size() > owner->url.size())) owner = &volume;
     }
     const bool otherVolume = owner && selectedVolumeID_ != owner->id;
+    const bool volumeChanged = owner && (otherVolume || capacity_ != owner->capacity);
     if (owner) {
         selectedVolumeID_ = owner->id;
         capacity_ = owner->capacity;
@@ -310,7 +347,7 @@ void DiskModel::beginScanAt(std::uint64_t token, const std::string& root)
     for (const auto& figure : {previousBytes, volumeUsed})
         if (!estimatedTotalBytes_ && figure && *figure > 0) estimatedTotalBytes_ = figure;
     scanningPath_ = root;
-    emit changed();
+    publish({.volumes = volumeChanged, .scan = true});
     // A scan that moved the selection to another volume shows that volume's snapshots.
     if (otherVolume) refreshSnapshotSummary();
 }
@@ -359,7 +396,7 @@ void DiskModel::finishScan(std::uint64_t token, DiskScanResult scanned)
         status_ = {result_ ? DiskModelStatus::Kind::ready : DiskModelStatus::Kind::idle, {}};
     }
     if (published) emit resultPublished();
-    emit changed();
+    publish({.scan = true, .result = published});
     refreshInsights();
 }
 
@@ -392,11 +429,7 @@ void DiskModel::refreshInsights()
     const auto token = ++insightsID_;
     insightsTask_.cancel();
     if (!result_) {
-        reconciliation_.reset();
-        cleanupCandidates_.clear();
-        rescuePlan_.reset();
-        activeStorageSummaries_.clear();
-        emit changed();
+        publish(clearInsights());
         return;
     }
     std::vector<DiskOwnerStorage> movedStorage;
@@ -423,7 +456,7 @@ void DiskModel::refreshInsights()
             publishCandidates(std::move(insights.candidates));
             rescuePlan_ = std::move(insights.rescue);
             activeStorageSummaries_ = std::move(insights.active);
-            emit changed();
+            publish({.insights = true});
         });
 }
 
@@ -431,8 +464,10 @@ void DiskModel::refreshSnapshotSummary()
 {
     const auto token = ++snapshotID_;
     snapshotTask_.cancel();
-    snapshotSummary_.reset();
-    emit changed();
+    if (snapshotSummary_) {
+        snapshotSummary_.reset();
+        publish({.volumes = true});
+    }
     const auto volume = selectedVolume();
     if (!volume) return;
     snapshotTask_ = BackgroundTask::start(
@@ -441,9 +476,9 @@ void DiskModel::refreshSnapshotSummary()
             return probe(path, std::move(stop));
         },
         [this, token](std::optional<APFSSnapshotSummary> summary) {
-            if (token != snapshotID_) return;
+            if (token != snapshotID_ || summary == snapshotSummary_) return;
             snapshotSummary_ = summary;
-            emit changed();
+            publish({.volumes = true});
         });
 }
 
@@ -457,12 +492,12 @@ DiskCleanupCandidate DiskModel::cleanupCandidate(const std::string& path, std::u
 void DiskModel::setCleanupMessage(std::optional<QString> message)
 {
     cleanupMessage_ = std::move(message);
-    emit changed();
+    publish({.trash = true});
 }
 
-void DiskModel::endCleanup(const QString& message, std::function<void()> done, bool succeeded)
+void DiskModel::endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success)
 {
-    if (!succeeded) {
+    if (!success) {
         cleanupInProgress_ = false;
         setCleanupMessage(message);
         if (done) done();
@@ -472,10 +507,10 @@ void DiskModel::endCleanup(const QString& message, std::function<void()> done, b
     // before another move or restore may start.
     cleanupMessage_ = message;
     mapNeedsRefresh_ = true;
-    emit changed();
+    publish(Areas{.trash = true} | *success);
     loadVolumes(true, [this, done = std::move(done)] {
         cleanupInProgress_ = false;
-        emit changed();
+        publish({.trash = true});
         if (done) done();
     });
 }
@@ -525,9 +560,10 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
             trashedPaths_.insert(request.candidate.path);
             trashedPaths_.insert(receipt.originalPath);
             if (!storage.empty()) trashedStorage_[receipt.originalPath] = std::move(storage);
+            const auto offered = cleanupCandidates_.size();
             publishCandidates(std::move(cleanupCandidates_));
             endCleanup("Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.",
-                       std::move(done), true);
+                       std::move(done), Areas{.insights = cleanupCandidates_.size() != offered});
         },
         {.userInitiated = true});
 }
@@ -554,7 +590,7 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
             // Back in place: a later scan or insights run may offer it again.
             std::erase_if(trashedPaths_, [&](const std::string& path) { return path == receipt.originalPath; });
             trashedStorage_.erase(receipt.originalPath);
-            endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done), true);
+            endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done), Areas{});
         },
         {.userInitiated = true});
 }
@@ -564,7 +600,7 @@ void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
     if (verifyingDuplicateGroupID_) return;
     duplicateMessage_.reset();
     verifyingDuplicateGroupID_ = group.id;
-    emit changed();
+    publish({.duplicates = true});
     duplicateTask_ = BackgroundTask::start(
         this,
         [group](std::stop_token stop) {
@@ -584,7 +620,7 @@ void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
             }
             verifyingDuplicateGroupID_.reset();
             duplicateTask_ = {};
-            emit changed();
+            publish({.duplicates = true});
         });
 }
 
@@ -593,7 +629,7 @@ void DiskModel::cancelDuplicateVerification()
     duplicateTask_.cancel();
     duplicateTask_ = {};
     verifyingDuplicateGroupID_.reset();
-    emit changed();
+    publish({.duplicates = true});
 }
 
 }  // namespace corvalent

@@ -130,27 +130,53 @@ public:
     void cancelDuplicateVerification();
 
 signals:
-    // One signal for every published field: views redraw from the getters.
-    void changed();
+    // One signal per area, sent once every field of the change has its new
+    // value; a view listens to the areas whose getters it reads.
+    // The volumes, the selection, its capacity and its snapshots.
+    void volumesChanged();
+    // The status, stopping, the scanned path, the estimate, and the counters
+    // a scan starts and ends with.
+    void scanChanged();
+    // The counters while a scan runs.
     void progressChanged();
+    void resultChanged();
     // A scan stored a new result, complete or kept after a stop. Sent just
-    // before the `changed` that publishes it.
+    // before the signals that publish it.
     void resultPublished();
+    // The reconciliation, the candidates, the rescue plan and the storage of
+    // running work, and the running work `cleanupCandidate` classes against.
+    void insightsChanged();
+    // The receipts, a move or restore in progress, its message, the map's
+    // need of a refresh, and what `isTrashed` answers.
+    void trashChanged();
+    // The verified sets, the verification running and its message.
+    void duplicatesChanged();
 
 private:
-    void discardActiveScan();
+    // The areas a change touched, one flag per signal.
+    struct Areas {
+        bool volumes = false, scan = false, result = false, insights = false, trash = false, duplicates = false;
+        Areas operator|(const Areas& other) const;
+    };
+
+    // Sends the signal of each area, in a fixed order.
+    void publish(Areas areas);
+    // These return the areas whose fields they changed, for one publish.
+    Areas discardActiveScan();
+    Areas resetScanState();
+    Areas clearActionResults();
+    Areas clearInsights();
     // The scan's root, resolved off the GUI thread: the holding volume and the estimate.
     void beginScanAt(std::uint64_t token, const std::string& root);
     void finishScan(std::uint64_t token, DiskScanResult scanned);
     void deliverProgress(std::uint64_t token, Progress& progress);
     void refreshInsights();
     void refreshSnapshotSummary();
-    void resetScanState();
-    void clearActionResults();
     void publishCandidates(std::vector<DiskCleanupCandidate> candidates);
     void setCleanupMessage(std::optional<QString> message);
     // The end of a move or restore: its message, and for a success the reload.
-    void endCleanup(const QString& message, std::function<void()> done, bool succeeded = false);
+    // `success` names the areas a success changed besides the Trash's; none for a failure.
+    void endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success = std::nullopt);
 
     DiskModelEnvironment environment_;
     std::optional<DiskCapacity> capacity_;

@@ -1,5 +1,4 @@
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -42,6 +41,35 @@ bool await(Action action)
     action([&] { done = true; });
     return QTest::qWaitFor([&] { return done; }, 10'000);
 }
+
+// The model's signals in the order it sends them, from its construction on;
+// a run of progress reports is one entry.
+class SignalLog {
+public:
+    explicit SignalLog(DiskModel& model)
+    {
+        const std::pair<const char*, void (DiskModel::*)()> areas[] = {
+            {"volumes", &DiskModel::volumesChanged},      {"scan", &DiskModel::scanChanged},
+            {"progress", &DiskModel::progressChanged},    {"result", &DiskModel::resultChanged},
+            {"insights", &DiskModel::insightsChanged},    {"trash", &DiskModel::trashChanged},
+            {"duplicates", &DiskModel::duplicatesChanged}};
+        for (const auto& [name, signal] : areas)
+            QObject::connect(&model, signal, &receiver_, [this, name = std::string(name)] {
+                if (name != "progress" || sent_.empty() || sent_.back() != name) sent_.push_back(name);
+            });
+    }
+    // What was sent since the last look.
+    std::vector<std::string> take() { return std::exchange(sent_, {}); }
+    std::set<std::string> takeSet()
+    {
+        const auto sent = take();
+        return {sent.begin(), sent.end()};
+    }
+
+private:
+    QObject receiver_;  // disconnects when the log goes
+    std::vector<std::string> sent_;
+};
 
 // A model whose volume list and snapshot probe the test supplies, not the machine.
 struct Harness {
@@ -161,10 +189,11 @@ TEST(DiskModel, StoppedAndSupersededScans)
     Harness harness;             // after what its signals reach
     auto& model = harness.model;
     model.scan(large.string());
-    QObject::connect(&model, &DiskModel::changed, [&] {
-        seen.insert(model.scanningPath());
-        if (model.result()) seen.insert(model.result()->root.path.value_or("none"));
-    });
+    for (auto signal : {&DiskModel::scanChanged, &DiskModel::resultChanged})
+        QObject::connect(&model, signal, [&] {
+            seen.insert(model.scanningPath());
+            if (model.result()) seen.insert(model.result()->root.path.value_or("none"));
+        });
     QObject::connect(&model, &DiskModel::progressChanged, [&] { most = std::max(most, model.scannedFiles()); });
     ASSERT_TRUE(harness.scanToEnd(small));
     settle();
@@ -294,9 +323,9 @@ TEST(DiskModel, AnotherVolumeClearsWhatBelongedToTheLastOne)
                 model.reconciliation() && !model.verifiedDuplicateSets().empty());
     model.verifyDuplicates(group);  // still running at the switch
 
-    QSignalSpy changes(&model, &DiskModel::changed);
+    SignalLog log(model);
     for (const auto* ignored : {"/", "/mnt/unlisted"}) model.selectVolume(ignored);
-    EXPECT_EQ(changes.count(), 0) << "the selected volume, or one not listed, changes nothing";
+    EXPECT_TRUE(log.take().empty()) << "the selected volume, or one not listed, changes nothing";
     model.selectVolume(other.id);
     EXPECT_EQ(model.selectedVolumeID(), other.id);
     EXPECT_EQ(model.capacity(), other.capacity);
@@ -309,9 +338,57 @@ TEST(DiskModel, AnotherVolumeClearsWhatBelongedToTheLastOne)
     EXPECT_FALSE(model.verifyingDuplicateGroupID() || model.duplicateMessage());
     EXPECT_TRUE(model.verifiedDuplicateSets().empty());
     EXPECT_EQ(model.recentTrash().size(), 1U) << "moves can still be undone";
+    EXPECT_EQ(log.takeSet(), (std::set<std::string>{"volumes", "scan", "result", "insights", "trash", "duplicates"}))
+        << "every area it cleared";
     settle();
     EXPECT_TRUE(model.verifiedDuplicateSets().empty() && !model.duplicateMessage())
         << "the verification running at the switch publishes nothing";
+}
+
+// A change sends the signals of the areas it touched and no others, so a view
+// that reads one area is not redrawn for another.
+TEST(DiskModel, EachChangeSendsOnlyTheSignalsOfItsAreas)
+{
+    using Sent = std::vector<std::string>;
+    using Areas = std::set<std::string>;
+    const TempHome temp;
+    const auto blob = temp.home / ".cache/app/blob";
+    writeFile(blob, 3'000'000);
+    for (const auto* copy : {"films/a.mkv", "films/b.mkv"}) writeFile(temp.home / copy, 10'000'000);
+    const auto other = volume("/mnt/other", 2'000'000'000, 1'000'000'000);
+    Harness harness{{volume("/", 1'000'000'000'000, 500'000'000'000), other}};
+    auto& model = harness.model;
+    SignalLog log(model);
+
+    ASSERT_TRUE(await([&](auto done) { model.loadVolumes(false, done); }));
+    settle();
+    EXPECT_EQ(log.take(), Sent{"volumes"});
+    // Before any scan a switch leaves nothing else to clear.
+    model.selectVolume(other.id);
+    model.selectVolume("/");
+    settle();
+    EXPECT_EQ(log.take(), (Sent{"volumes", "volumes"}));
+
+    // Progress reports come between the start and the end, and carry nothing else.
+    ASSERT_TRUE(harness.scanToEnd(temp.home));
+    settle();
+    EXPECT_EQ(log.take(), (Sent{"scan", "scan", "progress", "scan", "result", "insights"}));
+
+    ASSERT_EQ(model.result()->potentialDuplicateGroups.size(), 1U);
+    model.verifyDuplicates(model.result()->potentialDuplicateGroups.front());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    settle();
+    EXPECT_EQ(log.take(), (Sent{"duplicates", "duplicates"}));
+
+    // A move and its undo reload the capacities and the candidates; the scan,
+    // its result and the verified copies stay.
+    ASSERT_TRUE(harness.moved(model.cleanupCandidate(blob.string(), 3'000'000, false)));
+    settle();
+    EXPECT_EQ(log.takeSet(), (Areas{"trash", "insights", "volumes"}));
+    const auto receipt = model.recentTrash().front();
+    ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
+    settle();
+    EXPECT_EQ(log.takeSet(), (Areas{"trash", "insights", "volumes"}));
 }
 
 // Idle children under names of their own, each a group of its own.

@@ -192,7 +192,7 @@ TEST_F(ScanProgress, AFirstScanOfAFolderEstimatesThroughoutAndShowsItsCanonicalP
         EXPECT_EQ(text("scopeFilesValue"), "Calculating\u2026");
         EXPECT_EQ(text("scopeStorageValue"), "Calculating\u2026");
     };
-    QObject::connect(model.get(), &DiskModel::changed, &panel(), look);
+    QObject::connect(model.get(), &DiskModel::scanChanged, &panel(), look);
     QObject::connect(model.get(), &DiskModel::progressChanged, &panel(), look);
     model->scan((dir.path() / "link").string());
     ASSERT_TRUE(scanEnded());

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -189,6 +190,36 @@ TEST(DiskView, HeaderCommandsFollowTheVolumesAndTheStatus)
     ASSERT_TRUE(QTest::qWaitFor([&] { return page.model->volumes().size() == 1; }, 10'000));
     EXPECT_EQ(header.volumeButton().text(), "Computer");
     EXPECT_EQ(menuTexts(header.volumeMenu()).mid(3, 2), (QStringList{"External", "No external disks connected"}));
+}
+
+// Another volume takes the page with it: the last one's map goes, and the
+// header and the capacity card name the new one.
+TEST(DiskView, AnotherVolumeReplacesTheMapTheHeaderAndTheCapacity)
+{
+    const testing::TempDir dir, usb;
+    const auto tree = fs::canonical(dir.path()) / "tree";
+    seedTree(tree, 7);
+    DiskPage page({volume(tree.string(), "Work"), volume(usb.path().string(), "Stick", true)});
+    page.open();
+    page.scan(tree);
+    auto& header = page.view->header();
+    // The volume button is no label: the capacity card's name is the header's only label for it.
+    const auto capacityNamed = [&](const QString& name) {
+        const auto labels = header.findChildren<QLabel*>();
+        return std::ranges::any_of(labels, [&](QLabel* label) { return label->text() == name; });
+    };
+    ASSERT_EQ(page.view->content(), Content::map);
+    EXPECT_EQ(header.scanButton().text(), "Rescan Disk");
+    EXPECT_TRUE(capacityNamed("Work"));
+
+    for (auto* action : header.volumeMenu().actions())
+        if (action->text() == "Stick") action->trigger();
+    EXPECT_EQ(page.view->content(), Content::empty);
+    EXPECT_EQ(header.volumeButton().text(), "Stick");
+    EXPECT_EQ(header.scanButton().text(), "Scan Disk");
+    EXPECT_TRUE(header.scanButton().isEnabled());
+    EXPECT_TRUE(capacityNamed("Stick"));
+    EXPECT_FALSE(capacityNamed("Work"));
 }
 
 // A volume's name that a menu or a reader could take for a mnemonic or

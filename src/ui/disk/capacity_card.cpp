@@ -188,7 +188,7 @@ CapacityCard::CapacityCard(DiskModel& model, QWidget* parent) : QWidget(parent),
     row->addWidget(total_, 0, Qt::AlignVCenter);
     stack->addWidget(figures_);
 
-    connect(&model_, &DiskModel::changed, this, &CapacityCard::sync);
+    connect(&model_, &DiskModel::volumesChanged, this, &CapacityCard::sync);
     sync();
 }
 

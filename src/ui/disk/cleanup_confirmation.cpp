@@ -138,7 +138,7 @@ DiskCleanupConfirmation::DiskCleanupConfirmation(DiskModel& model, DiskCleanupCa
     buttons->addWidget(move_);
     column->addLayout(buttons);
 
-    connect(&model_, &DiskModel::changed, this, &DiskCleanupConfirmation::refresh);
+    connect(&model_, &DiskModel::trashChanged, this, &DiskCleanupConfirmation::refresh);
     // The page never offers a protected item; should one arrive anyway, it
     // is not even examined and the move stays disabled.
     if (candidate_.canMoveToTrash())

@@ -71,7 +71,8 @@ DiskHeader::DiskHeader(DiskModel& model, DiskViewState& state, const DiskCommand
     column->addWidget(new CapacityCard(model, this));
     column->addWidget(new LimitedAccessWarning(state, this));
 
-    connect(&model_, &DiskModel::changed, this, &DiskHeader::sync);
+    for (auto signal : {&DiskModel::volumesChanged, &DiskModel::scanChanged, &DiskModel::resultChanged})
+        connect(&model_, signal, this, &DiskHeader::sync);
     sync();
 }
 

@@ -81,7 +81,8 @@ DiskSidebar::DiskSidebar(DiskModel& model, DiskViewState& state, FileRevealer& r
         ++resultSerial_;
         sync();
     });
-    connect(&model_, &DiskModel::changed, this, &DiskSidebar::sync);
+    for (auto signal : {&DiskModel::resultChanged, &DiskModel::insightsChanged, &DiskModel::trashChanged})
+        connect(&model_, signal, this, &DiskSidebar::sync);
     connect(&state_, &DiskViewState::focusedNodeIDChanged, this, &DiskSidebar::sync);
     connect(&state_, &DiskViewState::hoveredIDChanged, this, &DiskSidebar::syncHover);
     connect(&state_, &DiskViewState::sidebarModeChanged, this, &DiskSidebar::showMode);

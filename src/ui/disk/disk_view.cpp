@@ -66,7 +66,8 @@ DiskView::DiskView(DiskModel& model, bool showsInspector, Environment environmen
     panels_[static_cast<int>(Content::failed)] = failed_;
     for (auto* panel : panels_) contentStack_->addWidget(panel);
 
-    connect(&model_, &DiskModel::changed, this, &DiskView::showContent);
+    connect(&model_, &DiskModel::scanChanged, this, &DiskView::showContent);
+    connect(&model_, &DiskModel::resultChanged, this, &DiskView::showContent);
     connect(&model_, &DiskModel::resultPublished, this, &DiskView::resultPublished);
     connect(&state_, &DiskViewState::showingAccessSetupChanged, this, &DiskView::syncAccessOverlay);
     connect(&state_, &DiskViewState::cleanupCandidateChanged, this, &DiskView::syncSheets);

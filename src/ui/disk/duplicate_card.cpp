@@ -350,7 +350,10 @@ DuplicateCard::DuplicateCard(DiskModel& model, DiskViewState& state, FileReveale
                     "File system clones and shared blocks can make actual recovered space smaller than the estimate."),
                 CorvalentStyle::font(TextStyle::caption2), Tones::tertiary()));
 
-    connect(&model_, &DiskModel::changed, this, &DuplicateCard::sync);
+    // Trash and insights change which copies are gone or protected.
+    for (auto signal : {&DiskModel::resultChanged, &DiskModel::duplicatesChanged, &DiskModel::trashChanged,
+                        &DiskModel::insightsChanged})
+        connect(&model_, signal, this, &DuplicateCard::sync);
     sync();
 }
 

@@ -129,7 +129,7 @@ DiskEmptyState::DiskEmptyState(DiskModel& model, const DiskCommands& commands, Q
     column->addLayout(promises);
     column->addStretch(1);
 
-    connect(&model_, &DiskModel::changed, this, &DiskEmptyState::sync);
+    connect(&model_, &DiskModel::volumesChanged, this, &DiskEmptyState::sync);
     connect(&Preferences::standard(), &Preferences::includePrivacyProtectedLocationsChanged, this,
             &DiskEmptyState::syncProtectedPromise);
     sync();

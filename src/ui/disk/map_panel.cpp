@@ -80,7 +80,7 @@ DiskMapPanel::DiskMapPanel(DiskModel& model, DiskViewState& state, FileRevealer&
     split_->setSizes({mapPaneMinimum + 300, sidebarIdeal});
     sidebar_->setVisible(showsInspector);
 
-    connect(&model_, &DiskModel::changed, this, &DiskMapPanel::sync);
+    connect(&model_, &DiskModel::resultChanged, this, &DiskMapPanel::sync);
     connect(&state_, &DiskViewState::focusedNodeIDChanged, this, &DiskMapPanel::sync);
     sync();
 }

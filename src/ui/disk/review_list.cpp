@@ -64,7 +64,8 @@ ReviewList::ReviewList(DiskModel& model, DiskViewState& state, FileRevealer& rev
     }
     column->addStretch(1);
 
-    connect(&model, &DiskModel::changed, this, &ReviewList::sync);
+    for (auto signal : {&DiskModel::resultChanged, &DiskModel::insightsChanged, &DiskModel::trashChanged})
+        connect(&model, signal, this, &ReviewList::sync);
     sync();
 }
 

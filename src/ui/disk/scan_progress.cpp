@@ -120,7 +120,7 @@ ScanProgressPanel::ScanProgressPanel(DiskModel& model, DiskViewState& state, con
     column->addWidget(stop_, 0, Qt::AlignHCenter);
     column->addStretch(1);
 
-    connect(&model, &DiskModel::changed, this, &ScanProgressPanel::refresh);
+    connect(&model, &DiskModel::scanChanged, this, &ScanProgressPanel::refresh);
     connect(&model, &DiskModel::progressChanged, this, &ScanProgressPanel::refresh);
     connect(&Preferences::standard(), &Preferences::includePrivacyProtectedLocationsChanged, this,
             &ScanProgressPanel::showPrivacyNote);

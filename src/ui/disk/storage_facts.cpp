@@ -123,7 +123,8 @@ StorageFactsPanel::StorageFactsPanel(DiskModel& model, QWidget* parent) : QWidge
     column->addLayout(cards_);
     column->addStretch(1);
 
-    connect(&model_, &DiskModel::changed, this, &StorageFactsPanel::sync);
+    connect(&model_, &DiskModel::insightsChanged, this, &StorageFactsPanel::sync);
+    connect(&model_, &DiskModel::volumesChanged, this, &StorageFactsPanel::sync);
     sync();
 }
 

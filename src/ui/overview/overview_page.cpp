@@ -81,8 +81,9 @@ OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* pa
     connect(&model_, &VantleModel::snapshotChanged, this, &OverviewPage::refreshProcesses);
     connect(&model_, &VantleModel::visibleChanged, this, &OverviewPage::refreshProcesses);
     connect(&model_, &VantleModel::lastRefreshedAtChanged, this, &OverviewPage::refreshProcesses);
-    connect(&diskModel_, &DiskModel::changed, this, &OverviewPage::refreshDisk);
-    connect(&diskModel_, &DiskModel::progressChanged, this, &OverviewPage::refreshDisk);
+    for (auto signal :
+         {&DiskModel::volumesChanged, &DiskModel::scanChanged, &DiskModel::progressChanged, &DiskModel::resultChanged})
+        connect(&diskModel_, signal, this, &OverviewPage::refreshDisk);
     refreshProcesses();
     refreshDisk();
 }
