@@ -141,9 +141,8 @@ TEST_F(ChildProcess, AChildThatOutlivesKillDoesNotHoldTheCallerAndIsReapedOnceRe
 
     EXPECT_LT(elapsed, seconds(15)) << "returned by its bound, not when the child let go";
     EXPECT_TRUE(result.timedOut);
-    const auto until = Clock::now() + seconds(20);
-    while (fs::exists(entry) && Clock::now() < until) std::this_thread::sleep_for(milliseconds(10));
-    EXPECT_FALSE(fs::exists(entry)) << "reaped once released, with nobody asking";
+    EXPECT_TRUE(testing::eventually([&] { return !fs::exists(entry); }, seconds(20)))
+        << "reaped once released, with nobody asking";
 }
 
 TEST_F(ChildProcess, StopEndsTheRunBeforeItsDeadline)

@@ -101,7 +101,8 @@ protected:
     ScanResult sample()
     {
         ++tick;
-        ScanResult result{.records = {}, .pressure = MemoryPressure::normal, .swap = 0, .timestamp = static_cast<double>(tick)};
+        ScanResult result{
+            .records = {}, .pressure = MemoryPressure::normal, .swap = 0, .timestamp = static_cast<double>(tick)};
         if (table == Table::none) return result;
         for (int group = table == Table::daemonsOnly ? 18 : 0; group < 20; ++group) {
             const bool daemon = group >= 18;
