@@ -158,7 +158,7 @@ ScanResult scan(const ScanResult* previous)
     result.records.reserve(count);
     for (auto& share : shares) std::move(share.begin(), share.end(), std::back_inserter(result.records));
     if (swap >= 0) result.swap = static_cast<std::uint64_t>(swap);
-    result.pressure = pl_memory_pressure();
+    result.pressure = memoryPressureFromLevel(pl_memory_pressure());
     result.timestamp = uptimeSeconds();
     result.duration = uptimeSeconds() - start;
     return result;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/desktop_entries.h"
+#include "core/memory_pressure.h"
 #include "core/process_protection.h"
 #include "core/uptime.h"
 
@@ -77,7 +78,7 @@ struct ProcessRecord {
 // One sample of the process table.
 struct ScanResult {
     std::vector<ProcessRecord> records;  // in the kernel's list order, cpu absent
-    std::int32_t pressure = 0;           // 1, 2, 4; 0 when unknown
+    MemoryPressure pressure = MemoryPressure::unavailable;
     std::optional<std::uint64_t> swap;
     double timestamp = 0;  // uptime seconds when the sample ended
     double duration = 0;   // seconds the sample took

@@ -227,6 +227,13 @@ bool enabled()
     return processEnabled() || diskEnabled();
 }
 
+VantleModelEnvironment measuredEnvironment(VantleModelEnvironment environment)
+{
+    environment.sample = [](const ScanResult*) { return scan(); };
+    environment.measurementMode = true;
+    return environment;
+}
+
 ScanResult scan()
 {
     ScanResult result;
@@ -239,7 +246,7 @@ ScanResult scan()
                                                      "Test worker " + number,
                                                      "/System/Library/PerformanceFixture/worker-" + number, "/", ""));
     }
-    result.pressure = 1;
+    result.pressure = MemoryPressure::normal;
     result.swap = 0;
     result.timestamp = uptimeSeconds();
     result.duration = 0;

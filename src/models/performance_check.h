@@ -11,10 +11,7 @@
 #include <variant>
 
 #include "core/processes.h"
-
-namespace corvalent {
-class VantleModel;
-}
+#include "models/vantle_model.h"
 
 namespace corvalent::PerformanceCheck {
 
@@ -26,6 +23,10 @@ bool enabled();
 
 // The fixed table of 2,000 synthetic processes; only the timestamp changes.
 ScanResult scan();
+
+// `environment` turned to the fixed table: what the process model is given
+// while a measurement runs. Nothing can be stopped there.
+VantleModelEnvironment measuredEnvironment(VantleModelEnvironment environment);
 
 // Runs the measurement the flags ask for (the disk run when both are given),
 // prints its report on standard output and calls `finished` with the exit

@@ -1,14 +1,11 @@
 #include "models/vantle_model.h"
 
-#include <QGuiApplication>
 #include <QUuid>
-#include <QWindow>
 
 #include <algorithm>
 
 #include "core/display.h"
 #include "core/saturating.h"
-#include "models/performance_check.h"
 #include "models/preferences.h"
 
 namespace corvalent {
@@ -17,15 +14,6 @@ namespace {
 const QString readingStatus = QStringLiteral("Reading local processes…");
 const QString readyStatus = QStringLiteral("Select only work you are ready to stop.");
 constexpr int impactGroupLimit = 12;
-
-bool defaultMainWindowShown()
-{
-    const auto windows = QGuiApplication::topLevelWindows();
-    return std::any_of(windows.begin(), windows.end(), [](const QWindow* window) {
-        return window->isVisible() && window->visibility() != QWindow::Minimized &&
-               window->title() == QLatin1String("Corvalent");
-    });
-}
 
 struct StopWork {
     std::vector<std::string> failures;
@@ -63,12 +51,8 @@ QString outcomeMessage(std::size_t requested, std::size_t survivors, const std::
 VantleModelEnvironment VantleModelEnvironment::system()
 {
     VantleModelEnvironment environment;
-    environment.measurementMode = [] { return PerformanceCheck::enabled(); };
-    environment.sample = [](const ScanResult* previous) {
-        return PerformanceCheck::enabled() ? PerformanceCheck::scan() : Scanner::scan(previous);
-    };
+    environment.sample = [](const ScanResult* previous) { return Scanner::scan(previous); };
     environment.uptime = uptimeSeconds;
-    environment.mainWindowShown = defaultMainWindowShown;
     environment.applications = systemRunningApplications();
     environment.applicationPlaces = ApplicationPlaces::fromEnvironment();
     return environment;
@@ -158,19 +142,14 @@ void VantleModel::setStatus(const QString& text)
 std::vector<ProcessGroup> VantleModel::groups() const
 {
     if (!snapshot_) return {};
-    if (showProtectedProcesses_ || environment_.measurementMode())
+    if (showProtectedProcesses_ || environment_.measurementMode)
         return showSystem_ ? snapshot_->groups : snapshot_->userGroups;
     return showSystem_ ? snapshot_->unprotectedGroups : snapshot_->unprotectedUserGroups;
 }
 
-QString VantleModel::pressure() const
+MemoryPressure VantleModel::pressure() const
 {
-    switch (snapshot_ ? snapshot_->result.pressure : 0) {
-    case 1: return "Normal";
-    case 2: return "Elevated";
-    case 4: return "Critical";
-    default: return "Unavailable";
-    }
+    return snapshot_ ? snapshot_->result.pressure : MemoryPressure::unavailable;
 }
 
 QString VantleModel::swap() const
@@ -202,7 +181,7 @@ int VantleModel::scanMS() const
 
 int VantleModel::hiddenProtectedCount() const
 {
-    if (showProtectedProcesses_ || environment_.measurementMode() || !snapshot_) return 0;
+    if (showProtectedProcesses_ || environment_.measurementMode || !snapshot_) return 0;
     int count = 0;
     for (const auto& group : showSystem_ ? snapshot_->groups : snapshot_->userGroups)
         count += static_cast<int>(group.members.size() - group.stoppable.size());
@@ -262,7 +241,7 @@ void VantleModel::start()
 void VantleModel::tick()
 {
     if (!processViewActive_) return;
-    const double interval = environment_.mainWindowShown() ? environment_.shownInterval : environment_.hiddenInterval;
+    const double interval = windowShown_ ? environment_.shownInterval : environment_.hiddenInterval;
     if (environment_.uptime() - lastScan_ >= interval && !request_ && !impactReview_ && !stopping_) refresh();
 }
 
@@ -329,6 +308,12 @@ void VantleModel::publish(ProcessSnapshot fresh)
     for (auto& callback : waiting) callback();
 }
 
+void VantleModel::setWindowShown(bool shown)
+{
+    // Read at the next tick: the cadence follows within one tick.
+    windowShown_ = shown;
+}
+
 void VantleModel::setProcessViewActive(bool active)
 {
     processViewActive_ = active;
@@ -351,7 +336,7 @@ void VantleModel::toggle(const ProcessGroup& group)
 
 void VantleModel::prepare(bool force)
 {
-    if (environment_.measurementMode()) return;
+    if (environment_.measurementMode) return;
     auto records = chosen();
     if (records.empty() || stopping_) return;
     std::vector<std::string> impacts;
@@ -366,7 +351,7 @@ void VantleModel::prepare(bool force)
 
 void VantleModel::stop(StopRequest request, std::function<void()> done)
 {
-    if (environment_.measurementMode()) return;
+    if (environment_.measurementMode) return;
     // One stop at a time: a second confirmation must not start a second stop
     // whose end would clear the first one's state.
     if (stopping_) return;
@@ -420,7 +405,7 @@ void VantleModel::finishStop(const StopRequest& request, const std::vector<std::
 
 void VantleModel::explainSelection()
 {
-    if (environment_.measurementMode() || stopping_) return;
+    if (environment_.measurementMode || stopping_) return;
     auto records = chosen();
     if (records.empty()) return;
     const auto currentGroups = groups();

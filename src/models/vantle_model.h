@@ -44,9 +44,8 @@ struct VantleModelEnvironment {
     // The process table, or the measurement fixture; given the previous
     // sample (null at first), which spares re-reading what it already knows.
     std::function<ScanResult(const ScanResult* previous)> sample;
-    std::function<bool()> measurementMode;             // fixture mode: nothing can be stopped
+    bool measurementMode = false;                      // fixture mode: nothing can be stopped
     std::function<double()> uptime;                    // seconds on a steady clock
-    std::function<bool()> mainWindowShown;             // a visible, not minimised window titled "Corvalent"
     std::shared_ptr<RunningApplications> applications;
     ApplicationPlaces applicationPlaces;  // where installed applications are read; none by default
     double applicationsCheckInterval = 60.0;  // seconds between checks of the applications folders
@@ -104,7 +103,7 @@ public:
 
     // Derived on every read.
     std::vector<ProcessGroup> groups() const;
-    QString pressure() const;
+    MemoryPressure pressure() const;
     QString swap() const;
     int availableProcessCount() const;
     std::uint64_t selectedMemory() const;
@@ -120,6 +119,10 @@ public:
     void refresh(std::function<void()> done = {});
     void setProcessViewActive(bool active);
     bool processViewActive() const { return processViewActive_; }
+    // Whether the main window is on screen (shown, not minimised); the shell
+    // tells. Samples come at the shown interval only while it is.
+    void setWindowShown(bool shown);
+    bool windowShown() const { return windowShown_; }
     void toggle(const ProcessGroup& group);
     void prepare(bool force);
     // Carries out a confirmed request; `done` runs when the outcome is known.
@@ -178,6 +181,7 @@ private:
     BackgroundTask impactTask_;
     double lastScan_ = 0;  // uptime at which the latest published sample was taken
     bool processViewActive_ = true;
+    bool windowShown_ = false;
     std::vector<std::function<void()>> afterRefresh_;  // waiting for the sample in flight
 };
 

@@ -141,19 +141,21 @@ TEST_F(ChildProcess, AChildThatOutlivesKillDoesNotHoldTheCallerAndIsReapedOnceRe
 
     EXPECT_LT(elapsed, seconds(15)) << "returned by its bound, not when the child let go";
     EXPECT_TRUE(result.timedOut);
-    const auto until = Clock::now() + seconds(20);
-    while (fs::exists(entry) && Clock::now() < until) std::this_thread::sleep_for(milliseconds(10));
-    EXPECT_FALSE(fs::exists(entry)) << "reaped once released, with nobody asking";
+    EXPECT_TRUE(testing::eventually([&] { return !fs::exists(entry); }, seconds(20)))
+        << "reaped once released, with nobody asking";
 }
 
 TEST_F(ChildProcess, StopEndsTheRunBeforeItsDeadline)
 {
-    auto slow = shell("exec sleep 30");
+    const testing::TempDir folder;
+    const auto started = folder.path() / "started";
+    // The child marks that it runs, so the stop comes while the run is under way.
+    auto slow = shell("touch '" + started.string() + "'; exec sleep 30");
     slow.deadline = seconds(20);
     std::stop_source source;
     slow.stop = source.get_token();
     std::thread stopper([&] {
-        std::this_thread::sleep_for(milliseconds(100));
+        EXPECT_TRUE(testing::eventually([&] { return fs::exists(started); }, seconds(10)));
         source.request_stop();
     });
     const auto begin = Clock::now();

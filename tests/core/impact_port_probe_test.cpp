@@ -22,9 +22,7 @@ struct Listener {
         : process(testing::copyExecutable(testing::idleChildProgram(), home.path(), name),
                   {"--listen", (home.path() / "port").string()}, home.path())
     {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!fs::exists(home.path() / "port") && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(milliseconds(5));
+        EXPECT_TRUE(testing::eventually([&] { return fs::exists(home.path() / "port"); }, std::chrono::seconds(10)));
         std::ifstream(home.path() / "port") >> port;
     }
     testing::TempDir home = testing::tempDirUnderHome();

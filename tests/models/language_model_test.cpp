@@ -308,15 +308,22 @@ TEST_F(LocalModel, CancelledOrAbandonedExchangeReportsNothing)
         handle->store(true);
         return Answer{200, generated("Database workers stop.")};
     };
-    handle = server.respond("i", "p", &receiver, [&](auto, auto) { called = true; });
+    // The callback holds `held`: once the exchange lets go of it, it can never run.
+    auto held = std::make_shared<int>(0);
+    std::weak_ptr<int> watch = held;
+    handle = server.respond("i", "p", &receiver, [&, held](auto, auto) { called = true; });
+    held.reset();
     EXPECT_TRUE(QTest::qWaitFor([&] { return api.requests.size() == 2; }, 10'000));
-    QTest::qWait(200);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watch.expired(); }, 10'000)) << "the answer arrived and was dropped";
     EXPECT_FALSE(called);
 
     auto gone = std::make_unique<QObject>();
-    server.respond("i", "p", gone.get(), [&](auto, auto) { called = true; });
+    held = std::make_shared<int>(0);
+    watch = held;
+    server.respond("i", "p", gone.get(), [&, held](auto, auto) { called = true; });
+    held.reset();
     gone.reset();
-    QTest::qWait(300);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watch.expired(); }, 10'000)) << "the exchange ended unanswered";
     EXPECT_FALSE(called);
 }
 

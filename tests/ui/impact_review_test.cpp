@@ -308,6 +308,7 @@ protected:
         view.reset();
         drainProcessLane();
         model = std::make_unique<VantleModel>(std::move(environment));
+        model->setWindowShown(true);
         view = std::make_unique<MainView>(*model, quietDiskEnvironment());
         view->setLanguageModel(std::move(briefs));
         view->setPageFactory(AppSection::processes,

@@ -1,7 +1,8 @@
 #pragma once
 
-// The environments the ui tests give the two models: the real process table
-// seen with the main window shown, and a disk side with nothing to list.
+// The environments the ui tests give the two models: the real process table,
+// and a disk side with nothing to list. A model made from them is told that
+// the main window is shown.
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -20,10 +21,7 @@ namespace corvalent {
 
 inline VantleModelEnvironment liveProcessEnvironment()
 {
-    auto environment = VantleModelEnvironment::system();
-    environment.measurementMode = [] { return false; };
-    environment.mainWindowShown = [] { return true; };
-    return environment;
+    return VantleModelEnvironment::system();
 }
 
 inline DiskModelEnvironment quietDiskEnvironment()

@@ -39,8 +39,8 @@ struct Window {
             ++samples;
             return ScanResult{};
         };
-        environment.mainWindowShown = [] { return true; };
         model = std::make_unique<VantleModel>(std::move(environment));
+        model->setWindowShown(true);
         auto disk = quietDiskEnvironment();
         disk.volumes = [this] {
             ++volumeLoads;

@@ -72,8 +72,8 @@ protected:
         auto environment = VantleModelEnvironment::system();
         environment.sample = [this](const ScanResult*) { return sample(); };
         environment.uptime = [this] { return 1'000.0 + tick; };
-        environment.mainWindowShown = [] { return true; };
         processes = std::make_unique<VantleModel>(std::move(environment));
+        processes->setWindowShown(true);
         processes->setShowProtectedProcesses(true);
         ownDisk = std::make_unique<DiskModel>(diskEnvironment());
         disk = ownDisk.get();
@@ -101,7 +101,8 @@ protected:
     ScanResult sample()
     {
         ++tick;
-        ScanResult result{.records = {}, .pressure = 1, .swap = 0, .timestamp = static_cast<double>(tick)};
+        ScanResult result{
+            .records = {}, .pressure = MemoryPressure::normal, .swap = 0, .timestamp = static_cast<double>(tick)};
         if (table == Table::none) return result;
         for (int group = table == Table::daemonsOnly ? 18 : 0; group < 20; ++group) {
             const bool daemon = group >= 18;

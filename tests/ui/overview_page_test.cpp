@@ -52,6 +52,19 @@ TEST(OverviewStates, MetricsChangeTintAtTheirThresholds)
     EXPECT_EQ(cpu(std::nullopt, 8), (State{"Waiting · 8 cores", waiting}));
     EXPECT_EQ(cpu(50.0, 0).text, "Busy · 1 cores") << "no cores counts as one";
 
+    // Memory pressure: the figure every page shows and the overview's tint, per level.
+    const auto pressure = [&](MemoryPressure level) {
+        return std::pair(memoryPressureText(level), memoryOverviewState(level, palette));
+    };
+    EXPECT_EQ(pressure(MemoryPressure::normal),
+              std::pair(QString("Normal"), State{"No action needed", CorvalentStyle::teal()}));
+    EXPECT_EQ(pressure(MemoryPressure::elevated),
+              std::pair(QString("Elevated"), State{"Memory is getting tight", CorvalentStyle::orange()}));
+    EXPECT_EQ(pressure(MemoryPressure::critical),
+              std::pair(QString("Critical"), State{"Close heavy work soon", CorvalentStyle::red()}));
+    EXPECT_EQ(pressure(MemoryPressure::unavailable),
+              std::pair(QString("Unavailable"), State{"Reading system state", waiting}));
+
     const auto disk = [&](std::uint64_t available) {
         return diskOverviewState(DiskCapacity::make("Computer", 10'000, available), palette);
     };

@@ -36,6 +36,7 @@ protected:
     {
         QSettings().clear();
         model = std::make_unique<VantleModel>(liveProcessEnvironment());
+        model->setWindowShown(true);
     }
     ~ProcessPageFixture() override
     {

@@ -65,8 +65,8 @@ protected:
             return ScanResult{.records = {}, .pressure = pressure, .swap = swap.load()};
         };
         environment.uptime = [] { return 1'000.0; };
-        environment.mainWindowShown = [] { return true; };
         model = std::make_unique<VantleModel>(std::move(environment));
+        model->setWindowShown(true);
     }
     ~Shell() override
     {
@@ -77,7 +77,7 @@ protected:
     }
 
     const QPalette palette_ = QApplication::palette();
-    std::atomic<std::int32_t> pressure = 1;
+    std::atomic<MemoryPressure> pressure = MemoryPressure::normal;
     std::atomic<std::uint64_t> swap = 0;
     std::unique_ptr<VantleModel> model;
 };
@@ -141,7 +141,7 @@ TEST_F(TrayMenuTest, RowsFollowTheSamplesAndAppearanceChoicesAreExclusive)
     ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
     const auto figures = [&] { return menu.actions()[0]->text() + " / " + menu.actions()[1]->text(); };
     EXPECT_EQ(figures(), "Memory pressure: Normal / Swap in use: 0 MB");
-    pressure = 4;
+    pressure = MemoryPressure::critical;
     swap = 3ULL << 30;
     menu.actions()[4]->trigger();  // Refresh takes a new sample, and the figures follow it
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model->scanning(); }, 10'000));
@@ -232,6 +232,29 @@ TEST_F(AppWindowsTest, OpenCorvalentRestoresTheMinimizedWindow)
     window.close();
     open->trigger();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 2'000)) << "a closed window opens again";
+}
+
+// The shell tells the process model whether the main window is on screen:
+// shown and not minimised. No other window counts.
+TEST_F(AppWindowsTest, TheModelIsToldWhetherTheMainWindowIsOnScreen)
+{
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    CorvalentApp app;
+    auto& window = app.mainWindow();
+    const auto& model = app.model();
+    EXPECT_FALSE(model.windowShown());
+    QWidget settings;
+    settings.setWindowTitle("Settings");
+    settings.show();
+    EXPECT_FALSE(model.windowShown());
+    app.openMainWindow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.windowShown(); }, 2'000));
+    window.showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model.windowShown(); }, 2'000));
+    app.openMainWindow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.windowShown(); }, 2'000)) << "restored";
+    window.hide();
+    EXPECT_FALSE(model.windowShown());
 }
 
 TEST_F(AppWindowsTest, SettingsIsAChildWindowCentredOnTheMainWindowAndEscapeClosesIt)

@@ -50,6 +50,7 @@ protected:
         // Long enough to act while a stop is under way.
         environment.stopFollowUpMilliseconds = 1'500;
         model = std::make_unique<VantleModel>(std::move(environment));
+        model->setWindowShown(true);
         view = std::make_unique<MainView>(*model, quietDiskEnvironment());
         view->setPageFactory(AppSection::processes,
                              [this](QWidget* parent) { return new ProcessPage(*model, *icons, parent); });

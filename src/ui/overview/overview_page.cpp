@@ -146,7 +146,7 @@ QWidget* OverviewPage::panelRow()
 
 void OverviewPage::refreshProcesses()
 {
-    cards_[0]->setValue(model_.pressure());
+    cards_[0]->setValue(memoryPressureText(model_.pressure()));
     cards_[0]->setState(memoryOverviewState(model_.pressure(), palette()));
     const auto cpu = model_.measuredCPU();
     cards_[1]->setValue(cpu ? QString::number(*cpu, 'f', 0) + "%" : QString("Unavailable"));

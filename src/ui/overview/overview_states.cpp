@@ -37,11 +37,14 @@ std::uint64_t physicalMemoryBytes()
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
 
-OverviewMetricState memoryOverviewState(const QString& pressure, const QPalette& palette)
+OverviewMetricState memoryOverviewState(MemoryPressure pressure, const QPalette& palette)
 {
-    if (pressure == "Normal") return {"No action needed", CorvalentStyle::teal()};
-    if (pressure == "Elevated") return {"Memory is getting tight", CorvalentStyle::orange()};
-    if (pressure == "Critical") return {"Close heavy work soon", CorvalentStyle::red()};
+    switch (pressure) {
+    case MemoryPressure::normal: return {"No action needed", CorvalentStyle::teal()};
+    case MemoryPressure::elevated: return {"Memory is getting tight", CorvalentStyle::orange()};
+    case MemoryPressure::critical: return {"Close heavy work soon", CorvalentStyle::red()};
+    case MemoryPressure::unavailable: break;
+    }
     return {"Reading system state", CorvalentStyle::secondary(palette)};
 }
 

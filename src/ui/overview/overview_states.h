@@ -24,7 +24,7 @@ struct OverviewMetricState {
     bool operator==(const OverviewMetricState&) const = default;
 };
 
-OverviewMetricState memoryOverviewState(const QString& pressure, const QPalette& palette);
+OverviewMetricState memoryOverviewState(MemoryPressure pressure, const QPalette& palette);
 OverviewMetricState cpuOverviewState(std::optional<double> measuredCPU, int activeCores, const QPalette& palette);
 OverviewMetricState diskOverviewState(const std::optional<DiskCapacity>& capacity, const QPalette& palette);
 // `swapBytes` is absent without a sample or without swap.

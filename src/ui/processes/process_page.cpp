@@ -20,6 +20,7 @@
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/symbols.h"
@@ -249,7 +250,7 @@ QWidget* ProcessPage::chip(const QString& title) const
 
 void ProcessPage::refreshHeader()
 {
-    chips_[0]->setValue(model_.pressure());
+    chips_[0]->setValue(memoryPressureText(model_.pressure()));
     chips_[1]->setValue(ProcessTexts::measuredCPU(model_.measuredCPU()));
     chips_[2]->setValue(ProcessTexts::count(model_.availableProcessCount()));
     chips_[3]->setValue(QString::fromStdString(Display::bytes(model_.selectedMemory())));

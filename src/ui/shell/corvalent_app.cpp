@@ -55,6 +55,31 @@ private:
     std::function<void()> shown_;
 };
 
+// Tells whether a window is on screen, shown and not minimised, whenever
+// that may have changed.
+class OnScreenWatcher : public QObject {
+public:
+    OnScreenWatcher(QWidget* window, std::function<void(bool)> changed)
+        : QObject(window), changed_(std::move(changed))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const auto type = event->type();
+        if (type == QEvent::Show || type == QEvent::Hide || type == QEvent::WindowStateChange) {
+            const auto* window = static_cast<QWidget*>(watched);
+            changed_(type != QEvent::Hide && window->isVisible() && !window->isMinimized());
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void(bool)> changed_;
+};
+
 bool measurementFlagGiven(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -114,7 +139,12 @@ CorvalentApp::~CorvalentApp()
 
 VantleModel& CorvalentApp::model()
 {
-    if (!model_) model_ = std::make_unique<VantleModel>();
+    if (!model_) {
+        auto environment = VantleModelEnvironment::system();
+        // A measurement run works on its fixed table, the disk run too.
+        if (PerformanceCheck::enabled()) environment = PerformanceCheck::measuredEnvironment(std::move(environment));
+        model_ = std::make_unique<VantleModel>(std::move(environment));
+    }
     return *model_;
 }
 
@@ -162,6 +192,8 @@ QMainWindow& CorvalentApp::mainWindow()
         application->addAction(quit_);
         window_->menuBar()->addMenu(QStringLiteral("View"))->addAction(refresh_);
         window_->installEventFilter(new ShowWatcher(window_, [this] { firstShown(); }));
+        // Samples come less often while the window is away.
+        new OnScreenWatcher(window_, [this](bool shown) { model().setWindowShown(shown); });
     }
     return *window_;
 }

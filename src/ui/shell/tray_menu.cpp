@@ -10,6 +10,7 @@
 #include "models/vantle_model.h"
 #include "ui/shell/app_icon.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/display_formats.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -117,7 +118,7 @@ void TrayMenu::tintIcons()
 
 void TrayMenu::showFigures()
 {
-    pressure_->setText(QStringLiteral("Memory pressure: ") + model_.pressure());
+    pressure_->setText(QStringLiteral("Memory pressure: ") + memoryPressureText(model_.pressure()));
     swap_->setText(QStringLiteral("Swap in use: ") + model_.swap());
 }
 

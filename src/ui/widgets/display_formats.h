@@ -7,11 +7,15 @@
 
 #include <cstdint>
 
+#include "core/memory_pressure.h"
+
 namespace corvalent {
 
 // Display::bytes as text.
 QString bytesText(std::uint64_t bytes);
 // "1,234": counts are grouped the English way whatever the process locale.
 QString groupedCount(std::int64_t count);
+// "Normal", "Elevated", "Critical" or "Unavailable".
+QString memoryPressureText(MemoryPressure pressure);
 
 }  // namespace corvalent
