@@ -23,7 +23,9 @@
 #include "ui/widgets/check_box.h"
 #include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/note_panel.h"
 #include "ui/widgets/segmented_control.h"
+#include "ui/widgets/sheet_header.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -212,6 +214,67 @@ TEST(CoalescedCall, RunsOncePerTurnAndNeverAfterItsOwner)
     ASSERT_TRUE(QTest::qWaitFor([&] { return drained; }));
     EXPECT_EQ(orphanRuns, 0);
     EXPECT_EQ(runs, 2);
+}
+
+// A sheet's header: the symbol level with the title or centred against the
+// texts, a long subtitle wrapped to the width, names shown as they are, and
+// a trailing widget centred at the far end.
+TEST(SheetHeader, PlacesSymbolTextsAndTrailingWidget)
+{
+    const SheetHeader::Symbol symbol{"checkmark.shield.fill", 20, CorvalentStyle::teal(), 42, {9, 0.09}};
+    SheetHeader top(symbol, "zqx<b>name</b>", QString("word ").repeated(40));
+    top.resize(360, top.heightForWidth(360));
+    top.layout()->activate();
+    EXPECT_EQ(top.symbol().geometry().top(), top.title().geometry().top());
+    EXPECT_EQ(top.symbol().size(), QSize(42, 42));
+    EXPECT_EQ(top.title().textFormat(), Qt::PlainText);
+    EXPECT_EQ(top.title().font(), CorvalentStyle::font(TextStyle::sheetTitle));
+    const int lines = top.subtitle().height() / QFontMetrics(top.subtitle().font()).lineSpacing();
+    EXPECT_GE(lines, 3) << "the subtitle wraps instead of widening the sheet";
+    EXPECT_LE(top.subtitle().geometry().right(), top.width());
+
+    auto centredSymbol = symbol;
+    centredSymbol.alignment = Qt::AlignVCenter;
+    SheetHeader centred(centredSymbol, "Title", "Subtitle");
+    centred.setTextSpacing(12);
+    auto* badge = new Badge("BADGE", CorvalentStyle::teal());
+    centred.addTrailing(badge);
+    centred.resize(360, 80);
+    centred.layout()->activate();
+    EXPECT_EQ(centred.subtitle().geometry().top() - centred.title().geometry().bottom() - 1, 12);
+    EXPECT_NEAR(centred.symbol().geometry().center().y(), centred.rect().center().y(), 1);
+    EXPECT_NEAR(badge->geometry().center().y(), centred.rect().center().y(), 1);
+    EXPECT_EQ(badge->geometry().right(), centred.width() - 1);
+    EXPECT_GT(badge->geometry().left(), centred.title().geometry().left());
+}
+
+// A note: the accent at 0.08 over what lies beneath, a hairline of the accent
+// only when asked, and its text wrapped inside the padding.
+TEST(NotePanel, TintsItsSurfaceAndWrapsItsText)
+{
+    const auto drawn = [](NotePanel& note) {
+        QImage image(note.size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        note.render(&image, {}, {}, QWidget::DrawChildren);
+        return image;
+    };
+    NotePanel plain(Qt::red);
+    plain.resize(200, 60);
+    const auto image = drawn(plain);
+    const auto fill = image.pixelColor(7, 30);
+    EXPECT_EQ(fill.red(), 255);
+    EXPECT_NEAR(fill.green(), 255 * 0.92, 2);
+    EXPECT_EQ(image.pixelColor(0, 30), fill) << "no hairline";
+
+    NotePanel outlined(Qt::red, {.radius = 12, .padding = 14, .hairlineOpacity = 0.5});
+    outlined.resize(200, 60);
+    EXPECT_LT(drawn(outlined).pixelColor(0, 30).green(), fill.green() - 60) << "a hairline of the accent";
+
+    auto* text =
+        plain.addText(QString("word ").repeated(30), CorvalentStyle::font(TextStyle::callout), Tones::primary());
+    EXPECT_TRUE(text->wordWrap());
+    EXPECT_GT(plain.heightForWidth(200), plain.heightForWidth(400));
+    EXPECT_EQ(plain.heightForWidth(200), text->heightForWidth(200 - 2 * 14) + 2 * 14);
 }
 
 TEST(Symbols, CheckmarkShieldsShowTheirCheck)

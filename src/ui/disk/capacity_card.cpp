@@ -104,7 +104,7 @@ public:
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         label->setShrinks(false);
         column->addWidget(label);
-        value_ = new ElidedLabel({}, CorvalentStyle::font(18, QFont::DemiBold), faded(Tones::primary(), reveal_));
+        value_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::tileFigure), faded(Tones::primary(), reveal_));
         value_->setObjectName(caption);
         value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value_->setShrinks(false);

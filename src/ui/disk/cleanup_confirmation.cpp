@@ -13,6 +13,7 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/sheet_header.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -149,24 +150,12 @@ DiskCleanupConfirmation::DiskCleanupConfirmation(DiskModel& model, DiskCleanupCa
 
 QWidget* DiskCleanupConfirmation::buildHeader()
 {
-    auto* header = new QWidget;
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(14);
     const bool safe = candidate_.safety == DiskCleanupSafety::safe;
-    auto* glyph = new SymbolView(safe ? "checkmark.shield.fill" : "exclamationmark.shield.fill", 21,
-                                 Tones::fixed(safe ? CorvalentStyle::teal() : CorvalentStyle::orange()), {42, 42},
-                                 SymbolView::Tile{10, 0.1});
-    glyph->setObjectName("confirmationShield");
-    row->addWidget(glyph, 0, Qt::AlignTop);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(4);
-    texts->addWidget(
-        new ElidedLabel(Texts::title(), CorvalentStyle::font(TextStyle::title2, QFont::DemiBold), Tones::primary()));
-    auto* subtitle = new ElidedLabel(Texts::subtitle(), CorvalentStyle::font(TextStyle::callout), Tones::secondary());
-    subtitle->setWordWrap(true);
-    texts->addWidget(subtitle);
-    row->addLayout(texts, 1);
+    const auto colour = safe ? CorvalentStyle::teal() : CorvalentStyle::orange();
+    const SheetHeader::Symbol shield{
+        safe ? "checkmark.shield.fill" : "exclamationmark.shield.fill", 21, colour, 42, {10, 0.1}};
+    auto* header = new SheetHeader(shield, Texts::title(), Texts::subtitle());
+    header->symbol().setObjectName("confirmationShield");
     return header;
 }
 

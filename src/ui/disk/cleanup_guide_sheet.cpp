@@ -13,6 +13,7 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/sheet_header.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -82,24 +83,11 @@ DiskCleanupGuideView::DiskCleanupGuideView(DiskCleanupGuide guide, QWidget* pare
 
 QWidget* DiskCleanupGuideView::buildHeader()
 {
-    auto* header = new QWidget;
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(14);
-    row->addWidget(new SymbolView(QStringLiteral("wrench.and.screwdriver.fill"), 20,
-                                  Tones::fixed(CorvalentStyle::teal()), {42, 42}, SymbolView::Tile{9, 0.09}),
-                   0, Qt::AlignTop);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(4);
-    auto* title =
-        new ElidedLabel(text(guide_.title), CorvalentStyle::font(TextStyle::title2, QFont::DemiBold), Tones::primary());
-    title->setObjectName("guideTitle");
-    texts->addWidget(title);
-    auto* summary = new ElidedLabel(text(guide_.summary), CorvalentStyle::font(TextStyle::callout), Tones::secondary());
-    summary->setObjectName("guideSummary");
-    summary->setWordWrap(true);
-    texts->addWidget(summary);
-    row->addLayout(texts, 1);
+    auto* header =
+        new SheetHeader({QStringLiteral("wrench.and.screwdriver.fill"), 20, CorvalentStyle::teal(), 42, {9, 0.09}},
+                        text(guide_.title), text(guide_.summary));
+    header->title().setObjectName("guideTitle");
+    header->subtitle().setObjectName("guideSummary");
     return header;
 }
 

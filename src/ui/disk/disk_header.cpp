@@ -37,7 +37,7 @@ DiskHeader::DiskHeader(DiskModel& model, DiskViewState& state, const DiskCommand
     titleRow->setSpacing(18);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
-    auto title = CorvalentStyle::font(28, QFont::Bold);
+    auto title = CorvalentStyle::font(TextStyle::pageTitle);
     auto* heading = new ElidedLabel(QStringLiteral("Disk space"), title, Tones::primary());
     heading->setAccessibleName(heading->text());
     titles->addWidget(heading);

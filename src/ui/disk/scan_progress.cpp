@@ -70,7 +70,7 @@ Metric scanScopeMetric(const QString& title, const QString& symbol, const QStrin
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
     column->addWidget(label(title, CorvalentStyle::capitalsFont(0.55), Tones::secondary()));
-    auto* value = label({}, CorvalentStyle::font(18, QFont::DemiBold), Tones::primary(), name + "Value");
+    auto* value = label({}, CorvalentStyle::font(TextStyle::tileFigure), Tones::primary(), name + "Value");
     auto* detail = label({}, CorvalentStyle::font(TextStyle::caption2), Tones::secondary(), name + "Detail");
     column->addWidget(value);
     column->addWidget(detail);

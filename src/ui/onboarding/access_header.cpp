@@ -60,7 +60,7 @@ AccessHeader::AccessHeader(QWidget* parent) : QWidget(parent)
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(6);
-    title_ = new ElidedLabel({}, CorvalentStyle::font(24, QFont::Bold), Tones::primary(), this);
+    title_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::heroTitle), Tones::primary(), this);
     title_->setAlignment(Qt::AlignHCenter);
     texts->addWidget(title_, 0, Qt::AlignHCenter);
     subtitle_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout), Tones::secondary(), this);

@@ -107,7 +107,7 @@ QWidget* DiskSpacePanel::capacityBlock()
     auto* figure = new QVBoxLayout;
     figure->setSpacing(3);
     figure->addWidget(new ElidedLabel("AVAILABLE", CorvalentStyle::capitalsFont(), Tones::secondary()));
-    available_ = new ElidedLabel({}, CorvalentStyle::font(25, QFont::DemiBold), Tones::primary());
+    available_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::heroFigure), Tones::primary());
     available_->setObjectName("availableBytes");
     figure->addWidget(available_);
     top->addLayout(figure, 1);

@@ -36,7 +36,7 @@ MetricCard::MetricCard(const QString& title, const QString& symbol, const QColor
     labelRow->addStretch(1);
     column->addLayout(labelRow);
 
-    value_ = new ElidedLabel({}, CorvalentStyle::font(20, QFont::DemiBold), Tones::primary());
+    value_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::figure), Tones::primary());
     value_->setObjectName("metricValue");
     value_->setMinimumScale(0.72);
     column->addWidget(value_);

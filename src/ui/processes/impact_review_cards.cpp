@@ -9,6 +9,7 @@
 #include "ui/widgets/contrast.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/note_panel.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/symbols.h"
 
@@ -53,13 +54,6 @@ ElidedLabel* wrapped(const QString& text, const QFont& font, Tone tone, const ch
     return label;
 }
 
-PanelSurface* panel(double radius, QColor fill, QColor hairline)
-{
-    auto* surface = new PanelSurface(radius);
-    surface->setColours(Tones::fixed(fill), Tones::fixed(hairline));
-    return surface;
-}
-
 }  // namespace
 
 namespace ImpactReviewBlocks {
@@ -92,11 +86,11 @@ QWidget* symbolLine(const QString& symbol, const QString& text, const QFont& fon
 
 QWidget* actionSummary(const ImpactAssessment& assessment)
 {
-    auto* block = panel(14, CorvalentStyle::withAlpha(teal(), 0.08), CorvalentStyle::withAlpha(teal(), 0.15));
+    auto* block = new NotePanel(teal(), {.radius = 14, .padding = 16, .hairlineOpacity = 0.15});
     block->setObjectName("impactAction");
-    auto* row = new QHBoxLayout(block);
-    row->setContentsMargins(16, 16, 16, 16);
+    auto* row = new QHBoxLayout;
     row->setSpacing(13);
+    block->column().addLayout(row);
     row->addWidget(new SymbolView(QStringLiteral("arrow.right.circle.fill"), 22, Tones::fixed(teal())), 0,
                    Qt::AlignTop);
     auto* texts = new QVBoxLayout;
@@ -114,10 +108,9 @@ QWidget* checklist(const ImpactAssessment& assessment)
     const auto checks = ImpactReviewTexts::checksBeforeStopping(assessment);
     if (checks.isEmpty()) return nullptr;
     const auto orange = CorvalentStyle::orange();
-    auto* block = panel(13, CorvalentStyle::withAlpha(orange, 0.08), CorvalentStyle::withAlpha(orange, 0.14));
+    auto* block = new NotePanel(orange, {.radius = 13, .padding = 15, .hairlineOpacity = 0.14});
     block->setObjectName("impactChecklist");
-    auto* column = new QVBoxLayout(block);
-    column->setContentsMargins(15, 15, 15, 15);
+    auto* column = &block->column();
     column->setSpacing(10);
     column->addWidget(symbolLine(QStringLiteral("checklist"), QStringLiteral("Check before stopping"),
                                  CorvalentStyle::font(TextStyle::headline), Tones::readable(orange)));

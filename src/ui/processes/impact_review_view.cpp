@@ -18,6 +18,7 @@
 #include "ui/widgets/labels.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/sheet_header.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -55,27 +56,18 @@ ImpactReviewView::~ImpactReviewView()
 
 QWidget* ImpactReviewView::buildHeader()
 {
-    auto* header = new QWidget;
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(14);
-    row->addWidget(new SymbolView(QStringLiteral("checkmark.shield.fill"), 22,
-                                  Tones::fixed(ImpactReviewBlocks::teal()), {48, 48}, SymbolView::Tile{14, 0.15}),
-                   0, Qt::AlignVCenter);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(3);
-    auto* heading = new ElidedLabel(title, CorvalentStyle::font(24, QFont::Bold), Tones::primary());
-    heading->setObjectName("impactTitle");
-    texts->addWidget(heading);
-    auto* subtitle = new ElidedLabel(QStringLiteral("A clear preview of what will close and what to check first"),
-                                     CorvalentStyle::font(TextStyle::callout), Tones::secondary());
-    subtitle->setObjectName("impactSubtitle");
-    texts->addWidget(subtitle);
-    row->addLayout(texts, 1);
+    auto* header = new SheetHeader(
+        {QStringLiteral("checkmark.shield.fill"), 22, ImpactReviewBlocks::teal(), 48, {14, 0.15}, Qt::AlignVCenter},
+        title, QStringLiteral("A clear preview of what will close and what to check first"));
+    header->setTextSpacing(3);
+    header->title().setFont(CorvalentStyle::font(TextStyle::heroTitle));
+    header->title().setObjectName("impactTitle");
+    header->subtitle().setObjectName("impactSubtitle");
+    header->subtitle().setWordWrap(false);
     auto* badge = new Badge(QStringLiteral("NORMAL STOP"), ImpactReviewBlocks::teal());
     badge->setObjectName("impactBadge");
     badge->setContentsMargins(10, 6, 10, 6);
-    row->addWidget(badge, 0, Qt::AlignVCenter);
+    header->addTrailing(badge);
     return header;
 }
 

@@ -98,7 +98,7 @@ StatTile::StatTile(const QString& label, const QString& symbol, QWidget* parent)
     column->setSpacing(6);
     auto* caption = new ElidedLabel(label, CorvalentStyle::capitalsFont(0.5), Tones::secondary());
     column->addLayout(symbolLine(new SymbolView(symbol, 10, Tones::secondary()), caption, 4));
-    value_ = new ElidedLabel({}, CorvalentStyle::font(18, QFont::DemiBold), Tones::primary());
+    value_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::tileFigure), Tones::primary());
     value_->setObjectName("statValue");
     value_->setMinimumScale(0.7);
     column->addWidget(value_);

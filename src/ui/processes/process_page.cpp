@@ -46,7 +46,7 @@ public:
         auto* column = new QVBoxLayout;
         column->setSpacing(3);
         column->addWidget(new ElidedLabel(title.toUpper(), CorvalentStyle::capitalsFont(), Tones::secondary()));
-        value_ = new ElidedLabel({}, CorvalentStyle::font(20, QFont::DemiBold), Tones::primary());
+        value_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::figure), Tones::primary());
         value_->setObjectName("chipValue");
         value_->setMinimumScale(0.72);
         column->addWidget(value_);
@@ -207,7 +207,8 @@ QWidget* ProcessPage::buildHeader()
 
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
-    auto* title = new ElidedLabel(QStringLiteral("Processes"), CorvalentStyle::font(28, QFont::Bold), Tones::primary());
+    auto* title =
+        new ElidedLabel(QStringLiteral("Processes"), CorvalentStyle::font(TextStyle::pageTitle), Tones::primary());
     title->setObjectName("pageTitle");
     titles->addWidget(title);
     auto* subtitle = new ElidedLabel(QStringLiteral("Find heavy work, understand it, and stop only what you choose."),

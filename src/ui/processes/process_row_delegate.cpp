@@ -51,9 +51,9 @@ ProcessRowDelegate::ProcessRowDelegate(ProcessListModel& rows, ProcessIconStore&
       icons_(icons),
       view_(view),
       showsFocusRing_(std::move(showsFocusRing)),
-      titleFont_(CorvalentStyle::font(14, QFont::DemiBold)),
+      titleFont_(CorvalentStyle::font(TextStyle::rowTitle)),
       captionFont_(CorvalentStyle::font(TextStyle::caption)),
-      memoryFont_(CorvalentStyle::font(14, QFont::DemiBold))
+      memoryFont_(CorvalentStyle::font(TextStyle::rowTitle))
 {
     // Another view may load an icon this list shows.
     connect(&icons_, &ProcessIconStore::iconLoaded, this, [this] { view_.viewport()->update(); });

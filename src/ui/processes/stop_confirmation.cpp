@@ -8,8 +8,10 @@
 
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/note_panel.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/sheet_header.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -98,40 +100,27 @@ StopConfirmation::StopConfirmation(VantleModel& model, StopRequest request, QWid
 
 QWidget* StopConfirmation::buildHeader()
 {
-    auto* header = new QWidget;
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(14);
-    auto* glyph = new SymbolView(request_.force ? "exclamationmark.triangle.fill" : "stop.circle.fill", 22,
-                                 Tones::fixed(accent(request_.force)), {44, 44}, SymbolView::Tile{12, 0.11});
-    glyph->setObjectName("stopGlyph");
-    row->addWidget(glyph, 0, Qt::AlignVCenter);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(2);
-    auto* title = new ElidedLabel(StopTexts::title(request_.force),
-                                  CorvalentStyle::font(TextStyle::title2, QFont::DemiBold), Tones::primary());
-    title->setObjectName("stopTitle");
-    texts->addWidget(title);
-    auto* subtitle = new ElidedLabel(StopTexts::subtitle(request_.records.size()),
-                                     CorvalentStyle::font(TextStyle::callout), Tones::secondary());
-    subtitle->setObjectName("stopSubtitle");
-    texts->addWidget(subtitle);
-    row->addLayout(texts, 1);
+    const bool force = request_.force;
+    const SheetHeader::Symbol glyph{force ? "exclamationmark.triangle.fill" : "stop.circle.fill",
+                                    22,
+                                    accent(force),
+                                    44,
+                                    {12, 0.11},
+                                    Qt::AlignVCenter};
+    auto* header = new SheetHeader(glyph, StopTexts::title(force), StopTexts::subtitle(request_.records.size()));
+    header->setTextSpacing(2);
+    header->symbol().setObjectName("stopGlyph");
+    header->title().setObjectName("stopTitle");
+    header->subtitle().setObjectName("stopSubtitle");
+    header->subtitle().setWordWrap(false);
     return header;
 }
 
 QWidget* StopConfirmation::buildNote()
 {
-    auto* note = new PanelSurface(12);
-    note->setColours(Tones::fixed(CorvalentStyle::withAlpha(accent(request_.force), 0.08)),
-                     Tones::fixed(Qt::transparent));
-    auto* layout = new QVBoxLayout(note);
-    layout->setContentsMargins(14, 14, 14, 14);
-    auto* text = new ElidedLabel(StopTexts::methodNote(request_.force), CorvalentStyle::font(TextStyle::callout),
-                                 Tones::primary());
-    text->setObjectName("stopNote");
-    text->setWordWrap(true);
-    layout->addWidget(text);
+    auto* note = new NotePanel(accent(request_.force));
+    note->addText(StopTexts::methodNote(request_.force), CorvalentStyle::font(TextStyle::callout), Tones::primary())
+        ->setObjectName("stopNote");
     return note;
 }
 

@@ -34,8 +34,25 @@ Type typeOf(TextStyle style)
     case TextStyle::footnote:
     case TextStyle::caption:
     case TextStyle::caption2: break;
+    case TextStyle::pageTitle: return {28, QFont::Bold};
+    case TextStyle::heroTitle: return {24, QFont::Bold};
+    case TextStyle::sheetTitle: return {17, QFont::DemiBold};
+    case TextStyle::heroFigure: return {25, QFont::DemiBold};
+    case TextStyle::figure: return {20, QFont::DemiBold};
+    case TextStyle::tileFigure: return {18, QFont::DemiBold};
+    case TextStyle::rowTitle: return {14, QFont::DemiBold};
+    case TextStyle::capitals: return {9, QFont::Bold};
     }
     return {10, QFont::Normal};
+}
+
+// The interface family at `designPoints` pixels.
+QFont sized(double designPoints, QFont::Weight weight)
+{
+    QFont result(QStringLiteral("DejaVu Sans"));
+    result.setPixelSize(std::max(1, static_cast<int>(std::lround(designPoints))));
+    result.setWeight(weight);
+    return result;
 }
 
 }  // namespace
@@ -111,20 +128,12 @@ void paintPanel(QPainter& painter, const QRectF& area, double radius, const QPal
 QFont font(TextStyle style)
 {
     const auto type = typeOf(style);
-    return font(type.points, type.weight);
+    return sized(type.points, type.weight);
 }
 
 QFont font(TextStyle style, QFont::Weight weight)
 {
-    return font(typeOf(style).points, weight);
-}
-
-QFont font(double designPoints, QFont::Weight weight)
-{
-    QFont result(QStringLiteral("DejaVu Sans"));
-    result.setPixelSize(std::max(1, static_cast<int>(std::lround(designPoints))));
-    result.setWeight(weight);
-    return result;
+    return sized(typeOf(style).points, weight);
 }
 
 QFont monospaced(TextStyle style, QFont::Weight weight)
@@ -137,7 +146,7 @@ QFont monospaced(TextStyle style, QFont::Weight weight)
 
 QFont capitalsFont(double tracking)
 {
-    auto result = font(9, QFont::Bold);
+    auto result = font(TextStyle::capitals);
     result.setLetterSpacing(QFont::AbsoluteSpacing, tracking);
     return result;
 }

@@ -36,6 +36,15 @@ enum class TextStyle {
     footnote,     // 10
     caption,      // 10
     caption2,     // 10
+    // Roles: what the text is, each at one size wherever it appears.
+    pageTitle,   // 28, bold: a page's title
+    heroTitle,   // 24, bold: the large title of the stop review and the access window
+    sheetTitle,  // 17, semibold: a confirmation sheet's title
+    heroFigure,  // 25, semibold: the one large figure of a panel
+    figure,      // 20, semibold: a card's headline figure
+    tileFigure,  // 18, semibold: a figure among several in a row
+    rowTitle,    // 14, semibold: a list row's title and its figure
+    capitals,    // 9, bold: the small capitals over a figure
 };
 
 namespace CorvalentStyle {
@@ -70,8 +79,6 @@ void paintPanel(QPainter& painter, const QRectF& area, double radius, const QPal
 // pixel, so text keeps its size against the layout at any screen density.
 QFont font(TextStyle style);
 QFont font(TextStyle style, QFont::Weight weight);
-// "System font of size N": a size outside the named styles.
-QFont font(double designPoints, QFont::Weight weight = QFont::Normal);
 // The style's size in the monospaced family, for paths and digits that line up.
 QFont monospaced(TextStyle style, QFont::Weight weight = QFont::Normal);
 // The small bold capitals over a figure ("MEMORY PRESSURE"), letter-spaced.

@@ -12,7 +12,7 @@ SectionTitle::SectionTitle(const QString& title, const QString& subtitle, QWidge
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(4);
-    auto* heading = new ElidedLabel(title, CorvalentStyle::font(28, QFont::Bold), Tones::primary());
+    auto* heading = new ElidedLabel(title, CorvalentStyle::font(TextStyle::pageTitle), Tones::primary());
     heading->setObjectName("pageTitle");
     heading->setAccessibleName(title);
     column->addWidget(heading);
