@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/disk.h"
+#include "core/memory_pressure.h"
 #include "models/disk_model.h"
 
 namespace corvalent {
