@@ -117,7 +117,7 @@ CardMetric::CardMetric(const QString& label, const QString& valueName, QWidget* 
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(3);
     column->addWidget(new ElidedLabel(label, CorvalentStyle::capitalsFont(0.5), Tones::secondary()));
-    value_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::tileFigure), Tones::primary());
+    value_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::summaryFigure), Tones::primary());
     value_->setObjectName(valueName);
     value_->setMinimumScale(0.75);
     column->addWidget(value_);

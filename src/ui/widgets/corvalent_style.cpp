@@ -40,6 +40,7 @@ Type typeOf(TextStyle style)
     case TextStyle::heroFigure: return {25, QFont::DemiBold};
     case TextStyle::figure: return {20, QFont::DemiBold};
     case TextStyle::tileFigure: return {18, QFont::DemiBold};
+    case TextStyle::summaryFigure: return {17, QFont::DemiBold};
     case TextStyle::rowTitle: return {14, QFont::DemiBold};
     case TextStyle::capitals: return {9, QFont::Bold};
     }

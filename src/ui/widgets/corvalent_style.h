@@ -37,14 +37,15 @@ enum class TextStyle {
     caption,      // 10
     caption2,     // 10
     // Roles: what the text is, each at one size wherever it appears.
-    pageTitle,   // 28, bold: a page's title
-    heroTitle,   // 24, bold: the large title of the stop review and the access window
-    sheetTitle,  // 17, semibold: a confirmation sheet's title
-    heroFigure,  // 25, semibold: the one large figure of a panel
-    figure,      // 20, semibold: a card's headline figure
-    tileFigure,  // 18, semibold: a figure among several in a row
-    rowTitle,    // 14, semibold: a list row's title and its figure
-    capitals,    // 9, bold: the small capitals over a figure
+    pageTitle,      // 28, bold: a page's title
+    heroTitle,      // 24, bold: the large title of the stop review and the access window
+    sheetTitle,     // 17, semibold: a confirmation sheet's title
+    heroFigure,     // 25, semibold: the one large figure of a panel
+    figure,         // 20, semibold: a card's headline figure
+    tileFigure,     // 18, semibold: a figure among several in a row
+    summaryFigure,  // 17, semibold: a figure in a summary footer under a panel
+    rowTitle,       // 14, semibold: a list row's title and its figure
+    capitals,       // 9, bold: the small capitals over a figure
 };
 
 namespace CorvalentStyle {
