@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "bench_support.h"
-#include "core/child_process.h"
-#include "core/disk.h"
+#include "core/common/child_process.h"
+#include "core/disk/disk.h"
 
 namespace corvalent::bench {
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "core/disk_duplicates.h"
+#include "core/disk/disk_duplicates.h"
 
 namespace corvalent::bench {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "core/snapshot.h"
+#include "core/process/snapshot.h"
 
 namespace {
 

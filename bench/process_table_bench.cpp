@@ -14,7 +14,7 @@
 
 #include "bench_support.h"
 #include "bridge/process_bridge.h"
-#include "core/processes.h"
+#include "core/process/processes.h"
 
 namespace {
 

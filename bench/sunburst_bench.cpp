@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/sunburst_map.h"
+#include "ui/disk/map/sunburst_map.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <variant>
 
-#include "core/paths.h"
-#include "core/process_disk_owner.h"
+#include "core/common/paths.h"
+#include "core/process/process_disk_owner.h"
 #include "models/preferences.h"
 
 namespace corvalent {

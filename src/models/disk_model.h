@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "core/disk.h"
-#include "core/disk_duplicates.h"
-#include "core/disk_insights.h"
-#include "core/disk_snapshots.h"
-#include "core/disk_trash.h"
+#include "core/disk/disk.h"
+#include "core/disk/disk_duplicates.h"
+#include "core/disk/disk_insights.h"
+#include "core/disk/disk_snapshots.h"
+#include "core/disk/disk_trash.h"
 #include "models/background_task.h"
 
 namespace corvalent {

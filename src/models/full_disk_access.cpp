@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-#include "core/child_process.h"
-#include "core/paths.h"
+#include "core/common/child_process.h"
+#include "core/common/paths.h"
 #include "models/preferences.h"
 
 namespace corvalent {

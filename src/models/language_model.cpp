@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "core/impact_explanation.h"
+#include "core/process/impact_explanation.h"
 #include "models/loopback_http.h"
 #include "models/preferences.h"
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "core/impact_assessment.h"
+#include "core/process/impact_assessment.h"
 #include "models/loopback_http.h"
 
 namespace corvalent {

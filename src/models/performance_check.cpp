@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/disk.h"
+#include "core/disk/disk.h"
 #include "models/app_notifications.h"
 #include "models/background_task.h"
 #include "models/vantle_model.h"

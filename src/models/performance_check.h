@@ -10,7 +10,7 @@
 #include <string>
 #include <variant>
 
-#include "core/processes.h"
+#include "core/process/processes.h"
 #include "models/vantle_model.h"
 
 namespace corvalent::PerformanceCheck {

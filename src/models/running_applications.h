@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/process_stop.h"
+#include "core/process/process_stop.h"
 
 namespace corvalent {
 

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "core/display.h"
-#include "core/saturating.h"
+#include "core/common/display.h"
+#include "core/common/saturating.h"
 #include "models/preferences.h"
 
 namespace corvalent {

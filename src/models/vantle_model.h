@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "core/impact_assessment.h"
-#include "core/snapshot.h"
+#include "core/process/impact_assessment.h"
+#include "core/process/snapshot.h"
 #include "models/background_task.h"
 #include "models/running_applications.h"
 

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <set>
 
-#include "core/paths.h"
-#include "core/processes.h"
+#include "core/common/paths.h"
+#include "core/process/processes.h"
 #include "models/disk_model.h"
 #include "test_support.h"
 

@@ -12,7 +12,7 @@
 
 #include <thread>
 
-#include "core/impact_explanation.h"
+#include "core/process/impact_explanation.h"
 #include "hostile_model_server.h"
 #include "models/language_model.h"
 

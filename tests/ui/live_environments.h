@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/processes.h"
+#include "core/process/processes.h"
 #include "models/background_task.h"
 #include "models/disk_model.h"
 #include "models/vantle_model.h"

@@ -14,9 +14,9 @@
 #include <optional>
 #include <string>
 
-#include "core/disk.h"
-#include "core/disk_cleanup_guides.h"
-#include "core/disk_insights.h"
+#include "core/disk/disk.h"
+#include "core/disk/disk_cleanup_guides.h"
+#include "core/disk/disk_insights.h"
 #include "models/full_disk_access.h"
 
 namespace corvalent {

@@ -13,8 +13,8 @@
 #include <optional>
 #include <vector>
 
-#include "core/disk.h"
-#include "core/memory_pressure.h"
+#include "core/disk/disk.h"
+#include "core/process/memory_pressure.h"
 #include "models/disk_model.h"
 
 namespace corvalent {

@@ -6,11 +6,11 @@
 
 #include <algorithm>
 
-#include "core/saturating.h"
+#include "core/common/saturating.h"
 #include "models/vantle_model.h"
 #include "ui/overview/overview_states.h"
 #include "ui/overview/summary_frame.h"
-#include "ui/processes/process_icon_view.h"
+#include "ui/processes/icons/process_icon_view.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"

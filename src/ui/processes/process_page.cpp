@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/display.h"
+#include "core/common/display.h"
 #include "models/preferences.h"
 #include "models/vantle_model.h"
-#include "ui/processes/process_inspector.h"
-#include "ui/processes/process_list_pane.h"
+#include "ui/processes/inspector/process_inspector.h"
+#include "ui/processes/list/process_list_pane.h"
 #include "ui/processes/process_texts.h"
-#include "ui/processes/selection_shelf.h"
+#include "ui/processes/list/selection_shelf.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/corvalent_style.h"

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "core/display.h"
-#include "core/processes.h"
+#include "core/common/display.h"
+#include "core/process/processes.h"
 
 namespace corvalent::ProcessTexts {
 

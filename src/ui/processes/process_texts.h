@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/process_protection.h"
+#include "core/process/process_protection.h"
 
 namespace corvalent {
 

@@ -19,7 +19,7 @@
 #include "models/vantle_model.h"
 #include "ui/disk/disk_view.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
-#include "ui/processes/process_icon_store.h"
+#include "ui/processes/icons/process_icon_store.h"
 #include "ui/processes/process_page.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/app_icon.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "core/child_process.h"
+#include "core/common/child_process.h"
 #include "models/background_task.h"
 
 namespace corvalent {

@@ -2,7 +2,7 @@
 
 #include <QLocale>
 
-#include "core/display.h"
+#include "core/common/display.h"
 
 namespace corvalent {
 

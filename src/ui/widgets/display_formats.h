@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "core/memory_pressure.h"
+#include "core/process/memory_pressure.h"
 
 namespace corvalent {
 

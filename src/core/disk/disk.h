@@ -1,0 +1,224 @@
+#pragma once
+
+// Volumes, their capacity, and the read-only scan of a folder or volume into
+// a bounded tree with its largest files and possible duplicates.
+//
+// Paths keep the file system's bytes. Names that are not valid UTF-8 never
+// get a node or a duplicate entry of their own (a lossy spelling could name
+// another file); their bytes count toward the nearest folder that has one.
+// The largest files keep them, raw, so that a large one can still be found.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "core/disk/disk_ownership.h"
+
+namespace corvalent {
+
+// A volume's capacity in bytes. `available` and `immediatelyAvailable` never
+// exceed `total`.
+struct DiskCapacity {
+    std::string volumeName;
+    std::uint64_t total = 0;
+    std::uint64_t available = 0;
+    std::uint64_t immediatelyAvailable = 0;
+
+    static DiskCapacity make(std::string volumeName, std::uint64_t total, std::uint64_t available,
+                             std::optional<std::uint64_t> immediatelyAvailable = std::nullopt);
+
+    std::uint64_t used() const;
+    std::uint64_t occupied() const;
+    std::uint64_t reclaimable() const;  // space the system could purge on demand
+    double usedFraction() const;
+
+    bool operator==(const DiskCapacity&) const = default;
+};
+
+// A mounted volume.
+struct DiskVolume {
+    std::string id;   // the resolved mount folder ("/" for the system volume)
+    std::string name;
+    std::string url;  // the resolved mount folder, as a path
+    DiskCapacity capacity;
+    bool isInternal = false;
+    bool isRemovable = false;
+
+    bool isExternal() const { return !isInternal || isRemovable; }
+    bool operator==(const DiskVolume&) const = default;
+};
+
+// One node of a scanned tree: a folder, or one of two pseudo-children that
+// hold what the tree's bounds leave out.
+struct DiskNode {
+    std::string id;
+    std::string name;
+    std::optional<std::string> path;  // none for "Other folders"
+    std::uint64_t bytes = 0;          // allocated bytes of everything below
+    std::int64_t fileCount = 0;
+    bool isDirectory = false;
+    std::vector<DiskNode> children;
+
+    // The first node with this id in pre-order, the node itself included.
+    const DiskNode* node(std::string_view withID) const;
+    // The node one of whose direct children has this id.
+    const DiskNode* parent(std::string_view of) const;
+
+    bool operator==(const DiskNode&) const = default;
+};
+
+inline constexpr std::string_view otherFoldersSuffix = "/.corvalent-other-folders";
+inline constexpr std::string_view directFilesSuffix = "/.corvalent-direct-files";
+
+// One scanned file.
+struct DiskFile {
+    std::string path;
+    std::uint64_t bytes = 0;  // allocated; 0 for a repeated hard link
+    std::uint64_t logicalBytes = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool isCloudPlaceholder = false;
+
+    const std::string& id() const { return path; }
+    std::string_view name() const;
+    bool operator==(const DiskFile&) const = default;
+};
+
+// What deleting all copies but one would free: the allocated bytes of all
+// files (saturating) minus those of the smallest.
+std::uint64_t recoverableBytes(const std::vector<DiskFile>& files);
+
+// Files of one logical size that may hold the same content.
+struct DiskDuplicateGroup {
+    std::string id;  // "<size>:<first path>"
+    std::uint64_t logicalBytesPerFile = 0;
+    std::vector<DiskFile> files;  // by path
+    std::uint64_t estimatedRecoverableBytes = 0;  // all copies but the smallest
+
+    static DiskDuplicateGroup make(std::uint64_t logicalBytesPerFile, std::vector<DiskFile> files);
+    bool operator==(const DiskDuplicateGroup&) const = default;
+};
+
+struct DiskScanProgress {
+    std::int64_t scannedEntries = 0;
+    std::int64_t scannedFiles = 0;
+    std::uint64_t measuredBytes = 0;
+    bool operator==(const DiskScanProgress&) const = default;
+};
+
+struct DiskScanResult {
+    DiskNode root;
+    std::vector<DiskFile> largestFiles;  // at most 40, largest first
+    std::int64_t scannedEntries = 0;
+    std::int64_t inaccessibleEntries = 0;
+    std::int64_t privacySkippedLocations = 0;
+    std::int64_t cloudPlaceholderCount = 0;
+    std::uint64_t cloudPlaceholderLogicalBytes = 0;
+    std::vector<DiskDuplicateGroup> potentialDuplicateGroups;  // at most 100
+    std::vector<DiskOwnerStorage> ownerStorage;                // storage per running owner
+    bool cancelled = false;
+    double duration = 0;  // seconds
+
+    bool operator==(const DiskScanResult&) const = default;
+};
+
+// Keeps the largest files by allocated bytes, in bounded memory.
+class LargestFileCollector {
+public:
+    explicit LargestFileCollector(int limit) : limit_(limit) {}
+    void consider(DiskFile file);
+    // Largest first; equal sizes by path.
+    std::vector<DiskFile> descending() const;
+
+private:
+    void siftUp(std::size_t index);
+    void siftDown(std::size_t index);
+
+    int limit_;
+    std::vector<DiskFile> heap_;  // min-heap on bytes
+};
+
+// Groups files of at least 10,000,000 logical bytes by exact size, in
+// bounded memory.
+class PotentialDuplicateCollector {
+public:
+    void consider(DiskFile file);
+    std::vector<DiskDuplicateGroup> groups() const;
+
+    static constexpr std::uint64_t smallestSize = 10'000'000;
+    static constexpr std::size_t maxBuckets = 50'000;
+    static constexpr std::size_t maxFilesPerBucket = 8;
+    static constexpr std::size_t maxGroups = 100;
+
+private:
+    std::unordered_map<std::uint64_t, std::vector<DiskFile>> buckets_;
+    // Sizes seen only once so far: when the buckets are full, these make room,
+    // so that the cap never fills up with files that have no partner.
+    std::unordered_set<std::uint64_t> singleFileSizes_;
+};
+
+namespace DiskScanner {
+
+inline constexpr int defaultHierarchyDepth = 6;
+inline constexpr int defaultChildrenPerFolder = 14;
+inline constexpr int defaultMapNodeLimit = 100'000;
+
+using ProgressHandler = std::function<void(const DiskScanProgress&)>;
+
+// The path a scan of `root` uses: standardized, symbolic links resolved when
+// the folder exists, and "/System/Volumes/Data/Users..." written as "/Users...".
+std::string canonicalScanPath(std::string_view root);
+
+// A read-only walk of `root` into a bounded tree, attributing storage to the
+// running `owners`. Stops early, with a partial result marked cancelled, when
+// `stop` is requested. `threads` folders are read at once (0: one per
+// available processor, at most 8); any count gives the same result.
+DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations, int hierarchyDepth,
+                    int childrenPerFolder, const std::vector<DiskProcessOwner>& owners,
+                    const ProgressHandler& onProgress, std::stop_token stop = {}, int threads = 0);
+
+// The storage a scan with these owners counts for the files at or below
+// `path`, a file or a folder: what leaves a scan's owner storage when the
+// item is moved away. Read-only; privacy-protected folders are walked.
+std::vector<DiskOwnerStorage> ownerStorage(std::string_view path, const std::vector<DiskProcessOwner>& owners);
+
+// Mounted volumes: "/" first, then fixed internal volumes, then the others.
+std::vector<DiskVolume> volumes();
+std::optional<DiskCapacity> capacity(std::string_view path);
+
+}  // namespace DiskScanner
+
+// One line of /proc/self/mountinfo.
+struct MountEntry {
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::string root;        // the folder of the file system mounted here
+    std::string mountPoint;  // unescaped
+    std::string fileSystem;
+    std::string source;      // unescaped
+
+    bool operator==(const MountEntry&) const = default;
+};
+
+std::vector<MountEntry> parseMountInfo(std::string_view text);
+
+// Whether a mount is a volume a person stores files on (not a pseudo file
+// system, a package image or a system-internal place).
+bool isUserVolumeMount(const MountEntry& entry);
+
+// Rough estimates while a scan runs; each is absent when it would mislead.
+namespace DiskScanEstimate {
+
+std::optional<double> fraction(std::uint64_t measuredBytes, std::optional<std::uint64_t> estimatedTotalBytes);
+std::optional<double> remainingSeconds(std::optional<double> progress, double elapsed);
+std::optional<std::int64_t> totalFiles(std::int64_t scannedFiles, std::optional<double> progress,
+                                       std::optional<std::int64_t> previousTotalFiles);
+
+}  // namespace DiskScanEstimate
+}  // namespace corvalent

@@ -1,0 +1,273 @@
+#include "core/disk/disk_duplicates.h"
+
+#include "bridge/process_bridge.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <exception>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "core/common/saturating.h"
+
+namespace corvalent {
+namespace {
+
+using Digest = std::array<unsigned char, 32>;
+
+constexpr std::size_t readChunk = 1'048'576;
+// More readers than this gain nothing on one disk and only add memory (one chunk each).
+constexpr unsigned mostThreads = 8;
+
+std::string hex(const Digest& digest)
+{
+    constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(digest.size() * 2);
+    for (const unsigned char byte : digest) {
+        text.push_back(digits[byte >> 4]);
+        text.push_back(digits[byte & 0x0f]);
+    }
+    return text;
+}
+
+std::string errnoText(int error)
+{
+    return std::generic_category().message(error);
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    void reset()
+    {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+struct DigestContextFree {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
+
+// OpenSSL failures here mean an allocation failed or the library is broken;
+// the user can do nothing but try again.
+[[noreturn]] void hashingFailed()
+{
+    throw DiskTrashError::unavailable("SHA-256 is not available.");
+}
+
+struct Member {
+    DiskFile file;
+    DiskItemIdentity identity;
+    Digest digest{};
+};
+
+// What one thread needs to hash files: a digest state and a read buffer of
+// its own, made for its first file and reused for the next.
+struct Hasher {
+    DigestContext context;
+    std::unique_ptr<unsigned char[]> buffer;  // always written before it is read
+
+    void prepare()
+    {
+        if (!context) context.reset(EVP_MD_CTX_new());
+        if (!context) hashingFailed();
+        if (!buffer) buffer = std::make_unique_for_overwrite<unsigned char[]>(readChunk);
+    }
+};
+
+// One file's full contents hashed, with its identity unchanged from before
+// the first read to after the last one. `halted()` is asked before the file
+// and before every read.
+Member hashFile(const DiskFile& file, std::uint64_t expectedSize, Hasher& hasher, const auto& halted)
+{
+    if (halted()) throw DiskDuplicateVerificationError::cancelled();
+    const auto name = std::string(file.name());
+    const auto before = DiskItemIdentity::capture(file.path);
+    // A different size, or another file at the path the scan recorded, means
+    // this is no longer the file the scan grouped.
+    const bool replaced = file.device != 0 && file.inode != 0 && (before.device != file.device || before.inode != file.inode);
+    if (before.size != expectedSize || replaced) throw DiskDuplicateVerificationError::changed(name);
+
+    FileDescriptor fd(::open(before.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0) throw DiskTrashError::unavailable(errnoText(errno));
+    struct stat opened {};
+    if (::fstat(fd.get(), &opened) != 0) throw DiskTrashError::unavailable(errnoText(errno));
+    // Something else may have taken the path between the capture and the open.
+    if (static_cast<std::uint64_t>(opened.st_dev) != before.device ||
+        static_cast<std::uint64_t>(opened.st_ino) != before.inode)
+        throw DiskDuplicateVerificationError::changed(name);
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    hasher.prepare();
+    EVP_MD_CTX* context = hasher.context.get();
+    if (EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) hashingFailed();
+    for (;;) {
+        if (halted()) throw DiskDuplicateVerificationError::cancelled();
+        ssize_t count = 0;
+        do {
+            count = ::read(fd.get(), hasher.buffer.get(), readChunk);
+        } while (count < 0 && errno == EINTR);
+        if (count < 0) throw DiskTrashError::unavailable(errnoText(errno));
+        if (count == 0) break;
+        if (EVP_DigestUpdate(context, hasher.buffer.get(), static_cast<std::size_t>(count)) != 1) hashingFailed();
+    }
+    Digest digest{};
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context, digest.data(), &length) != 1 || length != digest.size()) hashingFailed();
+    // Closed before the second look, so that a change seen while the file is
+    // still open always falls between the two looks.
+    fd.reset();
+
+    auto after = DiskItemIdentity::capture(file.path);
+    if (after != before) throw DiskDuplicateVerificationError::changed(name);
+    return Member{file, std::move(after), digest};
+}
+
+// Every file hashed, in the group's order, or the error of the first file in
+// that order that failed. Threads take the next file not yet taken; each file
+// has its own slot, so which thread finishes first never shows.
+std::vector<Member> hashMembers(const DiskDuplicateGroup& group, const std::stop_token& stop, unsigned threads)
+{
+    const std::size_t count = group.files.size();
+    std::vector<std::optional<Member>> members(count);
+    std::vector<std::exception_ptr> errors(count);
+    std::atomic<std::size_t> next{0};
+    // The earliest file in the group's order that failed so far. Only the
+    // first failure is reported, so files after it are dropped at once;
+    // files before it must still be read to know whether they fail.
+    std::atomic<std::size_t> failedAt{count};
+
+    const auto work = [&] {
+        Hasher hasher;
+        for (std::size_t index = next++; index < count; index = next++) {
+            const auto halted = [&] {
+                return stop.stop_requested() || failedAt.load(std::memory_order_relaxed) < index;
+            };
+            try {
+                members[index] = hashFile(group.files[index], group.logicalBytesPerFile, hasher, halted);
+            } catch (...) {
+                errors[index] = std::current_exception();
+                auto seen = failedAt.load();
+                while (index < seen && !failedAt.compare_exchange_weak(seen, index)) {
+                }
+            }
+        }
+    };
+
+    // The calling thread is one of the workers; when the system cannot start
+    // more threads, fewer do the same work.
+    std::vector<std::jthread> helpers;
+    helpers.reserve(threads - 1);
+    for (unsigned i = 1; i < threads; ++i) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    work();
+    helpers.clear();  // joins
+
+    for (const auto& error : errors)
+        if (error) std::rethrow_exception(error);
+    std::vector<Member> hashed;
+    hashed.reserve(count);
+    for (auto& member : members) hashed.push_back(std::move(*member));
+    return hashed;
+}
+
+}  // namespace
+
+DiskVerifiedDuplicateSet DiskVerifiedDuplicateSet::make(const Digest& digest, std::vector<DiskFile> files,
+                                                        std::vector<DiskItemIdentity> identities)
+{
+    DiskVerifiedDuplicateSet set;
+    set.id = hex(digest);
+    if (files.empty()) return set;
+    set.logicalBytesPerFile = files.front().logicalBytes;
+
+    set.estimatedRecoverableBytes = recoverableBytes(files);
+
+    std::vector<std::size_t> order(files.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&files](std::size_t a, std::size_t b) { return files[a].path < files[b].path; });
+    const bool paired = identities.size() == files.size();
+    set.files.reserve(files.size());
+    if (paired) set.identities.reserve(files.size());
+    for (const auto index : order) {
+        set.files.push_back(std::move(files[index]));
+        if (paired) set.identities.push_back(std::move(identities[index]));
+    }
+    return set;
+}
+
+DiskDuplicateVerificationError::DiskDuplicateVerificationError(Kind kind, const std::string& message)
+    : std::runtime_error(message), kind_(kind)
+{
+}
+
+DiskDuplicateVerificationError DiskDuplicateVerificationError::changed(std::string name)
+{
+    return DiskDuplicateVerificationError(Kind::changed,
+                                          name + " changed while Corvalent was verifying it. Scan again.");
+}
+
+DiskDuplicateVerificationError DiskDuplicateVerificationError::cancelled()
+{
+    return DiskDuplicateVerificationError(Kind::cancelled, "Duplicate verification stopped.");
+}
+
+namespace DiskDuplicateVerifier {
+
+std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, std::stop_token stop, unsigned threads)
+{
+    const unsigned wanted = threads != 0 ? threads : std::min(static_cast<unsigned>(pl_available_processors()), mostThreads);
+    const auto used = static_cast<unsigned>(std::clamp<std::size_t>(group.files.size(), 1, wanted));
+    auto members = hashMembers(group, stop, used);
+    // A stop that came after the last read still ends without a result: with
+    // files read side by side, "after the last read" is not a stable moment.
+    if (stop.stop_requested()) throw DiskDuplicateVerificationError::cancelled();
+
+    std::map<Digest, std::pair<std::vector<DiskFile>, std::vector<DiskItemIdentity>>> byDigest;
+    for (auto& member : members) {
+        auto& entry = byDigest[member.digest];
+        entry.first.push_back(std::move(member.file));
+        entry.second.push_back(std::move(member.identity));
+    }
+
+    std::vector<DiskVerifiedDuplicateSet> sets;
+    for (auto& [digest, members] : byDigest) {
+        if (members.first.size() < 2) continue;
+        sets.push_back(DiskVerifiedDuplicateSet::make(digest, std::move(members.first), std::move(members.second)));
+    }
+    // Ties stay in digest order, so the same files always give the same list.
+    std::stable_sort(sets.begin(), sets.end(), [](const auto& a, const auto& b) {
+        return a.estimatedRecoverableBytes > b.estimatedRecoverableBytes;
+    });
+    return sets;
+}
+
+}  // namespace DiskDuplicateVerifier
+}  // namespace corvalent

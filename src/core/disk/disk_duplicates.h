@@ -1,0 +1,69 @@
+#pragma once
+
+// Proves which files of a possible-duplicate group hold the same content.
+// A scan groups files only by size; verification reads every file in full,
+// hashes it with SHA-256, and refuses the whole group when any file changed
+// while it was read. It never changes anything on disk.
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "core/disk/disk.h"
+#include "core/disk/disk_trash.h"
+
+namespace corvalent {
+
+// Files whose full contents have the same SHA-256.
+struct DiskVerifiedDuplicateSet {
+    std::string id;                               // the SHA-256, 64 lower-case hex digits
+    std::vector<DiskFile> files;                  // by path (plain byte order)
+    std::vector<DiskItemIdentity> identities;     // each file's identity as verified, in the order of `files`
+    std::uint64_t logicalBytesPerFile = 0;        // of the first file given to make(); 0 without files
+    std::uint64_t estimatedRecoverableBytes = 0;  // allocated bytes of all copies but the smallest
+
+    // Files and identities are paired by position. When their counts differ
+    // they cannot be paired and the identities are left out: a set without
+    // them cannot be acted on.
+    static DiskVerifiedDuplicateSet make(const std::array<unsigned char, 32>& digest, std::vector<DiskFile> files,
+                                         std::vector<DiskItemIdentity> identities);
+    bool operator==(const DiskVerifiedDuplicateSet&) const = default;
+};
+
+// Why a verification gave no result; what() is the sentence for the user.
+class DiskDuplicateVerificationError : public std::runtime_error {
+public:
+    enum class Kind { changed, cancelled };
+
+    // `name` is the file's name, not its path.
+    static DiskDuplicateVerificationError changed(std::string name);
+    static DiskDuplicateVerificationError cancelled();
+
+    Kind kind() const { return kind_; }
+
+private:
+    DiskDuplicateVerificationError(Kind kind, const std::string& message);
+    Kind kind_;
+};
+
+namespace DiskDuplicateVerifier {
+
+// Hashes every file of the group and returns the sets of two or more files
+// with equal contents, most recoverable first. Throws
+// DiskDuplicateVerificationError when a file changed or `stop` was requested,
+// and DiskTrashError when a file is missing, a link, or cannot be read: there
+// is never a partial result. When several files fail, the error is that of
+// the first of them in the group's order, as if they were read one by one.
+//
+// Files are read in parallel, one thread per file at a time, on `threads`
+// threads (never more than the group has files); 0 picks as many as there
+// are processors this process may run on, at most 8. The outcome does not
+// depend on the thread count.
+std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, std::stop_token stop = {},
+                                             unsigned threads = 0);
+
+}  // namespace DiskDuplicateVerifier
+}  // namespace corvalent

@@ -1,0 +1,351 @@
+// One read-only walk of a folder or volume, folded into a bounded tree of
+// folders with the largest files and possible duplicates beside it.
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "bridge/disk_walk.h"
+#include "bridge/process_bridge.h"
+#include "core/disk/disk.h"
+#include "core/common/paths.h"
+#include "core/common/saturating.h"
+#include "core/common/text_order.h"
+#include "core/common/uptime.h"
+#include "core/common/utf8.h"
+
+namespace corvalent {
+namespace {
+
+constexpr int maximumWalkThreads = 8;
+constexpr std::string_view dataVolumeUsers = "/System/Volumes/Data/Users";
+constexpr std::size_t dataVolumePrefixLength = std::string_view("/System/Volumes/Data").size();
+
+// Paths below the data volume's Users folder are written below "/Users".
+std::string_view mappedPath(std::string_view path)
+{
+    if (path == dataVolumeUsers || (path.starts_with(dataVolumeUsers) && path[dataVolumeUsers.size()] == '/'))
+        path.remove_prefix(dataVolumePrefixLength);
+    return path;
+}
+
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+};
+
+// One folder while the scan runs. Folders get nodes down to a depth and
+// within a budget shared by the whole scan; what lies deeper stays in the
+// deepest folder that has one.
+struct NodeAccumulator {
+    std::string name;
+    std::string path;
+    std::uint64_t bytes = 0;
+    std::int64_t fileCount = 0;
+    std::unordered_map<std::string, std::unique_ptr<NodeAccumulator>, NameHash, std::equal_to<>> children;
+
+    NodeAccumulator* child(std::string_view component, int& budget)
+    {
+        const auto found = children.find(component);
+        if (found != children.end()) return found->second.get();
+        if (budget < 1) return nullptr;
+        --budget;
+        auto created = std::make_unique<NodeAccumulator>();
+        created->name = std::string(component);
+        created->path = (path == "/" ? "" : path) + "/" + created->name;
+        auto* raw = created.get();
+        children.emplace(created->name, std::move(created));
+        return raw;
+    }
+
+    DiskNode makeNode(int childrenLimit) const
+    {
+        std::vector<const NodeAccumulator*> sorted;
+        sorted.reserve(children.size());
+        for (const auto& [childName, accumulator] : children) sorted.push_back(accumulator.get());
+        const auto shown = std::min(sorted.size(), static_cast<std::size_t>(std::max(childrenLimit, 0)));
+        std::partial_sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(shown), sorted.end(),
+                          [](const NodeAccumulator* a, const NodeAccumulator* b) {
+                              if (a->bytes != b->bytes) return a->bytes > b->bytes;
+                              return localizedStandardLess(a->name, b->name);
+                          });
+
+        DiskNode node{path, name, path, bytes, fileCount, true, {}};
+        node.children.reserve(shown + 2);
+        std::uint64_t allBytes = 0;
+        std::int64_t allFiles = 0;
+        std::uint64_t restBytes = 0;
+        std::int64_t restFiles = 0;
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            allBytes = saturatingAdd(allBytes, sorted[i]->bytes);
+            allFiles = saturatingAdd(allFiles, sorted[i]->fileCount);
+            if (i < shown) {
+                node.children.push_back(sorted[i]->makeNode(childrenLimit));
+            } else {
+                restBytes = saturatingAdd(restBytes, sorted[i]->bytes);
+                restFiles = saturatingAdd(restFiles, sorted[i]->fileCount);
+            }
+        }
+        if (restBytes > 0)
+            node.children.push_back(DiskNode{path + std::string(otherFoldersSuffix), "Other folders", std::nullopt,
+                                             restBytes, restFiles, false, {}});
+        if (bytes > allBytes)
+            node.children.push_back(DiskNode{path + std::string(directFilesSuffix), "Files in this folder", path,
+                                             flooredDifference(bytes, allBytes),
+                                             fileCount > allFiles ? fileCount - allFiles : 0, false, {}});
+        return node;
+    }
+};
+
+struct FileAllocationID {
+    std::uint64_t device;
+    std::uint64_t inode;
+    bool operator==(const FileAllocationID&) const = default;
+};
+
+struct FileAllocationHash {
+    std::size_t operator()(const FileAllocationID& id) const noexcept
+    {
+        return std::hash<std::uint64_t>{}(id.device * 0x9E3779B97F4A7C15ULL ^ id.inode);
+    }
+};
+
+// Full paths of what the walk visits, rebuilt from names and depths.
+struct WalkPaths {
+    std::vector<std::string> folders;  // the folders the walk is in, by depth
+    std::string file;
+
+    // The path of a readable file, or null for anything else.
+    const std::string* follow(const PLDiskEntry& entry)
+    {
+        if (entry.depth == 0) {
+            folders.assign(1, std::string(entry.name));
+            file.assign(entry.name);
+            return entry.kind == PLDiskEntryKind::file && entry.error == 0 ? &file : nullptr;
+        }
+        if (entry.kind == PLDiskEntryKind::folder) {
+            folders.resize(entry.depth + 1);
+            join(folders[entry.depth], folders[entry.depth - 1], entry.name);
+            return nullptr;
+        }
+        if (entry.kind != PLDiskEntryKind::file || entry.error != 0) return nullptr;
+        join(file, folders[entry.depth - 1], entry.name);
+        return &file;
+    }
+
+    static void join(std::string& path, std::string_view folder, std::string_view name)
+    {
+        path.assign(folder == "/" ? std::string_view() : folder);
+        path += '/';
+        path += name;
+    }
+};
+
+// Everything one scan gathers from the walk's visits.
+struct DiskScanContext final : PLDiskVisitor {
+    std::string rootPath;
+    std::string rootPrefix;  // rootPath with a trailing "/"
+    int hierarchyDepth = 0;
+    NodeAccumulator root;
+    int budget = DiskScanner::defaultMapNodeLimit;
+    const DiskScanner::ProgressHandler* onProgress = nullptr;
+    std::stop_token stop;
+    LargestFileCollector largestFiles{40};
+    PotentialDuplicateCollector duplicates;
+    std::optional<DiskOwnershipAccumulator> ownership;
+    std::unordered_set<FileAllocationID, FileAllocationHash> seenHardLinks;
+    bool cancelled = false;
+    std::int64_t unmappedEntries = 0;
+    std::int64_t cloudPlaceholderCount = 0;
+    std::uint64_t cloudPlaceholderLogicalBytes = 0;
+    std::int64_t scannedFiles = 0;
+    double lastProgressUptime = 0;
+
+    // Files of one folder arrive together: the chain of accumulators for the
+    // last folder is kept so that its siblings need no lookups.
+    std::string lastFolder;
+    std::vector<NodeAccumulator*> lastChain;
+    bool hasLastChain = false;
+
+    void emitProgress(std::uint64_t entries, bool force)
+    {
+        if (onProgress == nullptr || !*onProgress) return;
+        const double now = uptimeSeconds();
+        if (!force && now - lastProgressUptime < 0.1) return;
+        lastProgressUptime = now;
+        (*onProgress)(DiskScanProgress{cappedCount(entries), scannedFiles, root.bytes});
+    }
+
+    // The folders that hold a file in `folder` (relative to the root), root
+    // first. Components that are not valid UTF-8 end the chain: their bytes
+    // stay with the nearest folder that can be named.
+    const std::vector<NodeAccumulator*>& chainFor(std::string_view folder)
+    {
+        if (hasLastChain && folder == lastFolder) return lastChain;
+        lastFolder.assign(folder);
+        hasLastChain = true;
+        lastChain.assign(1, &root);
+        NodeAccumulator* current = &root;
+        int depth = hierarchyDepth;
+        while (!folder.empty() && depth >= 1) {
+            const auto slash = folder.find('/');
+            const auto component = folder.substr(0, slash);
+            folder.remove_prefix(slash == std::string_view::npos ? folder.size() : slash + 1);
+            if (component.empty()) continue;
+            if (!isValidUtf8(component)) break;
+            current = current->child(component, budget);
+            if (current == nullptr) break;
+            lastChain.push_back(current);
+            --depth;
+        }
+        return lastChain;
+    }
+
+    WalkPaths paths;
+
+    bool visit(const PLDiskEntry& entry) override
+    {
+        if (stop.stop_requested()) {
+            cancelled = true;
+            return false;
+        }
+        if (const auto* path = paths.follow(entry))
+            addFile(*path, entry.allocatedBytes, entry.logicalBytes, entry.device, entry.inode, entry.links,
+                    entry.dataless);
+        return true;
+    }
+
+    bool tick(std::uint64_t entries) override
+    {
+        if (stop.stop_requested()) {
+            cancelled = true;
+            return false;
+        }
+        emitProgress(entries, false);
+        return true;
+    }
+
+    void addFile(std::string_view path, std::uint64_t allocated, std::uint64_t logical, std::uint64_t device,
+                 std::uint64_t inode, std::uint32_t links, bool dataless)
+    {
+        path = mappedPath(path);
+        if (links >= 2 && device != 0 && inode != 0 && !seenHardLinks.insert({device, inode}).second) allocated = 0;
+        scannedFiles = saturatingAdd(scannedFiles, std::int64_t{1});
+
+        // A path that is not valid UTF-8 is never offered for an action: it
+        // is listed among the largest files, to be shown and revealed only.
+        const bool nameable = isValidUtf8(path);
+        if (dataless) {
+            cloudPlaceholderCount = saturatingAdd(cloudPlaceholderCount, std::int64_t{1});
+            cloudPlaceholderLogicalBytes = saturatingAdd(cloudPlaceholderLogicalBytes, logical);
+        } else if (nameable) {
+            duplicates.consider(DiskFile{std::string(path), allocated, logical, device, inode, false});
+        }
+
+        if (!path.starts_with(rootPrefix)) {
+            unmappedEntries = saturatingAdd(unmappedEntries, std::int64_t{1});
+            return;
+        }
+        const auto relative = path.substr(rootPrefix.size());
+        const auto slash = relative.rfind('/');
+        const auto folder = slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+        for (auto* accumulator : chainFor(folder)) {
+            accumulator->bytes = saturatingAdd(accumulator->bytes, allocated);
+            accumulator->fileCount = saturatingAdd(accumulator->fileCount, std::int64_t{1});
+        }
+        ownership->record(path, allocated);
+        largestFiles.consider(DiskFile{std::string(path), allocated, logical, device, inode, dataless});
+    }
+};
+
+// The owner storage of one item: each file counted as a scan counts it.
+struct OwnerStorageWalk final : PLDiskVisitor {
+    DiskOwnershipAccumulator ownership;
+    std::unordered_set<FileAllocationID, FileAllocationHash> seenHardLinks;
+    WalkPaths paths;
+
+    explicit OwnerStorageWalk(DiskOwnershipAccumulator accumulator) : ownership(std::move(accumulator)) {}
+
+    bool visit(const PLDiskEntry& entry) override
+    {
+        const auto* path = paths.follow(entry);
+        if (path == nullptr) return true;
+        auto allocated = entry.allocatedBytes;
+        if (entry.links >= 2 && entry.device != 0 && entry.inode != 0 &&
+            !seenHardLinks.insert({entry.device, entry.inode}).second)
+            allocated = 0;
+        ownership.record(mappedPath(*path), allocated);
+        return true;
+    }
+};
+
+}  // namespace
+
+namespace DiskScanner {
+
+std::string canonicalScanPath(std::string_view root)
+{
+    auto path = Paths::standardized(root);
+    // A link to a folder scans the folder it names.
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        path = resolved;
+        std::free(resolved);
+    }
+    return std::string(mappedPath(path));
+}
+
+DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations, int hierarchyDepth,
+                    int childrenPerFolder, const std::vector<DiskProcessOwner>& owners,
+                    const ProgressHandler& onProgress, std::stop_token stop, int threads)
+{
+    const double start = uptimeSeconds();
+    DiskScanContext context;
+    context.rootPath = canonicalScanPath(root);
+    context.rootPrefix = context.rootPath == "/" ? "/" : context.rootPath + "/";
+    context.hierarchyDepth = hierarchyDepth;
+    context.onProgress = &onProgress;
+    context.stop = std::move(stop);
+    context.ownership.emplace(owners, Paths::homeFolder());
+    context.root.path = context.rootPath;
+    const auto slash = context.rootPath.rfind('/');
+    context.root.name = context.rootPath.substr(slash + 1);
+    if (context.root.name.empty()) context.root.name = context.rootPath;
+
+    PLDiskScanStats stats{};
+    PLDiskWalkOptions options;
+    options.skipPrivacy = !includePrivacyProtectedLocations;
+    options.threads = threads > 0 ? threads : std::min(pl_available_processors(), maximumWalkThreads);
+    options.stop = context.stop;
+    const auto code = pl_walk_disk(context.rootPath.c_str(), options, context, stats);
+    context.emitProgress(stats.entries, true);
+
+    DiskScanResult result;
+    result.root = context.root.makeNode(childrenPerFolder);
+    result.largestFiles = context.largestFiles.descending();
+    result.scannedEntries = cappedCount(stats.entries);
+    result.inaccessibleEntries = saturatingAdd(saturatingAdd(cappedCount(stats.inaccessible), context.unmappedEntries),
+                                               std::int64_t{code != 0 ? 1 : 0});
+    result.privacySkippedLocations = cappedCount(stats.privacySkipped);
+    result.cloudPlaceholderCount = context.cloudPlaceholderCount;
+    result.cloudPlaceholderLogicalBytes = context.cloudPlaceholderLogicalBytes;
+    result.potentialDuplicateGroups = context.duplicates.groups();
+    result.ownerStorage = context.ownership->results();
+    result.cancelled = stats.cancelled != 0 || context.cancelled;
+    result.duration = uptimeSeconds() - start;
+    return result;
+}
+
+std::vector<DiskOwnerStorage> ownerStorage(std::string_view path, const std::vector<DiskProcessOwner>& owners)
+{
+    if (owners.empty()) return {};
+    OwnerStorageWalk walk(DiskOwnershipAccumulator(owners, Paths::homeFolder()));
+    PLDiskScanStats stats{};
+    pl_walk_disk(canonicalScanPath(path).c_str(), {}, walk, stats);
+    return walk.ownership.results();
+}
+
+}  // namespace DiskScanner
+}  // namespace corvalent

@@ -1,0 +1,241 @@
+#include "core/disk/disk_trash.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <random>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "core/disk/freedesktop_trash.h"
+#include "core/common/paths.h"
+#include "core/common/utf8.h"
+
+namespace corvalent {
+namespace {
+
+std::string_view describe(DiskTrashError::Kind kind)
+{
+    switch (kind) {
+    case DiskTrashError::Kind::unavailable: return "";
+    case DiskTrashError::Kind::protectedPath: return "This location is protected by Corvalent.";
+    case DiskTrashError::Kind::symbolicLink:
+        return "Corvalent does not move symbolic links or items reached through them.";
+    case DiskTrashError::Kind::wrongOwner: return "This item is not owned by the current user.";
+    case DiskTrashError::Kind::unsupportedItem: return "Only regular files and folders can be moved to Trash.";
+    case DiskTrashError::Kind::identityChanged:
+        return "The item changed after it was reviewed. Scan it again before acting.";
+    case DiskTrashError::Kind::destinationExists:
+        return "The original location is no longer empty, so Corvalent cannot restore this item safely.";
+    }
+    return "";
+}
+
+[[noreturn]] void refuse(DiskTrashError::Kind kind)
+{
+    throw DiskTrashError(kind);
+}
+
+[[noreturn]] void failWithErrno(int error)
+{
+    throw DiskTrashError::unavailable(std::generic_category().message(error));
+}
+
+DiskItemIdentity identityFrom(const std::string& path, const struct stat& info)
+{
+    return DiskItemIdentity{path,
+                            static_cast<std::uint64_t>(info.st_dev),
+                            static_cast<std::uint64_t>(info.st_ino),
+                            info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0,
+                            static_cast<std::int64_t>(info.st_mtim.tv_sec),
+                            static_cast<std::int64_t>(info.st_mtim.tv_nsec),
+                            static_cast<std::uint16_t>(info.st_mode),
+                            static_cast<std::uint32_t>(info.st_uid)};
+}
+
+// Every component, the item itself included, is looked at without following
+// links: nothing reached through a link is ever moved.
+void validatePathComponents(const std::string& path)
+{
+    if (!path.starts_with("/") || path == "/") refuse(DiskTrashError::Kind::protectedPath);
+    std::string running;
+    std::size_t at = 1;
+    while (at <= path.size()) {
+        auto end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        if (end > at) {
+            running.append("/").append(path, at, end - at);
+            struct stat info {};
+            if (::lstat(running.c_str(), &info) != 0) failWithErrno(errno);
+            if (S_ISLNK(info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
+        }
+        at = end + 1;
+    }
+}
+
+// Moving what a Trash holds would orphan its info file or swallow the Trash.
+bool inATrash(const std::string& path)
+{
+    if (Paths::isInTrash(path, Paths::homeFolder())) return true;
+    // The home Trash may be named through a link, which an item's path
+    // never holds: compare with where it really is.
+    char* resolved = ::realpath(Paths::homeTrash().c_str(), nullptr);
+    if (resolved == nullptr) return false;
+    const bool inside = Paths::isAtOrBelow(path, resolved);
+    std::free(resolved);
+    return inside;
+}
+
+// The classification again, with what is on disk now; a Trash is never a candidate.
+bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& candidate)
+{
+    return DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners)
+                   .safety == DiskCleanupSafety::protected_ ||
+           inATrash(identity.path);
+}
+
+std::string newUUID()
+{
+    std::random_device random;
+    std::array<unsigned char, 16> bytes{};
+    for (auto& byte : bytes) byte = static_cast<unsigned char>(random());
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    constexpr char hex[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+        text.push_back(hex[bytes[i] >> 4]);
+        text.push_back(hex[bytes[i] & 0xF]);
+    }
+    return text;
+}
+
+}  // namespace
+
+DiskTrashError::DiskTrashError(Kind kind) : DiskTrashError(kind, std::string(describe(kind))) {}
+
+DiskTrashError::DiskTrashError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+
+DiskTrashError DiskTrashError::unavailable(std::string message)
+{
+    return DiskTrashError(Kind::unavailable, message);
+}
+
+DiskItemIdentity DiskItemIdentity::capture(std::string_view path)
+{
+    const auto normalised = Paths::standardized(path);
+    validatePathComponents(normalised);
+    struct stat info {};
+    if (::lstat(normalised.c_str(), &info) != 0) failWithErrno(errno);
+    if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) refuse(DiskTrashError::Kind::unsupportedItem);
+    return identityFrom(normalised, info);
+}
+
+bool DiskItemIdentity::isDirectory() const
+{
+    return S_ISDIR(mode);
+}
+
+bool DiskItemIdentity::sameItemAs(const DiskItemIdentity& other) const
+{
+    auto moved = other;
+    moved.path = path;
+    return *this == moved;
+}
+
+namespace DiskTrashExecutor {
+
+DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
+{
+    // A path that is not text could only ever have been reviewed under a lossy spelling.
+    if (candidate.safety == DiskCleanupSafety::protected_ || !isValidUtf8(candidate.path))
+        refuse(DiskTrashError::Kind::protectedPath);
+    const auto identity = DiskItemIdentity::capture(candidate.path);
+    if (identity.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
+    auto fresh = DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);
+    if (fresh.safety == DiskCleanupSafety::protected_ || inATrash(identity.path))
+        refuse(DiskTrashError::Kind::protectedPath);
+    return DiskTrashRequest{std::move(fresh), identity};
+}
+
+void validate(const DiskTrashRequest& request)
+{
+    const auto now = DiskItemIdentity::capture(request.identity.path);
+    if (now != request.identity) refuse(DiskTrashError::Kind::identityChanged);
+    if (now.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
+    if (protectedNow(now, request.candidate)) refuse(DiskTrashError::Kind::protectedPath);
+}
+
+DiskTrashReceipt moveToTrash(const DiskTrashRequest& request)
+{
+    validate(request);
+    const auto& original = request.identity.path;
+    FreedesktopTrash::Placement placement;
+    try {
+        placement = FreedesktopTrash::moveToTrash(original, request.identity.isDirectory());
+    } catch (const FreedesktopTrash::Error& error) {
+        throw DiskTrashError::unavailable(error.what());
+    }
+
+    // What arrived must be what was reviewed: an item swapped in between the
+    // last check and the move goes back, and the move is refused.
+    struct stat info {};
+    if (::lstat(placement.trashedPath.c_str(), &info) != 0) {
+        // The move happened; a receipt from what is known keeps it undoable.
+        auto identity = request.identity;
+        identity.path = placement.trashedPath;
+        return DiskTrashReceipt{newUUID(), original, placement.trashedPath, std::string(request.candidate.name()),
+                                request.candidate.bytes, std::chrono::system_clock::now(), identity};
+    }
+    auto arrived = identityFrom(placement.trashedPath, info);
+    if (!arrived.sameItemAs(request.identity)) {
+        // Put back; when that is impossible the item keeps its info file, so
+        // the desktop's own Trash can still restore it.
+        try {
+            FreedesktopTrash::moveBack(placement.trashedPath, original, arrived.isDirectory());
+            ::unlink(placement.infoPath.c_str());
+        } catch (const FreedesktopTrash::Error&) {
+        }
+        refuse(DiskTrashError::Kind::identityChanged);
+    }
+    try {
+        arrived = DiskItemIdentity::capture(placement.trashedPath);
+    } catch (const DiskTrashError&) {
+        // The item is in the Trash: never report a completed move as failed.
+    }
+    return DiskTrashReceipt{newUUID(),
+                            original,
+                            placement.trashedPath,
+                            std::string(request.candidate.name()),
+                            request.candidate.bytes,
+                            std::chrono::system_clock::now(),
+                            arrived};
+}
+
+void restore(const DiskTrashReceipt& receipt)
+{
+    struct stat existing {};
+    // lstat: a dangling link at the original place counts as occupied too.
+    if (::lstat(receipt.originalPath.c_str(), &existing) == 0) refuse(DiskTrashError::Kind::destinationExists);
+    if (DiskItemIdentity::capture(receipt.trashedPath) != receipt.trashedIdentity)
+        refuse(DiskTrashError::Kind::identityChanged);
+
+    const auto slash = receipt.originalPath.rfind('/');
+    const auto folderPath = slash == 0 || slash == std::string::npos ? std::string("/") : receipt.originalPath.substr(0, slash);
+    const auto folder = DiskItemIdentity::capture(folderPath);
+    if (!folder.isDirectory() || folder.owner != ::getuid() || ::access(folderPath.c_str(), W_OK) != 0)
+        throw DiskTrashError::unavailable("The original folder is unavailable or read-only.");
+
+    try {
+        FreedesktopTrash::moveBack(receipt.trashedPath, receipt.originalPath, receipt.trashedIdentity.isDirectory());
+    } catch (const FreedesktopTrash::Error& error) {
+        if (error.code() == EEXIST) refuse(DiskTrashError::Kind::destinationExists);
+        throw DiskTrashError::unavailable(error.what());
+    }
+    FreedesktopTrash::removeInfo(receipt.trashedPath, receipt.originalPath);
+}
+
+}  // namespace DiskTrashExecutor
+}  // namespace corvalent

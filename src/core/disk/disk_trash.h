@@ -1,0 +1,100 @@
+#pragma once
+
+// The only code that changes the file system: it moves one reviewed item to
+// the Trash and puts it back. It never deletes, never follows a symbolic
+// link, and checks the item again at the moment of acting.
+//
+// The Trash is the freedesktop.org one: the home trash for items on the home
+// folder's file system, else the trash at the top of the item's file system.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "core/disk/disk_insights.h"
+
+namespace corvalent {
+
+// What an item looked like when it was examined (lstat of the item itself).
+struct DiskItemIdentity {
+    std::string path;  // normalised absolute path
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::uint16_t mode = 0;
+    std::uint32_t owner = 0;
+
+    // Throws DiskTrashError: a missing item, a link anywhere on the path, or
+    // anything that is neither a regular file nor a folder.
+    static DiskItemIdentity capture(std::string_view path);
+
+    bool isDirectory() const;
+    // Equal but for the path: the same item, wherever it now lies.
+    bool sameItemAs(const DiskItemIdentity& other) const;
+    bool operator==(const DiskItemIdentity&) const = default;
+};
+
+class DiskTrashError : public std::runtime_error {
+public:
+    enum class Kind {
+        unavailable,
+        protectedPath,
+        symbolicLink,
+        wrongOwner,
+        unsupportedItem,
+        identityChanged,
+        destinationExists,
+    };
+
+    explicit DiskTrashError(Kind kind);
+    static DiskTrashError unavailable(std::string message);
+
+    Kind kind() const { return kind_; }
+    bool operator==(const DiskTrashError& other) const
+    {
+        return kind_ == other.kind_ && std::string_view(what()) == std::string_view(other.what());
+    }
+
+private:
+    DiskTrashError(Kind kind, const std::string& message);
+    Kind kind_;
+};
+
+// A re-checked candidate with the identity the user reviewed.
+struct DiskTrashRequest {
+    DiskCleanupCandidate candidate;
+    DiskItemIdentity identity;
+    bool operator==(const DiskTrashRequest&) const = default;
+};
+
+// One completed move: everything needed to undo it.
+struct DiskTrashReceipt {
+    std::string id;  // a new random UUID
+    std::string originalPath;
+    std::string trashedPath;
+    std::string name;
+    std::uint64_t bytes = 0;
+    std::chrono::system_clock::time_point movedAt;
+    DiskItemIdentity trashedIdentity;
+    bool operator==(const DiskTrashReceipt&) const = default;
+};
+
+namespace DiskTrashExecutor {
+
+// When the user opens the confirmation: checks the item and pins its identity.
+DiskTrashRequest prepare(const DiskCleanupCandidate& candidate);
+// The checks that must hold immediately before a move.
+void validate(const DiskTrashRequest& request);
+// Moves the prepared item to the Trash. Refuses, leaving everything as it
+// was, when the item is no longer the one that was prepared.
+DiskTrashReceipt moveToTrash(const DiskTrashRequest& request);
+// Puts the item back where it was; never replaces anything found there.
+void restore(const DiskTrashReceipt& receipt);
+
+}  // namespace DiskTrashExecutor
+}  // namespace corvalent

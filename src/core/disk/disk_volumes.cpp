@@ -1,0 +1,239 @@
+// Mounted volumes and their capacity, from the kernel's mount table,
+// statvfs and sysfs.
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+
+#include "core/disk/disk.h"
+#include "core/common/saturating.h"
+#include "core/common/text_order.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The mount table escapes blanks, tabs, newlines and backslashes as octal.
+std::string unescaped(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size()) {
+            int value = 0;
+            const auto digits = text.substr(i + 1, 3);
+            const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
+            if (ec == std::errc{} && end == digits.data() + 3 && value < 256) {
+                out.push_back(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+std::vector<std::string_view> fields(std::string_view line)
+{
+    std::vector<std::string_view> parts;
+    while (!line.empty()) {
+        const auto space = line.find(' ');
+        if (space != 0) parts.push_back(line.substr(0, space));
+        if (space == std::string_view::npos) break;
+        line.remove_prefix(space + 1);
+    }
+    return parts;
+}
+
+std::string readText(const fs::path& file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+std::string resolved(const std::string& path)
+{
+    std::error_code error;
+    const auto canonical = fs::canonical(path, error);
+    return error ? path : canonical.string();
+}
+
+bool below(std::string_view path, std::string_view folder)
+{
+    return path == folder || (path.starts_with(folder) && path.size() > folder.size() && path[folder.size()] == '/');
+}
+
+std::vector<MountEntry> mountTable()
+{
+    return parseMountInfo(readText("/proc/self/mountinfo"));
+}
+
+// The mount that holds `path`: the longest mount point it lies below.
+const MountEntry* mountHolding(const std::vector<MountEntry>& mounts, std::string_view path)
+{
+    const MountEntry* best = nullptr;
+    for (const auto& entry : mounts) {
+        if ((entry.mountPoint == "/" || below(path, entry.mountPoint)) &&
+            (best == nullptr || entry.mountPoint.size() >= best->mountPoint.size()))
+            best = &entry;
+    }
+    return best;
+}
+
+// The file-system label of a block device, from udev's by-label links.
+std::optional<std::string> labelOf(const std::string& source)
+{
+    if (!source.starts_with("/dev/")) return std::nullopt;
+    const auto device = resolved(source);
+    std::error_code error;
+    for (const auto& link : fs::directory_iterator("/dev/disk/by-label", error)) {
+        if (resolved(link.path().string()) == device) return unescaped(link.path().filename().string());
+    }
+    return std::nullopt;
+}
+
+std::string nameFor(const MountEntry& entry, std::string_view mountPoint)
+{
+    if (auto label = labelOf(entry.source); label && !label->empty()) return *label;
+    if (mountPoint == "/") return "Computer";
+    return fs::path(mountPoint).filename().string();
+}
+
+struct DeviceKind {
+    bool isInternal = false;
+    bool isRemovable = false;
+};
+
+// sysfs knows whether a disk is removable; partitions ask their disk.
+DeviceKind deviceKind(const MountEntry& entry)
+{
+    const auto device = "/sys/dev/block/" + std::to_string(entry.major) + ":" + std::to_string(entry.minor);
+    std::error_code error;
+    auto folder = fs::canonical(device, error);
+    if (error) return {};
+    if (fs::exists(folder / "partition", error)) folder = folder.parent_path();
+    const bool removable = readText(folder / "removable").starts_with("1");
+    const bool usb = folder.string().find("/usb") != std::string::npos;
+    return {!removable && !usb, removable};
+}
+
+std::optional<DiskCapacity> capacityOf(const std::string& path, std::string name)
+{
+    struct statvfs figures {};
+    if (::statvfs(path.c_str(), &figures) != 0) return std::nullopt;
+    const std::uint64_t unit = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
+    // As df counts: blocks kept back for root are neither used nor available to the user.
+    const auto usedBlocks = flooredDifference(figures.f_blocks, figures.f_bfree);
+    const auto used = usedBlocks * unit;
+    const auto available = static_cast<std::uint64_t>(figures.f_bavail) * unit;
+    const auto total = saturatingAdd(used, available);
+    if (total < 1) return std::nullopt;
+    // Nothing here is purgeable: what is available is available now.
+    return DiskCapacity::make(std::move(name), total, available, available);
+}
+
+}  // namespace
+
+std::vector<MountEntry> parseMountInfo(std::string_view text)
+{
+    std::vector<MountEntry> entries;
+    while (!text.empty()) {
+        const auto newline = text.find('\n');
+        const auto line = text.substr(0, newline);
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+
+        const auto parts = fields(line);
+        const auto separator = std::find(parts.begin(), parts.end(), "-");
+        if (parts.size() < 6 || separator == parts.end() || std::distance(separator, parts.end()) < 3 ||
+            std::distance(parts.begin(), separator) < 6)
+            continue;
+        MountEntry entry;
+        const auto device = parts[2];
+        const auto colon = device.find(':');
+        if (colon == std::string_view::npos) continue;
+        const auto majorEnd = std::from_chars(device.data(), device.data() + colon, entry.major);
+        const auto minorEnd = std::from_chars(device.data() + colon + 1, device.data() + device.size(), entry.minor);
+        if (majorEnd.ec != std::errc{} || minorEnd.ec != std::errc{}) continue;
+        entry.root = unescaped(parts[3]);
+        entry.mountPoint = unescaped(parts[4]);
+        entry.fileSystem = unescaped(*(separator + 1));
+        entry.source = unescaped(*(separator + 2));
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+bool isUserVolumeMount(const MountEntry& entry)
+{
+    if (entry.mountPoint == "/") return true;
+    // Block-backed file systems only: pseudo, memory and network file systems are no volumes.
+    if (!entry.source.starts_with("/dev/")) return false;
+    static constexpr std::array<std::string_view, 3> images{"squashfs", "overlay", "tmpfs"};
+    if (std::find(images.begin(), images.end(), entry.fileSystem) != images.end()) return false;
+    // A bind mount of a folder or file shows part of a volume listed already.
+    if (entry.root != "/" && entry.fileSystem != "btrfs") return false;
+    if (below(entry.mountPoint, "/run/media")) return true;
+    for (const std::string_view hidden : {"/proc", "/sys", "/dev", "/run", "/boot", "/snap"})
+        if (below(entry.mountPoint, hidden)) return false;
+    return true;
+}
+
+namespace DiskScanner {
+
+std::optional<DiskCapacity> capacity(std::string_view path)
+{
+    const std::string text(path);
+    const auto mounts = mountTable();
+    const auto* mount = mountHolding(mounts, text);
+    const auto name = mount != nullptr ? nameFor(*mount, mount->mountPoint) : std::string("Computer");
+    return capacityOf(text, name);
+}
+
+std::vector<DiskVolume> volumes()
+{
+    const auto mounts = mountTable();
+    std::vector<const MountEntry*> candidates;
+    const auto root = std::find_if(mounts.begin(), mounts.end(), [](const MountEntry& e) { return e.mountPoint == "/"; });
+    const MountEntry fallbackRoot{0, 0, "/", "/", "", ""};
+    candidates.push_back(root != mounts.end() ? &*root : &fallbackRoot);
+    for (const auto& entry : mounts)
+        if (entry.mountPoint != "/" && isUserVolumeMount(entry)) candidates.push_back(&entry);
+
+    std::vector<DiskVolume> list;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> devices;
+    for (const auto* entry : candidates) {
+        const auto path = resolved(entry->mountPoint);
+        const std::pair device{entry->major, entry->minor};
+        const bool seenPath = std::any_of(list.begin(), list.end(), [&](const DiskVolume& v) { return v.id == path; });
+        const bool seenDevice =
+            entry->major != 0 && std::find(devices.begin(), devices.end(), device) != devices.end();
+        if (seenPath || seenDevice) continue;
+        auto name = nameFor(*entry, path);
+        auto figures = capacityOf(path, name);
+        if (!figures) continue;
+        const auto kind = deviceKind(*entry);
+        list.push_back(DiskVolume{path, std::move(name), path, std::move(*figures), kind.isInternal, kind.isRemovable});
+        devices.push_back(device);
+    }
+
+    const auto rank = [](const DiskVolume& volume) {
+        if (volume.url == "/") return 0;
+        return volume.isInternal && !volume.isRemovable ? 1 : 2;
+    };
+    std::stable_sort(list.begin(), list.end(), [&](const DiskVolume& a, const DiskVolume& b) {
+        if (rank(a) != rank(b)) return rank(a) < rank(b);
+        return localizedStandardLess(a.name, b.name);
+    });
+    return list;
+}
+
+}  // namespace DiskScanner
+}  // namespace corvalent

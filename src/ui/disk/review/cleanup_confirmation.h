@@ -1,0 +1,77 @@
+#pragma once
+
+// "Move to Trash?": the last step before an item leaves the disk through
+// this program. The sheet shows the reviewed item, why it was offered and
+// what moving it may cause, and hands the move to the model. The item's
+// identity is pinned when the sheet opens, so the item that moves is the one
+// the user looked at; the sheet itself never touches the file system.
+
+#include <QDialog>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+#include "core/disk/disk_insights.h"
+#include "core/disk/disk_trash.h"
+
+namespace corvalent {
+
+class Button;
+class DiskModel;
+class ElidedLabel;
+class FileRevealer;
+
+namespace CleanupConfirmationTexts {
+
+QString title();
+QString subtitle();
+QString trashNote();
+QString moveToTrash();
+QString checking();
+// Whether pressing "Move to Trash" again could end otherwise: not after a
+// refusal that describes the item itself (protected, a link, another owner,
+// not a file or folder, changed since review).
+bool retryMayHelp(const QString& refusal);
+
+}  // namespace CleanupConfirmationTexts
+
+class DiskCleanupConfirmation : public QDialog {
+    Q_OBJECT
+
+public:
+    DiskCleanupConfirmation(DiskModel& model, DiskCleanupCandidate candidate, FileRevealer& revealer, QWidget* parent);
+
+    Button& revealButton() { return *reveal_; }
+    Button& cancelButton() { return *cancel_; }
+    Button& moveButton() { return *move_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* buildHeader();
+    QWidget* buildItemPanel();
+    QWidget* buildTrashNote();
+    void prepare(bool thenMove);
+    void move();
+    void moveEnded();
+    // Whether the model holds a receipt of this item made since the sheet opened.
+    bool movedSinceOpening() const;
+    void refresh();
+
+    DiskModel& model_;
+    const DiskCleanupCandidate candidate_;
+    FileRevealer& revealer_;
+    const std::chrono::system_clock::time_point openedAt_;
+    std::optional<DiskTrashRequest> request_;
+    bool preparing_ = false;
+    // What refused the last preparation or move, while it stands.
+    std::optional<QString> refusal_;
+    ElidedLabel* message_ = nullptr;
+    Button* reveal_ = nullptr;
+    Button* cancel_ = nullptr;
+    Button* move_ = nullptr;
+};
+
+}  // namespace corvalent

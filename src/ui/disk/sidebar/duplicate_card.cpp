@@ -1,0 +1,425 @@
+#include "ui/disk/sidebar/duplicate_card.h"
+
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
+
+#include "models/disk_model.h"
+#include "ui/disk/disk_view_state.h"
+#include "ui/disk/file_reveal.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/display_formats.h"
+#include "ui/widgets/labels.h"
+#include "ui/widgets/layout_helpers.h"
+#include "ui/widgets/symbols.h"
+
+namespace corvalent {
+namespace {
+
+constexpr std::size_t shownGroupLimit = 3;
+constexpr int symbolSize = 12;
+// Borderless buttons inside rows stand no taller than the row's text needs.
+constexpr int rowButtonHeight = 22;
+
+ElidedLabel* label(const QString& text, const QFont& font, Tone tone)
+{
+    return new ElidedLabel(text, font, std::move(tone));
+}
+
+Button* rowButton(Button::Kind kind, const QString& text, const QFont& font)
+{
+    auto* button = new Button(kind, text);
+    button->setFont(font);
+    button->setFixedHeight(rowButtonHeight);
+    return button;
+}
+
+Tone teal()
+{
+    return Tones::fixed(CorvalentStyle::teal());
+}
+
+QString groupFilesText(const DiskDuplicateGroup& group)
+{
+    return QString::number(group.files.size()) + QStringLiteral(" files \u00b7 ") +
+           bytesText(group.logicalBytesPerFile) + QStringLiteral(" each");
+}
+
+QString groupRecoverableText(const DiskDuplicateGroup& group)
+{
+    return QStringLiteral("Up to ") + bytesText(group.estimatedRecoverableBytes) + QStringLiteral(" locally allocated");
+}
+
+// Out of the layout at once, deleted once the events that reach it now are done.
+void discard(QLayout& layout, QWidget* widget)
+{
+    layout.removeWidget(widget);
+    widget->hide();
+    widget->deleteLater();
+}
+
+// The length of the leading folders two paths share, with their last "/";
+// the file names never count.
+qsizetype sharedFolders(const QString& a, const QString& b)
+{
+    const auto last = std::min(a.lastIndexOf(u'/'), b.lastIndexOf(u'/'));
+    qsizetype shared = 0;
+    for (qsizetype i = 0; i <= last && a[i] == b[i]; ++i)
+        if (a[i] == u'/') shared = i + 1;
+    return shared;
+}
+
+// Moves the keyboard focus along when the control that held it is replaced.
+void passFocus(QWidget* from, QWidget* to)
+{
+    if (from->hasFocus() && to->focusPolicy() != Qt::NoFocus) to->setFocus(Qt::OtherFocusReason);
+}
+
+}  // namespace
+
+std::vector<QString> duplicateCopyTexts(const std::vector<QString>& paths,
+                                        const std::function<QString(const QString&)>& reads)
+{
+    std::vector<QString> read;
+    read.reserve(paths.size());
+    for (const auto& path : paths) read.push_back(reads(path));
+    auto texts = paths;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        qsizetype drop = 0;
+        for (std::size_t j = 0; j < paths.size(); ++j)
+            if (j != i && read[i] == read[j]) drop = std::max(drop, sharedFolders(paths[i], paths[j]));
+        // The root alone is no shorter for the ellipsis.
+        if (drop > 1) texts[i] = QStringLiteral("\u2026/") + paths[i].mid(drop);
+    }
+    return texts;
+}
+
+std::vector<std::optional<DuplicateCopyRole>> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set,
+                                                                 const DiskModel& model)
+{
+    std::vector<std::optional<DuplicateCopyRole>> roles;
+    roles.reserve(set.files.size());
+    bool kept = false;
+    for (const auto& file : set.files) {
+        if (model.isTrashed(file.path)) {
+            roles.emplace_back();
+        } else if (!std::exchange(kept, true)) {
+            // Whatever else moved, one copy always stays.
+            roles.emplace_back(DuplicateCopyRole::keep);
+        } else {
+            const bool movable = model.cleanupCandidate(file.path, file.bytes, false).canMoveToTrash();
+            roles.emplace_back(movable ? DuplicateCopyRole::review : DuplicateCopyRole::protected_);
+        }
+    }
+    return roles;
+}
+
+void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, DuplicateCopyRole role,
+                                       DiskModel& model, DiskViewState& state, FileRevealer& revealer)
+{
+    DuplicateCopyRow row{file.path, role};
+    const int line = static_cast<int>(rows_.size());
+    const auto path = QString::fromStdString(file.path);
+    row.text = label(path, CorvalentStyle::monospaced(TextStyle::caption2), Tones::secondary());
+    row.text->setElideMode(Qt::ElideMiddle);
+    setLiteralToolTip(*row.text, path);
+    row.text->installEventFilter(this);
+    grid.addWidget(row.text, line, 0);
+
+    const auto buttonFont = CorvalentStyle::font(TextStyle::caption2);
+    row.reveal = rowButton(Button::Kind::plain, QStringLiteral("Reveal"), buttonFont);
+    row.reveal->setAccessibleDescription(path);
+    connect(row.reveal, &QAbstractButton::clicked, this, [&revealer, path = file.path] { revealer.reveal(path); });
+    grid.addWidget(row.reveal, line, 1);
+
+    switch (role) {
+    case DuplicateCopyRole::keep:
+        grid.addWidget(label(QStringLiteral("Keep"), buttonFont, Tones::secondary()), line, 2);
+        break;
+    case DuplicateCopyRole::protected_: {
+        auto* lock = new SymbolView("lock.fill", symbolSize - 1, Tones::secondary());
+        lock->setToolTip(QStringLiteral("Protected"));
+        lock->setAccessibleName(QStringLiteral("Protected"));
+        grid.addWidget(lock, line, 2, Qt::AlignLeft | Qt::AlignVCenter);
+        break;
+    }
+    case DuplicateCopyRole::review:
+        row.review = rowButton(Button::Kind::link, QStringLiteral("Review\u2026"), buttonFont);
+        row.review->setAccessibleDescription(path);
+        // Classified when pressed, so the sheet shows the owners running now.
+        connect(row.review, &QAbstractButton::clicked, this,
+                [&model, &state, path = file.path, bytes = file.bytes] {
+                    auto candidate = model.cleanupCandidate(path, bytes, false);
+                    if (candidate.canMoveToTrash()) state.setCleanupCandidate(std::move(candidate));
+                });
+        grid.addWidget(row.review, line, 2, Qt::AlignLeft | Qt::AlignVCenter);
+        break;
+    }
+    rows_.push_back(row);
+}
+
+VerifiedDuplicateSetBlock::VerifiedDuplicateSetBlock(const DiskVerifiedDuplicateSet& set,
+                                                     const std::vector<std::optional<DuplicateCopyRole>>& roles,
+                                                     DiskModel& model, DiskViewState& state, FileRevealer& revealer,
+                                                     QWidget* parent)
+    : PanelSurface(8, parent)
+{
+    setObjectName("verifiedDuplicateSet");
+    setColours(Tones::fixed(CorvalentStyle::withAlpha(CorvalentStyle::teal(), 0.045)), Tones::fixed(Qt::transparent));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(8, 8, 8, 8);
+    column->setSpacing(5);
+    auto* title = label(QString::number(set.files.size()) + QStringLiteral(" identical \u00b7 up to ") +
+                       bytesText(set.estimatedRecoverableBytes),
+                   CorvalentStyle::font(TextStyle::caption2, QFont::DemiBold), teal());
+    column->addLayout(symbolLine(new SymbolView("checkmark.seal.fill", symbolSize, teal()), title));
+    auto* grid = new QGridLayout;
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(7);
+    grid->setVerticalSpacing(0);
+    grid->setColumnStretch(0, 1);
+    for (std::size_t i = 0; i < set.files.size() && i < roles.size(); ++i)
+        if (roles[i]) addRow(*grid, set.files[i], *roles[i], model, state, revealer);
+    column->addLayout(grid);
+    column->addWidget(wrappedLabel(QStringLiteral("Corvalent keeps the first copy selected above."),
+                              CorvalentStyle::font(TextStyle::caption2), Tones::fixed(CorvalentStyle::orange())));
+}
+
+bool VerifiedDuplicateSetBlock::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Resize) showPathTexts();
+    return PanelSurface::eventFilter(watched, event);
+}
+
+// The rows share one column, so one width decides how all of them read.
+void VerifiedDuplicateSetBlock::showPathTexts()
+{
+    if (rows_.empty()) return;
+    const auto* first = rows_.front().text;
+    const QFontMetricsF metrics(first->font());
+    const int width = first->contentsRect().width();
+    std::vector<QString> paths;
+    for (const auto& row : rows_) paths.push_back(QString::fromStdString(row.path));
+    const auto texts = duplicateCopyTexts(
+        paths, [&](const QString& path) { return metrics.elidedText(path, Qt::ElideMiddle, width); });
+    for (std::size_t i = 0; i < rows_.size(); ++i) rows_[i].text->setText(texts[i]);
+}
+
+DuplicateGroupBlock::DuplicateGroupBlock(const DiskDuplicateGroup& group, DiskModel& model, DiskViewState& state,
+                                         FileRevealer& revealer, QWidget* parent)
+    : QWidget(parent), model_(model), state_(state), revealer_(revealer), group_(group)
+{
+    setObjectName("duplicateGroup");
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 3, 0, 3);
+    column->setSpacing(7);
+
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* figures = new QVBoxLayout;
+    figures->setSpacing(2);
+    figures->addWidget(
+        label(groupFilesText(group), CorvalentStyle::font(TextStyle::caption, QFont::Medium), Tones::primary()));
+    figures->addWidget(
+        label(groupRecoverableText(group), CorvalentStyle::font(TextStyle::caption2), Tones::secondary()));
+    row->addLayout(figures, 1);
+
+    // The three controls share the row's end; one shows at a time.
+    const auto actionFont = CorvalentStyle::font(TextStyle::caption, QFont::DemiBold);
+    verify_ = rowButton(Button::Kind::link, QStringLiteral("Verify"), actionFont);
+    verify_->setAccessibleDescription(groupFilesText(group));
+    connect(verify_, &QAbstractButton::clicked, this, [this] { model_.verifyDuplicates(group_); });
+    stop_ = rowButton(Button::Kind::plain, QStringLiteral("Stop"), actionFont);
+    connect(stop_, &QAbstractButton::clicked, this, [this] { model_.cancelDuplicateVerification(); });
+    seal_ = new SymbolView("checkmark.seal.fill", 14, teal(), {18, 18});
+    seal_->setAccessibleName(QStringLiteral("Verified"));
+    seal_->setToolTip(QStringLiteral("Verified"));
+    for (auto* control : std::initializer_list<QWidget*>{verify_, stop_, seal_}) row->addWidget(control);
+    stop_->hide();
+    seal_->hide();
+    column->addLayout(row);
+
+    differ_ = new QWidget(this);
+    differ_->setLayout(symbolLine(
+        new SymbolView("equal.circle", symbolSize, Tones::secondary()),
+        label(QStringLiteral("Contents differ"), CorvalentStyle::font(TextStyle::caption2), Tones::secondary())));
+    differ_->hide();
+    column->addWidget(differ_);
+    results_ = new QVBoxLayout;
+    results_->setContentsMargins(0, 0, 0, 0);
+    results_->setSpacing(7);
+    column->addLayout(results_);
+    sync();
+}
+
+bool DuplicateGroupBlock::contentsDiffer() const
+{
+    return differ_->isVisibleTo(this);
+}
+
+void DuplicateGroupBlock::sync()
+{
+    const auto& verified = model_.verifiedDuplicateSets();
+    const auto found = verified.find(group_.id);
+    const auto* sets = found == verified.end() ? nullptr : &found->second;
+    const auto& verifying = model_.verifyingDuplicateGroupID();
+    // One verification at a time: the others wait for it.
+    verify_->setEnabled(!verifying.has_value());
+    if (verifying == group_.id)
+        showAction(Action::stop);
+    else if (sets != nullptr)
+        showAction(Action::verified);
+    else
+        showAction(Action::verify);
+    rebuildSets(sets);
+}
+
+void DuplicateGroupBlock::showAction(Action action)
+{
+    if (action == action_) return;
+    QWidget* const controls[] = {verify_, stop_, seal_};
+    QWidget* from = controls[static_cast<int>(action_)];
+    QWidget* to = controls[static_cast<int>(action)];
+    action_ = action;
+    to->show();
+    passFocus(from, to);
+    from->hide();
+}
+
+void DuplicateGroupBlock::rebuildSets(const std::vector<DiskVerifiedDuplicateSet>* sets)
+{
+    Built now;
+    if (sets != nullptr) {
+        now.sets = *sets;
+        for (const auto& set : *sets) now.roles.push_back(duplicateCopyRoles(set, model_));
+    }
+    if (built_ == now) return;
+    // A button of a block may be the one whose press led here.
+    for (auto* block : sets_) discard(*results_, block);
+    sets_.clear();
+    differ_->setVisible(sets != nullptr && sets->empty());
+    if (sets != nullptr) {
+        for (std::size_t i = 0; i < sets->size(); ++i) {
+            auto* block = new VerifiedDuplicateSetBlock((*sets)[i], now.roles[i], model_, state_, revealer_, this);
+            results_->addWidget(block);
+            sets_.push_back(block);
+        }
+    }
+    built_ = std::move(now);
+}
+
+DuplicateCard::DuplicateCard(DiskModel& model, DiskViewState& state, FileRevealer& revealer, QWidget* parent)
+    : PanelSurface(10, parent), model_(model), state_(state), revealer_(revealer)
+{
+    setObjectName("duplicateCard");
+    setColours(Tones::primary(0.025), CorvalentStyle::softBorder);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 12, 12, 12);
+    column->setSpacing(10);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(0, 0, 0, 0);
+    const auto headerFont = CorvalentStyle::font(TextStyle::caption, QFont::DemiBold);
+    header->addLayout(symbolLine(new SymbolView("doc.on.doc", symbolSize, Tones::primary()),
+                                 label(QStringLiteral("Possible duplicates"), headerFont, Tones::primary())),
+                      1);
+    count_ = label({}, CorvalentStyle::font(TextStyle::caption), Tones::secondary());
+    count_->setShrinks(false);
+    header->addWidget(count_);
+    column->addLayout(header);
+    column->addWidget(wrappedLabel(
+        QStringLiteral("Matched by file size. Verify reads only these files locally and compares their full contents."),
+        CorvalentStyle::font(TextStyle::caption2), Tones::secondary()));
+
+    groupColumn_ = new QVBoxLayout;
+    groupColumn_->setContentsMargins(0, 0, 0, 0);
+    groupColumn_->setSpacing(10);
+    column->addLayout(groupColumn_);
+    message_ = wrappedLabel({}, CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
+    message_->setObjectName("duplicateMessage");
+    message_->hide();
+    column->addWidget(message_);
+    column->addWidget(
+        wrappedLabel(QStringLiteral(
+                    "File system clones and shared blocks can make actual recovered space smaller than the estimate."),
+                CorvalentStyle::font(TextStyle::caption2), Tones::tertiary()));
+
+    // Trash and insights change which copies are gone or protected.
+    for (auto signal : {&DiskModel::resultChanged, &DiskModel::duplicatesChanged, &DiskModel::trashChanged,
+                        &DiskModel::insightsChanged})
+        connect(&model_, signal, this, &DuplicateCard::sync);
+    sync();
+}
+
+QString DuplicateCard::countText() const
+{
+    return count_->text();
+}
+
+QString DuplicateCard::messageText() const
+{
+    return message_->isVisibleTo(this) ? message_->text() : QString();
+}
+
+void DuplicateCard::sync()
+{
+    static const std::vector<DiskDuplicateGroup> none;
+    const auto& result = model_.result();
+    const auto& groups = result ? result->potentialDuplicateGroups : none;
+    const auto shown = std::min(groups.size(), shownGroupLimit);
+    if (groups.size() != groupCount_ || !std::equal(groups.begin(), groups.begin() + static_cast<std::ptrdiff_t>(shown),
+                                                    shownGroups_.begin(), shownGroups_.end()))
+        rebuildGroups(groups);
+    for (auto* block : blocks_) block->sync();
+
+    const auto& message = model_.duplicateMessage();
+    message_->setText(message.value_or(QString()));
+    message_->setVisible(message.has_value());
+    syncVisibility();
+}
+
+void DuplicateCard::rebuildGroups(const std::vector<DiskDuplicateGroup>& groups)
+{
+    for (auto* widget : blocks_) discard(*groupColumn_, widget);
+    for (auto* widget : dividers_) discard(*groupColumn_, widget);
+    blocks_.clear();
+    dividers_.clear();
+    groupCount_ = groups.size();
+    shownGroups_.assign(groups.begin(),
+                        groups.begin() + static_cast<std::ptrdiff_t>(std::min(groups.size(), shownGroupLimit)));
+    count_->setText(QString::number(groupCount_));
+    for (const auto& group : shownGroups_) {
+        if (!blocks_.empty()) {
+            auto* divider = new Divider(Qt::Horizontal, 0, this);
+            groupColumn_->addWidget(divider);
+            dividers_.push_back(divider);
+        }
+        auto* block = new DuplicateGroupBlock(group, model_, state_, revealer_, this);
+        groupColumn_->addWidget(block);
+        blocks_.push_back(block);
+    }
+}
+
+// Without groups there is nothing to show. A card without a parent is not
+// shown here, which would make it a window of its own.
+void DuplicateCard::syncVisibility()
+{
+    if (blocks_.empty())
+        hide();
+    else if (!isWindow())
+        show();
+}
+
+void DuplicateCard::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ParentChange) syncVisibility();
+    PanelSurface::changeEvent(event);
+}
+
+}  // namespace corvalent

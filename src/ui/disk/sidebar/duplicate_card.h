@@ -1,0 +1,163 @@
+#pragma once
+
+// The review list's card of possible duplicates: the scan's groups of
+// same-sized files, verified one group at a time by their full contents,
+// with the extra copies of a verified set offered for review.
+//
+// The card keeps no state of its own: it follows the model's groups,
+// verification and message, and is hidden while the last scan found no
+// possible duplicates. Blocks are rebuilt only when what they show changes.
+
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/disk/disk.h"
+#include "core/disk/disk_duplicates.h"
+#include "ui/widgets/panel.h"
+
+class QGridLayout;
+class QVBoxLayout;
+
+namespace corvalent {
+
+class Button;
+class DiskModel;
+class DiskViewState;
+class ElidedLabel;
+class FileRevealer;
+class SymbolView;
+
+// What a verified copy's row offers beside "Reveal".
+enum class DuplicateCopyRole {
+    keep,        // the copy kept: the first one still in place
+    review,      // "Review…" opens the confirmation of its move to the Trash
+    protected_,  // the lock: the Trash may not take it
+};
+
+// One copy of a verified set: a line of the set's grid, so that the
+// buttons of all its copies line up.
+struct DuplicateCopyRow {
+    std::string path;
+    DuplicateCopyRole role;
+    ElidedLabel* text = nullptr;  // the path, elided in the middle
+    Button* reveal = nullptr;
+    Button* review = nullptr;  // only for `review`
+};
+
+// The files of one verified set still in place, the first of them kept.
+class VerifiedDuplicateSetBlock : public PanelSurface {
+public:
+    // `roles` pairs with the set's files; a file without a role is in the Trash and not shown.
+    VerifiedDuplicateSetBlock(const DiskVerifiedDuplicateSet& set,
+                              const std::vector<std::optional<DuplicateCopyRole>>& roles, DiskModel& model,
+                              DiskViewState& state, FileRevealer& revealer, QWidget* parent = nullptr);
+
+    const std::vector<DuplicateCopyRow>& rows() const { return rows_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void addRow(QGridLayout& grid, const DiskFile& file, DuplicateCopyRole role, DiskModel& model, DiskViewState& state,
+                FileRevealer& revealer);
+    // Sets the rows' texts for the width they have now.
+    void showPathTexts();
+
+    std::vector<DuplicateCopyRow> rows_;
+};
+
+// One possible-duplicate group: its figures, its control, and what its
+// verification found.
+class DuplicateGroupBlock : public QWidget {
+public:
+    enum class Action { verify, stop, verified };
+
+    DuplicateGroupBlock(const DiskDuplicateGroup& group, DiskModel& model, DiskViewState& state, FileRevealer& revealer,
+                        QWidget* parent = nullptr);
+
+    const std::string& id() const { return group_.id; }
+    Action action() const { return action_; }
+    Button& verifyButton() const { return *verify_; }
+    Button& stopButton() const { return *stop_; }
+    // Shown once verification found no two files alike.
+    bool contentsDiffer() const;
+    const std::vector<VerifiedDuplicateSetBlock*>& sets() const { return sets_; }
+
+    // Follows the model; rebuilds the verified sets only when they, or which
+    // of their files are in the Trash or may move, changed.
+    void sync();
+
+private:
+    void showAction(Action action);
+    void rebuildSets(const std::vector<DiskVerifiedDuplicateSet>* sets);
+
+    DiskModel& model_;
+    DiskViewState& state_;
+    FileRevealer& revealer_;
+    DiskDuplicateGroup group_;
+    Button* verify_ = nullptr;
+    Button* stop_ = nullptr;
+    SymbolView* seal_ = nullptr;
+    Action action_ = Action::verify;
+    QWidget* differ_ = nullptr;
+    QVBoxLayout* results_ = nullptr;
+    std::vector<VerifiedDuplicateSetBlock*> sets_;
+
+    // What the verified sets were built from.
+    struct Built {
+        std::optional<std::vector<DiskVerifiedDuplicateSet>> sets;
+        std::vector<std::vector<std::optional<DuplicateCopyRole>>> roles;
+        bool operator==(const Built&) const = default;
+    };
+    std::optional<Built> built_;
+};
+
+class DuplicateCard : public PanelSurface {
+public:
+    DuplicateCard(DiskModel& model, DiskViewState& state, FileRevealer& revealer, QWidget* parent = nullptr);
+
+    // The number of groups the scan found, all of them.
+    QString countText() const;
+    const std::vector<DuplicateGroupBlock*>& groupBlocks() const { return blocks_; }
+    int dividerCount() const { return static_cast<int>(dividers_.size()); }
+    // Empty while the model has no verification message.
+    QString messageText() const;
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void sync();
+    void rebuildGroups(const std::vector<DiskDuplicateGroup>& groups);
+    void syncVisibility();
+
+    DiskModel& model_;
+    DiskViewState& state_;
+    FileRevealer& revealer_;
+    ElidedLabel* count_ = nullptr;
+    QVBoxLayout* groupColumn_ = nullptr;
+    ElidedLabel* message_ = nullptr;
+    std::vector<DuplicateGroupBlock*> blocks_;
+    std::vector<QWidget*> dividers_;
+    std::vector<DiskDuplicateGroup> shownGroups_;
+    std::size_t groupCount_ = 0;
+};
+
+// The texts of a verified set's rows, in its order: each file's full path,
+// except where two rows would read the same as `reads` shortens them (the
+// row's middle elision). Those drop the leading folders they share, so the
+// folders where they part come first: "…/b/data/survey-raw.bin".
+std::vector<QString> duplicateCopyTexts(const std::vector<QString>& paths,
+                                        const std::function<QString(const QString&)>& reads);
+
+// The roles of a verified set's files, in the set's order: none for a file
+// in the Trash; the first file still in place is kept; the others may be
+// reviewed unless the Trash may not take them.
+std::vector<std::optional<DuplicateCopyRole>> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set,
+                                                                 const DiskModel& model);
+
+}  // namespace corvalent

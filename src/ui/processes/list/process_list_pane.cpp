@@ -1,0 +1,415 @@
+#include "ui/processes/list/process_list_pane.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+#include "models/app_notifications.h"
+#include "models/performance_check.h"
+#include "models/vantle_model.h"
+#include "ui/processes/list/process_list_model.h"
+#include "ui/processes/list/process_row_delegate.h"
+#include "ui/processes/process_texts.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/check_box.h"
+#include "ui/widgets/indicators.h"
+#include "ui/widgets/labels.h"
+#include "ui/widgets/overlay_scroll_bar.h"
+#include "ui/widgets/panel.h"
+#include "ui/widgets/segmented_control.h"
+#include "ui/widgets/symbols.h"
+
+namespace corvalent {
+namespace {
+
+constexpr int sortWidth = 180;
+
+// The rounded well the search text sits in.
+class SearchWell : public QWidget {
+public:
+    explicit SearchWell(QWidget* parent = nullptr) : QWidget(parent) { setFixedHeight(34); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        CorvalentStyle::paintPanel(painter, QRectF(rect()), 9,
+                                   CorvalentStyle::withAlpha(palette().color(QPalette::Base), 0.82),
+                                   CorvalentStyle::border(palette()));
+    }
+};
+
+}  // namespace
+
+ProcessListView::ProcessListView(ProcessListModel& rows, ProcessIconStore& icons, QWidget* parent)
+    : QListView(parent), rows_(rows)
+{
+    setObjectName("processList");
+    setAccessibleName(QStringLiteral("Process groups"));
+    setModel(&rows_);
+    delegate_ = new ProcessRowDelegate(rows_, icons, *this, [this] { return showsFocusRing(); });
+    setItemDelegate(delegate_);
+    setFrameShape(QFrame::NoFrame);
+    // The selection is the model's: readers see and toggle it row by row.
+    setSelectionMode(QAbstractItemView::MultiSelection);
+    auto* unused = selectionModel();
+    setSelectionModel(new ProcessRowSelection(rows_));
+    delete unused;
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    verticalScrollBar()->setSingleStep(24);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    new OverlayScrollBar(*this);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setMouseTracking(true);
+    viewport()->setMouseTracking(true);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        if (!releasedOnGlyph_) rows_.focus(index.row());
+    });
+}
+
+void ProcessListView::keyPressEvent(QKeyEvent* event)
+{
+    keyboard_ = true;
+    const auto current = currentIndex();
+    switch (event->key()) {
+        case Qt::Key_Space:
+            if (current.isValid()) rows_.toggle(current.row());
+            event->accept();
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (current.isValid()) rows_.focus(current.row());
+            event->accept();
+            return;
+        default: break;
+    }
+    QListView::keyPressEvent(event);
+    // Moving through the list shows each group in the inspector, as a click would.
+    if (currentIndex() != current && currentIndex().isValid()) rows_.focus(currentIndex().row());
+    viewport()->update();
+}
+
+// Clicks and keys choose through the glyph and Space, never through the view.
+QItemSelectionModel::SelectionFlags ProcessListView::selectionCommand(const QModelIndex&, const QEvent*) const
+{
+    return QItemSelectionModel::NoUpdate;
+}
+
+void ProcessListView::resizeEvent(QResizeEvent* event)
+{
+    QListView::resizeEvent(event);
+    // The overlay bar places itself on a layout request; the viewport has
+    // only now taken its new size.
+    QEvent request(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(this, &request);
+}
+
+void ProcessListView::mousePressEvent(QMouseEvent* event)
+{
+    keyboard_ = false;
+    QListView::mousePressEvent(event);
+}
+
+// The view reports a click on the glyph as a click on the row too; the glyph
+// is a button of its own, which selects without focusing.
+void ProcessListView::mouseReleaseEvent(QMouseEvent* event)
+{
+    const auto position = event->position().toPoint();
+    const auto index = indexAt(position);
+    releasedOnGlyph_ = index.isValid() && rows_.glyph(index.row()) != ProcessTexts::Glyph::locked &&
+                       delegate_->glyphRect(visualRect(index), index.row()).contains(position);
+    QListView::mouseReleaseEvent(event);
+    releasedOnGlyph_ = false;
+}
+
+void ProcessListView::mouseMoveEvent(QMouseEvent* event)
+{
+    hoverAt(event->position().toPoint());
+    QListView::mouseMoveEvent(event);
+}
+
+bool ProcessListView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::Leave) delegate_->setHovered(std::nullopt);
+    return QListView::viewportEvent(event);
+}
+
+// The row under the pointer, by id, so that a refresh that moves rows keeps it.
+void ProcessListView::hoverAt(const QPoint& position)
+{
+    const auto index = indexAt(position);
+    if (!index.isValid() || !delegate_->rowRect(visualRect(index), index.row()).contains(position)) {
+        delegate_->setHovered(std::nullopt);
+        return;
+    }
+    delegate_->setHovered(rows_.row(index.row()).id);
+}
+
+ProcessListPane::ProcessListPane(VantleModel& model, ProcessIconStore& icons, QWidget* parent)
+    : QWidget(parent), model_(model)
+{
+    setObjectName("processPane");
+    rows_ = new ProcessListModel(model_, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QWidget;
+    auto* headerLayout = new QVBoxLayout(header);
+    headerLayout->setContentsMargins(22, 18, 22, 16);
+    headerLayout->setSpacing(14);
+    headerLayout->addWidget(buildHeader());
+    headerLayout->addWidget(buildSearch());
+    headerLayout->addWidget(buildControls());
+    layout->addWidget(header);
+    layout->addWidget(new Divider(Qt::Horizontal));
+
+    auto* stack = new QStackedLayout;
+    stack->setStackingMode(QStackedLayout::StackAll);
+    list_ = new ProcessListView(*rows_, icons);
+    notice_ = buildNotice();
+    stack->addWidget(list_);
+    stack->addWidget(notice_);
+    layout->addLayout(stack, 1);
+    notice_->raise();
+
+    connect(&model_, &VantleModel::visibleChanged, this, [this] {
+        refreshHeader();
+        refreshControls();
+        refreshNotice();
+    });
+    connect(&model_, &VantleModel::scanningChanged, this, [this] {
+        refreshHeader();
+        refreshNotice();
+    });
+    connect(&model_, &VantleModel::searchChanged, this, &ProcessListPane::refreshSearch);
+    connect(&model_, &VantleModel::sortCPUChanged, this, [this] { sort_->setCurrent(model_.sortCPU() ? 1 : 0); });
+    connect(&model_, &VantleModel::showSystemChanged, this, &ProcessListPane::refreshControls);
+    connect(&model_, &VantleModel::showProtectedProcessesChanged, this, [this] {
+        refreshControls();
+        refreshNotice();
+    });
+    connect(&AppNotifications::instance(), &AppNotifications::performanceScroll, this, &ProcessListPane::scrollTo);
+    refreshHeader();
+    refreshSearch();
+    sort_->setCurrent(model_.sortCPU() ? 1 : 0);
+    refreshControls();
+    refreshNotice();
+}
+
+QWidget* ProcessListPane::buildHeader()
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    titles->addWidget(new ElidedLabel(QStringLiteral("Running work"),
+                                      CorvalentStyle::font(TextStyle::title3, QFont::DemiBold), Tones::primary()));
+    count_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption), Tones::secondary());
+    count_->setObjectName("groupCount");
+    titles->addWidget(count_);
+    layout->addLayout(titles, 1);
+
+    live_ = new QWidget;
+    live_->setObjectName("liveState");
+    live_->setFixedSize(18, 18);
+    spinner_ = new Spinner(12, live_);
+    spinner_->move(3, 3);
+    spinner_->setAccessibleName(ProcessTexts::liveState(true));
+    liveDot_ =
+        new SymbolView(QStringLiteral("circle.fill"), 7,
+                       Tones::fixed(CorvalentStyle::withAlpha(CorvalentStyle::teal(), 0.82)), {18, 18}, {}, live_);
+    liveDot_->setAccessibleName(ProcessTexts::liveState(false));
+    layout->addWidget(live_, 0, Qt::AlignVCenter);
+    return row;
+}
+
+QWidget* ProcessListPane::buildSearch()
+{
+    auto* well = new SearchWell;
+    auto* layout = new QHBoxLayout(well);
+    layout->setContentsMargins(11, 0, 7, 0);
+    layout->setSpacing(9);
+    layout->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 13, Tones::secondary()));
+    search_ = new QLineEdit;
+    search_->setObjectName("processSearch");
+    search_->setFrame(false);
+    search_->setPlaceholderText(QStringLiteral("Search apps, tools, or projects"));
+    search_->setAccessibleName(QStringLiteral("Search processes"));
+    search_->setFont(CorvalentStyle::font(TextStyle::body));
+    search_->setAttribute(Qt::WA_MacShowFocusRect, false);
+    auto transparent = search_->palette();
+    transparent.setColor(QPalette::Base, Qt::transparent);
+    search_->setPalette(transparent);
+    layout->addWidget(search_, 1);
+    clear_ = new Button(Button::Kind::plain, {});
+    clear_->setObjectName("clearSearch");
+    clear_->setSymbol(QStringLiteral("xmark.circle.fill"));
+    clear_->setAccessibleName(QStringLiteral("Clear search"));
+    clear_->setToolTip(QStringLiteral("Clear search"));
+    clear_->setFixedSize(24, 24);
+    layout->addWidget(clear_);
+    connect(search_, &QLineEdit::textEdited, this, [this](const QString& text) { model_.setSearch(text); });
+    connect(clear_, &QAbstractButton::clicked, this, [this] {
+        model_.setSearch({});
+        search_->setFocus(Qt::OtherFocusReason);
+    });
+    // Escape empties the field too, without a trip to the clear button.
+    search_->installEventFilter(this);
+    return well;
+}
+
+QWidget* ProcessListPane::buildControls()
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(14);
+    sort_ = new SegmentedControl(QStringLiteral("Sort by"));
+    sort_->setObjectName("sortControl");
+    sort_->setToolTip(QStringLiteral("Sort by"));
+    sort_->setSegmentWidth((sortWidth - 2) / 2);
+    sort_->addSegment(QStringLiteral("Memory"), {}, 0);
+    sort_->addSegment(QStringLiteral("CPU"), {}, 1);
+    connect(sort_, &SegmentedControl::chosen, this, [this](int id) { model_.setSortCPU(id == 1); });
+    layout->addWidget(sort_);
+
+    includeSystem_ = new CheckBox(QStringLiteral("Include system"));
+    includeSystem_->setObjectName("includeSystem");
+    includeSystem_->setFont(CorvalentStyle::font(TextStyle::callout));
+    connect(includeSystem_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on != model_.showSystem()) model_.setShowSystem(on);
+    });
+    layout->addWidget(includeSystem_);
+
+    hiddenBadge_ = new QWidget;
+    hiddenBadge_->setObjectName("protectedHidden");
+    hiddenBadge_->setToolTip(QStringLiteral("Show protected processes in Corvalent Settings"));
+    auto* badge = new QHBoxLayout(hiddenBadge_);
+    badge->setContentsMargins(0, 0, 0, 0);
+    badge->setSpacing(5);
+    badge->addWidget(new SymbolView(QStringLiteral("eye.slash"), 11, Tones::secondary()));
+    hiddenText_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption), Tones::secondary());
+    hiddenText_->setShrinks(false);
+    badge->addWidget(hiddenText_);
+    layout->addWidget(hiddenBadge_);
+    layout->addStretch(1);
+    return row;
+}
+
+QWidget* ProcessListPane::buildNotice()
+{
+    auto* notice = new QWidget;
+    notice->setObjectName("listNotice");
+    notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto* layout = new QVBoxLayout(notice);
+    layout->addStretch(1);
+
+    reading_ = new QWidget;
+    auto* reading = new QHBoxLayout(reading_);
+    reading->setSpacing(8);
+    reading->addStretch(1);
+    auto* spinner = new Spinner(14);
+    spinner->setAccessibleName(ProcessTexts::readingText());
+    reading->addWidget(spinner);
+    reading->addWidget(
+        new ElidedLabel(ProcessTexts::readingText(), CorvalentStyle::font(TextStyle::callout), Tones::secondary()));
+    reading->addStretch(1);
+    layout->addWidget(reading_);
+
+    empty_ = new QWidget;
+    auto* empty = new QVBoxLayout(empty_);
+    empty->setSpacing(8);
+    empty->addWidget(new SymbolView(QStringLiteral("magnifyingglass"), 30, Tones::secondary()), 0, Qt::AlignHCenter);
+    auto* title = new ElidedLabel(ProcessTexts::emptyTitle(), CorvalentStyle::font(TextStyle::title3, QFont::Bold),
+                                  Tones::primary());
+    title->setAlignment(Qt::AlignCenter);
+    empty->addWidget(title);
+    emptyDescription_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout), Tones::secondary());
+    emptyDescription_->setAlignment(Qt::AlignCenter);
+    emptyDescription_->setWordWrap(true);
+    empty->addWidget(emptyDescription_);
+    layout->addWidget(empty_);
+    // Above the middle, clear of the shelf that floats over the list's foot.
+    layout->addStretch(2);
+    return notice;
+}
+
+void ProcessListPane::refreshHeader()
+{
+    count_->setText(ProcessTexts::groupCount(model_.visible().size()));
+    const bool scanning = model_.scanning();
+    spinner_->setVisible(scanning);
+    liveDot_->setVisible(!scanning);
+    live_->setToolTip(ProcessTexts::liveState(scanning));
+}
+
+void ProcessListPane::refreshSearch()
+{
+    if (search_->text() != model_.search()) search_->setText(model_.search());
+    clear_->setVisible(!model_.search().isEmpty());
+}
+
+void ProcessListPane::refreshControls()
+{
+    const bool showProtected = model_.showProtectedProcesses();
+    const int hidden = model_.hiddenProtectedCount();
+    includeSystem_->setVisible(showProtected);
+    if (includeSystem_->isChecked() != model_.showSystem()) includeSystem_->setChecked(model_.showSystem());
+    hiddenBadge_->setVisible(!showProtected && hidden > 0);
+    hiddenText_->setText(ProcessTexts::hiddenProtected(hidden));
+}
+
+void ProcessListPane::refreshNotice()
+{
+    const auto notice =
+        ProcessTexts::listNotice(model_.snapshot().has_value(), !model_.visible().empty(), model_.scanning());
+    notice_->setVisible(notice != ProcessTexts::ListNotice::none);
+    reading_->setVisible(notice == ProcessTexts::ListNotice::reading);
+    empty_->setVisible(notice == ProcessTexts::ListNotice::empty);
+    emptyDescription_->setText(ProcessTexts::emptyDescription(model_.showProtectedProcesses()));
+}
+
+QString ProcessListPane::noticeText() const
+{
+    const auto notice =
+        ProcessTexts::listNotice(model_.snapshot().has_value(), !model_.visible().empty(), model_.scanning());
+    if (notice == ProcessTexts::ListNotice::reading) return ProcessTexts::readingText();
+    if (notice == ProcessTexts::ListNotice::empty) return ProcessTexts::emptyTitle() + '\n' + emptyDescription_->text();
+    return {};
+}
+
+// Only the measurement asks the list to scroll: it centres the named row.
+void ProcessListPane::scrollTo(const QString& groupID)
+{
+    if (!PerformanceCheck::enabled()) return;
+    if (const auto row = rows_->rowOf(groupID.toStdString()))
+        list_->scrollTo(rows_->index(*row), QAbstractItemView::PositionAtCenter);
+}
+
+bool ProcessListPane::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == search_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !model_.search().isEmpty()) {
+        model_.setSearch({});
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ProcessListPane::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), CorvalentStyle::withAlpha(CorvalentStyle::windowBackground(palette()), 0.72));
+}
+
+}  // namespace corvalent

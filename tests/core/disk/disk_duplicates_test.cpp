@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <thread>
+
+#include "core/common/child_process.h"
+#include "core/disk/disk_duplicates.h"
+#include "test_support.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using VerificationError = DiskDuplicateVerificationError;
+
+constexpr std::uint64_t MB = 1'000'000;
+
+// Pseudo-random contents, the same for the same seed; `flipAt` changes one byte.
+void writeContents(const fs::path& path, std::uint64_t size, std::uint32_t seed, std::uint64_t flipAt = -1)
+{
+    std::minstd_rand random(seed);
+    std::string data(size, '\0');
+    for (auto& byte : data) byte = static_cast<char>(random() >> 7);
+    if (flipAt < size) data[flipAt] ^= 0x01;
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+// The files as a scan records them.
+DiskDuplicateGroup groupOf(const std::vector<fs::path>& paths)
+{
+    std::vector<DiskFile> files;
+    for (const auto& path : paths) {
+        const auto id = DiskItemIdentity::capture(path.string());
+        files.push_back({path.string(), testing::allocatedBytes(path), id.size, id.device, id.inode, false});
+    }
+    return DiskDuplicateGroup::make(files.front().logicalBytes, files);
+}
+
+std::string sha256sum(const fs::path& path)
+{
+    const auto run = runChild({.executable = "/usr/bin/sha256sum",
+                               .arguments = {path.string()},
+                               .deadline = std::chrono::seconds(60),
+                               .stop = {}});
+    if (run.exitStatus != 0 || run.output.size() < 64) throw std::runtime_error("sha256sum failed");
+    return run.output.substr(0, 64);
+}
+
+// The kind and message of the error with which verifying `group` is refused, if it is.
+template <typename Error = VerificationError>
+std::optional<std::pair<typename Error::Kind, std::string>> refusal(const DiskDuplicateGroup& group,
+                                                                    std::stop_token stop = {}, unsigned threads = 0)
+{
+    try {
+        DiskDuplicateVerifier::verify(group, stop, threads);
+    } catch (const Error& error) {
+        return std::pair(error.kind(), std::string(error.what()));
+    }
+    return std::nullopt;
+}
+
+// The message of whatever error verifying `group` ends with; empty when it succeeds.
+std::string refusalMessage(const DiskDuplicateGroup& group, std::stop_token stop, unsigned threads)
+{
+    try {
+        DiskDuplicateVerifier::verify(group, stop, threads);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return {};
+}
+
+std::pair<VerificationError::Kind, std::string> changed(const std::string& name)
+{
+    return {VerificationError::Kind::changed, name + " changed while Corvalent was verifying it. Scan again."};
+}
+
+// The entry of /proc/self/fd under which this process has `path` open, if any.
+std::optional<fs::path> descriptorOf(const fs::path& path)
+{
+    std::error_code error, linkError;
+    for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end; it.increment(error))
+        if (fs::read_symlink(it->path(), linkError) == path) return it->path();
+    return std::nullopt;
+}
+
+TEST(DiskDuplicateVerifier, ProvesIdenticalContentsMostRecoverableFirstAndLeavesTheFilesAsTheyWere)
+{
+    TempDir dir;
+    const auto a = dir.path() / "a", b = dir.path() / "b", c = dir.path() / "c", d = dir.path() / "d";
+    writeContents(a, 12 * MB, 7);
+    writeContents(c, 12 * MB, 7);
+    for (const auto& path : {b, d}) writeContents(path, 12 * MB, 7, 11 * MB + 3);  // one byte differs, near the end
+    const std::vector before{DiskItemIdentity::capture(a.string()), DiskItemIdentity::capture(c.string())};
+    const auto p = sha256sum(a), q = sha256sum(b);
+    EXPECT_TRUE(DiskDuplicateVerifier::verify(groupOf({a, b})).empty());
+
+    // The allocated sizes come from the scan, and all copies but the smallest
+    // count. The set whose digest sorts last is made the more recoverable, so
+    // that the order is not the digests'.
+    auto group = groupOf({a, b, c, d});
+    std::ranges::reverse(group.files);  // the result is in path order whatever the group's order
+    const bool acFirst = p > q;
+    group.files[0].bytes = 4'000'000;
+    group.files[2].bytes = 4'000'010;
+    group.files[1].bytes = group.files[3].bytes = acFirst ? 5'000'000 : 3'000'000;
+    const auto sets = DiskDuplicateVerifier::verify(group);
+    ASSERT_EQ(sets.size(), 2U);
+    const auto &ac = sets[acFirst ? 0 : 1], &bd = sets[acFirst ? 1 : 0];
+    EXPECT_EQ(ac.id, p);
+    EXPECT_EQ(ac.estimatedRecoverableBytes, acFirst ? 5'000'000U : 3'000'000U);
+    EXPECT_EQ(bd.id, q);
+    EXPECT_EQ(bd.estimatedRecoverableBytes, 4'000'010U);
+    EXPECT_EQ(ac.files, (std::vector{group.files[3], group.files[1]}));
+    EXPECT_EQ(ac.logicalBytesPerFile, 12 * MB);
+    EXPECT_EQ(ac.identities, before) << "the files' own, as they were before they were read";
+
+    // Empty files are copies of each other and recover nothing; an empty group gives nothing.
+    for (const char* name : {"one", "two"}) std::ofstream(dir.path() / name).close();
+    const auto empty = DiskDuplicateVerifier::verify(groupOf({dir.path() / "one", dir.path() / "two"}));
+    ASSERT_EQ(empty.size(), 1U);
+    EXPECT_EQ(empty[0].estimatedRecoverableBytes, 0U);
+    EXPECT_TRUE(DiskDuplicateVerifier::verify(DiskDuplicateGroup{}).empty());
+}
+
+TEST(DiskDuplicateVerifier, RefusesTheWholeGroupWhenAFileIsNotAsScanned)
+{
+    TempDir dir;
+    const auto a = dir.path() / "a.bin", b = dir.path() / "b.bin";
+    for (const auto& path : {a, b}) writeContents(path, 1 * MB, 3);
+    const auto group = groupOf({a, b});
+
+    // Gone since the scan: the error of the identity capture, unchanged.
+    fs::rename(b, dir.path() / "moved.bin");
+    EXPECT_EQ(refusal<DiskTrashError>(group),
+              std::pair(DiskTrashError::Kind::unavailable, std::generic_category().message(ENOENT)));
+
+    // A link is never followed, even to an identical file.
+    fs::create_symlink(a, b);
+    EXPECT_EQ(refusal<DiskTrashError>(group),
+              std::pair(DiskTrashError::Kind::symbolicLink,
+                        std::string("Corvalent does not move symbolic links or items reached through them.")));
+
+    // Swapped for another file of the same contents (the moved one keeps its
+    // inode), then for one of another size: neither is the file the scan saw.
+    for (const std::uint64_t size : {1 * MB, 1 * MB + 1}) {
+        fs::remove(b);
+        writeContents(b, size, 3);
+        EXPECT_EQ(refusal(group), changed("b.bin")) << size;
+    }
+}
+
+// One thread, and more threads than any group here has files.
+constexpr std::array threadCounts{1U, 2U, 8U};
+
+TEST(DiskDuplicateVerifier, ReadingFilesSideBySideFindsTheSameSetsAsReadingThemOneByOne)
+{
+    TempDir dir;
+    // Three copies, two copies, and three single files, one of which differs
+    // from another only in its last byte; the size is no multiple of a read.
+    const std::vector<std::pair<const char*, std::uint32_t>> contents{{"a", 1}, {"b", 1}, {"c", 2}, {"d", 1}, {"e", 3},
+                                                                      {"f", 2}, {"g", 4}, {"h", 4}, {"i", 5}};
+    std::vector<fs::path> paths;
+    for (const auto& [name, seed] : contents) {
+        paths.push_back(dir.path() / name);
+        writeContents(paths.back(), 3 * MB + 17, seed, name == std::string("h") ? 3 * MB + 16 : -1);
+    }
+    auto group = groupOf(paths);
+    const auto oneByOne = DiskDuplicateVerifier::verify(group, {}, 1);
+    ASSERT_EQ(oneByOne.size(), 2U);
+    const auto names = [](const DiskVerifiedDuplicateSet& set) {
+        std::vector<std::string> result;
+        for (const auto& file : set.files) result.emplace_back(file.name());
+        return result;
+    };
+    EXPECT_EQ(names(oneByOne[0]), (std::vector<std::string>{"a", "b", "d"}));
+    EXPECT_EQ(names(oneByOne[1]), (std::vector<std::string>{"c", "f"}));
+
+    std::ranges::reverse(group.files);
+    for (const unsigned threads : {0U, 2U, 3U, 8U, 16U}) {
+        EXPECT_EQ(DiskDuplicateVerifier::verify(group, {}, threads), oneByOne) << threads << " threads";
+    }
+}
+
+TEST(DiskDuplicateVerifier, TheFirstFailingFileInTheGroupsOrderIsReportedWhateverTheThreads)
+{
+    TempDir dir;
+    const auto folder = dir.path() / "folder";
+    fs::create_directory(folder);
+    // Files the size a folder reports, so that the folder can stand in a group
+    // as a member that opens but cannot be read.
+    const auto size = DiskItemIdentity::capture(folder.string()).size;
+    std::vector<fs::path> paths{folder};
+    for (const char* name : {"first", "gone", "last", "link", "second"}) {
+        paths.push_back(dir.path() / name);
+        writeContents(paths.back(), size, 9);
+    }
+    const auto group = groupOf(paths);
+    fs::remove(dir.path() / "gone");
+    fs::remove(dir.path() / "link");
+    fs::create_symlink(dir.path() / "first", dir.path() / "link");
+
+    const auto members = [&group](std::initializer_list<std::string_view> names) {
+        auto chosen = group;
+        chosen.files.clear();
+        for (const auto name : names)
+            chosen.files.push_back(*std::ranges::find(group.files, name, [](const DiskFile& f) { return f.name(); }));
+        return chosen;
+    };
+    const auto missing = std::pair(DiskTrashError::Kind::unavailable, std::generic_category().message(ENOENT));
+    const auto linked = std::pair(DiskTrashError::Kind::symbolicLink,
+                                  std::string("Corvalent does not move symbolic links or items reached through them."));
+    const auto unreadable = std::pair(DiskTrashError::Kind::unavailable, std::generic_category().message(EISDIR));
+    const std::vector<std::pair<DiskDuplicateGroup, std::pair<DiskTrashError::Kind, std::string>>> cases{
+        {members({"first", "gone", "link", "second"}), missing},
+        {members({"second", "link", "gone", "first"}), linked},
+        {members({"first", "second", "folder", "last"}), unreadable},
+        {members({"first", "folder", "gone", "link"}), unreadable},
+    };
+    // Failures come at nearly the same moment on different threads: repeated,
+    // a report of whichever came first would show.
+    for (const unsigned threads : threadCounts)
+        for (int round = 0; round < 10; ++round)
+            for (std::size_t i = 0; i < cases.size(); ++i)
+                EXPECT_EQ(refusal<DiskTrashError>(cases[i].first, {}, threads), cases[i].second)
+                    << "case " << i << ", " << threads << " threads";
+}
+
+// Reads cannot be paused from outside, so a watcher thread waits until the
+// verifier has the file open, acts, and checks the file is still open after.
+// The verifier looks at the file before opening it and again only after
+// closing it, so a change made while it is open must be seen; a stop is seen
+// in its reads or, at the latest, before it returns. When the watcher was too
+// late the attempt proves nothing and is repeated.
+TEST(DiskDuplicateVerifier, AChangeOrAStopDuringTheReadsRefusesTheGroup)
+{
+    TempDir dir;
+    std::vector<fs::path> paths;
+    for (const char* name : {"a.bin", "b.bin", "c.bin", "d.bin", "gone.bin"}) {  // zeros that take no space
+        paths.push_back(dir.path() / name);
+        std::ofstream(paths.back()).close();
+        fs::resize_file(paths.back(), 256 * MB);
+    }
+    const auto& a = paths.front();
+    // A file after the changed one fails at once, long before the change is
+    // seen: the change, the first failure in the group's order, is reported.
+    const auto withGone = groupOf({a, paths[1], paths[4]});
+    fs::remove(paths[4]);
+    paths.pop_back();
+    const auto group = groupOf(paths);
+
+    // Already stopped: not even a missing file is looked at.
+    const auto stopped = std::pair(VerificationError::Kind::cancelled, std::string("Duplicate verification stopped."));
+    std::stop_source early;
+    early.request_stop();
+    auto withMissing = group;
+    withMissing.files.front().path = (dir.path() / "missing.bin").string();
+    for (const unsigned threads : threadCounts)
+        EXPECT_EQ(refusal(withMissing, early.get_token(), threads), stopped) << threads << " threads";
+
+    int changes = 0;  // each change sets a time not set before
+    for (const unsigned threads : {1U, 8U})
+        for (const bool change : {true, false}) {
+            bool proven = false;
+            for (int attempt = 1; attempt <= 20 && !proven; ++attempt) {
+                std::stop_source source;
+                std::optional<bool> stillOpen;  // after the action, once the watcher acted
+                std::jthread watcher([&](std::stop_token done) {
+                    for (std::optional<fs::path> descriptor; !done.stop_requested(); std::this_thread::yield())
+                        if ((descriptor = descriptorOf(a))) {
+                            const timespec times[2] = {{0, UTIME_OMIT}, {1'000'000 + ++changes, 0}};
+                            change ? ::utimensat(AT_FDCWD, a.c_str(), times, AT_SYMLINK_NOFOLLOW)
+                                   : source.request_stop();
+                            std::error_code error;
+                            stillOpen = fs::read_symlink(*descriptor, error) == a;
+                            return;
+                        }
+                });
+                // Too late a watcher may even see the missing file reported.
+                const auto error = refusalMessage(change ? withGone : group, source.get_token(), threads);
+                watcher.request_stop();
+                watcher.join();
+                proven = change ? stillOpen.value_or(false) : stillOpen.has_value();
+                if (!proven) continue;
+                EXPECT_EQ(error, change ? changed("a.bin").second : stopped.second)
+                    << threads << " threads: a change or stop went unnoticed";
+            }
+            EXPECT_TRUE(proven) << threads << " threads: the watcher never caught the file open";
+        }
+}
+
+TEST(DiskDuplicateVerifiedSet, RecoverableBytesSaturateAndUnpairedIdentitiesAreLeftOut)
+{
+    const std::array<unsigned char, 32> digest{};
+    const auto file = [](std::string path, std::uint64_t bytes) { return DiskFile{std::move(path), bytes, 1, 1, 0, false}; };
+    constexpr auto most = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_EQ(DiskVerifiedDuplicateSet::make(digest, {file("/a", most), file("/b", 5), file("/c", 9)}, {})
+                  .estimatedRecoverableBytes,
+              most - 5);
+    EXPECT_EQ(DiskVerifiedDuplicateSet::make(digest, {}, {}).logicalBytesPerFile, 0U);
+
+    // Rather than misattributed, identities that cannot be paired are dropped: the set cannot be acted on.
+    const auto unpaired =
+        DiskVerifiedDuplicateSet::make(digest, {file("/b", 1), file("/a", 1)}, {DiskItemIdentity{.path = "/b"}});
+    EXPECT_EQ(unpaired.files, (std::vector{file("/a", 1), file("/b", 1)}));
+    EXPECT_TRUE(unpaired.identities.empty());
+}
+
+}  // namespace
+}  // namespace corvalent

@@ -1,0 +1,274 @@
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/disk/disk.h"
+#include "core/disk/disk_insights.h"
+#include "core/common/utf8.h"
+#include "test_support.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::writeFile;
+const auto allocated = testing::allocatedBytes;
+
+DiskScanResult scan(const fs::path& root, int depth = 6, std::vector<DiskScanProgress>* reports = nullptr,
+                    std::stop_token stop = {})
+{
+    const auto keep = [reports](const DiskScanProgress& progress) {
+        if (reports != nullptr) reports->push_back(progress);
+    };
+    return DiskScanner::scan(root.string(), true, depth, 14, {}, keep, stop);
+}
+
+// Every node holds exactly what its children hold, and names are text.
+void expectConsistent(const DiskNode& node)
+{
+    EXPECT_TRUE(isValidUtf8(node.id));
+    if (node.children.empty()) return;
+    std::uint64_t bytes = 0;
+    std::int64_t files = 0;
+    for (const auto& child : node.children) {
+        bytes += child.bytes;
+        files += child.fileCount;
+        expectConsistent(child);
+    }
+    EXPECT_EQ(bytes, node.bytes) << node.id;
+    EXPECT_EQ(files, node.fileCount) << node.id;
+}
+
+std::vector<std::string> names(const DiskNode& node)
+{
+    std::vector<std::string> list;
+    for (const auto& child : node.children) list.push_back(child.name);
+    return list;
+}
+
+TEST(DiskScan, TotalsMatchAnIndependentCount)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    for (int i = 0; i < 120; ++i) {
+        const auto folder =
+            root / ("d" + std::to_string(i % 4)) / ("s" + std::to_string(i % 3)) / (i % 5 == 0 ? "t/u" : "");
+        writeFile(folder / ("f" + std::to_string(i)), static_cast<std::size_t>(i) * 7'919 % 200'000 + 1);
+    }
+    fs::create_directories(root / "d1/empty");
+    fs::create_hard_link(root / "d2/s2/f2", root / "d2/s2/f2-link");
+    writeFile(root / "d3/sparse", 4'096);
+    ASSERT_EQ(::truncate((root / "d3/sparse").c_str(), 1 << 30), 0);
+    fs::create_directory_symlink(root, root / "d0/back");
+
+    std::map<std::string, std::pair<std::uint64_t, std::int64_t>> expected{{root.string(), {}}};
+    std::set<std::pair<dev_t, ino_t>> seenInodes;
+    std::int64_t entries = 1;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        ++entries;
+        struct stat info {};
+        ASSERT_EQ(::lstat(entry.path().c_str(), &info), 0);
+        if (S_ISDIR(info.st_mode)) expected[entry.path().string()];
+        if (!S_ISREG(info.st_mode)) continue;
+        const bool first = seenInodes.insert({info.st_dev, info.st_ino}).second;
+        for (auto folder = entry.path().parent_path();; folder = folder.parent_path()) {
+            auto& [bytes, files] = expected[folder.string()];
+            bytes += first ? static_cast<std::uint64_t>(info.st_blocks) * 512 : 0;
+            ++files;
+            if (folder == root) break;
+        }
+    }
+
+    std::vector<DiskScanProgress> reports;
+    const auto result = scan(root, 6, &reports);
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_EQ(result.scannedEntries, entries);
+    EXPECT_EQ(result.inaccessibleEntries, 0);
+    EXPECT_EQ(result.root.id, root.string());
+    EXPECT_EQ(result.root.fileCount, 122) << "both names of the hard link count";
+    expectConsistent(result.root);
+
+    std::size_t folders = 0;
+    const auto compare = [&](const auto& self, const DiskNode& node) -> void {
+        if (!node.isDirectory) return;
+        ++folders;
+        ASSERT_TRUE(node.path.has_value());
+        EXPECT_EQ(std::pair(node.bytes, node.fileCount), expected[*node.path]) << *node.path;
+        for (const auto& child : node.children) self(self, child);
+    };
+    compare(compare, result.root);
+    EXPECT_EQ(folders, expected.size() - 1) << "every folder but the empty one has a node";
+
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), (DiskScanProgress{entries, 122, result.root.bytes}));
+
+    // A root that is a symbolic link scans the folder it names.
+    const auto throughLink = scan(root / "d0/back");
+    EXPECT_EQ(throughLink.root.id, root.string());
+    EXPECT_EQ(throughLink.root.bytes, result.root.bytes);
+}
+
+TEST(DiskScan, TreeShowsTheLargestChildrenWithinItsBounds)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    std::uint64_t restBytes = 0;
+    for (int i = 1; i <= 20; ++i) {
+        const auto file = root / "wide" / ("s" + std::to_string(100 + i)) / "f";
+        writeFile(file, static_cast<std::size_t>(i) * 8'192);
+        if (i <= 6) restBytes += allocated(file);
+    }
+    writeFile(root / "same/a10/f", 4'096);
+    writeFile(root / "same/a2/f", 4'096);
+    writeFile(root / "deep/mid/low/f", 12'288);
+    writeFile(root / "deep/mid/g", 4'096);
+    writeFile(root / "loose", 4'096);
+
+    const auto result = scan(root, 2);
+    const auto& tree = result.root;
+    expectConsistent(tree);
+
+    const auto* wide = tree.node((root / "wide").string());
+    ASSERT_NE(wide, nullptr);
+    ASSERT_EQ(wide->children.size(), 15U);
+    EXPECT_EQ(wide->children.front().name, "s120");
+    EXPECT_EQ(wide->children[13].name, "s107");
+    const auto& other = wide->children.back();
+    EXPECT_EQ(other.name, "Other folders");
+    EXPECT_FALSE(other.path.has_value()) << "nothing to act on";
+    EXPECT_EQ(other.bytes, restBytes);
+    EXPECT_EQ(other.fileCount, 6);
+
+    EXPECT_EQ(names(*tree.node((root / "same").string())), (std::vector<std::string>{"a2", "a10"}));
+
+    // Below the depth bound a folder's content shows as its own files.
+    const auto mid = (root / "deep/mid").string();
+    ASSERT_NE(tree.node(mid), nullptr);
+    EXPECT_EQ(tree.node(mid + "/low"), nullptr);
+    ASSERT_EQ(tree.node(mid)->children.size(), 1U);
+    const auto& direct = tree.node(mid)->children.front();
+    EXPECT_EQ(direct.path, mid);
+    EXPECT_EQ(direct.bytes, allocated(root / "deep/mid/low/f") + allocated(root / "deep/mid/g"));
+    EXPECT_EQ(direct.fileCount, 2);
+    EXPECT_EQ(tree.children.back().bytes, allocated(root / "loose"));
+
+    // A pseudo-child shares its folder's path but not its id.
+    EXPECT_EQ(tree.parent(direct.id), tree.node(mid));
+    EXPECT_EQ(tree.parent(tree.id), nullptr);
+}
+
+// A second hard link is no second file, and a name that is not text never
+// gets a node or a duplicate entry: its bytes count toward the nearest
+// nameable folder. The largest files keep it, by its own bytes, but it is
+// never offered for cleanup.
+TEST(DiskScan, LargestFilesAndDuplicatesHoldEachFileOnce)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    for (const auto* name : {"copies/one", "copies/two", "other/three", "bad\xff", "dir\xfe/inner"})
+        writeFile(root / name, 11'000'000);
+    fs::create_hard_link(root / "copies/one", root / "copies/one-link");
+    writeFile(root / "near/x", 9'999'999);
+    writeFile(root / "near/y", 9'999'999);
+
+    const auto result = scan(root);
+    expectConsistent(result.root);
+    EXPECT_EQ(result.root.fileCount, 8);
+    EXPECT_EQ(names(result.root), (std::vector<std::string>{"copies", "near", "other", "Files in this folder"}));
+    EXPECT_EQ(result.root.children.back().bytes, allocated(root / "bad\xff") + allocated(root / "dir\xfe/inner"));
+
+    std::vector<std::uint64_t> sizes;
+    for (const auto& file : result.largestFiles) sizes.push_back(file.bytes);
+    EXPECT_TRUE(std::is_sorted(sizes.rbegin(), sizes.rend()));
+    EXPECT_EQ(sizes.size(), 7U) << "one name of the linked file";
+    for (const auto& raw : {root / "bad\xff", root / "dir\xfe/inner"})
+        EXPECT_TRUE(std::ranges::any_of(result.largestFiles, [&](const DiskFile& file) {
+            return file.path == raw.string();
+        })) << "listed by its own bytes";
+    for (const auto& candidate : DiskInsights::candidates(result, {}, 80))
+        EXPECT_TRUE(isValidUtf8(candidate.path)) << candidate.path;
+
+    ASSERT_EQ(result.potentialDuplicateGroups.size(), 1U) << "9,999,999 bytes is below the threshold";
+    const auto& group = result.potentialDuplicateGroups.front();
+    ASSERT_EQ(group.files.size(), 3U);
+    EXPECT_EQ(group.files.back().path, (root / "other/three").string());
+    EXPECT_EQ(group.estimatedRecoverableBytes, 2 * allocated(root / "other/three"));
+}
+
+TEST(DiskScan, CancelledScanKeepsAConsistentPartialTree)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    // A hundred names per folder, most of them hard links: new inodes are slow to make on some file systems.
+    for (int i = 0; i < 2'400; ++i) {
+        const auto folder = root / ("d" + std::to_string(i % 24));
+        if (i < 24)
+            writeFile(folder / "f", 1);
+        else
+            fs::create_hard_link(folder / "f", folder / ("f" + std::to_string(i)));
+    }
+
+    std::stop_source before;
+    before.request_stop();
+    std::vector<DiskScanProgress> reports;
+    auto result = scan(root, 6, &reports, before.get_token());
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(result.root.bytes, 0U);
+    ASSERT_EQ(reports.size(), 1U) << "the final report comes even when nothing was measured";
+
+    // Stopped from inside the first progress report, partway through.
+    std::stop_source during;
+    reports.clear();
+    result = DiskScanner::scan(
+        root.string(), true, 6, 14, {},
+        [&](const DiskScanProgress& progress) {
+            reports.push_back(progress);
+            during.request_stop();
+        },
+        during.get_token());
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_GT(result.root.fileCount, 0);
+    EXPECT_LT(result.root.fileCount, 2'400);
+    expectConsistent(result.root);
+    ASSERT_EQ(reports.size(), 2U);
+    EXPECT_EQ(reports.back().measuredBytes, result.root.bytes);
+    EXPECT_EQ(reports.back().scannedFiles, result.root.fileCount);
+}
+
+// Hard links across folders, equal sizes and names that are not text: the
+// tree, totals, largest files and duplicate buckets do not depend on how
+// many folders are read at once.
+TEST(DiskScan, AnyThreadCountGivesTheSameResult)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    for (int a = 0; a < 20; ++a) {
+        for (int b = 0; b < 6; ++b) {
+            const auto folder = root / ("f" + std::to_string(a)) / ("g" + std::to_string(b));
+            for (int c = 0; c < 10; ++c) writeFile(folder / ("file" + std::to_string(c)), 4'096 * ((a * 7 + b * 3 + c) % 9 + 1));
+        }
+    }
+    for (int a = 0; a < 20; ++a)
+        fs::create_hard_link(root / ("f" + std::to_string(a)) / "g1/file1",
+                             root / ("f" + std::to_string((a + 1) % 20)) / ("shared" + std::to_string(a)));
+    writeFile(root / std::string("caf\xE9/big.bin"), 900'000);
+
+    const auto reference = DiskScanner::scan(root.string(), true, 6, 14, {}, {}, {}, 1);
+    EXPECT_EQ(reference.root.fileCount, 20 * 6 * 10 + 20 + 1);
+    for (int threads : {2, 8}) {
+        auto result = DiskScanner::scan(root.string(), true, 6, 14, {}, {}, {}, threads);
+        result.duration = reference.duration;
+        EXPECT_TRUE(result == reference) << threads << " threads";
+    }
+}
+
+}  // namespace
+}  // namespace corvalent

@@ -1,0 +1,308 @@
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <set>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/disk/disk_trash.h"
+#include "core/disk/freedesktop_trash.h"
+#include "core/common/utf8.h"
+#include "test_support.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = DiskTrashError::Kind;
+
+std::string contents(const fs::path& file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+void write(const fs::path& file, const std::string& text)
+{
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+// A temp home and data folder, so that the Trash is a real one of the test's own.
+class TrashTest : public ::testing::Test {
+protected:
+    testing::TempDir root;
+    fs::path home = root.path() / "home";
+    fs::path data = root.path() / "data";
+    fs::path work = root.path() / "work";
+    std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+
+    void SetUp() override
+    {
+        fs::create_directories(home);
+        fs::create_directories(work);
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::setenv("HOME", savedHome.c_str(), 1);
+        ::unsetenv("XDG_DATA_HOME");
+    }
+
+    static DiskCleanupCandidate candidate(const fs::path& path)
+    {
+        return DiskInsights::classify(path.string(), 1, fs::is_directory(fs::symlink_status(path)), {});
+    }
+    static DiskTrashReceipt trashed(const fs::path& path)
+    {
+        return DiskTrashExecutor::moveToTrash(DiskTrashExecutor::prepare(candidate(path)));
+    }
+    fs::path infoFile(const DiskTrashReceipt& receipt) const
+    {
+        return data / "Trash" / "info" / (fs::path(receipt.trashedPath).filename().string() + ".trashinfo");
+    }
+    fs::path trashFiles() const { return data / "Trash" / "files"; }
+    bool trashEmpty() const { return !fs::exists(trashFiles()) || fs::is_empty(trashFiles()); }
+
+    static void expectRefused(Kind kind, const std::function<void()>& action, const std::string& text = {})
+    {
+        try {
+            action();
+            ADD_FAILURE() << "no refusal";
+        } catch (const DiskTrashError& error) {
+            EXPECT_EQ(error.kind(), kind) << error.what();
+            if (!text.empty()) {
+                EXPECT_EQ(error.what(), text);
+            }
+        }
+    }
+};
+
+TEST_F(TrashTest, FileAndFolderRoundTrip)
+{
+    const auto file = work / "report.txt";
+    write(file, "quarterly figures");
+    const auto folder = work / "folder";
+    for (int i = 0; i < 50; ++i) write(folder / ("f" + std::to_string(i)), std::string(100 + i, 'x'));
+    ::chmod(file.c_str(), 0640);
+
+    for (const auto& item : {file, folder}) {
+        const auto before = DiskItemIdentity::capture(item.string());
+        const auto receipt = trashed(item);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(item)));
+        EXPECT_EQ(receipt.originalPath, item.string());
+        EXPECT_EQ(fs::path(receipt.trashedPath).parent_path(), fs::canonical(trashFiles()));
+        EXPECT_TRUE(receipt.trashedIdentity.sameItemAs(before));
+        const auto info = infoFile(receipt);
+        const auto text = contents(info);
+        EXPECT_NE(text.find("[Trash Info]\nPath=" + FreedesktopTrash::percentEncoded(item.string()) + "\n"),
+                  std::string::npos);
+        EXPECT_NE(text.find("\nDeletionDate="), std::string::npos);
+
+        DiskTrashExecutor::restore(receipt);
+        EXPECT_EQ(DiskItemIdentity::capture(item.string()), before) << "same inode, mode, size and time";
+        EXPECT_FALSE(fs::exists(info)) << "the info file goes with the item";
+    }
+    EXPECT_EQ(contents(file), "quarterly figures");
+    EXPECT_EQ(contents(folder / "f49"), std::string(149, 'x'));
+    EXPECT_TRUE(trashEmpty());
+}
+
+TEST_F(TrashTest, ItemChangedAfterReviewIsRefusedAndStays)
+{
+    const auto file = work / "data.bin";
+    const auto swapIn = work / "other.bin";
+    const auto prepareFile = [&] {
+        write(file, "0123456789");
+        return DiskTrashExecutor::prepare(candidate(file));
+    };
+
+    // Another file renamed over it, with the same size and time.
+    auto request = prepareFile();
+    write(swapIn, "abcdefghij");
+    const auto time = fs::last_write_time(file);
+    fs::last_write_time(swapIn, time);
+    fs::rename(swapIn, file);
+    expectRefused(Kind::identityChanged, [&] { DiskTrashExecutor::moveToTrash(request); });
+    EXPECT_EQ(contents(file), "abcdefghij") << "the replacement is left alone";
+
+    request = prepareFile();
+    std::ofstream(file, std::ios::app) << "more";
+    expectRefused(Kind::identityChanged, [&] { DiskTrashExecutor::moveToTrash(request); });
+    EXPECT_EQ(contents(file), "0123456789more");
+    EXPECT_TRUE(trashEmpty());
+}
+
+TEST_F(TrashTest, RefusalsTouchNothing)
+{
+    const auto target = work / "target.txt";
+    write(target, "x");
+    const auto link = work / "link.txt";
+    fs::create_symlink(target, link);
+    const auto linkedFolder = work / "linked";
+    fs::create_directory_symlink(work, linkedFolder);
+    const auto fifo = work / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto database = work / "store.sqlite";
+    write(database, "db");
+    const auto latin1 = work / "caf\xe9.bin";  // shown only with a replacement character
+    write(latin1, "x");
+
+    expectRefused(Kind::symbolicLink, [&] { DiskTrashExecutor::prepare(candidate(link)); });
+    expectRefused(Kind::symbolicLink, [&] { DiskTrashExecutor::prepare(candidate(linkedFolder / "target.txt")); });
+    expectRefused(Kind::unsupportedItem, [&] { DiskTrashExecutor::prepare(candidate(fifo)); });
+    auto reviewedAsSafe = candidate(database);
+    reviewedAsSafe.safety = DiskCleanupSafety::review;
+    // Classified again at the moment of acting, whatever the candidate says.
+    expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(reviewedAsSafe); });
+    expectRefused(Kind::unavailable, [&] { DiskTrashExecutor::prepare(candidate(work / "missing")); },
+                  "No such file or directory");
+    expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(candidate(latin1)); });
+    EXPECT_TRUE(fs::exists(target) && fs::is_symlink(link) && fs::exists(fifo) && fs::exists(database) &&
+                fs::exists(latin1));
+    EXPECT_TRUE(trashEmpty());
+}
+
+TEST_F(TrashTest, RestoreNeverReplacesAndChecksTheTrashCopy)
+{
+    const auto file = work / "notes.txt";
+    write(file, "first");
+    const auto receipt = trashed(file);
+
+    write(file, "newcomer");
+    expectRefused(Kind::destinationExists, [&] { DiskTrashExecutor::restore(receipt); });
+    fs::remove(file);
+    fs::create_symlink(work / "nowhere", file);
+    expectRefused(Kind::destinationExists, [&] { DiskTrashExecutor::restore(receipt); });
+    fs::remove(file);
+
+    std::ofstream(receipt.trashedPath, std::ios::app) << " changed";
+    expectRefused(Kind::identityChanged, [&] { DiskTrashExecutor::restore(receipt); });
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(fs::exists(receipt.trashedPath));
+}
+
+// Every item gets a name of its own, short enough for its info file, whatever
+// its own name and however many items share it; it comes back in full.
+TEST_F(TrashTest, NamesInTheTrashAreUniqueShortAndRestoredInFull)
+{
+    std::string accented;
+    for (int i = 0; i < 125; ++i) accented += "\xC3\xA9";  // é
+    std::vector<fs::path> items{
+        work / std::string(255, 'n'),
+        work / "a" / (accented + ".txt"),  // 254 bytes: a plain cut would split a character
+        work / "b" / (accented + ".txt"),
+        work / "c" / (std::string(240, 'm') + ".tar"),  // fits once; the second needs room for ".2"
+        work / "d" / (std::string(240, 'm') + ".tar"),
+    };
+    for (int i = 0; i < 103; ++i) items.push_back(work / std::to_string(i) / "cache.log");
+    std::set<std::string> names;
+    std::vector<DiskTrashReceipt> receipts;
+    for (const auto& item : items) {
+        write(item, item.parent_path().filename().string());
+        receipts.push_back(trashed(item));
+        const auto name = fs::path(receipts.back().trashedPath).filename().string();
+        EXPECT_TRUE(names.insert(name).second) << name;
+        EXPECT_LE(name.size() + std::string_view(".trashinfo").size(), 255U) << name;
+        EXPECT_TRUE(isValidUtf8(name)) << name;
+        EXPECT_EQ(fs::path(name).extension(), item.extension());
+        const auto path = "\nPath=" + FreedesktopTrash::percentEncoded(item.string()) + "\n";
+        EXPECT_NE(contents(infoFile(receipts.back())).find(path), std::string::npos) << "the full original path";
+    }
+
+    for (const auto& receipt : receipts) DiskTrashExecutor::restore(receipt);
+    for (const auto& item : items) EXPECT_EQ(contents(item), item.parent_path().filename().string());
+    EXPECT_TRUE(trashEmpty());
+    EXPECT_TRUE(fs::is_empty(data / "Trash" / "info")) << "the info files go with the items";
+}
+
+TEST_F(TrashTest, NothingInsideTheTrashIsOfferedOrMoved)
+{
+    const auto file = work / "old.log";
+    write(file, "x");
+    const auto receipt = trashed(file);
+    const auto info = infoFile(receipt);
+
+    for (const auto& path : {data / "Trash", fs::path(receipt.trashedPath), info})
+        EXPECT_EQ(candidate(path).safety, DiskCleanupSafety::protected_) << path;
+
+    // The Trash reached through a link in XDG_DATA_HOME: only the resolved
+    // place tells that the item is in it.
+    const auto linked = root.path() / "linked-data";
+    fs::create_directory_symlink(data, linked);
+    ::setenv("XDG_DATA_HOME", linked.c_str(), 1);
+    expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(candidate(receipt.trashedPath)); });
+    EXPECT_TRUE(fs::exists(receipt.trashedPath) && fs::exists(info));
+}
+
+TEST_F(TrashTest, RelativeDataHomeIsIgnoredByTheTrashAndTheClassifierAlike)
+{
+    ::setenv("XDG_DATA_HOME", "data", 1);
+    write(work / "a.txt", "x");
+    const auto receipt = trashed(work / "a.txt");
+    EXPECT_EQ(fs::path(receipt.trashedPath).parent_path(), fs::canonical(home / ".local/share/Trash/files"));
+    EXPECT_EQ(candidate(receipt.trashedPath).safety, DiskCleanupSafety::protected_);
+}
+
+TEST_F(TrashTest, MountPointsAreRefusedBeforeAnythingIsMade)
+{
+    if (::getuid() != 0) GTEST_SKIP() << "mounting needs root";
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    };
+    const auto memory = work / "memory";
+    const auto bound = work / "bound";  // a folder of the same file system: the same device
+    write(work / "source" / "inside", "x");
+    fs::create_directory(memory);
+    fs::create_directory(bound);
+    if (::mount("tmpfs", memory.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount here";
+    const Unmount unmountMemory{memory};
+    if (::mount((work / "source").c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind here";
+    const Unmount unmountBound{bound};
+
+    for (const auto& mountPoint : {memory, bound})
+        expectRefused(Kind::unavailable, [&] { trashed(mountPoint); }, "Device or resource busy");
+    EXPECT_EQ(contents(bound / "inside"), "x");
+    for (const auto& entry : fs::recursive_directory_iterator(root.path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".Trash")) << entry.path();
+    EXPECT_FALSE(fs::exists(data / "Trash"));
+}
+
+TEST_F(TrashTest, OtherFileSystemUsesItsTopFolderTrash)
+{
+    // /dev/shm is a memory file system of its own on Linux.
+    struct stat shm {};
+    struct stat tmp {};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(work.c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev ||
+        ::access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no second writable file system";
+    const auto trash = fs::path("/dev/shm") / (".Trash-" + std::to_string(::getuid()));
+    const bool trashExisted = fs::exists(trash);
+    const testing::TempDir other("/dev/shm");
+    const auto item = other.path() / "a b%.txt";
+    write(item, "elsewhere");
+    const auto placement = FreedesktopTrash::moveToTrash(item.string(), false);
+    EXPECT_EQ(fs::path(placement.trashedPath).parent_path(), trash / "files");
+    const auto relative = item.string().substr(std::string("/dev/shm/").size());
+    EXPECT_NE(contents(placement.infoPath).find("Path=" + FreedesktopTrash::percentEncoded(relative) + "\n"),
+              std::string::npos);
+    EXPECT_EQ(FreedesktopTrash::percentEncoded("a b%.txt"), "a%20b%25.txt");
+    EXPECT_TRUE(trashEmpty()) << "the home trash is not used";
+
+    FreedesktopTrash::moveBack(placement.trashedPath, item.string(), false);
+    FreedesktopTrash::removeInfo(placement.trashedPath, item.string());
+    EXPECT_EQ(contents(item), "elsewhere");
+    EXPECT_FALSE(fs::exists(placement.infoPath));
+    std::error_code ignored;
+    if (!trashExisted) fs::remove_all(trash, ignored);
+}
+
+}  // namespace
+}  // namespace corvalent

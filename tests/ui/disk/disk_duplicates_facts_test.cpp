@@ -1,0 +1,441 @@
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include <filesystem>
+#include <fstream>
+
+#include "live_environments.h"
+#include "models/disk_model.h"
+#include "test_support.h"
+#include "ui/disk/disk_view_state.h"
+#include "ui/disk/sidebar/duplicate_card.h"
+#include "ui/disk/file_reveal.h"
+#include "ui/disk/sidebar/storage_facts.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/display_formats.h"
+#include "ui/widgets/labels.h"
+#include "ui_settle.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::writeFile;
+using Action = DuplicateGroupBlock::Action;
+using Role = DuplicateCopyRole;
+
+constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 10 MB up
+
+struct RecordingRevealer : FileRevealer {
+    std::vector<std::string> revealed;
+    void reveal(const std::string& path) override { revealed.push_back(path); }
+};
+
+template <typename Action>
+bool await(Action action)
+{
+    bool done = false;
+    action([&] { done = true; });
+    return QTest::qWaitFor([&] { return done; }, 20'000);
+}
+
+void settle()
+{
+    for (int round = 0; round < 3; ++round, QCoreApplication::processEvents())
+        EXPECT_TRUE(BackgroundTask::pool(TaskLane::files).waitForDone(60'000));
+}
+
+// A home and Trash of the test's own, kept until no job reads them any more.
+struct TempHome : testing::TempHome {
+    ~TempHome() { settle(); }
+};
+
+// A widget of the disk workspace offscreen, 380 px wide as in the sidebar, on a real model.
+struct Host {
+    DiskModel model;
+    DiskViewState state;
+    RecordingRevealer revealer;
+    QWidget host;
+
+    explicit Host(DiskModelEnvironment environment = quietDiskEnvironment(), const QPalette& palette = lightPalette())
+        : model(std::move(environment))
+    {
+        host.setPalette(palette);
+        host.setAutoFillBackground(true);
+        auto* layout = new QVBoxLayout(&host);
+        layout->setContentsMargins(10, 10, 10, 10);
+        layout->addStretch(1);
+        host.resize(380, 760);
+    }
+    template <typename Widget>
+    Widget* show(Widget* widget)
+    {
+        static_cast<QVBoxLayout*>(host.layout())->insertWidget(0, widget);
+        host.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&host));
+        return widget;
+    }
+    ~Host() { settle(); }
+    void scan(const fs::path& tree)
+    {
+        model.scan(tree.string());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model.status().kind != DiskModelStatus::Kind::scanning; }, 60'000));
+        settle();
+    }
+    bool verified(DuplicateGroupBlock& block)
+    {
+        QTest::mouseClick(&block.verifyButton(), Qt::LeftButton);
+        return QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000);
+    }
+    void grab(const std::string& name)
+    {
+        settle();
+        fs::create_directories(CORVALENT_SCREENSHOTS);
+        host.grab().save(QString::fromStdString(std::string(CORVALENT_SCREENSHOTS) + "/" + name + ".png"));
+    }
+};
+
+using Copies = std::vector<std::pair<std::string, Role>>;
+
+Copies copies(const VerifiedDuplicateSetBlock& set)
+{
+    Copies all;
+    for (const auto& row : set.rows()) all.emplace_back(row.path, row.role);
+    return all;
+}
+
+// Five size classes: three alike and one apart at 14 MB, two alike at 13
+// and 11 MB, two that differ at 12 MB, and two alike at 10 MB. The groups
+// come most recoverable first: 14, 13, 12, then the two not shown.
+fs::path seedDuplicates(const fs::path& base)
+{
+    const auto tree = fs::canonical(base) / "copies";
+    for (const auto* name : {"a/one", "b/two", "c/three"}) writeFile(tree / name, 14 * megabyte);
+    std::ofstream(tree / "apart") << std::string(14 * megabyte - 1, 'x') << 'y';  // same size, other contents
+    for (const auto* name : {"e/one", "f/two"}) writeFile(tree / name, 13 * megabyte);
+    writeFile(tree / "g/one", 12 * megabyte);
+    std::ofstream(tree / "g/two") << std::string(12 * megabyte - 1, 'x') << 'y';
+    for (const auto* name : {"i/one", "j/two"}) writeFile(tree / name, 11 * megabyte);
+    for (const auto* name : {"k/one", "l/two"}) writeFile(tree / name, 10 * megabyte);
+    return tree;
+}
+
+TEST(DuplicateCard, VerifiesOneShownGroupAtATimeAndShowsWhatItFound)
+{
+    for (const auto& [name, palette] : {std::pair{"light", lightPalette()}, std::pair{"dark", darkPalette()}}) {
+        const testing::TempDir dir;
+        const auto tree = seedDuplicates(dir.path());
+        Host host(quietDiskEnvironment(), palette);
+        auto* card = host.show(new DuplicateCard(host.model, host.state, host.revealer));
+        EXPECT_FALSE(card->isVisibleTo(&host.host)) << "no card before a scan finds duplicates";
+        host.scan(tree);
+        ASSERT_TRUE(card->isVisibleTo(&host.host));
+        const auto& groups = host.model.result()->potentialDuplicateGroups;
+        ASSERT_EQ(groups.size(), 5U);
+        EXPECT_EQ(card->countText(), "5") << "the header counts every group";
+        ASSERT_EQ(card->groupBlocks().size(), 3U);
+        EXPECT_EQ(card->dividerCount(), 2);
+        for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(card->groupBlocks()[i]->id(), groups[i].id);
+        auto& alike = *card->groupBlocks()[0];
+        auto& pair = *card->groupBlocks()[1];
+        auto& differ = *card->groupBlocks()[2];
+
+        // While one group is verified, the others wait.
+        QTest::mouseClick(&alike.verifyButton(), Qt::LeftButton);
+        EXPECT_EQ(alike.action(), Action::stop);
+        for (auto* other : {&pair, &differ}) {
+            EXPECT_EQ(other->action(), Action::verify);
+            EXPECT_FALSE(other->verifyButton().isEnabled());
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !host.model.verifyingDuplicateGroupID(); }, 60'000));
+        EXPECT_EQ(alike.action(), Action::verified);
+        EXPECT_TRUE(pair.verifyButton().isEnabled());
+        EXPECT_EQ(card->messageText(), "Verified 3 identical files.");
+        ASSERT_EQ(alike.sets().size(), 1U);
+        const auto& set = *alike.sets()[0];
+        EXPECT_EQ(copies(set), (Copies{{(tree / "a/one").string(), Role::keep},
+                                       {(tree / "b/two").string(), Role::review},
+                                       {(tree / "c/three").string(), Role::review}}))
+            << "the copy that differs is not in the set";
+
+        // A model change that touches none of the card's data rebuilds nothing.
+        const auto* before = &set;
+        for (auto signal : {&DiskModel::resultChanged, &DiskModel::insightsChanged, &DiskModel::trashChanged,
+                            &DiskModel::duplicatesChanged})
+            emit(host.model.*signal)();
+        ASSERT_EQ(alike.sets().size(), 1U);
+        EXPECT_EQ(alike.sets()[0], before);
+
+        QTest::mouseClick(set.rows()[0].reveal, Qt::LeftButton);
+        EXPECT_EQ(host.revealer.revealed, std::vector{(tree / "a/one").string()});
+        QTest::mouseClick(set.rows()[2].review, Qt::LeftButton);
+        ASSERT_TRUE(host.state.cleanupCandidate());
+        EXPECT_EQ(host.state.cleanupCandidate()->path, (tree / "c/three").string());
+
+        // Stopped: back to "Verify", and no message, since starting cleared it.
+        QTest::mouseClick(&pair.verifyButton(), Qt::LeftButton);
+        EXPECT_EQ(card->messageText(), "");
+        QTest::mouseClick(&pair.stopButton(), Qt::LeftButton);
+        EXPECT_EQ(pair.action(), Action::verify);
+        settle();
+        EXPECT_EQ(card->messageText(), "");
+        EXPECT_TRUE(pair.sets().empty());
+
+        // Same size, other contents: the seal, and no set.
+        ASSERT_TRUE(host.verified(differ));
+        EXPECT_EQ(differ.action(), Action::verified);
+        EXPECT_TRUE(differ.contentsDiffer());
+        EXPECT_EQ(card->messageText(), "Same size, but contents differ.");
+
+        // A file that grew since the scan: the group may be verified again after a new scan.
+        std::ofstream(tree / "f/two", std::ios::app) << 'z';
+        ASSERT_TRUE(host.verified(pair));
+        EXPECT_EQ(card->messageText(), "two changed while Corvalent was verifying it. Scan again.");
+        EXPECT_EQ(pair.action(), Action::verify);
+        host.grab(std::string("disk-duplicates-") + name);
+    }
+}
+
+TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
+{
+    const TempHome temp;
+    const auto tree = temp.home / "films";
+    const auto one = tree / "one.mkv", two = tree / "two.mkv", three = tree / "three.mkv";
+    for (const auto& file : {one, two, three}) writeFile(file, 10 * megabyte);
+    Host host;
+    auto* card = host.show(new DuplicateCard(host.model, host.state, host.revealer));
+    host.scan(tree);
+    ASSERT_EQ(card->groupBlocks().size(), 1U);
+    EXPECT_EQ(card->dividerCount(), 0);
+    auto& block = *card->groupBlocks()[0];
+    ASSERT_TRUE(host.verified(block));
+    ASSERT_EQ(block.sets().size(), 1U);
+
+    // As the confirmation sheet does, for a copy and then for the kept one.
+    const auto move = [&](const DiskCleanupCandidate& candidate) {
+        std::optional<DiskTrashRequest> request;
+        ASSERT_TRUE(await([&](auto done) {
+            host.model.prepareTrash(candidate, [&request, done](auto ready) { request = ready, done(); });
+        }));
+        ASSERT_TRUE(request && await([&](auto done) { host.model.moveToTrash(*request, done); }));
+    };
+    QTest::mouseClick(block.sets()[0]->rows()[2].review, Qt::LeftButton);
+    ASSERT_TRUE(host.state.cleanupCandidate());
+    move(*host.state.cleanupCandidate());
+    ASSERT_FALSE(fs::exists(two));
+    EXPECT_EQ(copies(*block.sets()[0]), (Copies{{one.string(), Role::keep}, {three.string(), Role::review}}));
+
+    // The kept copy moved some other way: the last one left is kept, never offered.
+    move(host.model.cleanupCandidate(one.string(), 10 * megabyte, false));
+    EXPECT_EQ(copies(*block.sets()[0]), (Copies{{three.string(), Role::keep}}));
+
+    for (const auto& receipt : std::vector(host.model.recentTrash()))
+        ASSERT_TRUE(await([&](auto done) { host.model.restore(receipt, done); }));
+    EXPECT_EQ(copies(*block.sets()[0]),
+              (Copies{{one.string(), Role::keep}, {three.string(), Role::review}, {two.string(), Role::review}}));
+}
+
+// Rows of one set that would read the same drop the leading folders they
+// share; rows that read apart keep their full paths.
+TEST(DuplicateCopyTexts, RowsThatWouldReadTheSameDropTheFoldersTheyShare)
+{
+    // Stand-ins for the row's middle elision: the first and last characters.
+    const auto keeping = [](qsizetype head, qsizetype tail) {
+        return [=](const QString& path) {
+            return path.size() <= head + tail ? path : path.left(head) + u'\u2026' + path.right(tail);
+        };
+    };
+    const auto whole = [](const QString& path) { return path; };
+    using Texts = std::vector<QString>;
+
+    const Texts twins{"/home/ana/survey/2023/site-a/survey-raw.bin", "/home/ana/survey/2023/site-b/survey-raw.bin"};
+    EXPECT_EQ(duplicateCopyTexts(twins, whole), twins) << "read apart: the full paths";
+    EXPECT_EQ(duplicateCopyTexts(twins, keeping(6, 15)),
+              (Texts{"\u2026/site-a/survey-raw.bin", "\u2026/site-b/survey-raw.bin"}));
+
+    // Only the rows that read alike change, each by what it shares with its twin.
+    const Texts three{"/home/ana/x/deep/one/survey-raw.bin", "/home/ana/x/deep/two/survey-raw.bin",
+                      "/mnt/backup/survey-raw.bin"};
+    EXPECT_EQ(duplicateCopyTexts(three, keeping(6, 15)),
+              (Texts{"\u2026/one/survey-raw.bin", "\u2026/two/survey-raw.bin", "/mnt/backup/survey-raw.bin"}));
+
+    // One folder, two names: the names come first.
+    EXPECT_EQ(duplicateCopyTexts({"/data/films/big/take1.mov", "/data/films/big/take2.mov"}, keeping(6, 4)),
+              (Texts{"\u2026/take1.mov", "\u2026/take2.mov"}));
+    // Nothing shared but the root: nothing to drop.
+    EXPECT_EQ(duplicateCopyTexts({"/a1/x.bin", "/b1/x.bin"}, keeping(0, 5)), (Texts{"/a1/x.bin", "/b1/x.bin"}));
+    // Alike only as a folder and its subfolder's name: "/p/q" is not a folder "/p/q/" shares.
+    EXPECT_EQ(duplicateCopyTexts({"/p/q/x.bin", "/p/qr/x.bin"}, keeping(0, 5)),
+              (Texts{"\u2026/q/x.bin", "\u2026/qr/x.bin"}));
+}
+
+// In the sidebar's width two copies of one name part at their differing
+// folder; each row names its full path, literally, to the pointer and to a
+// screen reader; with room enough the full paths show.
+TEST(DuplicateCard, CopiesOfOneNameReadApartInTheSidebar)
+{
+    for (const auto& [look, palette] : {std::pair{"light", lightPalette()}, std::pair{"dark", darkPalette()}}) {
+        const testing::TempDir dir;
+        const auto survey = fs::canonical(dir.path()) / "fieldwork" / "survey-2023" / "instruments";
+        const auto first = survey / "site-a" / "raw" / "survey-raw.bin";
+        const auto second = survey / "site-<b>b & c" / "raw" / "survey-raw.bin";
+        for (const auto& file : {first, second}) writeFile(file, 10 * megabyte);
+        Host host(quietDiskEnvironment(), palette);
+        auto* card = host.show(new DuplicateCard(host.model, host.state, host.revealer));
+        host.scan(dir.path());
+        ASSERT_EQ(card->groupBlocks().size(), 1U);
+        ASSERT_TRUE(host.verified(*card->groupBlocks()[0]));
+        ASSERT_EQ(card->groupBlocks()[0]->sets().size(), 1U);
+        const auto& rows = card->groupBlocks()[0]->sets()[0]->rows();
+        ASSERT_EQ(rows.size(), 2U);
+        QCoreApplication::processEvents();
+
+        const auto drawn = [&](std::size_t row) { return rows[row].text->drawnText(); };
+        EXPECT_NE(drawn(0), drawn(1));
+        for (std::size_t row = 0; row < 2; ++row) {
+            const auto path = QString::fromStdString(rows[row].path);
+            EXPECT_TRUE(drawn(row).startsWith("\u2026/site-")) << drawn(row).toStdString();
+            EXPECT_EQ(rows[row].text->accessibleDescription(), path);
+            // Read as Qt reads a tooltip: as rich text when it looks like markup.
+            const auto toolTip = rows[row].text->toolTip();
+            QTextDocument tip;
+            if (Qt::mightBeRichText(toolTip))
+                tip.setHtml(toolTip);
+            else
+                tip.setPlainText(toolTip);
+            EXPECT_EQ(tip.toPlainText(), path) << "the tooltip shows the path as it is";
+        }
+        host.grab(std::string("disk-duplicates-copies-") + look);
+        auto& marked = *rows[rows[0].path.find("<b>") != std::string::npos ? 0 : 1].text;
+        QToolTip::showText(marked.mapToGlobal(QPoint(4, 4)), marked.toolTip(), &marked);
+        QWidget* tip = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (auto* widget : QApplication::topLevelWidgets())
+                    if (widget->inherits("QTipLabel") && widget->isVisible()) tip = widget;
+                return tip != nullptr;
+            },
+            2'000));
+        tip->grab().save(QString("%1/disk-duplicates-copy-tooltip-%2.png").arg(CORVALENT_SCREENSHOTS, look));
+        QToolTip::hideText();
+
+        host.host.resize(1800, 760);
+        QCoreApplication::processEvents();
+        for (std::size_t row = 0; row < 2; ++row)
+            EXPECT_EQ(drawn(row), QString::fromStdString(rows[row].path)) << "room enough: the full path";
+    }
+}
+
+DiskStorageReconciliation wholeVolume(std::uint64_t notMeasured, std::optional<std::uint64_t> beyond)
+{
+    DiskStorageReconciliation reconciliation;
+    reconciliation.isWholeVolume = true;
+    reconciliation.measuredFiles = 40 * megabyte;
+    reconciliation.notMeasured = notMeasured;
+    reconciliation.measuredBeyondFilesystemTotal = beyond;
+    return reconciliation;
+}
+
+QStringList titles(const std::vector<StorageFact>& facts)
+{
+    QStringList all;
+    for (const auto& fact : facts) all << fact.title;
+    return all;
+}
+
+const StorageFact& fact(const std::vector<StorageFact>& facts, const QString& title)
+{
+    return *std::ranges::find(facts, title, &StorageFact::title);
+}
+
+TEST(StorageFacts, ExplanationsAndCardsFollowTheFigures)
+{
+    DiskStorageReconciliation counts;
+    const auto tail = QStringLiteral("snapshots, metadata, virtual memory, and filesystem accounting.");
+    EXPECT_EQ(storageDifferenceExplanation(counts), "Not junk: includes " + tail);
+    counts.privacySkippedLocations = 3;
+    EXPECT_EQ(storageDifferenceExplanation(counts), "Not junk: includes privacy-skipped folders, " + tail);
+    counts.inaccessibleEntries = 1;
+    EXPECT_EQ(storageDifferenceExplanation(counts),
+              "Not junk: includes unreadable locations, privacy-skipped folders, " + tail);
+
+    const auto sizeNote = QStringLiteral("The file system does not report a reliable per-snapshot size.");
+    EXPECT_EQ(
+        snapshotExplanation({4, std::nullopt}),
+        "Local filesystem snapshots are counted here; the file system does not report a reliable per-snapshot size.");
+    EXPECT_EQ(snapshotExplanation({4, 0}), "0 marked purgeable. " + sizeNote);
+    EXPECT_EQ(snapshotExplanation({4, 1'234}), "1,234 marked purgeable. " + sizeNote);
+
+    // Without a volume: a folder's view, nothing free, nothing reclaimable.
+    const auto bare = storageFacts(DiskStorageReconciliation{}, std::nullopt);
+    EXPECT_EQ(titles(bare), (QStringList{"Measured files", "Folder-only view", "Immediately free"}));
+    EXPECT_EQ(fact(bare, "Folder-only view").value, "—");
+
+    // Measured beyond the file system's figure: nothing unmeasured, and the overlap.
+    const auto beyond = storageFacts(wholeVolume(0, 5 * megabyte), std::nullopt);
+    EXPECT_EQ(titles(beyond),
+              (QStringList{"Measured files", "Not measured by this scan", "Immediately free", "Accounting overlap"}));
+    EXPECT_EQ(fact(beyond, "Not measured by this scan").value, bytesText(0));
+    EXPECT_EQ(storageFacts(wholeVolume(0, std::nullopt), std::nullopt).size(), 3U) << "exactly the occupied space";
+
+    // Cards without a source here, from figures of their own.
+    auto sources = wholeVolume(7 * megabyte, std::nullopt);
+    sources.cloudPlaceholderCount = 1'234;
+    sources.cloudPlaceholderLogicalBytes = 3 * megabyte;
+    sources.reclaimable = 1;  // under 1 MiB still shows, as 0 MB
+    const auto all = storageFacts(sources, APFSSnapshotSummary{0, std::nullopt});
+    EXPECT_EQ(titles(all), (QStringList{"Measured files", "Cloud placeholders", "Not measured by this scan",
+                                        "Immediately free", "Reclaimable by the system", "File system snapshots"}));
+    EXPECT_EQ(fact(all, "Cloud placeholders").value, "1,234");
+    EXPECT_TRUE(fact(all, "Cloud placeholders").detail.startsWith(bytesText(3 * megabyte) + " is represented online"));
+}
+
+TEST(StorageFactsPanel, AFolderScanIsAFolderViewAndTheVolumeScanReconciles)
+{
+    const testing::TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    writeFile(root / "sub" / "data", 2 * megabyte);
+    writeFile(root / "other", 3 * megabyte);
+    constexpr std::uint64_t gigabyte = 1ULL << 30;
+    const auto capacity = DiskCapacity::make("Scratch", 100 * gigabyte, 60 * gigabyte, 50 * gigabyte);
+    for (const auto& [name, palette] : {std::pair{"light", lightPalette()}, std::pair{"dark", darkPalette()}}) {
+        auto environment = quietDiskEnvironment();
+        environment.volumes = [&] {
+            return std::vector{DiskVolume{root.string(), "Scratch", root.string(), capacity, true, false}};
+        };
+        environment.snapshotSummary = [](const std::string&, std::stop_token) {
+            return std::optional(APFSSnapshotSummary{2, 1});
+        };
+        Host host(environment, palette);
+        auto* panel = host.show(new StorageFactsPanel(host.model));
+        ASSERT_TRUE(await([&](auto done) { host.model.loadVolumes(true, done); }));
+        settle();
+        ASSERT_TRUE(host.model.snapshotSummary());
+        EXPECT_TRUE(panel->showsPlaceholder()) << "snapshots alone are no accounting";
+
+        host.scan(root / "sub");
+        EXPECT_FALSE(panel->showsPlaceholder());
+        EXPECT_EQ(panel->titles(), (QStringList{"Measured files", "Folder-only view", "Immediately free",
+                                                "Reclaimable by the system", "File system snapshots"}));
+        EXPECT_EQ(panel->value("Measured files"), bytesText(host.model.result()->root.bytes));
+        EXPECT_EQ(panel->value("Immediately free"), bytesText(50 * gigabyte));
+        EXPECT_EQ(panel->value("Reclaimable by the system"), bytesText(10 * gigabyte));
+        EXPECT_TRUE(panel->detail("File system snapshots").startsWith("1 marked purgeable."));
+
+        host.scan(root);
+        EXPECT_EQ(panel->titles(), (QStringList{"Measured files", "Not measured by this scan", "Immediately free",
+                                                "Reclaimable by the system", "File system snapshots"}));
+        EXPECT_EQ(panel->value("Not measured by this scan"),
+                  bytesText(50 * gigabyte - host.model.result()->root.bytes));
+        host.grab(std::string("disk-storage-facts-") + name);
+    }
+}
+
+}  // namespace
+}  // namespace corvalent

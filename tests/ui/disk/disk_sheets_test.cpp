@@ -1,0 +1,291 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QLabel>
+#include <QMimeData>
+#include <QPointer>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "live_environments.h"
+#include "test_support.h"
+#include "ui/disk/review/cleanup_confirmation.h"
+#include "ui/disk/review/cleanup_guide_sheet.h"
+#include "ui/disk/file_reveal.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/widgets/buttons.h"
+#include "ui_settle.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::writeFile;
+using Sheet = QPointer<DiskCleanupConfirmation>;
+
+struct RecordingRevealer : FileRevealer {
+    std::vector<std::string> revealed;
+    void reveal(const std::string& path) override { revealed.push_back(path); }
+};
+
+// A home folder and Trash of the test's own, a real model and a shown
+// window the sheets are modal over.
+class DiskSheets : public ::testing::Test {
+protected:
+    testing::TempHome temp;
+    const fs::path& home = temp.home;
+    fs::path trash = temp.trash();
+    DiskModel model{quietDiskEnvironment()};
+    RecordingRevealer revealer;
+    QWidget window;
+
+    DiskSheets()
+    {
+        QSettings().clear();
+        window.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+    // Background work ends and delivers while the model and the test's home remain.
+    ~DiskSheets() override
+    {
+        EXPECT_TRUE(BackgroundTask::pool(TaskLane::files).waitForDone(60'000));
+        QCoreApplication::processEvents();
+    }
+
+    // Opened as the page opens it; it deletes itself on close.
+    template <typename Dialog>
+    Dialog* present(Dialog* sheet, const QPalette& palette = lightPalette())
+    {
+        sheet->setPalette(palette);
+        sheet->setWindowModality(Qt::WindowModal);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->open();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet));
+        sheet->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(sheet));
+        return sheet;
+    }
+    Sheet confirm(const DiskCleanupCandidate& candidate)
+    {
+        return present(new DiskCleanupConfirmation(model, candidate, revealer, &window));
+    }
+    DiskCleanupCandidate candidate(const fs::path& file)
+    {
+        return model.cleanupCandidate(file.string(), testing::allocatedBytes(file), false);
+    }
+    // Waits until the sheet has examined or tried the item and is idle; false when it closed instead.
+    bool settled(const Sheet& sheet)
+    {
+        return QTest::qWaitFor(
+                   [&] {
+                       return !sheet || (sheet->moveButton().text() == CleanupConfirmationTexts::moveToTrash() &&
+                                         !model.cleanupInProgress());
+                   },
+                   20'000) &&
+               sheet;
+    }
+};
+
+QStringList texts(QWidget& in, const QString& name = {})
+{
+    QStringList found;
+    for (auto* label : in.findChildren<QLabel*>(name))
+        if (label->isVisibleTo(&in)) found << label->text();
+    return found;
+}
+
+void screenshot(QWidget& sheet, const QString& name, bool settleFirst = true)
+{
+    if (settleFirst) settle();
+    QDir().mkpath(CORVALENT_SCREENSHOTS);
+    EXPECT_TRUE(sheet.grab().save(QString(CORVALENT_SCREENSHOTS) + "/disk-sheet-" + name + ".png"));
+}
+
+TEST_F(DiskSheets, NoKeyMovesAnythingAndAClickMovesTheReviewedItemToTheTrash)
+{
+    const auto movie = home / "films" / "movie.mkv";
+    writeFile(movie, 300'000);
+    const auto reviewed = candidate(movie);
+    ASSERT_EQ(reviewed.safety, DiskCleanupSafety::review);
+
+    Sheet sheet = confirm(reviewed);
+    ASSERT_TRUE(settled(sheet));
+    EXPECT_TRUE(sheet->moveButton().isEnabled());
+    EXPECT_EQ(texts(*sheet, "confirmationName"), QStringList{"movie.mkv"});
+    EXPECT_EQ(texts(*sheet, "confirmationDetailTitle"), (QStringList{"WHY IT APPEARED", "WHAT MAY HAPPEN"}));
+    EXPECT_TRUE(texts(*sheet, "confirmationMessage").isEmpty());
+    EXPECT_EQ(QApplication::focusWidget(), &sheet->cancelButton());
+    screenshot(*sheet, "confirmation-light");
+    QTest::mouseClick(&sheet->revealButton(), Qt::LeftButton);
+    EXPECT_EQ(revealer.revealed, std::vector{movie.string()});
+
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) QTest::keyClick(QApplication::focusWidget(), key);
+    for (int step = 0; step < 4; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_NE(QApplication::focusWidget(), &sheet->moveButton()) << "the keyboard never reaches the move";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+    drainLanes();
+    settle();
+    ASSERT_TRUE(sheet) << "Return neither moves nor closes";
+    sheet->cancelButton().setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);  // presses Cancel
+    settle();
+    EXPECT_FALSE(sheet);
+    EXPECT_TRUE(fs::exists(movie));
+    EXPECT_TRUE(model.recentTrash().empty());
+
+    sheet = confirm(reviewed);
+    QSignalSpy finished(sheet.data(), &QDialog::finished);
+    ASSERT_TRUE(settled(sheet));
+    QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
+    EXPECT_FALSE(settled(sheet)) << "closes on the receipt of this move";
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_FALSE(fs::exists(movie));
+    EXPECT_TRUE(fs::exists(trash / "files" / "movie.mkv"));
+    std::stringstream info;
+    info << std::ifstream(trash / "info" / "movie.mkv.trashinfo").rdbuf();
+    EXPECT_TRUE(info.str().starts_with("[Trash Info]\nPath=" + movie.string() + "\nDeletionDate=")) << info.str();
+}
+
+TEST_F(DiskSheets, AnItemChangedSinceReviewOrAnEarlierMoveOfItsPathNeverClosesAFailedSheet)
+{
+    const auto swapped = home / "swapped.mkv", again = home / "again.mkv";
+    writeFile(swapped, 300'000);
+    writeFile(again, 200'000);
+    const QStringList changed{"The item changed after it was reviewed. Scan it again before acting."};
+
+    Sheet sheet = confirm(candidate(swapped));
+    ASSERT_TRUE(settled(sheet));
+    fs::remove(swapped);
+    writeFile(swapped, 100'000);  // another file under the reviewed name
+    QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
+    ASSERT_TRUE(settled(sheet)) << "stays open";
+    EXPECT_EQ(texts(*sheet, "confirmationMessage"), changed);
+    EXPECT_FALSE(sheet->moveButton().isEnabled()) << "a retry would meet the same changed item";
+    EXPECT_EQ(fs::file_size(swapped), 100'000U);
+    EXPECT_FALSE(fs::exists(trash));
+    screenshot(*sheet, "confirmation-changed");
+    sheet->reject();
+
+    // Moved once already; a new file at the same path fails its move.
+    std::optional<DiskTrashRequest> first;
+    model.prepareTrash(candidate(again), [&](auto request) { first = request; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.has_value(); }, 20'000));
+    model.moveToTrash(*first);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.recentTrash().size() == 1; }, 20'000));
+    writeFile(again, 200'000);
+    sheet = confirm(candidate(again));
+    ASSERT_TRUE(settled(sheet));
+    std::ofstream(again, std::ios::app) << "grown";
+    QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
+    ASSERT_TRUE(settled(sheet)) << "the earlier receipt is not this move's";
+    EXPECT_EQ(texts(*sheet, "confirmationMessage"), changed);
+    EXPECT_TRUE(fs::exists(again));
+}
+
+TEST_F(DiskSheets, TheConfirmationShowsTheCandidateRetriesARefusalAndNeverOffersAProtectedItem)
+{
+    // Long enough to need more than the two lines a path may take.
+    const auto later = home / "renders-for-review" / "ultra-high-definition-masters-2019" / "final-versions" /
+                       "exports-approved-by-the-client" / "colour-graded" / "later.bin";
+    auto missing = model.cleanupCandidate(later.string(), 1'073'741'824, false);
+    missing.activeOwners = {"Alpha", "Beta"};
+
+    auto* opening = new DiskCleanupConfirmation(model, missing, revealer, &window);
+    opening->setPalette(darkPalette());
+    EXPECT_EQ(opening->moveButton().text(), CleanupConfirmationTexts::checking()) << "until the item is examined";
+    EXPECT_FALSE(opening->moveButton().isEnabled());
+    screenshot(*opening, "confirmation-checking-dark", false);
+    Sheet sheet = present(opening, darkPalette());
+    ASSERT_TRUE(settled(sheet));
+    EXPECT_EQ(texts(*sheet, "confirmationSize"), QStringList{"1.0 GB"});
+    auto* path = sheet->findChild<QLabel*>("confirmationPath");
+    const double line = QFontMetricsF(path->font()).lineSpacing();
+    EXPECT_TRUE(path->height() > 1.5 * line && path->height() < 2.5 * line) << "two lines, its middle elided";
+    EXPECT_EQ(texts(*sheet, "confirmationDetailTitle"),
+              (QStringList{"WHY IT APPEARED", "WHAT MAY HAPPEN", "RUNNING NOW"}));
+    EXPECT_EQ(texts(*sheet, "confirmationDetailValue").last(), "Alpha, Beta");
+    // Missing when the sheet opened: the reason shows, and pressing again examines it anew.
+    ASSERT_TRUE(model.cleanupMessage());
+    EXPECT_EQ(texts(*sheet, "confirmationMessage"), QStringList{*model.cleanupMessage()});
+    EXPECT_TRUE(sheet->moveButton().isEnabled()) << "the item may yet appear";
+    screenshot(*sheet, "confirmation-refused-dark");
+    writeFile(later, 50'000);
+    QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
+    EXPECT_FALSE(settled(sheet));
+    EXPECT_TRUE(fs::exists(trash / "files" / "later.bin"));
+
+    auto guarded = model.cleanupCandidate(home.string(), 1'073'741'823, true);
+    guarded.safety = DiskCleanupSafety::protected_;
+    const auto before = model.cleanupMessage();
+    sheet = confirm(guarded);
+    EXPECT_EQ(texts(*sheet, "confirmationSize"), QStringList{"1024 MB"});
+    EXPECT_EQ(texts(*sheet, "confirmationDetailTitle").size(), 2);
+    EXPECT_FALSE(sheet->moveButton().isEnabled());
+    EXPECT_EQ(texts(*sheet, "confirmationMessage"), QStringList{"This location is protected by Corvalent."});
+    EXPECT_EQ(model.cleanupMessage(), before) << "the item was not even examined";
+    sheet->reject();
+}
+
+TEST_F(DiskSheets, TheGuideCopiesTheExactCommandMarksItClosesOnReturnAndLeavesOutWhatItLacks)
+{
+    DiskCleanupCandidate volume;
+    volume.path = "/home/u/.local/share/docker/volumes/db";
+    auto guide = *DiskCleanupGuides::guide(volume);
+    guide.commands.push_back(guide.commands.front());  // listed twice: both rows carry the mark
+    ASSERT_EQ(guide.commands.size(), 3U);
+    auto* dark = present(new DiskCleanupGuideView(guide, &window), darkPalette());
+    screenshot(*dark, "guide-dark");
+    dark->reject();
+
+    QPointer<DiskCleanupGuideView> sheet = present(new DiskCleanupGuideView(guide, &window));
+    QSignalSpy finished(sheet.data(), &QDialog::finished);
+    EXPECT_NE(sheet->findChild<Button*>("guideDocumentation"), nullptr);
+    auto rows = sheet->findChildren<Button*>("guideCopy");
+    ASSERT_EQ(rows.size(), 3);
+    const auto marks = [&] {
+        QStringList shown;
+        for (auto* row : rows) shown << row->toolTip();
+        return shown;
+    };
+    EXPECT_EQ(marks(), (QStringList{"Copy command", "Copy command", "Copy command"}));
+    auto* held = new QMimeData;
+    held->setHtml("<b>held</b>");
+    QGuiApplication::clipboard()->setMimeData(held);
+    QTest::mouseClick(rows[1], Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "docker system prune");
+    EXPECT_FALSE(QGuiApplication::clipboard()->mimeData()->hasHtml()) << "the whole clipboard is replaced";
+    EXPECT_EQ(marks(), (QStringList{"Copy command", "Copied", "Copy command"}));
+    QTest::mouseClick(rows[2], Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "docker system df -v");
+    EXPECT_EQ(marks(), (QStringList{"Copied", "Copy command", "Copied"}));
+    screenshot(*sheet, "guide-light");
+    rows[0]->setFocus();  // Return belongs to Done wherever the focus is
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    EXPECT_FALSE(sheet);
+    EXPECT_EQ(finished.count(), 1);
+
+    for (const auto* address : {"docs.example.com/cache", "https://exa mple.com/", "ftp://example.com/", "https://"})
+        EXPECT_FALSE(documentationLink(std::string(address))) << address;
+    guide.commands.clear();
+    guide.steps.clear();
+    guide.documentationURL = "https://exa mple.com/";
+    sheet = present(new DiskCleanupGuideView(guide, &window));
+    EXPECT_EQ(sheet->findChild<QWidget*>("guideCommands"), nullptr);
+    EXPECT_FALSE(texts(*sheet).contains("Corvalent never runs these commands."));
+    EXPECT_EQ(sheet->findChild<Button*>("guideDocumentation"), nullptr);
+    ASSERT_NE(sheet->findChild<QWidget*>("guideSteps"), nullptr) << "drawn even without steps";
+    EXPECT_TRUE(texts(*sheet, "guideStep").isEmpty());
+    sheet->reject();
+}
+
+}  // namespace
+}  // namespace corvalent

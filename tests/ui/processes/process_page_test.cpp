@@ -1,0 +1,346 @@
+// The process page offscreen, on a real model sampling the real process table,
+// with real child processes the tests start under names of their choosing.
+#include <gtest/gtest.h>
+#include <QAccessible>
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <memory>
+
+#include "core/common/display.h"
+#include "models/background_task.h"
+#include "models/vantle_model.h"
+#include "processes/process_page_fixture.h"
+#include "test_support.h"
+#include "ui/processes/icons/process_icon_store.h"
+#include "ui/processes/list/process_list_model.h"
+#include "ui/processes/list/process_list_pane.h"
+#include "ui/processes/process_page.h"
+#include "ui/processes/list/process_row_delegate.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/labels.h"
+#include "ui/widgets/segmented_control.h"
+#include "ui_settle.h"
+
+namespace corvalent {
+namespace {
+
+using testing::ChildProcess;
+using Glyph = ProcessTexts::Glyph;
+
+TEST(ProcessTexts, FiguresAndStatesReadAsShown)
+{
+    EXPECT_EQ(ProcessTexts::measuredCPU(352.6), "353%") << "a share of one core can pass 100";
+    EXPECT_EQ(ProcessTexts::count(12'345), "12,345");
+    EXPECT_EQ(ProcessTexts::cpu(12.34), "12.3% CPU");
+    EXPECT_EQ(ProcessTexts::cpu(std::nullopt), "CPU \u2014");
+    EXPECT_EQ(ProcessTexts::memory(3ULL << 29, true), "\u2265 1.5 GB");
+    EXPECT_EQ(ProcessTexts::glyph({"1:1", "2:2"}, {"2:2", "9:9"}), Glyph::mixed);
+    EXPECT_EQ(ProcessTexts::glyph({"1:1"}, {"1:1", "9:9"}), Glyph::checked);
+    EXPECT_EQ(ProcessTexts::listNotice(true, false, true), ProcessTexts::ListNotice::none)
+        << "an empty list waits for the refresh under way";
+}
+
+class ProcessPageTest : public ProcessPageFixture {
+protected:
+    ProcessListPane& pane() { return page->listPane(); }
+    ProcessListView& list() { return pane().list(); }
+    ProcessListModel& rows() { return list().rows(); }
+    QString title(int row) { return rows().row(row).titleText(); }
+    QString chipValue(const QString& title) { return page->chip(title)->findChild<QLabel*>("chipValue")->text(); }
+    bool emphasized(const QString& title) { return page->chip(title)->property("emphasized").toBool(); }
+    QString labelText(const char* name) { return page->findChild<QLabel*>(name)->text(); }
+
+    QPoint glyphCentre(int row)
+    {
+        return list().rowDelegate().glyphRect(list().visualRect(rows().index(row)), row).center().toPoint();
+    }
+    QPoint titleSpot(int row)
+    {
+        const auto area = list().rowDelegate().rowRect(list().visualRect(rows().index(row)), row);
+        return QPoint(static_cast<int>(area.left() + 140), static_cast<int>(area.center().y()));
+    }
+    void click(QPoint at) { QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, at); }
+    void search(const QString& text)
+    {
+        pane().searchField().clear();
+        QTest::keyClicks(&pane().searchField(), text);
+        QCoreApplication::processEvents();
+    }
+    void screenshot(const QString& name)
+    {
+        settle();  // past the inspector's and the rows' transitions
+        QDir().mkpath(CORVALENT_SCREENSHOTS);
+        EXPECT_TRUE(host.grab().save(QString(CORVALENT_SCREENSHOTS) + "/process-page-" + name + ".png"));
+    }
+};
+
+TEST_F(ProcessPageTest, SearchNarrowsToTheChildAndItsClearButtonEmptiesIt)
+{
+    start("zq-needle");
+    open();
+    EXPECT_EQ(pane().noticeText(), "Reading processes\u2026");
+    refresh();
+    const auto all = rows().rowCount();
+    ASSERT_GT(all, 1);
+    EXPECT_EQ(pane().noticeText(), "");
+    EXPECT_EQ(labelText("groupCount"), QString("%1 groups on this computer").arg(all));
+    EXPECT_EQ(labelText("lastScan"), QString("Last scan %1 ms").arg(model->scanMS()));
+    EXPECT_FALSE(pane().clearButton().isVisibleTo(&host));
+    EXPECT_EQ(pane().searchField().accessibleName(), "Search processes");
+
+    search("ZQ-NEE");
+    EXPECT_EQ(model->search(), "ZQ-NEE");
+    ASSERT_EQ(rows().rowCount(), 1);
+    EXPECT_EQ(title(0), "zq-needle");
+    ASSERT_TRUE(pane().clearButton().isVisibleTo(&host));
+    EXPECT_EQ(pane().clearButton().accessibleName(), "Clear search");
+
+    QTest::mouseClick(&pane().clearButton(), Qt::LeftButton);
+    EXPECT_EQ(model->search(), "");
+    EXPECT_EQ(pane().searchField().text(), "");
+    EXPECT_FALSE(pane().clearButton().isVisibleTo(&host));
+    EXPECT_EQ(rows().rowCount(), all);
+
+    // No match with groups listed is an empty result, not a list still loading.
+    search("no such work anywhere");
+    EXPECT_EQ(rows().rowCount(), 0);
+    EXPECT_EQ(pane().noticeText(), "No processes found\nTry another search or show protected processes in Settings.");
+    QTest::keyClick(&pane().searchField(), Qt::Key_Escape);
+    EXPECT_EQ(rows().rowCount(), all);
+}
+
+TEST_F(ProcessPageTest, SortingByCPUPutsTheSpinningChildFirst)
+{
+    start("zq-sort-heavy", {"--touch", "48"});
+    start("zq-sort-spin", {"--spin"});
+    open();
+    // Sampled until the spinning child's CPU share shows.
+    const auto spinnerBusy = [&] {
+        for (const auto& group : model->visible()) {
+            if (group.title == "zq-sort-spin" && group.cpu.value_or(0) > 1) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { refresh(); return spinnerBusy(); }, 20'000));
+    search("zq-sort");
+    ASSERT_EQ(rows().rowCount(), 2);
+    EXPECT_EQ(title(0), "zq-sort-heavy") << "memory order first";
+
+    QTest::mouseClick(pane().sortControl().segment(1), Qt::LeftButton);
+    EXPECT_TRUE(model->sortCPU());
+    EXPECT_EQ(title(0), "zq-sort-spin");
+    QTest::mouseClick(pane().sortControl().segment(0), Qt::LeftButton);
+    EXPECT_FALSE(model->sortCPU());
+    EXPECT_EQ(title(0), "zq-sort-heavy");
+}
+
+TEST_F(ProcessPageTest, TheGlyphSelectsTheGroupAndTheFootprintChipFollowsWhatAStopWouldTake)
+{
+    auto& child = start("zq-pick");
+    open();
+    refresh();
+    search("zq-pick");
+    ASSERT_EQ(rows().rowCount(), 1);
+    EXPECT_EQ(rows().glyph(0), Glyph::empty);
+    EXPECT_EQ(rows().data(rows().index(0), Qt::AccessibleDescriptionRole).toString(), "Select zq-pick");
+
+    click(glyphCentre(0));
+    ASSERT_EQ(model->chosen().size(), 1U);
+    EXPECT_EQ(model->chosen()[0].pid, child.pid());
+    EXPECT_EQ(rows().glyph(0), Glyph::checked);
+    EXPECT_EQ(rows().data(rows().index(0), Qt::AccessibleDescriptionRole).toString(), "Deselect zq-pick");
+    EXPECT_EQ(list().rowDelegate().glyphHelp(0), "Select zq-pick");
+    EXPECT_FALSE(model->focused()) << "the glyph selects without focusing";
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(emphasized("Selected footprint"));
+    EXPECT_EQ(chipValue("Selected footprint"), QString::fromStdString(Display::bytes(model->selectedMemory())));
+
+    click(glyphCentre(0));
+    EXPECT_TRUE(model->chosen().empty());
+    EXPECT_EQ(rows().glyph(0), Glyph::empty);
+
+    // From the keyboard: Space on the current row.
+    list().setFocus();
+    list().setCurrentIndex(rows().index(0));
+    QTest::keyClick(&list(), Qt::Key_Space);
+    EXPECT_EQ(model->chosen().size(), 1U);
+    QTest::keyClick(&list(), Qt::Key_Space);
+    EXPECT_TRUE(model->chosen().empty());
+
+    // An id no sample lists as stoppable selects nothing a stop would take.
+    model->setSelected({"999999:1"});
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(emphasized("Selected footprint"));
+    EXPECT_EQ(chipValue("Selected footprint"), "0 MB");
+}
+
+// Readers meet the rows as cells of a list: a row is selected while its whole
+// group is, its Toggle chooses or clears the group, and its text counts the
+// processes in words.
+TEST_F(ProcessPageTest, AReadersToggleOnARowChoosesItsGroupAndTheSortSegmentsSort)
+{
+    const auto toggle = QAccessibleActionInterface::toggleAction();
+    start("zq-reader-pair");
+    start("zq-reader-pair");
+    start("zq-reader-one");
+    open();
+    refresh();
+    search("zq-reader-");
+    ASSERT_EQ(rows().rowCount(), 2);
+    const int pair = title(0) == "zq-reader-pair" ? 0 : 1;
+    auto* reader = QAccessible::queryAccessibleInterface(&list());
+    const auto row = [&](int at) { return reader->child(at); };
+    ASSERT_NE(row(pair), nullptr);
+    EXPECT_TRUE(row(pair)->text(QAccessible::Name).startsWith("zq-reader-pair, "))
+        << row(pair)->text(QAccessible::Name).toStdString();
+    EXPECT_TRUE(row(pair)->text(QAccessible::Name).contains(", 2 processes, "));
+    EXPECT_TRUE(row(1 - pair)->text(QAccessible::Name).contains(", 1 process, "))
+        << row(1 - pair)->text(QAccessible::Name).toStdString();
+    EXPECT_FALSE(row(pair)->state().selected);
+
+    ASSERT_TRUE(row(pair)->actionInterface()->actionNames().contains(toggle));
+    row(pair)->actionInterface()->doAction(toggle);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->chosen().size(), 2U);
+    EXPECT_EQ(rows().glyph(pair), Glyph::checked);
+    EXPECT_TRUE(row(pair)->state().selected);
+    EXPECT_FALSE(row(1 - pair)->state().selected);
+    EXPECT_FALSE(model->focused()) << "choosing does not focus";
+    row(pair)->actionInterface()->doAction(toggle);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(model->chosen().empty());
+    EXPECT_FALSE(row(pair)->state().selected);
+
+    // Chosen by its glyph, the row reads selected; clicks elsewhere and
+    // Select All choose nothing more.
+    click(glyphCentre(1 - pair));
+    EXPECT_TRUE(row(1 - pair)->state().selected);
+    click(titleSpot(pair));
+    EXPECT_EQ(model->focused(), rows().row(pair).id);
+    list().setFocus();
+    QTest::keyClick(&list(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(model->chosen().size(), 1U);
+    EXPECT_EQ(rows().glyph(pair), Glyph::empty);
+
+    auto* cpu = QAccessible::queryAccessibleInterface(pane().sortControl().segment(1));
+    EXPECT_EQ(cpu->role(), QAccessible::RadioButton);
+    cpu->actionInterface()->doAction(toggle);
+    EXPECT_TRUE(model->sortCPU());
+}
+
+TEST_F(ProcessPageTest, AProtectedGroupIsLockedAndTheFilterControlsFollowTheSetting)
+{
+    auto& child = start("wireplumber");
+    open();
+    refresh();
+    ASSERT_GE(model->hiddenProtectedCount(), 1);
+    auto& badge = pane().hiddenBadge();
+    EXPECT_TRUE(badge.isVisibleTo(&host));
+    EXPECT_FALSE(pane().includeSystem().isVisibleTo(&host));
+    EXPECT_EQ(badge.findChild<QLabel*>()->text(), QString("%1 protected hidden").arg(model->hiddenProtectedCount()));
+
+    model->setShowProtectedProcesses(true);
+    EXPECT_FALSE(badge.isVisibleTo(&host));
+    ASSERT_TRUE(pane().includeSystem().isVisibleTo(&host));
+    QTest::mouseClick(&pane().includeSystem(), Qt::LeftButton, {}, QPoint(8, pane().includeSystem().height() / 2));
+    EXPECT_TRUE(model->showSystem());
+    search("no such work anywhere");
+    EXPECT_EQ(pane().noticeText(), "No processes found\nTry another search or include system processes.");
+
+    search("wireplumber");
+    std::optional<int> row;
+    for (int i = 0; i < rows().rowCount(); ++i)
+        for (const auto& member : model->visible()[static_cast<std::size_t>(i)].members)
+            if (member.pid == child.pid()) row = i;
+    ASSERT_TRUE(row);
+    EXPECT_EQ(rows().glyph(*row), Glyph::locked);
+    EXPECT_EQ(list().rowDelegate().glyphHelp(*row), "Critical system service");
+    click(glyphCentre(*row));
+    EXPECT_TRUE(model->selected().empty()) << "a locked glyph selects nothing";
+    EXPECT_EQ(model->focused(), rows().row(*row).id) << "the click reaches the row instead";
+}
+
+TEST_F(ProcessPageTest, RowsUpdateInPlaceKeepingScrollAndCurrentRowAndAClickFocuses)
+{
+    for (int i = 0; i < 14; ++i) start("zq-row-" + std::to_string(100 + i));
+    open();
+    refresh();
+    search("zq-row-");
+    ASSERT_EQ(rows().rowCount(), 14);
+
+    click(titleSpot(2));
+    EXPECT_EQ(model->focused(), rows().row(2).id);
+    EXPECT_EQ(rows().data(rows().index(2), Qt::DisplayRole).toString(), title(2));
+
+    auto* bar = list().verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "the rows overflow the pane";
+    list().setCurrentIndex(rows().index(9));
+    bar->setValue(bar->maximum() / 2);
+    const int scrolled = bar->value();
+    const auto current = rows().row(9).id;
+    QSignalSpy resets(&rows(), &QAbstractItemModel::modelReset);
+    QSignalSpy removals(&rows(), &QAbstractItemModel::rowsRemoved);
+
+    QSignalSpy insertions(&rows(), &QAbstractItemModel::rowsInserted);
+    children[12].reset();  // a row after the current one leaves
+    start("zq-row-200");   // and another arrives
+    refresh();
+    refresh();
+    EXPECT_EQ(rows().rowCount(), 14);
+    EXPECT_EQ(removals.count(), 1);
+    EXPECT_EQ(insertions.count(), 1);
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(bar->value(), scrolled);
+    ASSERT_TRUE(list().currentIndex().isValid());
+    EXPECT_EQ(rows().row(list().currentIndex().row()).id, current);
+
+    // Sorting moves the rows; the current row goes with its group.
+    model->setSortCPU(true);
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(rows().row(list().currentIndex().row()).id, current);
+    for (int i = 0; i < rows().rowCount(); ++i) EXPECT_EQ(rows().row(i).id, model->visible()[std::size_t(i)].id);
+}
+
+TEST_F(ProcessPageTest, TheInspectorFollowsItsSettingAndThePageIsPictured)
+{
+    for (int i = 0; i < 8; ++i) start("zq-shot-" + std::to_string(i), {"--touch", std::to_string(4 * (8 - i))});
+    QSettings().setValue("showInspector", false);
+    open();
+    model->setShowProtectedProcesses(true);
+    refresh();
+    EXPECT_FALSE(page->inspector().isVisibleTo(&host));
+    EXPECT_GT(pane().width(), 1100) << "the list takes the whole split";
+
+    page->setShowInspector(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->inspector().width() == 390; }, 3'000));
+    EXPECT_TRUE(page->inspector().isVisibleTo(&host));
+    click(titleSpot(1));
+    screenshot("light-1180");
+    search("no such work anywhere");
+    screenshot("light-1180-no-match");
+
+    host.setPalette(darkPalette());
+    search("zq-shot");
+    click(glyphCentre(2));
+    screenshot("dark-1180");
+    host.resize(920, 620);
+    QCoreApplication::processEvents();
+    EXPECT_GE(pane().width(), 475);
+    EXPECT_GE(page->inspector().width(), 330);
+    screenshot("dark-920");
+    host.setPalette(lightPalette());
+    pane().searchField().clear();
+    model->setSearch({});
+    screenshot("light-920");
+}
+
+}  // namespace
+}  // namespace corvalent

@@ -1,0 +1,228 @@
+// The stop road end to end in the real application window, on a real display
+// when there is one: the user finds a group by search, selects it, confirms
+// on the sheet and sees the outcome on the shelf, while real children end.
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QScreen>
+#include <QSettings>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <sys/wait.h>
+
+#include "models/background_task.h"
+#include "models/vantle_model.h"
+#include "live_environments.h"
+#include "test_support.h"
+#include "ui/processes/list/process_list_model.h"
+#include "ui/processes/list/process_list_pane.h"
+#include "ui/processes/process_page.h"
+#include "ui/processes/list/process_row_delegate.h"
+#include "ui/processes/list/selection_shelf.h"
+#include "ui/processes/stop/stop_confirmation.h"
+#include "ui/shell/corvalent_app.h"
+#include "ui/shell/main_view.h"
+#include "ui/widgets/buttons.h"
+#include "ui_settle.h"
+
+namespace corvalent {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+
+const QString exitedOne = QStringLiteral("1 of 1 selected processes exited. Apps may start new helpers automatically.");
+
+class StopRoadWindow : public ::testing::Test {
+protected:
+    testing::TempDir home = testing::tempDirUnderHome();
+    std::filesystem::path project = home.path() / "project";
+    QByteArray savedHome = qgetenv("HOME");
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    std::unique_ptr<CorvalentApp> app;
+
+    void SetUp() override
+    {
+        std::filesystem::create_directories(project);
+        qputenv("HOME", QByteArray::fromStdString(home.path().string()));
+        QSettings().clear();
+        QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+        app = std::make_unique<CorvalentApp>();
+        app->openMainWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
+        QTest::mouseClick(&view().sectionSwitch().button(AppSection::processes), Qt::LeftButton);
+        ASSERT_NE(page(), nullptr);
+    }
+    void TearDown() override
+    {
+        app.reset();
+        drainProcessLane();
+        qputenv("HOME", savedHome);
+    }
+
+    ChildProcess& start(const std::string& name)
+    {
+        // Members of one group share one program file, copied once.
+        auto program = project / name;
+        if (!std::filesystem::exists(program)) program = testing::copyExecutable(testing::idleChildProgram(), project, name);
+        children.push_back(std::make_unique<ChildProcess>(program, std::vector<std::string>{}, project));
+        return *children.back();
+    }
+    MainView& view() { return *app->mainView(); }
+    VantleModel& model() { return app->model(); }
+    ProcessPage* page() { return qobject_cast<ProcessPage*>(view().currentPage()); }
+    ProcessListView& list() { return page()->listPane().list(); }
+    ProcessListModel& rows() { return list().rows(); }
+    SelectionShelf& shelf() { return *page()->findChild<SelectionShelf*>(); }
+    StopConfirmation* sheet()
+    {
+        for (auto* dialog : app->mainWindow().findChildren<StopConfirmation*>())
+            if (dialog->isVisible()) return dialog;
+        return nullptr;
+    }
+    QString text(QWidget& in, const char* name) { return in.findChild<QLabel*>(name)->text(); }
+
+    // Types into the search field until the sample lists `pid`; returns its row.
+    int find(const QString& search, pid_t pid)
+    {
+        auto& field = page()->listPane().searchField();
+        field.clear();
+        QTest::keyClicks(&field, search);
+        std::optional<int> found;
+        const bool shown = QTest::qWaitFor(
+            [&] {
+                for (int i = 0; i < rows().rowCount(); ++i)
+                    for (const auto& member : model().visible()[static_cast<std::size_t>(i)].members)
+                        if (member.pid == pid) found = i;
+                return found.has_value();
+            },
+            20'000);
+        EXPECT_TRUE(shown) << "no row for pid " << pid;
+        return found.value_or(0);
+    }
+    void clickGlyph(int row)
+    {
+        const auto at = list().rowDelegate().glyphRect(list().visualRect(rows().index(row)), row).center().toPoint();
+        QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, at);
+        QCoreApplication::processEvents();
+    }
+    void clickTitle(int row)
+    {
+        const auto area = list().rowDelegate().rowRect(list().visualRect(rows().index(row)), row);
+        QTest::mouseClick(list().viewport(), Qt::LeftButton, {},
+                          QPoint(static_cast<int>(area.left() + 140), static_cast<int>(area.center().y())));
+        QCoreApplication::processEvents();
+    }
+    StopConfirmation& openSheet(Button& button)
+    {
+        QTest::mouseClick(&button, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 5'000));
+        return *sheet();
+    }
+    void waitForOutcome()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !model().stopping(); }, 30'000));
+        QCoreApplication::processEvents();
+    }
+    // On a display, the whole screen (the sheet with its window); offscreen,
+    // the window and any sheet apart.
+    void screenshot(const QString& name)
+    {
+        settle();
+        QDir().mkpath(CORVALENT_SCREENSHOTS);
+        const QString path = QString(CORVALENT_SCREENSHOTS) + "/stop-road-window-" + name;
+        if (QGuiApplication::platformName() == "xcb") {
+            EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(path + ".png"));
+            return;
+        }
+        EXPECT_TRUE(app->mainWindow().grab().save(path + ".png"));
+        if (auto* shown = sheet()) {
+            EXPECT_TRUE(shown->grab().save(path + "-sheet.png"));
+        }
+    }
+};
+
+TEST_F(StopRoadWindow, SearchSelectConfirmAndTheChildEndsByTermination)
+{
+    auto& child = start("zq-road-term");
+    const int row = find("zq-road-term", child.pid());
+    EXPECT_EQ(shelf().headlineText(), "Ready when you are");
+    clickGlyph(row);
+    EXPECT_TRUE(shelf().headlineText().startsWith("1 selected \u00b7 ")) << shelf().headlineText().toStdString();
+    screenshot("1-selected");
+
+    auto& shown = openSheet(shelf().stopButton());
+    EXPECT_EQ(text(shown, "stopTitle"), "Ready to stop?");
+    EXPECT_EQ(text(shown, "stopNote"), StopTexts::methodNote(false));
+    EXPECT_EQ(text(shown, "stopRecord"), QString("zq-road-term \u00b7 PID %1").arg(child.pid()));
+    screenshot("2-sheet");
+
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &shown, Qt::Key_Return);
+    drainLanes();
+    settle();
+    EXPECT_EQ(sheet(), &shown) << "Return does nothing";
+    EXPECT_TRUE(child.running());
+
+    QTest::mouseClick(&shown.confirmButton(), Qt::LeftButton);
+    const auto status = child.waitFor(10s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+    waitForOutcome();
+    EXPECT_EQ(sheet(), nullptr);
+    EXPECT_EQ(shelf().statusText(), exitedOne);
+    screenshot("3-stopped");
+}
+
+TEST_F(StopRoadWindow, ForceStopTakesOnlyTheMemberLeftSelectedInTheInspector)
+{
+    auto& kept = start("zq-road-pair");
+    auto& ended = start("zq-road-pair");
+    const int row = find("zq-road-pair", ended.pid());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model().visible()[static_cast<std::size_t>(row)].members.size() == 2; },
+                                20'000));
+    clickGlyph(row);
+    EXPECT_TRUE(shelf().headlineText().startsWith("2 selected \u00b7 "));
+    clickTitle(row);
+    auto* check = page()->findChild<QCheckBox*>(QString("memberCheck:%1").arg(kept.pid()));
+    ASSERT_NE(check, nullptr) << "the inspector lists the member";
+    QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(8, check->height() / 2));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(shelf().headlineText().startsWith("1 selected \u00b7 "));
+    screenshot("4-member-deselected");
+
+    auto& shown = openSheet(shelf().forceButton());
+    EXPECT_EQ(text(shown, "stopTitle"), "Force stop?");
+    EXPECT_EQ(text(shown, "stopRecord"), QString("zq-road-pair \u00b7 PID %1").arg(ended.pid()));
+    EXPECT_EQ(shown.confirmButton().text(), "Force stop");
+    screenshot("5-force-sheet");
+    QTest::mouseClick(&shown.confirmButton(), Qt::LeftButton);
+    const auto status = ended.waitFor(10s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+    waitForOutcome();
+    EXPECT_EQ(shelf().statusText(), exitedOne);
+    EXPECT_TRUE(kept.running()) << "the deselected member is left alone";
+}
+
+TEST_F(StopRoadWindow, AProtectedGroupCannotBeSelected)
+{
+    auto& child = start("wireplumber");
+    model().setShowProtectedProcesses(true);
+    const int row = find("wireplumber", child.pid());
+    clickGlyph(row);
+    EXPECT_TRUE(model().selected().empty());
+    EXPECT_EQ(shelf().headlineText(), "Ready when you are");
+    EXPECT_FALSE(shelf().stopButton().isEnabled());
+    screenshot("6-protected");
+    EXPECT_TRUE(child.running());
+}
+
+}  // namespace
+}  // namespace corvalent
