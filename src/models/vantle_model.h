@@ -123,6 +123,8 @@ public:
     // tells. Samples come at the shown interval only while it is.
     void setWindowShown(bool shown);
     bool windowShown() const { return windowShown_; }
+    // Working on the measurement's fixed table: nothing can be stopped.
+    bool measuring() const { return environment_.measurementMode; }
     void toggle(const ProcessGroup& group);
     void prepare(bool force);
     // Carries out a confirmed request; `done` runs when the outcome is known.

@@ -160,7 +160,7 @@ void MainView::firstShown()
     diskModel_->setViewActive(section_ == AppSection::storage);
     QPointer<MainView> self(this);
     diskModel_->loadVolumes(false, [self] {
-        if (!self || PerformanceCheck::enabled() || !self->introductionFactory_) return;
+        if (!self || self->model_.measuring() || !self->introductionFactory_) return;
         if (Preferences::standard().hasSeenFullDiskAccessIntroduction()) return;
         self->introduction_ = self->introductionFactory_(self->pageArea_, [self] {
             if (!self || self->introduction_ == nullptr) return;

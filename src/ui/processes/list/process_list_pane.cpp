@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 
 #include "models/app_notifications.h"
-#include "models/performance_check.h"
 #include "models/vantle_model.h"
 #include "ui/processes/list/process_list_model.h"
 #include "ui/processes/list/process_row_delegate.h"
@@ -391,7 +390,7 @@ QString ProcessListPane::noticeText() const
 // Only the measurement asks the list to scroll: it centres the named row.
 void ProcessListPane::scrollTo(const QString& groupID)
 {
-    if (!PerformanceCheck::enabled()) return;
+    if (!model_.measuring()) return;
     if (const auto row = rows_->rowOf(groupID.toStdString()))
         list_->scrollTo(rows_->index(*row), QAbstractItemView::PositionAtCenter);
 }
