@@ -104,7 +104,6 @@ void setAppearance(AppAppearance appearance)
 {
     Preferences::standard().setAppearance(rawValue(appearance));
     applyAppearance(appearance);
-    emit AppearanceNotifier::instance().appearanceChanged(appearance);
 }
 
 void followDesktopSettings()
@@ -179,13 +178,6 @@ QPalette darkPalette()
         .link = CorvalentStyle::teal().lighter(125),
         .tooltip = QColor(0x2A, 0x2A, 0x2C),  // the panel colour, as the help popovers
     });
-}
-
-AppearanceNotifier& AppearanceNotifier::instance()
-{
-    // Never destroyed: it may outlive the application object.
-    static auto* notifier = new AppearanceNotifier;
-    return *notifier;
 }
 
 }  // namespace corvalent

@@ -4,7 +4,6 @@
 // palettes that carry it. Applying replaces the application palette, so every
 // open window follows at once.
 
-#include <QObject>
 #include <QPalette>
 #include <QString>
 
@@ -25,7 +24,8 @@ QString appearanceSymbol(AppAppearance appearance);
 
 // The stored preference "appearance", system when unset.
 AppAppearance storedAppearance();
-// Stores the choice, applies it and tells every control showing it.
+// Stores the choice and applies it; controls that show it follow the
+// preference's change signal.
 void setAppearance(AppAppearance appearance);
 void applyAppearance(AppAppearance appearance);
 
@@ -45,17 +45,5 @@ void followDesktopSettings(const QDBusConnection& bus, std::chrono::milliseconds
 bool desktopPrefersDark();
 // The desktop's animation setting once it has been told.
 std::optional<bool> desktopAnimationsEnabled();
-
-// Announces a stored change, so that the tray menu and the settings window
-// show the same choice.
-class AppearanceNotifier : public QObject {
-    Q_OBJECT
-
-public:
-    static AppearanceNotifier& instance();
-
-signals:
-    void appearanceChanged(corvalent::AppAppearance appearance);
-};
 
 }  // namespace corvalent

@@ -192,6 +192,12 @@ QMainWindow& CorvalentApp::mainWindow()
         application->addAction(quit_);
         window_->menuBar()->addMenu(QStringLiteral("View"))->addAction(refresh_);
         window_->installEventFilter(new ShowWatcher(window_, [this] { firstShown(); }));
+        // The page on show follows the setting; a page made later reads it.
+        connect(&Preferences::standard(), &Preferences::showInspectorChanged, view_, [this](bool on) {
+            auto* page = view_->currentPage();
+            if (auto* processes = qobject_cast<ProcessPage*>(page)) processes->setShowInspector(on);
+            if (auto* disk = qobject_cast<DiskView*>(page)) disk->setShowsInspector(on);
+        });
         // Samples come less often while the window is away.
         new OnScreenWatcher(window_, [this](bool shown) { model().setWindowShown(shown); });
     }
@@ -223,12 +229,6 @@ void CorvalentApp::openSettings()
         settingsWindow_->setAttribute(Qt::WA_DeleteOnClose);
         settingsWindow_->addAction(refresh_);
         settingsWindow_->addAction(quit_);
-        connect(static_cast<SettingsWindow*>(settingsWindow_.data()), &SettingsWindow::showInspectorChanged, this,
-                [this](bool on) {
-                    auto* page = view_ != nullptr ? view_->currentPage() : nullptr;
-                    if (auto* processes = qobject_cast<ProcessPage*>(page)) processes->setShowInspector(on);
-                    if (auto* disk = qobject_cast<DiskView*>(page)) disk->setShowsInspector(on);
-                });
     }
     if (!settingsWindow_->isVisible()) centre(*settingsWindow_, owner);
     settingsWindow_->show();

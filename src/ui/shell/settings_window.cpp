@@ -136,8 +136,8 @@ void SettingsWindow::buildAppearance(QVBoxLayout& column)
         captionLabel(QStringLiteral("System follows your computer’s appearance. The app icon follows the system.")));
 
     connect(theme_, &SegmentedControl::chosen, this, [](int id) { setAppearance(static_cast<AppAppearance>(id)); });
-    connect(&AppearanceNotifier::instance(), &AppearanceNotifier::appearanceChanged, this,
-            [this](AppAppearance appearance) { theme_->setCurrent(static_cast<int>(appearance)); });
+    connect(&Preferences::standard(), &Preferences::appearanceChanged, this,
+            [this](const QString& raw) { theme_->setCurrent(static_cast<int>(appearanceFromRaw(raw))); });
 }
 
 void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
@@ -158,7 +158,6 @@ void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
     connect(protectedLocations_, &QAbstractButton::toggled, this, [this](bool on) {
         Preferences::standard().setIncludePrivacyProtectedLocations(on);
         diskAccessCaption_->setText(diskAccessCaption(on));
-        emit includePrivacyProtectedLocationsChanged(on);
     });
     // Onboarding and the access probe change it too; the switch shows the stored choice.
     connect(&Preferences::standard(), &Preferences::includePrivacyProtectedLocationsChanged, protectedLocations_,
@@ -179,7 +178,6 @@ void SettingsWindow::buildLayout(QVBoxLayout& column)
 
     connect(inspector_, &QAbstractButton::toggled, this, [this](bool on) {
         Preferences::standard().setShowInspector(on);
-        emit showInspectorChanged(on);
     });
     connect(&Preferences::standard(), &Preferences::showInspectorChanged, inspector_, &QAbstractButton::setChecked);
 }

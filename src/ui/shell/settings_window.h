@@ -38,10 +38,6 @@ public:
     // The caption under the disk-access switch for its value.
     static QString diskAccessCaption(bool includeProtectedLocations);
 
-signals:
-    void includePrivacyProtectedLocationsChanged(bool on);
-    void showInspectorChanged(bool on);
-
 private:
     void buildProcessVisibility(QVBoxLayout& column);
     void buildAppearance(QVBoxLayout& column);

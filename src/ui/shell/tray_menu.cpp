@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/shell/app_icon.h"
 #include "ui/widgets/corvalent_style.h"
@@ -69,8 +70,8 @@ TrayMenu::TrayMenu(VantleModel& model, std::function<void()> openMainWindow, QAc
         connect(action, &QAction::triggered, this, [choice] { setAppearance(choice); });
     }
     showAppearance(storedAppearance());
-    connect(&AppearanceNotifier::instance(), &AppearanceNotifier::appearanceChanged, this,
-            &TrayMenu::showAppearance);
+    connect(&Preferences::standard(), &Preferences::appearanceChanged, this,
+            [this](const QString& raw) { showAppearance(appearanceFromRaw(raw)); });
 
     menu_->addSeparator();
     if (quitAction) menu_->addAction(quitAction);

@@ -20,7 +20,10 @@
 #include "models/vantle_model.h"
 #include "readable_texts.h"
 #include "ui/shell/app_appearance.h"
+#include "ui/disk/disk_view.h"
+#include "ui/processes/process_page.h"
 #include "ui/shell/corvalent_app.h"
+#include "ui/shell/main_view.h"
 #include "ui/shell/settings_window.h"
 #include "ui/shell/system_settings.h"
 #include "ui/shell/tray_menu.h"
@@ -97,13 +100,13 @@ TEST_F(AppearanceTest, ChoosingDarkRecolorsOpenWindowsAndIsRemembered)
     open.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&open));
     EXPECT_TRUE(near(pixel(open, {30, 20}), lightWindow));
-    QSignalSpy announced(&AppearanceNotifier::instance(), &AppearanceNotifier::appearanceChanged);
+    QSignalSpy announced(&Preferences::standard(), &Preferences::appearanceChanged);
     setAppearance(AppAppearance::dark);
     QCoreApplication::processEvents();  // windows take the new palette from posted events
     EXPECT_EQ(QSettings().value("appearance").toString(), "dark") << "a new reader, as after a restart";
     EXPECT_TRUE(near(pixel(open, {30, 20}), darkWindow)) << "an open window follows at once";
     ASSERT_EQ(announced.count(), 1);
-    EXPECT_EQ(announced.front().front().value<AppAppearance>(), AppAppearance::dark);
+    EXPECT_EQ(appearanceFromRaw(announced.front().front().toString()), AppAppearance::dark);
     setAppearance(AppAppearance::light);
     QCoreApplication::processEvents();
     EXPECT_EQ(storedAppearance(), AppAppearance::light);
@@ -257,6 +260,30 @@ TEST_F(AppWindowsTest, TheModelIsToldWhetherTheMainWindowIsOnScreen)
     EXPECT_FALSE(model.windowShown());
 }
 
+// "showInspector" stored from anywhere reaches the page on show; a page made
+// later reads it.
+TEST_F(AppWindowsTest, ThePageOnShowFollowsTheInspectorSetting)
+{
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    Preferences::standard().setShowInspector(true);
+    CorvalentApp app;
+    app.mainWindow();
+    auto* view = app.mainView();
+    ASSERT_NE(view, nullptr);
+    view->setSection(AppSection::processes);
+    auto* processes = qobject_cast<ProcessPage*>(view->currentPage());
+    ASSERT_NE(processes, nullptr);
+    EXPECT_TRUE(processes->showsInspector());
+    Preferences::standard().setShowInspector(false);
+    EXPECT_FALSE(processes->showsInspector());
+    view->setSection(AppSection::storage);
+    auto* disk = qobject_cast<DiskView*>(view->currentPage());
+    ASSERT_NE(disk, nullptr);
+    EXPECT_FALSE(disk->showsInspector()) << "read when made";
+    Preferences::standard().setShowInspector(true);
+    EXPECT_TRUE(disk->showsInspector());
+}
+
 TEST_F(AppWindowsTest, SettingsIsAChildWindowCentredOnTheMainWindowAndEscapeClosesIt)
 {
     QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
@@ -301,8 +328,8 @@ TEST_F(SettingsWindowTest, ControlsWriteThroughAndAreShownAfterARestart)
     EXPECT_EQ(window.protectionSymbol(), "lock.shield.fill");
     ASSERT_TRUE(QTest::qWaitFor([&] { return protectedSwitch.knobPosition() == 0.0; }, 5'000));
     EXPECT_FALSE(near(pixel(protectedSwitch, {30, 11}), CorvalentStyle::teal(), 40));
-    QSignalSpy locations(&window, &SettingsWindow::includePrivacyProtectedLocationsChanged);
-    QSignalSpy inspector(&window, &SettingsWindow::showInspectorChanged);
+    QSignalSpy locations(&Preferences::standard(), &Preferences::includePrivacyProtectedLocationsChanged);
+    QSignalSpy inspector(&Preferences::standard(), &Preferences::showInspectorChanged);
     const QString limited =
         "Limited scans skip your Desktop, Documents, and Downloads folders unless you choose one directly.";
     EXPECT_EQ(window.diskAccessCaption(), limited) << "protected locations are left out unless turned on";
