@@ -10,11 +10,11 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <thread>
 
 #include "core/process/impact_explanation.h"
 #include "hostile_model_server.h"
 #include "models/language_model.h"
+#include "test_support.h"
 
 namespace corvalent {
 namespace {
@@ -110,12 +110,7 @@ QByteArray generated(const QString& text)
 // `done` or 15 s: whatever must happen meanwhile happens elsewhere.
 bool holdGuiThreadUntil(const std::function<bool()>& done)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return testing::eventually(done, std::chrono::seconds(15));
 }
 
 // A port with nothing listening: connections to it are refused.

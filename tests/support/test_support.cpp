@@ -140,12 +140,10 @@ void ChildProcess::waitUntilStarted()
     // posix_spawn returns while exec is still laying out the new program's
     // arguments; until they are in place /proc/PID/cmdline reads empty.
     const auto cmdline = "/proc/" + std::to_string(pid_) + "/cmdline";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
+    eventually([&] {
         std::ifstream file(cmdline, std::ios::binary);
-        if (file.get() != std::ifstream::traits_type::eof() || !running()) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+        return file.get() != std::ifstream::traits_type::eof() || !running();
+    });
 }
 
 ChildProcess::~ChildProcess()
