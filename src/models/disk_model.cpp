@@ -4,7 +4,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <variant>
 
 #include "core/common/paths.h"
 #include "core/process/process_disk_owner.h"
@@ -13,32 +12,12 @@
 namespace corvalent {
 namespace {
 
-// The result of a background action that may fail with a sentence for the user.
-template <typename Value>
-using Outcome = std::variant<Value, QString>;
-
-template <typename Work>
-auto attempt(Work work) -> Outcome<decltype(work())>
-{
-    try {
-        return work();
-    } catch (const std::exception& error) {
-        return QString::fromStdString(error.what());
-    }
-}
-
 // `path` is one of the moved paths or lies inside one.
 bool movedAway(const std::set<std::string>& moved, const std::string& path)
 {
     return std::any_of(moved.begin(), moved.end(),
                        [&](const std::string& item) { return Paths::isAtOrBelow(path, item); });
 }
-
-// A completed move, with what the shown result counted for running work in the item.
-struct Moved {
-    DiskTrashReceipt receipt;
-    std::vector<DiskOwnerStorage> ownerStorage;
-};
 
 struct Insights {
     DiskStorageReconciliation reconciliation;
@@ -342,7 +321,8 @@ void DiskModel::beginScanAt(std::uint64_t token, const std::string& root)
         previousTotalFiles_ = result_->root.fileCount;
     }
     std::optional<std::uint64_t> volumeUsed;
-    if (const auto volume = selectedVolume(); volume && volume->url == root && capacity_) volumeUsed = capacity_->used();
+    if (const auto volume = selectedVolume(); volume && volume->url == root && capacity_)
+        volumeUsed = capacity_->used();
     estimatedTotalBytes_.reset();
     for (const auto& figure : {previousBytes, volumeUsed})
         if (!estimatedTotalBytes_ && figure && *figure > 0) estimatedTotalBytes_ = figure;
@@ -480,156 +460,6 @@ void DiskModel::refreshSnapshotSummary()
             snapshotSummary_ = summary;
             publish({.volumes = true});
         });
-}
-
-DiskCleanupCandidate DiskModel::cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory) const
-{
-    std::vector<std::string> names;
-    for (const auto& owner : DiskInsights::matchingOwners(path, processOwners_)) names.push_back(owner.name);
-    return DiskInsights::classify(path, bytes, isDirectory, names);
-}
-
-void DiskModel::setCleanupMessage(std::optional<QString> message)
-{
-    cleanupMessage_ = std::move(message);
-    publish({.trash = true});
-}
-
-void DiskModel::endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success)
-{
-    if (!success) {
-        cleanupInProgress_ = false;
-        setCleanupMessage(message);
-        if (done) done();
-        return;
-    }
-    // The disk changed: the shown map is old, and the capacities are reloaded
-    // before another move or restore may start.
-    cleanupMessage_ = message;
-    mapNeedsRefresh_ = true;
-    publish(Areas{.trash = true} | *success);
-    loadVolumes(true, [this, done = std::move(done)] {
-        cleanupInProgress_ = false;
-        publish({.trash = true});
-        if (done) done();
-    });
-}
-
-void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
-                             std::function<void(std::optional<DiskTrashRequest>)> ready)
-{
-    const auto token = ++trashPreparationID_;
-    BackgroundTask::start(
-        this,
-        [candidate](std::stop_token) { return attempt([&] { return DiskTrashExecutor::prepare(candidate); }); },
-        [this, token, ready = std::move(ready)](Outcome<DiskTrashRequest> prepared) {
-            if (token != trashPreparationID_) return;
-            if (auto* refused = std::get_if<QString>(&prepared)) {
-                setCleanupMessage(*refused);
-                if (ready) ready(std::nullopt);
-                return;
-            }
-            if (ready) ready(std::get<DiskTrashRequest>(std::move(prepared)));
-        },
-        {.userInitiated = true});
-}
-
-void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void()> done)
-{
-    if (request.candidate.safety == DiskCleanupSafety::protected_ || cleanupInProgress_) {
-        if (done) done();
-        return;
-    }
-    cleanupInProgress_ = true;
-    setCleanupMessage(std::nullopt);
-    // Only a result that counted storage for running work has any to give back.
-    const bool counted = result_ && !result_->ownerStorage.empty();
-    BackgroundTask::start(
-        this,
-        [request, owners = counted ? resultOwners_ : std::vector<DiskProcessOwner>{}](std::stop_token) {
-            return attempt([&] {
-                auto storage = DiskScanner::ownerStorage(request.identity.path, owners);
-                return Moved{DiskTrashExecutor::moveToTrash(request), std::move(storage)};
-            });
-        },
-        [this, request, done = std::move(done)](Outcome<Moved> outcome) mutable {
-            if (auto* failure = std::get_if<QString>(&outcome)) return endCleanup(*failure, std::move(done));
-            auto [receipt, storage] = std::get<Moved>(std::move(outcome));
-            recentTrash_.insert(recentTrash_.begin(), receipt);
-            if (recentTrash_.size() > receiptLimit) recentTrash_.resize(receiptLimit);
-            trashedPaths_.insert(request.candidate.path);
-            trashedPaths_.insert(receipt.originalPath);
-            if (!storage.empty()) trashedStorage_[receipt.originalPath] = std::move(storage);
-            const auto offered = cleanupCandidates_.size();
-            publishCandidates(std::move(cleanupCandidates_));
-            endCleanup("Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.",
-                       std::move(done), Areas{.insights = cleanupCandidates_.size() != offered});
-        },
-        {.userInitiated = true});
-}
-
-void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> done)
-{
-    if (cleanupInProgress_) {
-        if (done) done();
-        return;
-    }
-    cleanupInProgress_ = true;
-    setCleanupMessage(std::nullopt);
-    BackgroundTask::start(
-        this,
-        [receipt](std::stop_token) {
-            return attempt([&] {
-                DiskTrashExecutor::restore(receipt);
-                return true;
-            });
-        },
-        [this, receipt, done = std::move(done)](Outcome<bool> outcome) mutable {
-            if (auto* failure = std::get_if<QString>(&outcome)) return endCleanup(*failure, std::move(done));
-            std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
-            // Back in place: a later scan or insights run may offer it again.
-            std::erase_if(trashedPaths_, [&](const std::string& path) { return path == receipt.originalPath; });
-            trashedStorage_.erase(receipt.originalPath);
-            endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done), Areas{});
-        },
-        {.userInitiated = true});
-}
-
-void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
-{
-    if (verifyingDuplicateGroupID_) return;
-    duplicateMessage_.reset();
-    verifyingDuplicateGroupID_ = group.id;
-    publish({.duplicates = true});
-    duplicateTask_ = BackgroundTask::start(
-        this,
-        [group](std::stop_token stop) {
-            return attempt([&] { return DiskDuplicateVerifier::verify(group, std::move(stop)); });
-        },
-        [this, id = group.id](Outcome<std::vector<DiskVerifiedDuplicateSet>> outcome) {
-            if (verifyingDuplicateGroupID_ != id) return;
-            if (auto* failure = std::get_if<QString>(&outcome)) {
-                duplicateMessage_ = *failure;
-            } else {
-                auto sets = std::get<std::vector<DiskVerifiedDuplicateSet>>(std::move(outcome));
-                std::size_t files = 0;
-                for (const auto& set : sets) files += set.files.size();
-                duplicateMessage_ = sets.empty() ? QStringLiteral("Same size, but contents differ.")
-                                                 : "Verified " + QString::number(files) + " identical files.";
-                verifiedDuplicateSets_[id] = std::move(sets);
-            }
-            verifyingDuplicateGroupID_.reset();
-            duplicateTask_ = {};
-            publish({.duplicates = true});
-        });
-}
-
-void DiskModel::cancelDuplicateVerification()
-{
-    duplicateTask_.cancel();
-    duplicateTask_ = {};
-    verifyingDuplicateGroupID_.reset();
-    publish({.duplicates = true});
 }
 
 }  // namespace corvalent
