@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,9 +12,11 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_set>
 #include <vector>
 
 #include "bridge/process_bridge.h"
@@ -34,6 +37,9 @@ constexpr int maximumThreads = 8;
 // tree's shape.
 constexpr std::size_t readAheadEntries = 128 * 1'024;
 constexpr std::size_t listingBufferBytes = 64 * 1'024;
+// Descriptors one walk holds at most, however high the open-file limit.
+constexpr std::uint64_t maximumDescriptors = 1'024;
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
 void increment(std::uint64_t& counter)
 {
@@ -56,6 +62,23 @@ PLDiskEntryKind kindOf(mode_t mode)
     return PLDiskEntryKind::other;
 }
 
+bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
+// Opens a folder, waiting while the process (or the system) has no
+// descriptor to spare: running out is never a reason to call a folder
+// unreadable. Returns -1 with errno set for any other failure, or when `stop`
+// ends the wait.
+int openPatiently(int at, const char* name, int flags, const std::stop_token& stop, const auto& beforeWaiting)
+{
+    for (int waits = 0;; ++waits) {
+        const int fd = ::openat(at, name, flags);
+        if (fd >= 0 || !outOfDescriptors(errno)) return fd;
+        beforeWaiting();
+        if (stop.stop_requested()) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(1 + waits, 20)));
+    }
+}
+
 struct Descriptor {
     int fd = -1;
     explicit Descriptor(int value) : fd(value) {}
@@ -66,6 +89,41 @@ struct Descriptor {
         if (fd >= 0) ::close(fd);
     }
 };
+
+// How many descriptors one walk may hold, split between its readers and the
+// folders it keeps open for their subfolders.
+struct DescriptorBudget {
+    int readers = 1;
+    std::size_t held = 0;
+};
+
+std::uint64_t descriptorsInUse()
+{
+    std::uint64_t count = 0;
+    if (DIR* folder = ::opendir("/proc/self/fd")) {
+        while (::readdir(folder) != nullptr) ++count;
+        ::closedir(folder);
+    }
+    return count;
+}
+
+// A quarter of the soft open-file limit, and no more than half of what is
+// still free: the rest of the program keeps most of its descriptors.
+DescriptorBudget descriptorBudget(int threads)
+{
+    std::uint64_t soft = 1'024;
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) soft = limit.rlim_cur == RLIM_INFINITY ? maximumDescriptors * 4 : limit.rlim_cur;
+    const std::uint64_t inUse = descriptorsInUse();
+    const std::uint64_t spare = soft > inUse ? soft - inUse : 0;
+    const std::uint64_t total = std::clamp<std::uint64_t>(std::min(soft / 4, spare / 2), 4, maximumDescriptors);
+    // A reader holds two at a time (a folder and the one it opens from it);
+    // the root stays open for the whole walk.
+    DescriptorBudget budget;
+    budget.readers = std::clamp(threads, 1, static_cast<int>(std::clamp<std::uint64_t>(total / 4, 1, maximumThreads)));
+    budget.held = static_cast<std::size_t>(total - 1 - std::min<std::uint64_t>(total - 1, 2 * budget.readers));
+    return budget;
+}
 
 struct Folder;
 
@@ -90,16 +148,18 @@ struct Folder {
     enum class State { pending, reading, done };
 
     std::vector<std::uint32_t> key;
-    const Folder* up = nullptr;  // the folder that holds this one; it outlives this one
+    Folder* up = nullptr;  // the folder that holds this one; it outlives this one
     std::uint64_t inode = 0;
-    std::string path;  // for the skip rules only, empty without them: every open is relative to `parent`
+    std::string path;  // for the skip rules only, empty without them: every open is relative to a folder above
     std::string name;
-    std::shared_ptr<Descriptor> parent;
-    std::shared_ptr<Descriptor> self;  // set beforehand for the root only
     State state = State::pending;
     std::int32_t error = 0;
     std::string names;
     std::vector<Item> items;
+    // Guarded by the walk's descriptor lock: this folder's descriptor, kept
+    // while subfolders still have to be opened from it, and how many have not.
+    std::shared_ptr<Descriptor> held;
+    std::uint32_t unopened = 0;
 };
 
 struct KeyOrder {
@@ -109,7 +169,8 @@ struct KeyOrder {
 class Walk {
 public:
     Walk(const PLDiskWalkOptions& options, std::string_view rootPath, std::uint64_t rootDevice)
-        : options_(options), rootPath_(rootPath), rootDevice_(rootDevice), rootIsSlash_(rootPath == "/")
+        : options_(options), budget_(descriptorBudget(options.threads)), rootPath_(rootPath),
+          rootDevice_(rootDevice), rootIsSlash_(rootPath == "/")
     {
     }
 
@@ -117,14 +178,13 @@ public:
     Walk& operator=(const Walk&) = delete;
     ~Walk() { stopReaders(); }
 
-    // Visits the tree below `root`, whose descriptor is already open.
+    // Visits the tree below `root`, whose descriptor is already held.
     void run(Folder& root, PLDiskVisitor& visitor, PLDiskScanStats& stats)
     {
         buffer_.resize(listingBufferBytes);
-        read(root, buffer_);
+        list(root, root.held->fd, buffer_);
         finish(root);
-        const int readers = std::clamp(options_.threads, 1, maximumThreads) - 1;
-        for (int i = 0; i < readers; ++i) readers_.emplace_back([this] { readLoop(); });
+        for (int i = 1; i < budget_.readers; ++i) readers_.emplace_back([this] { readLoop(); });
 
         PLDiskEntry entry{};
         entry.name = rootPath_;
@@ -172,6 +232,7 @@ public:
 
 private:
     const PLDiskWalkOptions& options_;
+    const DescriptorBudget budget_;
     const std::string rootPath_;
     const std::uint64_t rootDevice_;
     const bool rootIsSlash_;
@@ -183,7 +244,15 @@ private:
     std::set<Folder*, KeyOrder> pending_;
     std::size_t readAhead_ = 0;
     bool stopping_ = false;
+    // Set once the process ran out of descriptors: from then on the caller
+    // reads alone.
+    bool sequential_ = false;
     std::vector<std::jthread> readers_;
+
+    // Folders below the root that hold a descriptor; the root's is kept for
+    // the whole walk.
+    std::mutex descriptors_;
+    std::unordered_set<Folder*> holding_;
 
     bool count(const PLDiskEntry& entry, PLDiskVisitor& visitor, PLDiskScanStats& stats)
     {
@@ -207,20 +276,25 @@ private:
         readers_.clear();  // joins
     }
 
-    // Waits until `folder` is read, reading it here when no reader took it.
+    // Waits until `folder` is read, reading it here when no reader has it.
     bool await(Folder& folder)
     {
         std::unique_lock lock(mutex_);
-        if (folder.state == Folder::State::pending) {
-            pending_.erase(&folder);
-            folder.state = Folder::State::reading;
-            lock.unlock();
-            read(folder, buffer_);
-            lock.lock();
-            finishLocked(folder);
-            return !options_.stop.stop_requested();
+        for (;;) {
+            if (folder.state == Folder::State::done) return true;
+            if (folder.state == Folder::State::pending) {
+                pending_.erase(&folder);
+                folder.state = Folder::State::reading;
+                lock.unlock();
+                const bool read = this->read(folder, buffer_, true);
+                lock.lock();
+                if (!read) return false;
+                finishLocked(folder);
+                return !options_.stop.stop_requested();
+            }
+            if (!folderRead_.wait(lock, options_.stop, [&] { return folder.state != Folder::State::reading; }))
+                return false;
         }
-        return folderRead_.wait(lock, options_.stop, [&] { return folder.state == Folder::State::done; });
     }
 
     void finish(Folder& folder)
@@ -239,7 +313,7 @@ private:
             pending_.insert(item.folder.get());
             added = true;
         }
-        if (added) readersWake_.notify_all();
+        if (added && !sequential_) readersWake_.notify_all();
     }
 
     void release(Folder& folder)
@@ -258,15 +332,25 @@ private:
         std::vector<char> buffer(listingBufferBytes);
         std::unique_lock lock(mutex_);
         for (;;) {
-            readersWake_.wait(lock, [&] { return stopping_ || (!pending_.empty() && readAhead_ < readAheadEntries); });
+            readersWake_.wait(lock, [&] {
+                return stopping_ || (!sequential_ && !pending_.empty() && readAhead_ < readAheadEntries);
+            });
             if (stopping_) return;
             Folder* folder = *pending_.begin();
             pending_.erase(pending_.begin());
             folder->state = Folder::State::reading;
             lock.unlock();
-            read(*folder, buffer);
+            const bool read = this->read(*folder, buffer, false);
             lock.lock();
-            finishLocked(*folder);
+            if (read) {
+                finishLocked(*folder);
+            } else {
+                // Out of descriptors: hand the folder back to the caller, who
+                // waits for one, and stop reading ahead.
+                folder->state = Folder::State::pending;
+                pending_.insert(folder);
+                sequential_ = true;
+            }
             folderRead_.notify_all();
         }
     }
@@ -278,34 +362,126 @@ private:
         return stopping_;
     }
 
-    // Opens `folder` relative to its parent and lists it with every entry's
-    // metadata. A folder swapped for a link or a file since its parent was
-    // listed fails to open (O_NOFOLLOW, O_DIRECTORY) and reads as unreadable.
-    void read(Folder& folder, std::vector<char>& buffer)
+    // Gives back every descriptor the walk keeps for later, the root's aside.
+    void dropHeldDescriptors()
     {
-        if (!folder.self) {
-            const int fd = ::openat(folder.parent->fd, folder.name.c_str(),
-                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-            folder.parent.reset();
+        std::vector<std::shared_ptr<Descriptor>> dropped;
+        {
+            const std::lock_guard lock(descriptors_);
+            for (Folder* folder : holding_) dropped.push_back(std::move(folder->held));
+            holding_.clear();
+        }
+    }
+
+    // Keeps `descriptor` open for the subfolders of `folder` still to be
+    // opened, while the budget allows. Called with the descriptor lock held.
+    void holdLocked(Folder& folder, const std::shared_ptr<Descriptor>& descriptor)
+    {
+        if (folder.held || folder.unopened == 0 || holding_.size() >= budget_.held) return;
+        folder.held = descriptor;
+        holding_.insert(&folder);
+    }
+
+    // Opens the folder that holds `folder`: from the nearest folder above
+    // that still holds a descriptor, one name at a time, each checked against
+    // what its listing said. A folder swapped for a link fails to open
+    // (O_NOFOLLOW); one replaced by another folder is refused. Returns empty
+    // with `error` set when the way down is gone, or with `error` 0 when the
+    // wait for a descriptor ended (impatient readers, or a stop).
+    std::shared_ptr<Descriptor> openParent(Folder& folder, bool patient, std::int32_t& error)
+    {
+        std::vector<Folder*> way;
+        std::shared_ptr<Descriptor> at;
+        {
+            const std::lock_guard lock(descriptors_);
+            Folder* above = folder.up;
+            for (; !above->held; above = above->up) way.push_back(above);
+            at = above->held;
+        }
+        for (auto step = way.rbegin(); step != way.rend(); ++step) {
+            Folder& next = **step;
+            const int fd = openFolder(at->fd, next.name.c_str(), patient);
             if (fd < 0) {
-                folder.error = errno;
-                return;
+                error = outOfDescriptors(errno) || options_.stop.stop_requested() ? 0 : errno;
+                return {};
             }
-            folder.self = std::make_shared<Descriptor>(fd);
+            auto descriptor = std::make_shared<Descriptor>(fd);
             struct stat info {};
             if (::fstat(fd, &info) != 0) {
-                folder.error = errno;
-                folder.self.reset();
-                return;
+                error = errno;
+                return {};
             }
-            // Something mounted here since the listing: the walk stays on one file system.
-            if (static_cast<std::uint64_t>(info.st_dev) != rootDevice_) {
-                folder.self.reset();
-                return;
+            if (static_cast<std::uint64_t>(info.st_dev) != rootDevice_ ||
+                static_cast<std::uint64_t>(info.st_ino) != next.inode) {
+                error = ESTALE;
+                return {};
             }
+            at = std::move(descriptor);
+            const std::lock_guard lock(descriptors_);
+            holdLocked(next, at);
         }
-        const int fd = folder.self->fd;
-        bool hasSubfolders = false;
+        return at;
+    }
+
+    int openFolder(int at, const char* name, bool patient)
+    {
+        if (!patient) return ::openat(at, name, folderFlags);
+        return openPatiently(at, name, folderFlags, options_.stop, [this] { dropHeldDescriptors(); });
+    }
+
+    // One subfolder of `folder` is opened, or will never be: its descriptor
+    // goes back once no subfolder needs it.
+    void openedOneBelow(Folder& folder)
+    {
+        std::shared_ptr<Descriptor> dropped;
+        const std::lock_guard lock(descriptors_);
+        if (--folder.unopened != 0 || folder.up == nullptr || !folder.held) return;
+        dropped = std::move(folder.held);
+        holding_.erase(&folder);
+    }
+
+    // Opens `folder` and lists it with every entry's metadata. A folder
+    // swapped for a link or a file since its parent was listed fails to open
+    // (O_NOFOLLOW, O_DIRECTORY) and reads as unreadable. Returns false, having
+    // changed nothing, when it found no descriptor to spare and is not
+    // `patient`, or when the walk stopped while it waited.
+    bool read(Folder& folder, std::vector<char>& buffer, bool patient)
+    {
+        std::int32_t error = 0;
+        auto parent = openParent(folder, patient, error);
+        int fd = -1;
+        if (parent) {
+            fd = openFolder(parent->fd, folder.name.c_str(), patient);
+            error = fd >= 0 || outOfDescriptors(errno) || options_.stop.stop_requested() ? 0 : errno;
+        }
+        parent.reset();
+        if (fd < 0 && error == 0) return false;
+        openedOneBelow(*folder.up);
+        if (fd < 0) {
+            folder.error = error;
+            return true;
+        }
+        const auto self = std::make_shared<Descriptor>(fd);
+        struct stat info {};
+        if (::fstat(fd, &info) != 0) {
+            folder.error = errno;
+            return true;
+        }
+        // Something mounted here since the listing: the walk stays on one file system.
+        if (static_cast<std::uint64_t>(info.st_dev) != rootDevice_) return true;
+        list(folder, fd, buffer);
+        if (folder.unopened != 0) {
+            const std::lock_guard lock(descriptors_);
+            holdLocked(folder, self);
+        }
+        return true;
+    }
+
+    // Lists the open folder `fd` into `folder`, deciding which subfolders the
+    // walk enters.
+    void list(Folder& folder, int fd, std::vector<char>& buffer)
+    {
+        std::uint32_t entered = 0;
         for (std::uint32_t index = 0;;) {
             const auto length = ::getdents64(fd, buffer.data(), buffer.size());
             if (length < 0) {
@@ -323,14 +499,17 @@ private:
                 item.nameOffset = static_cast<std::uint32_t>(folder.names.size());
                 item.nameLength = static_cast<std::uint32_t>(name.size());
                 folder.names.append(name);
-                if (describe(fd, record->d_type, name, item) && item.kind == PLDiskEntryKind::folder)
-                    hasSubfolders |= enter(folder, index, name, item);
+                if (describe(fd, record->d_type, name, item) && item.kind == PLDiskEntryKind::folder &&
+                    enter(folder, index, name, item))
+                    ++entered;
                 ++index;
             }
             if (stopRequested()) break;
         }
-        // Subfolders hold the descriptor until they are opened themselves.
-        if (!hasSubfolders) folder.self.reset();
+        // No subfolder is published before the listing ends, so nothing
+        // counts down before this is set.
+        const std::lock_guard lock(descriptors_);
+        folder.unopened = entered;
     }
 
     // Fills the item's metadata; false when it could not be read.
@@ -390,7 +569,6 @@ private:
         child->inode = item.inode;
         child->path = std::move(path);
         child->name = std::string(name);
-        child->parent = folder.self;
         item.folder = std::move(child);
         return true;
     }
@@ -452,21 +630,22 @@ std::int32_t pl_walk_disk(const char* root, const PLDiskWalkOptions& options, PL
     Folder folder;
     folder.path = root;
     folder.inode = static_cast<std::uint64_t>(info.st_ino);
-    const int fd = ::open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        folder.error = errno;
-    else
-        folder.self = std::make_shared<Descriptor>(fd);
-
-    Walk walk(options, root, static_cast<std::uint64_t>(info.st_dev));
-    if (folder.self)
-        walk.run(folder, visitor, stats);
-    else {
+    // The root may be a link to the folder to walk: no O_NOFOLLOW here.
+    const int fd = openPatiently(AT_FDCWD, root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY, options.stop, [] {});
+    const int openError = errno;
+    if (fd < 0 && options.stop.stop_requested()) {
+        stats.cancelled = 1;
+        return 0;
+    }
+    if (fd < 0) {
         entry.kind = PLDiskEntryKind::folder;
-        entry.error = folder.error;
+        entry.error = openError;
         entry.device = static_cast<std::uint64_t>(info.st_dev);
         return visitAlone(entry, visitor, stats);
     }
+    folder.held = std::make_shared<Descriptor>(fd);
+    Walk walk(options, root, static_cast<std::uint64_t>(info.st_dev));
+    walk.run(folder, visitor, stats);
     return 0;
 }
 

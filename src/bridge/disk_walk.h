@@ -4,9 +4,12 @@
 // file system while a scan runs. It never follows symbolic links, never leaves
 // the root's file system and never opens a file.
 //
-// Folders are read in parallel, each relative to its parent's open descriptor,
-// so a folder swapped for a link while the walk runs is never followed and no
-// path length limits how deep the walk goes. Entries still reach the visitor
+// Folders are read in parallel, each opened relative to a folder above it,
+// one name at a time and never through a link, so a folder swapped for a link
+// while the walk runs is never followed and no path length limits how deep the
+// walk goes. The walk holds a bounded share of the open-file limit whatever
+// the tree's shape, and waits for a descriptor rather than call a folder
+// unreadable when the process runs out of them. Entries still reach the visitor
 // one at a time, on the calling thread, in one fixed order: a folder, then
 // what it holds in the order the file system lists it, each subfolder's
 // contents before the next entry. Any thread count gives the same visits.

@@ -104,6 +104,25 @@ void makeChain(const fs::path& root, int depth)
     ::close(fd);
 }
 
+// Runs the walk probe on `root` in a child process, optionally as another
+// account (`prefix`) and under an open-file limit; its output line.
+std::string probeWalk(const fs::path& probe, const fs::path& root, int threads, int fileLimit = 0,
+                      const std::string& prefix = {}, const std::string& mode = {})
+{
+    auto command = prefix + probe.string() + " " + root.string() + " " + std::to_string(threads);
+    if (fileLimit > 0) command += " " + std::to_string(fileLimit);
+    if (!mode.empty()) command += " " + mode;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    EXPECT_NE(pipe, nullptr);
+    if (pipe == nullptr) return {};
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    const int status = ::pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << ": " << status;
+    return output;
+}
+
 // Removes what makeChain made, from the bottom up.
 void removeChain(const fs::path& root, int depth)
 {
@@ -251,6 +270,44 @@ TEST(DiskWalk, ParallelWalkVisitsWhatTheSequentialWalkVisits)
     EXPECT_FALSE(deepest->failed);
     EXPECT_EQ(parallel.seen.files.count((root / std::string("latin-\xE9t\xE9/caf\xE9.bin")).string()), 1U);
     for (const auto& [path, file] : parallel.seen.files) EXPECT_TRUE(path.starts_with(root.string())) << path;
+
+    // Under a low open-file limit, in a child process, the walk sees the same.
+    const auto unlimited = probeWalk(testing::walkProbeProgram(), root, 8);
+    EXPECT_TRUE(unlimited.starts_with(std::to_string(sequential.stats.entries) + " 0 ")) << unlimited;
+    for (const int threads : {1, 8})
+        EXPECT_EQ(probeWalk(testing::walkProbeProgram(), root, threads, 64), unlimited) << threads << " threads";
+}
+
+// Many sibling folders, each holding a folder and a file, and a chain of
+// folders far deeper than the open-file limit: a low limit loses nothing.
+TEST(DiskWalk, LowOpenFileLimitsLoseNothingWhateverTheTreesShape)
+{
+    const TempDir dir(fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path());
+    const auto wide = dir.path() / "wide";
+    for (int i = 0; i < 4'000; ++i) writeFile(wide / ("a" + std::to_string(i)) / "b/f", 100 + i);
+    const auto probe = testing::walkProbeProgram();
+    const auto unlimited = probeWalk(probe, wide, 8);
+    EXPECT_TRUE(unlimited.starts_with("12001 0 ")) << unlimited;
+    for (const int limit : {64, 1'024})
+        for (const int threads : {1, 8})
+            EXPECT_EQ(probeWalk(probe, wide, threads, limit), unlimited) << threads << " threads at " << limit;
+    // Another part of the program takes every free descriptor for a while:
+    // the walk waits for them rather than call folders unreadable.
+    for (const int threads : {1, 8})
+        EXPECT_EQ(probeWalk(probe, wide, threads, 256, {}, "hog"), unlimited) << threads << " threads";
+
+    constexpr int chainDepth = 5'000;
+    const auto deep = dir.path() / "deep";
+    fs::create_directory(deep);
+    makeChain(deep, chainDepth);
+    struct ChainCleanup {
+        fs::path root;
+        ~ChainCleanup() { removeChain(root, chainDepth); }
+    } cleanup{deep};
+    const auto whole = probeWalk(probe, deep, 8);
+    EXPECT_TRUE(whole.starts_with(std::to_string(chainDepth + 2) + " 0 ")) << whole << " (root, chain, its end)";
+    EXPECT_EQ(probeWalk(probe, deep, 8, 128), whole);
+    EXPECT_EQ(probeWalk(probe, deep, 1, 16), whole);
 }
 
 // Folders are swapped for links to a folder outside the root while the walk
@@ -330,22 +387,15 @@ TEST(DiskWalk, UnreadableFolderCountsOnceAsEntryAndOnceAsInaccessibleWithAnyThre
     fs::permissions(root / "locked", fs::perms::none);
     fs::permissions(root / "open/deeper/locked", fs::perms::none);
 
-    const auto probeWith = [&](int threads) {
-        const auto command = (asRoot ? std::string("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ") : "") +
-                             probe.string() + " " + root.string() + " " + std::to_string(threads);
-        FILE* pipe = ::popen(command.c_str(), "r");
-        EXPECT_NE(pipe, nullptr);
-        if (pipe == nullptr) return std::string();
-        std::string output;
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-        const int status = ::pclose(pipe);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        return output;
+    const auto prefix = asRoot ? std::string("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ") : "";
+    const auto probeWith = [&](int threads, int fileLimit = 0) {
+        return probeWalk(probe, root, threads, fileLimit, prefix);
     };
     const auto one = probeWith(1);
     EXPECT_TRUE(one.starts_with("46 2 ")) << one << " (tree, 2 locked, open, seen, deeper, 20 folders and their files)";
     EXPECT_EQ(probeWith(8), one) << "the same visits in the same order";
+    for (const int threads : {1, 8})
+        EXPECT_EQ(probeWith(threads, 64), one) << threads << " threads at an open-file limit of 64";
 }
 
 TEST(DiskWalk, PrivacyFoldersAreSkippedOnlyOnExactMatchBelowTheRoot)

@@ -1,11 +1,22 @@
 // Walks the folder named by its first argument as whatever account runs it,
 // with the thread count of its second (default 1), and prints
 // "<entries> <inaccessible> <digest>", the digest standing for every visit in
-// order. Tests start it as an unprivileged account so that folders without
-// permissions really are unreadable.
+// order with its size. Tests start it as an unprivileged account so that
+// folders without permissions really are unreadable, and with a third
+// argument, an open-file limit it sets (soft and hard) before it walks. With a
+// fourth, "hog", another thread takes every free descriptor while the walk
+// runs (from its 1,000th visit on) and gives them all back after a fifth of a
+// second.
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 #include <iostream>
 #include <string>
+#include <sys/resource.h>
 
 #include "bridge/disk_walk.h"
 
@@ -13,6 +24,8 @@ namespace {
 
 struct Digest final : corvalent::PLDiskVisitor {
     std::uint64_t value = 1469598103934665603ULL;
+    std::uint64_t visits = 0;
+    std::atomic<bool>* midway = nullptr;  // set at the 1,000th visit
 
     void add(std::string_view bytes)
     {
@@ -22,8 +35,12 @@ struct Digest final : corvalent::PLDiskVisitor {
     bool visit(const corvalent::PLDiskEntry& entry) override
     {
         add(std::to_string(entry.depth) + ":" + std::to_string(static_cast<int>(entry.kind)) + ":" +
-            std::to_string(entry.error != 0) + ":");
+            std::to_string(entry.error != 0) + ":" + std::to_string(entry.allocatedBytes) + ":");
         add(entry.name);
+        if (++visits == 1'000 && midway != nullptr) {
+            *midway = true;
+            midway->notify_all();
+        }
         return true;
     }
 };
@@ -32,12 +49,41 @@ struct Digest final : corvalent::PLDiskVisitor {
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3) return 2;
+    if (argc < 2 || argc > 5) return 2;
+    if (argc >= 4) {
+        const auto files = static_cast<rlim_t>(std::stoul(argv[3]));
+        const struct rlimit limit{files, files};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 3;
+    }
     corvalent::PLDiskWalkOptions options;
-    options.threads = argc == 3 ? std::stoi(argv[2]) : 1;
+    options.threads = argc >= 3 ? std::stoi(argv[2]) : 1;
     Digest digest;
     corvalent::PLDiskScanStats stats{};
+    std::atomic<bool> midway = false;
+    std::jthread hog;
+    if (argc == 5 && std::string(argv[4]) == "hog") {
+        // A first walk while descriptors are plentiful: the undefined
+        // behaviour checker needs a pipe the first time it meets a type.
+        Digest warmUp;
+        corvalent::pl_walk_disk(argv[1], options, warmUp, stats);
+        digest.midway = &midway;
+        hog = std::jthread([&midway] {
+            midway.wait(false);
+            std::vector<int> taken;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+            while (std::chrono::steady_clock::now() < until) {
+                const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                if (fd >= 0)
+                    taken.push_back(fd);
+                else
+                    std::this_thread::yield();
+            }
+            for (const int fd : taken) ::close(fd);
+        });
+    }
     const auto result = corvalent::pl_walk_disk(argv[1], options, digest, stats);
+    midway = true;  // a small tree never woke the other thread
+    midway.notify_all();
     std::cout << stats.entries << ' ' << stats.inaccessible << ' ' << digest.value << '\n';
     return result == 0 ? 0 : 1;
 }
