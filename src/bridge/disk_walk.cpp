@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -36,6 +37,9 @@ constexpr int maximumThreads = 8;
 // reads the folder it needs next itself, so memory stays bounded whatever the
 // tree's shape.
 constexpr std::size_t readAheadEntries = 128 * 1'024;
+// Readers stopped by that bound start again once the visitor has taken this
+// many of those entries, not one folder at a time.
+constexpr std::size_t readAheadRestart = readAheadEntries / 4;
 constexpr std::size_t listingBufferBytes = 64 * 1'024;
 // Descriptors one walk holds at most, however high the open-file limit.
 constexpr std::uint64_t maximumDescriptors = 1'024;
@@ -240,10 +244,13 @@ private:
 
     std::mutex mutex_;
     std::condition_variable readersWake_;
-    std::condition_variable_any folderRead_;
+    std::condition_variable folderRead_;
     std::set<Folder*, KeyOrder> pending_;
     std::size_t readAhead_ = 0;
-    bool stopping_ = false;
+    bool throttled_ = false;  // read ahead as far as allowed: readers wait for the visitor
+    int idleReaders_ = 0;
+    const Folder* awaited_ = nullptr;  // the folder the caller waits for
+    std::atomic<bool> stopping_ = false;
     // Set once the process ran out of descriptors: from then on the caller
     // reads alone.
     bool sequential_ = false;
@@ -292,8 +299,13 @@ private:
                 finishLocked(folder);
                 return !options_.stop.stop_requested();
             }
-            if (!folderRead_.wait(lock, options_.stop, [&] { return folder.state != Folder::State::reading; }))
-                return false;
+            // A stop is noticed within a few milliseconds, also while a
+            // reader is stuck on a slow folder.
+            awaited_ = &folder;
+            while (folder.state == Folder::State::reading && !options_.stop.stop_requested())
+                folderRead_.wait_for(lock, std::chrono::milliseconds(5));
+            awaited_ = nullptr;
+            if (folder.state == Folder::State::reading) return false;
         }
     }
 
@@ -307,13 +319,19 @@ private:
     {
         folder.state = Folder::State::done;
         readAhead_ += folder.items.size();
-        bool added = false;
+        if (readAhead_ >= readAheadEntries) throttled_ = true;
+        int added = 0;
         for (auto& item : folder.items) {
             if (!item.folder) continue;
             pending_.insert(item.folder.get());
-            added = true;
+            ++added;
         }
-        if (added && !sequential_) readersWake_.notify_all();
+        // Wake only as many readers as there is new work for.
+        if (sequential_ || throttled_ || idleReaders_ == 0 || added == 0) return;
+        if (added >= idleReaders_)
+            readersWake_.notify_all();
+        else
+            for (int i = 0; i < added; ++i) readersWake_.notify_one();
     }
 
     void release(Folder& folder)
@@ -321,8 +339,9 @@ private:
         bool wake = false;
         {
             const std::lock_guard lock(mutex_);
-            wake = readAhead_ >= readAheadEntries;
             readAhead_ -= folder.items.size();
+            wake = throttled_ && readAhead_ < readAheadEntries - readAheadRestart;
+            if (wake) throttled_ = false;
         }
         if (wake) readersWake_.notify_all();
     }
@@ -332,9 +351,11 @@ private:
         std::vector<char> buffer(listingBufferBytes);
         std::unique_lock lock(mutex_);
         for (;;) {
+            ++idleReaders_;
             readersWake_.wait(lock, [&] {
-                return stopping_ || (!sequential_ && !pending_.empty() && readAhead_ < readAheadEntries);
+                return stopping_ || (!sequential_ && !throttled_ && !pending_.empty());
             });
+            --idleReaders_;
             if (stopping_) return;
             Folder* folder = *pending_.begin();
             pending_.erase(pending_.begin());
@@ -351,16 +372,11 @@ private:
                 pending_.insert(folder);
                 sequential_ = true;
             }
-            folderRead_.notify_all();
+            if (folder == awaited_) folderRead_.notify_one();
         }
     }
 
-    bool stopRequested()
-    {
-        if (options_.stop.stop_requested()) return true;
-        const std::lock_guard lock(mutex_);
-        return stopping_;
-    }
+    bool stopRequested() const { return stopping_ || options_.stop.stop_requested(); }
 
     // Gives back every descriptor the walk keeps for later, the root's aside.
     void dropHeldDescriptors()

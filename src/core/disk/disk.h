@@ -133,6 +133,12 @@ class LargestFileCollector {
 public:
     explicit LargestFileCollector(int limit) : limit_(limit) {}
     void consider(DiskFile file);
+    // Whether a file of `bytes` would be kept now: callers skip building
+    // the others.
+    bool admits(std::uint64_t bytes) const
+    {
+        return limit_ >= 1 && bytes != 0 && (heap_.size() < static_cast<std::size_t>(limit_) || bytes > heap_.front().bytes);
+    }
     // Largest first; equal sizes by path.
     std::vector<DiskFile> descending() const;
 

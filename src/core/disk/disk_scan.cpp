@@ -61,9 +61,11 @@ struct NodeAccumulator {
         return raw;
     }
 
-    DiskNode makeNode(int childrenLimit) const
+    // The node of this folder. Each subtree's accumulators are given up as
+    // soon as its nodes are made, so the two never both hold the whole tree.
+    DiskNode takeNode(int childrenLimit)
     {
-        std::vector<const NodeAccumulator*> sorted;
+        std::vector<NodeAccumulator*> sorted;
         sorted.reserve(children.size());
         for (const auto& [childName, accumulator] : children) sorted.push_back(accumulator.get());
         const auto shown = std::min(sorted.size(), static_cast<std::size_t>(std::max(childrenLimit, 0)));
@@ -83,12 +85,14 @@ struct NodeAccumulator {
             allBytes = saturatingAdd(allBytes, sorted[i]->bytes);
             allFiles = saturatingAdd(allFiles, sorted[i]->fileCount);
             if (i < shown) {
-                node.children.push_back(sorted[i]->makeNode(childrenLimit));
+                node.children.push_back(sorted[i]->takeNode(childrenLimit));
             } else {
                 restBytes = saturatingAdd(restBytes, sorted[i]->bytes);
                 restFiles = saturatingAdd(restFiles, sorted[i]->fileCount);
             }
         }
+        sorted.clear();
+        children.clear();
         if (restBytes > 0)
             node.children.push_back(DiskNode{path + std::string(otherFoldersSuffix), "Other folders", std::nullopt,
                                              restBytes, restFiles, false, {}});
@@ -241,7 +245,7 @@ struct DiskScanContext final : PLDiskVisitor {
         if (dataless) {
             cloudPlaceholderCount = saturatingAdd(cloudPlaceholderCount, std::int64_t{1});
             cloudPlaceholderLogicalBytes = saturatingAdd(cloudPlaceholderLogicalBytes, logical);
-        } else if (nameable) {
+        } else if (nameable && logical >= PotentialDuplicateCollector::smallestSize) {
             duplicates.consider(DiskFile{std::string(path), allocated, logical, device, inode, false});
         }
 
@@ -257,7 +261,8 @@ struct DiskScanContext final : PLDiskVisitor {
             accumulator->fileCount = saturatingAdd(accumulator->fileCount, std::int64_t{1});
         }
         ownership->record(path, allocated);
-        largestFiles.consider(DiskFile{std::string(path), allocated, logical, device, inode, dataless});
+        if (largestFiles.admits(allocated))
+            largestFiles.consider(DiskFile{std::string(path), allocated, logical, device, inode, dataless});
     }
 };
 
@@ -323,7 +328,7 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     context.emitProgress(stats.entries, true);
 
     DiskScanResult result;
-    result.root = context.root.makeNode(childrenPerFolder);
+    result.root = context.root.takeNode(childrenPerFolder);
     result.largestFiles = context.largestFiles.descending();
     result.scannedEntries = cappedCount(stats.entries);
     result.inaccessibleEntries = saturatingAdd(saturatingAdd(cappedCount(stats.inaccessible), context.unmappedEntries),
