@@ -10,6 +10,7 @@
 #include "core/common/paths.h"
 #include "core/process/processes.h"
 #include "models/disk_model.h"
+#include "drain_lanes.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -23,14 +24,6 @@ using testing::writeFile;
 DiskVolume volume(const std::string& url, std::uint64_t total, std::uint64_t available)
 {
     return {url, url, url, DiskCapacity::make(url, total, available), true, false};
-}
-
-// Lets every background job end and its result arrive.
-void settle()
-{
-    for (int round = 0; round < 3; ++round, QCoreApplication::processEvents())
-        for (const auto lane : {TaskLane::files, TaskLane::processes})
-            EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
 }
 
 // Runs an action that reports its end through a callback, and waits for it.
@@ -83,7 +76,7 @@ struct Harness {
         environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
         return environment;
     }
-    ~Harness() { settle(); }
+    ~Harness() { drainLanes(); }
     bool scanEnded() const { return QTest::qWaitFor([&] { return model.status().kind != Kind::scanning; }, 60'000); }
     bool scanToEnd(const fs::path& path) { return model.scan(path.string()), scanEnded(); }
     std::optional<DiskTrashRequest> prepared(const DiskCleanupCandidate& candidate)
@@ -151,7 +144,7 @@ TEST(DiskModel, ScansPublishTotalsEstimatesTheHoldingVolumeAndVerifiedDuplicates
     model.verifyDuplicates(*differ);
     EXPECT_EQ(model.verifyingDuplicateGroupID(), differ->id) << "the next starts at once after a cancel";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
-    settle();
+    drainLanes();
     EXPECT_EQ(model.duplicateMessage(), "Same size, but contents differ.");
     EXPECT_EQ(model.verifiedDuplicateSets().count(same->id), 0U) << "the cancelled one publishes nothing";
     EXPECT_TRUE(model.verifiedDuplicateSets().at(differ->id).empty());
@@ -196,7 +189,7 @@ TEST(DiskModel, StoppedAndSupersededScans)
         });
     QObject::connect(&model, &DiskModel::progressChanged, [&] { most = std::max(most, model.scannedFiles()); });
     ASSERT_TRUE(harness.scanToEnd(small));
-    settle();
+    drainLanes();
     EXPECT_EQ(model.result() ? model.result()->root.path : std::nullopt, small.string());
     EXPECT_EQ(seen, std::set{small.string()});
     EXPECT_LE(most, 3) << "a progress report of the first scan";
@@ -227,7 +220,7 @@ TEST(DiskModel, StoppedAndSupersededScans)
 
 // A home and Trash of the test's own, kept until no job reads them any more.
 struct TempHome : testing::TempHome {
-    ~TempHome() { settle(); }
+    ~TempHome() { drainLanes(); }
 };
 
 TEST(DiskModel, MovesRestoresAndRefusesChangedOrProtectedItems)
@@ -256,13 +249,13 @@ TEST(DiskModel, MovesRestoresAndRefusesChangedOrProtectedItems)
     EXPECT_EQ(model.cleanupMessage(), "Moved " + name + " to Trash.");
     ASSERT_EQ(model.recentTrash().size(), 1U);
     const auto receipt = model.recentTrash().front();
-    settle();
+    drainLanes();
     EXPECT_TRUE(offers(movie.string()));
     EXPECT_FALSE(offers(cache.path)) << "not even once the reloaded volumes recomputed insights from the old scan";
     ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
     EXPECT_EQ(model.cleanupMessage(), "Restored " + name + ".");
     EXPECT_TRUE(model.recentTrash().empty());
-    settle();
+    drainLanes();
     EXPECT_TRUE(offers(cache.path)) << "back in place, it is offered again";
     // Changed after the confirmation opened.
     const auto reviewed = harness.prepared(model.cleanupCandidate(movie.string(), 2'000'000, false));
@@ -279,7 +272,7 @@ TEST(DiskModel, MovesRestoresAndRefusesChangedOrProtectedItems)
     bool done = false;
     model.moveToTrash({kept, DiskItemIdentity::capture(store.string())}, [&] { done = true; });
     EXPECT_TRUE(done) << "refused at once";
-    settle();
+    drainLanes();
     EXPECT_TRUE(fs::exists(store));
 
     // A later preparation supersedes an earlier one.
@@ -287,7 +280,7 @@ TEST(DiskModel, MovesRestoresAndRefusesChangedOrProtectedItems)
     model.prepareTrash(model.cleanupCandidate(movie.string(), 2'000'000, false), [&](auto) { earlier = true; });
     EXPECT_FALSE(earlier) << "the item is examined off the GUI thread";
     EXPECT_FALSE(harness.prepared(kept));
-    settle();
+    drainLanes();
     EXPECT_FALSE(earlier);
 
     // The newest twenty receipts are kept, newest first.
@@ -340,7 +333,7 @@ TEST(DiskModel, AnotherVolumeClearsWhatBelongedToTheLastOne)
     EXPECT_EQ(model.recentTrash().size(), 1U) << "moves can still be undone";
     EXPECT_EQ(log.takeSet(), (std::set<std::string>{"volumes", "scan", "result", "insights", "trash", "duplicates"}))
         << "every area it cleared";
-    settle();
+    drainLanes();
     EXPECT_TRUE(model.verifiedDuplicateSets().empty() && !model.duplicateMessage())
         << "the verification running at the switch publishes nothing";
 }
@@ -361,33 +354,33 @@ TEST(DiskModel, EachChangeSendsOnlyTheSignalsOfItsAreas)
     SignalLog log(model);
 
     ASSERT_TRUE(await([&](auto done) { model.loadVolumes(false, done); }));
-    settle();
+    drainLanes();
     EXPECT_EQ(log.take(), Sent{"volumes"});
     // Before any scan a switch leaves nothing else to clear.
     model.selectVolume(other.id);
     model.selectVolume("/");
-    settle();
+    drainLanes();
     EXPECT_EQ(log.take(), (Sent{"volumes", "volumes"}));
 
     // Progress reports come between the start and the end, and carry nothing else.
     ASSERT_TRUE(harness.scanToEnd(temp.home));
-    settle();
+    drainLanes();
     EXPECT_EQ(log.take(), (Sent{"scan", "scan", "progress", "scan", "result", "insights"}));
 
     ASSERT_EQ(model.result()->potentialDuplicateGroups.size(), 1U);
     model.verifyDuplicates(model.result()->potentialDuplicateGroups.front());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
-    settle();
+    drainLanes();
     EXPECT_EQ(log.take(), (Sent{"duplicates", "duplicates"}));
 
     // A move and its undo reload the capacities and the candidates; the scan,
     // its result and the verified copies stay.
     ASSERT_TRUE(harness.moved(model.cleanupCandidate(blob.string(), 3'000'000, false)));
-    settle();
+    drainLanes();
     EXPECT_EQ(log.takeSet(), (Areas{"trash", "insights", "volumes"}));
     const auto receipt = model.recentTrash().front();
     ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
-    settle();
+    drainLanes();
     EXPECT_EQ(log.takeSet(), (Areas{"trash", "insights", "volumes"}));
 }
 
@@ -422,7 +415,7 @@ void scanWithRunningWork(Harness& harness, const fs::path& home, const std::vect
     harness.model.updateProcessGroups(groups);
     ASSERT_TRUE(harness.scanToEnd(home));
     harness.model.setViewActive(true);
-    settle();
+    drainLanes();
     ASSERT_TRUE(harness.model.rescuePlan() && !harness.model.cleanupCandidates().empty());
 }
 
@@ -498,13 +491,13 @@ TEST(DiskModel, MovedItemsLeaveThePlanAndTheRunningWorkUntilRestored)
               std::pair(DiskCleanupSafety::review, DiskCleanupSafety::review));
 
     ASSERT_TRUE(harness.moved(*film));
-    settle();
+    drainLanes();
     EXPECT_EQ(model.rescuePlan()->reviewBytes, plan.reviewBytes - film->bytes);
     EXPECT_EQ(model.rescuePlan()->lowRiskBytes, plan.lowRiskBytes);
     EXPECT_EQ(model.activeStorageSummaries(), running) << "the film was no one's";
 
     ASSERT_TRUE(harness.moved(*inProject));
-    settle();
+    drainLanes();
     EXPECT_EQ(model.rescuePlan()->reviewBytes, plan.reviewBytes - film->bytes - inProject->bytes);
     ASSERT_EQ(model.activeStorageSummaries().size(), 1U);
     const auto& left = model.activeStorageSummaries().front();
@@ -516,7 +509,7 @@ TEST(DiskModel, MovedItemsLeaveThePlanAndTheRunningWorkUntilRestored)
     // Restored, newest first: each counts again.
     for (const auto& receipt : std::vector(model.recentTrash()))
         ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
-    settle();
+    drainLanes();
     EXPECT_EQ(model.rescuePlan(), plan);
     EXPECT_EQ(model.activeStorageSummaries(), running);
     EXPECT_TRUE(offered(movie) && offered(data));

@@ -15,6 +15,7 @@
 #include "models/performance_check.h"
 #include "models/vantle_model.h"
 #include "drain_lanes.h"
+#include "fresh_sample.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -67,12 +68,7 @@ struct Harness {
         model->setWindowShown(true);
     }
 
-    void refreshNow()
-    {
-        bool done = false;
-        model->refresh([&] { done = true; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
-    }
+    void refreshNow() { ASSERT_TRUE(sampleFromNow(*model)); }
     // Confirms a request and waits for its outcome; `twice` as a double click
     // would, when only the first stop may run.
     void confirm(const StopRequest& request, bool twice = false)

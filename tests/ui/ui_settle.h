@@ -41,4 +41,12 @@ inline bool settle(const QObject* root = nullptr)
     return still;
 }
 
+// Every job already in the background lanes ended and delivered, and then
+// settled as above: what those deliveries started has landed too.
+inline bool settleAfterJobs(const QObject* root = nullptr)
+{
+    drainLanes();
+    return settle(root);
+}
+
 }  // namespace corvalent

@@ -47,9 +47,7 @@ protected:
     ~DiskCapacityEmpty() override
     {
         host.reset();
-        for (int round = 0; round < 3; ++round, QCoreApplication::processEvents())
-            for (const auto lane : {TaskLane::files, TaskLane::processes})
-                EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
+        drainLanes();
     }
 
     void load(std::vector<DiskVolume> list)

@@ -45,15 +45,9 @@ bool await(Action action)
     return QTest::qWaitFor([&] { return done; }, 20'000);
 }
 
-void settle()
-{
-    for (int round = 0; round < 3; ++round, QCoreApplication::processEvents())
-        EXPECT_TRUE(BackgroundTask::pool(TaskLane::files).waitForDone(60'000));
-}
-
 // A home and Trash of the test's own, kept until no job reads them any more.
 struct TempHome : testing::TempHome {
-    ~TempHome() { settle(); }
+    ~TempHome() { drainLanes(); }
 };
 
 // A widget of the disk workspace offscreen, 380 px wide as in the sidebar, on a real model.
@@ -81,12 +75,12 @@ struct Host {
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&host));
         return widget;
     }
-    ~Host() { settle(); }
+    ~Host() { drainLanes(); }
     void scan(const fs::path& tree)
     {
         model.scan(tree.string());
         EXPECT_TRUE(QTest::qWaitFor([&] { return model.status().kind != DiskModelStatus::Kind::scanning; }, 60'000));
-        settle();
+        settleAfterJobs();
     }
     bool verified(DuplicateGroupBlock& block)
     {
@@ -95,7 +89,7 @@ struct Host {
     }
     void grab(const std::string& name)
     {
-        settle();
+        EXPECT_TRUE(settleAfterJobs(&host));
         fs::create_directories(CORVALENT_SCREENSHOTS);
         host.grab().save(QString::fromStdString(std::string(CORVALENT_SCREENSHOTS) + "/" + name + ".png"));
     }
@@ -183,7 +177,7 @@ TEST(DuplicateCard, VerifiesOneShownGroupAtATimeAndShowsWhatItFound)
         EXPECT_EQ(card->messageText(), "");
         QTest::mouseClick(&pair.stopButton(), Qt::LeftButton);
         EXPECT_EQ(pair.action(), Action::verify);
-        settle();
+        settleAfterJobs();
         EXPECT_EQ(card->messageText(), "");
         EXPECT_TRUE(pair.sets().empty());
 
@@ -415,7 +409,7 @@ TEST(StorageFactsPanel, AFolderScanIsAFolderViewAndTheVolumeScanReconciles)
         Host host(environment, palette);
         auto* panel = host.show(new StorageFactsPanel(host.model));
         ASSERT_TRUE(await([&](auto done) { host.model.loadVolumes(true, done); }));
-        settle();
+        settleAfterJobs();
         ASSERT_TRUE(host.model.snapshotSummary());
         EXPECT_TRUE(panel->showsPlaceholder()) << "snapshots alone are no accounting";
 

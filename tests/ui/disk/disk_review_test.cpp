@@ -37,16 +37,9 @@ struct RecordingRevealer : FileRevealer {
     void reveal(const std::string& path) override { revealed.push_back(path); }
 };
 
-void settle()
-{
-    for (int round = 0; round < 3; ++round, QCoreApplication::processEvents())
-        for (const auto lane : {TaskLane::files, TaskLane::processes})
-            EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
-}
-
 // A home folder with a Trash of the test's own; no job reads them once it goes.
 struct TempHome : testing::TempHome {
-    ~TempHome() { settle(); }
+    ~TempHome() { drainLanes(); }
 };
 
 // The Review list in a sidebar-wide host on a real model whose one volume,
@@ -80,12 +73,12 @@ struct ReviewHost {
         model.loadVolumes(false, [&] { loaded = true; });
         EXPECT_TRUE(QTest::qWaitFor([&] { return loaded; }, 10'000));
     }
-    ~ReviewHost() { settle(); }
+    ~ReviewHost() { drainLanes(); }
     void scan(const fs::path& folder)
     {
         model.scan(folder.string());
         ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind != DiskModelStatus::Kind::scanning; }, 60'000));
-        settle();
+        settleAfterJobs();
         ASSERT_TRUE(model.rescuePlan() && !model.cleanupCandidates().empty());
     }
     bool cleanupEnded() { return QTest::qWaitFor([&] { return !model.cleanupInProgress(); }, 10'000); }
@@ -97,7 +90,7 @@ struct ReviewHost {
             model.moveToTrash(*request, [&] { done = true; });
         });
         ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
-        settle();
+        settleAfterJobs();
     }
     CleanupRow* row(const std::string& path) const
     {
@@ -108,7 +101,7 @@ struct ReviewHost {
     void grab(const std::string& name)
     {
         if (auto* focused = host.focusWidget()) focused->clearFocus();
-        settle();
+        EXPECT_TRUE(settleAfterJobs(&host));
         fs::create_directories(CORVALENT_SCREENSHOTS);
         host.grab().save(QString::fromStdString(std::string(CORVALENT_SCREENSHOTS) + "/disk-review-" + name + ".png"));
     }
@@ -200,7 +193,7 @@ TEST(ReviewList, SlotsFollowTheModelThroughAMoveToTheTrashAndItsUndo)
     EXPECT_TRUE(host.model.cleanupInProgress());
     EXPECT_FALSE(undo->isEnabled());
     ASSERT_TRUE(host.cleanupEnded());
-    settle();
+    settleAfterJobs();
     EXPECT_TRUE(fs::exists(safe->path));
     EXPECT_FALSE(list.recentTrashCard().isVisibleTo(&list));
     EXPECT_EQ(list.statusCard().texts(), (QStringList{"Restored " + name + ".", rescanLine}));
@@ -325,6 +318,7 @@ TEST(ActiveStorageCard, ShowsThreeOwnersAndTheFirstThreeKinds)
         host.resize(380, 520);
         host.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+        EXPECT_TRUE(settle(&host));
         fs::create_directories(CORVALENT_SCREENSHOTS);
         host.grab().save(QString(CORVALENT_SCREENSHOTS) + "/disk-review-cards-" + look + ".png");
     }

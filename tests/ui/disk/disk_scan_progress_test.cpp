@@ -136,7 +136,7 @@ protected:
 
     // Runs the panels' fades and moves to their end, and lays them out,
     // without delivering anything else: the scan stays where it is.
-    void settle()
+    void endFadesInPlace()
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         for (auto* panel : panels)
@@ -146,7 +146,7 @@ protected:
     // Each panel in light and in dark, settled. Also called from model signals.
     void screenshots(const QString& name)
     {
-        settle();
+        endFadesInPlace();
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         for (auto& host : hosts) {
             for (const auto& [look, palette] : {std::pair{"light", lightPalette()}, std::pair{"dark", darkPalette()}}) {
@@ -274,7 +274,7 @@ TEST_F(ScanProgress, EscapeStopsALongScanAndKeepsThePartialMap)
     screenshots("hint");
     leave(stopControl());
     EXPECT_EQ(stopControl().pos(), stopPlace());
-    settle();
+    endFadesInPlace();
     EXPECT_FALSE(shown(&hint())) << "the bubble fades out";
 
     ASSERT_EQ(model->status().kind, Kind::scanning) << "/usr took too little time to stop";

@@ -18,6 +18,8 @@
 #include <optional>
 
 #include "core/common/display.h"
+#include "drain_lanes.h"
+#include "fresh_sample.h"
 #include "models/disk_model.h"
 #include "models/vantle_model.h"
 #include "ui/overview/overview_page.h"
@@ -81,11 +83,7 @@ protected:
     ~OverviewFixture() override
     {
         window.reset();
-        for (int round = 0; round < 3; ++round) {
-            for (const auto lane : {TaskLane::files, TaskLane::processes})
-                EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
-            QCoreApplication::processEvents();
-        }
+        drainLanes();
     }
 
     DiskModelEnvironment diskEnvironment()
@@ -122,9 +120,7 @@ protected:
     }
     void refreshProcesses()
     {
-        bool done = false;
-        processes->refresh([&] { done = true; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
+        ASSERT_TRUE(sampleFromNow(*processes));
         QCoreApplication::processEvents();
     }
     void loadVolumes(std::vector<DiskVolume> list)

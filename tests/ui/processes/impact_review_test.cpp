@@ -15,6 +15,7 @@
 #include "models/background_task.h"
 #include "models/language_model.h"
 #include "models/vantle_model.h"
+#include "fresh_sample.h"
 #include "hostile_model_server.h"
 #include "live_environments.h"
 #include "test_support.h"
@@ -341,24 +342,7 @@ protected:
             if (dialog->isVisible()) return dialog;
         return nullptr;
     }
-    // Samples until one lists the process. A refresh asked for while another
-    // is in flight answers at once with that one, which may predate the
-    // process: wait on the snapshot, not on a count of refreshes.
-    std::string idOf(pid_t pid)
-    {
-        std::string id;
-        const bool found = QTest::qWaitFor(
-            [&] {
-                if (model->snapshot())
-                    for (const auto& record : model->snapshot()->result.records)
-                        if (record.pid == pid) id = record.id();
-                if (id.empty() && !model->scanning()) model->refresh({});
-                return !id.empty();
-            },
-            30'000);
-        if (!found) ADD_FAILURE() << "no record of pid " << pid;
-        return id;
-    }
+    std::string idOf(pid_t pid) { return recordIDFromNow(*model, pid); }
 };
 
 TEST_F(ImpactRoadTest, AListeningChildsPortIsOnItsCardAndInThePrompt)

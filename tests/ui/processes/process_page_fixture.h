@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fresh_sample.h"
 #include "live_environments.h"
 #include "models/vantle_model.h"
 #include "test_support.h"
@@ -57,11 +58,10 @@ protected:
         children.push_back(std::make_unique<testing::ChildProcess>(program, arguments, bin.path()));
         return *children.back();
     }
+    // A sample taken after every child started so far.
     void refresh()
     {
-        bool done = false;
-        model->refresh([&] { done = true; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
+        ASSERT_TRUE(sampleFromNow(*model));
         QCoreApplication::processEvents();
     }
     void open(QSize size = {1180, 760}, const QPalette& palette = lightPalette())

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 
 #include "core/common/display.h"
+#include "fresh_sample.h"
 #include "models/background_task.h"
 #include "models/vantle_model.h"
 #include "live_environments.h"
@@ -73,23 +74,14 @@ protected:
     }
     void refresh()
     {
-        bool done = false;
-        model->refresh([&] { done = true; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20'000));
+        ASSERT_TRUE(sampleFromNow(*model));
         settle();  // the shelf redraws once per turn of the event loop
     }
-    // Samples until one lists the child: a refresh asked for while another
-    // is in flight answers with that one, which may predate the child.
     std::string idOf(const ChildProcess& child)
     {
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            if (model->snapshot())
-                for (const auto& record : model->snapshot()->result.records)
-                    if (record.pid == child.pid()) return record.id();
-            refresh();
-        }
-        ADD_FAILURE() << "no record of pid " << child.pid();
-        return {};
+        auto id = recordIDFromNow(*model, child.pid());
+        settle();
+        return id;
     }
     void select(std::set<std::string> ids)
     {

@@ -16,6 +16,7 @@
 
 #include <atomic>
 
+#include "fresh_sample.h"
 #include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "readable_texts.h"
@@ -139,9 +140,7 @@ TEST_F(TrayMenuTest, RowsFollowTheSamplesAndAppearanceChoicesAreExclusive)
     EXPECT_EQ(menu.actions().back(), &quit) << "the application's own Quit";
     EXPECT_FALSE(menu.actions()[0]->isEnabled() || menu.actions()[1]->isEnabled()) << "figures are not commands";
     EXPECT_EQ(tray.hasTrayIcon(), QSystemTrayIcon::isSystemTrayAvailable());
-    bool done = false;
-    model->refresh([&] { done = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10'000));
+    ASSERT_TRUE(sampleFromNow(*model));
     const auto figures = [&] { return menu.actions()[0]->text() + " / " + menu.actions()[1]->text(); };
     EXPECT_EQ(figures(), "Memory pressure: Normal / Swap in use: 0 MB");
     pressure = MemoryPressure::critical;
