@@ -4,6 +4,7 @@
 // platform's names among them, which a Linux desktop never has.
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QStringList>
@@ -11,14 +12,18 @@
 
 namespace corvalent::testing {
 
-// Labels, buttons, tooltips, accessible names and descriptions, shown or not.
+// Labels, buttons, tooltips, window titles, accessible names and
+// descriptions, shown or not, and what a reader hears of each widget.
 inline QStringList readableTexts(const QWidget& root)
 {
     QStringList texts;
     auto add = [&texts](const QWidget& widget) {
         if (const auto* label = qobject_cast<const QLabel*>(&widget)) texts << label->text();
         if (const auto* button = qobject_cast<const QAbstractButton*>(&widget)) texts << button->text();
-        texts << widget.toolTip() << widget.accessibleName() << widget.accessibleDescription();
+        texts << widget.toolTip() << widget.accessibleName() << widget.accessibleDescription() << widget.windowTitle();
+        if (auto* reader = QAccessible::queryAccessibleInterface(const_cast<QWidget*>(&widget)))
+            for (const auto kind : {QAccessible::Name, QAccessible::Description, QAccessible::Value})
+                texts << reader->text(kind);
     };
     add(root);
     for (const auto* child : root.findChildren<QWidget*>()) add(*child);
@@ -30,7 +35,7 @@ inline QStringList otherPlatformNames(const QWidget& root)
 {
     static const QRegularExpression names(
         QStringLiteral("\\b(Mac|macOS|Finder|System Settings|Safari|iCloud|APFS|Spotlight|Time Machine|Keychain|"
-                       "Mail|Messages|Photos|wired)\\b"));
+                       "Mail|Messages|Photos|wired|Full Disk Access)\\b"));
     QStringList found;
     for (const auto& text : readableTexts(root))
         for (auto match = names.globalMatch(text); match.hasNext();) found << match.next().captured();

@@ -1,10 +1,10 @@
 #pragma once
 
-// The first-use card that asks for Full Disk Access: it explains the choice,
-// shows the person their home folder, confirms access in this process and
-// in a fresh one, and reopens the program when only a fresh process can see
-// the new access. The overlay shows it over the part of the window it is
-// given.
+// The first-use card that asks for read access to the person's folders: it
+// explains the choice, shows the person their home folder, confirms access in
+// this process and in a fresh one, and reopens the program when only a fresh
+// process can see the new access. The overlay shows it over the part of the
+// window it is given.
 
 #include <QPointer>
 #include <QString>

@@ -19,8 +19,8 @@ bool accessChecking(const FullDiskAccessFlow& flow)
 
 QString accessTitle(const FullDiskAccessFlow& flow)
 {
-    if (flow.accessStatus == FullDiskAccessStatus::granted) return QStringLiteral("Full Disk Access is ready");
-    if (flow.hasVerifiedFreshAccess) return QStringLiteral("Full Disk Access confirmed");
+    if (flow.accessStatus == FullDiskAccessStatus::granted) return QStringLiteral("Folder access is ready");
+    if (flow.hasVerifiedFreshAccess) return QStringLiteral("Folder access confirmed");
     if (flow.hasOpenedSettings) return QStringLiteral("Check your folder permissions");
     return QStringLiteral("See what is using your space");
 }
@@ -35,18 +35,18 @@ QString accessSubtitle(const FullDiskAccessFlow& flow)
         return QStringLiteral(
             "Corvalent reads your folders directly; nothing needs switching on. Check their "
             "permissions, then verify below.");
-    return QStringLiteral("Full Disk Access lets Corvalent build a complete, accurate storage map.");
+    return QStringLiteral("Folder access lets Corvalent build a complete, accurate storage map.");
 }
 
 QString accessStatusLabel(const FullDiskAccessFlow& flow)
 {
     if (flow.isVerifyingFreshAccess) return QStringLiteral("Verifying in a fresh process\u2026");
     if (flow.hasVerifiedFreshAccess && flow.accessStatus != FullDiskAccessStatus::granted)
-        return QStringLiteral("Full Disk Access confirmed \u00b7 restart required");
+        return QStringLiteral("Folder access confirmed \u00b7 restart required");
     switch (flow.accessStatus) {
     case FullDiskAccessStatus::checking: return QStringLiteral("Checking access\u2026");
-    case FullDiskAccessStatus::granted: return QStringLiteral("Full Disk Access confirmed");
-    case FullDiskAccessStatus::denied: return QStringLiteral("Full Disk Access not detected");
+    case FullDiskAccessStatus::granted: return QStringLiteral("Folder access confirmed");
+    case FullDiskAccessStatus::denied: return QStringLiteral("Folder access not detected");
     case FullDiskAccessStatus::unavailable: break;
     }
     return QStringLiteral("Unable to verify access");
@@ -80,7 +80,7 @@ QString verificationFailure(FullDiskAccessStatus status)
 OnboardingPrimaryButton primaryButton(const FullDiskAccessFlow& flow)
 {
     const bool checking = flow.accessStatus == FullDiskAccessStatus::checking;
-    if (!flow.hasOpenedSettings) return {OnboardingAction::setUp, QStringLiteral("Set Up Full Disk Access"), {}, true};
+    if (!flow.hasOpenedSettings) return {OnboardingAction::setUp, QStringLiteral("Set Up Folder Access"), {}, true};
     if (flow.accessStatus == FullDiskAccessStatus::granted)
         return {OnboardingAction::continueAfterGrant, QStringLiteral("Continue"), QStringLiteral("checkmark"), true};
     if (!flow.hasVerifiedFreshAccess)

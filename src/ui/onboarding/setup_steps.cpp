@@ -70,11 +70,11 @@ QLayout* SetupSteps::buildProgramRow()
     row->addLayout(names, 1);
 
     spinner_ = new Spinner;
-    spinner_->setAccessibleName(QStringLiteral("Checking Full Disk Access"));
+    spinner_->setAccessibleName(QStringLiteral("Checking folder access"));
     // A picture of the switch the person would turn on: it only shows the state.
     switch_ = new Switch;
     switch_->setDisplayOnly(true);
-    switch_->setAccessibleName(QStringLiteral("Full Disk Access switch"));
+    switch_->setAccessibleName(QStringLiteral("Folder access switch"));
     // The spinner takes the switch's place, so the row keeps its width as they swap.
     auto* indicator = new QWidget;
     indicator->setFixedSize(switch_->sizeHint());

@@ -10,6 +10,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "models/app_notifications.h"
@@ -282,7 +283,10 @@ int runApplication(int argc, char** argv)
         instance = std::make_unique<SingleInstance>(SingleInstance::runtimeFolder());
         switch (instance->start()) {
         case SingleInstance::Start::first: break;
-        case SingleInstance::Start::handedOver: return 0;
+        case SingleInstance::Start::handedOver:
+            // Said on the terminal, so that a start beside a running copy is not taken for one that failed.
+            std::puts("Corvalent is already running; its window was brought forward.");
+            return 0;
         case SingleInstance::Start::unanswered:
             qWarning("Corvalent is already running but does not answer.");
             return 1;

@@ -1,5 +1,7 @@
 #include "ui/shell/settings_window.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QShortcut>
@@ -62,12 +64,25 @@ QVBoxLayout* addSection(QVBoxLayout& column, const QString& title)
     return inside;
 }
 
+// Readers meet the window as a dialog named by its title, as the main window
+// is a frame; Qt would give a plain widget the role of a filler.
+QAccessibleInterface* settingsAccessible(const QString&, QObject* object)
+{
+    if (auto* window = qobject_cast<SettingsWindow*>(object)) return new QAccessibleWidget(window, QAccessible::Dialog);
+    return nullptr;
+}
+
 }  // namespace
 
 // A modeless dialog-type window: with an owner, the window manager keeps it
 // above and with that window (a plain window type would not be marked so).
 SettingsWindow::SettingsWindow(VantleModel& model, QWidget* parent) : QWidget(parent, Qt::Dialog), model_(model)
 {
+    static const bool readersKnowTheWindow = [] {
+        QAccessible::installFactory(settingsAccessible);
+        return true;
+    }();
+    Q_UNUSED(readersKnowTheWindow);
     setWindowTitle(QStringLiteral("Settings"));
     setFont(CorvalentStyle::font(TextStyle::body));
     setFixedSize(500, 540);

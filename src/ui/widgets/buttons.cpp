@@ -32,10 +32,16 @@ QFont::Weight weightOf(Button::Kind kind)
     return QFont::Normal;
 }
 
+// Qt's form of a label: every "&" doubled, so none marks a shortcut.
+QString markedUp(const QString& label)
+{
+    return QString(label).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
 }  // namespace
 
 Button::Button(Kind kind, const QString& text, QWidget* parent, Size size)
-    : QPushButton(text, parent), kind_(kind), size_(size)
+    : QPushButton(markedUp(text), parent), kind_(kind), size_(size)
 {
     setFont(CorvalentStyle::font(size == Size::large ? TextStyle::body : TextStyle::callout, weightOf(kind)));
     setCursor(Qt::PointingHandCursor);
@@ -46,6 +52,24 @@ Button::Button(Kind kind, const QString& text, QWidget* parent, Size size)
     setAutoDefault(false);
     connect(this, &QAbstractButton::pressed, this, [this] { animatePress(true); });
     connect(this, &QAbstractButton::released, this, [this] { animatePress(false); });
+}
+
+void Button::setText(const QString& label)
+{
+    QPushButton::setText(markedUp(label));
+}
+
+// As Qt reads a marked-up text: "&&" is one "&", a lone "&" marks the next key.
+QString Button::text() const
+{
+    const auto marked = QPushButton::text();
+    QString shown;
+    shown.reserve(marked.size());
+    for (qsizetype i = 0; i < marked.size(); ++i) {
+        if (marked[i] == QLatin1Char('&') && i + 1 < marked.size()) ++i;
+        shown += marked[i];
+    }
+    return shown;
 }
 
 void Button::setSymbol(const QString& symbol)
@@ -72,8 +96,9 @@ void Button::setBusy(bool busy)
 QSize Button::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    int width = metrics.horizontalAdvance(text());
-    if (busy_ || !symbol_.isEmpty()) width += symbolSize + (text().isEmpty() ? 0 : gap);
+    const auto shown = text();
+    int width = metrics.horizontalAdvance(shown);
+    if (busy_ || !symbol_.isEmpty()) width += symbolSize + (shown.isEmpty() ? 0 : gap);
     if (kind_ == Kind::link) return {width + 8, metrics.height() + 8};
     return {width + 2 * padding, size_ == Size::large ? 30 : 28};
 }
@@ -155,9 +180,10 @@ void Button::paintLabel(QPainter& painter, const QColor& ink) const
     auto shown = font();
     shown.setUnderline(kind_ == Kind::link && underMouse() && isEnabled());
     const QFontMetrics metrics(shown);
-    const int textWidth = metrics.horizontalAdvance(text());
+    const auto words = text();
+    const int textWidth = metrics.horizontalAdvance(words);
     const bool leading = busy_ || !symbol_.isEmpty();
-    const int contentWidth = textWidth + (leading ? symbolSize + (text().isEmpty() ? 0 : gap) : 0);
+    const int contentWidth = textWidth + (leading ? symbolSize + (words.isEmpty() ? 0 : gap) : 0);
     double x = (width() - contentWidth) / 2.0;
     if (busy_) {
         spinner_->move(static_cast<int>(x), (height() - symbolSize) / 2);
@@ -169,7 +195,7 @@ void Button::paintLabel(QPainter& painter, const QColor& ink) const
     }
     painter.setPen(ink);
     painter.setFont(shown);
-    painter.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+    painter.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, words);
 }
 
 void Button::keyPressEvent(QKeyEvent* event)

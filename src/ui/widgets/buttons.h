@@ -5,6 +5,11 @@
 // accessible name. Return presses one only where a dialog or page makes it
 // the default, and never a destructive one. Pressed, they dim and shrink a
 // little (no shrinking under reduced motion).
+//
+// A button's text is the label as people read it, "&" included: Qt would take
+// a lone "&" as a shortcut mark, drop it from the name a screen reader speaks
+// and bind Alt to the next key, so the button doubles it in the text it hands
+// to Qt and shows it single.
 
 #include <QAbstractButton>
 #include <QPushButton>
@@ -33,6 +38,10 @@ public:
     Button(Kind kind, const QString& text, QWidget* parent = nullptr, Size size = Size::regular);
 
     Kind kind() const { return kind_; }
+    // The label as shown and read. Both hide QAbstractButton's, whose text
+    // is Qt's form with every "&" doubled.
+    void setText(const QString& label);
+    QString text() const;
     // A symbol before the text; empty for none.
     void setSymbol(const QString& symbol);
     // While busy, a small spinner in the text's colour stands where the

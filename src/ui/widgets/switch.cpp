@@ -5,6 +5,7 @@
 #include <QPainterPath>
 
 #include "ui/widgets/app_motion.h"
+#include "ui/widgets/checkable_accessible.h"
 
 namespace corvalent {
 namespace {
@@ -15,10 +16,49 @@ constexpr double knobInset = 2;
 // Room around the track for the focus ring.
 constexpr int ringRoom = 2;
 
+// A switch people turn is a check box whose action is a click; a
+// display-only one is a picture of its state. Asked each time, so a switch
+// made display-only after readers met it is read right.
+class SwitchAccessible : public CheckableAccessible {
+public:
+    explicit SwitchAccessible(Switch* control) : CheckableAccessible(control, QAccessible::CheckBox) {}
+
+    QAccessible::Role role() const override { return pictured() ? QAccessible::Graphic : CheckableAccessible::role(); }
+    QAccessible::State state() const override
+    {
+        return pictured() ? QAccessibleWidget::state() : CheckableAccessible::state();
+    }
+    QStringList actionNames() const override { return pictured() ? QStringList() : CheckableAccessible::actionNames(); }
+    void doAction(const QString& action) override
+    {
+        if (!pictured()) CheckableAccessible::doAction(action);
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ActionInterface && pictured()) return nullptr;
+        return CheckableAccessible::interface_cast(type);
+    }
+
+private:
+    bool pictured() const { return static_cast<Switch*>(widget())->displayOnly(); }
+};
+
+QAccessibleInterface* switchAccessible(const QString&, QObject* object)
+{
+    if (auto* control = dynamic_cast<Switch*>(object)) return new SwitchAccessible(control);
+    return nullptr;
+}
+
 }  // namespace
 
 Switch::Switch(QWidget* parent) : QAbstractButton(parent)
 {
+    // Before anything tells readers of a change: Qt keeps the interface it makes then.
+    static const bool readersKnowSwitches = [] {
+        QAccessible::installFactory(switchAccessible);
+        return true;
+    }();
+    Q_UNUSED(readersKnowSwitches);
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
@@ -34,6 +74,7 @@ QSize Switch::sizeHint() const
 
 void Switch::setDisplayOnly(bool displayOnly)
 {
+    displayOnly_ = displayOnly;
     setFocusPolicy(displayOnly ? Qt::NoFocus : Qt::StrongFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents, displayOnly);
     if (displayOnly) unsetCursor();

@@ -1,4 +1,4 @@
-// The Full Disk Access introduction with checks, the folder opener and
+// The folder-access introduction with checks, the folder opener and
 // relaunch standing in: every path from the first look to the reopen.
 #include <QAbstractButton>
 #include <QAccessible>
@@ -27,7 +27,7 @@ namespace {
 
 using Status = FullDiskAccessStatus;
 
-const QString setUpText = QStringLiteral("Set Up Full Disk Access");
+const QString setUpText = QStringLiteral("Set Up Folder Access");
 const QString limitedText = QStringLiteral("Use limited scanning");
 const QString verifyText = QStringLiteral("Verify Access");
 const QString reopenText = QStringLiteral("Quit & Reopen Corvalent");
@@ -271,7 +271,7 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     card().applicationBecameActive();
     settle();
     EXPECT_EQ(asked(), std::tuple(1, 2, 1)) << "a fresh process is asked too";
-    EXPECT_EQ(card().statusLabel(), "Full Disk Access not detected");
+    EXPECT_EQ(card().statusLabel(), "Folder access not detected");
     EXPECT_TRUE(card().messages().isEmpty()) << "the automatic check reports no failure";
     EXPECT_EQ(card().statusIndicator()->accessibleDescription(), "Off");
     screenshot("onboarding-not-detected");
@@ -282,7 +282,7 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     EXPECT_EQ(card().statusLabel(), "Verifying in a fresh process\u2026");
     EXPECT_EQ(card().buttonTexts().last(), "Verifying Access\u2026");
     EXPECT_FALSE(enabled("Verifying Access\u2026"));
-    EXPECT_EQ(card().statusIndicator()->accessibleName(), "Checking Full Disk Access");
+    EXPECT_EQ(card().statusIndicator()->accessibleName(), "Checking folder access");
     releaseVerification();
     settle();
     EXPECT_EQ(asked(), std::tuple(1, 2, 2));
@@ -352,10 +352,21 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     press(setUpText);
     settle();
     EXPECT_EQ(asked(), std::tuple(1, 2, 1));
-    EXPECT_EQ(card().statusLabel(), "Full Disk Access confirmed \u00b7 restart required");
+    EXPECT_EQ(card().statusLabel(), "Folder access confirmed \u00b7 restart required");
     EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, openHomeText, reopenText}));
     auto* indicator = card().statusIndicator();
     EXPECT_EQ(indicator->accessibleDescription(), "On");
+    // Readers hear the "&" the button shows; the switch is a picture, with no action to take.
+    auto* reopen = QAccessible::queryAccessibleInterface(card().button(reopenText));
+    EXPECT_EQ(reopen->role(), QAccessible::Button);
+    EXPECT_EQ(reopen->text(QAccessible::Name), reopenText);
+    auto* picture = QAccessible::queryAccessibleInterface(indicator);
+    EXPECT_EQ(picture->role(), QAccessible::Graphic);
+    EXPECT_EQ(picture->text(QAccessible::Name), "Folder access switch");
+    EXPECT_EQ(picture->text(QAccessible::Description), "On");
+    EXPECT_EQ(picture->actionInterface(), nullptr);
+    EXPECT_FALSE(picture->state().checkable);
+    EXPECT_FALSE(picture->state().focusable);
     const auto image = screenshot("onboarding-restart-required");
     EXPECT_TRUE(closeTo(pixelAt(image, indicator, QPoint(6, indicator->height() / 2)), teal, 10))
         << "the switch is teal when on";
@@ -378,7 +389,7 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     press(openHomeText);
     settle();
     EXPECT_EQ(asked(), std::tuple(2, 3, 2));
-    EXPECT_EQ(card().statusLabel(), "Full Disk Access not detected");
+    EXPECT_EQ(card().statusLabel(), "Folder access not detected");
     EXPECT_EQ(card().messages(), QStringList({relaunchFailure}));
     press(verifyText);
     settle();
@@ -410,6 +421,43 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     EXPECT_FALSE(enabled("Reopening Corvalent\u2026")) << "one relaunch only";
 }
 
+// Every phase, as shown and as read, names what Linux has: read access to
+// the person's own folders, never the other platform's permission.
+TEST_F(Onboarding, EveryPhaseNamesFolderAccessAsLinuxHasIt)
+{
+    const auto otherNames = [this] { return testing::otherPlatformNames(*host); };
+    fakes->settingsApplication = false;
+    fakes->verifyAnswer = Status::granted;
+    fakes->holdVerification = true;
+    open();
+    EXPECT_EQ(otherNames(), QStringList()) << "introduction";
+    press(setUpText);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return card().statusIndicator()->accessibleName() == "Checking folder access"; }, 15'000));
+    EXPECT_EQ(otherNames(), QStringList()) << "checking, with the spinner";
+    releaseVerification();
+    settle();
+    EXPECT_EQ(card().title(), "Folder access confirmed");
+    EXPECT_EQ(otherNames(), QStringList()) << "restart required, with the switch";
+
+    // The phases a flow reaches only briefly, and the ready one the card closes on.
+    for (const auto status : {Status::checking, Status::granted, Status::denied, Status::unavailable})
+        for (int bits = 0; bits < 16; ++bits) {
+            FullDiskAccessFlow flow;
+            flow.accessStatus = status;
+            flow.hasOpenedSettings = bits & 1;
+            flow.hasVerifiedFreshAccess = bits & 2;
+            flow.isVerifyingFreshAccess = bits & 4;
+            flow.isRelaunching = bits & 8;
+            for (const auto& text : {accessTitle(flow), accessSubtitle(flow), accessStatusLabel(flow),
+                                     setupDetail(flow), primaryButton(flow).text})
+                EXPECT_FALSE(text.contains("Full Disk Access")) << text.toStdString();
+        }
+    FullDiskAccessFlow ready;
+    ready.accessStatus = Status::granted;
+    EXPECT_EQ(accessTitle(ready), "Folder access is ready");
+}
+
 // The rules for states the flows above do not reach.
 TEST(OnboardingTexts, StatusLabelPrecedenceAndNoRelaunchWhileChecking)
 {
@@ -422,7 +470,7 @@ TEST(OnboardingTexts, StatusLabelPrecedenceAndNoRelaunchWhileChecking)
     EXPECT_EQ(accessStatusLabel(flow), "Verifying in a fresh process\u2026") << "verifying comes first";
     flow.isVerifyingFreshAccess = false;
     flow.accessStatus = Status::granted;
-    EXPECT_EQ(accessStatusLabel(flow), "Full Disk Access confirmed") << "granted here needs no restart";
+    EXPECT_EQ(accessStatusLabel(flow), "Folder access confirmed") << "granted here needs no restart";
     flow.accessStatus = Status::denied;
     EXPECT_EQ(primaryButton(flow).action, OnboardingAction::relaunch);
     EXPECT_TRUE(primaryButton(flow).enabled);

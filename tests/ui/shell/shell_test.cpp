@@ -1,5 +1,6 @@
 // The application's shell around the main window: the appearance choice, the
 // tray menu and the settings window, driven as a person would.
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -296,6 +297,18 @@ TEST_F(AppWindowsTest, SettingsIsAChildWindowCentredOnTheMainWindowAndEscapeClos
     ASSERT_TRUE(settings);
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == settings; }, 2'000));
     EXPECT_TRUE(settings->isWindow()) << "a window of its own";
+    // Readers meet both windows as windows, each named by its title.
+    auto* settingsReader = QAccessible::queryAccessibleInterface(settings.data());
+    EXPECT_EQ(settingsReader->role(), QAccessible::Dialog);
+    EXPECT_EQ(settingsReader->text(QAccessible::Name), "Settings");
+    auto* mainReader = QAccessible::queryAccessibleInterface(&window);
+    EXPECT_EQ(mainReader->role(), QAccessible::Window);
+    EXPECT_EQ(mainReader->text(QAccessible::Name), "Corvalent");
+    // The switches people turn are check boxes whose action clicks them.
+    auto* inspector =
+        QAccessible::queryAccessibleInterface(&static_cast<SettingsWindow*>(settings.data())->inspectorSwitch());
+    EXPECT_EQ(inspector->role(), QAccessible::CheckBox);
+    EXPECT_TRUE(inspector->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
     EXPECT_EQ(settings->windowHandle()->transientParent(), window.windowHandle());
     EXPECT_EQ(settings->geometry().center(), window.geometry().center());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);

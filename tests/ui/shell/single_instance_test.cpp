@@ -123,7 +123,7 @@ TEST_F(SingleInstanceTest, ALaterStartBringsTheWindowForwardAndEndsWithoutOneOfI
 
     const auto later = run();
     EXPECT_EQ(later.exitStatus, 0);
-    EXPECT_EQ(later.output, "");
+    EXPECT_EQ(later.output, "Corvalent is already running; its window was brought forward.\n");
     EXPECT_FALSE(window.windowState().testFlag(Qt::WindowMinimized));
     EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 2'000));

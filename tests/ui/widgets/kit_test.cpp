@@ -7,6 +7,7 @@
 #include <QFontInfo>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@
 #include "ui/widgets/note_panel.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui/widgets/sheet_header.h"
+#include "ui/widgets/switch.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -109,6 +111,71 @@ TEST(Button, TextNamesItAndReturnNeverPressesADestructiveOne)
     EXPECT_EQ(cancelled.count(), 1) << "the dialog's default takes Return";
     QTest::keyClick(stop, Qt::Key_Space);
     EXPECT_EQ(stopped.count(), 1);
+}
+
+// An "&" in a label is shown and read as it is and binds no Alt shortcut,
+// where a plain Qt button takes it for a mnemonic's mark.
+TEST(Button, AnAmpersandIsShownAndReadAsItIs)
+{
+    QWidget window;
+    auto* row = new QHBoxLayout(&window);
+    auto* reopen = new Button(Button::Kind::prominent, "Quit & Reopen Corvalent");
+    auto* research = new Button(Button::Kind::bordered, {});
+    research->setText("R&D");
+    auto* marked = new QPushButton("&Go");
+    row->addWidget(reopen);
+    row->addWidget(research);
+    row->addWidget(marked);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    EXPECT_EQ(reopen->text(), "Quit & Reopen Corvalent");
+    EXPECT_EQ(research->text(), "R&D");
+    EXPECT_EQ(static_cast<QAbstractButton*>(research)->text(), "R&&D") << "Qt's form marks nothing";
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(reopen)->text(QAccessible::Name), "Quit & Reopen Corvalent");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(research)->text(QAccessible::Name), "R&D");
+    // Measured as drawn, with one "&".
+    const QFontMetrics metrics(reopen->font());
+    EXPECT_EQ(reopen->sizeHint().width(), metrics.horizontalAdvance("Quit & Reopen Corvalent") + 28);
+
+    QSignalSpy researched(research, &QAbstractButton::clicked);
+    QSignalSpy reopened(reopen, &QAbstractButton::clicked);
+    QSignalSpy gone(marked, &QAbstractButton::clicked);
+    // A mnemonic clicks a moment later: Qt's own, pressed after ours, shows when ours would have.
+    QTest::keyClick(&window, Qt::Key_G, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gone.count() == 1; }, 5'000)) << "Qt's mnemonics work here";
+    QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+    QTest::keyClick(&window, Qt::Key_Space, Qt::AltModifier);
+    QTest::keyClick(&window, Qt::Key_G, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gone.count() == 2; }, 5'000));
+    EXPECT_EQ(researched.count() + reopened.count(), 0) << "no key stands for an \"&\"";
+}
+
+// A switch people turn is a check box whose action clicks it; a display-only
+// one is a picture of its state, with no action and no check to toggle, even
+// when it became display-only after a reader met it.
+TEST(Switch, ReadersTurnASwitchButOnlySeeAPictureOfOne)
+{
+    Switch control;
+    control.setAccessibleName("Show protected processes");
+    QSignalSpy clicked(&control, &QAbstractButton::clicked);
+    auto* reader = QAccessible::queryAccessibleInterface(&control);
+    EXPECT_EQ(reader->role(), QAccessible::CheckBox);
+    EXPECT_TRUE(reader->state().checkable);
+    ASSERT_NE(reader->actionInterface(), nullptr);
+    reader->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(clicked.count(), 1);
+    EXPECT_TRUE(control.isChecked());
+
+    control.setDisplayOnly(true);
+    control.setAccessibleName("Folder access switch");
+    EXPECT_EQ(reader->role(), QAccessible::Graphic);
+    EXPECT_EQ(reader->text(QAccessible::Name), "Folder access switch");
+    EXPECT_EQ(reader->text(QAccessible::Description), "On");
+    EXPECT_FALSE(reader->state().checkable);
+    EXPECT_FALSE(reader->state().checked);
+    EXPECT_EQ(reader->actionInterface(), nullptr) << "nothing to press or toggle";
+    EXPECT_TRUE(control.isChecked()) << "the picture shows what it was given";
 }
 
 TEST(SegmentedControl, ArrowKeysChooseANeighbourAndSayWhichIsSelected)

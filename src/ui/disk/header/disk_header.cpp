@@ -84,8 +84,6 @@ void DiskHeader::sync()
     stop_->setText(model_.stopping() ? QStringLiteral("Stopping…") : QStringLiteral("Stop Scan"));
     stop_->setEnabled(!model_.stopping());
     volume_->setText(selected ? QString::fromStdString(selected->name) : QStringLiteral("Choose Disk"));
-    // Readers would drop an "&" of the name as a mnemonic's mark.
-    volume_->setAccessibleName(volume_->text());
     volume_->setSymbol(driveSymbol(selected));
     volume_->setAccessibleDescription(QStringLiteral("Choose the disk to map"));
     volume_->setEnabled(!scanning && !model_.volumes().empty());
