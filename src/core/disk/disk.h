@@ -155,6 +155,14 @@ private:
 class PotentialDuplicateCollector {
 public:
     void consider(DiskFile file);
+    // Whether a file of this size could be kept now: callers skip building
+    // the others.
+    bool admits(std::uint64_t logicalBytes) const
+    {
+        if (logicalBytes < smallestSize) return false;
+        const auto bucket = buckets_.find(logicalBytes);
+        return bucket == buckets_.end() || bucket->second.size() < maxFilesPerBucket;
+    }
     std::vector<DiskDuplicateGroup> groups() const;
 
     static constexpr std::uint64_t smallestSize = 10'000'000;

@@ -115,10 +115,10 @@ void sortStorage(std::vector<DiskOwnerStorage>& storage)
     });
 }
 
-std::string parentOf(std::string_view path)
+std::string_view parentOf(std::string_view path)
 {
     const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
 }
 
 }  // namespace
@@ -192,6 +192,8 @@ DiskOwnershipAccumulator::DiskOwnershipAccumulator(const std::vector<DiskProcess
 
 void DiskOwnershipAccumulator::add(const std::string& path, Link link)
 {
+    if (path.size() >= prefixLengths_.size()) prefixLengths_.resize(path.size() + 1);
+    prefixLengths_[path.size()] = true;
     auto& links = prefixes_[path];
     if (std::find(links.begin(), links.end(), link) == links.end()) links.push_back(std::move(link));
 }
@@ -206,10 +208,26 @@ std::vector<DiskOwnershipAccumulator::Link> DiskOwnershipAccumulator::deduplicat
     return kept;
 }
 
-std::vector<DiskOwnershipAccumulator::Link> DiskOwnershipAccumulator::resolvedLinks(std::string_view path)
+const std::vector<DiskOwnershipAccumulator::Link>& DiskOwnershipAccumulator::resolvedLinks(std::string_view path)
 {
-    if (const auto exact = prefixes_.find(path); exact != prefixes_.end()) return deduplicated(exact->second);
+    // Only a path as long as some owner's path can be one.
+    if (path.size() < prefixLengths_.size() && prefixLengths_[path.size()]) {
+        if (const auto exact = prefixes_.find(path); exact != prefixes_.end()) {
+            exactLinks_ = deduplicated(exact->second);
+            return exactLinks_;
+        }
+    }
+    // Files of one folder arrive together.
     const auto parent = parentOf(path);
+    if (hasLastFolder_ && parent == lastFolder_) return lastFolderLinks_;
+    lastFolder_.assign(parent);
+    hasLastFolder_ = true;
+    lastFolderLinks_ = linksOfFolder(parent);
+    return lastFolderLinks_;
+}
+
+std::vector<DiskOwnershipAccumulator::Link> DiskOwnershipAccumulator::linksOfFolder(std::string_view parent)
+{
     if (const auto cached = directoryCache_.find(parent); cached != directoryCache_.end()) return cached->second;
 
     // Nearest linked folder first; the root "/" itself is never a key.
@@ -223,7 +241,7 @@ std::vector<DiskOwnershipAccumulator::Link> DiskOwnershipAccumulator::resolvedLi
         folder = folder.substr(0, slash);
     }
     auto result = deduplicated(collected);
-    if (directoryCache_.size() < cacheLimit) directoryCache_.emplace(parent, result);
+    if (directoryCache_.size() < cacheLimit) directoryCache_.emplace(std::string(parent), result);
     return result;
 }
 

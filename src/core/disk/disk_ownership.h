@@ -94,12 +94,19 @@ private:
     using LinkTable = std::unordered_map<std::string, std::vector<Link>, PathHash, std::equal_to<>>;
 
     void add(const std::string& path, Link link);
-    std::vector<Link> resolvedLinks(std::string_view path);
+    // The owners of `path`; valid until the next call.
+    const std::vector<Link>& resolvedLinks(std::string_view path);
+    std::vector<Link> linksOfFolder(std::string_view parent);
     static std::vector<Link> deduplicated(const std::vector<Link>& links);
 
     LinkTable prefixes_;
     std::unordered_map<std::string, OwnerValue> values_;
     LinkTable directoryCache_;
+    std::vector<bool> prefixLengths_;  // lengths of the paths in prefixes_
+    std::string lastFolder_;
+    bool hasLastFolder_ = false;
+    std::vector<Link> lastFolderLinks_;
+    std::vector<Link> exactLinks_;
 };
 
 }  // namespace corvalent

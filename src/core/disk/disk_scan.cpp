@@ -120,23 +120,30 @@ struct FileAllocationHash {
 // Full paths of what the walk visits, rebuilt from names and depths.
 struct WalkPaths {
     std::vector<std::string> folders;  // the folders the walk is in, by depth
+    std::vector<char> foldersUtf8;     // whether each of those paths is valid UTF-8
     std::string file;
+    bool fileUtf8 = false;  // whether `file` is valid UTF-8
 
     // The path of a readable file, or null for anything else.
     const std::string* follow(const PLDiskEntry& entry)
     {
         if (entry.depth == 0) {
             folders.assign(1, std::string(entry.name));
+            foldersUtf8.assign(1, isValidUtf8(entry.name));
             file.assign(entry.name);
+            fileUtf8 = foldersUtf8[0];
             return entry.kind == PLDiskEntryKind::file && entry.error == 0 ? &file : nullptr;
         }
         if (entry.kind == PLDiskEntryKind::folder) {
             folders.resize(entry.depth + 1);
+            foldersUtf8.resize(entry.depth + 1);
             join(folders[entry.depth], folders[entry.depth - 1], entry.name);
+            foldersUtf8[entry.depth] = foldersUtf8[entry.depth - 1] && isValidUtf8(entry.name);
             return nullptr;
         }
         if (entry.kind != PLDiskEntryKind::file || entry.error != 0) return nullptr;
         join(file, folders[entry.depth - 1], entry.name);
+        fileUtf8 = foldersUtf8[entry.depth - 1] && isValidUtf8(entry.name);
         return &file;
     }
 
@@ -217,8 +224,8 @@ struct DiskScanContext final : PLDiskVisitor {
             return false;
         }
         if (const auto* path = paths.follow(entry))
-            addFile(*path, entry.allocatedBytes, entry.logicalBytes, entry.device, entry.inode, entry.links,
-                    entry.dataless);
+            addFile(*path, paths.fileUtf8, entry.allocatedBytes, entry.logicalBytes, entry.device, entry.inode,
+                    entry.links, entry.dataless);
         return true;
     }
 
@@ -232,20 +239,20 @@ struct DiskScanContext final : PLDiskVisitor {
         return true;
     }
 
-    void addFile(std::string_view path, std::uint64_t allocated, std::uint64_t logical, std::uint64_t device,
-                 std::uint64_t inode, std::uint32_t links, bool dataless)
+    void addFile(std::string_view path, bool nameable, std::uint64_t allocated, std::uint64_t logical,
+                 std::uint64_t device, std::uint64_t inode, std::uint32_t links, bool dataless)
     {
         path = mappedPath(path);
         if (links >= 2 && device != 0 && inode != 0 && !seenHardLinks.insert({device, inode}).second) allocated = 0;
         scannedFiles = saturatingAdd(scannedFiles, std::int64_t{1});
 
-        // A path that is not valid UTF-8 is never offered for an action: it
-        // is listed among the largest files, to be shown and revealed only.
-        const bool nameable = isValidUtf8(path);
+        // A path that is not valid UTF-8 (not `nameable`) is never offered
+        // for an action: it is listed among the largest files, to be shown
+        // and revealed only.
         if (dataless) {
             cloudPlaceholderCount = saturatingAdd(cloudPlaceholderCount, std::int64_t{1});
             cloudPlaceholderLogicalBytes = saturatingAdd(cloudPlaceholderLogicalBytes, logical);
-        } else if (nameable && logical >= PotentialDuplicateCollector::smallestSize) {
+        } else if (nameable && duplicates.admits(logical)) {
             duplicates.consider(DiskFile{std::string(path), allocated, logical, device, inode, false});
         }
 
