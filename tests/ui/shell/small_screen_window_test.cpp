@@ -139,6 +139,19 @@ TEST_F(SmallScreen, TheFramedWindowLiesInsideTheScreenAndCanShrinkToFit)
     EXPECT_TRUE(framedInside());
 }
 
+// A window asked to open partly off the screen is brought back once framed.
+TEST_F(SmallScreen, AWindowOpenedPartlyOffTheScreenComesBackInside)
+{
+    window().close();
+    app = std::make_unique<CorvalentApp>();
+    const auto area = screen().availableGeometry();
+    window().move(area.right() - 300, area.bottom() - 200);
+    app->openMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window().windowHandle()->frameMargins().isNull(); }, 10'000));
+    EXPECT_TRUE(framedInside()) << "window at " << window().frameGeometry().x() << "," << window().frameGeometry().y();
+}
+
 TEST_F(SmallScreen, TheProcessListKeepsFiveRowsOnScreen)
 {
     // Enough groups to fill five rows whatever else runs.
