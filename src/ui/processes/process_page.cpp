@@ -22,6 +22,7 @@
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/symbols.h"
 
@@ -132,6 +133,11 @@ constexpr int inspectorMinimum = 330;
 constexpr int inspectorIdeal = 390;
 constexpr int inspectorMaximum = 490;
 constexpr int shelfHeight = 62;
+// The header's margins and the space between its parts.
+constexpr QMargins headerMargins(24, 18, 24, 20);
+constexpr int headerSpacing = 14;
+// Rows the list keeps on a short page, as many as the usual size shows.
+constexpr int keptRows = 5;
 
 const QString memoryTitle = QStringLiteral("Memory pressure");
 const QString cpuTitle = QStringLiteral("Measured CPU");
@@ -162,10 +168,12 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto* header = buildHeader();
-    header->setContentsMargins(24, 18, 24, 20);
-    layout->addWidget(header);
-    layout->addWidget(new Divider(Qt::Horizontal));
+    header_ = buildHeader();
+    header_->setObjectName("pageHeader");
+    header_->setContentsMargins(headerMargins);
+    layout->addWidget(header_);
+    headerDivider_ = new Divider(Qt::Horizontal);
+    layout->addWidget(headerDivider_);
 
     split_ = new processes::Split(Qt::Horizontal);
     split_->setObjectName("processSplit");
@@ -203,9 +211,13 @@ QWidget* ProcessPage::buildHeader()
 {
     auto* header = new QWidget;
     auto* column = new QVBoxLayout(header);
-    column->setSpacing(14);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(headerSpacing);
 
-    auto* titles = new QVBoxLayout;
+    titles_ = new QWidget;
+    titles_->setObjectName("pageTitles");
+    auto* titles = new QVBoxLayout(titles_);
+    titles->setContentsMargins(0, 0, 0, 0);
     titles->setSpacing(4);
     auto* title =
         new ElidedLabel(QStringLiteral("Processes"), CorvalentStyle::font(TextStyle::pageTitle), Tones::primary());
@@ -215,18 +227,24 @@ QWidget* ProcessPage::buildHeader()
                                      CorvalentStyle::font(TextStyle::callout), Tones::secondary());
     subtitle->setWordWrap(true);
     titles->addWidget(subtitle);
-    column->addLayout(titles);
+    column->addWidget(titles_);
 
-    auto* chips = new QHBoxLayout;
+    chipRow_ = new QWidget;
+    chipRow_->setObjectName("metricChips");
+    auto* chips = new QHBoxLayout(chipRow_);
+    chips->setContentsMargins(0, 0, 0, 0);
     chips->setSpacing(12);
     chips_ = {new MetricChip(memoryTitle, "gauge.with.dots.needle.50percent", CorvalentStyle::teal()),
               new MetricChip(cpuTitle, "speedometer", CorvalentStyle::cyan()),
               new MetricChip(availableTitle, "stop.circle", CorvalentStyle::indigo()),
               new MetricChip(selectedTitle, "checkmark.circle.fill", CorvalentStyle::teal())};
     for (auto* chip : chips_) chips->addWidget(chip, 1);
-    column->addLayout(chips);
+    column->addWidget(chipRow_);
 
-    auto* caption = new QHBoxLayout;
+    caption_ = new QWidget;
+    caption_->setObjectName("pageCaption");
+    auto* caption = new QHBoxLayout(caption_);
+    caption->setContentsMargins(0, 0, 0, 0);
     caption->setSpacing(7);
     caption->addWidget(new SymbolView(QStringLiteral("info.circle"), 11, Tones::secondary()));
     caption->addWidget(
@@ -238,7 +256,7 @@ QWidget* ProcessPage::buildHeader()
     lastScan_->setObjectName("lastScan");
     lastScan_->setShrinks(false);
     caption->addWidget(lastScan_);
-    column->addLayout(caption);
+    column->addWidget(caption_);
     return header;
 }
 
@@ -333,9 +351,44 @@ void ProcessPage::paintEvent(QPaintEvent*)
     painter.fillRect(split_->geometry(), CorvalentStyle::windowBackground(palette()));
 }
 
+// The parts above the list give way, fewest first, until the list has room
+// for its rows: the caption line, the title block, the list's title row,
+// then the header with its chips.
+void ProcessPage::foldToHeight()
+{
+    const int inner = width() - headerMargins.left() - headerMargins.right();
+    const int titles = shownHeight(*titles_, inner);
+    const int chips = shownHeight(*chipRow_, inner);
+    const int caption = shownHeight(*caption_, inner);
+    const int divider = headerDivider_->minimumHeight();
+    const int header = headerMargins.top() + titles + headerSpacing + chips + headerSpacing + caption +
+                       headerMargins.bottom();
+    const int full = header + divider + pane_->fullHeaderHeight() + ProcessListPane::listHeight(keptRows);
+    const std::array frees{caption + headerSpacing, titles + headerSpacing, pane_->titleRowHeight(),
+                           headerMargins.top() + chips + headerMargins.bottom() + divider};
+    folded_ = corvalent::foldedParts(height(), full, frees);
+    caption_->setVisible(folded_ < 1);
+    titles_->setVisible(folded_ < 2);
+    pane_->setTitleRowShown(folded_ < 3);
+    header_->setVisible(folded_ < 4);
+    headerDivider_->setVisible(folded_ < 4);
+}
+
+int foldedParts(int room, int full, std::span<const int> frees)
+{
+    int folded = 0;
+    for (const int freed : frees) {
+        if (full <= room) break;
+        full -= freed;
+        ++folded;
+    }
+    return folded;
+}
+
 void ProcessPage::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    foldToHeight();
     // The inspector opens at its ideal width once the split has one; the
     // list takes the rest, then and on every later resize.
     const int total = split_->width() - split_->handleWidth();

@@ -3,12 +3,14 @@
 // The process workspace: the title, four metric chips and the caption line
 // over a split of the process list and the contextual inspector, with the
 // selection shelf's place floating over the foot of the split. The page keeps
-// no state of its own beyond whether the inspector is shown.
+// no state of its own beyond whether the inspector is shown. On a short page
+// the parts above the list give way, so that the list keeps five rows.
 
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
+#include <span>
 
 class QSplitter;
 
@@ -22,6 +24,12 @@ class VantleModel;
 namespace processes {
 class MetricChip;
 }
+
+// How many of the parts above a list fold away on a page `room` high that
+// would be `full` high with all of them shown: the fewest that make it fit,
+// folding in the order of `frees` (the height each one frees); all of them
+// when even that is not enough.
+int foldedParts(int room, int full, std::span<const int> frees);
 
 class ProcessPage : public QWidget {
     Q_OBJECT
@@ -38,6 +46,10 @@ public:
     // is its title and whose value label is named "chipValue".
     QWidget* chip(const QString& title) const;
     bool showsInspector() const { return showInspector_; }
+    // How many parts above the list give way at the page's height, in this
+    // order: the caption line, the title block, the list's title row, and
+    // last the header with its chips.
+    int foldedParts() const { return folded_; }
 
 public slots:
     // Follows the "showInspector" setting; the page reads it when made.
@@ -52,10 +64,16 @@ private:
     void refreshHeader();
     void placeShelf();
     void slideInspector(bool in);
+    void foldToHeight();
 
     VantleModel& model_;
     ProcessListPane* pane_ = nullptr;
     QSplitter* split_ = nullptr;
+    QWidget* header_ = nullptr;
+    QWidget* headerDivider_ = nullptr;
+    QWidget* titles_ = nullptr;
+    QWidget* chipRow_ = nullptr;
+    QWidget* caption_ = nullptr;
     QWidget* inspector_ = nullptr;
     QWidget* shelf_ = nullptr;
     std::array<processes::MetricChip*, 4> chips_{};
@@ -63,6 +81,7 @@ private:
     bool showInspector_ = true;
     bool sized_ = false;
     int slideGeneration_ = 0;
+    int folded_ = 0;
 };
 
 }  // namespace corvalent

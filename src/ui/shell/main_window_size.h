@@ -1,10 +1,13 @@
 #pragma once
 
 // The main window's size on screens of every size and scale: its minimum and
-// its first size shrink to what the screen has room for, so the whole window
-// can always be seen, moved and resized.
+// its first size shrink to what the screen has room for, frame included, so
+// the whole window can always be seen, moved and resized.
 
+#include <QMargins>
+#include <QRect>
 #include <QSize>
+#include <QStringView>
 
 class QWidget;
 
@@ -22,7 +25,18 @@ struct MainWindowSize {
 // as they are.
 MainWindowSize mainWindowSize(QSize room);
 
-// Gives `window` its sizes for the screen it opens on, and fits it again
+// The frame a window manager is likely to draw on `platform` before it has
+// said: a title bar and thin borders; none where no window manager draws
+// one (offscreen, minimal).
+QMargins assumedFrame(QStringView platform);
+
+// What a screen leaves a window's contents: its `available` area less the
+// window's `frame`. On Wayland Qt knows only the whole output, so where the
+// available area is the whole screen, room for a panel is left too.
+QSize mainWindowRoom(const QRect& available, const QRect& whole, const QMargins& frame, QStringView platform);
+
+// Gives `window` its sizes for the screen it opens on, corrects them and
+// its place once the window manager has framed it, and fits it again
 // whenever it moves to another screen or its screen's room changes.
 void fitMainWindowToScreen(QWidget& window);
 

@@ -1,5 +1,7 @@
 #include "ui/widgets/layout_helpers.h"
 
+#include <algorithm>
+
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbols.h"
 
@@ -34,6 +36,13 @@ QHBoxLayout* symbolLine(SymbolView* symbol, ElidedLabel* text, int spacing)
     line->addWidget(symbol, 0, Qt::AlignVCenter);
     line->addWidget(text, 1, Qt::AlignVCenter);
     return line;
+}
+
+int shownHeight(const QWidget& widget, int width)
+{
+    const int hint = widget.hasHeightForWidth() ? widget.heightForWidth(width) : widget.sizeHint().height();
+    const int least = std::max(widget.minimumHeight(), widget.minimumSizeHint().height());
+    return std::clamp(std::max(hint, least), widget.minimumHeight(), widget.maximumHeight());
 }
 
 }  // namespace corvalent

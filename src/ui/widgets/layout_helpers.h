@@ -20,5 +20,8 @@ QVBoxLayout* columnLayout(QWidget* owner, int padding, int spacing);
 ElidedLabel* wrappedLabel(const QString& text, const QFont& font, Tone tone);
 // A symbol before its text, both centred on one line; the text takes the rest.
 QHBoxLayout* symbolLine(SymbolView* symbol, ElidedLabel* text, int spacing = 5);
+// The height a layout gives `widget` at `width` once shown, within the
+// widget's own limits; measured the same while it is hidden.
+int shownHeight(const QWidget& widget, int width);
 
 }  // namespace corvalent

@@ -11,7 +11,9 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <array>
 #include <memory>
+#include <span>
 
 #include "core/common/display.h"
 #include "models/background_task.h"
@@ -340,6 +342,74 @@ TEST_F(ProcessPageTest, TheInspectorFollowsItsSettingAndThePageIsPictured)
     pane().searchField().clear();
     model->setSearch({});
     screenshot("light-920");
+}
+
+TEST(ProcessPageFold, TheFewestPartsFoldThatLetTheListFit)
+{
+    const std::array frees{30, 60, 50, 100};
+    EXPECT_EQ(foldedParts(700, 700, frees), 0) << "room for everything";
+    EXPECT_EQ(foldedParts(699, 700, frees), 1);
+    EXPECT_EQ(foldedParts(670, 700, frees), 1);
+    EXPECT_EQ(foldedParts(669, 700, frees), 2);
+    EXPECT_EQ(foldedParts(560, 700, frees), 3);
+    EXPECT_EQ(foldedParts(459, 700, frees), 4) << "everything folds when even that is not enough";
+    EXPECT_EQ(foldedParts(0, 700, frees), 4);
+    EXPECT_EQ(foldedParts(100, 700, std::span<const int>()), 0) << "nothing to fold";
+}
+
+// Rows wholly inside the list's area.
+int rowsShown(ProcessListView& list)
+{
+    int shown = 0;
+    for (int row = 0; row < list.rows().rowCount(); ++row) {
+        const auto area = list.rowDelegate().rowRect(list.visualRect(list.rows().index(row)), row);
+        if (QRectF(list.viewport()->rect()).contains(area)) ++shown;
+    }
+    return shown;
+}
+
+TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsFit)
+{
+    for (int i = 0; i < 6; ++i) start("zq-fold-" + std::to_string(i));
+    // The page as the usual window holds it: as drawn, nothing folded.
+    open({1180, 695});
+    refresh();
+    ASSERT_GE(rows().rowCount(), 6);
+    const auto shows = [&](const char* name) { return page->findChild<QWidget*>(name)->isVisibleTo(&host); };
+    const auto drawn = [&] {
+        EXPECT_EQ(page->foldedParts(), 0);
+        for (const auto* name : {"pageHeader", "pageTitles", "metricChips", "pageCaption", "paneTitle"})
+            EXPECT_TRUE(shows(name)) << name;
+        EXPECT_GE(rowsShown(list()), 5);
+    };
+    drawn();
+
+    // Shorter and shorter, down to 1920×1080 at 200 % under a title bar and
+    // below: parts fold in order, never unfold, and the list keeps five rows
+    // while folding can give them room.
+    int folded = 0;
+    for (const int height : {680, 640, 600, 560, 520, 480, 454, 440, 400, 300}) {
+        host.resize(958, height);
+        settle();
+        EXPECT_GE(page->foldedParts(), folded) << height;
+        folded = page->foldedParts();
+        EXPECT_EQ(shows("pageCaption"), folded < 1) << height;
+        EXPECT_EQ(shows("pageTitles"), folded < 2) << height;
+        EXPECT_EQ(shows("paneTitle"), folded < 3) << height;
+        EXPECT_EQ(shows("pageHeader"), folded < 4) << height;
+        if (folded < 4 || height >= 454) {
+            EXPECT_GE(rowsShown(list()), 5) << height << ", " << folded << " folded";
+        }
+        EXPECT_TRUE(pane().searchField().isVisibleTo(&host)) << "the search field never folds";
+        if (height == 454) screenshot("light-960x540-folded");
+    }
+    EXPECT_EQ(folded, 4);
+    EXPECT_LT(rowsShown(list()), 5) << "too short for five rows even folded";
+
+    // Room again: everything comes back.
+    host.resize(1180, 695);
+    settle();
+    drawn();
 }
 
 }  // namespace

@@ -42,6 +42,40 @@ TEST(MainWindowSize, TheMinimumAndTheFirstSizeFitTheRoomOfTheScreen)
     }
 }
 
+// What a screen leaves the window's contents once its frame and, on
+// Wayland, a panel Qt is not told of are taken off.
+TEST(MainWindowSize, TheRoomLeavesTheFrameAndOnWaylandAPanel)
+{
+    const QMargins openbox(1, 20, 1, 5);
+    struct Case {
+        const char* screen;
+        QRect available;
+        QRect whole;
+        QMargins frame;
+        const char* platform;
+        QSize room;
+    };
+    const Case cases[] = {
+        {"1366×768, openbox", {0, 0, 1366, 768}, {0, 0, 1366, 768}, openbox, "xcb", {1364, 743}},
+        {"1920×1080 with a top bar, X11", {0, 32, 1920, 1048}, {0, 0, 1920, 1080}, openbox, "xcb", {1918, 1023}},
+        {"1366×768, Wayland, the whole output", {0, 0, 1366, 768}, {0, 0, 1366, 768}, {0, 33, 0, 0}, "wayland",
+         {1366, 687}},
+        {"Wayland told of its panel", {0, 32, 1366, 736}, {0, 0, 1366, 768}, {0, 33, 0, 0}, "wayland-egl",
+         {1366, 703}},
+        {"no room at all", {0, 0, 20, 30}, {0, 0, 20, 30}, {0, 38, 0, 0}, "xcb", {20, 0}},
+    };
+    for (const auto& [screen, available, whole, frame, platform, room] : cases)
+        EXPECT_EQ(mainWindowRoom(available, whole, frame, QString::fromLatin1(platform)), room) << screen;
+
+    // Before the window manager has said: a title bar, and none offscreen.
+    EXPECT_GE(assumedFrame(u"xcb").top(), 30);
+    EXPECT_GE(assumedFrame(u"wayland").top(), 30);
+    EXPECT_EQ(assumedFrame(u"offscreen"), QMargins());
+    // Where it fits, the window keeps its usual size even after a frame so assumed.
+    const auto roomy = mainWindowRoom({0, 27, 1920, 1053}, {0, 0, 1920, 1080}, assumedFrame(u"xcb"), u"xcb");
+    EXPECT_EQ(mainWindowSize(roomy).initial, QSize(1180, 760));
+}
+
 // The offscreen screen, 800 points wide, is narrower than the usual minimum.
 TEST(MainWindowSize, TheWindowOpensWithinTheOffscreenScreen)
 {

@@ -19,6 +19,7 @@
 #include "ui/widgets/check_box.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/segmented_control.h"
@@ -28,6 +29,9 @@ namespace corvalent {
 namespace {
 
 constexpr int sortWidth = 180;
+// Around and between the title row, the search field and the controls.
+constexpr QMargins headerMargins(22, 18, 22, 16);
+constexpr int headerSpacing = 14;
 
 // The rounded well the search text sits in.
 class SearchWell : public QWidget {
@@ -163,11 +167,11 @@ ProcessListPane::ProcessListPane(VantleModel& model, ProcessIconStore& icons, QW
 
     auto* header = new QWidget;
     auto* headerLayout = new QVBoxLayout(header);
-    headerLayout->setContentsMargins(22, 18, 22, 16);
-    headerLayout->setSpacing(14);
-    headerLayout->addWidget(buildHeader());
-    headerLayout->addWidget(buildSearch());
-    headerLayout->addWidget(buildControls());
+    headerLayout->setContentsMargins(headerMargins);
+    headerLayout->setSpacing(headerSpacing);
+    headerLayout->addWidget(titleRow_ = buildHeader());
+    headerLayout->addWidget(searchRow_ = buildSearch());
+    headerLayout->addWidget(controlsRow_ = buildControls());
     layout->addWidget(header);
     layout->addWidget(new Divider(Qt::Horizontal));
 
@@ -207,6 +211,7 @@ ProcessListPane::ProcessListPane(VantleModel& model, ProcessIconStore& icons, QW
 QWidget* ProcessListPane::buildHeader()
 {
     auto* row = new QWidget;
+    row->setObjectName("paneTitle");
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* titles = new QVBoxLayout;
@@ -385,6 +390,30 @@ QString ProcessListPane::noticeText() const
     if (notice == ProcessTexts::ListNotice::reading) return ProcessTexts::readingText();
     if (notice == ProcessTexts::ListNotice::empty) return ProcessTexts::emptyTitle() + '\n' + emptyDescription_->text();
     return {};
+}
+
+int ProcessListPane::titleRowHeight() const
+{
+    return shownHeight(*titleRow_, titleRow_->width()) + headerSpacing;
+}
+
+void ProcessListPane::setTitleRowShown(bool shown)
+{
+    titleRow_->setVisible(shown);
+}
+
+int ProcessListPane::fullHeaderHeight() const
+{
+    const int divider = 1;
+    return headerMargins.top() + titleRowHeight() + shownHeight(*searchRow_, searchRow_->width()) + headerSpacing +
+           shownHeight(*controlsRow_, controlsRow_->width()) + headerMargins.bottom() + divider;
+}
+
+int ProcessListPane::listHeight(int rows)
+{
+    if (rows <= 0) return 0;
+    return ProcessRowDelegate::topPadding + rows * ProcessRowDelegate::rowHeight +
+           (rows - 1) * ProcessRowDelegate::rowSpacing;
 }
 
 // Only the measurement asks the list to scroll: it centres the named row.

@@ -70,6 +70,15 @@ public:
     // The texts over the list when it has no rows; empty when none shows.
     QString noticeText() const;
 
+    // On a short page the title row ("Running work", the count and the live
+    // state) gives way to the rows: the height that frees, and whether it shows.
+    int titleRowHeight() const;
+    void setTitleRowShown(bool shown);
+    // The pane above its list with every row shown, divider included.
+    int fullHeaderHeight() const;
+    // The list's height for `rows` whole rows from its top.
+    static int listHeight(int rows);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -87,6 +96,9 @@ private:
 
     VantleModel& model_;
     ProcessListModel* rows_ = nullptr;
+    QWidget* titleRow_ = nullptr;
+    QWidget* searchRow_ = nullptr;
+    QWidget* controlsRow_ = nullptr;
     ProcessListView* list_ = nullptr;
     ElidedLabel* count_ = nullptr;
     QWidget* live_ = nullptr;
