@@ -201,7 +201,7 @@ void Button::paintLabel(QPainter& painter, const QColor& ink) const
 void Button::keyPressEvent(QKeyEvent* event)
 {
     const bool returnKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (returnKey && kind_ == Kind::destructive) {
+    if (returnKey && ignoresReturn()) {
         event->ignore();
         return;
     }

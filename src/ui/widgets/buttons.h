@@ -48,6 +48,11 @@ public:
     // symbol would, for a button whose action is under way.
     void setBusy(bool busy);
     bool busy() const { return busy_; }
+    // Return and Enter never press this button, even while it has focus;
+    // Space, a click and an assistive tool's press still do. Always so for
+    // a destructive button.
+    void setIgnoresReturn(bool ignores) { ignoresReturn_ = ignores; }
+    bool ignoresReturn() const { return ignoresReturn_ || kind_ == Kind::destructive; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -67,6 +72,7 @@ private:
     Size size_;
     QString symbol_;
     bool busy_ = false;
+    bool ignoresReturn_ = false;
     Spinner* spinner_ = nullptr;
     double press_ = 0;  // 0 released … 1 pressed
     int pressGeneration_ = 0;

@@ -225,10 +225,17 @@ FocusRing::FocusRing()
 
 void FocusRing::focusIn(const QFocusEvent& event)
 {
-    const auto reason = event.reason();
-    const bool byKey = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-                       reason == Qt::ShortcutFocusReason;
-    keyboard_ = byKey && InputWatcher::instance().lastInputWasKey();
+    // A window that becomes active, a sheet that shows, or the program
+    // moving focus on: a ring only when a key led there. Mouse, popup and
+    // menu-bar focus never show one.
+    switch (event.reason()) {
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::ShortcutFocusReason:
+    case Qt::ActiveWindowFocusReason:
+    case Qt::OtherFocusReason: keyboard_ = InputWatcher::instance().lastInputWasKey(); break;
+    default: keyboard_ = false; break;
+    }
 }
 
 bool FocusRing::shown(const QWidget& widget) const

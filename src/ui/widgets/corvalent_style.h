@@ -101,8 +101,11 @@ Tone fixed(QColor colour);
 }  // namespace Tones
 
 // The ring a control shows while the keyboard, not the pointer, gave it
-// focus: focus moved by Tab or a shortcut while the last input was a key.
-// Focus passed on because a clicked control was hidden shows no ring.
+// focus: focus that arrives while the last input was a key, by Tab or a
+// shortcut, or as the first focus of a window a key brought up (a sheet
+// opened by Space on a button), or handed on by the program in answer to a
+// key. Focus that follows a click, or is passed on because a clicked control
+// was hidden, shows no ring.
 class FocusRing {
 public:
     FocusRing();

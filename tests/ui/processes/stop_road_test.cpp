@@ -181,6 +181,9 @@ TEST_F(StopRoadTest, TheSheetStartsOnCancelNoKeyConfirmsAndEscapeStopsNothing)
     EXPECT_EQ(QApplication::focusWidget(), &shown->cancelButton());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QTest::keyClick(shown, Qt::Key_Enter);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), &shown->confirmButton()) << "Tab reaches the stop";
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) QTest::keyClick(&shown->confirmButton(), key);
     drainLanes();
     settle();
     EXPECT_EQ(sheet(), shown) << "Return confirms nothing and closes nothing";

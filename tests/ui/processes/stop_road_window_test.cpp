@@ -19,6 +19,7 @@
 
 #include "models/background_task.h"
 #include "models/vantle_model.h"
+#include "keyboard_walk.h"
 #include "live_environments.h"
 #include "test_support.h"
 #include "ui/processes/list/process_list_model.h"
@@ -27,6 +28,7 @@
 #include "ui/processes/list/process_row_delegate.h"
 #include "ui/processes/list/selection_shelf.h"
 #include "ui/processes/stop/stop_confirmation.h"
+#include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
@@ -39,6 +41,13 @@ using namespace std::chrono_literals;
 using testing::ChildProcess;
 
 const QString exitedOne = QStringLiteral("1 of 1 selected processes exited. Apps may start new helpers automatically.");
+
+// The dark palette for one test, the earlier one again after it.
+struct DarkAppearance {
+    QPalette saved = QApplication::palette();
+    DarkAppearance() { applyAppearance(AppAppearance::dark); }
+    ~DarkAppearance() { QApplication::setPalette(saved); }
+};
 
 class StopRoadWindow : public ::testing::Test {
 protected:
@@ -209,6 +218,56 @@ TEST_F(StopRoadWindow, ForceStopTakesOnlyTheMemberLeftSelectedInTheInspector)
     waitForOutcome();
     EXPECT_EQ(shelf().statusText(), exitedOne);
     EXPECT_TRUE(kept.running()) << "the deselected member is left alone";
+}
+
+// Found, chosen and stopped without a pointer, in the dark appearance: each
+// sheet opens from Space with the ring on Cancel at once, Tab reaches its
+// action, Return and Enter stop nothing, and Space does.
+TEST_F(StopRoadWindow, FromTheKeyboardEachSheetShowsItsRingAtOnceAndOnlySpaceStops)
+{
+    const DarkAppearance dark;
+    auto& child = start("zq-road-keys");
+    const int row = find("zq-road-keys", child.pid());
+    ASSERT_TRUE(activate(app->mainWindow()));
+    ASSERT_TRUE(tabTo(list()));
+    for (int presses = 0; presses <= row && list().currentIndex().row() != row; ++presses)
+        QTest::keyClick(&list(), Qt::Key_Down);
+    ASSERT_EQ(list().currentIndex().row(), row);
+    QTest::keyClick(&list(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shelf().headlineText().startsWith("1 selected \u00b7 "); }, 5'000))
+        << shelf().headlineText().toStdString();
+
+    for (const bool force : {false, true}) {
+        auto& open = force ? shelf().forceButton() : shelf().stopButton();
+        ASSERT_TRUE(tabTo(open));
+        QTest::keyClick(&open, Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 5'000));
+        auto& shown = *sheet();
+        ASSERT_TRUE(activate(shown));
+        EXPECT_EQ(QApplication::focusWidget(), &shown.cancelButton());
+        EXPECT_GT(ringStrength(shown.cancelButton()), 40) << "opened by Space: Cancel shows its ring at once";
+        screenshot(force ? "7-keys-force-sheet-dark" : "7-keys-sheet-dark");
+
+        QTest::keyClick(&shown.cancelButton(), Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), &shown.confirmButton()) << "Tab reaches the stop";
+        for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) QTest::keyClick(&shown.confirmButton(), key);
+        drainLanes();
+        settle();
+        EXPECT_EQ(sheet(), &shown) << "Return stops nothing and closes nothing";
+        EXPECT_TRUE(child.running());
+        if (!force) {
+            QTest::keyClick(&shown.confirmButton(), Qt::Key_Escape);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() == nullptr; }, 5'000));
+            ASSERT_TRUE(activate(app->mainWindow()));
+            continue;
+        }
+        QTest::keyClick(&shown.confirmButton(), Qt::Key_Space);
+    }
+    const auto status = child.waitFor(10s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+    waitForOutcome();
+    EXPECT_EQ(shelf().statusText(), exitedOne);
 }
 
 TEST_F(StopRoadWindow, AProtectedGroupCannotBeSelected)

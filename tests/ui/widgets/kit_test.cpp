@@ -2,11 +2,13 @@
 // accessibility of its controls, driven as a person would, names shown as
 // they are, and its own symbols.
 #include <QAccessible>
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFontInfo>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -23,12 +25,15 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/check_box.h"
 #include "ui/widgets/coalesced_call.h"
+#include "ui/widgets/confirmation_keys.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/note_panel.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui/widgets/sheet_header.h"
 #include "ui/widgets/switch.h"
 #include "ui/widgets/symbols.h"
+#include "keyboard_walk.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -176,6 +181,68 @@ TEST(Switch, ReadersTurnASwitchButOnlySeeAPictureOfOne)
     EXPECT_FALSE(reader->state().checked);
     EXPECT_EQ(reader->actionInterface(), nullptr) << "nothing to press or toggle";
     EXPECT_TRUE(control.isChecked()) << "the picture shows what it was given";
+}
+
+// A confirmation sheet opened from a host window, by a click or by Space.
+TEST(ConfirmationKeys, CancelComesFirstWithItsRingAfterAKeyAndOnlySpaceOrAPressConfirms)
+{
+    QWidget host;
+    auto* column = new QHBoxLayout(&host);
+    auto* open = new Button(Button::Kind::bordered, "Open");
+    column->addWidget(open);
+    QPointer<QDialog> sheet;
+    Button* cancel = nullptr;
+    Button* action = nullptr;
+    QObject::connect(open, &QAbstractButton::clicked, &host, [&] {
+        sheet = new QDialog(&host);
+        auto* row = new QHBoxLayout(sheet);
+        cancel = new Button(Button::Kind::bordered, "Cancel");
+        action = new Button(Button::Kind::prominent, "Move");
+        row->addWidget(cancel);
+        row->addWidget(action);
+        QObject::connect(cancel, &QAbstractButton::clicked, sheet, &QDialog::reject);
+        guardConfirmation(*sheet, *cancel, *action);
+        sheet->setWindowModality(Qt::WindowModal);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->open();
+    });
+    host.show();
+    host.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    const auto opened = [&] {
+        return QTest::qWaitFor([&] { return sheet && sheet->isActiveWindow(); }, 5'000) &&
+               QApplication::focusWidget() == cancel;
+    };
+
+    QTest::mouseClick(open, Qt::LeftButton);
+    ASSERT_TRUE(opened()) << "Cancel takes the first focus";
+    EXPECT_LT(ringStrength(*cancel), 20) << "no ring after a click";
+    QTest::keyClick(cancel, Qt::Key_Escape);
+    settle();
+    ASSERT_TRUE(sheet.isNull()) << "Escape cancels";
+
+    host.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    open->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(open, Qt::Key_Space);
+    ASSERT_TRUE(opened());
+    EXPECT_GT(ringStrength(*cancel), 40) << "a key opened it: the ring shows at once";
+
+    QSignalSpy confirmed(action, &QAbstractButton::clicked);
+    QTest::keyClick(cancel, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), action) << "Tab reaches the action";
+    EXPECT_FALSE(action->isDefault());
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) QTest::keyClick(action, key);
+    QTest::keyClick(sheet, Qt::Key_Return);
+    EXPECT_EQ(confirmed.count(), 0) << "Return and Enter press nothing";
+    EXPECT_TRUE(sheet && sheet->isVisible());
+    QTest::keyClick(action, Qt::Key_Space);
+    EXPECT_EQ(confirmed.count(), 1);
+    QAccessible::queryAccessibleInterface(action)->actionInterface()->doAction(
+        QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return confirmed.count() == 2; }, 5'000))
+        << "an assistive press confirms as a click does";
+    sheet->reject();
 }
 
 TEST(SegmentedControl, ArrowKeysChooseANeighbourAndSayWhichIsSelected)

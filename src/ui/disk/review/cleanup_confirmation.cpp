@@ -11,6 +11,7 @@
 #include "ui/disk/sidebar/disk_rows.h"
 #include "ui/disk/file_reveal.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/confirmation_keys.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/sheet_header.h"
@@ -124,10 +125,6 @@ DiskCleanupConfirmation::DiskCleanupConfirmation(DiskModel& model, DiskCleanupCa
     buttons->addWidget(cancel_);
     move_ = new Button(Button::Kind::prominent, Texts::moveToTrash());
     move_->setObjectName("moveToTrash");
-    // No key moves anything: the button never takes keyboard focus, so
-    // neither Space nor Return reaches it, and the sheet has no default
-    // button. A click, or an assistive tool's press, is the only way.
-    move_->setFocusPolicy(Qt::NoFocus);
     // As wide in both of its states, so the row does not shift.
     move_->setBusy(true);
     move_->setText(Texts::checking());
@@ -138,6 +135,9 @@ DiskCleanupConfirmation::DiskCleanupConfirmation(DiskModel& model, DiskCleanupCa
     connect(move_, &QAbstractButton::clicked, this, &DiskCleanupConfirmation::move);
     buttons->addWidget(move_);
     column->addLayout(buttons);
+    // Tab reaches the move so that it needs no pointer, but no key that
+    // confirms by habit does: Space on it, a click or an assistive press.
+    guardConfirmation(*this, *cancel_, *move_);
 
     connect(&model_, &DiskModel::trashChanged, this, &DiskCleanupConfirmation::refresh);
     // The page never offers a protected item; should one arrive anyway, it
@@ -212,12 +212,6 @@ QWidget* DiskCleanupConfirmation::buildTrashNote()
     return note;
 }
 
-void DiskCleanupConfirmation::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    cancel_->setFocus(Qt::OtherFocusReason);
-}
-
 // Pins the item's identity. A retry after a refusal prepares again and,
 // once the item passes, moves it at once.
 void DiskCleanupConfirmation::prepare(bool thenMove)
@@ -282,7 +276,11 @@ void DiskCleanupConfirmation::refresh()
     move_->setText(busy ? Texts::checking() : Texts::moveToTrash());
     move_->setAccessibleName(move_->text());
     move_->setBusy(busy);
-    move_->setEnabled(!busy && candidate_.canMoveToTrash() && (!refusal_ || Texts::retryMayHelp(*refusal_)));
+    const bool movable = !busy && candidate_.canMoveToTrash() && (!refusal_ || Texts::retryMayHelp(*refusal_));
+    // A move pressed from the keyboard leaves the focus on Cancel, which
+    // stays usable while it runs, not on whatever follows in the row.
+    if (!movable && move_->hasFocus()) cancel_->setFocus(Qt::OtherFocusReason);
+    move_->setEnabled(movable);
 
     const auto message =
         candidate_.canMoveToTrash()

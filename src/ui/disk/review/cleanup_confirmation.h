@@ -46,9 +46,6 @@ public:
     Button& cancelButton() { return *cancel_; }
     Button& moveButton() { return *move_; }
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     QWidget* buildHeader();
     QWidget* buildItemPanel();

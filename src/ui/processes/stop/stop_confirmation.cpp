@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/confirmation_keys.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/note_panel.h"
 #include "ui/widgets/overlay_scroll_bar.h"
@@ -88,14 +89,13 @@ StopConfirmation::StopConfirmation(VantleModel& model, StopRequest request, QWid
     cancel_ = new Button(Button::Kind::bordered, QStringLiteral("Cancel"));
     connect(cancel_, &QAbstractButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancel_);
-    // No key confirms: the button only answers a click or Space on it.
     confirm_ = new Button(request_.force ? Button::Kind::destructive : Button::Kind::prominent,
                           StopTexts::confirmTitle(request_.force));
     confirm_->setObjectName("confirmStop");
     connect(confirm_, &QAbstractButton::clicked, this, &StopConfirmation::confirm);
     buttons->addWidget(confirm_);
     column->addLayout(buttons);
-    cancel_->setFocus();
+    guardConfirmation(*this, *cancel_, *confirm_);
 }
 
 QWidget* StopConfirmation::buildHeader()
@@ -170,12 +170,6 @@ QWidget* StopConfirmation::buildReassurance()
     text->setObjectName("stopReassurance");
     row->addWidget(text, 1);
     return line;
-}
-
-void StopConfirmation::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    cancel_->setFocus(Qt::OtherFocusReason);
 }
 
 // Only the request this sheet shows may be carried out; the model clears it

@@ -39,9 +39,6 @@ public:
     Button& cancelButton() { return *cancel_; }
     Button& confirmButton() { return *confirm_; }
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     QWidget* buildHeader();
     QWidget* buildNote();

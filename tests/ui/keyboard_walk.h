@@ -1,0 +1,40 @@
+#pragma once
+
+// Driving a window from the keyboard alone, and reading a focus ring off
+// the screen.
+
+#include <QApplication>
+#include <QTest>
+#include <QWidget>
+
+namespace corvalent {
+
+// Presses Tab on whatever has the focus, as a person would, until `target`
+// has it; false when `most` presses never get there.
+inline bool tabTo(QWidget& target, int most = 400)
+{
+    for (int presses = 0; presses < most && !target.hasFocus(); ++presses) {
+        auto* at = QApplication::focusWidget();
+        QTest::keyClick(at != nullptr ? at : target.window(), Qt::Key_Tab);
+    }
+    return target.hasFocus();
+}
+
+// Hands `window` the input focus, as a window manager would (Xvfb runs
+// none), and waits until the application has made it its active window.
+inline bool activate(QWidget& window)
+{
+    window.activateWindow();
+    return QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 10'000);
+}
+
+// How strongly the accent shows just inside a control's left edge, halfway
+// down, where the kit draws its focus ring: the pixel's green over its red.
+// Near 0 on a plain control, far above 40 with the ring, light or dark.
+inline int ringStrength(QWidget& control)
+{
+    const auto colour = control.grab().toImage().pixelColor(1, control.height() / 2);
+    return colour.green() - colour.red();
+}
+
+}  // namespace corvalent
