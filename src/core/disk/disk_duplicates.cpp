@@ -129,7 +129,8 @@ int openMember(const DiskItemIdentity& before, const std::string& name)
     // them; a file's reads follow the usual rules again.
     if (S_ISREG(info.st_mode)) {
         const int flags = ::fcntl(fd, F_GETFL);
-        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) throw DiskTrashError::unavailable(errnoText(errno));
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            throw DiskTrashError::unavailable(errnoText(errno));
     }
     return opened.release();
 }
