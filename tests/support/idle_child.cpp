@@ -11,6 +11,9 @@
 //                      killed we stay a zombie our parent cannot reap until
 //                      the tracer ends (killed, or after a minute); prints
 //                      "<pid> <tracer pid>" once traced
+//   --connect SOCKET COUNT FILE  open COUNT connections to the local socket
+//                      SOCKET, say nothing on them, and write how many were
+//                      made to FILE once all were tried
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
@@ -22,7 +25,10 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -65,6 +71,35 @@ int listenOnLoopback(const char* portFile)
     const std::string partial = std::string(portFile) + ".part";
     std::ofstream(partial) << ntohs(address.sin_port) << '\n';
     return std::rename(partial.c_str(), portFile) == 0 ? 0 : 1;
+}
+
+int connectMany(const char* socketPath, int count, const char* doneFile)
+{
+    // As many descriptors as this account may have: the connections are the point.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (std::strlen(socketPath) >= sizeof address.sun_path) return 1;
+    std::strcpy(address.sun_path, socketPath);
+    int made = 0;
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (fd < 0) return 1;
+        // A listener that takes no connections would hold a connect for ever.
+        const timeval wait{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            ++made;
+        else
+            ::close(fd);
+    }
+    const std::string partial = std::string(doneFile) + ".part";
+    std::ofstream(partial) << made << '\n';
+    return std::rename(partial.c_str(), doneFile) == 0 ? 0 : 1;
 }
 
 int startTracer()
@@ -113,6 +148,8 @@ int main(int argc, char** argv)
         std::signal(SIGUSR1, execOnSignal);
     } else if (mode == "--undumpable") {
         if (becomeUndumpable(argc > 2 ? argv[2] : nullptr) != 0) return 2;
+    } else if (mode == "--connect" && argc > 4) {
+        if (connectMany(argv[2], std::atoi(argv[3]), argv[4]) != 0) return 2;
     } else if (mode == "--traced") {
         if (startTracer() != 0) return 2;
     }

@@ -54,6 +54,7 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
     void reset()
     {
         if (fd_ >= 0) ::close(fd_);
@@ -63,6 +64,15 @@ public:
 private:
     int fd_;
 };
+
+// The same file system object, of the same kind and size, as captured.
+bool sameItem(const struct stat& info, const DiskItemIdentity& identity)
+{
+    return static_cast<std::uint64_t>(info.st_dev) == identity.device &&
+           static_cast<std::uint64_t>(info.st_ino) == identity.inode &&
+           (info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0) == identity.size &&
+           (info.st_mode & S_IFMT) == (identity.mode & S_IFMT);
+}
 
 struct DigestContextFree {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
@@ -96,6 +106,35 @@ struct Hasher {
     }
 };
 
+// Opens the item `before` describes, or refuses it as changed when the path
+// now holds something else. Never waits: a named pipe or a device put in
+// the member's place would hold a blocking open until someone else acts.
+int openMember(const DiskItemIdentity& before, const std::string& name)
+{
+    const int fd = ::open(before.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        // Whatever took the path (a link, a socket, nothing at all), it is
+        // not this file; only the file's own refusal is passed on.
+        struct stat now {};
+        if (::lstat(before.path.c_str(), &now) != 0 || !sameItem(now, before))
+            throw DiskDuplicateVerificationError::changed(name);
+        throw DiskTrashError::unavailable(errnoText(error));
+    }
+    FileDescriptor opened(fd);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) throw DiskTrashError::unavailable(errnoText(errno));
+    if (!sameItem(info, before)) throw DiskDuplicateVerificationError::changed(name);
+    // The capture let only files and folders through, so this is one of
+    // them; a file's reads follow the usual rules again.
+    if (S_ISREG(info.st_mode)) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            throw DiskTrashError::unavailable(errnoText(errno));
+    }
+    return opened.release();
+}
+
 // One file's full contents hashed, with its identity unchanged from before
 // the first read to after the last one. `halted()` is asked before the file
 // and before every read.
@@ -109,14 +148,7 @@ Member hashFile(const DiskFile& file, std::uint64_t expectedSize, Hasher& hasher
     const bool replaced = file.device != 0 && file.inode != 0 && (before.device != file.device || before.inode != file.inode);
     if (before.size != expectedSize || replaced) throw DiskDuplicateVerificationError::changed(name);
 
-    FileDescriptor fd(::open(before.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.get() < 0) throw DiskTrashError::unavailable(errnoText(errno));
-    struct stat opened {};
-    if (::fstat(fd.get(), &opened) != 0) throw DiskTrashError::unavailable(errnoText(errno));
-    // Something else may have taken the path between the capture and the open.
-    if (static_cast<std::uint64_t>(opened.st_dev) != before.device ||
-        static_cast<std::uint64_t>(opened.st_ino) != before.inode)
-        throw DiskDuplicateVerificationError::changed(name);
+    FileDescriptor fd(openMember(before, name));
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     hasher.prepare();

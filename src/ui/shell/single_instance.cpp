@@ -3,17 +3,23 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <system_error>
 
 namespace corvalent {
 namespace {
@@ -22,6 +28,18 @@ constexpr char showRequest[] = "show\n";
 constexpr char shownAnswer[] = "shown\n";
 constexpr qint64 longestLine = 64;
 
+using namespace std::chrono_literals;
+// A later start asks at once; a connection that has not asked by then never will.
+constexpr auto timeToAsk = 2s;
+// Connections kept at once; more are closed as they come. A later start
+// that meets a full house asks again.
+constexpr int mostConnections = 16;
+constexpr int backlog = 64;
+// Between failed attempts to accept or to listen, growing to the longest.
+constexpr auto firstPause = 100ms;
+constexpr auto longestPause = 2s;
+constexpr auto watchInterval = 5s;
+
 int milliseconds(const QDeadlineTimer& deadline)
 {
     return int(std::max<qint64>(0, deadline.remainingTime()));
@@ -29,7 +47,26 @@ int milliseconds(const QDeadlineTimer& deadline)
 
 }  // namespace
 
-SingleInstance::SingleInstance(QString folder, QObject* parent) : QObject(parent), folder_(std::move(folder)) {}
+SingleInstance::SingleInstance(QString folder, QObject* parent)
+    : QObject(parent),
+      folder_(std::move(folder)),
+      retry_(new QTimer(this)),
+      watch_(new QTimer(this)),
+      pause_(firstPause)
+{
+    retry_->setSingleShot(true);
+    connect(retry_, &QTimer::timeout, this, [this] {
+        if (listensAtSocketFile())
+            waiting_->setEnabled(true);
+        else
+            listen();
+    });
+    watch_->setInterval(watchInterval);
+    watch_->setTimerType(Qt::VeryCoarseTimer);
+    connect(watch_, &QTimer::timeout, this, [this] {
+        if (!retry_->isActive() && !listensAtSocketFile()) listen();
+    });
+}
 
 SingleInstance::~SingleInstance()
 {
@@ -78,10 +115,14 @@ bool SingleInstance::claim()
 
 void SingleInstance::release()
 {
-    if (server_ != nullptr) {
-        server_->close();  // removes the socket file
-        delete server_;
-        server_ = nullptr;
+    // Only a socket file this instance made goes, and only while it holds the lock.
+    if (listensAtSocketFile()) ::unlink(QFile::encodeName(socketPath()).constData());
+    stopListening();
+    retry_->stop();
+    watch_->stop();
+    for (auto* socket : findChildren<QLocalSocket*>(Qt::FindDirectChildrenOnly)) {
+        socket->abort();
+        socket->deleteLater();
     }
     if (lock_ >= 0) {
         ::close(lock_);  // and with it the lock
@@ -127,18 +168,109 @@ SingleInstance::Lock SingleInstance::takeLock()
 
 void SingleInstance::listen()
 {
-    server_ = new QLocalServer(this);
-    // With the lock held, a socket file already there was left by an instance that ended.
-    QLocalServer::removeServer(socketPath());
-    if (!server_->listen(socketPath())) {
-        qWarning("Corvalent: later starts cannot reach this instance: %s", qPrintable(server_->errorString()));
+    stopListening();
+    if (!isClaimed()) return;
+    const auto path = QFile::encodeName(socketPath());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (std::size_t(path.size()) >= sizeof(address.sun_path)) {
+        qWarning("Corvalent: later starts cannot reach this instance: the runtime folder's path is too long.");
         return;
     }
-    connect(server_, &QLocalServer::newConnection, this, [this] {
-        while (auto* socket = server_->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { answer(*socket); });
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // With the lock held, a socket file already there was left by an instance
+    // that ended, or by this one before it lost it.
+    ::unlink(path.constData());
+    struct stat file {};
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listener, backlog) != 0 || ::stat(path.constData(), &file) != 0) {
+        const int error = errno;
+        if (listener >= 0) ::close(listener);
+        // Said once for a run of failures; it is tried again all the same.
+        if (pause_ == firstPause)
+            qWarning("Corvalent: later starts cannot reach this instance for now: %s",
+                     std::generic_category().message(error).c_str());
+        tryAgainLater();
+        return;
+    }
+    listener_ = listener;
+    socketDevice_ = file.st_dev;
+    socketInode_ = file.st_ino;
+    pause_ = firstPause;
+    waiting_ = new QSocketNotifier(listener_, QSocketNotifier::Read, this);
+    connect(waiting_, &QSocketNotifier::activated, this, &SingleInstance::acceptWaiting);
+    waiting_->setEnabled(true);
+    watch_->start();
+}
+
+void SingleInstance::stopListening()
+{
+    // Deleted later: this may run inside the notifier's own signal.
+    if (waiting_ != nullptr) {
+        waiting_->setEnabled(false);
+        waiting_->deleteLater();
+        waiting_ = nullptr;
+    }
+    if (listener_ >= 0) ::close(listener_);
+    listener_ = -1;
+}
+
+bool SingleInstance::listensAtSocketFile() const
+{
+    struct stat file {};
+    return listener_ >= 0 && ::lstat(QFile::encodeName(socketPath()).constData(), &file) == 0 &&
+           S_ISSOCK(file.st_mode) && file.st_dev == socketDevice_ && file.st_ino == socketInode_;
+}
+
+void SingleInstance::acceptWaiting()
+{
+    // A turn takes a bounded number, so that a flood of callers cannot hold
+    // the event loop; the rest come on the next turn.
+    for (int taken = 0; taken < backlog; ++taken) {
+        const int descriptor = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor < 0) {
+            const int error = errno;
+            if (error == EINTR || error == ECONNABORTED) continue;
+            if (error == EAGAIN || error == EWOULDBLOCK) return;
+            // Out of descriptors or memory for now: the caller waits in the
+            // backlog until they come back. Any other failure is the listening
+            // socket's own, and the next attempt listens anew.
+            if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) stopListening();
+            tryAgainLater();
+            return;
         }
+        pause_ = firstPause;
+        if (connections_ >= mostConnections)
+            ::close(descriptor);
+        else
+            take(descriptor);
+    }
+}
+
+void SingleInstance::tryAgainLater()
+{
+    if (waiting_ != nullptr) waiting_->setEnabled(false);
+    retry_->start(pause_);
+    pause_ = std::min<std::chrono::milliseconds>(pause_ * 2, longestPause);
+}
+
+void SingleInstance::take(int descriptor)
+{
+    auto* socket = new QLocalSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        ::close(descriptor);  // not taken on
+        return;
+    }
+    ++connections_;
+    connect(socket, &QObject::destroyed, this, [this] { --connections_; });
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { answer(*socket); });
+    QTimer::singleShot(timeToAsk, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
     });
 }
 

@@ -5,16 +5,23 @@
 // that socket to bring its window forward, and ends. The kernel drops the lock
 // with its holder, so nothing a crashed instance leaves behind blocks a start,
 // and of two starts at the same moment only one can take it.
+//
+// The running instance keeps answering whatever its callers do: a connection
+// gets a short time to ask, only a few are kept at once, an accept that
+// fails (no descriptor to spare) is tried again later, and a socket file
+// that goes away is made again.
 
 #include <QObject>
 #include <QString>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
-class QLocalServer;
 class QLocalSocket;
+class QSocketNotifier;
+class QTimer;
 
 namespace corvalent {
 
@@ -59,12 +66,24 @@ private:
     enum class Lock { taken, held, unavailable };
     Lock takeLock();
     void listen();
+    void stopListening();
+    bool listensAtSocketFile() const;
+    void acceptWaiting();
+    void tryAgainLater();
+    void take(int descriptor);
     void answer(QLocalSocket& socket);
     bool askToShow(std::chrono::milliseconds limit) const;
 
     QString folder_;
     int lock_ = -1;
-    QLocalServer* server_ = nullptr;
+    int listener_ = -1;               // the listening socket
+    std::uint64_t socketDevice_ = 0;  // of the socket file it is bound to
+    std::uint64_t socketInode_ = 0;
+    QSocketNotifier* waiting_ = nullptr;  // a connection waits to be accepted
+    QTimer* retry_ = nullptr;             // after a failure: accepts, or listens, again
+    QTimer* watch_ = nullptr;             // now and then: is the socket file still ours?
+    std::chrono::milliseconds pause_;     // before the next retry
+    int connections_ = 0;                 // accepted and not yet gone
 };
 
 }  // namespace corvalent

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "core/common/child_process.h"
@@ -296,6 +299,69 @@ TEST(DiskDuplicateVerifier, AChangeOrAStopDuringTheReadsRefusesTheGroup)
             }
             EXPECT_TRUE(proven) << threads << " threads: the watcher never caught the file open";
         }
+}
+
+// A member swapped for a named pipe and back, over and over, while its group
+// is verified: opening a pipe that nobody writes to would wait for a writer
+// for ever. Every verification must come back, and a stop must end one.
+TEST(DiskDuplicateVerifier, AMemberSwappedForANamedPipeNeverHoldsAVerificationUp)
+{
+    TempDir dir;
+    std::vector<fs::path> paths;
+    for (const char* name : {"m0", "m1", "m2", "m3"}) {
+        paths.push_back(dir.path() / name);
+        writeContents(paths.back(), 64 * 1024, 5);
+    }
+    const auto group = groupOf(paths);
+    const auto& member = paths.back();
+    const auto away = fs::path(member.string() + ".away");
+
+    std::atomic<int> swaps = 0;
+    std::jthread swapper([&](std::stop_token done) {
+        while (!done.stop_requested()) {
+            const bool swapped = ::rename(member.c_str(), away.c_str()) == 0 && ::mkfifo(member.c_str(), 0600) == 0 &&
+                                 ::unlink(member.c_str()) == 0 && ::rename(away.c_str(), member.c_str()) == 0;
+            if (!swapped) return;
+            ++swaps;
+        }
+    });
+
+    // What a verification ended with, by name; the message of anything unforeseen.
+    const auto outcome = [&group](std::stop_token stop) -> std::string {
+        try {
+            const auto sets = DiskDuplicateVerifier::verify(group, stop, 4);
+            return sets.size() == 1 && sets[0].files == group.files ? "verified" : "wrong sets";
+        } catch (const VerificationError& error) {
+            if (std::pair(error.kind(), std::string(error.what())) == changed("m3")) return "changed";
+            if (error.kind() == VerificationError::Kind::cancelled) return "cancelled";
+            return error.what();
+        } catch (const DiskTrashError& error) {
+            // The capture before the open met the member away or the pipe in its place.
+            if (error.kind() == DiskTrashError::Kind::unsupportedItem) return "not a file";
+            if (error.what() == std::generic_category().message(ENOENT)) return "missing";
+            return error.what();
+        }
+    };
+    std::map<std::string, int> outcomes;
+    for (int round = 0; round < 1'000; ++round) ++outcomes[outcome({})];
+    const std::set<std::string> expected{"verified", "changed", "missing", "not a file"};
+    for (const auto& [name, count] : outcomes) EXPECT_TRUE(expected.contains(name)) << name << " (" << count << "×)";
+    EXPECT_LT(outcomes["verified"], 1'000) << "the swaps never met a verification";
+
+    // A stop ends whatever verification runs; the loop ends only through one.
+    std::atomic<int> rounds = 0;
+    std::map<std::string, int> beforeStop;
+    std::jthread verifier([&](std::stop_token stop) {
+        for (std::string last; last != "cancelled"; ++rounds) ++beforeStop[last = outcome(stop)];
+    });
+    ASSERT_TRUE(testing::eventually([&] { return rounds >= 100; }, std::chrono::minutes(2)));
+    verifier.request_stop();
+    verifier.join();
+    EXPECT_EQ(beforeStop["cancelled"], 1);
+    swapper.request_stop();
+    swapper.join();
+    EXPECT_GT(swaps.load(), 0);
+    EXPECT_EQ(outcome({}), "verified") << "the member is back as it was";
 }
 
 TEST(DiskDuplicateVerifiedSet, RecoverableBytesSaturateAndUnpairedIdentitiesAreLeftOut)

@@ -4,14 +4,19 @@
 #include <QLocalSocket>
 #include <QMainWindow>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +51,65 @@ bool holdsLock(pid_t pid, const fs::path& file)
     return false;
 }
 
+// This process's soft limit on open descriptors, lowered to at most `soft`
+// until the end of the scope.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t soft)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        auto lowered = saved_;
+        lowered.rlim_cur = std::min(saved_.rlim_cur, soft);
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+private:
+    rlimit saved_{};
+};
+
+// Every descriptor this process may still open, taken until the end of the scope.
+class SpentDescriptors {
+public:
+    SpentDescriptors()
+    {
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken_.push_back(fd);
+        error_ = errno;
+    }
+    ~SpentDescriptors()
+    {
+        for (const int fd : taken_) ::close(fd);
+    }
+    SpentDescriptors(const SpentDescriptors&) = delete;
+    SpentDescriptors& operator=(const SpentDescriptors&) = delete;
+
+    // Why the next one could not be opened.
+    int error() const { return error_; }
+
+private:
+    std::vector<int> taken_;
+    int error_ = 0;
+};
+
+// The window minimized while the person works in `elsewhere`.
+bool putAway(QWidget& window, QWidget& elsewhere)
+{
+    window.showMinimized();
+    if (!QTest::qWaitFor([&] { return window.windowState().testFlag(Qt::WindowMinimized); }, 2'000)) return false;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    return QTest::qWaitFor([&] { return QApplication::activeWindow() == &elsewhere; }, 2'000);
+}
+
+// Shown, not minimized, and the active window.
+bool broughtForward(QWidget& window)
+{
+    return !window.windowState().testFlag(Qt::WindowMinimized) && window.isVisible() &&
+           QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 2'000);
+}
+
 class SingleInstanceTest : public ::testing::Test {
 protected:
     testing::TempDir root;
@@ -60,6 +124,7 @@ protected:
         fs::create_directories(home);
     }
 
+    QString folder() const { return QString::fromStdString(runtime.string()); }
     fs::path lock() const { return runtime / "corvalent.lock"; }
     fs::path socket() const { return runtime / "corvalent.socket"; }
 
@@ -113,20 +178,14 @@ TEST_F(SingleInstanceTest, ALaterStartBringsTheWindowForwardAndEndsWithoutOneOfI
     app.openMainWindow();
     auto& window = app.mainWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    window.showMinimized();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.windowState().testFlag(Qt::WindowMinimized); }, 2'000));
     // The person works in another window meanwhile.
     QWidget elsewhere;
-    elsewhere.show();
-    elsewhere.activateWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &elsewhere; }, 2'000));
+    ASSERT_TRUE(putAway(window, elsewhere));
 
     const auto later = run();
     EXPECT_EQ(later.exitStatus, 0);
     EXPECT_EQ(later.output, "Corvalent is already running; its window was brought forward.\n");
-    EXPECT_FALSE(window.windowState().testFlag(Qt::WindowMinimized));
-    EXPECT_TRUE(window.isVisible());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 2'000));
+    EXPECT_TRUE(broughtForward(window));
     EXPECT_FALSE(fs::exists(config)) << "it ended before it read or wrote any setting";
 
     window.close();
@@ -190,6 +249,104 @@ TEST_F(SingleInstanceTest, OfStartsAtTheSameMomentOneRunsAndTheOthersHandOver)
         EXPECT_TRUE(starts[i]->running());
         EXPECT_TRUE(holdsLock(starts[i]->pid(), lock()));
     }
+}
+
+// At a desktop session's usual limit on open descriptors, more idle
+// connections than this process may hold: the instance goes on listening,
+// and a later start still brings its window forward.
+TEST_F(SingleInstanceTest, IdleConnectionsBeyondTheDescriptorLimitLeaveTheInstanceReachable)
+{
+    const DescriptorLimit limit(1'024);
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    SingleInstance instance(folder());
+    ASSERT_EQ(instance.start(), SingleInstance::Start::first);
+    CorvalentApp app;
+    app.answerLaterStarts(instance);
+    app.openMainWindow();
+    auto& window = app.mainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QWidget elsewhere;
+    ASSERT_TRUE(putAway(window, elsewhere));
+
+    QLocalSocket silent;
+    silent.connectToServer(QString::fromStdString(socket().string()));
+    ASSERT_TRUE(silent.waitForConnected(5'000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return silent.state() == QLocalSocket::UnconnectedState; }, 30'000))
+        << "a connection that says nothing is let go";
+
+    // Two holders, so that neither needs more than the limit itself.
+    std::vector<std::unique_ptr<testing::ChildProcess>> holders;
+    std::vector<fs::path> reports;
+    for (const char* name : {"first", "second"}) {
+        reports.push_back(root.path() / name);
+        holders.push_back(std::make_unique<testing::ChildProcess>(
+            testing::idleChildProgram(),
+            std::vector<std::string>{"--connect", socket().string(), "550", reports.back()}, root.path()));
+    }
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return std::ranges::all_of(reports, [](auto& r) { return fs::exists(r); }); }, 120'000));
+    holders.clear();  // and with them their connections
+    int made = 0;
+    for (const auto& report : reports) {
+        int count = 0;
+        std::ifstream(report) >> count;
+        made += count;
+    }
+    EXPECT_GT(made, 1'024) << "more callers than the instance may have descriptors";
+
+    EXPECT_TRUE(fs::is_socket(socket())) << "still listening";
+    EXPECT_EQ(run().exitStatus, 0);
+    EXPECT_TRUE(broughtForward(window));
+}
+
+// The instance has no descriptor to spare when a later start calls: it
+// answers once descriptors come free again.
+TEST_F(SingleInstanceTest, AConnectionThatCannotBeTakenForWantOfDescriptorsIsTakenLater)
+{
+    SingleInstance instance(folder());
+    ASSERT_TRUE(instance.claim());
+    QSignalSpy shown(&instance, &SingleInstance::showRequested);
+    ASSERT_EQ(run().exitStatus, 0) << "it answers while it has descriptors";
+    const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(client, 0);
+    {
+        const DescriptorLimit limit(1'024);
+        const SpentDescriptors spent;
+        ASSERT_EQ(spent.error(), EMFILE);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        socket().string().copy(address.sun_path, sizeof(address.sun_path) - 1);
+        ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ASSERT_EQ(::write(client, "show\n", 5), 5);
+        // The instance's turn to take the connection comes, and it has no descriptor for it.
+        for (int turn = 0; turn < 10; ++turn) QCoreApplication::processEvents();
+        EXPECT_TRUE(fs::is_socket(socket())) << "still listening";
+    }
+
+    std::string answer;
+    const auto answered = [&] {
+        char bytes[64];
+        const auto count = ::read(client, bytes, sizeof bytes);
+        if (count > 0) answer.append(bytes, std::size_t(count));
+        return count == 0 || (count < 0 && errno != EAGAIN) || answer.ends_with('\n');
+    };
+    EXPECT_TRUE(QTest::qWaitFor(answered, 30'000));
+    EXPECT_EQ(answer, "shown\n");
+    EXPECT_EQ(shown.count(), 2);
+    ::close(client);
+}
+
+// The socket file removed from under the running instance, as a clean-up of
+// the runtime folder may: it listens there again.
+TEST_F(SingleInstanceTest, ASocketFileThatGoesIsMadeAgain)
+{
+    SingleInstance instance(folder());
+    ASSERT_TRUE(instance.claim());
+    ASSERT_TRUE(fs::remove(socket()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::is_socket(socket()); }, 30'000));
+    QSignalSpy shown(&instance, &SingleInstance::showRequested);
+    EXPECT_EQ(run().exitStatus, 0);
+    EXPECT_EQ(shown.count(), 1);
 }
 
 // In this process: a lock let go and a socket nobody listens on are taken again.
