@@ -208,22 +208,38 @@ std::vector<DiskOwnershipAccumulator::Link> DiskOwnershipAccumulator::deduplicat
     return kept;
 }
 
-const std::vector<DiskOwnershipAccumulator::Link>& DiskOwnershipAccumulator::resolvedLinks(std::string_view path)
+const std::vector<DiskOwnershipAccumulator::SegmentValue*>& DiskOwnershipAccumulator::segmentsOf(
+    std::string_view path)
 {
     // Only a path as long as some owner's path can be one.
     if (path.size() < prefixLengths_.size() && prefixLengths_[path.size()]) {
         if (const auto exact = prefixes_.find(path); exact != prefixes_.end()) {
-            exactLinks_ = deduplicated(exact->second);
-            return exactLinks_;
+            exactSegments_ = segmentsFor(deduplicated(exact->second));
+            return exactSegments_;
         }
     }
-    // Files of one folder arrive together.
+    // Files of one folder mostly arrive together.
     const auto parent = parentOf(path);
-    if (hasLastFolder_ && parent == lastFolder_) return lastFolderLinks_;
+    if (hasLastFolder_ && parent == lastFolder_) return lastFolderSegments_;
     lastFolder_.assign(parent);
     hasLastFolder_ = true;
-    lastFolderLinks_ = linksOfFolder(parent);
-    return lastFolderLinks_;
+    lastFolderSegments_ = segmentsFor(linksOfFolder(parent));
+    return lastFolderSegments_;
+}
+
+// The totals the links count into, made on first use; their addresses stay
+// valid (the maps hold nodes).
+std::vector<DiskOwnershipAccumulator::SegmentValue*> DiskOwnershipAccumulator::segmentsFor(
+    const std::vector<Link>& links)
+{
+    std::vector<SegmentValue*> segments;
+    segments.reserve(links.size());
+    for (const auto& link : links) {
+        auto [entry, created] = values_.try_emplace(link.ownerID);
+        if (created) entry->second.name = link.ownerName;
+        segments.push_back(&entry->second.segments[link.kind]);
+    }
+    return segments;
 }
 
 std::vector<DiskOwnershipAccumulator::Link> DiskOwnershipAccumulator::linksOfFolder(std::string_view parent)
@@ -248,12 +264,9 @@ std::vector<DiskOwnershipAccumulator::Link> DiskOwnershipAccumulator::linksOfFol
 void DiskOwnershipAccumulator::record(std::string_view path, std::uint64_t bytes)
 {
     if (prefixes_.empty()) return;
-    for (const auto& link : resolvedLinks(path)) {
-        auto [entry, created] = values_.try_emplace(link.ownerID);
-        if (created) entry->second.name = link.ownerName;
-        auto& segment = entry->second.segments[link.kind];
-        segment.bytes = saturatingAdd(segment.bytes, bytes);
-        segment.files = saturatingAdd(segment.files, std::int64_t{1});
+    for (auto* segment : segmentsOf(path)) {
+        segment->bytes = saturatingAdd(segment->bytes, bytes);
+        segment->files = saturatingAdd(segment->files, std::int64_t{1});
     }
 }
 

@@ -94,8 +94,9 @@ private:
     using LinkTable = std::unordered_map<std::string, std::vector<Link>, PathHash, std::equal_to<>>;
 
     void add(const std::string& path, Link link);
-    // The owners of `path`; valid until the next call.
-    const std::vector<Link>& resolvedLinks(std::string_view path);
+    // The totals a file at `path` counts into; valid until the next call.
+    const std::vector<SegmentValue*>& segmentsOf(std::string_view path);
+    std::vector<SegmentValue*> segmentsFor(const std::vector<Link>& links);
     std::vector<Link> linksOfFolder(std::string_view parent);
     static std::vector<Link> deduplicated(const std::vector<Link>& links);
 
@@ -105,8 +106,8 @@ private:
     std::vector<bool> prefixLengths_;  // lengths of the paths in prefixes_
     std::string lastFolder_;
     bool hasLastFolder_ = false;
-    std::vector<Link> lastFolderLinks_;
-    std::vector<Link> exactLinks_;
+    std::vector<SegmentValue*> lastFolderSegments_;
+    std::vector<SegmentValue*> exactSegments_;
 };
 
 }  // namespace corvalent

@@ -181,6 +181,33 @@ TEST_F(OwnedHome, OwnersGetTheirProjectAndCacheStorage)
     EXPECT_TRUE(DiskInsights::activeStorageSummaries(result.ownerStorage, {}, {}).empty());
 }
 
+// Files of a folder come before and after its subfolders' files, and an
+// owner's program is itself a file: each file counts once for every owner
+// whose path holds it.
+TEST_F(OwnedHome, NestedOwnersAndAProgramFileCountEachFileOnce)
+{
+    const auto root = home.path();
+    for (int i = 0; i < 30; ++i) {
+        testing::writeFile(root / "work" / ("top" + std::to_string(i)), 4'096);
+        testing::writeFile(root / "work" / ("sub" + std::to_string(i)) / "inner/file", 4'096);
+    }
+    testing::writeFile(root / "bin/tool", 8'192);
+    testing::writeFile(root / "bin/other", 8'192);
+    const auto outer = owner("outer", "Outer", std::nullopt, {(root / "work").string()});
+    const auto inner = owner("inner", "Inner", std::nullopt, {(root / "work/sub7").string()});
+    const auto tool = owner("tool", "Tool", (root / "bin/tool").string());
+    const auto result = scan({outer, inner, tool});
+
+    std::map<std::string, std::pair<std::int64_t, std::uint64_t>> counted;
+    for (const auto& storage : result.ownerStorage) counted[storage.id] = {storage.fileCount(), storage.bytes()};
+    ASSERT_EQ(counted.size(), 3U);
+    EXPECT_EQ(counted["outer"].first, 60);
+    EXPECT_EQ(counted["outer"].second, result.root.node((root / "work").string())->bytes);
+    EXPECT_EQ(counted["inner"].first, 1);
+    EXPECT_EQ(counted["tool"].first, 1) << "the program, not its neighbour";
+    EXPECT_GT(counted["tool"].second, 0U);
+}
+
 // What a moved item took with it: the storage a scan counted for its files.
 TEST_F(OwnedHome, AMovedItemLeavesItsOwnersStorage)
 {
