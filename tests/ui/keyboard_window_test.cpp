@@ -55,9 +55,7 @@ protected:
     void TearDown() override
     {
         app.reset();
-        for (const auto lane : {TaskLane::files, TaskLane::processes})
-            EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
-        QCoreApplication::processEvents();
+        drainLanes();
     }
 
     MainView& view() { return *app->mainView(); }

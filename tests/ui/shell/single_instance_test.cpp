@@ -110,6 +110,25 @@ bool broughtForward(QWidget& window)
            QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 2'000);
 }
 
+// This process as the running instance, its window open while the person
+// works in another one.
+struct Running {
+    SingleInstance instance;
+    CorvalentApp app;
+    QWidget elsewhere;
+
+    explicit Running(const QString& folder) : instance(folder) {}
+
+    bool windowPutAway()
+    {
+        QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+        if (instance.start() != SingleInstance::Start::first) return false;
+        app.answerLaterStarts(instance);
+        app.openMainWindow();
+        return QTest::qWaitForWindowExposed(&app.mainWindow()) && putAway(app.mainWindow(), elsewhere);
+    }
+};
+
 class SingleInstanceTest : public ::testing::Test {
 protected:
     testing::TempDir root;
@@ -170,17 +189,9 @@ protected:
 // This process is the running instance; later starts are the built program.
 TEST_F(SingleInstanceTest, ALaterStartBringsTheWindowForwardAndEndsWithoutOneOfItsOwn)
 {
-    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-    SingleInstance instance(QString::fromStdString(runtime.string()));
-    ASSERT_EQ(instance.start(), SingleInstance::Start::first);
-    CorvalentApp app;
-    app.answerLaterStarts(instance);
-    app.openMainWindow();
-    auto& window = app.mainWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    // The person works in another window meanwhile.
-    QWidget elsewhere;
-    ASSERT_TRUE(putAway(window, elsewhere));
+    Running running(folder());
+    ASSERT_TRUE(running.windowPutAway());
+    auto& window = running.app.mainWindow();
 
     const auto later = run();
     EXPECT_EQ(later.exitStatus, 0);
@@ -257,16 +268,9 @@ TEST_F(SingleInstanceTest, OfStartsAtTheSameMomentOneRunsAndTheOthersHandOver)
 TEST_F(SingleInstanceTest, IdleConnectionsBeyondTheDescriptorLimitLeaveTheInstanceReachable)
 {
     const DescriptorLimit limit(1'024);
-    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-    SingleInstance instance(folder());
-    ASSERT_EQ(instance.start(), SingleInstance::Start::first);
-    CorvalentApp app;
-    app.answerLaterStarts(instance);
-    app.openMainWindow();
-    auto& window = app.mainWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QWidget elsewhere;
-    ASSERT_TRUE(putAway(window, elsewhere));
+    Running running(folder());
+    ASSERT_TRUE(running.windowPutAway());
+    auto& window = running.app.mainWindow();
 
     QLocalSocket silent;
     silent.connectToServer(QString::fromStdString(socket().string()));
