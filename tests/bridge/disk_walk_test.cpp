@@ -339,12 +339,17 @@ TEST(DiskWalk, FolderSwappedForALinkDuringTheWalkIsNeverFollowed)
             }
         }
     });
+    const auto openDescriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = openDescriptors();
     int walks = 0;
     for (; walks < 300; ++walks) {
         const auto seen = walk(root, walks % 2 == 0 ? 8 : 1);
         for (const auto& visit : seen.seen.visits) ASSERT_NE(visit.name, "outside-marker") << "walk " << walks;
     }
     done = true;
+    EXPECT_EQ(openDescriptors(), before) << "every walk gives back what it opened";
 }
 
 // A folder bind-mounted inside itself: the walk meets the same folder again
