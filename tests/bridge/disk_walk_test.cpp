@@ -7,7 +7,9 @@
 #include <random>
 #include <thread>
 #include <tuple>
+#include <optional>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +105,20 @@ void makeChain(const fs::path& root, int depth)
     ::close(file);
     ::close(fd);
 }
+
+// Lowers this process's soft open-file limit while it lives.
+struct SoftFileLimit {
+    struct rlimit saved {};
+    explicit SoftFileLimit(rlim_t files)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved);
+        const struct rlimit low{files, saved.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    }
+    SoftFileLimit(const SoftFileLimit&) = delete;
+    SoftFileLimit& operator=(const SoftFileLimit&) = delete;
+    ~SoftFileLimit() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+};
 
 // Runs the walk probe on `root` in a child process, optionally as another
 // account (`prefix`) and under an open-file limit; its output line.
@@ -322,9 +338,9 @@ TEST(DiskWalk, FolderSwappedForALinkDuringTheWalkIsNeverFollowed)
     for (int i = 0; i < swapped; ++i)
         for (int j = 0; j < 40; ++j) writeFile(root / ("s" + std::to_string(i)) / "inner" / ("f" + std::to_string(j)), 1);
 
-    std::atomic<bool> done = false;
-    std::jthread swapper([&] {
-        for (int round = 0; !done; ++round) {
+    // Stopped as it goes out of scope, also when an assertion ends the test.
+    std::jthread swapper([&](std::stop_token stop) {
+        for (int round = 0; !stop.stop_requested(); ++round) {
             for (int i = 0; i < swapped; ++i) {
                 const auto folder = root / ("s" + std::to_string(i));
                 const auto aside = root / ("aside" + std::to_string(i));
@@ -345,10 +361,14 @@ TEST(DiskWalk, FolderSwappedForALinkDuringTheWalkIsNeverFollowed)
     const auto before = openDescriptors();
     int walks = 0;
     for (; walks < 300; ++walks) {
+        // Every third walk under a low open-file limit, where folders are
+        // opened again from the root, one name at a time.
+        const std::optional<SoftFileLimit> low = walks % 3 == 2 ? std::optional<SoftFileLimit>(std::in_place, 32) : std::nullopt;
         const auto seen = walk(root, walks % 2 == 0 ? 8 : 1);
         for (const auto& visit : seen.seen.visits) ASSERT_NE(visit.name, "outside-marker") << "walk " << walks;
     }
-    done = true;
+    swapper.request_stop();
+    swapper.join();
     EXPECT_EQ(openDescriptors(), before) << "every walk gives back what it opened";
 }
 
