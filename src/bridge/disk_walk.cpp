@@ -1,7 +1,6 @@
 #include "bridge/disk_walk.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -13,23 +12,16 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <unordered_set>
 #include <vector>
 
-#include "bridge/process_bridge.h"
+#include "bridge/walk_descriptors.h"
 
 namespace corvalent {
 namespace {
-
-constexpr std::array<std::string_view, 9> privacyProtectedSuffixes{
-    "/Desktop",          "/Documents",       "/Downloads",
-    "/Library/CloudStorage", "/Library/Mail", "/Library/Messages",
-    "/Library/Mobile Documents", "/Library/Safari", "/Pictures/Photos Library.photoslibrary",
-};
 
 constexpr std::uint64_t tickMask = 2'048 - 1;
 constexpr int maximumThreads = 8;
@@ -41,8 +33,6 @@ constexpr std::size_t readAheadEntries = 128 * 1'024;
 // many of those entries, not one folder at a time.
 constexpr std::size_t readAheadRestart = readAheadEntries / 4;
 constexpr std::size_t listingBufferBytes = 64 * 1'024;
-// Descriptors one walk holds at most, however high the open-file limit.
-constexpr std::uint64_t maximumDescriptors = 1'024;
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
 void increment(std::uint64_t& counter)
@@ -66,68 +56,6 @@ PLDiskEntryKind kindOf(mode_t mode)
     return PLDiskEntryKind::other;
 }
 
-bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
-
-// Opens a folder, waiting while the process (or the system) has no
-// descriptor to spare: running out is never a reason to call a folder
-// unreadable. Returns -1 with errno set for any other failure, or when `stop`
-// ends the wait.
-int openPatiently(int at, const char* name, int flags, const std::stop_token& stop, const auto& beforeWaiting)
-{
-    for (int waits = 0;; ++waits) {
-        const int fd = ::openat(at, name, flags);
-        if (fd >= 0 || !outOfDescriptors(errno)) return fd;
-        beforeWaiting();
-        if (stop.stop_requested()) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(1 + waits, 20)));
-    }
-}
-
-struct Descriptor {
-    int fd = -1;
-    explicit Descriptor(int value) : fd(value) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-// How many descriptors one walk may hold, split between its readers and the
-// folders it keeps open for their subfolders.
-struct DescriptorBudget {
-    int readers = 1;
-    std::size_t held = 0;
-};
-
-std::uint64_t descriptorsInUse()
-{
-    std::uint64_t count = 0;
-    if (DIR* folder = ::opendir("/proc/self/fd")) {
-        while (::readdir(folder) != nullptr) ++count;
-        ::closedir(folder);
-    }
-    return count;
-}
-
-// A quarter of the soft open-file limit, and no more than half of what is
-// still free: the rest of the program keeps most of its descriptors.
-DescriptorBudget descriptorBudget(int threads)
-{
-    std::uint64_t soft = 1'024;
-    struct rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) soft = limit.rlim_cur == RLIM_INFINITY ? maximumDescriptors * 4 : limit.rlim_cur;
-    const std::uint64_t inUse = descriptorsInUse();
-    const std::uint64_t spare = soft > inUse ? soft - inUse : 0;
-    const std::uint64_t total = std::clamp<std::uint64_t>(std::min(soft / 4, spare / 2), 4, maximumDescriptors);
-    // A reader holds two at a time (a folder and the one it opens from it);
-    // the root stays open for the whole walk.
-    DescriptorBudget budget;
-    budget.readers = std::clamp(threads, 1, static_cast<int>(std::clamp<std::uint64_t>(total / 4, 1, maximumThreads)));
-    budget.held = static_cast<std::size_t>(total - 1 - std::min<std::uint64_t>(total - 1, 2 * budget.readers));
-    return budget;
-}
 
 struct Folder;
 
@@ -173,7 +101,7 @@ struct KeyOrder {
 class Walk {
 public:
     Walk(const PLDiskWalkOptions& options, std::string_view rootPath, std::uint64_t rootDevice)
-        : options_(options), budget_(descriptorBudget(options.threads)), rootPath_(rootPath),
+        : options_(options), budget_(descriptorBudget(options.threads, maximumThreads)), rootPath_(rootPath),
           rootDevice_(rootDevice), rootIsSlash_(rootPath == "/")
     {
     }
@@ -601,20 +529,6 @@ std::int32_t visitAlone(const PLDiskEntry& entry, PLDiskVisitor& visitor, PLDisk
 
 }  // namespace
 
-std::int32_t pl_should_skip_privacy_path(const char* root, const char* path)
-{
-    if (root == nullptr || path == nullptr) return 0;
-    const std::string_view home = pl_account_home();
-    if (home.empty()) return 0;
-    const std::string_view pathText(path);
-    if (pathText == std::string_view(root)) return 0;
-    if (!pathText.starts_with(home)) return 0;
-    const auto rest = pathText.substr(home.size());
-    for (const auto suffix : privacyProtectedSuffixes)
-        if (rest == suffix) return 1;
-    return 0;
-}
-
 std::int32_t pl_walk_disk(const char* root, const PLDiskWalkOptions& options, PLDiskVisitor& visitor,
                           PLDiskScanStats& stats)
 {
@@ -647,7 +561,7 @@ std::int32_t pl_walk_disk(const char* root, const PLDiskWalkOptions& options, PL
     folder.path = root;
     folder.inode = static_cast<std::uint64_t>(info.st_ino);
     // The root may be a link to the folder to walk: no O_NOFOLLOW here.
-    const int fd = openPatiently(AT_FDCWD, root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY, options.stop, [] {});
+    const int fd = openPatiently(AT_FDCWD, root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY, options.stop, {});
     const int openError = errno;
     if (fd < 0 && options.stop.stop_requested()) {
         stats.cancelled = 1;

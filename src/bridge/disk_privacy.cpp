@@ -1,0 +1,33 @@
+// The privacy-protected folders a walk leaves out unless asked to include them.
+#include <array>
+#include <string_view>
+
+#include "bridge/disk_walk.h"
+#include "bridge/process_bridge.h"
+
+namespace corvalent {
+namespace {
+
+constexpr std::array<std::string_view, 9> privacyProtectedSuffixes{
+    "/Desktop",          "/Documents",       "/Downloads",
+    "/Library/CloudStorage", "/Library/Mail", "/Library/Messages",
+    "/Library/Mobile Documents", "/Library/Safari", "/Pictures/Photos Library.photoslibrary",
+};
+
+}  // namespace
+
+std::int32_t pl_should_skip_privacy_path(const char* root, const char* path)
+{
+    if (root == nullptr || path == nullptr) return 0;
+    const std::string_view home = pl_account_home();
+    if (home.empty()) return 0;
+    const std::string_view pathText(path);
+    if (pathText == std::string_view(root)) return 0;
+    if (!pathText.starts_with(home)) return 0;
+    const auto rest = pathText.substr(home.size());
+    for (const auto suffix : privacyProtectedSuffixes)
+        if (rest == suffix) return 1;
+    return 0;
+}
+
+}  // namespace corvalent
