@@ -85,12 +85,11 @@ std::string programPath()
     return error ? std::string() : self.string();
 }
 
-FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit)
+FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit, std::string program)
 {
-    auto self = programPath();
-    if (self.empty()) return FullDiskAccessStatus::unavailable;
+    if (program.empty()) return FullDiskAccessStatus::unavailable;
     ChildRunRequest request;
-    request.executable = std::move(self);
+    request.executable = std::move(program);
     request.arguments = {"--full-disk-access-check"};
     request.captureOutput = false;
     request.deadline = limit;

@@ -40,10 +40,11 @@ namespace FullDiskAccessVerifier {
 // empty when it cannot be read.
 std::string programPath();
 
-// Runs this program again with "--full-disk-access-check" and reads its exit
-// status. Blocking: call it off the GUI thread. A child that runs longer than
-// `limit` is ended and the answer is unavailable.
-FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit = std::chrono::seconds(10));
+// Runs this program (or `program`) again with "--full-disk-access-check" and
+// reads its exit status. Blocking: call it off the GUI thread. A child that
+// runs longer than `limit` is ended and the answer is unavailable.
+FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit = std::chrono::seconds(10),
+                                         std::string program = programPath());
 
 }  // namespace FullDiskAccessVerifier
 

@@ -18,6 +18,15 @@
 #include "ui/widgets/panel.h"
 
 namespace corvalent {
+namespace {
+
+// What a fresh process answered and, when it could read, what this one reads now.
+struct FreshAccessAnswer {
+    FullDiskAccessStatus fresh = FullDiskAccessStatus::unavailable;
+    FullDiskAccessStatus here = FullDiskAccessStatus::unavailable;
+};
+
+}  // namespace
 
 FullDiskAccessIntroduction::FullDiskAccessIntroduction(OnboardingEnvironment environment, std::function<void()> onClose,
                                                        QWidget* parent)
@@ -140,24 +149,28 @@ void FullDiskAccessIntroduction::refreshAccessStatus(bool finishIfGranted, std::
         [probe](std::stop_token) { return probe ? probe() : FullDiskAccessStatus::unavailable; },
         [this, generation, finishIfGranted, then = std::move(then)](FullDiskAccessStatus status) {
             if (generation != probeGeneration_) return;
-            flow_.accessStatus = status;
-            auto& preferences = Preferences::standard();
-            if (status == FullDiskAccessStatus::granted) {
-                preferences.setIncludePrivacyProtectedLocations(true);
-                flow_.hasOpenedSettings = true;
-                if (finishIfGranted) {
-                    preferences.setHasSeenFullDiskAccessIntroduction(true);
-                    sync();
-                    finish();
-                    return;
-                }
-            } else {
-                preferences.setIncludePrivacyProtectedLocations(false);
-            }
+            if (applyAccessStatus(status, finishIfGranted)) return;
             sync();
             if (then) then();
         },
         {.userInitiated = true});
+}
+
+bool FullDiskAccessIntroduction::applyAccessStatus(FullDiskAccessStatus status, bool finishIfGranted)
+{
+    flow_.accessStatus = status;
+    auto& preferences = Preferences::standard();
+    if (status != FullDiskAccessStatus::granted) {
+        preferences.setIncludePrivacyProtectedLocations(false);
+        return false;
+    }
+    preferences.setIncludePrivacyProtectedLocations(true);
+    flow_.hasOpenedSettings = true;
+    if (!finishIfGranted) return false;
+    preferences.setHasSeenFullDiskAccessIntroduction(true);
+    sync();
+    finish();
+    return true;
 }
 
 void FullDiskAccessIntroduction::verifyAccessAfterFocus()
@@ -175,17 +188,29 @@ void FullDiskAccessIntroduction::verifyFreshProcessAccess(bool reportFailure)
     if (reportFailure) flow_.accessVerificationError.reset();
     sync();
     auto verify = environment_.verifyFresh;
+    auto probe = environment_.probe;
     verifyTask_ = BackgroundTask::start(
         this,
-        [verify](std::stop_token) { return verify ? verify() : FullDiskAccessStatus::unavailable; },
-        [this, reportFailure](FullDiskAccessStatus status) {
+        [verify, probe](std::stop_token) {
+            FreshAccessAnswer answer;
+            answer.fresh = verify ? verify() : FullDiskAccessStatus::unavailable;
+            // A permission applies to running programs at once: what a fresh
+            // process could read, this one can usually read now too.
+            if (answer.fresh == FullDiskAccessStatus::granted)
+                answer.here = probe ? probe() : FullDiskAccessStatus::unavailable;
+            return answer;
+        },
+        [this, reportFailure](FreshAccessAnswer answer) {
             flow_.isVerifyingFreshAccess = false;
-            if (status == FullDiskAccessStatus::granted) {
+            if (answer.fresh == FullDiskAccessStatus::granted) {
                 flow_.accessVerificationError.reset();
                 flow_.hasVerifiedFreshAccess = true;
+                // The newest answer here: a probe still out must not overwrite it.
+                ++probeGeneration_;
+                applyAccessStatus(answer.here, false);
             } else {
                 flow_.hasVerifiedFreshAccess = false;
-                if (reportFailure) flow_.accessVerificationError = verificationFailure(status);
+                if (reportFailure) flow_.accessVerificationError = verificationFailure(answer.fresh);
             }
             sync();
         },

@@ -44,7 +44,7 @@ public:
     QStringList buttonTexts() const;
     // The visible button with this text, or null.
     QAbstractButton* button(const QString& text) const;
-    // The spinner or the switch, whichever shows.
+    // The spinner or the lock, whichever shows.
     QWidget* statusIndicator() const;
     // The error messages shown, the relaunch error first.
     QStringList messages() const;
@@ -52,6 +52,8 @@ public:
     bool busy() const;
     // The setup steps show rather than the two choices.
     bool showsSetupSteps() const;
+    // Closed for good: the owner is taking it away.
+    bool closed() const { return closed_; }
     // The old region is still fading out over the new one.
     bool crossFading() const { return !fadeCover_.isNull(); }
     // Keyboard focus to the card, named by its title, as a dialog takes it
@@ -75,6 +77,8 @@ private:
     void swapRegions();
 
     void refreshAccessStatus(bool finishIfGranted, std::function<void()> then = {});
+    // A probe's answer applied; true when it closed the card.
+    bool applyAccessStatus(FullDiskAccessStatus status, bool finishIfGranted);
     void verifyAccessAfterFocus();
     void verifyFreshProcessAccess(bool reportFailure);
     void relaunch();
@@ -108,7 +112,7 @@ private:
 
 // The card over a dimmed area: the scrim covers exactly the rect its owner
 // gives it and takes every click there, doing nothing, and the card stays
-// centred in it.
+// centred in it. While it shows, keyboard focus stays inside the card.
 class FullDiskAccessOverlay : public QWidget {
     Q_OBJECT
 
@@ -119,6 +123,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -129,6 +134,7 @@ private:
     void placeCard();
 
     FullDiskAccessIntroduction* card_ = nullptr;
+    QPointer<QWidget> lastFocus_;
 };
 
 }  // namespace corvalent

@@ -1,5 +1,6 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QGraphicsDropShadowEffect>
 #include <QMouseEvent>
 #include <QPainter>
@@ -61,6 +62,37 @@ FullDiskAccessOverlay::FullDiskAccessOverlay(OnboardingEnvironment environment, 
     shadow->setOffset(0, 12);
     card_->setGraphicsEffect(shadow);
     placeCard();
+    // Modal: focus that wanders elsewhere in the window comes back to the
+    // card. A click on the toolbar, which stays usable, keeps its focus; a
+    // Tab from there leads back in.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now == nullptr || card_->closed() || !isVisible() || !isEnabled() || now->window() != window()) return;
+        if (now == this || isAncestorOf(now)) {
+            lastFocus_ = now;
+            return;
+        }
+        if (QGuiApplication::mouseButtons() != Qt::NoButton) return;
+        if (!lastFocus_.isNull() && lastFocus_->isVisible() && lastFocus_->isEnabled())
+            lastFocus_->setFocus(Qt::OtherFocusReason);
+        else
+            card_->takeFocus();
+    });
+}
+
+// Tab and Shift+Tab go round the card's own controls and never leave it.
+bool FullDiskAccessOverlay::focusNextPrevChild(bool next)
+{
+    QList<QWidget*> stops;
+    for (auto* widget = card_->nextInFocusChain(); widget != card_; widget = widget->nextInFocusChain())
+        if (card_->isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) && widget->isVisibleTo(card_) &&
+            widget->isEnabled())
+            stops << widget;
+    if (stops.isEmpty()) return true;
+    const auto at = stops.indexOf(QApplication::focusWidget());
+    const auto count = stops.size();
+    const auto target = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    stops[target]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 // Centred in the overlay's own rect, whatever part of the window that is.

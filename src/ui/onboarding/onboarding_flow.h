@@ -44,7 +44,7 @@ QString accessStatusLabel(const FullDiskAccessFlow& flow);
 QString setupDetail(const FullDiskAccessFlow& flow);
 // Granted here, or seen by a fresh process.
 bool accessConfirmed(const FullDiskAccessFlow& flow);
-// A check is under way: the status shows a spinner rather than the switch.
+// A check is under way: the status shows a spinner rather than the lock.
 bool accessChecking(const FullDiskAccessFlow& flow);
 // Why a verification the person asked for did not confirm access.
 QString verificationFailure(FullDiskAccessStatus status);

@@ -8,7 +8,6 @@
 #include "ui/onboarding/onboarding_flow.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
-#include "ui/widgets/switch.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -71,17 +70,17 @@ QLayout* SetupSteps::buildProgramRow()
 
     spinner_ = new Spinner;
     spinner_->setAccessibleName(QStringLiteral("Checking folder access"));
-    // A picture of the switch the person would turn on: it only shows the state.
-    switch_ = new Switch;
-    switch_->setDisplayOnly(true);
-    switch_->setAccessibleName(QStringLiteral("Folder access switch"));
-    // The spinner takes the switch's place, so the row keeps its width as they swap.
+    // Nothing here is switched on: folders are readable or they are not, so a
+    // lock, open or shut, pictures their permissions.
+    lock_ = new SymbolView("lock.fill", 13, Tones::secondary(), {38, 22}, SymbolView::Tile{11, 0.14});
+    lock_->setAccessibleName(QStringLiteral("Folder access"));
+    // The spinner takes the lock's place, so the row keeps its width as they swap.
     auto* indicator = new QWidget;
-    indicator->setFixedSize(switch_->sizeHint());
+    indicator->setFixedSize(lock_->size());
     auto* stack = new QHBoxLayout(indicator);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->addWidget(spinner_, 0, Qt::AlignCenter);
-    stack->addWidget(switch_, 0, Qt::AlignCenter);
+    stack->addWidget(lock_, 0, Qt::AlignCenter);
     row->addWidget(indicator, 0, Qt::AlignVCenter);
     return row;
 }
@@ -105,10 +104,11 @@ void SetupSteps::setFlow(const FullDiskAccessFlow& flow)
     const bool checking = accessChecking(flow);
     status_->setText(accessStatusLabel(flow));
     status_->setTone(confirmed ? tealTone() : Tones::secondary());
-    // Set while hidden, the switch shows its state at once rather than sliding.
-    switch_->setChecked(confirmed);
+    lock_->setSymbol(confirmed ? "lock.open.fill" : "lock.fill");
+    lock_->setTone(confirmed ? tealTone() : Tones::secondary());
+    lock_->setAccessibleDescription(confirmed ? QStringLiteral("Readable") : QStringLiteral("Not readable"));
     spinner_->setVisible(checking);
-    switch_->setVisible(!checking);
+    lock_->setVisible(!checking);
     hintSymbol_->setSymbol(confirmed ? "checkmark.circle.fill" : "plus.circle");
     hintSymbol_->setTone(confirmed ? tealTone() : Tones::secondary());
     detail_->setText(setupDetail(flow));
@@ -125,7 +125,7 @@ QString SetupSteps::detail() const
 
 QWidget* SetupSteps::statusIndicator() const
 {
-    return spinner_->isVisibleTo(this) ? static_cast<QWidget*>(spinner_) : switch_;
+    return spinner_->isVisibleTo(this) ? static_cast<QWidget*>(spinner_) : lock_;
 }
 
 }  // namespace corvalent

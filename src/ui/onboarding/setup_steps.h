@@ -1,8 +1,8 @@
 #pragma once
 
 // The two setup rows the card shows once the person chose to set up: the
-// program with its access status and a switch that pictures it, then a hint
-// on what to check.
+// program with its access status and a lock that pictures it, then a hint on
+// what to check.
 
 #include "ui/widgets/panel.h"
 
@@ -10,7 +10,6 @@ namespace corvalent {
 
 class ElidedLabel;
 class Spinner;
-class Switch;
 class SymbolView;
 struct FullDiskAccessFlow;
 
@@ -22,7 +21,7 @@ public:
 
     QString statusLabel() const;
     QString detail() const;
-    // The spinner or the switch, whichever shows.
+    // The spinner or the lock, whichever shows.
     QWidget* statusIndicator() const;
 
 private:
@@ -31,7 +30,7 @@ private:
 
     ElidedLabel* status_ = nullptr;
     Spinner* spinner_ = nullptr;
-    Switch* switch_ = nullptr;
+    SymbolView* lock_ = nullptr;
     SymbolView* hintSymbol_ = nullptr;
     ElidedLabel* detail_ = nullptr;
 };

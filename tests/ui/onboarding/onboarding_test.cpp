@@ -21,6 +21,8 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/contrast.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/switch.h"
+#include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace {
@@ -273,7 +275,12 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     EXPECT_EQ(asked(), std::tuple(1, 2, 1)) << "a fresh process is asked too";
     EXPECT_EQ(card().statusLabel(), "Folder access not detected");
     EXPECT_TRUE(card().messages().isEmpty()) << "the automatic check reports no failure";
-    EXPECT_EQ(card().statusIndicator()->accessibleDescription(), "Off");
+    // Nothing is switched on here: the picture is a shut lock, and no switch shows.
+    auto* lock = dynamic_cast<SymbolView*>(card().statusIndicator());
+    ASSERT_NE(lock, nullptr);
+    EXPECT_EQ(lock->symbol(), "lock.fill");
+    EXPECT_EQ(lock->accessibleDescription(), "Not readable");
+    for (auto* widget : card().findChildren<QWidget*>()) EXPECT_EQ(dynamic_cast<Switch*>(widget), nullptr);
     screenshot("onboarding-not-detected");
 
     // Verifying shows its progress, then why it failed.
@@ -302,9 +309,9 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     EXPECT_EQ(stored(), std::pair(true, true));
 }
 
-// Tab reaches each of the card's buttons in order, named and ringed, then
-// goes on to the toolbar; a button that disables itself keeps the focus in
-// the card, so Return still reaches it.
+// Tab reaches each of the card's buttons in order, named and ringed; a
+// button that disables itself keeps the focus in the card, so Return still
+// reaches it.
 TEST_F(Onboarding, KeyboardReachesEveryButtonAndReturnKeepsWorkingAfterTheFocusMoves)
 {
     open();
@@ -326,9 +333,6 @@ TEST_F(Onboarding, KeyboardReachesEveryButtonAndReturnKeepsWorkingAfterTheFocusM
         EXPECT_EQ(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), text);
         EXPECT_GT(edgeChange(shown(button), unfocused[at++]), 60) << "a ring shows on " << text.toStdString();
     }
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_TRUE(toolbar->hasFocus()) << "the card does not trap the keyboard";
-    QTest::keyClick(toolbar, Qt::Key_Tab, Qt::ShiftModifier);
     ASSERT_TRUE(card().button(verifyText)->hasFocus());
 
     fakes->holdVerification = true;
@@ -351,25 +355,19 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     open();
     press(setUpText);
     settle();
-    EXPECT_EQ(asked(), std::tuple(1, 2, 1));
-    EXPECT_EQ(card().statusLabel(), "Folder access confirmed \u00b7 restart required");
+    EXPECT_EQ(asked(), std::tuple(1, 3, 1)) << "what the fresh process read is probed here again";
+    EXPECT_EQ(card().statusLabel(), "Folder access confirmed \u00b7 restart required")
+        << "this process still cannot read it";
     EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, openHomeText, reopenText}));
-    auto* indicator = card().statusIndicator();
-    EXPECT_EQ(indicator->accessibleDescription(), "On");
-    // Readers hear the "&" the button shows; the switch is a picture, with no action to take.
+    auto* lock = dynamic_cast<SymbolView*>(card().statusIndicator());
+    ASSERT_NE(lock, nullptr);
+    EXPECT_EQ(lock->symbol(), "lock.open.fill");
+    EXPECT_EQ(lock->accessibleDescription(), "Readable");
+    // Readers hear the "&" the button shows.
     auto* reopen = QAccessible::queryAccessibleInterface(card().button(reopenText));
     EXPECT_EQ(reopen->role(), QAccessible::Button);
     EXPECT_EQ(reopen->text(QAccessible::Name), reopenText);
-    auto* picture = QAccessible::queryAccessibleInterface(indicator);
-    EXPECT_EQ(picture->role(), QAccessible::Graphic);
-    EXPECT_EQ(picture->text(QAccessible::Name), "Folder access switch");
-    EXPECT_EQ(picture->text(QAccessible::Description), "On");
-    EXPECT_EQ(picture->actionInterface(), nullptr);
-    EXPECT_FALSE(picture->state().checkable);
-    EXPECT_FALSE(picture->state().focusable);
-    const auto image = screenshot("onboarding-restart-required");
-    EXPECT_TRUE(closeTo(pixelAt(image, indicator, QPoint(6, indicator->height() / 2)), teal, 10))
-        << "the switch is teal when on";
+    screenshot("onboarding-restart-required");
     const auto buttonsAt = [this] { return card().button(reopenText)->mapTo(host.get(), QPoint()).y(); };
     const int before = buttonsAt();
 
@@ -388,7 +386,7 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     fakes->verifyAnswer = Status::denied;
     press(openHomeText);
     settle();
-    EXPECT_EQ(asked(), std::tuple(2, 3, 2));
+    EXPECT_EQ(asked(), std::tuple(2, 4, 2));
     EXPECT_EQ(card().statusLabel(), "Folder access not detected");
     EXPECT_EQ(card().messages(), QStringList({relaunchFailure}));
     press(verifyText);

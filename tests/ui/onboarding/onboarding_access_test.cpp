@@ -1,0 +1,139 @@
+// The access introduction against real folder permissions under a temp home,
+// with the program itself as the fresh process: once the person fixes the
+// permissions, Verify Access reaches the ready state, and no restart is asked.
+#include <QAbstractButton>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "test_support.h"
+#include "ui/onboarding/full_disk_access_introduction.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using Status = FullDiskAccessStatus;
+
+constexpr uid_t nobody = 65534;
+
+// Permissions do not bind root: as root, this process is "nobody" (real and
+// effective ids, on every thread; the saved ones stay root's to come back)
+// while it lives, so that a child it starts is nobody's alone. The settings
+// folder is opened to it so that the card's choices are still stored.
+class ReadAsNobody {
+public:
+    ReadAsNobody()
+    {
+        if (::geteuid() != 0) return;
+        const fs::path settings = qEnvironmentVariable("XDG_CONFIG_HOME").toStdString();
+        fs::permissions(settings, fs::perms::all);
+        for (const auto& entry : fs::recursive_directory_iterator(settings))
+            fs::permissions(entry.path(), entry.is_directory() ? fs::perms::all : fs::perms(0666));
+        switched_ = ::setresgid(nobody, nobody, 0) == 0 && ::setresuid(nobody, nobody, 0) == 0;
+    }
+    ~ReadAsNobody()
+    {
+        if (::geteuid() == nobody && ::setresuid(0, 0, 0) == 0) (void)::setresgid(0, 0, 0);
+    }
+    ReadAsNobody(const ReadAsNobody&) = delete;
+    ReadAsNobody& operator=(const ReadAsNobody&) = delete;
+
+    bool switched() const { return switched_; }
+
+private:
+    bool switched_ = false;
+};
+
+std::pair<bool, bool> stored()
+{
+    const QSettings s;
+    return {s.value("includePrivacyProtectedLocations").toBool(),
+            s.value("hasSeenFullDiskAccessIntroduction").toBool()};
+}
+
+TEST(OnboardingAccess, FixedPermissionsAreConfirmedWithoutARestart)
+{
+    const bool asRoot = ::geteuid() == 0;
+    testing::TempHome temp;
+    const auto documents = temp.home / "Documents";
+    fs::create_directory(documents);
+    // Root's program file may lie where "nobody" cannot reach it.
+    const auto program = asRoot ? testing::copyExecutable(CORVALENT_APP, temp.root.path(), "corvalent")
+                                : fs::path(CORVALENT_APP);
+    fs::permissions(temp.root.path(), fs::perms(0755));
+    // The home is the reader's own, and neither it nor Documents may be read.
+    for (const auto& folder : {temp.home, documents})
+        ASSERT_TRUE(!asRoot || ::chown(folder.c_str(), nobody, nobody) == 0);
+    fs::permissions(temp.home, fs::perms(0111));
+    fs::permissions(documents, fs::perms::none);
+    const auto restore = qScopeGuard([&] {
+        fs::permissions(temp.home, fs::perms::owner_all);
+        fs::permissions(documents, fs::perms::owner_all);
+    });
+    QSettings().setValue("includePrivacyProtectedLocations", true);
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", false);
+
+    int closes = 0;
+    int relaunches = 0;
+    {
+        ReadAsNobody reader;
+        if (asRoot && !reader.switched()) GTEST_SKIP() << "cannot read as nobody here";
+        if (!asRoot && ::access(documents.c_str(), R_OK) == 0) GTEST_SKIP() << "permissions do not bind this account";
+        ASSERT_EQ(FullDiskAccessProbe::currentStatus(), Status::denied);
+
+        OnboardingEnvironment environment;
+        environment.probe = [] { return FullDiskAccessProbe::currentStatus(); };
+        environment.verifyFresh = [program] {
+            return FullDiskAccessVerifier::checkInFreshProcess(std::chrono::seconds(60), program.string());
+        };
+        environment.openSettings = [] { return false; };
+        environment.relaunch = [&relaunches]() -> std::optional<QString> {
+            ++relaunches;
+            return std::nullopt;
+        };
+        environment.exitProcess = [] {};
+        QWidget host;
+        host.resize(900, 760);
+        auto* overlay = new FullDiskAccessOverlay(std::move(environment), [&closes] { ++closes; }, &host);
+        overlay->setGeometry(host.rect());
+        host.show();
+        auto& card = overlay->card();
+        const auto settle = [&card] { return QTest::qWaitFor([&card] { return !card.busy(); }, 90'000); };
+        const auto press = [&card](const QString& text) {
+            auto* button = card.button(text);
+            ASSERT_TRUE(button != nullptr && button->isEnabled()) << text.toStdString();
+            QTest::mouseClick(button, Qt::LeftButton);
+        };
+        ASSERT_TRUE(settle());
+        ASSERT_EQ(closes, 0);
+
+        // Nothing to open: Set Up checks here and in a fresh process at once.
+        press("Set Up Folder Access");
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(card.statusLabel(), "Folder access not detected");
+
+        // The person makes their Documents folder readable again.
+        fs::permissions(documents, fs::perms(0755));
+        press("Verify Access");
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(card.title(), "Folder access is ready");
+        EXPECT_EQ(card.statusLabel(), "Folder access confirmed");
+        EXPECT_EQ(card.buttonTexts(), QStringList({"Use limited scanning", "Open Home Folder", "Continue"}));
+        EXPECT_EQ(stored(), std::pair(true, false)) << "protected folders included; the person has not closed it";
+
+        press("Continue");
+        ASSERT_TRUE(settle());
+    }
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(relaunches, 0);
+    EXPECT_EQ(stored(), std::pair(true, true));
+}
+
+}  // namespace
+}  // namespace corvalent
