@@ -10,6 +10,9 @@
 namespace corvalent {
 namespace {
 
+constexpr QMargins openMargins(34, 30, 34, 24);
+constexpr QMargins foldedMargins(34, 18, 34, 16);
+
 QColor tealAt(double alpha)
 {
     return CorvalentStyle::withAlpha(CorvalentStyle::teal(), alpha);
@@ -54,9 +57,10 @@ protected:
 AccessHeader::AccessHeader(QWidget* parent) : QWidget(parent)
 {
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(34, 30, 34, 24);
+    column->setContentsMargins(openMargins);
     column->setSpacing(13);
-    column->addWidget(new AccessIcon(this), 0, Qt::AlignHCenter);
+    icon_ = new AccessIcon(this);
+    column->addWidget(icon_, 0, Qt::AlignHCenter);
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(6);
@@ -78,6 +82,22 @@ QString AccessHeader::title() const
 QString AccessHeader::subtitle() const
 {
     return subtitle_->text();
+}
+
+void AccessHeader::setFolded(bool folded)
+{
+    if (folded == folded_) return;
+    folded_ = folded;
+    icon_->setVisible(!folded);
+    layout()->setContentsMargins(folded ? foldedMargins : openMargins);
+    layout()->invalidate();
+    updateGeometry();
+}
+
+int AccessHeader::foldSaving() const
+{
+    return icon_->height() + layout()->spacing() + openMargins.top() - foldedMargins.top() + openMargins.bottom() -
+           foldedMargins.bottom();
 }
 
 void AccessHeader::setTexts(const QString& title, const QString& subtitle)

@@ -17,8 +17,15 @@ public:
     QString title() const;
     QString subtitle() const;
     void setTexts(const QString& title, const QString& subtitle);
+    // Folded for a short window: no icon, tighter margins.
+    void setFolded(bool folded);
+    bool folded() const { return folded_; }
+    // The height folding gives back.
+    int foldSaving() const;
 
 private:
+    bool folded_ = false;
+    QWidget* icon_ = nullptr;
     ElidedLabel* title_ = nullptr;
     ElidedLabel* subtitle_ = nullptr;
 };

@@ -7,6 +7,8 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "models/preferences.h"
 #include "ui/onboarding/access_choices.h"
 #include "ui/onboarding/access_header.h"
@@ -299,6 +301,21 @@ void FullDiskAccessIntroduction::applicationBecameActive()
 }
 
 // ---- widget plumbing --------------------------------------------------------------
+
+int FullDiskAccessIntroduction::fitHeight(int room)
+{
+    const auto natural = [this] { return std::max(heightForWidth(width()), minimumSizeHint().height()); };
+    const int height = natural();
+    const int full = header_->folded() ? height + header_->foldSaving() : height;
+    if ((full > room) == header_->folded()) return height;
+    header_->setFolded(full > room);
+    return natural();
+}
+
+bool FullDiskAccessIntroduction::folded() const
+{
+    return header_->folded();
+}
 
 QString FullDiskAccessIntroduction::title() const
 {

@@ -56,6 +56,10 @@ public:
     bool closed() const { return closed_; }
     // The old region is still fading out over the new one.
     bool crossFading() const { return !fadeCover_.isNull(); }
+    // Its height for its fixed width, folded to fit `room` when the whole
+    // card would not.
+    int fitHeight(int room);
+    bool folded() const;
     // Keyboard focus to the card, named by its title, as a dialog takes it
     // when it opens: Return presses the prominent button, Tab goes on to the
     // first button.

@@ -95,14 +95,14 @@ bool FullDiskAccessOverlay::focusNextPrevChild(bool next)
     return true;
 }
 
-// Centred in the overlay's own rect, whatever part of the window that is.
+// Centred in the overlay's own rect, whatever part of the window that is,
+// with room for its margin; folded when it would not fit whole.
 void FullDiskAccessOverlay::placeCard()
 {
-    const int width = card_->width();
-    const int height = card_->hasHeightForWidth() ? card_->heightForWidth(width) : card_->sizeHint().height();
-    QRect area(0, 0, width, std::max(height, card_->minimumSizeHint().height()));
+    constexpr int margin = 24;
+    QRect area(0, 0, card_->width(), card_->fitHeight(height() - 2 * margin));
     area.moveCenter(rect().center());
-    // Too little room: keep the top of the card, and its buttons nearest, in view.
+    // Too little room even so: keep the top of the card in view.
     if (area.top() < 0) area.moveTop(0);
     card_->setGeometry(area);
 }

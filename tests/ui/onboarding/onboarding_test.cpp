@@ -406,6 +406,21 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     }
     host->setPalette(lightPalette());
 
+    // On a 960×540 screen the page area is about 457 px high: the card folds
+    // its icon away and lies whole inside it, buttons and all; given room
+    // again, it unfolds.
+    EXPECT_FALSE(card().folded());
+    overlay->setGeometry(0, 52, host->width(), 457);
+    settle();
+    EXPECT_TRUE(card().folded());
+    EXPECT_TRUE(overlay->rect().contains(card().geometry()));
+    const auto limitedAt = card().button(limitedText)->mapTo(overlay, QPoint());
+    EXPECT_LE(limitedAt.y() + card().button(limitedText)->height(), overlay->height() - 24);
+    screenshot("onboarding-errors-short");
+    overlay->setGeometry(coveredArea());
+    settle();
+    EXPECT_FALSE(card().folded());
+
     // A passing check clears its own message; a reopen that works exits, once.
     fakes->verifyAnswer = Status::granted;
     fakes->relaunchError.reset();
