@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <thread>
 
 #include "test_support.h"
 
@@ -105,8 +104,6 @@ protected:
         return value;
     }
 
-    std::optional<xcb_window_t> activeWindow() { return cardinal(screenRoot, "_NET_ACTIVE_WINDOW"); }
-
     // Startup messages put together from their pieces, as they come.
     void receive()
     {
@@ -154,34 +151,15 @@ protected:
     }
 };
 
-TEST_F(StartupNotificationTest, AStartHandedOverEndsItsOwnSequenceAndRaisesTheWindow)
+TEST_F(StartupNotificationTest, AStartHandedOverEndsItsOwnSequence)
 {
     const auto first = launch("first_TIME1000");
     ASSERT_TRUE(received("remove: ID=first_TIME1000")) << "the first start ends its sequence when its window shows";
-    xcb_window_t main = 0;
-    ASSERT_TRUE(testing::eventually(
-        [&] {
-            const auto active = activeWindow();
-            if (active && cardinal(*active, "_NET_WM_PID") == std::uint32_t(first->pid())) main = *active;
-            return main != 0;
-        },
-        30s));
-
-    // The person turns to another window.
-    const auto other = xcb_generate_id(connection);
-    const auto screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, other, screenRoot, 0, 0, 300, 200, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    xcb_map_window(connection, other);
-    xcb_flush(connection);
-    ASSERT_TRUE(testing::eventually([&] { return activeWindow() == other; }, 30s));
-
     const auto second = launch("second_TIME2000");
     const auto status = second->waitFor(60s);
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "handed over";
     EXPECT_TRUE(received("remove: ID=second_TIME2000", 30s)) << "the running instance ends the second sequence";
-    EXPECT_TRUE(testing::eventually([&] { return activeWindow() == main; }, 30s)) << "and raises its window";
     EXPECT_TRUE(first->running());
 }
 
