@@ -12,7 +12,8 @@
 // that goes away is made again. Now and then it also makes sure that its
 // lock and socket paths still name what it holds: a lock file deleted or
 // replaced is locked again at its path, and a socket file is made again
-// unless another live instance answers there.
+// unless another live instance answers there. A start that finds the lock
+// free while an instance still answers on the socket hands over to it.
 //
 // A start that hands over passes on what its launcher gave it to end the
 // launch's "starting" feedback with, so that the instance can end it.
