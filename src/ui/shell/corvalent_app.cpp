@@ -28,6 +28,7 @@
 #include "ui/shell/main_window_size.h"
 #include "ui/shell/settings_window.h"
 #include "ui/shell/single_instance.h"
+#include "ui/shell/startup_notification.h"
 #include "ui/shell/system_settings.h"
 #include "ui/shell/tray_menu.h"
 #include "ui/widgets/app_style.h"
@@ -205,14 +206,14 @@ QMainWindow& CorvalentApp::mainWindow()
     return *window_;
 }
 
-void CorvalentApp::openMainWindow()
+void CorvalentApp::openMainWindow(const LaunchToken& launch)
 {
     auto& window = mainWindow();
     // A minimized window comes back as it was before, maximized or not.
     window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
     window.show();
     window.raise();
-    window.activateWindow();
+    activateForLaunch(window, launch);
 }
 
 void CorvalentApp::answerLaterStarts(SingleInstance& instance)
@@ -270,6 +271,8 @@ int runApplication(int argc, char** argv)
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    // Taken before the platform takes them: a start that hands over passes them on.
+    const auto launch = LaunchToken::fromEnvironment();
     QApplication application(argc, argv);
     QApplication::setOrganizationName("Corvalent");
     QApplication::setApplicationName("Corvalent");
@@ -281,7 +284,7 @@ int runApplication(int argc, char** argv)
     std::unique_ptr<SingleInstance> instance;
     if (!measurementFlagGiven(argc, argv)) {
         instance = std::make_unique<SingleInstance>(SingleInstance::runtimeFolder());
-        switch (instance->start()) {
+        switch (instance->start(launch)) {
         case SingleInstance::Start::first: break;
         case SingleInstance::Start::handedOver:
             // Said on the terminal, so that a start beside a running copy is not taken for one that failed.

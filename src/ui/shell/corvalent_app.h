@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "ui/shell/single_instance.h"
+
 class QAction;
 class QMainWindow;
 class QWidget;
@@ -16,7 +18,6 @@ namespace corvalent {
 
 class MainView;
 class ProcessIconStore;
-class SingleInstance;
 class TrayMenu;
 class VantleModel;
 
@@ -33,8 +34,9 @@ public:
     ProcessIconStore& iconStore();
     QMainWindow& mainWindow();
     MainView* mainView() const { return view_; }
-    // Brings the main window forward, making it again when it was closed.
-    void openMainWindow();
+    // Brings the main window forward, making it again when it was closed;
+    // for a later start of the program, with its launcher's token.
+    void openMainWindow(const LaunchToken& launch = {});
     void openSettings();
     QWidget* settingsWindow() const;
     TrayMenu* trayMenu() const { return tray_.get(); }

@@ -9,8 +9,16 @@
 // The running instance keeps answering whatever its callers do: a connection
 // gets a short time to ask, only a few are kept at once, an accept that
 // fails (no descriptor to spare) is tried again later, and a socket file
-// that goes away is made again.
+// that goes away is made again. Now and then it also makes sure that its
+// lock and socket paths still name what it holds: a lock file deleted or
+// replaced is locked again at its path, and a socket file is made again
+// unless another live instance answers there. A start that finds the lock
+// free while an instance still answers on the socket hands over to it.
+//
+// A start that hands over passes on what its launcher gave it to end the
+// launch's "starting" feedback with, so that the instance can end it.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -25,6 +33,19 @@ class QTimer;
 
 namespace corvalent {
 
+// What a launcher gives a program it starts: the X11 startup notification id
+// (DESKTOP_STARTUP_ID) and the Wayland activation token (XDG_ACTIVATION_TOKEN).
+struct LaunchToken {
+    QByteArray startupId;
+    QByteArray activationToken;
+
+    bool isEmpty() const { return startupId.isEmpty() && activationToken.isEmpty(); }
+    bool operator==(const LaunchToken&) const = default;
+
+    // This process's own, read before the platform takes them from the environment.
+    static LaunchToken fromEnvironment();
+};
+
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -35,18 +56,22 @@ public:
         unanswered,  // another instance holds the lock but did not answer in time
     };
 
-    // The lock and the socket live in `folder`.
-    explicit SingleInstance(QString folder, QObject* parent = nullptr);
+    // The lock and the socket live in `folder`; every `checkInterval` the
+    // instance checks that both are still its own.
+    explicit SingleInstance(QString folder, std::chrono::milliseconds checkInterval = std::chrono::seconds(5),
+                            QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // The user's runtime folder, where the program keeps its lock and socket.
     static QString runtimeFolder();
 
     // Becomes the running instance, or hands this start over to the one
-    // already running and waits at most `limit` for its answer. Where no lock
-    // can be made at all, the start goes ahead: it is never blocked.
-    Start start(std::chrono::milliseconds limit = std::chrono::seconds(10));
-    // Takes the lock and listens; false while another process holds it.
+    // already running, passing `launch` on, and waits at most `limit` for its
+    // answer. Where no lock can be made at all, the start goes ahead: it is
+    // never blocked.
+    Start start(const LaunchToken& launch = {}, std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Takes the lock and listens; false while another process holds it, or
+    // another live instance answers on the socket.
     bool claim();
     // Lets go of the lock and the socket, so that a new process can take them.
     void release();
@@ -59,12 +84,16 @@ public:
     QString socketPath() const;
 
 signals:
-    // A later start asked for the main window.
-    void showRequested();
+    // A later start asked for the main window, passing on its launcher's token.
+    void showRequested(const corvalent::LaunchToken& launch);
 
 private:
     enum class Lock { taken, held, unavailable };
+    enum class Answer { shown, closed, none };
     Lock takeLock();
+    Lock takeLockIfAlone();
+    void keepLockAtPath();
+    void check();
     void listen();
     void stopListening();
     bool listensAtSocketFile() const;
@@ -72,7 +101,7 @@ private:
     void tryAgainLater();
     void take(int descriptor);
     void answer(QLocalSocket& socket);
-    bool askToShow(std::chrono::milliseconds limit) const;
+    Answer askToShow(const LaunchToken& launch, std::chrono::milliseconds limit) const;
 
     QString folder_;
     int lock_ = -1;
@@ -81,7 +110,7 @@ private:
     std::uint64_t socketInode_ = 0;
     QSocketNotifier* waiting_ = nullptr;  // a connection waits to be accepted
     QTimer* retry_ = nullptr;             // after a failure: accepts, or listens, again
-    QTimer* watch_ = nullptr;             // now and then: is the socket file still ours?
+    QTimer* watch_ = nullptr;             // now and then: are the lock and socket files still ours?
     std::chrono::milliseconds pause_;     // before the next retry
     int connections_ = 0;                 // accepted and not yet gone
 };

@@ -51,6 +51,12 @@ bool holdsLock(pid_t pid, const fs::path& file)
     return false;
 }
 
+ino_t inode(const fs::path& file)
+{
+    struct stat info {};
+    return ::stat(file.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
 // This process's soft limit on open descriptors, lowered to at most `soft`
 // until the end of the scope.
 class DescriptorLimit {
@@ -351,6 +357,85 @@ TEST_F(SingleInstanceTest, ASocketFileThatGoesIsMadeAgain)
     QSignalSpy shown(&instance, &SingleInstance::showRequested);
     EXPECT_EQ(run().exitStatus, 0);
     EXPECT_EQ(shown.count(), 1);
+}
+
+// The lock file deleted under the running instance, as a clean-up of the
+// runtime folder may: a start still hands over, before the instance's next
+// check as after it, and the check locks a file at that path again.
+TEST_F(SingleInstanceTest, ADeletedLockFileNeverMakesASecondInstance)
+{
+    {
+        SingleInstance instance(folder(), 1h);
+        ASSERT_TRUE(instance.claim());
+        const auto listening = inode(socket());
+        QSignalSpy shown(&instance, &SingleInstance::showRequested);
+        ASSERT_TRUE(fs::remove(lock()));
+        EXPECT_EQ(run().exitStatus, 0) << "the start finds the instance answering";
+        EXPECT_EQ(shown.count(), 1);
+        EXPECT_EQ(inode(socket()), listening) << "the socket stays the instance's";
+    }
+    SingleInstance instance(folder(), 50ms);
+    ASSERT_TRUE(instance.claim());
+    ASSERT_TRUE(fs::remove(lock()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return holdsLock(::getpid(), lock()); }, 10'000));
+    EXPECT_FALSE(SingleInstance(folder()).claim());
+    EXPECT_EQ(run().exitStatus, 0);
+}
+
+// Two instances at once (the lock and the socket files both went, and a new
+// one started): neither takes the socket the other answers on.
+TEST_F(SingleInstanceTest, AnInstanceLeavesTheSocketAnotherLiveInstanceAnswersOn)
+{
+    SingleInstance first(folder(), 50ms);
+    ASSERT_TRUE(first.claim());
+    ASSERT_TRUE(fs::remove(lock()));
+    ASSERT_TRUE(fs::remove(socket()));
+    SingleInstance second(folder(), 50ms);
+    ASSERT_TRUE(second.claim());
+    const auto listening = inode(socket());
+    QSignalSpy toFirst(&first, &SingleInstance::showRequested);
+    QSignalSpy toSecond(&second, &SingleInstance::showRequested);
+    QTest::qWait(500);  // ten checks of each
+    EXPECT_EQ(inode(socket()), listening);
+    EXPECT_EQ(run().exitStatus, 0);
+    EXPECT_EQ(toFirst.count(), 0);
+    EXPECT_EQ(toSecond.count(), 1);
+}
+
+TEST_F(SingleInstanceTest, OnlyTheOwnerMayConnectWhateverTheUmask)
+{
+    const auto saved = ::umask(0);
+    SingleInstance instance(folder());
+    const bool claimed = instance.claim();
+    ::umask(saved);
+    ASSERT_TRUE(claimed);
+    EXPECT_EQ(fs::status(socket()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+QStringList warnings;
+
+// Listening again fails for want of descriptors: the warning says so.
+TEST_F(SingleInstanceTest, AFailureToListenIsToldWithItsCause)
+{
+    SingleInstance instance(folder(), 50ms);
+    ASSERT_TRUE(instance.claim());
+    // Once with descriptors to spare: the sanitizer's type check misreads a
+    // first visit while none is free.
+    ASSERT_TRUE(fs::remove(socket()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::is_socket(socket()); }, 10'000));
+    warnings.clear();
+    const auto previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings.append(text); });
+    ASSERT_TRUE(fs::remove(socket()));
+    {
+        const DescriptorLimit limit(1'024);
+        const SpentDescriptors spent;
+        ASSERT_EQ(spent.error(), EMFILE);
+        const bool told = QTest::qWaitFor([] { return !warnings.isEmpty(); }, 10'000);
+        qInstallMessageHandler(previous);
+        ASSERT_TRUE(told);
+    }
+    EXPECT_TRUE(warnings.front().endsWith("Too many open files")) << warnings.front().toStdString();
 }
 
 // In this process: a lock let go and a socket nobody listens on are taken again.
