@@ -270,7 +270,8 @@ std::string ProcessPage::stoppedGroup() const
 {
     const auto& selected = model_.selected();
     for (const auto& group : model_.visible())
-        if (std::ranges::any_of(group.stoppableIDs, [&selected](const std::string& id) { return selected.contains(id); }))
+        if (std::ranges::any_of(group.stoppableIDs,
+                                [&selected](const std::string& id) { return selected.contains(id); }))
             return group.id;
     return {};
 }

@@ -20,8 +20,8 @@ void handFocus(QWidget& to)
     QTimer::singleShot(0, &to, [target = QPointer<QWidget>(&to)] {
         if (target.isNull() || target->window()->focusWidget() != target) return;
         for (auto* above = target->parentWidget(); above != nullptr; above = above->parentWidget())
-            if (auto* area = qobject_cast<QScrollArea*>(above); area != nullptr && area->widget() != nullptr &&
-                                                                area->widget()->isAncestorOf(target))
+            if (auto* area = qobject_cast<QScrollArea*>(above);
+                area != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(target))
                 area->ensureWidgetVisible(target, 0, 10);
     });
 }

@@ -316,7 +316,9 @@ TEST_F(StopRoadWindow, AfterAStopAndAForceStopTheFocusIsBackOnTheList)
     EXPECT_TRUE(list().showsFocusRing());
     EXPECT_GT(rowRingStrength(list(), list().currentIndex().row()), 40) << "Tab: the current row shows the ring";
     screenshot("8-tabbed-into-list");
-    while (rows().row(list().currentIndex().row()).id != stubbornGroup) QTest::keyClick(&list(), Qt::Key_Down);
+    for (int presses = 0; presses < 2 && rows().row(list().currentIndex().row()).id != stubbornGroup; ++presses)
+        QTest::keyClick(&list(), Qt::Key_Down);
+    ASSERT_EQ(rows().row(list().currentIndex().row()).id, stubbornGroup);
     QTest::keyClick(&list(), Qt::Key_Space);
     ASSERT_TRUE(QTest::qWaitFor([&] { return shelf().headlineText().startsWith("1 selected \u00b7 "); }, 5'000));
 
