@@ -3,9 +3,12 @@
 // Driving a window from the keyboard alone, and reading a focus ring off
 // the screen.
 
+#include <QAccessible>
 #include <QApplication>
 #include <QTest>
 #include <QWidget>
+
+#include <string>
 
 namespace corvalent {
 
@@ -35,6 +38,21 @@ inline int ringStrength(QWidget& control)
 {
     const auto colour = control.grab().toImage().pixelColor(1, control.height() / 2);
     return colour.green() - colour.red();
+}
+
+// Why the focus is not where a person can use it: on no control, on one
+// that is hidden or scrolled out of sight, or on one a reader cannot name;
+// empty when it is fine.
+inline std::string focusFault()
+{
+    auto* focus = QApplication::focusWidget();
+    if (focus == nullptr) return "no focus";
+    const auto* readable = QAccessible::queryAccessibleInterface(focus);
+    if (readable == nullptr || readable->text(QAccessible::Name).isEmpty())
+        return "unnamed " + std::string(focus->metaObject()->className());
+    if (!focus->isVisible() || focus->visibleRegion().isEmpty())
+        return "out of sight: " + readable->text(QAccessible::Name).toStdString();
+    return {};
 }
 
 }  // namespace corvalent

@@ -1,7 +1,8 @@
 // The real application window driven from the keyboard alone: a reviewed
 // item goes to the Trash of a home of the test's own and comes back, the
 // sheet's Cancel shows its ring at once, Return never moves anything, and
-// Tab meets the section switch before each page's own controls.
+// Tab meets the section switch before each page's own controls; when the
+// focused control goes away, the focus stays near it.
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
@@ -24,6 +25,7 @@
 #include "ui/disk/review/cleanup_row.h"
 #include "ui/disk/review/review_cards.h"
 #include "ui/disk/review/review_list.h"
+#include "ui/disk/sidebar/disk_rows.h"
 #include "ui/disk/sidebar/disk_sidebar.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
@@ -147,6 +149,66 @@ TEST_F(KeyboardWindow, AReviewedItemGoesToTheTrashAndComesBackWithoutAPointer)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model().cleanupInProgress(); }, 20'000));
     EXPECT_EQ(fs::file_size(cache / "content-v2" / "blob2"), 300'000U);
     EXPECT_FALSE(fs::exists(temp.trash() / "info" / "_cacache.trashinfo"));
+}
+
+// A folder row's Space leads into the folder and onto its first row; a move
+// to the Trash leads to the next card's action, and from the last card to
+// its Undo. Each time the focus is on a named control in sight, with its ring.
+TEST_F(KeyboardWindow, WhenTheFocusedControlGoesTheFocusStaysNearIt)
+{
+    testing::writeFile(home / ".cache" / "app" / "blob", 3'000'000);
+    auto& storage = view().sectionSwitch().button(AppSection::storage);
+    ASSERT_TRUE(tabTo(storage));
+    QTest::keyClick(&storage, Qt::Key_Space);
+    ASSERT_NE(diskPage(), nullptr);
+    model().scan(home.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model().status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+    settle();
+    auto& sidebar = diskPage()->mapPanel().sidebar();
+
+    DiskBreakdownRow* folder = nullptr;
+    for (auto* row : sidebar.breakdownRows())
+        if (row->accessibleName().startsWith(".cache, ")) folder = row;
+    ASSERT_NE(folder, nullptr);
+    ASSERT_TRUE(tabTo(*folder));
+    QTest::keyClick(folder, Qt::Key_Space);
+    ASSERT_EQ(sidebar.title(), ".cache");
+    ASSERT_FALSE(sidebar.breakdownRows().empty());
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), sidebar.breakdownRows().front()) << "into the folder, on its first row";
+    EXPECT_EQ(focusFault(), "");
+    shot("focus-after-drill-down");
+
+    auto& picker = sidebar.picker();
+    ASSERT_TRUE(tabTo(*picker.segment(0)));
+    QTest::keyClick(picker.segment(0), Qt::Key_Right);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return review().rows().size() == 2; }, 20'000));
+    auto* first = review().rows().front();
+    auto* second = review().rows().back();
+    ASSERT_TRUE(tabTo(first->reviewButton()));
+    for (auto* expected : {static_cast<QWidget*>(&second->reviewButton()), static_cast<QWidget*>(nullptr)}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        auto* sheet = openedSheet();
+        ASSERT_NE(sheet, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet->moveButton().isEnabled(); }, 10'000));
+        QTest::keyClick(&sheet->cancelButton(), Qt::Key_Tab);
+        QTest::keyClick(&sheet->moveButton(), Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return diskPage()->confirmationSheet() == nullptr; }, 20'000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !model().cleanupInProgress(); }, 20'000));
+        ASSERT_TRUE(activate(app->mainWindow()));
+        settle();
+        const bool last = expected == nullptr;
+        if (last) {
+            ASSERT_TRUE(review().rows().empty());
+            ASSERT_FALSE(review().recentTrashCard().undoButtons().empty());
+            expected = review().recentTrashCard().undoButtons().front();
+        }
+        EXPECT_EQ(QApplication::focusWidget(), expected);
+        EXPECT_EQ(focusFault(), "");
+        EXPECT_GT(ringStrength(*expected), 40) << "a key led here: the ring shows";
+        shot(last ? "focus-after-last-move" : "focus-after-move");
+    }
+    EXPECT_EQ(model().recentTrash().size(), 2U);
 }
 
 // From a window with nothing focused, Tab meets both section buttons first,

@@ -198,6 +198,12 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     shelf_ = new QWidget(this);
     shelf_->setObjectName("selectionShelf");
     SelectionShelf::attach(*shelf_, model_);
+    // A confirmed stop closes its sheet and turns the shelf's actions off:
+    // the focus goes back to the list, on the group being stopped, and stays
+    // there, on a neighbour, should the group leave the list.
+    connect(&model_, &VantleModel::stoppingChanged, this, [this] {
+        if (model_.stopping() && isVisible()) pane_->list().takeFocus(stoppedGroup());
+    });
 
     // A sample changes selection, rows and figures at once: one redraw for all.
     auto* refreshSoon = new CoalescedCall(*this, [this] { refreshHeader(); });
@@ -258,6 +264,16 @@ QWidget* ProcessPage::buildHeader()
     caption->addWidget(lastScan_);
     column->addWidget(caption_);
     return header;
+}
+
+std::string ProcessPage::stoppedGroup() const
+{
+    const auto& selected = model_.selected();
+    for (const auto& group : model_.visible())
+        if (std::ranges::any_of(group.stoppableIDs,
+                                [&selected](const std::string& id) { return selected.contains(id); }))
+            return group.id;
+    return {};
 }
 
 QWidget* ProcessPage::chip(const QString& title) const

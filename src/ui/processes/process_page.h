@@ -11,6 +11,7 @@
 
 #include <array>
 #include <span>
+#include <string>
 
 class QSplitter;
 
@@ -65,6 +66,8 @@ private:
     void placeShelf();
     void slideInspector(bool in);
     void foldToHeight();
+    // The first listed group with a process in the stop selection.
+    std::string stoppedGroup() const;
 
     VantleModel& model_;
     ProcessListPane* pane_ = nullptr;

@@ -270,6 +270,87 @@ TEST_F(StopRoadWindow, FromTheKeyboardEachSheetShowsItsRingAtOnceAndOnlySpaceSto
     EXPECT_EQ(shelf().statusText(), exitedOne);
 }
 
+// How strongly the accent shows just inside the left edge of a row's own
+// rectangle, halfway down, where the kit draws its ring.
+int rowRingStrength(ProcessListView& list, int row)
+{
+    const auto area = list.rowDelegate().rowRect(list.visualRect(list.rows().index(row)), row);
+    const auto colour = list.viewport()->grab().toImage().pixelColor(static_cast<int>(area.left()) + 1,
+                                                                     static_cast<int>(area.center().y()));
+    return colour.green() - colour.red();
+}
+
+// Tab shows the ring on the list's current row at once. A stop, and then a
+// force stop of the process that ignored it, each bring the focus back to
+// the list: on the stopped group while it runs, on its neighbour once it is gone.
+TEST_F(StopRoadWindow, AfterAStopAndAForceStopTheFocusIsBackOnTheList)
+{
+    // Ignored through exec: the first stop leaves it running.
+    struct sigaction ignore {};
+    struct sigaction saved {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGTERM, &ignore, &saved);
+    children.push_back(std::make_unique<ChildProcess>(
+        testing::copyExecutable(testing::idleChildProgram(), project, "zq-focus-stubborn"), std::vector<std::string>{},
+        project));
+    ::sigaction(SIGTERM, &saved, nullptr);
+    auto& stubborn = *children.back();
+    const auto other = project / "other";
+    std::filesystem::create_directories(other);
+    children.push_back(std::make_unique<ChildProcess>(
+        testing::copyExecutable(testing::idleChildProgram(), other, "zq-focus-neighbour"), std::vector<std::string>{},
+        other));
+    find("zq-focus", stubborn.pid());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rows().rowCount() == 2; }, 20'000));
+    const auto groupOf = [&](pid_t pid) {
+        for (const auto& group : model().visible())
+            for (const auto& member : group.members)
+                if (member.pid == pid) return group.id;
+        return std::string();
+    };
+    const auto stubbornGroup = groupOf(stubborn.pid());
+
+    ASSERT_TRUE(activate(app->mainWindow()));
+    ASSERT_TRUE(tabTo(list()));
+    ASSERT_TRUE(list().currentIndex().isValid());
+    EXPECT_TRUE(list().showsFocusRing());
+    EXPECT_GT(rowRingStrength(list(), list().currentIndex().row()), 40) << "Tab: the current row shows the ring";
+    screenshot("8-tabbed-into-list");
+    for (int presses = 0; presses < 2 && rows().row(list().currentIndex().row()).id != stubbornGroup; ++presses)
+        QTest::keyClick(&list(), Qt::Key_Down);
+    ASSERT_EQ(rows().row(list().currentIndex().row()).id, stubbornGroup);
+    QTest::keyClick(&list(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shelf().headlineText().startsWith("1 selected \u00b7 "); }, 5'000));
+
+    for (const bool force : {false, true}) {
+        auto& open = force ? shelf().forceButton() : shelf().stopButton();
+        ASSERT_TRUE(tabTo(open));
+        QTest::keyClick(&open, Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 5'000));
+        auto& shown = *sheet();
+        ASSERT_TRUE(activate(shown));
+        QTest::keyClick(&shown.cancelButton(), Qt::Key_Tab);
+        QTest::keyClick(&shown.confirmButton(), Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() == nullptr; }, 10'000));
+        if (force) {
+            ASSERT_TRUE(stubborn.waitFor(10s));
+        }
+        waitForOutcome();
+        ASSERT_TRUE(activate(app->mainWindow()));
+        settle();
+        EXPECT_EQ(QApplication::focusWidget(), &list()) << (force ? "force stop" : "stop");
+        EXPECT_EQ(focusFault(), "");
+        ASSERT_TRUE(list().currentIndex().isValid());
+        const auto& current = rows().row(list().currentIndex().row()).id;
+        if (force)
+            EXPECT_EQ(current, groupOf(children.back()->pid())) << "the stopped group left: its neighbour";
+        else
+            EXPECT_EQ(current, stubbornGroup) << "it ignored the stop: still its row";
+        EXPECT_GT(rowRingStrength(list(), list().currentIndex().row()), 40);
+        screenshot(force ? "9-focus-after-force-stop" : "9-focus-after-stop");
+    }
+}
+
 TEST_F(StopRoadWindow, AProtectedGroupCannotBeSelected)
 {
     auto& child = start("wireplumber");

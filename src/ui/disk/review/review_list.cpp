@@ -3,10 +3,14 @@
 #include <QAbstractButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "models/disk_model.h"
 #include "ui/disk/review/cleanup_row.h"
 #include "ui/disk/sidebar/duplicate_card.h"
 #include "ui/disk/review/review_cards.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbols.h"
 
@@ -94,11 +98,14 @@ void ReviewList::sync()
 
     syncCandidates();
     chainFocus();
+    settleFocus();
 }
 
 void ReviewList::syncCandidates()
 {
     const auto& candidates = model_.cleanupCandidates();
+    // The card that holds the focus, should it leave.
+    const auto focused = std::ranges::find_if(rows_, [](CleanupRow* row) { return holdsFocus(*row); });
     std::vector<CleanupRow*> next;
     next.reserve(candidates.size());
     std::unordered_map<std::string, CleanupRow*> kept;
@@ -114,6 +121,18 @@ void ReviewList::syncCandidates()
         }
         kept.emplace(candidate.path, row);
         next.push_back(row);
+    }
+    // The focus is put down before its card goes, so that hiding the card
+    // does not pass it along the window's chain, and handed on below: to
+    // the next card that stays, else the one before.
+    const bool focusLeaves = focused != rows_.end() && !kept.contains((*focused)->candidate().path);
+    CleanupRow* successor = nullptr;
+    if (focusLeaves) {
+        window()->focusWidget()->clearFocus();
+        const auto stays = [&kept](CleanupRow* row) { return kept.contains(row->candidate().path); };
+        const auto after = std::find_if(std::next(focused), rows_.end(), stays);
+        const auto before = std::find_if(std::make_reverse_iterator(focused), rows_.rend(), stays);
+        successor = after != rows_.end() ? *after : before != rows_.rend() ? *before : nullptr;
     }
     // What is left was moved or is no longer offered. A menu may be open on
     // it: its actions hold copies, and the card goes once events are done.
@@ -133,6 +152,35 @@ void ReviewList::syncCandidates()
     rows_ = std::move(next);
     candidates_->setVisible(!rows_.empty());
     empty_->setVisible(rows_.empty());
+    if (focusLeaves) passFocusOn(successor);
+}
+
+// To a card's action (its review, or for a protected item its reveal);
+// with no card left, to the Undo of what moved last.
+void ReviewList::passFocusOn(CleanupRow* row)
+{
+    QWidget* to = nullptr;
+    if (row != nullptr) {
+        to = row->reviewButton().isHidden() ? static_cast<QWidget*>(&row->revealButton()) : &row->reviewButton();
+    } else if (!trash_->undoButtons().empty()) {
+        to = trash_->undoButtons().front();
+    }
+    pendingFocus_ = to;
+    settleFocus();
+}
+
+// An Undo stays off until the move that made it has ended: the focus waits
+// for it, as long as nothing else took the focus meanwhile.
+void ReviewList::settleFocus()
+{
+    if (pendingFocus_.isNull()) return;
+    if (window()->focusWidget() != nullptr) {
+        pendingFocus_ = nullptr;
+        return;
+    }
+    if (!pendingFocus_->isEnabled()) return;
+    handFocus(*pendingFocus_);
+    pendingFocus_ = nullptr;
 }
 
 // Tab follows the list from top to bottom, also through cards made later.

@@ -49,6 +49,8 @@ private:
     void sync();
     void syncCandidates();
     void chainFocus();
+    void passFocusOn(CleanupRow* row);
+    void settleFocus();
 
     DiskModel& model_;
     DiskRowContext context_;
@@ -64,6 +66,8 @@ private:
     std::unordered_map<std::string, CleanupRow*> rowsByPath_;
     // The keyboard order last set: every button of the list, as laid out.
     std::vector<QPointer<QAbstractButton>> focusChain_;
+    // Where the focus goes once it may: a card's holder left the list.
+    QPointer<QWidget> pendingFocus_;
 };
 
 }  // namespace corvalent

@@ -7,12 +7,14 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <optional>
 
 #include "models/disk_model.h"
 #include "ui/disk/review/review_list.h"
 #include "ui/disk/sidebar/storage_facts.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/display_formats.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
@@ -50,6 +52,20 @@ void clearRows(std::vector<Row*>& rows)
         row->deleteLater();
     }
     rows.clear();
+}
+
+// The place of the row that holds the window's focus, if one does. The
+// focus is put down then, so that the rows' going does not pass it along
+// the window's chain before it is handed on.
+template <typename Row>
+std::optional<std::size_t> takeFocusFrom(const std::vector<Row*>& rows)
+{
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (holdsFocus(*rows[i])) {
+            rows[i]->window()->focusWidget()->clearFocus();
+            return i;
+        }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -240,6 +256,8 @@ void DiskSidebar::showMode()
 
 void DiskSidebar::rebuildBreakdown(const DiskNode* focused)
 {
+    const auto held = takeFocusFrom(breakdownRows_);
+    const auto heldID = held ? breakdownRows_[*held]->id() : std::string();
     clearRows(breakdownRows_);
     if (focused == nullptr) return;
     const auto total = std::max<std::uint64_t>(focused->bytes, 1);
@@ -257,10 +275,29 @@ void DiskSidebar::rebuildBreakdown(const DiskNode* focused)
         breakdownRows_.push_back(row);
     }
     syncHover();
+    if (!held) return;
+    // Into a folder: its first row. Otherwise the same item, else the row
+    // now in its place.
+    const auto same = std::ranges::find(breakdownRows_, heldID, &DiskBreakdownRow::id);
+    if (focused != builtFocus_ || same == breakdownRows_.end())
+        passFocusOn(breakdownRows_, focused != builtFocus_ ? 0 : *held);
+    else
+        handFocus(**same);
+}
+
+template <typename Row>
+void DiskSidebar::passFocusOn(const std::vector<Row*>& rows, std::size_t at)
+{
+    if (!rows.empty())
+        handFocus(*rows[std::min(at, rows.size() - 1)]);
+    else if (auto* segment = picker_->segment(picker_->current()))
+        handFocus(*segment);
 }
 
 void DiskSidebar::rebuildFiles()
 {
+    const auto held = takeFocusFrom(fileRows_);
+    const auto heldPath = held ? fileRows_[*held]->path() : std::string();
     clearRows(fileRows_);
     const auto& result = model_.result();
     if (!result) return;
@@ -272,6 +309,12 @@ void DiskSidebar::rebuildFiles()
         filesColumn_->insertWidget(rank++, row);
         fileRows_.push_back(row);
     }
+    if (!held) return;
+    const auto same = std::ranges::find(fileRows_, heldPath, &LargestFileRow::path);
+    if (same != fileRows_.end())
+        handFocus(**same);
+    else
+        passFocusOn(fileRows_, *held);
 }
 
 void DiskSidebar::paintEvent(QPaintEvent*)

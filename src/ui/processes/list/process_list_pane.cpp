@@ -17,6 +17,7 @@
 #include "ui/processes/process_texts.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/check_box.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/layout_helpers.h"
@@ -56,7 +57,7 @@ ProcessListView::ProcessListView(ProcessListModel& rows, ProcessIconStore& icons
     setObjectName("processList");
     setAccessibleName(QStringLiteral("Process groups"));
     setModel(&rows_);
-    delegate_ = new ProcessRowDelegate(rows_, icons, *this, [this] { return showsFocusRing(); });
+    delegate_ = new ProcessRowDelegate(rows_, icons, *this, focusRing_);
     setItemDelegate(delegate_);
     setFrameShape(QFrame::NoFrame);
     // The selection is the model's: readers see and toggle it row by row.
@@ -80,7 +81,8 @@ ProcessListView::ProcessListView(ProcessListModel& rows, ProcessIconStore& icons
 
 void ProcessListView::keyPressEvent(QKeyEvent* event)
 {
-    keyboard_ = true;
+    // A key on a list the pointer focused shows the ring from now on.
+    if (!focusRing_.shown(*this)) focusRing_.focusIn(QFocusEvent(QEvent::FocusIn, Qt::ShortcutFocusReason));
     const auto current = currentIndex();
     switch (event->key()) {
         case Qt::Key_Space:
@@ -115,9 +117,27 @@ void ProcessListView::resizeEvent(QResizeEvent* event)
     QCoreApplication::sendEvent(this, &request);
 }
 
+// Tab into the list makes its first row current; the ring shows on it at
+// once. A menu or tooltip closing leaves the ring as it was.
+void ProcessListView::focusInEvent(QFocusEvent* event)
+{
+    if (event->reason() != Qt::PopupFocusReason) focusRing_.focusIn(*event);
+    QListView::focusInEvent(event);
+}
+
+void ProcessListView::takeFocus(const std::string& id)
+{
+    if (const auto row = rows_.rowOf(id)) {
+        setCurrentIndex(rows_.index(*row));
+        scrollTo(currentIndex());
+    }
+    handFocus(*this);
+    viewport()->update();
+}
+
 void ProcessListView::mousePressEvent(QMouseEvent* event)
 {
-    keyboard_ = false;
+    focusRing_.focusOut();
     QListView::mousePressEvent(event);
 }
 

@@ -9,6 +9,8 @@
 #include <QListView>
 #include <QWidget>
 
+#include <string>
+
 #include "ui/widgets/corvalent_style.h"
 
 class QCheckBox;
@@ -28,18 +30,24 @@ class VantleModel;
 
 // The rows. A click on a row focuses its group; from the keyboard the arrow
 // keys move between rows and focus them, Space selects or deselects the
-// current row's group and Return focuses it. A row is selected, for readers,
-// while its whole group is; their Toggle selects or deselects the group.
+// current row's group and Return focuses it. The current row shows the kit's
+// ring while a key brought the focus or moved it. A row is selected, for
+// readers, while its whole group is; their Toggle selects or deselects the group.
 class ProcessListView : public QListView {
 public:
     ProcessListView(ProcessListModel& rows, ProcessIconStore& icons, QWidget* parent = nullptr);
 
     ProcessListModel& rows() { return rows_; }
     ProcessRowDelegate& rowDelegate() { return *delegate_; }
-    bool showsFocusRing() const { return hasFocus() && keyboard_; }
+    bool showsFocusRing() const { return focusRing_.shown(*this); }
+    const FocusRing& focusRing() const { return focusRing_; }
+    // Takes the focus for the program, on the row of the group with `id`
+    // when it is listed; the ring shows when a key led here.
+    void takeFocus(const std::string& id);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event = nullptr) const override;
     void resizeEvent(QResizeEvent* event) override;
@@ -53,7 +61,7 @@ private:
 
     ProcessListModel& rows_;
     ProcessRowDelegate* delegate_;
-    bool keyboard_ = false;
+    FocusRing focusRing_;
     bool releasedOnGlyph_ = false;
 };
 

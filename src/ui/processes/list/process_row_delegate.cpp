@@ -45,12 +45,12 @@ QPixmap ProcessRowDelegate::symbol(const QString& name, const QColor& colour, in
 }
 
 ProcessRowDelegate::ProcessRowDelegate(ProcessListModel& rows, ProcessIconStore& icons, QAbstractItemView& view,
-                                       std::function<bool()> showsFocusRing)
+                                       const FocusRing& ring)
     : QStyledItemDelegate(&view),
       rows_(rows),
       icons_(icons),
       view_(view),
-      showsFocusRing_(std::move(showsFocusRing)),
+      ring_(ring),
       titleFont_(CorvalentStyle::font(TextStyle::rowTitle)),
       captionFont_(CorvalentStyle::font(TextStyle::caption)),
       memoryFont_(CorvalentStyle::font(TextStyle::rowTitle))
@@ -191,11 +191,7 @@ void ProcessRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         painter->setPen(QPen(CorvalentStyle::withAlpha(CorvalentStyle::teal(), 0.26 * look.outline), 1));
         painter->drawRoundedRect(area.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5, radius - 0.5);
     }
-    if ((option.state & QStyle::State_HasFocus) && showsFocusRing_ && showsFocusRing_()) {
-        painter->setPen(QPen(CorvalentStyle::withAlpha(CorvalentStyle::teal(), 0.55), 2));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(area.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
-    }
+    if (option.state & QStyle::State_HasFocus) ring_.paint(*painter, view_, area, radius);
 
     const auto glyph = rows_.glyph(row);
     const auto ink = glyph == ProcessTexts::Glyph::locked ? CorvalentStyle::secondary(palette) : CorvalentStyle::teal();

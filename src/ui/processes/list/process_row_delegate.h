@@ -22,6 +22,7 @@ class QAbstractItemView;
 
 namespace corvalent {
 
+class FocusRing;
 class ProcessIconStore;
 class ProcessListModel;
 
@@ -34,8 +35,9 @@ public:
     static constexpr int rowSpacing = 5;
     static constexpr int rowHeight = 58;
 
+    // The current row shows `ring` while the view has the focus.
     ProcessRowDelegate(ProcessListModel& rows, ProcessIconStore& icons, QAbstractItemView& view,
-                       std::function<bool()> showsFocusRing);
+                       const FocusRing& ring);
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -77,7 +79,7 @@ private:
     ProcessListModel& rows_;
     ProcessIconStore& icons_;
     QAbstractItemView& view_;
-    std::function<bool()> showsFocusRing_;
+    const FocusRing& ring_;
     std::optional<std::string> hovered_;
     mutable std::unordered_map<std::string, Shade> shades_;
     mutable QSet<QString> requested_;  // icons being loaded
