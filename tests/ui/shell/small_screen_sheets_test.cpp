@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "core/disk/disk_cleanup_guides.h"
+#include "keyboard_walk.h"
 #include "live_environments.h"
 #include "models/disk_model.h"
 #include "models/vantle_model.h"
@@ -214,6 +215,13 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
                 EXPECT_TRUE(window->rect().contains(place)) << name << " within the sheet";
                 EXPECT_TRUE(room().contains(QRect(button->mapToGlobal(QPoint(0, 0)), button->size())))
                     << name << " within the screen";
+            }
+            // The action reached by Tab, so the pictures show its ring.
+            if (auto* action = window->findChild<QWidget*>(sheet.name == std::string("cleanup") ? "moveToTrash"
+                                                                                                : "confirmStop")) {
+                ASSERT_TRUE(QTest::qWaitFor([&] { return action->isEnabled(); }, 10'000));
+                EXPECT_TRUE(tabTo(*action, 10));
+                settle();
             }
             QDir().mkpath(CORVALENT_SCREENSHOTS);
             window->screen()->grabWindow(0).save(QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-%2-%3.png")
