@@ -3,8 +3,8 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QHBoxLayout>
-#include <QScrollArea>
 #include <QKeySequence>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -103,7 +103,7 @@ SettingsWindow::SettingsWindow(VantleModel& model, QWidget* parent) : QWidget(pa
     // On a smaller screen the sections scroll inside the window.
     auto* whole = new QVBoxLayout(this);
     whole->setContentsMargins(0, 0, 0, 0);
-    auto* area = transparentScrollArea(sections);
+    auto* area = sheetScrollArea(sections, windowWidth);
     area->setAccessibleName(QStringLiteral("Settings"));
     whole->addWidget(area);
     new ScreenFit(*this, [] { return QSize(windowWidth, windowHeight); });

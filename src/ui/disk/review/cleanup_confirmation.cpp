@@ -1,8 +1,8 @@
 #include "ui/disk/review/cleanup_confirmation.h"
 
 #include <QHBoxLayout>
-#include <QScrollArea>
 #include <QPointer>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>

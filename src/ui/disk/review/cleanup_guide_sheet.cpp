@@ -4,9 +4,9 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QScrollArea>
 #include <QLabel>
 #include <QLocale>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
