@@ -35,7 +35,7 @@ inline QStringList otherPlatformNames(const QWidget& root)
 {
     static const QRegularExpression names(
         QStringLiteral("\\b(Mac|macOS|Finder|System Settings|Safari|iCloud|APFS|Spotlight|Time Machine|Keychain|"
-                       "Mail|Messages|Photos|wired|Full Disk Access)\\b"));
+                       "Mail|Messages|Photos|wired|Full Disk Access|[Pp]urgeable)\\b"));
     QStringList found;
     for (const auto& text : readableTexts(root))
         for (auto match = names.globalMatch(text); match.hasNext();) found << match.next().captured();

@@ -14,11 +14,6 @@ namespace {
 
 constexpr QSize smallest(920, 620);
 constexpr QSize standard(1180, 760);
-// A title bar as tall as the tallest of the usual desktops draw, with thin
-// borders; the real frame replaces it once the window is shown.
-constexpr QMargins usualFrame(2, 38, 2, 2);
-// A desktop's top bar or bottom panel, where the platform does not say.
-constexpr int usualPanel = 48;
 
 bool onWayland(QStringView platform)
 {
@@ -27,9 +22,9 @@ bool onWayland(QStringView platform)
 
 // Sizes the window for its screen before it is shown, corrects them once the
 // window manager has framed it, and follows the screen after that.
-class ScreenFit : public QObject {
+class MainWindowFit : public QObject {
 public:
-    explicit ScreenFit(QWidget& window) : QObject(&window), window_(window)
+    explicit MainWindowFit(QWidget& window) : QObject(&window), window_(window)
     {
         const auto sizes = mainWindowSize(room());
         window_.setMinimumSize(sizes.minimum);
@@ -48,10 +43,10 @@ protected:
             // (a window manager that frames late, a new theme) fits again.
             if (type == QEvent::Expose && !framed_ && handle_->isExposed()) {
                 framed_ = true;
-                QMetaObject::invokeMethod(this, &ScreenFit::place, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(this, &MainWindowFit::place, Qt::QueuedConnection);
             } else if (framed_ && (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose) &&
                        handle_->frameMargins() != frame_) {
-                QMetaObject::invokeMethod(this, &ScreenFit::place, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(this, &MainWindowFit::place, Qt::QueuedConnection);
             }
         }
         return QObject::eventFilter(watched, event);
@@ -63,14 +58,14 @@ private:
         handle_ = window_.windowHandle();
         if (handle_ == nullptr) return;
         handle_->installEventFilter(this);
-        connect(handle_, &QWindow::screenChanged, this, &ScreenFit::watch);
+        connect(handle_, &QWindow::screenChanged, this, &MainWindowFit::watch);
         watch(handle_->screen());
     }
 
     void watch(QScreen* screen)
     {
         disconnect(screenRoom_);
-        if (screen != nullptr) screenRoom_ = connect(screen, &QScreen::availableGeometryChanged, this, &ScreenFit::fit);
+        if (screen != nullptr) screenRoom_ = connect(screen, &QScreen::availableGeometryChanged, this, &MainWindowFit::fit);
         fit();
     }
 
@@ -116,7 +111,7 @@ private:
         const auto platform = QGuiApplication::platformName();
         auto frame = handle_ != nullptr ? handle_->frameMargins() : QMargins();
         if (!framed_ && frame.isNull()) frame = assumedFrame(platform);
-        return mainWindowRoom(screen->availableGeometry(), screen->geometry(), frame, platform);
+        return windowRoom(screen->availableGeometry(), screen->geometry(), frame, platform);
     }
 
     QWidget& window_;
@@ -135,22 +130,9 @@ MainWindowSize mainWindowSize(QSize room)
     return {smallest.boundedTo(room), standard.boundedTo(room)};
 }
 
-QMargins assumedFrame(QStringView platform)
-{
-    if (platform == u"offscreen" || platform == u"minimal") return {};
-    return usualFrame;
-}
-
-QSize mainWindowRoom(const QRect& available, const QRect& whole, const QMargins& frame, QStringView platform)
-{
-    auto room = available.size().shrunkBy(frame);
-    if (onWayland(platform) && available == whole) room.rheight() -= usualPanel;
-    return room.expandedTo({0, 0});
-}
-
 void fitMainWindowToScreen(QWidget& window)
 {
-    new ScreenFit(window);
+    new MainWindowFit(window);
 }
 
 }  // namespace corvalent

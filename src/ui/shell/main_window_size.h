@@ -4,10 +4,9 @@
 // its first size shrink to what the screen has room for, frame included, so
 // the whole window can always be seen, moved and resized.
 
-#include <QMargins>
-#include <QRect>
 #include <QSize>
-#include <QStringView>
+
+#include "ui/widgets/screen_fit.h"
 
 class QWidget;
 
@@ -24,16 +23,6 @@ struct MainWindowSize {
 // available area less the window's frame); an empty room leaves both sizes
 // as they are.
 MainWindowSize mainWindowSize(QSize room);
-
-// The frame a window manager is likely to draw on `platform` before it has
-// said: a title bar and thin borders; none where no window manager draws
-// one (offscreen, minimal).
-QMargins assumedFrame(QStringView platform);
-
-// What a screen leaves a window's contents: its `available` area less the
-// window's `frame`. On Wayland Qt knows only the whole output, so where the
-// available area is the whole screen, room for a panel is left too.
-QSize mainWindowRoom(const QRect& available, const QRect& whole, const QMargins& frame, QStringView platform);
 
 // Gives `window` its sizes for the screen it opens on, corrects them and
 // its place once the window manager has framed it, and fits it again

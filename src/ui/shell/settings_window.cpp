@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QKeySequence>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -13,13 +14,18 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/screen_fit.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui/widgets/switch.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace {
+
+constexpr int windowWidth = 500;
+constexpr int windowHeight = 540;
 
 QString lockSymbol(bool showProtected)
 {
@@ -85,8 +91,8 @@ SettingsWindow::SettingsWindow(VantleModel& model, QWidget* parent) : QWidget(pa
     Q_UNUSED(readersKnowTheWindow);
     setWindowTitle(QStringLiteral("Settings"));
     setFont(CorvalentStyle::font(TextStyle::body));
-    setFixedSize(500, 540);
-    auto* column = new QVBoxLayout(this);
+    auto* sections = new QWidget;
+    auto* column = new QVBoxLayout(sections);
     column->setContentsMargins(20, 18, 20, 18);
     column->setSpacing(16);
     buildProcessVisibility(*column);
@@ -94,6 +100,13 @@ SettingsWindow::SettingsWindow(VantleModel& model, QWidget* parent) : QWidget(pa
     buildDiskAccess(*column);
     buildLayout(*column);
     column->addStretch(1);
+    // On a smaller screen the sections scroll inside the window.
+    auto* whole = new QVBoxLayout(this);
+    whole->setContentsMargins(0, 0, 0, 0);
+    auto* area = sheetScrollArea(sections, windowWidth);
+    area->setAccessibleName(QStringLiteral("Settings"));
+    whole->addWidget(area);
+    new ScreenFit(*this, [] { return QSize(windowWidth, windowHeight); });
 
     // Nothing here waits to be applied, so Escape simply closes, as Ctrl+W does.
     for (const auto& keys : {QKeySequence(QKeySequence::Close), QKeySequence(Qt::Key_Escape)}) {

@@ -133,15 +133,20 @@ void Button::paintEvent(QPaintEvent*)
         tinted.setColor(QPalette::WindowText, ink);
         spinner_->setPalette(tinted);
     }
-    if ((kind_ == Kind::prominent || kind_ == Kind::destructive) && focusRing_.shown(*this)) {
-        // The accent ring would vanish into an accent fill: a ring in the text's colour, inside it.
-        painter.setPen(QPen(CorvalentStyle::withAlpha(ink, 0.9), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), radius - 2.5, radius - 2.5);
-    } else {
+    if (const auto fill = filling())
+        focusRing_.paintOnFill(painter, *this, QRectF(rect()), radius, *fill);
+    else
         focusRing_.paint(painter, *this, QRectF(rect()), radius);
-    }
     paintLabel(painter, ink);
+}
+
+// The accent that fills a prominent or destructive button.
+std::optional<QColor> Button::filling() const
+{
+    const bool hovered = underMouse() && isEnabled();
+    if (kind_ == Kind::prominent) return hovered ? CorvalentStyle::teal().lighter(106) : CorvalentStyle::teal();
+    if (kind_ == Kind::destructive) return hovered ? CorvalentStyle::red().lighter(106) : CorvalentStyle::red();
+    return std::nullopt;
 }
 
 // Draws the kind's fill and returns the colour of its text.
@@ -156,10 +161,8 @@ QColor Button::paintBackground(QPainter& painter, const QRectF& area) const
     };
     switch (kind_) {
     case Kind::prominent:
-        fill(hovered ? CorvalentStyle::teal().lighter(106) : CorvalentStyle::teal());
-        return Qt::white;
     case Kind::destructive:
-        fill(hovered ? CorvalentStyle::red().lighter(106) : CorvalentStyle::red());
+        fill(*filling());
         return Qt::white;
     case Kind::bordered:
         fill(CorvalentStyle::primary(pal, hovered ? 0.07 : 0.045), QPen(CorvalentStyle::border(pal), 1));

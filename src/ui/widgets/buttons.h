@@ -15,6 +15,7 @@
 #include <QPushButton>
 
 #include <functional>
+#include <optional>
 
 #include "ui/widgets/corvalent_style.h"
 
@@ -64,6 +65,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    std::optional<QColor> filling() const;
     QColor paintBackground(QPainter& painter, const QRectF& area) const;
     void paintLabel(QPainter& painter, const QColor& ink) const;
     void animatePress(bool down);

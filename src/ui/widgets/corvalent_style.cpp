@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/widgets/contrast.h"
+
 namespace corvalent {
 
 namespace CorvalentStyle {
@@ -251,6 +253,34 @@ void FocusRing::paint(QPainter& painter, const QWidget& widget, const QRectF& ar
     painter.setPen(QPen(CorvalentStyle::withAlpha(CorvalentStyle::teal(), 0.55), 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), std::max(0.0, radius - 1), std::max(0.0, radius - 1));
+    painter.restore();
+}
+
+FocusRing::Bands FocusRing::bandsOnFill(const QPalette& palette, const QColor& fill)
+{
+    // The text colour stands out from the window in both appearances; inside,
+    // whichever of text and window stands out more from the fill.
+    const auto text = CorvalentStyle::primary(palette);
+    const auto window = CorvalentStyle::windowBackground(palette);
+    return {text, Contrast::ratio(text, fill) >= Contrast::ratio(window, fill) ? text : window};
+}
+
+void FocusRing::paintOnFill(QPainter& painter, const QWidget& widget, const QRectF& area, double radius,
+                            const QColor& fill) const
+{
+    if (!shown(widget)) return;
+    constexpr double band = 1.5;
+    const auto bands = bandsOnFill(widget.palette(), fill);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    const auto stroke = [&](const QColor& colour, double inset) {
+        painter.setPen(QPen(colour, band));
+        const double corner = std::max(0.0, radius - inset);
+        painter.drawRoundedRect(area.adjusted(inset, inset, -inset, -inset), corner, corner);
+    };
+    stroke(bands.inner, band * 1.5);
+    stroke(bands.outer, band / 2);
     painter.restore();
 }
 

@@ -114,6 +114,19 @@ public:
     bool shown(const QWidget& widget) const;
     // Drawn inside `area`, two pixels wide, in the accent.
     void paint(QPainter& painter, const QWidget& widget, const QRectF& area, double radius) const;
+    // On a control filled with `fill`, where the accent would not show: two
+    // bands inside `area`, the outer against the window around the control,
+    // the inner against the fill.
+    void paintOnFill(QPainter& painter, const QWidget& widget, const QRectF& area, double radius,
+                     const QColor& fill) const;
+
+    struct Bands {
+        QColor outer;
+        QColor inner;
+    };
+    // The bands' colours: each at least 3:1 against what it borders, the
+    // window background of `palette` and `fill`.
+    static Bands bandsOnFill(const QPalette& palette, const QColor& fill);
 
 private:
     bool keyboard_ = false;

@@ -137,9 +137,43 @@ void OverlayScrollBar::leaveEvent(QEvent* event)
     QWidget::leaveEvent(event);
 }
 
-QScrollArea* transparentScrollArea(QWidget* content, QWidget* parent)
+namespace {
+
+class SheetScrollArea : public QScrollArea {
+public:
+    // The keyboard stops here only while there is something to scroll.
+    SheetScrollArea(int width, int tallest) : width_(width), tallest_(tallest)
+    {
+        setFocusPolicy(Qt::NoFocus);
+        connect(verticalScrollBar(), &QScrollBar::rangeChanged, this,
+                [this](int, int most) { setFocusPolicy(most > 0 ? Qt::StrongFocus : Qt::NoFocus); });
+    }
+
+    QSize sizeHint() const override
+    {
+        const auto* content = widget();
+        if (content == nullptr) return {width_, 0};
+        const int whole = content->hasHeightForWidth() ? content->heightForWidth(width_) : content->sizeHint().height();
+        return {width_, std::min(whole, tallest_)};
+    }
+    QSize minimumSizeHint() const override { return {width_, std::min(sizeHint().height(), shortest)}; }
+
+protected:
+    // The content's layout changed: so did the height this area asks for.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) updateGeometry();
+        return QScrollArea::eventFilter(watched, event);
+    }
+
+private:
+    static constexpr int shortest = 48;
+    int width_;
+    int tallest_;
+};
+
+QScrollArea* transparent(QScrollArea* area, QWidget* content)
 {
-    auto* area = new QScrollArea(parent);
     area->setFrameShape(QFrame::NoFrame);
     area->setWidgetResizable(true);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -147,6 +181,20 @@ QScrollArea* transparentScrollArea(QWidget* content, QWidget* parent)
     area->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
     new OverlayScrollBar(*area);
+    return area;
+}
+
+}  // namespace
+
+QScrollArea* transparentScrollArea(QWidget* content, QWidget* parent)
+{
+    return transparent(new QScrollArea(parent), content);
+}
+
+QScrollArea* sheetScrollArea(QWidget* content, int width, int tallest)
+{
+    auto* area = transparent(new SheetScrollArea(width, tallest), content);
+    area->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     return area;
 }
 

@@ -93,6 +93,9 @@ SegmentedControl::SegmentedControl(const QString& accessibleName, QWidget* paren
     row->setContentsMargins(1, 1, 1, 1);
     row->setSpacing(0);
     connect(group_, &QButtonGroup::idClicked, this, &SegmentedControl::chosen);
+    connect(group_, &QButtonGroup::idToggled, this, [this](int, bool on) {
+        if (on) keepTabStop();
+    });
 }
 
 Segment* SegmentedControl::addSegment(const QString& title, const QString& symbol, int id)
@@ -102,6 +105,7 @@ Segment* SegmentedControl::addSegment(const QString& title, const QString& symbo
     segment->installEventFilter(this);
     group_->addButton(segment, id);
     layout()->addWidget(segment);
+    keepTabStop();
     return segment;
 }
 
@@ -124,6 +128,19 @@ void SegmentedControl::setCurrent(int id)
 int SegmentedControl::current() const
 {
     return group_->checkedId();
+}
+
+// Qt leaves the tab stop of an exclusive group on the segment that last had
+// focus; a segment chosen since, by the program or a click, takes it over.
+void SegmentedControl::keepTabStop()
+{
+    const auto segments = group_->buttons();
+    auto* stop = group_->checkedButton() != nullptr ? group_->checkedButton() : segments.value(0);
+    for (auto* segment : segments) {
+        const auto policy = segment->focusPolicy();
+        segment->setFocusPolicy(segment == stop ? Qt::FocusPolicy(policy | Qt::TabFocus)
+                                                : Qt::FocusPolicy(policy & ~Qt::TabFocus));
+    }
 }
 
 void SegmentedControl::paintEvent(QPaintEvent*)

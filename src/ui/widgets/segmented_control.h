@@ -1,9 +1,9 @@
 #pragma once
 
 // A row of exclusive segments on a shared track, each a title after an
-// optional symbol; the chosen one is filled with the accent. Tab reaches the
-// segments, Space chooses one, and the arrow keys choose the next or the
-// previous. Readers hear each segment as a radio button whose action chooses
+// optional symbol; the chosen one is filled with the accent. Tab enters the
+// row at the chosen segment, whichever had focus before; Space chooses the
+// focused one, and the arrow keys choose the next or the previous. Readers hear each segment as a radio button whose action chooses
 // it, with the accessible description "Selected" or "Not selected".
 
 #include <QAbstractButton>
@@ -53,6 +53,8 @@ protected:
 private:
     // Chooses the segment `step` places from the focused one, if there is one.
     void move(Segment* from, int step);
+    // Makes the chosen segment, or the first while none is, the row's one tab stop.
+    void keepTabStop();
 
     QButtonGroup* group_;
     int segmentWidth_ = 0;

@@ -11,6 +11,7 @@
 
 #include "live_environments.h"
 #include "models/disk_model.h"
+#include "readable_texts.h"
 #include "test_support.h"
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/sidebar/duplicate_card.h"
@@ -363,8 +364,8 @@ TEST(StorageFacts, ExplanationsAndCardsFollowTheFigures)
     EXPECT_EQ(
         snapshotExplanation({4, std::nullopt}),
         "Local filesystem snapshots are counted here; the file system does not report a reliable per-snapshot size.");
-    EXPECT_EQ(snapshotExplanation({4, 0}), "0 marked purgeable. " + sizeNote);
-    EXPECT_EQ(snapshotExplanation({4, 1'234}), "1,234 marked purgeable. " + sizeNote);
+    EXPECT_EQ(snapshotExplanation({4, 0}), "0 marked for removal when space runs low. " + sizeNote);
+    EXPECT_EQ(snapshotExplanation({4, 1'234}), "1,234 marked for removal when space runs low. " + sizeNote);
 
     // Without a volume: a folder's view, nothing free, nothing reclaimable.
     const auto bare = storageFacts(DiskStorageReconciliation{}, std::nullopt);
@@ -420,13 +421,14 @@ TEST(StorageFactsPanel, AFolderScanIsAFolderViewAndTheVolumeScanReconciles)
         EXPECT_EQ(panel->value("Measured files"), bytesText(host.model.result()->root.bytes));
         EXPECT_EQ(panel->value("Immediately free"), bytesText(50 * gigabyte));
         EXPECT_EQ(panel->value("Reclaimable by the system"), bytesText(10 * gigabyte));
-        EXPECT_TRUE(panel->detail("File system snapshots").startsWith("1 marked purgeable."));
+        EXPECT_TRUE(panel->detail("File system snapshots").startsWith("1 marked for removal when space runs low."));
 
         host.scan(root);
         EXPECT_EQ(panel->titles(), (QStringList{"Measured files", "Not measured by this scan", "Immediately free",
                                                 "Reclaimable by the system", "File system snapshots"}));
         EXPECT_EQ(panel->value("Not measured by this scan"),
                   bytesText(50 * gigabyte - host.model.result()->root.bytes));
+        EXPECT_EQ(testing::otherPlatformNames(*panel), QStringList()) << "said in Linux words";
         host.grab(std::string("disk-storage-facts-") + name);
     }
 }

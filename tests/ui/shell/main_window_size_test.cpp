@@ -65,14 +65,14 @@ TEST(MainWindowSize, TheRoomLeavesTheFrameAndOnWaylandAPanel)
         {"no room at all", {0, 0, 20, 30}, {0, 0, 20, 30}, {0, 38, 0, 0}, "xcb", {20, 0}},
     };
     for (const auto& [screen, available, whole, frame, platform, room] : cases)
-        EXPECT_EQ(mainWindowRoom(available, whole, frame, QString::fromLatin1(platform)), room) << screen;
+        EXPECT_EQ(windowRoom(available, whole, frame, QString::fromLatin1(platform)), room) << screen;
 
     // Before the window manager has said: a title bar, and none offscreen.
     EXPECT_GE(assumedFrame(u"xcb").top(), 30);
     EXPECT_GE(assumedFrame(u"wayland").top(), 30);
     EXPECT_EQ(assumedFrame(u"offscreen"), QMargins());
     // Where it fits, the window keeps its usual size even after a frame so assumed.
-    const auto roomy = mainWindowRoom({0, 27, 1920, 1053}, {0, 0, 1920, 1080}, assumedFrame(u"xcb"), u"xcb");
+    const auto roomy = windowRoom({0, 27, 1920, 1053}, {0, 0, 1920, 1080}, assumedFrame(u"xcb"), u"xcb");
     EXPECT_EQ(mainWindowSize(roomy).initial, QSize(1180, 760));
 }
 

@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QPointer>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -13,7 +14,9 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/confirmation_keys.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/screen_fit.h"
 #include "ui/widgets/sheet_header.h"
 #include "ui/widgets/symbols.h"
 
@@ -102,13 +105,21 @@ DiskCleanupConfirmation::DiskCleanupConfirmation(DiskModel& model, DiskCleanupCa
     setObjectName("cleanupConfirmation");
     setWindowTitle(Texts::title());
     setAccessibleName(Texts::title());
-    setFixedWidth(sheetWidth);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(padding, padding, padding, padding);
     column->setSpacing(20);
     column->addWidget(buildHeader());
-    column->addWidget(buildItemPanel());
-    column->addWidget(buildTrashNote());
+    // On a smaller screen the item and the note scroll; the buttons stay.
+    auto* body = new QWidget;
+    auto* details = new QVBoxLayout(body);
+    details->setContentsMargins(0, 0, 0, 0);
+    details->setSpacing(20);
+    details->addWidget(buildItemPanel());
+    details->addWidget(buildTrashNote());
+    auto* area = sheetScrollArea(body, sheetWidth - 2 * padding);
+    area->setObjectName("confirmationScroll");
+    area->setAccessibleName(QStringLiteral("Item to move"));
+    column->addWidget(area);
     message_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::caption), Tones::fixed(CorvalentStyle::orange()));
     message_->setObjectName("confirmationMessage");
     message_->setWordWrap(true);
@@ -138,6 +149,7 @@ DiskCleanupConfirmation::DiskCleanupConfirmation(DiskModel& model, DiskCleanupCa
     // Tab reaches the move so that it needs no pointer, but no key that
     // confirms by habit does: Space on it, a click or an assistive press.
     guardConfirmation(*this, *cancel_, *move_);
+    screenFit_ = new ScreenFit(*this, [this] { return layoutSizeAt(*this, sheetWidth); });
 
     connect(&model_, &DiskModel::trashChanged, this, &DiskCleanupConfirmation::refresh);
     // The page never offers a protected item; should one arrive anyway, it
@@ -288,9 +300,8 @@ void DiskCleanupConfirmation::refresh()
             : std::optional(QString::fromUtf8(DiskTrashError(DiskTrashError::Kind::protectedPath).what()));
     if (message) message_->setText(*message);
     message_->setVisible(!busy && message.has_value());
-    // The sheet is as tall as its content at its fixed width.
-    layout()->activate();
-    setFixedHeight(layout()->totalHeightForWidth(sheetWidth));
+    // As tall as its content, as far as the screen allows.
+    screenFit_->fit();
 }
 
 }  // namespace corvalent

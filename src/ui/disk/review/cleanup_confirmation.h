@@ -21,6 +21,7 @@ class Button;
 class DiskModel;
 class ElidedLabel;
 class FileRevealer;
+class ScreenFit;
 
 namespace CleanupConfirmationTexts {
 
@@ -69,6 +70,7 @@ private:
     Button* reveal_ = nullptr;
     Button* cancel_ = nullptr;
     Button* move_ = nullptr;
+    ScreenFit* screenFit_ = nullptr;
 };
 
 }  // namespace corvalent

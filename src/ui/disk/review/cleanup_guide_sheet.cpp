@@ -6,13 +6,16 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/screen_fit.h"
 #include "ui/widgets/sheet_header.h"
 #include "ui/widgets/symbols.h"
 
@@ -67,18 +70,25 @@ DiskCleanupGuideView::DiskCleanupGuideView(DiskCleanupGuide guide, QWidget* pare
     setObjectName("cleanupGuide");
     setWindowTitle(text(guide_.title));
     setAccessibleName(text(guide_.title));
-    setFixedWidth(sheetWidth);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(padding, padding, padding, padding);
     column->setSpacing(20);
     column->addWidget(buildHeader());
-    column->addWidget(buildSteps(), 0, Qt::AlignLeft);
-    if (!guide_.commands.empty()) column->addWidget(buildCommands());
-    column->addWidget(buildCaution());
+    // On a smaller screen the steps and commands scroll; Done stays.
+    auto* body = new QWidget;
+    auto* parts = new QVBoxLayout(body);
+    parts->setContentsMargins(0, 0, 0, 0);
+    parts->setSpacing(20);
+    parts->addWidget(buildSteps(), 0, Qt::AlignLeft);
+    if (!guide_.commands.empty()) parts->addWidget(buildCommands());
+    parts->addWidget(buildCaution());
+    auto* area = sheetScrollArea(body, sheetWidth - 2 * padding);
+    area->setObjectName("guideScroll");
+    area->setAccessibleName(QStringLiteral("Steps"));
+    column->addWidget(area);
     column->addLayout(buildFooter());
-    // As tall as the content at the fixed width.
-    column->activate();
-    setFixedHeight(column->totalHeightForWidth(sheetWidth));
+    // As tall as the content at the fixed width, as far as the screen allows.
+    new ScreenFit(*this, [this] { return layoutSizeAt(*this, sheetWidth); });
 }
 
 QWidget* DiskCleanupGuideView::buildHeader()

@@ -62,7 +62,7 @@ QString snapshotExplanation(const APFSSnapshotSummary& summary)
             "Local filesystem snapshots are counted here; the file system does not report a reliable per-snapshot "
             "size.");
     return groupedCount(*summary.purgeableCount) +
-           QStringLiteral(" marked purgeable. The file system does not report a reliable per-snapshot size.");
+           QStringLiteral(" marked for removal when space runs low. The file system does not report a reliable per-snapshot size.");
 }
 
 std::vector<StorageFact> storageFacts(const DiskStorageReconciliation& reconciliation,
@@ -90,11 +90,11 @@ std::vector<StorageFact> storageFacts(const DiskStorageReconciliation& reconcili
                          "Scan the whole selected disk to reconcile this map with the system's capacity totals.",
                          Tones::secondary()});
     facts.push_back({"externaldrive.badge.checkmark", "Immediately free", bytesText(reconciliation.immediatelyFree),
-                     "Space currently free without the system reclaiming cached or purgeable data.", teal});
+                     "Space currently free without the system clearing caches or other data it can release.", teal});
     if (reconciliation.reclaimable != 0)
         facts.push_back({"arrow.triangle.2.circlepath", "Reclaimable by the system",
                          bytesText(reconciliation.reclaimable),
-                         "Caches and purgeable data the system may release when an app needs space.", cyan});
+                         "Caches and other data the system may release when an app needs space.", cyan});
     if (snapshots)
         facts.push_back({"clock.arrow.circlepath", "File system snapshots", groupedCount(snapshots->count),
                          snapshotExplanation(*snapshots), Tones::fixed(CorvalentStyle::indigo())});

@@ -18,6 +18,7 @@
 #include "ui/widgets/labels.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/screen_fit.h"
 #include "ui/widgets/sheet_header.h"
 #include "ui/widgets/symbols.h"
 
@@ -39,7 +40,6 @@ ImpactReviewView::ImpactReviewView(ImpactReview review, LanguageModel& languageM
     setObjectName("impactReview");
     setWindowTitle(title);
     setAccessibleName(title);
-    setFixedSize(sheetWidth, sheetHeight);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(padding, padding, padding, padding);
     column->setSpacing(18);
@@ -47,6 +47,8 @@ ImpactReviewView::ImpactReviewView(ImpactReview review, LanguageModel& languageM
     column->addWidget(buildContent(), 1);
     column->addWidget(new Divider(Qt::Horizontal));
     column->addWidget(buildFooter());
+    // On a smaller screen the groups scroll; the header and the footer with Done stay.
+    new ScreenFit(*this, [] { return QSize(sheetWidth, sheetHeight); });
 }
 
 ImpactReviewView::~ImpactReviewView()

@@ -4,14 +4,13 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/confirmation_keys.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/note_panel.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/screen_fit.h"
 #include "ui/widgets/sheet_header.h"
 #include "ui/widgets/symbols.h"
 
@@ -74,11 +73,9 @@ StopConfirmation::StopConfirmation(VantleModel& model, StopRequest request, QWid
     setObjectName("stopConfirmation");
     setWindowTitle(StopTexts::title(request_.force));
     setAccessibleName(StopTexts::title(request_.force));
-    setFixedWidth(sheetWidth);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(padding, padding, padding, padding);
     column->setSpacing(18);
-    column->setSizeConstraint(QLayout::SetFixedSize);
     column->addWidget(buildHeader());
     column->addWidget(buildNote());
     column->addWidget(buildList());
@@ -96,6 +93,8 @@ StopConfirmation::StopConfirmation(VantleModel& model, StopRequest request, QWid
     buttons->addWidget(confirm_);
     column->addLayout(buttons);
     guardConfirmation(*this, *cancel_, *confirm_);
+    // On a smaller screen the list gives way; the buttons stay.
+    new ScreenFit(*this, [this] { return layoutSizeAt(*this, sheetWidth); });
 }
 
 QWidget* StopConfirmation::buildHeader()
@@ -149,12 +148,9 @@ QWidget* StopConfirmation::buildList()
     }
     column->addStretch();
 
-    auto* area = transparentScrollArea(content);
+    auto* area = sheetScrollArea(content, sheetWidth - 2 * padding, listHeight);
     area->setObjectName("stopScroll");
     area->setAccessibleName(QStringLiteral("Processes to stop"));
-    const int width = sheetWidth - 2 * padding;
-    const int wanted = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
-    area->setFixedSize(width, std::min(listHeight, wanted));
     return area;
 }
 

@@ -1,0 +1,146 @@
+#include "ui/widgets/screen_fit.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QMetaObject>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace corvalent {
+namespace {
+
+// A title bar as tall as the tallest of the usual desktops draw, with thin
+// borders; the real frame replaces it once the window is shown.
+constexpr QMargins usualFrame(2, 38, 2, 2);
+// A desktop's top bar or bottom panel, where the platform does not say.
+constexpr int usualPanel = 48;
+
+bool onWayland(QStringView platform)
+{
+    return platform.startsWith(u"wayland");
+}
+
+}  // namespace
+
+QMargins assumedFrame(QStringView platform)
+{
+    if (platform == u"offscreen" || platform == u"minimal") return {};
+    return usualFrame;
+}
+
+QSize windowRoom(const QRect& available, const QRect& whole, const QMargins& frame, QStringView platform)
+{
+    auto room = available.size().shrunkBy(frame);
+    if (onWayland(platform) && available == whole) room.rheight() -= usualPanel;
+    return room.expandedTo({0, 0});
+}
+
+QSize layoutSizeAt(QWidget& window, int width)
+{
+    auto* layout = window.layout();
+    if (layout == nullptr) return window.sizeHint();
+    layout->activate();
+    return {width, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height()};
+}
+
+ScreenFit::ScreenFit(QWidget& window, std::function<QSize()> wanted)
+    : QObject(&window), window_(window), wanted_(std::move(wanted))
+{
+    window_.installEventFilter(this);
+    fit();
+}
+
+bool ScreenFit::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto type = event->type();
+    if (watched == &window_ && type == QEvent::Show) {
+        // Before the window is mapped, and before a dialog centres itself on
+        // its owner: it opens at the size it keeps.
+        if (handle_.isNull()) follow();
+        fit();
+    } else if (watched == handle_ && handle_ != nullptr) {
+        // The frame is known from the first exposure on; a later change (a
+        // window manager that frames late, a new theme) fits again.
+        if (type == QEvent::Expose && !framed_ && handle_->isExposed()) {
+            framed_ = true;
+            QMetaObject::invokeMethod(this, &ScreenFit::place, Qt::QueuedConnection);
+        } else if (framed_ && (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose) &&
+                   handle_->frameMargins() != frame_) {
+            QMetaObject::invokeMethod(this, &ScreenFit::place, Qt::QueuedConnection);
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void ScreenFit::follow()
+{
+    handle_ = window_.windowHandle();
+    if (handle_ == nullptr) return;
+    handle_->installEventFilter(this);
+    connect(handle_, &QWindow::screenChanged, this, &ScreenFit::watch);
+    watch(handle_->screen());
+}
+
+void ScreenFit::watch(QScreen* screen)
+{
+    disconnect(screenRoom_);
+    if (screen != nullptr) screenRoom_ = connect(screen, &QScreen::availableGeometryChanged, this, &ScreenFit::place);
+    fit();
+}
+
+void ScreenFit::fit()
+{
+    const auto wanted = wanted_();
+    const auto room = this->room();
+    const auto size = room.isEmpty() ? wanted : wanted.boundedTo(room);
+    if (window_.minimumSize() != size || window_.maximumSize() != size) window_.setFixedSize(size);
+}
+
+// With its frame known: the size it should have, and the whole frame on the
+// screen. A Wayland compositor places windows itself.
+void ScreenFit::place()
+{
+    if (handle_ == nullptr) return;
+    frame_ = handle_->frameMargins();
+    fit();
+    const auto* screen = this->screen();
+    if (screen == nullptr || !window_.isVisible() || onWayland(QGuiApplication::platformName())) return;
+    const auto area = screen->availableGeometry();
+    QRect framed(window_.frameGeometry().topLeft(), window_.size().grownBy(frame_));
+    framed.moveLeft(std::clamp(framed.left(), area.left(), std::max(area.left(), area.right() + 1 - framed.width())));
+    framed.moveTop(std::clamp(framed.top(), area.top(), std::max(area.top(), area.bottom() + 1 - framed.height())));
+    if (framed.topLeft() != window_.frameGeometry().topLeft()) window_.move(framed.topLeft());
+}
+
+QScreen* ScreenFit::screen() const
+{
+    if (handle_ != nullptr && handle_->screen() != nullptr) return handle_->screen();
+    // Not yet shown: a sheet opens on its owner's screen.
+    if (const auto* owner = window_.parentWidget()) return owner->screen();
+    return window_.screen();
+}
+
+// The window's own frame once drawn; before that, its owner's, which the
+// same window manager drew; else the usual one.
+QMargins ScreenFit::frame() const
+{
+    if (handle_ != nullptr && (framed_ || !handle_->frameMargins().isNull())) return handle_->frameMargins();
+    if (const auto* owner = window_.parentWidget()) {
+        const auto* ownerHandle = owner->window()->windowHandle();
+        if (ownerHandle != nullptr && !ownerHandle->frameMargins().isNull()) return ownerHandle->frameMargins();
+    }
+    return assumedFrame(QGuiApplication::platformName());
+}
+
+QSize ScreenFit::room() const
+{
+    const auto* screen = this->screen();
+    if (screen == nullptr) return {};
+    return windowRoom(screen->availableGeometry(), screen->geometry(), frame(), QGuiApplication::platformName());
+}
+
+}  // namespace corvalent

@@ -1,0 +1,67 @@
+#pragma once
+
+// What a screen leaves a window, frame included, and the rule that keeps a
+// sheet or a small window whole on its screen: never larger than that room,
+// its frame inside the screen's available area.
+
+#include <QMargins>
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QSize>
+#include <QStringView>
+
+#include <functional>
+
+class QScreen;
+class QWidget;
+class QWindow;
+
+namespace corvalent {
+
+// The frame a window manager is likely to draw on `platform` before it has
+// said: a title bar and thin borders; none where no window manager draws
+// one (offscreen, minimal).
+QMargins assumedFrame(QStringView platform);
+
+// What a screen leaves a window's contents: its `available` area less the
+// window's `frame`. On Wayland Qt knows only the whole output, so where the
+// available area is the whole screen, room for a panel is left too.
+QSize windowRoom(const QRect& available, const QRect& whole, const QMargins& frame, QStringView platform);
+
+// The size `window`'s layout asks for at `width`: a sheet as tall as its
+// content.
+QSize layoutSizeAt(QWidget& window, int width);
+
+// Keeps a sheet or small window whole on its screen. The window's fixed size
+// is what `wanted` asks for, bounded by the room its screen leaves it; once
+// the window manager has framed it, the frame is moved inside the screen's
+// available area. Both follow the screen and its room. A child of `window`.
+class ScreenFit : public QObject {
+public:
+    ScreenFit(QWidget& window, std::function<QSize()> wanted);
+
+    // Fits again; call after what `wanted` gives has changed.
+    void fit();
+    // The room the window's screen leaves it now; empty without a screen.
+    QSize room() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void follow();
+    void watch(QScreen* screen);
+    void place();
+    QScreen* screen() const;
+    QMargins frame() const;
+
+    QWidget& window_;
+    std::function<QSize()> wanted_;
+    QPointer<QWindow> handle_;
+    bool framed_ = false;
+    QMargins frame_;
+    QMetaObject::Connection screenRoom_;
+};
+
+}  // namespace corvalent

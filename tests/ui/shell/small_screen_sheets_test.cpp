@@ -1,0 +1,238 @@
+// Every sheet and the Settings window on the screen the test runs on,
+// framed by a real window manager (openbox, started here): each opens as the
+// application opens it, lies inside the screen's available area with its
+// frame, and its buttons lie inside both the sheet and the screen; where the
+// screen has room, a sheet keeps its usual size. ctest runs this once per
+// screen size.
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+#include <QWindow>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "core/disk/disk_cleanup_guides.h"
+#include "keyboard_walk.h"
+#include "live_environments.h"
+#include "models/disk_model.h"
+#include "models/vantle_model.h"
+#include "test_support.h"
+#include "ui/disk/disk_view.h"
+#include "ui/disk/header/disk_header.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/shell/corvalent_app.h"
+#include "ui/shell/main_view.h"
+#include "ui/widgets/buttons.h"
+#include "ui_settle.h"
+
+namespace corvalent {
+namespace {
+
+using testing::ChildProcess;
+
+std::string repeated(const std::string& text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i) all += (i ? " " : "") + text;
+    return all;
+}
+
+class SmallScreenSheets : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (QGuiApplication::platformName() != "xcb") return;
+        const auto openbox = QStandardPaths::findExecutable("openbox");
+        ASSERT_FALSE(openbox.isEmpty()) << "openbox is one of the test packages (scripts/install-deps test)";
+        wmFolder = std::make_unique<testing::TempDir>();
+        windowManager = std::make_unique<ChildProcess>(openbox.toStdString(), std::vector<std::string>{},
+                                                       wmFolder->path());
+        QWidget probe;
+        probe.resize(200, 100);
+        probe.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&probe));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !probe.windowHandle()->frameMargins().isNull(); }, 20'000))
+            << "openbox frames windows";
+    }
+    static void TearDownTestSuite()
+    {
+        windowManager.reset();
+        wmFolder.reset();
+    }
+
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs a display with a window manager";
+        QSettings().clear();
+        QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+        app = std::make_unique<CorvalentApp>();
+        app->openMainWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !app->mainWindow().windowHandle()->frameMargins().isNull(); },
+                                    10'000));
+        settle();
+    }
+    void TearDown() override
+    {
+        app.reset();
+        for (const auto lane : {TaskLane::files, TaskLane::processes})
+            EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
+        QCoreApplication::processEvents();
+        applyAppearance(AppAppearance::light);
+        QSettings().clear();
+    }
+
+    QRect room() { return app->mainWindow().screen()->availableGeometry(); }
+    QString screenName()
+    {
+        const auto whole = app->mainWindow().screen()->geometry();
+        return QString("%1x%2").arg(whole.width()).arg(whole.height());
+    }
+    DiskView* diskPage() { return qobject_cast<DiskView*>(app->mainView()->currentPage()); }
+
+    // The window now shown over the main window, once framed and placed.
+    QWidget* framedWindow(const std::function<QWidget*()>& find)
+    {
+        QWidget* shown = nullptr;
+        const bool framed = QTest::qWaitFor(
+            [&] {
+                shown = find();
+                return shown != nullptr && shown->isVisible() && shown->windowHandle() != nullptr &&
+                       shown->windowHandle()->isExposed() && !shown->windowHandle()->frameMargins().isNull() &&
+                       room().contains(shown->frameGeometry());
+            },
+            10'000);
+        settle();
+        EXPECT_TRUE(framed) << "framed inside the screen in time";
+
+        return shown;
+    }
+
+    static inline std::unique_ptr<testing::TempDir> wmFolder;
+    static inline std::unique_ptr<ChildProcess> windowManager;
+    testing::TempHome temp;
+    std::unique_ptr<CorvalentApp> app;
+};
+
+// Each sheet with more than a small screen holds: twelve groups to review,
+// forty processes to stop, long reasons, many steps.
+TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTheirButtons)
+{
+    auto& model = app->model();
+    ImpactReview review{"review", {}, {}};
+    for (int i = 0; i < 12; ++i) {
+        SelectedImpactGroup group;
+        group.id = "group-" + std::to_string(i);
+        group.title = "Worker " + std::to_string(i);
+        group.impact = repeated("Open connections close and unsaved work may be lost.", 2);
+        group.selectedCount = group.availableCount = 1;
+        group.isCompleteSelection = true;
+        group.facts = {"Started from a terminal.", "Uses 120 MB of memory."};
+        review.assessment.groups.push_back(group);
+    }
+    review.assessment.selectedCount = review.assessment.groupCount = 14;
+    review.assessment.omittedGroupCount = 2;
+    StopRequest request{"stop", {}, {}, false};
+    for (int i = 0; i < 40; ++i) {
+        ProcessRecord record;
+        record.pid = 40'000 + i;
+        record.name = "worker-" + std::to_string(i);
+        request.records.push_back(record);
+    }
+    for (int i = 0; i < 6; ++i) request.impacts.push_back(repeated("A helper stops and its window closes.", 3));
+    auto forced = request;
+    forced.id = "force";
+    forced.force = true;
+
+    DiskCleanupCandidate candidate;
+    candidate.path = (temp.home / "projects" / "build-output").string();
+    candidate.bytes = 3'000'000'000;
+    candidate.isDirectory = true;
+    candidate.safety = DiskCleanupSafety::review;
+    std::filesystem::create_directories(candidate.path);
+    candidate.reason = repeated("Build output that a build can make again.", 6);
+    candidate.consequence = repeated("The next build takes longer while it is made again.", 6);
+    candidate.activeOwners = {"make", "ninja", "node"};
+    DiskCleanupCandidate volume;
+    volume.path = (temp.home / ".local" / "share" / "docker" / "volumes" / "db").string();
+    auto guide = *DiskCleanupGuides::guide(volume);
+    for (int i = 0; i < 4; ++i) guide.steps.push_back(repeated("Check which containers still use the volume.", 2));
+
+    const auto modal = [] { return QApplication::activeModalWidget(); };
+    struct Sheet {
+        const char* name;
+        QSize usual;  // kept where the screen has room; empty for a sheet as tall as its content
+        std::function<void()> open;
+        std::function<QWidget*()> find;
+        std::function<void(QWidget&)> close;
+        std::vector<const char*> buttons;
+    };
+    const auto reject = [](QWidget& sheet) { qobject_cast<QDialog*>(&sheet)->reject(); };
+    const std::vector<Sheet> sheets{
+        {"review", {680, 650}, [&] { model.setImpactReview(review); }, modal, reject, {"impactDone"}},
+        {"stop", {}, [&] { model.setRequest(request); }, modal, reject, {"confirmStop"}},
+        {"force-stop", {}, [&] { model.setRequest(forced); }, modal, reject, {"confirmStop"}},
+        {"settings", {500, 540}, [&] { app->openSettings(); }, [&] { return app->settingsWindow(); },
+         [](QWidget& window) { window.close(); }, {}},
+        {"cleanup", {}, [&] { diskPage()->state().setCleanupCandidate(candidate); }, modal, reject,
+         {"moveToTrash"}},
+        {"guide", {}, [&] { diskPage()->state().setCleanupGuide(guide); }, modal, reject, {"guideDone"}},
+        {"folder", {}, [&] { diskPage()->header().folderButton().click(); }, modal, reject, {}},
+    };
+
+    for (const auto& [appearanceName, appearance] :
+         {std::pair("light", AppAppearance::light), std::pair("dark", AppAppearance::dark)}) {
+        applyAppearance(appearance);
+        for (const auto& sheet : sheets) {
+            SCOPED_TRACE(std::string(sheet.name) + " on " + screenName().toStdString() + ", " + appearanceName);
+            if (QString(sheet.name) == "cleanup") app->mainView()->setSection(AppSection::storage);
+            ASSERT_TRUE(QString(sheet.name) != "cleanup" || diskPage() != nullptr);
+            sheet.open();
+            auto* window = framedWindow(sheet.find);
+            ASSERT_NE(window, nullptr);
+            const auto framed = window->frameGeometry();
+            EXPECT_TRUE(room().contains(framed))
+                << "frame " << framed.x() << "," << framed.y() << " " << framed.width() << "x" << framed.height();
+
+            const auto space = room().size().shrunkBy(window->windowHandle()->frameMargins());
+            if (!sheet.usual.isEmpty()) {
+                EXPECT_EQ(window->size(), sheet.usual.boundedTo(space));
+            }
+            for (const auto* name : sheet.buttons) {
+                auto* button = window->findChild<QWidget*>(name);
+                ASSERT_NE(button, nullptr) << name;
+                const QRect place(button->mapTo(window, QPoint(0, 0)), button->size());
+                EXPECT_TRUE(button->isVisible()) << name;
+                EXPECT_TRUE(window->rect().contains(place)) << name << " within the sheet";
+                EXPECT_TRUE(room().contains(QRect(button->mapToGlobal(QPoint(0, 0)), button->size())))
+                    << name << " within the screen";
+            }
+            // The action reached by Tab, so the pictures show its ring.
+            if (auto* action = window->findChild<QWidget*>(sheet.name == std::string("cleanup") ? "moveToTrash"
+                                                                                                : "confirmStop")) {
+                ASSERT_TRUE(QTest::qWaitFor([&] { return action->isEnabled(); }, 10'000));
+                EXPECT_TRUE(tabTo(*action, 10));
+                settle();
+            }
+            QDir().mkpath(CORVALENT_SCREENSHOTS);
+            window->screen()->grabWindow(0).save(QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-%2-%3.png")
+                                                     .arg(screenName(), sheet.name, appearanceName));
+            QPointer<QWidget> closing(window);
+            sheet.close(*window);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull() || !closing->isVisible(); }, 10'000));
+            settle();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvalent
