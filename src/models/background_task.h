@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <chrono>
 #include <memory>
 #include <stop_token>
 #include <type_traits>
@@ -47,6 +48,13 @@ public:
     // and deleted while the application object is still there, so a job that
     // ends meanwhile still has somewhere to post its result.
     static QThreadPool& pool(TaskLane lane);
+
+    // Waits at most `limit` for every lane's jobs, from the GUI thread. True
+    // once they have all ended: the pools are then gone. False while a job
+    // still runs, say blocked in a call on a hung file system, which nothing
+    // can interrupt or join: the pools stay, and the caller ends the process
+    // at once, running nothing more beside that job (see runApplication).
+    static bool drainLanes(std::chrono::milliseconds limit);
 
     // `job(std::stop_token)` runs in the lane's pool; `deliver(result)` on the
     // GUI thread, unless `receiver` was destroyed or the task cancelled meanwhile.
