@@ -9,6 +9,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <sstream>
+#include <string_view>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
@@ -163,12 +164,26 @@ void SlowMount::unmount()
     }
 }
 
+namespace {
+
+std::size_t linesStartingWith(const fs::path& log, std::string_view start)
+{
+    std::ifstream file(log);
+    std::size_t count = 0;
+    for (std::string line; std::getline(file, line);) count += line.starts_with(start) ? 1 : 0;
+    return count;
+}
+
+}  // namespace
+
 std::size_t SlowMount::slowCallsBegun() const
 {
-    std::ifstream log(logFolder_ / "calls");
-    std::size_t count = 0;
-    for (std::string line; std::getline(log, line);) count += line.starts_with("begin ") ? 1 : 0;
-    return count;
+    return linesStartingWith(logFolder_ / "calls", "begin ");
+}
+
+std::size_t SlowMount::slowCallsEnded() const
+{
+    return linesStartingWith(logFolder_ / "calls", "end ");
 }
 
 bool SlowMount::waitForSlowCalls(std::size_t count, std::chrono::milliseconds timeout) const

@@ -65,6 +65,8 @@ public:
     // How many slow calls have begun so far, ended or not: a test waits for
     // this to know that a call now sleeps.
     std::size_t slowCallsBegun() const;
+    // How many of them have ended, slept out or cut short.
+    std::size_t slowCallsEnded() const;
     // Waits until at least `count` slow calls have begun; false after `timeout`.
     bool waitForSlowCalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
