@@ -75,13 +75,15 @@ TEST(SlowMount, NeverHeldByASleepingCall)
     ASSERT_TRUE(mount.waitForSlowCalls(1));
     ::kill(lister.pid(), SIGKILL);
     EXPECT_TRUE(lister.waitFor(5s).has_value());
+    ASSERT_TRUE(testing::eventually([&] { return mount.slowCallsEnded() == mount.slowCallsBegun(); }));
 
     // The mount point's own stat sleeps: what the parent's walk meets.
+    const auto before = mount.slowCallsBegun();
     auto stat = std::async(std::launch::async, [&] {
         struct stat info {};
         return ::lstat(mount.path().c_str(), &info) == 0 ? 0 : errno;
     });
-    ASSERT_TRUE(mount.waitForSlowCalls(2));
+    ASSERT_TRUE(mount.waitForSlowCalls(before + 1));
     const auto start = std::chrono::steady_clock::now();
     mount.unmount();
     ASSERT_EQ(stat.wait_for(5s), std::future_status::ready);
