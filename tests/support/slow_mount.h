@@ -22,7 +22,9 @@
 // ENOTCONN once the server is gone). A caller that is killed or interrupted
 // while its call sleeps gets EINTR at once, as with a killable wait on a
 // network file system. Declare the SlowMount after the TempDir holding its
-// mount point, so that it goes first.
+// mount point, and after whatever waits for work that may still sleep in it
+// (a model, a lane drained when the test ends), so that it goes first and
+// that work ends.
 
 #include <chrono>
 #include <cstddef>

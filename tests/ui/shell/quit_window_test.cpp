@@ -7,7 +7,6 @@
 #include <xcb/xcb.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
