@@ -89,8 +89,13 @@ SlowMount::SlowMount(const fs::path& mountPoint, const SlowTree& tree)
         problem_ = "FUSE tests skipped: fusermount3 is missing (Debian package fuse3)";
         return;
     }
-    fs::create_directories(mountPoint);
-    mountPoint_ = fs::canonical(mountPoint);
+    std::error_code error;
+    fs::create_directories(mountPoint, error);
+    mountPoint_ = fs::canonical(mountPoint, error);
+    if (error) {
+        problem_ = "FUSE tests skipped: no mount point at " + mountPoint.string() + ": " + error.message();
+        return;
+    }
     char pattern[] = "/tmp/corvalent-slow-fs-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
         problem_ = "FUSE tests skipped: no temp folder for the server's log";
