@@ -1,5 +1,8 @@
 #include "models/background_task.h"
 
+#include <QDeadlineTimer>
+
+#include <algorithm>
 #include <utility>
 
 namespace corvalent {
@@ -24,19 +27,30 @@ Lanes*& lanes()
 
 // Called from the application object's destructor: each pool waits for its
 // jobs before it goes.
-void drainLanes()
+void deleteLanes()
 {
     delete std::exchange(lanes(), nullptr);
 }
 
 }  // namespace
 
+bool BackgroundTask::drainLanes(std::chrono::milliseconds limit)
+{
+    if (lanes() == nullptr) return true;
+    const QDeadlineTimer deadline(limit);
+    for (auto* pool : {&lanes()->files, &lanes()->processes}) {
+        if (!pool->waitForDone(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0)))) return false;
+    }
+    deleteLanes();
+    return true;
+}
+
 QThreadPool& BackgroundTask::pool(TaskLane lane)
 {
     auto& made = lanes();
     if (made == nullptr) {
         made = new Lanes;
-        qAddPostRoutine(drainLanes);
+        qAddPostRoutine(deleteLanes);
     }
     return lane == TaskLane::processes ? made->processes : made->files;
 }

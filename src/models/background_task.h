@@ -12,6 +12,8 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <stop_token>
 #include <type_traits>
@@ -37,16 +39,29 @@ class BackgroundTask {
 public:
     BackgroundTask() = default;
 
+    // Asks the job to stop. A cancelled job that is still running no longer
+    // counts against its lane: it may be blocked in a call no stop can end (a
+    // hung file system), and the lane's next job must not wait behind it.
     void cancel()
     {
-        if (stop_) stop_->request_stop();
+        if (!state_) return;
+        state_->stop.request_stop();
+        int holding = 0;
+        if (state_->slot.compare_exchange_strong(holding, 1)) state_->pool->releaseThread();
     }
-    bool running() const { return stop_ && !*finished_; }
+    bool running() const { return state_ && !state_->delivered; }
 
     // The pool of a lane, made on first use from the GUI thread. It is drained
     // and deleted while the application object is still there, so a job that
     // ends meanwhile still has somewhere to post its result.
     static QThreadPool& pool(TaskLane lane);
+
+    // Waits at most `limit` for every lane's jobs, from the GUI thread. True
+    // once they have all ended: the pools are then gone. False while a job
+    // still runs, say blocked in a call on a hung file system, which nothing
+    // can interrupt or join: the pools stay, and the caller ends the process
+    // at once, running nothing more beside that job (see runApplication).
+    static bool drainLanes(std::chrono::milliseconds limit);
 
     // `job(std::stop_token)` runs in the lane's pool; `deliver(result)` on the
     // GUI thread, unless `receiver` was destroyed or the task cancelled meanwhile.
@@ -54,33 +69,38 @@ public:
     static BackgroundTask start(QObject* receiver, Job job, Deliver deliver, BackgroundTaskOptions options = {})
     {
         BackgroundTask task;
-        task.stop_ = std::make_shared<std::stop_source>();
-        task.finished_ = std::make_shared<bool>(false);
+        task.state_ = std::make_shared<State>();
+        task.state_->pool = &pool(options.lane);
         QPointer<QObject> guard(receiver);
-        auto stop = task.stop_;
-        auto finished = task.finished_;
-        pool(options.lane).start(
-            [guard, stop, finished, options, job = std::move(job), deliver = std::move(deliver)]() mutable {
-                QThread::currentThread()->setPriority(options.userInitiated ? QThread::NormalPriority
-                                                                            : QThread::LowPriority);
-                auto result = job(stop->get_token());
-                // Posted to the application object, which outlives every model;
-                // the guard is read on the GUI thread only.
-                QMetaObject::invokeMethod(
-                    QCoreApplication::instance(),
-                    [guard, stop, finished, options, deliver = std::move(deliver), result = std::move(result)]() mutable {
-                        *finished = true;
-                        if (guard.isNull() || (stop->stop_requested() && !options.deliverAfterStop)) return;
-                        deliver(std::move(result));
-                    },
-                    Qt::QueuedConnection);
-            });
+        task.state_->pool->start([guard, state = task.state_, options, job = std::move(job),
+                                  deliver = std::move(deliver)]() mutable {
+            QThread::currentThread()->setPriority(options.userInitiated ? QThread::NormalPriority
+                                                                        : QThread::LowPriority);
+            auto result = job(state->stop.get_token());
+            // A job that gave its slot up on cancel takes it back as it ends.
+            if (state->slot.exchange(2) == 1) state->pool->reserveThread();
+            // Posted to the application object, which outlives every model;
+            // the guard is read on the GUI thread only.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard, state, options, deliver = std::move(deliver), result = std::move(result)]() mutable {
+                    state->delivered = true;
+                    if (guard.isNull() || (state->stop.stop_requested() && !options.deliverAfterStop)) return;
+                    deliver(std::move(result));
+                },
+                Qt::QueuedConnection);
+        });
         return task;
     }
 
 private:
-    std::shared_ptr<std::stop_source> stop_;
-    std::shared_ptr<bool> finished_;
+    struct State {
+        std::stop_source stop;
+        QThreadPool* pool = nullptr;
+        std::atomic<int> slot{0};  // 0 holds its lane slot, 1 gave it up on cancel, 2 ended
+        bool delivered = false;    // GUI thread only
+    };
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace corvalent

@@ -239,6 +239,13 @@ void DiskModel::stopScan()
     stopping_ = true;
     publish({.scan = true});
     scanTask_.cancel();
+    QTimer::singleShot(environment_.stopGraceMilliseconds, this, [this, token = scanID_] {
+        if (token != scanID_ || !stopping_) return;
+        DiskScanResult nothing;
+        nothing.cancelled = true;
+        finishScan(token, std::move(nothing));
+        ++scanID_;  // what the job hands back later is dropped
+    });
 }
 
 DiskModel::Areas DiskModel::discardActiveScan()

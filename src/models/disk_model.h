@@ -44,6 +44,10 @@ struct DiskModelEnvironment {
     std::function<std::vector<DiskVolume>()> volumes;
     std::function<std::optional<APFSSnapshotSummary>(const std::string&, std::stop_token)> snapshotSummary;
     std::function<double()> uptime;
+    // How long a stopped scan has to hand back its partial result. One that
+    // takes longer (blocked on a hung file system) is let go: the scan ends
+    // without it, and nothing of it arrives later.
+    int stopGraceMilliseconds = 800;
 
     static DiskModelEnvironment system();
 };

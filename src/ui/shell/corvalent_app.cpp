@@ -10,10 +10,12 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 #include "models/app_notifications.h"
+#include "models/background_task.h"
 #include "models/full_disk_access.h"
 #include "models/performance_check.h"
 #include "models/preferences.h"
@@ -305,11 +307,25 @@ int runApplication(int argc, char** argv)
 
     DiskAccessPreference::migrateSigningIdentityIfNeeded(Preferences::standard());
 
-    CorvalentApp app;
-    if (instance) app.answerLaterStarts(*instance);
-    app.openMainWindow();
-    if (!PerformanceCheck::enabled()) app.createTrayMenu();
-    return QApplication::exec();
+    int status = 0;
+    {
+        CorvalentApp app;
+        if (instance) app.answerLaterStarts(*instance);
+        app.openMainWindow();
+        if (!PerformanceCheck::enabled()) app.createTrayMenu();
+        status = QApplication::exec();
+    }
+    instance.reset();
+    // The windows and models are gone. A job still running in a lane gets a
+    // moment to end; one blocked on a hung file system may never end and
+    // cannot be interrupted, so the process ends here, without joining it and
+    // without running the destructors of anything it may still touch. Only
+    // the standard streams need flushing: settings are written as they change.
+    if (!BackgroundTask::drainLanes(std::chrono::milliseconds(250))) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }
 
 }  // namespace corvalent
