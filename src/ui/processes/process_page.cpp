@@ -133,6 +133,8 @@ constexpr int inspectorMinimum = 330;
 constexpr int inspectorIdeal = 390;
 constexpr int inspectorMaximum = 490;
 constexpr int shelfHeight = 62;
+// The split's foot the shelf covers: its height and the gap below it.
+constexpr int shelfBand = shelfHeight + 16;
 // The header's margins and the space between its parts.
 constexpr QMargins headerMargins(24, 18, 24, 20);
 constexpr int headerSpacing = 14;
@@ -181,6 +183,8 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     split_->setHandleWidth(5);
     pane_ = new ProcessListPane(model_, icons);
     pane_->setMinimumWidth(listMinimum);
+    // The list's last row scrolls up clear of the shelf.
+    pane_->list().setBottomMargin(shelfBand);
     split_->addWidget(pane_);
     inspector_ = new QWidget;
     inspector_->setObjectName("inspector");
@@ -340,7 +344,7 @@ void ProcessPage::slideInspector(bool in)
 void ProcessPage::placeShelf()
 {
     const auto area = split_->geometry();
-    shelf_->setGeometry(area.left() + 20, area.bottom() - 16 - shelfHeight, std::max(0, area.width() - 40),
+    shelf_->setGeometry(area.left() + 20, area.bottom() + 1 - shelfBand, std::max(0, area.width() - 40),
                         shelfHeight);
 }
 
@@ -352,8 +356,8 @@ void ProcessPage::paintEvent(QPaintEvent*)
 }
 
 // The parts above the list give way, fewest first, until the list has room
-// for its rows: the caption line, the title block, the list's title row,
-// then the header with its chips.
+// for its rows above the shelf: the caption line, the title block, the
+// list's title row, then the header with its chips.
 void ProcessPage::foldToHeight()
 {
     const int inner = width() - headerMargins.left() - headerMargins.right();
@@ -363,7 +367,8 @@ void ProcessPage::foldToHeight()
     const int divider = headerDivider_->minimumHeight();
     const int header = headerMargins.top() + titles + headerSpacing + chips + headerSpacing + caption +
                        headerMargins.bottom();
-    const int full = header + divider + pane_->fullHeaderHeight() + ProcessListPane::listHeight(keptRows);
+    const int full =
+        header + divider + pane_->fullHeaderHeight() + ProcessListPane::listHeight(keptRows) + shelfBand;
     const std::array frees{caption + headerSpacing, titles + headerSpacing, pane_->titleRowHeight(),
                            headerMargins.top() + chips + headerMargins.bottom() + divider};
     folded_ = corvalent::foldedParts(height(), full, frees);
@@ -372,17 +377,6 @@ void ProcessPage::foldToHeight()
     pane_->setTitleRowShown(folded_ < 3);
     header_->setVisible(folded_ < 4);
     headerDivider_->setVisible(folded_ < 4);
-}
-
-int foldedParts(int room, int full, std::span<const int> frees)
-{
-    int folded = 0;
-    for (const int freed : frees) {
-        if (full <= room) break;
-        full -= freed;
-        ++folded;
-    }
-    return folded;
 }
 
 void ProcessPage::resizeEvent(QResizeEvent* event)

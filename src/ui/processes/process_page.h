@@ -4,13 +4,13 @@
 // over a split of the process list and the contextual inspector, with the
 // selection shelf's place floating over the foot of the split. The page keeps
 // no state of its own beyond whether the inspector is shown. On a short page
-// the parts above the list give way, so that the list keeps five rows.
+// the parts above the list give way, so that the list keeps five rows clear
+// of the shelf.
 
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
-#include <span>
 
 class QSplitter;
 
@@ -24,12 +24,6 @@ class VantleModel;
 namespace processes {
 class MetricChip;
 }
-
-// How many of the parts above a list fold away on a page `room` high that
-// would be `full` high with all of them shown: the fewest that make it fit,
-// folding in the order of `frees` (the height each one frees); all of them
-// when even that is not enough.
-int foldedParts(int room, int full, std::span<const int> frees);
 
 class ProcessPage : public QWidget {
     Q_OBJECT

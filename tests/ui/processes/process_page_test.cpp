@@ -344,26 +344,16 @@ TEST_F(ProcessPageTest, TheInspectorFollowsItsSettingAndThePageIsPictured)
     screenshot("light-920");
 }
 
-TEST(ProcessPageFold, TheFewestPartsFoldThatLetTheListFit)
+// Rows wholly inside the list's area and above the shelf floating over it.
+int rowsShown(ProcessPage& page)
 {
-    const std::array frees{30, 60, 50, 100};
-    EXPECT_EQ(foldedParts(700, 700, frees), 0) << "room for everything";
-    EXPECT_EQ(foldedParts(699, 700, frees), 1);
-    EXPECT_EQ(foldedParts(670, 700, frees), 1);
-    EXPECT_EQ(foldedParts(669, 700, frees), 2);
-    EXPECT_EQ(foldedParts(560, 700, frees), 3);
-    EXPECT_EQ(foldedParts(459, 700, frees), 4) << "everything folds when even that is not enough";
-    EXPECT_EQ(foldedParts(0, 700, frees), 4);
-    EXPECT_EQ(foldedParts(100, 700, std::span<const int>()), 0) << "nothing to fold";
-}
-
-// Rows wholly inside the list's area.
-int rowsShown(ProcessListView& list)
-{
+    auto& list = page.listPane().list();
+    const QRect viewport(list.viewport()->mapTo(&page, QPoint(0, 0)), list.viewport()->size());
+    const auto clear = viewport.intersected(QRect(0, 0, page.width(), page.shelf().geometry().top()));
     int shown = 0;
     for (int row = 0; row < list.rows().rowCount(); ++row) {
-        const auto area = list.rowDelegate().rowRect(list.visualRect(list.rows().index(row)), row);
-        if (QRectF(list.viewport()->rect()).contains(area)) ++shown;
+        const auto area = list.rowDelegate().rowRect(list.visualRect(list.rows().index(row)), row).toAlignedRect();
+        if (clear.contains(QRect(list.viewport()->mapTo(&page, area.topLeft()), area.size()))) ++shown;
     }
     return shown;
 }
@@ -380,7 +370,7 @@ TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsFit)
         EXPECT_EQ(page->foldedParts(), 0);
         for (const auto* name : {"pageHeader", "pageTitles", "metricChips", "pageCaption", "paneTitle"})
             EXPECT_TRUE(shows(name)) << name;
-        EXPECT_GE(rowsShown(list()), 5);
+        EXPECT_GE(rowsShown(*page), 5);
     };
     drawn();
 
@@ -398,13 +388,13 @@ TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsFit)
         EXPECT_EQ(shows("paneTitle"), folded < 3) << height;
         EXPECT_EQ(shows("pageHeader"), folded < 4) << height;
         if (folded < 4 || height >= 454) {
-            EXPECT_GE(rowsShown(list()), 5) << height << ", " << folded << " folded";
+            EXPECT_GE(rowsShown(*page), 5) << height << ", " << folded << " folded";
         }
         EXPECT_TRUE(pane().searchField().isVisibleTo(&host)) << "the search field never folds";
         if (height == 454) screenshot("light-960x540-folded");
     }
     EXPECT_EQ(folded, 4);
-    EXPECT_LT(rowsShown(list()), 5) << "too short for five rows even folded";
+    EXPECT_LT(rowsShown(*page), 5) << "too short for five rows even folded";
 
     // Room again: everything comes back.
     host.resize(1180, 695);

@@ -37,6 +37,8 @@ public:
     ProcessListModel& rows() { return rows_; }
     ProcessRowDelegate& rowDelegate() { return *delegate_; }
     bool showsFocusRing() const { return hasFocus() && keyboard_; }
+    // Keeps the rows out of the list's foot, where something floats over it.
+    void setBottomMargin(int margin) { setViewportMargins(0, 0, 0, margin); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
