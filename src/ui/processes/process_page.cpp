@@ -17,6 +17,7 @@
 #include "ui/processes/list/process_list_pane.h"
 #include "ui/processes/process_texts.h"
 #include "ui/processes/list/selection_shelf.h"
+#include "ui/shell/main_window_size.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/corvalent_style.h"
@@ -183,8 +184,7 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     split_->setHandleWidth(5);
     pane_ = new ProcessListPane(model_, icons);
     pane_->setMinimumWidth(listMinimum);
-    // The list's last row scrolls up clear of the shelf.
-    pane_->list().setBottomMargin(shelfBand);
+    pane_->list().setCoveredFoot(shelfBand);
     split_->addWidget(pane_);
     inspector_ = new QWidget;
     inspector_->setObjectName("inspector");
@@ -355,9 +355,10 @@ void ProcessPage::paintEvent(QPaintEvent*)
     painter.fillRect(split_->geometry(), CorvalentStyle::windowBackground(palette()));
 }
 
-// The parts above the list give way, fewest first, until the list has room
-// for its rows above the shelf: the caption line, the title block, the
-// list's title row, then the header with its chips.
+// In a short window the parts above the list give way, fewest first, until
+// the list has room for its rows above the shelf: the caption line, the
+// title block, the list's title row, the header with its chips, and last the
+// line between the search field and the list's controls.
 void ProcessPage::foldToHeight()
 {
     const int inner = width() - headerMargins.left() - headerMargins.right();
@@ -370,13 +371,18 @@ void ProcessPage::foldToHeight()
     const int full =
         header + divider + pane_->fullHeaderHeight() + ProcessListPane::listHeight(keptRows) + shelfBand;
     const std::array frees{caption + headerSpacing, titles + headerSpacing, pane_->titleRowHeight(),
-                           headerMargins.top() + chips + headerMargins.bottom() + divider};
-    folded_ = corvalent::foldedParts(height(), full, frees);
+                           headerMargins.top() + chips + headerMargins.bottom() + divider,
+                           pane_->joinedRowsSaving()};
+    // In a window of its usual height the page is drawn in full; in a shorter
+    // one, as on a small screen, it gives way until the rows clear the shelf.
+    const bool usual = window()->height() >= usualMainWindowSize().height();
+    folded_ = usual ? 0 : corvalent::foldedParts(height(), full, frees);
     caption_->setVisible(folded_ < 1);
     titles_->setVisible(folded_ < 2);
     pane_->setTitleRowShown(folded_ < 3);
     header_->setVisible(folded_ < 4);
     headerDivider_->setVisible(folded_ < 4);
+    pane_->setRowsJoined(folded_ >= 5);
 }
 
 void ProcessPage::resizeEvent(QResizeEvent* event)

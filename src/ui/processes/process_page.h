@@ -41,8 +41,9 @@ public:
     QWidget* chip(const QString& title) const;
     bool showsInspector() const { return showInspector_; }
     // How many parts above the list give way at the page's height, in this
-    // order: the caption line, the title block, the list's title row, and
-    // last the header with its chips.
+    // order: the caption line, the title block, the list's title row, the
+    // header with its chips, and last the line break between the search field
+    // and the list's controls.
     int foldedParts() const { return folded_; }
 
 public slots:

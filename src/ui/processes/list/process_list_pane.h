@@ -11,6 +11,7 @@
 
 #include "ui/widgets/corvalent_style.h"
 
+class QBoxLayout;
 class QCheckBox;
 class QLineEdit;
 
@@ -18,6 +19,7 @@ namespace corvalent {
 
 class Button;
 class ElidedLabel;
+class OverlayScrollBar;
 class ProcessIconStore;
 class ProcessListModel;
 class ProcessRowDelegate;
@@ -37,8 +39,10 @@ public:
     ProcessListModel& rows() { return rows_; }
     ProcessRowDelegate& rowDelegate() { return *delegate_; }
     bool showsFocusRing() const { return hasFocus() && keyboard_; }
-    // Keeps the rows out of the list's foot, where something floats over it.
-    void setBottomMargin(int margin) { setViewportMargins(0, 0, 0, margin); }
+    // Something floats over the list's foot, `height` high: a row brought
+    // into view comes to rest above it, and so does the scroll bar.
+    void setCoveredFoot(int height);
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -55,6 +59,8 @@ private:
 
     ProcessListModel& rows_;
     ProcessRowDelegate* delegate_;
+    OverlayScrollBar* scrollBar_;
+    int coveredFoot_ = 0;
     bool keyboard_ = false;
     bool releasedOnGlyph_ = false;
 };
@@ -76,6 +82,10 @@ public:
     // state) gives way to the rows: the height that frees, and whether it shows.
     int titleRowHeight() const;
     void setTitleRowShown(bool shown);
+    // Shorter still, the controls join the search field on one line in a
+    // tighter header: the height that frees, and whether they do.
+    int joinedRowsSaving() const;
+    void setRowsJoined(bool joined);
     // The pane above its list with every row shown, divider included.
     int fullHeaderHeight() const;
     // The list's height for `rows` whole rows from its top.
@@ -99,6 +109,8 @@ private:
     VantleModel& model_;
     ProcessListModel* rows_ = nullptr;
     QWidget* titleRow_ = nullptr;
+    QWidget* header_ = nullptr;
+    QBoxLayout* findRows_ = nullptr;
     QWidget* searchRow_ = nullptr;
     QWidget* controlsRow_ = nullptr;
     ProcessListView* list_ = nullptr;
