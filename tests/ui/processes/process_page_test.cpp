@@ -23,11 +23,13 @@
 #include "ui/processes/icons/process_icon_store.h"
 #include "ui/processes/list/process_list_model.h"
 #include "ui/processes/list/process_list_pane.h"
+#include "ui/processes/list/selection_shelf.h"
 #include "ui/processes/process_page.h"
 #include "ui/processes/list/process_row_delegate.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui_settle.h"
 
@@ -342,6 +344,39 @@ TEST_F(ProcessPageTest, TheInspectorFollowsItsSettingAndThePageIsPictured)
     pane().searchField().clear();
     model->setSearch({});
     screenshot("light-920");
+}
+
+TEST_F(ProcessPageTest, RowsPassUnderTheOpaqueShelfButComeToRestAboveIt)
+{
+    for (int i = 0; i < 9; ++i) start("zq-under-" + std::to_string(i));
+    open({1180, 760});
+    refresh();
+    ASSERT_GE(rows().rowCount(), 10);
+    const int shelfTop = page->shelf().geometry().top();
+    const auto bottomOf = [&](const QWidget& widget, int bottom) { return widget.mapTo(page, QPoint(0, bottom)).y(); };
+    ASSERT_LT(shelfTop, bottomOf(*list().viewport(), list().viewport()->height())) << "the shelf floats over the list";
+
+    // Each row the arrow keys reach rests whole above the shelf, and so does
+    // the scroll bar.
+    list().setFocus(Qt::TabFocusReason);
+    for (int step = 0; step < rows().rowCount(); ++step) {
+        QTest::keyClick(&list(), Qt::Key_Down);
+        const auto row = list().currentIndex().row();
+        const auto area = list().rowDelegate().rowRect(list().visualRect(list().currentIndex()), row).toAlignedRect();
+        EXPECT_LE(bottomOf(*list().viewport(), area.bottom()), shelfTop) << "row " << row;
+    }
+    auto* bar = list().findChild<OverlayScrollBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_LE(bottomOf(*bar, bar->height()), shelfTop);
+
+    // What passes under the shelf never shows through it: it is opaque.
+    auto& shelf = *page->findChild<SelectionShelf*>();
+    QImage alone(shelf.size(), QImage::Format_ARGB32_Premultiplied);
+    alone.fill(Qt::transparent);
+    shelf.render(&alone, {}, {}, QWidget::DrawChildren);
+    auto* headline = shelf.findChild<QLabel*>("shelfHeadline");
+    EXPECT_EQ(qAlpha(alone.pixel(headline->geometry().center())), 255);
 }
 
 // Rows wholly inside the list's area and above the shelf floating over it.
