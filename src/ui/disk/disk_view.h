@@ -5,8 +5,8 @@
 // failed), the access overlay over both when the person reviews access, and
 // the view state the panels share. On show it reloads the volumes and then
 // probes access; it probes again whenever the application comes to the
-// front and whenever the overlay closes. On a short page the header and the
-// sidebar's title give way, so that the sidebar keeps two review cards.
+// front and whenever the overlay closes. In a short window the header and
+// the sidebar's title give way, so that the sidebar keeps two review cards.
 
 #include <QDialog>
 #include <QPointer>

@@ -3,7 +3,7 @@
 // The band at the top of the disk workspace: the page's title, the stop
 // command while a scan runs, the volume menu, the scan and folder commands,
 // then the selected volume's capacity card and, while access is limited,
-// the warning that the map may be incomplete. On a short page it folds: the
+// the warning that the map may be incomplete. In a short window it folds: the
 // subtitle goes first, then the title, whose commands join the card's row
 // while the card keeps only its first figure.
 
