@@ -6,6 +6,9 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <array>
+
 #include "models/background_task.h"
 #include "models/disk_model.h"
 #include "models/preferences.h"
@@ -14,9 +17,12 @@
 #include "ui/disk/header/disk_header.h"
 #include "ui/disk/scan/empty_state.h"
 #include "ui/disk/map/map_panel.h"
+#include "ui/disk/sidebar/disk_sidebar.h"
+#include "ui/shell/main_window_size.h"
 #include "ui/disk/scan/scan_progress.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/sheet_binding.h"
@@ -69,6 +75,10 @@ DiskView::DiskView(DiskModel& model, bool showsInspector, Environment environmen
     connect(&model_, &DiskModel::scanChanged, this, &DiskView::showContent);
     connect(&model_, &DiskModel::resultChanged, this, &DiskView::showContent);
     connect(&model_, &DiskModel::resultPublished, this, &DiskView::resultPublished);
+    // The header's parts and the sidebar's footnote come and go with the
+    // model: the page folds again once they have.
+    connect(&model_, &DiskModel::resultChanged, this, &DiskView::foldToHeight, Qt::QueuedConnection);
+    header_->installEventFilter(this);
     connect(&state_, &DiskViewState::showingAccessSetupChanged, this, &DiskView::syncAccessOverlay);
     connect(&state_, &DiskViewState::cleanupCandidateChanged, this, &DiskView::syncSheets);
     connect(&state_, &DiskViewState::cleanupGuideChanged, this, &DiskView::syncSheets);
@@ -213,9 +223,34 @@ void DiskView::syncSheets()
         [this] { state_.setCleanupGuide(std::nullopt); });
 }
 
+// In a window of its usual height the page is drawn in full. In a shorter
+// one, as on a small screen, the header and the sidebar's title give way
+// until the sidebar's list has room for two review cards; the map, as tall,
+// then keeps its centre label inside the inner ring.
+void DiskView::foldToHeight()
+{
+    constexpr int keptList = 250;
+    constexpr int divider = 1;
+    auto& sidebar = map_->sidebar();
+    const int full = header_->fullHeight() + divider + sidebar.fullHeightAroundList() + keptList;
+    const auto header = header_->foldSavings();
+    const std::array frees{header[0], header[1], sidebar.titleSaving()};
+    const bool usual = window()->height() >= usualMainWindowSize().height();
+    folded_ = usual ? 0 : corvalent::foldedParts(height(), full, frees);
+    header_->setFolded(std::min(folded_, 2));
+    sidebar.setTitleShown(folded_ < 3);
+}
+
+bool DiskView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == header_ && event->type() == QEvent::LayoutRequest) foldToHeight();
+    return QWidget::eventFilter(watched, event);
+}
+
 void DiskView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    foldToHeight();
     if (!overlay_.isNull()) overlay_->setGeometry(rect());
 }
 

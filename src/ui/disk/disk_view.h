@@ -5,7 +5,8 @@
 // failed), the access overlay over both when the person reviews access, and
 // the view state the panels share. On show it reloads the volumes and then
 // probes access; it probes again whenever the application comes to the
-// front and whenever the overlay closes.
+// front and whenever the overlay closes. In a short window the header and
+// the sidebar's title give way, so that the sidebar keeps two review cards.
 
 #include <QDialog>
 #include <QPointer>
@@ -57,6 +58,9 @@ public:
     // Follows the "showInspector" setting; the page reads it when made.
     void setShowsInspector(bool on);
     Content content() const { return content_; }
+    // How many parts give way at the page's height, in this order: the
+    // header's subtitle, its title, and the sidebar's title.
+    int foldedParts() const { return folded_; }
     QWidget& contentPanel(Content content) const;
     DiskMapPanel& mapPanel() const { return *map_; }
     // The overlay shown while the person reviews access, else null.
@@ -75,11 +79,13 @@ public:
     void refreshFullDiskAccessStatus();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void showContent();
+    void foldToHeight();
     void syncAccessOverlay();
     void syncSheets();
     void resultPublished();
@@ -96,6 +102,7 @@ private:
     DiskMapPanel* map_ = nullptr;
     UnavailableContent* failed_ = nullptr;
     Content content_ = Content::empty;
+    int folded_ = 0;
     QPointer<QWidget> overlay_;
     QPointer<QDialog> confirmation_;
     QPointer<QDialog> guide_;

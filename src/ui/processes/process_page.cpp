@@ -17,6 +17,7 @@
 #include "ui/processes/list/process_list_pane.h"
 #include "ui/processes/process_texts.h"
 #include "ui/processes/list/selection_shelf.h"
+#include "ui/shell/main_window_size.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/corvalent_style.h"
@@ -133,6 +134,8 @@ constexpr int inspectorMinimum = 330;
 constexpr int inspectorIdeal = 390;
 constexpr int inspectorMaximum = 490;
 constexpr int shelfHeight = 62;
+// The split's foot the shelf covers: its height and the gap below it.
+constexpr int shelfBand = shelfHeight + 16;
 // The header's margins and the space between its parts.
 constexpr QMargins headerMargins(24, 18, 24, 20);
 constexpr int headerSpacing = 14;
@@ -181,6 +184,7 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     split_->setHandleWidth(5);
     pane_ = new ProcessListPane(model_, icons);
     pane_->setMinimumWidth(listMinimum);
+    pane_->list().setCoveredFoot(shelfBand);
     split_->addWidget(pane_);
     inspector_ = new QWidget;
     inspector_->setObjectName("inspector");
@@ -356,7 +360,7 @@ void ProcessPage::slideInspector(bool in)
 void ProcessPage::placeShelf()
 {
     const auto area = split_->geometry();
-    shelf_->setGeometry(area.left() + 20, area.bottom() - 16 - shelfHeight, std::max(0, area.width() - 40),
+    shelf_->setGeometry(area.left() + 20, area.bottom() + 1 - shelfBand, std::max(0, area.width() - 40),
                         shelfHeight);
 }
 
@@ -367,9 +371,10 @@ void ProcessPage::paintEvent(QPaintEvent*)
     painter.fillRect(split_->geometry(), CorvalentStyle::windowBackground(palette()));
 }
 
-// The parts above the list give way, fewest first, until the list has room
-// for its rows: the caption line, the title block, the list's title row,
-// then the header with its chips.
+// In a short window the parts above the list give way, fewest first, until
+// the list has room for its rows above the shelf: the caption line, the
+// title block, the list's title row, the header with its chips, and last the
+// line between the search field and the list's controls.
 void ProcessPage::foldToHeight()
 {
     const int inner = width() - headerMargins.left() - headerMargins.right();
@@ -379,26 +384,21 @@ void ProcessPage::foldToHeight()
     const int divider = headerDivider_->minimumHeight();
     const int header = headerMargins.top() + titles + headerSpacing + chips + headerSpacing + caption +
                        headerMargins.bottom();
-    const int full = header + divider + pane_->fullHeaderHeight() + ProcessListPane::listHeight(keptRows);
+    const int full =
+        header + divider + pane_->fullHeaderHeight() + ProcessListPane::listHeight(keptRows) + shelfBand;
     const std::array frees{caption + headerSpacing, titles + headerSpacing, pane_->titleRowHeight(),
-                           headerMargins.top() + chips + headerMargins.bottom() + divider};
-    folded_ = corvalent::foldedParts(height(), full, frees);
+                           headerMargins.top() + chips + headerMargins.bottom() + divider,
+                           pane_->joinedRowsSaving()};
+    // In a window of its usual height the page is drawn in full; in a shorter
+    // one, as on a small screen, it gives way until the rows clear the shelf.
+    const bool usual = window()->height() >= usualMainWindowSize().height();
+    folded_ = usual ? 0 : corvalent::foldedParts(height(), full, frees);
     caption_->setVisible(folded_ < 1);
     titles_->setVisible(folded_ < 2);
     pane_->setTitleRowShown(folded_ < 3);
     header_->setVisible(folded_ < 4);
     headerDivider_->setVisible(folded_ < 4);
-}
-
-int foldedParts(int room, int full, std::span<const int> frees)
-{
-    int folded = 0;
-    for (const int freed : frees) {
-        if (full <= room) break;
-        full -= freed;
-        ++folded;
-    }
-    return folded;
+    pane_->setRowsJoined(folded_ >= 5);
 }
 
 void ProcessPage::resizeEvent(QResizeEvent* event)

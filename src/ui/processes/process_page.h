@@ -4,7 +4,8 @@
 // over a split of the process list and the contextual inspector, with the
 // selection shelf's place floating over the foot of the split. The page keeps
 // no state of its own beyond whether the inspector is shown. On a short page
-// the parts above the list give way, so that the list keeps five rows.
+// the parts above the list give way, so that the list keeps five rows clear
+// of the shelf.
 
 #include <QPointer>
 #include <QWidget>
@@ -26,12 +27,6 @@ namespace processes {
 class MetricChip;
 }
 
-// How many of the parts above a list fold away on a page `room` high that
-// would be `full` high with all of them shown: the fewest that make it fit,
-// folding in the order of `frees` (the height each one frees); all of them
-// when even that is not enough.
-int foldedParts(int room, int full, std::span<const int> frees);
-
 class ProcessPage : public QWidget {
     Q_OBJECT
 
@@ -48,8 +43,9 @@ public:
     QWidget* chip(const QString& title) const;
     bool showsInspector() const { return showInspector_; }
     // How many parts above the list give way at the page's height, in this
-    // order: the caption line, the title block, the list's title row, and
-    // last the header with its chips.
+    // order: the caption line, the title block, the list's title row, the
+    // header with its chips, and last the line break between the search field
+    // and the list's controls.
     int foldedParts() const { return folded_; }
 
 public slots:

@@ -124,6 +124,11 @@ private:
 
 }  // namespace
 
+QSize usualMainWindowSize()
+{
+    return standard;
+}
+
 MainWindowSize mainWindowSize(QSize room)
 {
     if (room.isEmpty()) return {smallest, standard};

@@ -19,6 +19,10 @@ struct MainWindowSize {
     bool operator==(const MainWindowSize&) const = default;
 };
 
+// The window's size where the screen has room for it. Pages drawn in a
+// shorter window, as on a small screen, let their headers give way.
+QSize usualMainWindowSize();
+
 // For `room`, the logical size a screen leaves a window's contents (its
 // available area less the window's frame); an empty room leaves both sizes
 // as they are.

@@ -45,4 +45,15 @@ int shownHeight(const QWidget& widget, int width)
     return std::clamp(std::max(hint, least), widget.minimumHeight(), widget.maximumHeight());
 }
 
+int foldedParts(int room, int full, std::span<const int> frees)
+{
+    int folded = 0;
+    for (const int freed : frees) {
+        if (full <= room) break;
+        full -= freed;
+        ++folded;
+    }
+    return folded;
+}
+
 }  // namespace corvalent

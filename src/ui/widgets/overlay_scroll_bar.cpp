@@ -59,8 +59,15 @@ QRectF OverlayScrollBar::thumb() const
 void OverlayScrollBar::place()
 {
     const auto viewport = viewport_->geometry();
-    setGeometry(viewport.right() + 1 - barWidth, viewport.top(), barWidth, viewport.height());
+    setGeometry(viewport.right() + 1 - barWidth, viewport.top(), barWidth,
+                std::max(0, viewport.height() - bottomInset_));
     raise();
+}
+
+void OverlayScrollBar::setBottomInset(int inset)
+{
+    bottomInset_ = inset;
+    place();
 }
 
 void OverlayScrollBar::sync()

@@ -25,6 +25,8 @@ public:
 
     // The thumb in this widget's coordinates; empty while nothing scrolls.
     QRectF thumb() const;
+    // Keeps the bar out of the viewport's foot, where something floats over it.
+    void setBottomInset(int inset);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,6 +46,7 @@ private:
     QScrollBar* bar_;
     QWidget* viewport_;           // the area's; both outlive this child of the area
     std::optional<double> grab_;  // where in the thumb a drag holds it
+    int bottomInset_ = 0;
     bool hovering_ = false;
 };
 

@@ -421,5 +421,70 @@ TEST(DiskView, AStoppedScanKeepsAPartialMapAndTheInspectorSettingHidesTheSidebar
     EXPECT_GE(page.view->mapPanel().sidebar().width(), 330);
 }
 
+// In a window shorter than the usual one the page gives way in order: the
+// header's subtitle, then its title (the commands join the capacity card,
+// which keeps its first figure), then the sidebar's title. The usual window
+// shows it as drawn.
+TEST(DiskView, AShortWindowFoldsTheHeaderInOrderAndTheUsualOneShowsItAsDrawn)
+{
+    const testing::TempDir dir;
+    const auto tree = fs::canonical(dir.path()) / "tree";
+    seedTree(tree, 5);
+    DiskPage page({volume("/", "Computer")});
+    constexpr int chrome = 65;  // the window's top bar and menu above the page
+    page.open({1180, 760});
+    page.host.layout()->setContentsMargins(0, chrome, 0, 0);
+    page.scan(tree);
+    auto& view = *page.view;
+    const auto shown = [&](const QString& text) {
+        for (auto* label : view.findChildren<ElidedLabel*>())
+            if (label->text() == text && label->isVisibleTo(&page.host)) return true;
+        return false;
+    };
+    const auto figureShown = [&](const QString& caption) {
+        for (auto* figure : view.findChildren<QWidget*>("capacityFigure"))
+            if (figure->accessibleName() == caption) return figure->isVisibleTo(&page.host);
+        return false;
+    };
+    // The commands on the capacity card's row.
+    const auto joined = [&] {
+        auto* card = view.findChild<QWidget*>("capacityCard");
+        const int middle = view.header().scanButton().mapTo(&view, view.header().scanButton().rect().center()).y();
+        return middle > card->mapTo(&view, QPoint(0, 0)).y();
+    };
+    const auto sidebarTitle = [&] { return view.findChild<QWidget*>("sidebarTitle")->isVisibleTo(&page.host); };
+    const QString subtitle = "See where space lives, from an entire disk down to a single folder.";
+    const auto drawn = [&] {
+        EXPECT_EQ(view.foldedParts(), 0);
+        EXPECT_TRUE(shown("Disk space"));
+        EXPECT_TRUE(shown(subtitle));
+        EXPECT_FALSE(joined());
+        EXPECT_TRUE(figureShown("CAPACITY"));
+        EXPECT_TRUE(sidebarTitle());
+    };
+    drawn();
+
+    int folded = 0;
+    for (const int height : {694, 640, 600, 560, 520, 480, 451, 400, 300}) {
+        page.host.resize(958, height + chrome);
+        settle();
+        EXPECT_GE(view.foldedParts(), folded) << height;
+        folded = view.foldedParts();
+        EXPECT_EQ(shown(subtitle), folded < 1) << height;
+        EXPECT_EQ(shown("Disk space"), folded < 2) << height;
+        EXPECT_EQ(joined(), folded >= 2) << height;
+        EXPECT_TRUE(figureShown("USABLE")) << height;
+        EXPECT_EQ(figureShown("FREE NOW"), folded < 2) << height;
+        EXPECT_EQ(figureShown("CAPACITY"), folded < 2) << height;
+        EXPECT_EQ(sidebarTitle(), folded < 3) << height;
+        if (height == 451) page.grab("960x540-folded");
+    }
+    EXPECT_EQ(folded, 3);
+
+    page.host.resize(1180, 760);
+    settle();
+    drawn();
+}
+
 }  // namespace
 }  // namespace corvalent

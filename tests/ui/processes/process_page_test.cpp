@@ -23,11 +23,13 @@
 #include "ui/processes/icons/process_icon_store.h"
 #include "ui/processes/list/process_list_model.h"
 #include "ui/processes/list/process_list_pane.h"
+#include "ui/processes/list/selection_shelf.h"
 #include "ui/processes/process_page.h"
 #include "ui/processes/list/process_row_delegate.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui_settle.h"
 
@@ -344,52 +346,83 @@ TEST_F(ProcessPageTest, TheInspectorFollowsItsSettingAndThePageIsPictured)
     screenshot("light-920");
 }
 
-TEST(ProcessPageFold, TheFewestPartsFoldThatLetTheListFit)
+TEST_F(ProcessPageTest, RowsPassUnderTheOpaqueShelfButComeToRestAboveIt)
 {
-    const std::array frees{30, 60, 50, 100};
-    EXPECT_EQ(foldedParts(700, 700, frees), 0) << "room for everything";
-    EXPECT_EQ(foldedParts(699, 700, frees), 1);
-    EXPECT_EQ(foldedParts(670, 700, frees), 1);
-    EXPECT_EQ(foldedParts(669, 700, frees), 2);
-    EXPECT_EQ(foldedParts(560, 700, frees), 3);
-    EXPECT_EQ(foldedParts(459, 700, frees), 4) << "everything folds when even that is not enough";
-    EXPECT_EQ(foldedParts(0, 700, frees), 4);
-    EXPECT_EQ(foldedParts(100, 700, std::span<const int>()), 0) << "nothing to fold";
+    for (int i = 0; i < 9; ++i) start("zq-under-" + std::to_string(i));
+    open({1180, 760});
+    refresh();
+    ASSERT_GE(rows().rowCount(), 10);
+    const int shelfTop = page->shelf().geometry().top();
+    const auto bottomOf = [&](const QWidget& widget, int bottom) { return widget.mapTo(page, QPoint(0, bottom)).y(); };
+    ASSERT_LT(shelfTop, bottomOf(*list().viewport(), list().viewport()->height())) << "the shelf floats over the list";
+
+    // Each row the arrow keys reach rests whole above the shelf, and so does
+    // the scroll bar.
+    list().setFocus(Qt::TabFocusReason);
+    for (int step = 0; step < rows().rowCount(); ++step) {
+        QTest::keyClick(&list(), Qt::Key_Down);
+        const auto row = list().currentIndex().row();
+        const auto area = list().rowDelegate().rowRect(list().visualRect(list().currentIndex()), row).toAlignedRect();
+        EXPECT_LE(bottomOf(*list().viewport(), area.bottom()), shelfTop) << "row " << row;
+    }
+    auto* bar = list().findChild<OverlayScrollBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_LE(bottomOf(*bar, bar->height()), shelfTop);
+
+    // What passes under the shelf never shows through it: it is opaque.
+    auto& shelf = *page->findChild<SelectionShelf*>();
+    QImage alone(shelf.size(), QImage::Format_ARGB32_Premultiplied);
+    alone.fill(Qt::transparent);
+    shelf.render(&alone, {}, {}, QWidget::DrawChildren);
+    auto* headline = shelf.findChild<QLabel*>("shelfHeadline");
+    EXPECT_EQ(qAlpha(alone.pixel(headline->geometry().center())), 255);
 }
 
-// Rows wholly inside the list's area.
-int rowsShown(ProcessListView& list)
+// Rows wholly inside the list's area and above the shelf floating over it.
+int rowsShown(ProcessPage& page)
 {
+    auto& list = page.listPane().list();
+    const QRect viewport(list.viewport()->mapTo(&page, QPoint(0, 0)), list.viewport()->size());
+    const auto clear = viewport.intersected(QRect(0, 0, page.width(), page.shelf().geometry().top()));
     int shown = 0;
     for (int row = 0; row < list.rows().rowCount(); ++row) {
-        const auto area = list.rowDelegate().rowRect(list.visualRect(list.rows().index(row)), row);
-        if (QRectF(list.viewport()->rect()).contains(area)) ++shown;
+        const auto area = list.rowDelegate().rowRect(list.visualRect(list.rows().index(row)), row).toAlignedRect();
+        if (clear.contains(QRect(list.viewport()->mapTo(&page, area.topLeft()), area.size()))) ++shown;
     }
     return shown;
 }
 
-TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsFit)
+TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsClearTheShelf)
 {
     for (int i = 0; i < 6; ++i) start("zq-fold-" + std::to_string(i));
-    // The page as the usual window holds it: as drawn, nothing folded.
-    open({1180, 695});
+    // The page below the window's top bar and menu, as the usual window holds
+    // it: as drawn, nothing folded.
+    constexpr int chrome = 65;
+    open({1180, 760});
+    host.layout()->setContentsMargins(0, chrome, 0, 0);
     refresh();
     ASSERT_GE(rows().rowCount(), 6);
     const auto shows = [&](const char* name) { return page->findChild<QWidget*>(name)->isVisibleTo(&host); };
+    // The list's controls on the search field's line.
+    const auto joined = [&] {
+        auto& search = pane().searchField();
+        return pane().sortControl().mapTo(&host, QPoint(0, 0)).y() < search.mapTo(&host, QPoint(0, search.height())).y();
+    };
     const auto drawn = [&] {
         EXPECT_EQ(page->foldedParts(), 0);
         for (const auto* name : {"pageHeader", "pageTitles", "metricChips", "pageCaption", "paneTitle"})
             EXPECT_TRUE(shows(name)) << name;
-        EXPECT_GE(rowsShown(list()), 5);
+        EXPECT_FALSE(joined());
     };
     drawn();
 
-    // Shorter and shorter, down to 1920×1080 at 200 % under a title bar and
-    // below: parts fold in order, never unfold, and the list keeps five rows
-    // while folding can give them room.
+    // Shorter and shorter, down to 960×540 under a title bar and below: parts
+    // fold in order, never unfold, and the list keeps five rows above the
+    // shelf while folding can give them room.
     int folded = 0;
-    for (const int height : {680, 640, 600, 560, 520, 480, 454, 440, 400, 300}) {
-        host.resize(958, height);
+    for (const int height : {694, 680, 640, 600, 560, 520, 480, 454, 451, 440, 400, 300}) {
+        host.resize(958, height + chrome);
         settle();
         EXPECT_GE(page->foldedParts(), folded) << height;
         folded = page->foldedParts();
@@ -397,17 +430,18 @@ TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsFit)
         EXPECT_EQ(shows("pageTitles"), folded < 2) << height;
         EXPECT_EQ(shows("paneTitle"), folded < 3) << height;
         EXPECT_EQ(shows("pageHeader"), folded < 4) << height;
-        if (folded < 4 || height >= 454) {
-            EXPECT_GE(rowsShown(list()), 5) << height << ", " << folded << " folded";
+        EXPECT_EQ(joined(), folded >= 5) << height;
+        if (folded < 5 || height >= 451) {
+            EXPECT_GE(rowsShown(*page), 5) << height << ", " << folded << " folded";
         }
         EXPECT_TRUE(pane().searchField().isVisibleTo(&host)) << "the search field never folds";
-        if (height == 454) screenshot("light-960x540-folded");
+        if (height == 451) screenshot("light-960x540-folded");
     }
-    EXPECT_EQ(folded, 4);
-    EXPECT_LT(rowsShown(list()), 5) << "too short for five rows even folded";
+    EXPECT_EQ(folded, 5);
+    EXPECT_LT(rowsShown(*page), 5) << "too short for five rows even folded";
 
     // Room again: everything comes back.
-    host.resize(1180, 695);
+    host.resize(1180, 760);
     settle();
     drawn();
 }

@@ -14,7 +14,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <span>
 
 #include "models/disk_model.h"
 #include "models/vantle_model.h"
@@ -27,6 +29,7 @@
 #include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/confirmation_keys.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/note_panel.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui/widgets/sheet_header.h"
@@ -304,6 +307,19 @@ TEST(CheckableControls, AReadersActionClicksAsAPointerDoes)
 
 // Qt reads a tooltip that looks like markup as rich text: a name from the
 // system shows as it is, and a plain tooltip is left as it was.
+TEST(PageFold, TheFewestPartsFoldThatLetTheMainAreaFit)
+{
+    const std::array frees{30, 60, 50, 100};
+    EXPECT_EQ(foldedParts(700, 700, frees), 0) << "room for everything";
+    EXPECT_EQ(foldedParts(699, 700, frees), 1);
+    EXPECT_EQ(foldedParts(670, 700, frees), 1);
+    EXPECT_EQ(foldedParts(669, 700, frees), 2);
+    EXPECT_EQ(foldedParts(560, 700, frees), 3);
+    EXPECT_EQ(foldedParts(459, 700, frees), 4) << "everything folds when even that is not enough";
+    EXPECT_EQ(foldedParts(0, 700, frees), 4);
+    EXPECT_EQ(foldedParts(100, 700, std::span<const int>()), 0) << "nothing to fold";
+}
+
 TEST(LiteralToolTip, ShowsEveryTextAsItIs)
 {
     for (const QString text : {"zqx<b>bold<i>", "Select zqx<b>bold<i>", "R&D <br>", "&lt;tag&gt; x", "&amp; <i>",

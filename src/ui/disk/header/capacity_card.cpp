@@ -17,6 +17,7 @@
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/rings.h"
 #include "ui/widgets/symbols.h"
@@ -77,6 +78,9 @@ void reveal(QWidget* owner, double& level, int& generation, std::initializer_lis
         for (auto* label : repainted) label->update();
     });
 }
+
+constexpr QMargins figureMargins(16, 13, 16, 13);
+constexpr QMargins compactMargins(16, 8, 16, 8);
 
 Divider* figureDivider()
 {
@@ -151,7 +155,7 @@ CapacityCard::CapacityCard(DiskModel& model, QWidget* parent) : QWidget(parent),
     figures_ = new QWidget;
     figures_->setObjectName("capacityFigures");
     auto* row = new QHBoxLayout(figures_);
-    row->setContentsMargins(16, 13, 16, 13);
+    row->setContentsMargins(figureMargins);
     row->setSpacing(18);
     gauge_ = new Gauge(48);
     gauge_->setObjectName("capacityGauge");
@@ -177,15 +181,13 @@ CapacityCard::CapacityCard(DiskModel& model, QWidget* parent) : QWidget(parent),
 
     usable_ = new CapacityFigure("USABLE");
     row->addWidget(usable_, 0, Qt::AlignVCenter);
-    row->addWidget(figureDivider(), 0, Qt::AlignVCenter);
     freeNow_ = new CapacityFigure("FREE NOW");
-    row->addWidget(freeNow_, 0, Qt::AlignVCenter);
-    row->addWidget(reclaimableDivider_ = figureDivider(), 0, Qt::AlignVCenter);
+    reclaimableDivider_ = figureDivider();
     reclaimable_ = new CapacityFigure("RECLAIMABLE");
-    row->addWidget(reclaimable_, 0, Qt::AlignVCenter);
-    row->addWidget(figureDivider(), 0, Qt::AlignVCenter);
     total_ = new CapacityFigure("CAPACITY");
-    row->addWidget(total_, 0, Qt::AlignVCenter);
+    secondary_ = {figureDivider(), freeNow_, reclaimableDivider_, reclaimable_, figureDivider(), total_};
+    for (auto* item : secondary_) row->addWidget(item, 0, Qt::AlignVCenter);
+    showFigures();
     stack->addWidget(figures_);
 
     connect(&model_, &DiskModel::volumesChanged, this, &CapacityCard::sync);
@@ -220,12 +222,37 @@ void CapacityCard::present(const DiskCapacity& capacity, bool animated)
     usable_->set(capacity.available, Tones::fixed(health.color), animated);
     freeNow_->set(capacity.immediatelyAvailable, Tones::primary(), animated);
     const bool reclaimable = capacity.available > capacity.immediatelyAvailable;
-    reclaimableDivider_->setVisible(reclaimable);
-    reclaimable_->setVisible(reclaimable);
+    hasReclaimable_ = reclaimable;
+    showFigures();
     if (reclaimable)
         reclaimable_->set(capacity.available - capacity.immediatelyAvailable, Tones::fixed(CorvalentStyle::teal()),
                           animated);
     total_->set(capacity.total, Tones::primary(), animated);
+}
+
+void CapacityCard::setCompact(bool compact)
+{
+    if (compact == compact_) return;
+    compact_ = compact;
+    figures_->layout()->setContentsMargins(compact ? compactMargins : figureMargins);
+    showFigures();
+}
+
+int CapacityCard::rowHeight(bool compact) const
+{
+    // The figures' row is the taller of the card's two states; measured
+    // also while the capacity is still being read.
+    const auto shown = figures_->layout()->contentsMargins();
+    const auto& margins = compact ? compactMargins : figureMargins;
+    return shownHeight(*figures_, figures_->width()) - shown.top() - shown.bottom() + margins.top() +
+           margins.bottom();
+}
+
+void CapacityCard::showFigures()
+{
+    for (auto* item : secondary_) item->setVisible(!compact_);
+    reclaimableDivider_->setVisible(!compact_ && hasReclaimable_);
+    reclaimable_->setVisible(!compact_ && hasReclaimable_);
 }
 
 void CapacityCard::paintEvent(QPaintEvent*)

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <vector>
 
 #include "core/disk/disk.h"
 
@@ -45,12 +46,19 @@ class CapacityCard : public QWidget {
 public:
     explicit CapacityCard(DiskModel& model, QWidget* parent = nullptr);
 
+    // Compact, on a short page, the card keeps only its first figure and
+    // less room above and below. The height of its row with the figures,
+    // full or compact.
+    void setCompact(bool compact);
+    int rowHeight(bool compact) const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void sync();
     void present(const DiskCapacity& capacity, bool animated);
+    void showFigures();
 
     DiskModel& model_;
     std::optional<DiskCapacity> shown_;
@@ -65,6 +73,9 @@ private:
     QWidget* reclaimableDivider_;
     CapacityFigure* reclaimable_;
     CapacityFigure* total_;
+    std::vector<QWidget*> secondary_;  // the figures after the first, with their dividers
+    bool hasReclaimable_ = false;
+    bool compact_ = false;
     double nameReveal_ = 1;
     int nameGeneration_ = 0;
 };

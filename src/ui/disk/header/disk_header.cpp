@@ -4,15 +4,25 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "models/disk_model.h"
 #include "ui/disk/header/capacity_card.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
 namespace {
+
+constexpr QMargins headerMargins(24, 18, 24, 20);
+// Folded to one row, the band keeps less room around it.
+constexpr QMargins foldedMargins(24, 10, 24, 10);
+constexpr int headerSpacing = 16;
+constexpr int rowSpacing = 18;
+constexpr int titleSpacing = 4;
 
 QString driveSymbol(const std::optional<DiskVolume>& volume)
 {
@@ -30,50 +40,97 @@ DiskHeader::DiskHeader(DiskModel& model, DiskViewState& state, const DiskCommand
     : QWidget(parent), model_(model)
 {
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(24, 18, 24, 20);
-    column->setSpacing(16);
+    column->setContentsMargins(headerMargins);
+    column->setSpacing(headerSpacing);
 
-    auto* titleRow = new QHBoxLayout;
-    titleRow->setSpacing(18);
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(4);
-    auto title = CorvalentStyle::font(TextStyle::pageTitle);
-    auto* heading = new ElidedLabel(QStringLiteral("Disk space"), title, Tones::primary());
-    heading->setAccessibleName(heading->text());
-    titles->addWidget(heading);
-    auto* subtitle =
-        new ElidedLabel(QStringLiteral("See where space lives, from an entire disk down to a single folder."),
-                        CorvalentStyle::font(TextStyle::callout), Tones::secondary());
-    titles->addWidget(subtitle);
-    titleRow->addLayout(titles, 1);
+    titleRow_ = new QHBoxLayout;
+    titleRow_->setSpacing(rowSpacing);
+    titles_ = new QWidget(this);
+    auto* titles = new QVBoxLayout(titles_);
+    titles->setContentsMargins(0, 0, 0, 0);
+    titles->setSpacing(titleSpacing);
+    heading_ = new ElidedLabel(QStringLiteral("Disk space"), CorvalentStyle::font(TextStyle::pageTitle),
+                               Tones::primary());
+    heading_->setAccessibleName(heading_->text());
+    titles->addWidget(heading_);
+    subtitle_ = new ElidedLabel(QStringLiteral("See where space lives, from an entire disk down to a single folder."),
+                                CorvalentStyle::font(TextStyle::callout), Tones::secondary());
+    titles->addWidget(subtitle_);
+    titleRow_->addWidget(titles_, 1);
 
+    commands_ = new QWidget(this);
+    auto* buttons = new QHBoxLayout(commands_);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(rowSpacing);
     stop_ = new Button(Button::Kind::plain, QStringLiteral("Stop Scan"), this);
     connect(stop_, &QPushButton::clicked, this, [commands] { commands.stopScan(); });
-    titleRow->addWidget(stop_, 0, Qt::AlignVCenter);
+    buttons->addWidget(stop_, 0, Qt::AlignVCenter);
 
     volume_ = new Button(Button::Kind::bordered, {}, this);
     menu_ = new QMenu(volume_);
     connect(menu_, &QMenu::aboutToShow, this, &DiskHeader::fillVolumeMenu);
     volume_->setMenu(menu_);
-    titleRow->addWidget(volume_, 0, Qt::AlignVCenter);
+    buttons->addWidget(volume_, 0, Qt::AlignVCenter);
 
     scan_ = new Button(Button::Kind::prominent, QStringLiteral("Scan Disk"), this);
     scan_->setSymbol(QStringLiteral("scope"));
     connect(scan_, &QPushButton::clicked, this, [commands] { commands.scanSelectedVolume(); });
-    titleRow->addWidget(scan_, 0, Qt::AlignVCenter);
+    buttons->addWidget(scan_, 0, Qt::AlignVCenter);
 
     folder_ = new Button(Button::Kind::bordered, QStringLiteral("Choose Folder…"), this);
     folder_->setSymbol(QStringLiteral("folder.badge.plus"));
     connect(folder_, &QPushButton::clicked, this, [commands] { commands.chooseFolder(); });
-    titleRow->addWidget(folder_, 0, Qt::AlignVCenter);
-    column->addLayout(titleRow);
+    buttons->addWidget(folder_, 0, Qt::AlignVCenter);
+    titleRow_->addWidget(commands_, 0, Qt::AlignVCenter);
+    column->addLayout(titleRow_);
 
-    column->addWidget(new CapacityCard(model, this));
-    column->addWidget(new LimitedAccessWarning(state, this));
+    cardRow_ = new QHBoxLayout;
+    cardRow_->setSpacing(rowSpacing);
+    card_ = new CapacityCard(model, this);
+    cardRow_->addWidget(card_, 1);
+    column->addLayout(cardRow_);
+    column->addWidget(warning_ = new LimitedAccessWarning(state, this));
 
     for (auto signal : {&DiskModel::volumesChanged, &DiskModel::scanChanged, &DiskModel::resultChanged})
         connect(&model_, signal, this, &DiskHeader::sync);
     sync();
+}
+
+int DiskHeader::fullHeight() const
+{
+    const int width = titles_->width();
+    const int titles = shownHeight(*heading_, width) + titleSpacing + shownHeight(*subtitle_, width);
+    const int commands = shownHeight(*commands_, commands_->width());
+    const int warning = warning_->isVisibleTo(this) ? headerSpacing + shownHeight(*warning_, warning_->width()) : 0;
+    return headerMargins.top() + std::max(titles, commands) + headerSpacing + card_->rowHeight(false) + warning +
+           headerMargins.bottom();
+}
+
+std::array<int, 2> DiskHeader::foldSavings() const
+{
+    const int width = titles_->width();
+    const int heading = shownHeight(*heading_, width);
+    const int titles = heading + titleSpacing + shownHeight(*subtitle_, width);
+    const int commands = shownHeight(*commands_, commands_->width());
+    const int titleRow = std::max(heading, commands);
+    const int oneRow = foldedMargins.top() + std::max(card_->rowHeight(true), commands) + foldedMargins.bottom();
+    const int twoRows = headerMargins.top() + titleRow + headerSpacing + card_->rowHeight(false) +
+                        headerMargins.bottom();
+    return {std::max(titles, commands) - titleRow, twoRows - oneRow};
+}
+
+void DiskHeader::setFolded(int parts)
+{
+    subtitle_->setVisible(parts < 1);
+    const bool oneRow = parts >= 2;
+    titles_->setVisible(!oneRow);
+    auto* to = oneRow ? cardRow_ : titleRow_;
+    if (to->indexOf(commands_) < 0) {
+        (oneRow ? titleRow_ : cardRow_)->removeWidget(commands_);
+        to->addWidget(commands_, 0, Qt::AlignVCenter);
+    }
+    card_->setCompact(oneRow);
+    layout()->setContentsMargins(oneRow ? foldedMargins : headerMargins);
 }
 
 void DiskHeader::sync()

@@ -264,6 +264,48 @@ void paintHighlight(QPainter& painter, const DiskSegment& segment, const Sunburs
     painter.restore();
 }
 
+namespace {
+
+constexpr int labelSymbolSize = 17;
+constexpr double labelSpacing = 4;
+
+QFont centreNameFont()
+{
+    return CorvalentStyle::font(TextStyle::headline);
+}
+
+QFont centreDetailFont()
+{
+    return CorvalentStyle::font(TextStyle::caption);
+}
+
+}  // namespace
+
+CentreLabelLayout centreLabelLayout(const DiskNode& node, const QString& detail, const SunburstGeometry& geometry)
+{
+    const QPointF centre(geometry.centreX, geometry.centreY);
+    const double radius = 1.72 * geometry.innerRadius / 2;
+    const QFontMetricsF nameMetrics(centreNameFont()), detailMetrics(centreDetailFont());
+    const double height =
+        labelSymbolSize + labelSpacing + nameMetrics.height() + labelSpacing + detailMetrics.height();
+    double top = centre.y() - height / 2;
+
+    CentreLabelLayout layout;
+    layout.disc = circle(geometry, radius);
+    layout.symbol = QRectF(centre.x() - labelSymbolSize / 2.0, top, labelSymbolSize, labelSymbolSize);
+    top += labelSymbolSize + labelSpacing;
+
+    const double nameWidth = 1.38 * geometry.innerRadius;
+    layout.elidedName = nameMetrics.elidedText(QString::fromStdString(node.name), Qt::ElideRight, nameWidth);
+    const double nameShown = std::min(nameWidth, nameMetrics.horizontalAdvance(layout.elidedName));
+    layout.name = QRectF(centre.x() - nameShown / 2, top, nameShown, nameMetrics.height());
+    top += nameMetrics.height() + labelSpacing;
+
+    const double detailShown = detailMetrics.horizontalAdvance(detail);
+    layout.detail = QRectF(centre.x() - detailShown / 2, top, detailShown, detailMetrics.height());
+    return layout;
+}
+
 void paintCentreLabel(QPainter& painter, const DiskNode& node, const QString& detail,
                       const SunburstGeometry& geometry, double scale, double opacity, const QPalette& palette)
 {
@@ -274,38 +316,23 @@ void paintCentreLabel(QPainter& painter, const DiskNode& node, const QString& de
     painter.setOpacity(painter.opacity() * opacity);
     scaleAbout(painter, centre, scale);
 
-    const double radius = 1.72 * geometry.innerRadius / 2;
-    CorvalentStyle::paintPanel(painter, circle(geometry, radius), radius,
+    const auto layout = centreLabelLayout(node, detail, geometry);
+    CorvalentStyle::paintPanel(painter, layout.disc, layout.disc.width() / 2,
                                CorvalentStyle::withAlpha(CorvalentStyle::windowBackground(palette), 0.88),
                                CorvalentStyle::border(palette));
 
-    constexpr int symbolSize = 17;
-    constexpr double spacing = 4;
-    const QFont nameFont = CorvalentStyle::font(TextStyle::headline);
-    const QFont detailFont = CorvalentStyle::font(TextStyle::caption);
-    const QFontMetricsF nameMetrics(nameFont), detailMetrics(detailFont);
-    const double height = symbolSize + spacing + nameMetrics.height() + spacing + detailMetrics.height();
-    double top = centre.y() - height / 2;
-
     const auto symbol = Symbols::pixmap(node.isDirectory ? "folder.fill" : "doc.fill", CorvalentStyle::teal(),
-                                        symbolSize, painter.device()->devicePixelRatioF());
+                                        labelSymbolSize, painter.device()->devicePixelRatioF());
     const QSizeF symbolArea = symbol.deviceIndependentSize();
-    painter.drawPixmap(QPointF(centre.x() - symbolArea.width() / 2, top + (symbolSize - symbolArea.height()) / 2),
-                       symbol);
-    top += symbolSize + spacing;
+    painter.drawPixmap(layout.symbol.center() - QPointF(symbolArea.width() / 2, symbolArea.height() / 2), symbol);
 
-    const double nameWidth = 1.38 * geometry.innerRadius;
-    painter.setFont(nameFont);
+    // Drawn in boxes a little wider than the texts, so that no rounding elides them.
+    painter.setFont(centreNameFont());
     painter.setPen(CorvalentStyle::primary(palette));
-    const auto name = nameMetrics.elidedText(QString::fromStdString(node.name), Qt::ElideRight, nameWidth);
-    painter.drawText(QRectF(centre.x() - nameWidth / 2, top, nameWidth, nameMetrics.height()), Qt::AlignCenter, name);
-    top += nameMetrics.height() + spacing;
-
-    painter.setFont(detailFont);
+    painter.drawText(layout.name.adjusted(-1, 0, 1, 0), Qt::AlignCenter, layout.elidedName);
+    painter.setFont(centreDetailFont());
     painter.setPen(CorvalentStyle::secondary(palette));
-    const double detailWidth = std::max(nameWidth, detailMetrics.horizontalAdvance(detail) + 2);
-    painter.drawText(QRectF(centre.x() - detailWidth / 2, top, detailWidth, detailMetrics.height()), Qt::AlignCenter,
-                     detail);
+    painter.drawText(layout.detail.adjusted(-1, 0, 1, 0), Qt::AlignCenter, detail);
     painter.restore();
 }
 

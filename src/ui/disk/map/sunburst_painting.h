@@ -76,6 +76,17 @@ private:
 void paintHighlight(QPainter& painter, const DiskSegment& segment, const SunburstGeometry& geometry, double scale,
                     double opacity);
 
+// Where the centre label puts its disc and its three lines (the symbol, the
+// elided name, the detail), unscaled.
+struct CentreLabelLayout {
+    QRectF disc;
+    QRectF symbol;
+    QRectF name;
+    QRectF detail;
+    QString elidedName;
+};
+CentreLabelLayout centreLabelLayout(const DiskNode& node, const QString& detail, const SunburstGeometry& geometry);
+
 // The round label in the hole, scaled about its centre.
 void paintCentreLabel(QPainter& painter, const DiskNode& node, const QString& detail,
                       const SunburstGeometry& geometry, double scale, double opacity, const QPalette& palette);

@@ -16,12 +16,17 @@
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/segmented_control.h"
 
 namespace corvalent {
 namespace {
+
+// Around the header; tighter while its title gives way on a short page.
+constexpr QMargins headerMargins(20, 20, 20, 20);
+constexpr QMargins foldedMargins(20, 12, 20, 12);
 
 constexpr std::array modes{DiskSidebarMode::breakdown, DiskSidebarMode::cleanup, DiskSidebarMode::largestFiles,
                            DiskSidebarMode::storageFacts};
@@ -110,13 +115,17 @@ DiskSidebar::DiskSidebar(DiskModel& model, DiskViewState& state, FileRevealer& r
 
 QWidget* DiskSidebar::buildHeader()
 {
-    auto* header = new QWidget(this);
-    auto* column = new QVBoxLayout(header);
-    column->setContentsMargins(20, 20, 20, 20);
+    header_ = new QWidget(this);
+    auto* column = new QVBoxLayout(header_);
+    column->setContentsMargins(headerMargins);
     column->setSpacing(5);
+    titleBlock_ = new QWidget(header_);
+    auto* titles = new QVBoxLayout(titleBlock_);
+    titles->setContentsMargins(0, 0, 0, 10);
+    titles->setSpacing(5);
     title_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::title3, QFont::DemiBold), Tones::primary());
     title_->setObjectName("sidebarTitle");
-    column->addWidget(title_);
+    titles->addWidget(title_);
     auto* subtitle = new QHBoxLayout;
     subtitle->setContentsMargins(0, 0, 0, 0);
     subtitle->setSpacing(7);
@@ -127,14 +136,34 @@ QWidget* DiskSidebar::buildHeader()
         subtitle->addWidget(subtitle_[i]);
     }
     subtitle->addStretch(1);
-    column->addLayout(subtitle);
-    column->addSpacing(10);
-    picker_ = new SegmentedControl(QStringLiteral("Disk list"), header);
+    titles->addLayout(subtitle);
+    column->addWidget(titleBlock_);
+    picker_ = new SegmentedControl(QStringLiteral("Disk list"), header_);
     for (const auto mode : modes) picker_->addSegment(sidebarModeLabel(mode), {}, indexOf(mode));
     connect(picker_, &SegmentedControl::chosen, this,
             [this](int id) { state_.setSidebarMode(static_cast<DiskSidebarMode>(id)); });
     column->addWidget(picker_);
-    return header;
+    return header_;
+}
+
+int DiskSidebar::fullHeightAroundList() const
+{
+    const int divider = 1;
+    const int footnote = footnote_->isVisibleTo(this) ? shownHeight(*footnote_, width()) : 0;
+    return headerMargins.top() + shownHeight(*titleBlock_, titleBlock_->width()) + header_->layout()->spacing() +
+           shownHeight(*picker_, picker_->width()) + headerMargins.bottom() + divider + footnote;
+}
+
+int DiskSidebar::titleSaving() const
+{
+    return shownHeight(*titleBlock_, titleBlock_->width()) + header_->layout()->spacing() + headerMargins.top() +
+           headerMargins.bottom() - foldedMargins.top() - foldedMargins.bottom();
+}
+
+void DiskSidebar::setTitleShown(bool shown)
+{
+    titleBlock_->setVisible(shown);
+    header_->layout()->setContentsMargins(shown ? headerMargins : foldedMargins);
 }
 
 void DiskSidebar::addModeList(DiskSidebarMode mode, QWidget* content)

@@ -44,6 +44,12 @@ public:
     const std::vector<DiskBreakdownRow*>& breakdownRows() const { return breakdownRows_; }
     const std::vector<LargestFileRow*>& fileRows() const { return fileRows_; }
     ScanFootnote& footnote() const { return *footnote_; }
+    // The column's height besides its list, with its title shown.
+    int fullHeightAroundList() const;
+    // On a short page the title and its subtitle give way to the list: the
+    // height that frees, and whether they show.
+    int titleSaving() const;
+    void setTitleShown(bool shown);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -64,6 +70,8 @@ private:
     DiskModel& model_;
     DiskViewState& state_;
     DiskRowContext context_;
+    QWidget* header_ = nullptr;
+    QWidget* titleBlock_ = nullptr;
     ElidedLabel* title_ = nullptr;
     std::array<ElidedLabel*, 3> subtitle_{};
     SegmentedControl* picker_ = nullptr;

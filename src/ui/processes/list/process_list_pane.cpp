@@ -10,6 +10,9 @@
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 #include "models/app_notifications.h"
 #include "models/vantle_model.h"
 #include "ui/processes/list/process_list_model.h"
@@ -32,6 +35,7 @@ namespace {
 constexpr int sortWidth = 180;
 // Around and between the title row, the search field and the controls.
 constexpr QMargins headerMargins(22, 18, 22, 16);
+constexpr QMargins joinedMargins(22, 8, 22, 8);
 constexpr int headerSpacing = 14;
 
 // The rounded well the search text sits in.
@@ -68,7 +72,7 @@ ProcessListView::ProcessListView(ProcessListModel& rows, ProcessIconStore& icons
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     verticalScrollBar()->setSingleStep(24);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    new OverlayScrollBar(*this);
+    scrollBar_ = new OverlayScrollBar(*this);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setMouseTracking(true);
     viewport()->setMouseTracking(true);
@@ -135,6 +139,24 @@ void ProcessListView::takeFocus(const std::string& id)
     viewport()->update();
 }
 
+void ProcessListView::setCoveredFoot(int height)
+{
+    coveredFoot_ = height;
+    scrollBar_->setBottomInset(height);
+}
+
+void ProcessListView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    QListView::scrollTo(index, hint);
+    if (!index.isValid() || coveredFoot_ <= 0 || (hint != EnsureVisible && hint != PositionAtBottom)) return;
+    // The row itself, not the padding around it, rises clear of the foot,
+    // as long as its top stays in view.
+    const auto row = delegate_->rowRect(visualRect(index), index.row());
+    const double below = row.bottom() - (viewport()->height() - coveredFoot_);
+    const int rise = static_cast<int>(std::ceil(std::min(below, row.top())));
+    if (rise > 0) verticalScrollBar()->setValue(verticalScrollBar()->value() + rise);
+}
+
 void ProcessListView::mousePressEvent(QMouseEvent* event)
 {
     focusRing_.focusOut();
@@ -185,14 +207,17 @@ ProcessListPane::ProcessListPane(VantleModel& model, ProcessIconStore& icons, QW
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    auto* header = new QWidget;
-    auto* headerLayout = new QVBoxLayout(header);
+    header_ = new QWidget;
+    auto* headerLayout = new QVBoxLayout(header_);
     headerLayout->setContentsMargins(headerMargins);
     headerLayout->setSpacing(headerSpacing);
     headerLayout->addWidget(titleRow_ = buildHeader());
-    headerLayout->addWidget(searchRow_ = buildSearch());
-    headerLayout->addWidget(controlsRow_ = buildControls());
-    layout->addWidget(header);
+    findRows_ = new QBoxLayout(QBoxLayout::TopToBottom);
+    findRows_->setSpacing(headerSpacing);
+    findRows_->addWidget(searchRow_ = buildSearch(), 1);
+    findRows_->addWidget(controlsRow_ = buildControls(), 0, Qt::AlignVCenter);
+    headerLayout->addLayout(findRows_);
+    layout->addWidget(header_);
     layout->addWidget(new Divider(Qt::Horizontal));
 
     auto* stack = new QStackedLayout;
@@ -420,6 +445,22 @@ int ProcessListPane::titleRowHeight() const
 void ProcessListPane::setTitleRowShown(bool shown)
 {
     titleRow_->setVisible(shown);
+}
+
+int ProcessListPane::joinedRowsSaving() const
+{
+    const int rows = shownHeight(*searchRow_, searchRow_->width()) + headerSpacing +
+                     shownHeight(*controlsRow_, controlsRow_->width());
+    const int joined = std::max(shownHeight(*searchRow_, searchRow_->width()),
+                                shownHeight(*controlsRow_, controlsRow_->width()));
+    return rows - joined + headerMargins.top() + headerMargins.bottom() - joinedMargins.top() -
+           joinedMargins.bottom();
+}
+
+void ProcessListPane::setRowsJoined(bool joined)
+{
+    findRows_->setDirection(joined ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+    header_->layout()->setContentsMargins(joined ? joinedMargins : headerMargins);
 }
 
 int ProcessListPane::fullHeaderHeight() const

@@ -13,6 +13,7 @@
 
 #include "ui/widgets/corvalent_style.h"
 
+class QBoxLayout;
 class QCheckBox;
 class QLineEdit;
 
@@ -20,6 +21,7 @@ namespace corvalent {
 
 class Button;
 class ElidedLabel;
+class OverlayScrollBar;
 class ProcessIconStore;
 class ProcessListModel;
 class ProcessRowDelegate;
@@ -44,6 +46,10 @@ public:
     // Takes the focus for the program, on the row of the group with `id`
     // when it is listed; the ring shows when a key led here.
     void takeFocus(const std::string& id);
+    // Something floats over the list's foot, `height` high: a row brought
+    // into view comes to rest above it, and so does the scroll bar.
+    void setCoveredFoot(int height);
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -62,6 +68,8 @@ private:
     ProcessListModel& rows_;
     ProcessRowDelegate* delegate_;
     FocusRing focusRing_;
+    OverlayScrollBar* scrollBar_;
+    int coveredFoot_ = 0;
     bool releasedOnGlyph_ = false;
 };
 
@@ -82,6 +90,10 @@ public:
     // state) gives way to the rows: the height that frees, and whether it shows.
     int titleRowHeight() const;
     void setTitleRowShown(bool shown);
+    // Shorter still, the controls join the search field on one line in a
+    // tighter header: the height that frees, and whether they do.
+    int joinedRowsSaving() const;
+    void setRowsJoined(bool joined);
     // The pane above its list with every row shown, divider included.
     int fullHeaderHeight() const;
     // The list's height for `rows` whole rows from its top.
@@ -105,6 +117,8 @@ private:
     VantleModel& model_;
     ProcessListModel* rows_ = nullptr;
     QWidget* titleRow_ = nullptr;
+    QWidget* header_ = nullptr;
+    QBoxLayout* findRows_ = nullptr;
     QWidget* searchRow_ = nullptr;
     QWidget* controlsRow_ = nullptr;
     ProcessListView* list_ = nullptr;

@@ -37,9 +37,6 @@ QString glyphSymbol(std::size_t chosen)
 namespace {
 
 constexpr double radius = 20;
-// Without a blur behind it, the material is a nearly opaque panel: rows
-// passing under the shelf stay readable as motion, not as text.
-constexpr double materialOpacity = 0.94;
 
 Button* labelButton(Button::Kind kind, const QString& text, const QString& symbol)
 {
@@ -164,9 +161,11 @@ void SelectionShelf::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const auto pal = palette();
-    CorvalentStyle::paintPanel(painter, QRectF(rect()), radius,
-                               CorvalentStyle::withAlpha(CorvalentStyle::panel(pal), materialOpacity),
-                               CorvalentStyle::border(pal));
+    // Without a blur behind it, the material is an opaque panel: nothing
+    // passing under the shelf ever shows through its texts.
+    auto material = CorvalentStyle::panel(pal);
+    material.setAlpha(255);
+    CorvalentStyle::paintPanel(painter, QRectF(rect()), radius, material, CorvalentStyle::border(pal));
 }
 
 }  // namespace corvalent
