@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <dirent.h>
 #include <fcntl.h>
@@ -35,6 +36,7 @@ constexpr std::size_t readAheadEntries = 128 * 1'024;
 // Readers stopped by that bound start again once the visitor has taken this
 // many of those entries, not one folder at a time.
 constexpr std::size_t readAheadRestart = readAheadEntries / 4;
+constexpr auto awaitSpin = std::chrono::microseconds(200);
 constexpr std::size_t listingBufferBytes = 64 * 1'024;
 // The root may be a link to the folder to walk: no O_NOFOLLOW there.
 constexpr int rootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
@@ -114,12 +116,21 @@ public:
     // Waits until a reader has read `folder`; false when `stop` came first.
     bool await(Folder& folder, const std::stop_token& stop)
     {
+        if (folder.read.load(std::memory_order_acquire)) return true;
+        {
+            const std::lock_guard lock(mutex_);
+            awaited_ = &folder;
+            // While read-ahead is full the readers sleep; the awaited folder
+            // is read all the same.
+            if (throttled_ && folder.state == Folder::State::pending) readersWake_.notify_one();
+        }
+        // A reader is usually at it already: a short wait here spares a
+        // sleep and a wake for each folder of a deep chain.
+        const auto until = std::chrono::steady_clock::now() + awaitSpin;
+        while (!folder.read.load(std::memory_order_acquire) && !stop.stop_requested() &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
         std::unique_lock lock(mutex_);
-        if (folder.state == Folder::State::done) return true;
-        awaited_ = &folder;
-        // While read-ahead is full the readers sleep; the awaited folder is
-        // read all the same.
-        if (throttled_ && folder.state == Folder::State::pending) readersWake_.notify_one();
         folderRead_.wait(lock, stop, [&] { return folder.state == Folder::State::done; });
         awaited_ = nullptr;
         return folder.state == Folder::State::done;
@@ -216,8 +227,11 @@ private:
             ++added;
         }
         queue_.erase(folder.place);
-        // Wake only as many readers as there is new work for.
-        if (throttled_ || idleReaders_ == 0 || added == 0) return;
+        folder.read.store(true, std::memory_order_release);
+        // Wake only as many readers as there is new work for, beyond what
+        // this one takes next.
+        --added;
+        if (throttled_ || idleReaders_ == 0 || added <= 0) return;
         if (added >= idleReaders_)
             readersWake_.notify_all();
         else

@@ -3,6 +3,7 @@
 // What one directory walk reads of a folder: its entries with their metadata,
 // and the subfolders it goes on to read.
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <list>
@@ -61,6 +62,7 @@ struct Folder : WalkNode {
     // Guarded by the walk's lock: while pending or reading, its place among
     // the folders to read, which stay in the order the visitor meets them.
     State state = State::pending;
+    std::atomic<bool> read = false;  // set, after all else, once the listing is published
     std::list<Folder*>::iterator place;
     std::int32_t error = 0;
     std::string names;
