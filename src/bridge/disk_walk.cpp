@@ -408,7 +408,7 @@ public:
         const Item& rootEntry = state_.rootEntry();
         PLDiskEntry entry{};
         entry.name = rootPath;
-        fill(entry, rootEntry);
+        rootEntry.fill(entry);
         if (rootEntry.kind == PLDiskEntryKind::folder && rootEntry.error == 0) entry.error = root.error;
         if (!count(entry) || rootEntry.kind != PLDiskEntryKind::folder) return;
 
@@ -428,7 +428,7 @@ public:
             auto& item = frame.folder->items[frame.next++];
             entry.name = std::string_view(frame.folder->names).substr(item.nameOffset, item.nameLength);
             entry.depth = static_cast<std::uint32_t>(stack.size());
-            fill(entry, item);
+            item.fill(entry);
             Folder* child = item.folder.get();
             if (child != nullptr) {
                 if (!state_.await(*child, stop_)) {
@@ -448,17 +448,6 @@ private:
     const std::stop_token& stop_;
     PLDiskVisitor& visitor_;
     PLDiskScanStats& stats_;
-
-    static void fill(PLDiskEntry& entry, const Item& item)
-    {
-        entry.kind = item.kind;
-        entry.error = item.error;
-        entry.allocatedBytes = item.allocated;
-        entry.logicalBytes = item.logical;
-        entry.device = item.device;
-        entry.inode = item.inode;
-        entry.links = item.links;
-    }
 
     bool count(const PLDiskEntry& entry)
     {

@@ -42,6 +42,18 @@ struct Item {
     std::uint32_t links = 0;
     std::unique_ptr<Folder> folder;  // the subfolder to descend into; empty when the walk does not enter it
 
+    // The entry as the visitor meets it, its name aside.
+    void fill(PLDiskEntry& entry) const
+    {
+        entry.kind = kind;
+        entry.error = error;
+        entry.allocatedBytes = allocated;
+        entry.logicalBytes = logical;
+        entry.device = device;
+        entry.inode = inode;
+        entry.links = links;
+    }
+
     void describe(const struct statx& info)
     {
         kind = kindOf(info.stx_mode);
