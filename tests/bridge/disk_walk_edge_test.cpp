@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge/disk_walk.h"
+#include "bridge/process_bridge.h"
 #include "slow_mount.h"
 #include "test_support.h"
 
@@ -103,6 +104,36 @@ TEST(DiskWalk, ChainTwentyThousandFoldersDeepIsWalkedToItsEnd)
         ASSERT_EQ(pl_walk_disk(dir.path().c_str(), options, halfway, stats), 0);
         EXPECT_EQ(stats.cancelled, 1);
         EXPECT_EQ(halfway.visits.size(), static_cast<std::size_t>(depth / 2));
+    }
+}
+
+// Paths are built only as deep as the skip rules look, which is two levels
+// below the home folder: "Library/Mail" there is left out and counted, a
+// folder of that name deeper down is walked.
+TEST(DiskWalk, LeavesOutAPrivacyFolderTwoLevelsBelowTheHome)
+{
+    const fs::path library = fs::path(pl_account_home()) / "Library";
+    if (fs::exists(library)) GTEST_SKIP() << library << " exists already";
+    struct Removal {
+        fs::path folder;
+        ~Removal()
+        {
+            std::error_code error;
+            fs::remove_all(folder, error);
+        }
+    } removal{library};
+    testing::writeFile(library / "Mail/inbox", 10);
+    testing::writeFile(library / "Other/Mail/kept", 10);
+
+    for (const bool skipPrivacy : {true, false}) {
+        DepthRecorder visitor;
+        PLDiskScanStats stats{};
+        PLDiskWalkOptions options;
+        options.threads = 4;
+        options.skipPrivacy = skipPrivacy;
+        ASSERT_EQ(pl_walk_disk(library.c_str(), options, visitor, stats), 0);
+        EXPECT_EQ(stats.privacySkipped, skipPrivacy ? 1U : 0U);
+        EXPECT_EQ(stats.entries, skipPrivacy ? 5U : 6U) << "Library, Mail, Other, its Mail and what they hold";
     }
 }
 
