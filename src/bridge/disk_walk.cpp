@@ -56,7 +56,6 @@ std::size_t componentsOf(std::string_view path)
     return count;
 }
 
-
 // What a walk's caller and its readers share. A reader blocked in the file
 // system keeps it alive after the caller has returned, and frees it when
 // its call comes back.
