@@ -81,6 +81,13 @@ for size in $sizes; do
     compare_disk "disk check, $size files, one core" one-core "$folder"
 done
 
+# One count of folders in two shapes: memory and time follow the folders,
+# not the depth.
+"$make_tree" --chain "$trees/chain-20000" 20000
+"$make_tree" --siblings "$trees/siblings-20000" 20000
+compare_disk "disk check, 20,000-deep chain" warm "$trees/chain-20000"
+compare_disk "disk check, 20,000 sibling folders" warm "$trees/siblings-20000"
+
 # Verification: four pairs of 256 MiB files, equal in pairs.
 dupes=$trees/duplicates
 "$bench" --make-duplicates "$dupes"

@@ -4,20 +4,59 @@
 // 64 KiB, one file in fifty a copy of another (duplicates to find) and one in
 // two hundred a hard link. The same arguments always make the same tree; an
 // existing tree with a matching stamp is kept.
+//
+// `corvalent_make_tree --chain FOLDER DEPTH` makes a chain of DEPTH folders,
+// each opened from the one above so that no path limit applies, and
+// `--siblings FOLDER COUNT` that many empty folders side by side: the two
+// shapes of one count of folders.
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <random>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The chain or row of folders, or nothing when FOLDER already holds it.
+int makeShape(const std::string& shape, const fs::path& root, long count)
+{
+    const std::string stamp = shape + " " + std::to_string(count) + "\n";
+    std::ifstream existing(root / ".complete");
+    if (std::string line; std::getline(existing, line) && line + "\n" == stamp) return 0;
+    std::error_code error;
+    fs::remove_all(root, error);
+    fs::create_directories(root);
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (long i = 0; i < count && fd >= 0; ++i) {
+        const auto name = shape == "--chain" ? std::string("d") : "d" + std::to_string(i);
+        if (::mkdirat(fd, name.c_str(), 0755) != 0) break;
+        if (shape != "--chain") continue;
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0) {
+        std::perror(root.c_str());
+        return 1;
+    }
+    ::close(fd);
+    std::ofstream(root / ".complete") << stamp;
+    return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
+    if (argc == 4 && (std::string(argv[1]) == "--chain" || std::string(argv[1]) == "--siblings"))
+        return makeShape(argv[1], argv[2], std::stol(argv[3]));
     if (argc < 3 || argc > 4) {
         std::cerr << "usage: corvalent_make_tree FOLDER FILES [SEED]\n";
         return 2;

@@ -1,268 +1,142 @@
 #include "bridge/disk_walk.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <list>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
-#include <unordered_set>
 #include <vector>
 
+#include "bridge/process_bridge.h"
 #include "bridge/walk_descriptors.h"
+#include "bridge/walk_folder.h"
 
 namespace corvalent {
 namespace {
 
+using walk::Folder;
+using walk::Item;
+
 constexpr std::uint64_t tickMask = 2'048 - 1;
 constexpr int maximumThreads = 8;
-// Entries read ahead of the visitor. Beyond this, readers wait and the caller
-// reads the folder it needs next itself, so memory stays bounded whatever the
-// tree's shape.
+// Entries read ahead of the visitor. Beyond this, readers read only the
+// folder the visitor waits for, so memory stays bounded whatever the tree's
+// shape.
 constexpr std::size_t readAheadEntries = 128 * 1'024;
 // Readers stopped by that bound start again once the visitor has taken this
 // many of those entries, not one folder at a time.
 constexpr std::size_t readAheadRestart = readAheadEntries / 4;
+constexpr auto awaitSpin = std::chrono::microseconds(200);
 constexpr std::size_t listingBufferBytes = 64 * 1'024;
-constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+// The root may be a link to the folder to walk: no O_NOFOLLOW there.
+constexpr int rootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+constexpr unsigned describeFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_SYNC_AS_STAT;
+constexpr unsigned describeMask = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS;
 
 void increment(std::uint64_t& counter)
 {
     if (counter != std::numeric_limits<std::uint64_t>::max()) ++counter;
 }
 
-std::uint64_t allocatedBytes(const struct stat& info)
+std::size_t componentsOf(std::string_view path)
 {
-    if (info.st_blocks <= 0) return 0;
-    const auto blocks = static_cast<std::uint64_t>(info.st_blocks);
-    constexpr auto maxBlocks = std::numeric_limits<std::uint64_t>::max() / 512;
-    return blocks > maxBlocks ? std::numeric_limits<std::uint64_t>::max() : blocks * 512;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < path.size(); ++i)
+        if (path[i] != '/' && (i == 0 || path[i - 1] == '/')) ++count;
+    return count;
 }
 
-PLDiskEntryKind kindOf(mode_t mode)
-{
-    if (S_ISREG(mode)) return PLDiskEntryKind::file;
-    if (S_ISDIR(mode)) return PLDiskEntryKind::folder;
-    if (S_ISLNK(mode)) return PLDiskEntryKind::link;
-    return PLDiskEntryKind::other;
-}
-
-
-struct Folder;
-
-// One entry of a folder's listing, metadata included.
-struct Item {
-    std::uint32_t nameOffset = 0;
-    std::uint32_t nameLength = 0;
-    PLDiskEntryKind kind = PLDiskEntryKind::other;
-    bool privacySkipped = false;
-    std::int32_t error = 0;
-    std::uint64_t allocated = 0;
-    std::uint64_t logical = 0;
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint32_t links = 0;
-    std::unique_ptr<Folder> folder;  // the subfolder to descend into; empty when the walk does not enter it
-};
-
-// A folder to read. Its key is the chain of item indices from the root, so
-// ordering keys orders folders as the visitor meets them.
-struct Folder {
-    enum class State { pending, reading, done };
-
-    std::vector<std::uint32_t> key;
-    Folder* up = nullptr;  // the folder that holds this one; it outlives this one
-    std::uint64_t inode = 0;
-    std::string path;  // for the skip rules only, empty without them: every open is relative to a folder above
-    std::string name;
-    State state = State::pending;
-    std::int32_t error = 0;
-    std::string names;
-    std::vector<Item> items;
-    // Guarded by the walk's descriptor lock: this folder's descriptor, kept
-    // while subfolders still have to be opened from it, and how many have not.
-    std::shared_ptr<Descriptor> held;
-    std::uint32_t unopened = 0;
-};
-
-struct KeyOrder {
-    bool operator()(const Folder* a, const Folder* b) const { return a->key < b->key; }
-};
-
-class Walk {
+// What a walk's caller and its readers share. A reader blocked in the file
+// system keeps it alive after the caller has returned, and frees it when
+// its call comes back.
+class WalkState {
 public:
-    Walk(const PLDiskWalkOptions& options, std::string_view rootPath, std::uint64_t rootDevice)
-        : options_(options), budget_(descriptorBudget(options.threads, maximumThreads)), rootPath_(rootPath),
-          rootDevice_(rootDevice), rootIsSlash_(rootPath == "/")
+    WalkState(const PLDiskWalkOptions& options, std::string_view root, const DescriptorBudget& budget)
+        : skipPrivacy_(options.skipPrivacy), rootIsSlash_(root == "/"), readers_(budget.readers),
+          descriptors_(budget.held, end_.get_token())
     {
+        root_ = std::make_unique<Folder>();
+        root_->name = std::string(root);
+        root_->place = queue_.insert(queue_.end(), root_.get());
+        // Paths serve only the skip rules, which look no deeper than two
+        // levels below the home folder and of the root.
+        std::size_t rulesDepth = rootIsSlash_ ? 2 : 0;
+        const char* home = pl_account_home();
+        if (skipPrivacy_ && home != nullptr && home[0] != '\0') rulesDepth = std::max(rulesDepth, componentsOf(home) + 2);
+        const auto rootDepth = componentsOf(root);
+        pathDepth_ = rulesDepth > rootDepth ? static_cast<std::uint32_t>(rulesDepth - rootDepth) : 0;
     }
 
-    Walk(const Walk&) = delete;
-    Walk& operator=(const Walk&) = delete;
-    ~Walk() { stopReaders(); }
+    WalkState(const WalkState&) = delete;
+    WalkState& operator=(const WalkState&) = delete;
 
-    // Visits the tree below `root`, whose descriptor is already held.
-    void run(Folder& root, PLDiskVisitor& visitor, PLDiskScanStats& stats)
+    // Folder by folder, never one destructor inside another: a chain of
+    // folders may be any depth.
+    ~WalkState()
     {
-        buffer_.resize(listingBufferBytes);
-        list(root, root.held->fd, buffer_);
-        finish(root);
-        for (int i = 1; i < budget_.readers; ++i) readers_.emplace_back([this] { readLoop(); });
-
-        PLDiskEntry entry{};
-        entry.name = rootPath_;
-        entry.kind = PLDiskEntryKind::folder;
-        entry.error = root.error;
-        entry.device = rootDevice_;
-        if (!count(entry, visitor, stats)) return;
-
-        struct Frame {
-            Folder* folder;
-            std::size_t next;
-        };
-        std::vector<Frame> stack{{&root, 0}};
-        while (!stack.empty()) {
-            auto& frame = stack.back();
-            if (frame.next == frame.folder->items.size()) {
-                release(*frame.folder);
-                stack.pop_back();
-                if (!stack.empty()) stack.back().folder->items[stack.back().next - 1].folder.reset();
-                continue;
-            }
-            auto& item = frame.folder->items[frame.next++];
-            entry.name = std::string_view(frame.folder->names).substr(item.nameOffset, item.nameLength);
-            entry.depth = static_cast<std::uint32_t>(stack.size());
-            entry.kind = item.kind;
-            entry.error = item.error;
-            entry.allocatedBytes = item.allocated;
-            entry.logicalBytes = item.logical;
-            entry.device = item.device;
-            entry.inode = item.inode;
-            entry.links = item.links;
-            Folder* child = item.folder.get();
-            if (child != nullptr) {
-                if (!await(*child)) {
-                    stats.cancelled = 1;
-                    return;
-                }
-                entry.error = child->error;
-            }
-            if (item.privacySkipped) increment(stats.privacySkipped);
-            if (!count(entry, visitor, stats)) return;
-            if (child != nullptr) stack.push_back({child, 0});
+        std::vector<std::unique_ptr<Folder>> rest;
+        rest.push_back(std::move(root_));
+        while (!rest.empty()) {
+            auto folder = std::move(rest.back());
+            rest.pop_back();
+            for (auto& item : folder->items)
+                if (item.folder) rest.push_back(std::move(item.folder));
         }
     }
 
-private:
-    const PLDiskWalkOptions& options_;
-    const DescriptorBudget budget_;
-    const std::string rootPath_;
-    const std::uint64_t rootDevice_;
-    const bool rootIsSlash_;
-    std::vector<char> buffer_;
+    int readers() const { return readers_; }
+    Folder& root() { return *root_; }
+    const Item& rootEntry() const { return rootEntry_; }
 
-    std::mutex mutex_;
-    std::condition_variable readersWake_;
-    std::condition_variable folderRead_;
-    std::set<Folder*, KeyOrder> pending_;
-    std::size_t readAhead_ = 0;
-    bool throttled_ = false;  // read ahead as far as allowed: readers wait for the visitor
-    int idleReaders_ = 0;
-    const Folder* awaited_ = nullptr;  // the folder the caller waits for
-    std::atomic<bool> stopping_ = false;
-    // Set once the process ran out of descriptors: from then on the caller
-    // reads alone.
-    bool sequential_ = false;
-    std::vector<std::jthread> readers_;
-
-    // Folders below the root that hold a descriptor; the root's is kept for
-    // the whole walk.
-    std::mutex descriptors_;
-    std::unordered_set<Folder*> holding_;
-
-    bool count(const PLDiskEntry& entry, PLDiskVisitor& visitor, PLDiskScanStats& stats)
-    {
-        increment(stats.entries);
-        if (entry.error != 0) increment(stats.inaccessible);
-        if (!visitor.visit(entry) || ((stats.entries & tickMask) == 0 && !visitor.tick(stats.entries)) ||
-            options_.stop.stop_requested()) {
-            stats.cancelled = 1;
-            return false;
-        }
-        return true;
-    }
-
-    void stopReaders()
+    // Ends the readers' work: the idle ones leave at once, one in a call
+    // into the file system as soon as it returns. Every descriptor the walk
+    // keeps is given back now, unless a reader is still using it.
+    void end()
     {
         {
+            std::unique_lock lock(mutex_);
+            const int busy = liveReaders_ - idleReaders_;
+            end_.request_stop();
+            readerLeft_.wait(lock, [&] { return liveReaders_ <= busy; });
+        }
+        descriptors_.release(*root_);
+    }
+
+    // Waits until a reader has read `folder`; false when `stop` came first.
+    bool await(Folder& folder, const std::stop_token& stop)
+    {
+        if (folder.read.load(std::memory_order_acquire)) return true;
+        {
             const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        readersWake_.notify_all();
-        readers_.clear();  // joins
-    }
-
-    // Waits until `folder` is read, reading it here when no reader has it.
-    bool await(Folder& folder)
-    {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            if (folder.state == Folder::State::done) return true;
-            if (folder.state == Folder::State::pending) {
-                pending_.erase(&folder);
-                folder.state = Folder::State::reading;
-                lock.unlock();
-                const bool read = this->read(folder, buffer_, true);
-                lock.lock();
-                if (!read) return false;
-                finishLocked(folder);
-                return !options_.stop.stop_requested();
-            }
-            // A stop is noticed within a few milliseconds, also while a
-            // reader is stuck on a slow folder.
             awaited_ = &folder;
-            while (folder.state == Folder::State::reading && !options_.stop.stop_requested())
-                folderRead_.wait_for(lock, std::chrono::milliseconds(5));
-            awaited_ = nullptr;
-            if (folder.state == Folder::State::reading) return false;
+            // While read-ahead is full the readers sleep; the awaited folder
+            // is read all the same.
+            if (throttled_ && folder.state == Folder::State::pending) readersWake_.notify_one();
         }
+        // A reader is usually at it already: a short wait here spares a
+        // sleep and a wake for each folder of a deep chain.
+        const auto until = std::chrono::steady_clock::now() + awaitSpin;
+        while (!folder.read.load(std::memory_order_acquire) && !stop.stop_requested() &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        std::unique_lock lock(mutex_);
+        folderRead_.wait(lock, stop, [&] { return folder.state == Folder::State::done; });
+        awaited_ = nullptr;
+        return folder.state == Folder::State::done;
     }
 
-    void finish(Folder& folder)
-    {
-        const std::lock_guard lock(mutex_);
-        finishLocked(folder);
-    }
-
-    void finishLocked(Folder& folder)
-    {
-        folder.state = Folder::State::done;
-        readAhead_ += folder.items.size();
-        if (readAhead_ >= readAheadEntries) throttled_ = true;
-        int added = 0;
-        for (auto& item : folder.items) {
-            if (!item.folder) continue;
-            pending_.insert(item.folder.get());
-            ++added;
-        }
-        // Wake only as many readers as there is new work for.
-        if (sequential_ || throttled_ || idleReaders_ == 0 || added == 0) return;
-        if (added >= idleReaders_)
-            readersWake_.notify_all();
-        else
-            for (int i = 0; i < added; ++i) readersWake_.notify_one();
-    }
-
-    void release(Folder& folder)
+    // The visitor is done with `folder`'s entries.
+    void release(const Folder& folder)
     {
         bool wake = false;
         {
@@ -277,156 +151,151 @@ private:
     void readLoop()
     {
         std::vector<char> buffer(listingBufferBytes);
+        const auto end = end_.get_token();
         std::unique_lock lock(mutex_);
+        ++liveReaders_;
+        const Leaving leaving{*this};
         for (;;) {
+            Folder* folder = nullptr;
             ++idleReaders_;
-            readersWake_.wait(lock, [&] {
-                return stopping_ || (!sequential_ && !throttled_ && !pending_.empty());
-            });
+            readersWake_.wait(lock, end, [&] { return (folder = nextLocked()) != nullptr; });
             --idleReaders_;
-            if (stopping_) return;
-            Folder* folder = *pending_.begin();
-            pending_.erase(pending_.begin());
+            if (end.stop_requested()) return;
             folder->state = Folder::State::reading;
             lock.unlock();
-            const bool read = this->read(*folder, buffer, false);
+            const bool read = this->read(*folder, buffer);
             lock.lock();
-            if (read) {
-                finishLocked(*folder);
-            } else {
-                // Out of descriptors: hand the folder back to the caller, who
-                // waits for one, and stop reading ahead.
-                folder->state = Folder::State::pending;
-                pending_.insert(folder);
-                sequential_ = true;
-            }
-            if (folder == awaited_) folderRead_.notify_one();
+            if (!read) return;
+            finishLocked(*folder);
+            if (folder == awaited_) folderRead_.notify_all();
         }
     }
 
-    bool stopRequested() const { return stopping_ || options_.stop.stop_requested(); }
-
-    // Gives back every descriptor the walk keeps for later, the root's aside.
-    void dropHeldDescriptors()
-    {
-        std::vector<std::shared_ptr<Descriptor>> dropped;
+private:
+    // Counts a reader out as it leaves, the walk's lock held.
+    struct Leaving {
+        WalkState& state;
+        ~Leaving()
         {
-            const std::lock_guard lock(descriptors_);
-            for (Folder* folder : holding_) dropped.push_back(std::move(folder->held));
-            holding_.clear();
+            --state.liveReaders_;
+            state.readerLeft_.notify_all();
         }
+    };
+
+    const bool skipPrivacy_;
+    const bool rootIsSlash_;
+    const int readers_;
+    std::uint32_t pathDepth_ = 0;  // folders down to this depth below the root get a path
+    std::stop_source end_;
+    WalkDescriptors descriptors_;
+    std::unique_ptr<Folder> root_;
+    // Written by the reader of the root before it publishes any folder.
+    Item rootEntry_;
+
+    std::mutex mutex_;
+    std::condition_variable_any readersWake_;
+    std::condition_variable_any folderRead_;
+    std::list<Folder*> queue_;  // folders pending or being read, in visiting order
+    std::size_t readAhead_ = 0;
+    bool throttled_ = false;  // read ahead as far as allowed: readers wait for the visitor
+    int idleReaders_ = 0;
+    int liveReaders_ = 0;
+    std::condition_variable readerLeft_;
+    const Folder* awaited_ = nullptr;  // the folder the caller waits for
+
+    // The first folder still to read, which is the one the visitor meets
+    // next; while read-ahead is full, only the one it waits for.
+    Folder* nextLocked()
+    {
+        for (Folder* folder : queue_)
+            if (folder->state == Folder::State::pending)
+                return !throttled_ || folder == awaited_ ? folder : nullptr;
+        return nullptr;
     }
 
-    // Keeps `descriptor` open for the subfolders of `folder` still to be
-    // opened, while the budget allows. Called with the descriptor lock held.
-    void holdLocked(Folder& folder, const std::shared_ptr<Descriptor>& descriptor)
+    // Publishes the subfolders of a folder just read, in its place.
+    void finishLocked(Folder& folder)
     {
-        if (folder.held || folder.unopened == 0 || holding_.size() >= budget_.held) return;
-        folder.held = descriptor;
-        holding_.insert(&folder);
-    }
-
-    // Opens the folder that holds `folder`: from the nearest folder above
-    // that still holds a descriptor, one name at a time, each checked against
-    // what its listing said. A folder swapped for a link fails to open
-    // (O_NOFOLLOW); one replaced by another folder is refused. Returns empty
-    // with `error` set when the way down is gone, or with `error` 0 when the
-    // wait for a descriptor ended (impatient readers, or a stop).
-    std::shared_ptr<Descriptor> openParent(Folder& folder, bool patient, std::int32_t& error)
-    {
-        std::vector<Folder*> way;
-        std::shared_ptr<Descriptor> at;
-        {
-            const std::lock_guard lock(descriptors_);
-            Folder* above = folder.up;
-            for (; !above->held; above = above->up) way.push_back(above);
-            at = above->held;
+        folder.state = Folder::State::done;
+        readAhead_ += folder.items.size();
+        if (readAhead_ >= readAheadEntries) throttled_ = true;
+        int added = 0;
+        for (auto& item : folder.items) {
+            if (!item.folder) continue;
+            item.folder->place = queue_.insert(folder.place, item.folder.get());
+            ++added;
         }
-        for (auto step = way.rbegin(); step != way.rend(); ++step) {
-            Folder& next = **step;
-            const int fd = openFolder(at->fd, next.name.c_str(), patient);
-            if (fd < 0) {
-                error = outOfDescriptors(errno) || options_.stop.stop_requested() ? 0 : errno;
-                return {};
-            }
-            auto descriptor = std::make_shared<Descriptor>(fd);
-            struct stat info {};
-            if (::fstat(fd, &info) != 0) {
-                error = errno;
-                return {};
-            }
-            if (static_cast<std::uint64_t>(info.st_dev) != rootDevice_ ||
-                static_cast<std::uint64_t>(info.st_ino) != next.inode) {
-                error = ESTALE;
-                return {};
-            }
-            at = std::move(descriptor);
-            const std::lock_guard lock(descriptors_);
-            holdLocked(next, at);
-        }
-        return at;
+        queue_.erase(folder.place);
+        folder.read.store(true, std::memory_order_release);
+        // Wake only as many readers as there is new work for, beyond what
+        // this one takes next.
+        --added;
+        if (throttled_ || idleReaders_ == 0 || added <= 0) return;
+        if (added >= idleReaders_)
+            readersWake_.notify_all();
+        else
+            for (int i = 0; i < added; ++i) readersWake_.notify_one();
     }
 
-    int openFolder(int at, const char* name, bool patient)
-    {
-        if (!patient) return ::openat(at, name, folderFlags);
-        return openPatiently(at, name, folderFlags, options_.stop, [this] { dropHeldDescriptors(); });
-    }
-
-    // One subfolder of `folder` is opened, or will never be: its descriptor
-    // goes back once no subfolder needs it.
-    void openedOneBelow(Folder& folder)
-    {
-        std::shared_ptr<Descriptor> dropped;
-        const std::lock_guard lock(descriptors_);
-        if (--folder.unopened != 0 || folder.up == nullptr || !folder.held) return;
-        dropped = std::move(folder.held);
-        holding_.erase(&folder);
-    }
+    bool ended() const { return end_.stop_requested(); }
 
     // Opens `folder` and lists it with every entry's metadata. A folder
     // swapped for a link or a file since its parent was listed fails to open
-    // (O_NOFOLLOW, O_DIRECTORY) and reads as unreadable. Returns false, having
-    // changed nothing, when it found no descriptor to spare and is not
-    // `patient`, or when the walk stopped while it waited.
-    bool read(Folder& folder, std::vector<char>& buffer, bool patient)
+    // (O_NOFOLLOW, O_DIRECTORY) and reads as unreadable. False when the walk
+    // ended first.
+    bool read(Folder& folder, std::vector<char>& buffer)
     {
+        if (folder.up == nullptr) return readRoot(folder, buffer);
         std::int32_t error = 0;
-        auto parent = openParent(folder, patient, error);
-        int fd = -1;
-        if (parent) {
-            fd = openFolder(parent->fd, folder.name.c_str(), patient);
-            error = fd >= 0 || outOfDescriptors(errno) || options_.stop.stop_requested() ? 0 : errno;
-        }
-        parent.reset();
-        if (fd < 0 && error == 0) return false;
-        openedOneBelow(*folder.up);
-        if (fd < 0) {
+        auto descriptor = descriptors_.open(folder, error);
+        if (!descriptor) {
             folder.error = error;
-            return true;
+            return error != 0;
         }
-        const auto self = std::make_shared<Descriptor>(fd);
-        struct stat info {};
-        if (::fstat(fd, &info) != 0) {
-            folder.error = errno;
-            return true;
-        }
-        // Something mounted here since the listing: the walk stays on one file system.
-        if (static_cast<std::uint64_t>(info.st_dev) != rootDevice_) return true;
-        list(folder, fd, buffer);
-        if (folder.unopened != 0) {
-            const std::lock_guard lock(descriptors_);
-            holdLocked(folder, self);
-        }
-        return true;
+        return list(folder, descriptor, buffer);
     }
 
-    // Lists the open folder `fd` into `folder`, deciding which subfolders the
-    // walk enters.
-    void list(Folder& folder, int fd, std::vector<char>& buffer)
+    // The root is opened, never described before: what it names may change
+    // as it is opened (an automount point, a link retargeted).
+    bool readRoot(Folder& root, std::vector<char>& buffer)
     {
+        const int fd = openPatiently(AT_FDCWD, root.name.c_str(), rootFlags, end_.get_token(), {});
+        const int openError = errno;
+        if (fd < 0) {
+            if (ended()) return false;
+            // Not a folder, or not one that can be opened: the root is one entry.
+            struct statx info {};
+            if (::statx(AT_FDCWD, root.name.c_str(), AT_STATX_SYNC_AS_STAT, describeMask, &info) != 0) {
+                rootEntry_.error = errno;
+            } else {
+                rootEntry_.describe(info);
+                if (rootEntry_.kind == PLDiskEntryKind::folder) {
+                    rootEntry_.error = openError;
+                    rootEntry_.inode = 0;
+                } else if (rootEntry_.kind != PLDiskEntryKind::file) {
+                    rootEntry_.device = rootEntry_.inode = rootEntry_.links = 0;
+                }
+            }
+            return true;
+        }
+        auto descriptor = std::make_shared<FileDescriptor>(fd);
+        rootEntry_.kind = PLDiskEntryKind::folder;
+        if (!identityOf(fd, rootEntry_.device, rootEntry_.inode)) {
+            rootEntry_.error = errno;
+            return true;
+        }
+        root.inode = rootEntry_.inode;
+        descriptors_.holdRoot(root, descriptor, rootEntry_.device);
+        return list(root, descriptor, buffer);
+    }
+
+    // Lists the open folder into `folder`, deciding which subfolders the
+    // walk enters. False when the walk ended first.
+    bool list(Folder& folder, const std::shared_ptr<FileDescriptor>& descriptor, std::vector<char>& buffer)
+    {
+        const int fd = descriptor->get();
         std::uint32_t entered = 0;
-        for (std::uint32_t index = 0;;) {
+        for (;;) {
             const auto length = ::getdents64(fd, buffer.data(), buffer.size());
             if (length < 0) {
                 if (errno == EINTR) continue;
@@ -435,6 +304,7 @@ private:
             }
             if (length == 0) break;
             for (ssize_t offset = 0; offset < length;) {
+                if (ended()) return false;
                 const auto* record = reinterpret_cast<const struct dirent64*>(buffer.data() + offset);
                 offset += record->d_reclen;
                 const std::string_view name(record->d_name);
@@ -443,21 +313,19 @@ private:
                 item.nameOffset = static_cast<std::uint32_t>(folder.names.size());
                 item.nameLength = static_cast<std::uint32_t>(name.size());
                 folder.names.append(name);
-                if (describe(fd, record->d_type, name, item) && item.kind == PLDiskEntryKind::folder &&
-                    enter(folder, index, name, item))
+                bool mountRoot = false;
+                if (describe(fd, record->d_type, name, item, mountRoot) && item.kind == PLDiskEntryKind::folder &&
+                    enter(folder, name, item, mountRoot))
                     ++entered;
-                ++index;
             }
-            if (stopRequested()) break;
         }
-        // No subfolder is published before the listing ends, so nothing
-        // counts down before this is set.
-        const std::lock_guard lock(descriptors_);
-        folder.unopened = entered;
+        descriptors_.listed(folder, entered, descriptor);
+        return true;
     }
 
     // Fills the item's metadata; false when it could not be read.
-    static bool describe(int fd, unsigned char type, std::string_view name, Item& item)
+    // `mountRoot` is set for a folder that may be the root of a mount.
+    static bool describe(int fd, unsigned char type, std::string_view name, Item& item, bool& mountRoot)
     {
         switch (type) {
         case DT_LNK:
@@ -472,60 +340,126 @@ private:
         default:
             break;
         }
-        struct stat info {};
-        if (::fstatat(fd, name.data(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        struct statx info {};
+        if (::statx(fd, name.data(), describeFlags, describeMask, &info) != 0) {
             item.error = errno;
             item.kind = type == DT_DIR ? PLDiskEntryKind::folder : PLDiskEntryKind::file;
             return false;
         }
-        item.kind = kindOf(info.st_mode);
-        item.device = static_cast<std::uint64_t>(info.st_dev);
-        item.inode = static_cast<std::uint64_t>(info.st_ino);
-        item.links = static_cast<std::uint32_t>(info.st_nlink);
-        if (item.kind == PLDiskEntryKind::file) {
-            item.allocated = allocatedBytes(info);
-            item.logical = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-        }
+        item.describe(info);
+        mountRoot = (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) == 0 ||
+                    (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
         return true;
     }
 
     // Decides whether the walk enters a subfolder; true when it will.
-    bool enter(Folder& folder, std::uint32_t index, std::string_view name, Item& item)
+    bool enter(Folder& folder, std::string_view name, Item& item, bool mountRoot)
     {
-        if (item.device != rootDevice_) return false;
+        if (item.device != rootEntry_.device) return false;
         // A folder mounted inside itself (a bind mount) would never end.
-        for (const Folder* above = &folder; above != nullptr; above = above->up)
-            if (above->inode == item.inode) return false;
-        // Paths serve only the skip rules: without them none is built.
-        std::string path;
-        if (rootIsSlash_ || options_.skipPrivacy)
-            path = (folder.path == "/" ? std::string() : folder.path) + "/" + std::string(name);
-        if (rootIsSlash_ && path == "/System/Volumes") return false;
-        if (options_.skipPrivacy && pl_should_skip_privacy_path(rootPath_.c_str(), path.c_str()) == 1) {
-            item.privacySkipped = true;
-            return false;
+        if (mountRoot)
+            for (const WalkNode* above = &folder; above != nullptr; above = above->up)
+                if (above->inode == item.inode) return false;
+        if (folder.depth < pathDepth_ && (rootIsSlash_ || skipPrivacy_)) {
+            const auto path = pathOf(folder, name);
+            if (rootIsSlash_ && path == "/System/Volumes") return false;
+            if (skipPrivacy_ && pl_should_skip_privacy_path(root_->name.c_str(), path.c_str()) == 1) {
+                item.privacySkipped = true;
+                return false;
+            }
         }
         auto child = std::make_unique<Folder>();
-        child->key.reserve(folder.key.size() + 1);
-        child->key = folder.key;
-        child->key.push_back(index);
         child->up = &folder;
+        child->depth = folder.depth + 1;
         child->inode = item.inode;
-        child->path = std::move(path);
         child->name = std::string(name);
         item.folder = std::move(child);
         return true;
     }
+
+    // The path of `name` in `folder`, built from the names on the way down.
+    static std::string pathOf(const WalkNode& folder, std::string_view name)
+    {
+        std::vector<const WalkNode*> way;
+        const WalkNode* node = &folder;
+        for (; node->up != nullptr; node = node->up) way.push_back(node);
+        std::string path = node->name == "/" ? std::string() : node->name;
+        for (auto step = way.rbegin(); step != way.rend(); ++step) path.append("/").append((*step)->name);
+        return path.append("/").append(name);
+    }
 };
 
-// The walk of a root that has nothing to enter: one entry.
-std::int32_t visitAlone(const PLDiskEntry& entry, PLDiskVisitor& visitor, PLDiskScanStats& stats)
-{
-    increment(stats.entries);
-    if (entry.error != 0) increment(stats.inaccessible);
-    if (!visitor.visit(entry)) stats.cancelled = 1;
-    return 0;
-}
+// Delivers the walk's entries to the visitor, on the calling thread.
+class Visiting {
+public:
+    Visiting(WalkState& state, const PLDiskWalkOptions& options, PLDiskVisitor& visitor, PLDiskScanStats& stats)
+        : state_(state), stop_(options.stop), visitor_(visitor), stats_(stats)
+    {
+    }
+
+    void run(std::string_view rootPath)
+    {
+        Folder& root = state_.root();
+        if (!state_.await(root, stop_)) {
+            stats_.cancelled = 1;
+            return;
+        }
+        const Item& rootEntry = state_.rootEntry();
+        PLDiskEntry entry{};
+        entry.name = rootPath;
+        rootEntry.fill(entry);
+        if (rootEntry.kind == PLDiskEntryKind::folder && rootEntry.error == 0) entry.error = root.error;
+        if (!count(entry) || rootEntry.kind != PLDiskEntryKind::folder) return;
+
+        struct Frame {
+            Folder* folder;
+            std::size_t next;
+        };
+        std::vector<Frame> stack{{&root, 0}};
+        while (!stack.empty()) {
+            auto& frame = stack.back();
+            if (frame.next == frame.folder->items.size()) {
+                state_.release(*frame.folder);
+                stack.pop_back();
+                if (!stack.empty()) stack.back().folder->items[stack.back().next - 1].folder.reset();
+                continue;
+            }
+            auto& item = frame.folder->items[frame.next++];
+            entry.name = std::string_view(frame.folder->names).substr(item.nameOffset, item.nameLength);
+            entry.depth = static_cast<std::uint32_t>(stack.size());
+            item.fill(entry);
+            Folder* child = item.folder.get();
+            if (child != nullptr) {
+                if (!state_.await(*child, stop_)) {
+                    stats_.cancelled = 1;
+                    return;
+                }
+                entry.error = child->error;
+            }
+            if (item.privacySkipped) increment(stats_.privacySkipped);
+            if (!count(entry)) return;
+            if (child != nullptr) stack.push_back({child, 0});
+        }
+    }
+
+private:
+    WalkState& state_;
+    const std::stop_token& stop_;
+    PLDiskVisitor& visitor_;
+    PLDiskScanStats& stats_;
+
+    bool count(const PLDiskEntry& entry)
+    {
+        increment(stats_.entries);
+        if (entry.error != 0) increment(stats_.inaccessible);
+        if (!visitor_.visit(entry) || ((stats_.entries & tickMask) == 0 && !visitor_.tick(stats_.entries)) ||
+            stop_.stop_requested()) {
+            stats_.cancelled = 1;
+            return false;
+        }
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -538,44 +472,23 @@ std::int32_t pl_walk_disk(const char* root, const PLDiskWalkOptions& options, PL
         stats.cancelled = 1;
         return 0;
     }
-
-    PLDiskEntry entry{};
-    entry.name = root;
-    struct stat info {};
-    const bool described = ::stat(root, &info) == 0;
-    if (!described || !S_ISDIR(info.st_mode)) {
-        // A root that cannot be described, or that is not a folder, is one entry.
-        entry.error = described ? 0 : errno;
-        entry.kind = described ? kindOf(info.st_mode) : PLDiskEntryKind::other;
-        if (entry.kind == PLDiskEntryKind::file) {
-            entry.allocatedBytes = allocatedBytes(info);
-            entry.logicalBytes = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-            entry.device = static_cast<std::uint64_t>(info.st_dev);
-            entry.inode = static_cast<std::uint64_t>(info.st_ino);
-            entry.links = static_cast<std::uint32_t>(info.st_nlink);
+    // Every call into the file system is a reader's: the caller only waits
+    // and visits, so a stop returns whatever a reader is blocked in.
+    const auto state = std::make_shared<WalkState>(options, root, descriptorBudget(options.threads, maximumThreads));
+    int started = 0;
+    for (; started < state->readers(); ++started) {
+        try {
+            std::thread([state] { state->readLoop(); }).detach();
+        } catch (const std::system_error& error) {
+            if (started == 0) return error.code().value();
+            break;
         }
-        return visitAlone(entry, visitor, stats);
     }
-
-    Folder folder;
-    folder.path = root;
-    folder.inode = static_cast<std::uint64_t>(info.st_ino);
-    // The root may be a link to the folder to walk: no O_NOFOLLOW here.
-    const int fd = openPatiently(AT_FDCWD, root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY, options.stop, {});
-    const int openError = errno;
-    if (fd < 0 && options.stop.stop_requested()) {
-        stats.cancelled = 1;
-        return 0;
-    }
-    if (fd < 0) {
-        entry.kind = PLDiskEntryKind::folder;
-        entry.error = openError;
-        entry.device = static_cast<std::uint64_t>(info.st_dev);
-        return visitAlone(entry, visitor, stats);
-    }
-    folder.held = std::make_shared<Descriptor>(fd);
-    Walk walk(options, root, static_cast<std::uint64_t>(info.st_dev));
-    walk.run(folder, visitor, stats);
+    struct Ending {
+        WalkState& state;
+        ~Ending() { state.end(); }
+    } ending{*state};
+    Visiting(*state, options, visitor, stats).run(root);
     return 0;
 }
 

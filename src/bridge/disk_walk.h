@@ -4,15 +4,20 @@
 // file system while a scan runs. It never follows symbolic links, never leaves
 // the root's file system and never opens a file.
 //
-// Folders are read in parallel, each opened relative to a folder above it,
-// one name at a time and never through a link, so a folder swapped for a link
-// while the walk runs is never followed and no path length limits how deep the
-// walk goes. The walk holds a bounded share of the open-file limit whatever
-// the tree's shape, and waits for a descriptor rather than call a folder
-// unreadable when the process runs out of them. Entries still reach the visitor
-// one at a time, on the calling thread, in one fixed order: a folder, then
-// what it holds in the order the file system lists it, each subfolder's
+// Folders are read by reader threads, each opened relative to a folder above
+// it, one name at a time and never through a link, so a folder swapped for a
+// link while the walk runs is never followed and no path length limits how
+// deep the walk goes. The walk holds a bounded share of the open-file limit
+// whatever the tree's shape, and waits for a descriptor rather than call a
+// folder unreadable when the process runs out of them. Entries reach the
+// visitor one at a time, on the calling thread, in one fixed order: a folder,
+// then what it holds in the order the file system lists it, each subfolder's
 // contents before the next entry. Any thread count gives the same visits.
+//
+// The calling thread never calls into the file system itself: it waits for
+// the readers and visits. A stop therefore returns at once, also while a
+// reader is blocked on a slow or hung file system; that reader finishes on
+// its own once its call returns, and frees what the walk left behind.
 
 #include <cstdint>
 #include <stop_token>
@@ -57,13 +62,15 @@ public:
 
 struct PLDiskWalkOptions {
     bool skipPrivacy = false;  // leave the privacy-protected folders out
-    int threads = 1;           // readers, the calling thread included; 1 reads everything on the caller
-    std::stop_token stop;      // ends the walk, also while it waits on a slow folder
+    int threads = 1;           // reader threads; the calling thread only waits and visits
+    std::stop_token stop;      // ends the walk at once, also while a reader is blocked on a slow folder
 };
 
 // Walks `root` (an absolute path; a link there is followed, links below it
-// never are). Returns 0 when the walk completed or was stopped, EINVAL for a
-// missing root, otherwise the errno that ended the walk.
+// never are). Returns 0 when the walk completed or was stopped (a root that
+// cannot be read is one inaccessible entry), EINVAL for a null or empty
+// `root`, otherwise the errno that ended the walk: EAGAIN when not one reader
+// thread could be started.
 std::int32_t pl_walk_disk(const char* root, const PLDiskWalkOptions& options, PLDiskVisitor& visitor,
                           PLDiskScanStats& stats);
 

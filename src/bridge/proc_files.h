@@ -8,23 +8,9 @@
 #include <string_view>
 #include <unistd.h>
 
+#include "bridge/file_descriptor.h"
+
 namespace corvalent::proc_files {
-
-// Closes the descriptor it holds (negative: none).
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Reads up to `capacity` bytes of the file `name` relative to `dirfd`
 // (AT_FDCWD for absolute names). `ok` is false when the file cannot be

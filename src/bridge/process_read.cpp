@@ -100,7 +100,7 @@ void readRole(int processDir, PLProcessInfo* out)
 {
     const int fd = ::openat(processDir, "cmdline", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
-    const proc_files::FileDescriptor file(fd);
+    const FileDescriptor file(fd);
 
     ArgumentBuffer buffer;
     std::size_t filled = 0;
@@ -204,11 +204,11 @@ std::size_t processFolder(std::int32_t pid, char (&text)[48])
 // Every file is read through the one folder handle: it stays bound to this
 // process instance, so a pid reused halfway cannot mix two processes.
 // A path handle is all the relative reads need, and opens for less.
-proc_files::FileDescriptor openProcessFolder(std::int32_t pid)
+FileDescriptor openProcessFolder(std::int32_t pid)
 {
     char folder[48];
     processFolder(pid, folder);
-    return proc_files::FileDescriptor(::open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return FileDescriptor(::open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
 // pl_read_sample for a process it knows nothing of yet.
@@ -293,11 +293,11 @@ std::int32_t pl_read_sample(std::int32_t pid, const PLKnownProcess* known, std::
     char path[48];
     const auto folderLength = processFolder(pid, path);
     std::memcpy(path + folderLength, "/stat", 6);
-    const proc_files::FileDescriptor statFile(::open(path, O_RDONLY | O_CLOEXEC));
+    const FileDescriptor statFile(::open(path, O_RDONLY | O_CLOEXEC));
     if (statFile.get() < 0) return 0;
     const bool swapInUse = (flags & PL_SAMPLE_SWAP_IN_USE) != 0;
     std::memcpy(path + folderLength, swapInUse ? "/status" : "/statm", swapInUse ? 8 : 7);
-    const proc_files::FileDescriptor memoryFile(::open(path, O_RDONLY | O_CLOEXEC));
+    const FileDescriptor memoryFile(::open(path, O_RDONLY | O_CLOEXEC));
     path[folderLength] = '\0';
     struct stat folder {};
     if (::stat(path, &folder) != 0) return 0;

@@ -22,7 +22,7 @@ std::int32_t pl_signal(std::int32_t pid, std::uint64_t started, const char* path
     // The handle is taken before the checks: if the pid is reused after this
     // point, the handle still names the process that was checked (which has
     // then exited), so the signal can never reach the newcomer.
-    const proc_files::FileDescriptor handle(::pidfd_open(pid, 0));
+    const FileDescriptor handle(::pidfd_open(pid, 0));
     if (handle.get() < 0) return errno;
 
     PLProcessInfo fresh;

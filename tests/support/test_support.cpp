@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -98,6 +100,43 @@ fs::path copyExecutable(const fs::path& from, const fs::path& folder, const std:
 fs::path idleChildProgram()
 {
     return CORVALENT_IDLE_CHILD;
+}
+
+void makeChain(const fs::path& root, int depth)
+{
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < depth; ++i) {
+        ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    const int file = ::openat(fd, "end", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, "deep", 4), 4);
+    ::close(file);
+    ::close(fd);
+}
+
+void removeChain(const fs::path& root, int depth)
+{
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth && fd >= 0; ++i) {
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0) return;
+    ::unlinkat(fd, "end", 0);
+    for (int i = 0; i < depth; ++i) {
+        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = up;
+        ::unlinkat(fd, "d", AT_REMOVEDIR);
+    }
+    ::close(fd);
 }
 
 fs::path walkProbeProgram()

@@ -81,6 +81,13 @@ std::uint64_t allocatedBytes(const std::filesystem::path& path);
 std::filesystem::path copyExecutable(const std::filesystem::path& from, const std::filesystem::path& folder,
                                      const std::string& name);
 
+// A chain of `depth` folders named "d" below `root`, made relative to each
+// parent so that no path limit applies, with one file "end" at its end.
+void makeChain(const std::filesystem::path& root, int depth);
+
+// Removes what makeChain made, from the bottom up.
+void removeChain(const std::filesystem::path& root, int depth);
+
 // The helper program that idles until a signal ends it, whatever its
 // arguments, after an optional leading mode (see idle_child.cpp).
 std::filesystem::path idleChildProgram();

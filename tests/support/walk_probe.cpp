@@ -6,7 +6,7 @@
 // argument, an open-file limit it sets (soft and hard) before it walks. With a
 // fourth, "hog", another thread takes every free descriptor while the walk
 // runs (from its 1,000th visit on) and gives them all back after a fifth of a
-// second.
+// second. The measured walk's seconds go to standard error.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -81,7 +81,10 @@ int main(int argc, char** argv)
             for (const int fd : taken) ::close(fd);
         });
     }
+    const auto start = std::chrono::steady_clock::now();
     const auto result = corvalent::pl_walk_disk(argv[1], options, digest, stats);
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+    std::cerr << spent.count() << '\n';
     midway = true;  // a small tree never woke the other thread
     midway.notify_all();
     std::cout << stats.entries << ' ' << stats.inaccessible << ' ' << digest.value << '\n';

@@ -1,5 +1,7 @@
 #include "core/common/child_process.h"
 
+#include "bridge/file_descriptor.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -30,27 +32,6 @@ using Clock = std::chrono::steady_clock;
 
 // How long a killed child may take to be gone before the caller stops waiting.
 constexpr std::chrono::milliseconds killedChildLeeway{250};
-
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Linux releases the descriptor even when close fails with EINTR: never retried.
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 class SpawnSetup {
 public:
@@ -200,7 +181,7 @@ public:
 
 private:
     pid_t pid_;
-    Descriptor handle_;
+    FileDescriptor handle_;
     bool reaped_ = false;
     bool released_ = false;  // reaped, or handed to a background reaper
     bool exitHeld_ = false;
@@ -221,8 +202,8 @@ ChildRunResult runChild(const ChildRunRequest& request)
     ChildRunResult result;
     if (request.executable.empty()) return result;
 
-    Descriptor readEnd;
-    Descriptor writeEnd;
+    FileDescriptor readEnd;
+    FileDescriptor writeEnd;
     if (request.captureOutput) {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0) return result;

@@ -1,5 +1,6 @@
 #include "core/disk/disk_duplicates.h"
 
+#include "bridge/file_descriptor.h"
 #include "bridge/process_bridge.h"
 
 #include <fcntl.h>
@@ -45,25 +46,6 @@ std::string errnoText(int error)
 {
     return std::generic_category().message(error);
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset()
-    {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 // The same file system object, of the same kind and size, as captured.
 bool sameItem(const struct stat& info, const DiskItemIdentity& identity)

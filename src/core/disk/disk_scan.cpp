@@ -5,8 +5,11 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "bridge/disk_walk.h"
 #include "bridge/process_bridge.h"
@@ -117,41 +120,49 @@ struct FileAllocationHash {
     }
 };
 
-// Full paths of what the walk visits, rebuilt from names and depths.
+// Full paths of what the walk visits, rebuilt from names and depths: the
+// folders the walk is in as one string, and where each one's path ends, so
+// memory grows with the depth, not with its square.
 struct WalkPaths {
-    std::vector<std::string> folders;  // the folders the walk is in, by depth
-    std::vector<char> foldersUtf8;     // whether each of those paths is valid UTF-8
-    std::string file;
-    bool fileUtf8 = false;  // whether `file` is valid UTF-8
+    std::string chain;                   // the folders' path, then the current file's name
+    std::vector<std::size_t> ends;       // where each folder's path ends in `chain`, by depth
+    std::vector<char> foldersUtf8;       // whether each of those paths is valid UTF-8
+    std::vector<std::uint64_t> folders;  // which folder, by depth: a number each folder visit draws
+    std::uint64_t folderCount = 0;
+    std::uint64_t fileFolder = 0;        // the folder that holds the file last followed
+    bool fileUtf8 = false;               // whether that file's path is valid UTF-8
 
-    // The path of a readable file, or null for anything else.
-    const std::string* follow(const PLDiskEntry& entry)
+    // The path of a readable file, valid until the next visit; nothing for
+    // anything else.
+    std::optional<std::string_view> follow(const PLDiskEntry& entry)
     {
+        const bool readableFile = entry.kind == PLDiskEntryKind::file && entry.error == 0;
         if (entry.depth == 0) {
-            folders.assign(1, std::string(entry.name));
+            chain.assign(entry.name);
+            ends.assign(1, chain == "/" ? 0 : chain.size());
             foldersUtf8.assign(1, isValidUtf8(entry.name));
-            file.assign(entry.name);
+            folders.assign(1, folderCount++);
+            fileFolder = folders[0];
             fileUtf8 = foldersUtf8[0];
-            return entry.kind == PLDiskEntryKind::file && entry.error == 0 ? &file : nullptr;
+            return readableFile ? std::optional<std::string_view>(entry.name) : std::nullopt;
         }
+        const auto depth = entry.depth;
+        chain.resize(ends[depth - 1]);
         if (entry.kind == PLDiskEntryKind::folder) {
-            folders.resize(entry.depth + 1);
-            foldersUtf8.resize(entry.depth + 1);
-            join(folders[entry.depth], folders[entry.depth - 1], entry.name);
-            foldersUtf8[entry.depth] = foldersUtf8[entry.depth - 1] && isValidUtf8(entry.name);
-            return nullptr;
+            chain.append("/").append(entry.name);
+            ends.resize(depth + 1);
+            ends[depth] = chain.size();
+            foldersUtf8.resize(depth + 1);
+            foldersUtf8[depth] = foldersUtf8[depth - 1] && isValidUtf8(entry.name);
+            folders.resize(depth + 1);
+            folders[depth] = folderCount++;
+            return std::nullopt;
         }
-        if (entry.kind != PLDiskEntryKind::file || entry.error != 0) return nullptr;
-        join(file, folders[entry.depth - 1], entry.name);
-        fileUtf8 = foldersUtf8[entry.depth - 1] && isValidUtf8(entry.name);
-        return &file;
-    }
-
-    static void join(std::string& path, std::string_view folder, std::string_view name)
-    {
-        path.assign(folder == "/" ? std::string_view() : folder);
-        path += '/';
-        path += name;
+        if (!readableFile) return std::nullopt;
+        chain.append("/").append(entry.name);
+        fileFolder = folders[depth - 1];
+        fileUtf8 = foldersUtf8[depth - 1] && isValidUtf8(entry.name);
+        return std::string_view(chain);
     }
 };
 
@@ -177,7 +188,7 @@ struct DiskScanContext final : PLDiskVisitor {
 
     // Files of one folder arrive together: the chain of accumulators for the
     // last folder is kept so that its siblings need no lookups.
-    std::string lastFolder;
+    std::uint64_t lastFolder = 0;
     std::vector<NodeAccumulator*> lastChain;
     bool hasLastChain = false;
 
@@ -190,13 +201,14 @@ struct DiskScanContext final : PLDiskVisitor {
         (*onProgress)(DiskScanProgress{cappedCount(entries), scannedFiles, root.bytes});
     }
 
-    // The folders that hold a file in `folder` (relative to the root), root
-    // first. Components that are not valid UTF-8 end the chain: their bytes
-    // stay with the nearest folder that can be named.
-    const std::vector<NodeAccumulator*>& chainFor(std::string_view folder)
+    // The folders that hold a file in `folder` (relative to the root; the
+    // walk's folder number `id`), root first. Components that are not valid
+    // UTF-8 end the chain: their bytes stay with the nearest folder that can
+    // be named.
+    const std::vector<NodeAccumulator*>& chainFor(std::uint64_t id, std::string_view folder)
     {
-        if (hasLastChain && folder == lastFolder) return lastChain;
-        lastFolder.assign(folder);
+        if (hasLastChain && id == lastFolder) return lastChain;
+        lastFolder = id;
         hasLastChain = true;
         lastChain.assign(1, &root);
         NodeAccumulator* current = &root;
@@ -223,7 +235,7 @@ struct DiskScanContext final : PLDiskVisitor {
             cancelled = true;
             return false;
         }
-        if (const auto* path = paths.follow(entry))
+        if (const auto path = paths.follow(entry))
             addFile(*path, paths.fileUtf8, entry.allocatedBytes, entry.logicalBytes, entry.device, entry.inode,
                     entry.links, entry.dataless);
         return true;
@@ -263,7 +275,7 @@ struct DiskScanContext final : PLDiskVisitor {
         const auto relative = path.substr(rootPrefix.size());
         const auto slash = relative.rfind('/');
         const auto folder = slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
-        for (auto* accumulator : chainFor(folder)) {
+        for (auto* accumulator : chainFor(paths.fileFolder, folder)) {
             accumulator->bytes = saturatingAdd(accumulator->bytes, allocated);
             accumulator->fileCount = saturatingAdd(accumulator->fileCount, std::int64_t{1});
         }
@@ -283,8 +295,8 @@ struct OwnerStorageWalk final : PLDiskVisitor {
 
     bool visit(const PLDiskEntry& entry) override
     {
-        const auto* path = paths.follow(entry);
-        if (path == nullptr) return true;
+        const auto path = paths.follow(entry);
+        if (!path) return true;
         auto allocated = entry.allocatedBytes;
         if (entry.links >= 2 && entry.device != 0 && entry.inode != 0 &&
             !seenHardLinks.insert({entry.device, entry.inode}).second)
