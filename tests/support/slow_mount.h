@@ -1,0 +1,83 @@
+#pragma once
+
+// A slow or hung file system for one test: a small FUSE tree (served by
+// corvalent_slow_fs, see slow_fs.cpp) in which chosen entries' listing
+// (getdents64), stat (fstatat, also of the mount point itself) or read sleep.
+//
+//     TempDir dir;
+//     SlowTree tree;
+//     tree.folders = {"a", "a/slow", "b"};
+//     tree.files = {{"b/f.bin", 4096}};
+//     tree.slowList = {"a/slow"};          // listing a/slow takes 30 s
+//     SlowMount mount(dir.path() / "mnt", tree);
+//     if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+//     ... scan mount.path() ...
+//
+// To make a folder whose stat takes 30 s inside an ordinary tree (what a dead
+// network mount looks like to a walk listing its parent), mount with
+// slowStat = {"."} under a temp folder and scan that temp folder.
+//
+// Teardown never waits for a sleeping call: the mount is detached, the server
+// asked to end, and every call still sleeping in it fails at once (EIO, or
+// ENOTCONN once the server is gone). A caller that is killed or interrupted
+// while its call sleeps gets EINTR at once, as with a killable wait on a
+// network file system. Declare the SlowMount after the TempDir holding its
+// mount point, so that it goes first.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace corvalent::testing {
+
+struct SlowTree {
+    // Paths relative to the mount's root; folders above an entry are implied.
+    std::vector<std::string> folders;
+    // Files and their sizes. Every file holds the same byte pattern, so files
+    // of one size are duplicates of each other.
+    std::vector<std::pair<std::string, std::uint64_t>> files;
+    // Entries whose listing, stat or read sleeps `delay`; "." is the root.
+    std::vector<std::string> slowList, slowStat, slowRead;
+    std::chrono::milliseconds delay = std::chrono::seconds(30);
+};
+
+class SlowMount {
+public:
+    // Mounts `tree` at `mountPoint` (made when missing) and waits until the
+    // mount is in place, at most a few seconds.
+    SlowMount(const std::filesystem::path& mountPoint, const SlowTree& tree);
+    // Same as unmount().
+    ~SlowMount();
+    SlowMount(const SlowMount&) = delete;
+    SlowMount& operator=(const SlowMount&) = delete;
+
+    // False where FUSE is missing (no /dev/fuse, no fusermount3, the server
+    // not built) or mounting failed; problem() then says why.
+    bool mounted() const { return mounted_; }
+    const std::string& problem() const { return problem_; }
+    const std::filesystem::path& path() const { return mountPoint_; }
+
+    // How many slow calls have begun so far, ended or not: a test waits for
+    // this to know that a call now sleeps.
+    std::size_t slowCallsBegun() const;
+    // Waits until at least `count` slow calls have begun; false after `timeout`.
+    bool waitForSlowCalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+    // Detaches the mount and ends its server, never waiting for a sleeping
+    // call; the calls still sleeping fail. Safe to call twice.
+    void unmount();
+
+private:
+    std::filesystem::path mountPoint_;
+    std::filesystem::path logFolder_;
+    pid_t server_ = -1;
+    bool mounted_ = false;
+    std::string problem_;
+};
+
+}  // namespace corvalent::testing
