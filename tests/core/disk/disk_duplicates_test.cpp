@@ -16,6 +16,7 @@
 
 #include "core/common/child_process.h"
 #include "core/disk/disk_duplicates.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -362,6 +363,49 @@ TEST(DiskDuplicateVerifier, AMemberSwappedForANamedPipeNeverHoldsAVerificationUp
     swapper.join();
     EXPECT_GT(swaps.load(), 0);
     EXPECT_EQ(outcome({}), "verified") << "the member is back as it was";
+}
+
+std::size_t openDescriptors()
+{
+    return static_cast<std::size_t>(std::ranges::distance(fs::directory_iterator("/proc/self/fd")));
+}
+
+// A member on a hung mount: its read, or the look before its open, takes 30 s.
+// A stop ends the verification long before that; the blocked reader ends on
+// its own once the mount goes, and lets go of the file.
+TEST(DiskDuplicateVerifier, AStopEndsAVerificationWhoseMemberWaitsOnAHungMount)
+{
+    using namespace std::chrono_literals;
+    for (const bool slowRead : {true, false})
+        for (const unsigned threads : {1U, 3U}) {
+            const auto what = std::to_string(threads) + " threads, slow " + (slowRead ? "read" : "stat");
+            TempDir dir;
+            testing::SlowTree tree;
+            tree.files = {{"a.bin", 256 * 1024}, {"b.bin", 256 * 1024}, {"c.bin", 256 * 1024}};
+            (slowRead ? tree.slowRead : tree.slowStat) = {"b.bin"};
+            testing::SlowMount mount(dir.path() / "mnt", tree);
+            if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+
+            // As a scan would record them, without looking at the slow member.
+            DiskDuplicateGroup group;
+            for (const char* name : {"a.bin", "b.bin", "c.bin"})
+                group.files.push_back({(mount.path() / name).string(), 256 * 1024, 256 * 1024, 0, 0, false});
+            group.logicalBytesPerFile = 256 * 1024;
+
+            const auto descriptors = openDescriptors();
+            std::stop_source stop;
+            std::jthread stopper([&] {
+                EXPECT_TRUE(mount.waitForSlowCalls(1)) << what;
+                stop.request_stop();
+            });
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(refusalMessage(group, stop.get_token(), threads), "Duplicate verification stopped.") << what;
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << what;
+            stopper.join();
+
+            mount.unmount();
+            EXPECT_TRUE(testing::eventually([&] { return openDescriptors() == descriptors; }, 5s)) << what;
+        }
 }
 
 TEST(DiskDuplicateVerifiedSet, RecoverableBytesSaturateAndUnpairedIdentitiesAreLeftOut)
