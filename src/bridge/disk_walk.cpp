@@ -18,6 +18,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bridge/disk_privacy.h"
 #include "bridge/walk_descriptors.h"
 
 namespace corvalent {
@@ -501,7 +502,8 @@ private:
         if (rootIsSlash_ || options_.skipPrivacy)
             path = (folder.path == "/" ? std::string() : folder.path) + "/" + std::string(name);
         if (rootIsSlash_ && path == "/System/Volumes") return false;
-        if (options_.skipPrivacy && pl_should_skip_privacy_path(rootPath_.c_str(), path.c_str()) == 1) {
+        if (options_.skipPrivacy &&
+            pl_should_skip_privacy_path(rootPath_.c_str(), path.c_str(), options_.desktopPrivacyFolders) == 1) {
             item.privacySkipped = true;
             return false;
         }

@@ -1,0 +1,18 @@
+#pragma once
+
+// The privacy-protected folders a walk leaves out unless asked to include
+// them: nine fixed places below the account's home folder, and the desktop's
+// own Desktop, Documents and Downloads folders, wherever the user put them.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvalent {
+
+// 1 when `path` is one of the home folder's privacy-protected folders, or is
+// exactly one of `desktopFolders`, and is not the scan root itself; else 0.
+std::int32_t pl_should_skip_privacy_path(const char* root, const char* path,
+                                         const std::vector<std::string>& desktopFolders = {});
+
+}  // namespace corvalent
