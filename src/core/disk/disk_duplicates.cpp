@@ -28,7 +28,7 @@ namespace {
 using Digest = std::array<unsigned char, 32>;
 
 // Small enough that what was read is still in the processor's cache when it
-// is hashed: larger reads hash at about two thirds of the rate.
+// is hashed; a larger read pushes its own start out before hashing reaches it.
 constexpr std::size_t readChunk = 65'536;
 // More readers than this gain nothing on one disk.
 constexpr unsigned mostThreads = 8;
