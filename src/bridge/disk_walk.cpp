@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "bridge/process_bridge.h"
+#include "bridge/disk_privacy.h"
 #include "bridge/walk_descriptors.h"
 #include "bridge/walk_folder.h"
 
@@ -48,14 +48,6 @@ void increment(std::uint64_t& counter)
     if (counter != std::numeric_limits<std::uint64_t>::max()) ++counter;
 }
 
-std::size_t componentsOf(std::string_view path)
-{
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < path.size(); ++i)
-        if (path[i] != '/' && (i == 0 || path[i - 1] == '/')) ++count;
-    return count;
-}
-
 // What a walk's caller and its readers share. A reader blocked in the file
 // system keeps it alive after the caller has returned, and frees it when
 // its call comes back.
@@ -63,17 +55,17 @@ class WalkState {
 public:
     WalkState(const PLDiskWalkOptions& options, std::string_view root, const DescriptorBudget& budget)
         : skipPrivacy_(options.skipPrivacy), rootIsSlash_(root == "/"), readers_(budget.readers),
+          desktopPrivacyFolders_(options.skipPrivacy ? options.desktopPrivacyFolders : std::vector<std::string>{}),
           descriptors_(budget.held, end_.get_token())
     {
         root_ = std::make_unique<Folder>();
         root_->name = std::string(root);
         root_->place = queue_.insert(queue_.end(), root_.get());
-        // Paths serve only the skip rules, which look no deeper than two
-        // levels below the home folder and of the root.
+        // Paths serve only the skip rules: two levels below the root, and
+        // as deep as the privacy rule looks.
         std::size_t rulesDepth = rootIsSlash_ ? 2 : 0;
-        const char* home = pl_account_home();
-        if (skipPrivacy_ && home != nullptr && home[0] != '\0') rulesDepth = std::max(rulesDepth, componentsOf(home) + 2);
-        const auto rootDepth = componentsOf(root);
+        if (skipPrivacy_) rulesDepth = std::max(rulesDepth, privacyRuleDepth(desktopPrivacyFolders_));
+        const auto rootDepth = pathComponents(root);
         pathDepth_ = rulesDepth > rootDepth ? static_cast<std::uint32_t>(rulesDepth - rootDepth) : 0;
     }
 
@@ -185,6 +177,7 @@ private:
     const bool skipPrivacy_;
     const bool rootIsSlash_;
     const int readers_;
+    const std::vector<std::string> desktopPrivacyFolders_;
     std::uint32_t pathDepth_ = 0;  // folders down to this depth below the root get a path
     std::stop_source end_;
     WalkDescriptors descriptors_;
@@ -363,7 +356,8 @@ private:
         if (folder.depth < pathDepth_ && (rootIsSlash_ || skipPrivacy_)) {
             const auto path = pathOf(folder, name);
             if (rootIsSlash_ && path == "/System/Volumes") return false;
-            if (skipPrivacy_ && pl_should_skip_privacy_path(root_->name.c_str(), path.c_str()) == 1) {
+            if (skipPrivacy_ &&
+                pl_should_skip_privacy_path(root_->name.c_str(), path.c_str(), desktopPrivacyFolders_) == 1) {
                 item.privacySkipped = true;
                 return false;
             }

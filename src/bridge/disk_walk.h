@@ -21,7 +21,9 @@
 
 #include <cstdint>
 #include <stop_token>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvalent {
 
@@ -62,6 +64,9 @@ public:
 
 struct PLDiskWalkOptions {
     bool skipPrivacy = false;  // leave the privacy-protected folders out
+    // With skipPrivacy, the desktop's own protected folders, left out as well
+    // (exact paths, as the walk names them).
+    std::vector<std::string> desktopPrivacyFolders;
     int threads = 1;           // reader threads; the calling thread only waits and visits
     std::stop_token stop;      // ends the walk at once, also while a reader is blocked on a slow folder
 };
@@ -73,9 +78,5 @@ struct PLDiskWalkOptions {
 // thread could be started.
 std::int32_t pl_walk_disk(const char* root, const PLDiskWalkOptions& options, PLDiskVisitor& visitor,
                           PLDiskScanStats& stats);
-
-// 1 when `path` is one of the home folder's privacy-protected folders and not
-// the scan root itself, else 0.
-std::int32_t pl_should_skip_privacy_path(const char* root, const char* path);
 
 }  // namespace corvalent

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bridge/disk_privacy.h"
 #include "bridge/disk_walk.h"
 #include "bridge/process_bridge.h"
 #include "test_support.h"

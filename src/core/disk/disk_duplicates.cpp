@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <exception>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <system_error>
@@ -26,8 +28,10 @@ namespace {
 
 using Digest = std::array<unsigned char, 32>;
 
-constexpr std::size_t readChunk = 1'048'576;
-// More readers than this gain nothing on one disk and only add memory (one chunk each).
+// Small enough that what was read is still in the processor's cache when it
+// is hashed; a larger read pushes its own start out before hashing reaches it.
+constexpr std::size_t readChunk = 65'536;
+// More readers than this gain nothing on one disk.
 constexpr unsigned mostThreads = 8;
 
 std::string hex(const Digest& digest)
@@ -158,56 +162,100 @@ Member hashFile(const DiskFile& file, std::uint64_t expectedSize, Hasher& hasher
     return Member{file, std::move(after), digest};
 }
 
-// Every file hashed, in the group's order, or the error of the first file in
-// that order that failed. Threads take the next file not yet taken; each file
-// has its own slot, so which thread finishes first never shows.
-std::vector<Member> hashMembers(const DiskDuplicateGroup& group, const std::stop_token& stop, unsigned threads)
-{
-    const std::size_t count = group.files.size();
-    std::vector<std::optional<Member>> members(count);
-    std::vector<std::exception_ptr> errors(count);
+// One verification's state, shared by the caller and its readers. A reader
+// may sit in a read or an open on a hung mount for as long as the mount
+// wants; the caller never waits for it after a stop, so whatever the reader
+// uses lives here and goes with the last reader that lets go of it.
+struct Verification {
+    Verification(DiskDuplicateGroup files, std::stop_token token)
+        : group(std::move(files)),
+          stop(std::move(token)),
+          members(group.files.size()),
+          errors(group.files.size()),
+          settled(group.files.size(), false),
+          failedAt(group.files.size())
+    {
+    }
+
+    const DiskDuplicateGroup group;
+    const std::stop_token stop;
     std::atomic<std::size_t> next{0};
+
+    std::mutex mutex;
+    std::condition_variable_any changed;
+    // Each file has its own slot, so which reader finishes first never shows.
+    std::vector<std::optional<Member>> members;
+    std::vector<std::exception_ptr> errors;
+    std::vector<bool> settled;
+    std::size_t settledBefore = 0;  // every file before this one is settled
     // The earliest file in the group's order that failed so far. Only the
     // first failure is reported, so files after it are dropped at once;
     // files before it must still be read to know whether they fail.
-    std::atomic<std::size_t> failedAt{count};
+    std::atomic<std::size_t> failedAt;
 
-    const auto work = [&] {
+    // The outcome is known: every file is settled, or every file up to the
+    // first failure.
+    bool decided() const
+    {
+        return settledBefore == members.size() || settledBefore > failedAt.load();
+    }
+
+    // Readers take the next file not yet taken until none is left.
+    void read()
+    {
         Hasher hasher;
+        const std::size_t count = group.files.size();
         for (std::size_t index = next++; index < count; index = next++) {
             const auto halted = [&] {
                 return stop.stop_requested() || failedAt.load(std::memory_order_relaxed) < index;
             };
+            std::optional<Member> member;
+            std::exception_ptr error;
             try {
-                members[index] = hashFile(group.files[index], group.logicalBytesPerFile, hasher, halted);
+                member = hashFile(group.files[index], group.logicalBytesPerFile, hasher, halted);
             } catch (...) {
-                errors[index] = std::current_exception();
-                auto seen = failedAt.load();
-                while (index < seen && !failedAt.compare_exchange_weak(seen, index)) {
-                }
+                error = std::current_exception();
             }
+            std::lock_guard lock(mutex);
+            if (error) {
+                errors[index] = std::move(error);
+                if (index < failedAt.load()) failedAt = index;
+            } else {
+                members[index] = std::move(member);
+            }
+            settled[index] = true;
+            while (settledBefore < count && settled[settledBefore]) ++settledBefore;
+            changed.notify_all();
         }
-    };
+    }
+};
 
-    // The calling thread is one of the workers; when the system cannot start
-    // more threads, fewer do the same work.
-    std::vector<std::jthread> helpers;
-    helpers.reserve(threads - 1);
-    for (unsigned i = 1; i < threads; ++i) {
+// Every file hashed, in the group's order, or the error of the first file in
+// that order that failed. The files are read on `threads` threads of the
+// verification's own; the caller only waits, and leaves on a stop at once,
+// whatever a reader is blocked in.
+std::vector<Member> hashMembers(const DiskDuplicateGroup& group, const std::stop_token& stop, unsigned threads)
+{
+    const auto shared = std::make_shared<Verification>(group, stop);
+    unsigned started = 0;
+    for (; started < threads; ++started) {
         try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
+            std::thread([shared] { shared->read(); }).detach();
+        } catch (const std::system_error& error) {
+            // Fewer readers do the same work; none at all cannot do it.
+            if (started == 0) throw DiskTrashError::unavailable(errnoText(error.code().value()));
             break;
         }
     }
-    work();
-    helpers.clear();  // joins
 
-    for (const auto& error : errors)
+    std::unique_lock lock(shared->mutex);
+    if (!shared->changed.wait(lock, stop, [&] { return shared->decided(); }))
+        throw DiskDuplicateVerificationError::cancelled();
+    for (const auto& error : shared->errors)
         if (error) std::rethrow_exception(error);
     std::vector<Member> hashed;
-    hashed.reserve(count);
-    for (auto& member : members) hashed.push_back(std::move(*member));
+    hashed.reserve(shared->members.size());
+    for (auto& member : shared->members) hashed.push_back(std::move(*member));
     return hashed;
 }
 

@@ -61,7 +61,9 @@ namespace DiskDuplicateVerifier {
 // Files are read in parallel, one thread per file at a time, on `threads`
 // threads (never more than the group has files); 0 picks as many as there
 // are processors this process may run on, at most 8. The outcome does not
-// depend on the thread count.
+// depend on the thread count. The threads are the verification's own: a stop
+// returns at once, even while a thread waits on a slow or hung file system;
+// such a thread ends on its own once its call returns.
 std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, std::stop_token stop = {},
                                              unsigned threads = 0);
 

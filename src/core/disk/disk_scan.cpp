@@ -1,6 +1,9 @@
 // One read-only walk of a folder or volume, folded into a bounded tree of
 // folders with the largest files and possible duplicates beside it.
 
+#include <QFile>
+#include <QStandardPaths>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -306,6 +309,23 @@ struct OwnerStorageWalk final : PLDiskVisitor {
     }
 };
 
+// The desktop's own Desktop, Documents and Downloads folders, as the user's
+// folder settings (user-dirs.dirs) name them. One set to the home folder, or
+// a folder above it, names no protected folder.
+std::vector<std::string> desktopPrivacyFolders()
+{
+    const auto home = Paths::homeFolder();
+    std::vector<std::string> folders;
+    for (const auto location :
+         {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation}) {
+        const auto text = QStandardPaths::writableLocation(location);
+        if (text.isEmpty()) continue;
+        auto path = Paths::standardized(QFile::encodeName(text).toStdString());
+        if (!Paths::isAtOrBelow(home, path)) folders.push_back(std::move(path));
+    }
+    return folders;
+}
+
 }  // namespace
 
 namespace DiskScanner {
@@ -341,6 +361,7 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     PLDiskScanStats stats{};
     PLDiskWalkOptions options;
     options.skipPrivacy = !includePrivacyProtectedLocations;
+    if (options.skipPrivacy) options.desktopPrivacyFolders = desktopPrivacyFolders();
     options.threads = threads > 0 ? threads : std::min(pl_available_processors(), maximumWalkThreads);
     options.stop = context.stop;
     const auto code = pl_walk_disk(context.rootPath.c_str(), options, context, stats);

@@ -16,6 +16,7 @@
 
 #include "core/common/child_process.h"
 #include "core/disk/disk_duplicates.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -362,6 +363,64 @@ TEST(DiskDuplicateVerifier, AMemberSwappedForANamedPipeNeverHoldsAVerificationUp
     swapper.join();
     EXPECT_GT(swaps.load(), 0);
     EXPECT_EQ(outcome({}), "verified") << "the member is back as it was";
+}
+
+// How many descriptors of this process are open on the mount with this id.
+std::size_t descriptorsOnMount(std::uint64_t mountId)
+{
+    const auto wanted = "mnt_id:\t" + std::to_string(mountId) + "\n";
+    std::size_t count = 0;
+    std::error_code error;
+    for (fs::directory_iterator it("/proc/self/fdinfo", error), end; !error && it != end; it.increment(error)) {
+        std::ifstream in(it->path());
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        count += text.find(wanted) != std::string::npos;
+    }
+    return count;
+}
+
+// A member on a hung mount: its read, or the look before its open, takes 30 s.
+// A stop ends the verification long before that; the blocked reader ends on
+// its own once the mount goes, and lets go of the file.
+TEST(DiskDuplicateVerifier, AStopEndsAVerificationWhoseMemberWaitsOnAHungMount)
+{
+    using namespace std::chrono_literals;
+    for (const bool slowRead : {true, false})
+        for (const unsigned threads : {1U, 3U}) {
+            const auto what = std::to_string(threads) + " threads, slow " + (slowRead ? "read" : "stat");
+            TempDir dir;
+            testing::SlowTree tree;
+            tree.files = {{"a.bin", 256 * 1024}, {"b.bin", 256 * 1024}, {"c.bin", 256 * 1024}};
+            (slowRead ? tree.slowRead : tree.slowStat) = {"b.bin"};
+            testing::SlowMount mount(dir.path() / "mnt", tree);
+            if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+
+            // As a scan would record them, without looking at the slow member.
+            DiskDuplicateGroup group;
+            for (const char* name : {"a.bin", "b.bin", "c.bin"})
+                group.files.push_back({(mount.path() / name).string(), 256 * 1024, 256 * 1024, 0, 0, false});
+            group.logicalBytesPerFile = 256 * 1024;
+
+            std::stop_source stop;
+            std::jthread stopper([&] {
+                EXPECT_TRUE(mount.waitForSlowCalls(1)) << what;
+                stop.request_stop();
+            });
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(refusalMessage(group, stop.get_token(), threads), "Duplicate verification stopped.") << what;
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << what;
+            stopper.join();
+
+            // The reader blocked in the read still holds its file; once the
+            // mount goes, its read fails and it closes the file.
+            struct statx root {};
+            ASSERT_EQ(::statx(AT_FDCWD, mount.path().c_str(), 0, STATX_MNT_ID, &root), 0);
+            if (slowRead) {
+                EXPECT_GE(descriptorsOnMount(root.stx_mnt_id), 1U) << what;
+            }
+            mount.unmount();
+            EXPECT_TRUE(testing::eventually([&] { return descriptorsOnMount(root.stx_mnt_id) == 0; })) << what;
+        }
 }
 
 TEST(DiskDuplicateVerifiedSet, RecoverableBytesSaturateAndUnpairedIdentitiesAreLeftOut)

@@ -1,7 +1,10 @@
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <set>
 #include <stop_token>
 #include <string>
@@ -268,6 +271,48 @@ TEST(DiskScan, AnyThreadCountGivesTheSameResult)
         result.duration = reference.duration;
         EXPECT_TRUE(result == reference) << threads << " threads";
     }
+}
+
+// The desktop's own protected folders are where user-dirs.dirs puts them,
+// under whatever names the desktop's language gave them. A folder set to the
+// home itself (a way to turn one off) leaves nothing out.
+TEST(DiskScan, PrivacyProtectedFoldersAreTheDesktopsOwn)
+{
+    const TempDir dir;
+    const auto root = fs::canonical(dir.path());
+    const auto home = root / "home";
+    for (const char* folder : {"Dokumente/a", "Bureau/b", "Musik/c", "Documents/d", "Dokumente2/e"})
+        writeFile(home / folder / "file", 4'096);
+    fs::create_directories(home / ".config");
+    std::ofstream(home / ".config/user-dirs.dirs") << "XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n"
+                                                      "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
+                                                      "XDG_DOWNLOAD_DIR=\"$HOME/\"\n"
+                                                      "XDG_MUSIC_DIR=\"$HOME/Musik\"\n";
+
+    const auto saved = [](const char* name) -> std::optional<std::string> {
+        const char* value = std::getenv(name);
+        return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const auto restore = [](const char* name, const std::optional<std::string>& value) {
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    };
+    const auto savedHome = saved("HOME"), savedConfig = saved("XDG_CONFIG_HOME");
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    const auto leftOut = DiskScanner::scan(root.string(), false, 6, 14, {}, {});
+    const auto all = DiskScanner::scan(root.string(), true, 6, 14, {}, {});
+    restore("HOME", savedHome);
+    restore("XDG_CONFIG_HOME", savedConfig);
+
+    const auto* scannedHome = leftOut.root.node(home.string());
+    ASSERT_NE(scannedHome, nullptr) << "the home folder is never left out";
+    auto seen = names(*scannedHome);
+    std::ranges::sort(seen);
+    EXPECT_EQ(seen, (std::vector<std::string>{".config", "Documents", "Dokumente2", "Musik"}));
+    EXPECT_EQ(leftOut.privacySkippedLocations, 2);
+    EXPECT_EQ(leftOut.root.fileCount, 4);
+    EXPECT_EQ(all.privacySkippedLocations, 0);
+    EXPECT_EQ(all.root.fileCount, 6);
 }
 
 }  // namespace
