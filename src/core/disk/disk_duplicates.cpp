@@ -4,6 +4,7 @@
 #include "bridge/process_bridge.h"
 
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,6 +87,11 @@ struct Hasher {
 
     void prepare()
     {
+        // A reader left behind by a stop may still be hashing while the
+        // process ends: OpenSSL must not tear itself down under it at exit.
+        // Only the first initialisation decides, and this is the program's
+        // only use of OpenSSL.
+        if (OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) != 1) hashingFailed();
         if (!context) context.reset(EVP_MD_CTX_new());
         if (!context) hashingFailed();
         if (!buffer) buffer = std::make_unique_for_overwrite<unsigned char[]>(readChunk);

@@ -12,6 +12,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <chrono>
 #include <thread>
 
 #include "core/common/child_process.h"
@@ -276,6 +277,9 @@ TEST(DiskDuplicateVerifier, AChangeOrAStopDuringTheReadsRefusesTheGroup)
         for (const bool change : {true, false}) {
             bool proven = false;
             for (int attempt = 1; attempt <= 20 && !proven; ++attempt) {
+                // Readers a stop left behind let go of their files soon; the
+                // watcher must see this attempt's own.
+                while (descriptorOf(a)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 std::stop_source source;
                 std::optional<bool> stillOpen;  // after the action, once the watcher acted
                 std::jthread watcher([&](std::stop_token done) {
