@@ -6,13 +6,13 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <random>
 #include <set>
-#include <chrono>
 #include <thread>
 
 #include "core/common/child_process.h"
