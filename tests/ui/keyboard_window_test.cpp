@@ -73,6 +73,16 @@ protected:
             if (row->candidate().path == path.string()) return row;
         return nullptr;
     }
+    // To the disk page by keys, and the home folder scanned there.
+    void scanOnTheDiskPage()
+    {
+        auto& storage = view().sectionSwitch().button(AppSection::storage);
+        ASSERT_TRUE(tabTo(storage));
+        QTest::keyClick(&storage, Qt::Key_Space);
+        ASSERT_NE(diskPage(), nullptr);
+        model().scan(home.string());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model().status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+    }
     // The sheet a key opened, made the active window.
     DiskCleanupConfirmation* openedSheet()
     {
@@ -102,12 +112,7 @@ protected:
 TEST_F(KeyboardWindow, AReviewedItemGoesToTheTrashAndComesBackWithoutAPointer)
 {
     // To the disk page and its review list by keys; the scan itself is the model's.
-    auto& storage = view().sectionSwitch().button(AppSection::storage);
-    ASSERT_TRUE(tabTo(storage));
-    QTest::keyClick(&storage, Qt::Key_Space);
-    ASSERT_NE(diskPage(), nullptr);
-    model().scan(home.string());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model().status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+    ASSERT_NO_FATAL_FAILURE(scanOnTheDiskPage());
     auto& picker = diskPage()->mapPanel().sidebar().picker();
     ASSERT_TRUE(tabTo(*picker.segment(0)));
     QTest::keyClick(picker.segment(0), Qt::Key_Right);
@@ -157,12 +162,7 @@ TEST_F(KeyboardWindow, AReviewedItemGoesToTheTrashAndComesBackWithoutAPointer)
 TEST_F(KeyboardWindow, WhenTheFocusedControlGoesTheFocusStaysNearIt)
 {
     testing::writeFile(home / ".cache" / "app" / "blob", 3'000'000);
-    auto& storage = view().sectionSwitch().button(AppSection::storage);
-    ASSERT_TRUE(tabTo(storage));
-    QTest::keyClick(&storage, Qt::Key_Space);
-    ASSERT_NE(diskPage(), nullptr);
-    model().scan(home.string());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model().status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+    ASSERT_NO_FATAL_FAILURE(scanOnTheDiskPage());
     settle();
     auto& sidebar = diskPage()->mapPanel().sidebar();
 

@@ -47,48 +47,61 @@ QSize layoutSizeAt(QWidget& window, int width)
     return {width, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height()};
 }
 
-ScreenFit::ScreenFit(QWidget& window, std::function<QSize()> wanted)
-    : QObject(&window), window_(window), wanted_(std::move(wanted))
+WindowFit::WindowFit(QWidget& window) : QObject(&window), window_(window)
 {
     window_.installEventFilter(this);
-    fit();
 }
 
-bool ScreenFit::eventFilter(QObject* watched, QEvent* event)
+bool WindowFit::eventFilter(QObject* watched, QEvent* event)
 {
     const auto type = event->type();
     if (watched == &window_ && type == QEvent::Show) {
         // Before the window is mapped, and before a dialog centres itself on
-        // its owner: it opens at the size it keeps.
+        // its owner: a size given here is the size it opens at.
         if (handle_.isNull()) follow();
-        fit();
+        shown();
     } else if (watched == handle_ && handle_ != nullptr) {
         // The frame is known from the first exposure on; a later change (a
         // window manager that frames late, a new theme) fits again.
         if (type == QEvent::Expose && !framed_ && handle_->isExposed()) {
             framed_ = true;
-            QMetaObject::invokeMethod(this, &ScreenFit::place, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &WindowFit::place, Qt::QueuedConnection);
         } else if (framed_ && (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose) &&
                    handle_->frameMargins() != frame_) {
-            QMetaObject::invokeMethod(this, &ScreenFit::place, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &WindowFit::place, Qt::QueuedConnection);
         }
     }
     return QObject::eventFilter(watched, event);
 }
 
-void ScreenFit::follow()
+void WindowFit::follow()
 {
     handle_ = window_.windowHandle();
     if (handle_ == nullptr) return;
     handle_->installEventFilter(this);
-    connect(handle_, &QWindow::screenChanged, this, &ScreenFit::watch);
+    connect(handle_, &QWindow::screenChanged, this, &WindowFit::watch);
     watch(handle_->screen());
 }
 
-void ScreenFit::watch(QScreen* screen)
+void WindowFit::watch(QScreen* screen)
 {
     disconnect(screenRoom_);
-    if (screen != nullptr) screenRoom_ = connect(screen, &QScreen::availableGeometryChanged, this, &ScreenFit::place);
+    if (screen != nullptr)
+        screenRoom_ = connect(screen, &QScreen::availableGeometryChanged, this, &WindowFit::roomChanged);
+    fit();
+}
+
+void WindowFit::moveFrameInside(QSize size, const QRect& area)
+{
+    if (onWayland(QGuiApplication::platformName())) return;
+    QRect framed(window_.frameGeometry().topLeft(), size.grownBy(frame_));
+    framed.moveLeft(std::clamp(framed.left(), area.left(), std::max(area.left(), area.right() + 1 - framed.width())));
+    framed.moveTop(std::clamp(framed.top(), area.top(), std::max(area.top(), area.bottom() + 1 - framed.height())));
+    if (framed.topLeft() != window_.frameGeometry().topLeft()) window_.move(framed.topLeft());
+}
+
+ScreenFit::ScreenFit(QWidget& window, std::function<QSize()> wanted) : WindowFit(window), wanted_(std::move(wanted))
+{
     fit();
 }
 
@@ -101,19 +114,15 @@ void ScreenFit::fit()
 }
 
 // With its frame known: the size it should have, and the whole frame on the
-// screen. A Wayland compositor places windows itself.
+// screen.
 void ScreenFit::place()
 {
     if (handle_ == nullptr) return;
     frame_ = handle_->frameMargins();
     fit();
     const auto* screen = this->screen();
-    if (screen == nullptr || !window_.isVisible() || onWayland(QGuiApplication::platformName())) return;
-    const auto area = screen->availableGeometry();
-    QRect framed(window_.frameGeometry().topLeft(), window_.size().grownBy(frame_));
-    framed.moveLeft(std::clamp(framed.left(), area.left(), std::max(area.left(), area.right() + 1 - framed.width())));
-    framed.moveTop(std::clamp(framed.top(), area.top(), std::max(area.top(), area.bottom() + 1 - framed.height())));
-    if (framed.topLeft() != window_.frameGeometry().topLeft()) window_.move(framed.topLeft());
+    if (screen == nullptr || !window_.isVisible()) return;
+    moveFrameInside(window_.size(), screen->availableGeometry());
 }
 
 QScreen* ScreenFit::screen() const

@@ -2,7 +2,8 @@
 
 // What a screen leaves a window, frame included, and the rule that keeps a
 // sheet or a small window whole on its screen: never larger than that room,
-// its frame inside the screen's available area.
+// its frame inside the screen's available area. The main window's own rule
+// follows its screen and frame the same way (WindowFit).
 
 #include <QMargins>
 #include <QObject>
@@ -33,35 +34,63 @@ QSize windowRoom(const QRect& available, const QRect& whole, const QMargins& fra
 // content.
 QSize layoutSizeAt(QWidget& window, int width);
 
-// Keeps a sheet or small window whole on its screen. The window's fixed size
-// is what `wanted` asks for, bounded by the room its screen leaves it; once
-// the window manager has framed it, the frame is moved inside the screen's
-// available area. Both follow the screen and its room. A child of `window`.
-class ScreenFit : public QObject {
-public:
-    ScreenFit(QWidget& window, std::function<QSize()> wanted);
-
-    // Fits again; call after what `wanted` gives has changed.
-    void fit();
-    // The room the window's screen leaves it now; empty without a screen.
-    QSize room() const;
-
+// Follows a window for a fit that keeps it on its screen: from the first
+// show on, the screen it is on, that screen's available area and the frame
+// the window manager draws. A child of `window`.
+class WindowFit : public QObject {
 protected:
+    explicit WindowFit(QWidget& window);
+
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Each time the window is shown, once its screen is followed.
+    virtual void shown() {}
+    // The window is on a new screen.
+    virtual void fit() = 0;
+    // Its screen's available area changed.
+    virtual void roomChanged() { fit(); }
+    // Its frame is known, or changed.
+    virtual void place() = 0;
+
+    // Moves the window so that its frame, at `size`, lies inside `area`. A
+    // Wayland compositor places windows itself: there it stays.
+    void moveFrameInside(QSize size, const QRect& area);
+
+    QWidget& window_;
+    QPointer<QWindow> handle_;
+    bool framed_ = false;
+    QMargins frame_;
 
 private:
     void follow();
     void watch(QScreen* screen);
-    void place();
+
+    QMetaObject::Connection screenRoom_;
+};
+
+// Keeps a sheet or small window whole on its screen. The window's fixed size
+// is what `wanted` asks for, bounded by the room its screen leaves it; once
+// the window manager has framed it, the frame is moved inside the screen's
+// available area. Both follow the screen and its room. A child of `window`.
+class ScreenFit : public WindowFit {
+public:
+    ScreenFit(QWidget& window, std::function<QSize()> wanted);
+
+    // Fits again; call after what `wanted` gives has changed.
+    void fit() override;
+    // The room the window's screen leaves it now; empty without a screen.
+    QSize room() const;
+
+protected:
+    void shown() override { fit(); }
+    void roomChanged() override { place(); }
+    void place() override;
+
+private:
     QScreen* screen() const;
     QMargins frame() const;
 
-    QWidget& window_;
     std::function<QSize()> wanted_;
-    QPointer<QWindow> handle_;
-    bool framed_ = false;
-    QMargins frame_;
-    QMetaObject::Connection screenRoom_;
 };
 
 }  // namespace corvalent

@@ -135,6 +135,15 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 5'000));
         return *sheet();
     }
+    // Tab to `button`, Space, and the sheet it opens made the active window;
+    // null when any step fails.
+    StopConfirmation* openSheetFromKeyboard(Button& button)
+    {
+        if (!tabTo(button)) return nullptr;
+        QTest::keyClick(&button, Qt::Key_Space);
+        if (!QTest::qWaitFor([&] { return sheet() != nullptr; }, 5'000)) return nullptr;
+        return activate(*sheet()) ? sheet() : nullptr;
+    }
     void waitForOutcome()
     {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !model().stopping(); }, 30'000));
@@ -238,12 +247,9 @@ TEST_F(StopRoadWindow, FromTheKeyboardEachSheetShowsItsRingAtOnceAndOnlySpaceSto
         << shelf().headlineText().toStdString();
 
     for (const bool force : {false, true}) {
-        auto& open = force ? shelf().forceButton() : shelf().stopButton();
-        ASSERT_TRUE(tabTo(open));
-        QTest::keyClick(&open, Qt::Key_Space);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 5'000));
-        auto& shown = *sheet();
-        ASSERT_TRUE(activate(shown));
+        auto* opened = openSheetFromKeyboard(force ? shelf().forceButton() : shelf().stopButton());
+        ASSERT_NE(opened, nullptr) << (force ? "force stop" : "stop") << ": its sheet from Tab and Space";
+        auto& shown = *opened;
         EXPECT_EQ(QApplication::focusWidget(), &shown.cancelButton());
         EXPECT_GT(ringStrength(shown.cancelButton()), 40) << "opened by Space: Cancel shows its ring at once";
         screenshot(force ? "7-keys-force-sheet-dark" : "7-keys-sheet-dark");
@@ -323,12 +329,9 @@ TEST_F(StopRoadWindow, AfterAStopAndAForceStopTheFocusIsBackOnTheList)
     ASSERT_TRUE(QTest::qWaitFor([&] { return shelf().headlineText().startsWith("1 selected \u00b7 "); }, 5'000));
 
     for (const bool force : {false, true}) {
-        auto& open = force ? shelf().forceButton() : shelf().stopButton();
-        ASSERT_TRUE(tabTo(open));
-        QTest::keyClick(&open, Qt::Key_Space);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() != nullptr; }, 5'000));
-        auto& shown = *sheet();
-        ASSERT_TRUE(activate(shown));
+        auto* opened = openSheetFromKeyboard(force ? shelf().forceButton() : shelf().stopButton());
+        ASSERT_NE(opened, nullptr) << (force ? "force stop" : "stop") << ": its sheet from Tab and Space";
+        auto& shown = *opened;
         QTest::keyClick(&shown.cancelButton(), Qt::Key_Tab);
         QTest::keyClick(&shown.confirmButton(), Qt::Key_Space);
         ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() == nullptr; }, 10'000));

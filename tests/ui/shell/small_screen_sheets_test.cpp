@@ -1,5 +1,5 @@
 // Every sheet and the Settings window on the screen the test runs on,
-// framed by a real window manager (openbox, started here): each opens as the
+// framed by a real window manager (openbox): each opens as the
 // application opens it, lies inside the screen's available area with its
 // frame, and its buttons lie inside both the sheet and the screen; where the
 // screen has room, a sheet keeps its usual size. ctest runs this once per
@@ -12,7 +12,6 @@
 #include <QMainWindow>
 #include <QScreen>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTest>
 #include <QWindow>
 
@@ -21,6 +20,7 @@
 #include <memory>
 
 #include "core/disk/disk_cleanup_guides.h"
+#include "framed_app.h"
 #include "keyboard_walk.h"
 #include "live_environments.h"
 #include "models/disk_model.h"
@@ -37,8 +37,6 @@
 namespace corvalent {
 namespace {
 
-using testing::ChildProcess;
-
 std::string repeated(const std::string& text, int times)
 {
     std::string all;
@@ -46,57 +44,8 @@ std::string repeated(const std::string& text, int times)
     return all;
 }
 
-class SmallScreenSheets : public ::testing::Test {
+class SmallScreenSheets : public FramedAppTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (QGuiApplication::platformName() != "xcb") return;
-        const auto openbox = QStandardPaths::findExecutable("openbox");
-        ASSERT_FALSE(openbox.isEmpty()) << "openbox is one of the test packages (scripts/install-deps test)";
-        wmFolder = std::make_unique<testing::TempDir>();
-        windowManager = std::make_unique<ChildProcess>(openbox.toStdString(), std::vector<std::string>{},
-                                                       wmFolder->path());
-        QWidget probe;
-        probe.resize(200, 100);
-        probe.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&probe));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !probe.windowHandle()->frameMargins().isNull(); }, 20'000))
-            << "openbox frames windows";
-    }
-    static void TearDownTestSuite()
-    {
-        windowManager.reset();
-        wmFolder.reset();
-    }
-
-    void SetUp() override
-    {
-        if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs a display with a window manager";
-        QSettings().clear();
-        QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-        app = std::make_unique<CorvalentApp>();
-        app->openMainWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !app->mainWindow().windowHandle()->frameMargins().isNull(); },
-                                    10'000));
-        settle();
-    }
-    void TearDown() override
-    {
-        app.reset();
-        for (const auto lane : {TaskLane::files, TaskLane::processes})
-            EXPECT_TRUE(BackgroundTask::pool(lane).waitForDone(60'000));
-        QCoreApplication::processEvents();
-        applyAppearance(AppAppearance::light);
-        QSettings().clear();
-    }
-
-    QRect room() { return app->mainWindow().screen()->availableGeometry(); }
-    QString screenName()
-    {
-        const auto whole = app->mainWindow().screen()->geometry();
-        return QString("%1x%2").arg(whole.width()).arg(whole.height());
-    }
     DiskView* diskPage() { return qobject_cast<DiskView*>(app->mainView()->currentPage()); }
 
     // The window now shown over the main window, once framed and placed.
@@ -117,10 +66,7 @@ protected:
         return shown;
     }
 
-    static inline std::unique_ptr<testing::TempDir> wmFolder;
-    static inline std::unique_ptr<ChildProcess> windowManager;
     testing::TempHome temp;
-    std::unique_ptr<CorvalentApp> app;
 };
 
 // Each sheet with more than a small screen holds: twelve groups to review,

@@ -1,5 +1,5 @@
 // The main window on the screen the test runs on, framed by a real window
-// manager (openbox, started here): the whole frame lies inside the screen's
+// manager (openbox): the whole frame lies inside the screen's
 // available area, the window keeps its usual size where that fits, the
 // process list keeps five rows above the selection shelf, and the disk page's
 // sidebar keeps two review cards. ctest runs this once per screen size.
@@ -12,7 +12,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTest>
 #include <QWindow>
 
@@ -20,6 +19,7 @@
 #include <memory>
 #include <ostream>
 
+#include "framed_app.h"
 #include "live_environments.h"
 #include "models/disk_model.h"
 #include "test_support.h"
@@ -49,57 +49,14 @@ namespace {
 
 using testing::ChildProcess;
 
-class SmallScreen : public ::testing::Test {
+class SmallScreen : public FramedAppTest {
 protected:
-    // One window manager for every case, ready once it frames a window.
-    static void SetUpTestSuite()
-    {
-        if (QGuiApplication::platformName() != "xcb") return;
-        const auto openbox = QStandardPaths::findExecutable("openbox");
-        ASSERT_FALSE(openbox.isEmpty()) << "openbox is one of the test packages (scripts/install-deps test)";
-        wmFolder = std::make_unique<testing::TempDir>();
-        windowManager = std::make_unique<ChildProcess>(openbox.toStdString(), std::vector<std::string>{},
-                                                       wmFolder->path());
-        QWidget probe;
-        probe.resize(200, 100);
-        probe.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&probe));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !probe.windowHandle()->frameMargins().isNull(); }, 20'000))
-            << "openbox frames windows";
-    }
-    static void TearDownTestSuite()
-    {
-        windowManager.reset();
-        wmFolder.reset();
-    }
-
-    void SetUp() override
-    {
-        if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs a display with a window manager";
-        QSettings().clear();
-        QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-        app = std::make_unique<CorvalentApp>();
-        app->openMainWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !window().windowHandle()->frameMargins().isNull(); }, 10'000));
-        settle();
-    }
     void TearDown() override
     {
         if (app) window().close();
-        app.reset();
-        drainProcessLane();
-        applyAppearance(AppAppearance::light);
-        QSettings().clear();
+        FramedAppTest::TearDown();
     }
 
-    QMainWindow& window() { return app->mainWindow(); }
-    QScreen& screen() { return *window().screen(); }
-    QRect room() { return screen().availableGeometry(); }
-    QString screenName()
-    {
-        return QString("%1x%2").arg(screen().geometry().width()).arg(screen().geometry().height());
-    }
     // Waits until the window manager has answered the window's last change:
     // its frame where the window asked it to be.
     bool framedInside()
@@ -119,10 +76,6 @@ protected:
         EXPECT_TRUE(screen().grabWindow(0).save(
             QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-%2.png").arg(screenName(), name)));
     }
-
-    static inline std::unique_ptr<testing::TempDir> wmFolder;
-    static inline std::unique_ptr<ChildProcess> windowManager;
-    std::unique_ptr<CorvalentApp> app;
 };
 
 TEST_F(SmallScreen, TheFramedWindowLiesInsideTheScreenAndCanShrinkToFit)
