@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <span>
@@ -356,15 +357,30 @@ TEST_F(ProcessPageTest, RowsPassUnderTheOpaqueShelfButComeToRestAboveIt)
     const auto bottomOf = [&](const QWidget& widget, int bottom) { return widget.mapTo(page, QPoint(0, bottom)).y(); };
     ASSERT_LT(shelfTop, bottomOf(*list().viewport(), list().viewport()->height())) << "the shelf floats over the list";
 
-    // Each row the arrow keys reach rests whole above the shelf, and so does
-    // the scroll bar.
+    // Rows are drawn down to the shelf's top, never in the gap below it.
+    const auto band = [&] {
+        QImage drawn(list().viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        list().viewport()->render(&drawn, {}, {}, QWidget::DrawChildren);
+        const int top = shelfTop - list().viewport()->mapTo(page, QPoint(0, 0)).y();
+        int inked = 0;
+        for (int y = std::max(0, top); y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x) inked += qAlpha(drawn.pixel(x, y)) > 0 ? 1 : 0;
+        return inked;
+    };
+    EXPECT_EQ(band(), 0);
+
+    // Each row the arrow keys reach rests whole above the shelf, a row's gap
+    // clear of it, and so does the scroll bar.
     list().setFocus(Qt::TabFocusReason);
     for (int step = 0; step < rows().rowCount(); ++step) {
         QTest::keyClick(&list(), Qt::Key_Down);
         const auto row = list().currentIndex().row();
         const auto area = list().rowDelegate().rowRect(list().visualRect(list().currentIndex()), row).toAlignedRect();
-        EXPECT_LE(bottomOf(*list().viewport(), area.bottom()), shelfTop) << "row " << row;
+        EXPECT_LE(bottomOf(*list().viewport(), area.bottom()) + ProcessRowDelegate::rowSpacing, shelfTop)
+            << "row " << row;
     }
+    EXPECT_EQ(band(), 0);
     auto* bar = list().findChild<OverlayScrollBar*>();
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(bar->isVisible());

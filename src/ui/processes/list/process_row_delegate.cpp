@@ -31,7 +31,6 @@ constexpr double trailingGap = 10;
 constexpr double hoverShift = 2;
 constexpr int retryMilliseconds = 3'000;
 
-
 }  // namespace
 
 QPixmap ProcessRowDelegate::symbol(const QString& name, const QColor& colour, int points, qreal ratio) const
@@ -179,6 +178,10 @@ void ProcessRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const auto look = shade(shown.id, target(row, palette));
 
     painter->save();
+    if (coveredFoot_ > 0) {
+        const auto* viewport = view_.viewport();
+        painter->setClipRect(QRect(0, 0, viewport->width(), viewport->height() - coveredFoot_), Qt::IntersectClip);
+    }
     painter->setRenderHint(QPainter::Antialiasing);
     painter->setRenderHint(QPainter::SmoothPixmapTransform);
     const auto area = rowRect(option.rect, row).translated(look.shift, 0);

@@ -54,6 +54,9 @@ public:
 
     const std::optional<std::string>& hovered() const { return hovered_; }
     void setHovered(std::optional<std::string> id);
+    // The band at the view's foot that something opaque floats over: rows
+    // are drawn down to its top and never in the gap below what floats there.
+    void setCoveredFoot(int height) { coveredFoot_ = height; }
 
 private:
     // What a row's background shows, and where its content sits.
@@ -83,12 +86,12 @@ private:
     std::optional<std::string> hovered_;
     mutable std::unordered_map<std::string, Shade> shades_;
     mutable QSet<QString> requested_;  // icons being loaded
-    mutable QHash<QString, QDeadlineTimer> failed_;
-    mutable QHash<QString, QPixmap>
-        symbols_;  // by name, tint, size and pixel ratio  // icons not to ask for until then
+    mutable QHash<QString, QDeadlineTimer> failed_;  // icons not to ask for until then
+    mutable QHash<QString, QPixmap> symbols_;        // by name, tint, size and pixel ratio
     QFont titleFont_;
     QFont captionFont_;
     QFont memoryFont_;
+    int coveredFoot_ = 0;
 };
 
 }  // namespace corvalent

@@ -1,0 +1,162 @@
+#include "ui/processes/list/process_list_view.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cmath>
+
+#include "ui/processes/list/process_list_model.h"
+#include "ui/processes/list/process_row_delegate.h"
+#include "ui/processes/process_texts.h"
+#include "ui/widgets/focus_handoff.h"
+#include "ui/widgets/overlay_scroll_bar.h"
+
+namespace corvalent {
+
+ProcessListView::ProcessListView(ProcessListModel& rows, ProcessIconStore& icons, QWidget* parent)
+    : QListView(parent), rows_(rows)
+{
+    setObjectName("processList");
+    setAccessibleName(QStringLiteral("Process groups"));
+    setModel(&rows_);
+    delegate_ = new ProcessRowDelegate(rows_, icons, *this, focusRing_);
+    setItemDelegate(delegate_);
+    setFrameShape(QFrame::NoFrame);
+    // The selection is the model's: readers see and toggle it row by row.
+    setSelectionMode(QAbstractItemView::MultiSelection);
+    auto* unused = selectionModel();
+    setSelectionModel(new ProcessRowSelection(rows_));
+    delete unused;
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    verticalScrollBar()->setSingleStep(24);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollBar_ = new OverlayScrollBar(*this);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setMouseTracking(true);
+    viewport()->setMouseTracking(true);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        if (!releasedOnGlyph_) rows_.focus(index.row());
+    });
+}
+
+void ProcessListView::keyPressEvent(QKeyEvent* event)
+{
+    // A key on a list the pointer focused shows the ring from now on.
+    if (!focusRing_.shown(*this)) focusRing_.focusIn(QFocusEvent(QEvent::FocusIn, Qt::ShortcutFocusReason));
+    const auto current = currentIndex();
+    switch (event->key()) {
+        case Qt::Key_Space:
+            if (current.isValid()) rows_.toggle(current.row());
+            event->accept();
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (current.isValid()) rows_.focus(current.row());
+            event->accept();
+            return;
+        default: break;
+    }
+    QListView::keyPressEvent(event);
+    // Moving through the list shows each group in the inspector, as a click would.
+    if (currentIndex() != current && currentIndex().isValid()) rows_.focus(currentIndex().row());
+    viewport()->update();
+}
+
+// Clicks and keys choose through the glyph and Space, never through the view.
+QItemSelectionModel::SelectionFlags ProcessListView::selectionCommand(const QModelIndex&, const QEvent*) const
+{
+    return QItemSelectionModel::NoUpdate;
+}
+
+void ProcessListView::resizeEvent(QResizeEvent* event)
+{
+    QListView::resizeEvent(event);
+    // The overlay bar places itself on a layout request; the viewport has
+    // only now taken its new size.
+    QEvent request(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(this, &request);
+}
+
+// Tab into the list makes its first row current; the ring shows on it at
+// once. A menu or tooltip closing leaves the ring as it was.
+void ProcessListView::focusInEvent(QFocusEvent* event)
+{
+    if (event->reason() != Qt::PopupFocusReason) focusRing_.focusIn(*event);
+    QListView::focusInEvent(event);
+}
+
+void ProcessListView::takeFocus(const std::string& id)
+{
+    if (const auto row = rows_.rowOf(id)) {
+        setCurrentIndex(rows_.index(*row));
+        scrollTo(currentIndex());
+    }
+    handFocus(*this);
+    viewport()->update();
+}
+
+void ProcessListView::setCoveredFoot(int height)
+{
+    coveredFoot_ = height;
+    delegate_->setCoveredFoot(height);
+    scrollBar_->setBottomInset(height);
+}
+
+void ProcessListView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    QListView::scrollTo(index, hint);
+    if (!index.isValid() || coveredFoot_ <= 0 || (hint != EnsureVisible && hint != PositionAtBottom)) return;
+    // The row itself, and the gap rows keep between them, rise clear of the
+    // foot, as long as the row's top stays in view.
+    const auto row = delegate_->rowRect(visualRect(index), index.row());
+    const double below = row.bottom() + ProcessRowDelegate::rowSpacing - (viewport()->height() - coveredFoot_);
+    const int rise = static_cast<int>(std::ceil(std::min(below, row.top())));
+    if (rise > 0) verticalScrollBar()->setValue(verticalScrollBar()->value() + rise);
+}
+
+void ProcessListView::mousePressEvent(QMouseEvent* event)
+{
+    focusRing_.focusOut();
+    QListView::mousePressEvent(event);
+}
+
+// The view reports a click on the glyph as a click on the row too; the glyph
+// is a button of its own, which selects without focusing.
+void ProcessListView::mouseReleaseEvent(QMouseEvent* event)
+{
+    const auto position = event->position().toPoint();
+    const auto index = indexAt(position);
+    releasedOnGlyph_ = index.isValid() && rows_.glyph(index.row()) != ProcessTexts::Glyph::locked &&
+                       delegate_->glyphRect(visualRect(index), index.row()).contains(position);
+    QListView::mouseReleaseEvent(event);
+    releasedOnGlyph_ = false;
+}
+
+void ProcessListView::mouseMoveEvent(QMouseEvent* event)
+{
+    hoverAt(event->position().toPoint());
+    QListView::mouseMoveEvent(event);
+}
+
+bool ProcessListView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::Leave) delegate_->setHovered(std::nullopt);
+    return QListView::viewportEvent(event);
+}
+
+// The row under the pointer, by id, so that a refresh that moves rows keeps it.
+void ProcessListView::hoverAt(const QPoint& position)
+{
+    const auto index = indexAt(position);
+    if (!index.isValid() || !delegate_->rowRect(visualRect(index), index.row()).contains(position)) {
+        delegate_->setHovered(std::nullopt);
+        return;
+    }
+    delegate_->setHovered(rows_.row(index.row()).id);
+}
+
+}  // namespace corvalent

@@ -1,0 +1,61 @@
+#pragma once
+
+// The process page's list of group rows and how keys and clicks work it.
+
+#include <QListView>
+
+#include <string>
+
+#include "ui/widgets/corvalent_style.h"
+
+namespace corvalent {
+
+class OverlayScrollBar;
+class ProcessIconStore;
+class ProcessListModel;
+class ProcessRowDelegate;
+
+// The rows. A click on a row focuses its group; from the keyboard the arrow
+// keys move between rows and focus them, Space selects or deselects the
+// current row's group and Return focuses it. The current row shows the kit's
+// ring while a key brought the focus or moved it. A row is selected, for
+// readers, while its whole group is; their Toggle selects or deselects the group.
+class ProcessListView : public QListView {
+public:
+    ProcessListView(ProcessListModel& rows, ProcessIconStore& icons, QWidget* parent = nullptr);
+
+    ProcessListModel& rows() { return rows_; }
+    ProcessRowDelegate& rowDelegate() { return *delegate_; }
+    bool showsFocusRing() const { return focusRing_.shown(*this); }
+    const FocusRing& focusRing() const { return focusRing_; }
+    // Takes the focus for the program, on the row of the group with `id`
+    // when it is listed; the ring shows when a key led here.
+    void takeFocus(const std::string& id);
+    // Something floats over the list's foot, `height` high: a row brought
+    // into view comes to rest above it, and so does the scroll bar.
+    void setCoveredFoot(int height);
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    void hoverAt(const QPoint& position);
+
+    ProcessListModel& rows_;
+    ProcessRowDelegate* delegate_;
+    FocusRing focusRing_;
+    OverlayScrollBar* scrollBar_;
+    int coveredFoot_ = 0;
+    bool releasedOnGlyph_ = false;
+};
+
+}  // namespace corvalent
