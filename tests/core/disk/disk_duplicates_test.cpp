@@ -279,7 +279,9 @@ TEST(DiskDuplicateVerifier, AChangeOrAStopDuringTheReadsRefusesTheGroup)
             for (int attempt = 1; attempt <= 20 && !proven; ++attempt) {
                 // Readers a stop left behind let go of their files soon; the
                 // watcher must see this attempt's own.
-                while (descriptorOf(a)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                while (descriptorOf(a) && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+                ASSERT_FALSE(descriptorOf(a)) << "a reader an earlier stop left behind still holds a.bin";
                 std::stop_source source;
                 std::optional<bool> stillOpen;  // after the action, once the watcher acted
                 std::jthread watcher([&](std::stop_token done) {
