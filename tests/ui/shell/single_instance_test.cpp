@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -22,7 +23,9 @@
 #include <fstream>
 #include <future>
 #include <map>
+#include <memory>
 #include <sstream>
+#include <vector>
 
 #include "core/common/child_process.h"
 #include "test_support.h"
@@ -395,7 +398,14 @@ TEST_F(SingleInstanceTest, AnInstanceLeavesTheSocketAnotherLiveInstanceAnswersOn
     const auto listening = inode(socket());
     QSignalSpy toFirst(&first, &SingleInstance::showRequested);
     QSignalSpy toSecond(&second, &SingleInstance::showRequested);
-    QTest::qWait(500);  // ten checks of each
+    // Ten checks of each: the instances' own repeating timers.
+    std::vector<std::unique_ptr<QSignalSpy>> checks;
+    for (auto* instance : {&first, &second})
+        for (auto* timer : instance->findChildren<QTimer*>())
+            if (!timer->isSingleShot()) checks.push_back(std::make_unique<QSignalSpy>(timer, &QTimer::timeout));
+    ASSERT_EQ(checks.size(), 2U);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return std::ranges::all_of(checks, [](const auto& spy) { return spy->count() >= 10; }); }, 10'000));
     EXPECT_EQ(inode(socket()), listening);
     EXPECT_EQ(run().exitStatus, 0);
     EXPECT_EQ(toFirst.count(), 0);
