@@ -33,6 +33,10 @@ struct BackgroundTaskOptions {
     TaskLane lane = TaskLane::files;
     bool userInitiated = false;     // normal priority instead of low
     bool deliverAfterStop = false;  // a stopped job still delivers (a scan's partial result)
+    // Runs at once on a thread beyond the lane's count, never queued behind
+    // the lane's jobs, some of which a hung file system may hold: for short
+    // work that must answer whatever else waits (the Trash, the volume list).
+    bool ownThread = false;
 };
 
 class BackgroundTask {
@@ -72,13 +76,14 @@ public:
         task.state_ = std::make_shared<State>();
         task.state_->pool = &pool(options.lane);
         QPointer<QObject> guard(receiver);
-        task.state_->pool->start([guard, state = task.state_, options, job = std::move(job),
-                                  deliver = std::move(deliver)]() mutable {
+        auto run = [guard, state = task.state_, options, job = std::move(job), deliver = std::move(deliver)]() mutable {
             QThread::currentThread()->setPriority(options.userInitiated ? QThread::NormalPriority
                                                                         : QThread::LowPriority);
             auto result = job(state->stop.get_token());
-            // A job that gave its slot up on cancel takes it back as it ends.
+            // A job that gave its slot up on cancel takes it back as it ends,
+            // and one that ran beyond the lane's count gives back its extra.
             if (state->slot.exchange(2) == 1) state->pool->reserveThread();
+            if (options.ownThread) state->pool->reserveThread();
             // Posted to the application object, which outlives every model;
             // the guard is read on the GUI thread only.
             QMetaObject::invokeMethod(
@@ -89,7 +94,15 @@ public:
                     deliver(std::move(result));
                 },
                 Qt::QueuedConnection);
-        });
+        };
+        if (!options.ownThread) {
+            task.state_->pool->start(std::move(run));
+        } else {
+            // First in the queue, then one more thread for the lane, which
+            // takes the queue's first job: this one, unless it started already.
+            task.state_->pool->start(std::move(run), 1);
+            task.state_->pool->releaseThread();
+        }
         return task;
     }
 

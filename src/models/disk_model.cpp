@@ -52,7 +52,8 @@ struct DiskModel::Progress {
 DiskModelEnvironment DiskModelEnvironment::system()
 {
     DiskModelEnvironment environment;
-    environment.volumes = DiskScanner::volumes;
+    // Mounts whose figures a reader still waits for are left out of later lists.
+    environment.volumes = [reads = std::make_shared<MountReads>()] { return DiskScanner::volumes(reads); };
     environment.snapshotSummary = [](const std::string& path, std::stop_token stop) {
         return APFSSnapshotProbe::summary(path, std::move(stop));
     };
@@ -201,7 +202,9 @@ void DiskModel::loadVolumes(bool force, std::function<void()> done)
             refreshInsights();
             loadingVolumes_ = false;
             if (done) done();
-        });
+        },
+        // Bounded however the mounts answer; a move waits for it before the next may start.
+        {.ownThread = true});
 }
 
 void DiskModel::selectVolume(const std::string& id)

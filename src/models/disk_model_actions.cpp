@@ -68,7 +68,9 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
                              std::function<void(std::optional<DiskTrashRequest>)> ready)
 {
     const auto token = ++trashPreparationID_;
-    BackgroundTask::start(
+    // One held in its item's hung file system no longer holds a thread of the lane.
+    trashPreparationTask_.cancel();
+    trashPreparationTask_ = BackgroundTask::start(
         this, [candidate](std::stop_token) { return attempt([&] { return DiskTrashExecutor::prepare(candidate); }); },
         [this, token, ready = std::move(ready)](Outcome<DiskTrashRequest> prepared) {
             if (token != trashPreparationID_) return;
@@ -79,7 +81,7 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
             }
             if (ready) ready(std::get<DiskTrashRequest>(std::move(prepared)));
         },
-        {.userInitiated = true});
+        {.userInitiated = true, .ownThread = true});
 }
 
 void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void()> done)
@@ -113,7 +115,7 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
             endCleanup("Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.",
                        std::move(done), Areas{.insights = cleanupCandidates_.size() != offered});
         },
-        {.userInitiated = true});
+        {.userInitiated = true, .ownThread = true});
 }
 
 void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> done)
@@ -140,7 +142,7 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
             trashedStorage_.erase(receipt.originalPath);
             endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done), Areas{});
         },
-        {.userInitiated = true});
+        {.userInitiated = true, .ownThread = true});
 }
 
 void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)

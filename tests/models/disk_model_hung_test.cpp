@@ -1,11 +1,13 @@
 // A scan held by a hung file system: a stop ends it within a second, and the
 // next scan of another folder runs at once, even with one thread in the files
-// lane, while the first scan's listing still sleeps.
+// lane, while the first scan's listing still sleeps. Moves to the Trash while
+// a disk never answers.
 #include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <unistd.h>
 
 #include "drain_lanes.h"
 #include "models/disk_model.h"
@@ -70,6 +72,58 @@ TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanAndTheNextScanRunsAtOnce)
     EXPECT_EQ(model.result()->root.path, other.string());
     EXPECT_EQ(model.result()->root.fileCount, 2);
     EXPECT_EQ(mount.slowCallsEnded(), 0U) << "the hung listing ended: nothing was shown";
+}
+
+// Items of an ordinary folder go to the Trash while a disk never answers:
+// the volume list read after each move leaves that disk out in time, and
+// neither the preparation nor the move waits behind a scan held in it, even
+// with one thread in the files lane.
+TEST(DiskModelOnAHungFileSystem, TheTrashAnswersWhileADiskNeverAnswers)
+{
+    const testing::TempHome temp;
+    const auto items = temp.home / "junk";
+    for (const char* name : {"first.bin", "second.bin"}) testing::writeFile(items / name, 100'000);
+
+    OneThreadFilesLane lane;
+    QSettings().clear();
+    auto environment = DiskModelEnvironment::system();
+    environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
+    DiskModel model(environment);
+
+    SlowTree tree;
+    tree.folders = {"a"};
+    tree.slowStat = tree.slowStatfs = {"."};
+    tree.neverAnswers = true;
+    tree.source = "/dev/corvalent-test-disk";
+    SlowMount mount(temp.root.path() / "disk", tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+
+    const auto move = [&](const fs::path& item) {
+        const auto start = std::chrono::steady_clock::now();
+        std::optional<DiskTrashRequest> request;
+        bool prepared = false, moved = false;
+        model.prepareTrash(model.cleanupCandidate(item.string(), 100'000, false), [&](auto ready) {
+            request = std::move(ready);
+            prepared = true;
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return prepared; }, 10'000)) << "still preparing " << item;
+        if (!request) return false;
+        model.moveToTrash(*request, [&] { moved = true; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return moved; }, 10'000)) << "still moving " << item;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << item;
+        return moved && !fs::exists(item) && !model.cleanupInProgress();
+    };
+
+    const auto self = ::getpid();
+    ASSERT_TRUE(move(items / "first.bin")) << model.cleanupMessage().value_or("").toStdString();
+    EXPECT_EQ(mount.slowCallsBegunBy(self), 1U) << "the list after the move looked at the disk";
+    ASSERT_FALSE(model.volumes().empty());
+    EXPECT_EQ(model.volumes().front().id, "/");
+
+    model.scan(mount.path().string());
+    ASSERT_TRUE(testing::eventually([&] { return mount.slowCallsBegunBy(self) == 2; })) << "the scan is held";
+    ASSERT_TRUE(move(items / "second.bin")) << model.cleanupMessage().value_or("").toStdString();
+    EXPECT_EQ(model.recentTrash().size(), 2U);
 }
 
 }  // namespace

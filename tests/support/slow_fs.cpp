@@ -2,17 +2,23 @@
 // given on the command line, in which chosen entries' listing, stat or read
 // sleep a while, as on a slow or hung network mount.
 //
-//   corvalent_slow_fs MOUNT_POINT [--delay-ms N] [--log FILE]
-//       [--folder PATH]... [--file PATH=BYTES]...
+//   corvalent_slow_fs MOUNT_POINT [--delay-ms N] [--never-answer] [--log FILE]
+//       [--source NAME] [--folder PATH]... [--file PATH=BYTES]...
 //       [--slow-list PATH]... [--slow-stat PATH]... [--slow-read PATH]...
+//       [--slow-statfs PATH]...
 //
 // PATHs are relative to the root; "." is the root itself. Folders above a
 // listed entry exist without being listed. Every file holds the same byte
-// pattern, so files of one size are duplicates. A sleeping call ends early,
-// with EINTR, when its caller is killed or interrupted, and with EIO when the
-// file system is unmounted or this program is asked to end (SIGTERM). With
-// --log, each slow call appends "begin KIND PATH" and "end KIND PATH" lines.
-// The program stays in the foreground and ends with its parent.
+// pattern, so files of one size are duplicates. The file system reports 1 GiB,
+// half of it free. A sleeping call ends early, with EINTR, when its caller is
+// killed or interrupted, and with EIO when the file system is unmounted or
+// this program is asked to end (SIGTERM). With --never-answer a sleeping call
+// ignores its caller's interrupt and sleeps until that end, as on a hard
+// network mount whose server is gone. --source names the mount's source in
+// the mount table ("/dev/sdz1" makes it look like a disk). With --log, each
+// slow call appends "begin KIND PATH PROCESS" and "end KIND PATH PROCESS"
+// lines, PROCESS being the caller's process id. The program stays in the
+// foreground and ends with its parent.
 
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
@@ -24,12 +30,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -44,8 +52,9 @@ struct Node {
 
 struct Tree {
     std::map<std::string, Node> nodes;  // by absolute path: "/", "/a", "/a/b"
-    std::set<std::string> slowList, slowStat, slowRead;
+    std::set<std::string> slowList, slowStat, slowRead, slowStatfs;
     std::chrono::milliseconds delay{30'000};
+    bool neverAnswer = false;
     std::FILE* log = nullptr;
     std::mutex logLock;
 };
@@ -78,11 +87,21 @@ void add(const std::string& path, bool folder, off_t size)
     tree.nodes[parent].children.push_back(path.substr(path.rfind('/') + 1));
 }
 
-void note(const char* what, const char* kind, const std::string& path)
+// The process of the calling thread: the kernel names the thread.
+long callerProcess()
+{
+    const auto thread = fuse_get_context()->pid;
+    std::ifstream status("/proc/" + std::to_string(thread) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("Tgid:")) return std::stol(line.substr(5));
+    return thread;
+}
+
+void note(const char* what, const char* kind, const std::string& path, long process)
 {
     if (tree.log == nullptr) return;
     const std::lock_guard lock(tree.logLock);
-    std::fprintf(tree.log, "%s %s %s\n", what, kind, path.c_str());
+    std::fprintf(tree.log, "%s %s %s %ld\n", what, kind, path.c_str(), process);
     std::fflush(tree.log);
 }
 
@@ -91,12 +110,13 @@ void note(const char* what, const char* kind, const std::string& path)
 int sleepIf(const std::set<std::string>& slow, const char* kind, const char* path)
 {
     if (slow.count(path) == 0) return 0;
-    note("begin", kind, path);
+    const long process = callerProcess();
+    note("begin", kind, path, process);
     const auto until = std::chrono::steady_clock::now() + tree.delay;
     int result = 0;
     fuse_session* session = fuse_get_session(fuse_get_context()->fuse);
-    while (std::chrono::steady_clock::now() < until) {
-        if (fuse_interrupted()) {
+    while (tree.neverAnswer || std::chrono::steady_clock::now() < until) {
+        if (!tree.neverAnswer && fuse_interrupted()) {
             result = -EINTR;
             break;
         }
@@ -106,7 +126,7 @@ int sleepIf(const std::set<std::string>& slow, const char* kind, const char* pat
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    note("end", kind, path);
+    note("end", kind, path, process);
     return result;
 }
 
@@ -144,6 +164,18 @@ int readFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse
     return 0;
 }
 
+int figures(const char* path, struct statvfs* figures)
+{
+    if (find(path) == nullptr) return -ENOENT;
+    if (const int error = sleepIf(tree.slowStatfs, "statfs", path)) return error;
+    *figures = {};
+    figures->f_bsize = figures->f_frsize = 4096;
+    figures->f_blocks = 262'144;
+    figures->f_bfree = figures->f_bavail = 131'072;
+    figures->f_namemax = 255;
+    return 0;
+}
+
 int openFile(const char* path, fuse_file_info* info)
 {
     const Node* node = find(path);
@@ -178,9 +210,14 @@ int main(int argc, char** argv)
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (argc < 2) return usage("no mount point");
     const std::string mountPoint = argv[1];
+    std::string source = "corvalent_slow_fs";
     add("/", true, 0);
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--never-answer") {
+            tree.neverAnswer = true;
+            continue;
+        }
         if (i + 1 >= argc) return usage(("no value for " + option).c_str());
         const std::string value = argv[++i];
         if (option == "--delay-ms") {
@@ -188,6 +225,9 @@ int main(int argc, char** argv)
         } else if (option == "--log") {
             tree.log = std::fopen(value.c_str(), "a");
             if (tree.log == nullptr) return usage(("cannot open " + value).c_str());
+        } else if (option == "--source") {
+            if (value.empty() || value.find_first_of(", ") != std::string::npos) return usage("--source takes a plain name");
+            source = value;
         } else if (option == "--folder") {
             add(absolute(value), true, 0);
         } else if (option == "--file") {
@@ -200,6 +240,8 @@ int main(int argc, char** argv)
             tree.slowStat.insert(absolute(value));
         } else if (option == "--slow-read") {
             tree.slowRead.insert(absolute(value));
+        } else if (option == "--slow-statfs") {
+            tree.slowStatfs.insert(absolute(value));
         } else {
             return usage(("unknown option " + option).c_str());
         }
@@ -210,13 +252,14 @@ int main(int argc, char** argv)
     operations.readdir = readFolder;
     operations.open = openFile;
     operations.read = readFile;
+    operations.statfs = figures;
 
     // Foreground, many threads (sleeping calls must not hold the others), no
     // attribute or entry caching (every stat reaches this program), and
     // unmounted by fusermount3 should this program be killed.
     std::vector<std::string> arguments = {
         "corvalent_slow_fs", mountPoint, "-f", "-o",
-        "ro,auto_unmount,fsname=corvalent_slow_fs,subtype=corvalent_slow_fs,"
+        "ro,auto_unmount,fsname=" + source + ",subtype=corvalent_slow_fs,"
         "attr_timeout=0,entry_timeout=0,negative_timeout=0,max_idle_threads=64,max_threads=256"};
     std::vector<char*> pointers;
     for (auto& argument : arguments) pointers.push_back(argument.data());

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <spawn.h>
 #include <sstream>
 #include <string_view>
@@ -113,6 +114,9 @@ SlowMount::SlowMount(const fs::path& mountPoint, const SlowTree& tree)
     add("--slow-list", tree.slowList);
     add("--slow-stat", tree.slowStat);
     add("--slow-read", tree.slowRead);
+    add("--slow-statfs", tree.slowStatfs);
+    if (tree.neverAnswers) arguments.emplace_back("--never-answer");
+    if (!tree.source.empty()) arguments.insert(arguments.end(), {"--source", tree.source});
 
     server_ = spawn(arguments, logFolder_ / "output");
     if (server_ < 0) {
@@ -171,11 +175,15 @@ void SlowMount::unmount()
 
 namespace {
 
-std::size_t linesStartingWith(const fs::path& log, std::string_view start)
+// Lines "WHAT KIND PATH PROCESS" starting with `start`, from `caller` when given.
+std::size_t linesStartingWith(const fs::path& log, std::string_view start, std::optional<pid_t> caller = {})
 {
     std::ifstream file(log);
     std::size_t count = 0;
-    for (std::string line; std::getline(file, line);) count += line.starts_with(start) ? 1 : 0;
+    for (std::string line; std::getline(file, line);) {
+        if (!line.starts_with(start)) continue;
+        if (!caller || line.substr(line.rfind(' ') + 1) == std::to_string(*caller)) ++count;
+    }
     return count;
 }
 
@@ -184,6 +192,11 @@ std::size_t linesStartingWith(const fs::path& log, std::string_view start)
 std::size_t SlowMount::slowCallsBegun() const
 {
     return linesStartingWith(logFolder_ / "calls", "begin ");
+}
+
+std::size_t SlowMount::slowCallsBegunBy(pid_t caller) const
+{
+    return linesStartingWith(logFolder_ / "calls", "begin ", caller);
 }
 
 std::size_t SlowMount::slowCallsEnded() const

@@ -17,14 +17,21 @@
 // network mount looks like to a walk listing its parent), mount with
 // slowStat = {"."} under a temp folder and scan that temp folder.
 //
+// A mount that never answers, listed as a disk, as a USB disk or a share
+// whose server is gone is to whoever reads the mount table:
+//
+//     tree.slowStat = tree.slowStatfs = {"."};
+//     tree.neverAnswers = true;
+//     tree.source = "/dev/corvalent-test";
+//
 // Teardown never waits for a sleeping call: the mount is detached, the server
 // asked to end, and every call still sleeping in it fails at once (EIO, or
 // ENOTCONN once the server is gone). A caller that is killed or interrupted
 // while its call sleeps gets EINTR at once, as with a killable wait on a
-// network file system. Declare the SlowMount after the TempDir holding its
-// mount point, and after whatever waits for work that may still sleep in it
-// (a model, a lane drained when the test ends), so that it goes first and
-// that work ends.
+// network file system, unless the tree never answers. Declare the SlowMount
+// after the TempDir holding its mount point, and after whatever waits for
+// work that may still sleep in it (a model, a lane drained when the test
+// ends), so that it goes first and that work ends.
 
 #include <chrono>
 #include <cstddef>
@@ -46,6 +53,14 @@ struct SlowTree {
     // Entries whose listing, stat or read sleeps `delay`; "." is the root.
     std::vector<std::string> slowList, slowStat, slowRead;
     std::chrono::milliseconds delay = std::chrono::seconds(30);
+    // Entries whose file-system figures (statfs) sleep; "." is the root.
+    std::vector<std::string> slowStatfs;
+    // Sleeping calls ignore `delay` and their caller's interrupt: they end
+    // only when the mount goes (at teardown), as on a hard network mount.
+    bool neverAnswers = false;
+    // The mount's source in the mount table; a "/dev/..." name makes it a
+    // disk to whoever lists volumes. No commas or blanks.
+    std::string source;
 };
 
 class SlowMount {
@@ -67,6 +82,9 @@ public:
     // How many slow calls have begun so far, ended or not: a test waits for
     // this to know that a call now sleeps.
     std::size_t slowCallsBegun() const;
+    // The same, counting only calls made by process `caller`: other
+    // programs may look at every mount, this one among them.
+    std::size_t slowCallsBegunBy(pid_t caller) const;
     // How many of them have ended, slept out or cut short.
     std::size_t slowCallsEnded() const;
     // Waits until at least `count` slow calls have begun; false after `timeout`.

@@ -8,9 +8,13 @@
 // another file); their bytes count toward the nearest folder that has one.
 // The largest files keep them, raw, so that a large one can still be found.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -177,6 +181,22 @@ private:
     std::unordered_set<std::uint64_t> singleFileSizes_;
 };
 
+// The mounts whose figures a reader of DiskScanner::volumes() is waiting for.
+// A mount that does not answer holds its reader in the kernel, where nothing
+// can interrupt it; until it lets go, later calls leave that mount out rather
+// than send another reader after it. The caller keeps one across its calls,
+// and the readers left behind share it.
+class MountReads {
+public:
+    // Records a read of `mount`; false when one is still out.
+    bool begin(const std::string& mount);
+    void end(const std::string& mount);
+
+private:
+    std::mutex lock_;
+    std::set<std::string> reading_;
+};
+
 namespace DiskScanner {
 
 inline constexpr int defaultHierarchyDepth = 6;
@@ -202,7 +222,16 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
 // item is moved away. Read-only; privacy-protected folders are walked.
 std::vector<DiskOwnerStorage> ownerStorage(std::string_view path, const std::vector<DiskProcessOwner>& owners);
 
+// How long volumes() waits for the figures of all mounts together.
+inline constexpr std::chrono::milliseconds volumeReadLimit{1'500};
+
 // Mounted volumes: "/" first, then fixed internal volumes, then the others.
+// Each mount is read on a thread of its own; one that has not answered
+// within `limit`, or whose earlier reader `reads` still holds, is left out,
+// and its reader is left behind until the mount lets it go.
+std::vector<DiskVolume> volumes(const std::shared_ptr<MountReads>& reads,
+                                std::chrono::milliseconds limit = volumeReadLimit);
+// The same with reads of its own.
 std::vector<DiskVolume> volumes();
 std::optional<DiskCapacity> capacity(std::string_view path);
 

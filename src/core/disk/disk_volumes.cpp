@@ -1,14 +1,18 @@
 // Mounted volumes and their capacity, from the kernel's mount table,
-// statvfs and sysfs.
+// statvfs and sysfs. Only statvfs and the resolving of a mount point touch
+// the mounted file system itself; the rest reads the kernel's own tables.
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sys/statvfs.h>
+#include <system_error>
+#include <thread>
 #include <sys/sysmacros.h>
 
 #include "core/disk/disk.h"
@@ -125,10 +129,15 @@ DeviceKind deviceKind(const MountEntry& entry)
     return {!removable && !usb, removable};
 }
 
-std::optional<DiskCapacity> capacityOf(const std::string& path, std::string name)
+std::optional<struct statvfs> figuresOf(const std::string& path)
 {
     struct statvfs figures {};
     if (::statvfs(path.c_str(), &figures) != 0) return std::nullopt;
+    return figures;
+}
+
+std::optional<DiskCapacity> capacityFrom(const struct statvfs& figures, std::string name)
+{
     const std::uint64_t unit = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
     // As df counts: blocks kept back for root are neither used nor available to the user.
     const auto usedBlocks = flooredDifference(figures.f_blocks, figures.f_bfree);
@@ -140,7 +149,68 @@ std::optional<DiskCapacity> capacityOf(const std::string& path, std::string name
     return DiskCapacity::make(std::move(name), total, available, available);
 }
 
+// What a reader found of one mount: its resolved path and its figures.
+struct MountReading {
+    std::string path;
+    std::optional<struct statvfs> figures;
+};
+
+// Shared by one call of volumes() and its readers, which may outlive it.
+struct Readings {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::optional<MountReading>> found;  // by candidate
+    std::size_t pending = 0;
+};
+
+// Reads each mount on a detached thread and waits at most `limit` for all:
+// a reader blocked in a mount that does not answer cannot be interrupted or
+// joined. A mount still held by an earlier reader is not read again.
+std::vector<std::optional<MountReading>> readMounts(const std::vector<const MountEntry*>& mounts,
+                                                    const std::shared_ptr<MountReads>& reads,
+                                                    std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    auto readings = std::make_shared<Readings>();
+    readings->found.resize(mounts.size());
+    for (std::size_t index = 0; index < mounts.size(); ++index) {
+        const auto& entry = *mounts[index];
+        auto key = entry.mountPoint + " " + std::to_string(entry.major) + ":" + std::to_string(entry.minor);
+        if (!reads->begin(key)) continue;
+        const std::lock_guard guard(readings->lock);
+        try {
+            std::thread([readings, reads, index, point = entry.mountPoint, key] {
+                MountReading reading{resolved(point), std::nullopt};
+                reading.figures = figuresOf(reading.path);
+                reads->end(key);
+                const std::lock_guard done(readings->lock);
+                readings->found[index] = std::move(reading);
+                --readings->pending;
+                readings->changed.notify_all();
+            }).detach();
+            ++readings->pending;
+        } catch (const std::system_error&) {
+            reads->end(key);  // no thread to spare: the mount is left out this time
+        }
+    }
+    std::unique_lock guard(readings->lock);
+    readings->changed.wait_until(guard, deadline, [&] { return readings->pending == 0; });
+    return readings->found;
+}
+
 }  // namespace
+
+bool MountReads::begin(const std::string& mount)
+{
+    const std::lock_guard guard(lock_);
+    return reading_.insert(mount).second;
+}
+
+void MountReads::end(const std::string& mount)
+{
+    const std::lock_guard guard(lock_);
+    reading_.erase(mount);
+}
 
 std::vector<MountEntry> parseMountInfo(std::string_view text)
 {
@@ -194,10 +264,16 @@ std::optional<DiskCapacity> capacity(std::string_view path)
     const auto mounts = mountTable();
     const auto* mount = mountHolding(mounts, text);
     const auto name = mount != nullptr ? nameFor(*mount, mount->mountPoint) : std::string("Computer");
-    return capacityOf(text, name);
+    const auto figures = figuresOf(text);
+    return figures ? capacityFrom(*figures, name) : std::nullopt;
 }
 
 std::vector<DiskVolume> volumes()
+{
+    return volumes(std::make_shared<MountReads>());
+}
+
+std::vector<DiskVolume> volumes(const std::shared_ptr<MountReads>& reads, std::chrono::milliseconds limit)
 {
     const auto mounts = mountTable();
     std::vector<const MountEntry*> candidates;
@@ -207,17 +283,21 @@ std::vector<DiskVolume> volumes()
     for (const auto& entry : mounts)
         if (entry.mountPoint != "/" && isUserVolumeMount(entry)) candidates.push_back(&entry);
 
+    const auto readings = readMounts(candidates, reads, limit);
     std::vector<DiskVolume> list;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> devices;
-    for (const auto* entry : candidates) {
-        const auto path = resolved(entry->mountPoint);
+    for (std::size_t index = 0; index < candidates.size(); ++index) {
+        const auto* entry = candidates[index];
+        const auto& reading = readings[index];
+        if (!reading || !reading->figures) continue;
+        const auto& path = reading->path;
         const std::pair device{entry->major, entry->minor};
         const bool seenPath = std::any_of(list.begin(), list.end(), [&](const DiskVolume& v) { return v.id == path; });
         const bool seenDevice =
             entry->major != 0 && std::find(devices.begin(), devices.end(), device) != devices.end();
         if (seenPath || seenDevice) continue;
         auto name = nameFor(*entry, path);
-        auto figures = capacityOf(path, name);
+        auto figures = capacityFrom(*reading->figures, name);
         if (!figures) continue;
         const auto kind = deviceKind(*entry);
         list.push_back(DiskVolume{path, std::move(name), path, std::move(*figures), kind.isInternal, kind.isRemovable});

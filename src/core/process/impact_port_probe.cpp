@@ -118,7 +118,9 @@ PortMap listeningPorts(const std::vector<ProcessRecord>& records, const std::str
 
     ChildRunRequest request;
     request.executable = tool;
-    request.arguments = {"-nP", "-a", "-p", pids, "-iTCP", "-sTCP:LISTEN", "-Fpn"};
+    // -b: no stat, lstat or readlink of what the processes hold, which would
+    // wait as long as any mount does not answer; -w: no warnings about that.
+    request.arguments = {"-b", "-w", "-nP", "-a", "-p", pids, "-iTCP", "-sTCP:LISTEN", "-Fpn"};
     request.outputCap = 65'536;
     request.deadline = std::chrono::milliseconds(1'500);
     request.killGrace = std::chrono::milliseconds(500);

@@ -7,6 +7,7 @@
 
 #include "core/process/impact_port_probe.h"
 #include "core/process/processes.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -47,6 +48,25 @@ TEST(ImpactPortProbe, FindsThePortsOnWhichUserProcessesListen)
               (PortMap{{first.process.pid(), {first.port}}, {second.process.pid(), {second.port}}}));
 }
 
+// A mount whose stat and figures never answer, as a share whose server is
+// gone: nothing the probe asks needs it.
+TEST(ImpactPortProbe, FindsThePortWhileAMountNeverAnswers)
+{
+    const Listener listener("corvalent-listener");
+    const auto record = Scanner::read(listener.process.pid());
+    ASSERT_TRUE(listener.port > 0 && record);
+    const testing::TempDir dir;
+    testing::SlowTree tree;
+    tree.slowStat = tree.slowStatfs = {"."};
+    tree.neverAnswers = true;
+    testing::SlowMount mount(dir.path() / "share", tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ImpactPortProbe::listeningPorts({*record}), (PortMap{{listener.process.pid(), {listener.port}}}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
 TEST(ImpactPortProbe, AsksOnlyAboutTheFirstRecordsThatAreStillTheSameProcess)
 {
     const testing::TempDir folder;
@@ -54,7 +74,7 @@ TEST(ImpactPortProbe, AsksOnlyAboutTheFirstRecordsThatAreStillTheSameProcess)
     // Writes down how it was asked, then answers port 9 for every pid asked about.
     const auto tool =
         testing::writeScript(folder.path(), "lsof",
-                    "echo \"$*\" >> '" + asked.string() + "'\nprintf 'p%s\\nn*:9\\n' $(echo \"$4\" | tr , ' ')\n");
+                    "echo \"$*\" >> '" + asked.string() + "'\nprintf 'p%s\\nn*:9\\n' $(echo \"$6\" | tr , ' ')\n");
     const IdleProcess idle, other;
     const auto gone = IdleProcess().record;
     ASSERT_TRUE(idle.record && other.record && gone);
@@ -74,7 +94,7 @@ TEST(ImpactPortProbe, AsksOnlyAboutTheFirstRecordsThatAreStillTheSameProcess)
               (PortMap{{current.pid, {9}}, {other.record->pid, {9}}}));
     std::string line;
     std::getline(std::ifstream(asked), line, '\0');
-    EXPECT_EQ(line, "-nP -a -p " + std::to_string(current.pid) + "," + std::to_string(other.record->pid) +
+    EXPECT_EQ(line, "-b -w -nP -a -p " + std::to_string(current.pid) + "," + std::to_string(other.record->pid) +
                         " -iTCP -sTCP:LISTEN -Fpn\n");
 }
 
