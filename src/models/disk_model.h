@@ -222,7 +222,6 @@ private:
     std::uint64_t insightsID_ = 0;
     std::uint64_t snapshotID_ = 0;
     BackgroundTask duplicateTask_;
-    BackgroundTask trashPreparationTask_;
     std::uint64_t trashPreparationID_ = 0;
     bool viewActive_ = false;
     // Moved and not restored: the old scan result still lists them.

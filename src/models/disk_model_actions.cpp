@@ -68,9 +68,7 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
                              std::function<void(std::optional<DiskTrashRequest>)> ready)
 {
     const auto token = ++trashPreparationID_;
-    // One held in its item's hung file system no longer holds a thread of the lane.
-    trashPreparationTask_.cancel();
-    trashPreparationTask_ = BackgroundTask::start(
+    BackgroundTask::start(
         this, [candidate](std::stop_token) { return attempt([&] { return DiskTrashExecutor::prepare(candidate); }); },
         [this, token, ready = std::move(ready)](Outcome<DiskTrashRequest> prepared) {
             if (token != trashPreparationID_) return;

@@ -11,9 +11,9 @@
 #include <fstream>
 #include <iterator>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <system_error>
 #include <thread>
-#include <sys/sysmacros.h>
 
 #include "core/disk/disk.h"
 #include "core/common/saturating.h"
