@@ -226,7 +226,8 @@ int main(int argc, char** argv)
             tree.log = std::fopen(value.c_str(), "a");
             if (tree.log == nullptr) return usage(("cannot open " + value).c_str());
         } else if (option == "--source") {
-            if (value.empty() || value.find_first_of(", ") != std::string::npos) return usage("--source takes a plain name");
+            if (value.empty() || value.find_first_of(", ") != std::string::npos)
+                return usage("--source takes a plain name");
             source = value;
         } else if (option == "--folder") {
             add(absolute(value), true, 0);
