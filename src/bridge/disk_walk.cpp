@@ -1,6 +1,7 @@
 #include "bridge/disk_walk.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -37,6 +38,8 @@ constexpr std::size_t readAheadEntries = 128 * 1'024;
 // many of those entries, not one folder at a time.
 constexpr std::size_t readAheadRestart = readAheadEntries / 4;
 constexpr auto awaitSpin = std::chrono::microseconds(200);
+// How often the visitor hears from a walk that waits for a reader.
+constexpr auto waitingInterval = std::chrono::milliseconds(100);
 constexpr std::size_t listingBufferBytes = 64 * 1'024;
 // The root may be a link to the folder to walk: no O_NOFOLLOW there.
 constexpr int rootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
@@ -48,6 +51,15 @@ void increment(std::uint64_t& counter)
     if (counter != std::numeric_limits<std::uint64_t>::max()) ++counter;
 }
 
+// What one entry adds to the counts of found entries.
+void add(PLDiskAhead& counts, const Item& item)
+{
+    ++counts.entries;
+    if (item.kind != PLDiskEntryKind::file || item.error != 0) return;
+    ++counts.files;
+    if (item.links < 2) counts.allocatedBytes += item.allocated;
+}
+
 // What a walk's caller and its readers share. A reader blocked in the file
 // system keeps it alive after the caller has returned, and frees it when
 // its call comes back.
@@ -55,8 +67,8 @@ class WalkState {
 public:
     WalkState(const PLDiskWalkOptions& options, std::string_view root, const DescriptorBudget& budget)
         : skipPrivacy_(options.skipPrivacy), rootIsSlash_(root == "/"), readers_(budget.readers),
-          desktopPrivacyFolders_(options.skipPrivacy ? options.desktopPrivacyFolders : std::vector<std::string>{}),
-          descriptors_(budget.held, end_.get_token())
+          privacy_(options.skipPrivacy ? options.privacy : PLPrivacyFolders{}),
+          keepWhileReading_(options.keepWhileReading), descriptors_(budget.held, end_.get_token())
     {
         root_ = std::make_unique<Folder>();
         root_->name = std::string(root);
@@ -64,7 +76,7 @@ public:
         // Paths serve only the skip rules: two levels below the root, and
         // as deep as the privacy rule looks.
         std::size_t rulesDepth = rootIsSlash_ ? 2 : 0;
-        if (skipPrivacy_) rulesDepth = std::max(rulesDepth, privacyRuleDepth(desktopPrivacyFolders_));
+        if (skipPrivacy_) rulesDepth = std::max(rulesDepth, privacyRuleDepth(privacy_));
         const auto rootDepth = pathComponents(root);
         pathDepth_ = rulesDepth > rootDepth ? static_cast<std::uint32_t>(rulesDepth - rootDepth) : 0;
     }
@@ -104,8 +116,17 @@ public:
         descriptors_.release(*root_);
     }
 
-    // Waits until a reader has read `folder`; false when `stop` came first.
-    bool await(Folder& folder, const std::stop_token& stop)
+    // Entries readers have published so far, in the order of PLDiskAhead.
+    PLDiskAhead found() const
+    {
+        return {found_[0].load(std::memory_order_relaxed), found_[1].load(std::memory_order_relaxed),
+                found_[2].load(std::memory_order_relaxed)};
+    }
+
+    // Waits until a reader has read `folder`, calling `waiting` every so
+    // often meanwhile; false when `stop` came first or `waiting` said so.
+    template <typename Waiting>
+    bool await(Folder& folder, const std::stop_token& stop, Waiting waiting)
     {
         if (folder.read.load(std::memory_order_acquire)) return true;
         {
@@ -122,9 +143,15 @@ public:
                std::chrono::steady_clock::now() < until)
             std::this_thread::yield();
         std::unique_lock lock(mutex_);
-        folderRead_.wait(lock, stop, [&] { return folder.state == Folder::State::done; });
+        const auto done = [&] { return folder.state == Folder::State::done; };
+        while (!folderRead_.wait_for(lock, stop, waitingInterval, done) && !stop.stop_requested()) {
+            lock.unlock();
+            const bool goOn = waiting();
+            lock.lock();
+            if (!goOn) break;
+        }
         awaited_ = nullptr;
-        return folder.state == Folder::State::done;
+        return done();
     }
 
     // The visitor is done with `folder`'s entries.
@@ -177,13 +204,16 @@ private:
     const bool skipPrivacy_;
     const bool rootIsSlash_;
     const int readers_;
-    const std::vector<std::string> desktopPrivacyFolders_;
+    const PLPrivacyFolders privacy_;
+    const std::shared_ptr<const void> keepWhileReading_;
     std::uint32_t pathDepth_ = 0;  // folders down to this depth below the root get a path
     std::stop_source end_;
     WalkDescriptors descriptors_;
     std::unique_ptr<Folder> root_;
     // Written by the reader of the root before it publishes any folder.
     Item rootEntry_;
+    std::unique_ptr<walk::MountPlace> mounts_;
+    std::atomic<std::uint64_t> found_[3] = {0, 0, 0};
 
     std::mutex mutex_;
     std::condition_variable_any readersWake_;
@@ -213,12 +243,17 @@ private:
         readAhead_ += folder.items.size();
         if (readAhead_ >= readAheadEntries) throttled_ = true;
         int added = 0;
+        PLDiskAhead counts;
         for (auto& item : folder.items) {
+            add(counts, item);
             if (!item.folder) continue;
             item.folder->place = queue_.insert(folder.place, item.folder.get());
             ++added;
         }
         queue_.erase(folder.place);
+        found_[0].fetch_add(counts.entries, std::memory_order_relaxed);
+        found_[1].fetch_add(counts.files, std::memory_order_relaxed);
+        found_[2].fetch_add(counts.allocatedBytes, std::memory_order_relaxed);
         folder.read.store(true, std::memory_order_release);
         // Wake only as many readers as there is new work for, beyond what
         // this one takes next.
@@ -279,6 +314,8 @@ private:
         }
         root.inode = rootEntry_.inode;
         descriptors_.holdRoot(root, descriptor, rootEntry_.device);
+        mounts_ = walk::mountsBelowFolder(fd, end_.get_token());
+        root.mounts = mounts_.get();
         return list(root, descriptor, buffer);
     }
 
@@ -306,9 +343,10 @@ private:
                 item.nameOffset = static_cast<std::uint32_t>(folder.names.size());
                 item.nameLength = static_cast<std::uint32_t>(name.size());
                 folder.names.append(name);
+                const auto* place = folder.mounts != nullptr ? folder.mounts->find(name) : nullptr;
                 bool mountRoot = false;
-                if (describe(fd, record->d_type, name, item, mountRoot) && item.kind == PLDiskEntryKind::folder &&
-                    enter(folder, name, item, mountRoot))
+                if (describe(fd, record->d_type, name, place, item, mountRoot) &&
+                    item.kind == PLDiskEntryKind::folder && enter(folder, name, place, item, mountRoot))
                     ++entered;
             }
         }
@@ -316,9 +354,12 @@ private:
         return true;
     }
 
-    // Fills the item's metadata; false when it could not be read.
-    // `mountRoot` is set for a folder that may be the root of a mount.
-    static bool describe(int fd, unsigned char type, std::string_view name, Item& item, bool& mountRoot)
+    // Fills the item's metadata; false when it could not be read, or is
+    // not to be read: a point where another file system is mounted is only
+    // named, its kind taken from the listing and its device from the mount
+    // table. `mountRoot` is set for a folder that may be the root of a mount.
+    static bool describe(int fd, unsigned char type, std::string_view name, const walk::MountPlace* place,
+                         Item& item, bool& mountRoot)
     {
         switch (type) {
         case DT_LNK:
@@ -333,6 +374,12 @@ private:
         default:
             break;
         }
+        if (place != nullptr && place->mountPoint && place->otherFileSystem) {
+            item.kind = type == DT_REG ? PLDiskEntryKind::file : PLDiskEntryKind::folder;
+            item.device = place->device;
+            item.links = 1;
+            return false;
+        }
         struct statx info {};
         if (::statx(fd, name.data(), describeFlags, describeMask, &info) != 0) {
             item.error = errno;
@@ -346,7 +393,7 @@ private:
     }
 
     // Decides whether the walk enters a subfolder; true when it will.
-    bool enter(Folder& folder, std::string_view name, Item& item, bool mountRoot)
+    bool enter(Folder& folder, std::string_view name, const walk::MountPlace* place, Item& item, bool mountRoot)
     {
         if (item.device != rootEntry_.device) return false;
         // A folder mounted inside itself (a bind mount) would never end.
@@ -357,7 +404,7 @@ private:
             const auto path = pathOf(folder, name);
             if (rootIsSlash_ && path == "/System/Volumes") return false;
             if (skipPrivacy_ &&
-                pl_should_skip_privacy_path(root_->name.c_str(), path.c_str(), desktopPrivacyFolders_) == 1) {
+                pl_should_skip_privacy_path(root_->name.c_str(), path.c_str(), privacy_) == 1) {
                 item.privacySkipped = true;
                 return false;
             }
@@ -367,6 +414,7 @@ private:
         child->depth = folder.depth + 1;
         child->inode = item.inode;
         child->name = std::string(name);
+        if (place != nullptr && !place->below.empty()) child->mounts = place;
         item.folder = std::move(child);
         return true;
     }
@@ -394,7 +442,7 @@ public:
     void run(std::string_view rootPath)
     {
         Folder& root = state_.root();
-        if (!state_.await(root, stop_)) {
+        if (!await(root)) {
             stats_.cancelled = 1;
             return;
         }
@@ -424,12 +472,13 @@ public:
             item.fill(entry);
             Folder* child = item.folder.get();
             if (child != nullptr) {
-                if (!state_.await(*child, stop_)) {
+                if (!await(*child)) {
                     stats_.cancelled = 1;
                     return;
                 }
                 entry.error = child->error;
             }
+            add(met_, item);
             if (item.privacySkipped) increment(stats_.privacySkipped);
             if (!count(entry)) return;
             if (child != nullptr) stack.push_back({child, 0});
@@ -441,12 +490,26 @@ private:
     const std::stop_token& stop_;
     PLDiskVisitor& visitor_;
     PLDiskScanStats& stats_;
+    PLDiskAhead met_;  // of the entries readers found, those visited
+
+    PLDiskAhead ahead() const
+    {
+        const auto found = state_.found();
+        const auto less = [](std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; };
+        return {less(found.entries, met_.entries), less(found.files, met_.files),
+                less(found.allocatedBytes, met_.allocatedBytes)};
+    }
+
+    bool await(Folder& folder)
+    {
+        return state_.await(folder, stop_, [this] { return visitor_.waiting(stats_.entries, ahead()); });
+    }
 
     bool count(const PLDiskEntry& entry)
     {
         increment(stats_.entries);
         if (entry.error != 0) increment(stats_.inaccessible);
-        if (!visitor_.visit(entry) || ((stats_.entries & tickMask) == 0 && !visitor_.tick(stats_.entries)) ||
+        if (!visitor_.visit(entry) || ((stats_.entries & tickMask) == 0 && !visitor_.tick(stats_.entries, ahead())) ||
             stop_.stop_requested()) {
             stats_.cancelled = 1;
             return false;

@@ -236,6 +236,14 @@ void DiskModel::setViewActive(bool active)
 void DiskModel::stopScan()
 {
     if (status_.kind != DiskModelStatus::Kind::scanning || stopping_) return;
+    if (waitingScan_) {
+        // Nothing started yet: the scan ends now.
+        waitingScan_.reset();
+        DiskScanResult nothing;
+        nothing.cancelled = true;
+        finishScan(scanID_, std::move(nothing));
+        return;
+    }
     stopping_ = true;
     publish({.scan = true});
     scanTask_.cancel();
@@ -255,6 +263,7 @@ DiskModel::Areas DiskModel::discardActiveScan()
     ++scanID_;
     scanTask_.cancel();
     scanTask_ = {};
+    waitingScan_.reset();
     stopping_ = false;
     estimatedTotalBytes_.reset();
     previousTotalFiles_.reset();
@@ -282,9 +291,47 @@ void DiskModel::scan(const std::string& path)
 
     const bool includePrivacy = Preferences::standard().includePrivacyProtectedLocations();
     scanOwners_ = processOwners_;
-    auto owners = processOwners_;
+    if (const auto place = Paths::standardized(path); busyPlaces_.contains(place)) {
+        waitingScan_ = WaitingScan{token, path, place, includePrivacy};
+        return;
+    }
+    startScanJob(token, path, includePrivacy);
+}
+
+// Lets the model know when nothing of one scan reads its place any more:
+// its job has ended and its walk's last reader has left.
+struct DiskModel::PlaceLease {
+    QPointer<DiskModel> model;
+    std::string place;
+
+    PlaceLease(QPointer<DiskModel> owner, std::string path) : model(std::move(owner)), place(std::move(path)) {}
+    PlaceLease(const PlaceLease&) = delete;
+    PlaceLease& operator=(const PlaceLease&) = delete;
+    ~PlaceLease()
+    {
+        if (QCoreApplication::instance() == nullptr) return;
+        postToModel(model, [place = std::move(place)](DiskModel& owner) { owner.placeLetGo(place); });
+    }
+};
+
+void DiskModel::placeLetGo(const std::string& place)
+{
+    busyPlaces_.erase(place);
+    if (!waitingScan_ || waitingScan_->place != place) return;
+    const auto waiting = std::move(*waitingScan_);
+    waitingScan_.reset();
+    if (waiting.token == scanID_ && status_.kind == DiskModelStatus::Kind::scanning)
+        startScanJob(waiting.token, waiting.path, waiting.includePrivacy);
+}
+
+void DiskModel::startScanJob(std::uint64_t token, const std::string& path, bool includePrivacy)
+{
+    auto owners = scanOwners_;
     auto progress = std::make_shared<Progress>();
     QPointer<DiskModel> self(this);
+    const auto place = Paths::standardized(path);
+    busyPlaces_.insert(place);
+    std::shared_ptr<const void> lease = std::make_shared<PlaceLease>(self, place);
     auto report = [progress, self, token](const DiskScanProgress& now) {
         std::lock_guard guard(progress->lock);
         progress->latest = now;
@@ -294,12 +341,14 @@ void DiskModel::scan(const std::string& path)
     };
     scanTask_ = BackgroundTask::start(
         this,
-        [path, self, token, includePrivacy, owners = std::move(owners), report](std::stop_token stop) {
+        [path, self, token, includePrivacy, owners = std::move(owners), report,
+         lease = std::move(lease)](std::stop_token stop) {
             auto root = DiskScanner::canonicalScanPath(path);
             // Posted before any progress report from this thread, so it arrives first.
             postToModel(self, [token, root](DiskModel& model) { model.beginScanAt(token, root); });
             return DiskScanner::scan(root, includePrivacy, DiskScanner::defaultHierarchyDepth,
-                                     DiskScanner::defaultChildrenPerFolder, owners, report, std::move(stop));
+                                     DiskScanner::defaultChildrenPerFolder, owners, report, std::move(stop), 0,
+                                     lease);
         },
         [this, token](DiskScanResult scanned) { finishScan(token, std::move(scanned)); }, {.deliverAfterStop = true});
 }
