@@ -1,7 +1,8 @@
-// A scan held by a hung file system before its walk, in the stat of its own
-// root: a stop ends it after the grace, rescans of that root wait for the
-// held call instead of adding one, and a scan of another folder runs at once,
-// even with one thread in the files lane.
+// A scan held by a hung file system before its walk, while its root's path
+// is resolved (the lookup of the root asks for its stat, which sleeps): a stop
+// ends it after the grace, rescans of that root wait for the held call
+// instead of adding one, and a scan of another folder runs at once, even with
+// one thread in the files lane.
 #include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -37,7 +38,8 @@ struct OneThreadFilesLane {
 TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanRescansWaitAndAnotherScanRunsAtOnce)
 {
     const testing::TempDir dir;
-    const auto other = fs::canonical(dir.path()) / "other";
+    const auto base = fs::canonical(dir.path());
+    const auto other = base / "other";
     for (const char* name : {"a", "b/c"}) testing::writeFile(other / name, 5'000);
 
     OneThreadFilesLane lane;
@@ -50,12 +52,13 @@ TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanRescansWaitAndAnotherScanRunsAt
 
     // Gone first, failing the call still sleeping, so that the lane drains.
     SlowTree tree;
-    tree.folders = {"a"};
-    tree.slowStat = {"."};
-    SlowMount mount(dir.path() / "mnt", tree);
+    tree.folders = {"share/a"};
+    tree.slowStat = {"share"};
+    SlowMount mount(base / "mnt", tree);
     if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+    const auto held = (mount.path() / "share").string();
 
-    model.scan(mount.path().string());
+    model.scan(held);
     ASSERT_TRUE(mount.waitForSlowCalls(1));
     const auto stopped = std::chrono::steady_clock::now();
     model.stopScan();
@@ -65,7 +68,7 @@ TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanRescansWaitAndAnotherScanRunsAt
     EXPECT_NE(model.status().kind, Kind::scanning);
 
     for (int i = 0; i < 6; ++i) {
-        model.scan(mount.path().string());
+        model.scan(held);
         EXPECT_EQ(model.status().kind, Kind::scanning);
         model.stopScan();
         EXPECT_NE(model.status().kind, Kind::scanning) << "a scan waiting for the held call ends at once";
@@ -82,11 +85,11 @@ TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanRescansWaitAndAnotherScanRunsAt
     EXPECT_EQ(mount.slowCallsEnded(), 0U) << "the held call ended: nothing was shown";
 
     // Once the held call returns, a rescan that waited for it starts.
-    model.scan(mount.path().string());
+    model.scan(held);
     mount.unmount();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind != Kind::scanning; }, 10'000));
     ASSERT_TRUE(model.result());
-    EXPECT_EQ(model.result()->root.path, fs::canonical(mount.path()).string());
+    EXPECT_EQ(model.result()->root.path, held);
 }
 
 }  // namespace
