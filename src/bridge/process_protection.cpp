@@ -2,11 +2,11 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <pwd.h>
 #include <string_view>
 #include <sys/types.h>
-#include <mutex>
 #include <unistd.h>
 #include <vector>
 

@@ -1,12 +1,12 @@
 #include "bridge/walk_mounts.h"
 
-#include <cerrno>
-#include <charconv>
 #include <fcntl.h>
 #include <limits.h>
-#include <string>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <cerrno>
+#include <charconv>
+#include <string>
 #include <vector>
 
 #include "bridge/file_descriptor.h"
