@@ -4,8 +4,6 @@
 #include <array>
 #include <string_view>
 
-#include "bridge/process_bridge.h"
-
 namespace corvalent {
 namespace {
 
@@ -14,6 +12,14 @@ constexpr std::array<std::string_view, 9> privacyProtectedSuffixes{
     "/Library/CloudStorage", "/Library/Mail", "/Library/Messages",
     "/Library/Mobile Documents", "/Library/Safari", "/Pictures/Photos Library.photoslibrary",
 };
+
+// The home folder without a trailing "/"; "/" protects nothing.
+std::string_view homeOf(const PLPrivacyFolders& folders)
+{
+    std::string_view home = folders.home;
+    while (!home.empty() && home.back() == '/') home.remove_suffix(1);
+    return home;
+}
 
 }  // namespace
 
@@ -25,22 +31,21 @@ std::size_t pathComponents(std::string_view path)
     return count;
 }
 
-std::size_t privacyRuleDepth(const std::vector<std::string>& desktopFolders)
+std::size_t privacyRuleDepth(const PLPrivacyFolders& folders)
 {
-    const std::string_view home = pl_account_home();
+    const auto home = homeOf(folders);
     std::size_t depth = home.empty() ? 0 : pathComponents(home) + 2;
-    for (const auto& folder : desktopFolders) depth = std::max(depth, pathComponents(folder));
+    for (const auto& folder : folders.desktopFolders) depth = std::max(depth, pathComponents(folder));
     return depth;
 }
 
-std::int32_t pl_should_skip_privacy_path(const char* root, const char* path,
-                                         const std::vector<std::string>& desktopFolders)
+std::int32_t pl_should_skip_privacy_path(const char* root, const char* path, const PLPrivacyFolders& folders)
 {
     if (root == nullptr || path == nullptr) return 0;
     const std::string_view pathText(path);
     if (pathText == std::string_view(root)) return 0;
-    if (std::ranges::find(desktopFolders, pathText) != desktopFolders.end()) return 1;
-    const std::string_view home = pl_account_home();
+    if (std::ranges::find(folders.desktopFolders, pathText) != folders.desktopFolders.end()) return 1;
+    const auto home = homeOf(folders);
     if (home.empty()) return 0;
     if (!pathText.starts_with(home)) return 0;
     const auto rest = pathText.substr(home.size());

@@ -1,387 +1,29 @@
 #include "bridge/disk_walk.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <dirent.h>
-#include <fcntl.h>
 #include <limits>
-#include <list>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
-#include "bridge/disk_privacy.h"
 #include "bridge/walk_descriptors.h"
-#include "bridge/walk_folder.h"
+#include "bridge/walk_state.h"
 
 namespace corvalent {
 namespace {
 
 using walk::Folder;
 using walk::Item;
+using walk::WalkState;
 
 constexpr std::uint64_t tickMask = 2'048 - 1;
 constexpr int maximumThreads = 8;
-// Entries read ahead of the visitor. Beyond this, readers read only the
-// folder the visitor waits for, so memory stays bounded whatever the tree's
-// shape.
-constexpr std::size_t readAheadEntries = 128 * 1'024;
-// Readers stopped by that bound start again once the visitor has taken this
-// many of those entries, not one folder at a time.
-constexpr std::size_t readAheadRestart = readAheadEntries / 4;
-constexpr auto awaitSpin = std::chrono::microseconds(200);
-constexpr std::size_t listingBufferBytes = 64 * 1'024;
-// The root may be a link to the folder to walk: no O_NOFOLLOW there.
-constexpr int rootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
-constexpr unsigned describeFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_SYNC_AS_STAT;
-constexpr unsigned describeMask = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS;
 
 void increment(std::uint64_t& counter)
 {
     if (counter != std::numeric_limits<std::uint64_t>::max()) ++counter;
 }
-
-// What a walk's caller and its readers share. A reader blocked in the file
-// system keeps it alive after the caller has returned, and frees it when
-// its call comes back.
-class WalkState {
-public:
-    WalkState(const PLDiskWalkOptions& options, std::string_view root, const DescriptorBudget& budget)
-        : skipPrivacy_(options.skipPrivacy), rootIsSlash_(root == "/"), readers_(budget.readers),
-          desktopPrivacyFolders_(options.skipPrivacy ? options.desktopPrivacyFolders : std::vector<std::string>{}),
-          descriptors_(budget.held, end_.get_token())
-    {
-        root_ = std::make_unique<Folder>();
-        root_->name = std::string(root);
-        root_->place = queue_.insert(queue_.end(), root_.get());
-        // Paths serve only the skip rules: two levels below the root, and
-        // as deep as the privacy rule looks.
-        std::size_t rulesDepth = rootIsSlash_ ? 2 : 0;
-        if (skipPrivacy_) rulesDepth = std::max(rulesDepth, privacyRuleDepth(desktopPrivacyFolders_));
-        const auto rootDepth = pathComponents(root);
-        pathDepth_ = rulesDepth > rootDepth ? static_cast<std::uint32_t>(rulesDepth - rootDepth) : 0;
-    }
-
-    WalkState(const WalkState&) = delete;
-    WalkState& operator=(const WalkState&) = delete;
-
-    // Folder by folder, never one destructor inside another: a chain of
-    // folders may be any depth.
-    ~WalkState()
-    {
-        std::vector<std::unique_ptr<Folder>> rest;
-        rest.push_back(std::move(root_));
-        while (!rest.empty()) {
-            auto folder = std::move(rest.back());
-            rest.pop_back();
-            for (auto& item : folder->items)
-                if (item.folder) rest.push_back(std::move(item.folder));
-        }
-    }
-
-    int readers() const { return readers_; }
-    Folder& root() { return *root_; }
-    const Item& rootEntry() const { return rootEntry_; }
-
-    // Ends the readers' work: the idle ones leave at once, one in a call
-    // into the file system as soon as it returns. Every descriptor the walk
-    // keeps is given back now, unless a reader is still using it.
-    void end()
-    {
-        {
-            std::unique_lock lock(mutex_);
-            const int busy = liveReaders_ - idleReaders_;
-            end_.request_stop();
-            readerLeft_.wait(lock, [&] { return liveReaders_ <= busy; });
-        }
-        descriptors_.release(*root_);
-    }
-
-    // Waits until a reader has read `folder`; false when `stop` came first.
-    bool await(Folder& folder, const std::stop_token& stop)
-    {
-        if (folder.read.load(std::memory_order_acquire)) return true;
-        {
-            const std::lock_guard lock(mutex_);
-            awaited_ = &folder;
-            // While read-ahead is full the readers sleep; the awaited folder
-            // is read all the same.
-            if (throttled_ && folder.state == Folder::State::pending) readersWake_.notify_one();
-        }
-        // A reader is usually at it already: a short wait here spares a
-        // sleep and a wake for each folder of a deep chain.
-        const auto until = std::chrono::steady_clock::now() + awaitSpin;
-        while (!folder.read.load(std::memory_order_acquire) && !stop.stop_requested() &&
-               std::chrono::steady_clock::now() < until)
-            std::this_thread::yield();
-        std::unique_lock lock(mutex_);
-        folderRead_.wait(lock, stop, [&] { return folder.state == Folder::State::done; });
-        awaited_ = nullptr;
-        return folder.state == Folder::State::done;
-    }
-
-    // The visitor is done with `folder`'s entries.
-    void release(const Folder& folder)
-    {
-        bool wake = false;
-        {
-            const std::lock_guard lock(mutex_);
-            readAhead_ -= folder.items.size();
-            wake = throttled_ && readAhead_ < readAheadEntries - readAheadRestart;
-            if (wake) throttled_ = false;
-        }
-        if (wake) readersWake_.notify_all();
-    }
-
-    void readLoop()
-    {
-        std::vector<char> buffer(listingBufferBytes);
-        const auto end = end_.get_token();
-        std::unique_lock lock(mutex_);
-        ++liveReaders_;
-        const Leaving leaving{*this};
-        for (;;) {
-            Folder* folder = nullptr;
-            ++idleReaders_;
-            readersWake_.wait(lock, end, [&] { return (folder = nextLocked()) != nullptr; });
-            --idleReaders_;
-            if (end.stop_requested()) return;
-            folder->state = Folder::State::reading;
-            lock.unlock();
-            const bool read = this->read(*folder, buffer);
-            lock.lock();
-            if (!read) return;
-            finishLocked(*folder);
-            if (folder == awaited_) folderRead_.notify_all();
-        }
-    }
-
-private:
-    // Counts a reader out as it leaves, the walk's lock held.
-    struct Leaving {
-        WalkState& state;
-        ~Leaving()
-        {
-            --state.liveReaders_;
-            state.readerLeft_.notify_all();
-        }
-    };
-
-    const bool skipPrivacy_;
-    const bool rootIsSlash_;
-    const int readers_;
-    const std::vector<std::string> desktopPrivacyFolders_;
-    std::uint32_t pathDepth_ = 0;  // folders down to this depth below the root get a path
-    std::stop_source end_;
-    WalkDescriptors descriptors_;
-    std::unique_ptr<Folder> root_;
-    // Written by the reader of the root before it publishes any folder.
-    Item rootEntry_;
-
-    std::mutex mutex_;
-    std::condition_variable_any readersWake_;
-    std::condition_variable_any folderRead_;
-    std::list<Folder*> queue_;  // folders pending or being read, in visiting order
-    std::size_t readAhead_ = 0;
-    bool throttled_ = false;  // read ahead as far as allowed: readers wait for the visitor
-    int idleReaders_ = 0;
-    int liveReaders_ = 0;
-    std::condition_variable readerLeft_;
-    const Folder* awaited_ = nullptr;  // the folder the caller waits for
-
-    // The first folder still to read, which is the one the visitor meets
-    // next; while read-ahead is full, only the one it waits for.
-    Folder* nextLocked()
-    {
-        for (Folder* folder : queue_)
-            if (folder->state == Folder::State::pending)
-                return !throttled_ || folder == awaited_ ? folder : nullptr;
-        return nullptr;
-    }
-
-    // Publishes the subfolders of a folder just read, in its place.
-    void finishLocked(Folder& folder)
-    {
-        folder.state = Folder::State::done;
-        readAhead_ += folder.items.size();
-        if (readAhead_ >= readAheadEntries) throttled_ = true;
-        int added = 0;
-        for (auto& item : folder.items) {
-            if (!item.folder) continue;
-            item.folder->place = queue_.insert(folder.place, item.folder.get());
-            ++added;
-        }
-        queue_.erase(folder.place);
-        folder.read.store(true, std::memory_order_release);
-        // Wake only as many readers as there is new work for, beyond what
-        // this one takes next.
-        --added;
-        if (throttled_ || idleReaders_ == 0 || added <= 0) return;
-        if (added >= idleReaders_)
-            readersWake_.notify_all();
-        else
-            for (int i = 0; i < added; ++i) readersWake_.notify_one();
-    }
-
-    bool ended() const { return end_.stop_requested(); }
-
-    // Opens `folder` and lists it with every entry's metadata. A folder
-    // swapped for a link or a file since its parent was listed fails to open
-    // (O_NOFOLLOW, O_DIRECTORY) and reads as unreadable. False when the walk
-    // ended first.
-    bool read(Folder& folder, std::vector<char>& buffer)
-    {
-        if (folder.up == nullptr) return readRoot(folder, buffer);
-        std::int32_t error = 0;
-        auto descriptor = descriptors_.open(folder, error);
-        if (!descriptor) {
-            folder.error = error;
-            return error != 0;
-        }
-        return list(folder, descriptor, buffer);
-    }
-
-    // The root is opened, never described before: what it names may change
-    // as it is opened (an automount point, a link retargeted).
-    bool readRoot(Folder& root, std::vector<char>& buffer)
-    {
-        const int fd = openPatiently(AT_FDCWD, root.name.c_str(), rootFlags, end_.get_token(), {});
-        const int openError = errno;
-        if (fd < 0) {
-            if (ended()) return false;
-            // Not a folder, or not one that can be opened: the root is one entry.
-            struct statx info {};
-            if (::statx(AT_FDCWD, root.name.c_str(), AT_STATX_SYNC_AS_STAT, describeMask, &info) != 0) {
-                rootEntry_.error = errno;
-            } else {
-                rootEntry_.describe(info);
-                if (rootEntry_.kind == PLDiskEntryKind::folder) {
-                    rootEntry_.error = openError;
-                    rootEntry_.inode = 0;
-                } else if (rootEntry_.kind != PLDiskEntryKind::file) {
-                    rootEntry_.device = rootEntry_.inode = rootEntry_.links = 0;
-                }
-            }
-            return true;
-        }
-        auto descriptor = std::make_shared<FileDescriptor>(fd);
-        rootEntry_.kind = PLDiskEntryKind::folder;
-        if (!identityOf(fd, rootEntry_.device, rootEntry_.inode)) {
-            rootEntry_.error = errno;
-            return true;
-        }
-        root.inode = rootEntry_.inode;
-        descriptors_.holdRoot(root, descriptor, rootEntry_.device);
-        return list(root, descriptor, buffer);
-    }
-
-    // Lists the open folder into `folder`, deciding which subfolders the
-    // walk enters. False when the walk ended first.
-    bool list(Folder& folder, const std::shared_ptr<FileDescriptor>& descriptor, std::vector<char>& buffer)
-    {
-        const int fd = descriptor->get();
-        std::uint32_t entered = 0;
-        for (;;) {
-            const auto length = ::getdents64(fd, buffer.data(), buffer.size());
-            if (length < 0) {
-                if (errno == EINTR) continue;
-                folder.error = errno;
-                break;
-            }
-            if (length == 0) break;
-            for (ssize_t offset = 0; offset < length;) {
-                if (ended()) return false;
-                const auto* record = reinterpret_cast<const struct dirent64*>(buffer.data() + offset);
-                offset += record->d_reclen;
-                const std::string_view name(record->d_name);
-                if (name == "." || name == "..") continue;
-                auto& item = folder.items.emplace_back();
-                item.nameOffset = static_cast<std::uint32_t>(folder.names.size());
-                item.nameLength = static_cast<std::uint32_t>(name.size());
-                folder.names.append(name);
-                bool mountRoot = false;
-                if (describe(fd, record->d_type, name, item, mountRoot) && item.kind == PLDiskEntryKind::folder &&
-                    enter(folder, name, item, mountRoot))
-                    ++entered;
-            }
-        }
-        descriptors_.listed(folder, entered, descriptor);
-        return true;
-    }
-
-    // Fills the item's metadata; false when it could not be read.
-    // `mountRoot` is set for a folder that may be the root of a mount.
-    static bool describe(int fd, unsigned char type, std::string_view name, Item& item, bool& mountRoot)
-    {
-        switch (type) {
-        case DT_LNK:
-            item.kind = PLDiskEntryKind::link;
-            return true;
-        case DT_FIFO:
-        case DT_SOCK:
-        case DT_CHR:
-        case DT_BLK:
-            item.kind = PLDiskEntryKind::other;
-            return true;
-        default:
-            break;
-        }
-        struct statx info {};
-        if (::statx(fd, name.data(), describeFlags, describeMask, &info) != 0) {
-            item.error = errno;
-            item.kind = type == DT_DIR ? PLDiskEntryKind::folder : PLDiskEntryKind::file;
-            return false;
-        }
-        item.describe(info);
-        mountRoot = (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) == 0 ||
-                    (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-        return true;
-    }
-
-    // Decides whether the walk enters a subfolder; true when it will.
-    bool enter(Folder& folder, std::string_view name, Item& item, bool mountRoot)
-    {
-        if (item.device != rootEntry_.device) return false;
-        // A folder mounted inside itself (a bind mount) would never end.
-        if (mountRoot)
-            for (const WalkNode* above = &folder; above != nullptr; above = above->up)
-                if (above->inode == item.inode) return false;
-        if (folder.depth < pathDepth_ && (rootIsSlash_ || skipPrivacy_)) {
-            const auto path = pathOf(folder, name);
-            if (rootIsSlash_ && path == "/System/Volumes") return false;
-            if (skipPrivacy_ &&
-                pl_should_skip_privacy_path(root_->name.c_str(), path.c_str(), desktopPrivacyFolders_) == 1) {
-                item.privacySkipped = true;
-                return false;
-            }
-        }
-        auto child = std::make_unique<Folder>();
-        child->up = &folder;
-        child->depth = folder.depth + 1;
-        child->inode = item.inode;
-        child->name = std::string(name);
-        item.folder = std::move(child);
-        return true;
-    }
-
-    // The path of `name` in `folder`, built from the names on the way down.
-    static std::string pathOf(const WalkNode& folder, std::string_view name)
-    {
-        std::vector<const WalkNode*> way;
-        const WalkNode* node = &folder;
-        for (; node->up != nullptr; node = node->up) way.push_back(node);
-        std::string path = node->name == "/" ? std::string() : node->name;
-        for (auto step = way.rbegin(); step != way.rend(); ++step) path.append("/").append((*step)->name);
-        return path.append("/").append(name);
-    }
-};
 
 // Delivers the walk's entries to the visitor, on the calling thread.
 class Visiting {
@@ -394,7 +36,7 @@ public:
     void run(std::string_view rootPath)
     {
         Folder& root = state_.root();
-        if (!state_.await(root, stop_)) {
+        if (!await(root)) {
             stats_.cancelled = 1;
             return;
         }
@@ -424,12 +66,13 @@ public:
             item.fill(entry);
             Folder* child = item.folder.get();
             if (child != nullptr) {
-                if (!state_.await(*child, stop_)) {
+                if (!await(*child)) {
                     stats_.cancelled = 1;
                     return;
                 }
                 entry.error = child->error;
             }
+            walk::addFound(met_, item);
             if (item.privacySkipped) increment(stats_.privacySkipped);
             if (!count(entry)) return;
             if (child != nullptr) stack.push_back({child, 0});
@@ -441,12 +84,26 @@ private:
     const std::stop_token& stop_;
     PLDiskVisitor& visitor_;
     PLDiskScanStats& stats_;
+    PLDiskAhead met_;  // of the entries readers found, those visited
+
+    PLDiskAhead ahead() const
+    {
+        const auto found = state_.found();
+        const auto less = [](std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; };
+        return {less(found.entries, met_.entries), less(found.files, met_.files),
+                less(found.allocatedBytes, met_.allocatedBytes)};
+    }
+
+    bool await(Folder& folder)
+    {
+        return state_.await(folder, stop_, [this] { return visitor_.waiting(stats_.entries, ahead()); });
+    }
 
     bool count(const PLDiskEntry& entry)
     {
         increment(stats_.entries);
         if (entry.error != 0) increment(stats_.inaccessible);
-        if (!visitor_.visit(entry) || ((stats_.entries & tickMask) == 0 && !visitor_.tick(stats_.entries)) ||
+        if (!visitor_.visit(entry) || ((stats_.entries & tickMask) == 0 && !visitor_.tick(stats_.entries, ahead())) ||
             stop_.stop_requested()) {
             stats_.cancelled = 1;
             return false;

@@ -18,12 +18,19 @@
 // the readers and visits. A stop therefore returns at once, also while a
 // reader is blocked on a slow or hung file system; that reader finishes on
 // its own once its call returns, and frees what the walk left behind.
+//
+// The points where other file systems are mounted below the root are known
+// from the mount table, and are neither entered nor described: asking a dead
+// share about its root would hold the reader that asked.
 
 #include <cstdint>
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "bridge/disk_privacy.h"
 
 namespace corvalent {
 
@@ -53,22 +60,36 @@ struct PLDiskEntry {
     bool dataless;
 };
 
+// What the readers have found that the visitor has not met yet: visits come
+// in one order, so a reader held by a slow folder holds back every visit
+// after it, though the other readers go on finding entries.
+struct PLDiskAhead {
+    std::uint64_t entries = 0;
+    std::uint64_t files = 0;           // readable regular files among them
+    std::uint64_t allocatedBytes = 0;  // of those files with a single link (others are counted when met)
+};
+
 class PLDiskVisitor {
 public:
     virtual ~PLDiskVisitor() = default;
     // Every entry once, in walk order. Returns false to stop the walk.
     virtual bool visit(const PLDiskEntry& entry) = 0;
-    // After every 2,048th entry. Returns false to stop the walk.
-    virtual bool tick(std::uint64_t /*entries*/) { return true; }
+    // After every 2,048th entry (`entries` visited so far). Returns false to stop the walk.
+    virtual bool tick(std::uint64_t /*entries*/, const PLDiskAhead& /*ahead*/) { return true; }
+    // About every tenth of a second while the next visit waits for a reader.
+    // Returns false to stop the walk.
+    virtual bool waiting(std::uint64_t /*entries*/, const PLDiskAhead& /*ahead*/) { return true; }
 };
 
 struct PLDiskWalkOptions {
     bool skipPrivacy = false;  // leave the privacy-protected folders out
-    // With skipPrivacy, the desktop's own protected folders, left out as well
-    // (exact paths, as the walk names them).
-    std::vector<std::string> desktopPrivacyFolders;
+    PLPrivacyFolders privacy;  // with skipPrivacy, where they are
     int threads = 1;           // reader threads; the calling thread only waits and visits
     std::stop_token stop;      // ends the walk at once, also while a reader is blocked on a slow folder
+    // Kept until the last reader has left, after the walk has returned when
+    // one was held in a call that no stop ends: its owner learns when
+    // nothing of the walk is in the file system any more.
+    std::shared_ptr<const void> keepWhileReading;
 };
 
 // Walks `root` (an absolute path; a link there is followed, links below it

@@ -63,8 +63,8 @@ std::int32_t pl_read_sample(std::int32_t pid, const PLKnownProcess* known, std::
 // identity, 5 critical service, 6 security software, 7 unapproved location.
 std::int32_t pl_protection_reason(std::int32_t pid, std::uint32_t uid, const char* path, const char* name);
 
-// The account's home folder from the account database, looked up once per
-// process; empty when the lookup failed.
+// The account's home folder from the account database, kept once found;
+// empty while the lookup fails (it is tried again at the next call).
 const char* pl_account_home();
 
 // Sends SIGTERM (force 0) or SIGKILL (force 1) after re-reading the process

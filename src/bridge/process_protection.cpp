@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <pwd.h>
 #include <string_view>
@@ -63,21 +65,36 @@ constexpr auto unapprovedWithinApproved = std::to_array<std::string_view>({"/usr
 constexpr std::string_view simulatorPrefix = "/Library/Developer/CoreSimulator/";
 constexpr std::string_view simulatorRuntime = "/RuntimeRoot/";
 
+std::string readAccountHome()
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> strings(16'384);
+    if (::getpwuid_r(::getuid(), &entry, strings.data(), strings.size(), &found) != 0 || found == nullptr ||
+        found->pw_dir == nullptr)
+        return std::string();
+    std::string path(found->pw_dir, ::strnlen(found->pw_dir, 4095));
+    // "/home/ana/" is compared as "/home/ana"; "/" approves nothing.
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return path;
+}
+
 // From the account database, not the environment: HOME can be set to anything.
+// Kept once read; read again while it comes back empty, as it does when the
+// first read finds no descriptor free for the database's file.
 std::string_view accountHome()
 {
-    static const std::string home = [] {
-        passwd entry{};
-        passwd* found = nullptr;
-        std::vector<char> strings(16'384);
-        if (::getpwuid_r(::getuid(), &entry, strings.data(), strings.size(), &found) != 0 || found == nullptr ||
-            found->pw_dir == nullptr)
-            return std::string();
-        std::string path(found->pw_dir, ::strnlen(found->pw_dir, 4095));
-        // "/home/ana/" is compared as "/home/ana"; "/" approves nothing.
-        while (!path.empty() && path.back() == '/') path.pop_back();
-        return path;
-    }();
+    static std::mutex lock;
+    static std::string home;
+    static std::atomic<bool> known = false;
+    if (known.load(std::memory_order_acquire)) return home;
+    const std::lock_guard guard(lock);
+    if (!known.load(std::memory_order_relaxed)) {
+        auto read = readAccountHome();
+        if (read.empty()) return {};
+        home = std::move(read);
+        known.store(true, std::memory_order_release);
+    }
     return home;
 }
 
@@ -85,7 +102,8 @@ std::string_view accountHome()
 
 const char* pl_account_home()
 {
-    return accountHome().data();
+    const auto home = accountHome();
+    return home.empty() ? "" : home.data();
 }
 
 std::int32_t pl_protection_reason(std::int32_t pid, std::uint32_t uid, const char* path, const char* name)

@@ -15,6 +15,7 @@
 
 #include "bridge/disk_walk.h"
 #include "bridge/walk_descriptors.h"
+#include "bridge/walk_mounts.h"
 
 namespace corvalent::walk {
 
@@ -79,6 +80,8 @@ struct Folder : WalkNode {
     std::int32_t error = 0;
     std::string names;
     std::vector<Item> items;
+    // Where mount points lie below this folder; null when none do.
+    const MountPlace* mounts = nullptr;
 };
 
 }  // namespace corvalent::walk

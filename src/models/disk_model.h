@@ -157,6 +157,8 @@ signals:
     void duplicatesChanged();
 
 private:
+    struct PlaceLease;
+
     // The areas a change touched, one flag per signal.
     struct Areas {
         bool volumes = false, scan = false, result = false, insights = false, trash = false, duplicates = false;
@@ -174,6 +176,10 @@ private:
     void beginScanAt(std::uint64_t token, const std::string& root);
     void finishScan(std::uint64_t token, DiskScanResult scanned);
     void deliverProgress(std::uint64_t token, Progress& progress);
+    // Starts the job of the current scan, `token`, of `path`.
+    void startScanJob(std::uint64_t token, const std::string& path, bool includePrivacy);
+    // Nothing of an earlier scan of `place` is in the file system any more.
+    void placeLetGo(const std::string& place);
     void refreshInsights();
     void refreshSnapshotSummary();
     void publishCandidates(std::vector<DiskCleanupCandidate> candidates);
@@ -211,6 +217,18 @@ private:
     bool loadingVolumes_ = false;
     BackgroundTask scanTask_;
     std::uint64_t scanID_ = 0;
+    // Places (standardized scan paths) that a scan's job or walk still reads,
+    // possibly held by a hung file system after the scan was stopped. A new
+    // scan of one waits, stoppably, until it is let go: one held call there
+    // is enough.
+    std::set<std::string> busyPlaces_;
+    struct WaitingScan {
+        std::uint64_t token = 0;
+        std::string path;
+        std::string place;
+        bool includePrivacy = false;
+    };
+    std::optional<WaitingScan> waitingScan_;
     double scanStartedAt_ = 0;
     std::optional<std::int64_t> previousTotalFiles_;
     std::vector<DiskProcessOwner> processOwners_;

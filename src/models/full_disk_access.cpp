@@ -1,8 +1,5 @@
 #include "models/full_disk_access.h"
 
-#include <QFile>
-#include <QStandardPaths>
-
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -10,7 +7,7 @@
 #include <sys/stat.h>
 
 #include "core/common/child_process.h"
-#include "core/common/paths.h"
+#include "core/disk/disk.h"
 #include "models/preferences.h"
 
 namespace corvalent {
@@ -39,15 +36,14 @@ bool missing(const std::string& path)
 
 std::vector<std::string> probeFolders()
 {
-    const auto home = Paths::homeFolder();
+    // The places a scan leaves out unless access is granted.
+    const auto places = DiskScanner::privacyProtectedFolders();
     std::vector<std::string> folders;
-    for (const auto location :
-         {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation}) {
-        const auto path = QFile::encodeName(QStandardPaths::writableLocation(location)).toStdString();
-        if (path.empty() || missing(path) || sameFolder(path, home)) continue;
+    for (const auto& path : places.desktopFolders) {
+        if (missing(path) || sameFolder(path, places.home)) continue;
         if (std::find(folders.begin(), folders.end(), path) == folders.end()) folders.push_back(path);
     }
-    folders.push_back(home);
+    folders.push_back(places.home);
     return folders;
 }
 

@@ -21,7 +21,8 @@ namespace FullDiskAccessProbe {
 // The folders the probe opens, in order: the person's Desktop, Documents and
 // Downloads folders as the desktop names them (user-dirs.dirs, so localized
 // or moved ones count), each only when it exists and is not the home folder
-// itself, then the home folder.
+// itself or above it, then the home folder: the places and the home a scan's
+// privacy rule uses (DiskScanner::privacyProtectedFolders).
 std::vector<std::string> probeFolders();
 
 // Opens each probe folder and closes it at once, reading no entry: the first

@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -77,6 +78,20 @@ TEST(ProcessProtectionRules, HomeFolderApprovesOnlyWhatLiesInsideIt)
     EXPECT_EQ(reason(home + "/bin/tool"), 0);
     EXPECT_EQ(reason(home), 7);
     EXPECT_EQ(reason(home + "bel/tool"), 7);
+}
+
+// Read first while no descriptor is free, the home comes back empty; it is
+// read again at the next call, not kept empty for the process's life.
+TEST(ProcessProtectionRules, AccountHomeIsReadAgainAfterAFailedRead)
+{
+    const auto command = testing::walkProbeProgram().string() + " --account-home";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    ASSERT_EQ(::pclose(pipe), 0) << output;
+    EXPECT_EQ(output, "\n" + testing::accountHome().string() + "\n");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// A scan held by a hung file system: a stop ends it within a second, and the
-// next scan of another folder runs at once, even with one thread in the files
-// lane, while the first scan's listing still sleeps. Moves to the Trash while
-// a disk never answers.
+// A scan held by a hung file system before its walk, while its root's path
+// is resolved (the lookup of the root asks for its stat, which sleeps): a stop
+// ends it after the grace, rescans of that root wait for the held call
+// instead of adding one, and a scan of another folder runs at once, even with
+// one thread in the files lane. Moves to the Trash while a disk never answers.
 #include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -35,10 +36,11 @@ struct OneThreadFilesLane {
     }
 };
 
-TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanAndTheNextScanRunsAtOnce)
+TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanRescansWaitAndAnotherScanRunsAtOnce)
 {
     const testing::TempDir dir;
-    const auto other = fs::canonical(dir.path()) / "other";
+    const auto base = fs::canonical(dir.path());
+    const auto other = base / "other";
     for (const char* name : {"a", "b/c"}) testing::writeFile(other / name, 5'000);
 
     OneThreadFilesLane lane;
@@ -46,17 +48,18 @@ TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanAndTheNextScanRunsAtOnce)
     auto environment = DiskModelEnvironment::system();
     environment.volumes = [] { return std::vector<DiskVolume>{}; };
     environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
+    environment.stopGraceMilliseconds = 200;
     DiskModel model(environment);
 
     // Gone first, failing the call still sleeping, so that the lane drains.
     SlowTree tree;
-    for (int i = 0; i < 40; ++i) tree.folders.push_back("folder" + std::to_string(i));
-    tree.folders.push_back("folder7/hung");
-    tree.slowList = {"folder7/hung"};
-    SlowMount mount(dir.path() / "mnt", tree);
+    tree.folders = {"share/a"};
+    tree.slowStat = {"share"};
+    SlowMount mount(base / "mnt", tree);
     if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+    const auto held = (mount.path() / "share").string();
 
-    model.scan(mount.path().string());
+    model.scan(held);
     ASSERT_TRUE(mount.waitForSlowCalls(1));
     const auto stopped = std::chrono::steady_clock::now();
     model.stopScan();
@@ -65,13 +68,29 @@ TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanAndTheNextScanRunsAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s);
     EXPECT_NE(model.status().kind, Kind::scanning);
 
+    for (int i = 0; i < 6; ++i) {
+        model.scan(held);
+        EXPECT_EQ(model.status().kind, Kind::scanning);
+        model.stopScan();
+        EXPECT_NE(model.status().kind, Kind::scanning) << "a scan waiting for the held call ends at once";
+    }
+    EXPECT_FALSE(mount.waitForSlowCalls(2, 1s)) << "a rescan added a call on the hung root";
+
     model.scan(other.string());
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind != Kind::scanning; }, 10'000))
         << "the next scan waits behind the blocked one";
     ASSERT_TRUE(model.result());
     EXPECT_EQ(model.result()->root.path, other.string());
     EXPECT_EQ(model.result()->root.fileCount, 2);
-    EXPECT_EQ(mount.slowCallsEnded(), 0U) << "the hung listing ended: nothing was shown";
+    EXPECT_EQ(mount.slowCallsBegun(), 1U);
+    EXPECT_EQ(mount.slowCallsEnded(), 0U) << "the held call ended: nothing was shown";
+
+    // Once the held call returns, a rescan that waited for it starts.
+    model.scan(held);
+    mount.unmount();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind != Kind::scanning; }, 10'000));
+    ASSERT_TRUE(model.result());
+    EXPECT_EQ(model.result()->root.path, held);
 }
 
 // Items of an ordinary folder go to the Trash while a disk never answers:

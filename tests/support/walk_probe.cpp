@@ -7,6 +7,10 @@
 // fourth, "hog", another thread takes every free descriptor while the walk
 // runs (from its 1,000th visit on) and gives them all back after a fifth of a
 // second. The measured walk's seconds go to standard error.
+//
+// With "--account-home" alone it prints the account's home folder twice, a
+// line each: read first while no descriptor is free, then again once they
+// are back.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -19,6 +23,7 @@
 #include <sys/resource.h>
 
 #include "bridge/disk_walk.h"
+#include "bridge/process_bridge.h"
 
 namespace {
 
@@ -45,10 +50,24 @@ struct Digest final : corvalent::PLDiskVisitor {
     }
 };
 
+int accountHomeTwice()
+{
+    const struct rlimit limit{64, 64};
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 3;
+    std::vector<int> taken;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+    const std::string first = corvalent::pl_account_home();
+    for (const int fd : taken) ::close(fd);
+    const std::string second = corvalent::pl_account_home();
+    std::cout << first << '\n' << second << '\n';
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--account-home") return accountHomeTwice();
     if (argc < 2 || argc > 5) return 2;
     if (argc >= 4) {
         const auto files = static_cast<rlim_t>(std::stoul(argv[3]));

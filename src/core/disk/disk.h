@@ -205,6 +205,16 @@ inline constexpr int defaultMapNodeLimit = 100'000;
 
 using ProgressHandler = std::function<void(const DiskScanProgress&)>;
 
+// Where the privacy-protected folders are: below the home folder (the one
+// Paths::homeFolder() names), and the desktop's own Desktop, Documents and
+// Downloads folders as its folder settings (user-dirs.dirs) name them, each
+// standardized; one set to the home folder, or a folder above it, names none.
+struct PrivacyProtectedFolders {
+    std::string home;
+    std::vector<std::string> desktopFolders;
+};
+PrivacyProtectedFolders privacyProtectedFolders();
+
 // The path a scan of `root` uses: standardized, symbolic links resolved when
 // the folder exists, and "/System/Volumes/Data/Users..." written as "/Users...".
 std::string canonicalScanPath(std::string_view root);
@@ -212,10 +222,14 @@ std::string canonicalScanPath(std::string_view root);
 // A read-only walk of `root` into a bounded tree, attributing storage to the
 // running `owners`. Stops early, with a partial result marked cancelled, when
 // `stop` is requested. `threads` folders are read at once (0: one per
-// available processor, at most 8); any count gives the same result.
+// available processor, at most 8); any count gives the same result. Progress
+// counts what the walk has found, also beyond a folder it waits for.
+// `keepWhileReading` is let go once no call of the walk is left in the file
+// system, which may be after the scan has returned (a stop while one hangs).
 DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations, int hierarchyDepth,
                     int childrenPerFolder, const std::vector<DiskProcessOwner>& owners,
-                    const ProgressHandler& onProgress, std::stop_token stop = {}, int threads = 0);
+                    const ProgressHandler& onProgress, std::stop_token stop = {}, int threads = 0,
+                    std::shared_ptr<const void> keepWhileReading = {});
 
 // The storage a scan with these owners counts for the files at or below
 // `path`, a file or a folder: what leaves a scan's owner storage when the

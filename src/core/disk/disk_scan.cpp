@@ -195,13 +195,16 @@ struct DiskScanContext final : PLDiskVisitor {
     std::vector<NodeAccumulator*> lastChain;
     bool hasLastChain = false;
 
-    void emitProgress(std::uint64_t entries, bool force)
+    // With what the walk's readers found beyond the visits (`ahead`).
+    void emitProgress(std::uint64_t entries, bool force, const PLDiskAhead& ahead = {})
     {
         if (onProgress == nullptr || !*onProgress) return;
         const double now = uptimeSeconds();
         if (!force && now - lastProgressUptime < 0.1) return;
         lastProgressUptime = now;
-        (*onProgress)(DiskScanProgress{cappedCount(entries), scannedFiles, root.bytes});
+        (*onProgress)(DiskScanProgress{cappedCount(saturatingAdd(entries, ahead.entries)),
+                                       saturatingAdd(scannedFiles, cappedCount(ahead.files)),
+                                       saturatingAdd(root.bytes, ahead.allocatedBytes)});
     }
 
     // The folders that hold a file in `folder` (relative to the root; the
@@ -244,15 +247,17 @@ struct DiskScanContext final : PLDiskVisitor {
         return true;
     }
 
-    bool tick(std::uint64_t entries) override
+    bool tick(std::uint64_t entries, const PLDiskAhead& ahead) override
     {
         if (stop.stop_requested()) {
             cancelled = true;
             return false;
         }
-        emitProgress(entries, false);
+        emitProgress(entries, false, ahead);
         return true;
     }
+
+    bool waiting(std::uint64_t entries, const PLDiskAhead& ahead) override { return tick(entries, ahead); }
 
     void addFile(std::string_view path, bool nameable, std::uint64_t allocated, std::uint64_t logical,
                  std::uint64_t device, std::uint64_t inode, std::uint32_t links, bool dataless)
@@ -309,26 +314,22 @@ struct OwnerStorageWalk final : PLDiskVisitor {
     }
 };
 
-// The desktop's own Desktop, Documents and Downloads folders, as the user's
-// folder settings (user-dirs.dirs) name them. One set to the home folder, or
-// a folder above it, names no protected folder.
-std::vector<std::string> desktopPrivacyFolders()
+}  // namespace
+
+namespace DiskScanner {
+
+PrivacyProtectedFolders privacyProtectedFolders()
 {
-    const auto home = Paths::homeFolder();
-    std::vector<std::string> folders;
+    PrivacyProtectedFolders folders{Paths::homeFolder(), {}};
     for (const auto location :
          {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation}) {
         const auto text = QStandardPaths::writableLocation(location);
         if (text.isEmpty()) continue;
         auto path = Paths::standardized(QFile::encodeName(text).toStdString());
-        if (!Paths::isAtOrBelow(home, path)) folders.push_back(std::move(path));
+        if (!Paths::isAtOrBelow(folders.home, path)) folders.desktopFolders.push_back(std::move(path));
     }
     return folders;
 }
-
-}  // namespace
-
-namespace DiskScanner {
 
 std::string canonicalScanPath(std::string_view root)
 {
@@ -343,7 +344,8 @@ std::string canonicalScanPath(std::string_view root)
 
 DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations, int hierarchyDepth,
                     int childrenPerFolder, const std::vector<DiskProcessOwner>& owners,
-                    const ProgressHandler& onProgress, std::stop_token stop, int threads)
+                    const ProgressHandler& onProgress, std::stop_token stop, int threads,
+                    std::shared_ptr<const void> keepWhileReading)
 {
     const double start = uptimeSeconds();
     DiskScanContext context;
@@ -361,9 +363,13 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     PLDiskScanStats stats{};
     PLDiskWalkOptions options;
     options.skipPrivacy = !includePrivacyProtectedLocations;
-    if (options.skipPrivacy) options.desktopPrivacyFolders = desktopPrivacyFolders();
+    if (options.skipPrivacy) {
+        auto folders = privacyProtectedFolders();
+        options.privacy = {std::move(folders.home), std::move(folders.desktopFolders)};
+    }
     options.threads = threads > 0 ? threads : std::min(pl_available_processors(), maximumWalkThreads);
     options.stop = context.stop;
+    options.keepWhileReading = std::move(keepWhileReading);
     const auto code = pl_walk_disk(context.rootPath.c_str(), options, context, stats);
     context.emitProgress(stats.entries, true);
 

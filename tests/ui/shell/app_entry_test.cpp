@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "core/common/child_process.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -168,6 +169,28 @@ TEST_F(ProgramTest, DiskMeasurementReportsTheCurrentFolder)
     stored.sync();
     ASSERT_EQ(runProgram({"--disk-performance-check"}, tree).exitStatus, 0);
     EXPECT_TRUE(storedSettings().value("hasSeenFullDiskAccessIntroduction").toBool()) << "a later start keeps it";
+}
+
+// A share mounted in the folder no longer answers (its stat sleeps 30 s): the
+// measurement counts its mount point without asking it, and prints.
+TEST_F(ProgramTest, DiskMeasurementEndsBesideAMountThatNoLongerAnswers)
+{
+    const auto tree = root.path() / "tree";
+    testing::writeFile(tree / "file", 4'096);
+    testing::SlowTree slow;
+    slow.folders = {"inside"};
+    slow.slowStat = {"."};
+    testing::SlowMount mount(tree / "share", slow);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+
+    const auto run = runProgram({"--disk-performance-check"}, tree, std::chrono::seconds(20));
+    ASSERT_FALSE(run.timedOut) << "no report within 20 s";
+    ASSERT_EQ(run.exitStatus, 0);
+    std::map<std::string, std::string> values;
+    for (const auto& [key, value] : entries(run.output)) values[key] = value;
+    EXPECT_EQ(values["disk_scanned_entries"], "3") << "the folder, its file and the mount point";
+    EXPECT_EQ(values["disk_inaccessible_entries"], "0");
+    EXPECT_EQ(mount.slowCallsBegun(), 0U);
 }
 
 // Twelve seconds of measurement: the slow one.

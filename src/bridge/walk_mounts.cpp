@@ -1,0 +1,139 @@
+#include "bridge/walk_mounts.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <cerrno>
+#include <charconv>
+#include <string>
+#include <vector>
+
+#include "bridge/file_descriptor.h"
+#include "bridge/walk_descriptors.h"
+
+namespace corvalent::walk {
+namespace {
+
+struct Mount {
+    std::uint64_t device = 0;
+    std::string point;
+};
+
+// The table writes a space, tab, newline or backslash in a path as "\ooo".
+std::string unescaped(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned value = 0;
+        if (text[i] == '\\' && i + 3 < text.size()) {
+            const auto digits = text.substr(i + 1, 3);
+            const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
+            if (error == std::errc{} && end == digits.data() + 3 && value < 256) {
+                out.push_back(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+// The device and mount point of each line: "ID PARENT MAJOR:MINOR ROOT POINT ...".
+std::vector<Mount> mounts(std::string_view table)
+{
+    std::vector<Mount> found;
+    while (!table.empty()) {
+        const auto newline = table.find('\n');
+        auto line = table.substr(0, newline);
+        table.remove_prefix(newline == std::string_view::npos ? table.size() : newline + 1);
+        std::string_view fields[5];
+        std::size_t count = 0;
+        for (; count < 5 && !line.empty(); ++count) {
+            const auto space = line.find(' ');
+            fields[count] = line.substr(0, space);
+            line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
+        }
+        if (count < 5) continue;
+        const auto colon = fields[2].find(':');
+        if (colon == std::string_view::npos) continue;
+        unsigned major = 0;
+        unsigned minor = 0;
+        const auto majorText = fields[2].substr(0, colon);
+        const auto minorText = fields[2].substr(colon + 1);
+        if (std::from_chars(majorText.data(), majorText.data() + majorText.size(), major).ec != std::errc{} ||
+            std::from_chars(minorText.data(), minorText.data() + minorText.size(), minor).ec != std::errc{})
+            continue;
+        found.push_back({makedev(major, minor), unescaped(fields[4])});
+    }
+    return found;
+}
+
+bool atOrBelow(std::string_view path, std::string_view folder)
+{
+    if (folder == "/") return path.starts_with('/');
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+}  // namespace
+
+std::unique_ptr<MountPlace> mountsBelow(std::string_view table, std::string_view root)
+{
+    while (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
+    const auto all = mounts(table);
+    // The mount that holds the root: the longest point at or above it, the
+    // later of two on one point (it hides the earlier).
+    const Mount* holding = nullptr;
+    for (const auto& mount : all)
+        if (atOrBelow(root, mount.point) && (holding == nullptr || mount.point.size() >= holding->point.size()))
+            holding = &mount;
+
+    std::unique_ptr<MountPlace> top;
+    for (const auto& mount : all) {
+        if (mount.point.size() <= root.size() || !atOrBelow(mount.point, root)) continue;
+        if (!top) top = std::make_unique<MountPlace>();
+        MountPlace* place = top.get();
+        std::string_view rest = std::string_view(mount.point).substr(root == "/" ? 1 : root.size() + 1);
+        while (!rest.empty()) {
+            const auto slash = rest.find('/');
+            const auto name = rest.substr(0, slash);
+            rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+            if (name.empty()) continue;
+            auto& next = place->below[std::string(name)];
+            if (!next) next = std::make_unique<MountPlace>();
+            place = next.get();
+        }
+        place->mountPoint = true;
+        place->device = mount.device;
+        place->otherFileSystem = holding == nullptr || mount.device != holding->device;
+    }
+    return top;
+}
+
+std::unique_ptr<MountPlace> mountsBelowFolder(int root, const std::stop_token& stop)
+{
+    // The root's path as the kernel spells it, links resolved: the table's
+    // spelling. Read from the open folder, so nothing asks its file system.
+    const auto link = "/proc/self/fd/" + std::to_string(root);
+    std::string path(PATH_MAX, '\0');
+    const auto length = ::readlink(link.c_str(), path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size() || path[0] != '/') return nullptr;
+    path.resize(static_cast<std::size_t>(length));
+
+    const FileDescriptor table(openPatiently(AT_FDCWD, "/proc/self/mountinfo", O_RDONLY | O_CLOEXEC, stop, {}));
+    if (!table.valid()) return nullptr;
+    std::string text;
+    char buffer[16 * 1'024];
+    for (;;) {
+        const auto read = ::read(table.get(), buffer, sizeof buffer);
+        if (read < 0 && errno == EINTR) continue;
+        if (read < 0) return nullptr;
+        if (read == 0) break;
+        text.append(buffer, static_cast<std::size_t>(read));
+    }
+    return mountsBelow(text, path);
+}
+
+}  // namespace corvalent::walk
