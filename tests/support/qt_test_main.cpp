@@ -1,13 +1,18 @@
-// Widgets need a real application object; tests use a temp settings folder so
-// that no user's preferences are read or written, and the desktop's icon theme
-// so that symbols are drawn as the program draws them.
+// Widgets need a real application object; tests use a temp settings folder and
+// a home of their own so that no user's preferences or files are read or
+// written, and the desktop's icon theme so that symbols are drawn as the
+// program draws them.
 #include <QApplication>
 #include <QIcon>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 int main(int argc, char** argv)
 {
+    // Before any thread: a mount namespace is per process.
+    corvalent::testing::setAsideAccountHome();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // Motion off: every change lands at once, so tests wait on state and
     // never on an animation's clock.

@@ -10,6 +10,8 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -66,6 +68,15 @@ fs::path accountHome()
 TempDir tempDirUnderHome()
 {
     return TempDir(accountHome());
+}
+
+bool setAsideAccountHome()
+{
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0) return false;
+    // Private first: the tmpfs must not show in the machine's own namespace.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+    const auto home = accountHome();
+    return ::mount("corvalent-test-home", home.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0700") == 0;
 }
 
 void writeFile(const fs::path& path, std::size_t bytes)

@@ -67,6 +67,13 @@ std::filesystem::path accountHome();
 // A temp folder inside the account's home folder.
 TempDir tempDirUnderHome();
 
+// Puts an empty, private home over the account's own for the rest of this
+// process and the programs it starts, so that no test writes into the real
+// one: a mount namespace of the process's own with a tmpfs on the home.
+// Called first thing in every test program's main, while it has one thread.
+// Needs root; elsewhere the home stays as it is, and false says so.
+bool setAsideAccountHome();
+
 // Writes `bytes` bytes of text to `path`, making its folders first.
 void writeFile(const std::filesystem::path& path, std::size_t bytes);
 
