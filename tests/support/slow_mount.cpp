@@ -176,13 +176,29 @@ void SlowMount::unmount()
 namespace {
 
 // Lines "WHAT KIND PATH PROCESS" starting with `start`, from `caller` when given.
-std::size_t linesStartingWith(const fs::path& log, std::string_view start, std::optional<pid_t> caller = {})
+// The parent of a live process; nothing once it has gone.
+std::optional<pid_t> parentOf(const std::string& process)
+{
+    std::ifstream file("/proc/" + process + "/stat");
+    std::string text;
+    std::getline(file, text);
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream rest(text.substr(close + 1));
+    std::string state;
+    pid_t parent = 0;
+    if (!(rest >> state >> parent)) return std::nullopt;
+    return parent;
+}
+
+std::size_t linesStartingWith(const fs::path& log, std::string_view start,
+                              const std::function<bool(const std::string&)>& byCaller = {})
 {
     std::ifstream file(log);
     std::size_t count = 0;
     for (std::string line; std::getline(file, line);) {
         if (!line.starts_with(start)) continue;
-        if (!caller || line.substr(line.rfind(' ') + 1) == std::to_string(*caller)) ++count;
+        if (!byCaller || byCaller(line.substr(line.rfind(' ') + 1))) ++count;
     }
     return count;
 }
@@ -196,7 +212,14 @@ std::size_t SlowMount::slowCallsBegun() const
 
 std::size_t SlowMount::slowCallsBegunBy(pid_t caller) const
 {
-    return linesStartingWith(logFolder_ / "calls", "begin ", caller);
+    return linesStartingWith(logFolder_ / "calls", "begin ",
+                             [&](const std::string& process) { return process == std::to_string(caller); });
+}
+
+std::size_t SlowMount::slowCallsBegunByChildrenOf(pid_t parent) const
+{
+    return linesStartingWith(logFolder_ / "calls", "begin ",
+                             [&](const std::string& process) { return parentOf(process) == parent; });
 }
 
 std::size_t SlowMount::slowCallsEnded() const

@@ -85,6 +85,8 @@ public:
     // The same, counting only calls made by process `caller`: other
     // programs may look at every mount, this one among them.
     std::size_t slowCallsBegunBy(pid_t caller) const;
+    // The same, counting only calls made by live children of `parent`.
+    std::size_t slowCallsBegunByChildrenOf(pid_t parent) const;
     // How many of them have ended, slept out or cut short.
     std::size_t slowCallsEnded() const;
     // Waits until at least `count` slow calls have begun; false after `timeout`.

@@ -182,9 +182,10 @@ private:
 };
 
 // The mounts whose figures a reader of DiskScanner::volumes() is waiting for.
-// A mount that does not answer holds its reader in the kernel, where nothing
-// can interrupt it; until it lets go, later calls leave that mount out rather
-// than send another reader after it. The caller keeps one across its calls,
+// A mount that does not answer holds its reader's child in the kernel, where
+// nothing can interrupt it; until it lets go (or the reader gives up on it
+// after minutes), later calls leave that mount out rather than send another
+// reader after it. The caller keeps one across its calls,
 // and the readers left behind share it.
 class MountReads {
 public:
@@ -240,9 +241,9 @@ std::vector<DiskOwnerStorage> ownerStorage(std::string_view path, const std::vec
 inline constexpr std::chrono::milliseconds volumeReadLimit{1'500};
 
 // Mounted volumes: "/" first, then fixed internal volumes, then the others.
-// Each mount is read on a thread of its own; one that has not answered
-// within `limit`, or whose earlier reader `reads` still holds, is left out,
-// and its reader is left behind until the mount lets it go.
+// Each mount is read by a child process (`stat -f`) watched by a thread of
+// its own; one that has not answered within `limit`, or whose earlier reader
+// `reads` still holds, is left out, and its reader is left behind.
 std::vector<DiskVolume> volumes(const std::shared_ptr<MountReads>& reads,
                                 std::chrono::milliseconds limit = volumeReadLimit);
 // The same with reads of its own.

@@ -10,12 +10,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <system_error>
 #include <thread>
 
 #include "core/disk/disk.h"
+#include "core/common/child_process.h"
 #include "core/common/saturating.h"
 #include "core/common/text_order.h"
 
@@ -149,7 +151,29 @@ std::optional<DiskCapacity> capacityFrom(const struct statvfs& figures, std::str
     return DiskCapacity::make(std::move(name), total, available, available);
 }
 
-// What a reader found of one mount: its resolved path and its figures.
+// A mount's figures as `stat -f` reads them, in a process of its own: a
+// call on a mount that does not answer waits in the kernel for good, even
+// through SIGKILL, and a thread of ours caught there would keep this program
+// from ever ending (its descriptors, standard output included, with it). A
+// child caught there is left to end by itself whenever the mount answers.
+std::optional<struct statvfs> figuresFromChild(const std::string& mountPoint)
+{
+    ChildRunRequest request;
+    request.executable = "/usr/bin/stat";
+    request.arguments = {"--file-system", "--format=%S %b %f %a", "--", mountPoint};
+    request.outputCap = 256;
+    // Long: while this child waits, the mount is not asked again (see MountReads).
+    request.deadline = std::chrono::minutes(5);
+    const auto run = runChild(request);
+    if (run.exitStatus != 0) return std::nullopt;
+    struct statvfs figures {};
+    std::istringstream words(run.output);
+    words >> figures.f_frsize >> figures.f_blocks >> figures.f_bfree >> figures.f_bavail;
+    if (!words) return std::nullopt;
+    return figures;
+}
+
+// What a reader found of one mount: its path and its figures.
 struct MountReading {
     std::string path;
     std::optional<struct statvfs> figures;
@@ -164,8 +188,8 @@ struct Readings {
 };
 
 // Reads each mount on a detached thread and waits at most `limit` for all:
-// a reader blocked in a mount that does not answer cannot be interrupted or
-// joined. A mount still held by an earlier reader is not read again.
+// a reader whose child waits on a mount that does not answer is left to wait.
+// A mount whose earlier reader still waits is not read again.
 std::vector<std::optional<MountReading>> readMounts(const std::vector<const MountEntry*>& mounts,
                                                     const std::shared_ptr<MountReads>& reads,
                                                     std::chrono::milliseconds limit)
@@ -180,8 +204,8 @@ std::vector<std::optional<MountReading>> readMounts(const std::vector<const Moun
         const std::lock_guard guard(readings->lock);
         try {
             std::thread([readings, reads, index, point = entry.mountPoint, key] {
-                MountReading reading{resolved(point), std::nullopt};
-                reading.figures = figuresOf(reading.path);
+                // The kernel's mount table names mount points by their real paths.
+                MountReading reading{point, figuresFromChild(point)};
                 reads->end(key);
                 const std::lock_guard done(readings->lock);
                 readings->found[index] = std::move(reading);
