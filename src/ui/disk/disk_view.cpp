@@ -22,6 +22,7 @@
 #include "ui/disk/scan/scan_progress.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
@@ -124,6 +125,9 @@ void DiskView::chooseFolder()
 
 void DiskView::stopScan()
 {
+    // The stop control turns off while the scan winds down: the focus it
+    // holds waits for the results and goes on to them.
+    stopFocus_ = FocusHandOn(std::vector{panels_[static_cast<int>(Content::progress)]});
     model_.stopScan();
 }
 
@@ -167,6 +171,8 @@ void DiskView::showContent()
     content_ = next;
     AppMotion::fadeOutCover(contentStack_, CorvalentStyle::windowBackground(palette()));
     contentStack_->setCurrentWidget(panels_[static_cast<int>(next)]);
+    stopFocus_.handTo({firstControlIn(*panels_[static_cast<int>(next)])});
+    stopFocus_ = {};
 }
 
 void DiskView::syncAccessOverlay()

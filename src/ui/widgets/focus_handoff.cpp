@@ -1,11 +1,66 @@
 #include "ui/widgets/focus_handoff.h"
 
-#include <QPointer>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QScrollArea>
 #include <QTimer>
 #include <QWidget>
 
 namespace corvalent {
+namespace {
+
+// Delivers the layout requests a change left posted, and those they post in
+// turn, a level of nesting at a time, so that every widget is where it will
+// be drawn.
+void settleLayouts()
+{
+    struct Counter : QObject {
+        int delivered = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::LayoutRequest) ++delivered;
+            return false;
+        }
+    } counter;
+    QCoreApplication::instance()->installEventFilter(&counter);
+    for (int pass = 0; pass < 32; ++pass) {
+        const int before = counter.delivered;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        if (counter.delivered == before) break;
+    }
+    QCoreApplication::instance()->removeEventFilter(&counter);
+}
+
+// Hands the focus to a control once it turns on, if nothing else took the
+// focus of its window meanwhile; lives as long as the control does.
+class HandWhenOn : public QObject {
+public:
+    HandWhenOn(QWidget& target, QWidget& window) : QObject(&target), window_(&window)
+    {
+        target.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* target = static_cast<QWidget*>(watched);
+        if (event->type() != QEvent::EnabledChange || !target->isEnabled()) return false;
+        if (!window_.isNull() && window_->focusWidget() == nullptr) handFocus(*target);
+        target->removeEventFilter(this);
+        deleteLater();
+        return false;
+    }
+
+private:
+    QPointer<QWidget> window_;
+};
+
+bool takesFocus(const QWidget& control, const QWidget& window)
+{
+    return control.isVisibleTo(&window) && (control.focusPolicy() & Qt::TabFocus) != 0;
+}
+
+}  // namespace
 
 bool holdsFocus(const QWidget& area)
 {
@@ -16,14 +71,54 @@ bool holdsFocus(const QWidget& area)
 void handFocus(QWidget& to)
 {
     to.setFocus(Qt::OtherFocusReason);
+    bringIntoView(to);
+}
+
+void bringIntoView(QWidget& control)
+{
     // A card or row made just now has no place yet: scroll once it has one.
-    QTimer::singleShot(0, &to, [target = QPointer<QWidget>(&to)] {
+    QTimer::singleShot(0, &control, [target = QPointer<QWidget>(&control)] {
         if (target.isNull() || target->window()->focusWidget() != target) return;
+        settleLayouts();
+        if (target.isNull()) return;
         for (auto* above = target->parentWidget(); above != nullptr; above = above->parentWidget())
             if (auto* area = qobject_cast<QScrollArea*>(above);
                 area != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(target))
                 area->ensureWidgetVisible(target, 0, 10);
     });
+}
+
+QWidget* firstControlIn(QWidget& area)
+{
+    for (auto* next = area.nextInFocusChain(); next != nullptr && next != &area; next = next->nextInFocusChain())
+        if (area.isAncestorOf(next) && next->isEnabled() && takesFocus(*next, *area.window())) return next;
+    return nullptr;
+}
+
+void FocusHandOn::take(QWidget& entry, std::size_t at)
+{
+    from_ = at;
+    window_ = entry.window();
+    window_->focusWidget()->clearFocus();
+}
+
+bool FocusHandOn::handTo(std::initializer_list<QWidget*> choices)
+{
+    if (!from_) return true;
+    if (window_.isNull() || window_->focusWidget() != nullptr) {
+        from_.reset();
+        return true;
+    }
+    for (auto* choice : choices) {
+        if (choice == nullptr || !takesFocus(*choice, *window_)) continue;
+        from_.reset();
+        if (choice->isEnabled())
+            handFocus(*choice);
+        else
+            new HandWhenOn(*choice, *window_);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace corvalent
