@@ -38,6 +38,7 @@
 #include "ui/processes/inspector/process_inspector.h"
 #include "ui/processes/inspector/process_inspector_member.h"
 #include "ui/processes/process_page.h"
+#include "ui/shell/app_appearance.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/segmented_control.h"
@@ -138,12 +139,20 @@ protected:
         return widget->metaObject()->className() + std::string(" \"") + name.toStdString() + "\" at y " +
                std::to_string(at.y());
     }
-    void screenshot(const QString& name)
+    // The whole screen, frame and all; with `dark`, in both appearances.
+    void screenshot(const QString& name, bool dark = false)
     {
         settle();
         QDir().mkpath(CORVALENT_SCREENSHOTS);
         EXPECT_TRUE(screen().grabWindow(0).save(
             QStringLiteral(CORVALENT_SCREENSHOTS "/focus-roads-%1-%2.png").arg(screenName(), name)));
+        if (!dark) return;
+        applyAppearance(AppAppearance::dark);
+        settle();
+        EXPECT_TRUE(screen().grabWindow(0).save(
+            QStringLiteral(CORVALENT_SCREENSHOTS "/focus-roads-%1-%2-dark.png").arg(screenName(), name)));
+        applyAppearance(AppAppearance::light);
+        settle();
     }
 };
 
@@ -163,7 +172,7 @@ TEST_F(FocusRoads, VerifyAndAVerifiedCopysMoveKeepTheFocusNearIt)
     const auto& copies = group.sets().front()->rows();
     ASSERT_EQ(copies.size(), 3U);
     expectFocusOn(copies[0].reveal, "after Verify");
-    screenshot("after-verify");
+    screenshot("after-verify", true);
 
     // Tab and Shift+Tab walk the list's controls in the order they are drawn.
     std::vector<QWidget*> drawn;
@@ -202,7 +211,7 @@ TEST_F(FocusRoads, VerifyAndAVerifiedCopysMoveKeepTheFocusNearIt)
     ASSERT_NO_FATAL_FAILURE(moveByKeys(*left[1].review));
     ASSERT_FALSE(review().rows().empty());
     expectFocusOn(&review().rows().front()->reviewButton(), "after moving the last copy");
-    screenshot("after-moving-the-last-copy");
+    screenshot("after-moving-the-last-copy", true);
 }
 
 // Stop scan by Space: the focus goes on to the partial results.
@@ -230,7 +239,7 @@ TEST_F(FocusRoads, StopScanLeadsToThePartialResults)
     EXPECT_TRUE(diskPage()->mapPanel().isAncestorOf(QApplication::focusWidget()))
         << "on " << describe(QApplication::focusWidget());
     EXPECT_EQ(focusFault(), "");
-    screenshot("after-stop-scan");
+    screenshot("after-stop-scan", true);
 }
 
 // An Undo turns every Undo off until its restore has ended: the focus waits,
@@ -262,7 +271,7 @@ TEST_F(FocusRoads, UndoLeadsToTheNextUndoThenToTheFirstCard)
             EXPECT_NE(focused, review().rows().end())
                 << "after the last Undo: on " << describe(QApplication::focusWidget());
             EXPECT_EQ(focusFault(), "") << "after the last Undo";
-            screenshot("after-the-last-undo");
+            screenshot("after-the-last-undo", true);
         }
     }
 }
@@ -297,7 +306,7 @@ TEST_F(FocusRoads, TabThroughTheInspectorsMembersStaysClearOfTheShelf)
         settle();
         EXPECT_EQ(focusFault(), "") << row->name().toStdString();
     }
-    screenshot("inspector-members");
+    screenshot("inspector-members", true);
 }
 
 }  // namespace

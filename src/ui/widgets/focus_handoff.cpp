@@ -55,9 +55,15 @@ private:
     QPointer<QWidget> window_;
 };
 
+// Tab reaches it, and it is shown or about to be: nothing on the way up to
+// the window was hidden on purpose (a row made just now shows once its
+// layout has run).
 bool takesFocus(const QWidget& control, const QWidget& window)
 {
-    return control.isVisibleTo(&window) && (control.focusPolicy() & Qt::TabFocus) != 0;
+    if ((control.focusPolicy() & Qt::TabFocus) == 0) return false;
+    for (const auto* above = &control; above != nullptr && above != &window; above = above->parentWidget())
+        if (above->isHidden() && above->testAttribute(Qt::WA_WState_ExplicitShowHide)) return false;
+    return true;
 }
 
 }  // namespace

@@ -175,8 +175,6 @@ void RecentTrashCard::present(const std::vector<DiskTrashReceipt>& receipts, boo
             // The model ignores a restore while another move or restore runs.
             connect(undo, &QAbstractButton::clicked, this, [this, receipt] { model_.restore(receipt); });
             rows_->layout()->addWidget(line);
-            // Shown now, so that the focus waiting for its Undo may go there.
-            line->show();
             names_.push_back(name);
             undo_.push_back(undo);
         }

@@ -350,7 +350,6 @@ void DuplicateGroupBlock::rebuildSets(const std::vector<DiskVerifiedDuplicateSet
         for (std::size_t i = 0; i < sets->size(); ++i) {
             auto* block = new VerifiedDuplicateSetBlock((*sets)[i], wanted.roles[i], model_, state_, revealer_, this);
             results_->addWidget(block);
-            block->show();
             sets_.push_back(block);
         }
     }
