@@ -1,6 +1,5 @@
 #include "ui/widgets/focus_handoff.h"
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QScrollArea>
 #include <QTimer>
@@ -8,28 +7,6 @@
 
 namespace corvalent {
 namespace {
-
-// Delivers the layout requests a change left posted, and those they post in
-// turn, a level of nesting at a time, so that every widget is where it will
-// be drawn.
-void settleLayouts()
-{
-    struct Counter : QObject {
-        int delivered = 0;
-        bool eventFilter(QObject*, QEvent* event) override
-        {
-            if (event->type() == QEvent::LayoutRequest) ++delivered;
-            return false;
-        }
-    } counter;
-    QCoreApplication::instance()->installEventFilter(&counter);
-    for (int pass = 0; pass < 32; ++pass) {
-        const int before = counter.delivered;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        if (counter.delivered == before) break;
-    }
-    QCoreApplication::instance()->removeEventFilter(&counter);
-}
 
 // Hands the focus to a control once it turns on, if nothing else took the
 // focus of its window meanwhile; lives as long as the control does.
@@ -85,8 +62,6 @@ void bringIntoView(QWidget& control)
     // A card or row made just now has no place yet: scroll once it has one.
     QTimer::singleShot(0, &control, [target = QPointer<QWidget>(&control)] {
         if (target.isNull() || target->window()->focusWidget() != target) return;
-        settleLayouts();
-        if (target.isNull()) return;
         for (auto* above = target->parentWidget(); above != nullptr; above = above->parentWidget())
             if (auto* area = qobject_cast<QScrollArea*>(above);
                 area != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(target))

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <unordered_map>
 #include <utility>
 
 #include "models/disk_model.h"
@@ -292,18 +293,22 @@ FocusHandOn DuplicateGroupBlock::sync()
         return focus;
     }
     // A copy's button: the same one again, else the next copy still shown.
+    std::unordered_map<std::string, const DuplicateCopyRow*> shown;
+    for (auto* block : sets_)
+        for (const auto& row : block->rows()) shown.emplace(row.path, &row);
+    const auto actionOf = [](const DuplicateCopyRow& row) -> QWidget* {
+        return row.review != nullptr ? row.review : row.reveal;
+    };
     const auto& [path, review] = copies[*focus.from()];
     QWidget* same = nullptr;
+    if (const auto found = shown.find(path); found != shown.end())
+        same = review ? actionOf(*found->second) : found->second->reveal;
     QWidget* next = nullptr;
-    for (auto* block : sets_)
-        for (const auto& row : block->rows())
-            if (row.path == path) same = review && row.review != nullptr ? row.review : row.reveal;
-    for (auto later = copies.begin() + static_cast<std::ptrdiff_t>(*focus.from()); later != copies.end() && !next;
-         ++later)
-        for (auto* block : sets_)
-            for (const auto& row : block->rows())
-                if (row.path == later->first && row.path != path && next == nullptr)
-                    next = row.review != nullptr ? row.review : row.reveal;
+    for (auto later = copies.begin() + static_cast<std::ptrdiff_t>(*focus.from()); later != copies.end(); ++later)
+        if (const auto found = shown.find(later->first); later->first != path && found != shown.end()) {
+            next = actionOf(*found->second);
+            break;
+        }
     focus.handTo({same, next});
     return focus;
 }
