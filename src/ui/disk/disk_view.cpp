@@ -22,7 +22,6 @@
 #include "ui/disk/scan/scan_progress.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/corvalent_style.h"
-#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"

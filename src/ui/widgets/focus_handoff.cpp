@@ -83,12 +83,12 @@ void FocusHandOn::take(QWidget& entry, std::size_t at)
     window_->focusWidget()->clearFocus();
 }
 
-bool FocusHandOn::handTo(std::initializer_list<QWidget*> choices)
+void FocusHandOn::handTo(std::initializer_list<QWidget*> choices)
 {
-    if (!from_) return true;
+    if (!from_) return;
     if (window_.isNull() || window_->focusWidget() != nullptr) {
         from_.reset();
-        return true;
+        return;
     }
     for (auto* choice : choices) {
         if (choice == nullptr || !takesFocus(*choice, *window_)) continue;
@@ -97,9 +97,8 @@ bool FocusHandOn::handTo(std::initializer_list<QWidget*> choices)
             handFocus(*choice);
         else
             new HandWhenOn(*choice, *window_);
-        return true;
+        return;
     }
-    return false;
 }
 
 }  // namespace corvalent

@@ -62,9 +62,9 @@ public:
     // Hands the focus to the first of `choices` that is there and takes the
     // focus; one that is turned off for now (an Undo until its move has
     // ended) gets it once it turns on. Never once something else took the
-    // focus meanwhile. False while the focus is still to be handed on: it
-    // was taken and none of `choices` could have it.
-    bool handTo(std::initializer_list<QWidget*> choices);
+    // focus meanwhile. While none of `choices` can have it, it stays to be
+    // handed on.
+    void handTo(std::initializer_list<QWidget*> choices);
 
 private:
     void take(QWidget& entry, std::size_t at);
