@@ -3,6 +3,7 @@
 // Driving a window from the keyboard alone, and reading a focus ring off
 // the screen.
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QTest>
@@ -41,8 +42,10 @@ inline int ringStrength(QWidget& control)
 }
 
 // Why the focus is not where a person can use it: on no control, on one
-// that is hidden or scrolled out of sight, or on one a reader cannot name;
-// empty when it is fine.
+// that is hidden or scrolled out of sight, on one a reader cannot name, on
+// one cut off by the edge of the list it scrolls in (the footer below it),
+// or on one under a control that floats over it (the shelf); empty when it
+// is fine. A list view's focus is its current row.
 inline std::string focusFault()
 {
     auto* focus = QApplication::focusWidget();
@@ -50,8 +53,22 @@ inline std::string focusFault()
     const auto* readable = QAccessible::queryAccessibleInterface(focus);
     if (readable == nullptr || readable->text(QAccessible::Name).isEmpty())
         return "unnamed " + std::string(focus->metaObject()->className());
-    if (!focus->isVisible() || focus->visibleRegion().isEmpty())
-        return "out of sight: " + readable->text(QAccessible::Name).toStdString();
+    const auto name = readable->text(QAccessible::Name).toStdString();
+    if (!focus->isVisible() || focus->visibleRegion().isEmpty()) return "out of sight: " + name;
+    QWidget* shown = focus;
+    QRect whole = focus->rect();
+    if (auto* view = qobject_cast<QAbstractItemView*>(focus); view != nullptr && view->currentIndex().isValid()) {
+        shown = view->viewport();
+        whole = view->visualRect(view->currentIndex());
+    }
+    if (!QRegion(whole).subtracted(shown->visibleRegion()).isEmpty()) return "cut off: " + name;
+    // Along the middle, clear of a scroll bar laid over the right edge.
+    for (const auto at : {QPoint(whole.center().x(), whole.top() + 1), whole.center(),
+                          QPoint(whole.center().x(), whole.bottom() - 1)}) {
+        auto* top = QApplication::widgetAt(shown->mapToGlobal(at));
+        if (top != shown && !shown->isAncestorOf(top))
+            return "under " + std::string(top ? top->metaObject()->className() : "nothing") + ": " + name;
+    }
     return {};
 }
 

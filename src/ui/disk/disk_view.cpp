@@ -124,6 +124,9 @@ void DiskView::chooseFolder()
 
 void DiskView::stopScan()
 {
+    // The stop control turns off while the scan winds down: the focus it
+    // holds waits for the results and goes on to them.
+    stopFocus_ = FocusHandOn(std::vector{panels_[static_cast<int>(Content::progress)]});
     model_.stopScan();
 }
 
@@ -167,6 +170,8 @@ void DiskView::showContent()
     content_ = next;
     AppMotion::fadeOutCover(contentStack_, CorvalentStyle::windowBackground(palette()));
     contentStack_->setCurrentWidget(panels_[static_cast<int>(next)]);
+    stopFocus_.handTo({firstControlIn(*panels_[static_cast<int>(next)])});
+    stopFocus_ = {};
 }
 
 void DiskView::syncAccessOverlay()

@@ -19,6 +19,7 @@
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/file_reveal.h"
 #include "ui/disk/folder_chooser.h"
+#include "ui/widgets/focus_handoff.h"
 
 
 class QStackedWidget;
@@ -104,6 +105,8 @@ private:
     Content content_ = Content::empty;
     int folded_ = 0;
     QPointer<QWidget> overlay_;
+    // The stop control's focus, until the results it kept are shown.
+    FocusHandOn stopFocus_;
     QPointer<QDialog> confirmation_;
     QPointer<QDialog> guide_;
 };

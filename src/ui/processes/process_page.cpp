@@ -190,7 +190,9 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     inspector_->setObjectName("inspector");
     auto* inspectorLayout = new QVBoxLayout(inspector_);
     inspectorLayout->setContentsMargins(0, 0, 0, 0);
-    inspectorLayout->addWidget(new ProcessInspector(model_, icons));
+    auto* details = new ProcessInspector(model_, icons);
+    details->setCoveredFoot(shelfBand);
+    inspectorLayout->addWidget(details);
     inspector_->setMinimumWidth(inspectorMinimum);
     inspector_->setMaximumWidth(inspectorMaximum);
     split_->addWidget(inspector_);

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -22,6 +23,7 @@
 #include "processes/process_page_fixture.h"
 #include "test_support.h"
 #include "ui/processes/icons/process_icon_store.h"
+#include "ui/processes/inspector/process_inspector.h"
 #include "ui/processes/list/process_list_model.h"
 #include "ui/processes/list/process_list_pane.h"
 #include "ui/processes/list/selection_shelf.h"
@@ -357,21 +359,26 @@ TEST_F(ProcessPageTest, RowsPassUnderTheOpaqueShelfButComeToRestAboveIt)
     const auto bottomOf = [&](const QWidget& widget, int bottom) { return widget.mapTo(page, QPoint(0, bottom)).y(); };
     ASSERT_LT(shelfTop, bottomOf(*list().viewport(), list().viewport()->height())) << "the shelf floats over the list";
 
-    // Rows are drawn down to the shelf's top, never in the gap below it.
-    const auto band = [&] {
-        QImage drawn(list().viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+    // Rows are drawn down to the shelf's top, never in the gap below it, and
+    // neither is what the inspector shows.
+    const auto band = [&](QWidget& shown) {
+        QImage drawn(shown.size(), QImage::Format_ARGB32_Premultiplied);
         drawn.fill(Qt::transparent);
-        list().viewport()->render(&drawn, {}, {}, QWidget::DrawChildren);
-        const int top = shelfTop - list().viewport()->mapTo(page, QPoint(0, 0)).y();
+        shown.render(&drawn, {}, {}, QWidget::DrawChildren);
+        const int top = shelfTop - shown.mapTo(page, QPoint(0, 0)).y();
         int inked = 0;
         for (int y = std::max(0, top); y < drawn.height(); ++y)
             for (int x = 0; x < drawn.width(); ++x) inked += qAlpha(drawn.pixel(x, y)) > 0 ? 1 : 0;
         return inked;
     };
-    EXPECT_EQ(band(), 0);
+    auto& inspector = *page->inspector().findChild<ProcessInspector*>();
+    auto& details = *inspector.scrollArea().parentWidget();
+    EXPECT_EQ(band(*list().viewport()), 0);
+    EXPECT_EQ(band(details), 0) << "the placeholder";
 
     // Each row the arrow keys reach rests whole above the shelf, a row's gap
-    // clear of it, and so does the scroll bar.
+    // clear of it, and so does the scroll bar. The last row's group shows
+    // in the inspector.
     list().setFocus(Qt::TabFocusReason);
     for (int step = 0; step < rows().rowCount(); ++step) {
         QTest::keyClick(&list(), Qt::Key_Down);
@@ -380,7 +387,10 @@ TEST_F(ProcessPageTest, RowsPassUnderTheOpaqueShelfButComeToRestAboveIt)
         EXPECT_LE(bottomOf(*list().viewport(), area.bottom()) + ProcessRowDelegate::rowSpacing, shelfTop)
             << "row " << row;
     }
-    EXPECT_EQ(band(), 0);
+    settle();
+    ASSERT_FALSE(inspector.showsPlaceholder());
+    EXPECT_EQ(band(*list().viewport()), 0);
+    EXPECT_EQ(band(details), 0) << "the inspector's details";
     auto* bar = list().findChild<OverlayScrollBar*>();
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(bar->isVisible());

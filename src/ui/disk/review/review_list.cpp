@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "models/disk_model.h"
 #include "ui/disk/review/cleanup_row.h"
@@ -68,7 +69,9 @@ ReviewList::ReviewList(DiskModel& model, DiskViewState& state, FileRevealer& rev
     }
     column->addStretch(1);
 
-    for (auto signal : {&DiskModel::resultChanged, &DiskModel::insightsChanged, &DiskModel::trashChanged})
+    // After the cards' own connections, so that the list sees them as they are now.
+    for (auto signal : {&DiskModel::resultChanged, &DiskModel::insightsChanged, &DiskModel::trashChanged,
+                        &DiskModel::duplicatesChanged})
         connect(&model, signal, this, &ReviewList::sync);
     sync();
 }
@@ -77,6 +80,10 @@ ReviewList::ReviewList(DiskModel& model, DiskViewState& state, FileRevealer& rev
 // only when it differs from what they show.
 void ReviewList::sync()
 {
+    // A focused control in sight stays in sight while cards come, go and
+    // grow above it.
+    auto* held = window()->focusWidget();
+    const bool heldInSight = held != nullptr && isAncestorOf(held) && !held->visibleRegion().isEmpty();
     const bool status = model_.mapNeedsRefresh() || model_.cleanupMessage().has_value();
     if (status) status_->present(model_.mapNeedsRefresh(), model_.cleanupMessage());
     status_->setVisible(status);
@@ -92,20 +99,46 @@ void ReviewList::sync()
     const auto& result = model_.result();
     duplicates_->setVisible(result && !result->potentialDuplicateGroups.empty());
 
+    // An Undo pressed turns every Undo off until its restore has ended: the
+    // focus waits for that, then goes to the Undo now in its place, else the
+    // one before, else the first card, else the offer to rescan.
     const auto& receipts = model_.recentTrash();
+    if (!undoFocus_.from() && model_.cleanupInProgress()) undoFocus_ = FocusHandOn(trash_->undoButtons());
     if (!receipts.empty()) trash_->present(receipts, model_.cleanupInProgress());
     trash_->setVisible(!receipts.empty());
 
     syncCandidates();
+    if (undoFocus_.from() && !model_.cleanupInProgress()) {
+        const auto& undo = trash_->undoButtons();
+        const auto at = std::min(*undoFocus_.from(), undo.size());
+        undoFocus_.handTo({at < undo.size() ? undo[at] : nullptr, at > 0 ? undo[at - 1] : nullptr,
+                           rows_.empty() ? nullptr : &action(*rows_.front()), &status_->rescanButton()});
+        undoFocus_ = {};
+    }
+    // The focus a verified copy's move took from the duplicates, when no copy
+    // is left to take it: the first card, else the Undo of what moved last.
+    if (auto fromCopies = duplicates_->takeFocusLeft(); fromCopies.from())
+        fromCopies.handTo({rows_.empty() ? nullptr : &action(*rows_.front()), firstUndo()});
     chainFocus();
-    settleFocus();
+    if (heldInSight && window()->focusWidget() == held) bringIntoView(*held);
 }
 
 void ReviewList::syncCandidates()
 {
     const auto& candidates = model_.cleanupCandidates();
-    // The card that holds the focus, should it leave.
-    const auto focused = std::ranges::find_if(rows_, [](CleanupRow* row) { return holdsFocus(*row); });
+    std::unordered_set<std::string> offered;
+    for (const auto& candidate : candidates) offered.insert(candidate.path);
+    const auto stays = [&offered](CleanupRow* row) { return offered.contains(row->candidate().path); };
+    // The focus of a card that goes is handed on below: to the next card
+    // that stays, else the one before, else the Undo of what moved last.
+    FocusHandOn focus(rows_, [&stays](CleanupRow* row) { return !stays(row); });
+    CleanupRow* successor = nullptr;
+    if (const auto at = focus.from()) {
+        const auto held = rows_.begin() + static_cast<std::ptrdiff_t>(*at);
+        const auto after = std::find_if(std::next(held), rows_.end(), stays);
+        const auto before = std::find_if(std::make_reverse_iterator(held), rows_.rend(), stays);
+        successor = after != rows_.end() ? *after : before != rows_.rend() ? *before : nullptr;
+    }
     std::vector<CleanupRow*> next;
     next.reserve(candidates.size());
     std::unordered_map<std::string, CleanupRow*> kept;
@@ -121,18 +154,6 @@ void ReviewList::syncCandidates()
         }
         kept.emplace(candidate.path, row);
         next.push_back(row);
-    }
-    // The focus is put down before its card goes, so that hiding the card
-    // does not pass it along the window's chain, and handed on below: to
-    // the next card that stays, else the one before.
-    const bool focusLeaves = focused != rows_.end() && !kept.contains((*focused)->candidate().path);
-    CleanupRow* successor = nullptr;
-    if (focusLeaves) {
-        window()->focusWidget()->clearFocus();
-        const auto stays = [&kept](CleanupRow* row) { return kept.contains(row->candidate().path); };
-        const auto after = std::find_if(std::next(focused), rows_.end(), stays);
-        const auto before = std::find_if(std::make_reverse_iterator(focused), rows_.rend(), stays);
-        successor = after != rows_.end() ? *after : before != rows_.rend() ? *before : nullptr;
     }
     // What is left was moved or is no longer offered. A menu may be open on
     // it: its actions hold copies, and the card goes once events are done.
@@ -152,35 +173,21 @@ void ReviewList::syncCandidates()
     rows_ = std::move(next);
     candidates_->setVisible(!rows_.empty());
     empty_->setVisible(rows_.empty());
-    if (focusLeaves) passFocusOn(successor);
+    // An Undo stays off until the move that made it has ended: the focus waits for it.
+    focus.handTo({successor != nullptr ? &action(*successor) : nullptr, firstUndo()});
 }
 
-// To a card's action (its review, or for a protected item its reveal);
-// with no card left, to the Undo of what moved last.
-void ReviewList::passFocusOn(CleanupRow* row)
+// A card's action: its review, or for a protected item its reveal.
+QWidget& ReviewList::action(CleanupRow& row)
 {
-    QWidget* to = nullptr;
-    if (row != nullptr) {
-        to = row->reviewButton().isHidden() ? static_cast<QWidget*>(&row->revealButton()) : &row->reviewButton();
-    } else if (!trash_->undoButtons().empty()) {
-        to = trash_->undoButtons().front();
-    }
-    pendingFocus_ = to;
-    settleFocus();
+    if (row.reviewButton().isHidden()) return row.revealButton();
+    return row.reviewButton();
 }
 
-// An Undo stays off until the move that made it has ended: the focus waits
-// for it, as long as nothing else took the focus meanwhile.
-void ReviewList::settleFocus()
+QWidget* ReviewList::firstUndo() const
 {
-    if (pendingFocus_.isNull()) return;
-    if (window()->focusWidget() != nullptr) {
-        pendingFocus_ = nullptr;
-        return;
-    }
-    if (!pendingFocus_->isEnabled()) return;
-    handFocus(*pendingFocus_);
-    pendingFocus_ = nullptr;
+    const auto& undo = trash_->undoButtons();
+    return undo.empty() ? nullptr : undo.front();
 }
 
 // Tab follows the list from top to bottom, also through cards made later.

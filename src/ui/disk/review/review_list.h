@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ui/disk/sidebar/disk_rows.h"
+#include "ui/widgets/focus_handoff.h"
 
 class QAbstractButton;
 class QVBoxLayout;
@@ -49,8 +50,8 @@ private:
     void sync();
     void syncCandidates();
     void chainFocus();
-    void passFocusOn(CleanupRow* row);
-    void settleFocus();
+    static QWidget& action(CleanupRow& row);
+    QWidget* firstUndo() const;
 
     DiskModel& model_;
     DiskRowContext context_;
@@ -66,8 +67,8 @@ private:
     std::unordered_map<std::string, CleanupRow*> rowsByPath_;
     // The keyboard order last set: every button of the list, as laid out.
     std::vector<QPointer<QAbstractButton>> focusChain_;
-    // Where the focus goes once it may: a card's holder left the list.
-    QPointer<QWidget> pendingFocus_;
+    // The focus an Undo held, until its restore has ended.
+    FocusHandOn undoFocus_;
 };
 
 }  // namespace corvalent

@@ -7,7 +7,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <optional>
 
 #include "models/disk_model.h"
 #include "ui/disk/review/review_list.h"
@@ -59,18 +58,11 @@ void clearRows(std::vector<Row*>& rows)
     rows.clear();
 }
 
-// The place of the row that holds the window's focus, if one does. The
-// focus is put down then, so that the rows' going does not pass it along
-// the window's chain before it is handed on.
+// The row at `at`, or the last; none in an empty list.
 template <typename Row>
-std::optional<std::size_t> takeFocusFrom(const std::vector<Row*>& rows)
+QWidget* rowAt(const std::vector<Row*>& rows, std::size_t at)
 {
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        if (holdsFocus(*rows[i])) {
-            rows[i]->window()->focusWidget()->clearFocus();
-            return i;
-        }
-    return std::nullopt;
+    return rows.empty() ? nullptr : rows[std::min(at, rows.size() - 1)];
 }
 
 }  // namespace
@@ -285,8 +277,8 @@ void DiskSidebar::showMode()
 
 void DiskSidebar::rebuildBreakdown(const DiskNode* focused)
 {
-    const auto held = takeFocusFrom(breakdownRows_);
-    const auto heldID = held ? breakdownRows_[*held]->id() : std::string();
+    FocusHandOn focus(breakdownRows_);
+    const auto heldID = focus.from() ? breakdownRows_[*focus.from()]->id() : std::string();
     clearRows(breakdownRows_);
     if (focused == nullptr) return;
     const auto total = std::max<std::uint64_t>(focused->bytes, 1);
@@ -304,29 +296,19 @@ void DiskSidebar::rebuildBreakdown(const DiskNode* focused)
         breakdownRows_.push_back(row);
     }
     syncHover();
-    if (!held) return;
+    if (!focus.from()) return;
     // Into a folder: its first row. Otherwise the same item, else the row
-    // now in its place.
+    // now in its place, else the last.
+    const bool into = focused != builtFocus_;
     const auto same = std::ranges::find(breakdownRows_, heldID, &DiskBreakdownRow::id);
-    if (focused != builtFocus_ || same == breakdownRows_.end())
-        passFocusOn(breakdownRows_, focused != builtFocus_ ? 0 : *held);
-    else
-        handFocus(**same);
-}
-
-template <typename Row>
-void DiskSidebar::passFocusOn(const std::vector<Row*>& rows, std::size_t at)
-{
-    if (!rows.empty())
-        handFocus(*rows[std::min(at, rows.size() - 1)]);
-    else if (auto* segment = picker_->segment(picker_->current()))
-        handFocus(*segment);
+    focus.handTo({!into && same != breakdownRows_.end() ? *same : nullptr,
+                  rowAt(breakdownRows_, into ? 0 : *focus.from()), picker_->segment(picker_->current())});
 }
 
 void DiskSidebar::rebuildFiles()
 {
-    const auto held = takeFocusFrom(fileRows_);
-    const auto heldPath = held ? fileRows_[*held]->path() : std::string();
+    FocusHandOn focus(fileRows_);
+    const auto heldPath = focus.from() ? fileRows_[*focus.from()]->path() : std::string();
     clearRows(fileRows_);
     const auto& result = model_.result();
     if (!result) return;
@@ -338,12 +320,10 @@ void DiskSidebar::rebuildFiles()
         filesColumn_->insertWidget(rank++, row);
         fileRows_.push_back(row);
     }
-    if (!held) return;
+    if (!focus.from()) return;
     const auto same = std::ranges::find(fileRows_, heldPath, &LargestFileRow::path);
-    if (same != fileRows_.end())
-        handFocus(**same);
-    else
-        passFocusOn(fileRows_, *held);
+    focus.handTo({same != fileRows_.end() ? *same : nullptr, rowAt(fileRows_, *focus.from()),
+                  picker_->segment(picker_->current())});
 }
 
 void DiskSidebar::paintEvent(QPaintEvent*)

@@ -63,9 +63,6 @@ private:
     void showMode();
     void rebuildBreakdown(const DiskNode* focused);
     void rebuildFiles();
-    // Hands the focus to the row at `at`, or the last; the picker when none is left.
-    template <typename Row>
-    void passFocusOn(const std::vector<Row*>& rows, std::size_t at);
 
     DiskModel& model_;
     DiskViewState& state_;

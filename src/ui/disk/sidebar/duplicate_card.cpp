@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <unordered_map>
 #include <utility>
 
 #include "models/disk_model.h"
@@ -15,6 +16,7 @@
 #include "ui/disk/file_reveal.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/display_formats.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/symbols.h"
@@ -73,12 +75,6 @@ qsizetype sharedFolders(const QString& a, const QString& b)
     for (qsizetype i = 0; i <= last && a[i] == b[i]; ++i)
         if (a[i] == u'/') shared = i + 1;
     return shared;
-}
-
-// Moves the keyboard focus along when the control that held it is replaced.
-void passFocus(QWidget* from, QWidget* to)
-{
-    if (from->hasFocus() && to->focusPolicy() != Qt::NoFocus) to->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace
@@ -263,55 +259,106 @@ bool DuplicateGroupBlock::contentsDiffer() const
     return differ_->isVisibleTo(this);
 }
 
-void DuplicateGroupBlock::sync()
+FocusHandOn DuplicateGroupBlock::sync()
 {
     const auto& verified = model_.verifiedDuplicateSets();
     const auto found = verified.find(group_.id);
     const auto* sets = found == verified.end() ? nullptr : &found->second;
     const auto& verifying = model_.verifyingDuplicateGroupID();
+    const auto action = verifying == group_.id ? Action::stop : sets != nullptr ? Action::verified : Action::verify;
+    auto wanted = builtFrom(sets);
+    const bool rebuilds = built_ != wanted;
+
+    // The focus of the control or copy that goes, taken before anything
+    // turns off or hides.
+    std::vector<QWidget*> held{control(action_)};
+    std::vector<std::pair<std::string, bool>> copies{{}};  // each button's copy, and whether it is its review
+    for (auto* block : sets_)
+        for (const auto& row : block->rows())
+            for (auto* button : {static_cast<QWidget*>(row.reveal), static_cast<QWidget*>(row.review)})
+                if (button != nullptr) {
+                    held.push_back(button);
+                    copies.emplace_back(row.path, button == row.review);
+                }
+    FocusHandOn focus(held, [&](QWidget* control) { return control == held.front() ? action != action_ : rebuilds; });
+
     // One verification at a time: the others wait for it.
     verify_->setEnabled(!verifying.has_value());
-    if (verifying == group_.id)
-        showAction(Action::stop);
-    else if (sets != nullptr)
-        showAction(Action::verified);
-    else
-        showAction(Action::verify);
-    rebuildSets(sets);
+    showAction(action);
+    if (rebuilds) rebuildSets(sets, std::move(wanted));
+    if (!focus.from()) return focus;
+    if (*focus.from() == 0) {
+        // Verify leads to Stop and back; a verification to the first copy it found.
+        focus.handTo({control(action_), firstCopyButton()});
+        return focus;
+    }
+    // A copy's button: the same one again, else the next copy still shown.
+    std::unordered_map<std::string, const DuplicateCopyRow*> shown;
+    for (auto* block : sets_)
+        for (const auto& row : block->rows()) shown.emplace(row.path, &row);
+    const auto actionOf = [](const DuplicateCopyRow& row) -> QWidget* {
+        return row.review != nullptr ? row.review : row.reveal;
+    };
+    const auto& [path, review] = copies[*focus.from()];
+    QWidget* same = nullptr;
+    if (const auto found = shown.find(path); found != shown.end())
+        same = review ? actionOf(*found->second) : found->second->reveal;
+    QWidget* next = nullptr;
+    for (auto later = copies.begin() + static_cast<std::ptrdiff_t>(*focus.from()); later != copies.end(); ++later)
+        if (const auto found = shown.find(later->first); later->first != path && found != shown.end()) {
+            next = actionOf(*found->second);
+            break;
+        }
+    focus.handTo({same, next});
+    return focus;
+}
+
+QWidget* DuplicateGroupBlock::control(Action action) const
+{
+    QWidget* const controls[] = {verify_, stop_, seal_};
+    return controls[static_cast<int>(action)];
+}
+
+QWidget* DuplicateGroupBlock::firstCopyButton() const
+{
+    for (auto* block : sets_)
+        if (!block->rows().empty()) return block->rows().front().reveal;
+    return nullptr;
 }
 
 void DuplicateGroupBlock::showAction(Action action)
 {
     if (action == action_) return;
-    QWidget* const controls[] = {verify_, stop_, seal_};
-    QWidget* from = controls[static_cast<int>(action_)];
-    QWidget* to = controls[static_cast<int>(action)];
+    QWidget* from = control(action_);
     action_ = action;
-    to->show();
-    passFocus(from, to);
+    control(action)->show();
     from->hide();
 }
 
-void DuplicateGroupBlock::rebuildSets(const std::vector<DiskVerifiedDuplicateSet>* sets)
+DuplicateGroupBlock::Built DuplicateGroupBlock::builtFrom(const std::vector<DiskVerifiedDuplicateSet>* sets) const
 {
-    Built now;
+    Built built;
     if (sets != nullptr) {
-        now.sets = *sets;
-        for (const auto& set : *sets) now.roles.push_back(duplicateCopyRoles(set, model_));
+        built.sets = *sets;
+        for (const auto& set : *sets) built.roles.push_back(duplicateCopyRoles(set, model_));
     }
-    if (built_ == now) return;
+    return built;
+}
+
+void DuplicateGroupBlock::rebuildSets(const std::vector<DiskVerifiedDuplicateSet>* sets, Built wanted)
+{
     // A button of a block may be the one whose press led here.
     for (auto* block : sets_) discard(*results_, block);
     sets_.clear();
     differ_->setVisible(sets != nullptr && sets->empty());
     if (sets != nullptr) {
         for (std::size_t i = 0; i < sets->size(); ++i) {
-            auto* block = new VerifiedDuplicateSetBlock((*sets)[i], now.roles[i], model_, state_, revealer_, this);
+            auto* block = new VerifiedDuplicateSetBlock((*sets)[i], wanted.roles[i], model_, state_, revealer_, this);
             results_->addWidget(block);
             sets_.push_back(block);
         }
     }
-    built_ = std::move(now);
+    built_ = std::move(wanted);
 }
 
 DuplicateCard::DuplicateCard(DiskModel& model, DiskViewState& state, FileRevealer& revealer, QWidget* parent)
@@ -376,12 +423,23 @@ void DuplicateCard::sync()
     if (groups.size() != groupCount_ || !std::equal(groups.begin(), groups.begin() + static_cast<std::ptrdiff_t>(shown),
                                                     shownGroups_.begin(), shownGroups_.end()))
         rebuildGroups(groups);
-    for (auto* block : blocks_) block->sync();
+    for (std::size_t i = 0; i < blocks_.size(); ++i) {
+        // What a group could not hand on goes to the next group's Verify,
+        // else past the card.
+        auto focus = blocks_[i]->sync();
+        if (i + 1 < blocks_.size()) focus.handTo({&blocks_[i + 1]->verifyButton()});
+        if (focus.from()) focusLeft_ = std::move(focus);
+    }
 
     const auto& message = model_.duplicateMessage();
     message_->setText(message.value_or(QString()));
     message_->setVisible(message.has_value());
     syncVisibility();
+}
+
+FocusHandOn DuplicateCard::takeFocusLeft()
+{
+    return std::exchange(focusLeft_, {});
 }
 
 void DuplicateCard::rebuildGroups(const std::vector<DiskDuplicateGroup>& groups)

@@ -17,6 +17,7 @@
 
 #include "core/disk/disk.h"
 #include "core/disk/disk_duplicates.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/panel.h"
 
 class QGridLayout;
@@ -88,12 +89,19 @@ public:
     const std::vector<VerifiedDuplicateSetBlock*>& sets() const { return sets_; }
 
     // Follows the model; rebuilds the verified sets only when they, or which
-    // of their files are in the Trash or may move, changed.
-    void sync();
+    // of their files are in the Trash or may move, changed. The focus of a
+    // control or copy that goes is handed on: Verify and Stop to each other,
+    // a verification to the first copy it found, a copy to the next one. What
+    // found no taker in the group is returned, still to be handed on.
+    FocusHandOn sync();
 
 private:
+    struct Built;
+    QWidget* control(Action action) const;
+    QWidget* firstCopyButton() const;
     void showAction(Action action);
-    void rebuildSets(const std::vector<DiskVerifiedDuplicateSet>* sets);
+    Built builtFrom(const std::vector<DiskVerifiedDuplicateSet>* sets) const;
+    void rebuildSets(const std::vector<DiskVerifiedDuplicateSet>* sets, Built wanted);
 
     DiskModel& model_;
     DiskViewState& state_;
@@ -126,6 +134,9 @@ public:
     int dividerCount() const { return static_cast<int>(dividers_.size()); }
     // Empty while the model has no verification message.
     QString messageText() const;
+    // The focus the last change took from a copy or a group's control and
+    // could not hand on inside the card; the list around it hands it on.
+    FocusHandOn takeFocusLeft();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -145,6 +156,7 @@ private:
     std::vector<QWidget*> dividers_;
     std::vector<DiskDuplicateGroup> shownGroups_;
     std::size_t groupCount_ = 0;
+    FocusHandOn focusLeft_;
 };
 
 // The texts of a verified set's rows, in its order: each file's full path,

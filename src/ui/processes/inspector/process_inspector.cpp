@@ -44,7 +44,12 @@ ProcessInspector::ProcessInspector(VantleModel& model, ProcessIconStore& icons, 
     setObjectName("processInspector");
     // A sample changes figures, selection and visibility at once: one redraw.
     refreshSoon_ = new CoalescedCall(*this, [this] { refresh(); });
-    stack_ = new QStackedLayout(this);
+    // The tint fills the pane; what it shows ends where a covered foot begins.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto* shown = new QWidget(this);
+    column->addWidget(shown);
+    stack_ = new QStackedLayout(shown);
     placeholder_ = new inspector::Placeholder;
     stack_->addWidget(placeholder_);
 
@@ -106,6 +111,11 @@ QWidget* ProcessInspector::buildContent()
     column->addWidget(members);
     column->addStretch(1);
     return content;
+}
+
+void ProcessInspector::setCoveredFoot(int height)
+{
+    layout()->setContentsMargins(0, 0, 0, height);
 }
 
 bool ProcessInspector::showsPlaceholder() const

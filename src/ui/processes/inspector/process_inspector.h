@@ -48,6 +48,9 @@ public:
     const std::vector<inspector::MemberRow*>& rows() const { return rows_; }
     inspector::MemberRow* row(int pid) const;
     QScrollArea& scrollArea() { return *scroll_; }
+    // Something floats over the pane's foot, `height` high: the details and
+    // the placeholder end above it, so a control Tab reaches rests in sight.
+    void setCoveredFoot(int height);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

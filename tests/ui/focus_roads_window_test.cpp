@@ -1,0 +1,230 @@
+// Where the focus goes when the control that held it goes away or turns off,
+// by keys alone in the framed main window, once per screen size: a
+// verification ending, a verified copy moved to the Trash, an Undo, a scan
+// stopped for its partial results, and Tab through the inspector's members.
+// Each time it rests on a named control seen whole, clear of the shelf and
+// of the footer below a scrolling list.
+#include <gtest/gtest.h>
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTest>
+
+#include <algorithm>
+
+#include "framed_app.h"
+#include "keyboard_walk.h"
+#include "models/disk_model.h"
+#include "models/vantle_model.h"
+#include "slow_mount.h"
+#include "ui/disk/disk_view.h"
+#include "ui/disk/map/map_panel.h"
+#include "ui/disk/review/cleanup_confirmation.h"
+#include "ui/disk/review/cleanup_row.h"
+#include "ui/disk/review/review_cards.h"
+#include "ui/disk/review/review_list.h"
+#include "ui/disk/sidebar/disk_sidebar.h"
+#include "ui/disk/sidebar/duplicate_card.h"
+#include "ui/processes/inspector/process_inspector.h"
+#include "ui/processes/inspector/process_inspector_member.h"
+#include "ui/processes/list/process_list_pane.h"
+#include "ui/processes/process_page.h"
+#include "ui/shell/app_appearance.h"
+#include "ui/shell/main_view.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/segmented_control.h"
+
+namespace corvalent {
+namespace {
+
+class FocusRoads : public FramedAppTest {
+protected:
+    testing::TempHome temp;
+
+    DiskModel& disk() { return app->mainView()->diskModel(); }
+    DiskView& diskPage() { return *qobject_cast<DiskView*>(app->mainView()->currentPage()); }
+    ReviewList& review()
+    {
+        return static_cast<ReviewList&>(diskPage().mapPanel().sidebar().modeContent(DiskSidebarMode::cleanup));
+    }
+    // Tab to a section's button and Space.
+    void toSection(AppSection section)
+    {
+        auto& button = app->mainView()->sectionSwitch().button(section);
+        ASSERT_TRUE(activate(window()));
+        ASSERT_TRUE(tabTo(button));
+        QTest::keyClick(&button, Qt::Key_Space);
+    }
+    // Space on a card's or copy's review, Tab to the sheet's move and Space.
+    void moveByKeys()
+    {
+        ASSERT_EQ(named(QApplication::focusWidget()), "Review\u2026");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QDialog* sheet = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = diskPage().confirmationSheet()) != nullptr; }, 10'000));
+        ASSERT_TRUE(activate(*sheet));
+        auto& move = static_cast<DiskCleanupConfirmation*>(sheet)->moveButton();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return move.isEnabled(); }, 10'000));
+        QTest::keyClick(&static_cast<DiskCleanupConfirmation*>(sheet)->cancelButton(), Qt::Key_Tab);
+        QTest::keyClick(&move, Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return diskPage().confirmationSheet() == nullptr; }, 20'000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !disk().cleanupInProgress(); }, 20'000));
+        ASSERT_TRUE(activate(window()));
+    }
+    void expectFocusOn(QWidget* expected, const char* step)
+    {
+        settle();
+        EXPECT_EQ(QApplication::focusWidget(), expected) << step << ": on " << named(QApplication::focusWidget());
+        EXPECT_EQ(focusFault(), "") << step;
+    }
+    static std::string named(QWidget* widget)
+    {
+        const auto* readable = widget ? QAccessible::queryAccessibleInterface(widget) : nullptr;
+        return readable ? readable->text(QAccessible::Name).toStdString() : "nothing";
+    }
+    // The whole screen, in the light appearance and the dark one.
+    void screenshot(const QString& name)
+    {
+        QDir().mkpath(CORVALENT_SCREENSHOTS);
+        for (const auto* look : {"light", "dark"}) {
+            applyAppearance(look == std::string("dark") ? AppAppearance::dark : AppAppearance::light);
+            settle();
+            EXPECT_TRUE(screen().grabWindow(0).save(QStringLiteral(CORVALENT_SCREENSHOTS "/focus-roads-%1-%2-%3.png")
+                                                        .arg(screenName(), name, look)));
+        }
+        applyAppearance(AppAppearance::light);
+    }
+};
+
+// Verify leads to the first copy found, and Tab and Shift+Tab meet the
+// copies where they are drawn. A moved copy hands the focus to the next
+// copy, the last one to the first card. An Undo hands it to the Undo now in
+// its place, the last one to a card.
+TEST_F(FocusRoads, VerifyMoveAndUndoKeepTheFocusNearIt)
+{
+    // Copies large enough to be offered as duplicates, and a cache to review.
+    for (const auto* name : {"a.raw", "b.raw", "c.raw"}) testing::writeFile(temp.home / "photos" / name, 10'500'000);
+    for (const auto* blob : {"blob1", "blob2", "blob3", "blob4"})
+        testing::writeFile(temp.home / ".npm" / "_cacache" / "content-v2" / blob, 300'000);
+    ASSERT_NO_FATAL_FAILURE(toSection(AppSection::storage));
+    disk().scan(temp.home.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return disk().status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+    auto& picker = diskPage().mapPanel().sidebar().picker();
+    ASSERT_TRUE(tabTo(*picker.segment(0)));
+    QTest::keyClick(picker.segment(0), Qt::Key_Right);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !review().rows().empty() && !disk().cleanupInProgress(); }, 30'000));
+    ASSERT_FALSE(review().duplicateCard().groupBlocks().empty());
+    auto& group = *review().duplicateCard().groupBlocks().front();
+    ASSERT_TRUE(tabTo(group.verifyButton()));
+    QTest::keyClick(&group.verifyButton(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return group.action() == DuplicateGroupBlock::Action::verified; }, 30'000));
+    ASSERT_EQ(group.sets().size(), 1U);
+    ASSERT_EQ(group.sets().front()->rows().size(), 3U);
+    expectFocusOn(group.sets().front()->rows()[0].reveal, "after Verify");
+    screenshot("after-verify");
+
+    std::vector<QWidget*> drawn;
+    for (auto* button : review().findChildren<QAbstractButton*>())
+        if (button->isVisible() && button->isEnabled()) drawn.push_back(button);
+    std::ranges::sort(drawn, {}, [&](QWidget* button) {
+        const auto at = button->mapTo(&review(), button->rect().center());
+        return std::pair(at.y(), at.x());
+    });
+    std::vector<QWidget*> forward{drawn.front()}, backward;
+    drawn.front()->setFocus(Qt::TabFocusReason);
+    for (std::size_t i = 1; i < drawn.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        forward.push_back(QApplication::focusWidget());
+    }
+    for (std::size_t i = 0; i < drawn.size(); ++i) {
+        backward.insert(backward.begin(), QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    }
+    EXPECT_EQ(forward, drawn) << "Tab";
+    EXPECT_EQ(backward, drawn) << "Shift+Tab";
+
+    const auto third = group.sets().front()->rows()[2].path;
+    ASSERT_TRUE(tabTo(*group.sets().front()->rows()[1].review));
+    ASSERT_NO_FATAL_FAILURE(moveByKeys());
+    ASSERT_EQ(group.sets().front()->rows().size(), 2U);
+    ASSERT_EQ(group.sets().front()->rows()[1].path, third);
+    expectFocusOn(group.sets().front()->rows()[1].review, "after moving a copy");
+    ASSERT_NO_FATAL_FAILURE(moveByKeys());
+    expectFocusOn(&review().rows().front()->reviewButton(), "after moving the last copy");
+    screenshot("after-moving-the-last-copy");
+
+    ASSERT_TRUE(tabTo(*review().recentTrashCard().undoButtons().front()));
+    for (const auto left : {1U, 0U}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return disk().recentTrash().size() == left && !disk().cleanupInProgress(); },
+                                    20'000));
+        // A restored item comes back as a card once the insights are in.
+        ASSERT_TRUE(settleAfterJobs());
+        if (left == 1) {
+            expectFocusOn(review().recentTrashCard().undoButtons().front(), "after an Undo");
+            continue;
+        }
+        EXPECT_TRUE(std::ranges::any_of(review().rows(), [](CleanupRow* row) { return row->reviewButton().hasFocus(); }))
+            << "after the last Undo: on " << named(QApplication::focusWidget());
+        EXPECT_EQ(focusFault(), "") << "after the last Undo";
+        screenshot("after-the-last-undo");
+    }
+}
+
+// Stop scan by Space leads to the partial results.
+TEST_F(FocusRoads, StopScanLeadsToThePartialResults)
+{
+    testing::SlowTree tree;
+    for (int i = 0; i < 12; ++i) tree.files.emplace_back("kept/file" + std::to_string(i), 50'000);
+    tree.folders = {"kept", "slow"};  // the files' folder listed first
+    tree.slowList = {"slow"};
+    testing::SlowMount mount(temp.home / "mnt", tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+    ASSERT_NO_FATAL_FAILURE(toSection(AppSection::storage));
+    disk().scan(mount.path().string());
+    ASSERT_TRUE(mount.waitForSlowCalls(1));
+    const auto buttons = diskPage().contentPanel(DiskView::Content::progress).findChildren<QAbstractButton*>();
+    const auto stop =
+        std::ranges::find(buttons, QStringLiteral("Stop scan and view partial results"), &QWidget::accessibleName);
+    ASSERT_NE(stop, buttons.end());
+    ASSERT_TRUE(tabTo(**stop));
+    QTest::keyClick(*stop, Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !disk().stopping(); }, 10'000));
+    ASSERT_EQ(diskPage().content(), DiskView::Content::map) << "a partial result is kept";
+    settle();
+    EXPECT_TRUE(diskPage().mapPanel().isAncestorOf(QApplication::focusWidget()))
+        << "on " << named(QApplication::focusWidget());
+    EXPECT_EQ(focusFault(), "");
+    screenshot("after-stop-scan");
+}
+
+// Tab through the inspector's members: each check box rests above the shelf.
+TEST_F(FocusRoads, TabThroughTheInspectorsMembersStaysClearOfTheShelf)
+{
+    const auto bin = testing::tempDirUnderHome();
+    const auto program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "zq-focus-member");
+    std::vector<std::unique_ptr<testing::ChildProcess>> members;
+    for (int i = 0; i < 6; ++i)
+        members.push_back(std::make_unique<testing::ChildProcess>(program, std::vector<std::string>{}, bin.path()));
+    ASSERT_NO_FATAL_FAILURE(toSection(AppSection::processes));
+    auto& page = *qobject_cast<ProcessPage*>(app->mainView()->currentPage());
+    ASSERT_TRUE(tabTo(page.listPane().searchField()));
+    QTest::keyClicks(&page.listPane().searchField(), "zq-focus-member");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app->model().visible().size() == 1; }, 30'000));
+    auto& inspector = *page.inspector().findChild<ProcessInspector*>();
+    ASSERT_TRUE(tabTo(page.listPane().list()));
+    QTest::keyClick(&page.listPane().list(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return inspector.rows().size() == 6; }, 30'000));
+    for (auto* row : inspector.rows()) {
+        ASSERT_TRUE(tabTo(row->check()));
+        settle();
+        EXPECT_EQ(focusFault(), "");
+    }
+    screenshot("inspector-members");
+}
+
+}  // namespace
+}  // namespace corvalent
