@@ -21,6 +21,7 @@
 #include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/disk/disk_view.h"
+#include "ui/disk/portal_folder_chooser.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
 #include "ui/processes/icons/process_icon_store.h"
 #include "ui/processes/process_page.h"
@@ -185,6 +186,9 @@ QMainWindow& CorvalentApp::mainWindow()
         view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
             auto environment = DiskView::Environment::system();
             environment.accessOverlay = accessOverlay;
+            // The desktop's chooser where its portal answers, else Qt's own dialog.
+            environment.folderChooser = std::make_shared<PortalFolderChooser>(QDBusConnection::sessionBus(),
+                                                                              std::move(environment.folderChooser));
             return new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
                                 std::move(environment), parent);
         });
