@@ -33,6 +33,7 @@
 #include "ui/shell/single_instance.h"
 #include "ui/shell/startup_notification.h"
 #include "ui/shell/system_settings.h"
+#include "ui/shell/termination_signal.h"
 #include "ui/shell/tray_menu.h"
 #include "ui/widgets/app_style.h"
 #include "ui/widgets/corvalent_style.h"
@@ -114,6 +115,14 @@ void centre(QWidget& window, const QWidget& over)
         area.moveTop(std::clamp(area.top(), room.top(), std::max(room.top(), room.bottom() - area.height())));
     }
     window.setGeometry(area);
+}
+
+// Every window off the screen at once, also while the process cannot end yet.
+void putAwayWindows()
+{
+    for (auto* window : QApplication::topLevelWidgets())
+        if (window->isVisible()) window->hide();
+    QGuiApplication::sync();
 }
 
 }  // namespace
@@ -311,25 +320,29 @@ int runApplication(int argc, char** argv)
 
     DiskAccessPreference::migrateSigningIdentityIfNeeded(Preferences::standard());
 
-    int status = 0;
-    {
-        CorvalentApp app;
-        if (instance) app.answerLaterStarts(*instance);
-        app.openMainWindow();
-        if (!PerformanceCheck::enabled()) app.createTrayMenu();
-        status = QApplication::exec();
-    }
-    instance.reset();
-    // The windows and models are gone. A job still running in a lane gets a
-    // moment to end; one blocked on a hung file system may never end and
-    // cannot be interrupted, so the process ends here, without joining it and
-    // without running the destructors of anything it may still touch. Only
-    // the standard streams need flushing: settings are written as they change.
-    if (!BackgroundTask::drainLanes(std::chrono::milliseconds(250))) {
-        std::fflush(nullptr);
-        std::_Exit(status);
-    }
-    return status;
+    // Never destroyed: the process ends below without taking anything down.
+    CorvalentApp app;
+    if (instance) app.answerLaterStarts(*instance);
+    // A logout's SIGTERM quits as Quit does.
+    const TerminationSignal termination([&app] { app.quitAction().trigger(); });
+    app.openMainWindow();
+    if (!PerformanceCheck::enabled()) app.createTrayMenu();
+    const int status = QApplication::exec();
+
+    // Quitting, by Quit, the tray or SIGTERM. The instance is let go first:
+    // while any thread of this process lives, the kernel keeps its lock and
+    // socket, and a thread blocked on a hung file system may never end and
+    // cannot be interrupted. Then the windows leave the screen, a job still
+    // running in a lane gets a moment to end, and the process ends without
+    // joining any thread or running the destructors of anything one may
+    // touch, the windows' included (a folder dialog's model would wait for
+    // its reader). Only the standard streams need flushing: settings are
+    // written as they change.
+    if (instance) instance->release();
+    putAwayWindows();
+    BackgroundTask::drainLanes(std::chrono::milliseconds(250));
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 }  // namespace corvalent
