@@ -190,7 +190,9 @@ QMainWindow& CorvalentApp::mainWindow()
         view_->setIntroductionFactory(accessOverlay);
         view_->setIconStore(&iconStore());
         view_->setPageFactory(AppSection::processes, [this](QWidget* parent) -> QWidget* {
-            return new ProcessPage(model(), iconStore(), parent);
+            auto* page = new ProcessPage(model(), iconStore(), parent);
+            page->setFoldFloor(usualMainWindowSize().height());
+            return page;
         });
         view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
             auto environment = DiskView::Environment::system();
@@ -198,8 +200,10 @@ QMainWindow& CorvalentApp::mainWindow()
             // The desktop's chooser where its portal answers, else Qt's own dialog.
             environment.folderChooser = std::make_shared<PortalFolderChooser>(QDBusConnection::sessionBus(),
                                                                               std::move(environment.folderChooser));
-            return new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
-                                std::move(environment), parent);
+            auto* page = new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
+                                      std::move(environment), parent);
+            page->setFoldFloor(usualMainWindowSize().height());
+            return page;
         });
         window_->setCentralWidget(view_);
         // Linux has no application menu: the window carries the commands.
