@@ -223,9 +223,9 @@ void DiskView::syncSheets()
 }
 
 // In a window as tall as the fold floor the page is drawn in full. In a
-// shorter one, as on a small screen, the header and the sidebar's title give way
-// until the sidebar's list has room for two review cards; the map, as tall,
-// then keeps its centre label inside the inner ring.
+// shorter one, as on a small screen, the header and the sidebar's title
+// give way until the sidebar's list has room for two review cards; the map,
+// as tall, then keeps its centre label inside the inner ring.
 void DiskView::foldToHeight()
 {
     constexpr int keptList = 250;

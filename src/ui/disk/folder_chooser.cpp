@@ -26,8 +26,8 @@ KeptDialog& keptDialog()
     static auto* kept = [] {
         auto* made = new KeptDialog;
         auto* dialog = new QFileDialog(nullptr, QStringLiteral("Choose a folder to map"), QDir::homePath());
-        // Qt's own dialog: the desktop's portal dialog could not hide its
-        // new-folder command, and mapping never creates anything.
+        // Qt's own dialog, never the platform's: it hides its new-folder
+        // command, as mapping never creates anything.
         dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
         dialog->setFileMode(QFileDialog::Directory);
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
