@@ -75,18 +75,24 @@ protected:
     }
 
     // The sheet's frame centred on the main window's, as far as the screen
-    // lets it be.
+    // lets it be, once the window manager has answered the last move.
     void expectCentredOnTheWindow(const QWidget& sheet)
     {
-        const auto framed = sheet.frameGeometry();
-        QRect centred(QPoint(0, 0), framed.size());
-        centred.moveCenter(window().frameGeometry().center());
+        QRect framed, centred;
         const auto area = room();
-        centred.moveLeft(std::clamp(centred.left(), area.left(), std::max(area.left(), area.right() + 1 - centred.width())));
-        centred.moveTop(std::clamp(centred.top(), area.top(), std::max(area.top(), area.bottom() + 1 - centred.height())));
-        EXPECT_TRUE(area.contains(framed)) << "frame at " << framed.x() << "," << framed.y();
-        EXPECT_LE((framed.topLeft() - centred.topLeft()).manhattanLength(), 4)
-            << "frame at " << framed.x() << "," << framed.y() << ", centred at " << centred.x() << "," << centred.y();
+        const auto placed = [&] {
+            framed = sheet.windowHandle()->frameGeometry();
+            centred = QRect(QPoint(0, 0), framed.size());
+            centred.moveCenter(window().windowHandle()->frameGeometry().center());
+            centred.moveLeft(
+                std::clamp(centred.left(), area.left(), std::max(area.left(), area.right() + 1 - centred.width())));
+            centred.moveTop(
+                std::clamp(centred.top(), area.top(), std::max(area.top(), area.bottom() + 1 - centred.height())));
+            return area.contains(framed) && (framed.topLeft() - centred.topLeft()).manhattanLength() <= 2;
+        };
+        EXPECT_TRUE(QTest::qWaitFor(placed, 5'000))
+            << "frame " << framed.width() << "x" << framed.height() << " at " << framed.x() << "," << framed.y()
+            << ", centred at " << centred.x() << "," << centred.y();
     }
 
     testing::TempHome temp;
