@@ -3,6 +3,8 @@
 // A session bus of the test's own (a real dbus-daemon) on which a test plays
 // the desktop's portals.
 
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QFile>
@@ -10,8 +12,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
-#include <gtest/gtest.h>
-#include <sys/prctl.h>
 
 #include <csignal>
 
@@ -36,7 +36,8 @@ public:
         // The bus goes with the test process, even when that crashes.
         daemon_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         daemon_.start("dbus-daemon", {"--config-file=" + config, "--print-address", "--nofork"});
-        EXPECT_TRUE(QTest::qWaitFor([this] { return daemon_.canReadLine(); }, 10'000)) << "dbus-daemon (Debian package dbus-daemon) did not start";
+        EXPECT_TRUE(QTest::qWaitFor([this] { return daemon_.canReadLine(); }, 10'000))
+            << "dbus-daemon (Debian package dbus-daemon) did not start";
         address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
     }
     ~PrivateBus()

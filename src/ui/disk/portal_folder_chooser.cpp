@@ -99,8 +99,7 @@ private:
         const auto requestInterface = QStringLiteral("org.freedesktop.portal.Request");
         const auto signal = QStringLiteral("Response");
         if (!handle_.isEmpty())
-            bus_.disconnect(portalService, handle_, requestInterface, signal, this,
-                            SLOT(response(uint, QVariantMap)));
+            bus_.disconnect(portalService, handle_, requestInterface, signal, this, SLOT(response(uint, QVariantMap)));
         handle_ = handle;
         bus_.connect(portalService, handle_, requestInterface, signal, this, SLOT(response(uint, QVariantMap)));
     }

@@ -165,8 +165,7 @@ void ScreenFit::centre()
     const auto* owner = window_.parentWidget() != nullptr ? window_.parentWidget()->window() : nullptr;
     const auto* screen = this->screen();
     if (owner == nullptr || screen == nullptr || onWayland(QGuiApplication::platformName())) return;
-    const auto inside =
-        centredInside(window_.size(), frame(), owner->frameGeometry(), screen->availableGeometry());
+    const auto inside = centredInside(window_.size(), frame(), owner->frameGeometry(), screen->availableGeometry());
     centredAt_ = inside.topLeft();
     if (inside != window_.geometry()) window_.setGeometry(inside);
 }

@@ -1,6 +1,7 @@
 // Choosing a folder to map: through the desktop's file-chooser portal, played
 // on a message bus of the test's own; where no portal answers, through Qt's
 // own dialog, which never holds the window, also over a hung mount.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -12,7 +13,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QVariantMap>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
@@ -70,8 +70,8 @@ public slots:
             return {};
         }
         auto sender = message().service().mid(1).replace('.', '_');
-        const auto handle = "/org/freedesktop/portal/desktop/request/" + sender + "/" +
-                            options.value("handle_token").toString();
+        const auto handle =
+            "/org/freedesktop/portal/desktop/request/" + sender + "/" + options.value("handle_token").toString();
         requests.push_back({title, options, message().service(), handle});
         return QDBusObjectPath(handle);
     }
@@ -90,8 +90,8 @@ class PortalChooser : public ::testing::Test {
 protected:
     void publish()
     {
-        ASSERT_TRUE(portalSide.registerObject("/org/freedesktop/portal/desktop", &portal,
-                                               QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(
+            portalSide.registerObject("/org/freedesktop/portal/desktop", &portal, QDBusConnection::ExportAllSlots));
         ASSERT_TRUE(portalSide.registerService("org.freedesktop.portal.Desktop"));
     }
     // Asks, and waits until the portal has the request.

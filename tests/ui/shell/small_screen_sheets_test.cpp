@@ -231,7 +231,8 @@ TEST_F(SmallScreenSheets, AConfirmationShowingTheLastResultOpensCentredOnTheWind
         SCOPED_TRACE("sheet " + std::to_string(round + 1) + " on " + screenName().toStdString());
         ASSERT_FALSE(review.rows().empty());
         review.rows().front()->reviewButton().click();
-        auto* sheet = qobject_cast<DiskCleanupConfirmation*>(framedWindow([] { return QApplication::activeModalWidget(); }));
+        const auto modal = [] { return QApplication::activeModalWidget(); };
+        auto* sheet = qobject_cast<DiskCleanupConfirmation*>(framedWindow(modal));
         ASSERT_NE(sheet, nullptr);
         ASSERT_TRUE(QTest::qWaitFor([&] { return sheet->moveButton().isEnabled(); }, 10'000));
         settle();
