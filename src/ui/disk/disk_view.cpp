@@ -18,7 +18,6 @@
 #include "ui/disk/scan/empty_state.h"
 #include "ui/disk/map/map_panel.h"
 #include "ui/disk/sidebar/disk_sidebar.h"
-#include "ui/shell/main_window_size.h"
 #include "ui/disk/scan/scan_progress.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/corvalent_style.h"
@@ -228,10 +227,10 @@ void DiskView::syncSheets()
         [this] { state_.setCleanupGuide(std::nullopt); });
 }
 
-// In a window of its usual height the page is drawn in full. In a shorter
-// one, as on a small screen, the header and the sidebar's title give way
-// until the sidebar's list has room for two review cards; the map, as tall,
-// then keeps its centre label inside the inner ring.
+// In a window as tall as the fold floor the page is drawn in full. In a
+// shorter one, as on a small screen, the header and the sidebar's title
+// give way until the sidebar's list has room for two review cards; the map,
+// as tall, then keeps its centre label inside the inner ring.
 void DiskView::foldToHeight()
 {
     constexpr int keptList = 250;
@@ -240,10 +239,16 @@ void DiskView::foldToHeight()
     const int full = header_->fullHeight() + divider + sidebar.fullHeightAroundList() + keptList;
     const auto header = header_->foldSavings();
     const std::array frees{header[0], header[1], sidebar.titleSaving()};
-    const bool usual = window()->height() >= usualMainWindowSize().height();
-    folded_ = usual ? 0 : corvalent::foldedParts(height(), full, frees);
+    const bool drawnInFull = foldFloor_ && window()->height() >= *foldFloor_;
+    folded_ = drawnInFull ? 0 : corvalent::foldedParts(height(), full, frees);
     header_->setFolded(std::min(folded_, 2));
     sidebar.setTitleShown(folded_ < 3);
+}
+
+void DiskView::setFoldFloor(int windowHeight)
+{
+    foldFloor_ = windowHeight;
+    foldToHeight();
 }
 
 bool DiskView::eventFilter(QObject* watched, QEvent* event)

@@ -19,8 +19,11 @@ public:
     virtual void choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen) = 0;
 };
 
-// Qt's own folder dialog, window-modal over `parent`: titled "Choose a folder
-// to map", accepted with "Scan Folder", folders only, no new-folder command.
+// Qt's own folder dialog, window-modal over `parent`'s window: titled
+// "Choose a folder to map", accepted with "Scan Folder", folders only, no
+// new-folder command. One dialog serves every request and is never
+// destroyed: its file-system model's destructor waits for the model's
+// reader thread, which a hung mount can hold for good.
 class DialogFolderChooser : public FolderChooser {
 public:
     void choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen) override;

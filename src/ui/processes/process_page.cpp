@@ -17,7 +17,6 @@
 #include "ui/processes/list/process_list_pane.h"
 #include "ui/processes/process_texts.h"
 #include "ui/processes/list/selection_shelf.h"
-#include "ui/shell/main_window_size.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/corvalent_style.h"
@@ -391,16 +390,23 @@ void ProcessPage::foldToHeight()
     const std::array frees{caption + headerSpacing, titles + headerSpacing, pane_->titleRowHeight(),
                            headerMargins.top() + chips + headerMargins.bottom() + divider,
                            pane_->joinedRowsSaving()};
-    // In a window of its usual height the page is drawn in full; in a shorter
-    // one, as on a small screen, it gives way until the rows clear the shelf.
-    const bool usual = window()->height() >= usualMainWindowSize().height();
-    folded_ = usual ? 0 : corvalent::foldedParts(height(), full, frees);
+    // In a window as tall as the fold floor the page is drawn in full; in a
+    // shorter one, as on a small screen, it gives way until the rows clear
+    // the shelf.
+    const bool drawnInFull = foldFloor_ && window()->height() >= *foldFloor_;
+    folded_ = drawnInFull ? 0 : corvalent::foldedParts(height(), full, frees);
     caption_->setVisible(folded_ < 1);
     titles_->setVisible(folded_ < 2);
     pane_->setTitleRowShown(folded_ < 3);
     header_->setVisible(folded_ < 4);
     headerDivider_->setVisible(folded_ < 4);
     pane_->setRowsJoined(folded_ >= 5);
+}
+
+void ProcessPage::setFoldFloor(int windowHeight)
+{
+    foldFloor_ = windowHeight;
+    foldToHeight();
 }
 
 void ProcessPage::resizeEvent(QResizeEvent* event)

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -47,6 +48,9 @@ public:
     // header with its chips, and last the line break between the search field
     // and the list's controls.
     int foldedParts() const { return folded_; }
+    // In a window at least `windowHeight` tall the page is drawn in full;
+    // until one is given, it gives way to any height.
+    void setFoldFloor(int windowHeight);
 
 public slots:
     // Follows the "showInspector" setting; the page reads it when made.
@@ -81,6 +85,7 @@ private:
     bool sized_ = false;
     int slideGeneration_ = 0;
     int folded_ = 0;
+    std::optional<int> foldFloor_;
 };
 
 }  // namespace corvalent

@@ -21,6 +21,7 @@
 #include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/disk/disk_view.h"
+#include "ui/disk/portal_folder_chooser.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
 #include "ui/processes/icons/process_icon_store.h"
 #include "ui/processes/process_page.h"
@@ -32,6 +33,7 @@
 #include "ui/shell/single_instance.h"
 #include "ui/shell/startup_notification.h"
 #include "ui/shell/system_settings.h"
+#include "ui/shell/termination_signal.h"
 #include "ui/shell/tray_menu.h"
 #include "ui/widgets/app_style.h"
 #include "ui/widgets/corvalent_style.h"
@@ -115,6 +117,14 @@ void centre(QWidget& window, const QWidget& over)
     window.setGeometry(area);
 }
 
+// Every window off the screen at once, also while the process cannot end yet.
+void putAwayWindows()
+{
+    for (auto* window : QApplication::topLevelWidgets())
+        if (window->isVisible()) window->hide();
+    QGuiApplication::sync();
+}
+
 }  // namespace
 
 CorvalentApp::CorvalentApp()
@@ -180,13 +190,20 @@ QMainWindow& CorvalentApp::mainWindow()
         view_->setIntroductionFactory(accessOverlay);
         view_->setIconStore(&iconStore());
         view_->setPageFactory(AppSection::processes, [this](QWidget* parent) -> QWidget* {
-            return new ProcessPage(model(), iconStore(), parent);
+            auto* page = new ProcessPage(model(), iconStore(), parent);
+            page->setFoldFloor(usualMainWindowSize().height());
+            return page;
         });
         view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
             auto environment = DiskView::Environment::system();
             environment.accessOverlay = accessOverlay;
-            return new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
-                                std::move(environment), parent);
+            // The desktop's chooser where its portal answers, else Qt's own dialog.
+            environment.folderChooser = std::make_shared<PortalFolderChooser>(QDBusConnection::sessionBus(),
+                                                                              std::move(environment.folderChooser));
+            auto* page = new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
+                                      std::move(environment), parent);
+            page->setFoldFloor(usualMainWindowSize().height());
+            return page;
         });
         window_->setCentralWidget(view_);
         // Linux has no application menu: the window carries the commands.
@@ -307,25 +324,29 @@ int runApplication(int argc, char** argv)
 
     DiskAccessPreference::migrateSigningIdentityIfNeeded(Preferences::standard());
 
-    int status = 0;
-    {
-        CorvalentApp app;
-        if (instance) app.answerLaterStarts(*instance);
-        app.openMainWindow();
-        if (!PerformanceCheck::enabled()) app.createTrayMenu();
-        status = QApplication::exec();
-    }
-    instance.reset();
-    // The windows and models are gone. A job still running in a lane gets a
-    // moment to end; one blocked on a hung file system may never end and
-    // cannot be interrupted, so the process ends here, without joining it and
-    // without running the destructors of anything it may still touch. Only
-    // the standard streams need flushing: settings are written as they change.
-    if (!BackgroundTask::drainLanes(std::chrono::milliseconds(250))) {
-        std::fflush(nullptr);
-        std::_Exit(status);
-    }
-    return status;
+    // Never destroyed: the process ends below without taking anything down.
+    CorvalentApp app;
+    if (instance) app.answerLaterStarts(*instance);
+    // A logout's SIGTERM quits as Quit does.
+    const TerminationSignal termination([&app] { app.quitAction().trigger(); });
+    app.openMainWindow();
+    if (!PerformanceCheck::enabled()) app.createTrayMenu();
+    const int status = QApplication::exec();
+
+    // Quitting, by Quit, the tray or SIGTERM. The instance is let go first:
+    // while any thread of this process lives, the kernel keeps its lock and
+    // socket, and a thread blocked on a hung file system may never end and
+    // cannot be interrupted. Then the windows leave the screen, a job still
+    // running in a lane gets a moment to end, and the process ends without
+    // joining any thread or running the destructors of anything one may
+    // touch, the windows' included (a folder dialog's model would wait for
+    // its reader). Only the standard streams need flushing: settings are
+    // written as they change.
+    if (instance) instance->release();
+    putAwayWindows();
+    BackgroundTask::drainLanes(std::chrono::milliseconds(250));
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 }  // namespace corvalent

@@ -208,7 +208,10 @@ void SingleInstance::release()
         socket->deleteLater();
     }
     if (lock_ >= 0) {
-        ::close(lock_);  // and with it the lock
+        // Unlocked before it is closed: a copy of the descriptor elsewhere
+        // (a child between fork and exec) would keep the lock.
+        ::flock(lock_, LOCK_UN);
+        ::close(lock_);
         lock_ = -1;
     }
 }

@@ -39,6 +39,15 @@ QSize windowRoom(const QRect& available, const QRect& whole, const QMargins& fra
     return room.expandedTo({0, 0});
 }
 
+QRect centredInside(QSize size, const QMargins& frame, const QRect& over, const QRect& area)
+{
+    QRect framed(QPoint(0, 0), size.grownBy(frame));
+    framed.moveCenter(over.center());
+    framed.moveLeft(std::clamp(framed.left(), area.left(), std::max(area.left(), area.right() + 1 - framed.width())));
+    framed.moveTop(std::clamp(framed.top(), area.top(), std::max(area.top(), area.bottom() + 1 - framed.height())));
+    return framed.marginsRemoved(frame);
+}
+
 QSize layoutSizeAt(QWidget& window, int width)
 {
     auto* layout = window.layout();
@@ -57,9 +66,9 @@ bool WindowFit::eventFilter(QObject* watched, QEvent* event)
     const auto type = event->type();
     if (watched == &window_ && type == QEvent::Show) {
         // Before the window is mapped, and before a dialog centres itself on
-        // its owner: a size given here is the size it opens at.
+        // its owner: a size and place given here are what it opens at.
         if (handle_.isNull()) follow();
-        shown();
+        shown(!event->spontaneous());
     } else if (watched == handle_ && handle_ != nullptr) {
         // The frame is known from the first exposure on; a later change (a
         // window manager that frames late, a new theme) fits again.
@@ -110,19 +119,60 @@ void ScreenFit::fit()
     const auto wanted = wanted_();
     const auto room = this->room();
     const auto size = room.isEmpty() ? wanted : wanted.boundedTo(room);
-    if (window_.minimumSize() != size || window_.maximumSize() != size) window_.setFixedSize(size);
+    if (window_.minimumSize() == size && window_.maximumSize() == size) return;
+    // A sheet whose content settles after it has opened stays centred,
+    // unless the person has moved it meanwhile.
+    const bool wasCentred = window_.isVisible() && framed_ && isWhereCentred();
+    window_.setFixedSize(size);
+    if (wasCentred) centre();
 }
 
-// With its frame known: the size it should have, and the whole frame on the
-// screen.
+void ScreenFit::shown(bool opening)
+{
+    fit();
+    if (opening) centre();
+}
+
+// With its frame known: the size it should have, centred on its owner again
+// with the real frame, as long as the person has not moved it; and the whole
+// frame on the screen.
 void ScreenFit::place()
 {
     if (handle_ == nullptr) return;
+    const bool first = !placed_;
+    const bool wasCentred = isWhereCentred();
     frame_ = handle_->frameMargins();
     fit();
     const auto* screen = this->screen();
     if (screen == nullptr || !window_.isVisible()) return;
-    moveFrameInside(window_.size(), screen->availableGeometry());
+    placed_ = true;
+    if (first || wasCentred)
+        centre();
+    else
+        moveFrameInside(window_.size(), screen->availableGeometry());
+}
+
+void ScreenFit::roomChanged()
+{
+    place();
+}
+
+// The frame centred on the owner's and moved inside the screen's available
+// area. The contents are placed, not the frame, so that where the window
+// lands does not hang on whether the platform knows the frame yet.
+void ScreenFit::centre()
+{
+    const auto* owner = window_.parentWidget() != nullptr ? window_.parentWidget()->window() : nullptr;
+    const auto* screen = this->screen();
+    if (owner == nullptr || screen == nullptr || onWayland(QGuiApplication::platformName())) return;
+    const auto inside = centredInside(window_.size(), frame(), owner->frameGeometry(), screen->availableGeometry());
+    centredAt_ = inside.topLeft();
+    if (inside != window_.geometry()) window_.setGeometry(inside);
+}
+
+bool ScreenFit::isWhereCentred() const
+{
+    return centredAt_ && window_.geometry().topLeft() == *centredAt_;
 }
 
 QScreen* ScreenFit::screen() const

@@ -7,12 +7,14 @@
 
 #include <QMargins>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <QStringView>
 
 #include <functional>
+#include <optional>
 
 class QScreen;
 class QWidget;
@@ -30,6 +32,10 @@ QMargins assumedFrame(QStringView platform);
 // available area is the whole screen, room for a panel is left too.
 QSize windowRoom(const QRect& available, const QRect& whole, const QMargins& frame, QStringView platform);
 
+// Where the contents of a window of `size` go so that its `frame` is
+// centred on `over` and lies inside `area`, as far as it fits.
+QRect centredInside(QSize size, const QMargins& frame, const QRect& over, const QRect& area);
+
 // The size `window`'s layout asks for at `width`: a sheet as tall as its
 // content.
 QSize layoutSizeAt(QWidget& window, int width);
@@ -43,8 +49,9 @@ protected:
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    // Each time the window is shown, once its screen is followed.
-    virtual void shown() {}
+    // Each time the window is shown, once its screen is followed; `opening`
+    // when the program shows it, not the platform again.
+    virtual void shown(bool /*opening*/) {}
     // The window is on a new screen.
     virtual void fit() = 0;
     // Its screen's available area changed.
@@ -69,9 +76,11 @@ private:
 };
 
 // Keeps a sheet or small window whole on its screen. The window's fixed size
-// is what `wanted` asks for, bounded by the room its screen leaves it; once
-// the window manager has framed it, the frame is moved inside the screen's
-// available area. Both follow the screen and its room. A child of `window`.
+// is what `wanted` asks for, bounded by the room its screen leaves it. It
+// opens centred on its owner's window, and stays centred as its size settles
+// and once the window manager has framed it, until the person moves it; its
+// frame always lies inside the screen's available area. All of this follows
+// the screen and its room. A child of `window`.
 class ScreenFit : public WindowFit {
 public:
     ScreenFit(QWidget& window, std::function<QSize()> wanted);
@@ -82,15 +91,20 @@ public:
     QSize room() const;
 
 protected:
-    void shown() override { fit(); }
-    void roomChanged() override { place(); }
+    void shown(bool opening) override;
+    void roomChanged() override;
     void place() override;
 
 private:
     QScreen* screen() const;
     QMargins frame() const;
+    void centre();
+    // Whether the window is still where it was last centred.
+    bool isWhereCentred() const;
 
     std::function<QSize()> wanted_;
+    std::optional<QPoint> centredAt_;  // the contents' top-left, when centred last
+    bool placed_ = false;              // centred once with its frame known
 };
 
 }  // namespace corvalent

@@ -423,10 +423,12 @@ TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsClea
 {
     for (int i = 0; i < 6; ++i) start("zq-fold-" + std::to_string(i));
     // The page below the window's top bar and menu, as the usual window holds
-    // it: as drawn, nothing folded.
+    // it, with the fold floor the application gives it: as drawn, nothing
+    // folded.
     constexpr int chrome = 65;
     open({1180, 760});
     host.layout()->setContentsMargins(0, chrome, 0, 0);
+    page->setFoldFloor(760);
     refresh();
     ASSERT_GE(rows().rowCount(), 6);
     const auto shows = [&](const char* name) { return page->findChild<QWidget*>(name)->isVisibleTo(&host); };

@@ -23,6 +23,7 @@
 
 #include "core/common/child_process.h"
 #include "overview/overview_fixture.h"
+#include "private_bus.h"
 #include "test_support.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/app_motion.h"
@@ -34,52 +35,6 @@ using namespace std::chrono_literals;
 
 const QString appearance = QStringLiteral("org.freedesktop.appearance");
 const QString gnomeInterface = QStringLiteral("org.gnome.desktop.interface");
-
-// A session bus of the test's own that starts nothing on demand, so that a
-// name nobody has taken stays without an owner.
-class PrivateBus {
-public:
-    PrivateBus()
-    {
-        const auto config = folder_.filePath("bus.conf");
-        QFile file(config);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                                  "<auth>EXTERNAL</auth><policy context=\"default\">"
-                                  "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                                  "<allow own=\"*\"/></policy></busconfig>")
-                       .arg(folder_.path())
-                       .toUtf8());
-        file.close();
-        // The bus goes with the test process, even when that crashes.
-        daemon_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        daemon_.start("dbus-daemon", {"--config-file=" + config, "--print-address", "--nofork"});
-        EXPECT_TRUE(QTest::qWaitFor([this] { return daemon_.canReadLine(); }, 10'000)) << "dbus-daemon (Debian package dbus-daemon) did not start";
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        for (const auto& name : names_) QDBusConnection::disconnectFromBus(name);
-        daemon_.terminate();
-        daemon_.waitForFinished(10'000);
-    }
-
-    // A connection of its own, as another program would have.
-    QDBusConnection connect()
-    {
-        static int connections = 0;
-        names_ << QStringLiteral("private-bus-%1").arg(++connections);
-        auto connection = QDBusConnection::connectToBus(address_, names_.back());
-        EXPECT_TRUE(connection.isConnected()) << connection.lastError().message().toStdString();
-        return connection;
-    }
-
-private:
-    QTemporaryDir folder_;
-    QProcess daemon_;
-    QString address_;
-    QStringList names_;
-};
 
 // The settings portal as desktops run it. Older portals know only Read, which
 // wraps each value in one more variant; a hung one never answers.
@@ -179,7 +134,7 @@ protected:
     const QPalette savedPalette = QApplication::palette();
     const std::optional<bool> savedMotion = AppMotion::desktopAnimationsEnabled();
     const bool motionFromEnvironment = !qEnvironmentVariableIsEmpty("CORVALENT_REDUCE_MOTION");
-    PrivateBus bus;
+    testing::PrivateBus bus;
     QDBusConnection portalSide = bus.connect();
     FakePortal portal;
 };

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "core/common/child_process.h"
+#include "slow_mount.h"
 #include "test_support.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/single_instance.h"
@@ -244,6 +246,42 @@ TEST_F(SingleInstanceTest, AKilledInstanceLeavesNothingThatBlocksTheNextStart)
     ASSERT_TRUE(QTest::qWaitFor([&] { return holdsLock(next->pid(), lock()); }, 60'000));
     EXPECT_EQ(run().exitStatus, 0) << "the new instance answers on a socket of its own";
     EXPECT_TRUE(next->running());
+}
+
+// A logout sends SIGTERM: the program quits as Quit does and lets go of the
+// instance at once, also while one of its threads waits on a hung file
+// system, so that the next login's start becomes the instance.
+TEST_F(SingleInstanceTest, SigtermQuitsAndTheNextStartBecomesTheInstanceAtOnce)
+{
+    const auto quitsOnSigterm = [&](testing::ChildProcess& program) {
+        ASSERT_TRUE(program.waitUntilCatching(SIGTERM, 60s));
+        ::kill(program.pid(), SIGTERM);
+        // The instance goes first, even where a thread cannot end yet.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(socket()) && !holdsLock(program.pid(), lock()); }, 5'000));
+        const auto status = program.waitFor(5s);
+        ASSERT_TRUE(status.has_value()) << "still running 5 s after SIGTERM";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+    };
+    const auto startsAsTheInstance = [&] {
+        auto next = start();
+        const auto began = std::chrono::steady_clock::now();
+        EXPECT_TRUE(becomesRunningInstance(*next));
+        EXPECT_LT(std::chrono::steady_clock::now() - began, 5s) << "the lock and socket were free";
+        return next;
+    };
+    quitsOnSigterm(*startsAsTheInstance());
+
+    // On a fresh account the introduction checks access at once, which
+    // stats the Documents folder: here a mount that hangs.
+    fs::remove_all(config);
+    testing::SlowTree tree;
+    tree.slowStat = {"."};
+    testing::SlowMount mount(home / "Documents", tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+    auto held = startsAsTheInstance();
+    ASSERT_TRUE(mount.waitForSlowCalls(1, 30s)) << "no thread of the program reached the hung folder";
+    quitsOnSigterm(*held);
+    const auto next = startsAsTheInstance();
 }
 
 TEST_F(SingleInstanceTest, OfStartsAtTheSameMomentOneRunsAndTheOthersHandOver)

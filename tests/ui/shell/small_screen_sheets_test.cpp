@@ -1,9 +1,10 @@
 // Every sheet and the Settings window on the screen the test runs on,
 // framed by a real window manager (openbox): each opens as the
-// application opens it, lies inside the screen's available area with its
-// frame, and its buttons lie inside both the sheet and the screen; where the
-// screen has room, a sheet keeps its usual size. ctest runs this once per
-// screen size.
+// application opens it, centred on the main window, lies inside the
+// screen's available area with its frame, and its buttons lie inside both
+// the sheet and the screen; where the screen has room, a sheet keeps its
+// usual size. A sheet whose height settles after it has opened stays
+// centred. ctest runs this once per screen size.
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QWindow>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -28,6 +30,12 @@
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
 #include "ui/disk/header/disk_header.h"
+#include "ui/disk/map/map_panel.h"
+#include "ui/disk/review/cleanup_confirmation.h"
+#include "ui/disk/review/cleanup_row.h"
+#include "ui/disk/review/review_cards.h"
+#include "ui/disk/review/review_list.h"
+#include "ui/disk/sidebar/disk_sidebar.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
@@ -64,6 +72,27 @@ protected:
         EXPECT_TRUE(framed) << "framed inside the screen in time";
 
         return shown;
+    }
+
+    // The sheet's frame centred on the main window's, as far as the screen
+    // lets it be, once the window manager has answered the last move.
+    void expectCentredOnTheWindow(const QWidget& sheet)
+    {
+        QRect framed, centred;
+        const auto area = room();
+        const auto placed = [&] {
+            framed = sheet.windowHandle()->frameGeometry();
+            centred = QRect(QPoint(0, 0), framed.size());
+            centred.moveCenter(window().windowHandle()->frameGeometry().center());
+            centred.moveLeft(
+                std::clamp(centred.left(), area.left(), std::max(area.left(), area.right() + 1 - centred.width())));
+            centred.moveTop(
+                std::clamp(centred.top(), area.top(), std::max(area.top(), area.bottom() + 1 - centred.height())));
+            return area.contains(framed) && (framed.topLeft() - centred.topLeft()).manhattanLength() <= 2;
+        };
+        EXPECT_TRUE(QTest::qWaitFor(placed, 5'000))
+            << "frame " << framed.width() << "x" << framed.height() << " at " << framed.x() << "," << framed.y()
+            << ", centred at " << centred.x() << "," << centred.y();
     }
 
     testing::TempHome temp;
@@ -145,9 +174,7 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
             sheet.open();
             auto* window = framedWindow(sheet.find);
             ASSERT_NE(window, nullptr);
-            const auto framed = window->frameGeometry();
-            EXPECT_TRUE(room().contains(framed))
-                << "frame " << framed.x() << "," << framed.y() << " " << framed.width() << "x" << framed.height();
+            expectCentredOnTheWindow(*window);
 
             const auto space = room().size().shrunkBy(window->windowHandle()->frameMargins());
             if (!sheet.usual.isEmpty()) {
@@ -177,6 +204,60 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
             ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull() || !closing->isVisible(); }, 10'000));
             settle();
         }
+    }
+}
+
+// After a move or an Undo, the next "Move to Trash?" shows the last result's
+// line, which comes once the item has been looked at: the sheet grows after
+// it has opened, and still opens centred on the main window.
+TEST_F(SmallScreenSheets, AConfirmationShowingTheLastResultOpensCentredOnTheWindow)
+{
+    for (const auto* cache : {".npm/_cacache", ".cache/thumbnails", ".cache/pip", ".cache/yarn", ".gradle/caches"})
+        for (int i = 0; i < 3; ++i) testing::writeFile(temp.home / cache / ("blob" + std::to_string(i)), 400'000);
+    app->mainView()->setSection(AppSection::storage);
+    ASSERT_NE(diskPage(), nullptr);
+    auto& model = app->mainView()->diskModel();
+    model.scan(temp.home.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+    diskPage()->state().setSidebarMode(DiskSidebarMode::cleanup);
+    auto& review =
+        static_cast<ReviewList&>(diskPage()->mapPanel().sidebar().modeContent(DiskSidebarMode::cleanup));
+    const auto idle = [&] { return QTest::qWaitFor([&] { return !model.cleanupInProgress(); }, 30'000); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return review.rows().size() >= 4; }, 30'000));
+    ASSERT_TRUE(idle());
+
+    // Move, move, Undo, move: each sheet after the first shows what happened last.
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE("sheet " + std::to_string(round + 1) + " on " + screenName().toStdString());
+        ASSERT_FALSE(review.rows().empty());
+        review.rows().front()->reviewButton().click();
+        const auto modal = [] { return QApplication::activeModalWidget(); };
+        auto* sheet = qobject_cast<DiskCleanupConfirmation*>(framedWindow(modal));
+        ASSERT_NE(sheet, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sheet->moveButton().isEnabled(); }, 10'000));
+        settle();
+        auto* message = sheet->findChild<QWidget*>("confirmationMessage");
+        ASSERT_NE(message, nullptr);
+        EXPECT_EQ(message->isVisible(), round > 0) << "the last result's line";
+        expectCentredOnTheWindow(*sheet);
+        if (round == 1) {
+            QDir().mkpath(CORVALENT_SCREENSHOTS);
+            sheet->screen()->grabWindow(0).save(
+                QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-cleanup-after-move.png").arg(screenName()));
+        }
+
+        QPointer<QWidget> closing(sheet);
+        sheet->moveButton().click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull() || !closing->isVisible(); }, 20'000));
+        ASSERT_TRUE(idle());
+        if (round == 1) {
+            ASSERT_FALSE(review.recentTrashCard().undoButtons().empty());
+            review.recentTrashCard().undoButtons().front()->click();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return model.cleanupMessage().value_or("").startsWith("Restored"); },
+                                        20'000));
+            ASSERT_TRUE(idle());
+        }
+        settle();
     }
 }
 
