@@ -20,26 +20,6 @@ struct Mount {
     std::string point;
 };
 
-// The table writes a space, tab, newline or backslash in a path as "\ooo".
-std::string unescaped(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned value = 0;
-        if (text[i] == '\\' && i + 3 < text.size()) {
-            const auto digits = text.substr(i + 1, 3);
-            const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
-            if (error == std::errc{} && end == digits.data() + 3 && value < 256) {
-                out.push_back(static_cast<char>(value));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(text[i]);
-    }
-    return out;
-}
 
 // The device and mount point of each line: "ID PARENT MAJOR:MINOR ROOT POINT ...".
 std::vector<Mount> mounts(std::string_view table)
@@ -66,7 +46,7 @@ std::vector<Mount> mounts(std::string_view table)
         if (std::from_chars(majorText.data(), majorText.data() + majorText.size(), major).ec != std::errc{} ||
             std::from_chars(minorText.data(), minorText.data() + minorText.size(), minor).ec != std::errc{})
             continue;
-        found.push_back({makedev(major, minor), unescaped(fields[4])});
+        found.push_back({makedev(major, minor), unescapedMountField(fields[4])});
     }
     return found;
 }
@@ -78,6 +58,26 @@ bool atOrBelow(std::string_view path, std::string_view folder)
 }
 
 }  // namespace
+
+std::string unescapedMountField(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned value = 0;
+        if (text[i] == '\\' && i + 3 < text.size()) {
+            const auto digits = text.substr(i + 1, 3);
+            const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
+            if (error == std::errc{} && end == digits.data() + 3 && value < 256) {
+                out.push_back(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
 
 std::unique_ptr<MountPlace> mountsBelow(std::string_view table, std::string_view root)
 {

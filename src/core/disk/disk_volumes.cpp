@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "bridge/walk_mounts.h"
 #include "core/disk/disk.h"
 #include "core/common/child_process.h"
 #include "core/common/saturating.h"
@@ -26,26 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The mount table escapes blanks, tabs, newlines and backslashes as octal.
-std::string unescaped(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size()) {
-            int value = 0;
-            const auto digits = text.substr(i + 1, 3);
-            const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
-            if (ec == std::errc{} && end == digits.data() + 3 && value < 256) {
-                out.push_back(static_cast<char>(value));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(text[i]);
-    }
-    return out;
-}
+using walk::unescapedMountField;
 
 std::vector<std::string_view> fields(std::string_view line)
 {
@@ -101,7 +83,7 @@ std::optional<std::string> labelOf(const std::string& source)
     const auto device = resolved(source);
     std::error_code error;
     for (const auto& link : fs::directory_iterator("/dev/disk/by-label", error)) {
-        if (resolved(link.path().string()) == device) return unescaped(link.path().filename().string());
+        if (resolved(link.path().string()) == device) return unescapedMountField(link.path().filename().string());
     }
     return std::nullopt;
 }
@@ -256,10 +238,10 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
         const auto majorEnd = std::from_chars(device.data(), device.data() + colon, entry.major);
         const auto minorEnd = std::from_chars(device.data() + colon + 1, device.data() + device.size(), entry.minor);
         if (majorEnd.ec != std::errc{} || minorEnd.ec != std::errc{}) continue;
-        entry.root = unescaped(parts[3]);
-        entry.mountPoint = unescaped(parts[4]);
-        entry.fileSystem = unescaped(*(separator + 1));
-        entry.source = unescaped(*(separator + 2));
+        entry.root = unescapedMountField(parts[3]);
+        entry.mountPoint = unescapedMountField(parts[4]);
+        entry.fileSystem = unescapedMountField(*(separator + 1));
+        entry.source = unescapedMountField(*(separator + 2));
         entries.push_back(std::move(entry));
     }
     return entries;
