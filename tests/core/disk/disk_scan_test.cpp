@@ -321,12 +321,6 @@ TEST(DiskScan, PrivacyProtectedFoldersAreTheDesktopsOwn)
     EXPECT_EQ(all.root.fileCount, 6);
 }
 
-}  // namespace
-}  // namespace corvalent
-
-namespace corvalent {
-namespace {
-
 // Visits come in one order, so a folder whose listing hangs holds back every
 // visit after it. The progress still shows what the other readers found
 // beyond it, and the scan stops at once.
@@ -355,9 +349,7 @@ TEST(DiskScan, ProgressCountsWhatIsFoundBeyondAFolderThatHangs)
         return DiskScanner::scan(mount.path().string(), true, 6, 14, {}, keep, stop.get_token(), 4);
     });
     ASSERT_TRUE(mount.waitForSlowCalls(1));
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (progress().scannedFiles < 6 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    testing::eventually([&] { return progress().scannedFiles >= 6; }, std::chrono::seconds(10));
     EXPECT_EQ(progress(), (DiskScanProgress{1 + 7 + 6, 6, 6 * 4'096}))
         << "the root visited; held, six folders and their files found";
 
