@@ -5,11 +5,11 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <cerrno>
-#include <charconv>
 #include <string>
 #include <vector>
 
 #include "bridge/file_descriptor.h"
+#include "bridge/mount_table.h"
 #include "bridge/walk_descriptors.h"
 
 namespace corvalent::walk {
@@ -20,34 +20,12 @@ struct Mount {
     std::string point;
 };
 
-
-// The device and mount point of each line: "ID PARENT MAJOR:MINOR ROOT POINT ...".
+// The device and mount point of each line of the table.
 std::vector<Mount> mounts(std::string_view table)
 {
     std::vector<Mount> found;
-    while (!table.empty()) {
-        const auto newline = table.find('\n');
-        auto line = table.substr(0, newline);
-        table.remove_prefix(newline == std::string_view::npos ? table.size() : newline + 1);
-        std::string_view fields[5];
-        std::size_t count = 0;
-        for (; count < 5 && !line.empty(); ++count) {
-            const auto space = line.find(' ');
-            fields[count] = line.substr(0, space);
-            line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
-        }
-        if (count < 5) continue;
-        const auto colon = fields[2].find(':');
-        if (colon == std::string_view::npos) continue;
-        unsigned major = 0;
-        unsigned minor = 0;
-        const auto majorText = fields[2].substr(0, colon);
-        const auto minorText = fields[2].substr(colon + 1);
-        if (std::from_chars(majorText.data(), majorText.data() + majorText.size(), major).ec != std::errc{} ||
-            std::from_chars(minorText.data(), minorText.data() + minorText.size(), minor).ec != std::errc{})
-            continue;
-        found.push_back({makedev(major, minor), unescapedMountField(fields[4])});
-    }
+    for (auto& entry : parseMountInfo(table))
+        found.push_back({makedev(entry.major, entry.minor), std::move(entry.mountPoint)});
     return found;
 }
 
@@ -58,26 +36,6 @@ bool atOrBelow(std::string_view path, std::string_view folder)
 }
 
 }  // namespace
-
-std::string unescapedMountField(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned value = 0;
-        if (text[i] == '\\' && i + 3 < text.size()) {
-            const auto digits = text.substr(i + 1, 3);
-            const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
-            if (error == std::errc{} && end == digits.data() + 3 && value < 256) {
-                out.push_back(static_cast<char>(value));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(text[i]);
-    }
-    return out;
-}
 
 std::unique_ptr<MountPlace> mountsBelow(std::string_view table, std::string_view root)
 {

@@ -29,10 +29,6 @@ struct MountPlace {
     }
 };
 
-// A field of the mount table, which writes a space, tab, newline or
-// backslash as "\ooo", as the path or name it stands for.
-std::string unescapedMountField(std::string_view text);
-
 // The mount points strictly below `root` (a path as the kernel spells it)
 // in `table` (the text of /proc/self/mountinfo), as a tree of names. A mount
 // is of another file system when its device differs from that of the mount

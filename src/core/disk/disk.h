@@ -22,6 +22,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bridge/mount_table.h"
+
 #include "core/disk/disk_ownership.h"
 
 namespace corvalent {
@@ -251,20 +253,6 @@ std::vector<DiskVolume> volumes();
 std::optional<DiskCapacity> capacity(std::string_view path);
 
 }  // namespace DiskScanner
-
-// One line of /proc/self/mountinfo.
-struct MountEntry {
-    std::uint32_t major = 0;
-    std::uint32_t minor = 0;
-    std::string root;        // the folder of the file system mounted here
-    std::string mountPoint;  // unescaped
-    std::string fileSystem;
-    std::string source;      // unescaped
-
-    bool operator==(const MountEntry&) const = default;
-};
-
-std::vector<MountEntry> parseMountInfo(std::string_view text);
 
 // Whether a mount is a volume a person stores files on (not a pseudo file
 // system, a package image or a system-internal place).

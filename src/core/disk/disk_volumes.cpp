@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +15,7 @@
 #include <system_error>
 #include <thread>
 
-#include "bridge/walk_mounts.h"
+#include "bridge/mount_table.h"
 #include "core/disk/disk.h"
 #include "core/common/child_process.h"
 #include "core/common/saturating.h"
@@ -26,20 +25,6 @@ namespace corvalent {
 namespace {
 
 namespace fs = std::filesystem;
-
-using walk::unescapedMountField;
-
-std::vector<std::string_view> fields(std::string_view line)
-{
-    std::vector<std::string_view> parts;
-    while (!line.empty()) {
-        const auto space = line.find(' ');
-        if (space != 0) parts.push_back(line.substr(0, space));
-        if (space == std::string_view::npos) break;
-        line.remove_prefix(space + 1);
-    }
-    return parts;
-}
 
 std::string readText(const fs::path& file)
 {
@@ -216,35 +201,6 @@ void MountReads::end(const std::string& mount)
 {
     const std::lock_guard guard(lock_);
     reading_.erase(mount);
-}
-
-std::vector<MountEntry> parseMountInfo(std::string_view text)
-{
-    std::vector<MountEntry> entries;
-    while (!text.empty()) {
-        const auto newline = text.find('\n');
-        const auto line = text.substr(0, newline);
-        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-
-        const auto parts = fields(line);
-        const auto separator = std::find(parts.begin(), parts.end(), "-");
-        if (parts.size() < 6 || separator == parts.end() || std::distance(separator, parts.end()) < 3 ||
-            std::distance(parts.begin(), separator) < 6)
-            continue;
-        MountEntry entry;
-        const auto device = parts[2];
-        const auto colon = device.find(':');
-        if (colon == std::string_view::npos) continue;
-        const auto majorEnd = std::from_chars(device.data(), device.data() + colon, entry.major);
-        const auto minorEnd = std::from_chars(device.data() + colon + 1, device.data() + device.size(), entry.minor);
-        if (majorEnd.ec != std::errc{} || minorEnd.ec != std::errc{}) continue;
-        entry.root = unescapedMountField(parts[3]);
-        entry.mountPoint = unescapedMountField(parts[4]);
-        entry.fileSystem = unescapedMountField(*(separator + 1));
-        entry.source = unescapedMountField(*(separator + 2));
-        entries.push_back(std::move(entry));
-    }
-    return entries;
 }
 
 bool isUserVolumeMount(const MountEntry& entry)

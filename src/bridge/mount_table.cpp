@@ -1,0 +1,73 @@
+#include "bridge/mount_table.h"
+
+#include <algorithm>
+#include <charconv>
+#include <iterator>
+
+namespace corvalent {
+namespace {
+
+std::vector<std::string_view> fields(std::string_view line)
+{
+    std::vector<std::string_view> parts;
+    while (!line.empty()) {
+        const auto space = line.find(' ');
+        if (space != 0) parts.push_back(line.substr(0, space));
+        if (space == std::string_view::npos) break;
+        line.remove_prefix(space + 1);
+    }
+    return parts;
+}
+
+}  // namespace
+
+std::string unescapedMountField(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned value = 0;
+        if (text[i] == '\\' && i + 3 < text.size()) {
+            const auto digits = text.substr(i + 1, 3);
+            const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 8);
+            if (error == std::errc{} && end == digits.data() + 3 && value < 256) {
+                out.push_back(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+std::vector<MountEntry> parseMountInfo(std::string_view text)
+{
+    std::vector<MountEntry> entries;
+    while (!text.empty()) {
+        const auto newline = text.find('\n');
+        const auto line = text.substr(0, newline);
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+
+        const auto parts = fields(line);
+        const auto separator = std::find(parts.begin(), parts.end(), "-");
+        if (parts.size() < 6 || separator == parts.end() || std::distance(separator, parts.end()) < 3 ||
+            std::distance(parts.begin(), separator) < 6)
+            continue;
+        MountEntry entry;
+        const auto device = parts[2];
+        const auto colon = device.find(':');
+        if (colon == std::string_view::npos) continue;
+        const auto majorEnd = std::from_chars(device.data(), device.data() + colon, entry.major);
+        const auto minorEnd = std::from_chars(device.data() + colon + 1, device.data() + device.size(), entry.minor);
+        if (majorEnd.ec != std::errc{} || minorEnd.ec != std::errc{}) continue;
+        entry.root = unescapedMountField(parts[3]);
+        entry.mountPoint = unescapedMountField(parts[4]);
+        entry.fileSystem = unescapedMountField(*(separator + 1));
+        entry.source = unescapedMountField(*(separator + 2));
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+}  // namespace corvalent

@@ -1,0 +1,31 @@
+#pragma once
+
+// The kernel's mount table (/proc/self/mountinfo), read by the walk and by
+// the volume list.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvalent {
+
+// One line of /proc/self/mountinfo.
+struct MountEntry {
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::string root;        // the folder of the file system mounted here
+    std::string mountPoint;  // unescaped
+    std::string fileSystem;
+    std::string source;      // unescaped
+
+    bool operator==(const MountEntry&) const = default;
+};
+
+std::vector<MountEntry> parseMountInfo(std::string_view text);
+
+// A field of the table, which writes a space, tab, newline or backslash as
+// "\ooo", as the text it stands for.
+std::string unescapedMountField(std::string_view text);
+
+}  // namespace corvalent
