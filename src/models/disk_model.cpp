@@ -11,7 +11,8 @@ namespace {
 // `path` is one of the moved paths or lies inside one.
 bool movedAway(const std::map<std::string, std::uint64_t>& moved, const std::string& path)
 {
-    return std::any_of(moved.begin(), moved.end(), [&](const auto& item) { return Paths::isAtOrBelow(path, item.first); });
+    return std::any_of(moved.begin(), moved.end(),
+                       [&](const auto& item) { return Paths::isAtOrBelow(path, item.first); });
 }
 
 struct Insights {

@@ -467,7 +467,8 @@ TEST(DiskDuplicateCopies, ACopyInATrashIsNeverTheKeptOneNorOffered)
     ASSERT_EQ(inHome.files.front().path, homeTrashCopy) << "the home's Trash copy sorts first";
     EXPECT_EQ(DiskDuplicateCopies::roles(inHome, home), (std::vector{Role::protected_, Role::keep, Role::review}));
     const auto onVolumes = setOf({"/media/ana/usb/film.mkv", volumeTrashCopy, sharedTrashCopy});
-    EXPECT_EQ(DiskDuplicateCopies::roles(onVolumes, home), (std::vector{Role::protected_, Role::protected_, Role::keep}))
+    EXPECT_EQ(DiskDuplicateCopies::roles(onVolumes, home),
+              (std::vector{Role::protected_, Role::protected_, Role::keep}))
         << "a volume's Trash, of either kind, neither";
     EXPECT_EQ(DiskDuplicateCopies::roles(setOf({homeTrashCopy, volumeTrashCopy}), home),
               (std::vector{Role::protected_, Role::protected_}))
@@ -480,7 +481,9 @@ TEST(DiskDuplicateCopies, ACopyInATrashIsNeverTheKeptOneNorOffered)
 // After a move the set's figures are those of the copies left.
 TEST(DiskDuplicateCopies, MovedCopiesLeaveTheSetAndItsFigures)
 {
-    const auto file = [](std::string path, std::uint64_t bytes) { return DiskFile{std::move(path), bytes, 9, 1, 0, false}; };
+    const auto file = [](std::string path, std::uint64_t bytes) {
+        return DiskFile{std::move(path), bytes, 9, 1, 0, false};
+    };
     const auto identity = [](std::string path) { return DiskItemIdentity{.path = std::move(path)}; };
     const auto set = DiskVerifiedDuplicateSet::make({}, {file("/a", 100), file("/b", 100), file("/c", 40)},
                                                     {identity("/a"), identity("/b"), identity("/c")});
