@@ -39,6 +39,7 @@
 #include "ui/shell/main_view.h"
 #include "ui/shell/main_window_size.h"
 #include "ui/shell/tray_menu.h"
+#include "ui/widgets/app_style.h"
 #include "ui/widgets/display_formats.h"
 #include "ui_settle.h"
 
@@ -123,6 +124,10 @@ TEST_F(SmallScreen, AWindowOpenedPartlyOffTheScreenComesBackInside)
 // Quit; View keeps Refresh.
 TEST_F(SmallScreen, WithoutATrayTheMenuBarCarriesTheTrayMenusRows)
 {
+    installAppStyle();  // the program's own menus, for the pictures
+    struct FusionAgain {
+        ~FusionAgain() { QApplication::setStyle(QStringLiteral("Fusion")); }
+    } fusionAgain;
     app->createTrayMenu();
     ASSERT_FALSE(app->trayMenu()->hasTrayIcon()) << "a tray shows here";
     auto* bar = window().menuBar();
@@ -144,11 +149,13 @@ TEST_F(SmallScreen, WithoutATrayTheMenuBarCarriesTheTrayMenusRows)
     EXPECT_EQ(rows().mid(1), (QStringList{QStringLiteral("Swap in use: ") + app->model().swap(), "—", "Settings…",
                                           "Appearance", "—", "Quit Corvalent"}));
 
+    auto* appearances = menu.actions()[4];
+    ASSERT_NE(appearances->menu(), nullptr);
+    auto& choices = *appearances->menu();
     for (const auto appearance : {AppAppearance::light, AppAppearance::dark}) {
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
-        auto& choices = *menu.actions()[5]->menu();
-        menu.setActiveAction(menu.actions()[5]);
+        menu.setActiveAction(appearances);
         ASSERT_TRUE(QTest::qWaitFor([&] { return choices.isVisible(); }, 5'000));
         EXPECT_TRUE(room().contains(menu.geometry()) && room().contains(choices.geometry()));
         auto* choice = app->trayMenu()->appearanceAction(appearance);
@@ -159,7 +166,7 @@ TEST_F(SmallScreen, WithoutATrayTheMenuBarCarriesTheTrayMenusRows)
         // Open again, for people to look at in the chosen appearance.
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
-        menu.setActiveAction(menu.actions()[5]);
+        menu.setActiveAction(appearances);
         ASSERT_TRUE(QTest::qWaitFor([&] { return choices.isVisible(); }, 5'000));
         screenshot(appearance == AppAppearance::dark ? "menu-bar-dark" : "menu-bar-light");
         menu.hide();
