@@ -93,7 +93,7 @@ private:
 // A key the shortcut already took never arrives here.
 class QuitKeys : public QObject {
 public:
-    QuitKeys(QAction& quit) : QObject(&quit), quit_(quit) { qApp->installEventFilter(this); }
+    explicit QuitKeys(QAction& quit) : QObject(&quit), quit_(quit) { qApp->installEventFilter(this); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -127,8 +127,10 @@ bool measurementFlagGiven(int argc, char** argv)
 bool displayReachable(int argc, char** argv)
 {
     auto platform = qEnvironmentVariable("QT_QPA_PLATFORM");
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::string_view(argv[i]) == "-platform") platform = QString::fromLocal8Bit(argv[i + 1]);
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "-platform" || argument == "--platform") platform = QString::fromLocal8Bit(argv[i + 1]);
+    }
     const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (platform.isEmpty()) return x11 || wayland;

@@ -124,10 +124,6 @@ TEST_F(SmallScreen, AWindowOpenedPartlyOffTheScreenComesBackInside)
 // Quit; View keeps Refresh.
 TEST_F(SmallScreen, WithoutATrayTheMenuBarCarriesTheTrayMenusRows)
 {
-    installAppStyle();  // the program's own menus, for the pictures
-    struct FusionAgain {
-        ~FusionAgain() { QApplication::setStyle(QStringLiteral("Fusion")); }
-    } fusionAgain;
     app->createTrayMenu();
     ASSERT_FALSE(app->trayMenu()->hasTrayIcon()) << "a tray shows here";
     auto* bar = window().menuBar();
@@ -152,6 +148,15 @@ TEST_F(SmallScreen, WithoutATrayTheMenuBarCarriesTheTrayMenusRows)
     auto* appearances = menu.actions()[4];
     ASSERT_NE(appearances->menu(), nullptr);
     auto& choices = *appearances->menu();
+    // The program's own look for the two menus, for the pictures; the rest
+    // of the suite keeps the tests' style.
+    AppStyle look;
+    struct OwnLook {
+        QMenu &menu, &choices;
+        ~OwnLook() { menu.setStyle(nullptr), choices.setStyle(nullptr); }
+    } ownLook{menu, choices};
+    menu.setStyle(&look);
+    choices.setStyle(&look);
     for (const auto appearance : {AppAppearance::light, AppAppearance::dark}) {
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
