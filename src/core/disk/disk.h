@@ -242,7 +242,7 @@ public:
     void endRead(const std::string& mount, std::optional<Figures> figures, bool slow);
     // Waits until no reader of `mounts` is out, or until `deadline`.
     void awaitReads(const std::vector<std::string>& mounts, std::chrono::steady_clock::time_point deadline);
-    Mount mount(const std::string& mount) const;
+    Mount mount(const std::string& key) const;
     // Forgets every mount not in `mounts` that has no reader out.
     void keepOnly(const std::vector<std::string>& mounts);
 

@@ -180,10 +180,10 @@ void MountFigureCache::awaitReads(const std::vector<std::string>& mounts,
     });
 }
 
-MountFigureCache::Mount MountFigureCache::mount(const std::string& mount) const
+MountFigureCache::Mount MountFigureCache::mount(const std::string& key) const
 {
     const std::lock_guard guard(lock_);
-    const auto known = mounts_.find(mount);
+    const auto known = mounts_.find(key);
     return known == mounts_.end() ? Mount{} : known->second;
 }
 

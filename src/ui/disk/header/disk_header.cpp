@@ -177,7 +177,7 @@ void DiskHeader::fillVolumeMenu()
         connect(action, &QAction::triggered, this, [this, id = volume.id] { model_.selectVolume(id); });
     };
     // Named, but not to be chosen while it does not answer.
-    const auto addSilent = [this](const DiskUnresponsiveVolume& volume) {
+    const auto addNotResponding = [this](const DiskUnresponsiveVolume& volume) {
         const auto symbol = volume.isExternal() ? QStringLiteral("externaldrive") : QStringLiteral("internaldrive");
         menu_->addAction(symbolIcon(symbol, palette()), menuText(volume.name) + QStringLiteral(" · not responding"))
             ->setEnabled(false);
@@ -186,7 +186,7 @@ void DiskHeader::fillVolumeMenu()
     for (const auto& volume : model_.volumes())
         if (!volume.isExternal()) addVolume(volume);
     for (const auto& volume : model_.notRespondingVolumes())
-        if (!volume.isExternal()) addSilent(volume);
+        if (!volume.isExternal()) addNotResponding(volume);
     menu_->addSeparator();
     section(QStringLiteral("External"));
     bool anyExternal = false;
@@ -197,7 +197,7 @@ void DiskHeader::fillVolumeMenu()
     }
     for (const auto& volume : model_.notRespondingVolumes()) {
         if (!volume.isExternal()) continue;
-        addSilent(volume);
+        addNotResponding(volume);
         anyExternal = true;
     }
     if (!anyExternal) menu_->addAction(QStringLiteral("No external disks connected"))->setEnabled(false);
