@@ -27,8 +27,9 @@ struct Insights {
 DiskModelEnvironment DiskModelEnvironment::system()
 {
     DiskModelEnvironment environment;
-    // Mounts whose figures a reader still waits for are left out of later lists.
-    environment.volumes = [reads = std::make_shared<MountReads>()] { return DiskScanner::volumes(reads); };
+    // Kept across lists: a mount's late answer shows in the next, and a mount
+    // whose reader still waits is not asked again.
+    environment.volumes = [cache = std::make_shared<MountFigureCache>()] { return DiskScanner::volumes(cache); };
     environment.snapshotSummary = [](const std::string& path, std::stop_token stop) {
         return APFSSnapshotProbe::summary(path, std::move(stop));
     };
@@ -155,8 +156,9 @@ void DiskModel::loadVolumes(bool force, std::function<void()> done)
     const auto previous = selectedVolumeID_;
     BackgroundTask::start(
         this, [list = environment_.volumes](std::stop_token) { return list(); },
-        [this, previous, done = std::move(done)](std::vector<DiskVolume> listed) {
-            volumes_ = std::move(listed);
+        [this, previous, done = std::move(done)](DiskVolumeList listed) {
+            volumes_ = std::move(listed.volumes);
+            notRespondingVolumes_ = std::move(listed.notResponding);
             const DiskVolume* chosen = nullptr;
             if (previous)
                 for (const auto& volume : volumes_)
@@ -180,7 +182,9 @@ void DiskModel::loadVolumes(bool force, std::function<void()> done)
             loadingVolumes_ = false;
             if (done) done();
         },
-        // Bounded however the mounts answer; a move waits for it before the next may start.
+        // Never queued behind a lane's job that a hung file system holds: the
+        // list takes at most volumeReadLimit, and the end of a move or a
+        // restore waits for it.
         {.ownThread = true});
 }
 

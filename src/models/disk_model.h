@@ -41,7 +41,7 @@ struct DiskModelStatus {
 
 // What the model takes from its surroundings; tests replace any of it.
 struct DiskModelEnvironment {
-    std::function<std::vector<DiskVolume>()> volumes;
+    std::function<DiskVolumeList()> volumes;
     std::function<std::optional<APFSSnapshotSummary>(const std::string&, std::stop_token)> snapshotSummary;
     std::function<double()> uptime;
     // How long a stopped scan has to hand back its partial result. One that
@@ -68,6 +68,8 @@ public:
     // Published state.
     const std::optional<DiskCapacity>& capacity() const { return capacity_; }
     const std::vector<DiskVolume>& volumes() const { return volumes_; }
+    // Mounted volumes left out of the last list: their figures did not come in time.
+    const std::vector<DiskUnresponsiveVolume>& notRespondingVolumes() const { return notRespondingVolumes_; }
     const std::optional<std::string>& selectedVolumeID() const { return selectedVolumeID_; }
     const std::optional<DiskScanResult>& result() const { return result_; }
     const DiskModelStatus& status() const { return status_; }
@@ -142,7 +144,7 @@ public:
 signals:
     // One signal per area, sent once every field of the change has its new
     // value; a view listens to the areas whose getters it reads.
-    // The volumes, the selection, its capacity and its snapshots.
+    // The volumes (those not responding too), the selection, its capacity and its snapshots.
     void volumesChanged();
     // The status, stopping, the scanned path, the estimate, and the counters
     // a scan starts and ends with.
@@ -197,6 +199,7 @@ private:
     DiskModelEnvironment environment_;
     std::optional<DiskCapacity> capacity_;
     std::vector<DiskVolume> volumes_;
+    std::vector<DiskUnresponsiveVolume> notRespondingVolumes_;
     std::optional<std::string> selectedVolumeID_;
     std::optional<DiskScanResult> result_;
     DiskModelStatus status_;

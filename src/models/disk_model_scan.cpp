@@ -161,8 +161,7 @@ void DiskModel::beginScanAt(std::uint64_t token, const std::string& root)
     // The listed volume that holds the root: the one with the longest path.
     const DiskVolume* owner = nullptr;
     for (const auto& volume : volumes_) {
-        const bool holds = volume.url == root || root.starts_with(volume.url == "/" ? "/" : volume.url + "/");
-        if (holds && (!owner || volume.url.size() > owner->url.size())) owner = &volume;
+        if (Paths::isAtOrBelow(root, volume.url) && (!owner || volume.url.size() > owner->url.size())) owner = &volume;
     }
     const bool otherVolume = owner && selectedVolumeID_ != owner->id;
     const bool volumeChanged = owner && (otherVolume || capacity_ != owner->capacity);
