@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTest>
 
 #include <algorithm>
@@ -232,6 +233,10 @@ TEST_F(FocusRoads, TabMeetsEachMemberInOrderBeforeTheShelf)
     for (int presses = 0; presses < 20 && !page.shelf().isAncestorOf(QApplication::focusWidget()); ++presses) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         auto* now = QApplication::focusWidget();
+        if (now == static_cast<QWidget*>(&inspector.scrollArea())) {
+            EXPECT_EQ(focusFault(), "") << "the details, as they scroll";
+            screenshot("inspector-details");
+        }
         if (std::ranges::find(drawn, now) == drawn.end()) continue;
         met.push_back(now);
         settle();
