@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <algorithm>
@@ -205,7 +206,8 @@ TEST_F(FocusRoads, StopScanLeadsToThePartialResults)
 
 // A selected group of four in the inspector: Tab from the list meets each
 // member's check box in the order they are drawn, before the shelf's
-// buttons, and each one rests in sight, clear of the shelf.
+// buttons, and each one rests in sight, clear of the shelf; so does the
+// last one when Shift+Tab comes back to it from the shelf.
 TEST_F(FocusRoads, TabMeetsEachMemberInOrderBeforeTheShelf)
 {
     const auto bin = testing::tempDirUnderHome();
@@ -217,7 +219,9 @@ TEST_F(FocusRoads, TabMeetsEachMemberInOrderBeforeTheShelf)
     auto& page = *qobject_cast<ProcessPage*>(app->mainView()->currentPage());
     ASSERT_TRUE(tabTo(page.listPane().searchField()));
     QTest::keyClicks(&page.listPane().searchField(), "zq-focus-member");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return app->model().visible().size() == 1; }, 30'000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return app->model().visible().size() == 1 && app->model().visible().front().members.size() == 4; },
+        30'000));
     auto& inspector = *page.inspector().findChild<ProcessInspector*>();
     auto& list = page.listPane().list();
     ASSERT_TRUE(tabTo(list));
@@ -246,6 +250,15 @@ TEST_F(FocusRoads, TabMeetsEachMemberInOrderBeforeTheShelf)
     EXPECT_EQ(met, drawn) << "each member, in order";
     EXPECT_TRUE(page.shelf().isAncestorOf(QApplication::focusWidget()))
         << "then the shelf: on " << named(QApplication::focusWidget());
+
+    // The details scrolled back to their top, as a wheel would: Shift+Tab
+    // from the shelf brings the last member back into view.
+    inspector.scrollArea().verticalScrollBar()->setValue(0);
+    settle();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), drawn.back());
+    settle();
+    EXPECT_EQ(focusFault(), "") << "Shift+Tab from the shelf";
 }
 
 }  // namespace
