@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "ui/widgets/corvalent_style.h"
 
@@ -31,7 +32,13 @@ public:
         connect(area.verticalScrollBar(), &QScrollBar::rangeChanged, this,
                 [this](int least, int most) { followRange(most > least); });
         followRange(area.verticalScrollBar()->maximum() > area.verticalScrollBar()->minimum());
-        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { bringIntoView(now); });
+        // A click puts the focus where the pointer is, already in view. The
+        // rest waits for the event loop: the area may be going away, or the
+        // control only now laid out.
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+            if (now == nullptr || QApplication::mouseButtons() != Qt::NoButton) return;
+            QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(now)] { bringIntoView(target); });
+        });
     }
 
 protected:
@@ -70,13 +77,11 @@ private:
         const auto policy = scrolls ? Qt::StrongFocus : Qt::NoFocus;
         if (area_.focusPolicy() != policy) area_.setFocusPolicy(policy);
     }
-    // A click puts the focus where the pointer is, already in view.
-    void bringIntoView(QWidget* now)
+    void bringIntoView(const QPointer<QWidget>& target)
     {
         auto* content = area_.widget();
-        if (now == nullptr || content == nullptr || !content->isAncestorOf(now)) return;
-        if (QApplication::mouseButtons() != Qt::NoButton) return;
-        area_.ensureWidgetVisible(now, 0, margin);
+        if (target.isNull() || !target->hasFocus() || content == nullptr || !content->isAncestorOf(target)) return;
+        area_.ensureWidgetVisible(target, 0, margin);
     }
 
     QScrollArea& area_;
