@@ -372,10 +372,10 @@ TEST_F(StopRoadWindow, AfterAStopTheFocusGoesToTheGroupStillSelected)
         return children.back().get();
     };
     // Listed by footprint: the one that ends, the unrelated one, the stubborn one.
-    auto* ending = startIn("zq-pair-ending", {"--touch", "96"}, false);
-    auto* unrelated = startIn("zq-pair-unrelated", {"--touch", "48"}, false);
-    auto* stubborn = startIn("zq-pair-stubborn", {}, true);
-    find("zq-pair", stubborn->pid());
+    auto* ending = startIn("zq-twosel-ending", {"--touch", "96"}, false);
+    auto* unrelated = startIn("zq-twosel-unrelated", {"--touch", "48"}, false);
+    auto* stubborn = startIn("zq-twosel-stubborn", {}, true);
+    find("zq-twosel", stubborn->pid());
     const auto groupOf = [&](const ChildProcess* child) {
         for (const auto& group : model().visible())
             for (const auto& member : group.members)
@@ -387,8 +387,9 @@ TEST_F(StopRoadWindow, AfterAStopTheFocusGoesToTheGroupStillSelected)
         for (int i = 0; i < rows().rowCount(); ++i) ids.push_back(rows().row(i).id);
         return ids;
     };
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return listed() == std::vector{groupOf(ending), groupOf(unrelated), groupOf(stubborn)}; }, 30'000));
+    const auto wanted = [&] { return std::vector{groupOf(ending), groupOf(unrelated), groupOf(stubborn)}; };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listed() == wanted(); }, 30'000))
+        << ::testing::PrintToString(listed()) << " for " << ::testing::PrintToString(wanted());
     const auto stubbornGroup = groupOf(stubborn);
 
     ASSERT_TRUE(activate(app->mainWindow()));
