@@ -49,6 +49,7 @@ protected:
         case QEvent::FocusIn:
             ring_.focusIn(*static_cast<QFocusEvent*>(event));
             setVisible(ring_.shown(area_));
+            raise();
             break;
         case QEvent::FocusOut:
             ring_.focusOut();
@@ -56,10 +57,6 @@ protected:
             break;
         case QEvent::Resize: setGeometry(area_.rect()); break;
         default: break;
-        }
-        if (isVisible()) {
-            raise();
-            update();
         }
         return false;
     }
