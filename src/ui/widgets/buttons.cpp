@@ -204,8 +204,9 @@ void Button::paintLabel(QPainter& painter, const QColor& ink) const
 // takes Return wherever the focus is.
 bool Button::yieldsReturn() const
 {
-    for (const auto* button : window()->findChildren<QPushButton*>())
-        if (button != this && button->isDefault() && button->isVisible()) return true;
+    const auto* own = window();
+    for (const auto* button : own->findChildren<QPushButton*>())
+        if (button != this && button->isDefault() && button->isVisible() && button->window() == own) return true;
     return false;
 }
 
