@@ -115,9 +115,15 @@ public:
     // Insights.
     void updateProcessGroups(const std::vector<ProcessGroup>& groups);
     DiskCleanupCandidate cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory) const;
-    // Moved to the Trash in this session, itself or a folder above it, and
-    // not restored: the last scan still lists it, the lists do not.
-    bool isTrashed(const std::string& path) const;
+    // Moved since the shown result was scanned, itself or a folder above it:
+    // to the Trash and not restored, or back out of the Trash by a restore.
+    // The result still lists it, the lists do not; the next result, or
+    // another volume, forgets every such move.
+    bool movedSinceScan(const std::string& path) const;
+    // A verified set as it stands: the copies not moved since the scan, with
+    // their figures; and what each copy of a set offers.
+    DiskVerifiedDuplicateSet duplicateCopiesLeft(const DiskVerifiedDuplicateSet& set) const;
+    std::vector<DiskDuplicateCopyRole> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set) const;
 
     // Trash. The request is prepared when the confirmation opens, so that the
     // item the user reviewed is the one that moves. Examining the item touches
@@ -151,7 +157,7 @@ signals:
     // running work, and the running work `cleanupCandidate` classes against.
     void insightsChanged();
     // The receipts, a move or restore in progress, its message, the map's
-    // need of a refresh, and what `isTrashed` answers.
+    // need of a refresh, and what `movedSinceScan` answers.
     void trashChanged();
     // The verified sets, the verification running and its message.
     void duplicatesChanged();
@@ -242,8 +248,10 @@ private:
     BackgroundTask duplicateTask_;
     std::uint64_t trashPreparationID_ = 0;
     bool viewActive_ = false;
-    // Moved and not restored: the old scan result still lists them.
-    std::set<std::string> trashedPaths_;
+    // Paths moved since the shown result was scanned, each with the scan
+    // generation (`scanID_`) it moved in: a result of a later scan no longer
+    // lists it there, one of the scan it moved during may.
+    std::map<std::string, std::uint64_t> movedPaths_;
     // By original path: what the shown result counted for running work in
     // each moved item, left out of the figures until it is restored.
     std::map<std::string, std::vector<DiskOwnerStorage>> trashedStorage_;
