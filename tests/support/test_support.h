@@ -56,7 +56,10 @@ struct TempHome {
     ScopedVariable homeVariable{"HOME", home.string()};
     ScopedVariable dataVariable{"XDG_DATA_HOME", data.string()};
 
-    TempHome() { std::filesystem::create_directories(home); }
+    explicit TempHome(const std::filesystem::path& parent = std::filesystem::temp_directory_path()) : root(parent)
+    {
+        std::filesystem::create_directories(home);
+    }
     std::filesystem::path trash() const { return data / "Trash"; }
 };
 

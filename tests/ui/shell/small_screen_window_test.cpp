@@ -245,8 +245,10 @@ TEST_F(SmallScreen, TheProcessListKeepsFiveRowsOnScreenAboveTheShelf)
 TEST_F(SmallScreen, TheDiskSidebarKeepsTwoReviewCardsAndTheMapItsCentreLabel)
 {
     // A home with something to review: a package cache, an app cache, an
-    // archive and three copies of one photo.
-    testing::TempHome temp;
+    // archive and three copies of one photo. Under the account's home, which
+    // this test has to itself: any process of the machine working in /tmp
+    // would otherwise claim the tree as running work, and add a card.
+    testing::TempHome temp(testing::accountHome());
     for (int i = 0; i < 6; ++i)
         testing::writeFile(temp.home / ".npm" / "_cacache" / "content-v2" / ("blob" + std::to_string(i)), 300'000);
     testing::writeFile(temp.home / ".cache" / "thumbnails" / "large.bin", 4'000'000);
