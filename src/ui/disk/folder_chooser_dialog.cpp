@@ -25,6 +25,7 @@ namespace {
 
 constexpr int padding = 20;
 constexpr QSize usualSize(560, 460);
+constexpr int rowHeight = 26;
 // The short wait before "Opening…" shows, so that a quick listing never flickers.
 constexpr int openingDelay = 250;
 
@@ -89,11 +90,13 @@ FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, s
     connect(list_, &QListWidget::itemDoubleClicked, this, &FolderChooserDialog::openRow);
     connect(list_, &QListWidget::itemSelectionChanged, this, &FolderChooserDialog::syncChoose);
     column->addWidget(list_, 1);
-    message_ = new ElidedLabel(QString(), CorvalentStyle::font(TextStyle::callout), Tones::secondary(), this);
+    // Shown in the middle of the list, which is empty whenever it shows.
+    message_ = new ElidedLabel(QString(), CorvalentStyle::font(TextStyle::body), Tones::secondary(), list_->viewport());
     message_->setObjectName("folderMessage");
-    message_->setMaximumLines(2);
+    message_->setAlignment(Qt::AlignCenter);
+    message_->setMaximumLines(3);
     message_->hide();
-    column->addWidget(message_);
+    list_->viewport()->installEventFilter(this);
 
     auto* footer = new QHBoxLayout;
     footer->setSpacing(10);
@@ -217,6 +220,7 @@ void FolderChooserDialog::fill(const QString& select)
         if (!hidden_->isChecked() && entry.name.starts_with('.')) continue;
         const bool mount = entry.kind == PLFolderKind::mountPoint || entry.kind == PLFolderKind::elsewhere;
         auto* item = new QListWidgetItem(mount ? mountIcon : folderIcon, QFile::decodeName(entry.name.c_str()), list_);
+        item->setSizeHint(QSize(0, rowHeight));
         if (item->text() == kept) {
             list_->setCurrentItem(item);
             list_->scrollToItem(item);
@@ -262,6 +266,10 @@ void FolderChooserDialog::syncChoose()
 
 bool FolderChooserDialog::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == list_->viewport() && event->type() == QEvent::Resize) {
+        const auto area = list_->viewport()->rect().adjusted(24, 0, -24, 0);
+        message_->setGeometry(area.x(), area.center().y() - 40, area.width(), 80);
+    }
     if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;

@@ -4,6 +4,7 @@
 // the program ever waits on it, so the program still ends when it quits.
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
@@ -110,6 +111,8 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
     EXPECT_EQ(dialog.message().text(), "“share” does not answer. It may be on a disk or network share that is not "
                                        "responding.");
     EXPECT_FALSE(dialog.chooseButton().isEnabled()) << "a folder that did not answer is no choice";
+    QDir().mkpath(CORVALENT_SCREENSHOTS);
+    dialog.grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-not-answering.png");
     ASSERT_TRUE(mount.waitForSlowCalls(1, 20s));
     EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0u) << "no thread of the program waits on the share";
     // Asked once while the chooser is open, not again.
