@@ -89,6 +89,10 @@ FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, s
     list_->installEventFilter(this);
     connect(list_, &QListWidget::itemDoubleClicked, this, &FolderChooserDialog::openRow);
     connect(list_, &QListWidget::itemSelectionChanged, this, &FolderChooserDialog::syncChoose);
+    // The row the keyboard is on is the one chosen: what is drawn is what is scanned.
+    connect(list_, &QListWidget::currentItemChanged, this, [](QListWidgetItem* current) {
+        if (current != nullptr) current->setSelected(true);
+    });
     column->addWidget(list_, 1);
     // Shown in the middle of the list, which is empty whenever it shows.
     message_ = new ElidedLabel(QString(), CorvalentStyle::font(TextStyle::body), Tones::secondary(), list_->viewport());
@@ -129,7 +133,7 @@ FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, s
 
     new ScreenFit(*this, [] { return usualSize; });
     openFolder(QDir::homePath());
-    list_->setFocus();
+    path_->setFocus();
 }
 
 FolderChooserDialog::~FolderChooserDialog()
@@ -236,6 +240,8 @@ void FolderChooserDialog::openTyped()
     auto typed = path_->text().trimmed();
     if (typed == QStringLiteral("~") || typed.startsWith(QStringLiteral("~/"))) typed.replace(0, 1, QDir::homePath());
     if (typed.isEmpty()) return;
+    // Return on the folder shown chooses it.
+    if (QDir::cleanPath(typed) == folder_ && choose_->isEnabled() && list_->selectedItems().isEmpty()) return accept();
     openFolder(QDir::isAbsolutePath(typed) ? typed : joined(folder_, typed));
 }
 

@@ -137,8 +137,8 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
     EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0u);
 }
 
-// Choosing from the page, the keyboard alone: Return opens a folder, then
-// chooses it; the folder is scanned. A second Choose Folder brings the open
+// Choosing from the page, the keyboard alone: Return on a row opens its
+// folder, Return on the folder shown chooses it; the folder is scanned. A second Choose Folder brings the open
 // chooser forward.
 TEST(OwnFolderChooser, ChoosesAFolderFromTheKeyboardAndIsOneAtATime)
 {
@@ -168,7 +168,8 @@ TEST(OwnFolderChooser, ChoosesAFolderFromTheKeyboardAndIsOneAtATime)
     ASSERT_EQ(dialog->list().currentItem()->text(), "music");
     ASSERT_TRUE(listedAfter(*dialog, [&] { QTest::keyClick(&dialog->list(), Qt::Key_Return); }));
     EXPECT_EQ(dialog->folder(), QString::fromStdString((home.temp.home / "music").string()));
-    QTest::keyClick(&dialog->list(), Qt::Key_Return);
+    // Return on the folder shown chooses it.
+    QTest::keyClick(&dialog->pathField(), Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([&] { return chooser->dialog() == nullptr; }, 10'000)) << "chosen";
     auto& model = app->mainView()->diskModel();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind == DiskModelStatus::Kind::ready; }, 30'000));
