@@ -70,4 +70,20 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
     return entries;
 }
 
+const MountEntry* mountHolding(const std::vector<MountEntry>& table, std::string_view path)
+{
+    const MountEntry* holding = nullptr;
+    for (const auto& entry : table)
+        if (isAtOrBelow(path, entry.mountPoint) &&
+            (holding == nullptr || entry.mountPoint.size() >= holding->mountPoint.size()))
+            holding = &entry;
+    return holding;
+}
+
+bool isAtOrBelow(std::string_view path, std::string_view folder)
+{
+    if (folder == "/") return path.starts_with('/');
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
 }  // namespace corvalent

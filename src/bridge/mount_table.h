@@ -1,7 +1,7 @@
 #pragma once
 
 // The kernel's mount table (/proc/self/mountinfo), read by the walk and by
-// the volume list.
+// the volume list, and where a path lies among its mounts.
 
 #include <cstdint>
 #include <string>
@@ -23,6 +23,15 @@ struct MountEntry {
 };
 
 std::vector<MountEntry> parseMountInfo(std::string_view text);
+
+// The mount that holds `path` (absolute, spelled as the table spells it):
+// the one with the longest mount point at or above it, the later of two on
+// one point (it hides the earlier). Null when none does.
+const MountEntry* mountHolding(const std::vector<MountEntry>& table, std::string_view path);
+
+// `path` equals `folder` or lies inside it; both absolute, without a
+// trailing slash ("/" itself aside).
+bool isAtOrBelow(std::string_view path, std::string_view folder);
 
 // A field of the table, which writes a space, tab, newline or backslash as
 // "\ooo", as the text it stands for.

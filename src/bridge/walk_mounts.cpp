@@ -13,47 +13,20 @@
 #include "bridge/walk_descriptors.h"
 
 namespace corvalent::walk {
-namespace {
-
-struct Mount {
-    std::uint64_t device = 0;
-    std::string point;
-};
-
-// The device and mount point of each line of the table.
-std::vector<Mount> mounts(std::string_view table)
-{
-    std::vector<Mount> found;
-    for (auto& entry : parseMountInfo(table))
-        found.push_back({makedev(entry.major, entry.minor), std::move(entry.mountPoint)});
-    return found;
-}
-
-bool atOrBelow(std::string_view path, std::string_view folder)
-{
-    if (folder == "/") return path.starts_with('/');
-    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
-}
-
-}  // namespace
 
 std::unique_ptr<MountPlace> mountsBelow(std::string_view table, std::string_view root)
 {
     while (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
-    const auto all = mounts(table);
-    // The mount that holds the root: the longest point at or above it, the
-    // later of two on one point (it hides the earlier).
-    const Mount* holding = nullptr;
-    for (const auto& mount : all)
-        if (atOrBelow(root, mount.point) && (holding == nullptr || mount.point.size() >= holding->point.size()))
-            holding = &mount;
+    const auto all = parseMountInfo(table);
+    const auto* holding = mountHolding(all, root);
+    const auto deviceOf = [](const MountEntry& entry) -> std::uint64_t { return makedev(entry.major, entry.minor); };
 
     std::unique_ptr<MountPlace> top;
     for (const auto& mount : all) {
-        if (mount.point.size() <= root.size() || !atOrBelow(mount.point, root)) continue;
+        if (mount.mountPoint.size() <= root.size() || !isAtOrBelow(mount.mountPoint, root)) continue;
         if (!top) top = std::make_unique<MountPlace>();
         MountPlace* place = top.get();
-        std::string_view rest = std::string_view(mount.point).substr(root == "/" ? 1 : root.size() + 1);
+        std::string_view rest = std::string_view(mount.mountPoint).substr(root == "/" ? 1 : root.size() + 1);
         while (!rest.empty()) {
             const auto slash = rest.find('/');
             const auto name = rest.substr(0, slash);
@@ -64,8 +37,8 @@ std::unique_ptr<MountPlace> mountsBelow(std::string_view table, std::string_view
             place = next.get();
         }
         place->mountPoint = true;
-        place->device = mount.device;
-        place->otherFileSystem = holding == nullptr || mount.device != holding->device;
+        place->device = deviceOf(mount);
+        place->otherFileSystem = holding == nullptr || deviceOf(mount) != deviceOf(*holding);
     }
     return top;
 }

@@ -60,9 +60,6 @@ WalkState::~WalkState()
     }
 }
 
-// Ends the readers' work: the idle ones leave at once, one in a call
-// into the file system as soon as it returns. Every descriptor the walk
-// keeps is given back now, unless a reader is still using it.
 void WalkState::end()
 {
     {
@@ -74,14 +71,12 @@ void WalkState::end()
     descriptors_.release(*root_);
 }
 
-// Entries readers have published so far, in the order of PLDiskAhead.
 PLDiskAhead WalkState::found() const
 {
     return {found_[0].load(std::memory_order_relaxed), found_[1].load(std::memory_order_relaxed),
             found_[2].load(std::memory_order_relaxed)};
 }
 
-// The visitor is done with `folder`'s entries.
 void WalkState::release(const Folder& folder)
 {
     bool wake = false;

@@ -93,7 +93,7 @@ private:
     // Written by the reader of the root before it publishes any folder.
     Item rootEntry_;
     std::unique_ptr<MountPlace> mounts_;
-    std::atomic<std::uint64_t> found_[3] = {0, 0, 0};
+    std::atomic<std::uint64_t> found_[3] = {0, 0, 0};  // PLDiskAhead's fields, in its order
 
     std::mutex mutex_;
     std::condition_variable_any readersWake_;

@@ -25,8 +25,9 @@ Lanes*& lanes()
     return made;
 }
 
-// Called from the application object's destructor: each pool waits for its
-// jobs before it goes.
+// Called by drainLanes once every job has ended, and from the application
+// object's destructor, which a quitting program never reaches (it ends with
+// _Exit) but tests do: there each pool waits for its jobs before it goes.
 void deleteLanes()
 {
     delete std::exchange(lanes(), nullptr);

@@ -63,8 +63,8 @@ public:
     // Waits at most `limit` for every lane's jobs, from the GUI thread. True
     // once they have all ended: the pools are then gone. False while a job
     // still runs, say blocked in a call on a hung file system, which nothing
-    // can interrupt or join: the pools stay, and the caller ends the process
-    // at once, running nothing more beside that job (see runApplication).
+    // can interrupt or join: the pools stay. Quitting ends the process after
+    // it either way (see runApplication).
     static bool drainLanes(std::chrono::milliseconds limit);
 
     // `job(std::stop_token)` runs in the lane's pool; `deliver(result)` on the

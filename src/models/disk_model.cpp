@@ -9,10 +9,10 @@ namespace corvalent {
 namespace {
 
 // `path` is one of the moved paths or lies inside one.
-bool movedAway(const std::set<std::string>& moved, const std::string& path)
+bool movedAway(const std::map<std::string, std::uint64_t>& moved, const std::string& path)
 {
     return std::any_of(moved.begin(), moved.end(),
-                       [&](const std::string& item) { return Paths::isAtOrBelow(path, item); });
+                       [&](const auto& item) { return Paths::isAtOrBelow(path, item.first); });
 }
 
 struct Insights {
@@ -27,8 +27,9 @@ struct Insights {
 DiskModelEnvironment DiskModelEnvironment::system()
 {
     DiskModelEnvironment environment;
-    // Mounts whose figures a reader still waits for are left out of later lists.
-    environment.volumes = [reads = std::make_shared<MountReads>()] { return DiskScanner::volumes(reads); };
+    // Kept across lists: a mount's late answer shows in the next, and a mount
+    // whose reader still waits is not asked again.
+    environment.volumes = [cache = std::make_shared<MountFigureCache>()] { return DiskScanner::volumes(cache); };
     environment.snapshotSummary = [](const std::string& path, std::stop_token stop) {
         return APFSSnapshotProbe::summary(path, std::move(stop));
     };
@@ -104,8 +105,10 @@ DiskModel::Areas DiskModel::resetScanState()
 {
     const Areas cleared{.scan = status_ != DiskModelStatus{} || scannedEntries_ != 0 || scannedFiles_ != 0 ||
                                 scannedBytes_ != 0 || estimatedTotalBytes_ || !scanningPath_.empty(),
-                        .result = result_.has_value()};
+                        .result = result_.has_value(),
+                        .trash = !movedPaths_.empty()};
     result_.reset();
+    movedPaths_.clear();
     trashedStorage_.clear();
     scannedEntries_ = 0;
     scannedFiles_ = 0;
@@ -153,8 +156,9 @@ void DiskModel::loadVolumes(bool force, std::function<void()> done)
     const auto previous = selectedVolumeID_;
     BackgroundTask::start(
         this, [list = environment_.volumes](std::stop_token) { return list(); },
-        [this, previous, done = std::move(done)](std::vector<DiskVolume> listed) {
-            volumes_ = std::move(listed);
+        [this, previous, done = std::move(done)](DiskVolumeList listed) {
+            volumes_ = std::move(listed.volumes);
+            notRespondingVolumes_ = std::move(listed.notResponding);
             const DiskVolume* chosen = nullptr;
             if (previous)
                 for (const auto& volume : volumes_)
@@ -178,7 +182,9 @@ void DiskModel::loadVolumes(bool force, std::function<void()> done)
             loadingVolumes_ = false;
             if (done) done();
         },
-        // Bounded however the mounts answer; a move waits for it before the next may start.
+        // Never queued behind a lane's job that a hung file system holds: the
+        // list takes at most volumeReadLimit, and the end of a move or a
+        // restore waits for it.
         {.ownThread = true});
 }
 
@@ -224,15 +230,15 @@ void DiskModel::updateProcessGroups(const std::vector<ProcessGroup>& groups)
     if (viewActive_) refreshInsights();
 }
 
-bool DiskModel::isTrashed(const std::string& path) const
+bool DiskModel::movedSinceScan(const std::string& path) const
 {
-    return movedAway(trashedPaths_, path);
+    return movedAway(movedPaths_, path);
 }
 
 void DiskModel::publishCandidates(std::vector<DiskCleanupCandidate> candidates)
 {
     // A moved item stays gone although the scan it was found in still lists it.
-    std::erase_if(candidates, [this](const DiskCleanupCandidate& candidate) { return isTrashed(candidate.path); });
+    std::erase_if(candidates, [this](const DiskCleanupCandidate& candidate) { return movedSinceScan(candidate.path); });
     cleanupCandidates_ = std::move(candidates);
 }
 
@@ -249,10 +255,10 @@ void DiskModel::refreshInsights()
         movedStorage.insert(movedStorage.end(), storage.begin(), storage.end());
     insightsTask_ = BackgroundTask::start(
         this,
-        [result = *result_, volume = selectedVolume(), owners = processOwners_, moved = trashedPaths_,
+        [result = *result_, volume = selectedVolume(), owners = processOwners_, moved = movedPaths_,
          movedStorage = std::move(movedStorage)](std::stop_token) {
             Insights insights;
-            // The scan still holds moved items: no figure counts them until they are restored.
+            // The scan still holds moved items: no figure counts them until the next one.
             insights.candidates = DiskInsights::candidates(result, owners, candidateLimit);
             std::erase_if(insights.candidates,
                           [&](const DiskCleanupCandidate& candidate) { return movedAway(moved, candidate.path); });

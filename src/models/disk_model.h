@@ -41,7 +41,7 @@ struct DiskModelStatus {
 
 // What the model takes from its surroundings; tests replace any of it.
 struct DiskModelEnvironment {
-    std::function<std::vector<DiskVolume>()> volumes;
+    std::function<DiskVolumeList()> volumes;
     std::function<std::optional<APFSSnapshotSummary>(const std::string&, std::stop_token)> snapshotSummary;
     std::function<double()> uptime;
     // How long a stopped scan has to hand back its partial result. One that
@@ -68,6 +68,8 @@ public:
     // Published state.
     const std::optional<DiskCapacity>& capacity() const { return capacity_; }
     const std::vector<DiskVolume>& volumes() const { return volumes_; }
+    // Mounted volumes left out of the last list: their figures did not come in time.
+    const std::vector<DiskUnresponsiveVolume>& notRespondingVolumes() const { return notRespondingVolumes_; }
     const std::optional<std::string>& selectedVolumeID() const { return selectedVolumeID_; }
     const std::optional<DiskScanResult>& result() const { return result_; }
     const DiskModelStatus& status() const { return status_; }
@@ -115,9 +117,15 @@ public:
     // Insights.
     void updateProcessGroups(const std::vector<ProcessGroup>& groups);
     DiskCleanupCandidate cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory) const;
-    // Moved to the Trash in this session, itself or a folder above it, and
-    // not restored: the last scan still lists it, the lists do not.
-    bool isTrashed(const std::string& path) const;
+    // Moved since the shown result was scanned, itself or a folder above it:
+    // to the Trash and not restored, or back out of the Trash by a restore.
+    // The result still lists it, the lists do not; the next result, or
+    // another volume, forgets every such move.
+    bool movedSinceScan(const std::string& path) const;
+    // A verified set as it stands: the copies not moved since the scan, with
+    // their figures; and what each copy of a set offers.
+    DiskVerifiedDuplicateSet duplicateCopiesLeft(const DiskVerifiedDuplicateSet& set) const;
+    std::vector<DiskDuplicateCopyRole> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set) const;
 
     // Trash. The request is prepared when the confirmation opens, so that the
     // item the user reviewed is the one that moves. Examining the item touches
@@ -136,7 +144,7 @@ public:
 signals:
     // One signal per area, sent once every field of the change has its new
     // value; a view listens to the areas whose getters it reads.
-    // The volumes, the selection, its capacity and its snapshots.
+    // The volumes (those not responding too), the selection, its capacity and its snapshots.
     void volumesChanged();
     // The status, stopping, the scanned path, the estimate, and the counters
     // a scan starts and ends with.
@@ -151,7 +159,7 @@ signals:
     // running work, and the running work `cleanupCandidate` classes against.
     void insightsChanged();
     // The receipts, a move or restore in progress, its message, the map's
-    // need of a refresh, and what `isTrashed` answers.
+    // need of a refresh, and what `movedSinceScan` answers.
     void trashChanged();
     // The verified sets, the verification running and its message.
     void duplicatesChanged();
@@ -191,6 +199,7 @@ private:
     DiskModelEnvironment environment_;
     std::optional<DiskCapacity> capacity_;
     std::vector<DiskVolume> volumes_;
+    std::vector<DiskUnresponsiveVolume> notRespondingVolumes_;
     std::optional<std::string> selectedVolumeID_;
     std::optional<DiskScanResult> result_;
     DiskModelStatus status_;
@@ -242,8 +251,10 @@ private:
     BackgroundTask duplicateTask_;
     std::uint64_t trashPreparationID_ = 0;
     bool viewActive_ = false;
-    // Moved and not restored: the old scan result still lists them.
-    std::set<std::string> trashedPaths_;
+    // Paths moved since the shown result was scanned, each with the scan
+    // generation (`scanID_`) it moved in: a result of a later scan no longer
+    // lists it there, one of the scan it moved during may.
+    std::map<std::string, std::uint64_t> movedPaths_;
     // By original path: what the shown result counted for running work in
     // each moved item, left out of the figures until it is restored.
     std::map<std::string, std::vector<DiskOwnerStorage>> trashedStorage_;

@@ -4,6 +4,7 @@
 
 #include <variant>
 
+#include "core/common/paths.h"
 #include "models/disk_model.h"
 
 namespace corvalent {
@@ -36,6 +37,16 @@ DiskCleanupCandidate DiskModel::cleanupCandidate(const std::string& path, std::u
     std::vector<std::string> names;
     for (const auto& owner : DiskInsights::matchingOwners(path, processOwners_)) names.push_back(owner.name);
     return DiskInsights::classify(path, bytes, isDirectory, names);
+}
+
+DiskVerifiedDuplicateSet DiskModel::duplicateCopiesLeft(const DiskVerifiedDuplicateSet& set) const
+{
+    return DiskDuplicateCopies::remaining(set, [this](const std::string& path) { return movedSinceScan(path); });
+}
+
+std::vector<DiskDuplicateCopyRole> DiskModel::duplicateCopyRoles(const DiskVerifiedDuplicateSet& set) const
+{
+    return DiskDuplicateCopies::roles(set, Paths::homeFolder());
 }
 
 void DiskModel::setCleanupMessage(std::optional<QString> message)
@@ -105,8 +116,8 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
             auto [receipt, storage] = std::get<Moved>(std::move(outcome));
             recentTrash_.insert(recentTrash_.begin(), receipt);
             if (recentTrash_.size() > receiptLimit) recentTrash_.resize(receiptLimit);
-            trashedPaths_.insert(request.candidate.path);
-            trashedPaths_.insert(receipt.originalPath);
+            movedPaths_[request.candidate.path] = scanID_;
+            movedPaths_[receipt.originalPath] = scanID_;
             if (!storage.empty()) trashedStorage_[receipt.originalPath] = std::move(storage);
             const auto offered = cleanupCandidates_.size();
             publishCandidates(std::move(cleanupCandidates_));
@@ -135,10 +146,16 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
         [this, receipt, done = std::move(done)](Outcome<bool> outcome) mutable {
             if (auto* failure = std::get_if<QString>(&outcome)) return endCleanup(*failure, std::move(done));
             std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
-            // Back in place: a later scan or insights run may offer it again.
-            std::erase_if(trashedPaths_, [&](const std::string& path) { return path == receipt.originalPath; });
+            // Back in place: where the shown result has it there, it is listed
+            // again; where it has it in the Trash (scanned after the move), it
+            // is gone from there, and listed in its place after the next scan.
+            movedPaths_.erase(receipt.originalPath);
+            movedPaths_[receipt.trashedPath] = scanID_;
             trashedStorage_.erase(receipt.originalPath);
-            endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done), Areas{});
+            const auto offered = cleanupCandidates_.size();
+            publishCandidates(std::move(cleanupCandidates_));
+            endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done),
+                       Areas{.insights = cleanupCandidates_.size() != offered});
         },
         {.userInitiated = true, .ownThread = true});
 }

@@ -161,8 +161,7 @@ void DiskModel::beginScanAt(std::uint64_t token, const std::string& root)
     // The listed volume that holds the root: the one with the longest path.
     const DiskVolume* owner = nullptr;
     for (const auto& volume : volumes_) {
-        const bool holds = volume.url == root || root.starts_with(volume.url == "/" ? "/" : volume.url + "/");
-        if (holds && (!owner || volume.url.size() > owner->url.size())) owner = &volume;
+        if (Paths::isAtOrBelow(root, volume.url) && (!owner || volume.url.size() > owner->url.size())) owner = &volume;
     }
     const bool otherVolume = owner && selectedVolumeID_ != owner->id;
     const bool volumeChanged = owner && (otherVolume || capacity_ != owner->capacity);
@@ -212,14 +211,18 @@ void DiskModel::finishScan(std::uint64_t token, DiskScanResult scanned)
     scanTask_ = {};
     stopping_ = false;
     bool published = false;
-    const auto keep = [this, &published](DiskScanResult&& kept) {
+    bool forgot = false;
+    const auto keep = [this, token, &published, &forgot](DiskScanResult&& kept) {
         scannedFiles_ = kept.root.fileCount;
         scannedEntries_ = kept.scannedEntries;
         scannedBytes_ = kept.root.bytes;
         result_ = std::move(kept);
         resultOwners_ = scanOwners_;
-        // Moved items are not in a new result: nothing is left to take out of it.
+        // Moved items are not in a new result: nothing is left to take out of
+        // it, and what is at their places now is listed. Only a move made
+        // while this scan ran may still be in it.
         trashedStorage_.clear();
+        forgot = std::erase_if(movedPaths_, [token](const auto& moved) { return moved.second < token; }) > 0;
         published = true;
     };
     if (!scanned.cancelled) {
@@ -233,7 +236,7 @@ void DiskModel::finishScan(std::uint64_t token, DiskScanResult scanned)
         status_ = {result_ ? DiskModelStatus::Kind::ready : DiskModelStatus::Kind::idle, {}};
     }
     if (published) emit resultPublished();
-    publish({.scan = true, .result = published});
+    publish({.scan = true, .result = published, .trash = forgot});
     refreshInsights();
 }
 

@@ -3,6 +3,7 @@
 // ends it after the grace, rescans of that root wait for the held call
 // instead of adding one, and a scan of another folder runs at once, even with
 // one thread in the files lane. Moves to the Trash while a disk never answers.
+// A slow disk's late answer kept from one volume load to the next.
 #include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -143,6 +144,42 @@ TEST(DiskModelOnAHungFileSystem, TheTrashAnswersWhileADiskNeverAnswers)
     ASSERT_TRUE(testing::eventually([&] { return mount.slowCallsBegunBy(self) == 1; })) << "the scan is held";
     ASSERT_TRUE(move(items / "second.bin")) << model.cleanupMessage().value_or("").toStdString();
     EXPECT_EQ(model.recentTrash().size(), 2U);
+}
+
+// A disk whose figures take 2.5 s: the first load names it as not
+// responding, and the next load after its answer came lists it.
+TEST(DiskModelOnAHungFileSystem, ASlowDiskNamedOnTheFirstLoadIsListedOnTheNext)
+{
+    const testing::TempHome temp;
+    QSettings().clear();
+    auto environment = DiskModelEnvironment::system();
+    environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
+    DiskModel model(environment);
+
+    SlowTree tree;
+    tree.slowStatfs = {"."};
+    tree.delay = 2'500ms;
+    tree.source = "/dev/corvalent-test-disk";
+    SlowMount mount(temp.root.path() / "slow", tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+    const auto id = mount.path().string();
+    const auto load = [&] {
+        bool loaded = false;
+        model.loadVolumes(true, [&] { loaded = true; });
+        return QTest::qWaitFor([&] { return loaded; }, 10'000);
+    };
+    const auto listed = [&] { return std::ranges::count(model.volumes(), id, &DiskVolume::id) == 1; };
+    const auto named = [&] {
+        return std::ranges::count(model.notRespondingVolumes(), id, &DiskUnresponsiveVolume::id) == 1;
+    };
+
+    ASSERT_TRUE(load());
+    EXPECT_FALSE(listed());
+    EXPECT_TRUE(named());
+    ASSERT_TRUE(testing::eventually([&] { return mount.slowCallsEnded() >= 1; }, 10s));
+    ASSERT_TRUE(load());
+    EXPECT_TRUE(listed());
+    EXPECT_FALSE(named());
 }
 
 }  // namespace

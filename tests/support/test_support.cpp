@@ -168,8 +168,21 @@ ChildProcess::ChildProcess(const fs::path& executable, const std::vector<std::st
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // Signals arrive as at a terminal, whatever the test runner blocks, and
+    // the two that nohup and background shells ignore are not ignored. An
+    // ignored SIGTERM goes through: tests ignore it for a child that must.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, terminal;
+    sigemptyset(&none);
+    sigemptyset(&terminal);
+    for (const int signal : {SIGINT, SIGHUP}) sigaddset(&terminal, signal);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &terminal);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     spawnedAt_ = std::chrono::system_clock::now();
-    const int error = ::posix_spawn(&pid_, executable.c_str(), &actions, nullptr, pointers.data(), environ);
+    const int error = ::posix_spawn(&pid_, executable.c_str(), &actions, &attributes, pointers.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) throw std::runtime_error("cannot start " + executable.string());
     waitUntilStarted();

@@ -47,12 +47,6 @@ std::string homeFolder()
     return standardized(home != nullptr && home[0] != '\0' ? home : pl_account_home());
 }
 
-bool isAtOrBelow(std::string_view path, std::string_view folder)
-{
-    if (folder == "/") return path.starts_with('/');
-    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
-}
-
 bool isBelow(std::string_view path, std::string_view folder)
 {
     return path.size() > folder.size() && isAtOrBelow(path, folder);

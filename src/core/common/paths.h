@@ -7,6 +7,8 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "bridge/mount_table.h"
+
 namespace corvalent::Paths {
 
 // Absolute (a relative path is taken against the current folder), "." and
@@ -18,7 +20,7 @@ std::string standardized(std::string_view path);
 std::string homeFolder();
 
 // `path` equals `folder` or lies inside it; both standardized.
-bool isAtOrBelow(std::string_view path, std::string_view folder);
+using corvalent::isAtOrBelow;
 // `path` lies inside `folder`, not the folder itself.
 bool isBelow(std::string_view path, std::string_view folder);
 

@@ -9,8 +9,10 @@
 // The largest files keep them, raw, so that a large one can still be found.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -183,21 +185,71 @@ private:
     std::unordered_set<std::uint64_t> singleFileSizes_;
 };
 
-// The mounts whose figures a reader of DiskScanner::volumes() is waiting for.
-// A mount that does not answer holds its reader's child in the kernel, where
-// nothing can interrupt it; until it lets go (or the reader gives up on it
-// after minutes), later calls leave that mount out rather than send another
-// reader after it. The caller keeps one across its calls,
-// and the readers left behind share it.
-class MountReads {
+// A mounted volume whose figures did not come in time for a list.
+struct DiskUnresponsiveVolume {
+    std::string id;  // the mount folder
+    std::string name;
+    bool isInternal = false;
+    bool isRemovable = false;
+
+    bool isExternal() const { return !isInternal || isRemovable; }
+    bool operator==(const DiskUnresponsiveVolume&) const = default;
+};
+
+// One volume list: the volumes whose figures came, and the volumes mounted
+// whose figures did not, each in the list's order.
+struct DiskVolumeList {
+    std::vector<DiskVolume> volumes;
+    std::vector<DiskUnresponsiveVolume> notResponding;
+
+    // Not explicit: a plain list of volumes is a list in which every volume answered.
+    DiskVolumeList(std::vector<DiskVolume> volumes = {}, std::vector<DiskUnresponsiveVolume> notResponding = {})
+        : volumes(std::move(volumes)), notResponding(std::move(notResponding))
+    {
+    }
+    bool operator==(const DiskVolumeList&) const = default;
+};
+
+// What the readers sent by DiskScanner::volumes() learnt of each mount, kept
+// across its calls. A reader's child process may wait on a mount that does
+// not answer, in the kernel, where nothing can interrupt it: while a mount's
+// reader is out, no other is sent after it. An answer that comes after its
+// list was made is kept for the next list. The caller keeps one cache across
+// its calls, and the readers left behind share it.
+class MountFigureCache {
 public:
-    // Records a read of `mount`; false when one is still out.
-    bool begin(const std::string& mount);
-    void end(const std::string& mount);
+    // A file system's figures, as statvfs gives them.
+    struct Figures {
+        std::uint64_t unit = 0;  // bytes per block
+        std::uint64_t blocks = 0;
+        std::uint64_t freeBlocks = 0;
+        std::uint64_t availableBlocks = 0;  // free to the user
+    };
+    // What is known of one mount.
+    struct Mount {
+        bool reading = false;  // a reader is out
+        std::chrono::steady_clock::time_point readingSince;
+        bool answered = false;           // a reader came back ...
+        std::optional<Figures> figures;  // ... with these, or none when they could not be read
+        bool slow = false;               // ... later than a list waits
+    };
+
+    // Records a reader sent after `mount`; false, sending none, while one is out.
+    bool beginRead(const std::string& mount);
+    // A reader that could not be sent.
+    void cancelRead(const std::string& mount);
+    // A reader's answer; wakes the lists waiting for it.
+    void endRead(const std::string& mount, std::optional<Figures> figures, bool slow);
+    // Waits until no reader of `mounts` is out, or until `deadline`.
+    void awaitReads(const std::vector<std::string>& mounts, std::chrono::steady_clock::time_point deadline);
+    Mount mount(const std::string& key) const;
+    // Forgets every mount not in `mounts` that has no reader out.
+    void keepOnly(const std::vector<std::string>& mounts);
 
 private:
-    std::mutex lock_;
-    std::set<std::string> reading_;
+    mutable std::mutex lock_;
+    std::condition_variable answered_;
+    std::map<std::string, Mount> mounts_;
 };
 
 namespace DiskScanner {
@@ -241,16 +293,22 @@ std::vector<DiskOwnerStorage> ownerStorage(std::string_view path, const std::vec
 
 // How long volumes() waits for the figures of all mounts together.
 inline constexpr std::chrono::milliseconds volumeReadLimit{1'500};
+// How long a mount that answered slowly before may take to answer again
+// before it counts as not responding.
+inline constexpr std::chrono::seconds slowVolumeLimit{10};
 
 // Mounted volumes: "/" first, then fixed internal volumes, then the others.
 // Each mount is read by a child process (`stat -f`) watched by a thread of
-// its own; one that has not answered within `limit`, or whose earlier reader
-// `reads` still holds, is left out, and its reader is left behind.
-std::vector<DiskVolume> volumes(const std::shared_ptr<MountReads>& reads,
-                                std::chrono::milliseconds limit = volumeReadLimit);
-// The same with reads of its own.
-std::vector<DiskVolume> volumes();
-std::optional<DiskCapacity> capacity(std::string_view path);
+// its own, at most one at a time (see MountFigureCache); the list waits at
+// most `limit` for them. A mount that has not answered by then is named as
+// not responding, its reader left behind; the answer it gives later is kept
+// in `cache`. A mount whose last answer came late is listed with that answer
+// at once, not waited for, while a new reader asks it again (unless that
+// reader has been out for slowVolumeLimit).
+DiskVolumeList volumes(const std::shared_ptr<MountFigureCache>& cache,
+                       std::chrono::milliseconds limit = volumeReadLimit);
+// The same with a cache of its own.
+DiskVolumeList volumes();
 
 }  // namespace DiskScanner
 

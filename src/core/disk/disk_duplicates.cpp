@@ -22,6 +22,7 @@
 #include <thread>
 #include <utility>
 
+#include "core/common/paths.h"
 #include "core/common/saturating.h"
 
 namespace corvalent {
@@ -338,4 +339,41 @@ std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, st
 }
 
 }  // namespace DiskDuplicateVerifier
+
+namespace DiskDuplicateCopies {
+
+DiskVerifiedDuplicateSet remaining(const DiskVerifiedDuplicateSet& set,
+                                   const std::function<bool(const std::string&)>& gone)
+{
+    DiskVerifiedDuplicateSet left = set;
+    const bool paired = set.identities.size() == set.files.size();
+    left.files.clear();
+    left.identities.clear();
+    for (std::size_t i = 0; i < set.files.size(); ++i) {
+        if (gone(set.files[i].path)) continue;
+        left.files.push_back(set.files[i]);
+        if (paired) left.identities.push_back(set.identities[i]);
+    }
+    left.estimatedRecoverableBytes = recoverableBytes(left.files);
+    return left;
+}
+
+std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, std::string_view home)
+{
+    std::vector<DiskDuplicateCopyRole> roles;
+    roles.reserve(set.files.size());
+    bool kept = false;
+    for (const auto& file : set.files) {
+        if (!kept && !Paths::isInTrash(Paths::standardized(file.path), home)) {
+            kept = true;
+            roles.push_back(DiskDuplicateCopyRole::keep);
+        } else {
+            const bool movable = DiskInsights::classify(file.path, file.bytes, false, {}, home).canMoveToTrash();
+            roles.push_back(movable ? DiskDuplicateCopyRole::review : DiskDuplicateCopyRole::protected_);
+        }
+    }
+    return roles;
+}
+
+}  // namespace DiskDuplicateCopies
 }  // namespace corvalent

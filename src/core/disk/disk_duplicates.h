@@ -7,9 +7,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/disk/disk.h"
@@ -68,4 +70,27 @@ std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, st
                                              unsigned threads = 0);
 
 }  // namespace DiskDuplicateVerifier
+
+// What a verified set offers for one of its copies.
+enum class DiskDuplicateCopyRole {
+    keep,        // the copy that stays
+    review,      // may be reviewed for a move to the Trash
+    protected_,  // the Trash may not take it
+};
+
+namespace DiskDuplicateCopies {
+
+// The set as it stands: without the files `gone` names (moved since it was
+// verified), its figures those of the copies left.
+DiskVerifiedDuplicateSet remaining(const DiskVerifiedDuplicateSet& set,
+                                   const std::function<bool(const std::string&)>& gone);
+
+// The role of each file of `set`, in its order. The first copy outside every
+// Trash folder of `home` and of the volumes is kept: a copy in a Trash is
+// lost once the Trash is emptied. Every other copy may be reviewed unless the
+// Trash may not take it, as it may take none that is already in a Trash.
+// Reads nothing on disk.
+std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, std::string_view home);
+
+}  // namespace DiskDuplicateCopies
 }  // namespace corvalent

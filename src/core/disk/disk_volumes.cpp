@@ -1,17 +1,15 @@
-// Mounted volumes and their capacity, from the kernel's mount table,
-// statvfs and sysfs. Only statvfs and the resolving of a mount point touch
-// the mounted file system itself; the rest reads the kernel's own tables.
+// Mounted volumes and their capacity, from the kernel's mount table, sysfs,
+// udev's links and, for the figures, `stat -f` in a child process per mount:
+// no thread of this program calls into a mounted file system here, and none
+// resolves a mount point (the table spells them resolved already).
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 #include <system_error>
 #include <thread>
 
@@ -39,26 +37,9 @@ std::string resolved(const std::string& path)
     return error ? path : canonical.string();
 }
 
-bool below(std::string_view path, std::string_view folder)
-{
-    return path == folder || (path.starts_with(folder) && path.size() > folder.size() && path[folder.size()] == '/');
-}
-
 std::vector<MountEntry> mountTable()
 {
     return parseMountInfo(readText("/proc/self/mountinfo"));
-}
-
-// The mount that holds `path`: the longest mount point it lies below.
-const MountEntry* mountHolding(const std::vector<MountEntry>& mounts, std::string_view path)
-{
-    const MountEntry* best = nullptr;
-    for (const auto& entry : mounts) {
-        if ((entry.mountPoint == "/" || below(path, entry.mountPoint)) &&
-            (best == nullptr || entry.mountPoint.size() >= best->mountPoint.size()))
-            best = &entry;
-    }
-    return best;
 }
 
 // The file-system label of a block device, from udev's by-label links.
@@ -98,20 +79,13 @@ DeviceKind deviceKind(const MountEntry& entry)
     return {!removable && !usb, removable};
 }
 
-std::optional<struct statvfs> figuresOf(const std::string& path)
-{
-    struct statvfs figures {};
-    if (::statvfs(path.c_str(), &figures) != 0) return std::nullopt;
-    return figures;
-}
+using Figures = MountFigureCache::Figures;
 
-std::optional<DiskCapacity> capacityFrom(const struct statvfs& figures, std::string name)
+std::optional<DiskCapacity> capacityFrom(const Figures& figures, std::string name)
 {
-    const std::uint64_t unit = figures.f_frsize != 0 ? figures.f_frsize : figures.f_bsize;
     // As df counts: blocks kept back for root are neither used nor available to the user.
-    const auto usedBlocks = flooredDifference(figures.f_blocks, figures.f_bfree);
-    const auto used = usedBlocks * unit;
-    const auto available = static_cast<std::uint64_t>(figures.f_bavail) * unit;
+    const auto used = flooredDifference(figures.blocks, figures.freeBlocks) * figures.unit;
+    const auto available = figures.availableBlocks * figures.unit;
     const auto total = saturatingAdd(used, available);
     if (total < 1) return std::nullopt;
     // Nothing here is purgeable: what is available is available now.
@@ -123,84 +97,102 @@ std::optional<DiskCapacity> capacityFrom(const struct statvfs& figures, std::str
 // through SIGKILL, and a thread of ours caught there would keep this program
 // from ever ending (its descriptors, standard output included, with it). A
 // child caught there is left to end by itself whenever the mount answers.
-std::optional<struct statvfs> figuresFromChild(const std::string& mountPoint)
+std::optional<Figures> figuresFromChild(const std::string& mountPoint)
 {
     ChildRunRequest request;
     request.executable = "/usr/bin/stat";
     request.arguments = {"--file-system", "--format=%S %b %f %a", "--", mountPoint};
     request.outputCap = 256;
-    // Long: while this child waits, the mount is not asked again (see MountReads).
+    // Long: while this child waits, the mount is not asked again (see MountFigureCache).
     request.deadline = std::chrono::minutes(5);
     const auto run = runChild(request);
     if (run.exitStatus != 0) return std::nullopt;
-    struct statvfs figures {};
+    Figures figures;
     std::istringstream words(run.output);
-    words >> figures.f_frsize >> figures.f_blocks >> figures.f_bfree >> figures.f_bavail;
+    words >> figures.unit >> figures.blocks >> figures.freeBlocks >> figures.availableBlocks;
     if (!words) return std::nullopt;
     return figures;
 }
 
-// What a reader found of one mount: its path and its figures.
-struct MountReading {
-    std::string path;
-    std::optional<struct statvfs> figures;
-};
-
-// Shared by one call of volumes() and its readers, which may outlive it.
-struct Readings {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::vector<std::optional<MountReading>> found;  // by candidate
-    std::size_t pending = 0;
-};
-
-// Reads each mount on a detached thread and waits at most `limit` for all:
-// a reader whose child waits on a mount that does not answer is left to wait.
-// A mount whose earlier reader still waits is not read again.
-std::vector<std::optional<MountReading>> readMounts(const std::vector<const MountEntry*>& mounts,
-                                                    const std::shared_ptr<MountReads>& reads,
-                                                    std::chrono::milliseconds limit)
+// The cache's key of a mount: a mount point may be mounted over.
+std::string mountKey(const MountEntry& entry)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    auto readings = std::make_shared<Readings>();
-    readings->found.resize(mounts.size());
-    for (std::size_t index = 0; index < mounts.size(); ++index) {
-        const auto& entry = *mounts[index];
-        auto key = entry.mountPoint + " " + std::to_string(entry.major) + ":" + std::to_string(entry.minor);
-        if (!reads->begin(key)) continue;
-        const std::lock_guard guard(readings->lock);
-        try {
-            std::thread([readings, reads, index, point = entry.mountPoint, key] {
-                // The kernel's mount table names mount points by their real paths.
-                MountReading reading{point, figuresFromChild(point)};
-                reads->end(key);
-                const std::lock_guard done(readings->lock);
-                readings->found[index] = std::move(reading);
-                --readings->pending;
-                readings->changed.notify_all();
-            }).detach();
-            ++readings->pending;
-        } catch (const std::system_error&) {
-            reads->end(key);  // no thread to spare: the mount is left out this time
-        }
+    return entry.mountPoint + " " + std::to_string(entry.major) + ":" + std::to_string(entry.minor);
+}
+
+// Sends a reader after `entry` on a detached thread, unless one is out.
+void sendReader(const MountEntry& entry, const std::shared_ptr<MountFigureCache>& cache,
+                std::chrono::milliseconds limit)
+{
+    const auto key = mountKey(entry);
+    if (!cache->beginRead(key)) return;
+    try {
+        std::thread([cache, key, point = entry.mountPoint, limit] {
+            const auto start = std::chrono::steady_clock::now();
+            auto figures = figuresFromChild(point);
+            cache->endRead(key, std::move(figures), std::chrono::steady_clock::now() - start > limit);
+        }).detach();
+    } catch (const std::system_error&) {
+        cache->cancelRead(key);  // no thread to spare: the mount is left out this time
     }
-    std::unique_lock guard(readings->lock);
-    readings->changed.wait_until(guard, deadline, [&] { return readings->pending == 0; });
-    return readings->found;
 }
 
 }  // namespace
 
-bool MountReads::begin(const std::string& mount)
+bool MountFigureCache::beginRead(const std::string& mount)
 {
     const std::lock_guard guard(lock_);
-    return reading_.insert(mount).second;
+    auto& known = mounts_[mount];
+    if (known.reading) return false;
+    known.reading = true;
+    known.readingSince = std::chrono::steady_clock::now();
+    return true;
 }
 
-void MountReads::end(const std::string& mount)
+void MountFigureCache::cancelRead(const std::string& mount)
 {
     const std::lock_guard guard(lock_);
-    reading_.erase(mount);
+    mounts_[mount].reading = false;
+}
+
+void MountFigureCache::endRead(const std::string& mount, std::optional<Figures> figures, bool slow)
+{
+    {
+        const std::lock_guard guard(lock_);
+        auto& known = mounts_[mount];
+        known.reading = false;
+        known.answered = true;
+        known.figures = figures;
+        known.slow = slow;
+    }
+    answered_.notify_all();
+}
+
+void MountFigureCache::awaitReads(const std::vector<std::string>& mounts,
+                                  std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock guard(lock_);
+    answered_.wait_until(guard, deadline, [&] {
+        return std::none_of(mounts.begin(), mounts.end(), [&](const std::string& mount) {
+            const auto known = mounts_.find(mount);
+            return known != mounts_.end() && known->second.reading;
+        });
+    });
+}
+
+MountFigureCache::Mount MountFigureCache::mount(const std::string& key) const
+{
+    const std::lock_guard guard(lock_);
+    const auto known = mounts_.find(key);
+    return known == mounts_.end() ? Mount{} : known->second;
+}
+
+void MountFigureCache::keepOnly(const std::vector<std::string>& mounts)
+{
+    const std::lock_guard guard(lock_);
+    std::erase_if(mounts_, [&](const auto& known) {
+        return !known.second.reading && std::find(mounts.begin(), mounts.end(), known.first) == mounts.end();
+    });
 }
 
 bool isUserVolumeMount(const MountEntry& entry)
@@ -212,31 +204,22 @@ bool isUserVolumeMount(const MountEntry& entry)
     if (std::find(images.begin(), images.end(), entry.fileSystem) != images.end()) return false;
     // A bind mount of a folder or file shows part of a volume listed already.
     if (entry.root != "/" && entry.fileSystem != "btrfs") return false;
-    if (below(entry.mountPoint, "/run/media")) return true;
+    if (isAtOrBelow(entry.mountPoint, "/run/media")) return true;
     for (const std::string_view hidden : {"/proc", "/sys", "/dev", "/run", "/boot", "/snap"})
-        if (below(entry.mountPoint, hidden)) return false;
+        if (isAtOrBelow(entry.mountPoint, hidden)) return false;
     return true;
 }
 
 namespace DiskScanner {
 
-std::optional<DiskCapacity> capacity(std::string_view path)
+DiskVolumeList volumes()
 {
-    const std::string text(path);
-    const auto mounts = mountTable();
-    const auto* mount = mountHolding(mounts, text);
-    const auto name = mount != nullptr ? nameFor(*mount, mount->mountPoint) : std::string("Computer");
-    const auto figures = figuresOf(text);
-    return figures ? capacityFrom(*figures, name) : std::nullopt;
+    return volumes(std::make_shared<MountFigureCache>());
 }
 
-std::vector<DiskVolume> volumes()
+DiskVolumeList volumes(const std::shared_ptr<MountFigureCache>& cache, std::chrono::milliseconds limit)
 {
-    return volumes(std::make_shared<MountReads>());
-}
-
-std::vector<DiskVolume> volumes(const std::shared_ptr<MountReads>& reads, std::chrono::milliseconds limit)
-{
+    const auto start = std::chrono::steady_clock::now();
     const auto mounts = mountTable();
     std::vector<const MountEntry*> candidates;
     const auto root = std::find_if(mounts.begin(), mounts.end(), [](const MountEntry& e) { return e.mountPoint == "/"; });
@@ -245,35 +228,75 @@ std::vector<DiskVolume> volumes(const std::shared_ptr<MountReads>& reads, std::c
     for (const auto& entry : mounts)
         if (entry.mountPoint != "/" && isUserVolumeMount(entry)) candidates.push_back(&entry);
 
-    const auto readings = readMounts(candidates, reads, limit);
-    std::vector<DiskVolume> list;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> devices;
-    for (std::size_t index = 0; index < candidates.size(); ++index) {
-        const auto* entry = candidates[index];
-        const auto& reading = readings[index];
-        if (!reading || !reading->figures) continue;
-        const auto& path = reading->path;
-        const std::pair device{entry->major, entry->minor};
-        const bool seenPath = std::any_of(list.begin(), list.end(), [&](const DiskVolume& v) { return v.id == path; });
-        const bool seenDevice =
-            entry->major != 0 && std::find(devices.begin(), devices.end(), device) != devices.end();
-        if (seenPath || seenDevice) continue;
-        auto name = nameFor(*entry, path);
-        auto figures = capacityFrom(*reading->figures, name);
-        if (!figures) continue;
-        const auto kind = deviceKind(*entry);
-        list.push_back(DiskVolume{path, std::move(name), path, std::move(*figures), kind.isInternal, kind.isRemovable});
-        devices.push_back(device);
+    std::vector<std::string> keys;
+    std::vector<std::string> awaited;
+    for (const auto* entry : candidates) {
+        keys.push_back(mountKey(*entry));
+        const auto known = cache->mount(keys.back());
+        sendReader(*entry, cache, limit);
+        // One whose last answer came late is listed with it, not waited for.
+        if (!(known.slow && known.figures)) awaited.push_back(keys.back());
+    }
+    cache->keepOnly(keys);
+    cache->awaitReads(awaited, start + limit);
+
+    // Each mount's answer for this list: fresh, or kept from a slow mount
+    // asked again; none while it is still asked (or not asked at all).
+    struct Answer {
+        bool given = false;
+        bool asked = false;
+        std::optional<Figures> figures;  // none when it could not be measured
+    };
+    std::vector<Answer> answers;
+    for (const auto& key : keys) {
+        const auto known = cache->mount(key);
+        const bool kept = known.slow && std::chrono::steady_clock::now() - known.readingSince < slowVolumeLimit;
+        answers.push_back({known.answered && (!known.reading || kept), known.reading, known.figures});
     }
 
-    const auto rank = [](const DiskVolume& volume) {
-        if (volume.url == "/") return 0;
+    // A path or a device is listed once, the first that answered winning;
+    // a mount not answering is named when nothing listed stands for it.
+    using Device = std::pair<std::uint32_t, std::uint32_t>;
+    DiskVolumeList list;
+    std::vector<Device> devices;
+    const auto listed = [&](const MountEntry& entry) {
+        const Device device{entry.major, entry.minor};
+        return std::any_of(list.volumes.begin(), list.volumes.end(),
+                           [&](const DiskVolume& v) { return v.id == entry.mountPoint; }) ||
+               (entry.major != 0 && std::find(devices.begin(), devices.end(), device) != devices.end());
+    };
+    for (std::size_t index = 0; index < candidates.size(); ++index) {
+        const auto& entry = *candidates[index];
+        const auto& answer = answers[index];
+        if (!answer.given || !answer.figures || listed(entry)) continue;
+        auto name = nameFor(entry, entry.mountPoint);
+        auto figures = capacityFrom(*answer.figures, name);
+        if (!figures) continue;
+        const auto kind = deviceKind(entry);
+        list.volumes.push_back(DiskVolume{entry.mountPoint, std::move(name), entry.mountPoint, std::move(*figures),
+                                          kind.isInternal, kind.isRemovable});
+        devices.emplace_back(entry.major, entry.minor);
+    }
+    for (std::size_t index = 0; index < candidates.size(); ++index) {
+        const auto& entry = *candidates[index];
+        const bool named = std::any_of(list.notResponding.begin(), list.notResponding.end(),
+                                       [&](const DiskUnresponsiveVolume& v) { return v.id == entry.mountPoint; });
+        if (answers[index].given || !answers[index].asked || named || listed(entry)) continue;
+        const auto kind = deviceKind(entry);
+        list.notResponding.push_back({entry.mountPoint, nameFor(entry, entry.mountPoint), kind.isInternal,
+                                      kind.isRemovable});
+    }
+
+    const auto rank = [](const auto& volume) {
+        if (volume.id == "/") return 0;
         return volume.isInternal && !volume.isRemovable ? 1 : 2;
     };
-    std::stable_sort(list.begin(), list.end(), [&](const DiskVolume& a, const DiskVolume& b) {
+    const auto order = [&](const auto& a, const auto& b) {
         if (rank(a) != rank(b)) return rank(a) < rank(b);
         return localizedStandardLess(a.name, b.name);
-    });
+    };
+    std::stable_sort(list.volumes.begin(), list.volumes.end(), order);
+    std::stable_sort(list.notResponding.begin(), list.notResponding.end(), order);
     return list;
 }
 

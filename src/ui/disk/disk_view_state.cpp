@@ -1,5 +1,7 @@
 #include "ui/disk/disk_view_state.h"
 
+#include "core/common/paths.h"
+
 namespace corvalent {
 
 QString sidebarModeLabel(DiskSidebarMode mode)
@@ -21,13 +23,6 @@ void assign(DiskViewState* state, Value& field, Value value, Signal changed)
     if (field == value) return;
     field = std::move(value);
     emit(state->*changed)();
-}
-
-// Whether `id` names `ancestor` or a path below it.
-bool atOrBelow(std::string_view id, std::string_view ancestor)
-{
-    if (!id.starts_with(ancestor)) return false;
-    return id.size() == ancestor.size() || ancestor.ends_with('/') || id[ancestor.size()] == '/';
 }
 
 }  // namespace
@@ -88,7 +83,7 @@ const DiskNode* DiskViewState::focusedNode(const std::optional<DiskScanResult>& 
     while (node->id != target) {
         const DiskNode* next = nullptr;
         for (const auto& child : node->children)
-            if (child.isDirectory && atOrBelow(target, child.id)) next = &child;
+            if (child.isDirectory && Paths::isAtOrBelow(target, child.id)) next = &child;
         if (next == nullptr) return &result->root;
         node = next;
     }

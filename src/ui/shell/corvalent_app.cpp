@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QIcon>
 #include <QMainWindow>
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "models/app_notifications.h"
 #include "models/background_task.h"
@@ -86,11 +88,56 @@ private:
     std::function<void(bool)> changed_;
 };
 
+// Quit's keys in every window of the program: a sheet or a modal dialog
+// shuts the main window's shortcuts off, and a chooser has none of its own.
+// A key the shortcut already took never arrives here.
+class QuitKeys : public QObject {
+public:
+    explicit QuitKeys(QAction& quit) : QObject(&quit), quit_(quit) { qApp->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (QKeySequence(key->keyCombination()) == quit_.shortcut()) {
+                quit_.trigger();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QAction& quit_;
+};
+
 bool measurementFlagGiven(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument(argv[i]);
         if (argument == "--performance-check" || argument == "--disk-performance-check") return true;
+    }
+    return false;
+}
+
+// Whether the window has a display to go to. Qt aborts where its platform
+// finds none; a platform chosen by name other than X11's or Wayland's (the
+// offscreen one) needs none.
+bool displayReachable(int argc, char** argv)
+{
+    auto platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "-platform" || argument == "--platform") platform = QString::fromLocal8Bit(argv[i + 1]);
+    }
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (platform.isEmpty()) return x11 || wayland;
+    // Qt tries each of a list "wayland;xcb" in turn.
+    for (const auto& name : platform.split(u';')) {
+        if (name.startsWith(QStringLiteral("xcb")) ? x11 : name.startsWith(QStringLiteral("wayland")) ? wayland : true)
+            return true;
     }
     return false;
 }
@@ -139,7 +186,9 @@ CorvalentApp::CorvalentApp()
     connect(refresh_, &QAction::triggered, this, [] { emit AppNotifications::instance().refreshRequested(); });
     // Quitting never asks, even while a stop or a scan is under way.
     quit_ = command(QStringLiteral("Quit Corvalent"), QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(quit_, &QAction::triggered, this, [] { QCoreApplication::quit(); });
+    // Every event loop ends, a dialog's own included; no window is asked to close first.
+    connect(quit_, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
+    new QuitKeys(*quit_);
     settings_ = command(QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma));
     connect(settings_, &QAction::triggered, this, &CorvalentApp::openSettings);
 }
@@ -204,12 +253,15 @@ QMainWindow& CorvalentApp::mainWindow()
             return page;
         });
         window_->setCentralWidget(view_);
-        // Linux has no application menu: the window carries the commands.
-        auto* application = window_->menuBar()->addMenu(QStringLiteral("Corvalent"));
+        // Linux has no application menu: the window carries the commands,
+        // and where no tray shows one, the tray menu's rows too.
+        QMenu* application = window_->menuBar()->addMenu(QStringLiteral("Corvalent"));
+        applicationMenu_ = application;
         application->addAction(settings_);
         application->addSeparator();
         application->addAction(quit_);
         window_->menuBar()->addMenu(QStringLiteral("View"))->addAction(refresh_);
+        lendTrayRows();
         window_->installEventFilter(new ShowWatcher(window_, [this] { firstShown(); }));
         // The page on show follows the setting; a page made later reads it.
         connect(&Preferences::standard(), &Preferences::showInspectorChanged, view_, [this](bool on) {
@@ -274,6 +326,14 @@ void CorvalentApp::createTrayMenu()
     // With a tray the program keeps running when its window closes; without
     // one, closing the last window quits.
     QApplication::setQuitOnLastWindowClosed(!tray_->hasTrayIcon());
+    lendTrayRows();
+}
+
+void CorvalentApp::lendTrayRows()
+{
+    if (trayRowsLent_ || !tray_ || tray_->hasTrayIcon() || !applicationMenu_) return;
+    trayRowsLent_ = true;
+    tray_->lendRows(*applicationMenu_, settings_);
 }
 
 void CorvalentApp::firstShown()
@@ -295,6 +355,10 @@ int runApplication(int argc, char** argv)
     if (measurementFlagGiven(argc, argv) && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!displayReachable(argc, argv)) {
+        std::fputs("Corvalent: there is no display to show its window on.\n", stderr);
+        return 1;
+    }
 
     // Taken before the platform takes them: a start that hands over passes them on.
     const auto launch = LaunchToken::fromEnvironment();
@@ -333,13 +397,13 @@ int runApplication(int argc, char** argv)
     // Never destroyed: the process ends below without taking anything down.
     CorvalentApp app;
     if (instance) app.answerLaterStarts(*instance);
-    // A logout's SIGTERM quits as Quit does.
+    // SIGTERM (a logout), SIGINT and SIGHUP (the terminal) quit as Quit does.
     const TerminationSignal termination([&app] { app.quitAction().trigger(); });
     app.openMainWindow();
     if (!PerformanceCheck::enabled()) app.createTrayMenu();
     const int status = QApplication::exec();
 
-    // Quitting, by Quit, the tray or SIGTERM. The instance is let go first:
+    // Quitting, by Quit, Ctrl+Q, the tray or a signal. The instance is let go first:
     // while any thread of this process lives, the kernel keeps its lock and
     // socket, and a thread blocked on a hung file system may never end and
     // cannot be interrupted. Then the windows leave the screen, a job still

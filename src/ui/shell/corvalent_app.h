@@ -12,6 +12,7 @@
 
 class QAction;
 class QMainWindow;
+class QMenu;
 class QWidget;
 
 namespace corvalent {
@@ -58,11 +59,14 @@ public:
 
 private:
     void firstShown();
+    void lendTrayRows();
 
     std::unique_ptr<VantleModel> model_;
     ProcessIconStore* icons_ = nullptr;  // a child of the application object
     QPointer<QMainWindow> window_;
     MainView* view_ = nullptr;  // owned by the window
+    QPointer<QMenu> applicationMenu_;  // the window's own "Corvalent" menu
+    bool trayRowsLent_ = false;
     QPointer<QWidget> settingsWindow_;
     QPointer<SingleInstance> instance_;
     std::unique_ptr<TrayMenu> tray_;

@@ -1,7 +1,6 @@
 #include "ui/shell/main_view.h"
 
 #include <QDialog>
-#include <QGraphicsOpacityEffect>
 #include <QPainter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -98,7 +97,9 @@ QWidget* MainView::makePage(std::optional<AppSection> section)
 
 void MainView::showPage()
 {
-    // A change of section replaces the page rather than updating it.
+    // A change of section replaces the page rather than updating it: the old
+    // one fades out over the new one, which fades in rising into place.
+    if (page_ != nullptr) AppMotion::fadeOutCover(pages_, Qt::transparent);
     auto* next = makePage(section_);
     pages_->addWidget(next);
     pages_->setCurrentWidget(next);
@@ -107,20 +108,11 @@ void MainView::showPage()
         page_->deleteLater();
     }
     page_ = next;
-    if (introduction_ != nullptr) page_->setEnabled(false);
-    if (!AppMotion::reduceMotion()) {
-        auto* fade = new QGraphicsOpacityEffect(next);
-        fade->setOpacity(0);
-        next->setGraphicsEffect(fade);
-        QPointer<QWidget> guard(next);
-        AppMotion::animate(next, AppMotion::standard(), [guard](double t) {
-            if (!guard) return;
-            if (auto* effect = qobject_cast<QGraphicsOpacityEffect*>(guard->graphicsEffect())) {
-                effect->setOpacity(std::clamp(t, 0.0, 1.0));
-                if (t >= 1.0) guard->setGraphicsEffect(nullptr);
-            }
-        });
+    if (introduction_ != nullptr) {
+        page_->setEnabled(false);
+        introduction_->raise();
     }
+    AppMotion::riseIn(next);
 }
 
 void MainView::setSection(std::optional<AppSection> section)

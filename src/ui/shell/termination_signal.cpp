@@ -8,12 +8,16 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
+#include <iterator>
 
 namespace corvalent {
 namespace {
 
 // The pipe's writing end, for the handler: a signal handler reaches no object.
 std::atomic<int> wakeUp{-1};
+
+constexpr int quitSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 void onTerminate(int)
 {
@@ -34,7 +38,7 @@ TerminationSignal::TerminationSignal(std::function<void()> quit, QObject* parent
     : QObject(parent), quit_(std::move(quit))
 {
     if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qWarning("Corvalent: SIGTERM cannot be answered; it ends the program at once.");
+        qWarning("Corvalent: SIGTERM, SIGINT and SIGHUP cannot be answered; they end the program at once.");
         pipe_[0] = pipe_[1] = -1;
         return;
     }
@@ -45,13 +49,20 @@ TerminationSignal::TerminationSignal(std::function<void()> quit, QObject* parent
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (std::size_t i = 0; i < std::size(quitSignals); ++i) {
+        const int signal = quitSignals[i];
+        struct sigaction before {};
+        ::sigaction(signal, nullptr, &before);
+        if (signal != SIGTERM && before.sa_handler == SIG_IGN) continue;
+        if (::sigaction(signal, &action, nullptr) == 0) taken_[i] = signal;
+    }
 }
 
 TerminationSignal::~TerminationSignal()
 {
     if (pipe_[1] < 0) return;
-    ::signal(SIGTERM, SIG_DFL);
+    for (const int signal : taken_)
+        if (signal != 0) ::signal(signal, SIG_DFL);
     wakeUp.store(-1);
     delete notifier_;
     ::close(pipe_[0]);

@@ -104,6 +104,18 @@ QAction* TrayMenu::appearanceAction(AppAppearance appearance) const
     return nullptr;
 }
 
+void TrayMenu::lendRows(QMenu& menu, QAction* first)
+{
+    menu.insertAction(first, pressure_);
+    menu.insertAction(first, swap_);
+    menu.insertSeparator(first);
+    const auto rows = menu.actions();
+    const auto next = rows.indexOf(first) + 1;
+    menu.insertMenu(next < rows.size() ? rows[next] : nullptr, appearanceMenu_);
+    connect(&menu, &QMenu::aboutToShow, this, &TrayMenu::tintIcons);
+    tintIcons();
+}
+
 void TrayMenu::tintIcons()
 {
     const auto palette = menu_->palette();

@@ -1,8 +1,8 @@
 #pragma once
 
 // The menu in the desktop's tray: memory pressure and swap at a glance, and
-// the few commands that make sense without the window. Without a tray the
-// menu still exists, but nothing shows it.
+// the few commands that make sense without the window. Without a tray its
+// figures and the Appearance choice are lent to the window's menu bar.
 
 #include <QObject>
 
@@ -32,6 +32,10 @@ public:
     bool hasTrayIcon() const { return icon_ != nullptr; }
     // The appearance choices, in the order System, Light, Dark.
     QAction* appearanceAction(AppAppearance appearance) const;
+    // Puts the figures before `first` and the Appearance choice after it in
+    // `menu` (the window's, where no tray shows this one): the same rows,
+    // live in both menus.
+    void lendRows(QMenu& menu, QAction* first);
 
 private:
     void showFigures();

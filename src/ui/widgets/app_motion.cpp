@@ -1,6 +1,7 @@
 #include "ui/widgets/app_motion.h"
 
 #include <QPainter>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QVariantAnimation>
 #include <QWidget>
@@ -133,6 +134,45 @@ QWidget* fadeOutCover(QWidget* outgoing, const QColor& background)
         if (t >= 1.0) cover->deleteLater();
     });
     return cover;
+}
+
+void RiseInEffect::setProgress(double t)
+{
+    progress_ = t;
+    updateBoundingRect();
+    update();
+}
+
+QRectF RiseInEffect::boundingRectFor(const QRectF& rect) const
+{
+    return rect.united(rect.translated(0, rise));
+}
+
+void RiseInEffect::draw(QPainter* painter)
+{
+    QPoint offset;
+    const auto picture = sourcePixmap(Qt::LogicalCoordinates, &offset, QGraphicsEffect::NoPad);
+    if (picture.isNull()) return;
+    painter->save();
+    painter->setOpacity(painter->opacity() * std::clamp(progress_, 0.0, 1.0));
+    // The spring passes its end a little: the page rises no higher than its place.
+    painter->drawPixmap(QPointF(offset) + QPointF(0, rise * std::max(0.0, 1.0 - progress_)), picture);
+    painter->restore();
+}
+
+void riseIn(QWidget* incoming)
+{
+    if (reduceMotion()) return;
+    auto* effect = new RiseInEffect(incoming);
+    incoming->setGraphicsEffect(effect);
+    // The page owns the animation: the effect goes while a step runs.
+    QPointer<RiseInEffect> guard(effect);
+    animate(incoming, standard(), [incoming, guard](double t) {
+        if (!guard) return;
+        guard->setProgress(t);
+        // The spring passes 1 before it settles; the page is in place from then on.
+        if (t >= 1.0) incoming->setGraphicsEffect(nullptr);
+    });
 }
 
 }  // namespace corvalent::AppMotion

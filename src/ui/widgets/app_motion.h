@@ -5,6 +5,7 @@
 // lands at once.
 
 #include <QEasingCurve>
+#include <QGraphicsEffect>
 
 #include <functional>
 #include <optional>
@@ -43,5 +44,26 @@ void animate(QObject* owner, const Animation& animation, std::function<void(doub
 // the change reads as a cross-fade. Returns the cover, which deletes itself
 // once clear; null under reduced motion or while `outgoing` is not shown.
 QWidget* fadeOutCover(QWidget* outgoing, const QColor& background);
+
+// A page coming in, drawn part way through its entrance: at progress t
+// (0 to 1) it shows at opacity t, lowered by 5 px × (1 − t).
+class RiseInEffect : public QGraphicsEffect {
+public:
+    static constexpr double rise = 5.0;
+    explicit RiseInEffect(QObject* parent = nullptr) : QGraphicsEffect(parent) {}
+    void setProgress(double t);
+    QRectF boundingRectFor(const QRectF& rect) const override;
+
+protected:
+    void draw(QPainter* painter) override;
+
+private:
+    double progress_ = 0.0;
+};
+
+// The entrance of a page that replaces another (call fadeOutCover on the old
+// one first): `incoming` fades in with `standard` while it rises 5 px into
+// place. Under reduced motion it is there at once.
+void riseIn(QWidget* incoming);
 
 }  // namespace corvalent::AppMotion

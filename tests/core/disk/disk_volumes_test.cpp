@@ -1,7 +1,8 @@
-// The volume list while a disk that never answers is mounted: the computer's
-// own disk and every disk that answers come within the bound, no thread of
-// the caller waits on the dead disk, and a mount whose reader is still held
-// is not read again.
+// The volume list while a disk that never answers, or answers slowly, is
+// mounted: the computer's own disk and every disk that answers come within
+// the bound, no thread of the caller waits on the dead disk, a mount whose
+// reader is still held is not read again and is named as not responding, and
+// a slow disk's late answer is kept for the next list.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,10 +33,11 @@ void listsAroundADiskThatNeverAnswers(const fs::path& parent)
     SlowMount dead(dir.path() / "dead", tree);
     ASSERT_TRUE(dead.mounted()) << dead.problem();
 
-    const auto reads = std::make_shared<MountReads>();
+    const auto cache = std::make_shared<MountFigureCache>();
     for (int call = 1; call <= 2; ++call) {
         const auto start = std::chrono::steady_clock::now();
-        const auto volumes = DiskScanner::volumes(reads, 1'500ms);
+        const auto list = DiskScanner::volumes(cache, 1'500ms);
+        const auto& volumes = list.volumes;
         EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << call;
         ASSERT_FALSE(volumes.empty());
         EXPECT_EQ(volumes.front().id, "/");
@@ -45,6 +47,9 @@ void listsAroundADiskThatNeverAnswers(const fs::path& parent)
         ASSERT_NE(listed(answering.path()), volumes.end()) << "a disk that answers is listed";
         EXPECT_EQ(listed(answering.path())->capacity, DiskCapacity::make("answering", 1ULL << 30, 1ULL << 29));
         EXPECT_EQ(listed(dead.path()), volumes.end());
+        // Other tests' mounts may come and go meanwhile: this one is named once.
+        EXPECT_EQ(std::ranges::count(list.notResponding, DiskUnresponsiveVolume{dead.path().string(), "dead"}), 1)
+            << call;
         // Only a child waits on the disk, and the second call sends no
         // reader after the one still held.
         EXPECT_EQ(dead.slowCallsBegunBy(::getpid()), 0U) << call;
@@ -62,6 +67,46 @@ TEST(DiskVolumesWithADiskThatNeverAnswers, InsideAHome)
 {
     const testing::TempHome home;
     listsAroundADiskThatNeverAnswers(home.home);
+}
+
+TEST(DiskVolumesWithASlowDisk, NamedAsNotRespondingThenListedOnceItsAnswerCame)
+{
+    const testing::TempHome home;
+    const testing::TempDir dir(home.home);
+    testing::SlowTree tree;
+    tree.source = "/dev/corvalent-test-disk";
+    tree.slowStatfs = {"."};
+    tree.delay = 2'500ms;
+    SlowMount slow(dir.path() / "slow", tree);
+    if (!slow.mounted()) GTEST_SKIP() << slow.problem();
+    const auto id = slow.path().string();
+    const auto cache = std::make_shared<MountFigureCache>();
+    const auto listed = [&](const DiskVolumeList& list) {
+        return std::ranges::find(list.volumes, id, &DiskVolume::id) != list.volumes.end();
+    };
+    const auto named = [&](const DiskVolumeList& list) {
+        return std::ranges::find(list.notResponding, id, &DiskUnresponsiveVolume::id) != list.notResponding.end();
+    };
+
+    const auto first = DiskScanner::volumes(cache, 1'500ms);
+    EXPECT_FALSE(listed(first));
+    EXPECT_TRUE(named(first));
+    ASSERT_FALSE(first.volumes.empty());
+    EXPECT_EQ(first.volumes.front().id, "/");
+
+    // Its answer comes after the list has gone, and is kept for the next.
+    ASSERT_TRUE(testing::eventually([&] { return slow.slowCallsEnded() >= 1; }, 10s));
+    const auto next = DiskScanner::volumes(cache, 1'500ms);
+    ASSERT_TRUE(listed(next));
+    EXPECT_FALSE(named(next));
+    EXPECT_EQ(*std::ranges::find(next.volumes, id, &DiskVolume::id),
+              (DiskVolume{id, "slow", id, DiskCapacity::make("slow", 1ULL << 30, 1ULL << 29), false, false}));
+
+    // Asked again by the list before, it is not named while that answer is
+    // out: the one it gave stands in.
+    const auto third = DiskScanner::volumes(cache, 1'500ms);
+    EXPECT_TRUE(listed(third));
+    EXPECT_FALSE(named(third));
 }
 
 }  // namespace

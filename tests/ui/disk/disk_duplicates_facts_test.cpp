@@ -29,7 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::writeFile;
 using Action = DuplicateGroupBlock::Action;
-using Role = DuplicateCopyRole;
+using Role = DiskDuplicateCopyRole;
 
 constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 10 MB up
 
@@ -211,6 +211,8 @@ TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
     auto& block = *card->groupBlocks()[0];
     ASSERT_TRUE(host.verified(block));
     ASSERT_EQ(block.sets().size(), 1U);
+    const auto copyBytes = testing::allocatedBytes(one);
+    EXPECT_EQ(block.sets()[0]->titleText(), "3 identical \u00b7 up to " + bytesText(2 * copyBytes));
 
     // As the confirmation sheet does, for a copy and then for the kept one.
     const auto move = [&](const DiskCleanupCandidate& candidate) {
@@ -225,6 +227,7 @@ TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
     move(*host.state.cleanupCandidate());
     ASSERT_FALSE(fs::exists(two));
     EXPECT_EQ(copies(*block.sets()[0]), (Copies{{one.string(), Role::keep}, {three.string(), Role::review}}));
+    EXPECT_EQ(block.sets()[0]->titleText(), "2 identical \u00b7 up to " + bytesText(copyBytes)) << "the copies left";
 
     // The kept copy moved some other way: the last one left is kept, never offered.
     move(host.model.cleanupCandidate(one.string(), 10 * megabyte, false));

@@ -193,6 +193,26 @@ TEST_F(ProgramTest, DiskMeasurementEndsBesideAMountThatNoLongerAnswers)
     EXPECT_EQ(mount.slowCallsBegun(), 0U);
 }
 
+// Started over SSH or as a service, with no display: one line says so, and
+// the program ends with status 1 (not an abort inside Qt). The same where
+// X11 is asked for by name.
+TEST_F(ProgramTest, WithoutADisplayItSaysSoInOneLineAndEnds)
+{
+    set("XDG_RUNTIME_DIR", root.path().string());
+    for (const auto& platform : {std::optional<std::string>(), std::optional<std::string>("xcb")}) {
+        set("QT_QPA_PLATFORM", platform);
+        ChildRunRequest request;
+        request.executable = "/bin/sh";  // the runner drops what the program writes to stderr
+        request.arguments = {"-c", "exec \"$0\" 2>&1", CORVALENT_APP};
+        request.deadline = std::chrono::seconds(60);
+        request.outputCap = 1 << 16;
+        const auto run = runAside(request);
+        EXPECT_EQ(run.exitStatus, 1) << platform.value_or("no platform");
+        EXPECT_EQ(run.output, "Corvalent: there is no display to show its window on.\n");
+    }
+    EXPECT_FALSE(fs::exists(root.path() / "corvalent.lock")) << "it ended before it took the instance";
+}
+
 // Twelve seconds of measurement: the slow one.
 TEST_F(ProgramTest, SlowProcessMeasurementRunsItsTwelveSeconds)
 {

@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFileDialog>
 #include <QMainWindow>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +19,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
+#include "ui/widgets/app_motion.h"
 #include "ui_settle.h"
 
 namespace corvalent {
@@ -249,6 +252,72 @@ TEST(MainView, ApplicationCommandsAreSharedShortcuts)
                      [&] { ++refreshes; });
     app.refreshAction().trigger();
     EXPECT_EQ(refreshes, 1) << "Ctrl+R posts the refresh notification once";
+}
+
+// A page coming in on a section change, part way through: fainter, and lower
+// by what it has still to rise.
+TEST(MainView, APageComingInRisesFivePixelsAsItFadesIn)
+{
+    QWidget area;
+    area.setAutoFillBackground(true);
+    area.setPalette(QPalette(Qt::white));
+    area.resize(60, 60);
+    auto* page = new QWidget(&area);
+    page->setAutoFillBackground(true);
+    page->setPalette(QPalette(Qt::black));
+    page->setGeometry(10, 10, 40, 40);
+    auto* entrance = new AppMotion::RiseInEffect;
+    page->setGraphicsEffect(entrance);
+    const auto lightness = [&](int y) { return area.grab().toImage().pixelColor(30, y).lightness(); };
+
+    entrance->setProgress(0.0);
+    EXPECT_EQ(lightness(30), 255) << "not drawn at all yet";
+    entrance->setProgress(0.4);  // 3 px still to rise, at 0.4 opacity
+    EXPECT_EQ(lightness(12), 255) << "its top still lower than its place";
+    EXPECT_NEAR(lightness(14), 153, 3);
+    EXPECT_NEAR(lightness(30), 153, 3);
+    entrance->setProgress(1.0);
+    EXPECT_EQ(lightness(10), 0) << "in place, opaque";
+}
+
+// Ctrl+Q ends the program's event loop from every window: with a sheet over
+// the main window (which shuts its shortcuts off) and from a modal dialog of
+// Qt's running a loop of its own, as a folder chooser does.
+TEST(MainView, CtrlQQuitsFromASheetAndFromAModalDialog)
+{
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    CorvalentApp app;
+    auto& window = app.mainWindow();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto pressCtrlQ = [](QWidget* dialog) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->isVisible(); }, 5'000));
+        QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Q, Qt::ControlModifier);
+    };
+    // The program's loop; 1 when Ctrl+Q did not end it.
+    const auto runUntilQuit = [] {
+        QTimer unanswered;
+        QObject::connect(&unanswered, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        unanswered.start(15'000);
+        return QApplication::exec();
+    };
+
+    app.model().setRequest(StopRequest{"r", {}, {}, false});
+    QPointer<QDialog> sheet;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = window.findChild<QDialog*>()) != nullptr; }, 5'000));
+    QTimer::singleShot(0, [&] { pressCtrlQ(sheet); });
+    EXPECT_EQ(runUntilQuit(), 0) << "with a sheet open";
+    app.model().setRequest(std::nullopt);
+
+    QFileDialog chooser(&window, QStringLiteral("Choose a folder to map"), QDir::tempPath());
+    chooser.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+    int chooserEnded = -1;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] { pressCtrlQ(&chooser); });
+        chooserEnded = chooser.exec();
+    });
+    EXPECT_EQ(runUntilQuit(), 0) << "with a modal dialog open";
+    EXPECT_EQ(chooserEnded, QDialog::Rejected) << "its own loop ended too";
 }
 
 }  // namespace

@@ -56,20 +56,15 @@ TEST_F(SingleInstanceTest, AKilledInstanceLeavesNothingThatBlocksTheNextStart)
     EXPECT_TRUE(next->running());
 }
 
-// A logout sends SIGTERM: the program quits as Quit does and lets go of the
-// instance at once, also while one of its threads waits on a hung file
-// system, so that the next login's start becomes the instance.
-TEST_F(SingleInstanceTest, SigtermQuitsAndTheNextStartBecomesTheInstanceAtOnce)
+// A logout sends SIGTERM, Ctrl+C in the terminal SIGINT, a closed terminal
+// SIGHUP: the program quits as Quit does and lets go of the instance at
+// once, also while one of its threads waits on a mount that never answers,
+// so that the next start becomes the instance.
+class QuitSignalTest : public SingleInstanceTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(QuitSignalTest, QuitsAndTheNextStartBecomesTheInstanceAtOnce)
 {
-    const auto quitsOnSigterm = [&](testing::ChildProcess& program) {
-        ASSERT_TRUE(program.waitUntilCatching(SIGTERM, 60s));
-        ::kill(program.pid(), SIGTERM);
-        // The instance goes first, even where a thread cannot end yet.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(socket()) && !holdsLock(program.pid(), lock()); }, 5'000));
-        const auto status = program.waitFor(5s);
-        ASSERT_TRUE(status.has_value()) << "still running 5 s after SIGTERM";
-        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
-    };
+    const int signal = GetParam();
     const auto startsAsTheInstance = [&] {
         auto next = start();
         const auto began = std::chrono::steady_clock::now();
@@ -77,20 +72,48 @@ TEST_F(SingleInstanceTest, SigtermQuitsAndTheNextStartBecomesTheInstanceAtOnce)
         EXPECT_LT(std::chrono::steady_clock::now() - began, 5s) << "the lock and socket were free";
         return next;
     };
-    quitsOnSigterm(*startsAsTheInstance());
+    // Sends the signal; true once the lock and socket are free.
+    const auto letsGoOnSignal = [&](testing::ChildProcess& program) {
+        EXPECT_TRUE(program.waitUntilCatching(signal, 60s)) << strsignal(signal) << " keeps its default action";
+        ::kill(program.pid(), signal);
+        return QTest::qWaitFor([&] { return !fs::exists(socket()) && !holdsLock(program.pid(), lock()); }, 5'000);
+    };
+    const auto endsWithStatusZero = [&](testing::ChildProcess& program) {
+        const auto status = program.waitFor(5s);
+        ASSERT_TRUE(status.has_value()) << "still running 5 s after " << strsignal(signal);
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+    };
+    {
+        auto idle = startsAsTheInstance();
+        EXPECT_TRUE(letsGoOnSignal(*idle));
+        endsWithStatusZero(*idle);
+    }
 
     // On a fresh account the introduction checks access at once, which
-    // stats the Documents folder: here a mount that hangs.
+    // stats the Documents folder: here a mount that never answers, so the
+    // thread that asks can never end while it is mounted.
+    // The programs are declared first: the mount goes before they are waited for.
+    std::unique_ptr<testing::ChildProcess> held, next;
     fs::remove_all(config);
     testing::SlowTree tree;
     tree.slowStat = {"."};
+    tree.neverAnswers = true;
     testing::SlowMount mount(home / "Documents", tree);
     if (!mount.mounted()) GTEST_SKIP() << mount.problem();
-    auto held = startsAsTheInstance();
+    held = startsAsTheInstance();
     ASSERT_TRUE(mount.waitForSlowCalls(1, 30s)) << "no thread of the program reached the hung folder";
-    quitsOnSigterm(*held);
-    const auto next = startsAsTheInstance();
+    // The instance goes first, while the thread still waits.
+    EXPECT_TRUE(letsGoOnSignal(*held)) << "the lock or socket is still held";
+    next = startsAsTheInstance();
+    mount.unmount();
+    endsWithStatusZero(*held);
+    EXPECT_TRUE(next->running());
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, QuitSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(sigabbrev_np(info.param));
+                         });
 
 TEST_F(SingleInstanceTest, OfStartsAtTheSameMomentOneRunsAndTheOthersHandOver)
 {

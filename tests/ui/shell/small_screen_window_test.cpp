@@ -9,6 +9,8 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
@@ -36,6 +38,9 @@
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui/shell/main_window_size.h"
+#include "ui/shell/tray_menu.h"
+#include "ui/widgets/app_style.h"
+#include "ui/widgets/display_formats.h"
 #include "ui_settle.h"
 
 // Sizes read as 1180x760 in failure messages.
@@ -112,6 +117,65 @@ TEST_F(SmallScreen, AWindowOpenedPartlyOffTheScreenComesBackInside)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window().windowHandle()->frameMargins().isNull(); }, 10'000));
     EXPECT_TRUE(framedInside()) << "window at " << window().frameGeometry().x() << "," << window().frameGeometry().y();
+}
+
+// No tray shows the tray menu here (openbox alone): the window's own menu
+// carries its figures and the Appearance choice, live, beside Settings… and
+// Quit; View keeps Refresh.
+TEST_F(SmallScreen, WithoutATrayTheMenuBarCarriesTheTrayMenusRows)
+{
+    app->createTrayMenu();
+    ASSERT_FALSE(app->trayMenu()->hasTrayIcon()) << "a tray shows here";
+    auto* bar = window().menuBar();
+    QStringList titles;
+    for (auto* menu : bar->actions()) titles << menu->text();
+    ASSERT_EQ(titles, (QStringList{"Corvalent", "View"}));
+    auto& menu = *bar->actions()[0]->menu();
+    const auto rows = [&] {
+        QStringList texts;
+        for (const auto* row : menu.actions()) texts << (row->isSeparator() ? QStringLiteral("—") : row->text());
+        return texts;
+    };
+    const auto tray = app->trayMenu()->menu().actions();
+    EXPECT_EQ(menu.actions()[0], tray[0]) << "the tray's own rows, not copies";
+    EXPECT_EQ(menu.actions()[1], tray[1]);
+    EXPECT_EQ(bar->actions()[1]->menu()->actions(), QList<QAction*>{&app->refreshAction()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rows()[0].endsWith("Unavailable"); }, 10'000)) << "the first sample";
+    EXPECT_EQ(rows()[0], QStringLiteral("Memory pressure: ") + memoryPressureText(app->model().pressure()));
+    EXPECT_EQ(rows().mid(1), (QStringList{QStringLiteral("Swap in use: ") + app->model().swap(), "—", "Settings…",
+                                          "Appearance", "—", "Quit Corvalent"}));
+
+    auto* appearances = menu.actions()[4];
+    ASSERT_NE(appearances->menu(), nullptr);
+    auto& choices = *appearances->menu();
+    // The program's own look for the two menus, for the pictures; the rest
+    // of the suite keeps the tests' style.
+    AppStyle look;
+    struct OwnLook {
+        QMenu &menu, &choices;
+        ~OwnLook() { menu.setStyle(nullptr), choices.setStyle(nullptr); }
+    } ownLook{menu, choices};
+    menu.setStyle(&look);
+    choices.setStyle(&look);
+    for (const auto appearance : {AppAppearance::light, AppAppearance::dark}) {
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+        menu.setActiveAction(appearances);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return choices.isVisible(); }, 5'000));
+        EXPECT_TRUE(room().contains(menu.geometry()) && room().contains(choices.geometry()));
+        auto* choice = app->trayMenu()->appearanceAction(appearance);
+        QTest::mouseClick(&choices, Qt::LeftButton, {}, choices.actionGeometry(choice).center());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !menu.isVisible(); }, 5'000)) << "a choice closes the menu";
+        EXPECT_EQ(storedAppearance(), appearance);
+        EXPECT_TRUE(choice->isChecked());
+        // Open again, for people to look at in the chosen appearance.
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+        menu.setActiveAction(appearances);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return choices.isVisible(); }, 5'000));
+        screenshot(appearance == AppAppearance::dark ? "menu-bar-dark" : "menu-bar-light");
+        menu.hide();
+    }
 }
 
 TEST_F(SmallScreen, TheProcessListKeepsFiveRowsOnScreenAboveTheShelf)

@@ -34,6 +34,12 @@ QIcon symbolIcon(const QString& symbol, const QPalette& palette)
     return QIcon(Symbols::pixmap(symbol, CorvalentStyle::primary(palette), 16, 2.0));
 }
 
+// A menu reads "&" as a mnemonic's mark: a name's own are doubled.
+QString menuText(const std::string& name)
+{
+    return QString::fromStdString(name).replace('&', "&&");
+}
+
 }  // namespace
 
 DiskHeader::DiskHeader(DiskModel& model, DiskViewState& state, const DiskCommands& commands, QWidget* parent)
@@ -143,7 +149,8 @@ void DiskHeader::sync()
     volume_->setText(selected ? QString::fromStdString(selected->name) : QStringLiteral("Choose Disk"));
     volume_->setSymbol(driveSymbol(selected));
     volume_->setAccessibleDescription(QStringLiteral("Choose the disk to map"));
-    volume_->setEnabled(!scanning && !model_.volumes().empty());
+    // A mount that does not answer is named in the menu, beside Refresh Disks.
+    volume_->setEnabled(!scanning && (!model_.volumes().empty() || !model_.notRespondingVolumes().empty()));
     scan_->setText(model_.result() ? QStringLiteral("Rescan Disk") : QStringLiteral("Scan Disk"));
     scan_->setEnabled(selected.has_value() && !scanning);
 }
@@ -166,20 +173,31 @@ void DiskHeader::fillVolumeMenu()
         heading->setFont(font);
     };
     const auto addVolume = [this](const DiskVolume& volume) {
-        // A menu reads "&" as a mnemonic's mark: the name's own are doubled.
-        auto* action = menu_->addAction(symbolIcon(driveSymbol(volume), palette()),
-                                        QString::fromStdString(volume.name).replace('&', "&&"));
+        auto* action = menu_->addAction(symbolIcon(driveSymbol(volume), palette()), menuText(volume.name));
         connect(action, &QAction::triggered, this, [this, id = volume.id] { model_.selectVolume(id); });
+    };
+    // Named, but not to be chosen while it does not answer.
+    const auto addNotResponding = [this](const DiskUnresponsiveVolume& volume) {
+        const auto symbol = volume.isExternal() ? QStringLiteral("externaldrive") : QStringLiteral("internaldrive");
+        menu_->addAction(symbolIcon(symbol, palette()), menuText(volume.name) + QStringLiteral(" · not responding"))
+            ->setEnabled(false);
     };
     section(QStringLiteral("Internal"));
     for (const auto& volume : model_.volumes())
         if (!volume.isExternal()) addVolume(volume);
+    for (const auto& volume : model_.notRespondingVolumes())
+        if (!volume.isExternal()) addNotResponding(volume);
     menu_->addSeparator();
     section(QStringLiteral("External"));
     bool anyExternal = false;
     for (const auto& volume : model_.volumes()) {
         if (!volume.isExternal()) continue;
         addVolume(volume);
+        anyExternal = true;
+    }
+    for (const auto& volume : model_.notRespondingVolumes()) {
+        if (!volume.isExternal()) continue;
+        addNotResponding(volume);
         anyExternal = true;
     }
     if (!anyExternal) menu_->addAction(QStringLiteral("No external disks connected"))->setEnabled(false);

@@ -286,8 +286,8 @@ void DiskSidebar::rebuildBreakdown(const DiskNode* focused)
     int index = 0;  // the child's place, which picks its colour
     int position = 0;
     for (const auto& child : focused->children) {
-        // Moved to the Trash: gone from the list until restored, though the map still holds it.
-        if (child.path && child.isDirectory && model_.isTrashed(*child.path)) {
+        // Moved since the scan: gone from the list, though the map still holds it.
+        if (child.path && child.isDirectory && model_.movedSinceScan(*child.path)) {
             ++index;
             continue;
         }
@@ -315,7 +315,7 @@ void DiskSidebar::rebuildFiles()
     auto* content = contents_[indexOf(DiskSidebarMode::largestFiles)];
     int rank = 0;
     for (const auto& file : result->largestFiles) {
-        if (model_.isTrashed(file.path)) continue;
+        if (model_.movedSinceScan(file.path)) continue;
         auto* row = new LargestFileRow(file, rank + 1, context_, content);
         filesColumn_->insertWidget(rank++, row);
         fileRows_.push_back(row);

@@ -96,27 +96,7 @@ std::vector<QString> duplicateCopyTexts(const std::vector<QString>& paths,
     return texts;
 }
 
-std::vector<std::optional<DuplicateCopyRole>> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set,
-                                                                 const DiskModel& model)
-{
-    std::vector<std::optional<DuplicateCopyRole>> roles;
-    roles.reserve(set.files.size());
-    bool kept = false;
-    for (const auto& file : set.files) {
-        if (model.isTrashed(file.path)) {
-            roles.emplace_back();
-        } else if (!std::exchange(kept, true)) {
-            // Whatever else moved, one copy always stays.
-            roles.emplace_back(DuplicateCopyRole::keep);
-        } else {
-            const bool movable = model.cleanupCandidate(file.path, file.bytes, false).canMoveToTrash();
-            roles.emplace_back(movable ? DuplicateCopyRole::review : DuplicateCopyRole::protected_);
-        }
-    }
-    return roles;
-}
-
-void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, DuplicateCopyRole role,
+void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, DiskDuplicateCopyRole role,
                                        DiskModel& model, DiskViewState& state, FileRevealer& revealer)
 {
     DuplicateCopyRow row{file.path, role};
@@ -135,17 +115,17 @@ void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, 
     grid.addWidget(row.reveal, line, 1);
 
     switch (role) {
-    case DuplicateCopyRole::keep:
+    case DiskDuplicateCopyRole::keep:
         grid.addWidget(label(QStringLiteral("Keep"), buttonFont, Tones::secondary()), line, 2);
         break;
-    case DuplicateCopyRole::protected_: {
+    case DiskDuplicateCopyRole::protected_: {
         auto* lock = new SymbolView("lock.fill", symbolSize - 1, Tones::secondary());
         lock->setToolTip(QStringLiteral("Protected"));
         lock->setAccessibleName(QStringLiteral("Protected"));
         grid.addWidget(lock, line, 2, Qt::AlignLeft | Qt::AlignVCenter);
         break;
     }
-    case DuplicateCopyRole::review:
+    case DiskDuplicateCopyRole::review:
         row.review = rowButton(Button::Kind::link, QStringLiteral("Review\u2026"), buttonFont);
         row.review->setAccessibleDescription(path);
         // Classified when pressed, so the sheet shows the owners running now.
@@ -161,9 +141,8 @@ void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, 
 }
 
 VerifiedDuplicateSetBlock::VerifiedDuplicateSetBlock(const DiskVerifiedDuplicateSet& set,
-                                                     const std::vector<std::optional<DuplicateCopyRole>>& roles,
-                                                     DiskModel& model, DiskViewState& state, FileRevealer& revealer,
-                                                     QWidget* parent)
+                                                     const std::vector<DiskDuplicateCopyRole>& roles, DiskModel& model,
+                                                     DiskViewState& state, FileRevealer& revealer, QWidget* parent)
     : PanelSurface(8, parent)
 {
     setObjectName("verifiedDuplicateSet");
@@ -171,20 +150,25 @@ VerifiedDuplicateSetBlock::VerifiedDuplicateSetBlock(const DiskVerifiedDuplicate
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(8, 8, 8, 8);
     column->setSpacing(5);
-    auto* title = label(QString::number(set.files.size()) + QStringLiteral(" identical \u00b7 up to ") +
+    title_ = label(QString::number(set.files.size()) + QStringLiteral(" identical \u00b7 up to ") +
                        bytesText(set.estimatedRecoverableBytes),
                    CorvalentStyle::font(TextStyle::caption2, QFont::DemiBold), teal());
-    column->addLayout(symbolLine(new SymbolView("checkmark.seal.fill", symbolSize, teal()), title));
+    column->addLayout(symbolLine(new SymbolView("checkmark.seal.fill", symbolSize, teal()), title_));
     auto* grid = new QGridLayout;
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(7);
     grid->setVerticalSpacing(0);
     grid->setColumnStretch(0, 1);
     for (std::size_t i = 0; i < set.files.size() && i < roles.size(); ++i)
-        if (roles[i]) addRow(*grid, set.files[i], *roles[i], model, state, revealer);
+        addRow(*grid, set.files[i], roles[i], model, state, revealer);
     column->addLayout(grid);
     column->addWidget(wrappedLabel(QStringLiteral("Corvalent keeps the first copy selected above."),
                               CorvalentStyle::font(TextStyle::caption2), Tones::fixed(CorvalentStyle::orange())));
+}
+
+QString VerifiedDuplicateSetBlock::titleText() const
+{
+    return title_->text();
 }
 
 bool VerifiedDuplicateSetBlock::eventFilter(QObject* watched, QEvent* event)
@@ -339,8 +323,13 @@ DuplicateGroupBlock::Built DuplicateGroupBlock::builtFrom(const std::vector<Disk
 {
     Built built;
     if (sets != nullptr) {
-        built.sets = *sets;
-        for (const auto& set : *sets) built.roles.push_back(duplicateCopyRoles(set, model_));
+        built.sets.emplace();
+        // A set whose every copy moved has nothing left to show.
+        for (const auto& set : *sets)
+            if (auto left = model_.duplicateCopiesLeft(set); !left.files.empty()) {
+                built.roles.push_back(model_.duplicateCopyRoles(left));
+                built.sets->push_back(std::move(left));
+            }
     }
     return built;
 }
@@ -351,9 +340,10 @@ void DuplicateGroupBlock::rebuildSets(const std::vector<DiskVerifiedDuplicateSet
     for (auto* block : sets_) discard(*results_, block);
     sets_.clear();
     differ_->setVisible(sets != nullptr && sets->empty());
-    if (sets != nullptr) {
-        for (std::size_t i = 0; i < sets->size(); ++i) {
-            auto* block = new VerifiedDuplicateSetBlock((*sets)[i], wanted.roles[i], model_, state_, revealer_, this);
+    if (wanted.sets) {
+        for (std::size_t i = 0; i < wanted.sets->size(); ++i) {
+            auto* block =
+                new VerifiedDuplicateSetBlock((*wanted.sets)[i], wanted.roles[i], model_, state_, revealer_, this);
             results_->addWidget(block);
             sets_.push_back(block);
         }

@@ -32,42 +32,39 @@ class ElidedLabel;
 class FileRevealer;
 class SymbolView;
 
-// What a verified copy's row offers beside "Reveal".
-enum class DuplicateCopyRole {
-    keep,        // the copy kept: the first one still in place
-    review,      // "Review…" opens the confirmation of its move to the Trash
-    protected_,  // the lock: the Trash may not take it
-};
-
 // One copy of a verified set: a line of the set's grid, so that the
-// buttons of all its copies line up.
+// buttons of all its copies line up. Beside "Reveal" it shows "Keep", the
+// lock, or "Review…", which opens the confirmation of its move to the Trash.
 struct DuplicateCopyRow {
     std::string path;
-    DuplicateCopyRole role;
+    DiskDuplicateCopyRole role;
     ElidedLabel* text = nullptr;  // the path, elided in the middle
     Button* reveal = nullptr;
     Button* review = nullptr;  // only for `review`
 };
 
-// The files of one verified set still in place, the first of them kept.
+// The copies of one verified set still in place, each with its role.
 class VerifiedDuplicateSetBlock : public PanelSurface {
 public:
-    // `roles` pairs with the set's files; a file without a role is in the Trash and not shown.
-    VerifiedDuplicateSetBlock(const DiskVerifiedDuplicateSet& set,
-                              const std::vector<std::optional<DuplicateCopyRole>>& roles, DiskModel& model,
-                              DiskViewState& state, FileRevealer& revealer, QWidget* parent = nullptr);
+    // `set` holds the copies left (DiskModel::duplicateCopiesLeft); `roles` pairs with its files.
+    VerifiedDuplicateSetBlock(const DiskVerifiedDuplicateSet& set, const std::vector<DiskDuplicateCopyRole>& roles,
+                              DiskModel& model, DiskViewState& state, FileRevealer& revealer,
+                              QWidget* parent = nullptr);
 
     const std::vector<DuplicateCopyRow>& rows() const { return rows_; }
+    // "3 identical · up to 80 MB", of the copies left.
+    QString titleText() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void addRow(QGridLayout& grid, const DiskFile& file, DuplicateCopyRole role, DiskModel& model, DiskViewState& state,
-                FileRevealer& revealer);
+    void addRow(QGridLayout& grid, const DiskFile& file, DiskDuplicateCopyRole role, DiskModel& model,
+                DiskViewState& state, FileRevealer& revealer);
     // Sets the rows' texts for the width they have now.
     void showPathTexts();
 
+    ElidedLabel* title_ = nullptr;
     std::vector<DuplicateCopyRow> rows_;
 };
 
@@ -115,10 +112,10 @@ private:
     QVBoxLayout* results_ = nullptr;
     std::vector<VerifiedDuplicateSetBlock*> sets_;
 
-    // What the verified sets were built from.
+    // What the verified sets were built from: the copies left of each, and their roles.
     struct Built {
         std::optional<std::vector<DiskVerifiedDuplicateSet>> sets;
-        std::vector<std::vector<std::optional<DuplicateCopyRole>>> roles;
+        std::vector<std::vector<DiskDuplicateCopyRole>> roles;
         bool operator==(const Built&) const = default;
     };
     std::optional<Built> built_;
@@ -165,11 +162,5 @@ private:
 // folders where they part come first: "…/b/data/survey-raw.bin".
 std::vector<QString> duplicateCopyTexts(const std::vector<QString>& paths,
                                         const std::function<QString(const QString&)>& reads);
-
-// The roles of a verified set's files, in the set's order: none for a file
-// in the Trash; the first file still in place is kept; the others may be
-// reviewed unless the Trash may not take them.
-std::vector<std::optional<DuplicateCopyRole>> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set,
-                                                                 const DiskModel& model);
 
 }  // namespace corvalent

@@ -1,0 +1,178 @@
+// What the lists leave out after a move to the Trash, and for how long: a
+// moved item stays out until a new result or another volume, no longer.
+
+#include <QSettings>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "models/disk_model.h"
+#include "drain_lanes.h"
+#include "test_support.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::writeFile;
+
+constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 10 MB up
+
+template <typename Action>
+bool await(Action action)
+{
+    bool done = false;
+    action([&] { done = true; });
+    return QTest::qWaitFor([&] { return done; }, 20'000);
+}
+
+// A home and Trash of the test's own, and a model scanning them with the
+// volumes the test lists.
+struct Moves {
+    testing::TempHome temp;
+    fs::path root = fs::canonical(temp.root.path());
+    std::vector<DiskVolume> volumeList{volumeAt("/"), volumeAt("/mnt/other")};
+    DiskModel model{environment()};
+
+    static DiskVolume volumeAt(const std::string& url)
+    {
+        return {url, url, url, DiskCapacity::make(url, 1'000'000'000'000, 500'000'000'000), true, false};
+    }
+    DiskModelEnvironment environment()
+    {
+        QSettings().clear();
+        auto environment = DiskModelEnvironment::system();
+        environment.volumes = [this] { return volumeList; };
+        environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
+        return environment;
+    }
+    ~Moves() { drainLanes(); }
+
+    // A scan of the home and the Trash, and the insights of its result.
+    bool rescanned()
+    {
+        model.scan(root.string());
+        if (!QTest::qWaitFor([&] { return model.status().kind != DiskModelStatus::Kind::scanning; }, 60'000))
+            return false;
+        drainLanes();
+        return model.status().kind == DiskModelStatus::Kind::ready;
+    }
+    bool moved(const fs::path& path, bool isDirectory = false)
+    {
+        std::optional<DiskTrashRequest> request;
+        const auto candidate = model.cleanupCandidate(path.string(), 1, isDirectory);
+        return await([&](auto done) {
+                   model.prepareTrash(candidate, [&request, done](auto ready) { request = ready, done(); });
+               }) &&
+               request && await([&](auto done) { model.moveToTrash(*request, done); }) && !fs::exists(path);
+    }
+    bool offered(const fs::path& path) const
+    {
+        return std::ranges::find(model.cleanupCandidates(), path.string(), &DiskCleanupCandidate::path) !=
+               model.cleanupCandidates().end();
+    }
+    // Listed as the sidebar lists a largest file: in the result and not moved since.
+    bool listed(const fs::path& path) const
+    {
+        const auto& files = model.result()->largestFiles;
+        return std::ranges::find(files, path.string(), &DiskFile::path) != files.end() &&
+               !model.movedSinceScan(path.string());
+    }
+    const DiskTrashReceipt& receiptOf(const fs::path& path) const
+    {
+        return *std::ranges::find(model.recentTrash(), path.string(), &DiskTrashReceipt::originalPath);
+    }
+};
+
+TEST(DiskModelMoves, WhatIsAtAMovedPlaceAfterARescanIsListed)
+{
+    Moves moves;
+    auto& model = moves.model;
+    const auto& home = moves.temp.home;
+    // Not in Downloads, which a scan leaves out unless chosen directly.
+    const auto download = home / "fetched/disk.iso", thumbnails = home / ".cache/thumbnails",
+               old = home / "films/old.mkv";
+    writeFile(download, 6 * megabyte);
+    for (int i = 0; i < 3; ++i) writeFile(thumbnails / ("t" + std::to_string(i)), 2 * megabyte);
+    writeFile(old, 5 * megabyte);
+    ASSERT_TRUE(await([&](auto done) { model.loadVolumes(false, done); }));
+    ASSERT_TRUE(moves.rescanned());
+    model.setViewActive(true);
+    drainLanes();
+    ASSERT_TRUE(moves.offered(download) && moves.offered(thumbnails) && moves.offered(old));
+
+    for (const auto& [path, folder] : {std::pair{download, false}, {thumbnails, true}, {old, false}})
+        ASSERT_TRUE(moves.moved(path, folder)) << path;
+    drainLanes();
+    for (const auto& path : {download, thumbnails / "t0", old}) {
+        EXPECT_TRUE(model.movedSinceScan(path.string())) << path;
+        EXPECT_FALSE(moves.offered(path)) << path;
+    }
+
+    // Fetched again, made again: the next result lists them, and the moved
+    // ones as they lie in the Trash now.
+    writeFile(download, 6 * megabyte);
+    for (int i = 0; i < 12; ++i) writeFile(thumbnails / ("n" + std::to_string(i)), 1 * megabyte);
+    ASSERT_TRUE(moves.rescanned());
+    EXPECT_TRUE(moves.listed(download));
+    EXPECT_TRUE(moves.offered(download) && moves.offered(thumbnails));
+    EXPECT_FALSE(model.movedSinceScan((thumbnails / "n0").string()));
+    const auto inTrash = fs::path(moves.receiptOf(old).trashedPath);
+    ASSERT_TRUE(inTrash.string().starts_with(moves.temp.trash().string())) << inTrash;
+    EXPECT_TRUE(moves.listed(inTrash));
+    EXPECT_FALSE(moves.listed(old));
+
+    // Undone after the rescan: gone from the Trash's place at once, listed
+    // in its own after the next scan.
+    const auto receipt = moves.receiptOf(old);
+    ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
+    EXPECT_EQ(model.cleanupMessage(), "Restored old.mkv.");
+    ASSERT_TRUE(fs::exists(old));
+    drainLanes();
+    EXPECT_FALSE(moves.listed(inTrash));
+    EXPECT_FALSE(moves.offered(inTrash));
+    ASSERT_TRUE(moves.rescanned());
+    EXPECT_TRUE(moves.listed(old) && moves.offered(old));
+
+    // Another volume forgets the moves made on this one.
+    ASSERT_TRUE(moves.moved(download));
+    EXPECT_TRUE(model.movedSinceScan(download.string()));
+    model.selectVolume("/mnt/other");
+    EXPECT_FALSE(model.movedSinceScan(download.string()));
+}
+
+// A copy moved and copied back is a copy again: the next verification lists
+// every copy, the Trash's own among them.
+TEST(DiskModelMoves, ACopyMovedAndCopiedBackIsInTheNextVerifiedSet)
+{
+    Moves moves;
+    auto& model = moves.model;
+    const auto films = moves.temp.home / "films";
+    const std::vector copies{films / "a.mkv", films / "b.mkv", films / "c.mkv"};
+    for (const auto& copy : copies) writeFile(copy, 10 * megabyte);
+    const auto verifiedCopies = [&] {
+        const auto& groups = model.result()->potentialDuplicateGroups;
+        EXPECT_EQ(groups.size(), 1U);
+        if (groups.empty()) return std::vector<std::string>{};
+        model.verifyDuplicates(groups.front());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+        std::vector<std::string> paths;
+        for (const auto& set : model.verifiedDuplicateSets().at(groups.front().id))
+            for (const auto& file : model.duplicateCopiesLeft(set).files) paths.push_back(file.path);
+        return paths;
+    };
+    ASSERT_TRUE(moves.rescanned());
+    ASSERT_EQ(verifiedCopies().size(), 3U);
+    ASSERT_TRUE(moves.moved(copies[1]));
+    fs::copy_file(copies[0], copies[1]);
+
+    ASSERT_TRUE(moves.rescanned());
+    auto expected = std::vector{moves.receiptOf(copies[1]).trashedPath};
+    for (const auto& copy : copies) expected.push_back(copy.string());
+    EXPECT_EQ(verifiedCopies(), expected);
+}
+
+}  // namespace
+}  // namespace corvalent
