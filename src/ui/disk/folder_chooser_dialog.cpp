@@ -185,7 +185,7 @@ void FolderChooserDialog::openFolder(const QString& path)
             fill(cameFrom);
             emit folderListed();
         },
-        {TaskLane::files, true, false, true});
+        {.lane = TaskLane::files, .userInitiated = true, .ownThread = true});
 }
 
 void FolderChooserDialog::listed(const QString& path, const FolderListing& listing)
