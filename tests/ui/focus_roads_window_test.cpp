@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <algorithm>
@@ -92,8 +94,9 @@ protected:
         for (const auto* look : {"light", "dark"}) {
             applyAppearance(look == std::string("dark") ? AppAppearance::dark : AppAppearance::light);
             settle();
+            const auto scale = screen().devicePixelRatio() > 1 ? QStringLiteral("@2x") : QString();
             EXPECT_TRUE(screen().grabWindow(0).save(QStringLiteral(CORVALENT_SCREENSHOTS "/focus-roads-%1-%2-%3.png")
-                                                        .arg(screenName(), name, look)));
+                                                        .arg(screenName() + scale, name, look)));
         }
         applyAppearance(AppAppearance::light);
     }
@@ -201,29 +204,61 @@ TEST_F(FocusRoads, StopScanLeadsToThePartialResults)
     screenshot("after-stop-scan");
 }
 
-// Tab through the inspector's members: each check box rests above the shelf.
-TEST_F(FocusRoads, TabThroughTheInspectorsMembersStaysClearOfTheShelf)
+// A selected group of four in the inspector: Tab from the list meets each
+// member's check box in the order they are drawn, before the shelf's
+// buttons, and each one rests in sight, clear of the shelf; so does the
+// last one when Shift+Tab comes back to it from the shelf.
+TEST_F(FocusRoads, TabMeetsEachMemberInOrderBeforeTheShelf)
 {
     const auto bin = testing::tempDirUnderHome();
     const auto program = testing::copyExecutable(testing::idleChildProgram(), bin.path(), "zq-focus-member");
     std::vector<std::unique_ptr<testing::ChildProcess>> members;
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 4; ++i)
         members.push_back(std::make_unique<testing::ChildProcess>(program, std::vector<std::string>{}, bin.path()));
     ASSERT_NO_FATAL_FAILURE(toSection(AppSection::processes));
     auto& page = *qobject_cast<ProcessPage*>(app->mainView()->currentPage());
     ASSERT_TRUE(tabTo(page.listPane().searchField()));
     QTest::keyClicks(&page.listPane().searchField(), "zq-focus-member");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return app->model().visible().size() == 1; }, 30'000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return app->model().visible().size() == 1 && app->model().visible().front().members.size() == 4; },
+        30'000));
     auto& inspector = *page.inspector().findChild<ProcessInspector*>();
-    ASSERT_TRUE(tabTo(page.listPane().list()));
-    QTest::keyClick(&page.listPane().list(), Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return inspector.rows().size() == 6; }, 30'000));
-    for (auto* row : inspector.rows()) {
-        ASSERT_TRUE(tabTo(row->check()));
+    auto& list = page.listPane().list();
+    ASSERT_TRUE(tabTo(list));
+    QTest::keyClick(&list, Qt::Key_Return);
+    QTest::keyClick(&list, Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return inspector.rows().size() == 4 && app->model().chosen().size() == 4; },
+                                30'000));
+    settle();
+
+    std::vector<QWidget*> drawn;
+    for (auto* row : inspector.rows()) drawn.push_back(&row->check());
+    std::vector<QWidget*> met;
+    for (int presses = 0; presses < 20 && !page.shelf().isAncestorOf(QApplication::focusWidget()); ++presses) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        auto* now = QApplication::focusWidget();
+        if (now == static_cast<QWidget*>(&inspector.scrollArea())) {
+            EXPECT_EQ(focusFault(), "") << "the details, as they scroll";
+            screenshot("inspector-details");
+        }
+        if (std::ranges::find(drawn, now) == drawn.end()) continue;
+        met.push_back(now);
         settle();
-        EXPECT_EQ(focusFault(), "");
+        EXPECT_EQ(focusFault(), "") << "member " << met.size();
+        if (met.size() == drawn.size()) screenshot("inspector-last-member");
     }
-    screenshot("inspector-members");
+    EXPECT_EQ(met, drawn) << "each member, in order";
+    EXPECT_TRUE(page.shelf().isAncestorOf(QApplication::focusWidget()))
+        << "then the shelf: on " << named(QApplication::focusWidget());
+
+    // The details scrolled back to their top, as a wheel would: Shift+Tab
+    // from the shelf brings the last member back into view.
+    inspector.scrollArea().verticalScrollBar()->setValue(0);
+    settle();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), drawn.back());
+    settle();
+    EXPECT_EQ(focusFault(), "") << "Shift+Tab from the shelf";
 }
 
 }  // namespace

@@ -43,9 +43,10 @@ inline int ringStrength(QWidget& control)
 
 // Why the focus is not where a person can use it: on no control, on one
 // that is hidden or scrolled out of sight, on one a reader cannot name, on
-// one cut off by the edge of the list it scrolls in (the footer below it),
-// or on one under a control that floats over it (the shelf); empty when it
-// is fine. A list view's focus is its current row.
+// a scroll area that shows no ring, on one cut off by the edge of the list
+// it scrolls in (the footer below it), or on one under a control that
+// floats over it (the shelf); empty when it is fine. A list view's focus is
+// its current row, and the ring is drawn there.
 inline std::string focusFault()
 {
     auto* focus = QApplication::focusWidget();
@@ -55,6 +56,9 @@ inline std::string focusFault()
         return "unnamed " + std::string(focus->metaObject()->className());
     const auto name = readable->text(QAccessible::Name).toStdString();
     if (!focus->isVisible() || focus->visibleRegion().isEmpty()) return "out of sight: " + name;
+    if (qobject_cast<QAbstractScrollArea*>(focus) != nullptr && qobject_cast<QAbstractItemView*>(focus) == nullptr &&
+        ringStrength(*focus) < 40)
+        return "no ring: " + name;
     QWidget* shown = focus;
     QRect whole = focus->rect();
     if (auto* view = qobject_cast<QAbstractItemView*>(focus); view != nullptr && view->currentIndex().isValid()) {

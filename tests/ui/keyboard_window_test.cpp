@@ -4,6 +4,7 @@
 // Tab meets the section switch before each page's own controls; when the
 // focused control goes away, the focus stays near it.
 #include <gtest/gtest.h>
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@
 #include "keyboard_walk.h"
 #include "models/background_task.h"
 #include "models/disk_model.h"
+#include "models/vantle_model.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
 #include "ui/disk/map/map_panel.h"
@@ -212,7 +214,8 @@ TEST_F(KeyboardWindow, WhenTheFocusedControlGoesTheFocusStaysNearIt)
 }
 
 // From a window with nothing focused, Tab meets both section buttons first,
-// then the page; the page's last control leads back to the switch.
+// then the page; the page's last control leads back to the switch. A scroll
+// area on the way stops Tab only with its ring.
 TEST_F(KeyboardWindow, TheSectionSwitchComesBeforeEachPagesControls)
 {
     auto& processes = view().sectionSwitch().button(AppSection::processes);
@@ -224,6 +227,11 @@ TEST_F(KeyboardWindow, TheSectionSwitchComesBeforeEachPagesControls)
         if (section == AppSection::storage) {
             model().scan(home.string());
             ASSERT_TRUE(QTest::qWaitFor([&] { return model().status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+        }
+        if (section == AppSection::processes) {
+            // A group in the inspector, so its details are on the road too.
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !app->model().visible().empty(); }, 30'000));
+            app->model().setFocused(app->model().visible().front().id);
         }
         settle();
         ASSERT_TRUE(activate(app->mainWindow())) << where;
@@ -239,6 +247,9 @@ TEST_F(KeyboardWindow, TheSectionSwitchComesBeforeEachPagesControls)
 
         int controls = 1;
         while (controls < 400) {
+            if (qobject_cast<QAbstractScrollArea*>(QApplication::focusWidget()) != nullptr) {
+                EXPECT_EQ(focusFault(), "") << where;
+            }
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             if (!view().currentPage()->isAncestorOf(QApplication::focusWidget())) break;
             ++controls;

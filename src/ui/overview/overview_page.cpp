@@ -19,6 +19,7 @@
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/overlay_scroll_bar.h"
+#include "ui/widgets/scroll_focus.h"
 #include "ui/widgets/section_title.h"
 
 namespace corvalent {
@@ -68,6 +69,7 @@ OverviewPage::OverviewPage(VantleModel& model, DiskModel& diskModel, QWidget* pa
     // through. Both the viewport and a scroll area's widget fill by default.
     scroll_->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
+    followKeyboard(*scroll_);
     // Lies over the page's right padding, so the cards keep their width when the page scrolls.
     new OverlayScrollBar(*scroll_);
 

@@ -14,13 +14,16 @@
 #include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/processes/inspector/process_inspector.h"
+#include "ui/processes/list/process_list_model.h"
 #include "ui/processes/list/process_list_pane.h"
+#include "ui/processes/list/process_list_view.h"
 #include "ui/processes/process_texts.h"
 #include "ui/processes/list/selection_shelf.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/coalesced_call.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/display_formats.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/panel.h"
@@ -204,10 +207,21 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     shelf_->setObjectName("selectionShelf");
     SelectionShelf::attach(*shelf_, model_);
     // A confirmed stop closes its sheet and turns the shelf's actions off:
-    // the focus goes back to the list, on the group being stopped, and stays
-    // there, on a neighbour, should the group leave the list.
+    // the focus goes back to the list, on the first group being stopped. When
+    // the stop has ended it moves on to a group still selected, else stays on
+    // that group, else on the row that took its place: never to a row the
+    // person did not choose, where the next Space would select it.
     connect(&model_, &VantleModel::stoppingChanged, this, [this] {
-        if (model_.stopping() && isVisible()) pane_->list().takeFocus(stoppedGroup());
+        auto& list = pane_->list();
+        if (model_.stopping()) {
+            stopped_ = selectedGroup();
+            stoppedRow_ = list.rows().rowOf(stopped_);
+            if (isVisible()) list.takeFocus(stopped_);
+            return;
+        }
+        if (!isVisible() || !holdsFocus(list)) return;
+        const auto survivor = selectedGroup();
+        list.takeFocus(survivor.empty() ? stopped_ : survivor, stoppedRow_);
     });
 
     // A sample changes selection, rows and figures at once: one redraw for all.
@@ -271,7 +285,7 @@ QWidget* ProcessPage::buildHeader()
     return header;
 }
 
-std::string ProcessPage::stoppedGroup() const
+std::string ProcessPage::selectedGroup() const
 {
     const auto& selected = model_.selected();
     for (const auto& group : model_.visible())

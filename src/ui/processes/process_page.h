@@ -67,7 +67,7 @@ private:
     void slideInspector(bool in);
     void foldToHeight();
     // The first listed group with a process in the stop selection.
-    std::string stoppedGroup() const;
+    std::string selectedGroup() const;
 
     VantleModel& model_;
     ProcessListPane* pane_ = nullptr;
@@ -86,6 +86,9 @@ private:
     int slideGeneration_ = 0;
     int folded_ = 0;
     std::optional<int> foldFloor_;
+    // The group the list's focus went to when the running stop began, and its row then.
+    std::string stopped_;
+    std::optional<int> stoppedRow_;
 };
 
 }  // namespace corvalent

@@ -14,7 +14,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
+
+#include <xcb/xcb.h>
 
 #include "models/app_notifications.h"
 #include "models/background_task.h"
@@ -131,12 +134,25 @@ bool displayReachable(int argc, char** argv)
         const std::string_view argument(argv[i]);
         if (argument == "-platform" || argument == "--platform") platform = QString::fromLocal8Bit(argv[i + 1]);
     }
-    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
-    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (platform.isEmpty()) return x11 || wayland;
+    // A display named but gone (a stale DISPLAY in an SSH session) is no display.
+    const auto x11 = [] {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) return false;
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        const bool answers = xcb_connection_has_error(connection) == 0;
+        xcb_disconnect(connection);
+        return answers;
+    };
+    const auto wayland = [] {
+        const auto name = qEnvironmentVariable("WAYLAND_DISPLAY");
+        if (name.isEmpty()) return false;
+        const auto path = name.startsWith(u'/') ? name : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + name;
+        std::error_code error;
+        return std::filesystem::is_socket(path.toStdString(), error);
+    };
+    if (platform.isEmpty()) return wayland() || x11();
     // Qt tries each of a list "wayland;xcb" in turn.
     for (const auto& name : platform.split(u';')) {
-        if (name.startsWith(QStringLiteral("xcb")) ? x11 : name.startsWith(QStringLiteral("wayland")) ? wayland : true)
+        if (name.startsWith(QStringLiteral("xcb")) ? x11() : name.startsWith(QStringLiteral("wayland")) ? wayland() : true)
             return true;
     }
     return false;

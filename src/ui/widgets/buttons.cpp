@@ -47,8 +47,7 @@ Button::Button(Kind kind, const QString& text, QWidget* parent, Size size)
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
     setFocusPolicy(Qt::StrongFocus);
-    // Return belongs to whatever the page or dialog makes its default button,
-    // never to the button that merely has focus.
+    // Return is handled below, never through a dialog's passing default.
     setAutoDefault(false);
     connect(this, &QAbstractButton::pressed, this, [this] { animatePress(true); });
     connect(this, &QAbstractButton::released, this, [this] { animatePress(false); });
@@ -201,11 +200,26 @@ void Button::paintLabel(QPainter& painter, const QColor& ink) const
     painter.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, words);
 }
 
+// Whether another shown button of the window is its default, which then
+// takes Return wherever the focus is.
+bool Button::yieldsReturn() const
+{
+    const auto* own = window();
+    for (const auto* button : own->findChildren<QPushButton*>())
+        if (button != this && button->isDefault() && button->isVisible() && button->window() == own) return true;
+    return false;
+}
+
 void Button::keyPressEvent(QKeyEvent* event)
 {
     const bool returnKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (returnKey && ignoresReturn()) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (returnKey && (ignoresReturn() || !plain || yieldsReturn())) {
         event->ignore();
+        return;
+    }
+    if (returnKey) {
+        click();
         return;
     }
     QPushButton::keyPressEvent(event);

@@ -1,9 +1,10 @@
 #pragma once
 
 // The buttons of every page. They are real push buttons: Tab reaches them,
-// Space presses them, a keyboard focus ring shows, and their text is their
-// accessible name. Return presses one only where a dialog or page makes it
-// the default, and never a destructive one. Pressed, they dim and shrink a
+// Space and Return press them, a keyboard focus ring shows, and their text is
+// their accessible name. Return never presses a destructive one, nor one that
+// carries out what a sheet asks about; where a window makes another button
+// its default, Return goes to that one. Pressed, they dim and shrink a
 // little (no shrinking under reduced motion).
 //
 // A button's text is the label as people read it, "&" included: Qt would take
@@ -51,7 +52,7 @@ public:
     bool busy() const { return busy_; }
     // Return and Enter never press this button, even while it has focus;
     // Space, a click and an assistive tool's press still do. Always so for
-    // a destructive button.
+    // a destructive button. Others take Return while they have the focus.
     void setIgnoresReturn(bool ignores) { ignoresReturn_ = ignores; }
     bool ignoresReturn() const { return ignoresReturn_ || kind_ == Kind::destructive; }
 
@@ -69,6 +70,7 @@ private:
     QColor paintBackground(QPainter& painter, const QRectF& area) const;
     void paintLabel(QPainter& painter, const QColor& ink) const;
     void animatePress(bool down);
+    bool yieldsReturn() const;
 
     Kind kind_;
     Size size_;

@@ -5,7 +5,8 @@
 // its ring when a key opened the sheet. Tab reaches the action, and Space, a
 // click or an assistive tool's press carries it out; Return and Enter never
 // do, even while the action has focus, and neither button is the sheet's
-// default. Escape cancels, as in every dialog.
+// default. Return presses Cancel, or another button of the sheet, while it
+// has the focus. Escape cancels, as in every dialog.
 
 class QDialog;
 

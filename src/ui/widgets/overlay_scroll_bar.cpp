@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/scroll_focus.h"
 
 namespace corvalent {
 namespace {
@@ -148,13 +149,7 @@ namespace {
 
 class SheetScrollArea : public QScrollArea {
 public:
-    // The keyboard stops here only while there is something to scroll.
-    SheetScrollArea(int width, int tallest) : width_(width), tallest_(tallest)
-    {
-        setFocusPolicy(Qt::NoFocus);
-        connect(verticalScrollBar(), &QScrollBar::rangeChanged, this,
-                [this](int, int most) { setFocusPolicy(most > 0 ? Qt::StrongFocus : Qt::NoFocus); });
-    }
+    SheetScrollArea(int width, int tallest) : width_(width), tallest_(tallest) {}
 
     QSize sizeHint() const override
     {
@@ -188,6 +183,7 @@ QScrollArea* transparent(QScrollArea* area, QWidget* content)
     area->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
     new OverlayScrollBar(*area);
+    followKeyboard(*area);
     return area;
 }
 

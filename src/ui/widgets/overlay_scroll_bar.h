@@ -51,14 +51,14 @@ private:
 };
 
 // A frameless, transparent area that scrolls `content` vertically under an
-// overlay bar. QScrollArea::setWidget turns the content's fill back on, so
-// it is turned off again after it.
+// overlay bar, and meets the keyboard as followKeyboard() says.
+// QScrollArea::setWidget turns the content's fill back on, so it is turned
+// off again after it.
 QScrollArea* transparentScrollArea(QWidget* content, QWidget* parent = nullptr);
 
 // The same area for the body of a sheet `width` wide: it asks for its
 // content's whole height at that width, at most `tallest`, and gives way
-// down to a few lines when the screen leaves the sheet less room. Tab stops
-// on it only while it scrolls.
+// down to a few lines when the screen leaves the sheet less room.
 QScrollArea* sheetScrollArea(QWidget* content, int width, int tallest = QWIDGETSIZE_MAX);
 
 }  // namespace corvalent

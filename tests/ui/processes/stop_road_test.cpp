@@ -179,7 +179,6 @@ TEST_F(StopRoadTest, TheSheetStartsOnCancelNoKeyConfirmsAndEscapeStopsNothing)
     shown->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(shown));
     EXPECT_EQ(QApplication::focusWidget(), &shown->cancelButton());
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QTest::keyClick(shown, Qt::Key_Enter);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), &shown->confirmButton()) << "Tab reaches the stop";

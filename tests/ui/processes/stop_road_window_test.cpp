@@ -182,10 +182,10 @@ TEST_F(StopRoadWindow, SearchSelectConfirmAndTheChildEndsByTermination)
     EXPECT_EQ(text(shown, "stopRecord"), QString("zq-road-term \u00b7 PID %1").arg(child.pid()));
     screenshot("2-sheet");
 
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &shown, Qt::Key_Return);
+    QTest::keyClick(&shown.confirmButton(), Qt::Key_Return);
     drainLanes();
     settle();
-    EXPECT_EQ(sheet(), &shown) << "Return does nothing";
+    EXPECT_EQ(sheet(), &shown) << "Return on the stop does nothing";
     EXPECT_TRUE(child.running());
 
     QTest::mouseClick(&shown.confirmButton(), Qt::LeftButton);
@@ -352,6 +352,70 @@ TEST_F(StopRoadWindow, AfterAStopAndAForceStopTheFocusIsBackOnTheList)
         EXPECT_GT(rowRingStrength(list(), list().currentIndex().row()), 40);
         screenshot(force ? "9-focus-after-force-stop" : "9-focus-after-stop");
     }
+}
+
+// Two groups selected by keys, listed first and last: the first ends with
+// the stop, the last ignores it. The focus goes to the group still
+// selected, not to the unrelated row that moved into the ended one's place.
+TEST_F(StopRoadWindow, AfterAStopTheFocusGoesToTheGroupStillSelected)
+{
+    const auto startIn = [&](const std::string& name, std::vector<std::string> arguments, bool ignoresStop) {
+        const auto folder = project / name;
+        std::filesystem::create_directories(folder);
+        struct sigaction ignore {};
+        struct sigaction saved {};
+        ignore.sa_handler = SIG_IGN;
+        if (ignoresStop) ::sigaction(SIGTERM, &ignore, &saved);
+        children.push_back(std::make_unique<ChildProcess>(
+            testing::copyExecutable(testing::idleChildProgram(), folder, name), std::move(arguments), folder));
+        if (ignoresStop) ::sigaction(SIGTERM, &saved, nullptr);
+        return children.back().get();
+    };
+    // Listed by footprint: the one that ends, the unrelated one, the stubborn one.
+    auto* ending = startIn("zq-twosel-ending", {"--touch", "96"}, false);
+    auto* unrelated = startIn("zq-twosel-unrelated", {"--touch", "48"}, false);
+    auto* stubborn = startIn("zq-twosel-stubborn", {}, true);
+    find("zq-twosel", stubborn->pid());
+    const auto groupOf = [&](const ChildProcess* child) {
+        for (const auto& group : model().visible())
+            for (const auto& member : group.members)
+                if (member.pid == child->pid()) return group.id;
+        return std::string();
+    };
+    const auto listed = [&] {
+        std::vector<std::string> ids;
+        for (int i = 0; i < rows().rowCount(); ++i) ids.push_back(rows().row(i).id);
+        return ids;
+    };
+    const auto wanted = [&] { return std::vector{groupOf(ending), groupOf(unrelated), groupOf(stubborn)}; };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listed() == wanted(); }, 30'000))
+        << ::testing::PrintToString(listed()) << " for " << ::testing::PrintToString(wanted());
+    const auto stubbornGroup = groupOf(stubborn);
+
+    ASSERT_TRUE(activate(app->mainWindow()));
+    ASSERT_TRUE(tabTo(list()));
+    QTest::keyClick(&list(), Qt::Key_Home);
+    QTest::keyClick(&list(), Qt::Key_Space);
+    QTest::keyClick(&list(), Qt::Key_End);
+    ASSERT_EQ(rows().row(list().currentIndex().row()).id, stubbornGroup);
+    QTest::keyClick(&list(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shelf().headlineText().startsWith("2 selected \u00b7 "); }, 5'000));
+
+    auto* shown = openSheetFromKeyboard(shelf().stopButton());
+    ASSERT_NE(shown, nullptr);
+    QTest::keyClick(&shown->cancelButton(), Qt::Key_Tab);
+    QTest::keyClick(&shown->confirmButton(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet() == nullptr; }, 10'000));
+    ASSERT_TRUE(ending->waitFor(10s));
+    waitForOutcome();
+    ASSERT_TRUE(activate(app->mainWindow()));
+    settle();
+    ASSERT_EQ(listed(), (std::vector{groupOf(unrelated), stubbornGroup}));
+    EXPECT_EQ(QApplication::focusWidget(), &list());
+    ASSERT_TRUE(list().currentIndex().isValid());
+    EXPECT_EQ(rows().row(list().currentIndex().row()).id, stubbornGroup) << "the group still selected";
+    EXPECT_GT(rowRingStrength(list(), list().currentIndex().row()), 40);
+    screenshot("10-focus-after-one-of-two-stopped");
 }
 
 TEST_F(StopRoadWindow, AProtectedGroupCannotBeSelected)

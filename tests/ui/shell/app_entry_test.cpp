@@ -199,17 +199,25 @@ TEST_F(ProgramTest, DiskMeasurementEndsBesideAMountThatNoLongerAnswers)
 TEST_F(ProgramTest, WithoutADisplayItSaysSoInOneLineAndEnds)
 {
     set("XDG_RUNTIME_DIR", root.path().string());
-    for (const auto& platform : {std::optional<std::string>(), std::optional<std::string>("xcb")}) {
-        set("QT_QPA_PLATFORM", platform);
+    const auto expectNoDisplay = [&](const std::string& what) {
         ChildRunRequest request;
         request.executable = "/bin/sh";  // the runner drops what the program writes to stderr
         request.arguments = {"-c", "exec \"$0\" 2>&1", CORVALENT_APP};
         request.deadline = std::chrono::seconds(60);
         request.outputCap = 1 << 16;
         const auto run = runAside(request);
-        EXPECT_EQ(run.exitStatus, 1) << platform.value_or("no platform");
-        EXPECT_EQ(run.output, "Corvalent: there is no display to show its window on.\n");
+        EXPECT_EQ(run.exitStatus, 1) << what;
+        EXPECT_EQ(run.output, "Corvalent: there is no display to show its window on.\n") << what;
+    };
+    for (const auto& platform : {std::optional<std::string>(), std::optional<std::string>("xcb")}) {
+        set("QT_QPA_PLATFORM", platform);
+        expectNoDisplay(platform.value_or("no platform"));
     }
+    // A display that is named but does not answer is none either.
+    set("QT_QPA_PLATFORM", std::nullopt);
+    set("DISPLAY", std::string(":77"));
+    set("WAYLAND_DISPLAY", std::string("wayland-77"));
+    expectNoDisplay("a display that is gone");
     EXPECT_FALSE(fs::exists(root.path() / "corvalent.lock")) << "it ended before it took the instance";
 }
 

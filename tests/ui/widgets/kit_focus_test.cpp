@@ -1,7 +1,11 @@
 // Where the kit's controls take keyboard focus and how they show it.
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -9,6 +13,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/contrast.h"
+#include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui_settle.h"
 
@@ -91,6 +96,57 @@ TEST(SegmentedControl, TabEntersAtTheChosenSegment)
     before->setFocus(Qt::OtherFocusReason);
     QTest::keyClick(before, Qt::Key_Tab);
     EXPECT_TRUE(segments[2]->hasFocus()) << "Tab enters at the clicked segment";
+}
+
+// A scroll area of the kit stops Tab only while it has something to scroll,
+// and shows its ring when a key brought the focus there. A control inside
+// it that Shift+Tab reaches from outside is brought into view.
+TEST(ScrollArea, StopsTabOnlyWhileItScrollsShowsItsRingAndBringsAControlIntoView)
+{
+    QWidget host;
+    host.setPalette(lightPalette());
+    host.resize(320, 220);
+    auto* column = new QVBoxLayout(&host);
+    auto* before = new QLineEdit;
+    auto* content = new QWidget;
+    auto* inside = new QVBoxLayout(content);
+    auto* filler = new QLabel("A long text above the button.");
+    filler->setFixedHeight(600);
+    auto* button = new Button(Button::Kind::bordered, "Reveal");
+    inside->addWidget(filler);
+    inside->addWidget(button);
+    auto* area = transparentScrollArea(content);
+    area->setAccessibleName("Details");
+    auto* after = new QLineEdit;
+    column->addWidget(before);
+    column->addWidget(area, 1);
+    column->addWidget(after);
+    host.show();
+    ASSERT_TRUE(activate(host));
+    settle();
+
+    before->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(before, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), area) << "it scrolls: Tab stops on it";
+    settle();
+    EXPECT_GT(ringStrength(*area), 40) << "with the ring";
+    QTest::keyClick(area, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), button);
+    EXPECT_LT(ringStrength(*area), 20) << "the ring goes with the focus";
+
+    after->setFocus(Qt::OtherFocusReason);
+    area->verticalScrollBar()->setValue(0);
+    QTest::keyClick(after, Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), button);
+    settle();
+    const QRect shown(button->mapTo(area->viewport(), QPoint(0, 0)), button->size());
+    EXPECT_TRUE(area->viewport()->rect().contains(shown)) << "brought into view";
+
+    filler->setFixedHeight(20);
+    settle();
+    before->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(before, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), button) << "nothing to scroll: no stop on the area";
 }
 
 }  // namespace

@@ -187,6 +187,7 @@ TEST(Switch, ReadersTurnASwitchButOnlySeeAPictureOfOne)
 }
 
 // A confirmation sheet opened from a host window, by a click or by Space.
+// Return presses the focused Cancel, never the focused action.
 TEST(ConfirmationKeys, CancelComesFirstWithItsRingAfterAKeyAndOnlySpaceOrAPressConfirms)
 {
     QWidget host;
@@ -245,7 +246,19 @@ TEST(ConfirmationKeys, CancelComesFirstWithItsRingAfterAKeyAndOnlySpaceOrAPressC
         QAccessibleActionInterface::pressAction());
     EXPECT_TRUE(QTest::qWaitFor([&] { return confirmed.count() == 2; }, 5'000))
         << "an assistive press confirms as a click does";
-    sheet->reject();
+
+    // Return on the focused Cancel presses it, and Enter too.
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        if (sheet.isNull()) {
+            open->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(open, Qt::Key_Space);
+            ASSERT_TRUE(opened());
+        }
+        QTest::keyClick(cancel, key);
+        settle();
+        EXPECT_TRUE(sheet.isNull()) << "Cancel closed the sheet";
+    }
+    EXPECT_EQ(confirmed.count(), 2);
 }
 
 TEST(SegmentedControl, ArrowKeysChooseANeighbourAndSayWhichIsSelected)

@@ -1,5 +1,6 @@
 #include "ui/processes/inspector/process_inspector.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
@@ -211,6 +212,23 @@ void ProcessInspector::syncRows(const ProcessGroup& group)
         next[i]->show();
     }
     rows_ = std::move(next);
+    chainChecks();
+}
+
+// A row made later joins the window's Tab chain at its end, after the shelf:
+// the check boxes are put back in their order, right after the details area
+// and so before the shelf. Qt orders only widgets that take focus, and the
+// area takes none while it has nothing to scroll.
+void ProcessInspector::chainChecks()
+{
+    const auto policy = scroll_->focusPolicy();
+    scroll_->setFocusPolicy(Qt::StrongFocus);
+    QWidget* previous = scroll_;
+    for (auto* row : rows_) {
+        QWidget::setTabOrder(previous, &row->check());
+        previous = &row->check();
+    }
+    scroll_->setFocusPolicy(policy);
 }
 
 void ProcessInspector::growIfNearEnd()

@@ -60,6 +60,7 @@ private:
     void refresh();
     void showGroup(const ProcessGroup& group);
     void syncRows(const ProcessGroup& group);
+    void chainChecks();
     void growIfNearEnd();
     void setMember(const std::string& id, bool on);
 

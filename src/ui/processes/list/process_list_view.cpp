@@ -89,9 +89,11 @@ void ProcessListView::focusInEvent(QFocusEvent* event)
     QListView::focusInEvent(event);
 }
 
-void ProcessListView::takeFocus(const std::string& id)
+void ProcessListView::takeFocus(const std::string& id, std::optional<int> orRow)
 {
-    if (const auto row = rows_.rowOf(id)) {
+    auto row = rows_.rowOf(id);
+    if (!row && orRow && rows_.rowCount() > 0) row = std::clamp(*orRow, 0, rows_.rowCount() - 1);
+    if (row) {
         setCurrentIndex(rows_.index(*row));
         scrollTo(currentIndex());
     }

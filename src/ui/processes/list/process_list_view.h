@@ -4,6 +4,7 @@
 
 #include <QListView>
 
+#include <optional>
 #include <string>
 
 #include "ui/widgets/corvalent_style.h"
@@ -29,8 +30,9 @@ public:
     bool showsFocusRing() const { return focusRing_.shown(*this); }
     const FocusRing& focusRing() const { return focusRing_; }
     // Takes the focus for the program, on the row of the group with `id`
-    // when it is listed; the ring shows when a key led here.
-    void takeFocus(const std::string& id);
+    // when it is listed, else on the row at `orRow` (the last row when there
+    // are fewer); the ring shows when a key led here.
+    void takeFocus(const std::string& id, std::optional<int> orRow = std::nullopt);
     // Something floats over the list's foot, `height` high: a row brought
     // into view comes to rest above it, and so does the scroll bar.
     void setCoveredFoot(int height);

@@ -84,6 +84,9 @@ SelectionShelf::SelectionShelf(VantleModel& model, QWidget* parent) : QWidget(pa
     stop_ = labelButton(Button::Kind::prominent, QStringLiteral("Stop selected"), QStringLiteral("stop.circle.fill"));
     connect(stop_, &QAbstractButton::clicked, this, [this] { model_.prepare(false); });
     row->addWidget(stop_, 0, Qt::AlignVCenter);
+    // Return presses the shelf's other buttons, never one that leads to a stop.
+    force_->setIgnoresReturn(true);
+    stop_->setIgnoresReturn(true);
 
     // A sample changes selection, figures and status at once: one redraw.
     auto* syncSoon = new CoalescedCall(*this, [this] { sync(); });

@@ -1,0 +1,15 @@
+#pragma once
+
+// How the keyboard meets a scroll area of the kit. The area stops Tab only
+// while it has something to scroll (then the arrows and Page keys scroll it),
+// and shows the kit's ring while a key brought the focus there. A control
+// inside it that takes the focus by a key or from the program, from inside
+// the area or from outside it, is brought into view.
+
+class QScrollArea;
+
+namespace corvalent {
+
+void followKeyboard(QScrollArea& area);
+
+}  // namespace corvalent
