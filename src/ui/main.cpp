@@ -1,5 +1,6 @@
 #include <string_view>
 
+#include "core/disk/folder_listing.h"
 #include "models/full_disk_access.h"
 #include "ui/shell/corvalent_app.h"
 
@@ -11,5 +12,8 @@ int main(int argc, char** argv)
         if (std::string_view(argv[i]) == "--full-disk-access-check")
             return corvalent::FullDiskAccessProbe::exitStatus(corvalent::FullDiskAccessProbe::currentStatus());
     }
+    // The folder chooser's helper: lists one folder's folders and ends.
+    if (argc == 3 && argv[1] == corvalent::FolderLister::helperFlag)
+        return corvalent::FolderLister::printListing(argv[2]);
     return corvalent::runApplication(argc, argv);
 }

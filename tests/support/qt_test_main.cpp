@@ -7,10 +7,15 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "core/disk/folder_listing.h"
 #include "test_support.h"
 
 int main(int argc, char** argv)
 {
+    // A folder chooser made by a test lists through this program, as the
+    // application's lists through its own.
+    if (argc == 3 && argv[1] == corvalent::FolderLister::helperFlag)
+        return corvalent::FolderLister::printListing(argv[2]);
     // Before any thread: a mount namespace is per process.
     corvalent::testing::setAsideAccountHome();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -44,7 +44,7 @@ public:
         std::shared_ptr<FolderChooser> folderChooser;
         std::shared_ptr<FileRevealer> revealer;
 
-        // The real probe, Qt's folder dialog and the desktop's file manager;
+        // The real probe, the program's own folder chooser and the desktop's file manager;
         // no overlay until the application gives one.
         static Environment system();
     };

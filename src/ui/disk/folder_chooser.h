@@ -3,6 +3,10 @@
 // Asks the person for one existing folder to map. The page holds the chooser
 // through this interface so that tests can answer it.
 
+#include <QDialog>
+#include <QPointer>
+
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,22 +15,40 @@ class QWidget;
 
 namespace corvalent {
 
+class FolderChooserDialog;
+
 class FolderChooser {
 public:
     virtual ~FolderChooser() = default;
     // Calls `chosen` with the folder, or with nothing when the person
-    // cancels. May return before the person has answered.
+    // cancels. May return before the person has answered. A request while
+    // the chooser is open brings it forward.
     virtual void choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen) = 0;
 };
 
-// Qt's own folder dialog, window-modal over `parent`'s window: titled
-// "Choose a folder to map", accepted with "Scan Folder", folders only, no
-// new-folder command. One dialog serves every request and is never
-// destroyed: its file-system model's destructor waits for the model's
-// reader thread, which a hung mount can hold for good.
+// The program's own folder chooser (FolderChooserDialog), window-modal over
+// `parent`'s window: titled "Choose a folder to map", accepted with "Scan
+// Folder", folders only. One at a time: a request while it is open brings
+// it forward and takes it over.
 class DialogFolderChooser : public FolderChooser {
 public:
+    // Lists folders through this program itself.
+    DialogFolderChooser();
+    // Through `program`, which answers FolderLister::helperFlag; a folder not
+    // listed within `answerLimit` shows as not answering.
+    explicit DialogFolderChooser(std::string program,
+                                 std::chrono::milliseconds answerLimit = std::chrono::seconds(3));
+    ~DialogFolderChooser() override;
+
     void choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen) override;
+    // The open dialog, else null.
+    FolderChooserDialog* dialog() const;
+
+private:
+    std::string program_;
+    std::chrono::milliseconds answerLimit_;
+    QPointer<QDialog> dialog_;
+    std::function<void(std::optional<std::string>)> chosen_;
 };
 
 }  // namespace corvalent

@@ -3,9 +3,13 @@
 // The desktop's own folder chooser, through the file-chooser portal
 // (org.freedesktop.portal.FileChooser, OpenFile for one folder). Every call
 // is asynchronous: the window never waits on the portal or on the file
-// system. Where no portal answers the request, the fallback chooser asks.
+// system. Where there is no portal, the fallback chooser asks at once; a
+// portal slow to take the request is waited for, and one that has not taken
+// it within `replyLimit` has the request closed before the fallback asks.
+// One request at a time: asking again while one is open opens no other.
 
 #include <QDBusConnection>
+#include <QPointer>
 
 #include <chrono>
 #include <memory>
@@ -16,18 +20,19 @@ namespace corvalent {
 
 class PortalFolderChooser : public FolderChooser {
 public:
-    // Asks the portal on `bus`; a request the portal has not taken within
-    // `answerTimeout` goes to `fallback`.
+    // Asks the portal on `bus`, else `fallback`.
     PortalFolderChooser(QDBusConnection bus, std::shared_ptr<FolderChooser> fallback,
-                        std::chrono::milliseconds answerTimeout = std::chrono::seconds(5));
+                        std::chrono::milliseconds replyLimit = std::chrono::seconds(25));
 
     void choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen) override;
 
 private:
     QDBusConnection bus_;
     std::shared_ptr<FolderChooser> fallback_;
-    int answerTimeout_;
+    int replyLimit_;
     int requests_ = 0;
+    QPointer<QObject> open_;                                     // the request under way
+    std::shared_ptr<bool> fallbackOpen_ = std::make_shared<bool>(false);  // the fallback asks now
 };
 
 }  // namespace corvalent

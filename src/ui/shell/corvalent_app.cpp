@@ -262,9 +262,7 @@ QMainWindow& CorvalentApp::mainWindow()
         view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
             auto environment = DiskView::Environment::system();
             environment.accessOverlay = accessOverlay;
-            // The desktop's chooser where its portal answers, else Qt's own dialog.
-            environment.folderChooser = std::make_shared<PortalFolderChooser>(QDBusConnection::sessionBus(),
-                                                                              std::move(environment.folderChooser));
+            environment.folderChooser = folderChooser();
             auto* page = new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
                                       std::move(environment), parent);
             page->setFoldFloor(usualMainWindowSize().height());
@@ -291,6 +289,14 @@ QMainWindow& CorvalentApp::mainWindow()
         new OnScreenWatcher(window_, [this](bool shown) { model().setWindowShown(shown); });
     }
     return *window_;
+}
+
+std::shared_ptr<FolderChooser> CorvalentApp::folderChooser()
+{
+    if (!folderChooser_)
+        folderChooser_ = std::make_shared<PortalFolderChooser>(QDBusConnection::sessionBus(),
+                                                               std::make_shared<DialogFolderChooser>());
+    return folderChooser_;
 }
 
 void CorvalentApp::openMainWindow(const LaunchToken& launch)

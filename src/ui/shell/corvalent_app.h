@@ -17,6 +17,7 @@ class QWidget;
 
 namespace corvalent {
 
+class FolderChooser;
 class MainView;
 class ProcessIconStore;
 class TrayMenu;
@@ -42,6 +43,11 @@ public:
     QWidget* settingsWindow() const;
     TrayMenu* trayMenu() const { return tray_.get(); }
     void createTrayMenu();
+    // The disk page's folder chooser: the desktop's, through its portal on
+    // the session bus, else the program's own. One for every page, made with
+    // the first unless set before.
+    std::shared_ptr<FolderChooser> folderChooser();
+    void setFolderChooser(std::shared_ptr<FolderChooser> chooser) { folderChooser_ = std::move(chooser); }
     // A later start of the program brings the main window forward, as
     // "Open Corvalent" does; a relaunch gives the instance up first.
     void answerLaterStarts(SingleInstance& instance);
@@ -64,6 +70,7 @@ private:
     QPointer<QWidget> settingsWindow_;
     QPointer<SingleInstance> instance_;
     std::unique_ptr<TrayMenu> tray_;
+    std::shared_ptr<FolderChooser> folderChooser_;
     QAction* refresh_ = nullptr;
     QAction* quit_ = nullptr;
     QAction* settings_ = nullptr;

@@ -27,6 +27,7 @@ const QHash<QString, QString>& themeNames()
         {"internaldrive", "drive-harddisk-symbolic"},
         {"chevron.right", "go-next-symbolic"},
         {"chevron.left", "go-previous-symbolic"},
+        {"arrow.up", "go-up-symbolic"},
         {"folder.fill", "folder-symbolic"},
         {"doc.fill", "text-x-generic-symbolic"},
         {"doc.on.doc", "edit-copy-symbolic"},

@@ -9,7 +9,6 @@
 #include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -31,6 +30,8 @@
 #include "ui/disk/sidebar/disk_rows.h"
 #include "ui/disk/sidebar/disk_sidebar.h"
 #include "ui/disk/disk_view.h"
+#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folder_chooser_dialog.h"
 #include "ui/disk/sidebar/duplicate_card.h"
 #include "ui/disk/map/map_panel.h"
 #include "ui/disk/review/review_cards.h"
@@ -93,6 +94,7 @@ protected:
         QSettings().clear();
         QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
         app = std::make_unique<CorvalentApp>();
+        app->setFolderChooser(std::make_shared<DialogFolderChooser>(CORVALENT_APP));
         app->openMainWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
         QTest::mouseClick(&app->mainView()->sectionSwitch().button(AppSection::storage), Qt::LeftButton);
@@ -151,16 +153,15 @@ protected:
 
 TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
 {
-    // The folder dialog: Qt's own, answered as a person would.
+    // The program's own folder chooser, answered as a person would.
     page()->header().folderButton().click();
-    auto* dialog = openSheet<QFileDialog>();
+    auto* dialog = openSheet<FolderChooserDialog>();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->windowTitle(), "Choose a folder to map");
-    dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(home.string()));
-    auto* accept = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
-    ASSERT_NE(accept, nullptr);
-    EXPECT_EQ(accept->text(), "Scan Folder");
-    accept->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->listed(); }, 20'000));
+    EXPECT_EQ(dialog->folder(), QString::fromStdString(home.string()));
+    EXPECT_EQ(dialog->chooseButton().text(), "Scan Folder");
+    dialog->chooseButton().click();
     ASSERT_TRUE(scanned());
     ASSERT_EQ(model().result()->root.path, home.string());
     QTest::mouseClick(page()->mapPanel().sidebar().findChild<SegmentedControl*>()->segment(1), Qt::LeftButton);

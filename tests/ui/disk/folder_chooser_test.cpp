@@ -1,13 +1,15 @@
 // Choosing a folder to map: through the desktop's file-chooser portal, played
-// on a message bus of the test's own; where no portal answers, through Qt's
-// own dialog, which never holds the window, also over a hung mount.
+// on a message bus of the test's own; where there is no portal, through the
+// program's own chooser, which never holds the window, also over a hung mount.
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QFileDialog>
+#include <QDBusPendingCall>
+#include <QDBusVirtualObject>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QSettings>
 #include <QTest>
@@ -23,6 +25,7 @@
 #include "slow_mount.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
+#include "ui/disk/folder_chooser_dialog.h"
 #include "ui/disk/header/disk_header.h"
 #include "ui/disk/portal_folder_chooser.h"
 #include "ui/shell/corvalent_app.h"
@@ -37,7 +40,8 @@ using namespace std::chrono_literals;
 using Answer = std::optional<std::optional<std::string>>;
 
 // The file-chooser portal as desktops run it: it takes the request, and the
-// test answers it as the person would. A silent one never takes it.
+// test answers it as the person would. A slow one takes it late, a silent
+// one when the test says. Closed requests are noted.
 class FakeFileChooser : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.FileChooser")
@@ -50,6 +54,8 @@ public:
     };
     std::vector<Request> requests;
     bool silent = false;
+    std::optional<std::chrono::milliseconds> replyAfter;
+    QStringList closed;  // the handles of requests closed, in order
 
     explicit FakeFileChooser(QDBusConnection bus) : bus_(std::move(bus)) {}
 
@@ -61,29 +67,64 @@ public:
         signal << code << QVariantMap{{"uris", uris}};
         EXPECT_TRUE(bus_.send(signal));
     }
+    // Takes the last request now, when it was held back.
+    void reply()
+    {
+        ASSERT_TRUE(held_.has_value());
+        EXPECT_TRUE(bus_.send(held_->createReply(QVariant::fromValue(QDBusObjectPath(requests.back().handle)))));
+        held_.reset();
+        ++replies;
+    }
+    int replies = 0;
+
+    // Where requests live: Close on any of them is noted.
+    class Requests : public QDBusVirtualObject {
+    public:
+        explicit Requests(FakeFileChooser& portal) : portal_(portal) {}
+        QString introspect(const QString&) const override { return {}; }
+        bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+        {
+            if (message.interface() != "org.freedesktop.portal.Request" || message.member() != "Close") return false;
+            portal_.closed << message.path();
+            connection.send(message.createReply());
+            return true;
+        }
+
+    private:
+        FakeFileChooser& portal_;
+    };
 
 public slots:
     QDBusObjectPath OpenFile(const QString& /*parentWindow*/, const QString& title, const QVariantMap& options)
     {
-        if (silent) {
-            setDelayedReply(true);
-            return {};
-        }
         auto sender = message().service().mid(1).replace('.', '_');
         const auto handle =
             "/org/freedesktop/portal/desktop/request/" + sender + "/" + options.value("handle_token").toString();
         requests.push_back({title, options, message().service(), handle});
+        if (silent || replyAfter) {
+            setDelayedReply(true);
+            held_ = message();
+            if (replyAfter) QTimer::singleShot(*replyAfter, this, [this] { reply(); });
+            return {};
+        }
+        ++replies;
         return QDBusObjectPath(handle);
     }
 
 private:
     QDBusConnection bus_;
+    std::optional<QDBusMessage> held_;
 };
 
-// Records whether it was asked, and answers nothing.
+// Records whether it was asked, and keeps the last request's answer.
 struct AskedChooser : FolderChooser {
     int asked = 0;
-    void choose(QWidget*, std::function<void(std::optional<std::string>)>) override { ++asked; }
+    std::function<void(std::optional<std::string>)> answer;
+    void choose(QWidget*, std::function<void(std::optional<std::string>)> chosen) override
+    {
+        ++asked;
+        answer = std::move(chosen);
+    }
 };
 
 class PortalChooser : public ::testing::Test {
@@ -92,6 +133,8 @@ protected:
     {
         ASSERT_TRUE(
             portalSide.registerObject("/org/freedesktop/portal/desktop", &portal, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(portalSide.registerVirtualObject("/org/freedesktop/portal/desktop/request", &requests,
+                                                     QDBusConnection::SubPath));
         ASSERT_TRUE(portalSide.registerService("org.freedesktop.portal.Desktop"));
     }
     // Asks, and waits until the portal has the request.
@@ -105,6 +148,7 @@ protected:
     testing::PrivateBus bus;
     QDBusConnection portalSide = bus.connect();
     FakeFileChooser portal{portalSide};
+    FakeFileChooser::Requests requests{portal};
     std::shared_ptr<AskedChooser> fallback = std::make_shared<AskedChooser>();
     QWidget window;
 };
@@ -123,9 +167,12 @@ TEST_F(PortalChooser, AsksForOneFolderToMapAndPassesOnTheAnswer)
     EXPECT_EQ(request.options.value("modal").toBool(), true);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no dialog of the program's own";
 
+    // One chooser at a time: asking again opens no second request.
+    chooser.choose(&window, [](auto) { ADD_FAILURE() << "a second request answered"; });
     portal.respond(0, {"file:///home/ana/Old%20Photos/caf%C3%A9"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 10'000));
     EXPECT_EQ(*answer, std::optional<std::string>("/home/ana/Old Photos/café"));
+    EXPECT_EQ(portal.requests.size(), 1u);
 
     answer.reset();
     ASSERT_TRUE(ask(chooser, answer));
@@ -133,35 +180,85 @@ TEST_F(PortalChooser, AsksForOneFolderToMapAndPassesOnTheAnswer)
     ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 10'000));
     EXPECT_EQ(*answer, std::nullopt) << "cancelled";
     EXPECT_EQ(fallback->asked, 0);
+    EXPECT_TRUE(portal.closed.isEmpty());
 }
 
-TEST_F(PortalChooser, WhereNoPortalTakesTheRequestQtsDialogAsks)
+TEST_F(PortalChooser, WhereThereIsNoPortalTheProgramsOwnChooserAsksAtOnce)
 {
-    // No portal on the bus: at once.
-    PortalFolderChooser absent(bus.connect(), fallback);
-    absent.choose(&window, [](auto) {});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return fallback->asked == 1; }, 10'000));
+    PortalFolderChooser absent(bus.connect(), fallback, 1h);
+    Answer answer;
+    absent.choose(&window, [&answer](std::optional<std::string> folder) { answer = std::move(folder); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fallback->asked == 1; }, 10'000));
+    // Asked again while it is open, it is the fallback that comes forward.
+    absent.choose(&window, [&answer](std::optional<std::string> folder) { answer = std::move(folder); });
+    EXPECT_EQ(fallback->asked, 2);
+    fallback->answer("/home/ana/music");
+    EXPECT_EQ(answer, Answer(std::optional<std::string>("/home/ana/music")));
+}
 
-    // One that never takes the request: after its time.
+// A portal that takes the request after the first seconds (a desktop busy
+// starting its portal) is waited for: one chooser, and its answer counts.
+TEST_F(PortalChooser, APortalThatTakesTheRequestLateIsWaitedFor)
+{
+    portal.replyAfter = 5500ms;
+    publish();
+    PortalFolderChooser chooser(bus.connect(), fallback);
+    Answer answer;
+    ASSERT_TRUE(ask(chooser, answer));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return portal.replies == 1; }, 20'000));
+    portal.respond(0, {"file:///home/ana/late"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 10'000));
+    EXPECT_EQ(*answer, std::optional<std::string>("/home/ana/late"));
+    EXPECT_EQ(fallback->asked, 0);
+    EXPECT_TRUE(portal.closed.isEmpty());
+}
+
+// One that has not taken it when the chooser gives up on it has the request
+// closed before the program's own chooser asks, and closed again when it
+// takes it after all; its answer then counts for nothing.
+TEST_F(PortalChooser, APortalThatNeverTakesTheRequestHasItClosedBeforeTheFallbackAsks)
+{
     portal.silent = true;
     publish();
-    PortalFolderChooser silent(bus.connect(), fallback, 300ms);
-    silent.choose(&window, [](auto) {});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return fallback->asked == 2; }, 10'000));
+    auto chooserSide = bus.connect();
+    PortalFolderChooser chooser(chooserSide, fallback, 300ms);
+    Answer answer;
+    ASSERT_TRUE(ask(chooser, answer));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fallback->asked == 1; }, 10'000));
+    const auto handle = portal.requests.back().handle;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return portal.closed.size() == 1; }, 10'000));
+    EXPECT_EQ(portal.closed.front(), handle);
+
+    portal.reply();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return portal.closed.size() == 2; }, 10'000));
+    EXPECT_EQ(portal.closed.back(), handle);
+    portal.respond(0, {"file:///home/ana/ignored"});
+    // A round trip to the portal after its answer: the answer has come by then.
+    const QDBusPendingCall ping = chooserSide.asyncCall(QDBusMessage::createMethodCall(
+        "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Peer", "Ping"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ping.isFinished(); }, 10'000));
+    settle();
+    EXPECT_FALSE(answer.has_value());
+    fallback->answer("/home/ana/chosen");
+    EXPECT_EQ(answer, Answer(std::optional<std::string>("/home/ana/chosen")));
 }
 
-// A home holding a mount that hangs, as a dead network share does: Qt's
-// dialog lists the home on a thread that then waits on the mount for good.
-// Cancel, a second choice and Quit all work at once.
+// A home holding a mount that hangs, as a dead network share does: the
+// program's own chooser lists the home without waiting on it. Cancel, a
+// second choice and Quit all work at once.
 TEST(FolderDialog, OverAHungMountNeverHoldsTheWindow)
 {
     testing::TempHome temp;
+    std::filesystem::create_directory(temp.home / "Documents");
     testing::SlowTree tree;
     tree.slowStat = {"."};
     testing::SlowMount mount(temp.home / "share", tree);
     if (!mount.mounted()) GTEST_SKIP() << mount.problem();
     QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
     auto app = std::make_unique<CorvalentApp>();
+    // The chooser under test, whatever the session bus of whoever runs this offers.
+    auto chooser = std::make_shared<DialogFolderChooser>(CORVALENT_APP);
+    app->setFolderChooser(chooser);
     app->openMainWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
     app->mainView()->setSection(AppSection::storage);
@@ -170,22 +267,21 @@ TEST(FolderDialog, OverAHungMountNeverHoldsTheWindow)
     settleAfterJobs();
 
     for (int turn = 0; turn < 2; ++turn) {
-        SCOPED_TRACE(turn == 0 ? "first choice" : "second choice, the reader still waiting");
-        const auto calls = mount.slowCallsBegun();
+        SCOPED_TRACE(turn == 0 ? "first choice" : "second choice");
         page->header().folderButton().click();
-        QFileDialog* dialog = nullptr;
+        FolderChooserDialog* dialog = nullptr;
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return (dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) != nullptr; },
+            [&] { return (dialog = qobject_cast<FolderChooserDialog*>(QApplication::activeModalWidget())) != nullptr; },
             10'000));
-        if (turn == 0) {
-            ASSERT_TRUE(mount.waitForSlowCalls(calls + 1, 20s)) << "the dialog's reader reached the mount";
-        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->listed(); }, 20'000));
+        EXPECT_EQ(dialog->list().count(), 2) << "Documents and share";
         const auto cancelled = std::chrono::steady_clock::now();
         dialog->reject();
         settle();
         EXPECT_LT(std::chrono::steady_clock::now() - cancelled, 3s) << "the window answers; the mount holds for 30 s";
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
+    EXPECT_EQ(mount.slowCallsBegun(), 0u) << "nothing looked at the share";
 
     // Quit, as Ctrl+Q gives it, ends the event loop at once.
     const auto asked = std::chrono::steady_clock::now();

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QFileDialog>
 #include <QMainWindow>
 #include <QSettings>
 #include <QTest>
@@ -14,8 +13,10 @@
 
 #include "live_environments.h"
 #include "models/app_notifications.h"
+#include "models/full_disk_access.h"
 #include "models/vantle_model.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
+#include "ui/disk/folder_chooser_dialog.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
@@ -309,8 +310,8 @@ TEST(MainView, CtrlQQuitsFromASheetAndFromAModalDialog)
     EXPECT_EQ(runUntilQuit(), 0) << "with a sheet open";
     app.model().setRequest(std::nullopt);
 
-    QFileDialog chooser(&window, QStringLiteral("Choose a folder to map"), QDir::tempPath());
-    chooser.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+    // The program's own folder chooser, with a loop of its own.
+    FolderChooserDialog chooser(FullDiskAccessVerifier::programPath(), &window);
     int chooserEnded = -1;
     QTimer::singleShot(0, [&] {
         QTimer::singleShot(0, [&] { pressCtrlQ(&chooser); });

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
@@ -29,6 +28,7 @@
 #include "models/vantle_model.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
+#include "ui/disk/folder_chooser_dialog.h"
 #include "ui/disk/header/disk_header.h"
 #include "ui/disk/map/map_panel.h"
 #include "ui/disk/review/cleanup_confirmation.h"
@@ -134,6 +134,9 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
     candidate.isDirectory = true;
     candidate.safety = DiskCleanupSafety::review;
     std::filesystem::create_directories(candidate.path);
+    for (const auto* folder : {"Desktop", "Documents", "Downloads", "Music", "Pictures", "Videos",
+                               "Photos from the summer holiday at the lake, 2024 (originals)"})
+        std::filesystem::create_directories(temp.home / folder);
     candidate.reason = repeated("Build output that a build can make again.", 6);
     candidate.consequence = repeated("The next build takes longer while it is made again.", 6);
     candidate.activeOwners = {"make", "ninja", "node"};
@@ -143,6 +146,16 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
     for (int i = 0; i < 4; ++i) guide.steps.push_back(repeated("Check which containers still use the volume.", 2));
 
     const auto modal = [] { return QApplication::activeModalWidget(); };
+    // Shown once the home is listed.
+    const auto openFolderChooser = [&] {
+        diskPage()->header().folderButton().click();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [] {
+                auto* chooser = qobject_cast<FolderChooserDialog*>(QApplication::activeModalWidget());
+                return chooser != nullptr && chooser->listed();
+            },
+            20'000));
+    };
     struct Sheet {
         const char* name;
         QSize usual;  // kept where the screen has room; empty for a sheet as tall as its content
@@ -161,7 +174,7 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
         {"cleanup", {}, [&] { diskPage()->state().setCleanupCandidate(candidate); }, modal, reject,
          {"moveToTrash"}},
         {"guide", {}, [&] { diskPage()->state().setCleanupGuide(guide); }, modal, reject, {"guideDone"}},
-        {"folder", {}, [&] { diskPage()->header().folderButton().click(); }, modal, reject, {}},
+        {"folder", {}, [&] { openFolderChooser(); }, modal, reject, {"folderChoose"}},
     };
 
     for (const auto& [appearanceName, appearance] :

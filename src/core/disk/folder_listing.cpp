@@ -1,0 +1,87 @@
+#include "core/disk/folder_listing.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+
+#include "core/common/child_process.h"
+
+namespace corvalent::FolderLister {
+namespace {
+
+// Each entry is its kind's letter, its name and a NUL; an error is "!",
+// the errno in digits and a NUL.
+constexpr std::string_view kindLetters = "dlme";
+
+}  // namespace
+
+std::string encode(const PLFolderListing& listing)
+{
+    std::string out;
+    for (const auto& entry : listing.entries) {
+        out += kindLetters[static_cast<std::size_t>(entry.kind)];
+        out += entry.name;
+        out += '\0';
+    }
+    if (listing.error != 0) out += '!' + std::to_string(listing.error) + '\0';
+    return out;
+}
+
+FolderListing decode(std::string_view output)
+{
+    FolderListing listing;
+    while (!output.empty()) {
+        const auto end = output.find('\0');
+        // A record cut short is no record.
+        if (end == std::string_view::npos) break;
+        const auto record = output.substr(0, end);
+        output.remove_prefix(end + 1);
+        if (record.empty()) continue;
+        const auto rest = record.substr(1);
+        if (record.front() == '!') {
+            int error = 0;
+            std::from_chars(rest.data(), rest.data() + rest.size(), error);
+            listing.error = error != 0 ? error : EIO;
+            continue;
+        }
+        const auto kind = kindLetters.find(record.front());
+        if (kind == std::string_view::npos || rest.empty()) continue;
+        listing.folders.push_back({std::string(rest), static_cast<PLFolderKind>(kind)});
+    }
+    // Entries read before an error are still shown; nothing read shows the error.
+    if (listing.error != 0 && listing.folders.empty()) listing.outcome = FolderListing::Outcome::failed;
+    return listing;
+}
+
+int printListing(const char* path)
+{
+    const auto text = encode(pl_list_folders(path));
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+FolderListing listApart(const std::string& program, const std::string& path, std::chrono::milliseconds limit,
+                        std::stop_token stop)
+{
+    ChildRunRequest request;
+    request.executable = program;
+    request.arguments = {std::string(helperFlag), path};
+    request.outputCap = 64 * 1'024 * 1'024;
+    request.deadline = limit;
+    request.killGrace = std::chrono::milliseconds(100);
+    request.stop = std::move(stop);
+    const auto run = runChild(request);
+    FolderListing listing;
+    if (run.stopped) {
+        listing.outcome = FolderListing::Outcome::stopped;
+    } else if (run.timedOut) {
+        listing.outcome = FolderListing::Outcome::notAnswering;
+    } else if (!run.launched || run.exitStatus != 0 || run.overflowed) {
+        listing.outcome = FolderListing::Outcome::failed;
+        listing.error = EIO;
+    } else {
+        listing = decode(run.output);
+    }
+    return listing;
+}
+
+}  // namespace corvalent::FolderLister

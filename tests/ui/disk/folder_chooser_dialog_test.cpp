@@ -1,0 +1,233 @@
+// The program's own folder chooser over a home that holds a share whose
+// server is gone: the home's folders show at once, the share among them
+// unlooked at; entering the share says it does not answer; and no thread of
+// the program ever waits on it, so the program still ends when it quits.
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "models/background_task.h"
+#include "slow_mount.h"
+#include "test_support.h"
+#include "ui/disk/disk_view.h"
+#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/header/disk_header.h"
+#include "ui/shell/corvalent_app.h"
+#include "ui/shell/main_view.h"
+#include "ui/widgets/buttons.h"
+#include "ui/widgets/check_box.h"
+#include "ui/widgets/labels.h"
+#include "ui_settle.h"
+
+namespace corvalent {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+QStringList shownNames(const FolderChooserDialog& dialog)
+{
+    QStringList names;
+    for (int row = 0; row < dialog.list().count(); ++row) names << dialog.list().item(row)->text();
+    return names;
+}
+
+bool listedAfter(FolderChooserDialog& dialog, const std::function<void()>& action)
+{
+    bool listed = false;
+    const auto connection = QObject::connect(&dialog, &FolderChooserDialog::folderListed, [&] { listed = true; });
+    action();
+    const bool done = QTest::qWaitFor([&] { return listed; }, 20'000);
+    QObject::disconnect(connection);
+    return done;
+}
+
+// A share mounted in the home whose server never answers again.
+struct HomeWithADeadShare {
+    testing::TempHome temp;
+    testing::SlowTree tree = [] {
+        testing::SlowTree dead;
+        dead.folders = {"inside"};
+        dead.slowStat = dead.slowList = dead.slowStatfs = {"."};
+        dead.neverAnswers = true;
+        return dead;
+    }();
+    HomeWithADeadShare()
+    {
+        for (const auto* name : {"Projects", "music", "Music 10", "Music 9", ".config"}) fs::create_directories(temp.home / name);
+        testing::writeFile(temp.home / "notes.txt", 10);
+        testing::writeFile(temp.home / "music" / "song.ogg", 40'000);
+        fs::create_directory_symlink(temp.home / "Projects", temp.home / "work");
+        fs::create_directory_symlink(temp.home / "share", temp.home / "share link");
+    }
+};
+
+TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotAnswer)
+{
+    HomeWithADeadShare home;
+    testing::SlowMount mount(home.temp.home / "share", home.tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+
+    QWidget window;
+    FolderChooserDialog dialog(CORVALENT_APP, &window, 1s);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.listed(); }, 20'000));
+    EXPECT_EQ(dialog.folder(), QString::fromStdString(home.temp.home.string()));
+    EXPECT_EQ(dialog.pathField().text(), dialog.folder());
+    // Folders only, in the order people read them; links to folders too.
+    EXPECT_EQ(shownNames(dialog), QStringList({"music", "Music 9", "Music 10", "Projects", "share", "share link", "work"}));
+    EXPECT_FALSE(dialog.message().isVisible());
+    EXPECT_EQ(mount.slowCallsBegun(), 0u) << "the share is listed without being looked at";
+
+    // Hidden folders on request.
+    QTest::keyClick(&dialog, Qt::Key_H, Qt::ControlModifier);
+    EXPECT_TRUE(shownNames(dialog).contains(".config"));
+    dialog.hiddenBox().click();
+    EXPECT_FALSE(shownNames(dialog).contains(".config"));
+
+    // The share, entered from the keyboard: it does not answer, and only the
+    // helper that listed it waits there.
+    dialog.list().setFocus();
+    dialog.list().setCurrentRow(int(shownNames(dialog).indexOf("share")));
+    ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.list(), Qt::Key_Return); }));
+    EXPECT_EQ(dialog.folder(), QString::fromStdString((home.temp.home / "share").string()));
+    EXPECT_TRUE(dialog.message().isVisibleTo(&dialog));
+    EXPECT_EQ(dialog.message().text(), "“share” does not answer. It may be on a disk or network share that is not "
+                                       "responding.");
+    EXPECT_FALSE(dialog.chooseButton().isEnabled()) << "a folder that did not answer is no choice";
+    QDir().mkpath(CORVALENT_SCREENSHOTS);
+    dialog.grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-not-answering.png");
+    ASSERT_TRUE(mount.waitForSlowCalls(1, 20s));
+    EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0u) << "no thread of the program waits on the share";
+    // Asked once while the chooser is open, not again.
+    const auto asked = mount.slowCallsBegun();
+    ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Up, Qt::AltModifier); }));
+    ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.list(), Qt::Key_Return); }));
+    EXPECT_TRUE(dialog.message().isVisibleTo(&dialog));
+    EXPECT_EQ(mount.slowCallsBegun(), asked);
+
+    // Up again: the home, with the share selected; then a folder typed in.
+    ASSERT_TRUE(listedAfter(dialog, [&] { dialog.upButton().click(); }));
+    ASSERT_NE(dialog.list().currentItem(), nullptr);
+    EXPECT_EQ(dialog.list().currentItem()->text(), "share");
+    dialog.pathField().setText("~/Projects");
+    ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.pathField(), Qt::Key_Return); }));
+    EXPECT_EQ(dialog.folder(), QString::fromStdString((home.temp.home / "Projects").string()));
+    EXPECT_EQ(dialog.message().text(), "No folders inside.");
+    EXPECT_EQ(dialog.choice(), dialog.folder()) << "nothing selected: the folder shown";
+    dialog.pathField().setText("notes.txt");
+    ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.pathField(), Qt::Key_Return); }));
+    EXPECT_EQ(dialog.message().text(), "There is no folder “notes.txt”.");
+    EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0u);
+}
+
+// Choosing from the page, the keyboard alone: Return on a row opens its
+// folder, Return on the folder shown chooses it; the folder is scanned. A second Choose Folder brings the open
+// chooser forward.
+TEST(OwnFolderChooser, ChoosesAFolderFromTheKeyboardAndIsOneAtATime)
+{
+    HomeWithADeadShare home;
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    auto app = std::make_unique<CorvalentApp>();
+    auto chooser = std::make_shared<DialogFolderChooser>(CORVALENT_APP);
+    app->setFolderChooser(chooser);
+    app->openMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
+    app->mainView()->setSection(AppSection::storage);
+    auto* page = qobject_cast<DiskView*>(app->mainView()->currentPage());
+    ASSERT_NE(page, nullptr);
+    settleAfterJobs();
+
+    page->header().folderButton().click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeModalWidget() == chooser->dialog(); }, 10'000));
+    auto* dialog = chooser->dialog();
+    EXPECT_EQ(dialog->windowTitle(), "Choose a folder to map");
+    EXPECT_EQ(dialog->chooseButton().text(), "Scan Folder");
+    page->chooseFolder();
+    EXPECT_EQ(chooser->dialog(), dialog);
+    EXPECT_EQ(app->mainWindow().findChildren<FolderChooserDialog*>().size(), 1);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->listed(); }, 20'000));
+    QTest::keyClick(&dialog->list(), Qt::Key_Down);
+    ASSERT_EQ(dialog->list().currentItem()->text(), "music");
+    ASSERT_TRUE(listedAfter(*dialog, [&] { QTest::keyClick(&dialog->list(), Qt::Key_Return); }));
+    EXPECT_EQ(dialog->folder(), QString::fromStdString((home.temp.home / "music").string()));
+    // Return on the folder shown chooses it.
+    QTest::keyClick(&dialog->pathField(), Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return chooser->dialog() == nullptr; }, 10'000)) << "chosen";
+    auto& model = app->mainView()->diskModel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind == DiskModelStatus::Kind::ready; }, 30'000));
+    EXPECT_EQ(model.result()->root.path, (home.temp.home / "music").string());
+    EXPECT_EQ(chooser->dialog(), nullptr);
+
+    // Escape cancels, and changes nothing.
+    page->chooseFolder();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chooser->dialog() != nullptr; }, 10'000));
+    QTest::keyClick(chooser->dialog(), Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return chooser->dialog() == nullptr; }, 10'000));
+    EXPECT_EQ(model.result()->root.path, (home.temp.home / "music").string());
+    app.reset();
+    settleAfterJobs();
+    QSettings().clear();
+}
+
+// The program ends after Quit, the chooser having visited the dead share: in
+// a process of its own, the test program run again for the case below.
+TEST(OwnFolderChooser, TheProgramEndsAfterQuitOnceTheChooserVisitedADeadShare)
+{
+    HomeWithADeadShare home;
+    std::optional<testing::ChildProcess> program;
+    testing::SlowMount mount(home.temp.home / "share", home.tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+    testing::ScopedVariable mode("CORVALENT_TEST_QUIT_AFTER_CHOOSER", "1");
+    program.emplace("/proc/self/exe", std::vector<std::string>{"--gtest_filter=FolderChooserQuit.*"}, home.temp.home);
+    ASSERT_TRUE(mount.waitForSlowCalls(1, 60s)) << "the chooser never entered the share";
+    const auto status = program->waitFor(60s);
+    ASSERT_TRUE(status.has_value()) << "still there a minute later";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+}
+
+// The program's side of the case above: the chooser enters the share, is
+// cancelled, and the program quits and ends as runApplication ends it.
+TEST(FolderChooserQuit, EntersTheShareAndQuits)
+{
+    if (!qEnvironmentVariableIsSet("CORVALENT_TEST_QUIT_AFTER_CHOOSER")) GTEST_SKIP() << "run by the test above";
+    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
+    auto* app = new CorvalentApp;
+    auto chooser = std::make_shared<DialogFolderChooser>(CORVALENT_APP, 1s);
+    app->setFolderChooser(chooser);
+    app->openMainWindow();
+    app->mainView()->setSection(AppSection::storage);
+    auto* page = qobject_cast<DiskView*>(app->mainView()->currentPage());
+    ASSERT_NE(page, nullptr);
+    page->chooseFolder();
+    ASSERT_NE(chooser->dialog(), nullptr);
+    auto& dialog = *chooser->dialog();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.listed(); }, 20'000));
+    ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(dialog.folder() + "/share"); }));
+    ASSERT_TRUE(dialog.message().isVisibleTo(&dialog));
+    dialog.reject();
+    QTimer::singleShot(0, &app->quitAction(), &QAction::trigger);
+    QApplication::exec();
+    BackgroundTask::drainLanes(250ms);
+    std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+}
+
+}  // namespace
+}  // namespace corvalent
