@@ -425,9 +425,8 @@ int runApplication(int argc, char** argv)
     // cannot be interrupted. Then the windows leave the screen, a job still
     // running in a lane gets a moment to end, and the process ends without
     // joining any thread or running the destructors of anything one may
-    // touch, the windows' included (a folder dialog's model would wait for
-    // its reader). Only the standard streams need flushing: settings are
-    // written as they change.
+    // touch, the windows' included. Only the standard streams need flushing:
+    // settings are written as they change.
     if (instance) instance->release();
     putAwayWindows();
     BackgroundTask::drainLanes(std::chrono::milliseconds(250));
