@@ -166,9 +166,9 @@ void footprintFromStatm(const proc_files::ReadResult& statm, PLProcessInfo* out)
     out->footprint = *pages * static_cast<std::uint64_t>(pageSize);
 }
 
-// The texts read once per program a process runs: its name and executable,
-// a sandbox's application, and for the caller's own processes the role; and
-// their working folder, which a later sample reads again.
+// The texts of a first read of a program: its name and executable, a
+// sandbox's application, and for the caller's own processes the working
+// folder and the role. A later sample reads only the working folder again.
 void readIdentity(int processDir, std::string_view comm, PLProcessInfo* out)
 {
     // The kernel cuts comm to 15 bytes and lets a process retitle itself, so
@@ -303,7 +303,8 @@ std::int32_t pl_read_sample(std::int32_t pid, const PLKnownProcess* known, std::
     struct stat folder {};
     if (::stat(path, &folder) != 0) return 0;
     // A process can change folder at any time: read it at every sample.
-    if (folder.st_uid == ::getuid()) {
+    static const auto user = ::getuid();
+    if (folder.st_uid == user) {
         std::memcpy(path + folderLength, "/cwd", 5);
         proc_files::readLinkAt(AT_FDCWD, path, out->cwd, sizeof out->cwd);
     }
