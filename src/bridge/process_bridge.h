@@ -52,10 +52,10 @@ std::int32_t pl_read(std::int32_t pid, PLProcessInfo* out);
 // without PL_SAMPLE_SWAP_IN_USE no process has swapped memory, and the
 // footprint comes from statm. When `known` is this very process (same start
 // time, image and owner; an image of 0 never matches), the texts read once
-// per program it runs (name, path, cwd, role, flatpakApp) are not read again
-// and stay empty: returns 2, and the caller keeps what it read before (a
-// working folder changed since shows in pl_read, which every stop uses).
-// Otherwise returns 1 or 0 as pl_read does.
+// per program it runs (name, path, role, flatpakApp) are not read again and
+// stay empty: returns 2, and the caller keeps what it read before. `cwd` is
+// read at every sample for the caller's own processes, so a folder change
+// shows at once. Otherwise returns 1 or 0 as pl_read does.
 std::int32_t pl_read_sample(std::int32_t pid, const PLKnownProcess* known, std::int32_t flags, PLProcessInfo* out);
 
 // Why a process may never be stopped, as the raw value of ProcessProtection:

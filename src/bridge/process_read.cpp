@@ -166,9 +166,9 @@ void footprintFromStatm(const proc_files::ReadResult& statm, PLProcessInfo* out)
     out->footprint = *pages * static_cast<std::uint64_t>(pageSize);
 }
 
-// The texts read once per program a process runs: its name and executable,
-// a sandbox's application, and for the caller's own processes the working
-// folder and the role.
+// The texts of a first read of a program: its name and executable, a
+// sandbox's application, and for the caller's own processes the working
+// folder and the role. A later sample reads only the working folder again.
 void readIdentity(int processDir, std::string_view comm, PLProcessInfo* out)
 {
     // The kernel cuts comm to 15 bytes and lets a process retitle itself, so
@@ -286,10 +286,11 @@ std::int32_t pl_read_sample(std::int32_t pid, const PLKnownProcess* known, std::
     std::memset(out, 0, sizeof *out);
     if (known == nullptr) return readSampleInFull(pid, flags, out);
 
-    // Two files and the folder by name, without a folder handle: two system
-    // calls fewer. The stat file is read last: a handle of a reaped process
-    // reads nothing, and a pid is reused only once its process is reaped, so
-    // a successful read proves that all three named this one process.
+    // Two files, the folder and the working folder by name, without a folder
+    // handle: two system calls fewer. The stat file is read last: a handle of
+    // a reaped process reads nothing, and a pid is reused only once its
+    // process is reaped, so a successful read proves that all of them named
+    // this one process.
     char path[48];
     const auto folderLength = processFolder(pid, path);
     std::memcpy(path + folderLength, "/stat", 6);
@@ -301,6 +302,12 @@ std::int32_t pl_read_sample(std::int32_t pid, const PLKnownProcess* known, std::
     path[folderLength] = '\0';
     struct stat folder {};
     if (::stat(path, &folder) != 0) return 0;
+    // A process can change folder at any time: read it at every sample.
+    static const auto user = ::getuid();
+    if (folder.st_uid == user) {
+        std::memcpy(path + folderLength, "/cwd", 5);
+        proc_files::readLinkAt(AT_FDCWD, path, out->cwd, sizeof out->cwd);
+    }
 
     char statText[1024];
     const auto stat = proc_files::readFrom(statFile.get(), statText, sizeof statText);

@@ -190,9 +190,9 @@ proc_text::StatusFields statusOf(pid_t pid)
     return proc_text::parseStatus(text);
 }
 
-// A sample reads name, path, working folder and role once per program a
-// process runs: for a known instance it skips them, and anything that tells
-// of another instance, program or owner brings a full read.
+// A sample reads name, path and role once per program a process runs: for a
+// known instance it skips them but reads the working folder, and anything
+// that tells of another instance, program or owner brings a full read.
 TEST(ProcessSample, KnownProcessKeepsItsTextsUntilItRunsAnotherProgram)
 {
     const auto bin = testing::tempDirUnderHome();
@@ -223,7 +223,7 @@ TEST(ProcessSample, KnownProcessKeepsItsTextsUntilItRunsAnotherProgram)
     EXPECT_EQ(pl_read_sample(child.pid(), &known, 0, &later), 2);
     EXPECT_STREQ(later.path, "");
     EXPECT_STREQ(later.name, "");
-    EXPECT_STREQ(later.cwd, "");
+    EXPECT_STREQ(later.cwd, first.cwd) << "the working folder is read at every sample";
     EXPECT_STREQ(later.role, "");
     EXPECT_EQ(later.pid, child.pid());
     EXPECT_EQ(later.parent, ::getpid());
@@ -283,6 +283,10 @@ TEST(ProcessSample, ProcessThatIsNotDumpableReadsAsItsOwnUser)
     EXPECT_EQ(pl_read_sample(child.pid(), &known, 0, &later), 2);
     EXPECT_EQ(later.uid, user);
     EXPECT_EQ(readOrFail(child.pid()).uid, user);
+    // Its working folder is not ours to read: another user's, or one kept
+    // from us by the process itself.
+    EXPECT_STREQ(first.cwd, "");
+    EXPECT_STREQ(later.cwd, "");
 }
 
 // While no swap is in use the footprint comes from statm; it must be the

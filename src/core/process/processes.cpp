@@ -49,11 +49,12 @@ ProcessRecord recordFrom(const PLProcessInfo& info)
 
 // A record of a process the previous sample knew, running the same program
 // under the same owner: what was read once per program stays, and so does
-// the protection decided from it.
+// the protection decided from it. The working folder is the one read now.
 ProcessRecord recordKnown(const PLProcessInfo& info, const ProcessRecord& before)
 {
     ProcessRecord record = before;
     record.parent = info.parent;
+    record.cwd = text(info.cwd, sizeof info.cwd);
     record.cpuTime = info.cpuTime;
     record.memory.reset();
     if (info.hasMemory == 1) record.memory = info.footprint;

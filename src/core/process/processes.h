@@ -56,7 +56,7 @@ struct ProcessRecord {
     // sandbox; "" for everything else.
     std::string applicationHint;
     // Changes when the process runs another program: the next sample reads
-    // name, path, cwd and role again only then (0: never matches).
+    // name, path and role again only then (0: never matches).
     std::uint64_t image = 0;
 
     // A record whose protection is decided by the bridge's rules.
@@ -87,8 +87,8 @@ struct ScanResult {
 namespace Scanner {
 
 // One sample. With the previous sample, a process still running the program
-// it ran then keeps that record's name, path, cwd, role and application
-// hint instead of reading them again.
+// it ran then keeps that record's name, path, role and application hint
+// instead of reading them again; its working folder is read at every sample.
 ScanResult scan(const ScanResult* previous = nullptr);
 std::optional<ProcessRecord> read(std::int32_t pid);
 // The bridge's code: 0 sent, ESRCH gone, ESTALE another process, EPERM protected.

@@ -14,6 +14,7 @@
 
 #include "bridge/process_bridge.h"
 #include "core/process/processes.h"
+#include "core/process/snapshot.h"
 #include "test_support.h"
 
 extern char** environ;
@@ -144,10 +145,19 @@ const ProcessRecord* recordOf(const ScanResult& result, pid_t pid)
     return found == result.records.end() ? nullptr : &*found;
 }
 
-// A later sample keeps what it read once for a process it knows; a process
-// it takes for another instance is read in full, one that is gone is left
-// out, and the stop path reads everything for itself.
-TEST(Scanner, LaterSampleKeepsWhatItKnewOfEachProcess)
+const ProcessGroup* groupHolding(const std::vector<ProcessGroup>& groups, pid_t pid)
+{
+    for (const auto& group : groups)
+        for (const auto& member : group.members)
+            if (member.pid == pid) return &group;
+    return nullptr;
+}
+
+// A later sample keeps what it read once for a process it knows but reads its
+// working folder again, so a process that moved is grouped by its new
+// project at once; a process it takes for another instance is read in full,
+// one that is gone is left out, and the stop path reads everything for itself.
+TEST(Scanner, LaterSampleKeepsWhatItKnewOfEachProcessAndReadsItsFolder)
 {
     const auto home = testing::tempDirUnderHome();
     const auto project = home.path() / "projects" / "shop";
@@ -165,6 +175,10 @@ TEST(Scanner, LaterSampleKeepsWhatItKnewOfEachProcess)
     ASSERT_TRUE(before && recordOf(first, leavingPid));
     EXPECT_EQ(before->cwd, project.string());
     EXPECT_EQ(before->role, "tests");
+    const auto firstSnapshot = ProcessSnapshot::make(first, nullptr);
+    const auto* firstGroup = groupHolding(firstSnapshot.groups, tests.pid());
+    ASSERT_TRUE(firstGroup);
+    EXPECT_EQ(firstGroup->id, "tests \u00b7 shop");
 
     ASSERT_EQ(::kill(tests.pid(), SIGUSR1), 0);
     const auto cwdLink = "/proc/" + std::to_string(tests.pid()) + "/cwd";
@@ -177,7 +191,7 @@ TEST(Scanner, LaterSampleKeepsWhatItKnewOfEachProcess)
     ASSERT_TRUE(kept);
     EXPECT_FALSE(recordOf(later, leavingPid)) << "a process that is gone";
     EXPECT_EQ(kept->id(), before->id());
-    EXPECT_EQ(kept->cwd, project.string()) << "read once for this program";
+    EXPECT_EQ(kept->cwd, elsewhere.string()) << "the folder it moved to";
     EXPECT_EQ(kept->path, node.string());
     EXPECT_EQ(kept->name, "node");
     EXPECT_EQ(kept->role, "tests");
@@ -185,6 +199,11 @@ TEST(Scanner, LaterSampleKeepsWhatItKnewOfEachProcess)
     EXPECT_TRUE(kept->memory);
     EXPECT_GE(kept->cpuTime, before->cpuTime);
     EXPECT_EQ(Scanner::read(tests.pid()).value().cwd, elsewhere.string()) << "a single read reads everything";
+    const auto laterSnapshot = ProcessSnapshot::make(later, &firstSnapshot);
+    const auto* laterGroup = groupHolding(laterSnapshot.groups, tests.pid());
+    ASSERT_TRUE(laterGroup);
+    EXPECT_EQ(laterGroup->id, "tests \u00b7 other");
+    EXPECT_EQ(laterGroup->subtitle, "Development tools \u00b7 other");
 
     // The same pid with another start time is another instance: read in full.
     auto doctored = first;
@@ -201,14 +220,6 @@ TEST(Scanner, LaterSampleKeepsWhatItKnewOfEachProcess)
     const auto status = tests.waitFor(5s);
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
-}
-
-const ProcessGroup* groupHolding(const std::vector<ProcessGroup>& groups, pid_t pid)
-{
-    for (const auto& group : groups)
-        for (const auto& member : group.members)
-            if (member.pid == pid) return &group;
-    return nullptr;
 }
 
 // Real children, read in a live sample and grouped as the workspace shows them.
