@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "chooser_page.h"
 #include "models/background_task.h"
 #include "slow_mount.h"
 #include "test_support.h"
@@ -143,16 +144,11 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
 TEST(OwnFolderChooser, ChoosesAFolderFromTheKeyboardAndIsOneAtATime)
 {
     HomeWithADeadShare home;
-    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-    auto app = std::make_unique<CorvalentApp>();
-    auto chooser = std::make_shared<DialogFolderChooser>(CORVALENT_APP);
-    app->setFolderChooser(chooser);
-    app->openMainWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
-    app->mainView()->setSection(AppSection::storage);
-    auto* page = qobject_cast<DiskView*>(app->mainView()->currentPage());
-    ASSERT_NE(page, nullptr);
-    settleAfterJobs();
+    testing::ChooserPage window;
+    ASSERT_TRUE(window.open());
+    auto& app = window.app;
+    auto& chooser = window.chooser;
+    auto* page = window.page;
 
     page->header().folderButton().click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeModalWidget() == chooser->dialog(); }, 10'000));

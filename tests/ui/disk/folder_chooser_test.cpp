@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 
+#include "chooser_page.h"
 #include "private_bus.h"
 #include "slow_mount.h"
 #include "test_support.h"
@@ -254,17 +255,10 @@ TEST(FolderDialog, OverAHungMountNeverHoldsTheWindow)
     tree.slowStat = {"."};
     testing::SlowMount mount(temp.home / "share", tree);
     if (!mount.mounted()) GTEST_SKIP() << mount.problem();
-    QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
-    auto app = std::make_unique<CorvalentApp>();
-    // The chooser under test, whatever the session bus of whoever runs this offers.
-    auto chooser = std::make_shared<DialogFolderChooser>(CORVALENT_APP);
-    app->setFolderChooser(chooser);
-    app->openMainWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
-    app->mainView()->setSection(AppSection::storage);
-    auto* page = qobject_cast<DiskView*>(app->mainView()->currentPage());
-    ASSERT_NE(page, nullptr);
-    settleAfterJobs();
+    testing::ChooserPage window;
+    ASSERT_TRUE(window.open());
+    auto& app = window.app;
+    auto* page = window.page;
 
     for (int turn = 0; turn < 2; ++turn) {
         SCOPED_TRACE(turn == 0 ? "first choice" : "second choice");
