@@ -93,6 +93,9 @@ protected:
     std::unique_ptr<QWidget> host;
     QPushButton* toolbar = nullptr;
     FullDiskAccessOverlay* overlay = nullptr;
+    // How long the card waits for the app to come back before it checks by
+    // itself: past every test's end unless the test says otherwise.
+    std::chrono::milliseconds recheckAfter = std::chrono::hours(1);
     // Lets a held verification end.
     void releaseVerification()
     {
@@ -121,6 +124,7 @@ protected:
         environment.openSettings = [f] { ++f->settingsOpened; return f->settingsApplication; };
         environment.relaunch = [f] { ++f->relaunches; return f->relaunchError; };
         environment.exitProcess = [f] { ++f->exits; };
+        environment.recheckAfter = recheckAfter;
         host = std::make_unique<QWidget>();
         host->setPalette(lightPalette());
         host->resize(900, 760);
@@ -307,6 +311,32 @@ TEST_F(Onboarding, SetUpWaitsForTheAppToComeBackAndReturnPressesOnlyTheProminent
     settle();
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(stored(), std::pair(true, true));
+}
+
+// The folder opener starts but nothing of it comes to the front (no file
+// manager, or one held back by focus-stealing prevention), so the app never
+// leaves the front and never comes back to it: the card checks by itself
+// after a while, and Verify Access can be pressed from then on.
+TEST_F(Onboarding, SetUpChecksByItselfWhenTheAppNeverLeavesTheFront)
+{
+    recheckAfter = std::chrono::milliseconds(300);
+    open();
+    press(setUpText);
+    EXPECT_EQ(card().statusLabel(), "Checking access\u2026");
+    ASSERT_TRUE(QTest::qWaitFor([this] { return card().statusLabel() != "Checking access\u2026"; }, 15'000));
+    settle();
+    EXPECT_EQ(asked(), std::tuple(1, 2, 1)) << "probed here and, silently, in a fresh process";
+    EXPECT_EQ(card().statusLabel(), "Folder access not detected");
+    EXPECT_TRUE(card().messages().isEmpty()) << "the check the card made itself reports no failure";
+    EXPECT_TRUE(enabled(verifyText));
+
+    // The person opens the folder again and fixes it meanwhile: Verify confirms.
+    press(openHomeText);
+    fakes->verifyAnswer = Status::granted;
+    press(verifyText);
+    settle();
+    EXPECT_EQ(card().statusLabel(), "Folder access confirmed \u00b7 restart required");
+    EXPECT_EQ(asked(), std::tuple(2, 3, 2)) << "after Open Home Folder the status stands: no check of its own";
 }
 
 // Tab reaches each of the card's buttons in order, named and ringed; a
