@@ -190,9 +190,7 @@ QMainWindow& CorvalentApp::mainWindow()
         view_->setIntroductionFactory(accessOverlay);
         view_->setIconStore(&iconStore());
         view_->setPageFactory(AppSection::processes, [this](QWidget* parent) -> QWidget* {
-            auto* page = new ProcessPage(model(), iconStore(), parent);
-            page->setFoldFloor(usualMainWindowSize().height());
-            return page;
+            return new ProcessPage(model(), iconStore(), parent);
         });
         view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
             auto environment = DiskView::Environment::system();
@@ -200,10 +198,8 @@ QMainWindow& CorvalentApp::mainWindow()
             // The desktop's chooser where its portal answers, else Qt's own dialog.
             environment.folderChooser = std::make_shared<PortalFolderChooser>(QDBusConnection::sessionBus(),
                                                                               std::move(environment.folderChooser));
-            auto* page = new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
-                                      std::move(environment), parent);
-            page->setFoldFloor(usualMainWindowSize().height());
-            return page;
+            return new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
+                                std::move(environment), parent);
         });
         window_->setCentralWidget(view_);
         // Linux has no application menu: the window carries the commands.

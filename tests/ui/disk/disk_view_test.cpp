@@ -434,7 +434,6 @@ TEST(DiskView, AShortWindowFoldsTheHeaderInOrderAndTheUsualOneShowsItAsDrawn)
     constexpr int chrome = 65;  // the window's top bar and menu above the page
     page.open({1180, 760});
     page.host.layout()->setContentsMargins(0, chrome, 0, 0);
-    page.view->setFoldFloor(760);  // as the application gives it: the usual window's height
     page.scan(tree);
     auto& view = *page.view;
     const auto shown = [&](const QString& text) {
