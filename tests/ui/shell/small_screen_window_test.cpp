@@ -213,6 +213,18 @@ TEST_F(SmallScreen, TheDiskSidebarKeepsTwoReviewCardsAndTheMapItsCentreLabel)
         EXPECT_EQ(page->foldedParts(), 0) << "as drawn at the usual size";
     }
 
+    // Every figure of the capacity card whole on screen, compact in a short window.
+    QStringList figures;
+    for (auto* figure : page->findChildren<QWidget*>("capacityFigure")) {
+        if (!figure->isVisible()) continue;
+        figures << figure->accessibleName();
+        EXPECT_TRUE(QRegion(figure->rect()).subtracted(figure->visibleRegion()).isEmpty())
+            << figure->accessibleName().toStdString() << " cut off on " << screenName().toStdString();
+        EXPECT_TRUE(room().contains(QRect(figure->mapToGlobal(QPoint(0, 0)), figure->size())));
+    }
+    for (const auto* caption : {"USABLE", "FREE NOW", "CAPACITY"})
+        EXPECT_TRUE(figures.contains(caption)) << caption << " on " << screenName().toStdString();
+
     // Every line of the centre label lies within its disc, inside the inner ring.
     auto& map = page->mapPanel().map();
     ASSERT_NE(map.centreNode(), nullptr);
