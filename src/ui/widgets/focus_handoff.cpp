@@ -64,7 +64,7 @@ public:
 
     void scrollSoon()
     {
-        if (pending_) return;
+        if (pending_ || ended_) return;
         pending_ = true;
         // After the event at hand: a scroll area resizes its scroll range
         // on the same resize of its content.
@@ -88,6 +88,7 @@ private:
     void scroll()
     {
         pending_ = false;
+        if (ended_) return;
         if (target_.isNull() || target_->window()->focusWidget() != target_) {
             end();
             return;
@@ -99,6 +100,8 @@ private:
     }
     void end()
     {
+        if (ended_) return;
+        ended_ = true;
         for (const auto& widget : watched_)
             if (!widget.isNull()) widget->removeEventFilter(this);
         watched_.clear();
@@ -110,6 +113,7 @@ private:
     QPointer<QWidget> target_;
     std::vector<QPointer<QWidget>> watched_;
     bool pending_ = false;
+    bool ended_ = false;
 };
 
 }  // namespace
@@ -128,7 +132,9 @@ void handFocus(QWidget& to)
 
 void bringIntoView(QWidget& control)
 {
-    auto* keeper = control.findChild<KeepInView*>(QString(), Qt::FindDirectChildrenOnly);
+    KeepInView* keeper = nullptr;
+    for (auto* child : control.children())
+        if ((keeper = dynamic_cast<KeepInView*>(child)) != nullptr) break;
     if (keeper == nullptr) keeper = new KeepInView(control);
     keeper->scrollSoon();
 }
