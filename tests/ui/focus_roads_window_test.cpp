@@ -194,6 +194,15 @@ TEST_F(FocusRoads, StopScanLeadsToThePartialResults)
         std::ranges::find(buttons, QStringLiteral("Stop scan and view partial results"), &QWidget::accessibleName);
     ASSERT_NE(stop, buttons.end());
     ASSERT_TRUE(tabTo(**stop));
+    // What stopping keeps is said where it can be read: whole, in the window
+    // and on the screen.
+    auto* hint = diskPage().contentPanel(DiskView::Content::progress).findChild<QWidget*>("stopScanHint");
+    ASSERT_NE(hint, nullptr);
+    settle();
+    ASSERT_TRUE(hint->isVisible());
+    EXPECT_TRUE(QRegion(hint->rect()).subtracted(hint->visibleRegion()).isEmpty()) << "the hint is cut off";
+    EXPECT_TRUE(room().contains(QRect(hint->mapToGlobal(QPoint(0, 0)), hint->size())));
+    screenshot("stop-scan-hint");
     QTest::keyClick(*stop, Qt::Key_Space);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !disk().stopping(); }, 10'000));
     ASSERT_EQ(diskPage().content(), DiskView::Content::map) << "a partial result is kept";

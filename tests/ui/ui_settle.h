@@ -22,14 +22,36 @@ inline bool animating(const QObject& root)
     return false;
 }
 
-// Posted events (layouts, deferred deletes, once-per-turn redraws) and every
-// finite animation under `root`, or under every top-level window when null.
+// Posted events until a pass delivers no layout request and no queued call:
+// a layout placed a widget, its parent's layout placed it in turn, a scroll
+// followed, each a pass later.
+inline void settleLayouts()
+{
+    struct Counter : QObject {
+        int delivered = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::MetaCall) ++delivered;
+            return false;
+        }
+    } counter;
+    QCoreApplication::instance()->installEventFilter(&counter);
+    for (int pass = 0, before = -1; pass < 64 && counter.delivered != before; ++pass) {
+        before = counter.delivered;
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    QCoreApplication::instance()->removeEventFilter(&counter);
+}
+
+// Posted events (layouts to the last nested one, deferred deletes,
+// once-per-turn redraws) and every finite animation under `root`, or under
+// every top-level window when null.
 inline bool settle(const QObject* root = nullptr)
 {
     const bool still = QTest::qWaitFor(
         [root] {
-            QCoreApplication::processEvents();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            settleLayouts();
             if (root != nullptr) return !animating(*root);
             for (const auto* window : QApplication::topLevelWidgets()) {
                 if (animating(*window)) return false;

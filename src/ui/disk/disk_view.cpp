@@ -227,10 +227,10 @@ void DiskView::syncSheets()
         [this] { state_.setCleanupGuide(std::nullopt); });
 }
 
-// In a window as tall as the fold floor the page is drawn in full. In a
-// shorter one, as on a small screen, the header and the sidebar's title
+// On a short page, as on a small screen, the header and the sidebar's title
 // give way until the sidebar's list has room for two review cards; the map,
-// as tall, then keeps its centre label inside the inner ring.
+// as tall, then keeps its centre label inside the inner ring. Only the
+// page's own height counts, so a taller page never folds more.
 void DiskView::foldToHeight()
 {
     constexpr int keptList = 250;
@@ -239,16 +239,9 @@ void DiskView::foldToHeight()
     const int full = header_->fullHeight() + divider + sidebar.fullHeightAroundList() + keptList;
     const auto header = header_->foldSavings();
     const std::array frees{header[0], header[1], sidebar.titleSaving()};
-    const bool drawnInFull = foldFloor_ && window()->height() >= *foldFloor_;
-    folded_ = drawnInFull ? 0 : corvalent::foldedParts(height(), full, frees);
+    folded_ = corvalent::foldedParts(height(), full, frees);
     header_->setFolded(std::min(folded_, 2));
     sidebar.setTitleShown(folded_ < 3);
-}
-
-void DiskView::setFoldFloor(int windowHeight)
-{
-    foldFloor_ = windowHeight;
-    foldToHeight();
 }
 
 bool DiskView::eventFilter(QObject* watched, QEvent* event)

@@ -15,7 +15,6 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <optional>
 
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/file_reveal.h"
@@ -63,9 +62,6 @@ public:
     // How many parts give way at the page's height, in this order: the
     // header's subtitle, its title, and the sidebar's title.
     int foldedParts() const { return folded_; }
-    // In a window at least `windowHeight` tall the page is drawn in full;
-    // until one is given, it gives way to any height.
-    void setFoldFloor(int windowHeight);
     QWidget& contentPanel(Content content) const;
     DiskMapPanel& mapPanel() const { return *map_; }
     // The overlay shown while the person reviews access, else null.
@@ -108,7 +104,6 @@ private:
     UnavailableContent* failed_ = nullptr;
     Content content_ = Content::empty;
     int folded_ = 0;
-    std::optional<int> foldFloor_;
     QPointer<QWidget> overlay_;
     // The stop control's focus, until the results it kept are shown.
     FocusHandOn stopFocus_;

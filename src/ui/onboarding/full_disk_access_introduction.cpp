@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -43,6 +44,14 @@ FullDiskAccessIntroduction::FullDiskAccessIntroduction(OnboardingEnvironment env
     layout->addWidget(header_);
     layout->addWidget(buildBody());
     sync();
+    recheck_ = new QTimer(this);
+    recheck_->setSingleShot(true);
+    recheck_->setInterval(environment_.recheckAfter);
+    connect(recheck_, &QTimer::timeout, this, [this] {
+        // Still waiting for the program to come back: check without it.
+        if (!closed_ && flow_.hasOpenedSettings && flow_.accessStatus == FullDiskAccessStatus::checking)
+            verifyAccessAfterFocus();
+    });
     if (auto* application = qGuiApp) {
         connect(application, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive) applicationBecameActive();
@@ -141,6 +150,7 @@ void FullDiskAccessIntroduction::swapRegions()
 
 void FullDiskAccessIntroduction::refreshAccessStatus(bool finishIfGranted, std::function<void()> then)
 {
+    recheck_->stop();
     flow_.accessStatus = FullDiskAccessStatus::checking;
     sync();
     // A later check replaces an earlier one still running.
@@ -261,8 +271,12 @@ void FullDiskAccessIntroduction::openSettingsAgain()
 void FullDiskAccessIntroduction::openSettingsOrVerify()
 {
     const bool opened = environment_.openSettings && environment_.openSettings();
-    // With nothing opened, nothing will bring us back to the front.
-    if (!opened) verifyAccessAfterFocus();
+    // With nothing opened, nothing will bring us back to the front; and
+    // what opened may never come to the front itself.
+    if (opened)
+        recheck_->start();
+    else
+        verifyAccessAfterFocus();
 }
 
 void FullDiskAccessIntroduction::chooseLimitedScanning()
@@ -288,6 +302,7 @@ void FullDiskAccessIntroduction::finish()
 {
     // Closed for good: later activations and late answers change nothing.
     closed_ = true;
+    recheck_->stop();
     probeTask_.cancel();
     verifyTask_.cancel();
     // The owner may delete the card from here: call a copy, touch nothing after.

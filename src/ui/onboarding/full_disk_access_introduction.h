@@ -19,6 +19,7 @@
 
 class QAbstractButton;
 class QHBoxLayout;
+class QTimer;
 
 namespace corvalent {
 
@@ -103,6 +104,7 @@ private:
     std::uint64_t probeGeneration_ = 0;
     BackgroundTask probeTask_;
     BackgroundTask verifyTask_;
+    QTimer* recheck_ = nullptr;
 
     AccessHeader* header_ = nullptr;
     QWidget* choices_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -21,6 +22,10 @@ struct OnboardingEnvironment {
     // Starts a new instance: an error's description, or nullopt once started.
     std::function<std::optional<QString>()> relaunch;
     std::function<void()> exitProcess;
+    // How long the card waits for the program to come back to the front
+    // after `openSettings` before it checks by itself: an opener may start
+    // and show nothing in front.
+    std::chrono::milliseconds recheckAfter = std::chrono::seconds(3);
 
     // The real checks; a new instance of this executable; exit status 0.
     // `openSettings` answers false until the owner supplies the real one.

@@ -404,23 +404,15 @@ void ProcessPage::foldToHeight()
     const std::array frees{caption + headerSpacing, titles + headerSpacing, pane_->titleRowHeight(),
                            headerMargins.top() + chips + headerMargins.bottom() + divider,
                            pane_->joinedRowsSaving()};
-    // In a window as tall as the fold floor the page is drawn in full; in a
-    // shorter one, as on a small screen, it gives way until the rows clear
-    // the shelf.
-    const bool drawnInFull = foldFloor_ && window()->height() >= *foldFloor_;
-    folded_ = drawnInFull ? 0 : corvalent::foldedParts(height(), full, frees);
+    // Only the page's own height counts: a taller page never folds more,
+    // so it never shows fewer rows.
+    folded_ = corvalent::foldedParts(height(), full, frees);
     caption_->setVisible(folded_ < 1);
     titles_->setVisible(folded_ < 2);
     pane_->setTitleRowShown(folded_ < 3);
     header_->setVisible(folded_ < 4);
     headerDivider_->setVisible(folded_ < 4);
     pane_->setRowsJoined(folded_ >= 5);
-}
-
-void ProcessPage::setFoldFloor(int windowHeight)
-{
-    foldFloor_ = windowHeight;
-    foldToHeight();
 }
 
 void ProcessPage::resizeEvent(QResizeEvent* event)

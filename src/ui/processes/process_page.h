@@ -11,7 +11,6 @@
 #include <QWidget>
 
 #include <array>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -48,9 +47,6 @@ public:
     // header with its chips, and last the line break between the search field
     // and the list's controls.
     int foldedParts() const { return folded_; }
-    // In a window at least `windowHeight` tall the page is drawn in full;
-    // until one is given, it gives way to any height.
-    void setFoldFloor(int windowHeight);
 
 public slots:
     // Follows the "showInspector" setting; the page reads it when made.
@@ -85,10 +81,13 @@ private:
     bool sized_ = false;
     int slideGeneration_ = 0;
     int folded_ = 0;
+<<<<<<< HEAD
     std::optional<int> foldFloor_;
     // The group the list's focus went to when the running stop began, and its row then.
     std::string stopped_;
     std::optional<int> stoppedRow_;
+=======
+>>>>>>> s27-diskui
 };
 
 }  // namespace corvalent

@@ -255,18 +255,14 @@ QMainWindow& CorvalentApp::mainWindow()
         view_->setIntroductionFactory(accessOverlay);
         view_->setIconStore(&iconStore());
         view_->setPageFactory(AppSection::processes, [this](QWidget* parent) -> QWidget* {
-            auto* page = new ProcessPage(model(), iconStore(), parent);
-            page->setFoldFloor(usualMainWindowSize().height());
-            return page;
+            return new ProcessPage(model(), iconStore(), parent);
         });
         view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
             auto environment = DiskView::Environment::system();
             environment.accessOverlay = accessOverlay;
             environment.folderChooser = folderChooser();
-            auto* page = new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
-                                      std::move(environment), parent);
-            page->setFoldFloor(usualMainWindowSize().height());
-            return page;
+            return new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
+                                std::move(environment), parent);
         });
         window_->setCentralWidget(view_);
         // Linux has no application menu: the window carries the commands,

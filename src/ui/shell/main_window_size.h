@@ -19,9 +19,7 @@ struct MainWindowSize {
     bool operator==(const MainWindowSize&) const = default;
 };
 
-// The window's size where the screen has room for it. Its height is the
-// pages' fold floor: in a shorter window, as on a small screen, they let
-// their headers give way.
+// The window's size where the screen has room for it.
 QSize usualMainWindowSize();
 
 // For `room`, the logical size a screen leaves a window's contents (its

@@ -2,8 +2,10 @@
 
 #include <QEvent>
 #include <QScrollArea>
-#include <QTimer>
+#include <QScrollBar>
 #include <QWidget>
+
+#include <vector>
 
 namespace corvalent {
 namespace {
@@ -43,6 +45,77 @@ bool takesFocus(const QWidget& control, const QWidget& window)
     return true;
 }
 
+// Scrolls a focused control into view, and again each time the layouts
+// around it move it (a card made just now gets its place a layout pass or
+// more later; cards come, go and grow above it), until it loses the focus or
+// the person scrolls one of its areas.
+class KeepInView : public QObject {
+public:
+    explicit KeepInView(QWidget& target) : QObject(&target), target_(&target)
+    {
+        for (QWidget* above = &target; above != nullptr; above = above->parentWidget()) {
+            above->installEventFilter(this);
+            watched_.push_back(above);
+            if (auto* area = qobject_cast<QScrollArea*>(above))
+                for (auto* bar : {area->verticalScrollBar(), area->horizontalScrollBar()})
+                    connect(bar, &QAbstractSlider::actionTriggered, this, [this] { end(); });
+        }
+    }
+
+    void scrollSoon()
+    {
+        if (pending_ || ended_) return;
+        pending_ = true;
+        // After the event at hand: a scroll area resizes its scroll range
+        // on the same resize of its content.
+        QMetaObject::invokeMethod(this, [this] { scroll(); }, Qt::QueuedConnection);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == target_ && event->type() == QEvent::FocusOut) {
+            end();
+            return false;
+        }
+        if (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+            event->type() == QEvent::LayoutRequest)
+            scrollSoon();
+        return false;
+    }
+
+private:
+    void scroll()
+    {
+        pending_ = false;
+        if (ended_) return;
+        if (target_.isNull() || target_->window()->focusWidget() != target_) {
+            end();
+            return;
+        }
+        for (auto* above = target_->parentWidget(); above != nullptr; above = above->parentWidget())
+            if (auto* area = qobject_cast<QScrollArea*>(above);
+                area != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(target_))
+                area->ensureWidgetVisible(target_, 0, 10);
+    }
+    void end()
+    {
+        if (ended_) return;
+        ended_ = true;
+        for (const auto& widget : watched_)
+            if (!widget.isNull()) widget->removeEventFilter(this);
+        watched_.clear();
+        // Out of the control's children at once: a later call makes a new one.
+        setParent(nullptr);
+        deleteLater();
+    }
+
+    QPointer<QWidget> target_;
+    std::vector<QPointer<QWidget>> watched_;
+    bool pending_ = false;
+    bool ended_ = false;
+};
+
 }  // namespace
 
 bool holdsFocus(const QWidget& area)
@@ -59,14 +132,11 @@ void handFocus(QWidget& to)
 
 void bringIntoView(QWidget& control)
 {
-    // A card or row made just now has no place yet: scroll once it has one.
-    QTimer::singleShot(0, &control, [target = QPointer<QWidget>(&control)] {
-        if (target.isNull() || target->window()->focusWidget() != target) return;
-        for (auto* above = target->parentWidget(); above != nullptr; above = above->parentWidget())
-            if (auto* area = qobject_cast<QScrollArea*>(above);
-                area != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(target))
-                area->ensureWidgetVisible(target, 0, 10);
-    });
+    KeepInView* keeper = nullptr;
+    for (auto* child : control.children())
+        if ((keeper = dynamic_cast<KeepInView*>(child)) != nullptr) break;
+    if (keeper == nullptr) keeper = new KeepInView(control);
+    keeper->scrollSoon();
 }
 
 QWidget* firstControlIn(QWidget& area)

@@ -26,8 +26,8 @@ bool holdsFocus(const QWidget& area);
 void handFocus(QWidget& to);
 
 // Scrolls the focused `control` into view in the scroll areas around it,
-// once the layouts already asked for have placed it; nothing if it has lost
-// the focus by then.
+// and again whenever the layouts around it move it, until it loses the focus
+// or the person scrolls one of those areas.
 void bringIntoView(QWidget& control);
 
 // The first control inside `area` that Tab reaches and that is shown and

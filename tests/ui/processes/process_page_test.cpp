@@ -422,13 +422,11 @@ int rowsShown(ProcessPage& page)
 TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsClearTheShelf)
 {
     for (int i = 0; i < 6; ++i) start("zq-fold-" + std::to_string(i));
-    // The page below the window's top bar and menu, as the usual window holds
-    // it, with the fold floor the application gives it: as drawn, nothing
-    // folded.
+    // The page below the window's top bar and menu; in a tall window, as
+    // drawn, nothing folded.
     constexpr int chrome = 65;
-    open({1180, 760});
+    open({1180, 900});
     host.layout()->setContentsMargins(0, chrome, 0, 0);
-    page->setFoldFloor(760);
     refresh();
     ASSERT_GE(rows().rowCount(), 6);
     const auto shows = [&](const char* name) { return page->findChild<QWidget*>(name)->isVisibleTo(&host); };
@@ -442,7 +440,9 @@ TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsClea
         for (const auto* name : {"pageHeader", "pageTitles", "metricChips", "pageCaption", "paneTitle"})
             EXPECT_TRUE(shows(name)) << name;
         EXPECT_FALSE(joined());
+        EXPECT_GE(rowsShown(*page), 5);
     };
+    settle();
     drawn();
 
     // Shorter and shorter, down to 960×540 under a title bar and below: parts
@@ -469,9 +469,30 @@ TEST_F(ProcessPageTest, OnAShortPageThePartsAboveTheListGiveWayUntilFiveRowsClea
     EXPECT_LT(rowsShown(*page), 5) << "too short for five rows even folded";
 
     // Room again: everything comes back.
-    host.resize(1180, 760);
+    host.resize(1180, 900);
     settle();
     drawn();
+}
+
+// The page folds on its own height: a taller window never shows fewer than
+// the five rows a shorter one keeps, at the usual height (760) against a
+// pixel less or anywhere above the least height that holds five. (A part
+// taller than a row takes a sixth row with it as it unfolds.)
+TEST_F(ProcessPageTest, ATallerWindowNeverShowsFewerThanTheRowsKept)
+{
+    for (int i = 0; i < 12; ++i) start("zq-grow-" + std::to_string(i));
+    constexpr int chrome = 65;  // the window's top bar and menu above the page
+    open({1180, 760});
+    host.layout()->setContentsMargins(0, chrome, 0, 0);
+    refresh();
+    ASSERT_GE(rows().rowCount(), 12);
+    const auto rowsAt = [&](int height) {
+        host.resize(1180, height);
+        settle();
+        return rowsShown(*page);
+    };
+    for (int height : {759, 760}) EXPECT_GE(rowsAt(height), 5) << height << ": the usual height and a pixel less";
+    for (int height = 451 + chrome; height <= 900; height += 3) EXPECT_GE(rowsAt(height), 5) << height;
 }
 
 }  // namespace

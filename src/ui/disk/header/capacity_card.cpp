@@ -81,6 +81,9 @@ void reveal(QWidget* owner, double& level, int& generation, std::initializer_lis
 
 constexpr QMargins figureMargins(16, 13, 16, 13);
 constexpr QMargins compactMargins(16, 8, 16, 8);
+constexpr int figureSpacing = 18;
+constexpr int compactSpacing = 10;
+constexpr int figureWidth = 94;
 
 Divider* figureDivider()
 {
@@ -100,7 +103,7 @@ public:
     {
         setObjectName("capacityFigure");
         setAccessibleName(caption);
-        setMinimumWidth(94);
+        setMinimumWidth(figureWidth);
         auto* column = new QVBoxLayout(this);
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(3);
@@ -113,6 +116,13 @@ public:
         value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value_->setShrinks(false);
         column->addWidget(value_);
+    }
+
+    // Compact: the value in the headline font, the figure as wide as it is.
+    void setCompact(bool compact)
+    {
+        value_->setFont(CorvalentStyle::font(compact ? TextStyle::headline : TextStyle::tileFigure));
+        setMinimumWidth(compact ? 0 : figureWidth);
     }
 
     void set(std::uint64_t bytes, Tone tone, bool animated)
@@ -156,7 +166,7 @@ CapacityCard::CapacityCard(DiskModel& model, QWidget* parent) : QWidget(parent),
     figures_->setObjectName("capacityFigures");
     auto* row = new QHBoxLayout(figures_);
     row->setContentsMargins(figureMargins);
-    row->setSpacing(18);
+    row->setSpacing(figureSpacing);
     gauge_ = new Gauge(48);
     gauge_->setObjectName("capacityGauge");
     row->addWidget(gauge_, 0, Qt::AlignVCenter);
@@ -185,8 +195,9 @@ CapacityCard::CapacityCard(DiskModel& model, QWidget* parent) : QWidget(parent),
     reclaimableDivider_ = figureDivider();
     reclaimable_ = new CapacityFigure("RECLAIMABLE");
     total_ = new CapacityFigure("CAPACITY");
-    secondary_ = {figureDivider(), freeNow_, reclaimableDivider_, reclaimable_, figureDivider(), total_};
-    for (auto* item : secondary_) row->addWidget(item, 0, Qt::AlignVCenter);
+    for (QWidget* item : std::initializer_list<QWidget*>{figureDivider(), freeNow_, reclaimableDivider_, reclaimable_,
+                                                         figureDivider(), total_})
+        row->addWidget(item, 0, Qt::AlignVCenter);
     showFigures();
     stack->addWidget(figures_);
 
@@ -235,7 +246,8 @@ void CapacityCard::setCompact(bool compact)
     if (compact == compact_) return;
     compact_ = compact;
     figures_->layout()->setContentsMargins(compact ? compactMargins : figureMargins);
-    showFigures();
+    figures_->layout()->setSpacing(compact ? compactSpacing : figureSpacing);
+    for (auto* figure : {usable_, freeNow_, reclaimable_, total_}) figure->setCompact(compact);
 }
 
 int CapacityCard::rowHeight(bool compact) const
@@ -250,9 +262,8 @@ int CapacityCard::rowHeight(bool compact) const
 
 void CapacityCard::showFigures()
 {
-    for (auto* item : secondary_) item->setVisible(!compact_);
-    reclaimableDivider_->setVisible(!compact_ && hasReclaimable_);
-    reclaimable_->setVisible(!compact_ && hasReclaimable_);
+    reclaimableDivider_->setVisible(hasReclaimable_);
+    reclaimable_->setVisible(hasReclaimable_);
 }
 
 void CapacityCard::paintEvent(QPaintEvent*)

@@ -10,7 +10,6 @@
 #include <QWidget>
 
 #include <optional>
-#include <vector>
 
 #include "core/disk/disk.h"
 
@@ -46,9 +45,9 @@ class CapacityCard : public QWidget {
 public:
     explicit CapacityCard(DiskModel& model, QWidget* parent = nullptr);
 
-    // Compact, on a short page, the card keeps only its first figure and
-    // less room above and below. The height of its row with the figures,
-    // full or compact.
+    // Compact, on a short page, the card keeps every figure in a smaller
+    // font, closer together, with less room above and below. The height of
+    // its row with the figures, full or compact.
     void setCompact(bool compact);
     int rowHeight(bool compact) const;
 
@@ -73,7 +72,6 @@ private:
     QWidget* reclaimableDivider_;
     CapacityFigure* reclaimable_;
     CapacityFigure* total_;
-    std::vector<QWidget*> secondary_;  // the figures after the first, with their dividers
     bool hasReclaimable_ = false;
     bool compact_ = false;
     double nameReveal_ = 1;

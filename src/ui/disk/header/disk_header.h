@@ -5,7 +5,7 @@
 // then the selected volume's capacity card and, while access is limited,
 // the warning that the map may be incomplete. In a short window it folds: the
 // subtitle goes first, then the title, whose commands join the card's row
-// while the card keeps only its first figure.
+// while the card keeps every figure in a compact form.
 
 #include <QWidget>
 

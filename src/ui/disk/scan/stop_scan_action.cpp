@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QPainter>
+#include <QScreen>
 #include <QShortcut>
 
 #include <algorithm>
@@ -31,6 +32,20 @@ constexpr double hintSlide = 3;
 double unit(double value)
 {
     return std::clamp(value, 0.0, 1.0);
+}
+
+// The part of `widget` that can be seen: what its parents, its window and
+// its screen leave of it, in its own coordinates.
+QRect inSight(const QWidget& widget)
+{
+    QRect seen = widget.rect();
+    for (const auto* above = widget.parentWidget(); above != nullptr; above = above->parentWidget())
+        seen &= QRect(widget.mapFrom(above, QPoint(0, 0)), above->size());
+    if (const auto* screen = widget.screen()) {
+        const auto room = screen->availableGeometry();
+        seen &= QRect(widget.mapFromGlobal(room.topLeft()), room.size());
+    }
+    return seen;
 }
 
 // The painted control: teal while highlighted, "Finishing…" over a small
@@ -282,7 +297,8 @@ void StopScanAction::followHint(const AppMotion::Animation& animation)
 }
 
 // The control lifts a pixel while its bubble shows, except under reduced
-// motion; the bubble hangs below the control's unlifted place.
+// motion; the bubble hangs below the control's unlifted place, or stands
+// above it where the window or the screen ends too close below.
 void StopScanAction::place()
 {
     const QPoint origin = mapTo(parentWidget(), QPoint(0, 0));
@@ -296,8 +312,15 @@ void StopScanAction::place()
     if (shown <= 0 && !hintShown()) hint->hide();
     const auto size = hint->sizeHint();
     const double offset = hintRestingOffset + (AppMotion::reduceMotion() ? 0 : hintSlide * shown);
-    const int bottom = origin.y() + height() + static_cast<int>(std::lround(offset));
-    hint->setGeometry(origin.x() + (width() - size.width()) / 2, bottom - size.height(), size.width(), size.height());
+    const int reach = static_cast<int>(std::lround(offset));
+    const auto seen = inSight(*parentWidget());
+    const int below = origin.y() + height() + reach - size.height();
+    const int above = origin.y() - reach;
+    const bool fitsBelow = below + size.height() <= seen.bottom() + 1;
+    const int top = fitsBelow || above < seen.top() ? below : above;
+    const int left = std::clamp(origin.x() + (width() - size.width()) / 2, seen.left(),
+                                std::max(seen.left(), seen.right() + 1 - size.width()));
+    hint->setGeometry(left, top, size.width(), size.height());
 }
 
 void StopScanAction::moveEvent(QMoveEvent*)
