@@ -81,13 +81,9 @@ private:
     bool sized_ = false;
     int slideGeneration_ = 0;
     int folded_ = 0;
-<<<<<<< HEAD
-    std::optional<int> foldFloor_;
     // The group the list's focus went to when the running stop began, and its row then.
     std::string stopped_;
     std::optional<int> stoppedRow_;
-=======
->>>>>>> s27-diskui
 };
 
 }  // namespace corvalent
