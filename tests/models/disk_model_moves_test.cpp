@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "models/disk_model.h"
+#include "disk_model_waits.h"
 #include "drain_lanes.h"
 #include "test_support.h"
 
@@ -16,17 +17,11 @@ namespace corvalent {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::await;
 using testing::writeFile;
 
 constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 10 MB up
 
-template <typename Action>
-bool await(Action action)
-{
-    bool done = false;
-    action([&] { done = true; });
-    return QTest::qWaitFor([&] { return done; }, 20'000);
-}
 
 // A home and Trash of the test's own, and a model scanning them with the
 // volumes the test lists.
@@ -38,7 +33,7 @@ struct Moves {
 
     static DiskVolume volumeAt(const std::string& url)
     {
-        return {url, url, url, DiskCapacity::make(url, 1'000'000'000'000, 500'000'000'000), true, false};
+        return testing::listedVolume(url, 1'000'000'000'000, 500'000'000'000);
     }
     DiskModelEnvironment environment()
     {

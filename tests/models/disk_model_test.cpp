@@ -10,6 +10,7 @@
 #include "core/common/paths.h"
 #include "core/process/processes.h"
 #include "models/disk_model.h"
+#include "disk_model_waits.h"
 #include "drain_lanes.h"
 #include "test_support.h"
 
@@ -21,19 +22,8 @@ using Kind = DiskModelStatus::Kind;
 using testing::ChildProcess;
 using testing::writeFile;
 
-DiskVolume volume(const std::string& url, std::uint64_t total, std::uint64_t available)
-{
-    return {url, url, url, DiskCapacity::make(url, total, available), true, false};
-}
-
-// Runs an action that reports its end through a callback, and waits for it.
-template <typename Action>
-bool await(Action action)
-{
-    bool done = false;
-    action([&] { done = true; });
-    return QTest::qWaitFor([&] { return done; }, 10'000);
-}
+using testing::await;
+constexpr auto volume = testing::listedVolume;
 
 // The model's signals in the order it sends them, from its construction on;
 // a run of progress reports is one entry.
