@@ -11,6 +11,7 @@
 #include <chrono>
 #include <unistd.h>
 
+#include "disk_model_fixtures.h"
 #include "drain_lanes.h"
 #include "models/disk_model.h"
 #include "slow_mount.h"
@@ -45,10 +46,8 @@ TEST(DiskModelOnAHungFileSystem, AStopEndsTheScanRescansWaitAndAnotherScanRunsAt
     for (const char* name : {"a", "b/c"}) testing::writeFile(other / name, 5'000);
 
     OneThreadFilesLane lane;
-    QSettings().clear();
-    auto environment = DiskModelEnvironment::system();
+    auto environment = testing::systemWithoutSnapshots();
     environment.volumes = [] { return std::vector<DiskVolume>{}; };
-    environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
     environment.stopGraceMilliseconds = 200;
     DiskModel model(environment);
 
@@ -105,10 +104,7 @@ TEST(DiskModelOnAHungFileSystem, TheTrashAnswersWhileADiskNeverAnswers)
     for (const char* name : {"first.bin", "second.bin"}) testing::writeFile(items / name, 100'000);
 
     OneThreadFilesLane lane;
-    QSettings().clear();
-    auto environment = DiskModelEnvironment::system();
-    environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
-    DiskModel model(environment);
+    DiskModel model(testing::systemWithoutSnapshots());
 
     SlowTree tree;
     tree.folders = {"a"};
@@ -151,10 +147,7 @@ TEST(DiskModelOnAHungFileSystem, TheTrashAnswersWhileADiskNeverAnswers)
 TEST(DiskModelOnAHungFileSystem, ASlowDiskNamedOnTheFirstLoadIsListedOnTheNext)
 {
     const testing::TempHome temp;
-    QSettings().clear();
-    auto environment = DiskModelEnvironment::system();
-    environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
-    DiskModel model(environment);
+    DiskModel model(testing::systemWithoutSnapshots());
 
     SlowTree tree;
     tree.slowStatfs = {"."};

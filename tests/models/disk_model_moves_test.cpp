@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "models/disk_model.h"
-#include "disk_model_waits.h"
+#include "disk_model_fixtures.h"
 #include "drain_lanes.h"
 #include "test_support.h"
 
@@ -37,10 +37,8 @@ struct Moves {
     }
     DiskModelEnvironment environment()
     {
-        QSettings().clear();
-        auto environment = DiskModelEnvironment::system();
+        auto environment = testing::systemWithoutSnapshots();
         environment.volumes = [this] { return volumeList; };
-        environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
         return environment;
     }
     ~Moves() { drainLanes(); }

@@ -10,7 +10,7 @@
 #include "core/common/paths.h"
 #include "core/process/processes.h"
 #include "models/disk_model.h"
-#include "disk_model_waits.h"
+#include "disk_model_fixtures.h"
 #include "drain_lanes.h"
 #include "test_support.h"
 
@@ -60,10 +60,8 @@ struct Harness {
     DiskModel model{environment()};
     DiskModelEnvironment environment()
     {
-        QSettings().clear();
-        auto environment = DiskModelEnvironment::system();
+        auto environment = testing::systemWithoutSnapshots();
         environment.volumes = [this] { return volumeList; };
-        environment.snapshotSummary = [](const std::string&, std::stop_token) { return std::nullopt; };
         return environment;
     }
     ~Harness() { drainLanes(); }
