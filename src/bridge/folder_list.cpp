@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <climits>
+#include <filesystem>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 #include "bridge/file_descriptor.h"
@@ -20,59 +20,12 @@
 namespace corvalent {
 namespace {
 
-std::string readText(const char* path)
+// `path` with "." and ".." taken away by spelling alone, without a trailing slash.
+std::string lexicallyNormal(const std::string& path)
 {
-    const FileDescriptor file(::open(path, O_RDONLY | O_CLOEXEC));
-    std::string text;
-    char buffer[16 * 1'024];
-    for (ssize_t got; file.valid() && (got = ::read(file.get(), buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    return text;
-}
-
-std::string pathOf(int fd)
-{
-    std::string path(PATH_MAX, '\0');
-    const auto length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path.data(), path.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
-    path.resize(static_cast<std::size_t>(length));
-    return path;
-}
-
-// `path` with "." and ".." taken away by spelling alone.
-std::string lexicallyNormal(std::string_view path)
-{
-    std::vector<std::string_view> parts;
-    while (!path.empty()) {
-        const auto slash = path.find('/');
-        const auto part = path.substr(0, slash);
-        path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-            continue;
-        }
-        parts.push_back(part);
-    }
-    std::string out;
-    for (const auto part : parts) (out += '/') += part;
-    return out.empty() ? "/" : out;
-}
-
-// The mount point of the mount that holds `path`, by the table.
-std::string holdingMount(const std::vector<MountEntry>& mounts, std::string_view path)
-{
-    std::string best = "/";
-    for (const auto& mount : mounts) {
-        const std::string_view point = mount.mountPoint;
-        const bool holds = point == "/" || (path.starts_with(point) && (path.size() == point.size() ||
-                                                                          path[point.size()] == '/'));
-        if (holds && point.size() >= best.size()) best = mount.mountPoint;
-    }
-    return best;
+    auto normal = std::filesystem::path(path).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    return normal;
 }
 
 // What a link leads to, without ever touching another file system than the
@@ -93,7 +46,7 @@ std::optional<PLFolderKind> linkTarget(int folder, const char* name, const std::
         if (length <= 0 || static_cast<std::size_t>(length) >= link.size() || folderPath.empty()) return std::nullopt;
         link.resize(static_cast<std::size_t>(length));
         const auto path = lexicallyNormal(link.front() == '/' ? link : folderPath + '/' + link);
-        if (holdingMount(mounts, path) != holdingMount(mounts, folderPath)) return PLFolderKind::elsewhere;
+        if (mountHolding(mounts, path) != mountHolding(mounts, folderPath)) return PLFolderKind::elsewhere;
         how.resolve = RESOLVE_NO_SYMLINKS;
         target.reset(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
         if (!target.valid() && errno == ELOOP) return PLFolderKind::elsewhere;
@@ -120,10 +73,11 @@ PLFolderListing pl_list_folders(const char* path)
     }
     FileDescriptor folder(opened);
     // From the mount table, before anything below is looked at.
-    const auto folderPath = pathOf(folder.get());
-    const auto text = readText("/proc/self/mountinfo");
-    const auto table = parseMountInfo(text);
-    const auto mounts = folderPath.empty() ? nullptr : walk::mountsBelow(text, folderPath);
+    const auto folderPath = pathOfOpen(folder.get());
+    const FileDescriptor tableFile(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    const auto text = tableFile.valid() ? readMountInfo(tableFile.get()) : std::nullopt;
+    const auto table = parseMountInfo(text.value_or(std::string()));
+    const auto mounts = folderPath.empty() ? nullptr : walk::mountsBelow(table, folderPath);
     DIR* stream = ::fdopendir(::dup(folder.get()));
     if (stream == nullptr) {
         listing.error = errno;

@@ -1,5 +1,9 @@
 #include "bridge/mount_table.h"
 
+#include <unistd.h>
+#include <cerrno>
+#include <climits>
+
 #include <algorithm>
 #include <charconv>
 #include <iterator>
@@ -20,6 +24,28 @@ std::vector<std::string_view> fields(std::string_view line)
 }
 
 }  // namespace
+
+std::optional<std::string> readMountInfo(int file)
+{
+    std::string text;
+    char buffer[16 * 1'024];
+    for (;;) {
+        const auto read = ::read(file, buffer, sizeof buffer);
+        if (read < 0 && errno == EINTR) continue;
+        if (read < 0) return std::nullopt;
+        if (read == 0) return text;
+        text.append(buffer, static_cast<std::size_t>(read));
+    }
+}
+
+std::string pathOfOpen(int descriptor)
+{
+    std::string path(PATH_MAX, '\0');
+    const auto length = ::readlink(("/proc/self/fd/" + std::to_string(descriptor)).c_str(), path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
+    path.resize(static_cast<std::size_t>(length));
+    return path;
+}
 
 std::string unescapedMountField(std::string_view text)
 {

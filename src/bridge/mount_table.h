@@ -4,6 +4,7 @@
 // the volume list, and where a path lies among its mounts.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,14 @@ struct MountEntry {
 };
 
 std::vector<MountEntry> parseMountInfo(std::string_view text);
+
+// The whole text of an open mount table; nothing when it cannot be read.
+std::optional<std::string> readMountInfo(int file);
+
+// The path of an open file or folder as the kernel spells it, links
+// resolved: the table's spelling. Read from its descriptor, so nothing asks
+// its file system. Empty when unknown.
+std::string pathOfOpen(int descriptor);
 
 // The mount that holds `path` (absolute, spelled as the table spells it):
 // the one with the longest mount point at or above it, the later of two on

@@ -1,7 +1,6 @@
 #include "bridge/walk_mounts.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <cerrno>
@@ -16,8 +15,12 @@ namespace corvalent::walk {
 
 std::unique_ptr<MountPlace> mountsBelow(std::string_view table, std::string_view root)
 {
+    return mountsBelow(parseMountInfo(table), root);
+}
+
+std::unique_ptr<MountPlace> mountsBelow(const std::vector<MountEntry>& all, std::string_view root)
+{
     while (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
-    const auto all = parseMountInfo(table);
     const auto* holding = mountHolding(all, root);
     const auto deviceOf = [](const MountEntry& entry) -> std::uint64_t { return makedev(entry.major, entry.minor); };
 
@@ -45,26 +48,12 @@ std::unique_ptr<MountPlace> mountsBelow(std::string_view table, std::string_view
 
 std::unique_ptr<MountPlace> mountsBelowFolder(int root, const std::stop_token& stop)
 {
-    // The root's path as the kernel spells it, links resolved: the table's
-    // spelling. Read from the open folder, so nothing asks its file system.
-    const auto link = "/proc/self/fd/" + std::to_string(root);
-    std::string path(PATH_MAX, '\0');
-    const auto length = ::readlink(link.c_str(), path.data(), path.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= path.size() || path[0] != '/') return nullptr;
-    path.resize(static_cast<std::size_t>(length));
-
+    const auto path = pathOfOpen(root);
+    if (path.empty() || path[0] != '/') return nullptr;
     const FileDescriptor table(openPatiently(AT_FDCWD, "/proc/self/mountinfo", O_RDONLY | O_CLOEXEC, stop, {}));
     if (!table.valid()) return nullptr;
-    std::string text;
-    char buffer[16 * 1'024];
-    for (;;) {
-        const auto read = ::read(table.get(), buffer, sizeof buffer);
-        if (read < 0 && errno == EINTR) continue;
-        if (read < 0) return nullptr;
-        if (read == 0) break;
-        text.append(buffer, static_cast<std::size_t>(read));
-    }
-    return mountsBelow(text, path);
+    const auto text = readMountInfo(table.get());
+    return text ? mountsBelow(*text, path) : nullptr;
 }
 
 }  // namespace corvalent::walk

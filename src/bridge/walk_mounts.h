@@ -11,6 +11,9 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "bridge/mount_table.h"
 
 namespace corvalent::walk {
 
@@ -34,6 +37,8 @@ struct MountPlace {
 // is of another file system when its device differs from that of the mount
 // holding the root. Null when none lies below the root.
 std::unique_ptr<MountPlace> mountsBelow(std::string_view table, std::string_view root);
+// The same from the table already parsed.
+std::unique_ptr<MountPlace> mountsBelow(const std::vector<MountEntry>& table, std::string_view root);
 
 // The mount points below the open folder `root`, read from this process's
 // mount table; null when there are none or the table cannot be read.

@@ -16,7 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -307,8 +306,6 @@ inline constexpr std::chrono::seconds slowVolumeLimit{10};
 // reader has been out for slowVolumeLimit).
 DiskVolumeList volumes(const std::shared_ptr<MountFigureCache>& cache,
                        std::chrono::milliseconds limit = volumeReadLimit);
-// The same with a cache of its own.
-DiskVolumeList volumes();
 
 }  // namespace DiskScanner
 

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -211,11 +210,6 @@ bool isUserVolumeMount(const MountEntry& entry)
 }
 
 namespace DiskScanner {
-
-DiskVolumeList volumes()
-{
-    return volumes(std::make_shared<MountFigureCache>());
-}
 
 DiskVolumeList volumes(const std::shared_ptr<MountFigureCache>& cache, std::chrono::milliseconds limit)
 {

@@ -116,7 +116,7 @@ TEST(DiskVolumes, MountTableParsingAndUserVolumes)
     for (const auto& mount : mounts) user.push_back(isUserVolumeMount(mount));
     EXPECT_EQ(user, (std::vector<bool>{true, true, false, false, false, true, false, true}));
 
-    const auto volumes = DiskScanner::volumes().volumes;
+    const auto volumes = DiskScanner::volumes(std::make_shared<MountFigureCache>()).volumes;
     ASSERT_FALSE(volumes.empty());
     EXPECT_EQ(volumes.front().id, "/");
     std::set<std::string> ids;
