@@ -30,11 +30,8 @@ private:
 
 void guardConfirmation(QDialog& sheet, Button& cancel, Button& action)
 {
-    for (auto* button : {&cancel, &action}) {
-        button->setFocusPolicy(Qt::StrongFocus);
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    // The kit's buttons take focus by Tab and are never a passing default.
+    for (auto* button : {&cancel, &action}) button->setDefault(false);
     action.setIgnoresReturn(true);
     new FirstFocus(sheet, cancel);
 }

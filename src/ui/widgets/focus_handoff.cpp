@@ -45,6 +45,17 @@ bool takesFocus(const QWidget& control, const QWidget& window)
     return true;
 }
 
+// The scroll areas whose content holds `control`, nearest first.
+std::vector<QScrollArea*> areasAround(const QWidget& control)
+{
+    std::vector<QScrollArea*> areas;
+    for (auto* above = control.parentWidget(); above != nullptr; above = above->parentWidget())
+        if (auto* area = qobject_cast<QScrollArea*>(above);
+            area != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(&control))
+            areas.push_back(area);
+    return areas;
+}
+
 // Scrolls a focused control into view, and again each time the layouts
 // around it move it (a card made just now gets its place a layout pass or
 // more later; cards come, go and grow above it), until it loses the focus or
@@ -93,10 +104,7 @@ private:
             end();
             return;
         }
-        for (auto* above = target_->parentWidget(); above != nullptr; above = above->parentWidget())
-            if (auto* area = qobject_cast<QScrollArea*>(above);
-                area != nullptr && area->widget() != nullptr && area->widget()->isAncestorOf(target_))
-                area->ensureWidgetVisible(target_, 0, 10);
+        for (auto* area : areasAround(*target_)) area->ensureWidgetVisible(target_, 0, 10);
     }
     void end()
     {
@@ -132,6 +140,8 @@ void handFocus(QWidget& to)
 
 void bringIntoView(QWidget& control)
 {
+    // Outside every scroll area there is nothing to scroll, nor to follow.
+    if (areasAround(control).empty()) return;
     KeepInView* keeper = nullptr;
     for (auto* child : control.children())
         if ((keeper = dynamic_cast<KeepInView*>(child)) != nullptr) break;

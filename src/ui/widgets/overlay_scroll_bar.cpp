@@ -116,7 +116,9 @@ void OverlayScrollBar::mouseMoveEvent(QMouseEvent* event)
     const double travel = area.height() - thumb().height();
     if (travel <= 0) return;
     const double progress = std::clamp((event->position().y() - *grab_ - area.top()) / travel, 0.0, 1.0);
-    bar_->setValue(bar_->minimum() + static_cast<int>(std::lround(progress * (bar_->maximum() - bar_->minimum()))));
+    // A move by the person, as the bar's own drag reports it: a control kept in view lets go.
+    bar_->setSliderPosition(bar_->minimum() +
+                            static_cast<int>(std::lround(progress * (bar_->maximum() - bar_->minimum()))));
 }
 
 void OverlayScrollBar::mouseReleaseEvent(QMouseEvent*)

@@ -3,19 +3,16 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTimer>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_handoff.h"
 
 namespace corvalent {
 namespace {
 
 constexpr double ringRadius = 8;
-// Room kept above and below a control brought into view.
-constexpr int margin = 10;
 
 // Lies over the whole area, above its viewport and bar, and draws the ring
 // while it shows; clicks go through to what lies below.
@@ -32,12 +29,10 @@ public:
         connect(area.verticalScrollBar(), &QScrollBar::rangeChanged, this,
                 [this](int least, int most) { followRange(most > least); });
         followRange(area.verticalScrollBar()->maximum() > area.verticalScrollBar()->minimum());
-        // A click puts the focus where the pointer is, already in view. The
-        // rest waits for the event loop: the area may be going away, or the
-        // control only now laid out.
+        // A click puts the focus where the pointer is, already in view.
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
             if (now == nullptr || QApplication::mouseButtons() != Qt::NoButton) return;
-            QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(now)] { bringIntoView(target); });
+            if (area_.widget() != nullptr && area_.widget()->isAncestorOf(now)) bringIntoView(*now);
         });
     }
 
@@ -74,13 +69,6 @@ private:
         const auto policy = scrolls ? Qt::StrongFocus : Qt::NoFocus;
         if (area_.focusPolicy() != policy) area_.setFocusPolicy(policy);
     }
-    void bringIntoView(const QPointer<QWidget>& target)
-    {
-        auto* content = area_.widget();
-        if (target.isNull() || !target->hasFocus() || content == nullptr || !content->isAncestorOf(target)) return;
-        area_.ensureWidgetVisible(target, 0, margin);
-    }
-
     QScrollArea& area_;
     FocusRing ring_;
 };
