@@ -17,6 +17,7 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/check_box.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/screen_fit.h"
 #include "ui/widgets/symbols.h"
 
@@ -59,12 +60,9 @@ FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, s
     setObjectName("folderChooser");
     setWindowTitle(QStringLiteral("Choose a folder to map"));
     setAccessibleName(windowTitle());
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(padding, padding, padding, padding);
-    column->setSpacing(12);
+    auto* column = columnLayout(this, padding, 12);
 
-    auto* top = new QHBoxLayout;
-    top->setSpacing(8);
+    auto* top = rowLayout(8);
     up_ = new Button(Button::Kind::bordered, QString(), this);
     up_->setObjectName("folderUp");
     up_->setSymbol(QStringLiteral("arrow.up"));
@@ -102,8 +100,7 @@ FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, s
     message_->hide();
     list_->viewport()->installEventFilter(this);
 
-    auto* footer = new QHBoxLayout;
-    footer->setSpacing(10);
+    auto* footer = rowLayout(10);
     hidden_ = new CheckBox(QStringLiteral("Show Hidden Folders"), this);
     hidden_->setObjectName("folderHidden");
     setLiteralToolTip(*hidden_, QStringLiteral("Ctrl+H"));
@@ -179,8 +176,7 @@ void FolderChooserDialog::openFolder(const QString& path)
         [program = program_, path = QFile::encodeName(folder_).toStdString(), limit = answerLimit_](std::stop_token stop) {
             return FolderLister::listApart(program, path, limit, std::move(stop));
         },
-        [this, generation, path = folder_, cameFrom](FolderListing listing) {
-            if (generation != generation_) return;
+        [this, path = folder_, cameFrom](FolderListing listing) {
             listed(path, listing);
             fill(cameFrom);
             emit folderListed();
@@ -197,7 +193,7 @@ void FolderChooserDialog::listed(const QString& path, const FolderListing& listi
     switch (listing.outcome) {
     case FolderListing::Outcome::listed: message_->hide(); break;
     case FolderListing::Outcome::notAnswering:
-        silent_.insert(path, true);
+        silent_.insert(path);
         failed_ = true;
         showMessage(QStringLiteral("%1 does not answer. It may be on a disk or network share that is not "
                                    "responding.")

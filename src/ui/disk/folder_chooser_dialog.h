@@ -9,7 +9,7 @@
 // looked at.
 
 #include <QDialog>
-#include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <chrono>
@@ -79,7 +79,7 @@ private:
     int generation_ = 0;
     BackgroundTask listing_;
     // Folders that did not answer while this dialog was open: not asked again.
-    QHash<QString, bool> silent_;
+    QSet<QString> silent_;
 
     Button* up_;
     QLineEdit* path_;

@@ -24,9 +24,9 @@ constexpr int headerSpacing = 16;
 constexpr int rowSpacing = 18;
 constexpr int titleSpacing = 4;
 
-QString driveSymbol(const std::optional<DiskVolume>& volume)
+QString driveSymbol(bool external)
 {
-    return volume && volume->isExternal() ? QStringLiteral("externaldrive") : QStringLiteral("internaldrive");
+    return external ? QStringLiteral("externaldrive") : QStringLiteral("internaldrive");
 }
 
 QIcon symbolIcon(const QString& symbol, const QPalette& palette)
@@ -147,7 +147,7 @@ void DiskHeader::sync()
     stop_->setText(model_.stopping() ? QStringLiteral("Stopping…") : QStringLiteral("Stop Scan"));
     stop_->setEnabled(!model_.stopping());
     volume_->setText(selected ? QString::fromStdString(selected->name) : QStringLiteral("Choose Disk"));
-    volume_->setSymbol(driveSymbol(selected));
+    volume_->setSymbol(driveSymbol(selected && selected->isExternal()));
     volume_->setAccessibleDescription(QStringLiteral("Choose the disk to map"));
     // A mount that does not answer is named in the menu, beside Refresh Disks.
     volume_->setEnabled(!scanning && (!model_.volumes().empty() || !model_.notRespondingVolumes().empty()));
@@ -173,34 +173,35 @@ void DiskHeader::fillVolumeMenu()
         heading->setFont(font);
     };
     const auto addVolume = [this](const DiskVolume& volume) {
-        auto* action = menu_->addAction(symbolIcon(driveSymbol(volume), palette()), menuText(volume.name));
+        auto* action = menu_->addAction(symbolIcon(driveSymbol(volume.isExternal()), palette()), menuText(volume.name));
         connect(action, &QAction::triggered, this, [this, id = volume.id] { model_.selectVolume(id); });
     };
     // Named, but not to be chosen while it does not answer.
     const auto addNotResponding = [this](const DiskUnresponsiveVolume& volume) {
-        const auto symbol = volume.isExternal() ? QStringLiteral("externaldrive") : QStringLiteral("internaldrive");
-        menu_->addAction(symbolIcon(symbol, palette()), menuText(volume.name) + QStringLiteral(" · not responding"))
+        menu_->addAction(symbolIcon(driveSymbol(volume.isExternal()), palette()),
+                         menuText(volume.name) + QStringLiteral(" · not responding"))
             ->setEnabled(false);
     };
+    // The disks of one kind, listed or not answering; whether there was one.
+    const auto addDisks = [&](bool external) {
+        bool any = false;
+        for (const auto& volume : model_.volumes()) {
+            if (volume.isExternal() != external) continue;
+            addVolume(volume);
+            any = true;
+        }
+        for (const auto& volume : model_.notRespondingVolumes()) {
+            if (volume.isExternal() != external) continue;
+            addNotResponding(volume);
+            any = true;
+        }
+        return any;
+    };
     section(QStringLiteral("Internal"));
-    for (const auto& volume : model_.volumes())
-        if (!volume.isExternal()) addVolume(volume);
-    for (const auto& volume : model_.notRespondingVolumes())
-        if (!volume.isExternal()) addNotResponding(volume);
+    addDisks(false);
     menu_->addSeparator();
     section(QStringLiteral("External"));
-    bool anyExternal = false;
-    for (const auto& volume : model_.volumes()) {
-        if (!volume.isExternal()) continue;
-        addVolume(volume);
-        anyExternal = true;
-    }
-    for (const auto& volume : model_.notRespondingVolumes()) {
-        if (!volume.isExternal()) continue;
-        addNotResponding(volume);
-        anyExternal = true;
-    }
-    if (!anyExternal) menu_->addAction(QStringLiteral("No external disks connected"))->setEnabled(false);
+    if (!addDisks(true)) menu_->addAction(QStringLiteral("No external disks connected"))->setEnabled(false);
     menu_->addSeparator();
     auto* refresh = menu_->addAction(symbolIcon(QStringLiteral("arrow.clockwise"), palette()),
                                      QStringLiteral("Refresh Disks"));
