@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QIcon>
 #include <QMainWindow>
@@ -14,9 +15,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
 #include <string_view>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include "models/app_notifications.h"
@@ -124,6 +128,21 @@ bool measurementFlagGiven(int argc, char** argv)
     return false;
 }
 
+// Whether something listens on the local socket at `path`: a compositor that
+// died leaves its socket file behind.
+bool socketAnswers(const QByteArray& path)
+{
+    sockaddr_un address{};
+    if (path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof(address.sun_path)) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return answers;
+}
+
 // Whether the window has a display to go to. Qt aborts where its platform
 // finds none; a platform chosen by name other than X11's or Wayland's (the
 // offscreen one) needs none.
@@ -146,8 +165,7 @@ bool displayReachable(int argc, char** argv)
         const auto name = qEnvironmentVariable("WAYLAND_DISPLAY");
         if (name.isEmpty()) return false;
         const auto path = name.startsWith(u'/') ? name : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + name;
-        std::error_code error;
-        return std::filesystem::is_socket(path.toStdString(), error);
+        return socketAnswers(QFile::encodeName(path));
     };
     if (platform.isEmpty()) return wayland() || x11();
     // Qt tries each of a list "wayland;xcb" in turn.

@@ -161,7 +161,7 @@ void SettingsWindow::buildAppearance(QVBoxLayout& column)
     row->addWidget(theme_);
     inside->addLayout(row);
     inside->addWidget(
-        captionLabel(QStringLiteral("System follows your computer’s appearance. The app icon follows the system.")));
+        captionLabel(QStringLiteral("System follows your computer’s appearance.")));
 
     connect(theme_, &SegmentedControl::chosen, this, [](int id) { setAppearance(static_cast<AppAppearance>(id)); });
     connect(&Preferences::standard(), &Preferences::appearanceChanged, this,

@@ -152,8 +152,13 @@ TEST(ImpactReviewTexts, ChecksStopAtFourAndTheTitleCountsEverySelectedGroup)
     const auto checks = checksBeforeStopping(many);
     ASSERT_EQ(checks.size(), 4);
     EXPECT_EQ(checks[0], "Finish or save anything you want to keep in A, B, C.");
-    EXPECT_EQ(checks[1], "Pause important container or database writes before quitting OrbStack.");
+    EXPECT_EQ(checks[1], "Pause important container or database writes before quitting the container runtime.");
     EXPECT_EQ(checks[2], "Review e: only 1 of 2 stoppable processes are selected.");
+    // The check names the container runtime that was selected.
+    auto podman = assessment({group("Podman", true, 1, 1), group("Docker", true, 1, 1), group("A", true, 1, 1)});
+    podman.highImpactNotes = {"Local containers or databases may be interrupted."};
+    EXPECT_EQ(checksBeforeStopping(podman)[1],
+              "Pause important container or database writes before quitting Podman, Docker.");
     // Two groups lie beyond the preview: the title counts them as signal groups.
     EXPECT_EQ(actionTitle(many), "4 apps will quit normally; 4 groups will receive stop signals");
     EXPECT_TRUE(omittedLine(0).isEmpty());

@@ -1,7 +1,9 @@
 // The program as a person starts it: the built binary with its flags.
 #include <QSettings>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -213,11 +215,24 @@ TEST_F(ProgramTest, WithoutADisplayItSaysSoInOneLineAndEnds)
         set("QT_QPA_PLATFORM", platform);
         expectNoDisplay(platform.value_or("no platform"));
     }
-    // A display that is named but does not answer is none either.
+    // A display that is named but does not answer is none either: an X server
+    // that is gone, and the socket file a compositor left when it died.
     set("QT_QPA_PLATFORM", std::nullopt);
     set("DISPLAY", std::string(":77"));
     set("WAYLAND_DISPLAY", std::string("wayland-77"));
     expectNoDisplay("a display that is gone");
+    set("DISPLAY", std::nullopt);
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const auto socketPath = (root.path() / "wayland-77").string();
+        socketPath.copy(address.sun_path, sizeof(address.sun_path) - 1);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+        ::close(fd);
+        ASSERT_TRUE(fs::is_socket(socketPath));
+    }
+    expectNoDisplay("a compositor's socket that nobody listens on");
     EXPECT_FALSE(fs::exists(root.path() / "corvalent.lock")) << "it ended before it took the instance";
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/process/processes.h"
+
 namespace corvalent::ImpactReviewTexts {
 namespace {
 
@@ -58,7 +60,15 @@ QStringList checksBeforeStopping(const ImpactAssessment& assessment)
                                             return QString::fromStdString(note).contains(QStringLiteral("containers"),
                                                                                          Qt::CaseInsensitive);
                                         });
-    if (containers) checks << QStringLiteral("Pause important container or database writes before quitting OrbStack.");
+    if (containers) {
+        // Named after the container runtime that was selected.
+        QStringList runtimes;
+        for (const auto& group : assessment.groups)
+            if (Classifier::runsContainers(group.title)) runtimes << QString::fromStdString(group.title);
+        runtimes.removeDuplicates();
+        const auto runtime = runtimes.isEmpty() ? QStringLiteral("the container runtime") : runtimes.join(QStringLiteral(", "));
+        checks << QStringLiteral("Pause important container or database writes before quitting ") + runtime + '.';
+    }
     for (const auto& group : assessment.groups)
         if (!group.isCompleteSelection)
             checks << QStringLiteral("Review ") + QString::fromStdString(group.title) + QStringLiteral(": only ") +
