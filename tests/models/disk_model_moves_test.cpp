@@ -13,6 +13,7 @@
 #include "models/disk_model.h"
 #include "disk_model_fixtures.h"
 #include "drain_lanes.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -202,6 +203,22 @@ TEST(DiskModelMoves, WhatIsAtAMovedPlaceAfterARescanIsListed)
     EXPECT_TRUE(model.movedSinceScan(download.string()));
     model.selectVolume("/mnt/other");
     EXPECT_FALSE(model.movedSinceScan(download.string()));
+
+    // Moved while a scan runs (held on a folder whose listing sleeps until
+    // the move has ended): still out once that scan ends, back after the next.
+    testing::SlowTree tree;
+    tree.folders = {"slow"};
+    tree.slowList = {"slow"};
+    testing::SlowMount held(moves.root / "held", tree);
+    if (!held.mounted()) GTEST_SKIP() << held.problem();
+    model.scan(held.path().string());
+    ASSERT_TRUE(held.waitForSlowCalls(1));
+    ASSERT_TRUE(moves.moved(old));
+    held.unmount();
+    ASSERT_TRUE(moves.harness.scanEnded());
+    EXPECT_TRUE(model.movedSinceScan(old.string()));
+    ASSERT_TRUE(moves.rescanned());
+    EXPECT_FALSE(model.movedSinceScan(old.string()));
 }
 
 // A copy moved and copied back is a copy again: the next verification lists
