@@ -10,6 +10,7 @@
 #include "models/disk_model.h"
 #include "disk_model_fixtures.h"
 #include "drain_lanes.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -122,13 +123,9 @@ TEST(DiskModel, ScansPublishTotalsEstimatesTheHoldingVolumeAndVerifiedDuplicates
 
 TEST(DiskModel, StoppedAndSupersededScans)
 {
-    // Thirty thousand names, nearly all hard links: quick to make, slow enough to walk.
     const testing::TempDir dir;
     const auto large = fs::canonical(dir.path()) / "large", small = fs::canonical(dir.path()) / "small";
-    for (int i = 0; i < 30'000; ++i) {
-        const auto folder = large / ("d" + std::to_string(i % 300));
-        i < 300 ? writeFile(folder / "f", 1) : fs::create_hard_link(folder / "f", folder / ("f" + std::to_string(i)));
-    }
+    for (int i = 0; i < 300; ++i) writeFile(large / ("d" + std::to_string(i % 30)) / ("f" + std::to_string(i)), 1);
     for (const auto* name : {"a", "b", "c"}) writeFile(small / name, 5'000);
 
     // The later of two scans wins; nothing of the first arrives after it.
@@ -148,29 +145,43 @@ TEST(DiskModel, StoppedAndSupersededScans)
     EXPECT_EQ(model.result() ? model.result()->root.path : std::nullopt, small.string());
     EXPECT_EQ(seen, std::set{small.string()});
     EXPECT_LE(most, 3) << "a progress report of the first scan";
-    // Stopped before the walk gets far: a partial result is kept only when it holds data.
-    const auto stopAtOnce = [&](std::optional<std::uint64_t> estimate) {
+    ASSERT_TRUE(harness.scanToEnd(large));
+
+    // Stopped while its walk is held on a folder whose listing sleeps (a
+    // tree mounted over the large one, its files before the held folders):
+    // a partial result is kept only when it holds data.
+    testing::SlowTree tree;
+    tree.folders = {"a", "b", "slow", "slower"};
+    tree.files = {{"a/one", 4'096}, {"b/two", 4'096}, {"b/three", 4'096}};
+    tree.slowList = {"slow", "slower"};
+    testing::SlowMount held(large, tree);
+    if (!held.mounted()) GTEST_SKIP() << held.problem();
+    const auto stopWhileHeld = [&](const fs::path& root, std::optional<std::uint64_t> estimate, std::int64_t found) {
         const auto before = model.result();
-        model.scan(large.string());
+        model.scan(root.string());
         if (estimate) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return model.estimatedTotalBytes() == estimate; }, 10'000));
         }
+        // The first scan's listing of "slow" holds it from its start; a later
+        // listing of it waits behind that one, in the kernel.
+        ASSERT_TRUE(held.waitForSlowCalls(1));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model.scannedFiles() == found; }, 10'000));
         model.stopScan();
         EXPECT_TRUE(model.stopping());
         ASSERT_TRUE(harness.scanEnded());
         EXPECT_FALSE(model.stopping());
         EXPECT_FALSE(model.estimatedTotalBytes());
         EXPECT_EQ(model.status().kind, Kind::ready);
-        if (!model.result()->cancelled) {
+        if (found == 0) {
             EXPECT_EQ(model.result(), before) << "an empty partial result replaces nothing";
             return;
         }
+        ASSERT_TRUE(model.result()->cancelled);
         EXPECT_TRUE(model.result()->scannedEntries > 1 || model.result()->root.fileCount >= 1);
         EXPECT_EQ(model.scannedFiles(), model.result()->root.fileCount);
     };
-    stopAtOnce(std::nullopt);
-    ASSERT_TRUE(harness.scanToEnd(large));
-    stopAtOnce(model.result()->root.bytes);
+    stopWhileHeld(large / "slow", std::nullopt, 0);
+    stopWhileHeld(large, model.result()->root.bytes, 3);
 }
 
 TEST(DiskModel, AnotherVolumeClearsWhatBelongedToTheLastOne)
