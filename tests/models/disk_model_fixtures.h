@@ -2,12 +2,18 @@
 
 #include <QSettings>
 #include <QTest>
+#include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/disk/disk.h"
+#include "drain_lanes.h"
 #include "models/disk_model.h"
+#include "test_support.h"
 
 namespace corvalent::testing {
 
@@ -35,5 +41,44 @@ bool await(Action action, int timeoutMs = 20'000)
     action([&] { done = true; });
     return QTest::qWaitFor([&] { return done; }, timeoutMs);
 }
+
+// A home and Trash of the test's own, kept until no job reads them any more.
+struct DrainedTempHome : TempHome {
+    ~DrainedTempHome() { drainLanes(); }
+};
+
+// A model whose volume list and snapshot probe the test supplies, not the machine.
+struct Harness {
+    std::vector<DiskVolume> volumeList;
+    DiskModel model{environment()};
+    DiskModelEnvironment environment()
+    {
+        auto environment = systemWithoutSnapshots();
+        environment.volumes = [this] { return volumeList; };
+        return environment;
+    }
+    ~Harness() { drainLanes(); }
+    bool scanEnded() const
+    {
+        return QTest::qWaitFor([&] { return model.status().kind != DiskModelStatus::Kind::scanning; }, 60'000);
+    }
+    bool scanToEnd(const std::filesystem::path& path) { return model.scan(path.string()), scanEnded(); }
+    std::optional<DiskTrashRequest> prepared(const DiskCleanupCandidate& candidate)
+    {
+        std::optional<DiskTrashRequest> request;
+        EXPECT_TRUE(await([&](auto done) {
+            model.prepareTrash(candidate, [&request, done](std::optional<DiskTrashRequest> ready) {
+                request = std::move(ready);
+                done();
+            });
+        }));
+        return request;
+    }
+    bool moved(const DiskCleanupCandidate& candidate)
+    {
+        const auto request = prepared(candidate);
+        return request && await([&](auto done) { model.moveToTrash(*request, done); });
+    }
+};
 
 }  // namespace corvalent::testing

@@ -1,5 +1,6 @@
-// What the lists leave out after a move to the Trash, and for how long: a
-// moved item stays out until a new result or another volume, no longer.
+// Moves to the Trash and their undo: what is refused, the receipts kept,
+// and what the lists leave out after a move, and for how long: a moved item
+// stays out until a new result or another volume, no longer.
 
 #include <QSettings>
 #include <QTest>
@@ -7,10 +8,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "models/disk_model.h"
 #include "disk_model_fixtures.h"
 #include "drain_lanes.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -18,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::await;
+using testing::Harness;
 using testing::writeFile;
 
 constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 10 MB up
@@ -28,20 +32,13 @@ constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 1
 struct Moves {
     testing::TempHome temp;
     fs::path root = fs::canonical(temp.root.path());
-    std::vector<DiskVolume> volumeList{volumeAt("/"), volumeAt("/mnt/other")};
-    DiskModel model{environment()};
+    Harness harness{{volumeAt("/"), volumeAt("/mnt/other")}};
+    DiskModel& model = harness.model;
 
     static DiskVolume volumeAt(const std::string& url)
     {
         return testing::listedVolume(url, 1'000'000'000'000, 500'000'000'000);
     }
-    DiskModelEnvironment environment()
-    {
-        auto environment = testing::systemWithoutSnapshots();
-        environment.volumes = [this] { return volumeList; };
-        return environment;
-    }
-    ~Moves() { drainLanes(); }
 
     // A scan of the home and the Trash, and the insights of its result.
     bool rescanned()
@@ -78,6 +75,78 @@ struct Moves {
         return *std::ranges::find(model.recentTrash(), path.string(), &DiskTrashReceipt::originalPath);
     }
 };
+
+TEST(DiskModelMoves, MovesRestoresAndRefusesChangedOrProtectedItems)
+{
+    const testing::DrainedTempHome temp;
+    const auto& home = temp.home;
+    const auto blob = home / ".cache/app/blob", movie = home / "films/movie.mkv", store = home / "data/store.db";
+    for (const auto& [file, size] : {std::pair(blob, 3'000'000), {movie, 2'000'000}, {store, 1'000'000}})
+        writeFile(file, size);
+
+    Harness harness{{Moves::volumeAt("/")}};
+    auto& model = harness.model;
+    ASSERT_TRUE(harness.scanToEnd(home));
+    model.setViewActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.cleanupCandidates().empty(); }, 10'000));
+    const auto offers = [&](const std::string& path) {  // the path, or something inside it
+        const auto within = [&](auto& candidate) { return (candidate.path + '/').starts_with(path + '/'); };
+        return std::ranges::any_of(model.cleanupCandidates(), within);
+    };
+    const auto& list = model.cleanupCandidates();
+    const auto cache = list.at(std::ranges::find(list, DiskCleanupSafety::safe, &DiskCleanupCandidate::safety) -
+                               list.begin());  // the first safe one
+    ASSERT_TRUE(cache.path.starts_with((home / ".cache/app").string())) << cache.path;
+    const auto name = QString::fromStdString(std::string(cache.name()));
+    ASSERT_TRUE(harness.moved(cache));
+    EXPECT_EQ(model.cleanupMessage(), "Moved " + name + " to Trash.");
+    ASSERT_EQ(model.recentTrash().size(), 1U);
+    const auto receipt = model.recentTrash().front();
+    drainLanes();
+    EXPECT_TRUE(offers(movie.string()));
+    EXPECT_FALSE(offers(cache.path)) << "not even once the reloaded volumes recomputed insights from the old scan";
+    ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
+    EXPECT_EQ(model.cleanupMessage(), "Restored " + name + ".");
+    EXPECT_TRUE(model.recentTrash().empty());
+    drainLanes();
+    EXPECT_TRUE(offers(cache.path)) << "back in place, it is offered again";
+    // Changed after the confirmation opened.
+    const auto reviewed = harness.prepared(model.cleanupCandidate(movie.string(), 2'000'000, false));
+    ASSERT_TRUE(reviewed);
+    std::ofstream(movie, std::ios::app) << "more";
+    ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*reviewed, done); }));
+    EXPECT_EQ(model.cleanupMessage(), "The item changed after it was reviewed. Scan it again before acting.");
+    EXPECT_TRUE(model.recentTrash().empty());
+    EXPECT_TRUE(fs::exists(movie));
+    // Protected: refused when the confirmation would open, and never moved.
+    const auto kept = model.cleanupCandidate(store.string(), 1'000'000, false);
+    EXPECT_FALSE(harness.prepared(kept));
+    EXPECT_EQ(model.cleanupMessage(), "This location is protected by Corvalent.");
+    bool done = false;
+    model.moveToTrash({kept, DiskItemIdentity::capture(store.string())}, [&] { done = true; });
+    EXPECT_TRUE(done) << "refused at once";
+    drainLanes();
+    EXPECT_TRUE(fs::exists(store));
+
+    // A later preparation supersedes an earlier one.
+    bool earlier = false;
+    model.prepareTrash(model.cleanupCandidate(movie.string(), 2'000'000, false), [&](auto) { earlier = true; });
+    EXPECT_FALSE(earlier) << "the item is examined off the GUI thread";
+    EXPECT_FALSE(harness.prepared(kept));
+    drainLanes();
+    EXPECT_FALSE(earlier);
+
+    // The newest twenty receipts are kept, newest first.
+    std::vector<std::string> paths;
+    for (int i = 0; i < 21; ++i) {
+        paths.push_back((home / ".cache/app" / ("part" + std::to_string(i))).string());
+        writeFile(paths.back(), 1'000);
+        ASSERT_TRUE(harness.moved(model.cleanupCandidate(paths.back(), 4'096, false))) << i;
+    }
+    ASSERT_EQ(model.recentTrash().size(), 20U);
+    EXPECT_EQ(model.recentTrash().front().originalPath, paths.back());
+    EXPECT_EQ(model.recentTrash().back().originalPath, paths[1]);
+}
 
 TEST(DiskModelMoves, WhatIsAtAMovedPlaceAfterARescanIsListed)
 {
@@ -134,6 +203,22 @@ TEST(DiskModelMoves, WhatIsAtAMovedPlaceAfterARescanIsListed)
     EXPECT_TRUE(model.movedSinceScan(download.string()));
     model.selectVolume("/mnt/other");
     EXPECT_FALSE(model.movedSinceScan(download.string()));
+
+    // Moved while a scan runs (held on a folder whose listing sleeps until
+    // the move has ended): still out once that scan ends, back after the next.
+    testing::SlowTree tree;
+    tree.folders = {"slow"};
+    tree.slowList = {"slow"};
+    testing::SlowMount held(moves.root / "held", tree);
+    if (!held.mounted()) GTEST_SKIP() << held.problem();
+    model.scan(held.path().string());
+    ASSERT_TRUE(held.waitForSlowCalls(1));
+    ASSERT_TRUE(moves.moved(old));
+    held.unmount();
+    ASSERT_TRUE(moves.harness.scanEnded());
+    EXPECT_TRUE(model.movedSinceScan(old.string()));
+    ASSERT_TRUE(moves.rescanned());
+    EXPECT_FALSE(model.movedSinceScan(old.string()));
 }
 
 // A copy moved and copied back is a copy again: the next verification lists

@@ -7,11 +7,10 @@
 #include <fstream>
 #include <set>
 
-#include "core/common/paths.h"
-#include "core/process/processes.h"
 #include "models/disk_model.h"
 #include "disk_model_fixtures.h"
 #include "drain_lanes.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -19,10 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using Kind = DiskModelStatus::Kind;
-using testing::ChildProcess;
 using testing::writeFile;
 
 using testing::await;
+using testing::Harness;
 constexpr auto volume = testing::listedVolume;
 
 // The model's signals in the order it sends them, from its construction on;
@@ -52,37 +51,6 @@ public:
 private:
     QObject receiver_;  // disconnects when the log goes
     std::vector<std::string> sent_;
-};
-
-// A model whose volume list and snapshot probe the test supplies, not the machine.
-struct Harness {
-    std::vector<DiskVolume> volumeList;
-    DiskModel model{environment()};
-    DiskModelEnvironment environment()
-    {
-        auto environment = testing::systemWithoutSnapshots();
-        environment.volumes = [this] { return volumeList; };
-        return environment;
-    }
-    ~Harness() { drainLanes(); }
-    bool scanEnded() const { return QTest::qWaitFor([&] { return model.status().kind != Kind::scanning; }, 60'000); }
-    bool scanToEnd(const fs::path& path) { return model.scan(path.string()), scanEnded(); }
-    std::optional<DiskTrashRequest> prepared(const DiskCleanupCandidate& candidate)
-    {
-        std::optional<DiskTrashRequest> request;
-        EXPECT_TRUE(await([&](auto done) {
-            model.prepareTrash(candidate, [&request, done](std::optional<DiskTrashRequest> ready) {
-                request = std::move(ready);
-                done();
-            });
-        }));
-        return request;
-    }
-    bool moved(const DiskCleanupCandidate& candidate)
-    {
-        const auto request = prepared(candidate);
-        return request && await([&](auto done) { model.moveToTrash(*request, done); });
-    }
 };
 
 TEST(DiskModel, ScansPublishTotalsEstimatesTheHoldingVolumeAndVerifiedDuplicates)
@@ -155,13 +123,9 @@ TEST(DiskModel, ScansPublishTotalsEstimatesTheHoldingVolumeAndVerifiedDuplicates
 
 TEST(DiskModel, StoppedAndSupersededScans)
 {
-    // Thirty thousand names, nearly all hard links: quick to make, slow enough to walk.
     const testing::TempDir dir;
     const auto large = fs::canonical(dir.path()) / "large", small = fs::canonical(dir.path()) / "small";
-    for (int i = 0; i < 30'000; ++i) {
-        const auto folder = large / ("d" + std::to_string(i % 300));
-        i < 300 ? writeFile(folder / "f", 1) : fs::create_hard_link(folder / "f", folder / ("f" + std::to_string(i)));
-    }
+    for (int i = 0; i < 300; ++i) writeFile(large / ("d" + std::to_string(i % 30)) / ("f" + std::to_string(i)), 1);
     for (const auto* name : {"a", "b", "c"}) writeFile(small / name, 5'000);
 
     // The later of two scans wins; nothing of the first arrives after it.
@@ -181,111 +145,48 @@ TEST(DiskModel, StoppedAndSupersededScans)
     EXPECT_EQ(model.result() ? model.result()->root.path : std::nullopt, small.string());
     EXPECT_EQ(seen, std::set{small.string()});
     EXPECT_LE(most, 3) << "a progress report of the first scan";
-    // Stopped before the walk gets far: a partial result is kept only when it holds data.
-    const auto stopAtOnce = [&](std::optional<std::uint64_t> estimate) {
+    ASSERT_TRUE(harness.scanToEnd(large));
+
+    // Stopped while its walk is held on a folder whose listing sleeps (a
+    // tree mounted over the large one, its files before the held folders):
+    // a partial result is kept only when it holds data.
+    testing::SlowTree tree;
+    tree.folders = {"a", "b", "slow", "slower"};
+    tree.files = {{"a/one", 4'096}, {"b/two", 4'096}, {"b/three", 4'096}};
+    tree.slowList = {"slow", "slower"};
+    testing::SlowMount held(large, tree);
+    if (!held.mounted()) GTEST_SKIP() << held.problem();
+    const auto stopWhileHeld = [&](const fs::path& root, std::optional<std::uint64_t> estimate, std::int64_t found) {
         const auto before = model.result();
-        model.scan(large.string());
+        model.scan(root.string());
         if (estimate) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return model.estimatedTotalBytes() == estimate; }, 10'000));
         }
+        // The first scan's listing of "slow" holds it from its start; a later
+        // listing of it waits behind that one, in the kernel.
+        ASSERT_TRUE(held.waitForSlowCalls(1));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model.scannedFiles() == found; }, 10'000));
         model.stopScan();
         EXPECT_TRUE(model.stopping());
         ASSERT_TRUE(harness.scanEnded());
         EXPECT_FALSE(model.stopping());
         EXPECT_FALSE(model.estimatedTotalBytes());
         EXPECT_EQ(model.status().kind, Kind::ready);
-        if (!model.result()->cancelled) {
+        if (found == 0) {
             EXPECT_EQ(model.result(), before) << "an empty partial result replaces nothing";
             return;
         }
+        ASSERT_TRUE(model.result()->cancelled);
         EXPECT_TRUE(model.result()->scannedEntries > 1 || model.result()->root.fileCount >= 1);
         EXPECT_EQ(model.scannedFiles(), model.result()->root.fileCount);
     };
-    stopAtOnce(std::nullopt);
-    ASSERT_TRUE(harness.scanToEnd(large));
-    stopAtOnce(model.result()->root.bytes);
-}
-
-// A home and Trash of the test's own, kept until no job reads them any more.
-struct TempHome : testing::TempHome {
-    ~TempHome() { drainLanes(); }
-};
-
-TEST(DiskModel, MovesRestoresAndRefusesChangedOrProtectedItems)
-{
-    const TempHome temp;
-    const auto& home = temp.home;
-    const auto blob = home / ".cache/app/blob", movie = home / "films/movie.mkv", store = home / "data/store.db";
-    for (const auto& [file, size] : {std::pair(blob, 3'000'000), {movie, 2'000'000}, {store, 1'000'000}})
-        writeFile(file, size);
-
-    Harness harness{{volume("/", 1'000'000'000'000, 500'000'000'000)}};
-    auto& model = harness.model;
-    ASSERT_TRUE(harness.scanToEnd(home));
-    model.setViewActive(true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.cleanupCandidates().empty(); }, 10'000));
-    const auto offers = [&](const std::string& path) {  // the path, or something inside it
-        const auto within = [&](auto& candidate) { return (candidate.path + '/').starts_with(path + '/'); };
-        return std::ranges::any_of(model.cleanupCandidates(), within);
-    };
-    const auto& list = model.cleanupCandidates();
-    const auto cache = list.at(std::ranges::find(list, DiskCleanupSafety::safe, &DiskCleanupCandidate::safety) -
-                               list.begin());  // the first safe one
-    ASSERT_TRUE(cache.path.starts_with((home / ".cache/app").string())) << cache.path;
-    const auto name = QString::fromStdString(std::string(cache.name()));
-    ASSERT_TRUE(harness.moved(cache));
-    EXPECT_EQ(model.cleanupMessage(), "Moved " + name + " to Trash.");
-    ASSERT_EQ(model.recentTrash().size(), 1U);
-    const auto receipt = model.recentTrash().front();
-    drainLanes();
-    EXPECT_TRUE(offers(movie.string()));
-    EXPECT_FALSE(offers(cache.path)) << "not even once the reloaded volumes recomputed insights from the old scan";
-    ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
-    EXPECT_EQ(model.cleanupMessage(), "Restored " + name + ".");
-    EXPECT_TRUE(model.recentTrash().empty());
-    drainLanes();
-    EXPECT_TRUE(offers(cache.path)) << "back in place, it is offered again";
-    // Changed after the confirmation opened.
-    const auto reviewed = harness.prepared(model.cleanupCandidate(movie.string(), 2'000'000, false));
-    ASSERT_TRUE(reviewed);
-    std::ofstream(movie, std::ios::app) << "more";
-    ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*reviewed, done); }));
-    EXPECT_EQ(model.cleanupMessage(), "The item changed after it was reviewed. Scan it again before acting.");
-    EXPECT_TRUE(model.recentTrash().empty());
-    EXPECT_TRUE(fs::exists(movie));
-    // Protected: refused when the confirmation would open, and never moved.
-    const auto kept = model.cleanupCandidate(store.string(), 1'000'000, false);
-    EXPECT_FALSE(harness.prepared(kept));
-    EXPECT_EQ(model.cleanupMessage(), "This location is protected by Corvalent.");
-    bool done = false;
-    model.moveToTrash({kept, DiskItemIdentity::capture(store.string())}, [&] { done = true; });
-    EXPECT_TRUE(done) << "refused at once";
-    drainLanes();
-    EXPECT_TRUE(fs::exists(store));
-
-    // A later preparation supersedes an earlier one.
-    bool earlier = false;
-    model.prepareTrash(model.cleanupCandidate(movie.string(), 2'000'000, false), [&](auto) { earlier = true; });
-    EXPECT_FALSE(earlier) << "the item is examined off the GUI thread";
-    EXPECT_FALSE(harness.prepared(kept));
-    drainLanes();
-    EXPECT_FALSE(earlier);
-
-    // The newest twenty receipts are kept, newest first.
-    std::vector<std::string> paths;
-    for (int i = 0; i < 21; ++i) {
-        paths.push_back((home / ".cache/app" / ("part" + std::to_string(i))).string());
-        writeFile(paths.back(), 1'000);
-        ASSERT_TRUE(harness.moved(model.cleanupCandidate(paths.back(), 4'096, false))) << i;
-    }
-    ASSERT_EQ(model.recentTrash().size(), 20U);
-    EXPECT_EQ(model.recentTrash().front().originalPath, paths.back());
-    EXPECT_EQ(model.recentTrash().back().originalPath, paths[1]);
+    stopWhileHeld(large / "slow", std::nullopt, 0);
+    stopWhileHeld(large, model.result()->root.bytes, 3);
 }
 
 TEST(DiskModel, AnotherVolumeClearsWhatBelongedToTheLastOne)
 {
-    const TempHome temp;
+    const testing::DrainedTempHome temp;
     writeFile(temp.home / ".cache/app/blob", 3'000'000);
     for (const auto* copy : {"films/a.mkv", "films/b.mkv"}) writeFile(temp.home / copy, 10'000'000);
     const auto other = volume("/mnt/other", 2'000'000'000, 1'000'000'000);
@@ -332,7 +233,7 @@ TEST(DiskModel, EachChangeSendsOnlyTheSignalsOfItsAreas)
 {
     using Sent = std::vector<std::string>;
     using Areas = std::set<std::string>;
-    const TempHome temp;
+    const testing::DrainedTempHome temp;
     const auto blob = temp.home / ".cache/app/blob";
     writeFile(blob, 3'000'000);
     for (const auto* copy : {"films/a.mkv", "films/b.mkv"}) writeFile(temp.home / copy, 10'000'000);
@@ -370,137 +271,6 @@ TEST(DiskModel, EachChangeSendsOnlyTheSignalsOfItsAreas)
     ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
     drainLanes();
     EXPECT_EQ(log.takeSet(), (Areas{"trash", "insights", "volumes"}));
-}
-
-// Idle children under names of their own, each a group of its own.
-struct Workers {
-    fs::path bin;
-    std::vector<std::unique_ptr<ChildProcess>> children;
-
-    const ChildProcess& start(const std::string& name, const fs::path& workingFolder)
-    {
-        const auto program = testing::copyExecutable(testing::idleChildProgram(), bin, name);
-        return *children.emplace_back(
-            std::make_unique<ChildProcess>(program, std::vector<std::string>{}, workingFolder));
-    }
-    // The groups of a live sample that hold the children, in the children's order.
-    std::vector<ProcessGroup> groups() const
-    {
-        const auto all = Classifier::groups(Scanner::scan().records, false);
-        std::vector<ProcessGroup> held;
-        for (const auto& child : children)
-            for (const auto& group : all)
-                if (std::ranges::any_of(group.members, [&](const ProcessRecord& m) { return m.pid == child->pid(); }))
-                    held.push_back(group);
-        return held;
-    }
-};
-
-// A scan of the home with the children's groups running, and its insights.
-void scanWithRunningWork(Harness& harness, const fs::path& home, const std::vector<ProcessGroup>& groups)
-{
-    ASSERT_TRUE(await([&](auto done) { harness.model.loadVolumes(false, done); }));
-    harness.model.updateProcessGroups(groups);
-    ASSERT_TRUE(harness.scanToEnd(home));
-    harness.model.setViewActive(true);
-    drainLanes();
-    ASSERT_TRUE(harness.model.rescuePlan() && !harness.model.cleanupCandidates().empty());
-}
-
-// The desktop session and its shells work in the home folder itself, other
-// programs above it: neither claims anything there. A program working in a
-// project below the home claims the project.
-TEST(DiskModel, OnlyWorkingFoldersBelowTheHomeClaimStorage)
-{
-    const TempHome temp;
-    const auto& home = temp.home;
-    const auto project = home / "projects/shop", output = project / "build/out.bin";
-    writeFile(home / ".cache/pip/wheel", 3'000'000);
-    writeFile(home / "films/movie.mkv", 4'000'000);
-    writeFile(output, 2'000'000);
-    Workers workers{temp.root.path(), {}};
-    workers.start("session", home);
-    workers.start("panel", temp.root.path());
-    workers.start("builder", project);
-    const auto groups = workers.groups();
-    ASSERT_EQ(groups.size(), 3U);
-    const auto& builder = groups.back();
-
-    Harness harness{{volume("/", 1'000'000'000'000, 500'000'000'000)}};
-    auto& model = harness.model;
-    ASSERT_NO_FATAL_FAILURE(scanWithRunningWork(harness, home, groups));
-    ASSERT_EQ(model.result()->ownerStorage.size(), 1U);
-    EXPECT_EQ(model.result()->ownerStorage.front().id, builder.id);
-    ASSERT_EQ(model.activeStorageSummaries().size(), 1U) << "Running work on disk names the builder only";
-    EXPECT_EQ(
-        model.activeStorageSummaries().front().segments,
-        (std::vector{DiskOwnerStorageSegment{DiskOwnerStorageKind::project, testing::allocatedBytes(output), 1}}));
-    for (const auto& candidate : model.cleanupCandidates()) {
-        const bool sharesTheProject =
-            Paths::isAtOrBelow(candidate.path, project.string()) || Paths::isBelow(project.string(), candidate.path);
-        EXPECT_EQ(candidate.activeOwners, sharesTheProject ? std::vector{builder.title} : std::vector<std::string>{})
-            << candidate.path;
-    }
-    const auto pip = model.cleanupCandidate((home / ".cache/pip").string(), 3'000'000, true);
-    EXPECT_EQ(pip.safety, DiskCleanupSafety::safe) << pip.reason;
-    EXPECT_GT(model.rescuePlan()->lowRiskBytes, 0U);
-}
-
-// Until it is restored, a moved item counts nowhere on the review side: not
-// in the candidates, the free-space plan or the storage of running work.
-TEST(DiskModel, MovedItemsLeaveThePlanAndTheRunningWorkUntilRestored)
-{
-    const TempHome temp;
-    const auto& home = temp.home;
-    const auto project = home / "projects/shop";
-    const auto movie = home / "films/movie.mkv", data = project / "data.bin", notes = project / "notes.txt";
-    writeFile(home / ".cache/app/blob", 3'000'000);
-    writeFile(movie, 4'000'000);
-    writeFile(data, 2'000'000);
-    writeFile(notes, 100'000);
-    Workers workers{temp.root.path(), {}};
-    workers.start("builder", project);
-
-    Harness harness{{volume("/", 1'000'000'000'000, 500'000'000'000)}};
-    auto& model = harness.model;
-    ASSERT_NO_FATAL_FAILURE(scanWithRunningWork(harness, home, workers.groups()));
-    const auto plan = *model.rescuePlan();
-    const auto running = model.activeStorageSummaries();
-    ASSERT_EQ(running.size(), 1U);
-    ASSERT_EQ(running.front().linkedItems, 2);
-    const auto offered = [&](const fs::path& path) {
-        const auto& list = model.cleanupCandidates();
-        const auto found = std::ranges::find(list, path.string(), &DiskCleanupCandidate::path);
-        return found == list.end() ? std::nullopt : std::optional(*found);
-    };
-    const auto film = offered(movie), inProject = offered(data);
-    ASSERT_TRUE(film && inProject);
-    ASSERT_EQ(std::pair(film->safety, inProject->safety),
-              std::pair(DiskCleanupSafety::review, DiskCleanupSafety::review));
-
-    ASSERT_TRUE(harness.moved(*film));
-    drainLanes();
-    EXPECT_EQ(model.rescuePlan()->reviewBytes, plan.reviewBytes - film->bytes);
-    EXPECT_EQ(model.rescuePlan()->lowRiskBytes, plan.lowRiskBytes);
-    EXPECT_EQ(model.activeStorageSummaries(), running) << "the film was no one's";
-
-    ASSERT_TRUE(harness.moved(*inProject));
-    drainLanes();
-    EXPECT_EQ(model.rescuePlan()->reviewBytes, plan.reviewBytes - film->bytes - inProject->bytes);
-    ASSERT_EQ(model.activeStorageSummaries().size(), 1U);
-    const auto& left = model.activeStorageSummaries().front();
-    EXPECT_EQ(std::pair(left.linkedBytes, left.linkedItems),
-              std::pair(testing::allocatedBytes(notes), std::int64_t{1}));
-    EXPECT_EQ(left.segments,
-              (std::vector{DiskOwnerStorageSegment{DiskOwnerStorageKind::project, testing::allocatedBytes(notes), 1}}));
-
-    // Restored, newest first: each counts again.
-    for (const auto& receipt : std::vector(model.recentTrash()))
-        ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
-    drainLanes();
-    EXPECT_EQ(model.rescuePlan(), plan);
-    EXPECT_EQ(model.activeStorageSummaries(), running);
-    EXPECT_TRUE(offered(movie) && offered(data));
 }
 
 }  // namespace

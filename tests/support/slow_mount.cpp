@@ -2,6 +2,8 @@
 
 #include "test_support.h"
 
+#include "bridge/mount_table.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -54,23 +56,18 @@ bool reapWithin(pid_t pid, std::chrono::milliseconds timeout)
         timeout);
 }
 
-bool isMountPoint(const fs::path& path)
-{
-    // mountinfo rather than stat: the mount's root may be the entry whose stat sleeps.
-    std::ifstream mountinfo("/proc/self/mountinfo");
-    for (std::string line; std::getline(mountinfo, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, point;
-        fields >> id >> parent >> device >> root >> point;
-        if (point == path.string()) return true;
-    }
-    return false;
-}
-
 std::string readAll(const fs::path& path)
 {
     std::ifstream file(path);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+bool isMountPoint(const fs::path& path)
+{
+    // The mount table rather than stat: the mount's root may be the entry whose stat sleeps.
+    const auto table = parseMountInfo(readAll("/proc/self/mountinfo"));
+    const auto* holding = mountHolding(table, path.string());
+    return holding != nullptr && holding->mountPoint == path.string();
 }
 
 }  // namespace
@@ -175,7 +172,6 @@ void SlowMount::unmount()
 
 namespace {
 
-// Lines "WHAT KIND PATH PROCESS" starting with `start`, from `caller` when given.
 // The parent of a live process; nothing once it has gone.
 std::optional<pid_t> parentOf(const std::string& process)
 {
@@ -191,6 +187,8 @@ std::optional<pid_t> parentOf(const std::string& process)
     return parent;
 }
 
+// Lines "WHAT KIND PATH PROCESS" of the server's log starting with `start`,
+// only those whose PROCESS `byCaller` accepts when it is given.
 std::size_t linesStartingWith(const fs::path& log, std::string_view start,
                               const std::function<bool(const std::string&)>& byCaller = {})
 {

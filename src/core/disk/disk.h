@@ -9,6 +9,7 @@
 // The largest files keep them, raw, so that a large one can still be found.
 
 #include <chrono>
+#include <concepts>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -57,7 +58,6 @@ struct DiskVolume {
     bool isInternal = false;
     bool isRemovable = false;
 
-    bool isExternal() const { return !isInternal || isRemovable; }
     bool operator==(const DiskVolume&) const = default;
 };
 
@@ -191,9 +191,17 @@ struct DiskUnresponsiveVolume {
     bool isInternal = false;
     bool isRemovable = false;
 
-    bool isExternal() const { return !isInternal || isRemovable; }
     bool operator==(const DiskUnresponsiveVolume&) const = default;
 };
+
+// A volume listed or named is external unless it reports itself internal,
+// and when it is removable (a card reader inside the case).
+template <typename Volume>
+    requires std::same_as<Volume, DiskVolume> || std::same_as<Volume, DiskUnresponsiveVolume>
+bool isExternal(const Volume& volume)
+{
+    return !volume.isInternal || volume.isRemovable;
+}
 
 // One volume list: the volumes whose figures came, and the volumes mounted
 // whose figures did not, each in the list's order.
@@ -217,7 +225,8 @@ struct DiskVolumeList {
 // its calls, and the readers left behind share it.
 class MountFigureCache {
 public:
-    // A file system's figures, as statvfs gives them.
+    // A file system's figures, as a reader's `stat --file-system` child
+    // prints them: its block size and three counts of those blocks.
     struct Figures {
         std::uint64_t unit = 0;  // bytes per block
         std::uint64_t blocks = 0;
@@ -233,6 +242,9 @@ public:
         bool slow = false;               // ... later than a list waits
     };
 
+    // The key of a mount: its mount point and device, since a mount point may
+    // be mounted over.
+    static std::string keyOf(const MountEntry& entry);
     // Records a reader sent after `mount`; false, sending none, while one is out.
     bool beginRead(const std::string& mount);
     // A reader that could not be sent.
@@ -301,9 +313,11 @@ inline constexpr std::chrono::seconds slowVolumeLimit{10};
 // its own, at most one at a time (see MountFigureCache); the list waits at
 // most `limit` for them. A mount that has not answered by then is named as
 // not responding, its reader left behind; the answer it gives later is kept
-// in `cache`. A mount whose last answer came late is listed with that answer
-// at once, not waited for, while a new reader asks it again (unless that
-// reader has been out for slowVolumeLimit).
+// in `cache`. A mount whose reader, sent by an earlier list, is still out is
+// not waited for: it is named as not responding at once. A mount whose last
+// answer came late with figures is listed with that answer at once, not
+// waited for, while a new reader asks it again (unless that reader has been
+// out for slowVolumeLimit).
 DiskVolumeList volumes(const std::shared_ptr<MountFigureCache>& cache,
                        std::chrono::milliseconds limit = volumeReadLimit);
 

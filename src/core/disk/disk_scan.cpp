@@ -33,8 +33,7 @@ constexpr std::size_t dataVolumePrefixLength = std::string_view("/System/Volumes
 // Paths below the data volume's Users folder are written below "/Users".
 std::string_view mappedPath(std::string_view path)
 {
-    if (path == dataVolumeUsers || (path.starts_with(dataVolumeUsers) && path[dataVolumeUsers.size()] == '/'))
-        path.remove_prefix(dataVolumePrefixLength);
+    if (Paths::isAtOrBelow(path, dataVolumeUsers)) path.remove_prefix(dataVolumePrefixLength);
     return path;
 }
 

@@ -113,18 +113,13 @@ std::optional<Figures> figuresFromChild(const std::string& mountPoint)
     return figures;
 }
 
-// The cache's key of a mount: a mount point may be mounted over.
-std::string mountKey(const MountEntry& entry)
-{
-    return entry.mountPoint + " " + std::to_string(entry.major) + ":" + std::to_string(entry.minor);
-}
-
-// Sends a reader after `entry` on a detached thread, unless one is out.
-void sendReader(const MountEntry& entry, const std::shared_ptr<MountFigureCache>& cache,
+// Sends a reader after `entry` on a detached thread, unless one is out;
+// false when none was sent.
+bool sendReader(const MountEntry& entry, const std::shared_ptr<MountFigureCache>& cache,
                 std::chrono::milliseconds limit)
 {
-    const auto key = mountKey(entry);
-    if (!cache->beginRead(key)) return;
+    const auto key = MountFigureCache::keyOf(entry);
+    if (!cache->beginRead(key)) return false;
     try {
         std::thread([cache, key, point = entry.mountPoint, limit] {
             const auto start = std::chrono::steady_clock::now();
@@ -133,10 +128,26 @@ void sendReader(const MountEntry& entry, const std::shared_ptr<MountFigureCache>
         }).detach();
     } catch (const std::system_error&) {
         cache->cancelRead(key);  // no thread to spare: the mount is left out this time
+        return false;
     }
+    return true;
+}
+
+// Whether the answer a mount gave late stands in for it in a list made now:
+// one with figures, while the mount is not asked again or has been asked for
+// less than slowVolumeLimit.
+bool lateAnswerStandsIn(const MountFigureCache::Mount& known, std::chrono::steady_clock::time_point now)
+{
+    return known.answered && known.slow && known.figures &&
+           (!known.reading || now - known.readingSince < DiskScanner::slowVolumeLimit);
 }
 
 }  // namespace
+
+std::string MountFigureCache::keyOf(const MountEntry& entry)
+{
+    return entry.mountPoint + " " + std::to_string(entry.major) + ":" + std::to_string(entry.minor);
+}
 
 bool MountFigureCache::beginRead(const std::string& mount)
 {
@@ -222,30 +233,34 @@ DiskVolumeList volumes(const std::shared_ptr<MountFigureCache>& cache, std::chro
     for (const auto& entry : mounts)
         if (entry.mountPoint != "/" && isUserVolumeMount(entry)) candidates.push_back(&entry);
 
+    // This list waits only for the readers it sent itself, and not for one
+    // whose mount's late answer stands in; a reader sent by an earlier list
+    // and still out is not waited for again.
     std::vector<std::string> keys;
     std::vector<std::string> awaited;
     for (const auto* entry : candidates) {
-        keys.push_back(mountKey(*entry));
-        const auto known = cache->mount(keys.back());
-        sendReader(*entry, cache, limit);
-        // One whose last answer came late is listed with it, not waited for.
-        if (!(known.slow && known.figures)) awaited.push_back(keys.back());
+        keys.push_back(MountFigureCache::keyOf(*entry));
+        const bool sent = sendReader(*entry, cache, limit);
+        if (sent && !lateAnswerStandsIn(cache->mount(keys.back()), std::chrono::steady_clock::now()))
+            awaited.push_back(keys.back());
     }
     cache->keepOnly(keys);
     cache->awaitReads(awaited, start + limit);
 
-    // Each mount's answer for this list: fresh, or kept from a slow mount
-    // asked again; none while it is still asked (or not asked at all).
+    // Each mount's answer for this list: fresh, or a late one standing in
+    // while the mount is asked again; none while it is still asked (or not
+    // asked at all).
     struct Answer {
         bool given = false;
         bool asked = false;
         std::optional<Figures> figures;  // none when it could not be measured
     };
     std::vector<Answer> answers;
+    const auto now = std::chrono::steady_clock::now();
     for (const auto& key : keys) {
         const auto known = cache->mount(key);
-        const bool kept = known.slow && std::chrono::steady_clock::now() - known.readingSince < slowVolumeLimit;
-        answers.push_back({known.answered && (!known.reading || kept), known.reading, known.figures});
+        answers.push_back({known.answered && (!known.reading || lateAnswerStandsIn(known, now)), known.reading,
+                           known.figures});
     }
 
     // A path or a device is listed once, the first that answered winning;

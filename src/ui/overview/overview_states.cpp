@@ -138,7 +138,7 @@ StorageFooter storageOverviewFooter(const DiskModelStatus& status, std::int64_t 
         if (!volumes.empty()) {
             QStringList names;
             for (const auto& volume : volumes)
-                names << QString::fromStdString(volume.name) + (volume.isExternal() ? " (external)" : "");
+                names << QString::fromStdString(volume.name) + (isExternal(volume) ? " (external)" : "");
             help = "Connected: " + names.join(", ");
         }
         return {"Not scanned", detail, "internaldrive", help};

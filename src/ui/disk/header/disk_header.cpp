@@ -147,7 +147,7 @@ void DiskHeader::sync()
     stop_->setText(model_.stopping() ? QStringLiteral("Stopping…") : QStringLiteral("Stop Scan"));
     stop_->setEnabled(!model_.stopping());
     volume_->setText(selected ? QString::fromStdString(selected->name) : QStringLiteral("Choose Disk"));
-    volume_->setSymbol(driveSymbol(selected && selected->isExternal()));
+    volume_->setSymbol(driveSymbol(selected && isExternal(*selected)));
     volume_->setAccessibleDescription(QStringLiteral("Choose the disk to map"));
     // A mount that does not answer is named in the menu, beside Refresh Disks.
     volume_->setEnabled(!scanning && (!model_.volumes().empty() || !model_.notRespondingVolumes().empty()));
@@ -173,12 +173,12 @@ void DiskHeader::fillVolumeMenu()
         heading->setFont(font);
     };
     const auto addVolume = [this](const DiskVolume& volume) {
-        auto* action = menu_->addAction(symbolIcon(driveSymbol(volume.isExternal()), palette()), menuText(volume.name));
+        auto* action = menu_->addAction(symbolIcon(driveSymbol(isExternal(volume)), palette()), menuText(volume.name));
         connect(action, &QAction::triggered, this, [this, id = volume.id] { model_.selectVolume(id); });
     };
     // Named, but not to be chosen while it does not answer.
     const auto addNotResponding = [this](const DiskUnresponsiveVolume& volume) {
-        menu_->addAction(symbolIcon(driveSymbol(volume.isExternal()), palette()),
+        menu_->addAction(symbolIcon(driveSymbol(isExternal(volume)), palette()),
                          menuText(volume.name) + QStringLiteral(" · not responding"))
             ->setEnabled(false);
     };
@@ -186,12 +186,12 @@ void DiskHeader::fillVolumeMenu()
     const auto addDisks = [&](bool external) {
         bool any = false;
         for (const auto& volume : model_.volumes()) {
-            if (volume.isExternal() != external) continue;
+            if (isExternal(volume) != external) continue;
             addVolume(volume);
             any = true;
         }
         for (const auto& volume : model_.notRespondingVolumes()) {
-            if (volume.isExternal() != external) continue;
+            if (isExternal(volume) != external) continue;
             addNotResponding(volume);
             any = true;
         }
