@@ -33,7 +33,7 @@ DiskView::Environment DiskView::Environment::system()
 {
     Environment environment;
     environment.probeAccess = FullDiskAccessProbe::currentStatus;
-    environment.folderChooser = std::make_shared<DialogFolderChooser>();
+    environment.folderChooser = std::make_shared<OwnFolderChooser>();
     environment.revealer = std::make_shared<DesktopFileRevealer>();
     return environment;
 }

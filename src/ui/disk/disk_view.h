@@ -17,8 +17,8 @@
 #include <memory>
 
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/file_reveal.h"
-#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folders/file_reveal.h"
+#include "ui/disk/folders/folder_chooser.h"
 #include "ui/widgets/focus_handoff.h"
 
 

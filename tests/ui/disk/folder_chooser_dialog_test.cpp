@@ -25,8 +25,8 @@
 #include "slow_mount.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
-#include "ui/disk/folder_chooser.h"
-#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/folders/folder_chooser.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 #include "ui/disk/header/disk_header.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
@@ -206,7 +206,7 @@ TEST(FolderChooserQuit, EntersTheShareAndQuits)
     if (!qEnvironmentVariableIsSet("CORVALENT_TEST_QUIT_AFTER_CHOOSER")) GTEST_SKIP() << "run by the test above";
     QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
     auto* app = new CorvalentApp;
-    auto chooser = std::make_shared<DialogFolderChooser>(CORVALENT_APP, 1s);
+    auto chooser = std::make_shared<OwnFolderChooser>(CORVALENT_APP, 1s);
     app->setFolderChooser(chooser);
     app->openMainWindow();
     app->mainView()->setSection(AppSection::storage);

@@ -1,4 +1,4 @@
-#include "ui/disk/portal_folder_chooser.h"
+#include "ui/disk/folders/portal_folder_chooser.h"
 
 #include <QDBusError>
 #include <QDBusMessage>

@@ -30,15 +30,15 @@ public:
 // `parent`'s window: titled "Choose a folder to map", accepted with "Scan
 // Folder", folders only. One at a time: a request while it is open brings
 // it forward and takes it over.
-class DialogFolderChooser : public FolderChooser {
+class OwnFolderChooser : public FolderChooser {
 public:
     // Lists folders through this program itself.
-    DialogFolderChooser();
+    OwnFolderChooser();
     // Through `program`, which answers FolderLister::helperFlag; a folder not
     // listed within `answerLimit` shows as not answering.
-    explicit DialogFolderChooser(std::string program,
+    explicit OwnFolderChooser(std::string program,
                                  std::chrono::milliseconds answerLimit = std::chrono::seconds(3));
-    ~DialogFolderChooser() override;
+    ~OwnFolderChooser() override;
 
     void choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen) override;
     // The open dialog, else null.

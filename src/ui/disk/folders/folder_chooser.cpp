@@ -1,32 +1,32 @@
-#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folders/folder_chooser.h"
 
 #include <QFile>
 #include <QWidget>
 
 #include "models/full_disk_access.h"
-#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 
 namespace corvalent {
 
-DialogFolderChooser::DialogFolderChooser() : DialogFolderChooser(FullDiskAccessVerifier::programPath()) {}
+OwnFolderChooser::OwnFolderChooser() : OwnFolderChooser(FullDiskAccessVerifier::programPath()) {}
 
-DialogFolderChooser::DialogFolderChooser(std::string program, std::chrono::milliseconds answerLimit)
+OwnFolderChooser::OwnFolderChooser(std::string program, std::chrono::milliseconds answerLimit)
     : program_(std::move(program)), answerLimit_(answerLimit)
 {
 }
 
-DialogFolderChooser::~DialogFolderChooser()
+OwnFolderChooser::~OwnFolderChooser()
 {
     // The dialog answers this chooser: it goes first.
     delete dialog_.data();
 }
 
-FolderChooserDialog* DialogFolderChooser::dialog() const
+FolderChooserDialog* OwnFolderChooser::dialog() const
 {
     return static_cast<FolderChooserDialog*>(dialog_.data());
 }
 
-void DialogFolderChooser::choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen)
+void OwnFolderChooser::choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen)
 {
     chosen_ = std::move(chosen);
     if (dialog_) {

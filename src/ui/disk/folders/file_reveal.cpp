@@ -1,4 +1,4 @@
-#include "ui/disk/file_reveal.h"
+#include "ui/disk/folders/file_reveal.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

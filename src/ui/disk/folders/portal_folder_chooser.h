@@ -14,7 +14,7 @@
 #include <chrono>
 #include <memory>
 
-#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folders/folder_chooser.h"
 
 namespace corvalent {
 

@@ -1,4 +1,4 @@
-#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 
 #include <QDir>
 #include <QFile>
