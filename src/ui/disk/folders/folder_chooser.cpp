@@ -1,17 +1,17 @@
 #include "ui/disk/folders/folder_chooser.h"
 
-#include <QFile>
 #include <QWidget>
 
-#include "models/full_disk_access.h"
+#include "core/common/child_process.h"
+#include "core/disk/folder_listing.h"
 #include "ui/disk/folders/folder_chooser_dialog.h"
 
 namespace corvalent {
 
-OwnFolderChooser::OwnFolderChooser() : OwnFolderChooser(FullDiskAccessVerifier::programPath()) {}
+OwnFolderChooser::OwnFolderChooser() : OwnFolderChooser(std::string(thisProgram)) {}
 
 OwnFolderChooser::OwnFolderChooser(std::string program, std::chrono::milliseconds answerLimit)
-    : program_(std::move(program)), answerLimit_(answerLimit)
+    : program_(std::move(program)), answerLimit_(answerLimit), helpers_(std::make_shared<FolderHelpers>())
 {
 }
 
@@ -35,7 +35,7 @@ void OwnFolderChooser::choose(QWidget* parent, std::function<void(std::optional<
         return;
     }
     auto* owner = parent != nullptr ? parent->window() : nullptr;
-    auto* dialog = new FolderChooserDialog(program_, owner, answerLimit_);
+    auto* dialog = new FolderChooserDialog(program_, owner, answerLimit_, helpers_);
     dialog_ = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::finished, dialog, [this, dialog](int outcome) {
@@ -43,7 +43,7 @@ void OwnFolderChooser::choose(QWidget* parent, std::function<void(std::optional<
         chosen_ = nullptr;
         if (!chosen) return;
         if (outcome != QDialog::Accepted) return chosen(std::nullopt);
-        chosen(QFile::encodeName(dialog->choice()).toStdString());
+        chosen(dialog->choice().toStdString());
     });
     // Window-modal over the asking window.
     dialog->open();

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,7 @@ class QWidget;
 namespace corvalent {
 
 class FolderChooserDialog;
+class FolderHelpers;
 
 class FolderChooser {
 public:
@@ -29,7 +31,8 @@ public:
 // The program's own folder chooser (FolderChooserDialog), window-modal over
 // `parent`'s window: titled "Choose a folder to map", accepted with "Scan
 // Folder", folders only. One at a time: a request while it is open brings
-// it forward and takes it over.
+// it forward and takes it over. A folder whose helper is still out from an
+// earlier listing, in this dialog or an earlier one, is not asked again.
 class OwnFolderChooser : public FolderChooser {
 public:
     // Lists folders through this program itself.
@@ -47,6 +50,7 @@ public:
 private:
     std::string program_;
     std::chrono::milliseconds answerLimit_;
+    std::shared_ptr<FolderHelpers> helpers_;
     QPointer<QDialog> dialog_;
     std::function<void(std::optional<std::string>)> chosen_;
 };
