@@ -31,7 +31,7 @@ struct ChildRunRequest {
     std::stop_token stop;                       // a stop ends the run as the deadline does
     // For a child that outlives the run (see `outlived`): called once it is
     // reaped, on the thread that waits for it.
-    std::function<void()> reapedLater;
+    std::function<void()> reapedLater{};
 };
 
 struct ChildRunResult {
