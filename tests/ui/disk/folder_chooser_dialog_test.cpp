@@ -30,6 +30,7 @@
 #include "ui/disk/folders/folder_chooser.h"
 #include "ui/disk/folders/folder_chooser_dialog.h"
 #include "ui/disk/header/disk_header.h"
+#include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
@@ -131,6 +132,9 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
     EXPECT_TRUE(readerMeets(dialog, dialog.message().text())) << "readers meet the message too";
     QDir().mkpath(CORVALENT_SCREENSHOTS);
     dialog.grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-not-answering.png");
+    dialog.setPalette(darkPalette());
+    dialog.grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-not-answering-dark.png");
+    dialog.setPalette(lightPalette());
     ASSERT_TRUE(mount.waitForSlowCalls(1, 20s));
     EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0u) << "no thread of the program waits on the share";
     // Asked once while the chooser is open, not again.
@@ -153,6 +157,7 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
     ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.pathField(), Qt::Key_Return); }));
     EXPECT_EQ(dialog.message().text(), "There is no folder “notes.txt”.");
     EXPECT_TRUE(readerMeets(dialog, dialog.message().text()));
+    dialog.grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-no-folder.png");
     EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0u);
 }
 
