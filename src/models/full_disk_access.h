@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/common/child_process.h"
+
 namespace corvalent {
 
 class Preferences;
@@ -37,15 +39,15 @@ int exitStatus(FullDiskAccessStatus status);
 
 namespace FullDiskAccessVerifier {
 
-// This program's own executable as the kernel knows it, links resolved;
-// empty when it cannot be read.
+// The path of this program's file, links resolved, for a new start of the
+// program as installed; empty when it cannot be read.
 std::string programPath();
 
 // Runs this program (or `program`) again with "--full-disk-access-check" and
 // reads its exit status. Blocking: call it off the GUI thread. A child that
 // runs longer than `limit` is ended and the answer is unavailable.
 FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit = std::chrono::seconds(10),
-                                         std::string program = programPath());
+                                         std::string program = std::string(thisProgram));
 
 }  // namespace FullDiskAccessVerifier
 

@@ -23,7 +23,7 @@
 
 #include "models/background_task.h"
 #include "test_support.h"
-#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folders/folder_chooser.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui_settle.h"
@@ -60,7 +60,7 @@ protected:
         QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
         app = std::make_unique<CorvalentApp>();
         // The program's own folder chooser, whatever the runner's session bus offers.
-        app->setFolderChooser(std::make_shared<DialogFolderChooser>());
+        app->setFolderChooser(std::make_shared<OwnFolderChooser>());
         app->openMainWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !window().windowHandle()->frameMargins().isNull(); }, 10'000));

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -92,13 +93,14 @@ int pollTimeout(Clock::time_point now, Clock::time_point until)
 // A child that outlives SIGKILL (frozen, stuck in the kernel, or a zombie its
 // tracer holds) gets a thread of its own that waits for it, so that it is
 // still reaped once it lets go while the caller has long moved on.
-void reapInBackground(pid_t pid)
+void reapInBackground(pid_t pid, std::function<void()> reaped)
 {
     try {
-        std::thread([pid] {
+        std::thread([pid, reaped = std::move(reaped)] {
             int status = 0;
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
+            if (reaped) reaped();
         }).detach();
     } catch (const std::system_error&) {
         // No thread to be had: it stays a zombie until the program ends.
@@ -112,7 +114,7 @@ class Child {
 public:
     explicit Child(pid_t pid) : pid_(pid), handle_(::pidfd_open(pid, 0)) {}
     // Early only when something threw: never leave a child behind.
-    ~Child() { finish(Clock::now() + killedChildLeeway); }
+    ~Child() { finish(Clock::now() + killedChildLeeway, {}); }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
@@ -159,15 +161,16 @@ public:
     }
 
     // Kills the child unless it is gone and waits for it until `until`; a
-    // child still there then is reaped in the background. True when reaped here.
-    bool finish(Clock::time_point until)
+    // child still there then is reaped in the background, and `reapedLater`
+    // called once it is. True when reaped here.
+    bool finish(Clock::time_point until, const std::function<void()>& reapedLater)
     {
         if (released_ || reap()) return reaped_;
         signal(SIGKILL);
         while (!reap()) {
             const auto now = Clock::now();
             if (now >= until) {
-                reapInBackground(pid_);
+                reapInBackground(pid_, reapedLater);
                 released_ = true;  // the pid is no longer ours to signal or wait for
                 handle_.reset();
                 return false;
@@ -289,7 +292,7 @@ ChildRunResult runChild(const ChildRunRequest& request)
 
     readEnd.reset();
     // A child that even SIGKILL does not end in time is not waited for here.
-    if (!child.finish(Clock::now() + killedChildLeeway)) result.timedOut = true;
+    if (!child.finish(Clock::now() + killedChildLeeway, request.reapedLater)) result.timedOut = result.outlived = true;
     result.exitStatus = child.exitStatus();
     return result;
 }

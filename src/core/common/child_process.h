@@ -7,12 +7,19 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvalent {
+
+// This very program, to start again as a child of its own: the kernel's link
+// to the running file, which still starts it after an upgrade has replaced
+// or removed the file its path named.
+inline constexpr std::string_view thisProgram = "/proc/self/exe";
 
 struct ChildRunRequest {
     std::string executable;                     // absolute path; no search in PATH
@@ -22,6 +29,9 @@ struct ChildRunRequest {
     std::chrono::milliseconds killGrace{500};   // SIGTERM, then SIGKILL this much later
     bool captureOutput = true;                  // false: stdout goes to /dev/null too
     std::stop_token stop;                       // a stop ends the run as the deadline does
+    // For a child that outlives the run (see `outlived`): called once it is
+    // reaped, on the thread that waits for it.
+    std::function<void()> reapedLater{};
 };
 
 struct ChildRunResult {
@@ -31,6 +41,7 @@ struct ChildRunResult {
     bool timedOut = false;          // the deadline ended the run, or the child outlived SIGKILL
     bool stopped = false;           // a stop request ended the run
     std::optional<int> exitStatus;  // exit code when the child exited normally
+    bool outlived = false;          // the child was still there when the run returned
 
     bool operator==(const ChildRunResult&) const = default;
 };

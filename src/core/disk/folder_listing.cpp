@@ -13,6 +13,9 @@ namespace {
 // the errno in digits and a NUL.
 constexpr std::string_view kindLetters = "dlme";
 
+// How long a stopped helper is given to end before its folder counts as not answering.
+constexpr std::chrono::milliseconds endingHelperWait{400};
+
 }  // namespace
 
 std::string encode(const PLFolderListing& listing)
@@ -60,8 +63,13 @@ int printListing(const char* path)
 }
 
 FolderListing listApart(const std::string& program, const std::string& path, std::chrono::milliseconds limit,
-                        std::stop_token stop)
+                        std::stop_token stop, std::shared_ptr<FolderHelpers> helpers)
 {
+    FolderListing listing;
+    if (helpers && !helpers->begin(path, endingHelperWait, stop)) {
+        listing.outcome = stop.stop_requested() ? FolderListing::Outcome::stopped : FolderListing::Outcome::notAnswering;
+        return listing;
+    }
     ChildRunRequest request;
     request.executable = program;
     request.arguments = {std::string(helperFlag), path};
@@ -69,8 +77,9 @@ FolderListing listApart(const std::string& program, const std::string& path, std
     request.deadline = limit;
     request.killGrace = std::chrono::milliseconds(100);
     request.stop = std::move(stop);
+    if (helpers) request.reapedLater = [helpers, path] { helpers->end(path); };
     const auto run = runChild(request);
-    FolderListing listing;
+    if (helpers && !run.outlived) helpers->end(path);
     if (run.stopped) {
         listing.outcome = FolderListing::Outcome::stopped;
     } else if (run.timedOut) {
@@ -85,3 +94,31 @@ FolderListing listApart(const std::string& program, const std::string& path, std
 }
 
 }  // namespace corvalent::FolderLister
+
+namespace corvalent {
+
+bool FolderHelpers::begin(const std::string& path, std::chrono::milliseconds wait, std::stop_token stop)
+{
+    std::unique_lock lock(mutex_);
+    if (!ended_.wait_for(lock, stop, wait, [&] { return !out_.contains(path); })) return false;
+    ++out_[path];
+    return true;
+}
+
+void FolderHelpers::end(const std::string& path)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (auto found = out_.find(path); found != out_.end() && --found->second <= 0) out_.erase(found);
+    }
+    ended_.notify_all();
+}
+
+int FolderHelpers::out(const std::string& path) const
+{
+    std::lock_guard lock(mutex_);
+    const auto found = out_.find(path);
+    return found == out_.end() ? 0 : found->second;
+}
+
+}  // namespace corvalent

@@ -22,6 +22,7 @@
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/layout_helpers.h"
+#include "ui/widgets/message_line.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/sheet_binding.h"
@@ -33,7 +34,6 @@ DiskView::Environment DiskView::Environment::system()
 {
     Environment environment;
     environment.probeAccess = FullDiskAccessProbe::currentStatus;
-    environment.folderChooser = std::make_shared<DialogFolderChooser>();
     environment.revealer = std::make_shared<DesktopFileRevealer>();
     return environment;
 }
@@ -55,6 +55,11 @@ DiskView::DiskView(DiskModel& model, bool showsInspector, Environment environmen
     header_ = new DiskHeader(model_, state_, commands_, body_);
     column->addWidget(header_);
     column->addWidget(new Divider(Qt::Horizontal, 0, body_));
+    // Where a reveal that nothing could show says so, above what was revealed from.
+    revealMessage_ = new MessageLine(body_, std::chrono::seconds(12));
+    revealMessage_->setObjectName("revealMessage");
+    revealMessage_->setContentsMargins(24, 8, 24, 0);
+    column->addWidget(revealMessage_);
     contentStack_ = new QStackedWidget(body_);
     column->addWidget(contentStack_, 1);
 
@@ -64,6 +69,9 @@ DiskView::DiskView(DiskModel& model, bool showsInspector, Environment environmen
         transparentScrollArea(new ScanProgressPanel(model_, state_, commands_), contentStack_);
     panels_[static_cast<int>(Content::progress)]->setAccessibleName(QStringLiteral("Scan progress"));
     if (!environment_.revealer) environment_.revealer = std::make_shared<DesktopFileRevealer>();
+    environment_.revealer->setFailure([line = QPointer<MessageLine>(revealMessage_)](const std::string& path) {
+        if (line) line->say(revealFailureText(path));
+    });
     map_ = new DiskMapPanel(model_, state_, *environment_.revealer, showsInspector_, contentStack_);
     panels_[static_cast<int>(Content::map)] = map_;
     failed_ = new UnavailableContent(QStringLiteral("Couldn’t map this folder"),

@@ -17,8 +17,8 @@
 #include <memory>
 
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/file_reveal.h"
-#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folders/file_reveal.h"
+#include "ui/disk/folders/folder_chooser.h"
 #include "ui/widgets/focus_handoff.h"
 
 
@@ -29,6 +29,7 @@ namespace corvalent {
 class DiskHeader;
 class DiskMapPanel;
 class DiskModel;
+class MessageLine;
 class UnavailableContent;
 
 class DiskView : public QWidget {
@@ -43,8 +44,8 @@ public:
         std::shared_ptr<FolderChooser> folderChooser;
         std::shared_ptr<FileRevealer> revealer;
 
-        // The real probe, the program's own folder chooser and the desktop's file manager;
-        // no overlay until the application gives one.
+        // The real probe and the desktop's file manager; no folder chooser
+        // or overlay until the application gives them.
         static Environment system();
     };
 
@@ -69,6 +70,8 @@ public:
     // The sheets shown for the state's candidate and guide, else null.
     QDialog* confirmationSheet() const { return confirmation_; }
     QDialog* guideSheet() const { return guide_; }
+    // The line that says a reveal could not show its item.
+    MessageLine& revealMessage() const { return *revealMessage_; }
 
     // The commands the header and the panels share.
     const DiskCommands& commands() const { return commands_; }
@@ -102,6 +105,7 @@ private:
     std::array<QWidget*, 4> panels_{};
     DiskMapPanel* map_ = nullptr;
     UnavailableContent* failed_ = nullptr;
+    MessageLine* revealMessage_ = nullptr;
     Content content_ = Content::empty;
     int folded_ = 0;
     QPointer<QWidget> overlay_;

@@ -101,7 +101,7 @@ OnboardingEnvironment OnboardingEnvironment::system()
     environment.verifyFresh = [] { return FullDiskAccessVerifier::checkInFreshProcess(); };
     environment.openSettings = [] { return false; };
     environment.relaunch = []() -> std::optional<QString> {
-        // The same executable the fresh-process check ran, even when started through a link.
+        // The program's file as installed, even when started through a link.
         const auto program = QFile::decodeName(QByteArray::fromStdString(FullDiskAccessVerifier::programPath()));
         if (program.isEmpty()) return QStringLiteral("its program file could not be found.");
         QProcess process;

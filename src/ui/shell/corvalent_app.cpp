@@ -30,7 +30,7 @@
 #include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/disk/disk_view.h"
-#include "ui/disk/portal_folder_chooser.h"
+#include "ui/disk/folders/portal_folder_chooser.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
 #include "ui/processes/icons/process_icon_store.h"
 #include "ui/processes/process_page.h"
@@ -309,7 +309,7 @@ std::shared_ptr<FolderChooser> CorvalentApp::folderChooser()
 {
     if (!folderChooser_)
         folderChooser_ = std::make_shared<PortalFolderChooser>(QDBusConnection::sessionBus(),
-                                                               std::make_shared<DialogFolderChooser>());
+                                                               std::make_shared<OwnFolderChooser>());
     return folderChooser_;
 }
 

@@ -11,12 +11,11 @@
 
 #include "core/common/child_process.h"
 #include "models/background_task.h"
+#include "ui/shell/desktop_portal.h"
 
 namespace corvalent {
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString settingsInterface = QStringLiteral("org.freedesktop.portal.Settings");
 const QString appearance = QStringLiteral("org.freedesktop.appearance");
 const QString gnomeInterface = QStringLiteral("org.gnome.desktop.interface");
@@ -71,7 +70,7 @@ void DesktopSettings::start()
     // QtDBus finds the slot's parameter types by name, which Qt knows only once registered.
     qRegisterMetaType<QDBusVariant>();
     // Listening first: a change made while the answers travel is not missed.
-    bus_.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
+    bus_.connect(DesktopPortal::service, DesktopPortal::path, settingsInterface, QStringLiteral("SettingChanged"), this,
                  SLOT(settingChanged(QString, QString, QDBusVariant)));
     read(appearance, colorScheme, [this](const Reply& reply) {
         if (!reply.value || !takeColorScheme(*reply.value)) askGnomeTool(colorScheme);
@@ -89,7 +88,7 @@ void DesktopSettings::start()
 void DesktopSettings::read(const QString& group, const QString& key, std::function<void(const Reply&)> done,
                            bool readOne)
 {
-    auto call = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
+    auto call = QDBusMessage::createMethodCall(DesktopPortal::service, DesktopPortal::path, settingsInterface,
                                                readOne ? QStringLiteral("ReadOne") : QStringLiteral("Read"));
     call << group << key;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, answerTimeout_), this);

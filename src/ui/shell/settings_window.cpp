@@ -14,6 +14,7 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/message_line.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/screen_fit.h"
@@ -182,6 +183,9 @@ void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
     openSettings_ = new Button(Button::Kind::tinted, QStringLiteral("Open Home Folder"));
     inside->addSpacing(2);
     inside->addWidget(openSettings_, 0, Qt::AlignLeft);
+    openFailed_ = new MessageLine;
+    openFailed_->setObjectName("openHomeMessage");
+    inside->addWidget(openFailed_);
 
     connect(protectedLocations_, &QAbstractButton::toggled, this, [this](bool on) {
         Preferences::standard().setIncludePrivacyProtectedLocations(on);
@@ -190,7 +194,10 @@ void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
     // Onboarding and the access probe change it too; the switch shows the stored choice.
     connect(&Preferences::standard(), &Preferences::includePrivacyProtectedLocationsChanged, protectedLocations_,
             &QAbstractButton::setChecked);
-    connect(openSettings_, &QPushButton::clicked, this, [] { openFullDiskAccessSettings(); });
+    connect(openSettings_, &QPushButton::clicked, this, [this] {
+        if (openFullDiskAccessSettings()) return openFailed_->clear();
+        openFailed_->say(QStringLiteral("No file manager could open the home folder."));
+    });
 }
 
 void SettingsWindow::buildLayout(QVBoxLayout& column)

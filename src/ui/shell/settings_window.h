@@ -13,6 +13,7 @@ class QVBoxLayout;
 namespace corvalent {
 
 class ElidedLabel;
+class MessageLine;
 class Segment;
 class SegmentedControl;
 class Switch;
@@ -31,6 +32,8 @@ public:
     SegmentedControl& themeControl() { return *theme_; }
     Segment& themeSegment(AppAppearance appearance);
     QPushButton& fullDiskAccessButton() { return *openSettings_; }
+    // Says when "Open Home Folder" opened nothing.
+    MessageLine& fullDiskAccessMessage() { return *openFailed_; }
     // The symbol beside the protected-process switch.
     QString protectionSymbol() const;
     QString diskAccessCaption() const;
@@ -51,6 +54,7 @@ private:
     Switch* protectedLocations_ = nullptr;
     ElidedLabel* diskAccessCaption_ = nullptr;
     QPushButton* openSettings_ = nullptr;
+    MessageLine* openFailed_ = nullptr;
     Switch* inspector_ = nullptr;
 };
 

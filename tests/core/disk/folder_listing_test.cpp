@@ -5,13 +5,18 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
 
+#include "core/common/child_process.h"
 #include "core/disk/folder_listing.h"
 #include "test_support.h"
 
 namespace corvalent {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 TEST(FolderListing, TheHelpersOutputComesBackAsFolders)
@@ -49,6 +54,35 @@ TEST(FolderListing, AHelperThatFailsOrNeverAnswersSaysSo)
     stop.request_stop();
     EXPECT_EQ(FolderLister::listApart(testing::idleChildProgram().string(), "/", 10s, stop.get_token()).outcome,
               FolderListing::Outcome::stopped);
+}
+
+// An upgrade replaces the program's file while it runs: the program still
+// lists through itself. A copy of this test program, started from a file
+// that it then replaces, lists a folder through a child of its own.
+TEST(FolderListing, ThisProgramStillListsAfterAnUpgradeReplacedItsFile)
+{
+    const testing::TempDir dir;
+    fs::create_directories(dir.path() / "tree" / "Music");
+    const auto copy = dir.path() / "corvalent";
+    fs::copy_file(fs::read_symlink(std::string(thisProgram)), copy);
+    testing::ScopedVariable folder("CORVALENT_TEST_LIST_AFTER_UPGRADE", (dir.path() / "tree").string());
+    testing::ChildProcess program(copy, {"--gtest_filter=FolderListingAfterUpgrade.*"}, dir.path());
+    const auto status = program.waitFor(120s);
+    ASSERT_TRUE(status.has_value()) << "still running two minutes later";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+}
+
+// The copy's side of the case above.
+TEST(FolderListingAfterUpgrade, ReplacesItsOwnFileAndLists)
+{
+    const char* folder = std::getenv("CORVALENT_TEST_LIST_AFTER_UPGRADE");
+    if (folder == nullptr) GTEST_SKIP() << "run by the test above";
+    const auto file = fs::read_symlink(std::string(thisProgram));
+    ASSERT_TRUE(fs::remove(file));
+    testing::writeFile(file, 4'096);  // the new version, as a package upgrade leaves it
+    const auto listing = FolderLister::listApart(std::string(thisProgram), folder, 60s, {});
+    EXPECT_EQ(listing.outcome, FolderListing::Outcome::listed);
+    EXPECT_EQ(listing.folders, (std::vector<PLFolderEntry>{{"Music", PLFolderKind::folder}}));
 }
 
 }  // namespace

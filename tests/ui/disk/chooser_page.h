@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "ui/disk/disk_view.h"
-#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folders/folder_chooser.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui_settle.h"
@@ -16,7 +16,7 @@ namespace corvalent::testing {
 // The program's window on its Disk page, with the program's own folder
 // chooser handed in, whatever the session bus of whoever runs the test offers.
 struct ChooserPage {
-    std::shared_ptr<DialogFolderChooser> chooser = std::make_shared<DialogFolderChooser>(CORVALENT_APP);
+    std::shared_ptr<OwnFolderChooser> chooser = std::make_shared<OwnFolderChooser>(CORVALENT_APP);
     std::unique_ptr<CorvalentApp> app;
     DiskView* page = nullptr;
 

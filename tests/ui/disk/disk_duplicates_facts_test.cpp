@@ -15,7 +15,7 @@
 #include "test_support.h"
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/sidebar/duplicate_card.h"
-#include "ui/disk/file_reveal.h"
+#include "ui/disk/folders/file_reveal.h"
 #include "ui/disk/sidebar/storage_facts.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"

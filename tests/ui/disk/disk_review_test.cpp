@@ -16,7 +16,7 @@
 #include "ui/disk/review/cleanup_row.h"
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/sidebar/duplicate_card.h"
-#include "ui/disk/file_reveal.h"
+#include "ui/disk/folders/file_reveal.h"
 #include "ui/disk/review/review_cards.h"
 #include "ui/disk/review/review_list.h"
 #include "ui/shell/app_appearance.h"

@@ -30,8 +30,8 @@
 #include "ui/disk/sidebar/disk_rows.h"
 #include "ui/disk/sidebar/disk_sidebar.h"
 #include "ui/disk/disk_view.h"
-#include "ui/disk/folder_chooser.h"
-#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/folders/folder_chooser.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 #include "ui/disk/sidebar/duplicate_card.h"
 #include "ui/disk/map/map_panel.h"
 #include "ui/disk/review/review_cards.h"
@@ -94,7 +94,7 @@ protected:
         QSettings().clear();
         QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
         app = std::make_unique<CorvalentApp>();
-        app->setFolderChooser(std::make_shared<DialogFolderChooser>(CORVALENT_APP));
+        app->setFolderChooser(std::make_shared<OwnFolderChooser>(CORVALENT_APP));
         app->openMainWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
         QTest::mouseClick(&app->mainView()->sectionSwitch().button(AppSection::storage), Qt::LeftButton);

@@ -18,7 +18,7 @@
 #include "test_support.h"
 #include "ui/disk/review/cleanup_confirmation.h"
 #include "ui/disk/review/cleanup_guide_sheet.h"
-#include "ui/disk/file_reveal.h"
+#include "ui/disk/folders/file_reveal.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui_settle.h"

@@ -17,7 +17,7 @@
 #include "models/disk_model.h"
 #include "test_support.h"
 #include "ui/disk/sidebar/disk_sidebar.h"
-#include "ui/disk/file_reveal.h"
+#include "ui/disk/folders/file_reveal.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/segmented_control.h"

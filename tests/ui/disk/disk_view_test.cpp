@@ -28,6 +28,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/message_line.h"
 #include "ui/widgets/unavailable_content.h"
 #include "ui_settle.h"
 
@@ -49,10 +50,16 @@ struct AnsweringChooser : FolderChooser {
     }
 };
 
-// Remembers what was shown in the file manager.
+// Remembers what was shown in the file manager; with `nothingShows`, as
+// where no file manager answers, reports that nothing could.
 struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
-    void reveal(const std::string& path) override { revealed.push_back(path); }
+    bool nothingShows = false;
+    void reveal(const std::string& path) override
+    {
+        revealed.push_back(path);
+        if (nothingShows && failure_) failure_(path);
+    }
 };
 
 // The disk page offscreen on a real model, with a volume list, an access
@@ -383,6 +390,11 @@ TEST(DiskView, TheMapWalksIntoFoldersAndBackAndRevealsTheFocusedOne)
     EXPECT_FALSE(state.hoveredID());
     toolbar.revealButton().click();
     EXPECT_EQ(page.revealer->revealed, std::vector{(root / "a").string()});
+    EXPECT_TRUE(page.view->revealMessage().isHidden());
+    page.revealer->nothingShows = true;
+    toolbar.revealButton().click();
+    EXPECT_EQ(page.view->revealMessage().text(), "No file manager could show “a”.") << "the window says so";
+    EXPECT_TRUE(page.view->revealMessage().isVisible());
 
     // A node without contents stays put and stays highlighted.
     const auto* files = page.model->result()->root.node((root / "a").string() + std::string(directFilesSuffix));

@@ -3,6 +3,7 @@
 // unlooked at; entering the share says it does not answer; and no thread of
 // the program ever waits on it, so the program still ends when it quits.
 #include <gtest/gtest.h>
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -21,13 +22,15 @@
 #include <unistd.h>
 
 #include "chooser_page.h"
+#include "core/disk/folder_listing.h"
 #include "models/background_task.h"
 #include "slow_mount.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
-#include "ui/disk/folder_chooser.h"
-#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/folders/folder_chooser.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 #include "ui/disk/header/disk_header.h"
+#include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
@@ -56,6 +59,20 @@ bool listedAfter(FolderChooserDialog& dialog, const std::function<void()>& actio
     const bool done = QTest::qWaitFor([&] { return listed; }, 20'000);
     QObject::disconnect(connection);
     return done;
+}
+
+// Whether a screen reader meets `text` in the accessible tree under `root`,
+// as a name or a description.
+bool readerMeets(QWidget& root, const QString& text)
+{
+    const std::function<bool(QAccessibleInterface*)> meets = [&](QAccessibleInterface* node) {
+        if (node == nullptr || node->state().invisible) return false;
+        if (node->text(QAccessible::Name) == text || node->text(QAccessible::Description) == text) return true;
+        for (int child = 0; child < node->childCount(); ++child)
+            if (meets(node->child(child))) return true;
+        return false;
+    };
+    return meets(QAccessible::queryAccessibleInterface(&root));
 }
 
 // A share mounted in the home whose server never answers again.
@@ -112,8 +129,12 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
     EXPECT_EQ(dialog.message().text(), "“share” does not answer. It may be on a disk or network share that is not "
                                        "responding.");
     EXPECT_FALSE(dialog.chooseButton().isEnabled()) << "a folder that did not answer is no choice";
+    EXPECT_TRUE(readerMeets(dialog, dialog.message().text())) << "readers meet the message too";
     QDir().mkpath(CORVALENT_SCREENSHOTS);
     dialog.grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-not-answering.png");
+    dialog.setPalette(darkPalette());
+    dialog.grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-not-answering-dark.png");
+    dialog.setPalette(lightPalette());
     ASSERT_TRUE(mount.waitForSlowCalls(1, 20s));
     EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0u) << "no thread of the program waits on the share";
     // Asked once while the chooser is open, not again.
@@ -131,10 +152,12 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
     ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.pathField(), Qt::Key_Return); }));
     EXPECT_EQ(dialog.folder(), QString::fromStdString((home.temp.home / "Projects").string()));
     EXPECT_EQ(dialog.message().text(), "No folders inside.");
-    EXPECT_EQ(dialog.choice(), dialog.folder()) << "nothing selected: the folder shown";
+    EXPECT_EQ(dialog.choice(), dialog.folderPath()) << "nothing selected: the folder shown";
     dialog.pathField().setText("notes.txt");
     ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.pathField(), Qt::Key_Return); }));
     EXPECT_EQ(dialog.message().text(), "There is no folder “notes.txt”.");
+    EXPECT_TRUE(readerMeets(dialog, dialog.message().text()));
+    dialog.grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-no-folder.png");
     EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0u);
 }
 
@@ -183,6 +206,112 @@ TEST(OwnFolderChooser, ChoosesAFolderFromTheKeyboardAndIsOneAtATime)
     QSettings().clear();
 }
 
+// Tab alone through the chooser: reaching the list chooses nothing, and "Scan
+// Folder" maps the folder the field shows. A row moved to is the choice and
+// the field shows it, also one whose name is not UTF-8, which is mapped by its
+// own bytes. A path typed in is read before it is mapped.
+TEST(OwnFolderChooser, ScanFolderMapsTheFolderTheFieldShows)
+{
+    HomeWithADeadShare home;
+    const std::string odd = "Mix \xe9t\xe9";  // Latin-1, not UTF-8
+    testing::writeFile(home.temp.home / "Projects" / odd / "track.ogg", 30'000);
+    testing::ChooserPage window;
+    ASSERT_TRUE(window.open());
+    auto& model = window.app->mainView()->diskModel();
+    const auto pick = [&]() -> FolderChooserDialog* {
+        window.page->header().folderButton().click();
+        if (!QTest::qWaitFor([&] { return QApplication::activeModalWidget() == window.chooser->dialog(); }, 10'000))
+            return nullptr;
+        auto* dialog = window.chooser->dialog();
+        return QTest::qWaitFor([&] { return dialog->listed(); }, 20'000) ? dialog : nullptr;
+    };
+    const auto mapped = [&]() -> std::string {
+        if (!QTest::qWaitFor([&] { return window.chooser->dialog() == nullptr; }, 10'000)) return "still choosing";
+        if (!QTest::qWaitFor([&] { return model.status().kind != DiskModelStatus::Kind::scanning; }, 30'000))
+            return "still mapping";
+        return model.status().kind == DiskModelStatus::Kind::ready ? model.result()->root.path.value_or("")
+                                                                   : "not mapped";
+    };
+    const auto tab = [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); };
+
+    auto* dialog = pick();
+    ASSERT_NE(dialog, nullptr);
+    const auto homePath = dialog->pathField().text();
+    tab();
+    ASSERT_EQ(QApplication::focusWidget(), &dialog->list());
+    EXPECT_EQ(dialog->list().currentItem(), nullptr) << "reaching the list chooses nothing";
+    EXPECT_TRUE(dialog->list().selectedItems().isEmpty());
+    EXPECT_EQ(dialog->pathField().text(), homePath);
+    tab();
+    tab();
+    tab();
+    ASSERT_EQ(QApplication::focusWidget(), &dialog->chooseButton());
+    QTest::keyClick(&dialog->chooseButton(), Qt::Key_Space);
+    EXPECT_EQ(mapped(), home.temp.home.string());
+
+    dialog = pick();
+    ASSERT_NE(dialog, nullptr);
+    dialog->list().setFocus();
+    QTest::keyClick(&dialog->list(), Qt::Key_Down);
+    ASSERT_NE(dialog->list().currentItem(), nullptr);
+    EXPECT_EQ(dialog->list().currentItem()->text(), "music");
+    EXPECT_EQ(dialog->pathField().text(), homePath + "/music") << "the row moved to";
+    dialog->pathField().setText("~/Projects");
+    ASSERT_TRUE(listedAfter(*dialog, [&] { QTest::keyClick(&dialog->pathField(), Qt::Key_Return); }));
+    dialog->list().setFocus();
+    QTest::keyClick(&dialog->list(), Qt::Key_Down);
+    EXPECT_EQ(dialog->choice().toStdString(), (home.temp.home / "Projects" / odd).string());
+    EXPECT_TRUE(dialog->pathField().text().startsWith(homePath + "/Projects/Mix ")) << "shown as well as it can be";
+    dialog->chooseButton().click();
+    EXPECT_EQ(mapped(), (home.temp.home / "Projects" / odd).string());
+    EXPECT_EQ(model.result()->root.fileCount, 1u);
+
+    // A folder typed in that is not there is never mapped.
+    dialog = pick();
+    ASSERT_NE(dialog, nullptr);
+    dialog->pathField().setText("~/nowhere");
+    ASSERT_TRUE(listedAfter(*dialog, [&] { dialog->chooseButton().click(); }));
+    EXPECT_EQ(dialog->message().text(), "There is no folder “nowhere”.");
+    EXPECT_EQ(window.chooser->dialog(), dialog) << "still open";
+    dialog->reject();
+    EXPECT_EQ(mapped(), (home.temp.home / "Projects" / odd).string());
+    window.app.reset();
+    settleAfterJobs();
+    QSettings().clear();
+}
+
+// A quick visit to a dead share leaves its helper in the kernel: the share is
+// not asked again while that helper is out, in this chooser or a later one,
+// and is named as not answering.
+TEST(OwnFolderChooser, AShareWhoseHelperIsStillOutIsNotAskedAgain)
+{
+    HomeWithADeadShare home;
+    testing::SlowMount mount(home.temp.home / "share", home.tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+    const auto homePath = QString::fromStdString(home.temp.home.string());
+    const auto share = homePath + "/share";
+    const auto helpers = std::make_shared<FolderHelpers>();
+    QWidget window;
+    for (int visit = 0; visit < 2; ++visit) {
+        SCOPED_TRACE(visit == 0 ? "first chooser" : "a later chooser");
+        FolderChooserDialog dialog(CORVALENT_APP, &window, 60s, helpers);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.listed(); }, 20'000));
+        for (int flip = 0; flip < 3; ++flip) {
+            dialog.openFolder(share);
+            if (visit == 0 && flip == 0) {
+                ASSERT_TRUE(mount.waitForSlowCalls(1, 20s));
+            }
+            // Home again, before the share's bound: its helper is stopped, and stays in the kernel.
+            ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(homePath); }));
+            ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(share); }));
+            EXPECT_EQ(dialog.message().text(), "“share” does not answer. It may be on a disk or network share that "
+                                               "is not responding.");
+        }
+    }
+    EXPECT_EQ(mount.slowCallsBegunByChildrenOf(::getpid()), 1u) << "one helper, asked once";
+    EXPECT_EQ(helpers->out((home.temp.home / "share").string()), 1);
+}
+
 // The program ends after Quit, the chooser having visited the dead share: in
 // a process of its own, the test program run again for the case below.
 TEST(OwnFolderChooser, TheProgramEndsAfterQuitOnceTheChooserVisitedADeadShare)
@@ -206,7 +335,7 @@ TEST(FolderChooserQuit, EntersTheShareAndQuits)
     if (!qEnvironmentVariableIsSet("CORVALENT_TEST_QUIT_AFTER_CHOOSER")) GTEST_SKIP() << "run by the test above";
     QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
     auto* app = new CorvalentApp;
-    auto chooser = std::make_shared<DialogFolderChooser>(CORVALENT_APP, 1s);
+    auto chooser = std::make_shared<OwnFolderChooser>(CORVALENT_APP, 1s);
     app->setFolderChooser(chooser);
     app->openMainWindow();
     app->mainView()->setSection(AppSection::storage);

@@ -26,9 +26,10 @@
 #include "slow_mount.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
-#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/folders/file_reveal.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 #include "ui/disk/header/disk_header.h"
-#include "ui/disk/portal_folder_chooser.h"
+#include "ui/disk/folders/portal_folder_chooser.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
@@ -168,12 +169,18 @@ TEST_F(PortalChooser, AsksForOneFolderToMapAndPassesOnTheAnswer)
     EXPECT_EQ(request.options.value("modal").toBool(), true);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no dialog of the program's own";
 
-    // One chooser at a time: asking again opens no second request.
-    chooser.choose(&window, [](auto) { ADD_FAILURE() << "a second request answered"; });
+    // One chooser at a time: asked again while the portal holds the request
+    // (it may never answer), the portal's chooser is closed and asked anew;
+    // only the new request's answer counts.
+    const auto first = portal.requests.back().handle;
+    Answer again;
+    ASSERT_TRUE(ask(chooser, again));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return portal.closed == QStringList{first}; }, 10'000));
     portal.respond(0, {"file:///home/ana/Old%20Photos/caf%C3%A9"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 10'000));
-    EXPECT_EQ(*answer, std::optional<std::string>("/home/ana/Old Photos/café"));
-    EXPECT_EQ(portal.requests.size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return again.has_value(); }, 10'000));
+    EXPECT_EQ(*again, std::optional<std::string>("/home/ana/Old Photos/café"));
+    EXPECT_FALSE(answer.has_value()) << "the closed request answers nobody";
+    EXPECT_EQ(portal.requests.size(), 2u);
 
     answer.reset();
     ASSERT_TRUE(ask(chooser, answer));
@@ -181,7 +188,7 @@ TEST_F(PortalChooser, AsksForOneFolderToMapAndPassesOnTheAnswer)
     ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 10'000));
     EXPECT_EQ(*answer, std::nullopt) << "cancelled";
     EXPECT_EQ(fallback->asked, 0);
-    EXPECT_TRUE(portal.closed.isEmpty());
+    EXPECT_EQ(portal.closed, QStringList{first}) << "an answered request is not closed";
 }
 
 TEST_F(PortalChooser, WhereThereIsNoPortalTheProgramsOwnChooserAsksAtOnce)
@@ -242,6 +249,24 @@ TEST_F(PortalChooser, APortalThatNeverTakesTheRequestHasItClosedBeforeTheFallbac
     EXPECT_FALSE(answer.has_value());
     fallback->answer("/home/ana/chosen");
     EXPECT_EQ(answer, Answer(std::optional<std::string>("/home/ana/chosen")));
+}
+
+// Where no file manager answers on the bus and nothing can open the parent
+// folder either (no launcher on the path), the failure is reported.
+TEST(FileReveal, WhereNoFileManagerAnswersTheFailureIsReported)
+{
+    testing::PrivateBus bus;
+    const testing::TempDir nothing;
+    testing::ScopedVariable path("PATH", nothing.path().string());
+    testing::ScopedVariable browser("BROWSER", "");
+    testing::ScopedVariable defaultBrowser("DEFAULT_BROWSER", "");
+    DesktopFileRevealer revealer(bus.connect());
+    std::vector<std::string> failed;
+    revealer.setFailure([&failed](const std::string& item) { failed.push_back(item); });
+    revealer.reveal("/home/ana/Old Photos/report.pdf");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !failed.empty(); }, 10'000));
+    EXPECT_EQ(failed, std::vector<std::string>{"/home/ana/Old Photos/report.pdf"});
+    EXPECT_EQ(revealFailureText(failed.front()), "No file manager could show “report.pdf”.");
 }
 
 // A home holding a mount that hangs, as a dead network share does: the

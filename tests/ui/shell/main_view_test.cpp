@@ -16,7 +16,7 @@
 #include "models/full_disk_access.h"
 #include "models/vantle_model.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
-#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"

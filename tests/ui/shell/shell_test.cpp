@@ -32,6 +32,7 @@
 #include "ui/widgets/app_style.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/message_line.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui/widgets/switch.h"
 
@@ -393,6 +394,14 @@ TEST_F(SettingsWindowTest, ControlsWriteThroughAndAreShownAfterARestart)
     setSystemSettingsOpenerForTesting([&] { return ++opened > 0; });
     QTest::mouseClick(&window.fullDiskAccessButton(), Qt::LeftButton);
     EXPECT_EQ(opened, 1);
+    EXPECT_EQ(window.fullDiskAccessMessage().text(), QString());
+    // Where nothing opens the home folder, the window says so under the button.
+    setSystemSettingsOpenerForTesting([] { return false; });
+    QTest::mouseClick(&window.fullDiskAccessButton(), Qt::LeftButton);
+    EXPECT_EQ(window.fullDiskAccessMessage().text(), "No file manager could open the home folder.");
+    EXPECT_TRUE(window.fullDiskAccessMessage().isVisible());
+    screenshot(window, "settings-open-home-failed");
+    setSystemSettingsOpenerForTesting({});
 }
 
 }  // namespace

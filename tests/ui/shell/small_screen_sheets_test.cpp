@@ -28,7 +28,7 @@
 #include "models/vantle_model.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
-#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 #include "ui/disk/header/disk_header.h"
 #include "ui/disk/map/map_panel.h"
 #include "ui/disk/review/cleanup_confirmation.h"

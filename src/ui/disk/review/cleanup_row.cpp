@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/file_reveal.h"
+#include "ui/disk/folders/file_reveal.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"

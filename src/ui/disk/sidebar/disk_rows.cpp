@@ -16,7 +16,7 @@
 #include "core/common/utf8.h"
 #include "models/disk_model.h"
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/file_reveal.h"
+#include "ui/disk/folders/file_reveal.h"
 #include "ui/disk/map/sunburst_segments.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/display_formats.h"

@@ -6,15 +6,18 @@
 // system. Where there is no portal, the fallback chooser asks at once; a
 // portal slow to take the request is waited for, and one that has not taken
 // it within `replyLimit` has the request closed before the fallback asks.
-// One request at a time: asking again while one is open opens no other.
+// One chooser at a time: asking again while the fallback asks brings it
+// forward; while the portal has a request, that one is closed and the
+// portal asked anew, as a portal may take a request and never answer it.
 
 #include <QDBusConnection>
+#include <QObject>
 #include <QPointer>
 
 #include <chrono>
 #include <memory>
 
-#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folders/folder_chooser.h"
 
 namespace corvalent {
 
@@ -30,7 +33,8 @@ private:
     QDBusConnection bus_;
     std::shared_ptr<FolderChooser> fallback_;
     int replyLimit_;
-    int requests_ = 0;
+    int sent_ = 0;
+    QObject requests_;                                           // owns the requests not yet ended
     QPointer<QObject> open_;                                     // the request under way
     std::shared_ptr<bool> fallbackOpen_ = std::make_shared<bool>(false);  // the fallback asks now
 };

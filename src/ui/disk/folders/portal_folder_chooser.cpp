@@ -1,4 +1,4 @@
-#include "ui/disk/portal_folder_chooser.h"
+#include "ui/disk/folders/portal_folder_chooser.h"
 
 #include <QDBusError>
 #include <QDBusMessage>
@@ -17,11 +17,11 @@
 
 #include <limits>
 
+#include "ui/shell/desktop_portal.h"
+
 namespace corvalent {
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 
 // The path the portal answers a request named `token` on: the request
 // folder, then the caller's unique name without its colon, dots as
@@ -31,7 +31,7 @@ QString expectedHandle(const QDBusConnection& bus, const QString& token)
     auto sender = bus.baseService();
     if (sender.startsWith(u':')) sender.remove(0, 1);
     sender.replace(u'.', u'_');
-    return portalPath + QStringLiteral("/request/") + sender + u'/' + token;
+    return DesktopPortal::path + QStringLiteral("/request/") + sender + u'/' + token;
 }
 
 // The asking window as the portal names it: an X11 window by its id; on
@@ -63,25 +63,35 @@ using Fallback = std::function<void(QWidget*, Chosen)>;
 
 // One request, from the call to the person's answer or the fallback's. It
 // deletes itself once it has passed the answer on, and once the portal has
-// replied: a request given to the fallback stays to close one that the
-// portal takes late.
+// replied: a request given to the fallback or given up stays to close one
+// that the portal takes late. Its owner is the chooser that sent it.
 class PortalFolderRequest : public QObject {
     Q_OBJECT
 
 public:
-    PortalFolderRequest(QDBusConnection bus, Fallback fallback, QWidget* parent, Chosen chosen)
-        : bus_(std::move(bus)), fallback_(std::move(fallback)), parent_(parent), chosen_(std::move(chosen))
+    PortalFolderRequest(QDBusConnection bus, Fallback fallback, QWidget* parent, Chosen chosen, QObject* owner)
+        : QObject(owner), bus_(std::move(bus)), fallback_(std::move(fallback)), parent_(parent),
+          chosen_(std::move(chosen))
     {
     }
 
-    // While the portal has the request, or may still take it.
-    bool withPortal() const { return chosen_ != nullptr; }
+    // Asked again meanwhile: the portal's chooser is closed, now or once
+    // the portal takes the request, and this request answers nobody.
+    void abandon()
+    {
+        if (!chosen_) return;
+        stopListening();
+        chosen_ = nullptr;
+        if (!replied_) return;
+        close(handle_);
+        deleteLater();
+    }
 
     void send(const QString& token, int replyLimit)
     {
         // Listening before the call, so that no answer can come first.
         listenAt(expectedHandle(bus_, token));
-        auto call = QDBusMessage::createMethodCall(portalService, portalPath,
+        auto call = QDBusMessage::createMethodCall(DesktopPortal::service, DesktopPortal::path,
                                                    QStringLiteral("org.freedesktop.portal.FileChooser"),
                                                    QStringLiteral("OpenFile"));
         const QVariantMap options{{QStringLiteral("handle_token"), token},
@@ -136,8 +146,7 @@ private:
     // The fallback asks instead; a request the portal may have is closed first.
     void giveUp(bool closeFirst)
     {
-        bus_.disconnect(portalService, handle_, requestInterface(), QStringLiteral("Response"), this,
-                        SLOT(response(uint, QVariantMap)));
+        stopListening();
         if (closeFirst) close(handle_);
         auto chosen = std::move(chosen_);
         chosen_ = nullptr;
@@ -147,18 +156,24 @@ private:
 
     void close(const QString& handle)
     {
-        bus_.send(QDBusMessage::createMethodCall(portalService, handle, requestInterface(), QStringLiteral("Close")));
+        bus_.send(
+            QDBusMessage::createMethodCall(DesktopPortal::service, handle, requestInterface(), QStringLiteral("Close")));
     }
 
     static QString requestInterface() { return QStringLiteral("org.freedesktop.portal.Request"); }
 
     void listenAt(const QString& handle)
     {
-        const auto signal = QStringLiteral("Response");
-        if (!handle_.isEmpty())
-            bus_.disconnect(portalService, handle_, requestInterface(), signal, this, SLOT(response(uint, QVariantMap)));
+        if (!handle_.isEmpty()) stopListening();
         handle_ = handle;
-        bus_.connect(portalService, handle_, requestInterface(), signal, this, SLOT(response(uint, QVariantMap)));
+        bus_.connect(DesktopPortal::service, handle_, requestInterface(), QStringLiteral("Response"), this,
+                     SLOT(response(uint, QVariantMap)));
+    }
+
+    void stopListening()
+    {
+        bus_.disconnect(DesktopPortal::service, handle_, requestInterface(), QStringLiteral("Response"), this,
+                        SLOT(response(uint, QVariantMap)));
     }
 
     QDBusConnection bus_;
@@ -188,12 +203,12 @@ void PortalFolderChooser::choose(QWidget* parent, std::function<void(std::option
             if (chosen) chosen(std::move(folder));
         });
     };
-    // One chooser at a time: the portal's stays as it is; the fallback's comes forward.
-    if (auto* request = qobject_cast<PortalFolderRequest*>(open_.data()); request != nullptr && request->withPortal())
-        return;
+    // One chooser at a time: the fallback's comes forward; the portal's is
+    // closed and asked for anew, as one may never answer.
     if (*fallbackOpen_ || !bus_.isConnected()) return fallback(parent, std::move(chosen));
-    const auto token = QStringLiteral("corvalent_folder_%1").arg(++requests_);
-    auto* request = new PortalFolderRequest(bus_, fallback, parent, std::move(chosen));
+    if (auto* request = qobject_cast<PortalFolderRequest*>(open_.data()); request != nullptr) request->abandon();
+    const auto token = QStringLiteral("corvalent_folder_%1").arg(++sent_);
+    auto* request = new PortalFolderRequest(bus_, fallback, parent, std::move(chosen), &requests_);
     open_ = request;
     request->send(token, replyLimit_);
 }

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,7 @@ class QWidget;
 namespace corvalent {
 
 class FolderChooserDialog;
+class FolderHelpers;
 
 class FolderChooser {
 public:
@@ -29,16 +31,17 @@ public:
 // The program's own folder chooser (FolderChooserDialog), window-modal over
 // `parent`'s window: titled "Choose a folder to map", accepted with "Scan
 // Folder", folders only. One at a time: a request while it is open brings
-// it forward and takes it over.
-class DialogFolderChooser : public FolderChooser {
+// it forward and takes it over. A folder whose helper is still out from an
+// earlier listing, in this dialog or an earlier one, is not asked again.
+class OwnFolderChooser : public FolderChooser {
 public:
     // Lists folders through this program itself.
-    DialogFolderChooser();
+    OwnFolderChooser();
     // Through `program`, which answers FolderLister::helperFlag; a folder not
     // listed within `answerLimit` shows as not answering.
-    explicit DialogFolderChooser(std::string program,
+    explicit OwnFolderChooser(std::string program,
                                  std::chrono::milliseconds answerLimit = std::chrono::seconds(3));
-    ~DialogFolderChooser() override;
+    ~OwnFolderChooser() override;
 
     void choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen) override;
     // The open dialog, else null.
@@ -47,6 +50,7 @@ public:
 private:
     std::string program_;
     std::chrono::milliseconds answerLimit_;
+    std::shared_ptr<FolderHelpers> helpers_;
     QPointer<QDialog> dialog_;
     std::function<void(std::optional<std::string>)> chosen_;
 };

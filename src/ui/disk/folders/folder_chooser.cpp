@@ -1,32 +1,32 @@
-#include "ui/disk/folder_chooser.h"
+#include "ui/disk/folders/folder_chooser.h"
 
-#include <QFile>
 #include <QWidget>
 
-#include "models/full_disk_access.h"
-#include "ui/disk/folder_chooser_dialog.h"
+#include "core/common/child_process.h"
+#include "core/disk/folder_listing.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 
 namespace corvalent {
 
-DialogFolderChooser::DialogFolderChooser() : DialogFolderChooser(FullDiskAccessVerifier::programPath()) {}
+OwnFolderChooser::OwnFolderChooser() : OwnFolderChooser(std::string(thisProgram)) {}
 
-DialogFolderChooser::DialogFolderChooser(std::string program, std::chrono::milliseconds answerLimit)
-    : program_(std::move(program)), answerLimit_(answerLimit)
+OwnFolderChooser::OwnFolderChooser(std::string program, std::chrono::milliseconds answerLimit)
+    : program_(std::move(program)), answerLimit_(answerLimit), helpers_(std::make_shared<FolderHelpers>())
 {
 }
 
-DialogFolderChooser::~DialogFolderChooser()
+OwnFolderChooser::~OwnFolderChooser()
 {
     // The dialog answers this chooser: it goes first.
     delete dialog_.data();
 }
 
-FolderChooserDialog* DialogFolderChooser::dialog() const
+FolderChooserDialog* OwnFolderChooser::dialog() const
 {
     return static_cast<FolderChooserDialog*>(dialog_.data());
 }
 
-void DialogFolderChooser::choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen)
+void OwnFolderChooser::choose(QWidget* parent, std::function<void(std::optional<std::string>)> chosen)
 {
     chosen_ = std::move(chosen);
     if (dialog_) {
@@ -35,7 +35,7 @@ void DialogFolderChooser::choose(QWidget* parent, std::function<void(std::option
         return;
     }
     auto* owner = parent != nullptr ? parent->window() : nullptr;
-    auto* dialog = new FolderChooserDialog(program_, owner, answerLimit_);
+    auto* dialog = new FolderChooserDialog(program_, owner, answerLimit_, helpers_);
     dialog_ = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::finished, dialog, [this, dialog](int outcome) {
@@ -43,7 +43,7 @@ void DialogFolderChooser::choose(QWidget* parent, std::function<void(std::option
         chosen_ = nullptr;
         if (!chosen) return;
         if (outcome != QDialog::Accepted) return chosen(std::nullopt);
-        chosen(QFile::encodeName(dialog->choice()).toStdString());
+        chosen(dialog->choice().toStdString());
     });
     // Window-modal over the asking window.
     dialog->open();

@@ -2,7 +2,10 @@
 
 // The program's own folder chooser, where the desktop offers none: the
 // folders of one folder in a list, a path to type, and the step up to the
-// enclosing folder. Each folder is listed in a helper process
+// enclosing folder. The field shows the folder "Scan Folder" maps: the one
+// listed, or the row the person moved to or clicked. Paths keep their bytes,
+// so a name that is not UTF-8 is still chosen as it is. Each folder is listed
+// in a helper process
 // (FolderLister), so a folder on a mount that does not answer is shown as not
 // answering after a moment, and no thread of this program waits on it. A
 // folder where another file system is mounted is listed without being
@@ -13,6 +16,7 @@
 #include <QString>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,15 +39,17 @@ class FolderChooserDialog : public QDialog {
 public:
     // Lists through `program` (see FolderLister::listApart), starting at the
     // home folder; a folder that has not answered within `answerLimit` is
-    // shown as not answering.
+    // shown as not answering, as is one whose helper in `helpers` is still out.
     FolderChooserDialog(std::string program, QWidget* parent = nullptr,
-                        std::chrono::milliseconds answerLimit = std::chrono::seconds(3));
+                        std::chrono::milliseconds answerLimit = std::chrono::seconds(3),
+                        std::shared_ptr<FolderHelpers> helpers = nullptr);
     ~FolderChooserDialog() override;
 
-    // The folder shown, and the one "Scan Folder" chooses: the selected
-    // row's, else the folder shown.
-    QString folder() const { return folder_; }
-    QString choice() const;
+    // The folder listed, and the one "Scan Folder" chooses: what the field
+    // shows, the selected row's path or the folder listed, by its bytes.
+    QString folder() const;
+    QByteArray folderPath() const { return folder_; }
+    QByteArray choice() const { return shown_; }
     void openFolder(const QString& path);
     // Whether the folder shown is listed, not still waiting.
     bool listed() const { return !waiting_; }
@@ -62,24 +68,36 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void listed(const QString& path, const FolderListing& listing);
-    void fill(const QString& select = {});
-    void openTyped();
+    void enter(const QByteArray& path);
+    void listed(const QByteArray& path, const FolderListing& listing);
+    void fill(const QByteArray& current = {});
+    void openTyped(bool chooseOnceListed);
     void openRow(QListWidgetItem* item);
     void goUp();
+    void scanShown();
+    void showInField(const QByteArray& path);
+    bool fieldEdited() const;
     void showMessage(const QString& text);
+    void hideMessage();
+    void placeMessage();
     void syncChoose();
 
     std::string program_;
     std::chrono::milliseconds answerLimit_;
-    QString folder_;
+    std::shared_ptr<FolderHelpers> helpers_;
+    QByteArray folder_;
+    // What the field shows, by its bytes, and as it was put there.
+    QByteArray shown_;
+    QString shownText_;
     std::vector<PLFolderEntry> entries_;
     bool waiting_ = false;
     bool failed_ = false;
+    // "Scan Folder" on a path typed in: chosen once it is listed.
+    bool chooseOnceListed_ = false;
     int generation_ = 0;
     BackgroundTask listing_;
     // Folders that did not answer while this dialog was open: not asked again.
-    QSet<QString> silent_;
+    QSet<QByteArray> silent_;
 
     Button* up_;
     QLineEdit* path_;

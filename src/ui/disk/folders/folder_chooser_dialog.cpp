@@ -1,4 +1,4 @@
-#include "ui/disk/folder_chooser_dialog.h"
+#include "ui/disk/folders/folder_chooser_dialog.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,11 +13,14 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "core/common/paths.h"
+
 #include "core/common/text_order.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/check_box.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/layout_helpers.h"
+#include "ui/widgets/message_line.h"
 #include "ui/widgets/screen_fit.h"
 #include "ui/widgets/symbols.h"
 
@@ -29,14 +32,26 @@ constexpr QSize usualSize(560, 460);
 constexpr int rowHeight = 26;
 // The short wait before "Opening…" shows, so that a quick listing never flickers.
 constexpr int openingDelay = 250;
+// Where a row keeps its name's bytes.
+constexpr int nameRole = Qt::UserRole;
 
-QString quoted(const QString& path)
+QByteArray standardized(const QByteArray& path)
 {
-    const auto name = QDir(path).dirName();
-    return QStringLiteral("“%1”").arg(name.isEmpty() ? path : name);
+    return QByteArray::fromStdString(Paths::standardized(path.toStdString()));
 }
 
-QString failure(const QString& path, int error)
+QByteArray joined(const QByteArray& folder, const QByteArray& name)
+{
+    return folder == "/" ? folder + name : folder + '/' + name;
+}
+
+QString quoted(const QByteArray& path)
+{
+    const auto name = path.mid(path.lastIndexOf('/') + 1);
+    return QStringLiteral("“%1”").arg(QFile::decodeName(name.isEmpty() ? path : name));
+}
+
+QString failure(const QByteArray& path, int error)
 {
     switch (error) {
     case ENOENT: return QStringLiteral("There is no folder %1.").arg(quoted(path));
@@ -47,15 +62,20 @@ QString failure(const QString& path, int error)
     }
 }
 
-QString joined(const QString& folder, const QString& name)
+QListWidgetItem* selectedItem(const QListWidget& list)
 {
-    return folder == QStringLiteral("/") ? folder + name : folder + u'/' + name;
+    const auto selected = list.selectedItems();
+    return selected.isEmpty() ? nullptr : selected.front();
 }
 
 }  // namespace
 
-FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, std::chrono::milliseconds answerLimit)
-    : QDialog(parent), program_(std::move(program)), answerLimit_(answerLimit)
+FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, std::chrono::milliseconds answerLimit,
+                                         std::shared_ptr<FolderHelpers> helpers)
+    : QDialog(parent),
+      program_(std::move(program)),
+      answerLimit_(answerLimit),
+      helpers_(helpers ? std::move(helpers) : std::make_shared<FolderHelpers>())
 {
     setObjectName("folderChooser");
     setWindowTitle(QStringLiteral("Choose a folder to map"));
@@ -75,6 +95,7 @@ FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, s
     path_->setAccessibleName(QStringLiteral("Folder"));
     path_->setFont(CorvalentStyle::font(TextStyle::body));
     path_->installEventFilter(this);
+    connect(path_, &QLineEdit::textEdited, this, &FolderChooserDialog::syncChoose);
     top->addWidget(path_, 1);
     column->addLayout(top);
 
@@ -86,17 +107,20 @@ FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, s
     list_->setFont(CorvalentStyle::font(TextStyle::body));
     list_->installEventFilter(this);
     connect(list_, &QListWidget::itemDoubleClicked, this, &FolderChooserDialog::openRow);
-    connect(list_, &QListWidget::itemSelectionChanged, this, &FolderChooserDialog::syncChoose);
-    // The row the keyboard is on is the one chosen: what is drawn is what is scanned.
-    connect(list_, &QListWidget::currentItemChanged, this, [](QListWidgetItem* current) {
-        if (current != nullptr) current->setSelected(true);
+    // The row moved to or clicked is the choice, and the field shows it.
+    connect(list_, &QListWidget::itemSelectionChanged, this, [this] {
+        const auto* row = selectedItem(*list_);
+        showInField(row != nullptr ? joined(folder_, row->data(nameRole).toByteArray()) : folder_);
+        syncChoose();
     });
     column->addWidget(list_, 1);
-    // Shown in the middle of the list, which is empty whenever it shows.
-    message_ = new ElidedLabel(QString(), CorvalentStyle::font(TextStyle::body), Tones::secondary(), list_->viewport());
+    // Drawn over the middle of the list, which is empty whenever it shows; a
+    // child of the dialog, not of the list, so that readers meet it too.
+    message_ = new ElidedLabel(QString(), CorvalentStyle::font(TextStyle::body), Tones::secondary(), this);
     message_->setObjectName("folderMessage");
     message_->setAlignment(Qt::AlignCenter);
     message_->setMaximumLines(3);
+    message_->setAttribute(Qt::WA_TransparentForMouseEvents);
     message_->hide();
     list_->viewport()->installEventFilter(this);
 
@@ -114,7 +138,7 @@ FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, s
     choose_ = new Button(Button::Kind::prominent, QStringLiteral("Scan Folder"), this);
     choose_->setObjectName("folderChoose");
     choose_->setDefault(true);
-    connect(choose_, &QAbstractButton::clicked, this, &QDialog::accept);
+    connect(choose_, &QAbstractButton::clicked, this, &FolderChooserDialog::scanShown);
     footer->addWidget(choose_);
     column->addLayout(footer);
 
@@ -138,22 +162,26 @@ FolderChooserDialog::~FolderChooserDialog()
     listing_.cancel();
 }
 
-QString FolderChooserDialog::choice() const
+QString FolderChooserDialog::folder() const
 {
-    const auto selected = list_->selectedItems();
-    if (!selected.isEmpty()) return joined(folder_, selected.front()->text());
-    return folder_;
+    return QFile::decodeName(folder_);
 }
 
 void FolderChooserDialog::openFolder(const QString& path)
 {
+    enter(QFile::encodeName(path));
+}
+
+void FolderChooserDialog::enter(const QByteArray& path)
+{
     const auto previous = folder_;
-    folder_ = QDir::cleanPath(path);
-    path_->setText(folder_);
+    folder_ = standardized(path);
     listing_.cancel();
     entries_.clear();
     list_->clear();
+    showInField(folder_);
     failed_ = false;
+    chooseOnceListed_ = false;
     const int generation = ++generation_;
     if (silent_.contains(folder_)) {
         FolderListing quiet;
@@ -164,34 +192,35 @@ void FolderChooserDialog::openFolder(const QString& path)
         return;
     }
     waiting_ = true;
-    message_->hide();
+    hideMessage();
     syncChoose();
     QTimer::singleShot(openingDelay, this, [this, generation] {
         if (generation == generation_ && waiting_) showMessage(QStringLiteral("Opening %1…").arg(quoted(folder_)));
     });
-    // The folder we came up from stays selected.
-    const auto cameFrom = previous.startsWith(joined(folder_, QString())) ? QDir(previous).dirName() : QString();
+    // The folder we came up from is where the keyboard goes on from.
+    const auto cameFrom = previous.startsWith(joined(folder_, {})) ? previous.mid(previous.lastIndexOf('/') + 1)
+                                                                   : QByteArray();
     listing_ = BackgroundTask::start(
         this,
-        [program = program_, path = QFile::encodeName(folder_).toStdString(), limit = answerLimit_](std::stop_token stop) {
-            return FolderLister::listApart(program, path, limit, std::move(stop));
-        },
+        [program = program_, path = folder_.toStdString(), limit = answerLimit_, helpers = helpers_](
+            std::stop_token stop) { return FolderLister::listApart(program, path, limit, std::move(stop), helpers); },
         [this, path = folder_, cameFrom](FolderListing listing) {
             listed(path, listing);
             fill(cameFrom);
             emit folderListed();
+            if (chooseOnceListed_ && !failed_) accept();
         },
         {.lane = TaskLane::files, .userInitiated = true, .ownThread = true});
 }
 
-void FolderChooserDialog::listed(const QString& path, const FolderListing& listing)
+void FolderChooserDialog::listed(const QByteArray& path, const FolderListing& listing)
 {
     waiting_ = false;
     entries_ = listing.folders;
     std::sort(entries_.begin(), entries_.end(),
               [](const auto& a, const auto& b) { return localizedStandardLess(a.name, b.name); });
     switch (listing.outcome) {
-    case FolderListing::Outcome::listed: message_->hide(); break;
+    case FolderListing::Outcome::listed: hideMessage(); break;
     case FolderListing::Outcome::notAnswering:
         silent_.insert(path);
         failed_ = true;
@@ -208,10 +237,10 @@ void FolderChooserDialog::listed(const QString& path, const FolderListing& listi
     syncChoose();
 }
 
-void FolderChooserDialog::fill(const QString& select)
+void FolderChooserDialog::fill(const QByteArray& current)
 {
-    const auto kept = select.isEmpty() && !list_->selectedItems().isEmpty() ? list_->selectedItems().front()->text()
-                                                                            : select;
+    const auto* selected = selectedItem(*list_);
+    const auto kept = selected != nullptr ? selected->data(nameRole).toByteArray() : QByteArray();
     list_->clear();
     const auto colour = CorvalentStyle::secondary(palette());
     const QIcon folderIcon(Symbols::pixmap(QStringLiteral("folder"), colour, 16, devicePixelRatioF()));
@@ -219,68 +248,123 @@ void FolderChooserDialog::fill(const QString& select)
     for (const auto& entry : entries_) {
         if (!hidden_->isChecked() && entry.name.starts_with('.')) continue;
         const bool mount = entry.kind == PLFolderKind::mountPoint || entry.kind == PLFolderKind::elsewhere;
-        auto* item = new QListWidgetItem(mount ? mountIcon : folderIcon, QFile::decodeName(entry.name.c_str()), list_);
+        const auto name = QByteArray::fromStdString(entry.name);
+        auto* item = new QListWidgetItem(mount ? mountIcon : folderIcon, QFile::decodeName(name), list_);
+        item->setData(nameRole, name);
         item->setSizeHint(QSize(0, rowHeight));
-        if (item->text() == kept) {
+        if (name == kept) {
             list_->setCurrentItem(item);
-            list_->scrollToItem(item);
+        } else if (name == current && kept.isEmpty()) {
+            // Current, not chosen: the keyboard goes on from there.
+            list_->selectionModel()->setCurrentIndex(list_->indexFromItem(item), QItemSelectionModel::NoUpdate);
+        } else {
+            continue;
         }
+        list_->scrollToItem(item);
     }
     if (!failed_ && !waiting_ && list_->count() == 0) showMessage(QStringLiteral("No folders inside."));
-    else if (!failed_ && !waiting_) message_->hide();
+    else if (!failed_ && !waiting_) hideMessage();
     syncChoose();
 }
 
-void FolderChooserDialog::openTyped()
+bool FolderChooserDialog::fieldEdited() const
 {
+    return path_->text() != shownText_;
+}
+
+void FolderChooserDialog::showInField(const QByteArray& path)
+{
+    shown_ = path;
+    shownText_ = QFile::decodeName(path);
+    path_->setText(shownText_);
+}
+
+void FolderChooserDialog::openTyped(bool chooseOnceListed)
+{
+    if (!fieldEdited()) {
+        // Return on the folder listed chooses it; on a row's path, opens it.
+        if (shown_ != folder_ || !choose_->isEnabled()) return enter(shown_);
+        return accept();
+    }
     auto typed = path_->text().trimmed();
     if (typed == QStringLiteral("~") || typed.startsWith(QStringLiteral("~/"))) typed.replace(0, 1, QDir::homePath());
     if (typed.isEmpty()) return;
-    // Return on the folder shown chooses it.
-    if (QDir::cleanPath(typed) == folder_ && choose_->isEnabled() && list_->selectedItems().isEmpty()) return accept();
-    openFolder(QDir::isAbsolutePath(typed) ? typed : joined(folder_, typed));
+    const auto path = QFile::encodeName(typed);
+    enter(QDir::isAbsolutePath(typed) ? path : joined(folder_, path));
+    chooseOnceListed_ = chooseOnceListed;
+}
+
+void FolderChooserDialog::scanShown()
+{
+    // A path typed in is listed first: a folder that cannot be read is never mapped.
+    if (fieldEdited()) return openTyped(true);
+    accept();
 }
 
 void FolderChooserDialog::openRow(QListWidgetItem* item)
 {
-    if (item != nullptr) openFolder(joined(folder_, item->text()));
+    if (item != nullptr) enter(joined(folder_, item->data(nameRole).toByteArray()));
 }
 
 void FolderChooserDialog::goUp()
 {
-    if (folder_ == QStringLiteral("/")) return;
-    const auto parent = folder_.section(u'/', 0, -2);
-    openFolder(parent.isEmpty() ? QStringLiteral("/") : parent);
+    if (folder_ == "/") return;
+    const auto slash = folder_.lastIndexOf('/');
+    enter(slash <= 0 ? QByteArray("/") : folder_.left(slash));
 }
 
 void FolderChooserDialog::showMessage(const QString& text)
 {
     message_->setText(text);
+    placeMessage();
     message_->show();
+    // Readers hear it with the list it stands in, and at once.
+    list_->setAccessibleDescription(text);
+    announce(*message_);
+}
+
+void FolderChooserDialog::hideMessage()
+{
+    message_->hide();
+    list_->setAccessibleDescription({});
+}
+
+void FolderChooserDialog::placeMessage()
+{
+    const QRect viewport(list_->viewport()->mapTo(this, QPoint()), list_->viewport()->size());
+    const auto area = viewport.adjusted(24, 0, -24, 0);
+    message_->setGeometry(area.x(), area.center().y() - 40, area.width(), 80);
+    message_->raise();
 }
 
 void FolderChooserDialog::syncChoose()
 {
-    // A folder that could not be read is no choice; one of its rows still is.
-    choose_->setEnabled(!list_->selectedItems().isEmpty() || (!waiting_ && !failed_));
-    up_->setEnabled(folder_ != QStringLiteral("/"));
+    // A folder that could not be read is no choice; one of its rows, or a
+    // path typed in, still is.
+    choose_->setEnabled(selectedItem(*list_) != nullptr || fieldEdited() || (!waiting_ && !failed_));
+    up_->setEnabled(folder_ != "/");
 }
 
 bool FolderChooserDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == list_->viewport() && event->type() == QEvent::Resize) {
-        const auto area = list_->viewport()->rect().adjusted(24, 0, -24, 0);
-        message_->setGeometry(area.x(), area.center().y() - 40, area.width(), 80);
+    if (watched == list_->viewport() && event->type() == QEvent::Resize) placeMessage();
+    if (watched == list_ && event->type() == QEvent::Move) placeMessage();
+    // Reaching the list chooses nothing: the view would make its first row
+    // current on the way in, and the next key would act on it.
+    if (watched == list_ && event->type() == QEvent::FocusIn && list_->currentItem() == nullptr) {
+        static_cast<QObject*>(list_)->event(event);
+        if (list_->currentItem() != nullptr && selectedItem(*list_) == nullptr)
+            list_->selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
+        return true;
     }
     if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (watched == path_ && enter) {
-        openTyped();
+        openTyped(false);
         return true;
     }
-    if (watched == list_ && enter && key->modifiers() == Qt::NoModifier && list_->currentItem() != nullptr &&
-        list_->currentItem()->isSelected()) {
+    if (watched == list_ && enter && key->modifiers() == Qt::NoModifier && list_->currentItem() != nullptr) {
         openRow(list_->currentItem());
         return true;
     }

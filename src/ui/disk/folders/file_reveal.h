@@ -1,0 +1,47 @@
+#pragma once
+
+// Shows an item in the desktop's file manager, selected. The disk views hold
+// it through this interface so that tests can see what was revealed.
+
+#include <QDBusConnection>
+#include <QUrl>
+
+#include <functional>
+#include <string>
+
+namespace corvalent {
+
+// A file URL that names `path` by its own bytes: what is not UTF-8 stays
+// percent-encoded instead of turning into replacement characters.
+QUrl localFileUrl(const std::string& path);
+
+class FileRevealer {
+public:
+    using Failure = std::function<void(const std::string& path)>;
+
+    virtual ~FileRevealer() = default;
+    virtual void reveal(const std::string& path) = 0;
+    // Called with the path when nothing could show it, so that the window can say so.
+    void setFailure(Failure failure) { failure_ = std::move(failure); }
+
+protected:
+    Failure failure_;
+};
+
+// The file manager's freedesktop `org.freedesktop.FileManager1.ShowItems`
+// on `bus`; where no file manager answers, the item's parent folder opens
+// with the desktop's default handler, and where that cannot start either,
+// the failure is reported. Returns at once.
+class DesktopFileRevealer : public FileRevealer {
+public:
+    explicit DesktopFileRevealer(QDBusConnection bus = QDBusConnection::sessionBus()) : bus_(std::move(bus)) {}
+    void reveal(const std::string& path) override;
+
+private:
+    QDBusConnection bus_;
+};
+
+// What the window says when nothing could show `path`.
+QString revealFailureText(const std::string& path);
+
+}  // namespace corvalent
