@@ -77,8 +77,12 @@ namespace FullDiskAccessVerifier {
 std::string programPath()
 {
     std::error_code error;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : self.string();
+    auto self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    // Once an upgrade has replaced the file, the link names the old one as
+    // "(deleted)": a new start takes the file now at that place.
+    constexpr std::string_view replaced = " (deleted)";
+    if (!error && self.ends_with(replaced)) self.resize(self.size() - replaced.size());
+    return error ? std::string() : self;
 }
 
 FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit, std::string program)

@@ -40,7 +40,8 @@ int exitStatus(FullDiskAccessStatus status);
 namespace FullDiskAccessVerifier {
 
 // The path of this program's file, links resolved, for a new start of the
-// program as installed; empty when it cannot be read.
+// program as installed (the new file once an upgrade has replaced it);
+// empty when it cannot be read.
 std::string programPath();
 
 // Runs this program (or `program`) again with "--full-disk-access-check" and
