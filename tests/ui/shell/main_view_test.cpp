@@ -10,8 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <sys/wait.h>
 
 #include "live_environments.h"
+#include "test_support.h"
 #include "models/app_notifications.h"
 #include "models/full_disk_access.h"
 #include "models/vantle_model.h"
@@ -256,7 +260,8 @@ TEST(MainView, ApplicationCommandsAreSharedShortcuts)
 }
 
 // A page coming in on a section change, part way through: fainter, and lower
-// by what it has still to rise.
+// by what it has still to rise. A section change gives the new page that
+// entrance, seen with motion on, in a run of this test program of its own.
 TEST(MainView, APageComingInRisesFivePixelsAsItFadesIn)
 {
     QWidget area;
@@ -279,6 +284,21 @@ TEST(MainView, APageComingInRisesFivePixelsAsItFadesIn)
     EXPECT_NEAR(lightness(30), 153, 3);
     entrance->setProgress(1.0);
     EXPECT_EQ(lightness(10), 0) << "in place, opaque";
+
+    if (AppMotion::reduceMotion()) {
+        const testing::ScopedVariable motion("CORVALENT_REDUCE_MOTION", "0");
+        testing::ChildProcess run("/proc/self/exe", {"--gtest_filter=MainView.APageComingInRises*"},
+                                  std::filesystem::current_path());
+        const auto status = run.waitFor(std::chrono::seconds(60));
+        ASSERT_TRUE(status.has_value()) << "still running a minute later";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the entrance with motion on failed";
+        return;
+    }
+    Window window;
+    window.press(AppSection::storage);
+    auto* incoming = window.view->currentPage();
+    EXPECT_NE(dynamic_cast<AppMotion::RiseInEffect*>(incoming->graphicsEffect()), nullptr) << "the new page rises in";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return incoming->graphicsEffect() == nullptr; }, 5'000)) << "and comes to rest";
 }
 
 // Ctrl+Q ends the program's event loop from every window: with a sheet over
