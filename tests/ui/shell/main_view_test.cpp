@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QDir>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -257,6 +259,22 @@ TEST(MainView, ApplicationCommandsAreSharedShortcuts)
                      [&] { ++refreshes; });
     app.refreshAction().trigger();
     EXPECT_EQ(refreshes, 1) << "Ctrl+R posts the refresh notification once";
+
+    // The menus open from the keyboard: F10 the first, Alt and a title's underlined letter each.
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto* bar = window.menuBar();
+    const auto menus = bar->actions();
+    ASSERT_EQ(menus.size(), 2);
+    const auto opened = [&](Qt::Key key, Qt::KeyboardModifiers modifiers, QAction* menu) {
+        QTest::keyClick(&window, key, modifiers);
+        const bool shown = QTest::qWaitFor([&] { return menu->menu()->isVisible(); }, 5'000);
+        menu->menu()->close();
+        return shown && QTest::qWaitFor([&] { return !menu->menu()->isVisible(); }, 5'000);
+    };
+    EXPECT_TRUE(opened(Qt::Key_F10, Qt::NoModifier, menus[0]));
+    EXPECT_TRUE(opened(Qt::Key_C, Qt::AltModifier, menus[0]));
+    EXPECT_TRUE(opened(Qt::Key_V, Qt::AltModifier, menus[1]));
 }
 
 // A page coming in on a section change, part way through: fainter, and lower
