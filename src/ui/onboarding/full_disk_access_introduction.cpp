@@ -100,6 +100,9 @@ QHBoxLayout* FullDiskAccessIntroduction::buildActions()
     openSettings_ = new Button(Button::Kind::bordered, QStringLiteral("Open Home Folder"), this, large);
     primary_ = new Button(Button::Kind::prominent, {}, this, large);
     primary_->setDefault(true);
+    // Return goes to the prominent button wherever the focus is (keyPressEvent).
+    limited_->setIgnoresReturn(true);
+    openSettings_->setIgnoresReturn(true);
     actions->addWidget(limited_);
     actions->addStretch(1);
     actions->addWidget(openSettings_);
@@ -125,10 +128,19 @@ void FullDiskAccessIntroduction::sync()
     const auto primary = primaryButton(flow_);
     // A disabled button passes its focus on along the window's chain, which
     // may leave the card, and Return with it: keep the focus here instead.
-    if (!primary.enabled && window()->focusWidget() == primary_) openSettings_->setFocus(Qt::OtherFocusReason);
+    // It comes back once the button is enabled again, if the focus stayed put.
+    auto* focused = window()->focusWidget();
+    if (!primary.enabled && focused == primary_) {
+        openSettings_->setFocus(Qt::OtherFocusReason);
+        focusLent_ = true;
+    }
     primary_->setText(primary.text);
     primary_->setSymbol(primary.symbol);
     primary_->setEnabled(primary.enabled);
+    if (primary.enabled && focusLent_) {
+        focusLent_ = false;
+        if (focused == openSettings_) primary_->setFocus(Qt::OtherFocusReason);
+    }
     primary_->updateGeometry();
 
     if (flow_.hasOpenedSettings != showingSetup_) swapRegions();

@@ -101,6 +101,7 @@ private:
     bool started_ = false;
     bool closed_ = false;
     bool showingSetup_ = false;
+    bool focusLent_ = false;  // the prominent button's focus parked on Open Home Folder
     std::uint64_t probeGeneration_ = 0;
     BackgroundTask probeTask_;
     BackgroundTask verifyTask_;

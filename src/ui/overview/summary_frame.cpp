@@ -144,6 +144,20 @@ RowStack::RowStack(int horizontalPadding, int padding, int minimumPadding, QWidg
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
 }
 
+namespace {
+
+// The nearest control before `widget` in its window's Tab chain; none when
+// nothing before it takes the focus.
+QWidget* controlBefore(QWidget& widget)
+{
+    for (auto* before = widget.previousInFocusChain(); before != nullptr && before != widget.window();
+         before = before->previousInFocusChain())
+        if ((before->focusPolicy() & Qt::TabFocus) != 0 && !widget.isAncestorOf(before)) return before;
+    return nullptr;
+}
+
+}  // namespace
+
 void RowStack::resize(std::size_t count, const std::function<QWidget*()>& make)
 {
     while (rows_.size() < count) {
@@ -151,6 +165,9 @@ void RowStack::resize(std::size_t count, const std::function<QWidget*()>& make)
         row->setSizePolicy(row->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
         row->layout()->setContentsMargins(horizontal_, current_, horizontal_, current_);
         layout_->insertWidget(static_cast<int>(rows_.size()), row);
+        // A row made later joins the end of the window's Tab chain: put it
+        // where it is read, after the row or the control above it.
+        if (auto* before = rows_.empty() ? controlBefore(*this) : rows_.back()) QWidget::setTabOrder(before, row);
         rows_.push_back(row);
     }
     while (rows_.size() > count) {

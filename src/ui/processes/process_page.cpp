@@ -205,7 +205,15 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
 
     shelf_ = new QWidget(this);
     shelf_->setObjectName("selectionShelf");
-    SelectionShelf::attach(*shelf_, model_);
+    auto* shelf = SelectionShelf::attach(*shelf_, model_);
+    // Clear hides itself and turns the shelf's actions off: the focus goes
+    // back to the list, on its current row, before it would leave the page.
+    connect(shelf, &SelectionShelf::clearing, this, [this] {
+        if (!holdsFocus(*shelf_)) return;
+        auto& list = pane_->list();
+        const auto current = list.currentIndex();
+        list.takeFocus(current.isValid() ? list.rows().row(current.row()).id : std::string(), 0);
+    });
     // A confirmed stop closes its sheet and turns the shelf's actions off:
     // the focus goes back to the list, on the first group being stopped. When
     // the stop has ended it moves on to a group still selected, else stays on

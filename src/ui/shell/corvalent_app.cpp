@@ -10,6 +10,7 @@
 
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
 
 #include <algorithm>
 #include <chrono>
@@ -285,12 +286,16 @@ QMainWindow& CorvalentApp::mainWindow()
         window_->setCentralWidget(view_);
         // Linux has no application menu: the window carries the commands,
         // and where no tray shows one, the tray menu's rows too.
-        QMenu* application = window_->menuBar()->addMenu(QStringLiteral("Corvalent"));
+        // Alt and the underlined letter open a menu; F10 opens the first.
+        auto* bar = window_->menuBar();
+        QMenu* application = bar->addMenu(QStringLiteral("&Corvalent"));
         applicationMenu_ = application;
         application->addAction(settings_);
         application->addSeparator();
         application->addAction(quit_);
-        window_->menuBar()->addMenu(QStringLiteral("View"))->addAction(refresh_);
+        bar->addMenu(QStringLiteral("&View"))->addAction(refresh_);
+        auto* firstMenu = new QShortcut(QKeySequence(Qt::Key_F10), window_);
+        connect(firstMenu, &QShortcut::activated, bar, [bar] { bar->setActiveAction(bar->actions().constFirst()); });
         lendTrayRows();
         window_->installEventFilter(new ShowWatcher(window_, [this] { firstShown(); }));
         // The page on show follows the setting; a page made later reads it.

@@ -200,21 +200,13 @@ void Button::paintLabel(QPainter& painter, const QColor& ink) const
     painter.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, words);
 }
 
-// Whether another shown button of the window is its default, which then
-// takes Return wherever the focus is.
-bool Button::yieldsReturn() const
-{
-    const auto* own = window();
-    for (const auto* button : own->findChildren<QPushButton*>())
-        if (button != this && button->isDefault() && button->isVisible() && button->window() == own) return true;
-    return false;
-}
-
+// A focused button takes a plain Return itself, as in any Linux dialog; one
+// that ignores Return passes it on, so a dialog's default may take it.
 void Button::keyPressEvent(QKeyEvent* event)
 {
     const bool returnKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-    if (returnKey && (ignoresReturn() || !plain || yieldsReturn())) {
+    if (returnKey && (ignoresReturn() || !plain)) {
         event->ignore();
         return;
     }

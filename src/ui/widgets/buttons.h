@@ -2,9 +2,10 @@
 
 // The buttons of every page. They are real push buttons: Tab reaches them,
 // Space and Return press them, a keyboard focus ring shows, and their text is
-// their accessible name. Return never presses a destructive one, nor one that
-// carries out what a sheet asks about; where a window makes another button
-// its default, Return goes to that one. Pressed, they dim and shrink a
+// their accessible name. A focused button takes Return itself; Return never
+// presses a destructive one, nor one that carries out what a sheet asks
+// about, and a window's default button takes it only while no other button
+// has the focus. Pressed, they dim and shrink a
 // little (no shrinking under reduced motion).
 //
 // A button's text is the label as people read it, "&" included: Qt would take
@@ -70,7 +71,6 @@ private:
     QColor paintBackground(QPainter& painter, const QRectF& area) const;
     void paintLabel(QPainter& painter, const QColor& ink) const;
     void animatePress(bool down);
-    bool yieldsReturn() const;
 
     Kind kind_;
     Size size_;

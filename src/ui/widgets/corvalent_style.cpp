@@ -250,10 +250,18 @@ void FocusRing::paint(QPainter& painter, const QWidget& widget, const QRectF& ar
     if (!shown(widget)) return;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(CorvalentStyle::withAlpha(CorvalentStyle::teal(), 0.55), 2));
+    painter.setPen(QPen(colour(widget.palette()), 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), std::max(0.0, radius - 1), std::max(0.0, radius - 1));
     painter.restore();
+}
+
+QColor FocusRing::colour(const QPalette& palette)
+{
+    auto ring = CorvalentStyle::teal();
+    for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button})
+        ring = Contrast::readable(ring, palette.color(role), 3.0);
+    return ring;
 }
 
 FocusRing::Bands FocusRing::bandsOnFill(const QPalette& palette, const QColor& fill)

@@ -112,7 +112,7 @@ public:
     void focusIn(const QFocusEvent& event);
     void focusOut() { keyboard_ = false; }
     bool shown(const QWidget& widget) const;
-    // Drawn inside `area`, two pixels wide, in the accent.
+    // Drawn inside `area`, two pixels wide, in `colour`.
     void paint(QPainter& painter, const QWidget& widget, const QRectF& area, double radius) const;
     // On a control filled with `fill`, where the accent would not show: two
     // bands inside `area`, the outer against the window around the control,
@@ -127,6 +127,9 @@ public:
     // The bands' colours: each at least 3:1 against what it borders, the
     // window background of `palette` and `fill`.
     static Bands bandsOnFill(const QPalette& palette, const QColor& fill);
+    // The accent, shaded to stand out at least 3:1 from every surface of
+    // `palette` a control sits on.
+    static QColor colour(const QPalette& palette);
 
 private:
     bool keyboard_ = false;

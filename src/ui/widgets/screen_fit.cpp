@@ -39,13 +39,18 @@ QSize windowRoom(const QRect& available, const QRect& whole, const QMargins& fra
     return room.expandedTo({0, 0});
 }
 
+QRect keptInside(QRect rect, const QRect& area)
+{
+    rect.moveLeft(std::clamp(rect.left(), area.left(), std::max(area.left(), area.right() + 1 - rect.width())));
+    rect.moveTop(std::clamp(rect.top(), area.top(), std::max(area.top(), area.bottom() + 1 - rect.height())));
+    return rect;
+}
+
 QRect centredInside(QSize size, const QMargins& frame, const QRect& over, const QRect& area)
 {
     QRect framed(QPoint(0, 0), size.grownBy(frame));
     framed.moveCenter(over.center());
-    framed.moveLeft(std::clamp(framed.left(), area.left(), std::max(area.left(), area.right() + 1 - framed.width())));
-    framed.moveTop(std::clamp(framed.top(), area.top(), std::max(area.top(), area.bottom() + 1 - framed.height())));
-    return framed.marginsRemoved(frame);
+    return keptInside(framed, area).marginsRemoved(frame);
 }
 
 QSize layoutSizeAt(QWidget& window, int width)
@@ -103,9 +108,7 @@ void WindowFit::watch(QScreen* screen)
 void WindowFit::moveFrameInside(QSize size, const QRect& area)
 {
     if (onWayland(QGuiApplication::platformName())) return;
-    QRect framed(window_.frameGeometry().topLeft(), size.grownBy(frame_));
-    framed.moveLeft(std::clamp(framed.left(), area.left(), std::max(area.left(), area.right() + 1 - framed.width())));
-    framed.moveTop(std::clamp(framed.top(), area.top(), std::max(area.top(), area.bottom() + 1 - framed.height())));
+    const auto framed = keptInside(QRect(window_.frameGeometry().topLeft(), size.grownBy(frame_)), area);
     if (framed.topLeft() != window_.frameGeometry().topLeft()) window_.move(framed.topLeft());
 }
 

@@ -32,6 +32,10 @@ QMargins assumedFrame(QStringView platform);
 // available area is the whole screen, room for a panel is left too.
 QSize windowRoom(const QRect& available, const QRect& whole, const QMargins& frame, QStringView platform);
 
+// `rect` moved, not resized, to lie inside `area` as far as it fits; where
+// it is larger, its top-left corner meets the area's.
+QRect keptInside(QRect rect, const QRect& area);
+
 // Where the contents of a window of `size` go so that its `frame` is
 // centred on `over` and lies inside `area`, as far as it fits.
 QRect centredInside(QSize size, const QMargins& frame, const QRect& over, const QRect& area);

@@ -1,5 +1,6 @@
 #include "ui/widgets/unavailable_content.h"
 
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include "ui/widgets/labels.h"
@@ -20,10 +21,17 @@ UnavailableContent::UnavailableContent(const QString& title, const QString& symb
     title_->setAlignment(Qt::AlignCenter);
     column->addWidget(title_);
     description_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::callout), Tones::secondary());
+    description_->setObjectName("unavailableDescription");
     description_->setAlignment(Qt::AlignCenter);
     description_->setWordWrap(true);
     description_->setMaximumWidth(460);
-    column->addWidget(description_, 0, Qt::AlignHCenter);
+    // As wide as the column allows, up to its maximum, and centred: the
+    // column's height for the text is then worked out at the width it gets.
+    auto* middle = new QHBoxLayout;
+    middle->addStretch(1);
+    middle->addWidget(description_, 1000);
+    middle->addStretch(1);
+    column->addLayout(middle);
     column->addStretch(1);
     setAccessibleName(title);
 }

@@ -282,7 +282,14 @@ TEST_F(DiskSheets, TheGuideCopiesTheExactCommandMarksItClosesOnReturnAndLeavesOu
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "docker system df -v");
     EXPECT_EQ(marks(), (QStringList{"Copied", "Copy command", "Copied"}));
     screenshot(*sheet, "guide-light");
-    rows[0]->setFocus();  // Return belongs to Done wherever the focus is
+    // A focused Copy takes Return itself; Done takes it while no button has the focus.
+    rows[1]->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "docker system prune");
+    EXPECT_EQ(marks(), (QStringList{"Copy command", "Copied", "Copy command"}));
+    sheet->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     settle();
     EXPECT_FALSE(sheet);

@@ -303,6 +303,15 @@ TEST(DiskView, AFolderWithNoDataShowsWhyItCouldNotBeMapped)
     auto& failed = static_cast<UnavailableContent&>(page.view->contentPanel(Content::failed));
     EXPECT_EQ(failed.title(), "Couldn’t map this folder");
     EXPECT_EQ(failed.description(), DiskModel::noDataMessage);
+    // Every line of the description shows whole, two of them too.
+    auto* description = failed.findChild<QLabel*>("unavailableDescription");
+    ASSERT_NE(description, nullptr);
+    for (const auto& text : {DiskModel::noDataMessage, QString(DiskModel::noDataMessage + " ").repeated(3)}) {
+        failed.setDescription(text);
+        settle();
+        EXPECT_GE(description->height(), description->heightForWidth(description->width())) << text.toStdString();
+    }
+    failed.setDescription(DiskModel::noDataMessage);
     EXPECT_EQ(page.view->header().scanButton().text(), "Rescan Disk") << "the empty result is held";
     page.grab("failed-dark-920");
 }

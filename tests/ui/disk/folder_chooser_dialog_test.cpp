@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -200,6 +201,19 @@ TEST(OwnFolderChooser, ChoosesAFolderFromTheKeyboardAndIsOneAtATime)
     ASSERT_TRUE(QTest::qWaitFor([&] { return chooser->dialog() != nullptr; }, 10'000));
     QTest::keyClick(chooser->dialog(), Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return chooser->dialog() == nullptr; }, 10'000));
+    EXPECT_EQ(model.result()->root.path, (home.temp.home / "music").string());
+    // So does Return on a focused Cancel, though Scan Folder is the default.
+    page->chooseFolder();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chooser->dialog() != nullptr; }, 10'000));
+    QSignalSpy finished(chooser->dialog(), &QDialog::finished);
+    auto* cancel = chooser->dialog()->findChild<Button*>("folderCancel");
+    ASSERT_NE(cancel, nullptr);
+    cancel->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(cancel, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return chooser->dialog() == nullptr; }, 10'000));
+    EXPECT_EQ(finished.count() == 1 ? finished.front().front().toInt() : -1, QDialog::Rejected);
+    settle();
+    EXPECT_EQ(model.status().kind, DiskModelStatus::Kind::ready) << "nothing is mapped";
     EXPECT_EQ(model.result()->root.path, (home.temp.home / "music").string());
     app.reset();
     settleAfterJobs();

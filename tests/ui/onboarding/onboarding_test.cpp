@@ -207,9 +207,21 @@ TEST_F(Onboarding, KeyboardReachesEveryButtonAndReturnKeepsWorkingAfterTheFocusM
     EXPECT_TRUE(card().button(openHomeText)->hasFocus());
     releaseVerification();
     settle();
+    EXPECT_TRUE(card().button(verifyText)->hasFocus()) << "the focus comes back to the prominent button";
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     settle();
     EXPECT_EQ(asked(), std::tuple(1, 2, 3)) << "Return verified again, and did not open the home folder";
+
+    // A verification that succeeds hands the focus on to Continue, which Return presses.
+    fakes->verifyAnswer = Status::granted;
+    fakes->probeAnswer = Status::granted;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    ASSERT_NE(card().button("Continue"), nullptr);
+    EXPECT_TRUE(card().button("Continue")->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(closes, 1);
 }
 
 // When nothing opens, Set Up and Open Home Folder check at once.

@@ -16,6 +16,7 @@
 #include "readable_texts.h"
 #include "test_support.h"
 #include "ui/overview/overview_states.h"
+#include "ui/widgets/buttons.h"
 #include "ui/widgets/display_formats.h"
 
 namespace corvalent {
@@ -285,6 +286,16 @@ TEST_F(Overview, WithDataRowsUpdateInPlaceAndTheDiskPanelListsTheLargestItems)
     EXPECT_FALSE(sameColour(pixel(bar, QPoint(usedWidth + (bar->width() - usedWidth) / 2, 3)), CorvalentStyle::teal()))
         << "the free part is only the track";
     screenshot("with-data");
+
+    // Tab goes in reading order: the running work panel's link and rows, then the disk panel.
+    QList<QWidget*> stops;
+    for (auto* at = window->nextInFocusChain(); at != window.get(); at = at->nextInFocusChain())
+        if ((at->focusPolicy() & Qt::TabFocus) != 0 && at->isVisibleTo(window.get())) stops << at;
+    const auto at = [&](QWidget* control) { return stops.indexOf(control); };
+    const auto viewAll = at(named("runningWorkPanel")->findChild<Button*>());
+    for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(at(rows[i]), viewAll + 1 + int(i));
+    for (auto* control : panel->findChildren<QWidget*>())
+        EXPECT_TRUE(!stops.contains(control) || at(control) > at(rows.back())) << control->objectName().toStdString();
 
     // A row opens its group; "View all" and "Open Disk Space" lead to the workspaces without focusing anything.
     QSignalSpy opened(page, &OverviewPage::openProcesses);

@@ -109,6 +109,8 @@ TEST_F(ProcessPageTest, SearchNarrowsToTheChildAndItsClearButtonEmptiesIt)
     EXPECT_EQ(title(0), "zq-needle");
     ASSERT_TRUE(pane().clearButton().isVisibleTo(&host));
     EXPECT_EQ(pane().clearButton().accessibleName(), "Clear search");
+    list().setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(model->focused(), rows().row(0).id) << "with no current row, Tab makes the first current and inspected";
 
     QTest::mouseClick(&pane().clearButton(), Qt::LeftButton);
     EXPECT_EQ(model->search(), "");
@@ -174,9 +176,11 @@ TEST_F(ProcessPageTest, TheGlyphSelectsTheGroupAndTheFootprintChipFollowsWhatASt
     EXPECT_TRUE(model->chosen().empty());
     EXPECT_EQ(rows().glyph(0), Glyph::empty);
 
-    // From the keyboard: Space on the current row.
-    list().setFocus();
-    list().setCurrentIndex(rows().index(0));
+    // From the keyboard: the list taken by Tab inspects its current row, which Space selects.
+    list().clearFocus();
+    list().setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(list().currentIndex().row(), 0);
+    EXPECT_EQ(model->focused(), rows().row(0).id);
     QTest::keyClick(&list(), Qt::Key_Space);
     EXPECT_EQ(model->chosen().size(), 1U);
     QTest::keyClick(&list(), Qt::Key_Space);

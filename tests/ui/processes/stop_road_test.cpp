@@ -19,6 +19,7 @@
 #include "test_support.h"
 #include "ui/processes/icons/process_icon_store.h"
 #include "ui/processes/process_page.h"
+#include "ui/processes/list/process_list_view.h"
 #include "ui/processes/list/selection_shelf.h"
 #include "ui/processes/stop/stop_confirmation.h"
 #include "ui/shell/main_view.h"
@@ -144,6 +145,14 @@ TEST_F(StopRoadTest, TheShelfFollowsWhatAStopWouldTakeAndWhetherOneRuns)
     EXPECT_EQ(actions(), std::vector<bool>({true, true, true}));
     EXPECT_EQ(bar.lifted(), !AppMotion::reduceMotion());
     screenshot(*view, "shelf-selected");
+
+    // Clear by keys empties the selection and hides itself: the focus goes back to the list.
+    bar.clearButton().setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&bar.clearButton(), Qt::Key_Space);
+    settle();
+    EXPECT_TRUE(model->chosen().empty());
+    EXPECT_EQ(view->window()->focusWidget(), view->currentPage()->findChild<ProcessListView*>());
+    select({idOf(child)});
 
     QTest::mouseClick(&bar.stopButton(), Qt::LeftButton);
     ASSERT_NE(sheet(), nullptr);

@@ -352,6 +352,17 @@ TEST_F(StopRoadWindow, AfterAStopAndAForceStopTheFocusIsBackOnTheList)
         EXPECT_GT(rowRingStrength(list(), list().currentIndex().row()), 40);
         screenshot(force ? "9-focus-after-force-stop" : "9-focus-after-stop");
     }
+
+    // The last row gone too, the empty list hands the focus on to the search field, ringed.
+    children.back().reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rows().rowCount() == 0; }, 20'000));
+    settle();
+    auto& field = page()->listPane().searchField();
+    ASSERT_EQ(QApplication::focusWidget(), &field);
+    EXPECT_EQ(focusFault(), "");
+    auto& well = *field.parentWidget();
+    EXPECT_EQ(well.grab().toImage().pixel(well.width() / 2, 1), FocusRing::colour(well.palette()).rgb());
+    screenshot("9-focus-after-the-list-emptied");
 }
 
 // Two groups selected by keys, listed first and last: the first ends with

@@ -4,14 +4,20 @@
 #include <QDialog>
 #include <QDir>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <sys/wait.h>
 
 #include "live_environments.h"
+#include "test_support.h"
 #include "models/app_notifications.h"
 #include "models/full_disk_access.h"
 #include "models/vantle_model.h"
@@ -253,10 +259,27 @@ TEST(MainView, ApplicationCommandsAreSharedShortcuts)
                      [&] { ++refreshes; });
     app.refreshAction().trigger();
     EXPECT_EQ(refreshes, 1) << "Ctrl+R posts the refresh notification once";
+
+    // The menus open from the keyboard: F10 the first, Alt and a title's underlined letter each.
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto* bar = window.menuBar();
+    const auto menus = bar->actions();
+    ASSERT_EQ(menus.size(), 2);
+    const auto opened = [&](Qt::Key key, Qt::KeyboardModifiers modifiers, QAction* menu) {
+        QTest::keyClick(&window, key, modifiers);
+        const bool shown = QTest::qWaitFor([&] { return menu->menu()->isVisible(); }, 5'000);
+        menu->menu()->close();
+        return shown && QTest::qWaitFor([&] { return !menu->menu()->isVisible(); }, 5'000);
+    };
+    EXPECT_TRUE(opened(Qt::Key_F10, Qt::NoModifier, menus[0]));
+    EXPECT_TRUE(opened(Qt::Key_C, Qt::AltModifier, menus[0]));
+    EXPECT_TRUE(opened(Qt::Key_V, Qt::AltModifier, menus[1]));
 }
 
 // A page coming in on a section change, part way through: fainter, and lower
-// by what it has still to rise.
+// by what it has still to rise. A section change gives the new page that
+// entrance, seen with motion on, in a run of this test program of its own.
 TEST(MainView, APageComingInRisesFivePixelsAsItFadesIn)
 {
     QWidget area;
@@ -279,6 +302,21 @@ TEST(MainView, APageComingInRisesFivePixelsAsItFadesIn)
     EXPECT_NEAR(lightness(30), 153, 3);
     entrance->setProgress(1.0);
     EXPECT_EQ(lightness(10), 0) << "in place, opaque";
+
+    if (AppMotion::reduceMotion()) {
+        const testing::ScopedVariable motion("CORVALENT_REDUCE_MOTION", "0");
+        testing::ChildProcess run("/proc/self/exe", {"--gtest_filter=MainView.APageComingInRises*"},
+                                  std::filesystem::current_path());
+        const auto status = run.waitFor(std::chrono::seconds(60));
+        ASSERT_TRUE(status.has_value()) << "still running a minute later";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "the entrance with motion on failed";
+        return;
+    }
+    Window window;
+    window.press(AppSection::storage);
+    auto* incoming = window.view->currentPage();
+    EXPECT_NE(dynamic_cast<AppMotion::RiseInEffect*>(incoming->graphicsEffect()), nullptr) << "the new page rises in";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return incoming->graphicsEffect() == nullptr; }, 5'000)) << "and comes to rest";
 }
 
 // Ctrl+Q ends the program's event loop from every window: with a sheet over

@@ -74,6 +74,12 @@ TEST(MainWindowSize, TheRoomLeavesTheFrameAndOnWaylandAPanel)
     // Where it fits, the window keeps its usual size even after a frame so assumed.
     const auto roomy = windowRoom({0, 27, 1920, 1053}, {0, 0, 1920, 1080}, assumedFrame(u"xcb"), u"xcb");
     EXPECT_EQ(mainWindowSize(roomy).initial, QSize(1180, 760));
+
+    // A rectangle is moved inside an area as far as it fits, its top-left first.
+    const QRect area(10, 20, 100, 50);
+    EXPECT_EQ(keptInside({100, 0, 30, 20}, area), QRect(80, 20, 30, 20));
+    EXPECT_EQ(keptInside({0, 60, 30, 20}, area), QRect(10, 50, 30, 20));
+    EXPECT_EQ(keptInside({50, 30, 200, 80}, area), QRect(10, 20, 200, 80));
 }
 
 // The offscreen screen, 800 points wide, is narrower than the usual minimum.

@@ -129,7 +129,7 @@ TEST_F(SmallScreen, WithoutATrayTheMenuBarCarriesTheTrayMenusRows)
     auto* bar = window().menuBar();
     QStringList titles;
     for (auto* menu : bar->actions()) titles << menu->text();
-    ASSERT_EQ(titles, (QStringList{"Corvalent", "View"}));
+    ASSERT_EQ(titles, (QStringList{"&Corvalent", "&View"}));
     auto& menu = *bar->actions()[0]->menu();
     const auto rows = [&] {
         QStringList texts;

@@ -22,11 +22,14 @@ namespace {
 
 // The ring on a filled button stands out from the fill inside it and from
 // the sheet around it, by 3:1 at least, in both appearances, hovered or not;
-// and the button draws it so.
+// and the button draws it so. Every other ring stands out 3:1 from each
+// surface a control sits on.
 TEST(FocusRing, OnAFilledButtonItStandsOutFromTheFillAndTheSheet)
 {
     for (const auto& [name, palette] : {std::pair("light", lightPalette()), std::pair("dark", darkPalette())}) {
         const auto sheet = CorvalentStyle::windowBackground(palette);
+        for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button})
+            EXPECT_GE(Contrast::ratio(FocusRing::colour(palette), palette.color(role)), 3.0) << name << " " << role;
         for (const auto& fill : {CorvalentStyle::teal(), CorvalentStyle::red(), CorvalentStyle::teal().lighter(106),
                                  CorvalentStyle::red().lighter(106)}) {
             const auto bands = FocusRing::bandsOnFill(palette, fill);
@@ -39,8 +42,10 @@ TEST(FocusRing, OnAFilledButtonItStandsOutFromTheFillAndTheSheet)
         auto* row = new QHBoxLayout(&host);
         auto* before = new QLineEdit;
         auto* button = new Button(Button::Kind::prominent, "Move to Trash");
+        auto* plain = new Button(Button::Kind::bordered, "Cancel");
         row->addWidget(before);
         row->addWidget(button);
+        row->addWidget(plain);
         host.show();
         ASSERT_TRUE(activate(host));
         before->setFocus(Qt::OtherFocusReason);
@@ -56,6 +61,10 @@ TEST(FocusRing, OnAFilledButtonItStandsOutFromTheFillAndTheSheet)
         EXPECT_TRUE(near(image.pixelColor(middle, 0), bands.outer)) << name << ": the outer band at the edge";
         EXPECT_TRUE(near(image.pixelColor(middle, 2), bands.inner)) << name << ": the inner band inside it";
         EXPECT_TRUE(near(image.pixelColor(middle, 6), CorvalentStyle::teal())) << name << ": then the fill";
+        QTest::keyClick(button, Qt::Key_Tab);
+        ASSERT_TRUE(plain->hasFocus());
+        settle();
+        EXPECT_EQ(plain->grab().toImage().pixel(plain->width() / 2, 1), FocusRing::colour(palette).rgb()) << name;
     }
 }
 

@@ -92,14 +92,17 @@ TEST(ElidedLabel, TwoLinesAtMostTheRestElided)
 }
 
 // A destructive button beside a dialog's default: Return goes to the default,
-// Space presses the focused button, and Tab brings its focus ring.
+// Space presses the focused button, and Tab brings its focus ring. Any other
+// focused button takes Return itself, not the default.
 TEST(Button, TextNamesItAndReturnNeverPressesADestructiveOne)
 {
     QDialog dialog;
     auto* row = new QHBoxLayout(&dialog);
+    auto* up = new Button(Button::Kind::plain, "Up");
     auto* cancel = new Button(Button::Kind::bordered, "Cancel");
     auto* stop = new Button(Button::Kind::destructive, "Force Stop");
     cancel->setDefault(true);
+    row->addWidget(up);
     row->addWidget(cancel);
     row->addWidget(stop);
     dialog.show();
@@ -119,6 +122,12 @@ TEST(Button, TextNamesItAndReturnNeverPressesADestructiveOne)
     EXPECT_EQ(cancelled.count(), 1) << "the dialog's default takes Return";
     QTest::keyClick(stop, Qt::Key_Space);
     EXPECT_EQ(stopped.count(), 1);
+
+    QSignalSpy wentUp(up, &QAbstractButton::clicked);
+    up->setFocus();
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) QTest::keyClick(up, key);
+    EXPECT_EQ(wentUp.count(), 2) << "the focused button takes Return and Enter";
+    EXPECT_EQ(cancelled.count(), 1) << "the default does not";
 }
 
 // An "&" in a label is shown and read as it is and binds no Alt shortcut,

@@ -12,6 +12,7 @@
 #include "ui/disk/disk_view_state.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/indicators.h"
+#include "ui/widgets/screen_fit.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -318,8 +319,7 @@ void StopScanAction::place()
     const int above = origin.y() - reach;
     const bool fitsBelow = below + size.height() <= seen.bottom() + 1;
     const int top = fitsBelow || above < seen.top() ? below : above;
-    const int left = std::clamp(origin.x() + (width() - size.width()) / 2, seen.left(),
-                                std::max(seen.left(), seen.right() + 1 - size.width()));
+    const int left = keptInside(QRect(QPoint(origin.x() + (width() - size.width()) / 2, top), size), seen).left();
     hint->setGeometry(left, top, size.width(), size.height());
 }
 

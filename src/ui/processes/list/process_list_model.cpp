@@ -92,6 +92,12 @@ bool ProcessListModel::isFocused(int index) const
     return model_.focused() == row(index).id;
 }
 
+std::optional<int> ProcessListModel::focusedRow() const
+{
+    const auto& id = model_.focused();
+    return id ? rowOf(*id) : std::nullopt;
+}
+
 void ProcessListModel::toggle(int index)
 {
     if (index < 0 || index >= rowCount() || row(index).stoppableIDs.empty()) return;

@@ -61,6 +61,8 @@ public:
     std::optional<int> rowOf(const std::string& id) const;
     ProcessTexts::Glyph glyph(int index) const;
     bool isFocused(int index) const;
+    // The row of the group in the inspector, when it is listed.
+    std::optional<int> focusedRow() const;
 
     // Selects or deselects the whole group of a row; nothing for a locked one.
     void toggle(int index);

@@ -1,6 +1,7 @@
 #include "ui/processes/list/process_list_pane.h"
 
 #include <QCheckBox>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include "ui/processes/process_texts.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/check_box.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/layout_helpers.h"
@@ -33,10 +35,17 @@ constexpr QMargins headerMargins(22, 18, 22, 16);
 constexpr QMargins joinedMargins(22, 8, 22, 8);
 constexpr int headerSpacing = 14;
 
-// The rounded well the search text sits in.
+// The rounded well the search text sits in, with the kit's ring while a key
+// gave the field its focus.
 class SearchWell : public QWidget {
 public:
     explicit SearchWell(QWidget* parent = nullptr) : QWidget(parent) { setFixedHeight(34); }
+
+    void holdField(QLineEdit& field)
+    {
+        field_ = &field;
+        field.installEventFilter(this);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -45,7 +54,19 @@ protected:
         CorvalentStyle::paintPanel(painter, QRectF(rect()), 9,
                                    CorvalentStyle::withAlpha(palette().color(QPalette::Base), 0.82),
                                    CorvalentStyle::border(palette()));
+        if (field_ != nullptr) ring_.paint(painter, *field_, QRectF(rect()), 9);
     }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn) ring_.focusIn(*static_cast<QFocusEvent*>(event));
+        if (event->type() == QEvent::FocusOut) ring_.focusOut();
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) update();
+        return QWidget::eventFilter(watched, event);
+    }
+
+private:
+    QLineEdit* field_ = nullptr;
+    FocusRing ring_;
 };
 
 }  // namespace
@@ -81,6 +102,13 @@ ProcessListPane::ProcessListPane(VantleModel& model, ProcessIconStore& icons, QW
     layout->addLayout(stack, 1);
     notice_->raise();
 
+    // A focused list that empties (its last rows stopped or gone) hands the
+    // focus to the search field, where its ring shows and typing goes on.
+    const auto emptied = [this] {
+        if (rows_->rowCount() == 0 && holdsFocus(*list_)) handFocus(*search_);
+    };
+    connect(rows_, &QAbstractItemModel::rowsRemoved, this, emptied);
+    connect(rows_, &QAbstractItemModel::modelReset, this, emptied);
     connect(&model_, &VantleModel::visibleChanged, this, [this] {
         refreshHeader();
         refreshControls();
@@ -152,6 +180,7 @@ QWidget* ProcessListPane::buildSearch()
     transparent.setColor(QPalette::Base, Qt::transparent);
     search_->setPalette(transparent);
     layout->addWidget(search_, 1);
+    well->holdField(*search_);
     clear_ = new Button(Button::Kind::plain, {});
     clear_->setObjectName("clearSearch");
     clear_->setSymbol(QStringLiteral("xmark.circle.fill"));

@@ -81,12 +81,21 @@ void ProcessListView::resizeEvent(QResizeEvent* event)
     QCoreApplication::sendEvent(this, &request);
 }
 
-// Tab into the list makes its first row current; the ring shows on it at
-// once. A menu or tooltip closing leaves the ring as it was.
+// Tab into the list makes a row current (the inspected group's, else the
+// first) and the current row inspected, so Space acts on the group the
+// inspector shows, as after a click; the ring shows on it at once. A click
+// decides for itself, and a menu or tooltip closing or the window coming back
+// changes nothing.
 void ProcessListView::focusInEvent(QFocusEvent* event)
 {
-    if (event->reason() != Qt::PopupFocusReason) focusRing_.focusIn(*event);
+    const auto reason = event->reason();
+    if (reason != Qt::PopupFocusReason) focusRing_.focusIn(*event);
+    const bool byKey =
+        reason != Qt::PopupFocusReason && reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason;
+    if (byKey && !currentIndex().isValid() && rows_.rowCount() > 0)
+        setCurrentIndex(rows_.index(rows_.focusedRow().value_or(0)));
     QListView::focusInEvent(event);
+    if (byKey && currentIndex().isValid()) rows_.focus(currentIndex().row());
 }
 
 void ProcessListView::takeFocus(const std::string& id, std::optional<int> orRow)

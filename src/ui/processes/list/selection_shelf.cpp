@@ -73,7 +73,10 @@ SelectionShelf::SelectionShelf(VantleModel& model, QWidget* parent) : QWidget(pa
     row->addSpacing(12 - row->spacing());
 
     clear_ = new Button(Button::Kind::plain, QStringLiteral("Clear"));
-    connect(clear_, &QAbstractButton::clicked, this, [this] { model_.setSelected({}); });
+    connect(clear_, &QAbstractButton::clicked, this, [this] {
+        emit clearing();
+        model_.setSelected({});
+    });
     row->addWidget(clear_, 0, Qt::AlignVCenter);
     explain_ = labelButton(Button::Kind::bordered, QStringLiteral("Explain impact"), QStringLiteral("sparkles"));
     connect(explain_, &QAbstractButton::clicked, this, [this] { model_.explainSelection(); });

@@ -46,6 +46,10 @@ public:
     // Raised by a point while something is chosen (never under reduced motion).
     bool lifted() const { return lifted_; }
 
+signals:
+    // Clear was pressed: the selection empties next, and Clear hides.
+    void clearing();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
