@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bridge/mount_table.h"
+#include "core/common/paths.h"
 
 #include "core/disk/disk_ownership.h"
 
@@ -264,7 +265,7 @@ using ProgressHandler = std::function<void(const DiskScanProgress&)>;
 // Downloads folders as its folder settings (user-dirs.dirs) name them, each
 // standardized; one set to the home folder, or a folder above it, names none.
 struct PrivacyProtectedFolders {
-    std::string home;
+    Paths::Home home;
     std::vector<std::string> desktopFolders;
 };
 PrivacyProtectedFolders privacyProtectedFolders();
