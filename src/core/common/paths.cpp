@@ -101,14 +101,19 @@ std::optional<std::string_view> Home::within(std::string_view path) const
 {
     for (const std::string_view home : {named_, real_}) {
         if (path == home) return path.substr(path.size());
-        if (home != "/" && isAtOrBelow(path, home)) return path.substr(home.size());
+        if (home != "/" && Paths::isAtOrBelow(path, home)) return path.substr(home.size());
     }
     return std::nullopt;
 }
 
 bool Home::holdsInTrash(std::string_view path) const
 {
-    return isAtOrBelow(path, trash_) || isAtOrBelow(path, realTrash_);
+    return Paths::isAtOrBelow(path, trash_) || Paths::isAtOrBelow(path, realTrash_);
+}
+
+bool Home::isAtOrBelow(std::string_view folder) const
+{
+    return Paths::isAtOrBelow(named_, folder) || Paths::isAtOrBelow(real_, folder);
 }
 
 bool isInTrash(std::string_view path, const Home& home)

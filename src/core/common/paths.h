@@ -65,6 +65,8 @@ public:
     std::optional<std::string_view> within(std::string_view path) const;
     // `path` (standardized) is the home Trash or lies inside it, in either spelling.
     bool holdsInTrash(std::string_view path) const;
+    // The home folder is `folder` (standardized) or lies inside it, in either spelling.
+    bool isAtOrBelow(std::string_view folder) const;
 
 private:
     std::string named_;

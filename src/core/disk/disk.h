@@ -261,9 +261,10 @@ inline constexpr int defaultMapNodeLimit = 100'000;
 using ProgressHandler = std::function<void(const DiskScanProgress&)>;
 
 // Where the privacy-protected folders are: below the home folder (the one
-// Paths::homeFolder() names), and the desktop's own Desktop, Documents and
-// Downloads folders as its folder settings (user-dirs.dirs) name them, each
-// standardized; one set to the home folder, or a folder above it, names none.
+// Paths::homeFolder() names, in both its spellings), and the desktop's own
+// Desktop, Documents and Downloads folders as its folder settings
+// (user-dirs.dirs) name them, each standardized; one set to the home folder,
+// or a folder above it, names none.
 struct PrivacyProtectedFolders {
     Paths::Home home;
     std::vector<std::string> desktopFolders;

@@ -321,14 +321,12 @@ namespace DiskScanner {
 PrivacyProtectedFolders privacyProtectedFolders()
 {
     PrivacyProtectedFolders folders{Paths::Home::current(), {}};
-    const auto& home = folders.home;
     for (const auto location :
          {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation}) {
         const auto text = QStandardPaths::writableLocation(location);
         if (text.isEmpty()) continue;
         auto path = Paths::standardized(QFile::encodeName(text).toStdString());
-        if (!Paths::isAtOrBelow(home.named(), path) && !Paths::isAtOrBelow(home.real(), path))
-            folders.desktopFolders.push_back(std::move(path));
+        if (!folders.home.isAtOrBelow(path)) folders.desktopFolders.push_back(std::move(path));
     }
     return folders;
 }

@@ -13,7 +13,7 @@ DiskProcessOwner diskProcessOwner(const ProcessGroup& group, const Paths::Home& 
     for (const auto& member : group.members) {
         if (member.cwd.empty()) continue;
         const auto folder = Paths::standardized(member.cwd);
-        if (Paths::isAtOrBelow(home.named(), folder) || Paths::isAtOrBelow(home.real(), folder)) continue;
+        if (home.isAtOrBelow(folder)) continue;
         folders.insert(member.cwd);
     }
     return DiskProcessOwner{group.id,         group.title,  group.appPath, {folders.begin(), folders.end()},

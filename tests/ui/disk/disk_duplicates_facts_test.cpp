@@ -239,6 +239,7 @@ TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
     ASSERT_FALSE(fs::exists(two));
     EXPECT_EQ(copies(*block.sets()[0]), (Copies{{one.string(), Role::keep}, {three.string(), Role::review}}));
     EXPECT_EQ(shown(), figures(2)) << "the copies left";
+    host.grab("disk-duplicates-after-move");
 
     // The kept copy moved some other way: the last one left is kept, never offered.
     move(host.model.cleanupCandidate(one.string(), 10 * megabyte, false));
