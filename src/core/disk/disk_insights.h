@@ -94,10 +94,11 @@ struct DiskStorageReconciliation {
 
 namespace DiskInsights {
 
-// The one decision every offered or trashed item passes through; reads nothing on disk.
+// The one decision every offered or trashed item passes through. It reads
+// nothing on disk but, once, where the home folder and its Trash really are.
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
                               const std::vector<std::string>& activeOwners);
-// As above with the home folder given (Paths::Home::current() otherwise).
+// As above with the home folder given; reads nothing on disk.
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
                               const std::vector<std::string>& activeOwners, const Paths::Home& home);
 

@@ -367,7 +367,8 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
         // The walk meets every folder where it really is.
         const auto folders = privacyProtectedFolders();
         options.privacy.home = folders.home.real();
-        for (const auto& folder : folders.desktopFolders) options.privacy.desktopFolders.push_back(Paths::resolved(folder));
+        for (const auto& folder : folders.desktopFolders)
+            options.privacy.desktopFolders.push_back(Paths::resolved(folder));
     }
     options.threads = threads > 0 ? threads : std::min(pl_available_processors(), maximumWalkThreads);
     options.stop = context.stop;

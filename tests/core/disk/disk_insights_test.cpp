@@ -295,12 +295,13 @@ TEST(DiskInsightsClassify, AHomeReachedThroughALinkIsTheHomeWhereItReallyIs)
     const auto result = DiskScanner::scan(std::getenv("HOME"), true, 6, 14, {tool}, {});
     ASSERT_EQ(result.root.path, home.string()) << "scanned where it really is";
 
-    std::map<std::string, DiskCleanupCandidate> offered;
-    for (const auto& candidate : DiskInsights::candidates(result, {tool}, 80)) offered[candidate.path] = candidate;
+    std::map<std::string, DiskCleanupCandidate> listed;
+    for (const auto& candidate : DiskInsights::candidates(result, {tool}, 80)) listed[candidate.path] = candidate;
     const auto at = [&](const fs::path& path) {
-        const auto found = offered.find(path.string());
-        EXPECT_NE(found, offered.end()) << path;
-        return found == offered.end() ? std::pair(C::other, S::review) : std::pair(found->second.category, found->second.safety);
+        const auto found = listed.find(path.string());
+        EXPECT_NE(found, listed.end()) << path;
+        return found == listed.end() ? std::pair(C::other, S::review)
+                                     : std::pair(found->second.category, found->second.safety);
     };
     EXPECT_EQ(at(trash / "files/X.pdf"), std::pair(C::system, S::protected_));
     EXPECT_EQ(at(trash / "info/X.pdf.trashinfo"), std::pair(C::system, S::protected_));
