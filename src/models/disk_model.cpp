@@ -131,6 +131,7 @@ DiskModel::Areas DiskModel::clearActionResults()
     verifiedDuplicateSets_.clear();
     verifyingDuplicateGroupID_.reset();
     duplicateMessage_.reset();
+    countedDuplicateGroupID_.reset();
     return cleared;
 }
 
@@ -222,7 +223,7 @@ void DiskModel::updateProcessGroups(const std::vector<ProcessGroup>& groups)
 {
     std::vector<DiskProcessOwner> owners;
     owners.reserve(groups.size());
-    const auto home = Paths::homeFolder();
+    const auto home = Paths::Home::current();
     for (const auto& group : groups) owners.push_back(diskProcessOwner(group, home));
     std::sort(owners.begin(), owners.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     if (owners == processOwners_) return;

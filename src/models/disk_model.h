@@ -125,6 +125,7 @@ public:
     // A verified set as it stands: the copies not moved since the scan, with
     // their figures; and what each copy of a set offers.
     DiskVerifiedDuplicateSet duplicateCopiesLeft(const DiskVerifiedDuplicateSet& set) const;
+    DiskDuplicateGroup duplicateCopiesLeft(const DiskDuplicateGroup& group) const;
     std::vector<DiskDuplicateCopyRole> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set) const;
 
     // Trash. The request is prepared when the confirmation opens, so that the
@@ -192,6 +193,10 @@ private:
     void refreshSnapshotSummary();
     void publishCandidates(std::vector<DiskCleanupCandidate> candidates);
     void setCleanupMessage(std::optional<QString> message);
+    // "Verified N identical files.", N the copies left of `sets`.
+    QString verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const;
+    // After a move or a restore: whether the message changed to count the copies left.
+    bool recountVerifiedFiles();
     // The end of a move or restore: its message, and for a success the reload.
     // `success` names the areas a success changed besides the Trash's; none for a failure.
     void endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success = std::nullopt);
@@ -220,6 +225,8 @@ private:
     std::map<std::string, std::vector<DiskVerifiedDuplicateSet>> verifiedDuplicateSets_;
     std::optional<std::string> verifyingDuplicateGroupID_;
     std::optional<QString> duplicateMessage_;
+    // The group whose identical files duplicateMessage_ counts, if it counts any.
+    std::optional<std::string> countedDuplicateGroupID_;
     std::string scanningPath_;
 
     bool volumesLoaded_ = false;

@@ -44,15 +44,38 @@ DiskVerifiedDuplicateSet DiskModel::duplicateCopiesLeft(const DiskVerifiedDuplic
     return DiskDuplicateCopies::remaining(set, [this](const std::string& path) { return movedSinceScan(path); });
 }
 
+DiskDuplicateGroup DiskModel::duplicateCopiesLeft(const DiskDuplicateGroup& group) const
+{
+    return DiskDuplicateCopies::remaining(group, [this](const std::string& path) { return movedSinceScan(path); });
+}
+
 std::vector<DiskDuplicateCopyRole> DiskModel::duplicateCopyRoles(const DiskVerifiedDuplicateSet& set) const
 {
-    return DiskDuplicateCopies::roles(set, Paths::homeFolder());
+    return DiskDuplicateCopies::roles(set, Paths::Home::current());
 }
 
 void DiskModel::setCleanupMessage(std::optional<QString> message)
 {
     cleanupMessage_ = std::move(message);
     publish({.trash = true});
+}
+
+QString DiskModel::verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const
+{
+    std::size_t files = 0;
+    for (const auto& set : sets) files += duplicateCopiesLeft(set).files.size();
+    return "Verified " + QString::number(files) + " identical files.";
+}
+
+bool DiskModel::recountVerifiedFiles()
+{
+    if (!countedDuplicateGroupID_) return false;
+    const auto found = verifiedDuplicateSets_.find(*countedDuplicateGroupID_);
+    if (found == verifiedDuplicateSets_.end()) return false;
+    auto message = verifiedFilesMessage(found->second);
+    if (message == duplicateMessage_) return false;
+    duplicateMessage_ = std::move(message);
+    return true;
 }
 
 void DiskModel::endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success)
@@ -122,7 +145,8 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
             const auto offered = cleanupCandidates_.size();
             publishCandidates(std::move(cleanupCandidates_));
             endCleanup("Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.",
-                       std::move(done), Areas{.insights = cleanupCandidates_.size() != offered});
+                       std::move(done),
+                       Areas{.insights = cleanupCandidates_.size() != offered, .duplicates = recountVerifiedFiles()});
         },
         {.userInitiated = true, .ownThread = true});
 }
@@ -155,7 +179,7 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
             const auto offered = cleanupCandidates_.size();
             publishCandidates(std::move(cleanupCandidates_));
             endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done),
-                       Areas{.insights = cleanupCandidates_.size() != offered});
+                       Areas{.insights = cleanupCandidates_.size() != offered, .duplicates = recountVerifiedFiles()});
         },
         {.userInitiated = true, .ownThread = true});
 }
@@ -164,6 +188,7 @@ void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
 {
     if (verifyingDuplicateGroupID_) return;
     duplicateMessage_.reset();
+    countedDuplicateGroupID_.reset();
     verifyingDuplicateGroupID_ = group.id;
     publish({.duplicates = true});
     duplicateTask_ = BackgroundTask::start(
@@ -177,10 +202,9 @@ void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
                 duplicateMessage_ = *failure;
             } else {
                 auto sets = std::get<std::vector<DiskVerifiedDuplicateSet>>(std::move(outcome));
-                std::size_t files = 0;
-                for (const auto& set : sets) files += set.files.size();
-                duplicateMessage_ = sets.empty() ? QStringLiteral("Same size, but contents differ.")
-                                                 : "Verified " + QString::number(files) + " identical files.";
+                duplicateMessage_ =
+                    sets.empty() ? QStringLiteral("Same size, but contents differ.") : verifiedFilesMessage(sets);
+                if (!sets.empty()) countedDuplicateGroupID_ = id;
                 verifiedDuplicateSets_[id] = std::move(sets);
             }
             verifyingDuplicateGroupID_.reset();

@@ -39,11 +39,12 @@ std::vector<std::string> probeFolders()
     // The places a scan leaves out unless access is granted.
     const auto places = DiskScanner::privacyProtectedFolders();
     std::vector<std::string> folders;
+    const auto& home = places.home.named();
     for (const auto& path : places.desktopFolders) {
-        if (missing(path) || sameFolder(path, places.home)) continue;
+        if (missing(path) || sameFolder(path, home)) continue;
         if (std::find(folders.begin(), folders.end(), path) == folders.end()) folders.push_back(path);
     }
-    folders.push_back(places.home);
+    folders.push_back(home);
     return folders;
 }
 

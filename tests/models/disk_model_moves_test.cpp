@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "models/disk_model.h"
+#include "disk_printers.h"
 #include "disk_model_fixtures.h"
 #include "drain_lanes.h"
 #include "slow_mount.h"
@@ -30,6 +31,8 @@ constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 1
 // A home and Trash of the test's own, and a model scanning them with the
 // volumes the test lists.
 struct Moves {
+    explicit Moves(testing::TempHome::Reached reached = testing::TempHome::Reached::directly) : temp(reached) {}
+
     testing::TempHome temp;
     fs::path root = fs::canonical(temp.root.path());
     Harness harness{{volumeAt("/"), volumeAt("/mnt/other")}};
@@ -244,12 +247,37 @@ TEST(DiskModelMoves, ACopyMovedAndCopiedBackIsInTheNextVerifiedSet)
     ASSERT_TRUE(moves.rescanned());
     ASSERT_EQ(verifiedCopies().size(), 3U);
     ASSERT_TRUE(moves.moved(copies[1]));
+    EXPECT_EQ(model.duplicateMessage(), "Verified 2 identical files.") << "the copies left";
     fs::copy_file(copies[0], copies[1]);
 
     ASSERT_TRUE(moves.rescanned());
     auto expected = std::vector{moves.receiptOf(copies[1]).trashedPath};
     for (const auto& copy : copies) expected.push_back(copy.string());
     EXPECT_EQ(verifiedCopies(), expected);
+}
+
+// With the home reached through a link, as where /home is a link to
+// /var/home, the Trash's copy is neither kept nor offered: the copy outside
+// the Trash stays.
+TEST(DiskModelMoves, AHomeReachedThroughALinkKeepsTheCopyOutsideItsTrash)
+{
+    Moves moves(testing::TempHome::Reached::throughLink);
+    auto& model = moves.model;
+    const auto paper = moves.temp.home / "papers/X.pdf", trashed = moves.temp.trash() / "files/X.pdf";
+    writeFile(paper, 10 * megabyte);
+    fs::create_directories(trashed.parent_path());
+    fs::copy_file(paper, trashed);
+    ASSERT_TRUE(moves.rescanned());
+    const auto& groups = model.result()->potentialDuplicateGroups;
+    ASSERT_EQ(groups.size(), 1U);
+    model.verifyDuplicates(groups.front());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    const auto& sets = model.verifiedDuplicateSets().at(groups.front().id);
+    ASSERT_EQ(sets.size(), 1U);
+    ASSERT_EQ(sets[0].files.front().path, trashed.string()) << "the Trash's copy sorts first";
+    EXPECT_EQ(model.duplicateCopyRoles(sets[0]),
+              (std::vector{DiskDuplicateCopyRole::protected_, DiskDuplicateCopyRole::keep}));
+    EXPECT_FALSE(model.cleanupCandidate(trashed.string(), 1, false).canMoveToTrash());
 }
 
 }  // namespace

@@ -55,6 +55,37 @@ ScopedVariable::~ScopedVariable()
     saved_ ? ::setenv(name_, saved_->c_str(), 1) : ::unsetenv(name_);
 }
 
+namespace {
+
+// Where a TempHome's folders really are: in its root, or below the folder its link names.
+fs::path homeHolder(const TempDir& root, TempHome::Reached reached)
+{
+    const auto base = fs::canonical(root.path());
+    if (reached == TempHome::Reached::directly) return base;
+    fs::create_directory(base / "real");
+    fs::create_directory_symlink(base / "real", base / "link");
+    return base / "real";
+}
+
+// How HOME or XDG_DATA_HOME names a TempHome's folder.
+std::string spelled(const fs::path& folder, TempHome::Reached reached)
+{
+    if (reached == TempHome::Reached::directly) return folder.string();
+    return (folder.parent_path().parent_path() / "link" / folder.filename()).string();
+}
+
+}  // namespace
+
+TempHome::TempHome(const fs::path& parent, Reached reached)
+    : root(parent),
+      home(homeHolder(root, reached) / "home"),
+      data(home.parent_path() / "data"),
+      homeVariable("HOME", spelled(home, reached)),
+      dataVariable("XDG_DATA_HOME", spelled(data, reached))
+{
+    fs::create_directories(home);
+}
+
 fs::path accountHome()
 {
     passwd entry{};

@@ -47,19 +47,22 @@ private:
 };
 
 // A home folder and a Trash of the test's own, on the temp folder's file
-// system: HOME is `home`, XDG_DATA_HOME is `data`. Work that may still read
-// them must have ended before this goes.
+// system: HOME names `home`, XDG_DATA_HOME names `data`, either as they are
+// or, as where /home is a link to /var/home, through a symbolic link to the
+// folder that holds them (`home` and `data` are always where they really
+// are). Work that may still read them must have ended before this goes.
 struct TempHome {
-    TempDir root;
-    std::filesystem::path home = std::filesystem::canonical(root.path()) / "home";
-    std::filesystem::path data = std::filesystem::canonical(root.path()) / "data";
-    ScopedVariable homeVariable{"HOME", home.string()};
-    ScopedVariable dataVariable{"XDG_DATA_HOME", data.string()};
+    enum class Reached { directly, throughLink };
 
-    explicit TempHome(const std::filesystem::path& parent = std::filesystem::temp_directory_path()) : root(parent)
-    {
-        std::filesystem::create_directories(home);
-    }
+    TempDir root;
+    std::filesystem::path home;
+    std::filesystem::path data;
+    ScopedVariable homeVariable;
+    ScopedVariable dataVariable;
+
+    explicit TempHome(const std::filesystem::path& parent = std::filesystem::temp_directory_path(),
+                      Reached reached = Reached::directly);
+    explicit TempHome(Reached reached) : TempHome(std::filesystem::temp_directory_path(), reached) {}
     std::filesystem::path trash() const { return data / "Trash"; }
 };
 

@@ -80,9 +80,45 @@ std::string ownTrashFolder(std::string_view top, uid_t uid)
     return underTop(top) + "/" + std::string(ownTrashPrefix) + std::to_string(uid);
 }
 
-bool isInTrash(std::string_view path, std::string_view home)
+std::string resolved(std::string_view path)
 {
-    if (isAtOrBelow(path, homeTrash(home))) return true;
+    std::error_code error;
+    const auto real = std::filesystem::weakly_canonical(standardized(path), error);
+    return error ? standardized(path) : standardized(real.string());
+}
+
+Home::Home(std::string_view named)
+    : named_(standardized(named)), real_(resolved(named_)), trash_(homeTrash(named_)), realTrash_(resolved(trash_))
+{
+}
+
+Home Home::current()
+{
+    return Home(homeFolder());
+}
+
+std::optional<std::string_view> Home::within(std::string_view path) const
+{
+    for (const std::string_view home : {named_, real_}) {
+        if (path == home) return path.substr(path.size());
+        if (home != "/" && Paths::isAtOrBelow(path, home)) return path.substr(home.size());
+    }
+    return std::nullopt;
+}
+
+bool Home::holdsInTrash(std::string_view path) const
+{
+    return Paths::isAtOrBelow(path, trash_) || Paths::isAtOrBelow(path, realTrash_);
+}
+
+bool Home::isAtOrBelow(std::string_view folder) const
+{
+    return Paths::isAtOrBelow(named_, folder) || Paths::isAtOrBelow(real_, folder);
+}
+
+bool isInTrash(std::string_view path, const Home& home)
+{
+    if (home.holdsInTrash(path)) return true;
     std::size_t at = 0;
     while (at < path.size()) {
         auto end = path.find('/', at);

@@ -3,6 +3,7 @@
 // Path text shared by the disk engines: the home folder, standardising,
 // containment, lower-casing for rules, and where the Trash folders are.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -39,8 +40,43 @@ inline constexpr std::string_view sharedTrashName = ".Trash";
 std::string sharedTrashFolder(std::string_view top, uid_t uid);
 std::string ownTrashFolder(std::string_view top, uid_t uid);
 
+// `path` standardized, with symbolic links resolved as far as it exists and
+// the rest as it stands; `path` standardized when that fails.
+std::string resolved(std::string_view path);
+
+// The home folder and the home Trash, each in two spellings: as the
+// environment names them ($HOME, $XDG_DATA_HOME) and where they really are,
+// links resolved. A scan's paths are real ones while the environment may
+// reach the home through a link (/home a link to /var/home): a path is
+// compared with both. Links are resolved once, when the value is made.
+class Home {
+public:
+    // The home folder `named`, its Trash as homeTrash(named) names it.
+    explicit Home(std::string_view named);
+    // The home folder homeFolder() names.
+    static Home current();
+
+    const std::string& named() const { return named_; }
+    const std::string& real() const { return real_; }
+
+    // What follows the home folder in `path` (standardized), in whichever
+    // spelling `path` has: "" for the home itself, "/Documents/a" below it;
+    // nothing outside it. A home of "/" holds only itself.
+    std::optional<std::string_view> within(std::string_view path) const;
+    // `path` (standardized) is the home Trash or lies inside it, in either spelling.
+    bool holdsInTrash(std::string_view path) const;
+    // The home folder is `folder` (standardized) or lies inside it, in either spelling.
+    bool isAtOrBelow(std::string_view folder) const;
+
+private:
+    std::string named_;
+    std::string real_;
+    std::string trash_;
+    std::string realTrash_;
+};
+
 // `path` (standardized) is a Trash folder or lies inside one: the home Trash
 // of `home`, or any user's Trash at the top of any file system.
-bool isInTrash(std::string_view path, std::string_view home);
+bool isInTrash(std::string_view path, const Home& home);
 
 }  // namespace corvalent::Paths

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bridge/mount_table.h"
+#include "core/common/paths.h"
 
 #include "core/disk/disk_ownership.h"
 
@@ -272,11 +273,12 @@ inline constexpr int defaultMapNodeLimit = 100'000;
 using ProgressHandler = std::function<void(const DiskScanProgress&)>;
 
 // Where the privacy-protected folders are: below the home folder (the one
-// Paths::homeFolder() names), and the desktop's own Desktop, Documents and
-// Downloads folders as its folder settings (user-dirs.dirs) name them, each
-// standardized; one set to the home folder, or a folder above it, names none.
+// Paths::homeFolder() names, in both its spellings), and the desktop's own
+// Desktop, Documents and Downloads folders as its folder settings
+// (user-dirs.dirs) name them, each standardized; one set to the home folder,
+// or a folder above it, names none.
 struct PrivacyProtectedFolders {
-    std::string home;
+    Paths::Home home;
     std::vector<std::string> desktopFolders;
 };
 PrivacyProtectedFolders privacyProtectedFolders();

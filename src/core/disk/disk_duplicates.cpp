@@ -358,7 +358,15 @@ DiskVerifiedDuplicateSet remaining(const DiskVerifiedDuplicateSet& set,
     return left;
 }
 
-std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, std::string_view home)
+DiskDuplicateGroup remaining(const DiskDuplicateGroup& group, const std::function<bool(const std::string&)>& gone)
+{
+    DiskDuplicateGroup left = group;
+    std::erase_if(left.files, [&](const DiskFile& file) { return gone(file.path); });
+    left.estimatedRecoverableBytes = recoverableBytes(left.files);
+    return left;
+}
+
+std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, const Paths::Home& home)
 {
     std::vector<DiskDuplicateCopyRole> roles;
     roles.reserve(set.files.size());

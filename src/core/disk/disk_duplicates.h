@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/common/paths.h"
 #include "core/disk/disk.h"
 #include "core/disk/disk_trash.h"
 
@@ -80,17 +81,18 @@ enum class DiskDuplicateCopyRole {
 
 namespace DiskDuplicateCopies {
 
-// The set as it stands: without the files `gone` names (moved since it was
-// verified), its figures those of the copies left.
+// The set, or the group, as it stands: without the files `gone` names (moved
+// since it was found), its figures those of the copies left; its id kept.
 DiskVerifiedDuplicateSet remaining(const DiskVerifiedDuplicateSet& set,
                                    const std::function<bool(const std::string&)>& gone);
+DiskDuplicateGroup remaining(const DiskDuplicateGroup& group, const std::function<bool(const std::string&)>& gone);
 
 // The role of each file of `set`, in its order. The first copy outside every
 // Trash folder of `home` and of the volumes is kept: a copy in a Trash is
 // lost once the Trash is emptied. Every other copy may be reviewed unless the
 // Trash may not take it, as it may take none that is already in a Trash.
 // Reads nothing on disk.
-std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, std::string_view home);
+std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, const Paths::Home& home);
 
 }  // namespace DiskDuplicateCopies
 }  // namespace corvalent

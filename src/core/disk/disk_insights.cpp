@@ -46,21 +46,22 @@ bool contains(std::string_view text, std::string_view part)
     return text.find(part) != std::string_view::npos;
 }
 
-bool protectedPath(std::string_view path, std::string_view home)
+bool protectedPath(std::string_view path, const Paths::Home& home)
 {
     for (const auto exact : protectedExactly)
         if (path == exact) return true;
-    for (const auto suffix : homeProtectedExactly)
-        if (path.size() == home.size() + suffix.size() && path.starts_with(home) && path.substr(home.size()) == suffix)
-            return true;
     for (const auto prefix : protectedBelow)
         if (path.starts_with(prefix)) return true;
-    for (const auto suffix : homeProtectedBelow)
-        if (path.starts_with(home) && path.substr(home.size()).starts_with(suffix)) return true;
+    const auto inHome = home.within(path);
+    if (inHome) {
+        for (const auto suffix : homeProtectedExactly)
+            if (*inHome == suffix) return true;
+        for (const auto suffix : homeProtectedBelow)
+            if (inHome->starts_with(suffix)) return true;
+    }
     if (Paths::isInTrash(path, home)) return true;
     // Other people's home folders.
-    const auto ownHome = std::string(home) + "/";
-    return (path.starts_with("/Users/") || path.starts_with("/home/")) && !path.starts_with(ownHome);
+    return (path.starts_with("/Users/") || path.starts_with("/home/")) && !inHome;
 }
 
 std::string lastComponent(std::string_view path)
@@ -103,7 +104,7 @@ struct Rule {
 };
 
 Rule rule(std::string_view path, std::string_view lower, std::string_view extension, bool isDirectory,
-          bool withOwners, std::string_view home)
+          bool withOwners, const Paths::Home& home)
 {
     using C = DiskCleanupCategory;
     using S = DiskCleanupSafety;
@@ -119,8 +120,9 @@ Rule rule(std::string_view path, std::string_view lower, std::string_view extens
                 "Corvalent keeps sensitive, system, and database paths read-only.",
                 "Use the owning app or the system\u2019s storage tools instead."};
     }
+    const auto inHome = home.within(path);
     if (contains(lower, "/library/caches/") || lower.ends_with("/library/caches") ||
-        path.starts_with(std::string(home) + "/.cache/")) {
+        (inHome && inHome->starts_with("/.cache/"))) {
         if (withOwners)
             return {C::cache, S::review, "A running app may be using this cache.",
                     "Quit the related app before moving this item to Trash."};
@@ -154,7 +156,7 @@ Rule rule(std::string_view path, std::string_view lower, std::string_view extens
         contains(lower, "/orbstack/") || contains(lower, "/docker/") || contains(lower, "/.local/share/containers/"))
         return {C::container, S::protected_, "This may hold application or container state.",
                 "Use the owning app\u2019s cleanup command; deleting container state directly can lose data."};
-    return {path.starts_with(std::string(home) + "/") ? C::personal : C::other, S::review,
+    return {inHome && !inHome->empty() ? C::personal : C::other, S::review,
             isDirectory ? "This folder is large enough to review." : "This is one of the largest measured files.",
             "Open it in the file manager and confirm its contents before moving it to Trash."};
 }
@@ -171,7 +173,7 @@ bool isPseudoNode(const DiskNode& node)
 }
 
 // Large folders of a recognisable kind, breadth first through the top of the tree.
-std::vector<WorkItem> actionableDirectories(const DiskNode& root, std::string_view home)
+std::vector<WorkItem> actionableDirectories(const DiskNode& root, const Paths::Home& home)
 {
     constexpr std::size_t visitLimit = 300;
     constexpr std::size_t childrenPerNode = 20;
@@ -293,11 +295,11 @@ namespace DiskInsights {
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
                               const std::vector<std::string>& activeOwners)
 {
-    return classify(path, bytes, isDirectory, activeOwners, Paths::homeFolder());
+    return classify(path, bytes, isDirectory, activeOwners, Paths::Home::current());
 }
 
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
-                              const std::vector<std::string>& activeOwners, std::string_view home)
+                              const std::vector<std::string>& activeOwners, const Paths::Home& home)
 {
     DiskCleanupCandidate candidate;
     candidate.path = Paths::standardized(path);
@@ -305,9 +307,8 @@ DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool i
     candidate.isDirectory = isDirectory;
     const std::set<std::string> owners(activeOwners.begin(), activeOwners.end());
     candidate.activeOwners.assign(owners.begin(), owners.end());
-    const auto standardHome = Paths::standardized(home);
     const auto decided = rule(candidate.path, Paths::lowerCased(candidate.path), extensionOf(candidate.path), isDirectory,
-                              !owners.empty(), standardHome);
+                              !owners.empty(), home);
     candidate.category = decided.category;
     candidate.safety = decided.safety;
     candidate.reason = decided.reason;
@@ -343,7 +344,7 @@ std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const
                                              int limit)
 {
     if (limit < 1) return {};
-    const auto home = Paths::homeFolder();
+    const auto home = Paths::Home::current();
     std::vector<WorkItem> items;
     // A name that is not text is listed for showing and revealing only, never offered.
     for (const auto& file : result.largestFiles)
@@ -394,7 +395,7 @@ DiskRescuePlan rescuePlan(const DiskCapacity& capacity, const std::vector<DiskCl
     plan.bytesToTarget = flooredDifference(target, available);
 
     // What already lies in a Trash frees nothing when moved there again.
-    const auto home = Paths::homeFolder();
+    const auto home = Paths::Home::current();
     for (const auto& candidate : candidates) {
         if (Paths::isInTrash(candidate.path, home)) continue;
         if (candidate.safety == DiskCleanupSafety::safe) plan.lowRiskBytes = saturatingAdd(plan.lowRiskBytes, candidate.bytes);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/common/paths.h"
 #include "core/disk/disk.h"
 #include "core/disk/disk_ownership.h"
 
@@ -93,12 +94,13 @@ struct DiskStorageReconciliation {
 
 namespace DiskInsights {
 
-// The one decision every offered or trashed item passes through; reads nothing on disk.
+// The one decision every offered or trashed item passes through. It reads
+// nothing on disk but, once, where the home folder and its Trash really are.
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
                               const std::vector<std::string>& activeOwners);
-// As above with the home folder given (Paths::homeFolder() otherwise).
+// As above with the home folder given; reads nothing on disk.
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
-                              const std::vector<std::string>& activeOwners, std::string_view home);
+                              const std::vector<std::string>& activeOwners, const Paths::Home& home);
 
 std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const std::vector<DiskProcessOwner>& owners,
                                              int limit);

@@ -64,7 +64,7 @@ std::vector<DiskOwnerStorage> remainingStorage(const std::vector<DiskOwnerStorag
 class DiskOwnershipAccumulator {
 public:
     // Reads the file system: which of the owners' folders in the home exist.
-    // `home` is the home folder to look in.
+    // `home` is the home folder to look in, spelled as the scan spells paths.
     DiskOwnershipAccumulator(const std::vector<DiskProcessOwner>& owners, const std::string& home);
 
     void record(std::string_view path, std::uint64_t bytes);

@@ -319,13 +319,13 @@ namespace DiskScanner {
 
 PrivacyProtectedFolders privacyProtectedFolders()
 {
-    PrivacyProtectedFolders folders{Paths::homeFolder(), {}};
+    PrivacyProtectedFolders folders{Paths::Home::current(), {}};
     for (const auto location :
          {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation}) {
         const auto text = QStandardPaths::writableLocation(location);
         if (text.isEmpty()) continue;
         auto path = Paths::standardized(QFile::encodeName(text).toStdString());
-        if (!Paths::isAtOrBelow(folders.home, path)) folders.desktopFolders.push_back(std::move(path));
+        if (!folders.home.isAtOrBelow(path)) folders.desktopFolders.push_back(std::move(path));
     }
     return folders;
 }
@@ -353,7 +353,7 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     context.hierarchyDepth = hierarchyDepth;
     context.onProgress = &onProgress;
     context.stop = std::move(stop);
-    context.ownership.emplace(owners, Paths::homeFolder());
+    context.ownership.emplace(owners, Paths::Home::current().real());
     context.root.path = context.rootPath;
     const auto slash = context.rootPath.rfind('/');
     context.root.name = context.rootPath.substr(slash + 1);
@@ -363,8 +363,11 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     PLDiskWalkOptions options;
     options.skipPrivacy = !includePrivacyProtectedLocations;
     if (options.skipPrivacy) {
-        auto folders = privacyProtectedFolders();
-        options.privacy = {std::move(folders.home), std::move(folders.desktopFolders)};
+        // The walk meets every folder where it really is.
+        const auto folders = privacyProtectedFolders();
+        options.privacy.home = folders.home.real();
+        for (const auto& folder : folders.desktopFolders)
+            options.privacy.desktopFolders.push_back(Paths::resolved(folder));
     }
     options.threads = threads > 0 ? threads : std::min(pl_available_processors(), maximumWalkThreads);
     options.stop = context.stop;
@@ -391,7 +394,7 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
 std::vector<DiskOwnerStorage> ownerStorage(std::string_view path, const std::vector<DiskProcessOwner>& owners)
 {
     if (owners.empty()) return {};
-    OwnerStorageWalk walk(DiskOwnershipAccumulator(owners, Paths::homeFolder()));
+    OwnerStorageWalk walk(DiskOwnershipAccumulator(owners, Paths::Home::current().real()));
     PLDiskScanStats stats{};
     pl_walk_disk(canonicalScanPath(path).c_str(), {}, walk, stats);
     return walk.ownership.results();

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <random>
 #include <sys/stat.h>
 #include <system_error>
@@ -75,24 +74,12 @@ void validatePathComponents(const std::string& path)
 }
 
 // Moving what a Trash holds would orphan its info file or swallow the Trash.
-bool inATrash(const std::string& path)
-{
-    if (Paths::isInTrash(path, Paths::homeFolder())) return true;
-    // The home Trash may be named through a link, which an item's path
-    // never holds: compare with where it really is.
-    char* resolved = ::realpath(Paths::homeTrash().c_str(), nullptr);
-    if (resolved == nullptr) return false;
-    const bool inside = Paths::isAtOrBelow(path, resolved);
-    std::free(resolved);
-    return inside;
-}
-
-// The classification again, with what is on disk now; a Trash is never a candidate.
+// The classification again, with what is on disk now; a Trash is never a
+// candidate, nor is anything in one (the classification looks in every Trash).
 bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& candidate)
 {
     return DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners)
-                   .safety == DiskCleanupSafety::protected_ ||
-           inATrash(identity.path);
+               .safety == DiskCleanupSafety::protected_;
 }
 
 std::string newUUID()
@@ -155,8 +142,7 @@ DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
     const auto identity = DiskItemIdentity::capture(candidate.path);
     if (identity.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
     auto fresh = DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);
-    if (fresh.safety == DiskCleanupSafety::protected_ || inATrash(identity.path))
-        refuse(DiskTrashError::Kind::protectedPath);
+    if (fresh.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
     return DiskTrashRequest{std::move(fresh), identity};
 }
 

@@ -3,15 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
 #include <set>
 
 #include "core/disk/disk_duplicates.h"
+#include "disk_printers.h"
 #include "test_support.h"
 
 namespace corvalent {
 namespace {
 
 constexpr std::uint64_t MB = 1'000'000;
+
+DiskVerifiedDuplicateSet setOf(const std::vector<std::string>& paths)
+{
+    std::vector<DiskFile> files;
+    for (const auto& path : paths) files.push_back({path, 12 * MB, 12 * MB, 1, 0, false});
+    return DiskVerifiedDuplicateSet::make({}, files, {});
+}
 
 // A copy in a Trash is lost once the Trash is emptied: the kept copy is the
 // first outside every Trash, and no copy in a Trash is offered.
@@ -20,11 +30,7 @@ TEST(DiskDuplicateCopies, ACopyInATrashIsNeverTheKeptOneNorOffered)
     using Role = DiskDuplicateCopyRole;
     const testing::ScopedVariable dataHome("XDG_DATA_HOME", "");  // the home Trash under ~/.local/share
     const std::string home = "/home/ana";
-    const auto setOf = [](const std::vector<std::string>& paths) {
-        std::vector<DiskFile> files;
-        for (const auto& path : paths) files.push_back({path, 12 * MB, 12 * MB, 1, 0, false});
-        return DiskVerifiedDuplicateSet::make({}, files, {});
-    };
+    const Paths::Home ana(home);
     const auto homeTrashCopy = home + "/.local/share/Trash/files/film.mkv";
     const auto volumeTrashCopy = "/media/ana/usb/.Trash-1000/files/film.mkv";
     const auto sharedTrashCopy = "/media/ana/disk/.Trash/1000/files/film.mkv";
@@ -32,17 +38,33 @@ TEST(DiskDuplicateCopies, ACopyInATrashIsNeverTheKeptOneNorOffered)
 
     const auto inHome = setOf({copy, saved, homeTrashCopy});
     ASSERT_EQ(inHome.files.front().path, homeTrashCopy) << "the home's Trash copy sorts first";
-    EXPECT_EQ(DiskDuplicateCopies::roles(inHome, home), (std::vector{Role::protected_, Role::keep, Role::review}));
+    EXPECT_EQ(DiskDuplicateCopies::roles(inHome, ana), (std::vector{Role::protected_, Role::keep, Role::review}));
     const auto onVolumes = setOf({"/media/ana/usb/film.mkv", volumeTrashCopy, sharedTrashCopy});
-    EXPECT_EQ(DiskDuplicateCopies::roles(onVolumes, home),
+    EXPECT_EQ(DiskDuplicateCopies::roles(onVolumes, ana),
               (std::vector{Role::protected_, Role::protected_, Role::keep}))
         << "a volume's Trash, of either kind, neither";
-    EXPECT_EQ(DiskDuplicateCopies::roles(setOf({homeTrashCopy, volumeTrashCopy}), home),
+    EXPECT_EQ(DiskDuplicateCopies::roles(setOf({homeTrashCopy, volumeTrashCopy}), ana),
               (std::vector{Role::protected_, Role::protected_}))
         << "nothing outside a Trash: nothing to keep, nothing to offer";
     // Without a Trash copy, the first is kept; another copy the Trash may not take shows the lock.
-    EXPECT_EQ(DiskDuplicateCopies::roles(setOf({saved, home + "/more/film.db"}), home),
+    EXPECT_EQ(DiskDuplicateCopies::roles(setOf({saved, home + "/more/film.db"}), ana),
               (std::vector{Role::keep, Role::protected_}));
+
+    // A home reached through a link, as where /home is a link to /var/home:
+    // the scan's paths are where the copies really are. The home's Trash is
+    // recognised there, under the data folder's link or under the home's own.
+    const testing::TempHome linked(testing::TempHome::Reached::throughLink);
+    ASSERT_NE(std::getenv("HOME"), linked.home.string());
+    const auto document = (linked.home / "Documents/X.pdf").string();
+    for (const auto& trash : {linked.trash(), linked.home / ".local/share/Trash"}) {
+        std::optional<testing::ScopedVariable> underHome;
+        if (trash != linked.trash()) underHome.emplace("XDG_DATA_HOME", "");
+        std::filesystem::create_directories(trash / "files");
+        const auto set = setOf({document, (trash / "files/X.pdf").string()});
+        ASSERT_NE(set.files.front().path, document) << "the Trash's copy sorts first";
+        EXPECT_EQ(DiskDuplicateCopies::roles(set, Paths::Home::current()), (std::vector{Role::protected_, Role::keep}))
+            << trash;
+    }
 }
 
 // After a move the set's figures are those of the copies left.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <set>
 #include <thread>
 
+#include "bridge/mount_table.h"
 #include "core/common/child_process.h"
 #include "core/disk/disk_duplicates.h"
 #include "slow_mount.h"
@@ -378,9 +380,12 @@ std::size_t descriptorsOnMount(std::uint64_t mountId)
     std::size_t count = 0;
     std::error_code error;
     for (fs::directory_iterator it("/proc/self/fdinfo", error), end; !error && it != end; it.increment(error)) {
-        std::ifstream in(it->path());
-        const std::string text{std::istreambuf_iterator<char>(in), {}};
-        count += text.find(wanted) != std::string::npos;
+        // A descriptor that closes before or while its entry is read counts as closed.
+        const int file = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (file < 0) continue;
+        const auto text = readMountInfo(file);  // the whole of a small /proc file
+        ::close(file);
+        count += text && text->find(wanted) != std::string::npos;
     }
     return count;
 }

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 using C = DiskCleanupCategory;
 using S = DiskCleanupSafety;
 
-constexpr std::string_view home = "/home/ana";
+constexpr std::string_view anaHome = "/home/ana";
 
 struct Case {
     std::string path;
@@ -27,7 +27,8 @@ struct Case {
 
 TEST(DiskInsightsClassify, RulesAndProtectedLocations)
 {
-    const std::string h(home);
+    const std::string h(anaHome);
+    const Paths::Home home(anaHome);
     const std::vector<Case> cases{
         // Protected places come before every rule: the home's cache folder itself is no cache.
         {h + "/Library/Caches", C::system, S::protected_},
@@ -129,8 +130,8 @@ TEST(DiskInsightsOwners, WorkingFoldersThatHoldTheHomeClaimNothing)
     }
     std::vector<std::string> below{(base / "real" / "anabel").string(), (home / "project").string(), "/srv/www"};
     std::ranges::sort(below);
-    EXPECT_EQ(diskProcessOwner(group, home.string()).workingDirectories, below);
-    EXPECT_EQ(diskProcessOwner(group, (base / "link" / "ana").string()).workingDirectories, below)
+    EXPECT_EQ(diskProcessOwner(group, Paths::Home(home.string())).workingDirectories, below);
+    EXPECT_EQ(diskProcessOwner(group, Paths::Home((base / "link" / "ana").string())).workingDirectories, below)
         << "a home named through a link is compared where it really is";
 }
 
@@ -276,6 +277,42 @@ TEST_F(OwnedHome, CandidatesFromAScan)
     }
 }
 
+// A home reached through a link, as where /home is a link to /var/home: a
+// scan's paths are where the files really are, and the home's rules hold
+// there. The Trash's copy and its info file are never offered; the copy in
+// Documents is a personal file, and a running tool's cache is its own.
+TEST(DiskInsightsClassify, AHomeReachedThroughALinkIsTheHomeWhereItReallyIs)
+{
+    const testing::TempHome linked(testing::TempHome::Reached::throughLink);
+    const testing::ScopedVariable dataHome("XDG_DATA_HOME", "");  // the home Trash under ~/.local/share
+    const auto& home = linked.home;
+    const auto trash = home / ".local/share/Trash";
+    testing::writeFile(home / "Documents/X.pdf", 3'000'000);
+    testing::writeFile(trash / "files/X.pdf", 3'000'000);
+    testing::writeFile(trash / "info/X.pdf.trashinfo", 100);
+    testing::writeFile(home / ".cache/tool/blob", 2'000'000);
+    const auto tool = owner("tool", "Tool", std::nullopt);
+    const auto result = DiskScanner::scan(std::getenv("HOME"), true, 6, 14, {tool}, {});
+    ASSERT_EQ(result.root.path, home.string()) << "scanned where it really is";
+
+    std::map<std::string, DiskCleanupCandidate> listed;
+    for (const auto& candidate : DiskInsights::candidates(result, {tool}, 80)) listed[candidate.path] = candidate;
+    const auto at = [&](const fs::path& path) {
+        const auto found = listed.find(path.string());
+        EXPECT_NE(found, listed.end()) << path;
+        return found == listed.end() ? std::pair(C::other, S::review)
+                                     : std::pair(found->second.category, found->second.safety);
+    };
+    EXPECT_EQ(at(trash / "files/X.pdf"), std::pair(C::system, S::protected_));
+    EXPECT_EQ(at(trash / "info/X.pdf.trashinfo"), std::pair(C::system, S::protected_));
+    EXPECT_EQ(at(home / "Documents/X.pdf"), std::pair(C::personal, S::review));
+    EXPECT_EQ(at(home / ".cache/tool"), std::pair(C::cache, S::safe)) << "the home's cache";
+    EXPECT_EQ(DiskInsights::classify(home.string(), 1, true, {}).safety, S::protected_) << "the home itself";
+
+    ASSERT_EQ(result.ownerStorage.size(), 1U) << "the tool's cache in the home";
+    EXPECT_EQ(result.ownerStorage[0].segments.front().kind, DiskOwnerStorageKind::cache);
+}
+
 TEST(DiskInsightsPlan, RescuePlanAndReconciliation)
 {
     const auto plan = DiskInsights::rescuePlan(DiskCapacity::make("v", 1'000'000'000'000, 50'000'000'000), {});
@@ -293,9 +330,9 @@ TEST(DiskInsightsPlan, RescuePlanAndReconciliation)
 
     const auto h = Paths::homeFolder();
     std::vector<DiskCleanupCandidate> candidates{
-        DiskInsights::classify(h + "/Library/Caches/a", 30, true, {}, h),
-        DiskInsights::classify("/data/f.bin", 20, false, {}, h),
-        DiskInsights::classify("/etc/x", 1'000, false, {}, h),
+        DiskInsights::classify(h + "/Library/Caches/a", 30, true, {}, Paths::Home(h)),
+        DiskInsights::classify("/data/f.bin", 20, false, {}, Paths::Home(h)),
+        DiskInsights::classify("/etc/x", 1'000, false, {}, Paths::Home(h)),
         // Already in a Trash: moving it there again frees nothing.
         DiskCleanupCandidate{"/media/usb/.Trash-1000/files/big", 500, false, S::safe, C::cache, "", "", {}},
     };

@@ -307,6 +307,10 @@ TEST(DiskScan, PrivacyProtectedFoldersAreTheDesktopsOwn)
     ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
     const auto leftOut = DiskScanner::scan(root.string(), false, 6, 14, {}, {});
     const auto all = DiskScanner::scan(root.string(), true, 6, 14, {}, {});
+    // The home named through a link: the walk meets its folders where they really are.
+    fs::create_directory_symlink(root, root / "link");
+    ::setenv("HOME", (root / "link/home").c_str(), 1);
+    const auto linked = DiskScanner::scan(root.string(), false, 6, 14, {}, {});
     restore("HOME", savedHome);
     restore("XDG_CONFIG_HOME", savedConfig);
 
@@ -319,6 +323,8 @@ TEST(DiskScan, PrivacyProtectedFoldersAreTheDesktopsOwn)
     EXPECT_EQ(leftOut.root.fileCount, 3);
     EXPECT_EQ(all.privacySkippedLocations, 0);
     EXPECT_EQ(all.root.fileCount, 6);
+    EXPECT_EQ(linked.privacySkippedLocations, 3) << "a home named through a link";
+    EXPECT_EQ(linked.root.fileCount, 3);
 }
 
 // Visits come in one order, so a folder whose listing hangs holds back every

@@ -231,11 +231,12 @@ TEST_F(TrashTest, NothingInsideTheTrashIsOfferedOrMoved)
     for (const auto& path : {data / "Trash", fs::path(receipt.trashedPath), info})
         EXPECT_EQ(candidate(path).safety, DiskCleanupSafety::protected_) << path;
 
-    // The Trash reached through a link in XDG_DATA_HOME: only the resolved
-    // place tells that the item is in it.
+    // The Trash reached through a link in XDG_DATA_HOME: its resolved place
+    // tells that the item is in it.
     const auto linked = root.path() / "linked-data";
     fs::create_directory_symlink(data, linked);
     ::setenv("XDG_DATA_HOME", linked.c_str(), 1);
+    EXPECT_EQ(candidate(receipt.trashedPath).safety, DiskCleanupSafety::protected_);
     expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(candidate(receipt.trashedPath)); });
     EXPECT_TRUE(fs::exists(receipt.trashedPath) && fs::exists(info));
 }

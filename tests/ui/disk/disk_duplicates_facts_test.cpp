@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "disk_printers.h"
 #include "live_environments.h"
 #include "models/disk_model.h"
 #include "readable_texts.h"
@@ -212,7 +213,17 @@ TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
     ASSERT_TRUE(host.verified(block));
     ASSERT_EQ(block.sets().size(), 1U);
     const auto copyBytes = testing::allocatedBytes(one);
-    EXPECT_EQ(block.sets()[0]->titleText(), "3 identical \u00b7 up to " + bytesText(2 * copyBytes));
+    // Every line of the group counts the copies left.
+    const auto figures = [&](std::uint64_t copies) {
+        return std::vector<QString>{QString::number(copies) + " files \u00b7 " + bytesText(10 * megabyte) + " each",
+                                    "Up to " + bytesText((copies - 1) * copyBytes) + " locally allocated",
+                                    QString::number(copies) + " identical \u00b7 up to " +
+                                        bytesText((copies - 1) * copyBytes)};
+    };
+    const auto shown = [&] {
+        return std::vector<QString>{block.filesText(), block.recoverableText(), block.sets()[0]->titleText()};
+    };
+    EXPECT_EQ(shown(), figures(3));
 
     // As the confirmation sheet does, for a copy and then for the kept one.
     const auto move = [&](const DiskCleanupCandidate& candidate) {
@@ -227,7 +238,8 @@ TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
     move(*host.state.cleanupCandidate());
     ASSERT_FALSE(fs::exists(two));
     EXPECT_EQ(copies(*block.sets()[0]), (Copies{{one.string(), Role::keep}, {three.string(), Role::review}}));
-    EXPECT_EQ(block.sets()[0]->titleText(), "2 identical \u00b7 up to " + bytesText(copyBytes)) << "the copies left";
+    EXPECT_EQ(shown(), figures(2)) << "the copies left";
+    host.grab("disk-duplicates-after-move");
 
     // The kept copy moved some other way: the last one left is kept, never offered.
     move(host.model.cleanupCandidate(one.string(), 10 * megabyte, false));
@@ -237,6 +249,7 @@ TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
         ASSERT_TRUE(await([&](auto done) { host.model.restore(receipt, done); }));
     EXPECT_EQ(copies(*block.sets()[0]),
               (Copies{{one.string(), Role::keep}, {three.string(), Role::review}, {two.string(), Role::review}}));
+    EXPECT_EQ(shown(), figures(3));
 }
 
 // Rows of one set that would read the same drop the leading folders they

@@ -204,16 +204,15 @@ DuplicateGroupBlock::DuplicateGroupBlock(const DiskDuplicateGroup& group, DiskMo
     row->setContentsMargins(0, 0, 0, 0);
     auto* figures = new QVBoxLayout;
     figures->setSpacing(2);
-    figures->addWidget(
-        label(groupFilesText(group), CorvalentStyle::font(TextStyle::caption, QFont::Medium), Tones::primary()));
-    figures->addWidget(
-        label(groupRecoverableText(group), CorvalentStyle::font(TextStyle::caption2), Tones::secondary()));
+    files_ = label({}, CorvalentStyle::font(TextStyle::caption, QFont::Medium), Tones::primary());
+    recoverable_ = label({}, CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
+    figures->addWidget(files_);
+    figures->addWidget(recoverable_);
     row->addLayout(figures, 1);
 
     // The three controls share the row's end; one shows at a time.
     const auto actionFont = CorvalentStyle::font(TextStyle::caption, QFont::DemiBold);
     verify_ = rowButton(Button::Kind::link, QStringLiteral("Verify"), actionFont);
-    verify_->setAccessibleDescription(groupFilesText(group));
     connect(verify_, &QAbstractButton::clicked, this, [this] { model_.verifyDuplicates(group_); });
     stop_ = rowButton(Button::Kind::plain, QStringLiteral("Stop"), actionFont);
     connect(stop_, &QAbstractButton::clicked, this, [this] { model_.cancelDuplicateVerification(); });
@@ -238,6 +237,16 @@ DuplicateGroupBlock::DuplicateGroupBlock(const DiskDuplicateGroup& group, DiskMo
     sync();
 }
 
+QString DuplicateGroupBlock::filesText() const
+{
+    return files_->text();
+}
+
+QString DuplicateGroupBlock::recoverableText() const
+{
+    return recoverable_->text();
+}
+
 bool DuplicateGroupBlock::contentsDiffer() const
 {
     return differ_->isVisibleTo(this);
@@ -245,6 +254,11 @@ bool DuplicateGroupBlock::contentsDiffer() const
 
 FocusHandOn DuplicateGroupBlock::sync()
 {
+    const auto left = model_.duplicateCopiesLeft(group_);
+    files_->setText(groupFilesText(left));
+    recoverable_->setText(groupRecoverableText(left));
+    verify_->setAccessibleDescription(files_->text());
+
     const auto& verified = model_.verifiedDuplicateSets();
     const auto found = verified.find(group_.id);
     const auto* sets = found == verified.end() ? nullptr : &found->second;

@@ -78,6 +78,9 @@ public:
                         QWidget* parent = nullptr);
 
     const std::string& id() const { return group_.id; }
+    // "3 files · 40 MB each" and "Up to 80 MB locally allocated", of the copies left.
+    QString filesText() const;
+    QString recoverableText() const;
     Action action() const { return action_; }
     Button& verifyButton() const { return *verify_; }
     Button& stopButton() const { return *stop_; }
@@ -85,8 +88,9 @@ public:
     bool contentsDiffer() const;
     const std::vector<VerifiedDuplicateSetBlock*>& sets() const { return sets_; }
 
-    // Follows the model; rebuilds the verified sets only when they, or which
-    // of their files are in the Trash or may move, changed. The focus of a
+    // Follows the model: the figures count the copies left; rebuilds the
+    // verified sets only when they, or which of their files are in the Trash
+    // or may move, changed. The focus of a
     // control or copy that goes is handed on: Verify and Stop to each other,
     // a verification to the first copy it found, a copy to the next one. What
     // found no taker in the group is returned, still to be handed on.
@@ -104,6 +108,8 @@ private:
     DiskViewState& state_;
     FileRevealer& revealer_;
     DiskDuplicateGroup group_;
+    ElidedLabel* files_ = nullptr;
+    ElidedLabel* recoverable_ = nullptr;
     Button* verify_ = nullptr;
     Button* stop_ = nullptr;
     SymbolView* seal_ = nullptr;
