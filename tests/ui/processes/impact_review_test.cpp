@@ -283,7 +283,7 @@ TEST_F(ImpactReviewViewTest, ClosedBeforeTheProbeAnswersNothingIsAskedButThePort
     bool ports = false;
     QObject::connect(&shown, &ImpactReviewView::portsShown, [&] { ports = true; });
     shown.reject();  // before the probe's answer has come back
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ports; }, 10'000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ports; }, 30'000));
     drainLanes();
     settle();
     EXPECT_TRUE(language.prompts.empty());
