@@ -1,7 +1,8 @@
 // Where the focus goes when the control that held it goes away or turns off,
 // by keys alone in the framed main window, once per screen size: a
 // verification ending, a verified copy moved to the Trash, an Undo, a scan
-// stopped for its partial results, and Tab through the inspector's members.
+// stopped for its partial results, a file moved from the Files list's menu,
+// a rescan, and Tab through the inspector's members.
 // Each time it rests on a named control seen whole, clear of the shelf and
 // of the footer below a scrolling list.
 #include <gtest/gtest.h>
@@ -66,18 +67,20 @@ protected:
         ASSERT_TRUE(tabTo(button));
         QTest::keyClick(&button, Qt::Key_Space);
     }
-    // Space on a card's or copy's review, Tab to the sheet's move and Space.
+    // Space on a card's or copy's review, then the move on its sheet.
     void moveByKeys()
     {
         ASSERT_EQ(named(QApplication::focusWidget()), "Review\u2026");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-        QDialog* sheet = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = diskPage().confirmationSheet()) != nullptr; }, 10'000));
-        ASSERT_TRUE(activate(*sheet));
-        auto& move = static_cast<DiskCleanupConfirmation*>(sheet)->moveButton();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return move.isEnabled(); }, 10'000));
-        QTest::keyClick(&static_cast<DiskCleanupConfirmation*>(sheet)->cancelButton(), Qt::Key_Tab);
-        QTest::keyClick(&move, Qt::Key_Space);
+        ASSERT_NO_FATAL_FAILURE(moveOnSheet());
+    }
+    // Tab to the open sheet's move and Space; back in the window once it has moved.
+    void moveOnSheet()
+    {
+        auto* sheet = openedSheet();
+        ASSERT_NE(sheet, nullptr);
+        QTest::keyClick(&sheet->cancelButton(), Qt::Key_Tab);
+        QTest::keyClick(&sheet->moveButton(), Qt::Key_Space);
         ASSERT_TRUE(QTest::qWaitFor([&] { return diskPage().confirmationSheet() == nullptr; }, 20'000));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !disk().cleanupInProgress(); }, 20'000));
         ASSERT_TRUE(activate(window()));
@@ -102,7 +105,6 @@ protected:
         choose.start(20);
         QTest::keyClick(row, Qt::Key_Menu);
         ASSERT_TRUE(chosen) << "the menu offers the move";
-        ASSERT_NE(openedSheet(), nullptr);
     }
     // The sheet shown, active and ready to move.
     DiskCleanupConfirmation* openedSheet()
@@ -253,8 +255,9 @@ TEST_F(FocusRoads, StopScanLeadsToThePartialResults)
 
 // A file moved to the Trash from its row's menu in the Files list hands the
 // focus to the row now in its place; a sheet cancelled gives it back to the
-// row that opened it.
-TEST_F(FocusRoads, AFileMovedFromItsMenuHandsTheFocusToTheNextRow)
+// row that opened it. The cleanup list's Rescan leads to the scan's stop,
+// and the new map back to the list.
+TEST_F(FocusRoads, AMoveFromTheFilesMenuAndARescanKeepTheFocusInTheSidebar)
 {
     for (const auto* name : {"a.mkv", "b.mkv", "c.mkv"}) testing::writeFile(temp.home / "videos" / name, 4'000'000);
     ASSERT_NO_FATAL_FAILURE(toSection(AppSection::storage));
@@ -279,12 +282,7 @@ TEST_F(FocusRoads, AFileMovedFromItsMenuHandsTheFocusToTheNextRow)
     EXPECT_GT(ringStrength(*sidebar.fileRows()[1]), 40) << "after Cancel";
 
     ASSERT_NO_FATAL_FAILURE(reviewFromMenu());
-    ASSERT_NE(sheet = openedSheet(), nullptr);
-    QTest::keyClick(&sheet->cancelButton(), Qt::Key_Tab);
-    QTest::keyClick(&sheet->moveButton(), Qt::Key_Space);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return diskPage().confirmationSheet() == nullptr; }, 20'000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !disk().cleanupInProgress(); }, 20'000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &window(); }, 10'000));
+    ASSERT_NO_FATAL_FAILURE(moveOnSheet());
     ASSERT_EQ(sidebar.fileRows()[1]->path(), third);
     expectFocusOn(sidebar.fileRows()[1], "after the move");
     EXPECT_GT(ringStrength(*sidebar.fileRows()[1]), 40) << "after the move";
