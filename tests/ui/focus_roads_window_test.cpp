@@ -1,7 +1,8 @@
 // Where the focus goes when the control that held it goes away or turns off,
 // by keys alone in the framed main window, once per screen size: a
 // verification ending, a verified copy moved to the Trash, an Undo, a scan
-// stopped for its partial results, and Tab through the inspector's members.
+// stopped for its partial results, a file moved from the Files list's menu,
+// a rescan, and Tab through the inspector's members.
 // Each time it rests on a named control seen whole, clear of the shelf and
 // of the footer below a scrolling list.
 #include <gtest/gtest.h>
@@ -10,15 +11,19 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
+#include <future>
 
 #include "framed_app.h"
 #include "keyboard_walk.h"
+#include "models/background_task.h"
 #include "models/disk_model.h"
 #include "models/vantle_model.h"
 #include "slow_mount.h"
@@ -28,6 +33,7 @@
 #include "ui/disk/review/cleanup_row.h"
 #include "ui/disk/review/review_cards.h"
 #include "ui/disk/review/review_list.h"
+#include "ui/disk/sidebar/disk_rows.h"
 #include "ui/disk/sidebar/disk_sidebar.h"
 #include "ui/disk/sidebar/duplicate_card.h"
 #include "ui/processes/inspector/process_inspector.h"
@@ -37,6 +43,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/segmented_control.h"
 
 namespace corvalent {
@@ -60,21 +67,54 @@ protected:
         ASSERT_TRUE(tabTo(button));
         QTest::keyClick(&button, Qt::Key_Space);
     }
-    // Space on a card's or copy's review, Tab to the sheet's move and Space.
+    // Space on a card's or copy's review, then the move on its sheet.
     void moveByKeys()
     {
         ASSERT_EQ(named(QApplication::focusWidget()), "Review\u2026");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-        QDialog* sheet = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = diskPage().confirmationSheet()) != nullptr; }, 10'000));
-        ASSERT_TRUE(activate(*sheet));
-        auto& move = static_cast<DiskCleanupConfirmation*>(sheet)->moveButton();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return move.isEnabled(); }, 10'000));
-        QTest::keyClick(&static_cast<DiskCleanupConfirmation*>(sheet)->cancelButton(), Qt::Key_Tab);
-        QTest::keyClick(&move, Qt::Key_Space);
+        ASSERT_NO_FATAL_FAILURE(moveOnSheet());
+    }
+    // Tab to the open sheet's move and Space; back in the window once it has moved.
+    void moveOnSheet()
+    {
+        auto* sheet = openedSheet();
+        ASSERT_NE(sheet, nullptr);
+        QTest::keyClick(&sheet->cancelButton(), Qt::Key_Tab);
+        QTest::keyClick(&sheet->moveButton(), Qt::Key_Space);
         ASSERT_TRUE(QTest::qWaitFor([&] { return diskPage().confirmationSheet() == nullptr; }, 20'000));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !disk().cleanupInProgress(); }, 20'000));
         ASSERT_TRUE(activate(window()));
+    }
+    // The menu key on the focused row, and its Review Move to Trash by arrows and Return.
+    void reviewFromMenu()
+    {
+        auto* row = QApplication::focusWidget();
+        ASSERT_NE(dynamic_cast<LargestFileRow*>(row), nullptr) << "on " << named(row);
+        bool chosen = false;
+        QTimer choose;
+        QObject::connect(&choose, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr || !menu->isVisible()) return;
+            choose.stop();
+            for (int i = 0; i < 4 && (menu->activeAction() == nullptr || menu->activeAction()->text() != reviewMoveToTrash);
+                 ++i)
+                QTest::keyClick(menu, Qt::Key_Down);
+            chosen = menu->activeAction() != nullptr;
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        choose.start(20);
+        QTest::keyClick(row, Qt::Key_Menu);
+        ASSERT_TRUE(chosen) << "the menu offers the move";
+    }
+    // The sheet shown, active and ready to move.
+    DiskCleanupConfirmation* openedSheet()
+    {
+        QDialog* sheet = nullptr;
+        if (!QTest::qWaitFor([&] { return (sheet = diskPage().confirmationSheet()) != nullptr; }, 10'000) ||
+            !activate(*sheet))
+            return nullptr;
+        auto* confirmation = static_cast<DiskCleanupConfirmation*>(sheet);
+        return QTest::qWaitFor([&] { return confirmation->moveButton().isEnabled(); }, 10'000) ? confirmation : nullptr;
     }
     void expectFocusOn(QWidget* expected, const char* step)
     {
@@ -211,6 +251,73 @@ TEST_F(FocusRoads, StopScanLeadsToThePartialResults)
         << "on " << named(QApplication::focusWidget());
     EXPECT_EQ(focusFault(), "");
     screenshot("after-stop-scan");
+}
+
+// A file moved to the Trash from its row's menu in the Files list hands the
+// focus to the row now in its place; a sheet cancelled gives it back to the
+// row that opened it. The cleanup list's Rescan leads to the scan's stop,
+// and the new map back to the list.
+TEST_F(FocusRoads, AMoveFromTheFilesMenuAndARescanKeepTheFocusInTheSidebar)
+{
+    for (const auto* name : {"a.mkv", "b.mkv", "c.mkv"}) testing::writeFile(temp.home / "videos" / name, 4'000'000);
+    ASSERT_NO_FATAL_FAILURE(toSection(AppSection::storage));
+    disk().scan(temp.home.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return disk().status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+    auto& sidebar = diskPage().mapPanel().sidebar();
+    auto& picker = sidebar.picker();
+    ASSERT_TRUE(tabTo(*picker.segment(0)));
+    for (int i = 0; i < 2; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    ASSERT_EQ(diskPage().state().sidebarMode(), DiskSidebarMode::largestFiles);
+    ASSERT_GE(sidebar.fileRows().size(), 3U);
+    const auto third = sidebar.fileRows()[2]->path();
+
+    ASSERT_TRUE(tabTo(*sidebar.fileRows()[1]));
+    ASSERT_NO_FATAL_FAILURE(reviewFromMenu());
+    auto* sheet = openedSheet();
+    ASSERT_NE(sheet, nullptr);
+    QTest::keyClick(&sheet->cancelButton(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return diskPage().confirmationSheet() == nullptr; }, 10'000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &window(); }, 10'000));
+    expectFocusOn(sidebar.fileRows()[1], "after Cancel");
+    EXPECT_GT(ringStrength(*sidebar.fileRows()[1]), 40) << "after Cancel";
+
+    ASSERT_NO_FATAL_FAILURE(reviewFromMenu());
+    ASSERT_NO_FATAL_FAILURE(moveOnSheet());
+    ASSERT_EQ(sidebar.fileRows()[1]->path(), third);
+    expectFocusOn(sidebar.fileRows()[1], "after the move");
+    EXPECT_GT(ringStrength(*sidebar.fileRows()[1]), 40) << "after the move";
+    screenshot("after-moving-a-file");
+
+    // The cleanup list's Rescan: its scan held in the files lane, the focus
+    // on the stop while it runs, then back in the list.
+    ASSERT_TRUE(tabTo(*picker.segment(static_cast<int>(DiskSidebarMode::largestFiles))));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    ASSERT_EQ(diskPage().state().sidebarMode(), DiskSidebarMode::cleanup);
+    auto& rescan = review().statusCard().rescanButton();
+    ASSERT_TRUE(tabTo(rescan));
+    ASSERT_TRUE(settleAfterJobs());
+    auto& lane = BackgroundTask::pool(TaskLane::files);
+    const int threads = lane.maxThreadCount();
+    lane.setMaxThreadCount(1);
+    std::promise<void> release;
+    lane.start([held = release.get_future().share()] { held.wait(); });
+    QTest::keyClick(&rescan, Qt::Key_Space);
+    ASSERT_EQ(diskPage().content(), DiskView::Content::progress);
+    auto* stop = firstControlIn(diskPage().contentPanel(DiskView::Content::progress));
+    ASSERT_NE(stop, nullptr);
+    EXPECT_EQ(stop->accessibleName(), "Stop scan and view partial results");
+    expectFocusOn(stop, "while the rescan runs");
+    EXPECT_TRUE(diskPage().state().stopActionFocused()) << "a key led there: the stop shows its focus and hint";
+    screenshot("during-a-rescan");
+    release.set_value();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return disk().status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+    lane.setMaxThreadCount(threads);
+    ASSERT_TRUE(settleAfterJobs());
+    auto* back = QApplication::focusWidget();
+    ASSERT_TRUE(review().isAncestorOf(back)) << "after the rescan: on " << named(back);
+    EXPECT_EQ(focusFault(), "") << "after the rescan";
+    EXPECT_GT(ringStrength(*back), 40) << "after the rescan";
+    screenshot("after-a-rescan");
 }
 
 // A selected group of four in the inspector: Tab from the list meets each

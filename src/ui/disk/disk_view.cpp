@@ -25,6 +25,7 @@
 #include "ui/widgets/message_line.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
+#include "ui/widgets/segmented_control.h"
 #include "ui/widgets/sheet_binding.h"
 #include "ui/widgets/unavailable_content.h"
 
@@ -133,7 +134,7 @@ void DiskView::stopScan()
 {
     // The stop control turns off while the scan winds down: the focus it
     // holds waits for the results and goes on to them.
-    stopFocus_ = FocusHandOn(std::vector{panels_[static_cast<int>(Content::progress)]});
+    contentFocus_ = FocusHandOn(std::vector{panels_[static_cast<int>(Content::progress)]});
     model_.stopScan();
 }
 
@@ -174,11 +175,27 @@ void DiskView::showContent()
     }
     if (next == Content::failed) failed_->setDescription(status.message);
     if (next == content_) return;
+    // The focus inside the content that goes is taken before it goes, so
+    // that it does not run along the window's chain to the toolbar: a scan
+    // started from the sidebar leads to its stop, and its results back to
+    // the sidebar's list.
+    auto* leaving = panels_[static_cast<int>(content_)];
+    if (!contentFocus_.from()) {
+        auto& list = map_->sidebar().currentContent();
+        if (leaving == map_) focusedList_ = holdsFocus(list) ? &list : nullptr;
+        contentFocus_ = FocusHandOn(std::vector{leaving});
+    }
     content_ = next;
     AppMotion::fadeOutCover(contentStack_, CorvalentStyle::windowBackground(palette()));
-    contentStack_->setCurrentWidget(panels_[static_cast<int>(next)]);
-    stopFocus_.handTo({firstControlIn(*panels_[static_cast<int>(next)])});
-    stopFocus_ = {};
+    auto* panel = panels_[static_cast<int>(next)];
+    contentStack_->setCurrentWidget(panel);
+    auto* list = next == Content::map ? focusedList_.data() : nullptr;
+    auto& picker = map_->sidebar().picker();
+    contentFocus_.handTo({list != nullptr ? firstControlIn(*list) : nullptr,
+                          list != nullptr ? picker.segment(picker.current()) : nullptr, firstControlIn(*panel),
+                          firstControlIn(*header_)});
+    contentFocus_ = {};
+    if (next == Content::map) focusedList_ = nullptr;
 }
 
 void DiskView::syncAccessOverlay()

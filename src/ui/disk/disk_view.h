@@ -109,8 +109,11 @@ private:
     Content content_ = Content::empty;
     int folded_ = 0;
     QPointer<QWidget> overlay_;
-    // The stop control's focus, until the results it kept are shown.
-    FocusHandOn stopFocus_;
+    // The focus of content that goes (or of the stop control, which turns
+    // off), until the next content is shown; and the sidebar's list that
+    // held it when the map went.
+    FocusHandOn contentFocus_;
+    QPointer<QWidget> focusedList_;
     QPointer<QDialog> confirmation_;
     QPointer<QDialog> guide_;
 };

@@ -134,6 +134,10 @@ bool holdsFocus(const QWidget& area)
 
 void handFocus(QWidget& to)
 {
+    // A row made just now shows once its layout has run; until then the
+    // window would not keep the focus given to it (as when it comes back
+    // from a sheet).
+    if (to.isHidden() && !to.testAttribute(Qt::WA_WState_ExplicitShowHide)) to.show();
     to.setFocus(Qt::OtherFocusReason);
     bringIntoView(to);
 }
