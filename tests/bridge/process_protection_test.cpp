@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,18 +14,10 @@ namespace {
 
 constexpr std::int32_t otherPid = 4242;
 
-// What the walk probe prints when run with `arguments`; fails the test unless it ends with status 0.
+// What the walk probe prints when run with `arguments`.
 std::string probeOutput(const std::string& arguments)
 {
-    const auto command = testing::walkProbeProgram().string() + " " + arguments;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    if (pipe == nullptr) return {};
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-    EXPECT_EQ(::pclose(pipe), 0) << output;
-    return output;
+    return testing::commandOutput(testing::walkProbeProgram().string() + " " + arguments);
 }
 
 std::int32_t reason(const std::string& path, const std::string& name = "tool")
