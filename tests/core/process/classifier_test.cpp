@@ -35,11 +35,15 @@ TEST(Classifier, ApplicationPathAndProject)
     EXPECT_EQ(project("/Users/ana/Developer/"), "Developer") << "a marker with nothing after it";
     EXPECT_EQ(project("/Users/ana/repos//api/src"), "api");
     EXPECT_EQ(project("/Users/ana/notes/"), "notes");
-    ASSERT_NE(home.named(), "/");
     for (const std::string& none : {std::string("/"), std::string("/Users/ana/Library/Caches"),
                                    std::string("/Users/ana/.config/x"), std::string("/var/lib/x"),
                                    std::string("/home/"), home.named(), home.named() + "/"})
         EXPECT_FALSE(project(none)) << none;
+    // Below the home only what follows the home counts, wherever the home lies.
+    const Paths::Home inVar("/var/home/ana");
+    EXPECT_EQ(Classifier::project("/var/home/ana/shop", inVar), "shop");
+    for (const char* none : {"/var/home/ana/.cache/x", "/var/home/ana", "/var/home", "/var/lib/x"})
+        EXPECT_FALSE(Classifier::project(none, inVar)) << none;
 }
 
 TEST(Classifier, FirstMatchingRuleDecidesTheGroup)
