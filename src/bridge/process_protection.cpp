@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -65,6 +66,13 @@ constexpr auto unapprovedWithinApproved = std::to_array<std::string_view>({"/usr
 constexpr std::string_view simulatorPrefix = "/Library/Developer/CoreSimulator/";
 constexpr std::string_view simulatorRuntime = "/RuntimeRoot/";
 
+std::string withoutTrailingSlashes(std::string path)
+{
+    // "/home/ana/" is compared as "/home/ana"; "/" approves nothing.
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return path;
+}
+
 std::string readAccountHome()
 {
     passwd entry{};
@@ -73,26 +81,35 @@ std::string readAccountHome()
     if (::getpwuid_r(::getuid(), &entry, strings.data(), strings.size(), &found) != 0 || found == nullptr ||
         found->pw_dir == nullptr)
         return std::string();
-    std::string path(found->pw_dir, ::strnlen(found->pw_dir, 4095));
-    // "/home/ana/" is compared as "/home/ana"; "/" approves nothing.
-    while (!path.empty() && path.back() == '/') path.pop_back();
-    return path;
+    return withoutTrailingSlashes(std::string(found->pw_dir, ::strnlen(found->pw_dir, 4095)));
 }
 
+// The home as the account database names it, and where it really is: the
+// kernel gives executable paths with links resolved, and the home may be
+// reached through one (/home a link to /var/home).
+struct AccountHome {
+    std::string named;
+    std::string real;
+};
+
 // From the account database, not the environment: HOME can be set to anything.
-// Kept once read; read again while it comes back empty, as it does when the
-// first read finds no descriptor free for the database's file.
-std::string_view accountHome()
+// Kept once read and resolved; read again while it comes back empty, as it
+// does when the first read finds no descriptor free for the database's file.
+const AccountHome& accountHome()
 {
+    static const AccountHome none;
     static std::mutex lock;
-    static std::string home;
+    static AccountHome home;
     static std::atomic<bool> known = false;
     if (known.load(std::memory_order_acquire)) return home;
     const std::lock_guard guard(lock);
     if (!known.load(std::memory_order_relaxed)) {
         auto read = readAccountHome();
-        if (read.empty()) return {};
-        home = std::move(read);
+        if (read.empty()) return none;
+        char* real = ::realpath(read.c_str(), nullptr);
+        home.real = real == nullptr ? read : withoutTrailingSlashes(real);
+        std::free(real);
+        home.named = std::move(read);
         known.store(true, std::memory_order_release);
     }
     return home;
@@ -102,8 +119,7 @@ std::string_view accountHome()
 
 const char* pl_account_home()
 {
-    const auto home = accountHome();
-    return home.empty() ? "" : home.data();
+    return accountHome().named.c_str();
 }
 
 std::int32_t pl_protection_reason(std::int32_t pid, std::uint32_t uid, const char* path, const char* name)
@@ -126,10 +142,12 @@ std::int32_t pl_protection_reason(std::int32_t pid, std::uint32_t uid, const cha
         if (pathText.starts_with(prefix)) return 0;
     if (pathText.starts_with(simulatorPrefix) && pathText.find(simulatorRuntime) != std::string_view::npos) return 0;
 
-    const auto home = accountHome();
-    if (home.empty()) return 7;
-    if (pathText.size() > home.size() && pathText.starts_with(home) && pathText[home.size()] == '/') return 0;
-    return 7;
+    const auto inside = [pathText](const std::string& home) {
+        return !home.empty() && pathText.size() > home.size() && pathText.starts_with(home) &&
+               pathText[home.size()] == '/';
+    };
+    const auto& home = accountHome();
+    return inside(home.named) || inside(home.real) ? 0 : 7;
 }
 
 }  // namespace corvalent

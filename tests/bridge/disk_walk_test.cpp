@@ -1,6 +1,5 @@
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
@@ -11,7 +10,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "bridge/disk_privacy.h"
@@ -111,15 +109,7 @@ std::string probeWalk(const fs::path& probe, const fs::path& root, int threads, 
     auto command = prefix + probe.string() + " " + root.string() + " " + std::to_string(threads);
     if (fileLimit > 0) command += " " + std::to_string(fileLimit);
     if (!mode.empty()) command += " " + mode;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    if (pipe == nullptr) return {};
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-    const int status = ::pclose(pipe);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << ": " << status;
-    return output;
+    return testing::commandOutput(command);
 }
 
 TEST(DiskWalk, RealTreeMatchesAnIndependentCount)

@@ -1,5 +1,7 @@
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -11,6 +13,12 @@ namespace corvalent {
 namespace {
 
 constexpr std::int32_t otherPid = 4242;
+
+// What the walk probe prints when run with `arguments`.
+std::string probeOutput(const std::string& arguments)
+{
+    return testing::commandOutput(testing::walkProbeProgram().string() + " " + arguments);
+}
 
 std::int32_t reason(const std::string& path, const std::string& name = "tool")
 {
@@ -78,20 +86,30 @@ TEST(ProcessProtectionRules, HomeFolderApprovesOnlyWhatLiesInsideIt)
     EXPECT_EQ(reason(home + "/bin/tool"), 0);
     EXPECT_EQ(reason(home), 7);
     EXPECT_EQ(reason(home + "bel/tool"), 7);
+
+    // The kernel names a program by where it really is: a home the account
+    // database names through a link approves it all the same, and what lies
+    // beside the home still does not.
+    if (::geteuid() != 0) GTEST_SKIP() << "an account database of the test's own needs root";
+    const testing::TempHome linked(testing::TempHome::Reached::throughLink);
+    const std::string named = std::getenv("HOME");
+    std::ofstream(linked.root.path() / "passwd")
+        << "probe:x:" << ::getuid() << ':' << ::getgid() << "::" << named << ":/bin/sh\n";
+    std::filesystem::create_directories(linked.home / "bin");
+    const testing::ChildProcess inside(
+        testing::copyExecutable(testing::idleChildProgram(), linked.home / "bin", "tool"), {}, linked.home);
+    const testing::ChildProcess beside(
+        testing::copyExecutable(testing::idleChildProgram(), linked.home.parent_path(), "tool"), {}, linked.home);
+    EXPECT_EQ(probeOutput("--protection " + (linked.root.path() / "passwd").string() + " " +
+                          std::to_string(inside.pid()) + " " + std::to_string(beside.pid())),
+              named + "\n0\n7\n");
 }
 
 // Read first while no descriptor is free, the home comes back empty; it is
 // read again at the next call, not kept empty for the process's life.
 TEST(ProcessProtectionRules, AccountHomeIsReadAgainAfterAFailedRead)
 {
-    const auto command = testing::walkProbeProgram().string() + " --account-home";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-    ASSERT_EQ(::pclose(pipe), 0) << output;
-    EXPECT_EQ(output, "\n" + testing::accountHome().string() + "\n");
+    EXPECT_EQ(probeOutput("--account-home"), "\n" + testing::accountHome().string() + "\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -137,6 +138,19 @@ fs::path copyExecutable(const fs::path& from, const fs::path& folder, const std:
     fs::copy_file(from, target, fs::copy_options::overwrite_existing);
     fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
     return target;
+}
+
+std::string commandOutput(const std::string& command)
+{
+    FILE* pipe = ::popen(command.c_str(), "r");
+    EXPECT_NE(pipe, nullptr) << command;
+    if (pipe == nullptr) return {};
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    const int status = ::pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << ": " << status << "\n" << output;
+    return output;
 }
 
 fs::path idleChildProgram()

@@ -105,6 +105,10 @@ void removeChain(const std::filesystem::path& root, int depth);
 // arguments, after an optional leading mode (see idle_child.cpp).
 std::filesystem::path idleChildProgram();
 
+// What the shell command `command` prints on its standard output; the test
+// fails unless it ends with status 0.
+std::string commandOutput(const std::string& command);
+
 // The helper program that walks the folder it is given and prints
 // "<entries> <inaccessible> <digest>" (see walk_probe.cpp).
 std::filesystem::path walkProbeProgram();

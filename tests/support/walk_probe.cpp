@@ -11,6 +11,11 @@
 // With "--account-home" alone it prints the account's home folder twice, a
 // line each: read first while no descriptor is free, then again once they
 // are back.
+//
+// With "--protection PASSWD PID…" it prints the account's home folder and the
+// protection code of each process PID, a line each, as seen with the account
+// database PASSWD in place of /etc/passwd (bound over it in a mount namespace
+// of its own, which needs root).
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -20,6 +25,8 @@
 #include <vector>
 #include <iostream>
 #include <string>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 #include "bridge/disk_walk.h"
@@ -63,11 +70,26 @@ int accountHomeTwice()
     return 0;
 }
 
+int protectionWithAccounts(int argc, char** argv)
+{
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(argv[2], "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
+        return 3;
+    std::cout << corvalent::pl_account_home() << '\n';
+    for (int i = 3; i < argc; ++i) {
+        corvalent::PLProcessInfo info;
+        if (corvalent::pl_read(std::stoi(argv[i]), &info) != 1) return 4;
+        std::cout << corvalent::pl_protection_reason(info.pid, info.uid, info.path, info.name) << '\n';
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 2 && std::string(argv[1]) == "--account-home") return accountHomeTwice();
+    if (argc >= 4 && std::string(argv[1]) == "--protection") return protectionWithAccounts(argc, argv);
     if (argc < 2 || argc > 5) return 2;
     if (argc >= 4) {
         const auto files = static_cast<rlim_t>(std::stoul(argv[3]));

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <unistd.h>
 
-#include "bridge/process_bridge.h"
 #include "core/process/processes.h"
 #include "core/common/saturating.h"
 
@@ -35,15 +34,6 @@ std::string_view lastComponent(std::string_view path)
     path = withoutTrailingSlashes(path);
     const auto slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-// Folders where programs and services run that are nobody's project: the
-// home folder itself would make the login name a "project".
-bool isHomeFolder(std::string_view cwd)
-{
-    const auto folder = withoutTrailingSlashes(cwd);
-    const std::string_view home = pl_account_home();
-    return folder == "/home" || (!home.empty() && folder == home);
 }
 
 ProcessIndex processIndex(const std::vector<ProcessRecord>& records)
@@ -256,7 +246,7 @@ bool runsContainers(std::string_view title)
     return std::find(runtimes.begin(), runtimes.end(), title) != runtimes.end();
 }
 
-std::optional<std::string> project(std::string_view cwd)
+std::optional<std::string> project(std::string_view cwd, const Paths::Home& home)
 {
     for (const auto marker : projectMarkers) {
         const auto at = cwd.find(marker);
@@ -265,8 +255,17 @@ std::optional<std::string> project(std::string_view cwd)
         while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
         if (!rest.empty()) return std::string(rest.substr(0, rest.find('/')));
     }
-    if (cwd.empty() || cwd == "/" || contains(cwd, "/Library/") || contains(cwd, "/Application") ||
-        contains(cwd, "/.") || cwd.starts_with("/private/") || cwd.starts_with("/var/") || isHomeFolder(cwd))
+    // Programs and services that are nobody's project run in the home folder
+    // itself (the login name is no project) and the folders above it.
+    const auto folder = withoutTrailingSlashes(cwd);
+    if (folder.empty() || folder == "/home" || home.isAtOrBelow(folder)) return std::nullopt;
+    // Below the home only what follows the home counts: the kernel names the
+    // folder where it really is, perhaps below /var when the home is reached
+    // through a link.
+    const auto below = home.within(cwd);
+    const auto place = below ? *below : cwd;
+    if (contains(place, "/Library/") || contains(place, "/Application") || contains(place, "/.") ||
+        (!below && (cwd.starts_with("/private/") || cwd.starts_with("/var/"))))
         return std::nullopt;
     return std::string(lastComponent(cwd));
 }
@@ -301,13 +300,14 @@ private:
 };
 
 // The group one record belongs to, with no members yet.
-ProcessGroup classifiedGroup(const ProcessRecord& record, const ProcessIndex& index, ApplicationLookup& lookup)
+ProcessGroup classifiedGroup(const ProcessRecord& record, const ProcessIndex& index, ApplicationLookup& lookup,
+                             const Paths::Home& home)
 {
     const auto chain = parentChain(record, index);
 
     std::string suffix;
     for (const auto* member : chain) {
-        if (auto name = Classifier::project(member->cwd)) {
+        if (auto name = Classifier::project(member->cwd, home)) {
             suffix = " \u00b7 " + *name;
             break;
         }
@@ -359,10 +359,11 @@ std::vector<ProcessGroup> groups(const std::vector<ProcessRecord>& records, bool
 {
     const auto index = processIndex(records);
     ApplicationLookup lookup(applications);
+    const auto home = Paths::Home::current();
     const auto user = ::getuid();
     GroupMap map;
     for (const auto& record : records) {
-        if (includeSystem || record.uid == user) append(record, classifiedGroup(record, index, lookup), map);
+        if (includeSystem || record.uid == user) append(record, classifiedGroup(record, index, lookup, home), map);
     }
     return prepare(map);
 }
@@ -371,13 +372,14 @@ ProcessGroupSets groupSets(const std::vector<ProcessRecord>& records, const Appl
 {
     const auto index = processIndex(records);
     ApplicationLookup lookup(applications);
+    const auto home = Paths::Home::current();
     const auto user = ::getuid();
     const bool otherUserSeen =
         std::any_of(records.begin(), records.end(), [user](const ProcessRecord& record) { return record.uid != user; });
     GroupMap all;
     GroupMap own;
     for (const auto& record : records) {
-        auto classified = classifiedGroup(record, index, lookup);
+        auto classified = classifiedGroup(record, index, lookup, home);
         if (otherUserSeen && record.uid == user) append(record, classified, own);
         append(record, std::move(classified), all);
     }

@@ -62,7 +62,8 @@ std::string impactText(const ProcessGroup& group, bool complete)
 
 std::vector<std::string> factLines(const ProcessGroup& group, const std::vector<const ProcessRecord*>& selection,
                                    bool complete,
-                                   const std::unordered_map<std::int32_t, std::size_t>& unselectedChildren)
+                                   const std::unordered_map<std::int32_t, std::size_t>& unselectedChildren,
+                                   const Paths::Home& home)
 {
     std::vector<std::string> names;
     std::vector<std::string> projects;
@@ -70,7 +71,7 @@ std::vector<std::string> factLines(const ProcessGroup& group, const std::vector<
     std::size_t children = 0;
     for (const ProcessRecord* record : selection) {
         names.push_back(normalized(record->name));
-        if (const std::optional<std::string> project = Classifier::project(record->cwd))
+        if (const std::optional<std::string> project = Classifier::project(record->cwd, home))
             projects.push_back(normalized(*project));
         if (!record->role.empty()) roles.push_back(normalized(record->role));
         if (const auto found = unselectedChildren.find(record->pid); found != unselectedChildren.end())
@@ -120,6 +121,7 @@ ImpactAssessment ImpactAssessment::make(const std::vector<ProcessGroup>& groups,
     }
 
     ImpactAssessment assessment;
+    const auto home = Paths::Home::current();
     const std::size_t entryLimit = limit > 0 ? static_cast<std::size_t>(limit) : 0;
     std::vector<std::string> notes;
     for (const ProcessGroup& group : groups) {
@@ -145,7 +147,7 @@ ImpactAssessment ImpactAssessment::make(const std::vector<ProcessGroup>& groups,
             entry.availableCount = available;
             entry.isCompleteSelection = complete;
             for (const ProcessRecord* record : selection) entry.selectedPIDs.push_back(record->pid);
-            entry.facts = factLines(group, selection, complete, unselectedChildren);
+            entry.facts = factLines(group, selection, complete, unselectedChildren, home);
             assessment.groups.push_back(std::move(entry));
         }
 

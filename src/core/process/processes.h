@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/common/paths.h"
 #include "core/process/desktop_entries.h"
 #include "core/process/memory_pressure.h"
 #include "core/process/process_protection.h"
@@ -132,8 +133,8 @@ namespace Classifier {
 std::optional<std::string> appPath(std::string_view path);
 // The same, else the location of the installed application that holds it.
 std::optional<std::string> appPath(std::string_view path, const ApplicationIndex& applications);
-// The project a working folder belongs to, if any.
-std::optional<std::string> project(std::string_view cwd);
+// The project a working folder belongs to, if any; `home` in either spelling.
+std::optional<std::string> project(std::string_view cwd, const Paths::Home& home);
 // True for a group title of a container runtime (an application or its
 // command-line daemon), whose stop interrupts local containers and databases.
 bool runsContainers(std::string_view title);

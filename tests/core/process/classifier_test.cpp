@@ -2,7 +2,7 @@
 #include <limits>
 #include <unistd.h>
 
-#include "bridge/process_bridge.h"
+#include "core/common/paths.h"
 #include "core/process/processes.h"
 
 namespace corvalent {
@@ -29,16 +29,21 @@ TEST(Classifier, ApplicationPathAndProject)
     EXPECT_EQ(Classifier::appPath("/A/Outer.app/Contents/Inner.app/Contents/MacOS/x"), "/A/Outer.app");
     EXPECT_FALSE(Classifier::appPath("/usr/bin/apple"));
 
-    EXPECT_EQ(Classifier::project("/Users/ana/projects/shop/web"), "shop");
-    EXPECT_EQ(Classifier::project("/Users/ana/Developer/"), "Developer") << "a marker with nothing after it";
-    EXPECT_EQ(Classifier::project("/Users/ana/repos//api/src"), "api");
-    EXPECT_EQ(Classifier::project("/Users/ana/notes/"), "notes");
-    const std::string home = pl_account_home();
-    ASSERT_FALSE(home.empty());
+    const auto home = Paths::Home::current();
+    const auto project = [&home](std::string_view cwd) { return Classifier::project(cwd, home); };
+    EXPECT_EQ(project("/Users/ana/projects/shop/web"), "shop");
+    EXPECT_EQ(project("/Users/ana/Developer/"), "Developer") << "a marker with nothing after it";
+    EXPECT_EQ(project("/Users/ana/repos//api/src"), "api");
+    EXPECT_EQ(project("/Users/ana/notes/"), "notes");
     for (const std::string& none : {std::string("/"), std::string("/Users/ana/Library/Caches"),
                                    std::string("/Users/ana/.config/x"), std::string("/var/lib/x"),
-                                   std::string("/home/"), home, home + "/"})
-        EXPECT_FALSE(Classifier::project(none)) << none;
+                                   std::string("/home/"), home.named(), home.named() + "/"})
+        EXPECT_FALSE(project(none)) << none;
+    // Below the home only what follows the home counts, wherever the home lies.
+    const Paths::Home inVar("/var/home/ana");
+    EXPECT_EQ(Classifier::project("/var/home/ana/shop", inVar), "shop");
+    for (const char* none : {"/var/home/ana/.cache/x", "/var/home/ana", "/var/home", "/var/lib/x"})
+        EXPECT_FALSE(Classifier::project(none, inVar)) << none;
 }
 
 TEST(Classifier, FirstMatchingRuleDecidesTheGroup)

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "bridge/process_bridge.h"
+#include "core/process/process_disk_owner.h"
 #include "core/process/processes.h"
 #include "core/process/snapshot.h"
 #include "test_support.h"
@@ -220,6 +221,36 @@ TEST(Scanner, LaterSampleKeepsWhatItKnewOfEachProcessAndReadsItsFolder)
     const auto status = tests.waitFor(5s);
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+}
+
+// The kernel names working folders where they really are. With the home
+// reached through a link, as where /home is a link to /var/home, a program in
+// a folder below the home works in a project there, as with a plain home, and
+// one in the home itself works in none and claims no storage.
+TEST(Scanner, WorkingFoldersInAHomeReachedThroughALink)
+{
+    const testing::TempDir var("/var/tmp");
+    const testing::TempDir root;
+    fs::create_directory_symlink(fs::canonical(var.path()), root.path() / "home");
+    const auto home = fs::canonical(var.path()) / "ana";
+    fs::create_directories(home / "shop");
+    const testing::ScopedVariable named("HOME", (root.path() / "home" / "ana").string());
+    const auto node = testing::copyExecutable(testing::idleChildProgram(), root.path(), "node");
+    ChildProcess below(node, {"/x/node_modules/vitest/vitest.mjs", "run"}, home / "shop");
+    ChildProcess inHome(node, {"/x/node_modules/vitest/vitest.mjs", "run"}, home);
+
+    const auto sample = Scanner::scan();
+    const auto* inHomeRecord = recordOf(sample, inHome.pid());
+    ASSERT_TRUE(inHomeRecord);
+    ASSERT_EQ(inHomeRecord->cwd, home.string());
+    EXPECT_FALSE(Classifier::project(inHomeRecord->cwd, Paths::Home::current()));
+    const auto groups = Classifier::groups(sample.records, false);
+    const auto* project = groupHolding(groups, below.pid());
+    const auto* none = groupHolding(groups, inHome.pid());
+    ASSERT_TRUE(project && none);
+    EXPECT_EQ(project->id, "tests \u00b7 shop");
+    EXPECT_EQ(diskProcessOwner(*project).workingDirectories, std::vector{(home / "shop").string()});
+    EXPECT_TRUE(diskProcessOwner(*none).workingDirectories.empty());
 }
 
 // Real children, read in a live sample and grouped as the workspace shows them.
