@@ -83,6 +83,8 @@ bool WindowFit::eventFilter(QObject* watched, QEvent* event)
         } else if (framed_ && (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose) &&
                    handle_->frameMargins() != frame_) {
             QMetaObject::invokeMethod(this, &WindowFit::place, Qt::QueuedConnection);
+        } else if (framed_ && type == QEvent::Move) {
+            QMetaObject::invokeMethod(this, &WindowFit::moved, Qt::QueuedConnection);
         }
     }
     return QObject::eventFilter(watched, event);
@@ -132,6 +134,10 @@ void ScreenFit::fit()
 
 void ScreenFit::shown(bool opening)
 {
+    if (opening) {
+        centredAt_.clear();
+        recentred_ = 0;
+    }
     fit();
     if (opening) centre();
 }
@@ -155,6 +161,17 @@ void ScreenFit::place()
         moveFrameInside(window_.size(), screen->availableGeometry());
 }
 
+// A window manager that answers a move late can report, after the last one,
+// a place the window was centred at for an earlier size: centre it again. A
+// few times at most, should the window manager keep it there.
+void ScreenFit::moved()
+{
+    if (!placed_ || centredAt_.empty() || recentred_ >= 3) return;
+    if (!isWhereCentred() || window_.geometry().topLeft() == centredAt_.back()) return;
+    ++recentred_;
+    centre();
+}
+
 void ScreenFit::roomChanged()
 {
     place();
@@ -169,13 +186,14 @@ void ScreenFit::centre()
     const auto* screen = this->screen();
     if (owner == nullptr || screen == nullptr || onWayland(QGuiApplication::platformName())) return;
     const auto inside = centredInside(window_.size(), frame(), owner->frameGeometry(), screen->availableGeometry());
-    centredAt_ = inside.topLeft();
+    if (std::find(centredAt_.begin(), centredAt_.end(), inside.topLeft()) == centredAt_.end())
+        centredAt_.push_back(inside.topLeft());
     if (inside != window_.geometry()) window_.setGeometry(inside);
 }
 
 bool ScreenFit::isWhereCentred() const
 {
-    return centredAt_ && window_.geometry().topLeft() == *centredAt_;
+    return std::find(centredAt_.begin(), centredAt_.end(), window_.geometry().topLeft()) != centredAt_.end();
 }
 
 QScreen* ScreenFit::screen() const

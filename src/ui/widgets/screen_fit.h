@@ -14,7 +14,7 @@
 #include <QStringView>
 
 #include <functional>
-#include <optional>
+#include <vector>
 
 class QScreen;
 class QWidget;
@@ -62,6 +62,8 @@ protected:
     virtual void roomChanged() { fit(); }
     // Its frame is known, or changed.
     virtual void place() = 0;
+    // The window manager moved it, once framed.
+    virtual void moved() {}
 
     // Moves the window so that its frame, at `size`, lies inside `area`. A
     // Wayland compositor places windows itself: there it stays.
@@ -98,17 +100,21 @@ protected:
     void shown(bool opening) override;
     void roomChanged() override;
     void place() override;
+    void moved() override;
 
 private:
     QScreen* screen() const;
     QMargins frame() const;
     void centre();
-    // Whether the window is still where it was last centred.
+    // Whether the window is still where it was centred since it opened. A
+    // move the window manager has not answered yet leaves the window where
+    // it was centred before, so each place asked for counts.
     bool isWhereCentred() const;
 
     std::function<QSize()> wanted_;
-    std::optional<QPoint> centredAt_;  // the contents' top-left, when centred last
-    bool placed_ = false;              // centred once with its frame known
+    std::vector<QPoint> centredAt_;  // the contents' top-left each time it was centred
+    bool placed_ = false;            // centred once with its frame known
+    int recentred_ = 0;              // after a late answer, since it opened
 };
 
 }  // namespace corvalent
