@@ -7,7 +7,9 @@
 
 #include "ui/widgets/contrast.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/onboarding/onboarding_flow.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/message_line.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -55,6 +57,8 @@ AccessMessages::AccessMessages(QWidget* parent) : QWidget(parent)
     column->setSpacing(18);
     column->addWidget(relaunchRow_);
     column->addWidget(verificationRow_);
+    openFailed_ = new MessageLine(this);
+    column->addWidget(openFailed_);
     column->addStretch(1);
     fit();
 }
@@ -69,6 +73,16 @@ void AccessMessages::setMessages(const std::optional<QString>& relaunchError,
     fit();
 }
 
+void AccessMessages::setOpenFailed(bool failed)
+{
+    if (failed == !openFailed_->isHidden()) return;
+    if (failed)
+        openFailed_->say(homeFolderNotOpened());
+    else
+        openFailed_->clear();
+    fit();
+}
+
 void AccessMessages::setReserved(bool reserved)
 {
     reserved_ = reserved;
@@ -79,7 +93,7 @@ void AccessMessages::setReserved(bool reserved)
 // of a message row.
 void AccessMessages::fit()
 {
-    const bool any = !relaunchRow_->isHidden() || !verificationRow_->isHidden();
+    const bool any = !relaunchRow_->isHidden() || !verificationRow_->isHidden() || !openFailed_->isHidden();
     setMinimumHeight(reserved_ ? std::max(symbolSide, relaunchText_->fontMetrics().height()) : 0);
     setVisible(reserved_ || any);
 }
@@ -89,6 +103,7 @@ QStringList AccessMessages::messages() const
     QStringList texts;
     if (!relaunchRow_->isHidden()) texts << relaunchText_->text();
     if (!verificationRow_->isHidden()) texts << verificationText_->text();
+    if (!openFailed_->isHidden()) texts << openFailed_->text();
     return texts;
 }
 

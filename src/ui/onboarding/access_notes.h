@@ -11,11 +11,13 @@
 namespace corvalent {
 
 class ElidedLabel;
+class MessageLine;
 
 // "Scans stay on your computer…" with its shield.
 QWidget* privacyNote();
 
-// The relaunch error, then the verification error, each shown only while it
+// The relaunch error, the verification error, then a home folder that did
+// not open, each shown only while it
 // has a text, in a warning colour that reads on either palette. While space
 // is reserved the area keeps room for one message even when none shows, so
 // that a message appearing does not move the card's buttons.
@@ -24,6 +26,9 @@ public:
     explicit AccessMessages(QWidget* parent = nullptr);
 
     void setMessages(const std::optional<QString>& relaunchError, const std::optional<QString>& verificationError);
+    // Says, after the other two, that no file manager opened the home
+    // folder, and tells readers; false takes it away.
+    void setOpenFailed(bool failed);
     void setReserved(bool reserved);
     // The messages shown, the relaunch error first.
     QStringList messages() const;
@@ -36,6 +41,7 @@ private:
     ElidedLabel* relaunchText_ = nullptr;
     QWidget* verificationRow_ = nullptr;
     ElidedLabel* verificationText_ = nullptr;
+    MessageLine* openFailed_ = nullptr;
 };
 
 }  // namespace corvalent

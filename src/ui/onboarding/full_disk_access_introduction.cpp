@@ -283,6 +283,7 @@ void FullDiskAccessIntroduction::openSettingsAgain()
 void FullDiskAccessIntroduction::openSettingsOrVerify()
 {
     const bool opened = environment_.openSettings && environment_.openSettings();
+    messages_->setOpenFailed(!opened);
     // With nothing opened, nothing will bring us back to the front; and
     // what opened may never come to the front itself.
     if (opened)
@@ -302,6 +303,8 @@ void FullDiskAccessIntroduction::pressPrimary()
 {
     const auto primary = primaryButton(flow_);
     if (!primary.enabled || closed_) return;
+    // The line about the home folder answers the press that opened it.
+    messages_->setOpenFailed(false);
     switch (primary.action) {
     case OnboardingAction::setUp: setUp(); break;
     case OnboardingAction::continueAfterGrant: refreshAccessStatus(true); break;

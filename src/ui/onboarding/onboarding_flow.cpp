@@ -77,6 +77,11 @@ QString verificationFailure(FullDiskAccessStatus status)
     return QStringLiteral("Corvalent could not verify access. Check that your home folder exists, then try again.");
 }
 
+QString homeFolderNotOpened()
+{
+    return QStringLiteral("No file manager could open the home folder.");
+}
+
 OnboardingPrimaryButton primaryButton(const FullDiskAccessFlow& flow)
 {
     const bool checking = flow.accessStatus == FullDiskAccessStatus::checking;

@@ -53,6 +53,8 @@ bool accessConfirmed(const FullDiskAccessFlow& flow);
 bool accessChecking(const FullDiskAccessFlow& flow);
 // Why a verification the person asked for did not confirm access.
 QString verificationFailure(FullDiskAccessStatus status);
+// What the window says when no file manager opened the home folder.
+QString homeFolderNotOpened();
 
 enum class OnboardingAction { setUp, continueAfterGrant, verify, relaunch };
 

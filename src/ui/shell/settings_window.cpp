@@ -10,6 +10,7 @@
 
 #include "models/preferences.h"
 #include "models/vantle_model.h"
+#include "ui/onboarding/onboarding_flow.h"
 #include "ui/shell/system_settings.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
@@ -196,7 +197,7 @@ void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
             &QAbstractButton::setChecked);
     connect(openSettings_, &QPushButton::clicked, this, [this] {
         if (openFullDiskAccessSettings()) return openFailed_->clear();
-        openFailed_->say(QStringLiteral("No file manager could open the home folder."));
+        openFailed_->say(homeFolderNotOpened());
     });
 }
 

@@ -224,10 +224,11 @@ TEST_F(Onboarding, KeyboardReachesEveryButtonAndReturnKeepsWorkingAfterTheFocusM
     EXPECT_EQ(closes, 1);
 }
 
-// When nothing opens, Set Up and Open Home Folder check at once.
+// When nothing opens, Set Up and Open Home Folder say so and check at once.
 TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeRetried)
 {
     const QString relaunchFailure = "Corvalent could not reopen: the launcher is missing";
+    const QString notOpened = "No file manager could open the home folder.";
     fakes->settingsApplication = false;
     fakes->verifyAnswer = Status::granted;
     fakes->relaunchError = QStringLiteral("the launcher is missing");
@@ -238,6 +239,7 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     EXPECT_EQ(card().statusLabel(), "Folder access confirmed \u00b7 restart required")
         << "this process still cannot read it";
     EXPECT_EQ(card().buttonTexts(), QStringList({limitedText, openHomeText, reopenText}));
+    EXPECT_EQ(card().messages(), QStringList({notOpened}));
     auto* lock = dynamic_cast<SymbolView*>(card().statusIndicator());
     ASSERT_NE(lock, nullptr);
     EXPECT_EQ(lock->symbol(), "lock.open.fill");
@@ -254,7 +256,7 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     QSettings().setValue("hasSeenFullDiskAccessIntroduction", true);
     press(reopenText);
     EXPECT_EQ(std::pair(fakes->relaunches, fakes->exits), std::pair(1, 0));
-    EXPECT_EQ(card().messages(), QStringList({relaunchFailure}));
+    EXPECT_EQ(card().messages(), QStringList({relaunchFailure})) << "the line answers the last press only";
     settle();
     EXPECT_EQ(buttonsAt(), before) << "the message has its room already: nothing moves";
     EXPECT_TRUE(enabled(reopenText)) << "free to try again";
@@ -267,7 +269,7 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     settle();
     EXPECT_EQ(asked(), std::tuple(2, 4, 2));
     EXPECT_EQ(card().statusLabel(), "Folder access not detected");
-    EXPECT_EQ(card().messages(), QStringList({relaunchFailure}));
+    EXPECT_EQ(card().messages(), QStringList({relaunchFailure, notOpened}));
     press(verifyText);
     settle();
     EXPECT_EQ(card().messages(), QStringList({relaunchFailure, deniedMessage}));
@@ -300,7 +302,15 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     settle();
     EXPECT_FALSE(card().folded());
 
-    // A passing check clears its own message; a reopen that works exits, once.
+    // A file manager that opens takes its line away; a passing check clears
+    // its own message; a reopen that works exits, once.
+    press(openHomeText);
+    settle();
+    EXPECT_EQ(card().messages(), QStringList({relaunchFailure, notOpened}));
+    fakes->settingsApplication = true;
+    press(openHomeText);
+    settle();
+    EXPECT_EQ(card().messages(), QStringList({relaunchFailure}));
     fakes->verifyAnswer = Status::granted;
     fakes->relaunchError.reset();
     press(verifyText);
