@@ -19,6 +19,7 @@
 #include "ui/disk/review/cleanup_confirmation.h"
 #include "ui/disk/review/cleanup_guide_sheet.h"
 #include "ui/disk/folders/file_reveal.h"
+#include "ui/widgets/message_line.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui_settle.h"
@@ -32,7 +33,13 @@ using Sheet = QPointer<DiskCleanupConfirmation>;
 
 struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
-    void reveal(const std::string& path) override { revealed.push_back(path); }
+    bool nothingShows = false;
+    Failure lateAnswer;  // as the desktop's: the failure given with the call, told later
+    void reveal(const std::string& path) override
+    {
+        revealed.push_back(path);
+        if (nothingShows) lateAnswer = failure_;
+    }
 };
 
 // A home folder and Trash of the test's own, a real model and a shown
@@ -144,10 +151,32 @@ TEST_F(DiskSheets, TabReachesTheMoveReturnNeverPressesItAndAClickMovesTheReviewe
     sheet->revealButton().setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(revealer.revealed.size(), 2U);
+
+    // Where nothing can show the item, the sheet says so itself, whole, not
+    // the page behind it; an answer that comes once it has closed goes to the page.
+    std::vector<std::string> pageHeard;
+    revealer.setFailure([&](const std::string& path) { pageHeard.push_back(path); });
+    revealer.nothingShows = true;
+    sheet->revealButton().click();
+    ASSERT_TRUE(revealer.lateAnswer);
+    revealer.lateAnswer(movie.string());
+    settle();
+    auto* line = sheet->findChild<MessageLine*>("confirmationRevealMessage");
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->text(), "No file manager could show “movie.mkv”.");
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_LE(line->mapTo(sheet.data(), QPoint()).y() + line->height(), sheet->height());
+    EXPECT_TRUE(pageHeard.empty());
+    screenshot(*sheet, "confirmation-reveal-failed");
+    sheet->revealButton().click();
+    const auto late = revealer.lateAnswer;
+
     sheet->cancelButton().setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     settle();
     EXPECT_FALSE(sheet);
+    late(movie.string());
+    EXPECT_EQ(pageHeard, std::vector{movie.string()});
     EXPECT_TRUE(fs::exists(movie));
     EXPECT_TRUE(model.recentTrash().empty());
 

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace corvalent {
 
@@ -20,9 +21,19 @@ public:
     using Failure = std::function<void(const std::string& path)>;
 
     virtual ~FileRevealer() = default;
+    // Reports a failure to what `setFailure` gave when it was called.
     virtual void reveal(const std::string& path) = 0;
     // Called with the path when nothing could show it, so that the window can say so.
     void setFailure(Failure failure) { failure_ = std::move(failure); }
+    const Failure& failure() const { return failure_; }
+    // As `reveal`, with a failure told to `failure` instead: a sheet says it
+    // itself rather than the page behind it.
+    void revealReporting(const std::string& path, Failure failure)
+    {
+        auto own = std::exchange(failure_, std::move(failure));
+        reveal(path);
+        failure_ = std::move(own);
+    }
 
 protected:
     Failure failure_;

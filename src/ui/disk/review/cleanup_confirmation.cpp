@@ -14,6 +14,7 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/confirmation_keys.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/message_line.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/panel.h"
 #include "ui/widgets/screen_fit.h"
@@ -124,10 +125,13 @@ DiskCleanupConfirmation::DiskCleanupConfirmation(DiskModel& model, DiskCleanupCa
     message_->setObjectName("confirmationMessage");
     message_->setWordWrap(true);
     column->addWidget(message_);
+    revealMessage_ = new MessageLine(this);
+    revealMessage_->setObjectName("confirmationRevealMessage");
+    column->addWidget(revealMessage_);
 
     auto* buttons = new QHBoxLayout;
     reveal_ = new Button(Button::Kind::plain, revealInFileManager);
-    connect(reveal_, &QAbstractButton::clicked, this, [this] { revealer_.reveal(candidate_.path); });
+    connect(reveal_, &QAbstractButton::clicked, this, [this] { reveal(); });
     buttons->addWidget(reveal_);
     buttons->addStretch();
     cancel_ = new Button(Button::Kind::bordered, QStringLiteral("Cancel"));
@@ -302,6 +306,21 @@ void DiskCleanupConfirmation::refresh()
     message_->setVisible(!busy && message.has_value());
     // As tall as its content, as far as the screen allows.
     screenFit_->fit();
+}
+
+// Where nothing can show the item, the sheet says so itself; an answer that
+// comes after it has closed goes to the page.
+void DiskCleanupConfirmation::reveal()
+{
+    revealer_.revealReporting(
+        candidate_.path, [sheet = QPointer(this), page = revealer_.failure()](const std::string& path) {
+            if (sheet) {
+                sheet->revealMessage_->say(revealFailureText(path));
+                sheet->screenFit_->fit();
+            } else if (page) {
+                page(path);
+            }
+        });
 }
 
 }  // namespace corvalent

@@ -21,6 +21,7 @@ class Button;
 class DiskModel;
 class ElidedLabel;
 class FileRevealer;
+class MessageLine;
 class ScreenFit;
 
 namespace CleanupConfirmationTexts {
@@ -53,6 +54,7 @@ private:
     QWidget* buildTrashNote();
     void prepare(bool thenMove);
     void move();
+    void reveal();
     void moveEnded();
     // Whether the model holds a receipt of this item made since the sheet opened.
     bool movedSinceOpening() const;
@@ -67,6 +69,7 @@ private:
     // What refused the last preparation or move, while it stands.
     std::optional<QString> refusal_;
     ElidedLabel* message_ = nullptr;
+    MessageLine* revealMessage_ = nullptr;
     Button* reveal_ = nullptr;
     Button* cancel_ = nullptr;
     Button* move_ = nullptr;
