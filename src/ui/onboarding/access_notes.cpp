@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
+#include "ui/onboarding/onboarding_flow.h"
 #include "ui/widgets/contrast.h"
 #include "ui/widgets/corvalent_style.h"
-#include "ui/onboarding/onboarding_flow.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/message_line.h"
 #include "ui/widgets/symbols.h"

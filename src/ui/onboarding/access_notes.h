@@ -17,10 +17,10 @@ class MessageLine;
 QWidget* privacyNote();
 
 // The relaunch error, the verification error, then a home folder that did
-// not open, each shown only while it
-// has a text, in a warning colour that reads on either palette. While space
-// is reserved the area keeps room for one message even when none shows, so
-// that a message appearing does not move the card's buttons.
+// not open, each shown only while it has a text, in a warning colour that
+// reads on either palette. While space is reserved the area keeps room for
+// one message even when none shows, so that a message appearing does not
+// move the card's buttons.
 class AccessMessages : public QWidget {
 public:
     explicit AccessMessages(QWidget* parent = nullptr);

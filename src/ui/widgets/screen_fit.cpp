@@ -186,8 +186,9 @@ void ScreenFit::centre()
     const auto* screen = this->screen();
     if (owner == nullptr || screen == nullptr || onWayland(QGuiApplication::platformName())) return;
     const auto inside = centredInside(window_.size(), frame(), owner->frameGeometry(), screen->availableGeometry());
-    if (std::find(centredAt_.begin(), centredAt_.end(), inside.topLeft()) == centredAt_.end())
-        centredAt_.push_back(inside.topLeft());
+    // The latest place last, once.
+    std::erase(centredAt_, inside.topLeft());
+    centredAt_.push_back(inside.topLeft());
     if (inside != window_.geometry()) window_.setGeometry(inside);
 }
 

@@ -112,7 +112,7 @@ private:
     bool isWhereCentred() const;
 
     std::function<QSize()> wanted_;
-    std::vector<QPoint> centredAt_;  // the contents' top-left each time it was centred
+    std::vector<QPoint> centredAt_;  // the contents' top-lefts it was centred at, the latest last
     bool placed_ = false;            // centred once with its frame known
     int recentred_ = 0;              // after a late answer, since it opened
 };
