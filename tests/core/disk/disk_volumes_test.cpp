@@ -127,7 +127,12 @@ TEST(DiskVolumesWithASlowDisk, NamedAsNotRespondingThenListedOnceItsAnswerCame)
     EXPECT_EQ(first.volumes.front().id, "/");
 
     // Its answer comes after the list has gone, and is kept for the next.
-    ASSERT_TRUE(testing::eventually([&] { return slow.slowCallsEnded() >= 1; }, 10s));
+    std::ifstream mountInfo("/proc/self/mountinfo");
+    const auto table = parseMountInfo(std::string(std::istreambuf_iterator<char>(mountInfo), {}));
+    const auto* entry = mountHolding(table, id);
+    ASSERT_TRUE(entry != nullptr && entry->mountPoint == id);
+    const auto key = MountFigureCache::keyOf(*entry);
+    ASSERT_TRUE(testing::eventually([&] { return cache->mount(key).answered; }, 10s));
     const auto next = DiskScanner::volumes(cache, 1'500ms);
     ASSERT_TRUE(listed(next));
     EXPECT_FALSE(named(next));
