@@ -128,10 +128,11 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
     const bool counted = result_ && !result_->ownerStorage.empty();
     BackgroundTask::start(
         this,
-        [request, owners = counted ? resultOwners_ : std::vector<DiskProcessOwner>{}](std::stop_token) {
+        [request, owners = counted ? resultOwners_ : std::vector<DiskProcessOwner>{},
+         hooks = environment_.trashHooks](std::stop_token) {
             return attempt([&] {
                 auto storage = DiskScanner::ownerStorage(request.identity.path, owners);
-                return Moved{DiskTrashExecutor::moveToTrash(request), std::move(storage)};
+                return Moved{DiskTrashExecutor::moveToTrash(request, hooks), std::move(storage)};
             });
         },
         [this, request, done = std::move(done)](Outcome<Moved> outcome) mutable {
@@ -139,6 +140,13 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
             auto [receipt, storage] = std::get<Moved>(std::move(outcome));
             recentTrash_.insert(recentTrash_.begin(), receipt);
             if (recentTrash_.size() > receiptLimit) recentTrash_.resize(receiptLimit);
+            // What went is not the reviewed item, and another one holds its
+            // place again: nothing shown has moved, but the Trash holds one more.
+            if (receipt.changedAfterReview)
+                return endCleanup(QStringLiteral("“%1” changed after it was reviewed and could not be put back, so it "
+                                                 "is in the Trash. Undo puts it back once its place is free.")
+                                      .arg(QString::fromStdString(receipt.name)),
+                                  std::move(done), Areas{});
             movedPaths_[request.candidate.path] = scanID_;
             movedPaths_[receipt.originalPath] = scanID_;
             if (!storage.empty()) trashedStorage_[receipt.originalPath] = std::move(storage);

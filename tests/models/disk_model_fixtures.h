@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,11 +51,18 @@ struct DrainedTempHome : TempHome {
 // A model whose volume list and snapshot probe the test supplies, not the machine.
 struct Harness {
     std::vector<DiskVolume> volumeList;
+    DiskTrashHooks trashHooks = {};  // set before a move, read while it runs
     DiskModel model{environment()};
     DiskModelEnvironment environment()
     {
         auto environment = systemWithoutSnapshots();
         environment.volumes = [this] { return volumeList; };
+        const auto forward = [](const std::function<void()>& hook) {
+            return [&hook] {
+                if (hook) hook();
+            };
+        };
+        environment.trashHooks = {forward(trashHooks.beforeRename), forward(trashHooks.afterRename)};
         return environment;
     }
     ~Harness() { drainLanes(); }

@@ -121,6 +121,31 @@ TEST(DiskModelMoves, MovesRestoresAndRefusesChangedOrProtectedItems)
     EXPECT_EQ(model.cleanupMessage(), "The item changed after it was reviewed. Scan it again before acting.");
     EXPECT_TRUE(model.recentTrash().empty());
     EXPECT_TRUE(fs::exists(movie));
+    // Saved over while it moved, and again before it could go back: the
+    // item in the Trash is said to be there, with an Undo, and the place
+    // that holds an item again is still offered.
+    const auto saveMovie = [&](std::size_t bytes) {
+        return [&, bytes] {
+            writeFile(movie.string() + ".part", bytes);
+            fs::rename(movie.string() + ".part", movie);
+        };
+    };
+    const auto resaved = harness.prepared(model.cleanupCandidate(movie.string(), 2'000'000, false));
+    ASSERT_TRUE(resaved);
+    harness.trashHooks = {.beforeRename = saveMovie(1'000), .afterRename = saveMovie(2'000)};
+    ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*resaved, done); }));
+    harness.trashHooks = {};
+    EXPECT_EQ(model.cleanupMessage(), "“movie.mkv” changed after it was reviewed and could not be put back, so it is "
+                                      "in the Trash. Undo puts it back once its place is free.");
+    ASSERT_EQ(model.recentTrash().size(), 1U);
+    EXPECT_TRUE(model.recentTrash().front().changedAfterReview);
+    EXPECT_EQ(fs::file_size(model.recentTrash().front().trashedPath), 1'000U);
+    drainLanes();
+    EXPECT_TRUE(offers(movie.string()));
+    fs::remove(movie);
+    ASSERT_TRUE(await([&](auto done) { model.restore(model.recentTrash().front(), done); }));
+    EXPECT_EQ(fs::file_size(movie), 1'000U);
+    EXPECT_TRUE(model.recentTrash().empty());
     // Protected: refused when the confirmation would open, and never moved.
     const auto kept = model.cleanupCandidate(store.string(), 1'000'000, false);
     EXPECT_FALSE(harness.prepared(kept));

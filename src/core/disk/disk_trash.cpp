@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 #include "core/disk/freedesktop_trash.h"
 #include "core/common/paths.h"
@@ -82,6 +83,47 @@ bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& 
                .safety == DiskCleanupSafety::protected_;
 }
 
+// The folder a path names and the name in it.
+std::pair<std::string, std::string> split(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+FreedesktopTrash::Folder openFolder(const std::string& path)
+{
+    try {
+        return FreedesktopTrash::Folder::open(path);
+    } catch (const FreedesktopTrash::Error& error) {
+        if (error.code() == ELOOP) refuse(DiskTrashError::Kind::symbolicLink);
+        throw DiskTrashError::unavailable(error.what());
+    }
+}
+
+DiskTrashError folderUnavailable()
+{
+    return DiskTrashError::unavailable("The original folder is unavailable or read-only.");
+}
+
+// The folder an item goes back into, held open: reached with no link on the
+// way, a folder of the user's own that the user may write to.
+FreedesktopTrash::Folder originalFolder(const std::string& path)
+{
+    if (path == "/" || !path.starts_with('/')) refuse(DiskTrashError::Kind::protectedPath);
+    try {
+        auto folder = FreedesktopTrash::Folder::open(path);
+        const auto info = folder.stat();
+        if (!info || info->st_uid != ::getuid() || ::faccessat(folder.fd(), ".", W_OK, 0) != 0)
+            throw folderUnavailable();
+        return folder;
+    } catch (const FreedesktopTrash::Error& error) {
+        if (error.code() == ELOOP) refuse(DiskTrashError::Kind::symbolicLink);
+        if (error.code() == ENOTDIR) throw folderUnavailable();
+        throw DiskTrashError::unavailable(error.what());
+    }
+}
+
 std::string newUUID()
 {
     std::random_device random;
@@ -156,51 +198,61 @@ void validate(const DiskTrashRequest& request)
 
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request)
 {
+    return moveToTrash(request, {});
+}
+
+DiskTrashReceipt moveToTrash(const DiskTrashRequest& request, const DiskTrashHooks& hooks)
+{
     validate(request);
     const auto& original = request.identity.path;
-    FreedesktopTrash::Placement placement;
-    try {
-        placement = FreedesktopTrash::moveToTrash(original, request.identity.isDirectory());
-    } catch (const FreedesktopTrash::Error& error) {
-        throw DiskTrashError::unavailable(error.what());
-    }
-
-    // What arrived must be what was reviewed: an item swapped in between the
-    // last check and the move goes back, and the move is refused.
-    struct stat info {};
-    if (::lstat(placement.trashedPath.c_str(), &info) != 0) {
-        // The move happened; a receipt from what is known keeps it undoable.
-        auto identity = request.identity;
-        identity.path = placement.trashedPath;
-        return DiskTrashReceipt{newUUID(), original, placement.trashedPath, std::string(request.candidate.name()),
-                                request.candidate.bytes, std::chrono::system_clock::now(), identity};
-    }
-    auto arrived = identityFrom(placement.trashedPath, info);
-    if (!arrived.sameItemAs(request.identity)) {
-        // Put back; when that is impossible the item keeps its info file, so
-        // the desktop's own Trash can still restore it.
+    const auto [folderPath, name] = split(original);
+    // The folder is held from here on: the item is renamed out of the folder
+    // it was checked in, even when another one takes that folder's place.
+    const auto parent = openFolder(folderPath);
+    const auto there = parent.stat(name);
+    if (!there) failWithErrno(errno);
+    if (identityFrom(original, *there) != request.identity) refuse(DiskTrashError::Kind::identityChanged);
+    auto placement = [&] {
         try {
-            FreedesktopTrash::moveBack(placement.trashedPath, original, arrived.isDirectory());
-            ::unlink(placement.infoPath.c_str());
-        } catch (const FreedesktopTrash::Error&) {
+            return FreedesktopTrash::moveToTrash(parent, name, hooks.beforeRename);
+        } catch (const FreedesktopTrash::Error& error) {
+            throw DiskTrashError::unavailable(error.what());
         }
-        refuse(DiskTrashError::Kind::identityChanged);
+    }();
+    if (hooks.afterRename) hooks.afterRename();
+
+    DiskTrashReceipt receipt{newUUID(),
+                             original,
+                             placement.trashedPath,
+                             std::string(request.candidate.name()),
+                             request.candidate.bytes,
+                             {},
+                             request.identity,
+                             placement.infoPath};
+    receipt.trashedIdentity.path = placement.trashedPath;
+    // The move happened; when the item is no longer there to look at, a
+    // receipt from what is known keeps it undoable.
+    if (const auto arrived = placement.files.stat(placement.name)) {
+        receipt.trashedIdentity = identityFrom(placement.trashedPath, *arrived);
+        // What arrived must be what was reviewed: an item swapped in between
+        // the last check and the rename goes back, and nothing has moved.
+        if (!receipt.trashedIdentity.sameItemAs(request.identity)) {
+            if (FreedesktopTrash::putBack(placement, parent, name) == 0) refuse(DiskTrashError::Kind::identityChanged);
+            // Its place was taken again: it stays in the Trash, and is said to be there.
+            receipt.bytes = 0;
+            receipt.changedAfterReview = true;
+        }
     }
-    try {
-        arrived = DiskItemIdentity::capture(placement.trashedPath);
-    } catch (const DiskTrashError&) {
-        // The item is in the Trash: never report a completed move as failed.
-    }
-    return DiskTrashReceipt{newUUID(),
-                            original,
-                            placement.trashedPath,
-                            std::string(request.candidate.name()),
-                            request.candidate.bytes,
-                            std::chrono::system_clock::now(),
-                            arrived};
+    receipt.movedAt = std::chrono::system_clock::now();
+    return receipt;
 }
 
 void restore(const DiskTrashReceipt& receipt)
+{
+    restore(receipt, {});
+}
+
+void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks)
 {
     struct stat existing {};
     // lstat: a dangling link at the original place counts as occupied too.
@@ -208,19 +260,30 @@ void restore(const DiskTrashReceipt& receipt)
     if (DiskItemIdentity::capture(receipt.trashedPath) != receipt.trashedIdentity)
         refuse(DiskTrashError::Kind::identityChanged);
 
-    const auto slash = receipt.originalPath.rfind('/');
-    const auto folderPath = slash == 0 || slash == std::string::npos ? std::string("/") : receipt.originalPath.substr(0, slash);
-    const auto folder = DiskItemIdentity::capture(folderPath);
-    if (!folder.isDirectory() || folder.owner != ::getuid() || ::access(folderPath.c_str(), W_OK) != 0)
-        throw DiskTrashError::unavailable("The original folder is unavailable or read-only.");
+    const auto [folderPath, name] = split(receipt.originalPath);
+    const auto folder = originalFolder(folderPath);
+    const auto [filesPath, trashName] = split(receipt.trashedPath);
+    const auto files = openFolder(filesPath);
+    const auto inTrash = files.stat(trashName);
+    if (!inTrash || identityFrom(receipt.trashedPath, *inTrash) != receipt.trashedIdentity)
+        refuse(DiskTrashError::Kind::identityChanged);
 
+    if (hooks.beforeRename) hooks.beforeRename();
+    const int moved = FreedesktopTrash::moveNoReplace(files, trashName, folder, name);
+    if (moved == EEXIST || moved == ENOTEMPTY) refuse(DiskTrashError::Kind::destinationExists);
+    if (moved != 0) failWithErrno(moved);
+    if (hooks.afterRename) hooks.afterRename();
+
+    // The item is in the folder that was checked. When the original path no
+    // longer leads there (the folder moved away, a link in its place), it
+    // goes back to the Trash and the restore is refused; should even that
+    // fail, it stays in its own folder, wherever that is now.
     try {
-        FreedesktopTrash::moveBack(receipt.trashedPath, receipt.originalPath, receipt.trashedIdentity.isDirectory());
-    } catch (const FreedesktopTrash::Error& error) {
-        if (error.code() == EEXIST) refuse(DiskTrashError::Kind::destinationExists);
-        throw DiskTrashError::unavailable(error.what());
+        if (!openFolder(folderPath).sameFolderAs(folder)) throw folderUnavailable();
+    } catch (const DiskTrashError&) {
+        if (FreedesktopTrash::moveNoReplace(folder, name, files, trashName) == 0) throw;
     }
-    FreedesktopTrash::removeInfo(receipt.trashedPath, receipt.originalPath);
+    FreedesktopTrash::removeInfo(receipt.infoPath);
 }
 
 }  // namespace DiskTrashExecutor

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -78,10 +79,22 @@ struct DiskTrashReceipt {
     std::string originalPath;
     std::string trashedPath;
     std::string name;
-    std::uint64_t bytes = 0;
+    std::uint64_t bytes = 0;  // as the scan measured it; 0 for an item it never measured
     std::chrono::system_clock::time_point movedAt;
     DiskItemIdentity trashedIdentity;
+    std::string infoPath;  // the info file written for the item
+    // What is in the Trash is not the reviewed item: it changed between the
+    // last check and the move, and its place was taken again before it could
+    // go back. The receipt keeps it undoable.
+    bool changedAfterReview = false;
     bool operator==(const DiskTrashReceipt&) const = default;
+};
+
+// Run between the last check and the rename, and right after the rename:
+// tests race another process against a move or a restore through them.
+struct DiskTrashHooks {
+    std::function<void()> beforeRename = {};
+    std::function<void()> afterRename = {};
 };
 
 namespace DiskTrashExecutor {
@@ -91,10 +104,15 @@ DiskTrashRequest prepare(const DiskCleanupCandidate& candidate);
 // The checks that must hold immediately before a move.
 void validate(const DiskTrashRequest& request);
 // Moves the prepared item to the Trash. Refuses, leaving everything as it
-// was, when the item is no longer the one that was prepared.
+// was, when the item is no longer the one that was prepared. Should another
+// item arrive in the Trash in its place and be unable to go back, the
+// receipt for it says so (changedAfterReview).
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request);
-// Puts the item back where it was; never replaces anything found there.
+DiskTrashReceipt moveToTrash(const DiskTrashRequest& request, const DiskTrashHooks& hooks);
+// Puts the item back where it was; never replaces anything found there, and
+// never puts it anywhere but the folder it came from.
 void restore(const DiskTrashReceipt& receipt);
+void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks);
 
 }  // namespace DiskTrashExecutor
 }  // namespace corvalent

@@ -1,17 +1,18 @@
 #include "core/disk/freedesktop_trash.h"
 
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
+#include <linux/openat2.h>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 #include "core/common/paths.h"
 
@@ -31,11 +32,6 @@ std::string parentOf(const std::string& path)
 {
     const auto slash = path.rfind('/');
     return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path)
-{
-    return path.substr(path.rfind('/') + 1);
 }
 
 std::optional<struct stat> lstatOf(const std::string& path)
@@ -142,21 +138,6 @@ bool writeAll(int fd, const std::string& text)
     return true;
 }
 
-// Renames without replacing. Where the file system cannot do that, a file is
-// linked and unlinked instead; a folder is refused (EINVAL).
-int moveNoReplace(const std::string& from, const std::string& to, bool isDirectory)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL || isDirectory) return errno;
-    if (::link(from.c_str(), to.c_str()) != 0) return errno;
-    if (::unlink(from.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(to.c_str());
-        return error;
-    }
-    return 0;
-}
-
 // The name an item gets in the Trash on a given attempt: its own, then
 // "report.2.pdf", "report.3.pdf"... so that the extension stays recognisable.
 // The part before the extension is cut, never inside a UTF-8 sequence, when
@@ -181,33 +162,28 @@ std::string trashName(std::string_view name, std::uint64_t attempt, std::size_t 
     return std::string(stem).append(suffix).append(extension);
 }
 
-// The trash folder of a trashed item, and the top folder its Path= is relative to.
-TrashFolder trashHolding(const std::string& trashedPath)
-{
-    const auto root = parentOf(parentOf(trashedPath));
-    const auto top = parentOf(root);
-    if (root == Paths::ownTrashFolder(top, ::getuid())) return {root, top};
-    if (root == Paths::sharedTrashFolder(parentOf(top), ::getuid())) return {root, parentOf(top)};
-    return {root, {}};
-}
-
 // A mount point cannot be renamed away from its mount: it is refused before
 // any Trash folder is made on the file system it is mounted on.
-bool isMountPoint(const std::string& path, const struct stat& item)
+bool isMountPoint(const Folder& parent, const std::string& name, const struct stat& item)
 {
-    struct stat parent {};
-    if (::stat(parentOf(path).c_str(), &parent) == 0 && parent.st_dev != item.st_dev) return true;
+    const auto folder = parent.stat();
+    if (folder && folder->st_dev != item.st_dev) return true;
     // A bind mount of a folder of the same file system keeps its device.
     struct statx extended {};
-    return ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, 0, &extended) == 0 &&
+    return ::statx(parent.fd(), name.c_str(), AT_SYMLINK_NOFOLLOW, 0, &extended) == 0 &&
            (extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
            (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
 }
 
-std::size_t longestNameIn(const std::string& folder)
+std::size_t longestNameIn(const Folder& folder)
 {
-    const auto limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const auto limit = ::fpathconf(folder.fd(), _PC_NAME_MAX);
     return limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
+}
+
+std::string joined(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
 }  // namespace
@@ -233,82 +209,139 @@ std::string percentEncoded(std::string_view path)
     return out;
 }
 
-std::string percentDecoded(std::string_view text)
+Folder Folder::open(const std::string& path)
 {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned value = 0;
-        if (text[i] == '%' && i + 2 < text.size() &&
-            std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16).ptr == text.data() + i + 3) {
-            out.push_back(static_cast<char>(value));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    for (;;) {
+        FileDescriptor fd(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+        if (fd.valid()) return Folder(std::move(fd), path);
+        // Before Linux 5.6, or where a sandbox forbids the call.
+        if (errno == ENOSYS || errno == EPERM) return openStepByStep(path);
+        if (errno != EAGAIN && errno != EINTR) fail(errno);
     }
-    return out;
 }
 
-Placement moveToTrash(const std::string& path, bool isDirectory)
+Folder Folder::openStepByStep(const std::string& path)
 {
-    const auto item = lstatOf(path);
+    if (!path.starts_with('/')) fail(EINVAL);
+    FileDescriptor folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid()) fail(errno);
+    std::size_t at = 1;
+    while (at < path.size()) {
+        auto end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        if (end > at) {
+            const auto name = path.substr(at, end - at);
+            FileDescriptor next(::openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            if (!next.valid()) fail(errno);
+            struct stat info {};
+            if (::fstat(next.get(), &info) != 0) fail(errno);
+            if (S_ISLNK(info.st_mode)) fail(ELOOP);
+            if (!S_ISDIR(info.st_mode)) fail(ENOTDIR);
+            folder = std::move(next);
+        }
+        at = end + 1;
+    }
+    return Folder(std::move(folder), path);
+}
+
+std::optional<struct stat> Folder::stat(const std::string& name) const
+{
+    struct stat info {};
+    const int result = name.empty() ? ::fstat(fd(), &info) : ::fstatat(fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW);
+    if (result != 0) return std::nullopt;
+    return info;
+}
+
+bool Folder::sameFolderAs(const Folder& other) const
+{
+    const auto mine = stat();
+    const auto theirs = other.stat();
+    return mine && theirs && mine->st_dev == theirs->st_dev && mine->st_ino == theirs->st_ino;
+}
+
+Placement moveToTrash(const Folder& parent, const std::string& name, const std::function<void()>& beforeRename)
+{
+    const auto item = parent.stat(name);
     if (!item) fail(errno);
-    if (isMountPoint(path, *item)) fail(EBUSY);
+    if (isMountPoint(parent, name, *item)) fail(EBUSY);
+    const auto path = joined(parent.path(), name);
     const auto trash = trashFor(path, item->st_dev);
     if (!ownFolder(trash.root + "/files", 0700) || !ownFolder(trash.root + "/info", 0700)) fail(errno);
+    auto files = Folder::open(trash.root + "/files");
+    auto info = Folder::open(trash.root + "/info");
 
     const auto relative = trash.topDir.empty() ? path
                           : trash.topDir == "/" ? path.substr(1)
                                                 : path.substr(trash.topDir.size() + 1);
-    const auto info = "[Trash Info]\nPath=" + percentEncoded(relative) + "\nDeletionDate=" + deletionDate() + "\n";
-    const auto name = nameOf(path);
-    const auto longestName = longestNameIn(trash.root + "/info");
+    const auto text = "[Trash Info]\nPath=" + percentEncoded(relative) + "\nDeletionDate=" + deletionDate() + "\n";
+    const auto longestName = longestNameIn(info);
+    bool raced = false;
     // The info file's O_EXCL creation decides which name is free; every
     // attempt gives another name, so a free one is always found.
     for (std::uint64_t attempt = 0;; ++attempt) {
         const auto inTrash = trashName(name, attempt, longestName);
-        const Placement placement{trash.root + "/files/" + inTrash,
-                                  trash.root + "/info/" + inTrash + std::string(infoSuffix)};
-        const int fd = ::open(placement.infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const auto infoName = inTrash + std::string(infoSuffix);
+        const int fd =
+            ::openat(info.fd(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             fail(errno);  // a full disk, no permission: trying other names will not help
         }
-        const bool written = writeAll(fd, info);
+        const bool written = writeAll(fd, text);
         const int writeError = errno;
         ::close(fd);
+        // From here on every failure takes the info file away again.
         if (!written) {
-            ::unlink(placement.infoPath.c_str());
+            ::unlinkat(info.fd(), infoName.c_str(), 0);
             fail(writeError != 0 ? writeError : EIO);
         }
-        const int moved = moveNoReplace(path, placement.trashedPath, isDirectory);
-        if (moved == 0) return placement;
-        ::unlink(placement.infoPath.c_str());
+        if (beforeRename && !std::exchange(raced, true)) beforeRename();
+        const int moved = moveNoReplace(parent, name, files, inTrash);
+        if (moved == 0)
+            return Placement{trash.root + "/files/" + inTrash, trash.root + "/info/" + infoName, std::move(files),
+                             std::move(info), inTrash};
+        ::unlinkat(info.fd(), infoName.c_str(), 0);
         if (moved != EEXIST && moved != ENOTEMPTY) fail(moved);
     }
 }
 
-void moveBack(const std::string& trashedPath, const std::string& originalPath, bool isDirectory)
+int moveNoReplace(const Folder& from, const std::string& name, const Folder& to, const std::string& newName)
 {
-    const int moved = moveNoReplace(trashedPath, originalPath, isDirectory);
-    if (moved == ENOTEMPTY) fail(EEXIST);
-    if (moved != 0) fail(moved);
+    if (::renameat2(from.fd(), name.c_str(), to.fd(), newName.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL) return errno;
+    const auto item = from.stat(name);
+    if (!item) return errno;
+    if (S_ISDIR(item->st_mode)) return EINVAL;
+    if (::linkat(from.fd(), name.c_str(), to.fd(), newName.c_str(), 0) != 0) return errno;
+    if (::unlinkat(from.fd(), name.c_str(), 0) != 0) {
+        const int error = errno;
+        ::unlinkat(to.fd(), newName.c_str(), 0);
+        return error;
+    }
+    return 0;
 }
 
-void removeInfo(const std::string& trashedPath, const std::string& originalPath)
+int putBack(const Placement& placement, const Folder& parent, const std::string& name)
 {
-    const auto trash = trashHolding(trashedPath);
-    const auto infoPath = trash.root + "/info/" + nameOf(trashedPath) + std::string(infoSuffix);
-    const auto info = lstatOf(infoPath);
-    if (!info || !S_ISREG(info->st_mode)) return;
-    std::ifstream file(infoPath);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (!line.starts_with("Path=")) continue;
-        auto named = percentDecoded(line.substr(5));
-        if (!named.starts_with("/")) named = (trash.topDir == "/" ? "" : trash.topDir) + "/" + named;
-        if (named == originalPath) ::unlink(infoPath.c_str());
-        return;
+    const int moved = moveNoReplace(placement.files, placement.name, parent, name);
+    if (moved == 0) ::unlinkat(placement.info.fd(), (placement.name + std::string(infoSuffix)).c_str(), 0);
+    return moved == ENOTEMPTY ? EEXIST : moved;
+}
+
+void removeInfo(const std::string& infoPath)
+{
+    const auto slash = infoPath.rfind('/');
+    if (slash == std::string::npos || slash == 0) return;
+    try {
+        const auto folder = Folder::open(infoPath.substr(0, slash));
+        const auto name = infoPath.substr(slash + 1);
+        const auto info = folder.stat(name);
+        if (info && S_ISREG(info->st_mode)) ::unlinkat(folder.fd(), name.c_str(), 0);
+    } catch (const Error&) {
+        // The info folder is gone or no longer reachable: nothing of ours to remove.
     }
 }
 

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -8,6 +9,8 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "core/disk/disk_trash.h"
 #include "core/disk/freedesktop_trash.h"
@@ -103,6 +106,9 @@ TEST_F(TrashTest, FileAndFolderRoundTrip)
         EXPECT_NE(text.find("[Trash Info]\nPath=" + FreedesktopTrash::percentEncoded(item.string()) + "\n"),
                   std::string::npos);
         EXPECT_NE(text.find("\nDeletionDate="), std::string::npos);
+        EXPECT_EQ(fs::path(receipt.infoPath), fs::canonical(info));
+        // Whatever another program made of its Path= line, the info file is ours.
+        if (item == folder) write(info, "[Trash Info]\nPath=/edited/elsewhere\n");
 
         DiskTrashExecutor::restore(receipt);
         EXPECT_EQ(DiskItemIdentity::capture(item.string()), before) << "same inode, mode, size and time";
@@ -136,6 +142,66 @@ TEST_F(TrashTest, ItemChangedAfterReviewIsRefusedAndStays)
     expectRefused(Kind::identityChanged, [&] { DiskTrashExecutor::moveToTrash(request); });
     EXPECT_EQ(contents(file), "0123456789more");
     EXPECT_TRUE(trashEmpty());
+
+    // Saved again (written and renamed over it) between the last check and
+    // the rename: what arrived in the Trash goes back, and nothing has moved.
+    const auto saveAs = [&](const std::string& text) {
+        return [&, text] {
+            write(swapIn, text);
+            fs::rename(swapIn, file);
+        };
+    };
+    request = prepareFile();
+    expectRefused(Kind::identityChanged,
+                  [&] { DiskTrashExecutor::moveToTrash(request, {.beforeRename = saveAs("saved again")}); });
+    EXPECT_EQ(contents(file), "saved again");
+    EXPECT_TRUE(trashEmpty());
+    EXPECT_TRUE(fs::is_empty(data / "Trash" / "info")) << "no info file is left";
+
+    // Saved once more before it could go back: it stays in the Trash, with a
+    // receipt that says it is not the reviewed item, and comes back by it.
+    request = prepareFile();
+    const auto receipt = DiskTrashExecutor::moveToTrash(
+        request, {.beforeRename = saveAs("second save"), .afterRename = saveAs("third save")});
+    EXPECT_TRUE(receipt.changedAfterReview);
+    EXPECT_EQ(receipt.bytes, 0U) << "the scan never measured it";
+    EXPECT_EQ(contents(receipt.trashedPath), "second save");
+    EXPECT_EQ(receipt.trashedIdentity, DiskItemIdentity::capture(receipt.trashedPath));
+    EXPECT_EQ(contents(file), "third save");
+    EXPECT_TRUE(fs::exists(receipt.infoPath));
+    fs::remove(file);
+    DiskTrashExecutor::restore(receipt);
+    EXPECT_EQ(contents(file), "second save");
+    EXPECT_TRUE(trashEmpty());
+
+    // Gone before the rename, after the info file was written: the info file goes too.
+    request = prepareFile();
+    const auto removeFile = [&] { fs::remove(file); };
+    expectRefused(Kind::unavailable, [&] { DiskTrashExecutor::moveToTrash(request, {.beforeRename = removeFile}); },
+                  "No such file or directory");
+    EXPECT_TRUE(fs::is_empty(data / "Trash" / "info"));
+}
+
+// The item is renamed out of the folder it was checked in: a parent folder
+// swapped for a link to another holding an item of the same name is never
+// reached, and the reviewed item is the one that moves.
+TEST_F(TrashTest, AParentFolderSwappedForALinkIsNotReached)
+{
+    const auto folder = work / "downloads";
+    const auto decoys = root.path() / "decoys";
+    write(folder / "setup.bin", "reviewed");
+    write(decoys / "setup.bin", "decoy");
+    const auto request = DiskTrashExecutor::prepare(candidate(folder / "setup.bin"));
+    const auto swap = [&] {
+        fs::rename(folder, work / "downloads.old");
+        fs::create_directory_symlink(decoys, folder);
+    };
+    const auto receipt = DiskTrashExecutor::moveToTrash(request, {.beforeRename = swap});
+    EXPECT_FALSE(receipt.changedAfterReview);
+    EXPECT_TRUE(receipt.trashedIdentity.sameItemAs(request.identity));
+    EXPECT_EQ(contents(receipt.trashedPath), "reviewed");
+    EXPECT_EQ(contents(decoys / "setup.bin"), "decoy");
+    EXPECT_FALSE(fs::exists(work / "downloads.old" / "setup.bin"));
 }
 
 TEST_F(TrashTest, RefusalsTouchNothing)
@@ -185,6 +251,47 @@ TEST_F(TrashTest, RestoreNeverReplacesAndChecksTheTrashCopy)
     expectRefused(Kind::identityChanged, [&] { DiskTrashExecutor::restore(receipt); });
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(fs::exists(receipt.trashedPath));
+}
+
+// The original folder swapped for a link to another between the check and
+// the rename, or right after it: the restore is refused, nothing lands in
+// the link's target, and the item waits in the Trash for the folder's return.
+TEST_F(TrashTest, ARestoreThroughAFolderSwappedForALinkIsRefused)
+{
+    const auto folder = work / "shared";
+    const auto moved = work / "shared.old";
+    const auto target = root.path() / "target";
+    fs::create_directories(target);
+    const auto linkInPlace = [&] {
+        fs::rename(folder, moved);
+        fs::create_directory_symlink(target, folder);
+    };
+    const auto deletedAndLinked = [&] {
+        fs::remove_all(folder);
+        fs::create_directory_symlink(target, folder);
+    };
+    const std::vector<std::pair<DiskTrashHooks, Kind>> swaps{
+        {{.beforeRename = linkInPlace}, Kind::symbolicLink},
+        {{.afterRename = linkInPlace}, Kind::symbolicLink},
+        {{.beforeRename = deletedAndLinked}, Kind::unavailable},
+    };
+    for (const auto& [hooks, kind] : swaps) {
+        write(folder / "plan.txt", "plan");
+        const auto receipt = trashed(folder / "plan.txt");
+        expectRefused(kind, [&] { DiskTrashExecutor::restore(receipt, hooks); });
+        EXPECT_TRUE(fs::is_empty(target)) << "nothing in the link's target";
+        EXPECT_FALSE(fs::exists(moved / "plan.txt")) << "nor in the folder that moved away";
+        EXPECT_EQ(DiskItemIdentity::capture(receipt.trashedPath), receipt.trashedIdentity);
+        EXPECT_TRUE(fs::exists(receipt.infoPath));
+
+        fs::remove(folder);
+        if (fs::exists(moved)) fs::rename(moved, folder);
+        fs::create_directories(folder);
+        DiskTrashExecutor::restore(receipt);
+        EXPECT_EQ(contents(folder / "plan.txt"), "plan");
+        EXPECT_FALSE(fs::exists(receipt.infoPath));
+    }
+    EXPECT_TRUE(trashEmpty());
 }
 
 // Every item gets a name of its own, short enough for its info file, whatever
@@ -289,7 +396,8 @@ TEST_F(TrashTest, OtherFileSystemUsesItsTopFolderTrash)
     const testing::TempDir other("/dev/shm");
     const auto item = other.path() / "a b%.txt";
     write(item, "elsewhere");
-    const auto placement = FreedesktopTrash::moveToTrash(item.string(), false);
+    const auto folder = FreedesktopTrash::Folder::open(other.path().string());
+    const auto placement = FreedesktopTrash::moveToTrash(folder, item.filename().string());
     EXPECT_EQ(fs::path(placement.trashedPath).parent_path(), trash / "files");
     const auto relative = item.string().substr(std::string("/dev/shm/").size());
     EXPECT_NE(contents(placement.infoPath).find("Path=" + FreedesktopTrash::percentEncoded(relative) + "\n"),
@@ -297,12 +405,40 @@ TEST_F(TrashTest, OtherFileSystemUsesItsTopFolderTrash)
     EXPECT_EQ(FreedesktopTrash::percentEncoded("a b%.txt"), "a%20b%25.txt");
     EXPECT_TRUE(trashEmpty()) << "the home trash is not used";
 
-    FreedesktopTrash::moveBack(placement.trashedPath, item.string(), false);
-    FreedesktopTrash::removeInfo(placement.trashedPath, item.string());
+    EXPECT_EQ(FreedesktopTrash::putBack(placement, folder, item.filename().string()), 0);
     EXPECT_EQ(contents(item), "elsewhere");
     EXPECT_FALSE(fs::exists(placement.infoPath));
     std::error_code ignored;
     if (!trashExisted) fs::remove_all(trash, ignored);
+}
+
+// Folders are reached from "/" with no link on the way, the folder's own
+// place included, whether the kernel resolves the path or we go step by step.
+TEST_F(TrashTest, FoldersAreOpenedWithoutFollowingLinks)
+{
+    write(work / "a" / "file", "x");
+    fs::create_directory_symlink(work / "a", work / "link");
+    const std::vector<std::pair<fs::path, int>> refused{{work / "link", ELOOP},
+                                                        {work / "link" / "b", ELOOP},
+                                                        {work / "a" / "file", ENOTDIR},
+                                                        {work / "missing", ENOENT}};
+    using Open = FreedesktopTrash::Folder (*)(const std::string&);
+    for (const Open open : {&FreedesktopTrash::Folder::open, &FreedesktopTrash::Folder::openStepByStep}) {
+        const auto folder = open((work / "a").string());
+        struct stat expected {};
+        ASSERT_EQ(::stat((work / "a").c_str(), &expected), 0);
+        ASSERT_TRUE(folder.stat());
+        EXPECT_EQ(folder.stat()->st_ino, expected.st_ino);
+        EXPECT_TRUE(folder.stat("file"));
+        for (const auto& [path, error] : refused) {
+            try {
+                open(path.string());
+                ADD_FAILURE() << path << " opened";
+            } catch (const FreedesktopTrash::Error& failure) {
+                EXPECT_EQ(failure.code(), error) << path;
+            }
+        }
+    }
 }
 
 }  // namespace
