@@ -27,6 +27,8 @@ std::string_view describe(DiskTrashError::Kind kind)
         return "The item changed after it was reviewed. Scan it again before acting.";
     case DiskTrashError::Kind::destinationExists:
         return "The original location is no longer empty, so Corvalent cannot restore this item safely.";
+    case DiskTrashError::Kind::duplicateSetChanged:
+        return "The duplicate set changed after it was verified. Verify it again before acting.";
     }
     return "";
 }
@@ -80,6 +82,20 @@ bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& 
 {
     return DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners)
                .safety == DiskCleanupSafety::protected_;
+}
+
+// Each recorded item is still there, unchanged: the same object at the
+// same path, of the same size, time, mode and owner.
+void checkRecorded(const std::vector<DiskRecordedIdentity>& recorded)
+{
+    for (const auto& [identity, refusal] : recorded) {
+        std::optional<DiskItemIdentity> now;
+        try {
+            now = DiskItemIdentity::capture(identity.path);
+        } catch (const DiskTrashError&) {
+        }
+        if (!now || !now->sameItemAs(identity)) refuse(refusal);
+    }
 }
 
 std::string newUUID()
@@ -152,6 +168,7 @@ void validate(const DiskTrashRequest& request)
     if (now != request.identity) refuse(DiskTrashError::Kind::identityChanged);
     if (now.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
     if (protectedNow(now, request.candidate)) refuse(DiskTrashError::Kind::protectedPath);
+    checkRecorded(request.recorded);
 }
 
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request)
