@@ -200,6 +200,14 @@ private:
     QString verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const;
     // After a move or a restore: whether the message changed to count the copies left.
     bool recountVerifiedFiles();
+    // The verified group that `path` is one of the copies left of, with that set's copies left.
+    struct VerifiedCopy {
+        std::string groupID;
+        DiskVerifiedDuplicateSet set;
+    };
+    std::optional<VerifiedCopy> verifiedCopy(const std::string& path) const;
+    // Back to unverified: the group that `path` is a verified copy of. Whether there was one.
+    bool forgetVerifiedGroupOf(const std::string& path);
     // The end of a move or restore: its message, and for a success the reload.
     // `success` names the areas a success changed besides the Trash's; none for a failure.
     void endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success = std::nullopt);

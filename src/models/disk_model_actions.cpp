@@ -78,6 +78,30 @@ bool DiskModel::recountVerifiedFiles()
     return true;
 }
 
+std::optional<DiskModel::VerifiedCopy> DiskModel::verifiedCopy(const std::string& path) const
+{
+    const auto wanted = Paths::standardized(path);
+    for (const auto& [id, sets] : verifiedDuplicateSets_)
+        for (const auto& set : sets) {
+            auto left = duplicateCopiesLeft(set);
+            for (const auto& file : left.files)
+                if (Paths::standardized(file.path) == wanted) return VerifiedCopy{id, std::move(left)};
+        }
+    return std::nullopt;
+}
+
+bool DiskModel::forgetVerifiedGroupOf(const std::string& path)
+{
+    const auto copy = verifiedCopy(path);
+    if (!copy) return false;
+    verifiedDuplicateSets_.erase(copy->groupID);
+    if (countedDuplicateGroupID_ == copy->groupID) {
+        duplicateMessage_.reset();
+        countedDuplicateGroupID_.reset();
+    }
+    return true;
+}
+
 void DiskModel::endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success)
 {
     if (!success) {
@@ -102,8 +126,27 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
                              std::function<void(std::optional<DiskTrashRequest>)> ready)
 {
     const auto token = ++trashPreparationID_;
+    // A copy of a verified set moves only while every copy the set still
+    // counts is as verification found it: else the bytes it holds may be
+    // nowhere else. A copy this program moved is no longer counted.
+    std::vector<DiskRecordedIdentity> recorded;
+    if (const auto copy = verifiedCopy(candidate.path)) {
+        const auto& set = copy->set;
+        const bool paired = set.identities.size() == set.files.size();
+        for (std::size_t i = 0; i < set.files.size(); ++i)
+            // Without identities nothing was recorded, and nothing matches.
+            recorded.push_back({paired ? set.identities[i] : DiskItemIdentity{.path = set.files[i].path},
+                                DiskTrashError::Kind::duplicateSetChanged});
+    }
     BackgroundTask::start(
-        this, [candidate](std::stop_token) { return attempt([&] { return DiskTrashExecutor::prepare(candidate); }); },
+        this,
+        [candidate, recorded = std::move(recorded)](std::stop_token) {
+            return attempt([&] {
+                auto request = DiskTrashExecutor::prepare(candidate);
+                request.recorded = recorded;
+                return request;
+            });
+        },
         [this, token, ready = std::move(ready)](Outcome<DiskTrashRequest> prepared) {
             if (token != trashPreparationID_) return;
             if (auto* refused = std::get_if<QString>(&prepared)) {
@@ -136,7 +179,14 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
             });
         },
         [this, request, done = std::move(done)](Outcome<Moved> outcome) mutable {
-            if (auto* failure = std::get_if<QString>(&outcome)) return endCleanup(*failure, std::move(done));
+            if (auto* failure = std::get_if<QString>(&outcome)) {
+                // Verify is offered again for a set that no longer holds.
+                const auto setChanged =
+                    QString::fromUtf8(DiskTrashError(DiskTrashError::Kind::duplicateSetChanged).what());
+                if (*failure == setChanged && forgetVerifiedGroupOf(request.candidate.path))
+                    publish({.duplicates = true});
+                return endCleanup(*failure, std::move(done));
+            }
             auto [receipt, storage] = std::get<Moved>(std::move(outcome));
             recentTrash_.insert(recentTrash_.begin(), receipt);
             if (recentTrash_.size() > receiptLimit) recentTrash_.resize(receiptLimit);
@@ -194,14 +244,16 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
 
 void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
 {
-    if (verifyingDuplicateGroupID_) return;
+    // The copies left are compared; a copy moved since the scan is no longer there.
+    auto left = duplicateCopiesLeft(group);
+    if (verifyingDuplicateGroupID_ || left.files.size() < 2) return;
     duplicateMessage_.reset();
     countedDuplicateGroupID_.reset();
     verifyingDuplicateGroupID_ = group.id;
     publish({.duplicates = true});
     duplicateTask_ = BackgroundTask::start(
         this,
-        [group](std::stop_token stop) {
+        [group = std::move(left)](std::stop_token stop) {
             return attempt([&] { return DiskDuplicateVerifier::verify(group, std::move(stop)); });
         },
         [this, id = group.id](Outcome<std::vector<DiskVerifiedDuplicateSet>> outcome) {

@@ -281,6 +281,34 @@ TEST(DiskModelMoves, ACopyMovedAndCopiedBackIsInTheNextVerifiedSet)
     EXPECT_EQ(verifiedCopies(), expected);
 }
 
+// Verify compares the copies left; a verified set whose kept copy changed
+// outside the program moves no copy and is unverified again.
+TEST(DiskModelMoves, VerifyComparesTheCopiesLeftAndAChangedSetMovesNothing)
+{
+    Moves moves;
+    auto& model = moves.model;
+    const auto films = moves.temp.home / "films";
+    const std::vector copies{films / "a.mkv", films / "b.mkv", films / "c.mkv"};
+    for (const auto& copy : copies) writeFile(copy, 10 * megabyte);
+    ASSERT_TRUE(moves.rescanned());
+    const auto group = model.result()->potentialDuplicateGroups.at(0);
+    ASSERT_TRUE(moves.moved(copies[2]));
+    model.verifyDuplicates(group);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    EXPECT_EQ(model.duplicateMessage(), "Verified 2 identical files.");
+
+    std::ofstream(copies[0], std::ios::app) << "edited";
+    EXPECT_FALSE(moves.moved(copies[1]));
+    EXPECT_EQ(model.cleanupMessage(),
+              "The duplicate set changed after it was verified. Verify it again before acting.");
+    EXPECT_TRUE(fs::exists(copies[0]) && fs::exists(copies[1]));
+    EXPECT_FALSE(model.verifiedDuplicateSets().contains(group.id) || model.duplicateMessage());
+
+    ASSERT_TRUE(moves.moved(copies[1]));
+    model.verifyDuplicates(group);
+    EXPECT_FALSE(model.verifyingDuplicateGroupID()) << "one copy left: nothing to compare";
+}
+
 // With the home reached through a link, as where /home is a link to
 // /var/home, the Trash's copy is neither kept nor offered: the copy outside
 // the Trash stays.

@@ -28,6 +28,8 @@ std::string_view describe(DiskTrashError::Kind kind)
         return "The item changed after it was reviewed. Scan it again before acting.";
     case DiskTrashError::Kind::destinationExists:
         return "The original location is no longer empty, so Corvalent cannot restore this item safely.";
+    case DiskTrashError::Kind::duplicateSetChanged:
+        return "The duplicate set changed after it was verified. Verify it again before acting.";
     }
     return "";
 }
@@ -124,6 +126,20 @@ FreedesktopTrash::Folder originalFolder(const std::string& path)
     }
 }
 
+// Each recorded item is still there, unchanged: the same object at the
+// same path, of the same size, time, mode and owner.
+void checkRecorded(const std::vector<DiskRecordedIdentity>& recorded)
+{
+    for (const auto& [identity, refusal] : recorded) {
+        std::optional<DiskItemIdentity> now;
+        try {
+            now = DiskItemIdentity::capture(identity.path);
+        } catch (const DiskTrashError&) {
+        }
+        if (!now || !now->sameItemAs(identity)) refuse(refusal);
+    }
+}
+
 std::string newUUID()
 {
     std::random_device random;
@@ -194,6 +210,7 @@ void validate(const DiskTrashRequest& request)
     if (now != request.identity) refuse(DiskTrashError::Kind::identityChanged);
     if (now.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
     if (protectedNow(now, request.candidate)) refuse(DiskTrashError::Kind::protectedPath);
+    checkRecorded(request.recorded);
 }
 
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request)

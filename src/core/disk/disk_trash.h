@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/disk/disk_insights.h"
 
@@ -50,6 +51,7 @@ public:
         unsupportedItem,
         identityChanged,
         destinationExists,
+        duplicateSetChanged,
     };
 
     explicit DiskTrashError(Kind kind);
@@ -66,10 +68,21 @@ private:
     Kind kind_;
 };
 
+// What was recorded of an item before the review (the item itself, or
+// another that its move relies on) and must still hold at the move; a
+// difference, or the item gone, refuses the move with `refusal`.
+struct DiskRecordedIdentity {
+    DiskItemIdentity identity;
+    DiskTrashError::Kind refusal = DiskTrashError::Kind::identityChanged;
+    bool operator==(const DiskRecordedIdentity&) const = default;
+};
+
 // A re-checked candidate with the identity the user reviewed.
 struct DiskTrashRequest {
     DiskCleanupCandidate candidate;
     DiskItemIdentity identity;
+    // Checked together with the item, immediately before it moves.
+    std::vector<DiskRecordedIdentity> recorded = {};
     bool operator==(const DiskTrashRequest&) const = default;
 };
 

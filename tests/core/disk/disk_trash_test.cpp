@@ -204,6 +204,43 @@ TEST_F(TrashTest, AParentFolderSwappedForALinkIsNotReached)
     EXPECT_FALSE(fs::exists(work / "downloads.old" / "setup.bin"));
 }
 
+// A copy of a verified duplicate set moves only while every copy, itself
+// included, is as verification recorded it.
+TEST_F(TrashTest, ACopyMovesOnlyWhileItsSetIsAsRecorded)
+{
+    const auto kept = work / "Desktop/X.bin", offered = work / "Documents/X.bin", away = work / "X.bin";
+    const std::vector<std::pair<std::string, std::function<void()>>> changes{
+        {"kept deleted", [&] { fs::remove(kept); }},
+        {"kept moved away", [&] { fs::rename(kept, away); }},
+        {"kept edited", [&] { std::ofstream(kept, std::ios::app) << "new"; }},
+        {"offered replaced, same size and time",
+         [&] {
+             write(away, "other bytes");
+             fs::last_write_time(away, fs::last_write_time(offered));
+             fs::rename(away, offered);
+         }},
+        {"unchanged", [] {}}};
+    for (const auto& [change, apply] : changes) {
+        write(kept, "same bytes!");
+        write(offered, "same bytes!");
+        std::vector<DiskRecordedIdentity> recorded;
+        for (const auto& copy : {kept, offered})
+            recorded.push_back({DiskItemIdentity::capture(copy.string()), Kind::duplicateSetChanged});
+        apply();
+        auto request = DiskTrashExecutor::prepare(candidate(offered));  // reviewed after the change
+        request.recorded = recorded;
+        if (change == "unchanged") {
+            EXPECT_FALSE(fs::exists(DiskTrashExecutor::moveToTrash(request).originalPath));
+            continue;
+        }
+        expectRefused(
+            Kind::duplicateSetChanged, [&] { DiskTrashExecutor::moveToTrash(request); },
+            "The duplicate set changed after it was verified. Verify it again before acting.");
+        EXPECT_TRUE(fs::exists(offered) && trashEmpty()) << change;
+        fs::remove(away);
+    }
+}
+
 TEST_F(TrashTest, RefusalsTouchNothing)
 {
     const auto target = work / "target.txt";

@@ -55,8 +55,8 @@ QString checking()
 bool retryMayHelp(const QString& refusal)
 {
     using Kind = DiskTrashError::Kind;
-    for (const auto kind :
-         {Kind::protectedPath, Kind::symbolicLink, Kind::wrongOwner, Kind::unsupportedItem, Kind::identityChanged})
+    for (const auto kind : {Kind::protectedPath, Kind::symbolicLink, Kind::wrongOwner, Kind::unsupportedItem,
+                            Kind::identityChanged, Kind::duplicateSetChanged})
         if (refusal == QString::fromUtf8(DiskTrashError(kind).what())) return false;
     return true;
 }

@@ -33,7 +33,8 @@ QString moveToTrash();
 QString checking();
 // Whether pressing "Move to Trash" again could end otherwise: not after a
 // refusal that describes the item itself (protected, a link, another owner,
-// not a file or folder, changed since review).
+// not a file or folder, changed since review, a duplicate set changed since
+// it was verified).
 bool retryMayHelp(const QString& refusal);
 
 }  // namespace CleanupConfirmationTexts

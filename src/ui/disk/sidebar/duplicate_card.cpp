@@ -264,6 +264,8 @@ FocusHandOn DuplicateGroupBlock::sync()
     const auto* sets = found == verified.end() ? nullptr : &found->second;
     const auto& verifying = model_.verifyingDuplicateGroupID();
     const auto action = verifying == group_.id ? Action::stop : sets != nullptr ? Action::verified : Action::verify;
+    // With fewer than two copies left there is nothing to compare.
+    const bool verifiable = left.files.size() >= 2;
     auto wanted = builtFrom(sets);
     const bool rebuilds = built_ != wanted;
 
@@ -278,11 +280,14 @@ FocusHandOn DuplicateGroupBlock::sync()
                     held.push_back(button);
                     copies.emplace_back(row.path, button == row.review);
                 }
-    FocusHandOn focus(held, [&](QWidget* control) { return control == held.front() ? action != action_ : rebuilds; });
+    FocusHandOn focus(held, [&](QWidget* control) {
+        return control == held.front() ? action != action_ || (action == Action::verify && !verifiable) : rebuilds;
+    });
 
     // One verification at a time: the others wait for it.
     verify_->setEnabled(!verifying.has_value());
     showAction(action);
+    verify_->setVisible(action == Action::verify && verifiable);
     if (rebuilds) rebuildSets(sets, std::move(wanted));
     if (!focus.from()) return focus;
     if (*focus.from() == 0) {
@@ -307,7 +312,8 @@ FocusHandOn DuplicateGroupBlock::sync()
             next = actionOf(*found->second);
             break;
         }
-    focus.handTo({same, next});
+    // A set that went back to unverified leaves its group's Verify.
+    focus.handTo({same, next, control(action_)});
     return focus;
 }
 

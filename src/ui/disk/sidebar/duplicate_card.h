@@ -88,7 +88,8 @@ public:
     bool contentsDiffer() const;
     const std::vector<VerifiedDuplicateSetBlock*>& sets() const { return sets_; }
 
-    // Follows the model: the figures count the copies left; rebuilds the
+    // Follows the model: the figures count the copies left, and Verify is
+    // offered only while two or more are left; rebuilds the
     // verified sets only when they, or which of their files are in the Trash
     // or may move, changed. The focus of a
     // control or copy that goes is handed on: Verify and Stop to each other,
