@@ -49,6 +49,7 @@ public:
         unsupportedItem,
         identityChanged,
         destinationExists,
+        mountedInside,
     };
 
     explicit DiskTrashError(Kind kind);
