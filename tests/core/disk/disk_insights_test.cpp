@@ -334,8 +334,6 @@ TEST(DiskInsightsClassify, AHomeBelowVarIsJudgedAsAHome)
         };
         EXPECT_EQ(at("Downloads/big.iso"), std::pair(C::downloads, S::review)) << spelling;
         EXPECT_EQ(at("notes/big.bin"), std::pair(C::personal, S::review)) << spelling;
-        EXPECT_EQ(at(".cache/tool/blob"), std::pair(C::cache, S::safe)) << spelling;
-        EXPECT_EQ(at("Downloads"), std::pair(C::system, S::protected_)) << spelling;
         EXPECT_EQ(at(".ssh/id_ed25519"), std::pair(C::system, S::protected_)) << spelling;
         EXPECT_EQ(DiskInsights::classify(spelling.string(), 7, true, {}, home).safety, S::protected_) << spelling;
     }
