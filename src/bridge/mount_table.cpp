@@ -23,6 +23,21 @@ std::vector<std::string_view> fields(std::string_view line)
     return parts;
 }
 
+const MountEntry* withId(const std::vector<MountEntry>& table, std::uint64_t id)
+{
+    const auto found = std::find_if(table.begin(), table.end(), [id](const MountEntry& m) { return m.id == id; });
+    return found == table.end() ? nullptr : &*found;
+}
+
+// Where `path`, at or below the mount's mount point, lies on its file system.
+std::string onFileSystem(const MountEntry& mount, std::string_view path)
+{
+    auto rest = mount.mountPoint == "/" ? path : path.substr(mount.mountPoint.size());
+    if (rest == "/") rest = {};
+    if (mount.root == "/") return rest.empty() ? std::string("/") : std::string(rest);
+    return mount.root + std::string(rest);
+}
+
 }  // namespace
 
 std::optional<std::string> readMountInfo(int file)
@@ -81,6 +96,10 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
             std::distance(parts.begin(), separator) < 6)
             continue;
         MountEntry entry;
+        const auto number = [](std::string_view field, std::uint64_t& value) {
+            return std::from_chars(field.data(), field.data() + field.size(), value).ec == std::errc{};
+        };
+        if (!number(parts[0], entry.id) || !number(parts[1], entry.parent)) continue;
         const auto device = parts[2];
         const auto colon = device.find(':');
         if (colon == std::string_view::npos) continue;
@@ -104,6 +123,22 @@ const MountEntry* mountHolding(const std::vector<MountEntry>& table, std::string
             (holding == nullptr || entry.mountPoint.size() >= holding->mountPoint.size()))
             holding = &entry;
     return holding;
+}
+
+bool holdsMountPoint(const std::vector<MountEntry>& table, std::string_view path, std::uint64_t mountId)
+{
+    const auto* holding = mountId != 0 ? withId(table, mountId) : nullptr;
+    if (holding == nullptr || !isAtOrBelow(path, holding->mountPoint)) holding = mountHolding(table, path);
+    const auto folder = holding != nullptr ? onFileSystem(*holding, path) : std::string();
+    for (const auto& mount : table) {
+        if (isAtOrBelow(mount.mountPoint, path)) return true;
+        const auto* parent = withId(table, mount.parent);
+        if (holding == nullptr || parent == nullptr || parent == &mount || parent->major != holding->major ||
+            parent->minor != holding->minor || !isAtOrBelow(mount.mountPoint, parent->mountPoint))
+            continue;
+        if (isAtOrBelow(onFileSystem(*parent, mount.mountPoint), folder)) return true;
+    }
+    return false;
 }
 
 bool isAtOrBelow(std::string_view path, std::string_view folder)

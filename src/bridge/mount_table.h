@@ -19,6 +19,8 @@ struct MountEntry {
     std::string mountPoint;  // unescaped
     std::string fileSystem;
     std::string source;      // unescaped
+    std::uint64_t id = 0;      // the mount's id
+    std::uint64_t parent = 0;  // the id of the mount it sits on
 
     bool operator==(const MountEntry&) const = default;
 };
@@ -37,6 +39,13 @@ std::string pathOfOpen(int descriptor);
 // the one with the longest mount point at or above it, the later of two on
 // one point (it hides the earlier). Null when none does.
 const MountEntry* mountHolding(const std::vector<MountEntry>& table, std::string_view path);
+
+// A mount point lies at or below the folder `path` (absolute, the table's
+// spelling) that mount `mountId` holds (0 when unknown: the one mountHolding
+// names). Two ways: the table lists a mount there, or a mount sits on the
+// same file system at or below that folder, reached through another mount
+// of it (a bind mount elsewhere): renaming the folder carries it along.
+bool holdsMountPoint(const std::vector<MountEntry>& table, std::string_view path, std::uint64_t mountId);
 
 // `path` equals `folder` or lies inside it; both absolute, without a
 // trailing slash ("/" itself aside).

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "bridge/process_bridge.h"
 
@@ -90,6 +91,9 @@ std::string resolved(std::string_view path)
 Home::Home(std::string_view named)
     : named_(standardized(named)), real_(resolved(named_)), trash_(homeTrash(named_)), realTrash_(resolved(trash_))
 {
+    struct stat info {};
+    if (::lstat(realTrash_.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        trashInode_.emplace(static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino));
 }
 
 Home Home::current()
@@ -114,6 +118,11 @@ bool Home::holdsInTrash(std::string_view path) const
 bool Home::isAtOrBelow(std::string_view folder) const
 {
     return Paths::isAtOrBelow(named_, folder) || Paths::isAtOrBelow(real_, folder);
+}
+
+bool Home::isTrash(std::uint64_t device, std::uint64_t inode) const
+{
+    return trashInode_ == std::pair(device, inode);
 }
 
 bool isInTrash(std::string_view path, const Home& home)

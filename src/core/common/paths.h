@@ -3,9 +3,11 @@
 // Path text shared by the disk engines: the home folder, standardising,
 // containment, lower-casing for rules, and where the Trash folders are.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <sys/types.h>
 
 #include "bridge/mount_table.h"
@@ -48,7 +50,10 @@ std::string resolved(std::string_view path);
 // environment names them ($HOME, $XDG_DATA_HOME) and where they really are,
 // links resolved. A scan's paths are real ones while the environment may
 // reach the home through a link (/home a link to /var/home): a path is
-// compared with both. Links are resolved once, when the value is made.
+// compared with both. Links are resolved once, when the value is made, and
+// the Trash folder, whose place that has just looked at, is looked at once
+// more for its device and inode: a third spelling, through a bind mount of
+// the home, names the same folder.
 class Home {
 public:
     // The home folder `named`, its Trash as homeTrash(named) names it.
@@ -67,12 +72,16 @@ public:
     bool holdsInTrash(std::string_view path) const;
     // The home folder is `folder` (standardized) or lies inside it, in either spelling.
     bool isAtOrBelow(std::string_view folder) const;
+    // The folder with this device and inode is the home Trash, in any
+    // spelling; false when there was no Trash when the value was made.
+    bool isTrash(std::uint64_t device, std::uint64_t inode) const;
 
 private:
     std::string named_;
     std::string real_;
     std::string trash_;
     std::string realTrash_;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> trashInode_;
 };
 
 // `path` (standardized) is a Trash folder or lies inside one: the home Trash

@@ -50,9 +50,12 @@ bool protectedPath(std::string_view path, const Paths::Home& home)
 {
     for (const auto exact : protectedExactly)
         if (path == exact) return true;
-    for (const auto prefix : protectedBelow)
-        if (path.starts_with(prefix)) return true;
+    // A home may lie below /var (/home a link to /var/home): what is in it is
+    // judged as in any home, and the rest of /var stays protected.
     const auto inHome = home.within(path);
+    const bool judgedAsHome = inHome && home.named() != "/var" && home.real() != "/var";
+    for (const auto prefix : protectedBelow)
+        if (path.starts_with(prefix) && !(prefix == "/var/" && judgedAsHome)) return true;
     if (inHome) {
         for (const auto suffix : homeProtectedExactly)
             if (*inHome == suffix) return true;

@@ -2,12 +2,16 @@
 
 #include <array>
 #include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
 
+#include "bridge/file_descriptor.h"
+#include "bridge/mount_table.h"
 #include "core/disk/freedesktop_trash.h"
 #include "core/common/paths.h"
 #include "core/common/utf8.h"
@@ -30,6 +34,7 @@ std::string_view describe(DiskTrashError::Kind kind)
         return "The original location is no longer empty, so Corvalent cannot restore this item safely.";
     case DiskTrashError::Kind::duplicateSetChanged:
         return "The duplicate set changed after it was verified. Verify it again before acting.";
+    case DiskTrashError::Kind::mountedInside: return "A disk is mounted inside this folder. Corvalent does not move it.";
     }
     return "";
 }
@@ -74,6 +79,41 @@ void validatePathComponents(const std::string& path)
         }
         at = end + 1;
     }
+}
+
+// What the path's text does not tell: the home Trash reached through another
+// spelling (a bind mount of the home), and a disk mounted at or inside a
+// folder, which a rename would carry into the Trash, where emptying it
+// deletes the disk's files. The item is reached one component at a time,
+// links not followed; its mounts are found in the mount table, in the
+// kernel's spelling of the folder, and never looked at.
+void refuseWhatTheTextHides(const DiskItemIdentity& identity)
+{
+    const auto home = Paths::Home::current();
+    FileDescriptor at(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat info {};
+    if (!at.valid() || ::fstat(at.get(), &info) != 0) failWithErrno(errno);
+    for (const auto& name : std::filesystem::path(identity.path).relative_path()) {
+        FileDescriptor next(::openat(at.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid() || ::fstat(next.get(), &info) != 0) failWithErrno(errno);
+        if (S_ISLNK(info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
+        if (home.isTrash(info.st_dev, info.st_ino)) refuse(DiskTrashError::Kind::protectedPath);
+        at = std::move(next);
+    }
+    if (info.st_dev != identity.device || info.st_ino != identity.inode) refuse(DiskTrashError::Kind::identityChanged);
+    if (!S_ISDIR(info.st_mode)) return;
+
+    struct statx about {};
+    const bool knowsMount = ::statx(at.get(), "", AT_EMPTY_PATH, STATX_MNT_ID, &about) == 0 &&
+                            (about.stx_mask & STATX_MNT_ID) != 0;
+    auto spelled = pathOfOpen(at.get());
+    if (!spelled.starts_with('/')) spelled = identity.path;
+    const FileDescriptor table(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    if (!table.valid()) failWithErrno(errno);
+    const auto text = readMountInfo(table.get());
+    if (!text) failWithErrno(errno);
+    if (holdsMountPoint(parseMountInfo(*text), spelled, knowsMount ? about.stx_mnt_id : 0))
+        refuse(DiskTrashError::Kind::mountedInside);
 }
 
 // Moving what a Trash holds would orphan its info file or swallow the Trash.
@@ -201,6 +241,7 @@ DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
     if (identity.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
     auto fresh = DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);
     if (fresh.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
+    refuseWhatTheTextHides(identity);
     return DiskTrashRequest{std::move(fresh), identity};
 }
 
@@ -210,6 +251,7 @@ void validate(const DiskTrashRequest& request)
     if (now != request.identity) refuse(DiskTrashError::Kind::identityChanged);
     if (now.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
     if (protectedNow(now, request.candidate)) refuse(DiskTrashError::Kind::protectedPath);
+    refuseWhatTheTextHides(now);
     checkRecorded(request.recorded);
 }
 

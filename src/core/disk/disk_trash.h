@@ -52,6 +52,7 @@ public:
         identityChanged,
         destinationExists,
         duplicateSetChanged,
+        mountedInside,
     };
 
     explicit DiskTrashError(Kind kind);

@@ -313,6 +313,34 @@ TEST(DiskInsightsClassify, AHomeReachedThroughALinkIsTheHomeWhereItReallyIs)
     EXPECT_EQ(result.ownerStorage[0].segments.front().kind, DiskOwnerStorageKind::cache);
 }
 
+// A home below /var, reached through a link (/home a link to /var/home): in
+// either spelling, what is in it is judged as in any home; the rest of /var
+// stays protected.
+TEST(DiskInsightsClassify, AHomeBelowVarIsJudgedAsAHome)
+{
+    const testing::TempDir var("/var/tmp");
+    const testing::TempDir elsewhere;
+    const auto real = fs::canonical(var.path()) / "home" / "u";
+    fs::create_directories(real);
+    fs::create_directory_symlink(real.parent_path(), elsewhere.path() / "home");
+    const auto named = elsewhere.path() / "home" / "u";
+    const Paths::Home home(named.string());
+    ASSERT_EQ(home.real(), real.string());
+
+    for (const auto& spelling : {named, real}) {
+        const auto at = [&](const std::string& below) {
+            const auto candidate = DiskInsights::classify((spelling / below).string(), 7, false, {}, home);
+            return std::pair(candidate.category, candidate.safety);
+        };
+        EXPECT_EQ(at("Downloads/big.iso"), std::pair(C::downloads, S::review)) << spelling;
+        EXPECT_EQ(at("notes/big.bin"), std::pair(C::personal, S::review)) << spelling;
+        EXPECT_EQ(at(".ssh/id_ed25519"), std::pair(C::system, S::protected_)) << spelling;
+        EXPECT_EQ(DiskInsights::classify(spelling.string(), 7, true, {}, home).safety, S::protected_) << spelling;
+    }
+    for (const auto& other : {real.parent_path() / "v/Downloads/big.iso", var.path() / "big.iso", real.parent_path()})
+        EXPECT_EQ(DiskInsights::classify(other.string(), 7, false, {}, home).safety, S::protected_) << other;
+}
+
 TEST(DiskInsightsPlan, RescuePlanAndReconciliation)
 {
     const auto plan = DiskInsights::rescuePlan(DiskCapacity::make("v", 1'000'000'000'000, 50'000'000'000), {});

@@ -15,6 +15,7 @@
 #include "core/disk/disk_trash.h"
 #include "core/disk/freedesktop_trash.h"
 #include "core/common/utf8.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -34,6 +35,12 @@ void write(const fs::path& file, const std::string& text)
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << text;
 }
+
+// Detaches a mount the test made when it goes.
+struct Unmount {
+    fs::path path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+};
 
 // A temp home and data folder, so that the Trash is a real one of the test's own.
 class TrashTest : public ::testing::Test {
@@ -383,6 +390,16 @@ TEST_F(TrashTest, NothingInsideTheTrashIsOfferedOrMoved)
     EXPECT_EQ(candidate(receipt.trashedPath).safety, DiskCleanupSafety::protected_);
     expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(candidate(receipt.trashedPath)); });
     EXPECT_TRUE(fs::exists(receipt.trashedPath) && fs::exists(info));
+
+    // Through a bind mount, a spelling no text names: the Trash is the same folder.
+    const auto bound = root.path() / "bound";
+    fs::create_directory(bound);
+    if (::getuid() != 0 || ::mount(root.path().c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind here";
+    const Unmount unmount{bound};
+    const auto third = bound / fs::relative(receipt.trashedPath, fs::canonical(root.path()));
+    ASSERT_TRUE(fs::exists(third));
+    expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(candidate(third)); });
 }
 
 TEST_F(TrashTest, RelativeDataHomeIsIgnoredByTheTrashAndTheClassifierAlike)
@@ -397,10 +414,6 @@ TEST_F(TrashTest, RelativeDataHomeIsIgnoredByTheTrashAndTheClassifierAlike)
 TEST_F(TrashTest, MountPointsAreRefusedBeforeAnythingIsMade)
 {
     if (::getuid() != 0) GTEST_SKIP() << "mounting needs root";
-    struct Unmount {
-        fs::path path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    };
     const auto memory = work / "memory";
     const auto bound = work / "bound";  // a folder of the same file system: the same device
     write(work / "source" / "inside", "x");
@@ -412,12 +425,71 @@ TEST_F(TrashTest, MountPointsAreRefusedBeforeAnythingIsMade)
         GTEST_SKIP() << "cannot bind here";
     const Unmount unmountBound{bound};
 
-    for (const auto& mountPoint : {memory, bound})
-        expectRefused(Kind::unavailable, [&] { trashed(mountPoint); }, "Device or resource busy");
+    for (const auto& mountPoint : {memory, bound}) {
+        expectRefused(Kind::mountedInside, [&] { trashed(mountPoint); },
+                      "A disk is mounted inside this folder. Corvalent does not move it.");
+        try {
+            FreedesktopTrash::moveToTrash(mountPoint.string(), true);
+            ADD_FAILURE() << "the Trash layer moved a mount point";
+        } catch (const FreedesktopTrash::Error& error) {
+            EXPECT_EQ(error.code(), EBUSY) << "refused by the Trash layer too";
+        }
+    }
     EXPECT_EQ(contents(bound / "inside"), "x");
     for (const auto& entry : fs::recursive_directory_iterator(root.path()))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".Trash")) << entry.path();
     EXPECT_FALSE(fs::exists(data / "Trash"));
+}
+
+// A rename would carry a disk mounted inside a folder into the Trash, where
+// emptying it deletes the disk's files: the folder is refused when it is
+// prepared and again at the move, from the mount table alone (a share that
+// never answers is never asked), in any spelling of the folder.
+TEST_F(TrashTest, AFolderWithADiskMountedInsideStaysWhereItIs)
+{
+    if (::getuid() != 0) GTEST_SKIP() << "mounting needs root";
+    // A bind mount that appears after the sheet was prepared.
+    const auto project = work / "project";
+    write(project / "notes.txt", "kept");
+    write(work / "disk" / "disk-file", "the other disk");
+    const auto mountPoint = project / "build" / "disk";
+    fs::create_directories(mountPoint);
+    const auto request = DiskTrashExecutor::prepare(candidate(project));
+    if (::mount((work / "disk").c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind here";
+    const Unmount unmountBind{mountPoint};
+    expectRefused(Kind::mountedInside, [&] { DiskTrashExecutor::moveToTrash(request); },
+                  "A disk is mounted inside this folder. Corvalent does not move it.");
+    expectRefused(Kind::mountedInside, [&] { DiskTrashExecutor::prepare(candidate(project)); });
+    EXPECT_EQ(contents(mountPoint / "disk-file"), "the other disk") << "the mount stays where it was";
+    EXPECT_EQ(contents(project / "notes.txt"), "kept");
+    EXPECT_TRUE(trashEmpty());
+
+    // The same folder of a disk reached through a bind mount of it, where the
+    // mount inside does not show: it still sits on that folder.
+    const auto memory = work / "memory";
+    const auto alias = work / "alias";
+    fs::create_directories(memory);
+    fs::create_directories(alias);
+    if (::mount("tmpfs", memory.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount here";
+    const Unmount unmountMemory{memory};
+    ASSERT_EQ(::mount(nullptr, memory.c_str(), nullptr, MS_PRIVATE, nullptr), 0);
+    fs::create_directories(memory / "build" / "usb");
+    ASSERT_EQ(::mount((work / "disk").c_str(), (memory / "build" / "usb").c_str(), nullptr, MS_BIND, nullptr), 0);
+    const Unmount unmountUsb{memory / "build" / "usb"};
+    ASSERT_EQ(::mount(memory.c_str(), alias.c_str(), nullptr, MS_BIND, nullptr), 0);
+    const Unmount unmountAlias{alias};
+    ASSERT_FALSE(fs::exists(alias / "build" / "usb" / "disk-file")) << "shows only in its own spelling";
+    expectRefused(Kind::mountedInside, [&] { DiskTrashExecutor::prepare(candidate(alias / "build")); });
+    EXPECT_TRUE(fs::exists(alias / "build"));
+
+    // A share that does not answer is refused without a call on it.
+    testing::SlowTree tree;
+    tree.slowStat = tree.slowList = {"."};
+    testing::SlowMount share(work / "elsewhere" / "share", tree);
+    if (!share.mounted()) GTEST_SKIP() << share.problem();
+    expectRefused(Kind::mountedInside, [&] { DiskTrashExecutor::prepare(candidate(work / "elsewhere")); });
+    EXPECT_EQ(share.slowCallsBegunBy(::getpid()), 0U) << "the share was looked at";
 }
 
 TEST_F(TrashTest, OtherFileSystemUsesItsTopFolderTrash)

@@ -107,10 +107,22 @@ TEST(DiskVolumes, MountTableParsingAndUserVolumes)
         "31 22 8:6 / /short rw -\n"
         "32 22 8:7 / /last rw - xfs /dev/sdc1 rw");
     ASSERT_EQ(mounts.size(), 8U);
-    EXPECT_EQ(mounts[1], (MountEntry{8, 2, "/", "/home", "ext4", "/dev/sda2"}));
+    EXPECT_EQ(mounts[1], (MountEntry{8, 2, "/", "/home", "ext4", "/dev/sda2", 23, 22}));
     EXPECT_EQ(mounts[4].root, "/srv/data");
     EXPECT_EQ(mounts[5].mountPoint, "/run/media/me/USB Stick");
     EXPECT_EQ(mounts[7].mountPoint, "/last");
+
+    // A disk on /home/srv/data/build/usb sits, on sda2, inside the folder
+    // /mnt/data/build (the same folder through a bind mount) as well.
+    auto table = mounts;
+    table.push_back(parseMountInfo("33 23 8:9 / /home/srv/data/build/usb rw - vfat /dev/sdd1 rw")[0]);
+    const auto holds = [&](std::string_view path, std::uint64_t mount) { return holdsMountPoint(table, path, mount); };
+    EXPECT_TRUE(holds("/home/srv/data/build", 23));
+    EXPECT_TRUE(holds("/home/srv", 0)) << "the mount that holds the folder found by its path";
+    EXPECT_TRUE(holds("/mnt/data/build", 26));
+    EXPECT_TRUE(holds("/run/media/me/USB Stick", 27)) << "a mount point itself";
+    EXPECT_FALSE(holds("/mnt/data/other", 26));
+    EXPECT_FALSE(holds("/home/srv/data/build-2", 23));
 
     std::vector<bool> user;
     for (const auto& mount : mounts) user.push_back(isUserVolumeMount(mount));
