@@ -429,7 +429,8 @@ TEST_F(TrashTest, MountPointsAreRefusedBeforeAnythingIsMade)
         expectRefused(Kind::mountedInside, [&] { trashed(mountPoint); },
                       "A disk is mounted inside this folder. Corvalent does not move it.");
         try {
-            FreedesktopTrash::moveToTrash(mountPoint.string(), true);
+            FreedesktopTrash::moveToTrash(FreedesktopTrash::Folder::open(mountPoint.parent_path().string()),
+                                           mountPoint.filename().string());
             ADD_FAILURE() << "the Trash layer moved a mount point";
         } catch (const FreedesktopTrash::Error& error) {
             EXPECT_EQ(error.code(), EBUSY) << "refused by the Trash layer too";
