@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <dirent.h>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/common/child_process.h"
 #include "core/disk/disk.h"
@@ -75,6 +78,44 @@ int exitStatus(FullDiskAccessStatus status)
 
 namespace FullDiskAccessVerifier {
 
+namespace {
+
+// The name the program is installed under, as a shell starts it.
+constexpr std::string_view installedName = "corvalent";
+
+// The name this program was started by: its argv[0].
+std::string startedAs()
+{
+    std::ifstream file("/proc/self/cmdline", std::ios::binary);
+    std::string name;
+    std::getline(file, name, '\0');
+    return name;
+}
+
+// The first of `names` a shell would start, as a path; empty when none is
+// there. A shell looks, within a bound and on a thread of its own (the
+// caller may be the GUI thread): a folder in PATH may lie on a share that
+// does not answer.
+std::string foundAsAShellFindsIt(const std::vector<std::string>& names)
+{
+    ChildRunRequest request;
+    request.executable = "/bin/sh";
+    request.arguments = {"-c", "for name do command -v -- \"$name\" && exit 0; done; exit 1", "sh"};
+    for (const auto& name : names)
+        if (!name.empty()) request.arguments.push_back(name);
+    request.deadline = std::chrono::seconds(2);
+    const auto run = std::async(std::launch::async, [&request] { return runChild(request); }).get();
+    if (run.exitStatus != 0) return {};
+    auto found = run.output.substr(0, run.output.find('\n'));
+    if (found.empty()) return {};
+    // A name given relative to the working folder, which the program never leaves.
+    std::error_code error;
+    auto absolute = std::filesystem::absolute(found, error).lexically_normal().string();
+    return error ? std::string() : absolute;
+}
+
+}  // namespace
+
 std::string programPath()
 {
     std::error_code error;
@@ -83,7 +124,11 @@ std::string programPath()
     // "(deleted)": a new start takes the file now at that place.
     constexpr std::string_view replaced = " (deleted)";
     if (!error && self.ends_with(replaced)) self.resize(self.size() - replaced.size());
-    return error ? std::string() : self;
+    if (!error && ::access(self.c_str(), X_OK) == 0) return self;
+    // The upgrade removed it (the new version in a folder of its own, the
+    // installed name moved there): the program that the name this one was
+    // started by, else the installed name, starts now.
+    return foundAsAShellFindsIt({startedAs(), std::string(installedName)});
 }
 
 FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit, std::string program)

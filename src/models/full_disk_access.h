@@ -39,9 +39,12 @@ int exitStatus(FullDiskAccessStatus status);
 
 namespace FullDiskAccessVerifier {
 
-// The path of this program's file, links resolved, for a new start of the
-// program as installed (the new file once an upgrade has replaced it);
-// empty when it cannot be read.
+// The program a new start of it as installed runs: this program's file,
+// links resolved, or the new file once an upgrade has replaced it at its
+// place. Where the upgrade removed it, the name the program was started by,
+// else the installed name, found as a shell finds them (a shell asked
+// within a bound). Empty when none of them is there. Blocking for at most
+// about three seconds.
 std::string programPath();
 
 // Runs this program (or `program`) again with "--full-disk-access-check" and

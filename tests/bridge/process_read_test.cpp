@@ -291,31 +291,54 @@ TEST(ProcessSample, ProcessThatIsNotDumpableReadsAsItsOwnUser)
 
 // While no swap is in use the footprint comes from statm; it must be the
 // anonymous resident memory status reports. With swap in use, status.
+// Memory may change under load (the child's last pages, a page reclaimed):
+// each sample is compared with status read just before and just after it,
+// at a moment when those two agree.
 TEST(ProcessSample, FootprintFromStatmIsTheAnonymousResidentMemoryOfStatus)
 {
     const testing::TempDir work;
     ChildProcess child(testing::idleChildProgram(), {"--touch", "64"}, work.path());
     constexpr std::uint64_t mib = 1ULL << 20;
     ASSERT_TRUE(testing::eventually([&] { return statusOf(child.pid()).rssAnonKiB.value_or(0) * 1024 >= 64 * mib; }));
-    const auto status = statusOf(child.pid());
-    const auto anonymous = static_cast<double>(*status.rssAnonKiB * 1024);
     const auto page = static_cast<double>(::sysconf(_SC_PAGESIZE));
 
-    PLProcessInfo first;
-    ASSERT_EQ(pl_read_sample(child.pid(), nullptr, 0, &first), 1);
-    ASSERT_EQ(first.hasMemory, 1);
-    EXPECT_NEAR(static_cast<double>(first.footprint), anonymous, 2 * page);
-    const auto known = knownFrom(first);
-    PLProcessInfo later;
-    ASSERT_EQ(pl_read_sample(child.pid(), &known, 0, &later), 2);
-    EXPECT_NEAR(static_cast<double>(later.footprint), anonymous, 2 * page);
+    // The footprint a sample read, and what status says of the same moment.
+    struct Moment {
+        PLProcessInfo info{};
+        int answer = 0;
+        double anonymous = 0;
+        double swapped = 0;
+    };
+    const auto sampleAtOneMoment = [&](const PLKnownProcess* known, std::int32_t flags) {
+        Moment moment;
+        const bool steady = testing::eventually([&] {
+            const auto before = statusOf(child.pid());
+            moment.answer = pl_read_sample(child.pid(), known, flags, &moment.info);
+            const auto after = statusOf(child.pid());
+            if (!before.rssAnonKiB || before.rssAnonKiB != after.rssAnonKiB || before.vmSwapKiB != after.vmSwapKiB)
+                return false;
+            moment.anonymous = static_cast<double>(*before.rssAnonKiB * 1024);
+            moment.swapped = static_cast<double>(before.vmSwapKiB.value_or(0) * 1024);
+            return true;
+        });
+        EXPECT_TRUE(steady) << "the child's memory never held still";
+        return moment;
+    };
 
-    const auto withSwap = anonymous + static_cast<double>(status.vmSwapKiB.value_or(0) * 1024);
+    const auto first = sampleAtOneMoment(nullptr, 0);
+    ASSERT_EQ(first.answer, 1);
+    ASSERT_EQ(first.info.hasMemory, 1);
+    EXPECT_NEAR(static_cast<double>(first.info.footprint), first.anonymous, 2 * page);
+    const auto known = knownFrom(first.info);
+    const auto later = sampleAtOneMoment(&known, 0);
+    ASSERT_EQ(later.answer, 2);
+    EXPECT_NEAR(static_cast<double>(later.info.footprint), later.anonymous, 2 * page);
+
     for (const auto* knownOrNot : {static_cast<const PLKnownProcess*>(nullptr), &known}) {
-        PLProcessInfo swapped;
-        ASSERT_NE(pl_read_sample(child.pid(), knownOrNot, PL_SAMPLE_SWAP_IN_USE, &swapped), 0);
-        EXPECT_EQ(swapped.hasMemory, 1);
-        EXPECT_NEAR(static_cast<double>(swapped.footprint), withSwap, 2 * page);
+        const auto swapped = sampleAtOneMoment(knownOrNot, PL_SAMPLE_SWAP_IN_USE);
+        ASSERT_NE(swapped.answer, 0);
+        EXPECT_EQ(swapped.info.hasMemory, 1);
+        EXPECT_NEAR(static_cast<double>(swapped.info.footprint), swapped.anonymous + swapped.swapped, 2 * page);
     }
 }
 

@@ -1,9 +1,13 @@
 // The access probe against real folders under a temp home, with the
-// desktop's folder names from a real user-dirs.dirs.
+// desktop's folder names from a real user-dirs.dirs; what Quit & Reopen
+// starts after an upgrade, in a copy of this test program.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <future>
+#include <optional>
+#include <sys/wait.h>
 
 #include "models/full_disk_access.h"
 #include "test_support.h"
@@ -61,6 +65,73 @@ TEST_F(AccessProbe, RelocatedAndLocalizedFoldersAreOpenedBeforeTheHomeFolder)
     EXPECT_EQ(FullDiskAccessProbe::currentStatus(), Status::granted);
     fs::remove(downloads);
     EXPECT_EQ(FullDiskAccessProbe::currentStatus(), Status::unavailable);
+}
+
+// An upgrade that puts the new version in a folder of its own, moves the
+// installed name there and removes the old folder: a reopen starts what the
+// installed name now names, whether the program was started by that name or
+// by its old file's path. A copy of this test program, started each way,
+// upgrades itself.
+TEST(ReopenAfterUpgrade, TheNewVersionStartsOnceTheOldFolderIsGone)
+{
+    const testing::TempDir temp;
+    const auto dir = fs::canonical(temp.path());
+    const auto copy = testing::copyExecutable(fs::read_symlink(std::string(thisProgram)), dir, "tests");
+    fs::create_directories(dir / "new");
+    fs::create_directories(dir / "bin");
+    testing::writeScript(dir / "new", "corvalent", "exit 7\n");
+    const testing::ScopedVariable path("PATH", (dir / "bin").string());
+    const testing::ScopedVariable upgrade("CORVALENT_TEST_REOPEN_AFTER_UPGRADE", dir.string());
+    const std::string filter = "--gtest_filter=ReopenAfterUpgradeCopy.*";
+    for (const bool byName : {true, false}) {
+        SCOPED_TRACE(byName ? "started by the installed name" : "started by its file's path");
+        fs::create_directories(dir / "old");
+        fs::create_hard_link(copy, dir / "old/corvalent");
+        fs::create_symlink(dir / "old/corvalent", dir / "bin/corvalent");
+        std::optional<testing::ChildProcess> program;
+        if (byName)
+            program.emplace("/bin/sh", std::vector<std::string>{"-c", "exec corvalent " + filter}, dir);
+        else
+            program.emplace(dir / "old/corvalent", std::vector<std::string>{filter}, dir);
+        const auto status = program->waitFor(std::chrono::seconds(120));
+        ASSERT_TRUE(status.has_value()) << "still running two minutes later";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+        EXPECT_TRUE(fs::remove(dir / "checked")) << "the copy's side ran to its end";
+    }
+}
+
+// The copy's side of the case above.
+TEST(ReopenAfterUpgradeCopy, UpgradesItselfAndFindsTheNewVersion)
+{
+    const char* folder = std::getenv("CORVALENT_TEST_REOPEN_AFTER_UPGRADE");
+    if (folder == nullptr) GTEST_SKIP() << "run by the test above";
+    const fs::path dir = folder;
+    const auto old = dir / "old/corvalent";
+    const auto installed = dir / "bin/corvalent";
+    EXPECT_EQ(FullDiskAccessVerifier::programPath(), old.string()) << "its own file, the link resolved";
+
+    // Replaced at its place: the file now there.
+    ASSERT_TRUE(fs::remove(old));
+    testing::writeScript(old.parent_path(), old.filename(), "exit 6\n");
+    EXPECT_EQ(FullDiskAccessVerifier::programPath(), old.string());
+
+    // The new version in a folder of its own, the installed name moved
+    // there, the old folder gone.
+    fs::remove_all(old.parent_path());
+    fs::remove(installed);
+    fs::create_symlink(dir / "new/corvalent", installed);
+    const auto program = FullDiskAccessVerifier::programPath();
+    EXPECT_EQ(program, installed.string());
+    ChildRunRequest request;
+    request.executable = program;
+    request.deadline = std::chrono::seconds(60);
+    const auto run = std::async(std::launch::async, [&request] { return runChild(request); }).get();
+    EXPECT_EQ(run.exitStatus, 7) << "the new version";
+
+    // No name left: nothing to start.
+    fs::remove(installed);
+    EXPECT_EQ(FullDiskAccessVerifier::programPath(), "");
+    std::ofstream(dir / "checked");
 }
 
 }  // namespace

@@ -106,7 +106,8 @@ OnboardingEnvironment OnboardingEnvironment::system()
     environment.verifyFresh = [] { return FullDiskAccessVerifier::checkInFreshProcess(); };
     environment.openSettings = [] { return false; };
     environment.relaunch = []() -> std::optional<QString> {
-        // The program's file as installed, even when started through a link.
+        // The program as installed: its file, even when started through a
+        // link, or what its name starts once an upgrade removed that file.
         const auto program = QFile::decodeName(QByteArray::fromStdString(FullDiskAccessVerifier::programPath()));
         if (program.isEmpty()) return QStringLiteral("its program file could not be found.");
         QProcess process;

@@ -327,6 +327,36 @@ TEST(DiskScan, PrivacyProtectedFoldersAreTheDesktopsOwn)
     EXPECT_EQ(linked.root.fileCount, 3);
 }
 
+// A home reached through a link (/home a link to /var/home), scanned as HOME
+// names it and where it really is: a limited scan leaves out its fixed
+// protected folders and the desktop's own, whether user-dirs.dirs names them
+// through the link or by their real path.
+TEST(DiskScan, AHomeReachedThroughALinkKeepsItsProtectedFoldersOut)
+{
+    const testing::TempHome temp(testing::TempHome::Reached::throughLink);
+    const testing::ScopedVariable config("XDG_CONFIG_HOME", (temp.home / ".config").string());
+    for (const char* folder : {"Documents/a", "Downloads/b", "Bureau/c", "Papiers/d", "Musik/e"})
+        writeFile(temp.home / folder / "file", 4'096);
+    fs::create_directory(temp.home / ".config");
+    std::ofstream(temp.home / ".config/user-dirs.dirs")
+        << "XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n"
+        << "XDG_DOCUMENTS_DIR=\"" << (temp.home / "Papiers").string() << "\"\n";
+    const fs::path named = std::getenv("HOME");
+    ASSERT_NE(named, temp.home);
+
+    for (const auto& root : {named, temp.home}) {
+        SCOPED_TRACE(root.string());
+        const auto limited = DiskScanner::scan(root.string(), false, 6, 14, {}, {});
+        ASSERT_EQ(limited.root.id, temp.home.string());
+        auto seen = names(limited.root);
+        std::ranges::sort(seen);
+        EXPECT_EQ(seen, (std::vector<std::string>{".config", "Musik"}));
+        EXPECT_EQ(limited.privacySkippedLocations, 4);
+        EXPECT_EQ(limited.root.fileCount, 2) << "Musik's file and user-dirs.dirs";
+        EXPECT_EQ(DiskScanner::scan(root.string(), true, 6, 14, {}, {}).root.fileCount, 6);
+    }
+}
+
 // Visits come in one order, so a folder whose listing hangs holds back every
 // visit after it. The progress still shows what the other readers found
 // beyond it, and the scan stops at once.

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -53,6 +54,45 @@ std::vector<std::pair<std::string, std::string>> entries(const std::string& json
         found.emplace_back((*it)[1], (*it)[2]);
     return found;
 }
+
+// An X display number that nobody serves, held while this lives: its
+// abstract socket name is bound here and never listened on, so a connection
+// is refused and no X server can start on that number meanwhile. Below 99,
+// where xvfb-run -a begins its own search.
+class UnservedDisplay {
+public:
+    UnservedDisplay()
+    {
+        for (int number = 77; number < 99 && fd_ < 0; ++number) {
+            const auto name = "/tmp/.X11-unix/X" + std::to_string(number);
+            if (fs::exists(name) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            name.copy(address.sun_path + 1, sizeof(address.sun_path) - 2);  // abstract: a leading NUL
+            const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+                fd_ = fd;
+                number_ = number;
+            } else if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    ~UnservedDisplay()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    UnservedDisplay(const UnservedDisplay&) = delete;
+    UnservedDisplay& operator=(const UnservedDisplay&) = delete;
+
+    bool held() const { return fd_ >= 0; }
+    std::string name() const { return ":" + std::to_string(number_); }
+
+private:
+    int fd_ = -1;
+    int number_ = -1;
+};
 
 // A clean environment: no display, a temp home and settings folder.
 class ProgramTest : public ::testing::Test {
@@ -218,7 +258,9 @@ TEST_F(ProgramTest, WithoutADisplayItSaysSoInOneLineAndEnds)
     // A display that is named but does not answer is none either: an X server
     // that is gone, and the socket file a compositor left when it died.
     set("QT_QPA_PLATFORM", std::nullopt);
-    set("DISPLAY", std::string(":77"));
+    const UnservedDisplay gone;
+    ASSERT_TRUE(gone.held()) << "no free display number";
+    set("DISPLAY", gone.name());
     set("WAYLAND_DISPLAY", std::string("wayland-77"));
     expectNoDisplay("a display that is gone");
     set("DISPLAY", std::nullopt);

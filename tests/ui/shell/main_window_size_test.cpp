@@ -1,5 +1,7 @@
-// The main window on small and strongly scaled screens.
+// The main window on small and strongly scaled screens, and a sheet kept
+// centred on it.
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QMainWindow>
 #include <QScreen>
@@ -14,6 +16,7 @@
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui/shell/main_window_size.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 namespace {
@@ -116,6 +119,98 @@ TEST(MainWindowSize, TheWindowOpensWithinTheOffscreenScreen)
     QApplication::setPalette(palette);
     window.close();
     QSettings().clear();
+}
+
+// A sheet whose content settles after it has opened is centred on its owner
+// again. A window manager that answers a move late then reports it at the
+// place it was centred at before: it goes back to the latest, a few times at
+// most each time it opens. A place the person moved it to is kept.
+TEST(SheetFit, ASheetReportedLateAtAnEarlierCentredPlaceIsCentredAgain)
+{
+    QWidget owner;
+    owner.setGeometry(100, 50, 600, 500);
+    owner.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    QDialog sheet(&owner);
+    QSize wanted(300, 160);
+    auto* fit = new ScreenFit(sheet, [&wanted] { return wanted; });
+    const auto centredAt = [&owner](QSize size) {
+        QRect placed(QPoint(0, 0), size);
+        placed.moveCenter(owner.frameGeometry().center());
+        return placed.topLeft();
+    };
+    const auto placedAt = [&sheet](QPoint place) {
+        return QTest::qWaitFor([&] { return sheet.geometry().topLeft() == place; }, 5'000);
+    };
+    // The window manager reports the sheet at `place`; the sheet answers,
+    // and the platform has reported wherever that put it.
+    const auto reportedAt = [&sheet](QPoint place) {
+        struct Moves : QObject {
+            std::vector<QPoint> seen;
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                if (event->type() == QEvent::Move) seen.push_back(static_cast<QMoveEvent*>(event)->pos());
+                return false;
+            }
+        } moves;
+        auto* handle = sheet.windowHandle();
+        handle->installEventFilter(&moves);
+        sheet.setGeometry(QRect(place, sheet.size()));
+        const bool arrived = QTest::qWaitFor([&] { return std::ranges::count(moves.seen, place) > 0; }, 5'000);
+        const bool answered = QTest::qWaitFor(
+            [&] {
+                QCoreApplication::sendPostedEvents();
+                return moves.seen.back() == sheet.geometry().topLeft();
+            },
+            5'000);
+        handle->removeEventFilter(&moves);
+        return arrived && answered;
+    };
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    ASSERT_TRUE(settle());  // placed with its frame known
+    const auto opened = centredAt(wanted);
+    ASSERT_TRUE(placedAt(opened));
+
+    wanted.setHeight(360);  // its content settled
+    fit->fit();
+    const auto settled = centredAt(wanted);
+    ASSERT_NE(settled, opened);
+    ASSERT_TRUE(placedAt(settled));
+
+    ASSERT_TRUE(reportedAt(opened));
+    EXPECT_TRUE(placedAt(settled)) << "a late answer is centred again";
+    // Its content goes back to its first height: the first place is the latest again.
+    wanted.setHeight(160);
+    fit->fit();
+    ASSERT_TRUE(placedAt(opened));
+    for (int late = 2; late <= 3; ++late) {
+        ASSERT_TRUE(reportedAt(settled));
+        EXPECT_TRUE(placedAt(opened)) << "late answer " << late << " is centred again";
+    }
+    ASSERT_TRUE(reportedAt(settled));
+    EXPECT_EQ(sheet.geometry().topLeft(), settled) << "a window manager that keeps it there keeps it";
+
+    // Opened again, it is centred, and counts late answers afresh; a place
+    // the person chose is no centred place.
+    sheet.hide();
+    sheet.show();
+    ASSERT_TRUE(settle());
+    ASSERT_TRUE(placedAt(opened));
+    wanted.setHeight(360);
+    fit->fit();
+    ASSERT_TRUE(placedAt(settled));
+    ASSERT_TRUE(reportedAt(opened));
+    EXPECT_TRUE(placedAt(settled)) << "a late answer after opening again";
+    const QPoint chosen(20, 30);
+    ASSERT_TRUE(reportedAt(chosen));
+    EXPECT_EQ(sheet.geometry().topLeft(), chosen);
+    wanted.setHeight(300);
+    fit->fit();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet.size() == wanted; }, 5'000));
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sheet.geometry().topLeft(), chosen) << "the person's place is kept";
 }
 
 }  // namespace
