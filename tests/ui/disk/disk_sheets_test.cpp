@@ -16,9 +16,9 @@
 
 #include "live_environments.h"
 #include "test_support.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/review/cleanup_confirmation.h"
 #include "ui/disk/review/cleanup_guide_sheet.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/widgets/message_line.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"

@@ -1,4 +1,4 @@
-#include "ui/disk/folders/file_reveal.h"
+#include "ui/desktop/file_reveal.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
