@@ -36,7 +36,7 @@ constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 1
 
 struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
-    void reveal(const std::string& path) override { revealed.push_back(path); }
+    void showItem(const std::string& path, Failure) override { revealed.push_back(path); }
 };
 
 template <typename Action>

@@ -34,7 +34,7 @@ constexpr std::uint64_t GiB = 1ULL << 30, MiB = 1ULL << 20;
 
 struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
-    void reveal(const std::string& path) override { revealed.push_back(path); }
+    void showItem(const std::string& path, Failure) override { revealed.push_back(path); }
 };
 
 // A home folder with a Trash of the test's own; no job reads them once it goes.

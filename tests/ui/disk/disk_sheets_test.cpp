@@ -35,10 +35,10 @@ struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
     bool nothingShows = false;
     Failure lateAnswer;  // as the desktop's: the failure given with the call, told later
-    void reveal(const std::string& path) override
+    void showItem(const std::string& path, Failure failure) override
     {
         revealed.push_back(path);
-        if (nothingShows) lateAnswer = failure_;
+        if (nothingShows) lateAnswer = failure;
     }
 };
 

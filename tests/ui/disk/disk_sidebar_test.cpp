@@ -33,7 +33,7 @@ using testing::writeFile;
 // Revealing needs a file manager, which the test machine lacks: the paths are kept.
 struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
-    void reveal(const std::string& path) override { revealed.push_back(path); }
+    void showItem(const std::string& path, Failure) override { revealed.push_back(path); }
 };
 
 // A tree with every kind of row: 15 data folders (one more than a folder
