@@ -1,10 +1,14 @@
 #include "core/disk/folder_listing.h"
 
+#include <fcntl.h>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 
+#include "bridge/file_descriptor.h"
+#include "bridge/mount_table.h"
 #include "core/common/child_process.h"
+#include "core/common/paths.h"
 
 namespace corvalent::FolderLister {
 namespace {
@@ -62,11 +66,28 @@ int printListing(const char* path)
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-FolderListing listApart(const std::string& program, const std::string& path, std::chrono::milliseconds limit,
-                        std::stop_token stop, std::shared_ptr<FolderHelpers> helpers)
+std::string countedUnder(const std::string& path)
+{
+    auto spelled = Paths::standardized(path);
+    // Only the home is resolved: below it, a link may lead onto the very
+    // mount that does not answer.
+    const auto named = Paths::homeFolder();
+    const auto home = Paths::resolved(named);
+    if (named != "/" && Paths::isAtOrBelow(spelled, named)) spelled = home + spelled.substr(named.size());
+    const FileDescriptor file(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    const auto text = file.valid() ? readMountInfo(file.get()) : std::nullopt;
+    const auto table = parseMountInfo(text.value_or(std::string()));
+    const auto* mount = mountHolding(table, spelled);
+    if (mount == nullptr || mount == mountHolding(table, home) || mount == mountHolding(table, "/")) return spelled;
+    return mount->mountPoint;
+}
+
+FolderListing listApart(const std::string& path, std::chrono::milliseconds limit, std::stop_token stop,
+                        std::shared_ptr<PendingListings> pending, const std::string& program)
 {
     FolderListing listing;
-    if (helpers && !helpers->begin(path, endingHelperWait, stop)) {
+    const auto key = pending ? countedUnder(path) : std::string();
+    if (pending && !pending->begin(key, endingHelperWait, stop)) {
         listing.outcome = stop.stop_requested() ? FolderListing::Outcome::stopped : FolderListing::Outcome::notAnswering;
         return listing;
     }
@@ -77,9 +98,9 @@ FolderListing listApart(const std::string& program, const std::string& path, std
     request.deadline = limit;
     request.killGrace = std::chrono::milliseconds(100);
     request.stop = std::move(stop);
-    if (helpers) request.reapedLater = [helpers, path] { helpers->end(path); };
+    if (pending) request.reapedLater = [pending, key] { pending->end(key); };
     const auto run = runChild(request);
-    if (helpers && !run.outlived) helpers->end(path);
+    if (pending && !run.outlived) pending->end(key);
     if (run.stopped) {
         listing.outcome = FolderListing::Outcome::stopped;
     } else if (run.timedOut) {
@@ -97,27 +118,27 @@ FolderListing listApart(const std::string& program, const std::string& path, std
 
 namespace corvalent {
 
-bool FolderHelpers::begin(const std::string& path, std::chrono::milliseconds wait, std::stop_token stop)
+bool PendingListings::begin(const std::string& key, std::chrono::milliseconds wait, std::stop_token stop)
 {
     std::unique_lock lock(mutex_);
-    if (!ended_.wait_for(lock, stop, wait, [&] { return !out_.contains(path); })) return false;
-    ++out_[path];
+    if (!ended_.wait_for(lock, stop, wait, [&] { return !out_.contains(key); })) return false;
+    ++out_[key];
     return true;
 }
 
-void FolderHelpers::end(const std::string& path)
+void PendingListings::end(const std::string& key)
 {
     {
         std::lock_guard lock(mutex_);
-        if (auto found = out_.find(path); found != out_.end() && --found->second <= 0) out_.erase(found);
+        if (auto found = out_.find(key); found != out_.end() && --found->second <= 0) out_.erase(found);
     }
     ended_.notify_all();
 }
 
-int FolderHelpers::out(const std::string& path) const
+int PendingListings::out(const std::string& key) const
 {
     std::lock_guard lock(mutex_);
-    const auto found = out_.find(path);
+    const auto found = out_.find(key);
     return found == out_.end() ? 0 : found->second;
 }
 

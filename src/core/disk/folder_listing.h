@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bridge/folder_list.h"
+#include "core/common/child_process.h"
 
 namespace corvalent {
 
@@ -30,18 +31,21 @@ struct FolderListing {
     bool operator==(const FolderListing&) const = default;
 };
 
-// The folders whose helper has not ended yet, shared by the listings of one
-// chooser: a folder is not asked again while a helper of it is still out,
-// as one caught on a mount that does not answer stays until the mount does.
-class FolderHelpers {
+// The listings whose helper has not ended yet, by the mount that holds
+// their folder (FolderLister::countedUnder), shared by the listings of one
+// chooser: a helper caught on a mount that does not answer stays until the
+// mount does, and any other folder of that mount would hold the next helper
+// as well, so the mount is not asked again while a listing on it is out.
+class PendingListings {
 public:
-    // Waits up to `wait` until no helper of `path` is out, then counts the
-    // caller's and answers true; false while one is still out, or on a stop.
-    bool begin(const std::string& path, std::chrono::milliseconds wait, std::stop_token stop);
-    // The caller's helper has ended.
-    void end(const std::string& path);
-    // How many helpers of `path` are out.
-    int out(const std::string& path) const;
+    // Waits up to `wait` until no listing counted under `key` is out, then
+    // counts the caller's and answers true; false while one is still out, or
+    // on a stop.
+    bool begin(const std::string& key, std::chrono::milliseconds wait, std::stop_token stop);
+    // The caller's listing has ended.
+    void end(const std::string& key);
+    // How many listings counted under `key` are out.
+    int out(const std::string& key) const;
 
 private:
     mutable std::mutex mutex_;
@@ -54,12 +58,23 @@ namespace FolderLister {
 // The argument that makes the program list a folder and end.
 inline constexpr std::string_view helperFlag = "--list-folders";
 
-// Lists `path` by running `program` with helperFlag and the path; a helper
-// that has not answered within `limit` leaves the folder not answering. With
-// `helpers`, a folder whose last helper is still out after a short wait is
-// not asked again: it is not answering.
-FolderListing listApart(const std::string& program, const std::string& path, std::chrono::milliseconds limit,
-                        std::stop_token stop, std::shared_ptr<FolderHelpers> helpers = nullptr);
+// What a listing of `path` is counted under: the mount point of the mount
+// that holds it, as the kernel's mount table spells it. On the mounts that
+// hold the home and the system, which answer while the program runs, the
+// folder itself: a listing held there went on through a link onto another
+// mount, and the rest of them still answers. Found from the path's text
+// alone ("." and ".." taken away by spelling; a path below the home in the
+// home's real spelling) and the table, so that no mount is looked at.
+std::string countedUnder(const std::string& path);
+
+// Lists `path` by running `program` (this program, unless a test names
+// another) with helperFlag and the path; a helper that has not answered
+// within `limit` leaves the folder not answering. With `pending`, a folder
+// on a mount whose last listing is still out after a short wait is not
+// asked: it is not answering.
+FolderListing listApart(const std::string& path, std::chrono::milliseconds limit, std::stop_token stop,
+                        std::shared_ptr<PendingListings> pending = nullptr,
+                        const std::string& program = std::string(thisProgram));
 
 // The helper's side: lists `path` onto standard output. Returns the exit status.
 int printListing(const char* path);

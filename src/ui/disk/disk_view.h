@@ -16,8 +16,8 @@
 #include <functional>
 #include <memory>
 
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/disk/folders/folder_chooser.h"
 #include "ui/widgets/focus_handoff.h"
 

@@ -6,7 +6,7 @@
 
 #include "models/preferences.h"
 
-#include "ui/shell/desktop_settings.h"
+#include "ui/desktop/desktop_settings.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/app_style.h"
 #include "ui/widgets/corvalent_style.h"

@@ -44,21 +44,24 @@ TEST(FolderListing, TheHelpersOutputComesBackAsFolders)
 
 TEST(FolderListing, AHelperThatFailsOrNeverAnswersSaysSo)
 {
-    EXPECT_EQ(FolderLister::listApart("/bin/false", "/", 10s, {}).outcome, FolderListing::Outcome::failed);
-    EXPECT_EQ(FolderLister::listApart("/nonexistent/helper", "/", 10s, {}).outcome, FolderListing::Outcome::failed);
+    EXPECT_EQ(FolderLister::listApart("/", 10s, {}, nullptr, "/bin/false").outcome, FolderListing::Outcome::failed);
+    EXPECT_EQ(FolderLister::listApart("/", 10s, {}, nullptr, "/nonexistent/helper").outcome,
+              FolderListing::Outcome::failed);
 
-    const auto silent = FolderLister::listApart(testing::idleChildProgram().string(), "/", 300ms, {});
+    const auto silent = FolderLister::listApart("/", 300ms, {}, nullptr, testing::idleChildProgram().string());
     EXPECT_EQ(silent.outcome, FolderListing::Outcome::notAnswering);
 
     std::stop_source stop;
     stop.request_stop();
-    EXPECT_EQ(FolderLister::listApart(testing::idleChildProgram().string(), "/", 10s, stop.get_token()).outcome,
-              FolderListing::Outcome::stopped);
+    EXPECT_EQ(
+        FolderLister::listApart("/", 10s, stop.get_token(), nullptr, testing::idleChildProgram().string()).outcome,
+        FolderListing::Outcome::stopped);
 }
 
 // An upgrade replaces the program's file while it runs: the program still
 // lists through itself. A copy of this test program, started from a file
-// that it then replaces, lists a folder through a child of its own.
+// that it then replaces, lists a folder through a child of its own, named
+// by nobody: the listing's own choice of program.
 TEST(FolderListing, ThisProgramStillListsAfterAnUpgradeReplacedItsFile)
 {
     const testing::TempDir dir;
@@ -80,7 +83,7 @@ TEST(FolderListingAfterUpgrade, ReplacesItsOwnFileAndLists)
     const auto file = fs::read_symlink(std::string(thisProgram));
     ASSERT_TRUE(fs::remove(file));
     testing::writeFile(file, 4'096);  // the new version, as a package upgrade leaves it
-    const auto listing = FolderLister::listApart(std::string(thisProgram), folder, 60s, {});
+    const auto listing = FolderLister::listApart(folder, 60s, {});
     EXPECT_EQ(listing.outcome, FolderListing::Outcome::listed);
     EXPECT_EQ(listing.folders, (std::vector<PLFolderEntry>{{"Music", PLFolderKind::folder}}));
 }

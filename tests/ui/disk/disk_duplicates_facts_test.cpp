@@ -14,9 +14,9 @@
 #include "models/disk_model.h"
 #include "readable_texts.h"
 #include "test_support.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/sidebar/duplicate_card.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/disk/sidebar/storage_facts.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
@@ -36,7 +36,7 @@ constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 1
 
 struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
-    void reveal(const std::string& path) override { revealed.push_back(path); }
+    void showItem(const std::string& path, Failure) override { revealed.push_back(path); }
 };
 
 template <typename Action>

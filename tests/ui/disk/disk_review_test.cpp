@@ -13,10 +13,10 @@
 #include "live_environments.h"
 #include "models/disk_model.h"
 #include "test_support.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/review/cleanup_row.h"
 #include "ui/disk/disk_view_state.h"
 #include "ui/disk/sidebar/duplicate_card.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/disk/review/review_cards.h"
 #include "ui/disk/review/review_list.h"
 #include "ui/shell/app_appearance.h"
@@ -34,7 +34,7 @@ constexpr std::uint64_t GiB = 1ULL << 30, MiB = 1ULL << 20;
 
 struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
-    void reveal(const std::string& path) override { revealed.push_back(path); }
+    void showItem(const std::string& path, Failure) override { revealed.push_back(path); }
 };
 
 // A home folder with a Trash of the test's own; no job reads them once it goes.

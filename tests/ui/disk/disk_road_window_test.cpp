@@ -159,7 +159,7 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->windowTitle(), "Choose a folder to map");
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->listed(); }, 20'000));
-    EXPECT_EQ(dialog->folder(), QString::fromStdString(home.string()));
+    EXPECT_EQ(dialog->listedFolder().toStdString(), home.string());
     EXPECT_EQ(dialog->chooseButton().text(), "Scan Folder");
     dialog->chooseButton().click();
     ASSERT_TRUE(scanned());

@@ -16,9 +16,9 @@
 
 #include "live_environments.h"
 #include "test_support.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/review/cleanup_confirmation.h"
 #include "ui/disk/review/cleanup_guide_sheet.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/widgets/message_line.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
@@ -35,10 +35,10 @@ struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
     bool nothingShows = false;
     Failure lateAnswer;  // as the desktop's: the failure given with the call, told later
-    void reveal(const std::string& path) override
+    void showItem(const std::string& path, Failure failure) override
     {
         revealed.push_back(path);
-        if (nothingShows) lateAnswer = failure_;
+        if (nothingShows) lateAnswer = failure;
     }
 };
 

@@ -16,8 +16,8 @@
 #include "live_environments.h"
 #include "models/disk_model.h"
 #include "test_support.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/sidebar/disk_sidebar.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/segmented_control.h"
@@ -33,7 +33,7 @@ using testing::writeFile;
 // Revealing needs a file manager, which the test machine lacks: the paths are kept.
 struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
-    void reveal(const std::string& path) override { revealed.push_back(path); }
+    void showItem(const std::string& path, Failure) override { revealed.push_back(path); }
 };
 
 // A tree with every kind of row: 15 data folders (one more than a folder

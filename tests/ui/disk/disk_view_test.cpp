@@ -55,10 +55,10 @@ struct AnsweringChooser : FolderChooser {
 struct RecordingRevealer : FileRevealer {
     std::vector<std::string> revealed;
     bool nothingShows = false;
-    void reveal(const std::string& path) override
+    void showItem(const std::string& path, Failure failure) override
     {
         revealed.push_back(path);
-        if (nothingShows && failure_) failure_(path);
+        if (nothingShows && failure) failure(path);
     }
 };
 

@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 
 #include "chooser_page.h"
+#include "core/common/child_process.h"
 #include "core/disk/folder_listing.h"
 #include "models/background_task.h"
 #include "slow_mount.h"
@@ -86,7 +88,8 @@ struct HomeWithADeadShare {
         dead.neverAnswers = true;
         return dead;
     }();
-    HomeWithADeadShare()
+    explicit HomeWithADeadShare(testing::TempHome::Reached reached = testing::TempHome::Reached::directly)
+        : temp(reached)
     {
         for (const auto* name : {"Projects", "music", "Music 10", "Music 9", ".config"}) fs::create_directories(temp.home / name);
         testing::writeFile(temp.home / "notes.txt", 10);
@@ -107,8 +110,8 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.listed(); }, 20'000));
-    EXPECT_EQ(dialog.folder(), QString::fromStdString(home.temp.home.string()));
-    EXPECT_EQ(dialog.pathField().text(), dialog.folder());
+    EXPECT_EQ(dialog.listedFolder().toStdString(), home.temp.home.string());
+    EXPECT_EQ(dialog.pathField().text(), QFile::decodeName(dialog.listedFolder()));
     // Folders only, in the order people read them; links to folders too.
     EXPECT_EQ(shownNames(dialog), QStringList({"music", "Music 9", "Music 10", "Projects", "share", "share link", "work"}));
     EXPECT_FALSE(dialog.message().isVisible());
@@ -125,7 +128,7 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
     dialog.list().setFocus();
     dialog.list().setCurrentRow(int(shownNames(dialog).indexOf("share")));
     ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.list(), Qt::Key_Return); }));
-    EXPECT_EQ(dialog.folder(), QString::fromStdString((home.temp.home / "share").string()));
+    EXPECT_EQ(dialog.listedFolder().toStdString(), (home.temp.home / "share").string());
     EXPECT_TRUE(dialog.message().isVisibleTo(&dialog));
     EXPECT_EQ(dialog.message().text(), "“share” does not answer. It may be on a disk or network share that is not "
                                        "responding.");
@@ -149,11 +152,19 @@ TEST(OwnFolderChooser, ListsTheHomeAtOnceBesideADeadShareAndSaysTheShareDoesNotA
     ASSERT_TRUE(listedAfter(dialog, [&] { dialog.upButton().click(); }));
     ASSERT_NE(dialog.list().currentItem(), nullptr);
     EXPECT_EQ(dialog.list().currentItem()->text(), "share");
+    // Through a link to the share: its helper waits there too, and the home,
+    // on the mount that holds the link, still lists.
+    const auto homePath = QFile::decodeName(dialog.listedFolder());
+    ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(homePath + "/share link"); }));
+    EXPECT_TRUE(dialog.message().text().startsWith("“share link” does not answer."));
+    ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(homePath); }));
+    EXPECT_FALSE(dialog.message().isVisibleTo(&dialog));
+    EXPECT_TRUE(shownNames(dialog).contains("Projects"));
     dialog.pathField().setText("~/Projects");
     ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.pathField(), Qt::Key_Return); }));
-    EXPECT_EQ(dialog.folder(), QString::fromStdString((home.temp.home / "Projects").string()));
+    EXPECT_EQ(dialog.listedFolder().toStdString(), (home.temp.home / "Projects").string());
     EXPECT_EQ(dialog.message().text(), "No folders inside.");
-    EXPECT_EQ(dialog.choice(), dialog.folderPath()) << "nothing selected: the folder shown";
+    EXPECT_EQ(dialog.chosenFolder(), dialog.listedFolder()) << "nothing selected: the folder shown";
     dialog.pathField().setText("notes.txt");
     ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.pathField(), Qt::Key_Return); }));
     EXPECT_EQ(dialog.message().text(), "There is no folder “notes.txt”.");
@@ -187,7 +198,7 @@ TEST(OwnFolderChooser, ChoosesAFolderFromTheKeyboardAndIsOneAtATime)
     QTest::keyClick(&dialog->list(), Qt::Key_Down);
     ASSERT_EQ(dialog->list().currentItem()->text(), "music");
     ASSERT_TRUE(listedAfter(*dialog, [&] { QTest::keyClick(&dialog->list(), Qt::Key_Return); }));
-    EXPECT_EQ(dialog->folder(), QString::fromStdString((home.temp.home / "music").string()));
+    EXPECT_EQ(dialog->listedFolder().toStdString(), (home.temp.home / "music").string());
     // Return on the folder shown chooses it.
     QTest::keyClick(&dialog->pathField(), Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([&] { return chooser->dialog() == nullptr; }, 10'000)) << "chosen";
@@ -274,7 +285,7 @@ TEST(OwnFolderChooser, ScanFolderMapsTheFolderTheFieldShows)
     ASSERT_TRUE(listedAfter(*dialog, [&] { QTest::keyClick(&dialog->pathField(), Qt::Key_Return); }));
     dialog->list().setFocus();
     QTest::keyClick(&dialog->list(), Qt::Key_Down);
-    EXPECT_EQ(dialog->choice().toStdString(), (home.temp.home / "Projects" / odd).string());
+    EXPECT_EQ(dialog->chosenFolder().toStdString(), (home.temp.home / "Projects" / odd).string());
     EXPECT_TRUE(dialog->pathField().text().startsWith(homePath + "/Projects/Mix ")) << "shown as well as it can be";
     dialog->chooseButton().click();
     EXPECT_EQ(mapped(), (home.temp.home / "Projects" / odd).string());
@@ -294,21 +305,31 @@ TEST(OwnFolderChooser, ScanFolderMapsTheFolderTheFieldShows)
     QSettings().clear();
 }
 
-// A quick visit to a dead share leaves its helper in the kernel: the share is
-// not asked again while that helper is out, in this chooser or a later one,
-// and is named as not answering.
+// A quick visit to a dead share leaves its helper in the kernel: the share,
+// and any folder on it however it is typed, is not asked again while that
+// helper is out, in this chooser or a later one, and is named as not
+// answering; the home beside it still lists. The home is reached through a
+// link, while the mount table names the share by the home's real path. Once
+// the helper has ended and the share is back, the share is asked again.
 TEST(OwnFolderChooser, AShareWhoseHelperIsStillOutIsNotAskedAgain)
 {
-    HomeWithADeadShare home;
+    HomeWithADeadShare home(testing::TempHome::Reached::throughLink);
     testing::SlowMount mount(home.temp.home / "share", home.tree);
     if (!mount.mounted()) GTEST_SKIP() << mount.problem();
-    const auto homePath = QString::fromStdString(home.temp.home.string());
+    const auto homePath = QDir::homePath();
     const auto share = homePath + "/share";
-    const auto helpers = std::make_shared<FolderHelpers>();
+    ASSERT_NE(share.toStdString(), (home.temp.home / "share").string()) << "the home is reached through a link";
+    const auto shareMount = FolderLister::countedUnder(share.toStdString());
+    EXPECT_EQ(shareMount, (home.temp.home / "share").string());
+    const auto pending = std::make_shared<PendingListings>();
+    const auto notAnswering = [](const FolderChooserDialog& dialog) {
+        return dialog.message().text().endsWith(
+            " does not answer. It may be on a disk or network share that is not responding.");
+    };
     QWidget window;
     for (int visit = 0; visit < 2; ++visit) {
         SCOPED_TRACE(visit == 0 ? "first chooser" : "a later chooser");
-        FolderChooserDialog dialog(CORVALENT_APP, &window, 60s, helpers);
+        FolderChooserDialog dialog(CORVALENT_APP, &window, 60s, pending);
         ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.listed(); }, 20'000));
         for (int flip = 0; flip < 3; ++flip) {
             dialog.openFolder(share);
@@ -317,13 +338,68 @@ TEST(OwnFolderChooser, AShareWhoseHelperIsStillOutIsNotAskedAgain)
             }
             // Home again, before the share's bound: its helper is stopped, and stays in the kernel.
             ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(homePath); }));
+            EXPECT_TRUE(shownNames(dialog).contains("Projects"));
             ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(share); }));
             EXPECT_EQ(dialog.message().text(), "“share” does not answer. It may be on a disk or network share that "
                                                "is not responding.");
         }
+        for (const auto* typed : {"~/share/", "~/share/./inside", "~/share/inside/..", "~/Projects/../share/inside/"}) {
+            SCOPED_TRACE(typed);
+            dialog.pathField().setText(typed);
+            ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.pathField(), Qt::Key_Return); }));
+            EXPECT_TRUE(notAnswering(dialog)) << dialog.message().text().toStdString();
+        }
     }
     EXPECT_EQ(mount.slowCallsBegunByChildrenOf(::getpid()), 1u) << "one helper, asked once";
-    EXPECT_EQ(helpers->out((home.temp.home / "share").string()), 1);
+    EXPECT_EQ(pending->out(shareMount), 1);
+
+    // The share's server comes back.
+    mount.unmount();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pending->out(shareMount) == 0; }, 20'000)) << "its helper has ended";
+    testing::SlowTree answering;
+    answering.folders = {"back"};
+    testing::SlowMount back(home.temp.home / "share", answering);
+    ASSERT_TRUE(back.mounted()) << back.problem();
+    FolderChooserDialog dialog(CORVALENT_APP, &window, 60s, pending);
+    ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(share); }));
+    EXPECT_EQ(shownNames(dialog), QStringList{"back"});
+}
+
+// An upgrade replaces the program's file while it runs: the program's own
+// chooser, made as the application makes it, still lists through the
+// program. A copy of this test program, started from a file that it then
+// replaces, opens the chooser on a home of one folder.
+TEST(OwnFolderChooser, StillListsAfterAnUpgradeReplacedTheProgramsFile)
+{
+    const testing::TempDir dir;
+    fs::create_directories(dir.path() / "home" / "Music");
+    // A second name for this program's file, which the copy then replaces.
+    const auto copy = dir.path() / "corvalent";
+    std::error_code linked;
+    fs::create_hard_link(fs::read_symlink(std::string(thisProgram)), copy, linked);
+    if (linked) fs::copy_file(fs::read_symlink(std::string(thisProgram)), copy);
+    testing::ScopedVariable homeVariable("HOME", (dir.path() / "home").string());
+    testing::ScopedVariable mode("CORVALENT_TEST_CHOOSE_AFTER_UPGRADE", "1");
+    testing::ChildProcess program(copy, {"--gtest_filter=FolderChooserAfterUpgrade.*"}, dir.path());
+    const auto status = program.waitFor(120s);
+    ASSERT_TRUE(status.has_value()) << "still running two minutes later";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+}
+
+// The copy's side of the case above.
+TEST(FolderChooserAfterUpgrade, ReplacesItsOwnFileAndLists)
+{
+    if (!qEnvironmentVariableIsSet("CORVALENT_TEST_CHOOSE_AFTER_UPGRADE")) GTEST_SKIP() << "run by the test above";
+    const auto file = fs::read_symlink(std::string(thisProgram));
+    ASSERT_TRUE(fs::remove(file));
+    testing::writeFile(file, 4'096);  // the new version, as a package upgrade leaves it
+    OwnFolderChooser chooser;
+    chooser.choose(nullptr, [](std::optional<std::string>) {});
+    ASSERT_NE(chooser.dialog(), nullptr);
+    const auto& dialog = *chooser.dialog();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.listed(); }, 60'000));
+    EXPECT_EQ(shownNames(dialog), QStringList{"Music"});
+    EXPECT_FALSE(dialog.message().isVisibleTo(&dialog)) << dialog.message().text().toStdString();
 }
 
 // The program ends after Quit, the chooser having visited the dead share: in
@@ -359,7 +435,7 @@ TEST(FolderChooserQuit, EntersTheShareAndQuits)
     ASSERT_NE(chooser->dialog(), nullptr);
     auto& dialog = *chooser->dialog();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.listed(); }, 20'000));
-    ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(dialog.folder() + "/share"); }));
+    ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(QFile::decodeName(dialog.listedFolder()) + "/share"); }));
     ASSERT_TRUE(dialog.message().isVisibleTo(&dialog));
     dialog.reject();
     QTimer::singleShot(0, &app->quitAction(), &QAction::trigger);

@@ -25,8 +25,8 @@
 #include "private_bus.h"
 #include "slow_mount.h"
 #include "test_support.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/disk_view.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/disk/folders/folder_chooser_dialog.h"
 #include "ui/disk/header/disk_header.h"
 #include "ui/disk/folders/portal_folder_chooser.h"
@@ -146,6 +146,15 @@ protected:
         chooser.choose(&window, [&answer](std::optional<std::string> folder) { answer = std::move(folder); });
         return QTest::qWaitFor([&] { return portal.requests.size() > before; }, 10'000);
     }
+    // A round trip to the portal from `side`: what the portal sent before,
+    // its replies and answers, has come and been handled by then.
+    static bool roundTrip(const QDBusConnection& side)
+    {
+        const QDBusPendingCall ping = side.asyncCall(QDBusMessage::createMethodCall(
+            "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Peer", "Ping"));
+        if (!QTest::qWaitFor([&] { return ping.isFinished(); }, 10'000)) return false;
+        return settle();
+    }
 
     testing::PrivateBus bus;
     QDBusConnection portalSide = bus.connect();
@@ -158,7 +167,8 @@ protected:
 TEST_F(PortalChooser, AsksForOneFolderToMapAndPassesOnTheAnswer)
 {
     publish();
-    PortalFolderChooser chooser(bus.connect(), fallback);
+    auto chooserSide = bus.connect();
+    PortalFolderChooser chooser(chooserSide, fallback);
     Answer answer;
     ASSERT_TRUE(ask(chooser, answer));
     const auto& request = portal.requests.back();
@@ -171,8 +181,11 @@ TEST_F(PortalChooser, AsksForOneFolderToMapAndPassesOnTheAnswer)
 
     // One chooser at a time: asked again while the portal holds the request
     // (it may never answer), the portal's chooser is closed and asked anew;
-    // only the new request's answer counts.
+    // only the new request's answer counts. The portal has replied by then:
+    // the close is the chooser's own, not the one a late reply brings.
     const auto first = portal.requests.back().handle;
+    ASSERT_TRUE(roundTrip(chooserSide)) << "the portal's reply has come";
+    ASSERT_TRUE(portal.closed.isEmpty());
     Answer again;
     ASSERT_TRUE(ask(chooser, again));
     ASSERT_TRUE(QTest::qWaitFor([&] { return portal.closed == QStringList{first}; }, 10'000));
@@ -241,11 +254,7 @@ TEST_F(PortalChooser, APortalThatNeverTakesTheRequestHasItClosedBeforeTheFallbac
     ASSERT_TRUE(QTest::qWaitFor([&] { return portal.closed.size() == 2; }, 10'000));
     EXPECT_EQ(portal.closed.back(), handle);
     portal.respond(0, {"file:///home/ana/ignored"});
-    // A round trip to the portal after its answer: the answer has come by then.
-    const QDBusPendingCall ping = chooserSide.asyncCall(QDBusMessage::createMethodCall(
-        "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Peer", "Ping"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ping.isFinished(); }, 10'000));
-    settle();
+    ASSERT_TRUE(roundTrip(chooserSide)) << "the answer has come";
     EXPECT_FALSE(answer.has_value());
     fallback->answer("/home/ana/chosen");
     EXPECT_EQ(answer, Answer(std::optional<std::string>("/home/ana/chosen")));

@@ -11,7 +11,7 @@ namespace corvalent {
 OwnFolderChooser::OwnFolderChooser() : OwnFolderChooser(std::string(thisProgram)) {}
 
 OwnFolderChooser::OwnFolderChooser(std::string program, std::chrono::milliseconds answerLimit)
-    : program_(std::move(program)), answerLimit_(answerLimit), helpers_(std::make_shared<FolderHelpers>())
+    : program_(std::move(program)), answerLimit_(answerLimit), pending_(std::make_shared<PendingListings>())
 {
 }
 
@@ -35,7 +35,7 @@ void OwnFolderChooser::choose(QWidget* parent, std::function<void(std::optional<
         return;
     }
     auto* owner = parent != nullptr ? parent->window() : nullptr;
-    auto* dialog = new FolderChooserDialog(program_, owner, answerLimit_, helpers_);
+    auto* dialog = new FolderChooserDialog(program_, owner, answerLimit_, pending_);
     dialog_ = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::finished, dialog, [this, dialog](int outcome) {
@@ -43,7 +43,7 @@ void OwnFolderChooser::choose(QWidget* parent, std::function<void(std::optional<
         chosen_ = nullptr;
         if (!chosen) return;
         if (outcome != QDialog::Accepted) return chosen(std::nullopt);
-        chosen(dialog->choice().toStdString());
+        chosen(dialog->chosenFolder().toStdString());
     });
     // Window-modal over the asking window.
     dialog->open();

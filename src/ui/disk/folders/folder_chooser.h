@@ -17,7 +17,7 @@ class QWidget;
 namespace corvalent {
 
 class FolderChooserDialog;
-class FolderHelpers;
+class PendingListings;
 
 class FolderChooser {
 public:
@@ -31,8 +31,9 @@ public:
 // The program's own folder chooser (FolderChooserDialog), window-modal over
 // `parent`'s window: titled "Choose a folder to map", accepted with "Scan
 // Folder", folders only. One at a time: a request while it is open brings
-// it forward and takes it over. A folder whose helper is still out from an
-// earlier listing, in this dialog or an earlier one, is not asked again.
+// it forward and takes it over. A folder counted with a listing still out
+// (on a share, the whole share; see FolderLister::countedUnder), from this
+// dialog or an earlier one, is not asked again until that listing ends.
 class OwnFolderChooser : public FolderChooser {
 public:
     // Lists folders through this program itself.
@@ -50,7 +51,7 @@ public:
 private:
     std::string program_;
     std::chrono::milliseconds answerLimit_;
-    std::shared_ptr<FolderHelpers> helpers_;
+    std::shared_ptr<PendingListings> pending_;
     QPointer<QDialog> dialog_;
     std::function<void(std::optional<std::string>)> chosen_;
 };

@@ -71,11 +71,11 @@ QListWidgetItem* selectedItem(const QListWidget& list)
 }  // namespace
 
 FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, std::chrono::milliseconds answerLimit,
-                                         std::shared_ptr<FolderHelpers> helpers)
+                                         std::shared_ptr<PendingListings> pending)
     : QDialog(parent),
       program_(std::move(program)),
       answerLimit_(answerLimit),
-      helpers_(helpers ? std::move(helpers) : std::make_shared<FolderHelpers>())
+      pending_(pending ? std::move(pending) : std::make_shared<PendingListings>())
 {
     setObjectName("folderChooser");
     setWindowTitle(QStringLiteral("Choose a folder to map"));
@@ -162,11 +162,6 @@ FolderChooserDialog::~FolderChooserDialog()
     listing_.cancel();
 }
 
-QString FolderChooserDialog::folder() const
-{
-    return QFile::decodeName(folder_);
-}
-
 void FolderChooserDialog::openFolder(const QString& path)
 {
     enter(QFile::encodeName(path));
@@ -202,8 +197,8 @@ void FolderChooserDialog::enter(const QByteArray& path)
                                                                    : QByteArray();
     listing_ = BackgroundTask::start(
         this,
-        [program = program_, path = folder_.toStdString(), limit = answerLimit_, helpers = helpers_](
-            std::stop_token stop) { return FolderLister::listApart(program, path, limit, std::move(stop), helpers); },
+        [program = program_, path = folder_.toStdString(), limit = answerLimit_, pending = pending_](
+            std::stop_token stop) { return FolderLister::listApart(path, limit, std::move(stop), pending, program); },
         [this, path = folder_, cameFrom](FolderListing listing) {
             listed(path, listing);
             fill(cameFrom);

@@ -39,17 +39,17 @@ class FolderChooserDialog : public QDialog {
 public:
     // Lists through `program` (see FolderLister::listApart), starting at the
     // home folder; a folder that has not answered within `answerLimit` is
-    // shown as not answering, as is one whose helper in `helpers` is still out.
+    // shown as not answering, as is one counted with a listing still out in
+    // `pending`.
     FolderChooserDialog(std::string program, QWidget* parent = nullptr,
                         std::chrono::milliseconds answerLimit = std::chrono::seconds(3),
-                        std::shared_ptr<FolderHelpers> helpers = nullptr);
+                        std::shared_ptr<PendingListings> pending = nullptr);
     ~FolderChooserDialog() override;
 
     // The folder listed, and the one "Scan Folder" chooses: what the field
-    // shows, the selected row's path or the folder listed, by its bytes.
-    QString folder() const;
-    QByteArray folderPath() const { return folder_; }
-    QByteArray choice() const { return shown_; }
+    // shows, the selected row's path or the folder listed; by their bytes.
+    QByteArray listedFolder() const { return folder_; }
+    QByteArray chosenFolder() const { return shown_; }
     void openFolder(const QString& path);
     // Whether the folder shown is listed, not still waiting.
     bool listed() const { return !waiting_; }
@@ -84,7 +84,7 @@ private:
 
     std::string program_;
     std::chrono::milliseconds answerLimit_;
-    std::shared_ptr<FolderHelpers> helpers_;
+    std::shared_ptr<PendingListings> pending_;
     QByteArray folder_;
     // What the field shows, by its bytes, and as it was put there.
     QByteArray shown_;

@@ -17,7 +17,7 @@
 
 #include <limits>
 
-#include "ui/shell/desktop_portal.h"
+#include "ui/desktop/desktop_portal.h"
 
 namespace corvalent {
 namespace {

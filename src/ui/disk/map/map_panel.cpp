@@ -9,9 +9,9 @@
 #include <QVBoxLayout>
 
 #include "models/disk_model.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/sidebar/disk_sidebar.h"
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/disk/map/map_toolbar.h"
 #include "ui/disk/map/sunburst_map.h"
 #include "ui/widgets/app_motion.h"

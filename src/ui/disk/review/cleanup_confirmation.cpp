@@ -9,8 +9,8 @@
 
 #include "core/common/display.h"
 #include "models/disk_model.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/sidebar/disk_rows.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/confirmation_keys.h"
 #include "ui/widgets/labels.h"

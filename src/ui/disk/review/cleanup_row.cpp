@@ -5,8 +5,8 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/labels.h"

@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "models/disk_model.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/folders/file_reveal.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/focus_handoff.h"

@@ -21,21 +21,21 @@ public:
     using Failure = std::function<void(const std::string& path)>;
 
     virtual ~FileRevealer() = default;
-    // Reports a failure to what `setFailure` gave when it was called.
-    virtual void reveal(const std::string& path) = 0;
+    // Shows `path`; a failure goes to what `setFailure` gave when it was called.
+    void reveal(const std::string& path) { showItem(path, failure_); }
+    // As `reveal`, with a failure told to `failure` instead: a sheet says it
+    // itself rather than the page behind it.
+    void revealReporting(const std::string& path, Failure failure) { showItem(path, std::move(failure)); }
     // Called with the path when nothing could show it, so that the window can say so.
     void setFailure(Failure failure) { failure_ = std::move(failure); }
     const Failure& failure() const { return failure_; }
-    // As `reveal`, with a failure told to `failure` instead: a sheet says it
-    // itself rather than the page behind it.
-    void revealReporting(const std::string& path, Failure failure)
-    {
-        auto own = std::exchange(failure_, std::move(failure));
-        reveal(path);
-        failure_ = std::move(own);
-    }
 
 protected:
+    // Shows `path` selected; when nothing can, calls `failure` (if set) with
+    // the path, now or later.
+    virtual void showItem(const std::string& path, Failure failure) = 0;
+
+private:
     Failure failure_;
 };
 
@@ -46,7 +46,9 @@ protected:
 class DesktopFileRevealer : public FileRevealer {
 public:
     explicit DesktopFileRevealer(QDBusConnection bus = QDBusConnection::sessionBus()) : bus_(std::move(bus)) {}
-    void reveal(const std::string& path) override;
+
+protected:
+    void showItem(const std::string& path, Failure failure) override;
 
 private:
     QDBusConnection bus_;

@@ -1,4 +1,4 @@
-#include "ui/disk/folders/file_reveal.h"
+#include "ui/desktop/file_reveal.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -30,9 +30,9 @@ QString revealFailureText(const std::string& path)
     return QStringLiteral("No file manager could show “%1”.").arg(QFile::decodeName(QByteArray::fromStdString(name)));
 }
 
-void DesktopFileRevealer::reveal(const std::string& path)
+void DesktopFileRevealer::showItem(const std::string& path, Failure failure)
 {
-    const auto openParent = [path, failure = failure_] {
+    const auto openParent = [path, failure = std::move(failure)] {
         if (!openParentFolder(path) && failure) failure(path);
     };
     if (!bus_.isConnected()) return openParent();

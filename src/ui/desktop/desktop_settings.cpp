@@ -1,4 +1,4 @@
-#include "ui/shell/desktop_settings.h"
+#include "ui/desktop/desktop_settings.h"
 
 #include <QDBusError>
 #include <QDBusMessage>
@@ -11,7 +11,7 @@
 
 #include "core/common/child_process.h"
 #include "models/background_task.h"
-#include "ui/shell/desktop_portal.h"
+#include "ui/desktop/desktop_portal.h"
 
 namespace corvalent {
 namespace {
