@@ -1,11 +1,13 @@
 #include "models/full_disk_access.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,21 +133,48 @@ std::string programPath()
     return foundAsAShellFindsIt({startedAs(), std::string(installedName)});
 }
 
-FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit, std::string program)
+namespace {
+
+FullDiskAccessStatus answer(const ChildRunResult& run)
 {
-    if (program.empty()) return FullDiskAccessStatus::unavailable;
-    ChildRunRequest request;
-    request.executable = std::move(program);
-    request.arguments = {"--full-disk-access-check"};
-    request.captureOutput = false;
-    request.deadline = limit;
-    const auto run = runChild(request);
     if (!run.launched || run.timedOut || !run.exitStatus) return FullDiskAccessStatus::unavailable;
     switch (*run.exitStatus) {
     case 0: return FullDiskAccessStatus::granted;
     case 2: return FullDiskAccessStatus::denied;
     default: return FullDiskAccessStatus::unavailable;
     }
+}
+
+ChildRunResult runCheck(std::chrono::milliseconds limit, std::string program, std::function<void()> reapedLater)
+{
+    ChildRunRequest request;
+    request.executable = std::move(program);
+    request.arguments = {"--full-disk-access-check"};
+    request.captureOutput = false;
+    request.deadline = limit;
+    request.reapedLater = std::move(reapedLater);
+    return runChild(request);
+}
+
+}  // namespace
+
+FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit, std::string program)
+{
+    if (program.empty()) return FullDiskAccessStatus::unavailable;
+    return answer(runCheck(limit, std::move(program), {}));
+}
+
+std::function<FullDiskAccessStatus()> repeatedCheck(std::chrono::milliseconds limit, std::string program)
+{
+    // Children that outlived their run and are not reaped yet. The reaper may
+    // count one off before its run has counted it on: never below zero for long.
+    auto caught = std::make_shared<std::atomic<int>>(0);
+    return [limit, program = std::move(program), caught] {
+        if (program.empty() || caught->load() > 0) return FullDiskAccessStatus::unavailable;
+        const auto run = runCheck(limit, program, [caught] { caught->fetch_sub(1); });
+        if (run.outlived) caught->fetch_add(1);
+        return answer(run);
+    };
 }
 
 }  // namespace FullDiskAccessVerifier

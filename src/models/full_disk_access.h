@@ -1,12 +1,15 @@
 #pragma once
 
-// Whether this program may read the privacy-protected folders, asked in this
-// process or in a fresh one, and the reset of the access preferences when
+// Whether this program may read the privacy-protected folders, asked of a
+// fresh process of its own (a folder may lie on a share that does not answer,
+// and a thread caught there would keep this program from ever ending), and
+// the reset of the access preferences when
 // the program runs under another signing identity.
 
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +32,8 @@ std::vector<std::string> probeFolders();
 
 // Opens each probe folder and closes it at once, reading no entry: the first
 // that opens answers granted; a refusal (EPERM, EACCES) makes the answer
-// denied unless a later one opens; otherwise unavailable.
+// denied unless a later one opens; otherwise unavailable. Called only in the
+// check's own process (the "--full-disk-access-check" flag).
 FullDiskAccessStatus currentStatus();
 
 // The exit status the check flag answers with: 0 granted, 2 denied, 3 otherwise.
@@ -47,11 +51,23 @@ namespace FullDiskAccessVerifier {
 // about three seconds.
 std::string programPath();
 
+// How long a check in a fresh process may take; later it answers unavailable.
+inline constexpr std::chrono::milliseconds checkLimit{2'000};
+
 // Runs this program (or `program`) again with "--full-disk-access-check" and
 // reads its exit status. Blocking: call it off the GUI thread. A child that
-// runs longer than `limit` is ended and the answer is unavailable.
-FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit = std::chrono::seconds(10),
+// runs longer than `limit` is ended and the answer is unavailable; one caught
+// on a share that does not answer cannot be ended and is left to end by itself.
+FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit = checkLimit,
                                          std::string program = std::string(thisProgram));
+
+// The check a window asks again and again (when it opens, whenever the
+// program comes to the front), each time in a fresh process as above. While
+// a child of an earlier call is still caught on a share that does not answer,
+// no other is started and the answer is unavailable; once it has ended, the
+// next call asks again. No thread of this program looks at the folders.
+std::function<FullDiskAccessStatus()> repeatedCheck(std::chrono::milliseconds limit = checkLimit,
+                                                    std::string program = std::string(thisProgram));
 
 }  // namespace FullDiskAccessVerifier
 

@@ -3,6 +3,8 @@
 // starts after an upgrade, in a copy of this test program.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <future>
@@ -10,6 +12,7 @@
 #include <sys/wait.h>
 
 #include "models/full_disk_access.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -132,6 +135,39 @@ TEST(ReopenAfterUpgradeCopy, UpgradesItselfAndFindsTheNewVersion)
     fs::remove(installed);
     EXPECT_EQ(FullDiskAccessVerifier::programPath(), "");
     std::ofstream(dir / "checked");
+}
+
+// Documents on a share that never answers. The check asks a child of its
+// own, which the share holds for good: it answers unavailable within its
+// bound, and this process never touches the share. While that child is out
+// no other is started; once the share is gone and the child has ended, the
+// next check asks again.
+TEST_F(AccessProbe, ADocumentsFolderOnAShareThatNeverAnswersIsAskedApart)
+{
+    testing::SlowTree tree;
+    tree.slowStat = tree.slowList = {"."};
+    tree.neverAnswers = true;
+    testing::SlowMount share(home / "Documents", tree);
+    if (!share.mounted()) GTEST_SKIP() << share.problem();
+
+    const auto check = FullDiskAccessVerifier::repeatedCheck();
+    // Children are started off the GUI thread; a check held by the share is let go.
+    const auto answer = [&]() -> std::optional<Status> {
+        auto checking = std::async(std::launch::async, check);
+        if (checking.wait_for(std::chrono::seconds(60)) == std::future_status::ready) return checking.get();
+        share.unmount();
+        return std::nullopt;
+    };
+    ASSERT_EQ(answer(), Status::unavailable);
+    EXPECT_EQ(share.slowCallsBegunByChildrenOf(::getpid()), 1U) << "the child waits on the share";
+    EXPECT_EQ(share.slowCallsBegunBy(::getpid()), 0U);
+    ASSERT_EQ(answer(), Status::unavailable);
+    EXPECT_EQ(share.slowCallsBegun(), 1U) << "no second child while the first is out";
+
+    share.unmount();
+    std::optional<Status> last;
+    EXPECT_TRUE(testing::eventually([&] { return (last = answer()) == Status::granted; }, std::chrono::seconds(30)))
+        << "the share is gone, and an empty Documents opens";
 }
 
 }  // namespace

@@ -7,15 +7,20 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include "core/disk/folder_listing.h"
+#include "models/full_disk_access.h"
 #include "test_support.h"
 
 int main(int argc, char** argv)
 {
-    // A folder chooser made by a test lists through this program, as the
-    // application's lists through its own.
+    // A folder chooser made by a test lists through this program, and the
+    // access check asks it, as the application's do through its own.
     if (argc == 3 && argv[1] == corvalent::FolderLister::helperFlag)
         return corvalent::FolderLister::printListing(argv[2]);
+    if (argc == 2 && std::string_view(argv[1]) == "--full-disk-access-check")
+        return corvalent::FullDiskAccessProbe::exitStatus(corvalent::FullDiskAccessProbe::currentStatus());
     // Before any thread: a mount namespace is per process.
     corvalent::testing::setAsideAccountHome();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

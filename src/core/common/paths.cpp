@@ -110,6 +110,13 @@ std::optional<std::string_view> Home::within(std::string_view path) const
     return std::nullopt;
 }
 
+std::string Home::realSpelling(std::string_view path) const
+{
+    const auto rest = within(path);
+    if (!rest) return std::string(path);
+    return rest->empty() || real_ != "/" ? real_ + std::string(*rest) : std::string(*rest);
+}
+
 bool Home::holdsInTrash(std::string_view path) const
 {
     return Paths::isAtOrBelow(path, trash_) || Paths::isAtOrBelow(path, realTrash_);

@@ -68,6 +68,11 @@ public:
     // spelling `path` has: "" for the home itself, "/Documents/a" below it;
     // nothing outside it. A home of "/" holds only itself.
     std::optional<std::string_view> within(std::string_view path) const;
+    // `path` (standardized) where it really is: below the home its text is
+    // rewritten against real(), elsewhere it stays as written. Nothing on the
+    // disk is looked at, so a folder that is, or links into, a share that
+    // does not answer never holds the caller.
+    std::string realSpelling(std::string_view path) const;
     // `path` (standardized) is the home Trash or lies inside it, in either spelling.
     bool holdsInTrash(std::string_view path) const;
     // The home folder is `folder` (standardized) or lies inside it, in either spelling.

@@ -363,11 +363,12 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     PLDiskWalkOptions options;
     options.skipPrivacy = !includePrivacyProtectedLocations;
     if (options.skipPrivacy) {
-        // The walk meets every folder where it really is.
+        // The walk meets every folder where it really is; the desktop's
+        // folders are never resolved, as one may lie on a share that does not answer.
         const auto folders = privacyProtectedFolders();
         options.privacy.home = folders.home.real();
         for (const auto& folder : folders.desktopFolders)
-            options.privacy.desktopFolders.push_back(Paths::resolved(folder));
+            options.privacy.desktopFolders.push_back(folders.home.realSpelling(folder));
     }
     options.threads = threads > 0 ? threads : std::min(pl_available_processors(), maximumWalkThreads);
     options.stop = context.stop;

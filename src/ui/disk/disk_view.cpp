@@ -34,7 +34,7 @@ namespace corvalent {
 DiskView::Environment DiskView::Environment::system()
 {
     Environment environment;
-    environment.probeAccess = FullDiskAccessProbe::currentStatus;
+    environment.probeAccess = FullDiskAccessVerifier::repeatedCheck();
     environment.revealer = std::make_shared<DesktopFileRevealer>();
     return environment;
 }

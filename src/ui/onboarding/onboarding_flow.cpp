@@ -102,8 +102,9 @@ OnboardingPrimaryButton primaryButton(const FullDiskAccessFlow& flow)
 OnboardingEnvironment OnboardingEnvironment::system()
 {
     OnboardingEnvironment environment;
-    environment.probe = [] { return FullDiskAccessProbe::currentStatus(); };
-    environment.verifyFresh = [] { return FullDiskAccessVerifier::checkInFreshProcess(); };
+    // Both ask a fresh process: this one never looks at the folders itself.
+    environment.probe = FullDiskAccessVerifier::repeatedCheck();
+    environment.verifyFresh = environment.probe;
     environment.openSettings = [] { return false; };
     environment.relaunch = []() -> std::optional<QString> {
         // The program as installed: its file, even when started through a

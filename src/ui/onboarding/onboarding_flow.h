@@ -16,7 +16,7 @@ namespace corvalent {
 
 // Everything the card does outside itself, so that tests can stand in.
 struct OnboardingEnvironment {
-    std::function<FullDiskAccessStatus()> probe;        // in-process check; blocking, run in the pool
+    std::function<FullDiskAccessStatus()> probe;        // the check as this program sees it; blocking, run in the pool
     std::function<FullDiskAccessStatus()> verifyFresh;  // fresh-process check; blocking, run in the pool
     std::function<bool()> openSettings;                 // false: nothing could be opened
     // Starts a new instance: an error's description, or nullopt once started.

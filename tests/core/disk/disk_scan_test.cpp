@@ -357,6 +357,53 @@ TEST(DiskScan, AHomeReachedThroughALinkKeepsItsProtectedFoldersOut)
     }
 }
 
+// The desktop's folders on a share that never answers: Documents is the
+// mount itself, Downloads a link into it, Desktop named outside the home
+// through a link into it; the home is reached through a link as well. A
+// scan that leaves them out ends without asking the share, and a scan that
+// takes them in maps the home, its mount point listed, never looked at.
+TEST(DiskScan, DesktopFoldersOnAShareThatNeverAnswersHoldNoScan)
+{
+    const testing::TempHome temp(testing::TempHome::Reached::throughLink);
+    const testing::ScopedVariable config("XDG_CONFIG_HOME", (temp.home / ".config").string());
+    writeFile(temp.home / "Music/song", 4'096);
+    fs::create_directory_symlink(temp.home / "Documents", temp.root.path() / "elsewhere");
+    fs::create_directory(temp.home / ".config");
+    std::ofstream(temp.home / ".config/user-dirs.dirs")
+        << "XDG_DESKTOP_DIR=\"" << (temp.root.path() / "elsewhere/desk").string() << "\"\n";
+    fs::create_directory_symlink(temp.home / "Documents/docs", temp.home / "Downloads");
+    testing::SlowTree tree;
+    tree.folders = {"docs", "desk"};
+    tree.slowStat = tree.slowList = {".", "docs", "desk"};
+    tree.neverAnswers = true;
+    testing::SlowMount share(temp.home / "Documents", tree);
+    if (!share.mounted()) GTEST_SKIP() << share.problem();
+
+    // A scan held by the share would hold the test as well: it is let go.
+    const auto scanWithin = [&share, &temp](bool includePrivacy) -> std::optional<DiskScanResult> {
+        auto scanning = std::async(std::launch::async, [&temp, includePrivacy] {
+            return DiskScanner::scan(temp.home.string(), includePrivacy, 6, 14, {}, {});
+        });
+        if (scanning.wait_for(std::chrono::seconds(60)) == std::future_status::ready) return scanning.get();
+        share.unmount();
+        return std::nullopt;
+    };
+    const auto leftOut = scanWithin(false);
+    ASSERT_TRUE(leftOut) << "the scan that leaves the protected folders out waits on the share";
+    const auto all = scanWithin(true);
+    ASSERT_TRUE(all) << "the scan of the home waits on the share";
+    EXPECT_EQ(share.slowCallsBegun(), 0U);
+
+    for (const auto& result : {*leftOut, *all}) {
+        auto seen = names(result.root);
+        std::ranges::sort(seen);
+        EXPECT_EQ(seen, (std::vector<std::string>{".config", "Music"})) << "folders that hold files";
+        EXPECT_EQ(result.scannedEntries, 7) << "the home, .config and its file, Music and its file, "
+                                               "the link Downloads and the mount point Documents";
+        EXPECT_EQ(result.inaccessibleEntries, 0);
+    }
+}
+
 // Visits come in one order, so a folder whose listing hangs holds back every
 // visit after it. The progress still shows what the other readers found
 // beyond it, and the scan stops at once.

@@ -7,11 +7,15 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "test_support.h"
+#include "ui/disk/disk_view.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
 
 namespace corvalent {
@@ -113,6 +117,36 @@ TEST(OnboardingAccess, FixedPermissionsAreConfirmedWithoutARestart)
     }
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(stored(), std::pair(true, true));
+}
+
+// An upgrade replaces the program's file while it runs: the card and the disk
+// page still ask the program itself. A second name of this test program,
+// started from a file that it then replaces, checks through both.
+TEST(OnboardingAccess, TheChecksAskThisProgramAfterAnUpgradeReplacedItsFile)
+{
+    const auto self = fs::read_symlink(std::string(thisProgram));
+    const testing::TempDir dir(self.parent_path());  // a link needs the same file system
+    const auto installed = dir.path() / "corvalent";
+    fs::create_hard_link(self, installed);
+    const testing::TempHome temp;
+    const testing::ScopedVariable asked("CORVALENT_TEST_CHECK_AFTER_UPGRADE", "1");
+    testing::ChildProcess program(installed, {"--gtest_filter=OnboardingAccessAfterUpgrade.*"}, dir.path());
+    const auto status = program.waitFor(std::chrono::seconds(120));
+    ASSERT_TRUE(status.has_value()) << "still running two minutes later";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+}
+
+// The started program's side of the case above.
+TEST(OnboardingAccessAfterUpgrade, ReplacesItsOwnFileAndChecks)
+{
+    if (std::getenv("CORVALENT_TEST_CHECK_AFTER_UPGRADE") == nullptr) GTEST_SKIP() << "run by the test above";
+    const auto file = fs::read_symlink(std::string(thisProgram));
+    ASSERT_TRUE(fs::remove(file));
+    testing::writeFile(file, 4'096);  // the new version, as a package upgrade leaves it
+    const auto card = OnboardingEnvironment::system();
+    const auto page = DiskView::Environment::system();
+    for (const auto& check : {card.probe, card.verifyFresh, page.probeAccess})
+        EXPECT_EQ(std::async(std::launch::async, check).get(), Status::granted);
 }
 
 }  // namespace

@@ -213,24 +213,26 @@ TEST_F(ProgramTest, DiskMeasurementReportsTheCurrentFolder)
     EXPECT_TRUE(storedSettings().value("hasSeenFullDiskAccessIntroduction").toBool()) << "a later start keeps it";
 }
 
-// A share mounted in the folder no longer answers (its stat sleeps 30 s): the
-// measurement counts its mount point without asking it, and prints.
+// A share mounted in the folder no longer answers (its stat never returns),
+// and it is the home's Documents: the measurement of the home, which leaves
+// the protected folders out, counts its mount point without asking it, and
+// prints.
 TEST_F(ProgramTest, DiskMeasurementEndsBesideAMountThatNoLongerAnswers)
 {
-    const auto tree = root.path() / "tree";
-    testing::writeFile(tree / "file", 4'096);
+    testing::writeFile(home / "file", 4'096);
     testing::SlowTree slow;
     slow.folders = {"inside"};
     slow.slowStat = {"."};
-    testing::SlowMount mount(tree / "share", slow);
+    slow.neverAnswers = true;
+    testing::SlowMount mount(home / "Documents", slow);
     if (!mount.mounted()) GTEST_SKIP() << mount.problem();
 
-    const auto run = runProgram({"--disk-performance-check"}, tree, std::chrono::seconds(20));
+    const auto run = runProgram({"--disk-performance-check"}, home, std::chrono::seconds(20));
     ASSERT_FALSE(run.timedOut) << "no report within 20 s";
     ASSERT_EQ(run.exitStatus, 0);
     std::map<std::string, std::string> values;
     for (const auto& [key, value] : entries(run.output)) values[key] = value;
-    EXPECT_EQ(values["disk_scanned_entries"], "3") << "the folder, its file and the mount point";
+    EXPECT_EQ(values["disk_scanned_entries"], "3") << "the home, its file and the mount point";
     EXPECT_EQ(values["disk_inaccessible_entries"], "0");
     EXPECT_EQ(mount.slowCallsBegun(), 0U);
 }

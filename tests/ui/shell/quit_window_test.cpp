@@ -1,6 +1,7 @@
 // The real program, closed while its scan waits on a hung file system, ends
 // at once: its window is closed the way a window manager closes it, which
-// quits the program where there is no tray.
+// quits the program where there is no tray. Ctrl+Q ends it as well while
+// its access card checks a Documents folder on a share that never answers.
 #include <gtest/gtest.h>
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
@@ -73,6 +74,38 @@ void askToClose(xcb_connection_t* connection, xcb_window_t window)
     xcb_flush(connection);
 }
 
+// Ctrl+Q as a keyboard gives it to the window that has the focus.
+void pressCtrlQ(xcb_connection_t* connection, xcb_window_t window)
+{
+    const auto* setup = xcb_get_setup(connection);
+    const auto count = static_cast<std::uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+    std::unique_ptr<xcb_get_keyboard_mapping_reply_t, decltype(&std::free)> mapping(
+        xcb_get_keyboard_mapping_reply(connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, count),
+                                       nullptr),
+        &std::free);
+    ASSERT_TRUE(mapping);
+    const auto* symbols = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const int perCode = mapping->keysyms_per_keycode;
+    constexpr xcb_keysym_t q = 0x71;
+    std::optional<xcb_keycode_t> code;
+    for (int i = 0; i < count * perCode && !code; ++i)
+        if (symbols[i] == q) code = static_cast<xcb_keycode_t>(setup->min_keycode + i / perCode);
+    ASSERT_TRUE(code) << "no key gives q";
+    for (const auto type : {XCB_KEY_PRESS, XCB_KEY_RELEASE}) {
+        xcb_key_press_event_t key{};
+        key.response_type = static_cast<std::uint8_t>(type);
+        key.detail = *code;
+        key.time = XCB_CURRENT_TIME;
+        key.root = xcb_setup_roots_iterator(setup).data->root;
+        key.event = window;
+        key.same_screen = 1;
+        key.state = XCB_MOD_MASK_CONTROL;
+        xcb_send_event(connection, 0, window, XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE,
+                       reinterpret_cast<const char*>(&key));
+    }
+    xcb_flush(connection);
+}
+
 TEST(QuitWindow, EndsAtOnceWhileItsScanWaitsOnAHungFolder)
 {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
@@ -107,6 +140,49 @@ TEST(QuitWindow, EndsAtOnceWhileItsScanWaitsOnAHungFolder)
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
     EXPECT_LT(took, 5s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
     std::printf("ended %lld ms after its window was closed\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
+// At the first start the access card checks the protected folders; Documents
+// is a share that never answers. The check waits there in a child of the
+// program, never in the program itself, and Ctrl+Q ends the program.
+TEST(QuitWindow, CtrlQEndsItWhileTheAccessCardChecksADocumentsFolderThatNeverAnswers)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr) GTEST_SKIP() << "needs an X display to press keys in the program's window";
+    auto* connection = x11->connection();
+
+    TempDir dir;
+    const fs::path home = dir.path() / "home";
+    const fs::path runtime = dir.path() / "runtime";
+    fs::create_directories(home);
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    testing::ScopedVariable homeVariable("HOME", home.string());
+    testing::ScopedVariable configVariable("XDG_CONFIG_HOME", (dir.path() / "config").string());
+    testing::ScopedVariable runtimeVariable("XDG_RUNTIME_DIR", runtime.string());
+    // Declared before the share, which goes first and lets whatever waits on it end.
+    std::optional<testing::ChildProcess> program;
+    SlowTree tree;
+    tree.slowStat = tree.slowList = tree.slowStatfs = {"."};
+    tree.neverAnswers = true;
+    SlowMount share(home / "Documents", tree);
+    if (!share.mounted()) GTEST_SKIP() << share.problem();
+
+    program.emplace(CORVALENT_APP, std::vector<std::string>{}, home);
+    std::optional<xcb_window_t> window;
+    ASSERT_TRUE(testing::eventually([&] { return (window = shownWindowOf(connection, program->pid())).has_value(); },
+                                    20s));
+    ASSERT_TRUE(share.waitForSlowCalls(1, 20s)) << "the card never checked Documents";
+
+    const auto pressed = std::chrono::steady_clock::now();
+    pressCtrlQ(connection, *window);
+    const auto status = program->waitFor(10s);
+    const auto took = std::chrono::steady_clock::now() - pressed;
+    ASSERT_TRUE(status.has_value()) << "still running 10 s after Ctrl+Q";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+    EXPECT_EQ(share.slowCallsBegunBy(program->pid()), 0U) << "the program itself looked at the share";
+    std::printf("ended %lld ms after Ctrl+Q\n",
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
