@@ -1,16 +1,29 @@
 // Where the kit's controls take keyboard focus and how they show it.
 #include <QApplication>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
+#include "fresh_sample.h"
 #include "keyboard_walk.h"
+#include "live_environments.h"
+#include "ui/disk/disk_view_state.h"
+#include "ui/disk/scan/stop_scan_action.h"
+#include "ui/processes/icons/process_icon_store.h"
+#include "ui/processes/list/process_list_model.h"
+#include "ui/processes/list/process_list_view.h"
 #include "ui/shell/app_appearance.h"
+#include "ui/shell/section_switch.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/contrast.h"
 #include "ui/widgets/overlay_scroll_bar.h"
@@ -30,6 +43,9 @@ TEST(FocusRing, OnAFilledButtonItStandsOutFromTheFillAndTheSheet)
         const auto sheet = CorvalentStyle::windowBackground(palette);
         for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button})
             EXPECT_GE(Contrast::ratio(FocusRing::colour(palette), palette.color(role)), 3.0) << name << " " << role;
+        for (const auto& surface : FocusRing::surfaces(palette))
+            EXPECT_GE(Contrast::ratio(FocusRing::colour(palette), surface), 3.0)
+                << name << " " << surface.name().toStdString();
         for (const auto& fill : {CorvalentStyle::teal(), CorvalentStyle::red(), CorvalentStyle::teal().lighter(106),
                                  CorvalentStyle::red().lighter(106)}) {
             const auto bands = FocusRing::bandsOnFill(palette, fill);
@@ -65,6 +81,165 @@ TEST(FocusRing, OnAFilledButtonItStandsOutFromTheFillAndTheSheet)
         ASSERT_TRUE(plain->hasFocus());
         settle();
         EXPECT_EQ(plain->grab().toImage().pixel(plain->width() / 2, 1), FocusRing::colour(palette).rgb()) << name;
+    }
+}
+
+// A flat surface in one of the colours controls sit on.
+class Surface : public QWidget {
+public:
+    QColor colour;
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), colour); }
+};
+
+// A ring read off the screen along one line into a control: the pixels that
+// differ once the ring shows, its outermost and innermost, and the pixels
+// just outside and just inside it.
+struct Crossing {
+    QColor outside, outer, inner, inside;
+};
+
+std::optional<Crossing> crossing(const QImage& ringed, const QImage& plain, QPointF from, QPointF step, int length)
+{
+    const double scale = ringed.devicePixelRatio();
+    const auto at = [&](int i) { return ((from + step * i / scale) * scale).toPoint(); };
+    const auto differs = [&](int i) {
+        const auto a = ringed.pixelColor(at(i));
+        const auto b = plain.pixelColor(at(i));
+        return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())}) >
+               24;
+    };
+    int first = 0;
+    while (first < length && !differs(first)) ++first;
+    int last = first;
+    while (last + 1 < length && differs(last + 1)) ++last;
+    if (first == 0 || last + 1 >= length) return std::nullopt;
+    return Crossing{ringed.pixelColor(at(first - 1)), ringed.pixelColor(at(first)), ringed.pixelColor(at(last)),
+                    ringed.pixelColor(at(last + 1))};
+}
+
+// A control as a page shows it, between two fields on a surface; `ringed`
+// is where its ring goes round, in the focused widget's coordinates.
+struct RingedControl {
+    const char* name;
+    std::function<QWidget*(QWidget& surface)> make;
+    std::function<QRect(QWidget& focused)> ringed = [](QWidget& focused) { return focused.rect(); };
+};
+
+// Each ring the keyboard brings up stands out 3:1 from what lies on either
+// side of it, the surface around the control and the control's own fill,
+// across its top and its left edge, light and dark, on the window, a panel
+// and the top of the window's backdrop.
+TEST(FocusRing, EveryRingStandsOutFromWhatLiesOnEitherSide)
+{
+    VantleModel processes(liveProcessEnvironment());
+    processes.setWindowShown(true);
+    ASSERT_TRUE(sampleFromNow(processes));
+    ProcessListModel rows(processes);
+    ProcessIconStore icons;
+    ASSERT_GT(rows.rowCount(), 0);
+    DiskModel disk(quietDiskEnvironment());
+    DiskViewState diskState;
+
+    const std::vector<RingedControl> controls{
+        {"chosen segment",
+         [](QWidget&) {
+             auto* control = new SegmentedControl("Disk list");
+             control->addSegment("Map", {}, 0);
+             control->addSegment("Files", {}, 1);
+             control->setCurrent(0);
+             return control;
+         }},
+        {"Cancel", [](QWidget&) { return new Button(Button::Kind::bordered, "Cancel"); }},
+        {"Move to Trash", [](QWidget&) { return new Button(Button::Kind::prominent, "Move to Trash"); }},
+        {"section on its plate",
+         [](QWidget&) {
+             auto* control = new SectionSwitch;
+             control->setSection(AppSection::processes);
+             return control;
+         }},
+        {"section off the plate",
+         [](QWidget&) {
+             auto* control = new SectionSwitch;
+             control->setSection(AppSection::storage);
+             return control;
+         }},
+        {"Stop scan",
+         [&](QWidget& surface) { return new StopScanAction(disk, diskState, [] {}, &surface); }},
+        {"inspected row",
+         [&](QWidget&) {
+             rows.focus(0);
+             auto* list = new ProcessListView(rows, icons);
+             list->setFixedSize(420, 160);
+             return list;
+         },
+         [](QWidget& focused) {
+             auto& list = static_cast<ProcessListView&>(focused);
+             return list.visualRect(list.currentIndex()).translated(list.viewport()->pos());
+         }},
+    };
+    for (const auto& [paletteName, palette] : {std::pair("light", lightPalette()), std::pair("dark", darkPalette())}) {
+        const auto window = CorvalentStyle::windowBackground(palette);
+        const std::vector<std::pair<const char*, QColor>> surfaces{
+            {"window", window},
+            {"panel", CorvalentStyle::panel(palette)},
+            {"backdrop", CorvalentStyle::blend(window, CorvalentStyle::teal(), 0.16)},
+        };
+        QImage sheet;
+        for (std::size_t row = 0; row < controls.size(); ++row) {
+            const auto& control = controls[row];
+            for (std::size_t column = 0; column < surfaces.size(); ++column) {
+                const auto [surfaceName, colour] = surfaces[column];
+                const auto where = std::string(control.name) + ", " + paletteName + ", on the " + surfaceName;
+                Surface surface;
+                surface.colour = colour;
+                surface.setPalette(palette);
+                auto* line = new QHBoxLayout(&surface);
+                line->setContentsMargins(16, 16, 16, 16);
+                auto* before = new QLineEdit;
+                line->addWidget(before);
+                line->addWidget(control.make(surface));
+                auto* after = new QLineEdit;
+                line->addWidget(after);
+                surface.setFixedSize(720, 200);
+                surface.show();
+                ASSERT_TRUE(activate(surface));
+                before->setFocus(Qt::OtherFocusReason);
+                QTest::keyClick(before, Qt::Key_Tab);
+                auto* focused = QApplication::focusWidget();
+                ASSERT_NE(focused, before) << where;
+                settle();
+                const auto ringed = surface.grab().toImage();
+                const auto area = QRectF(control.ringed(*focused)).translated(focused->mapTo(&surface, QPoint()));
+                after->setFocus(Qt::OtherFocusReason);
+                ASSERT_FALSE(focused->hasFocus()) << where;
+                settle();
+                const auto plain = surface.grab().toImage();
+
+                for (const auto& [edge, from, step] :
+                     {std::tuple("top", QPointF(area.center().x(), area.top() - 8), QPointF(0, 1)),
+                      std::tuple("left", QPointF(area.left() - 8, area.center().y()), QPointF(1, 0))}) {
+                    const auto found = crossing(ringed, plain, from, step, int(30 * ringed.devicePixelRatio()));
+                    ASSERT_TRUE(found) << where << ": no ring across the " << edge << " edge";
+                    EXPECT_GE(Contrast::ratio(found->outer, found->outside), 3.0)
+                        << where << ", " << edge << ": " << found->outer.name().toStdString() << " outside on "
+                        << found->outside.name().toStdString();
+                    EXPECT_GE(Contrast::ratio(found->inner, found->inside), 3.0)
+                        << where << ", " << edge << ": " << found->inner.name().toStdString() << " inside on "
+                        << found->inside.name().toStdString();
+                }
+                // One sheet per appearance, a control to a row, to look at.
+                if (sheet.isNull()) {
+                    sheet = QImage(ringed.width() * int(surfaces.size()), ringed.height() * int(controls.size()),
+                                   QImage::Format_RGB32);
+                    sheet.setDevicePixelRatio(ringed.devicePixelRatio());
+                }
+                QPainter(&sheet).drawImage(QPoint(surface.width() * int(column), surface.height() * int(row)), ringed);
+            }
+        }
+        QDir().mkpath(CORVALENT_SCREENSHOTS);
+        sheet.save(QStringLiteral(CORVALENT_SCREENSHOTS "/focus-rings-%1.png").arg(paletteName));
     }
 }
 
