@@ -264,9 +264,12 @@ std::vector<QColor> FocusRing::surfaces(const QPalette& palette)
     using CorvalentStyle::blend;
     const auto teal = CorvalentStyle::teal();
     const auto text = CorvalentStyle::primary(palette);
+    const auto window = palette.color(QPalette::Window);
     std::vector<QColor> found;
     for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button}) {
-        const auto plain = palette.color(role);
+        // A see-through background (a field's, on a well of its own) shows the window.
+        const auto colour = palette.color(role);
+        const auto plain = blend(window, QColor(colour.rgb()), colour.alphaF());
         for (const auto& under : {plain, blend(plain, teal, washAlpha)}) {
             found.push_back(under);
             found.push_back(blend(under, text, faintTextAlpha));
