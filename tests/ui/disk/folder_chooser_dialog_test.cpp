@@ -245,9 +245,9 @@ TEST(OwnFolderChooser, ChoosesAFolderFromTheKeyboardAndIsOneAtATime)
 // Tab alone through the chooser: reaching the list chooses nothing but shows
 // the ring, and "Scan Folder" maps the folder the field shows. After
 // Enclosing Folder the button is the one focused object; the list, reached
-// again, goes on from the folder it came up from. A row moved to is the choice and
-// the field shows it, also one whose name is not UTF-8, which is mapped by its
-// own bytes. A path typed in is read before it is mapped.
+// again, goes on from the folder it came up from. A row moved to is the
+// choice and the field shows it, also one whose name is not UTF-8, which is
+// mapped by its own bytes. A path typed in is read before it is mapped.
 TEST(OwnFolderChooser, ScanFolderMapsTheFolderTheFieldShows)
 {
     HomeWithADeadShare home;
