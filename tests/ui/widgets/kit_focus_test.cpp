@@ -24,6 +24,7 @@
 #include "ui/shell/app_appearance.h"
 #include "ui/shell/section_switch.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/switch.h"
 #include "ui/widgets/contrast.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/segmented_control.h"
@@ -146,6 +147,13 @@ TEST(FocusRing, EveryRingStandsOutFromWhatLiesOnEitherSide)
              control->setSection(AppSection::processes);
              return control;
          }},
+        {"switch on",
+         [](QWidget&) {
+             auto* control = new Switch;
+             control->setChecked(true);
+             return control;
+         }},
+        {"switch off", [](QWidget&) { return new Switch; }},
         {"Stop scan", [&](QWidget& surface) { return new StopScanAction(disk, diskState, {}, &surface); }},
         {"inspected row",
          [&](QWidget&) {
