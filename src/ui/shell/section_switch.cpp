@@ -204,9 +204,15 @@ void SectionSwitch::paintEvent(QPaintEvent*)
         fill.addRoundedRect(plate, 5, 5);
         painter.fillPath(fill, CorvalentStyle::teal());
     }
-    // The ring goes around the button a pixel clear of the plate, so it shows on teal too.
-    for (auto* button : {processes_, storage_})
-        button->focusRing().paint(painter, *button, QRectF(button->geometry()).adjusted(-3, -3, 3, 3), 8);
+    // The ring goes around the button; around the one on the plate, in two
+    // bands: the outer against the track, the inner against the plate.
+    for (auto* button : {processes_, storage_}) {
+        const auto around = QRectF(button->geometry()).adjusted(-3, -3, 3, 3);
+        if (button->selected() && plate_ >= 0)
+            button->focusRing().paintOnFill(painter, *button, around, 8, CorvalentStyle::teal());
+        else
+            button->focusRing().paint(painter, *button, around, 8);
+    }
 }
 
 }  // namespace corvalent

@@ -256,11 +256,35 @@ void FocusRing::paint(QPainter& painter, const QWidget& widget, const QRectF& ar
     painter.restore();
 }
 
+std::vector<QColor> FocusRing::surfaces(const QPalette& palette)
+{
+    constexpr double washAlpha = 0.16;  // the hero gradient's start
+    constexpr double faintTextAlpha = 0.08;
+    constexpr double faintAccentAlpha = 0.16;
+    using CorvalentStyle::blend;
+    const auto teal = CorvalentStyle::teal();
+    const auto text = CorvalentStyle::primary(palette);
+    const auto window = palette.color(QPalette::Window);
+    std::vector<QColor> found;
+    for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button}) {
+        // A see-through background (a field's, on a well of its own) shows the window.
+        const auto colour = palette.color(role);
+        const auto plain = blend(window, QColor(colour.rgb()), colour.alphaF());
+        for (const auto& under : {plain, blend(plain, teal, washAlpha)}) {
+            found.push_back(under);
+            found.push_back(blend(under, text, faintTextAlpha));
+            found.push_back(blend(under, teal, faintAccentAlpha));
+        }
+    }
+    return found;
+}
+
 QColor FocusRing::colour(const QPalette& palette)
 {
     auto ring = CorvalentStyle::teal();
-    for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button})
-        ring = Contrast::readable(ring, palette.color(role), 3.0);
+    // The surfaces all lie on one side of the accent (light or dark), so
+    // each shade that reaches one keeps the ones before.
+    for (const auto& surface : surfaces(palette)) ring = Contrast::readable(ring, surface, 3.0);
     return ring;
 }
 

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <functional>
+#include <vector>
 
 class QFocusEvent;
 class QPainter;
@@ -128,8 +129,14 @@ public:
     // window background of `palette` and `fill`.
     static Bands bandsOnFill(const QPalette& palette, const QColor& fill);
     // The accent, shaded to stand out at least 3:1 from every surface of
-    // `palette` a control sits on.
+    // `palette` a control sits on and from the faint fills inside controls.
     static QColor colour(const QPalette& palette);
+    // What a ring borders, outside or inside: the palette's window and
+    // control backgrounds, each also under the hero wash at its strongest,
+    // and each of those under the faint fills the kit lays inside a control
+    // or row (the text colour up to 0.08, the accent up to 0.16). A control
+    // filled more strongly takes paintOnFill.
+    static std::vector<QColor> surfaces(const QPalette& palette);
 
 private:
     bool keyboard_ = false;

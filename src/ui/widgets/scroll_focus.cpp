@@ -18,7 +18,7 @@ constexpr double ringRadius = 8;
 // while it shows; clicks go through to what lies below.
 class AreaRing : public QWidget {
 public:
-    explicit AreaRing(QScrollArea& area) : QWidget(&area), area_(area)
+    AreaRing(QAbstractScrollArea& area, double radius) : QWidget(&area), area_(area), radius_(radius)
     {
         setObjectName("scrollAreaRing");
         setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -26,14 +26,6 @@ public:
         area.installEventFilter(this);
         setGeometry(area.rect());
         hide();
-        connect(area.verticalScrollBar(), &QScrollBar::rangeChanged, this,
-                [this](int least, int most) { followRange(most > least); });
-        followRange(area.verticalScrollBar()->maximum() > area.verticalScrollBar()->minimum());
-        // A click puts the focus where the pointer is, already in view.
-        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-            if (now == nullptr || QApplication::mouseButtons() != Qt::NoButton) return;
-            if (area_.widget() != nullptr && area_.widget()->isAncestorOf(now)) bringIntoView(*now);
-        });
     }
 
 protected:
@@ -58,26 +50,41 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        ring_.paint(painter, area_, QRectF(rect()), ringRadius);
+        ring_.paint(painter, area_, QRectF(rect()), radius_);
     }
 
 private:
-    // Nothing to scroll, nothing to stop at: Tab goes straight to the
-    // controls inside, or past the area.
-    void followRange(bool scrolls)
-    {
-        const auto policy = scrolls ? Qt::StrongFocus : Qt::NoFocus;
-        if (area_.focusPolicy() != policy) area_.setFocusPolicy(policy);
-    }
-    QScrollArea& area_;
+    QAbstractScrollArea& area_;
+    double radius_;
     FocusRing ring_;
 };
+
+// Nothing to scroll, nothing to stop at: Tab goes straight to the controls
+// inside, or past the area.
+void followRange(QScrollArea& area)
+{
+    const auto* bar = area.verticalScrollBar();
+    const auto policy = bar->maximum() > bar->minimum() ? Qt::StrongFocus : Qt::NoFocus;
+    if (area.focusPolicy() != policy) area.setFocusPolicy(policy);
+}
 
 }  // namespace
 
 void followKeyboard(QScrollArea& area)
 {
-    new AreaRing(area);
+    auto* ring = new AreaRing(area, ringRadius);
+    QObject::connect(area.verticalScrollBar(), &QScrollBar::rangeChanged, ring, [&area] { followRange(area); });
+    followRange(area);
+    // A click puts the focus where the pointer is, already in view.
+    QObject::connect(qApp, &QApplication::focusChanged, ring, [&area](QWidget*, QWidget* now) {
+        if (now == nullptr || QApplication::mouseButtons() != Qt::NoButton) return;
+        if (area.widget() != nullptr && area.widget()->isAncestorOf(now)) bringIntoView(*now);
+    });
+}
+
+void showFocusRing(QAbstractScrollArea& area, double radius)
+{
+    new AreaRing(area, radius);
 }
 
 }  // namespace corvalent

@@ -54,11 +54,15 @@ void Segment::paintEvent(QPaintEvent*)
     const QRectF area = QRectF(rect()).adjusted(2, 2, -2, -2);
     QPainterPath shape;
     shape.addRoundedRect(area, 6, 6);
-    if (isChecked())
+    if (isChecked()) {
         painter.fillPath(shape, CorvalentStyle::teal());
-    else if (isDown())
-        painter.fillPath(shape, CorvalentStyle::primary(palette(), 0.06));
-    focusRing_.paint(painter, *this, QRectF(rect()), 8);
+        // The accent would vanish against the accent: two bands, one
+        // against the track, one against the fill.
+        focusRing_.paintOnFill(painter, *this, QRectF(rect()), 8, CorvalentStyle::teal());
+    } else {
+        if (isDown()) painter.fillPath(shape, CorvalentStyle::primary(palette(), 0.06));
+        focusRing_.paint(painter, *this, QRectF(rect()), 8);
+    }
 
     const QColor ink = isChecked() ? QColor(Qt::white) : CorvalentStyle::primary(palette(), 0.85);
     const int textWidth = fontMetrics().horizontalAdvance(text());

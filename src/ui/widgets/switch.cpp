@@ -13,8 +13,9 @@ namespace {
 constexpr int trackWidth = 38;
 constexpr int trackHeight = 22;
 constexpr double knobInset = 2;
-// Room around the track for the focus ring.
-constexpr int ringRoom = 2;
+// Room around the track for the focus ring and a pixel between them, so
+// the ring stands out from the window on both sides, the track teal or grey.
+constexpr int ringRoom = 3;
 
 // A switch people turn is a check box whose action is a click; a
 // display-only one is a picture of its state. Asked each time, so a switch

@@ -26,6 +26,7 @@
 #include "chooser_page.h"
 #include "core/common/child_process.h"
 #include "core/disk/folder_listing.h"
+#include "keyboard_walk.h"
 #include "models/background_task.h"
 #include "slow_mount.h"
 #include "test_support.h"
@@ -76,6 +77,27 @@ bool readerMeets(QWidget& root, const QString& text)
         return false;
     };
     return meets(QAccessible::queryAccessibleInterface(&root));
+}
+
+// What readers are told has the focus under `root`: each object that says
+// it is focused while none of its children does. Without a reader on the
+// bus a list keeps the rows it handed out before it refilled: they are
+// asked for afresh, as a reader told of the change would.
+std::string focusedObjects(QWidget& root)
+{
+    for (auto* view : root.findChildren<QAbstractItemView*>())
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(QAccessible::queryAccessibleInterface(view)));
+    QStringList found;
+    const std::function<bool(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        if (node == nullptr) return false;
+        bool below = false;
+        for (int child = 0; child < node->childCount(); ++child) below = walk(node->child(child)) || below;
+        const bool focused = node->state().focused;
+        if (focused && !below) found << node->text(QAccessible::Name);
+        return focused || below;
+    };
+    walk(QAccessible::queryAccessibleInterface(&root));
+    return found.join(", ").toStdString();
 }
 
 // A share mounted in the home whose server never answers again.
@@ -231,10 +253,12 @@ TEST(OwnFolderChooser, ChoosesAFolderFromTheKeyboardAndIsOneAtATime)
     QSettings().clear();
 }
 
-// Tab alone through the chooser: reaching the list chooses nothing, and "Scan
-// Folder" maps the folder the field shows. A row moved to is the choice and
-// the field shows it, also one whose name is not UTF-8, which is mapped by its
-// own bytes. A path typed in is read before it is mapped.
+// Tab alone through the chooser: reaching the list chooses nothing but shows
+// the ring, and "Scan Folder" maps the folder the field shows. After
+// Enclosing Folder the button is the one focused object; the list, reached
+// again, goes on from the folder it came up from. A row moved to is the
+// choice and the field shows it, also one whose name is not UTF-8, which is
+// mapped by its own bytes. A path typed in is read before it is mapped.
 TEST(OwnFolderChooser, ScanFolderMapsTheFolderTheFieldShows)
 {
     HomeWithADeadShare home;
@@ -267,7 +291,31 @@ TEST(OwnFolderChooser, ScanFolderMapsTheFolderTheFieldShows)
     EXPECT_EQ(dialog->list().currentItem(), nullptr) << "reaching the list chooses nothing";
     EXPECT_TRUE(dialog->list().selectedItems().isEmpty());
     EXPECT_EQ(dialog->pathField().text(), homePath);
+    settle();
+    EXPECT_GT(ringStrength(dialog->list()), 40) << "the list shows the ring";
+    QDir().mkpath(CORVALENT_SCREENSHOTS);
+    dialog->grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-list-ringed.png");
+    dialog->setPalette(darkPalette());
+    dialog->grab().save(CORVALENT_SCREENSHOTS "/folder-chooser-list-ringed-dark.png");
+    dialog->setPalette(lightPalette());
+    EXPECT_EQ(focusedObjects(*dialog), "Folders");
+    QTest::keyClick(&dialog->list(), Qt::Key_Down);
+    ASSERT_TRUE(listedAfter(*dialog, [&] { QTest::keyClick(&dialog->list(), Qt::Key_Return); }));
+    QTest::keyClick(&dialog->list(), Qt::Key_Backtab);
+    QTest::keyClick(&dialog->pathField(), Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), &dialog->upButton());
+    ASSERT_TRUE(listedAfter(*dialog, [&] { QTest::keyClick(&dialog->upButton(), Qt::Key_Space); }));
+    EXPECT_EQ(focusedObjects(*dialog), "Enclosing Folder");
     tab();
+    tab();
+    ASSERT_EQ(QApplication::focusWidget(), &dialog->list());
+    ASSERT_NE(dialog->list().currentItem(), nullptr);
+    EXPECT_EQ(dialog->list().currentItem()->text(), "music") << "the keys go on from the folder left";
+    EXPECT_TRUE(dialog->list().selectedItems().isEmpty());
+    EXPECT_EQ(dialog->pathField().text(), homePath);
+    EXPECT_EQ(focusedObjects(*dialog), "music");
+    tab();
+    EXPECT_EQ(focusedObjects(*dialog), "Show Hidden Folders");
     tab();
     tab();
     ASSERT_EQ(QApplication::focusWidget(), &dialog->chooseButton());

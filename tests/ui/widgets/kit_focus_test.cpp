@@ -1,17 +1,30 @@
 // Where the kit's controls take keyboard focus and how they show it.
 #include <QApplication>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "fresh_sample.h"
 #include "keyboard_walk.h"
+#include "live_environments.h"
+#include "ui/disk/disk_view_state.h"
+#include "ui/disk/scan/stop_scan_action.h"
+#include "ui/processes/icons/process_icon_store.h"
+#include "ui/processes/list/process_list_model.h"
+#include "ui/processes/list/process_list_view.h"
 #include "ui/shell/app_appearance.h"
+#include "ui/shell/section_switch.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/switch.h"
 #include "ui/widgets/contrast.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/segmented_control.h"
@@ -30,6 +43,9 @@ TEST(FocusRing, OnAFilledButtonItStandsOutFromTheFillAndTheSheet)
         const auto sheet = CorvalentStyle::windowBackground(palette);
         for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button})
             EXPECT_GE(Contrast::ratio(FocusRing::colour(palette), palette.color(role)), 3.0) << name << " " << role;
+        for (const auto& surface : FocusRing::surfaces(palette))
+            EXPECT_GE(Contrast::ratio(FocusRing::colour(palette), surface), 3.0)
+                << name << " " << surface.name().toStdString();
         for (const auto& fill : {CorvalentStyle::teal(), CorvalentStyle::red(), CorvalentStyle::teal().lighter(106),
                                  CorvalentStyle::red().lighter(106)}) {
             const auto bands = FocusRing::bandsOnFill(palette, fill);
@@ -65,6 +81,139 @@ TEST(FocusRing, OnAFilledButtonItStandsOutFromTheFillAndTheSheet)
         ASSERT_TRUE(plain->hasFocus());
         settle();
         EXPECT_EQ(plain->grab().toImage().pixel(plain->width() / 2, 1), FocusRing::colour(palette).rgb()) << name;
+    }
+}
+
+// A flat surface in one of the colours controls sit on.
+class Surface : public QWidget {
+public:
+    QColor colour;
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), colour); }
+};
+
+// Reads a ring off the screen along `length` device pixels from `from` in
+// `step`s: the pixels that change once it shows. Says how its outermost
+// pixel fails 3:1 against the one just outside, or its innermost against
+// the one just inside; empty when both hold.
+std::string ringFault(const QImage& ringed, const QImage& plain, QPoint from, QPoint step, int length)
+{
+    const auto pixel = [&](const QImage& image, int i) { return image.pixelColor(from + step * i); };
+    const auto differs = [&](int i) {
+        const auto a = pixel(ringed, i), b = pixel(plain, i);
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) > 40;
+    };
+    int first = 0;
+    while (first < length && !differs(first)) ++first;
+    int last = first;
+    while (last + 1 < length && differs(last + 1)) ++last;
+    if (first == 0 || last + 1 >= length) return "no ring";
+    for (const auto& [side, ring, beside] : {std::tuple("outside", first, first - 1), std::tuple("inside", last, last + 1)})
+        if (Contrast::ratio(pixel(ringed, ring), pixel(ringed, beside)) < 3.0)
+            return std::string(side) + ": " + pixel(ringed, ring).name().toStdString() + " on " +
+                   pixel(ringed, beside).name().toStdString();
+    return {};
+}
+
+// Each ring the keyboard brings up stands out 3:1 from what lies on either
+// side of it, the surface around the control and the control's own fill,
+// across its top and its left edge, light and dark, on the window, a panel
+// and the top of the window's backdrop. A list rings its current row.
+TEST(FocusRing, EveryRingStandsOutFromWhatLiesOnEitherSide)
+{
+    VantleModel processes(liveProcessEnvironment());
+    processes.setWindowShown(true);
+    ASSERT_TRUE(sampleFromNow(processes));
+    ProcessListModel rows(processes);
+    ASSERT_GT(rows.rowCount(), 0);
+    ProcessIconStore icons;
+    DiskModel disk(quietDiskEnvironment());
+    DiskViewState diskState;
+    const std::vector<std::pair<const char*, std::function<QWidget*(QWidget&)>>> controls{
+        {"chosen segment",
+         [](QWidget&) {
+             auto* control = new SegmentedControl("Disk list");
+             control->addSegment("Map", {}, 0);
+             control->addSegment("Files", {}, 1);
+             control->setCurrent(0);
+             return control;
+         }},
+        {"Cancel", [](QWidget&) { return new Button(Button::Kind::bordered, "Cancel"); }},
+        {"Move to Trash", [](QWidget&) { return new Button(Button::Kind::prominent, "Move to Trash"); }},
+        {"section on its plate",
+         [](QWidget&) {
+             auto* control = new SectionSwitch;
+             control->setSection(AppSection::processes);
+             return control;
+         }},
+        {"switch on",
+         [](QWidget&) {
+             auto* control = new Switch;
+             control->setChecked(true);
+             return control;
+         }},
+        {"switch off", [](QWidget&) { return new Switch; }},
+        {"Stop scan", [&](QWidget& surface) { return new StopScanAction(disk, diskState, {}, &surface); }},
+        {"inspected row",
+         [&](QWidget&) {
+             rows.focus(0);
+             auto* list = new ProcessListView(rows, icons);
+             list->setFixedSize(420, 160);
+             return list;
+         }},
+    };
+    for (const auto& [look, palette] : {std::pair("light", lightPalette()), std::pair("dark", darkPalette())}) {
+        const auto window = CorvalentStyle::windowBackground(palette);
+        const std::vector<std::pair<const char*, QColor>> surfaces{
+            {"window", window},
+            {"panel", CorvalentStyle::panel(palette)},
+            {"backdrop", CorvalentStyle::blend(window, CorvalentStyle::teal(), 0.16)}};
+        QImage sheet;
+        for (std::size_t row = 0; row < controls.size(); ++row) {
+            for (std::size_t column = 0; column < surfaces.size(); ++column) {
+                const auto where = std::string(controls[row].first) + ", " + look + ", " + surfaces[column].first;
+                Surface surface;
+                surface.colour = surfaces[column].second;
+                surface.setPalette(palette);
+                surface.setFixedSize(720, 200);
+                auto* line = new QHBoxLayout(&surface);
+                auto* before = new QLineEdit;
+                line->addWidget(before);
+                line->addWidget(controls[row].second(surface));
+                auto* after = new QLineEdit;
+                line->addWidget(after);
+                surface.show();
+                ASSERT_TRUE(activate(surface));
+                before->setFocus(Qt::OtherFocusReason);
+                QTest::keyClick(before, Qt::Key_Tab);
+                auto* focused = QApplication::focusWidget();
+                settle();
+                const auto ringed = surface.grab().toImage();
+                QRect area = focused->rect();
+                if (auto* list = qobject_cast<QAbstractItemView*>(focused))
+                    area = list->visualRect(list->currentIndex()).translated(list->viewport()->pos());
+                area.translate(focused->mapTo(&surface, QPoint()));
+                after->setFocus(Qt::OtherFocusReason);
+                settle();
+                const auto plain = surface.grab().toImage();
+                const double scale = ringed.devicePixelRatio();
+                const auto device = [&](int x, int y) { return (QPointF(x, y) * scale).toPoint(); };
+                const int length = int(30 * scale);
+                EXPECT_EQ(ringFault(ringed, plain, device(area.center().x(), area.top() - 8), {0, 1}, length), "")
+                    << where << ", top";
+                EXPECT_EQ(ringFault(ringed, plain, device(area.left() - 8, area.center().y()), {1, 0}, length), "")
+                    << where << ", left";
+                // One sheet per appearance to look at, a control to a row.
+                if (sheet.isNull()) {
+                    sheet = QImage(ringed.width() * 3, ringed.height() * int(controls.size()), QImage::Format_RGB32);
+                    sheet.setDevicePixelRatio(scale);
+                }
+                QPainter(&sheet).drawImage(QPoint(surface.width() * int(column), surface.height() * int(row)), ringed);
+            }
+        }
+        QDir().mkpath(CORVALENT_SCREENSHOTS);
+        sheet.save(QStringLiteral(CORVALENT_SCREENSHOTS "/focus-rings-%1.png").arg(look));
     }
 }
 

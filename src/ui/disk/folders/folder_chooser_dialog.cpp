@@ -22,6 +22,7 @@
 #include "ui/widgets/layout_helpers.h"
 #include "ui/widgets/message_line.h"
 #include "ui/widgets/screen_fit.h"
+#include "ui/widgets/scroll_focus.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -106,6 +107,7 @@ FolderChooserDialog::FolderChooserDialog(std::string program, QWidget* parent, s
     list_->setIconSize(QSize(16, 16));
     list_->setFont(CorvalentStyle::font(TextStyle::body));
     list_->installEventFilter(this);
+    showFocusRing(*list_, 2);
     connect(list_, &QListWidget::itemDoubleClicked, this, &FolderChooserDialog::openRow);
     // The row moved to or clicked is the choice, and the field shows it.
     connect(list_, &QListWidget::itemSelectionChanged, this, [this] {
@@ -175,6 +177,7 @@ void FolderChooserDialog::enter(const QByteArray& path)
     entries_.clear();
     list_->clear();
     showInField(folder_);
+    resumeAt_.clear();
     failed_ = false;
     chooseOnceListed_ = false;
     const int generation = ++generation_;
@@ -248,10 +251,14 @@ void FolderChooserDialog::fill(const QByteArray& current)
         item->setData(nameRole, name);
         item->setSizeHint(QSize(0, rowHeight));
         if (name == kept) {
-            list_->setCurrentItem(item);
+            if (list_->hasFocus())
+                list_->setCurrentItem(item);
+            else
+                item->setSelected(true);
         } else if (name == current && kept.isEmpty()) {
-            // Current, not chosen: the keyboard goes on from there.
-            list_->selectionModel()->setCurrentIndex(list_->indexFromItem(item), QItemSelectionModel::NoUpdate);
+            // Not chosen: the keyboard goes on from there once it is in the list.
+            resumeAt_ = name;
+            if (list_->hasFocus()) resumeKeyboard();
         } else {
             continue;
         }
@@ -308,6 +315,19 @@ void FolderChooserDialog::goUp()
     enter(slash <= 0 ? QByteArray("/") : folder_.left(slash));
 }
 
+void FolderChooserDialog::resumeKeyboard()
+{
+    QModelIndex at;
+    if (const auto* chosen = selectedItem(*list_)) {
+        at = list_->indexFromItem(chosen);
+    } else {
+        for (int row = 0; row < list_->count() && !resumeAt_.isEmpty(); ++row)
+            if (list_->item(row)->data(nameRole).toByteArray() == resumeAt_) at = list_->model()->index(row, 0);
+    }
+    list_->selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+    if (at.isValid()) list_->scrollTo(at);
+}
+
 void FolderChooserDialog::showMessage(const QString& text)
 {
     message_->setText(text);
@@ -345,12 +365,18 @@ bool FolderChooserDialog::eventFilter(QObject* watched, QEvent* event)
     if (watched == list_->viewport() && event->type() == QEvent::Resize) placeMessage();
     if (watched == list_ && event->type() == QEvent::Move) placeMessage();
     // Reaching the list chooses nothing: the view would make its first row
-    // current on the way in, and the next key would act on it.
+    // current on the way in, and the next key would act on it. The keys go
+    // on from the chosen row, else from the folder we came up from.
     if (watched == list_ && event->type() == QEvent::FocusIn && list_->currentItem() == nullptr) {
         static_cast<QObject*>(list_)->event(event);
-        if (list_->currentItem() != nullptr && selectedItem(*list_) == nullptr)
-            list_->selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
+        resumeKeyboard();
         return true;
+    }
+    // A current row reads as focused to a screen reader: it is current only
+    // while the list has the focus, so one control reads so at a time.
+    if (watched == list_ && event->type() == QEvent::FocusOut && list_->currentItem() != nullptr) {
+        resumeAt_ = list_->currentItem()->data(nameRole).toByteArray();
+        list_->selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
     }
     if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);

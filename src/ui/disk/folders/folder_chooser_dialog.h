@@ -76,6 +76,8 @@ private:
     void goUp();
     void scanShown();
     void showInField(const QByteArray& path);
+    // Makes the chosen row current, else the one in `resumeAt_`, else none.
+    void resumeKeyboard();
     bool fieldEdited() const;
     void showMessage(const QString& text);
     void hideMessage();
@@ -90,6 +92,8 @@ private:
     QByteArray shown_;
     QString shownText_;
     std::vector<PLFolderEntry> entries_;
+    // The row the keys go on from when the list next takes the focus.
+    QByteArray resumeAt_;
     bool waiting_ = false;
     bool failed_ = false;
     // "Scan Folder" on a path typed in: chosen once it is listed.

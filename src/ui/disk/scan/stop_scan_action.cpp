@@ -109,6 +109,7 @@ protected:
             painter, QRectF(rect()), controlRadius,
             CorvalentStyle::blend(CorvalentStyle::primary(pal, 0.015), CorvalentStyle::withAlpha(teal, 0.055), highlight),
             CorvalentStyle::withAlpha(teal, 0.24 * highlight));
+        focusRing_.paint(painter, *this, QRectF(rect()), controlRadius);
         const auto ink = CorvalentStyle::blend(CorvalentStyle::secondary(pal), teal, highlight);
 
         const int left = contentLeft();
