@@ -69,7 +69,7 @@ private:
     std::optional<std::string> heir_;
     // The current row moved while the rows were changing: inspected after.
     bool inspectPending_ = false;
-    // The view itself made a row current, not the person nor the program.
+    // While set, a row Qt makes current of its own accord is not inspected.
     bool unchosen_ = false;
 };
 
