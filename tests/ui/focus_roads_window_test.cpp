@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -19,6 +20,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <future>
 
 #include "framed_app.h"
@@ -105,6 +107,22 @@ protected:
         choose.start(20);
         QTest::keyClick(row, Qt::Key_Menu);
         ASSERT_TRUE(chosen) << "the menu offers the move";
+    }
+    // Opens a menu with `open`, and Escape closes it once it shows; false
+    // when none opened.
+    bool escapeMenu(const std::function<void()>& open)
+    {
+        bool opened = false;
+        QTimer escape;
+        QObject::connect(&escape, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr || !menu->isVisible()) return;
+            opened = true;
+            QTest::keyClick(menu, Qt::Key_Escape);
+        });
+        escape.start(20);
+        open();
+        return QTest::qWaitFor([&] { return opened && QApplication::activePopupWidget() == nullptr; }, 10'000);
     }
     // The sheet shown, active and ready to move.
     DiskCleanupConfirmation* openedSheet()
@@ -271,7 +289,26 @@ TEST_F(FocusRoads, AMoveFromTheFilesMenuAndARescanKeepTheFocusInTheSidebar)
     ASSERT_GE(sidebar.fileRows().size(), 3U);
     const auto third = sidebar.fileRows()[2]->path();
 
-    ASSERT_TRUE(tabTo(*sidebar.fileRows()[1]));
+    // A menu that a key opened gives the row its ring back when Escape
+    // closes it: the row's own, and the window's; one the pointer opened
+    // does not.
+    auto* row = sidebar.fileRows()[1];
+    ASSERT_TRUE(tabTo(*row));
+    ASSERT_TRUE(escapeMenu([&] { QTest::keyClick(row, Qt::Key_Menu); }));
+    expectFocusOn(row, "after the menu key and Escape");
+    EXPECT_GT(ringStrength(*row), 40) << "after the menu key and Escape";
+    ASSERT_TRUE(escapeMenu([&] { QTest::keyClick(row, Qt::Key_C, Qt::AltModifier); }));
+    // The menu bar keeps the keyboard until a second Escape.
+    if (auto* bar = qobject_cast<QMenuBar*>(QApplication::focusWidget())) QTest::keyClick(bar, Qt::Key_Escape);
+    expectFocusOn(row, "after Alt+C and Escape");
+    EXPECT_GT(ringStrength(*row), 40) << "after Alt+C and Escape";
+    screenshot("after-a-menu-closed-by-escape");
+    ASSERT_TRUE(escapeMenu([&] {
+        QTest::mouseClick(window().windowHandle(), Qt::RightButton, {}, row->mapTo(&window(), row->rect().center()));
+    }));
+    expectFocusOn(row, "after a right click and Escape");
+    EXPECT_LT(ringStrength(*row), 20) << "after a right click and Escape";
+
     ASSERT_NO_FATAL_FAILURE(reviewFromMenu());
     auto* sheet = openedSheet();
     ASSERT_NE(sheet, nullptr);

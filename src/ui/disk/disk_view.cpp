@@ -214,9 +214,12 @@ void DiskView::syncAccessOverlay()
     }
     if (showing) return;
     if (!overlay_.isNull()) {
+        const bool held = holdsFocus(*overlay_);
         AppMotion::fadeOutCover(overlay_, CorvalentStyle::windowBackground(palette()));
         overlay_->deleteLater();
         overlay_ = nullptr;
+        // The card's focus goes on to the page it uncovered, not to nothing.
+        if (auto* next = firstControlIn(*body_); held && next != nullptr) handFocus(*next);
     }
     refreshFullDiskAccessStatus();
 }

@@ -217,8 +217,8 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     // A confirmed stop closes its sheet and turns the shelf's actions off:
     // the focus goes back to the list, on the first group being stopped. When
     // the stop has ended it moves on to a group still selected, else stays on
-    // that group, else on the row that took its place: never to a row the
-    // person did not choose, where the next Space would select it.
+    // that group, else on the row that took its place. The inspector shows
+    // the row it rests on, so the next Space selects what the person sees.
     connect(&model_, &VantleModel::stoppingChanged, this, [this] {
         auto& list = pane_->list();
         if (model_.stopping()) {

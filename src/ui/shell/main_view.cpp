@@ -17,6 +17,7 @@
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/sheet_binding.h"
 
 namespace corvalent {
@@ -156,9 +157,14 @@ void MainView::firstShown()
         if (Preferences::standard().hasSeenFullDiskAccessIntroduction()) return;
         self->introduction_ = self->introductionFactory_(self->pageArea_, [self] {
             if (!self || self->introduction_ == nullptr) return;
+            const bool held = holdsFocus(*self->introduction_);
             self->introduction_->deleteLater();
             self->introduction_ = nullptr;
             if (self->page_ != nullptr) self->page_->setEnabled(true);
+            // The card's focus goes on to the page it uncovered, not to nothing.
+            auto* next = self->page_ != nullptr ? firstControlIn(*self->page_) : nullptr;
+            if (next == nullptr) next = firstControlIn(*self);
+            if (held && next != nullptr) handFocus(*next);
         });
         if (self->page_ != nullptr) self->page_->setEnabled(false);
         self->introduction_->setGeometry(self->pageArea_->rect());

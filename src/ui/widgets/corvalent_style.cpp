@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "ui/widgets/contrast.h"
 
@@ -228,16 +229,30 @@ FocusRing::FocusRing()
 void FocusRing::focusIn(const QFocusEvent& event)
 {
     // A window that becomes active, a sheet that shows, or the program
-    // moving focus on: a ring only when a key led there. Mouse, popup and
-    // menu-bar focus never show one.
+    // moving focus on: a ring only when a key led there. Mouse focus never
+    // shows one.
+    held_ = true;
     switch (event.reason()) {
     case Qt::TabFocusReason:
     case Qt::BacktabFocusReason:
     case Qt::ShortcutFocusReason:
     case Qt::ActiveWindowFocusReason:
     case Qt::OtherFocusReason: keyboard_ = InputWatcher::instance().lastInputWasKey(); break;
+    case Qt::PopupFocusReason:
+    case Qt::MenuBarFocusReason:
+        keyboard_ = keptForMenu_ && InputWatcher::instance().lastInputWasKey();
+        break;
     default: keyboard_ = false; break;
     }
+}
+
+void FocusRing::focusOut()
+{
+    // A menu opening now takes the focus until it closes: one that a key
+    // opened hands the ring back. A menu bar's menu opens before the bar
+    // takes the focus as well: the second loss keeps what the first kept.
+    if (std::exchange(held_, false)) keptForMenu_ = keyboard_ && InputWatcher::instance().lastInputWasKey();
+    keyboard_ = false;
 }
 
 bool FocusRing::shown(const QWidget& widget) const

@@ -106,12 +106,13 @@ Tone fixed(QColor colour);
 // shortcut, or as the first focus of a window a key brought up (a sheet
 // opened by Space on a button), or handed on by the program in answer to a
 // key. Focus that follows a click, or is passed on because a clicked control
-// was hidden, shows no ring.
+// was hidden, shows no ring. A menu that a key opened over a ringed control
+// and a key closed gives the focus back ringed.
 class FocusRing {
 public:
     FocusRing();
     void focusIn(const QFocusEvent& event);
-    void focusOut() { keyboard_ = false; }
+    void focusOut();
     bool shown(const QWidget& widget) const;
     // Drawn inside `area`, two pixels wide, in `colour`.
     void paint(QPainter& painter, const QWidget& widget, const QRectF& area, double radius) const;
@@ -140,6 +141,8 @@ public:
 
 private:
     bool keyboard_ = false;
+    bool held_ = false;
+    bool keptForMenu_ = false;
 };
 
 }  // namespace corvalent

@@ -332,12 +332,15 @@ TEST(DiskView, AccessProbesSetTheStatusAndThePreference)
     state.setShowingAccessSetup(true);
     ASSERT_NE(page.view->accessOverlay(), nullptr);
     EXPECT_FALSE(page.view->header().isEnabled()) << "the page takes no input under the overlay";
+    page.view->accessOverlay()->setFocusPolicy(Qt::StrongFocus);
+    page.view->accessOverlay()->setFocus();
     page.access = FullDiskAccessStatus::granted;
     page.closeOverlay();
     EXPECT_EQ(state.fullDiskAccessStatus(), FullDiskAccessStatus::checking);
     page.settled();
     EXPECT_EQ(page.view->accessOverlay(), nullptr);
     EXPECT_TRUE(page.view->header().isEnabled());
+    EXPECT_TRUE(page.view->header().isAncestorOf(page.host.focusWidget())) << "the overlay's focus goes on to the page";
     EXPECT_EQ(state.fullDiskAccessStatus(), FullDiskAccessStatus::granted);
     EXPECT_TRUE(preferences.includePrivacyProtectedLocations());
     EXPECT_EQ(page.probes, before + 1);

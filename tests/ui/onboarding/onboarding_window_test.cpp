@@ -1,11 +1,15 @@
 // The access introduction over the real application window, from the
 // keyboard: Tab goes round the card's own buttons and never reaches the
-// section switch behind it, even after a click has used the switch.
+// section switch behind it, even after a click has used the switch; once
+// Continue closes the card, the focus is on the page it uncovered.
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QMainWindow>
 #include <QSettings>
 #include <QTest>
+
+#include <atomic>
+#include <memory>
 
 #include "keyboard_walk.h"
 #include "test_support.h"
@@ -25,10 +29,15 @@ TEST(OnboardingWindow, TabStaysInsideTheCard)
     auto app = std::make_unique<CorvalentApp>();
     app->mainWindow();
     MainView& view = *app->mainView();
-    // The real card, as an account whose folders refuse reading meets it.
-    view.setIntroductionFactory([](QWidget* parent, std::function<void()> close) -> QWidget* {
+    // The real card, as an account whose folders refuse reading meets it,
+    // until the fresh process that Set Up starts finds them readable.
+    auto probes = std::make_shared<std::atomic<int>>(0);
+    view.setIntroductionFactory([probes](QWidget* parent, std::function<void()> close) -> QWidget* {
         auto environment = OnboardingEnvironment::system();
-        environment.probe = [] { return FullDiskAccessStatus::denied; };
+        environment.probe = [probes] {
+            return ++*probes <= 2 ? FullDiskAccessStatus::denied : FullDiskAccessStatus::granted;
+        };
+        environment.verifyFresh = [] { return FullDiskAccessStatus::granted; };
         return new FullDiskAccessOverlay(std::move(environment), std::move(close), parent);
     });
     app->openMainWindow();
@@ -62,6 +71,20 @@ TEST(OnboardingWindow, TabStaysInsideTheCard)
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_TRUE(card.isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == &card)
         << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "no focus");
+
+    // Set Up confirms access; Continue by Space closes the card.
+    ASSERT_TRUE(tabTo(*setUp, 4));
+    QTest::keyClick(setUp, Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.busy() && card.button("Continue") != nullptr; }, 15'000));
+    ASSERT_TRUE(tabTo(*card.button("Continue"), 4));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.showsAccessIntroduction(); }, 15'000));
+    settle();
+    auto* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr) << "focus on nothing";
+    EXPECT_TRUE(view.currentPage()->isAncestorOf(focus)) << focus->metaObject()->className();
+    EXPECT_EQ(focusFault(), "");
+    EXPECT_GT(ringStrength(*focus), 40) << "a key led there";
     app.reset();
     settleAfterJobs();
 }

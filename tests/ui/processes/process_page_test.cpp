@@ -297,8 +297,10 @@ TEST_F(ProcessPageTest, RowsUpdateInPlaceKeepingScrollAndCurrentRowAndAClickFocu
     bar->setValue(bar->maximum() / 2);
     const int scrolled = bar->value();
     const auto current = rows().row(9).id;
+    EXPECT_EQ(model->focused(), current) << "the row the program made current is inspected";
     QSignalSpy resets(&rows(), &QAbstractItemModel::modelReset);
     QSignalSpy removals(&rows(), &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inspected(model.get(), &VantleModel::focusedChanged);
 
     QSignalSpy insertions(&rows(), &QAbstractItemModel::rowsInserted);
     children[12].reset();  // a row after the current one leaves
@@ -318,6 +320,19 @@ TEST_F(ProcessPageTest, RowsUpdateInPlaceKeepingScrollAndCurrentRowAndAClickFocu
     EXPECT_EQ(resets.count(), 0);
     EXPECT_EQ(rows().row(list().currentIndex().row()).id, current);
     for (int i = 0; i < rows().rowCount(); ++i) EXPECT_EQ(rows().row(i).id, model->visible()[std::size_t(i)].id);
+    EXPECT_EQ(inspected.count(), 0) << "refreshes that keep the current row leave the inspector alone";
+
+    // The current row's process ends: the row after it takes its place, and the inspector shows it.
+    const int at = list().currentIndex().row();
+    const auto heir = rows().row(at + 1 < rows().rowCount() ? at + 1 : at - 1).id;
+    const auto pid = std::ranges::find(model->visible(), current, &ProcessGroup::id)->members.front().pid;
+    for (auto& child : children)
+        if (child != nullptr && child->pid() == pid) child.reset();
+    refresh();
+    ASSERT_TRUE(list().currentIndex().isValid());
+    EXPECT_EQ(rows().row(list().currentIndex().row()).id, heir);
+    EXPECT_EQ(model->focused(), heir);
+    EXPECT_TRUE(model->selected().empty()) << "a row made current is not chosen";
 }
 
 TEST_F(ProcessPageTest, TheInspectorFollowsItsSettingAndThePageIsPictured)

@@ -22,6 +22,7 @@
 #include "keyboard_walk.h"
 #include "live_environments.h"
 #include "test_support.h"
+#include "ui/processes/inspector/process_inspector.h"
 #include "ui/processes/list/process_list_model.h"
 #include "ui/processes/list/process_list_pane.h"
 #include "ui/processes/process_page.h"
@@ -288,7 +289,9 @@ int rowRingStrength(ProcessListView& list, int row)
 
 // Tab shows the ring on the list's current row at once. A stop, and then a
 // force stop of the process that ignored it, each bring the focus back to
-// the list: on the stopped group while it runs, on its neighbour once it is gone.
+// the list: on the stopped group while it runs, on its neighbour once it is
+// gone. The inspector shows the row the focus rests on, so Space there
+// chooses the group it shows, and Tab goes on to that group's check boxes.
 TEST_F(StopRoadWindow, AfterAStopAndAForceStopTheFocusIsBackOnTheList)
 {
     // Ignored through exec: the first stop leaves it running.
@@ -350,8 +353,25 @@ TEST_F(StopRoadWindow, AfterAStopAndAForceStopTheFocusIsBackOnTheList)
         else
             EXPECT_EQ(current, stubbornGroup) << "it ignored the stop: still its row";
         EXPECT_GT(rowRingStrength(list(), list().currentIndex().row()), 40);
+        EXPECT_EQ(model().focused(), current) << "the inspector shows the ringed row";
+        EXPECT_FALSE(page()->findChild<ProcessInspector*>()->showsPlaceholder());
         screenshot(force ? "9-focus-after-force-stop" : "9-focus-after-stop");
     }
+    {
+        const DarkAppearance dark;
+        screenshot("9-focus-after-force-stop-dark");
+    }
+    EXPECT_TRUE(model().selected().empty()) << "a row made current is not chosen";
+    QTest::keyClick(&list(), Qt::Key_Space);
+    auto* check = page()->findChild<QCheckBox*>(QString("memberCheck:%1").arg(children.back()->pid()));
+    ASSERT_NE(check, nullptr) << "the inspector lists the neighbour's process";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return check->isChecked(); }, 5'000)) << "Space chose the group the inspector shows";
+    ASSERT_TRUE(tabTo(*check, 4)) << "Tab reaches its check box";
+    QTest::keyClick(check, Qt::Key_Space);
+    EXPECT_TRUE(model().selected().empty());
+    for (int presses = 0; presses < 4 && !list().hasFocus(); ++presses)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    ASSERT_TRUE(list().hasFocus());
 
     // The last row gone too, the empty list hands the focus on to the search field, ringed.
     children.back().reset();

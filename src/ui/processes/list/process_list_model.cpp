@@ -131,11 +131,14 @@ void ProcessListModel::sync()
         // Ids are unique among listed groups; a repeat would break the diff.
         if (wanted.emplace(group.id, static_cast<int>(order.size())).second) order.push_back(&group);
     }
+    syncing_ = true;
     bool moved = removeMissing(wanted);
     moved = reorderKept(wanted) || moved;
     moved = insertNew(order) || moved;
     if (moved) reindex();
     updateChanged(order);
+    syncing_ = false;
+    emit synced();
 }
 
 void ProcessListModel::reindex()

@@ -68,6 +68,12 @@ public:
     void toggle(int index);
     // Puts the row's group into the inspector.
     void focus(int index);
+    // Rows are being removed, moved and inserted for a new list of groups.
+    bool syncing() const { return syncing_; }
+
+signals:
+    // The rows show the model's groups again, after any change.
+    void synced();
 
 private:
     // The new position of each listed group, by id.
@@ -84,6 +90,7 @@ private:
     VantleModel& model_;
     std::vector<ProcessRow> rows_;
     std::unordered_map<std::string, int> index_;
+    bool syncing_ = false;
 };
 
 // The view's selection is the stop selection, row by row: a row is selected

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "ui/processes/list/process_list_model.h"
 #include "ui/processes/list/process_row_delegate.h"
@@ -38,9 +39,43 @@ ProcessListView::ProcessListView(ProcessListModel& rows, ProcessIconStore& icons
     viewport()->setMouseTracking(true);
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
+    // A click on the row already current inspects it too, when it was not.
     connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
         if (!releasedOnGlyph_) rows_.focus(index.row());
     });
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (rows_.syncing())
+            inspectPending_ = true;
+        else if (!unchosen_)
+            inspectCurrent();
+    });
+    connect(&rows_, &ProcessListModel::synced, this, &ProcessListView::rowsSynced);
+}
+
+void ProcessListView::inspectCurrent()
+{
+    if (currentIndex().isValid()) rows_.focus(currentIndex().row());
+}
+
+// The row after a removed current one takes its place, else the one before:
+// never a row with nothing to do with it.
+void ProcessListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
+{
+    const auto current = currentIndex();
+    if (!heir_ && current.isValid() && current.row() >= start && current.row() <= end) {
+        if (end + 1 < rows_.rowCount())
+            heir_ = rows_.row(end + 1).id;
+        else if (start > 0)
+            heir_ = rows_.row(start - 1).id;
+    }
+    QListView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void ProcessListView::rowsSynced()
+{
+    if (const auto heir = std::exchange(heir_, std::nullopt))
+        if (const auto row = rows_.rowOf(*heir)) setCurrentIndex(rows_.index(*row));
+    if (std::exchange(inspectPending_, false)) inspectCurrent();
 }
 
 void ProcessListView::keyPressEvent(QKeyEvent* event)
@@ -61,8 +96,6 @@ void ProcessListView::keyPressEvent(QKeyEvent* event)
         default: break;
     }
     QListView::keyPressEvent(event);
-    // Moving through the list shows each group in the inspector, as a click would.
-    if (currentIndex() != current && currentIndex().isValid()) rows_.focus(currentIndex().row());
     viewport()->update();
 }
 
@@ -84,18 +117,26 @@ void ProcessListView::resizeEvent(QResizeEvent* event)
 // Tab into the list makes a row current (the inspected group's, else the
 // first) and the current row inspected, so Space acts on the group the
 // inspector shows, as after a click; the ring shows on it at once. A click
-// decides for itself, and a menu or tooltip closing or the window coming back
-// changes nothing.
+// decides for itself, and a menu closing or the window coming back changes
+// nothing: the first row Qt then makes current is not inspected.
 void ProcessListView::focusInEvent(QFocusEvent* event)
 {
     const auto reason = event->reason();
-    if (reason != Qt::PopupFocusReason) focusRing_.focusIn(*event);
-    const bool byKey =
-        reason != Qt::PopupFocusReason && reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason;
+    focusRing_.focusIn(*event);
+    const bool byKey = reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason &&
+                       reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason;
     if (byKey && !currentIndex().isValid() && rows_.rowCount() > 0)
         setCurrentIndex(rows_.index(rows_.focusedRow().value_or(0)));
+    unchosen_ = !byKey;
     QListView::focusInEvent(event);
-    if (byKey && currentIndex().isValid()) rows_.focus(currentIndex().row());
+    unchosen_ = false;
+    if (byKey) inspectCurrent();
+}
+
+void ProcessListView::focusOutEvent(QFocusEvent* event)
+{
+    focusRing_.focusOut();
+    QListView::focusOutEvent(event);
 }
 
 void ProcessListView::takeFocus(const std::string& id, std::optional<int> orRow)

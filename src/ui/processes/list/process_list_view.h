@@ -16,11 +16,14 @@ class ProcessIconStore;
 class ProcessListModel;
 class ProcessRowDelegate;
 
-// The rows. A click on a row focuses its group; from the keyboard the arrow
-// keys move between rows and focus them, Space selects or deselects the
-// current row's group and Return focuses it. The current row shows the kit's
-// ring while a key brought the focus or moved it. A row is selected, for
-// readers, while its whole group is; their Toggle selects or deselects the group.
+// The rows. The current row's group is the one in the inspector: whatever
+// makes a row current (a click, the arrow keys, the program) focuses its
+// group, and when the current row goes (its group stopped, ended or filtered
+// out) the row that takes its place becomes current and focused. Space
+// selects or deselects the current row's group; the glyph selects without
+// making its row current. The current row shows the kit's ring while a key
+// brought the focus or moved it. A row is selected, for readers, while its
+// whole group is; their Toggle selects or deselects the group.
 class ProcessListView : public QListView {
 public:
     ProcessListView(ProcessListModel& rows, ProcessIconStore& icons, QWidget* parent = nullptr);
@@ -41,6 +44,8 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event = nullptr) const override;
     void resizeEvent(QResizeEvent* event) override;
@@ -51,6 +56,8 @@ protected:
 
 private:
     void hoverAt(const QPoint& position);
+    void inspectCurrent();
+    void rowsSynced();
 
     ProcessListModel& rows_;
     ProcessRowDelegate* delegate_;
@@ -58,6 +65,12 @@ private:
     OverlayScrollBar* scrollBar_;
     int coveredFoot_ = 0;
     bool releasedOnGlyph_ = false;
+    // The group whose row takes the place of the current row being removed.
+    std::optional<std::string> heir_;
+    // The current row moved while the rows were changing: inspected after.
+    bool inspectPending_ = false;
+    // While set, a row Qt makes current of its own accord is not inspected.
+    bool unchosen_ = false;
 };
 
 }  // namespace corvalent
