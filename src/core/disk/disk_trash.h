@@ -50,9 +50,13 @@ public:
         unsupportedItem,
         identityChanged,
         destinationExists,
+        invalidName,  // a path that is not text: it could only have been reviewed under a lossy spelling
     };
 
+    // The kind with its own sentence.
     explicit DiskTrashError(Kind kind);
+    // The kind with a sentence of its own: one that names the item, or a restore's.
+    DiskTrashError(Kind kind, const std::string& message);
     static DiskTrashError unavailable(std::string message);
 
     Kind kind() const { return kind_; }
@@ -62,7 +66,6 @@ public:
     }
 
 private:
-    DiskTrashError(Kind kind, const std::string& message);
     Kind kind_;
 };
 
