@@ -247,7 +247,9 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return model().cleanupMessage().has_value() && !model().cleanupInProgress(); },
                                 20'000));
-    EXPECT_EQ(model().cleanupMessage(), "The item changed after it was reviewed. Scan it again before acting.");
+    EXPECT_EQ(model().cleanupMessage(), "“" + QString::fromStdString(second.filename().string()) +
+                                            "” can't be moved to Trash. The item changed after it was reviewed. "
+                                            "Scan it again before acting.");
     EXPECT_EQ(page()->confirmationSheet(), sheet) << "the sheet stays open and says why";
     EXPECT_TRUE(containsText(*sheet, *model().cleanupMessage()));
     EXPECT_TRUE(fs::exists(second));

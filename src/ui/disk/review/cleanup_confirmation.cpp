@@ -57,7 +57,7 @@ bool retryMayHelp(const QString& refusal)
     using Kind = DiskTrashError::Kind;
     for (const auto kind :
          {Kind::protectedPath, Kind::symbolicLink, Kind::wrongOwner, Kind::unsupportedItem, Kind::identityChanged})
-        if (refusal == QString::fromUtf8(DiskTrashError(kind).what())) return false;
+        if (refusal.endsWith(QString::fromUtf8(DiskTrashError(kind).what()))) return false;  // after the item's name
     return true;
 }
 
