@@ -24,6 +24,20 @@ auto attempt(Work work) -> Outcome<decltype(work())>
     }
 }
 
+// A refusal as the window says it: the item named, unless the sentence
+// already does (the Trash's own sentences for what went wrong do).
+QString naming(const QString& refusal, std::string_view name, const char* outcome)
+{
+    const auto quoted = "“" + QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) + "”";
+    if (refusal.contains(quoted)) return refusal;
+    return quoted + " " + QString::fromUtf8(outcome) + ". " + refusal;
+}
+
+QString notMoved(const QString& refusal, std::string_view name)
+{
+    return naming(refusal, name, "can't be moved to Trash");
+}
+
 // A completed move, with what the shown result counted for running work in the item.
 struct Moved {
     DiskTrashReceipt receipt;
@@ -147,10 +161,10 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
                 return request;
             });
         },
-        [this, token, ready = std::move(ready)](Outcome<DiskTrashRequest> prepared) {
+        [this, token, candidate, ready = std::move(ready)](Outcome<DiskTrashRequest> prepared) {
             if (token != trashPreparationID_) return;
             if (auto* refused = std::get_if<QString>(&prepared)) {
-                setCleanupMessage(*refused);
+                setCleanupMessage(notMoved(*refused, candidate.name()));
                 if (ready) ready(std::nullopt);
                 return;
             }
@@ -185,7 +199,7 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
                     QString::fromUtf8(DiskTrashError(DiskTrashError::Kind::duplicateSetChanged).what());
                 if (*failure == setChanged && forgetVerifiedGroupOf(request.candidate.path))
                     publish({.duplicates = true});
-                return endCleanup(*failure, std::move(done));
+                return endCleanup(notMoved(*failure, request.candidate.name()), std::move(done));
             }
             auto [receipt, storage] = std::get<Moved>(std::move(outcome));
             recentTrash_.insert(recentTrash_.begin(), receipt);
@@ -226,7 +240,8 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
             });
         },
         [this, receipt, done = std::move(done)](Outcome<bool> outcome) mutable {
-            if (auto* failure = std::get_if<QString>(&outcome)) return endCleanup(*failure, std::move(done));
+            if (auto* failure = std::get_if<QString>(&outcome))
+                return endCleanup(naming(*failure, receipt.name, "can't go back"), std::move(done));
             std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
             // Back in place: where the shown result has it there, it is listed
             // again; where it has it in the Trash (scanned after the move), it

@@ -118,9 +118,19 @@ TEST(DiskModelMoves, MovesRestoresAndRefusesChangedOrProtectedItems)
     ASSERT_TRUE(reviewed);
     std::ofstream(movie, std::ios::app) << "more";
     ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*reviewed, done); }));
-    EXPECT_EQ(model.cleanupMessage(), "The item changed after it was reviewed. Scan it again before acting.");
+    EXPECT_EQ(model.cleanupMessage(),
+              "“movie.mkv” can't be moved to Trash. The item changed after it was reviewed. Scan it again before acting.");
     EXPECT_TRUE(model.recentTrash().empty());
     EXPECT_TRUE(fs::exists(movie));
+    // Gone since: the Trash's own sentence names it already.
+    const auto gone = home / "films/gone.mkv";
+    writeFile(gone, 1'000);
+    const auto goneRequest = harness.prepared(model.cleanupCandidate(gone.string(), 1'000, false));
+    ASSERT_TRUE(goneRequest);
+    fs::remove(gone);
+    ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*goneRequest, done); }));
+    EXPECT_EQ(model.cleanupMessage(),
+              QString::fromStdString("“gone.mkv” is no longer in “" + (home / "films").string() + "”."));
     // Saved over while it moved, and again before it could go back: the
     // item in the Trash is said to be there, with an Undo, and the place
     // that holds an item again is still offered.
@@ -142,6 +152,10 @@ TEST(DiskModelMoves, MovesRestoresAndRefusesChangedOrProtectedItems)
     EXPECT_EQ(fs::file_size(model.recentTrash().front().trashedPath), 1'000U);
     drainLanes();
     EXPECT_TRUE(offers(movie.string()));
+    ASSERT_TRUE(await([&](auto done) { model.restore(model.recentTrash().front(), done); }));
+    EXPECT_EQ(model.cleanupMessage(), "“movie.mkv” can't go back. The original location is no longer empty, so "
+                                      "Corvalent cannot restore this item safely.");
+    EXPECT_EQ(model.recentTrash().size(), 1U) << "the receipt stays for a later try";
     fs::remove(movie);
     ASSERT_TRUE(await([&](auto done) { model.restore(model.recentTrash().front(), done); }));
     EXPECT_EQ(fs::file_size(movie), 1'000U);
@@ -149,7 +163,7 @@ TEST(DiskModelMoves, MovesRestoresAndRefusesChangedOrProtectedItems)
     // Protected: refused when the confirmation would open, and never moved.
     const auto kept = model.cleanupCandidate(store.string(), 1'000'000, false);
     EXPECT_FALSE(harness.prepared(kept));
-    EXPECT_EQ(model.cleanupMessage(), "This location is protected by Corvalent.");
+    EXPECT_EQ(model.cleanupMessage(), "“store.db” can't be moved to Trash. This location is protected by Corvalent.");
     bool done = false;
     model.moveToTrash({kept, DiskItemIdentity::capture(store.string())}, [&] { done = true; });
     EXPECT_TRUE(done) << "refused at once";
@@ -299,8 +313,9 @@ TEST(DiskModelMoves, VerifyComparesTheCopiesLeftAndAChangedSetMovesNothing)
 
     std::ofstream(copies[0], std::ios::app) << "edited";
     EXPECT_FALSE(moves.moved(copies[1]));
-    EXPECT_EQ(model.cleanupMessage(),
-              "The duplicate set changed after it was verified. Verify it again before acting.");
+    EXPECT_EQ(model.cleanupMessage(), "“" + QString::fromStdString(copies[1].filename().string()) +
+                                          "” can't be moved to Trash. The duplicate set changed after it was "
+                                          "verified. Verify it again before acting.");
     EXPECT_TRUE(fs::exists(copies[0]) && fs::exists(copies[1]));
     EXPECT_FALSE(model.verifiedDuplicateSets().contains(group.id) || model.duplicateMessage());
 

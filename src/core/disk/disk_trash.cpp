@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #include <utility>
 
 #include "bridge/file_descriptor.h"
 #include "bridge/mount_table.h"
+#include "core/disk/disk_trash_refusals.h"
 #include "core/disk/freedesktop_trash.h"
 #include "core/common/paths.h"
 #include "core/common/utf8.h"
@@ -35,6 +35,7 @@ std::string_view describe(DiskTrashError::Kind kind)
     case DiskTrashError::Kind::duplicateSetChanged:
         return "The duplicate set changed after it was verified. Verify it again before acting.";
     case DiskTrashError::Kind::mountedInside: return "A disk is mounted inside this folder. Corvalent does not move it.";
+    case DiskTrashError::Kind::invalidName: return "Corvalent can't move an item whose name isn't valid text.";
     }
     return "";
 }
@@ -42,11 +43,6 @@ std::string_view describe(DiskTrashError::Kind kind)
 [[noreturn]] void refuse(DiskTrashError::Kind kind)
 {
     throw DiskTrashError(kind);
-}
-
-[[noreturn]] void failWithErrno(int error)
-{
-    throw DiskTrashError::unavailable(std::generic_category().message(error));
 }
 
 DiskItemIdentity identityFrom(const std::string& path, const struct stat& info)
@@ -74,7 +70,7 @@ void validatePathComponents(const std::string& path)
         if (end > at) {
             running.append("/").append(path, at, end - at);
             struct stat info {};
-            if (::lstat(running.c_str(), &info) != 0) failWithErrno(errno);
+            if (::lstat(running.c_str(), &info) != 0) throw DiskTrashRefusals::unreachable(path, running, errno);
             if (S_ISLNK(info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
         }
         at = end + 1;
@@ -92,10 +88,13 @@ void refuseWhatTheTextHides(const DiskItemIdentity& identity)
     const auto home = Paths::Home::current();
     FileDescriptor at(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat info {};
-    if (!at.valid() || ::fstat(at.get(), &info) != 0) failWithErrno(errno);
+    if (!at.valid() || ::fstat(at.get(), &info) != 0) throw DiskTrashRefusals::unreachable(identity.path, "/", errno);
+    std::string running;
     for (const auto& name : std::filesystem::path(identity.path).relative_path()) {
+        running.append("/").append(name.string());
         FileDescriptor next(::openat(at.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        if (!next.valid() || ::fstat(next.get(), &info) != 0) failWithErrno(errno);
+        if (!next.valid() || ::fstat(next.get(), &info) != 0)
+            throw DiskTrashRefusals::unreachable(identity.path, running, errno);
         if (S_ISLNK(info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
         if (home.isTrash(info.st_dev, info.st_ino)) refuse(DiskTrashError::Kind::protectedPath);
         at = std::move(next);
@@ -109,9 +108,8 @@ void refuseWhatTheTextHides(const DiskItemIdentity& identity)
     auto spelled = pathOfOpen(at.get());
     if (!spelled.starts_with('/')) spelled = identity.path;
     const FileDescriptor table(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
-    if (!table.valid()) failWithErrno(errno);
-    const auto text = readMountInfo(table.get());
-    if (!text) failWithErrno(errno);
+    const auto text = table.valid() ? readMountInfo(table.get()) : std::nullopt;
+    if (!text) throw DiskTrashRefusals::mountTableUnreadable(identity.path, errno);
     if (holdsMountPoint(parseMountInfo(*text), spelled, knowsMount ? about.stx_mnt_id : 0))
         refuse(DiskTrashError::Kind::mountedInside);
 }
@@ -133,36 +131,50 @@ std::pair<std::string, std::string> split(const std::string& path)
     return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-FreedesktopTrash::Folder openFolder(const std::string& path)
+// The folder of the item at `path`, held open.
+FreedesktopTrash::Folder itemFolder(const std::string& path)
 {
     try {
-        return FreedesktopTrash::Folder::open(path);
+        return FreedesktopTrash::Folder::open(split(path).first);
     } catch (const FreedesktopTrash::Error& error) {
         if (error.code() == ELOOP) refuse(DiskTrashError::Kind::symbolicLink);
-        throw DiskTrashError::unavailable(error.what());
+        throw DiskTrashRefusals::folderUnreachable(path, error.code());
     }
-}
-
-DiskTrashError folderUnavailable()
-{
-    return DiskTrashError::unavailable("The original folder is unavailable or read-only.");
 }
 
 // The folder an item goes back into, held open: reached with no link on the
 // way, a folder of the user's own that the user may write to.
-FreedesktopTrash::Folder originalFolder(const std::string& path)
+FreedesktopTrash::Folder originalFolder(const DiskTrashReceipt& receipt)
 {
+    const auto path = split(receipt.originalPath).first;
     if (path == "/" || !path.starts_with('/')) refuse(DiskTrashError::Kind::protectedPath);
+    namespace Restore = DiskTrashRefusals::Restore;
     try {
         auto folder = FreedesktopTrash::Folder::open(path);
         const auto info = folder.stat();
-        if (!info || info->st_uid != ::getuid() || ::faccessat(folder.fd(), ".", W_OK, 0) != 0)
-            throw folderUnavailable();
+        if (!info) throw Restore::folderUnreachable(receipt.name, path, errno);
+        if (info->st_uid != ::getuid()) throw Restore::folderNotOwned(receipt.name, path);
+        if (::faccessat(folder.fd(), ".", W_OK, 0) != 0) throw Restore::folderReadOnly(receipt.name, path);
         return folder;
     } catch (const FreedesktopTrash::Error& error) {
-        if (error.code() == ELOOP) refuse(DiskTrashError::Kind::symbolicLink);
-        if (error.code() == ENOTDIR) throw folderUnavailable();
-        throw DiskTrashError::unavailable(error.what());
+        throw Restore::folderUnreachable(receipt.name, path, error.code());
+    }
+}
+
+// The Trash folder that holds the item, held open, and the item in it as it was moved.
+std::pair<FreedesktopTrash::Folder, std::string> trashCopy(const DiskTrashReceipt& receipt)
+{
+    namespace Restore = DiskTrashRefusals::Restore;
+    const auto [filesPath, trashName] = split(receipt.trashedPath);
+    try {
+        auto files = FreedesktopTrash::Folder::open(filesPath);
+        const auto inTrash = files.stat(trashName);
+        if (!inTrash) throw Restore::copyUnreachable(receipt.name, errno);
+        if (identityFrom(receipt.trashedPath, *inTrash) != receipt.trashedIdentity)
+            throw Restore::copyChanged(receipt.name);
+        return {std::move(files), trashName};
+    } catch (const FreedesktopTrash::Error& error) {
+        throw Restore::copyUnreachable(receipt.name, error.code());
     }
 }
 
@@ -213,7 +225,7 @@ DiskItemIdentity DiskItemIdentity::capture(std::string_view path)
     const auto normalised = Paths::standardized(path);
     validatePathComponents(normalised);
     struct stat info {};
-    if (::lstat(normalised.c_str(), &info) != 0) failWithErrno(errno);
+    if (::lstat(normalised.c_str(), &info) != 0) throw DiskTrashRefusals::unreachable(normalised, normalised, errno);
     if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) refuse(DiskTrashError::Kind::unsupportedItem);
     return identityFrom(normalised, info);
 }
@@ -234,9 +246,9 @@ namespace DiskTrashExecutor {
 
 DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
 {
+    if (candidate.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
     // A path that is not text could only ever have been reviewed under a lossy spelling.
-    if (candidate.safety == DiskCleanupSafety::protected_ || !isValidUtf8(candidate.path))
-        refuse(DiskTrashError::Kind::protectedPath);
+    if (!isValidUtf8(candidate.path)) throw DiskTrashRefusals::nameNotText(candidate.path);
     const auto identity = DiskItemIdentity::capture(candidate.path);
     if (identity.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
     auto fresh = DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);
@@ -267,15 +279,16 @@ DiskTrashReceipt moveToTrash(const DiskTrashRequest& request, const DiskTrashHoo
     const auto [folderPath, name] = split(original);
     // The folder is held from here on: the item is renamed out of the folder
     // it was checked in, even when another one takes that folder's place.
-    const auto parent = openFolder(folderPath);
+    const auto parent = itemFolder(original);
     const auto there = parent.stat(name);
-    if (!there) failWithErrno(errno);
+    if (!there) throw DiskTrashRefusals::unreachable(original, original, errno);
     if (identityFrom(original, *there) != request.identity) refuse(DiskTrashError::Kind::identityChanged);
     auto placement = [&] {
         try {
             return FreedesktopTrash::moveToTrash(parent, name, hooks.beforeRename);
         } catch (const FreedesktopTrash::Error& error) {
-            throw DiskTrashError::unavailable(error.what());
+            const bool folderWritable = ::faccessat(parent.fd(), ".", W_OK, 0) == 0;
+            throw DiskTrashRefusals::notMoved(original, error.code(), folderWritable);
         }
     }();
     if (hooks.afterRename) hooks.afterRename();
@@ -311,37 +324,36 @@ void restore(const DiskTrashReceipt& receipt)
     restore(receipt, {});
 }
 
+// Every refusal says what keeps the item from going back, in words of its own.
 void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks)
 {
+    namespace Restore = DiskTrashRefusals::Restore;
     struct stat existing {};
     // lstat: a dangling link at the original place counts as occupied too.
     if (::lstat(receipt.originalPath.c_str(), &existing) == 0) refuse(DiskTrashError::Kind::destinationExists);
-    if (DiskItemIdentity::capture(receipt.trashedPath) != receipt.trashedIdentity)
-        refuse(DiskTrashError::Kind::identityChanged);
-
+    const auto [files, trashName] = trashCopy(receipt);
     const auto [folderPath, name] = split(receipt.originalPath);
-    const auto folder = originalFolder(folderPath);
-    const auto [filesPath, trashName] = split(receipt.trashedPath);
-    const auto files = openFolder(filesPath);
-    const auto inTrash = files.stat(trashName);
-    if (!inTrash || identityFrom(receipt.trashedPath, *inTrash) != receipt.trashedIdentity)
-        refuse(DiskTrashError::Kind::identityChanged);
+    const auto folder = originalFolder(receipt);
 
     if (hooks.beforeRename) hooks.beforeRename();
     const int moved = FreedesktopTrash::moveNoReplace(files, trashName, folder, name);
     if (moved == EEXIST || moved == ENOTEMPTY) refuse(DiskTrashError::Kind::destinationExists);
-    if (moved != 0) failWithErrno(moved);
+    if (moved == ENOENT && !files.stat(trashName)) throw Restore::copyGone(receipt.name);
+    if (moved != 0) throw Restore::notPutBack(receipt.name, folderPath, moved);
     if (hooks.afterRename) hooks.afterRename();
 
     // The item is in the folder that was checked. When the original path no
     // longer leads there (the folder moved away, a link in its place), it
     // goes back to the Trash and the restore is refused; should even that
     // fail, it stays in its own folder, wherever that is now.
+    std::optional<DiskTrashError> elsewhere;
     try {
-        if (!openFolder(folderPath).sameFolderAs(folder)) throw folderUnavailable();
-    } catch (const DiskTrashError&) {
-        if (FreedesktopTrash::moveNoReplace(folder, name, files, trashName) == 0) throw;
+        if (!FreedesktopTrash::Folder::open(folderPath).sameFolderAs(folder))
+            elsewhere = Restore::folderReplaced(receipt.name, folderPath);
+    } catch (const FreedesktopTrash::Error& error) {
+        elsewhere = Restore::folderUnreachable(receipt.name, folderPath, error.code());
     }
+    if (elsewhere && FreedesktopTrash::moveNoReplace(folder, name, files, trashName) == 0) throw *elsewhere;
     FreedesktopTrash::removeInfo(receipt.infoPath);
 }
 

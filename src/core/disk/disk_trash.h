@@ -53,9 +53,13 @@ public:
         destinationExists,
         duplicateSetChanged,
         mountedInside,
+        invalidName,  // a path that is not text: it could only have been reviewed under a lossy spelling
     };
 
+    // The kind with its own sentence.
     explicit DiskTrashError(Kind kind);
+    // The kind with a sentence of its own: one that names the item, or a restore's.
+    DiskTrashError(Kind kind, const std::string& message);
     static DiskTrashError unavailable(std::string message);
 
     Kind kind() const { return kind_; }
@@ -65,7 +69,6 @@ public:
     }
 
 private:
-    DiskTrashError(Kind kind, const std::string& message);
     Kind kind_;
 };
 

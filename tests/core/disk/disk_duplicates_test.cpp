@@ -149,7 +149,7 @@ TEST(DiskDuplicateVerifier, RefusesTheWholeGroupWhenAFileIsNotAsScanned)
     // Gone since the scan: the error of the identity capture, unchanged.
     fs::rename(b, dir.path() / "moved.bin");
     EXPECT_EQ(refusal<DiskTrashError>(group),
-              std::pair(DiskTrashError::Kind::unavailable, std::generic_category().message(ENOENT)));
+              std::pair(DiskTrashError::Kind::unavailable, "“b.bin” is no longer in “" + dir.path().string() + "”."));
 
     // A link is never followed, even to an identical file.
     fs::create_symlink(a, b);
@@ -223,7 +223,8 @@ TEST(DiskDuplicateVerifier, TheFirstFailingFileInTheGroupsOrderIsReportedWhateve
             chosen.files.push_back(*std::ranges::find(group.files, name, [](const DiskFile& f) { return f.name(); }));
         return chosen;
     };
-    const auto missing = std::pair(DiskTrashError::Kind::unavailable, std::generic_category().message(ENOENT));
+    const auto missing =
+        std::pair(DiskTrashError::Kind::unavailable, "“gone” is no longer in “" + dir.path().string() + "”.");
     const auto linked = std::pair(DiskTrashError::Kind::symbolicLink,
                                   std::string("Corvalent does not move symbolic links or items reached through them."));
     const auto unreadable = std::pair(DiskTrashError::Kind::unavailable, std::generic_category().message(EISDIR));
@@ -336,7 +337,7 @@ TEST(DiskDuplicateVerifier, AMemberSwappedForANamedPipeNeverHoldsAVerificationUp
     });
 
     // What a verification ended with, by name; the message of anything unforeseen.
-    const auto outcome = [&group](std::stop_token stop) -> std::string {
+    const auto outcome = [&group, &member](std::stop_token stop) -> std::string {
         try {
             const auto sets = DiskDuplicateVerifier::verify(group, stop, 4);
             return sets.size() == 1 && sets[0].files == group.files ? "verified" : "wrong sets";
@@ -347,7 +348,7 @@ TEST(DiskDuplicateVerifier, AMemberSwappedForANamedPipeNeverHoldsAVerificationUp
         } catch (const DiskTrashError& error) {
             // The capture before the open met the member away or the pipe in its place.
             if (error.kind() == DiskTrashError::Kind::unsupportedItem) return "not a file";
-            if (error.what() == std::generic_category().message(ENOENT)) return "missing";
+            if (error.what() == "“m3” is no longer in “" + member.parent_path().string() + "”.") return "missing";
             return error.what();
         }
     };

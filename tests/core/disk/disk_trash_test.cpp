@@ -17,80 +17,21 @@
 #include "core/common/utf8.h"
 #include "slow_mount.h"
 #include "test_support.h"
+#include "trash_test.h"
 
 namespace corvalent {
 namespace {
 
 namespace fs = std::filesystem;
-using Kind = DiskTrashError::Kind;
-
-std::string contents(const fs::path& file)
-{
-    std::ifstream stream(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-}
-
-void write(const fs::path& file, const std::string& text)
-{
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-}
+using testing::contents;
+using testing::Kind;
+using testing::TrashTest;
+using testing::write;
 
 // Detaches a mount the test made when it goes.
 struct Unmount {
     fs::path path;
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-};
-
-// A temp home and data folder, so that the Trash is a real one of the test's own.
-class TrashTest : public ::testing::Test {
-protected:
-    testing::TempDir root;
-    fs::path home = root.path() / "home";
-    fs::path data = root.path() / "data";
-    fs::path work = root.path() / "work";
-    std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
-
-    void SetUp() override
-    {
-        fs::create_directories(home);
-        fs::create_directories(work);
-        ::setenv("HOME", home.c_str(), 1);
-        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        ::setenv("HOME", savedHome.c_str(), 1);
-        ::unsetenv("XDG_DATA_HOME");
-    }
-
-    static DiskCleanupCandidate candidate(const fs::path& path)
-    {
-        return DiskInsights::classify(path.string(), 1, fs::is_directory(fs::symlink_status(path)), {});
-    }
-    static DiskTrashReceipt trashed(const fs::path& path)
-    {
-        return DiskTrashExecutor::moveToTrash(DiskTrashExecutor::prepare(candidate(path)));
-    }
-    fs::path infoFile(const DiskTrashReceipt& receipt) const
-    {
-        return data / "Trash" / "info" / (fs::path(receipt.trashedPath).filename().string() + ".trashinfo");
-    }
-    fs::path trashFiles() const { return data / "Trash" / "files"; }
-    bool trashEmpty() const { return !fs::exists(trashFiles()) || fs::is_empty(trashFiles()); }
-
-    static void expectRefused(Kind kind, const std::function<void()>& action, const std::string& text = {})
-    {
-        try {
-            action();
-            ADD_FAILURE() << "no refusal";
-        } catch (const DiskTrashError& error) {
-            EXPECT_EQ(error.kind(), kind) << error.what();
-            if (!text.empty()) {
-                EXPECT_EQ(error.what(), text);
-            }
-        }
-    }
 };
 
 TEST_F(TrashTest, FileAndFolderRoundTrip)
@@ -185,7 +126,7 @@ TEST_F(TrashTest, ItemChangedAfterReviewIsRefusedAndStays)
     request = prepareFile();
     const auto removeFile = [&] { fs::remove(file); };
     expectRefused(Kind::unavailable, [&] { DiskTrashExecutor::moveToTrash(request, {.beforeRename = removeFile}); },
-                  "No such file or directory");
+                  "“data.bin” is no longer in “" + work.string() + "”.");
     EXPECT_TRUE(fs::is_empty(data / "Trash" / "info"));
 }
 
@@ -271,8 +212,13 @@ TEST_F(TrashTest, RefusalsTouchNothing)
     // Classified again at the moment of acting, whatever the candidate says.
     expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(reviewedAsSafe); });
     expectRefused(Kind::unavailable, [&] { DiskTrashExecutor::prepare(candidate(work / "missing")); },
-                  "No such file or directory");
-    expectRefused(Kind::protectedPath, [&] { DiskTrashExecutor::prepare(candidate(latin1)); });
+                  "“missing” is no longer in “" + work.string() + "”.");
+    // Its name is shown only with a replacement character, which could stand for another name.
+    expectRefused(Kind::invalidName, [&] { DiskTrashExecutor::prepare(candidate(latin1)); },
+                  "Corvalent can't move “caf\uFFFD.bin” because its name isn't valid text.");
+    expectRefused(Kind::invalidName, [&] { DiskTrashExecutor::prepare(candidate(latin1 / "inside")); },
+                  "Corvalent can't move “inside” because the path of its folder “" + work.string() +
+                      "/caf\uFFFD.bin” isn't valid text.");
     EXPECT_TRUE(fs::exists(target) && fs::is_symlink(link) && fs::exists(fifo) && fs::exists(database) &&
                 fs::exists(latin1));
     EXPECT_TRUE(trashEmpty());

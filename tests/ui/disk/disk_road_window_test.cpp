@@ -216,8 +216,19 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     EXPECT_EQ(listedUnderCache(), 0) << "nor the largest files";
     shot("moved");
 
-    // Undo brings it back as it was.
+    // Undo with its folder gone says so, and keeps the row for a later try.
     ASSERT_FALSE(review().recentTrashCard().undoButtons().empty());
+    fs::rename(cache.parent_path(), home / ".npm-away");
+    review().recentTrashCard().undoButtons().front()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model().cleanupMessage().has_value(); }, 20'000));
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(status.texts().value(0).toStdString(),
+              "“_cacache” can't go back: its folder “" + cache.parent_path().string() + "” is gone.");
+    EXPECT_EQ(review().recentTrashCard().count(), "1");
+    shot("undo-refused");
+    fs::rename(home / ".npm-away", cache.parent_path());
+
+    // Undo brings it back as it was.
     review().recentTrashCard().undoButtons().front()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(blob); }, 20'000));
     ASSERT_TRUE(idle());
@@ -247,7 +258,9 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return model().cleanupMessage().has_value() && !model().cleanupInProgress(); },
                                 20'000));
-    EXPECT_EQ(model().cleanupMessage(), "The item changed after it was reviewed. Scan it again before acting.");
+    EXPECT_EQ(model().cleanupMessage(), "“" + QString::fromStdString(second.filename().string()) +
+                                            "” can't be moved to Trash. The item changed after it was reviewed. "
+                                            "Scan it again before acting.");
     EXPECT_EQ(page()->confirmationSheet(), sheet) << "the sheet stays open and says why";
     EXPECT_TRUE(containsText(*sheet, *model().cleanupMessage()));
     EXPECT_TRUE(fs::exists(second));
@@ -255,6 +268,7 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     shot("refused");
     QTest::mouseClick(&sheet->cancelButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return page()->confirmationSheet() == nullptr; }, 5'000));
+    shot("refused-status");  // the same sentence in the review list, wrapped to its width
 
     // A copy changed after the scan is reported when verified.
     writeBytes(second, std::string(11'000'000, 'x'));

@@ -198,7 +198,11 @@ TEST_F(DiskSheets, AnItemChangedSinceReviewOrAnEarlierMoveOfItsPathNeverClosesAF
     const auto swapped = home / "swapped.mkv", again = home / "again.mkv";
     writeFile(swapped, 300'000);
     writeFile(again, 200'000);
-    const QStringList changed{"The item changed after it was reviewed. Scan it again before acting."};
+    const auto changed = [](const QString& name) {
+        return QStringList{"“" + name +
+                           "” can't be moved to Trash. The item changed after it was reviewed. Scan it again before "
+                           "acting."};
+    };
 
     Sheet sheet = confirm(candidate(swapped));
     ASSERT_TRUE(settled(sheet));
@@ -206,7 +210,7 @@ TEST_F(DiskSheets, AnItemChangedSinceReviewOrAnEarlierMoveOfItsPathNeverClosesAF
     writeFile(swapped, 100'000);  // another file under the reviewed name
     QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
     ASSERT_TRUE(settled(sheet)) << "stays open";
-    EXPECT_EQ(texts(*sheet, "confirmationMessage"), changed);
+    EXPECT_EQ(texts(*sheet, "confirmationMessage"), changed("swapped.mkv"));
     EXPECT_FALSE(sheet->moveButton().isEnabled()) << "a retry would meet the same changed item";
     EXPECT_EQ(fs::file_size(swapped), 100'000U);
     EXPECT_FALSE(fs::exists(trash));
@@ -225,7 +229,7 @@ TEST_F(DiskSheets, AnItemChangedSinceReviewOrAnEarlierMoveOfItsPathNeverClosesAF
     std::ofstream(again, std::ios::app) << "grown";
     QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
     ASSERT_TRUE(settled(sheet)) << "the earlier receipt is not this move's";
-    EXPECT_EQ(texts(*sheet, "confirmationMessage"), changed);
+    EXPECT_EQ(texts(*sheet, "confirmationMessage"), changed("again.mkv"));
     EXPECT_TRUE(fs::exists(again));
 }
 

@@ -56,8 +56,8 @@ bool retryMayHelp(const QString& refusal)
 {
     using Kind = DiskTrashError::Kind;
     for (const auto kind : {Kind::protectedPath, Kind::symbolicLink, Kind::wrongOwner, Kind::unsupportedItem,
-                            Kind::identityChanged, Kind::duplicateSetChanged})
-        if (refusal == QString::fromUtf8(DiskTrashError(kind).what())) return false;
+                            Kind::identityChanged, Kind::duplicateSetChanged, Kind::invalidName})
+        if (refusal.endsWith(QString::fromUtf8(DiskTrashError(kind).what()))) return false;  // after the item's name
     return true;
 }
 
