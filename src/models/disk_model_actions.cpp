@@ -146,7 +146,7 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
         [candidate, recorded = std::move(recorded)](std::stop_token) {
             return attempt([&] {
                 auto request = DiskTrashExecutor::prepare(candidate);
-                request.recorded = recorded;
+                request.recorded.insert(request.recorded.end(), recorded.begin(), recorded.end());
                 return request;
             });
         },
