@@ -119,7 +119,10 @@ public:
 
     // Insights.
     void updateProcessGroups(const std::vector<ProcessGroup>& groups);
-    DiskCleanupCandidate cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory) const;
+    // An item of the shown result carries what the scan measured of it
+    // (`scanned`), so that only that item moves.
+    DiskCleanupCandidate cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory,
+                                          std::optional<DiskScannedItem> scanned = std::nullopt) const;
     // Moved since the shown result was scanned, itself or a folder above it:
     // to the Trash and not restored, or back out of the Trash by a restore.
     // The result still lists it, the lists do not; the next result, or

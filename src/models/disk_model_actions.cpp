@@ -46,11 +46,14 @@ struct Moved {
 
 }  // namespace
 
-DiskCleanupCandidate DiskModel::cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory) const
+DiskCleanupCandidate DiskModel::cleanupCandidate(const std::string& path, std::uint64_t bytes, bool isDirectory,
+                                                 std::optional<DiskScannedItem> scanned) const
 {
     std::vector<std::string> names;
     for (const auto& owner : DiskInsights::matchingOwners(path, processOwners_)) names.push_back(owner.name);
-    return DiskInsights::classify(path, bytes, isDirectory, names);
+    auto candidate = DiskInsights::classify(path, bytes, isDirectory, names);
+    candidate.scanned = std::move(scanned);
+    return candidate;
 }
 
 DiskVerifiedDuplicateSet DiskModel::duplicateCopiesLeft(const DiskVerifiedDuplicateSet& set) const
@@ -157,7 +160,7 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
         [candidate, recorded = std::move(recorded)](std::stop_token) {
             return attempt([&] {
                 auto request = DiskTrashExecutor::prepare(candidate);
-                request.recorded = recorded;
+                request.recorded.insert(request.recorded.end(), recorded.begin(), recorded.end());
                 return request;
             });
         },

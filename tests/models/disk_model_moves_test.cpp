@@ -113,13 +113,24 @@ TEST(DiskModelMoves, MovesRestoresAndRefusesChangedOrProtectedItems)
     EXPECT_TRUE(model.recentTrash().empty());
     drainLanes();
     EXPECT_TRUE(offers(cache.path)) << "back in place, it is offered again";
+    // Replaced by a smaller file of its name since the scan, and offered as
+    // the largest files offer it: refused when the confirmation would open.
+    const auto changed = QStringLiteral(
+        "“movie.mkv” can't be moved to Trash. The item changed after it was reviewed. Scan it again before acting.");
+    const auto& files = model.result()->largestFiles;
+    const auto scanned = *std::ranges::find(files, movie.string(), &DiskFile::path);
+    writeFile(movie.string() + ".part", 36);
+    fs::rename(movie.string() + ".part", movie);
+    EXPECT_FALSE(
+        harness.prepared(model.cleanupCandidate(movie.string(), scanned.bytes, false, DiskScannedItem::of(scanned))));
+    EXPECT_EQ(model.cleanupMessage(), changed);
+    EXPECT_EQ(fs::file_size(movie), 36U);
     // Changed after the confirmation opened.
     const auto reviewed = harness.prepared(model.cleanupCandidate(movie.string(), 2'000'000, false));
     ASSERT_TRUE(reviewed);
     std::ofstream(movie, std::ios::app) << "more";
     ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*reviewed, done); }));
-    EXPECT_EQ(model.cleanupMessage(),
-              "“movie.mkv” can't be moved to Trash. The item changed after it was reviewed. Scan it again before acting.");
+    EXPECT_EQ(model.cleanupMessage(), changed);
     EXPECT_TRUE(model.recentTrash().empty());
     EXPECT_TRUE(fs::exists(movie));
     // Gone since: the Trash's own sentence names it already.

@@ -63,6 +63,22 @@ std::string_view DiskFile::name() const
     return slash == std::string_view::npos ? text : text.substr(slash + 1);
 }
 
+// A file counted under another link has 0 bytes of its own here, which says
+// nothing of what it holds: only its device, inode and size are compared.
+std::optional<DiskScannedItem> DiskScannedItem::of(const DiskFile& file)
+{
+    if (file.inode == 0) return std::nullopt;
+    return DiskScannedItem{false, file.device, file.inode, file.logicalBytes,
+                           file.bytes > 0 ? std::optional(file.bytes) : std::nullopt};
+}
+
+// A folder's bytes are what it holds, which may change without it changing.
+std::optional<DiskScannedItem> DiskScannedItem::of(const DiskNode& node)
+{
+    if (!node.isDirectory || node.inode == 0) return std::nullopt;
+    return DiskScannedItem{true, node.device, node.inode, std::nullopt, std::nullopt};
+}
+
 namespace DiskScanEstimate {
 
 std::optional<double> fraction(std::uint64_t measuredBytes, std::optional<std::uint64_t> estimatedTotalBytes)

@@ -72,6 +72,9 @@ struct DiskNode {
     std::int64_t fileCount = 0;
     bool isDirectory = false;
     std::vector<DiskNode> children;
+    // The folder's own, as the walk described it; 0 when it did not (a pseudo-child).
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 
     // The first node with this id in pre-order, the node itself included.
     const DiskNode* node(std::string_view withID) const;
@@ -96,6 +99,21 @@ struct DiskFile {
     const std::string& id() const { return path; }
     std::string_view name() const;
     bool operator==(const DiskFile&) const = default;
+};
+
+// What a scan measured of an item itself, never of what a folder holds: what
+// tells later that the item at its path is no longer the one measured.
+struct DiskScannedItem {
+    bool isDirectory = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::optional<std::uint64_t> logicalBytes;    // a file's size
+    std::optional<std::uint64_t> allocatedBytes;  // a file's, unless the scan counted them under another link
+
+    // None when the scan did not describe the item, and for a pseudo-child.
+    static std::optional<DiskScannedItem> of(const DiskFile& file);
+    static std::optional<DiskScannedItem> of(const DiskNode& node);
+    bool operator==(const DiskScannedItem&) const = default;
 };
 
 // What deleting all copies but one would free: the allocated bytes of all

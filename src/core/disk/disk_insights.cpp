@@ -168,6 +168,7 @@ struct WorkItem {
     std::string path;
     std::uint64_t bytes;
     bool isDirectory;
+    std::optional<DiskScannedItem> scanned;
 };
 
 bool isPseudoNode(const DiskNode& node)
@@ -193,7 +194,7 @@ std::vector<WorkItem> actionableDirectories(const DiskNode& root, const Paths::H
             const auto category = DiskInsights::classify(*node->path, node->bytes, true, {}, home).category;
             if (category != DiskCleanupCategory::personal && category != DiskCleanupCategory::system &&
                 category != DiskCleanupCategory::other)
-                items.push_back({*node->path, node->bytes, true});
+                items.push_back({*node->path, node->bytes, true, DiskScannedItem::of(*node)});
         }
         const auto count = std::min(node->children.size(), childrenPerNode);
         for (std::size_t i = 0; i < count; ++i) queue.push_back(&node->children[i]);
@@ -351,7 +352,7 @@ std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const
     std::vector<WorkItem> items;
     // A name that is not text is listed for showing and revealing only, never offered.
     for (const auto& file : result.largestFiles)
-        if (isValidUtf8(file.path)) items.push_back({file.path, file.bytes, false});
+        if (isValidUtf8(file.path)) items.push_back({file.path, file.bytes, false, DiskScannedItem::of(file)});
     auto folders = actionableDirectories(result.root, home);
     items.insert(items.end(), std::make_move_iterator(folders.begin()), std::make_move_iterator(folders.end()));
     std::stable_sort(items.begin(), items.end(), [](const WorkItem& a, const WorkItem& b) {
@@ -370,6 +371,7 @@ std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const
         std::vector<std::string> names;
         for (const auto& owner : matchingOwners(path, owners)) names.push_back(owner.name);
         list.push_back(classify(path, item.bytes, item.isDirectory, names, home));
+        list.back().scanned = item.scanned;
         if (item.isDirectory) acceptedFolders.push_back(std::move(path));
     }
     std::stable_sort(list.begin(), list.end(), [](const DiskCleanupCandidate& a, const DiskCleanupCandidate& b) {

@@ -41,6 +41,9 @@ struct DiskCleanupCandidate {
     std::string reason;
     std::string consequence;
     std::vector<std::string> activeOwners;  // distinct, sorted
+    // What the scan measured of the item, when the candidate came from one:
+    // the item at the path moves only while it is still that item.
+    std::optional<DiskScannedItem> scanned = std::nullopt;
 
     const std::string& id() const { return path; }
     std::string_view name() const;

@@ -50,6 +50,8 @@ struct NodeAccumulator {
     std::string path;
     std::uint64_t bytes = 0;
     std::int64_t fileCount = 0;
+    std::uint64_t device = 0;  // the folder's own, as the walk met it
+    std::uint64_t inode = 0;
     std::unordered_map<std::string, std::unique_ptr<NodeAccumulator>, NameHash, std::equal_to<>> children;
 
     NodeAccumulator* child(std::string_view component, int& budget)
@@ -80,7 +82,7 @@ struct NodeAccumulator {
                               return localizedStandardLess(a->name, b->name);
                           });
 
-        DiskNode node{path, name, path, bytes, fileCount, true, {}};
+        DiskNode node{path, name, path, bytes, fileCount, true, {}, device, inode};
         node.children.reserve(shown + 2);
         std::uint64_t allBytes = 0;
         std::int64_t allFiles = 0;
@@ -130,6 +132,7 @@ struct WalkPaths {
     std::vector<std::size_t> ends;       // where each folder's path ends in `chain`, by depth
     std::vector<char> foldersUtf8;       // whether each of those paths is valid UTF-8
     std::vector<std::uint64_t> folders;  // which folder, by depth: a number each folder visit draws
+    std::vector<FileAllocationID> identities;  // each folder's device and inode, by depth
     std::uint64_t folderCount = 0;
     std::uint64_t fileFolder = 0;        // the folder that holds the file last followed
     bool fileUtf8 = false;               // whether that file's path is valid UTF-8
@@ -144,6 +147,8 @@ struct WalkPaths {
             ends.assign(1, chain == "/" ? 0 : chain.size());
             foldersUtf8.assign(1, isValidUtf8(entry.name));
             folders.assign(1, folderCount++);
+            identities.assign(1, entry.kind == PLDiskEntryKind::folder ? FileAllocationID{entry.device, entry.inode}
+                                                                       : FileAllocationID{0, 0});
             fileFolder = folders[0];
             fileUtf8 = foldersUtf8[0];
             return readableFile ? std::optional<std::string_view>(entry.name) : std::nullopt;
@@ -158,6 +163,8 @@ struct WalkPaths {
             foldersUtf8[depth] = foldersUtf8[depth - 1] && isValidUtf8(entry.name);
             folders.resize(depth + 1);
             folders[depth] = folderCount++;
+            identities.resize(depth + 1);
+            identities[depth] = {entry.device, entry.inode};
             return std::nullopt;
         }
         if (!readableFile) return std::nullopt;
@@ -217,6 +224,14 @@ struct DiskScanContext final : PLDiskVisitor {
         hasLastChain = true;
         lastChain.assign(1, &root);
         NodeAccumulator* current = &root;
+        // The chain follows the walk's folders down from the root, one per depth.
+        const auto describe = [this](NodeAccumulator& node) {
+            const auto depth = lastChain.size() - 1;
+            if (node.inode != 0 || depth >= paths.identities.size()) return;
+            node.device = paths.identities[depth].device;
+            node.inode = paths.identities[depth].inode;
+        };
+        describe(root);
         int depth = hierarchyDepth;
         while (!folder.empty() && depth >= 1) {
             const auto slash = folder.find('/');
@@ -227,6 +242,7 @@ struct DiskScanContext final : PLDiskVisitor {
             current = current->child(component, budget);
             if (current == nullptr) break;
             lastChain.push_back(current);
+            describe(*current);
             --depth;
         }
         return lastChain;

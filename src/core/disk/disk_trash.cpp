@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +76,39 @@ void validatePathComponents(const std::string& path)
         }
         at = end + 1;
     }
+}
+
+// An item as a capture examines it, with the bytes it occupies on disk.
+struct Examined {
+    DiskItemIdentity identity;
+    std::uint64_t allocatedBytes = 0;  // st_blocks × 512, as a scan counts them
+};
+
+Examined examine(std::string_view path)
+{
+    const auto normalised = Paths::standardized(path);
+    validatePathComponents(normalised);
+    struct stat info {};
+    if (::lstat(normalised.c_str(), &info) != 0) throw DiskTrashRefusals::unreachable(normalised, normalised, errno);
+    if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) refuse(DiskTrashError::Kind::unsupportedItem);
+    constexpr auto maxBlocks = std::numeric_limits<std::uint64_t>::max() / 512;
+    const auto blocks = info.st_blocks > 0 ? static_cast<std::uint64_t>(info.st_blocks) : 0;
+    return {identityFrom(normalised, info),
+            blocks > maxBlocks ? std::numeric_limits<std::uint64_t>::max() : blocks * 512};
+}
+
+// The item is still what was recorded of it, in what was recorded.
+bool stillAsRecorded(const Examined& now, const DiskRecordedIdentity& record)
+{
+    const auto& is = now.identity;
+    const auto& was = record.identity;
+    const auto& fields = record.fields;
+    return is.device == was.device && is.inode == was.inode && (is.mode & S_IFMT) == (was.mode & S_IFMT) &&
+           (!fields.size || is.size == was.size) &&
+           (!fields.modified ||
+            (is.modifiedSeconds == was.modifiedSeconds && is.modifiedNanoseconds == was.modifiedNanoseconds)) &&
+           (!fields.permissions || is.mode == was.mode) && (!fields.owner || is.owner == was.owner) &&
+           (!record.allocatedBytes || now.allocatedBytes == *record.allocatedBytes);
 }
 
 // What the path's text does not tell: the home Trash reached through another
@@ -178,17 +212,17 @@ std::pair<FreedesktopTrash::Folder, std::string> trashCopy(const DiskTrashReceip
     }
 }
 
-// Each recorded item is still there, unchanged: the same object at the
-// same path, of the same size, time, mode and owner.
+// Each recorded item is still there, unchanged in what was recorded of it:
+// the same object at the same path.
 void checkRecorded(const std::vector<DiskRecordedIdentity>& recorded)
 {
-    for (const auto& [identity, refusal] : recorded) {
-        std::optional<DiskItemIdentity> now;
+    for (const auto& record : recorded) {
+        std::optional<Examined> now;
         try {
-            now = DiskItemIdentity::capture(identity.path);
+            now = examine(record.identity.path);
         } catch (const DiskTrashError&) {
         }
-        if (!now || !now->sameItemAs(identity)) refuse(refusal);
+        if (!now || !stillAsRecorded(*now, record)) refuse(record.refusal);
     }
 }
 
@@ -222,12 +256,7 @@ DiskTrashError DiskTrashError::unavailable(std::string message)
 
 DiskItemIdentity DiskItemIdentity::capture(std::string_view path)
 {
-    const auto normalised = Paths::standardized(path);
-    validatePathComponents(normalised);
-    struct stat info {};
-    if (::lstat(normalised.c_str(), &info) != 0) throw DiskTrashRefusals::unreachable(normalised, normalised, errno);
-    if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) refuse(DiskTrashError::Kind::unsupportedItem);
-    return identityFrom(normalised, info);
+    return examine(path).identity;
 }
 
 bool DiskItemIdentity::isDirectory() const
@@ -242,6 +271,16 @@ bool DiskItemIdentity::sameItemAs(const DiskItemIdentity& other) const
     return *this == moved;
 }
 
+DiskRecordedIdentity DiskRecordedIdentity::scanned(std::string path, const DiskScannedItem& item)
+{
+    DiskItemIdentity identity{std::move(path), item.device, item.inode};
+    identity.size = item.logicalBytes.value_or(0);
+    identity.mode = static_cast<std::uint16_t>(item.isDirectory ? S_IFDIR : S_IFREG);
+    const Fields fields{.size = item.logicalBytes.has_value(), .modified = false, .permissions = false, .owner = false};
+    return DiskRecordedIdentity{std::move(identity), DiskTrashError::Kind::identityChanged, fields,
+                                item.allocatedBytes};
+}
+
 namespace DiskTrashExecutor {
 
 DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
@@ -249,12 +288,21 @@ DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
     if (candidate.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
     // A path that is not text could only ever have been reviewed under a lossy spelling.
     if (!isValidUtf8(candidate.path)) throw DiskTrashRefusals::nameNotText(candidate.path);
-    const auto identity = DiskItemIdentity::capture(candidate.path);
+    const auto examined = examine(candidate.path);
+    const auto& identity = examined.identity;
+    // What the user reviewed is what the scan measured, not whatever lies at
+    // its path now; without a scan's record, it is at least of the same kind.
+    std::vector<DiskRecordedIdentity> recorded;
+    if (candidate.scanned) recorded.push_back(DiskRecordedIdentity::scanned(identity.path, *candidate.scanned));
+    if (identity.isDirectory() != candidate.isDirectory ||
+        (!recorded.empty() && !stillAsRecorded(examined, recorded.front())))
+        refuse(DiskTrashError::Kind::identityChanged);
     if (identity.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
     auto fresh = DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);
     if (fresh.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
+    fresh.scanned = candidate.scanned;
     refuseWhatTheTextHides(identity);
-    return DiskTrashRequest{std::move(fresh), identity};
+    return DiskTrashRequest{std::move(fresh), identity, std::move(recorded)};
 }
 
 void validate(const DiskTrashRequest& request)

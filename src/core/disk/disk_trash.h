@@ -74,10 +74,26 @@ private:
 
 // What was recorded of an item before the review (the item itself, or
 // another that its move relies on) and must still hold at the move; a
-// difference, or the item gone, refuses the move with `refusal`.
+// difference, or the item gone, refuses the move with `refusal`. Only what
+// was recorded is compared: the kind, device and inode always, the other
+// fields as `fields` says, and the allocated bytes when there are some.
 struct DiskRecordedIdentity {
+    struct Fields {
+        bool size = true;
+        bool modified = true;
+        bool permissions = true;  // the mode beside the kind
+        bool owner = true;
+        bool operator==(const Fields&) const = default;
+    };
+
     DiskItemIdentity identity;
     DiskTrashError::Kind refusal = DiskTrashError::Kind::identityChanged;
+    Fields fields = {};
+    std::optional<std::uint64_t> allocatedBytes = std::nullopt;  // st_blocks × 512
+
+    // What a scan measured of the item at `path`: no time, permissions or
+    // owner, and of a folder not its size, which is not what it holds.
+    static DiskRecordedIdentity scanned(std::string path, const DiskScannedItem& item);
     bool operator==(const DiskRecordedIdentity&) const = default;
 };
 
@@ -116,7 +132,9 @@ struct DiskTrashHooks {
 
 namespace DiskTrashExecutor {
 
-// When the user opens the confirmation: checks the item and pins its identity.
+// When the user opens the confirmation: checks the item and pins its
+// identity. The item must still be of the candidate's kind, and what the scan
+// measured of it, which the request carries on to the move.
 DiskTrashRequest prepare(const DiskCleanupCandidate& candidate);
 // The checks that must hold immediately before a move.
 void validate(const DiskTrashRequest& request);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/stat.h>
 
 #include "core/disk/disk_insights.h"
 #include "core/common/paths.h"
@@ -274,6 +275,11 @@ TEST_F(OwnedHome, CandidatesFromAScan)
     for (const auto& candidate : list) {
         EXPECT_FALSE(candidate.path.ends_with(directFilesSuffix)) << "pseudo-children are never candidates";
         EXPECT_NE(candidate.path, root.string()) << "the root is never a candidate";
+        // It moves only while it is the item the scan measured.
+        struct stat info {};
+        ASSERT_TRUE(candidate.scanned && ::lstat(candidate.path.c_str(), &info) == 0) << candidate.path;
+        EXPECT_EQ(candidate.scanned->inode, info.st_ino);
+        EXPECT_EQ(candidate.scanned->isDirectory, candidate.isDirectory);
     }
 }
 

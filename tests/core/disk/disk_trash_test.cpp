@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -67,8 +68,55 @@ TEST_F(TrashTest, FileAndFolderRoundTrip)
     EXPECT_TRUE(trashEmpty());
 }
 
-TEST_F(TrashTest, ItemChangedAfterReviewIsRefusedAndStays)
+TEST_F(TrashTest, ItemChangedSinceTheScanOrTheReviewIsRefusedAndStays)
 {
+    // Changed after the scan, before the review: what the user reviewed is
+    // what the scan measured, and nothing moves in its place.
+    const auto scanned = fs::canonical(work) / "scanned";
+    const auto download = scanned / "download.iso", edited = scanned / "edited.txt", emptied = scanned / "emptied.iso",
+               becameFolder = scanned / "became-folder.bin", folder = scanned / "folder", grown = scanned / "grown",
+               kept = scanned / "kept.iso", links = scanned / "links";
+    for (const auto& item : {download, emptied, becameFolder, kept}) write(item, std::string(400'000, 'd'));
+    write(edited, std::string(3'000, 'd'));
+    for (const auto& item : {folder, grown}) write(item / "inside", "x");
+    write(links / "a.bin", std::string(400'000, 'l'));
+    fs::create_hard_link(links / "a.bin", links / "b.bin");
+    const auto result = DiskScanner::scan(scanned.string(), true, 6, 14, {}, {});
+    // Counted once, under the first link met; the other is listed with no bytes of its own.
+    const auto first =
+        std::ranges::find_if(result.largestFiles, [&](auto& file) { return file.path.starts_with(links.string()); });
+    ASSERT_NE(first, result.largestFiles.end());
+    auto repeated = *first;
+    repeated.path = (links / (first->name() == "a.bin" ? "b.bin" : "a.bin")).string();
+    repeated.bytes = 0;
+
+    write(scanned / "smaller", std::string(36, 's'));
+    fs::rename(scanned / "smaller", download);
+    write(edited, std::string(36, 'e'));  // the same file written over, in the same blocks
+    fs::resize_file(emptied, 0);
+    fs::resize_file(emptied, 400'000);  // of the same size, in no blocks
+    fs::remove(becameFolder);
+    fs::create_directory(becameFolder);
+    fs::rename(folder, scanned / "folder.old");
+    write(folder / "inside", "x");
+    write(grown / "added", std::string(100'000, 'g'));  // what a folder holds is not the folder
+    for (const auto& item : {download, edited, emptied, becameFolder, folder})
+        expectRefused(Kind::identityChanged, [&] { DiskTrashExecutor::prepare(scannedCandidate(result, item)); });
+    // Offered without a scan's record, it is at least of the kind offered.
+    expectRefused(Kind::identityChanged,
+                  [&] { DiskTrashExecutor::prepare(DiskInsights::classify(becameFolder.string(), 1, false, {})); });
+    EXPECT_EQ(contents(download), std::string(36, 's'));
+    EXPECT_EQ(contents(edited), std::string(36, 'e'));
+    EXPECT_TRUE(fs::is_directory(becameFolder) && fs::exists(folder / "inside"));
+    EXPECT_TRUE(trashEmpty());
+    for (const auto& item : {kept, grown, links / "a.bin", links / "b.bin"}) {
+        const auto request = DiskTrashExecutor::prepare(scannedCandidate(result, item, {repeated}));
+        EXPECT_EQ(request.recorded.size(), 1U) << "checked again before the move";
+        DiskTrashExecutor::moveToTrash(request);
+        EXPECT_FALSE(fs::exists(item)) << item;
+    }
+    fs::remove_all(data / "Trash");
+
     const auto file = work / "data.bin";
     const auto swapIn = work / "other.bin";
     const auto prepareFile = [&] {

@@ -4,13 +4,16 @@
 // Trash is a real one of the test's own.
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "core/disk/disk.h"
 #include "core/disk/disk_trash.h"
 #include "test_support.h"
 
@@ -55,6 +58,22 @@ protected:
     static DiskCleanupCandidate candidate(const fs::path& path)
     {
         return DiskInsights::classify(path.string(), 1, fs::is_directory(fs::symlink_status(path)), {});
+    }
+    // As the map or the largest files offer an item of a scan's result (a
+    // duplicate card offers the files of the result's groups): with what the
+    // scan measured of it.
+    static DiskCleanupCandidate scannedCandidate(const DiskScanResult& result, const fs::path& path,
+                                                 std::vector<DiskFile> files = {})
+    {
+        files.insert(files.end(), result.largestFiles.begin(), result.largestFiles.end());
+        const auto file = std::ranges::find(files, path.string(), &DiskFile::path);
+        const auto* node = result.root.node(path.string());
+        if (file == files.end() && node == nullptr) ADD_FAILURE() << "not in the result: " << path;
+        auto offered = DiskInsights::classify(path.string(), 1, file == files.end(), {});
+        offered.scanned = file != files.end() ? DiskScannedItem::of(*file)
+                          : node != nullptr   ? DiskScannedItem::of(*node)
+                                              : std::nullopt;
+        return offered;
     }
     static DiskTrashReceipt trashed(const fs::path& path)
     {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 #include "disk_printers.h"
 #include "live_environments.h"
@@ -173,6 +174,10 @@ TEST(DuplicateCard, VerifiesOneShownGroupAtATimeAndShowsWhatItFound)
         QTest::mouseClick(set.rows()[2].review, Qt::LeftButton);
         ASSERT_TRUE(host.state.cleanupCandidate());
         EXPECT_EQ(host.state.cleanupCandidate()->path, (tree / "c/three").string());
+        struct stat three {};
+        ASSERT_EQ(::stat((tree / "c/three").c_str(), &three), 0);
+        ASSERT_TRUE(host.state.cleanupCandidate()->scanned) << "it moves only while it is the copy scanned";
+        EXPECT_EQ(host.state.cleanupCandidate()->scanned->inode, three.st_ino);
 
         // Stopped: back to "Verify", and no message, since starting cleared it.
         QTest::mouseClick(&pair.verifyButton(), Qt::LeftButton);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "live_environments.h"
 #include "models/disk_model.h"
@@ -164,6 +165,10 @@ TEST(DiskSidebar, BreakdownRowsFocusFoldersRevealTheRestAndOfferOnlyWhatTheTrash
     ASSERT_TRUE(host.state.cleanupCandidate());
     EXPECT_EQ(host.state.cleanupCandidate()->path, (tree / "folder20").string());
     EXPECT_TRUE(host.state.cleanupCandidate()->isDirectory);
+    struct stat folder20 {};
+    ASSERT_EQ(::stat((tree / "folder20").c_str(), &folder20), 0);
+    ASSERT_TRUE(host.state.cleanupCandidate()->scanned) << "it moves only while it is the folder scanned";
+    EXPECT_EQ(host.state.cleanupCandidate()->scanned->inode, folder20.st_ino);
 
     // A folder with contents takes the focus, from the keyboard too.
     auto* folder = host.row("folder24");
@@ -265,6 +270,8 @@ TEST(DiskSidebar, LargestFilesAreRankedRevealedAndReviewedUnlessProtected)
     ASSERT_TRUE(host.state.cleanupCandidate());
     EXPECT_EQ(host.state.cleanupCandidate()->path, rows[0]->path());
     EXPECT_FALSE(host.state.cleanupCandidate()->isDirectory);
+    ASSERT_TRUE(host.state.cleanupCandidate()->scanned);
+    EXPECT_EQ(host.state.cleanupCandidate()->scanned, DiskScannedItem::of(result.largestFiles[0]));
 }
 
 // A name that is not text is listed with a replacement character, revealed

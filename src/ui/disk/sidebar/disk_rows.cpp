@@ -126,6 +126,7 @@ DiskBreakdownRow::DiskBreakdownRow(const DiskNode& node, int index, std::uint64_
       path_(node.path),
       bytes_(node.bytes),
       isDirectory_(node.isDirectory),
+      scanned_(DiskScannedItem::of(node)),
       opens_(node.isDirectory && !node.children.empty()),
       directFiles_(node.id.ends_with(directFilesSuffix)),
       colour_(DiskPalette::color(index)),
@@ -194,7 +195,7 @@ void DiskBreakdownRow::activate()
 std::unique_ptr<QMenu> DiskBreakdownRow::contextMenu()
 {
     std::optional<DiskCleanupCandidate> candidate;
-    if (path_ && !directFiles_) candidate = context_.model.cleanupCandidate(*path_, bytes_, isDirectory_);
+    if (path_ && !directFiles_) candidate = context_.model.cleanupCandidate(*path_, bytes_, isDirectory_, scanned_);
     return diskItemMenu(context_, path_, candidate);
 }
 
@@ -273,6 +274,7 @@ LargestFileRow::LargestFileRow(const DiskFile& file, int rank, const DiskRowCont
       context_(context),
       path_(file.path),
       bytes_(file.bytes),
+      scanned_(DiskScannedItem::of(file)),
       colour_(DiskPalette::color(rank - 1))
 {
     setObjectName("largestFileRow");
@@ -313,7 +315,7 @@ void LargestFileRow::activate()
 std::unique_ptr<QMenu> LargestFileRow::contextMenu()
 {
     std::optional<DiskCleanupCandidate> candidate;
-    if (isValidUtf8(path_)) candidate = context_.model.cleanupCandidate(path_, bytes_, false);
+    if (isValidUtf8(path_)) candidate = context_.model.cleanupCandidate(path_, bytes_, false, scanned_);
     return diskItemMenu(context_, path_, candidate);
 }
 

@@ -85,6 +85,7 @@ private:
     std::optional<std::string> path_;
     std::uint64_t bytes_;
     bool isDirectory_;
+    std::optional<DiskScannedItem> scanned_;
     bool opens_;         // a folder with contents
     bool directFiles_;   // the folder's loose files, which carry the folder's path
     QColor colour_;
@@ -118,6 +119,7 @@ private:
     bool platformMenu_ = false;
     std::string path_;
     std::uint64_t bytes_;
+    std::optional<DiskScannedItem> scanned_;
     QColor colour_;
 };
 

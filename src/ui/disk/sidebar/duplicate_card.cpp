@@ -129,11 +129,10 @@ void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, 
         row.review = rowButton(Button::Kind::link, QStringLiteral("Review\u2026"), buttonFont);
         row.review->setAccessibleDescription(path);
         // Classified when pressed, so the sheet shows the owners running now.
-        connect(row.review, &QAbstractButton::clicked, this,
-                [&model, &state, path = file.path, bytes = file.bytes] {
-                    auto candidate = model.cleanupCandidate(path, bytes, false);
-                    if (candidate.canMoveToTrash()) state.setCleanupCandidate(std::move(candidate));
-                });
+        connect(row.review, &QAbstractButton::clicked, this, [&model, &state, file] {
+            auto candidate = model.cleanupCandidate(file.path, file.bytes, false, DiskScannedItem::of(file));
+            if (candidate.canMoveToTrash()) state.setCleanupCandidate(std::move(candidate));
+        });
         grid.addWidget(row.review, line, 2, Qt::AlignLeft | Qt::AlignVCenter);
         break;
     }
