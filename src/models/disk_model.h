@@ -132,6 +132,9 @@ public:
     // their figures; and what each copy of a set offers.
     DiskVerifiedDuplicateSet duplicateCopiesLeft(const DiskVerifiedDuplicateSet& set) const;
     DiskDuplicateGroup duplicateCopiesLeft(const DiskDuplicateGroup& group) const;
+    // The sets that still hold two copies or more, each with its copies left:
+    // a copy alone duplicates nothing.
+    std::vector<DiskVerifiedDuplicateSet> duplicateSetsLeft(const std::vector<DiskVerifiedDuplicateSet>& sets) const;
     std::vector<DiskDuplicateCopyRole> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set) const;
 
     // Trash. The request is prepared when the confirmation opens, so that the
@@ -199,8 +202,8 @@ private:
     void refreshSnapshotSummary();
     void publishCandidates(std::vector<DiskCleanupCandidate> candidates);
     void setCleanupMessage(std::optional<QString> message);
-    // "Verified N identical files.", N the copies left of `sets`.
-    QString verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const;
+    // "Verified N identical files.", N the copies left of the sets left; none when no set is left.
+    std::optional<QString> verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const;
     // After a move or a restore: whether the message changed to count the copies left.
     bool recountVerifiedFiles();
     // The verified group that `path` is one of the copies left of, with that set's copies left.

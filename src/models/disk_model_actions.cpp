@@ -66,6 +66,15 @@ DiskDuplicateGroup DiskModel::duplicateCopiesLeft(const DiskDuplicateGroup& grou
     return DiskDuplicateCopies::remaining(group, [this](const std::string& path) { return movedSinceScan(path); });
 }
 
+std::vector<DiskVerifiedDuplicateSet> DiskModel::duplicateSetsLeft(
+    const std::vector<DiskVerifiedDuplicateSet>& sets) const
+{
+    std::vector<DiskVerifiedDuplicateSet> left;
+    for (const auto& set : sets)
+        if (auto copies = duplicateCopiesLeft(set); copies.files.size() >= 2) left.push_back(std::move(copies));
+    return left;
+}
+
 std::vector<DiskDuplicateCopyRole> DiskModel::duplicateCopyRoles(const DiskVerifiedDuplicateSet& set) const
 {
     return DiskDuplicateCopies::roles(set, Paths::Home::current());
@@ -77,10 +86,11 @@ void DiskModel::setCleanupMessage(std::optional<QString> message)
     publish({.trash = true});
 }
 
-QString DiskModel::verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const
+std::optional<QString> DiskModel::verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const
 {
     std::size_t files = 0;
-    for (const auto& set : sets) files += duplicateCopiesLeft(set).files.size();
+    for (const auto& set : duplicateSetsLeft(sets)) files += set.files.size();
+    if (files == 0) return std::nullopt;
     return "Verified " + QString::number(files) + " identical files.";
 }
 
@@ -99,11 +109,9 @@ std::optional<DiskModel::VerifiedCopy> DiskModel::verifiedCopy(const std::string
 {
     const auto wanted = Paths::standardized(path);
     for (const auto& [id, sets] : verifiedDuplicateSets_)
-        for (const auto& set : sets) {
-            auto left = duplicateCopiesLeft(set);
+        for (auto& left : duplicateSetsLeft(sets))
             for (const auto& file : left.files)
                 if (Paths::standardized(file.path) == wanted) return VerifiedCopy{id, std::move(left)};
-        }
     return std::nullopt;
 }
 
@@ -280,8 +288,8 @@ void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
                 duplicateMessage_ = *failure;
             } else {
                 auto sets = std::get<std::vector<DiskVerifiedDuplicateSet>>(std::move(outcome));
-                duplicateMessage_ =
-                    sets.empty() ? QStringLiteral("Same size, but contents differ.") : verifiedFilesMessage(sets);
+                duplicateMessage_ = sets.empty() ? std::optional(QStringLiteral("Same size, but contents differ."))
+                                                 : verifiedFilesMessage(sets);
                 if (!sets.empty()) countedDuplicateGroupID_ = id;
                 verifiedDuplicateSets_[id] = std::move(sets);
             }

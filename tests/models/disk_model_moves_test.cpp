@@ -335,6 +335,30 @@ TEST(DiskModelMoves, VerifyComparesTheCopiesLeftAndAChangedSetMovesNothing)
     EXPECT_FALSE(model.verifyingDuplicateGroupID()) << "one copy left: nothing to compare";
 }
 
+// A verified set with one copy left is no set: nothing counts it, and its
+// last copy moves as any file does, however it changed since.
+TEST(DiskModelMoves, AVerifiedSetWithOneCopyLeftIsNoSet)
+{
+    Moves moves;
+    auto& model = moves.model;
+    const auto kept = moves.temp.home / "films/a.mkv", copy = moves.temp.home / "films/b.mkv";
+    for (const auto& file : {kept, copy}) writeFile(file, 10 * megabyte);
+    ASSERT_TRUE(moves.rescanned());
+    model.verifyDuplicates(model.result()->potentialDuplicateGroups.at(0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    ASSERT_EQ(model.duplicateMessage(), "Verified 2 identical files.");
+
+    ASSERT_TRUE(moves.moved(copy));
+    EXPECT_EQ(model.duplicateMessage(), std::nullopt) << "a copy alone duplicates nothing";
+    const auto receipt = moves.receiptOf(copy);
+    ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
+    EXPECT_EQ(model.duplicateMessage(), "Verified 2 identical files.") << "back, it is a copy again";
+
+    ASSERT_TRUE(moves.moved(copy));
+    std::ofstream(kept, std::ios::app) << "edited";
+    EXPECT_TRUE(moves.moved(kept)) << model.cleanupMessage().value_or("").toStdString();
+}
+
 // With the home reached through a link, as where /home is a link to
 // /var/home, the Trash's copy is neither kept nor offered: the copy outside
 // the Trash stays.

@@ -134,10 +134,13 @@ bool holdsFocus(const QWidget& area)
 
 void handFocus(QWidget& to)
 {
-    // A row made just now shows once its layout has run; until then the
-    // window would not keep the focus given to it (as when it comes back
-    // from a sheet).
-    if (to.isHidden() && !to.testAttribute(Qt::WA_WState_ExplicitShowHide)) to.show();
+    // A row made just now, and a block made with it, show once their layouts
+    // have run; until then the window would not keep the focus given to it
+    // (as when it comes back from a sheet, it passes it down its chain).
+    std::vector<QWidget*> unshown;
+    for (auto* above = &to; above != nullptr && !above->isWindow(); above = above->parentWidget())
+        if (above->isHidden() && !above->testAttribute(Qt::WA_WState_ExplicitShowHide)) unshown.push_back(above);
+    for (auto at = unshown.rbegin(); at != unshown.rend(); ++at) (*at)->show();
     to.setFocus(Qt::OtherFocusReason);
     bringIntoView(to);
 }

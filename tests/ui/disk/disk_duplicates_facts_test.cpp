@@ -246,9 +246,13 @@ TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
     EXPECT_EQ(shown(), figures(2)) << "the copies left";
     host.grab("disk-duplicates-after-move");
 
-    // The kept copy moved some other way: the last one left is kept, never offered.
+    // The kept copy moved some other way: the last one left is no set, never offered nor verified again.
     move(host.model.cleanupCandidate(one.string(), 10 * megabyte, false));
-    EXPECT_EQ(copies(*block.sets()[0]), (Copies{{three.string(), Role::keep}}));
+    EXPECT_TRUE(block.sets().empty());
+    EXPECT_EQ(block.filesText(), "1 file \u00b7 " + bytesText(10 * megabyte) + " each");
+    EXPECT_EQ(block.recoverableText(), "Up to " + bytesText(0) + " locally allocated");
+    EXPECT_EQ(block.action(), Action::verified);
+    EXPECT_EQ(card->messageText(), "");
 
     for (const auto& receipt : std::vector(host.model.recentTrash()))
         ASSERT_TRUE(await([&](auto done) { host.model.restore(receipt, done); }));

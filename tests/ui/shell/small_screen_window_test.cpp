@@ -261,6 +261,8 @@ TEST_F(SmallScreen, TheDiskSidebarKeepsTwoReviewCardsAndTheMapItsCentreLabel)
     auto& sidebar = page->mapPanel().sidebar();
     auto& review = static_cast<ReviewList&>(sidebar.modeContent(DiskSidebarMode::cleanup));
     ASSERT_TRUE(QTest::qWaitFor([&] { return review.rows().size() >= 2 && !model.cleanupInProgress(); }, 30'000));
+    // The capacity comes with the volume list, which waits a while for a disk that does not answer.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.capacity().has_value(); }, 30'000));
     ASSERT_TRUE(framedInside());
     settle();
 

@@ -1,5 +1,6 @@
 // Where the kit's controls take keyboard focus and how they show it.
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -26,6 +27,7 @@
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/switch.h"
 #include "ui/widgets/contrast.h"
+#include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/overlay_scroll_bar.h"
 #include "ui/widgets/segmented_control.h"
 #include "ui_settle.h"
@@ -307,5 +309,34 @@ TEST(ScrollArea, StopsTabOnlyWhileItScrollsShowsItsRingAndBringsAControlIntoView
     EXPECT_EQ(QApplication::focusWidget(), button) << "nothing to scroll: no stop on the area";
 }
 
+
+// The focus handed to a control in a block made just now, while a sheet is
+// open, is still there when the window comes back, before the block's
+// layout has run: the window would pass a focus it cannot show down its
+// chain, to the next control.
+TEST(FocusHandOn, AControlInABlockMadeJustNowKeepsTheFocusAfterASheet)
+{
+    QWidget host;
+    auto* column = new QVBoxLayout(&host);
+    auto* blocks = new QVBoxLayout;
+    auto* next = new Button(Button::Kind::plain, "Undo");
+    column->addLayout(blocks);
+    column->addWidget(next);
+    host.show();
+    ASSERT_TRUE(activate(host));
+    QDialog sheet(&host);
+    sheet.setWindowModality(Qt::WindowModal);
+    sheet.open();
+    ASSERT_TRUE(activate(sheet));
+
+    auto* block = new QWidget(&host);
+    auto* copy = new Button(Button::Kind::link, "Review\u2026", block);
+    (new QVBoxLayout(block))->addWidget(copy);
+    blocks->addWidget(block);
+    handFocus(*copy);
+    sheet.hide();
+    QApplication::setActiveWindow(&host);  // before any queued event runs
+    EXPECT_EQ(QApplication::focusWidget(), copy);
+}
 }  // namespace
 }  // namespace corvalent

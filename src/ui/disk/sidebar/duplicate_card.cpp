@@ -49,7 +49,8 @@ Tone teal()
 
 QString groupFilesText(const DiskDuplicateGroup& group)
 {
-    return QString::number(group.files.size()) + QStringLiteral(" files \u00b7 ") +
+    const auto count = group.files.size();
+    return QString::number(count) + (count == 1 ? QStringLiteral(" file \u00b7 ") : QStringLiteral(" files \u00b7 ")) +
            bytesText(group.logicalBytesPerFile) + QStringLiteral(" each");
 }
 
@@ -343,12 +344,11 @@ DuplicateGroupBlock::Built DuplicateGroupBlock::builtFrom(const std::vector<Disk
     Built built;
     if (sets != nullptr) {
         built.sets.emplace();
-        // A set whose every copy moved has nothing left to show.
-        for (const auto& set : *sets)
-            if (auto left = model_.duplicateCopiesLeft(set); !left.files.empty()) {
-                built.roles.push_back(model_.duplicateCopyRoles(left));
-                built.sets->push_back(std::move(left));
-            }
+        // A set with one copy left, or none, has nothing left to show.
+        for (auto& left : model_.duplicateSetsLeft(*sets)) {
+            built.roles.push_back(model_.duplicateCopyRoles(left));
+            built.sets->push_back(std::move(left));
+        }
     }
     return built;
 }
