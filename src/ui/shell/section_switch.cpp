@@ -205,11 +205,15 @@ void SectionSwitch::paintEvent(QPaintEvent*)
         painter.fillPath(fill, CorvalentStyle::teal());
     }
     // The ring goes around the button; around the one on the plate, in two
-    // bands: the outer against the track, the inner against the plate.
+    // bands: the outer against the track, the inner against the plate. The
+    // button beside the plate keeps its ring to its own edge, on the track:
+    // grown, it would run into the plate.
     for (auto* button : {processes_, storage_}) {
         const auto around = QRectF(button->geometry()).adjusted(-3, -3, 3, 3);
         if (button->selected() && plate_ >= 0)
             button->focusRing().paintOnFill(painter, *button, around, 8, CorvalentStyle::teal());
+        else if (plate_ >= 0)
+            button->focusRing().paint(painter, *button, QRectF(button->geometry()), 5);
         else
             button->focusRing().paint(painter, *button, around, 8);
     }

@@ -31,6 +31,16 @@ bool checkableWithSymbol(const QStyleOption* option)
            item->checkType != QStyleOptionMenuItem::NotCheckable && !item->icon.isNull();
 }
 
+// A menu bar title the keyboard rests on while no menu is open (after Escape
+// closed the menu that Alt and a letter opened): Fusion leaves it undrawn,
+// and the bar holds the focus unseen.
+bool keyboardTitle(const QStyleOption* option, const QWidget* widget)
+{
+    const auto state = option->state;
+    return widget != nullptr && widget->hasFocus() && (state & QStyle::State_Selected) &&
+           !(state & QStyle::State_Sunken);
+}
+
 }  // namespace
 
 AppStyle::AppStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
@@ -57,6 +67,16 @@ void AppStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* optio
 void AppStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                            const QWidget* widget) const
 {
+    if (element == CE_MenuBarItem && keyboardTitle(option, widget)) {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(FocusRing::colour(option->palette), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(1, 1, -1, -1), 3, 3);
+        painter->restore();
+        return;
+    }
     if (element != CE_MenuItem || !checkableWithSymbol(option)) {
         QProxyStyle::drawControl(element, option, painter, widget);
         return;

@@ -4,7 +4,8 @@
 // look like the pages' help popovers (the panel colour, a soft hairline,
 // rounded corners, caption text with room around it) in light and dark.
 // A checked menu row that carries a symbol shows a check mark at its end,
-// where Fusion would only sink the symbol's frame.
+// where Fusion would only sink the symbol's frame. A menu bar title the
+// keyboard rests on with no menu open shows the kit's focus ring.
 
 #include <QProxyStyle>
 

@@ -1,7 +1,10 @@
 #include "ui/widgets/corvalent_style.h"
 
+#include <QAbstractScrollArea>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -186,7 +189,8 @@ Tone fixed(QColor colour)
 namespace {
 
 // Whether the person last used the keyboard or the pointer, watched for the
-// whole application from the first focus ring on.
+// whole application from the first focus ring on; and whether the control
+// holding the focus has taken a key since it got it.
 class InputWatcher : public QObject {
 public:
     static InputWatcher& instance()
@@ -199,13 +203,18 @@ public:
         return *watcher;
     }
     bool lastInputWasKey() const { return key_; }
+    bool keyedSinceFocus() const { return keyed_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         switch (event->type()) {
         case QEvent::KeyPress:
+            key_ = true;
+            keyed(watched, static_cast<QKeyEvent*>(event)->key());
+            break;
         case QEvent::ShortcutOverride: key_ = true; break;
+        case QEvent::FocusIn: keyed_ = false; break;
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
         case QEvent::TouchBegin: key_ = false; break;
@@ -216,7 +225,25 @@ protected:
 
 private:
     InputWatcher() : QObject(QCoreApplication::instance()) {}
+
+    // The first key other than a modifier that the focused control takes:
+    // from now on it shows its ring, wherever that is drawn (by the control,
+    // on a list's rows, by the control's parent around it).
+    void keyed(QObject* watched, int key)
+    {
+        auto* focus = QApplication::focusWidget();
+        if (keyed_ || focus == nullptr || watched != focus) return;
+        if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta ||
+            key == Qt::Key_AltGr || key == Qt::Key_CapsLock || key == Qt::Key_Super_L || key == Qt::Key_Super_R)
+            return;
+        keyed_ = true;
+        focus->update();
+        if (auto* area = qobject_cast<QAbstractScrollArea*>(focus)) area->viewport()->update();
+        if (auto* parent = focus->parentWidget()) parent->update(focus->geometry().adjusted(-4, -4, 4, 4));
+    }
+
     bool key_ = false;
+    bool keyed_ = false;
 };
 
 }  // namespace
@@ -251,13 +278,21 @@ void FocusRing::focusOut()
     // A menu opening now takes the focus until it closes: one that a key
     // opened hands the ring back. A menu bar's menu opens before the bar
     // takes the focus as well: the second loss keeps what the first kept.
-    if (std::exchange(held_, false)) keptForMenu_ = keyboard_ && InputWatcher::instance().lastInputWasKey();
+    if (std::exchange(held_, false)) keptForMenu_ = keyLed() && InputWatcher::instance().lastInputWasKey();
     keyboard_ = false;
+}
+
+bool FocusRing::keyLed() const
+{
+    // Focus that came without a ring shows it once the control takes a key,
+    // until the pointer is used.
+    const auto& input = InputWatcher::instance();
+    return keyboard_ || (held_ && input.keyedSinceFocus() && input.lastInputWasKey());
 }
 
 bool FocusRing::shown(const QWidget& widget) const
 {
-    return keyboard_ && widget.hasFocus();
+    return keyLed() && widget.hasFocus();
 }
 
 void FocusRing::paint(QPainter& painter, const QWidget& widget, const QRectF& area, double radius) const

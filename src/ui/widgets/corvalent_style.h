@@ -106,8 +106,9 @@ Tone fixed(QColor colour);
 // shortcut, or as the first focus of a window a key brought up (a sheet
 // opened by Space on a button), or handed on by the program in answer to a
 // key. Focus that follows a click, or is passed on because a clicked control
-// was hidden, shows no ring. A menu that a key opened over a ringed control
-// and a key closed gives the focus back ringed.
+// was hidden, shows no ring, until the control takes a key. A menu that a
+// key opened over a ringed control and a key closed gives the focus back
+// ringed.
 class FocusRing {
 public:
     FocusRing();
@@ -140,6 +141,8 @@ public:
     static std::vector<QColor> surfaces(const QPalette& palette);
 
 private:
+    bool keyLed() const;
+
     bool keyboard_ = false;
     bool held_ = false;
     bool keptForMenu_ = false;

@@ -42,6 +42,12 @@ protected:
             ring_.focusOut();
             hide();
             break;
+        case QEvent::KeyPress:
+            if (!isVisible() && ring_.shown(area_)) {
+                show();
+                raise();
+            }
+            break;
         case QEvent::Resize: setGeometry(area_.rect()); break;
         default: break;
         }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <sys/wait.h>
+#include <vector>
 
 #include "live_environments.h"
 #include "test_support.h"
@@ -133,6 +134,26 @@ TEST(MainView, SectionButtonsWorkFromTheKeyboardAndShowFocus)
     const auto ringed = edge();
     storage.clearFocus();
     EXPECT_GE(Contrast::ratio(ringed, edge()), 3.0) << "keyboard focus shows";
+
+    // The ring of the button beside the plate, along the middle towards the
+    // plate: its last pixel stands out from the one after it.
+    const auto row = [&] {
+        const auto image = view.sectionSwitch().grab().toImage();
+        std::vector<QColor> colours;
+        for (int x = 0; x < image.width(); ++x) colours.push_back(image.pixelColor(x, 14));
+        return colours;
+    };
+    const auto plain = row();
+    storage.setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(&storage, Qt::Key_Backtab);
+    ASSERT_TRUE(processes.hasFocus());
+    const auto beside = row();
+    std::size_t last = plain.size();
+    for (std::size_t x = 0; x + 1 < plain.size(); ++x)
+        if (Contrast::ratio(beside[x], plain[x]) > 1.5) last = x;
+    ASSERT_LT(last + 1, plain.size()) << "keyboard focus shows";
+    EXPECT_GE(Contrast::ratio(beside[last], beside[last + 1]), 3.0)
+        << beside[last].name().toStdString() << " on " << beside[last + 1].name().toStdString();
 }
 
 // The first-use card, with access refused so that it stays.

@@ -4,8 +4,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -30,6 +32,7 @@
 #include "ui/shell/system_settings.h"
 #include "ui/shell/tray_menu.h"
 #include "ui/widgets/app_style.h"
+#include "ui/widgets/contrast.h"
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/message_line.h"
@@ -212,6 +215,55 @@ TEST_F(AppearanceTest, TooltipsLookLikeTheHelpPopoversInLightAndDark)
         EXPECT_TRUE(tip->mask().contains(tip->rect().center()));
         screenshot(*tip, appearance == AppAppearance::dark ? "tooltip-dark" : "tooltip-light");
         QToolTip::hideText();
+    }
+}
+
+// Escape on a menu that Alt and its letter opened leaves the keyboard on the
+// menu bar's title until a second Escape: the title shows the ring, 3:1 from
+// the bar on either side, light and dark. A title the pointer rests on
+// shows none.
+TEST_F(AppearanceTest, TheMenuBarTitleTheKeyboardRestsOnShowsTheRing)
+{
+    for (const auto appearance : {AppAppearance::light, AppAppearance::dark}) {
+        setAppearance(appearance);
+        const auto ring = FocusRing::colour(appearance == AppAppearance::dark ? darkPalette() : lightPalette());
+        QMainWindow window;
+        auto* field = new QLineEdit;
+        window.setCentralWidget(field);
+        auto* bar = window.menuBar();
+        bar->setNativeMenuBar(false);
+        bar->addMenu(QStringLiteral("&Corvalent"))->addAction(QStringLiteral("Settings\u2026"));
+        auto* viewMenu = bar->addMenu(QStringLiteral("&View"));
+        viewMenu->addAction(QStringLiteral("Refresh"));
+        auto* view = viewMenu->menuAction();
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        const auto title = bar->actionGeometry(view);
+        // Along the middle of the title, from its left edge inwards.
+        const auto at = [&](const QImage& image, int x) {
+            return image.pixelColor(
+                (QPointF(title.left() + x, title.center().y()) * image.devicePixelRatio()).toPoint());
+        };
+
+        field->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(field, Qt::Key_V, Qt::AltModifier);
+        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 2'000));
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+        ASSERT_TRUE(bar->hasFocus()) << "the bar keeps the keyboard";
+        ASSERT_EQ(bar->activeAction(), view);
+        const auto keyed = bar->grab().toImage();
+        EXPECT_TRUE(near(at(keyed, 1), ring, 8)) << at(keyed, 1).name().toStdString();
+        EXPECT_GE(Contrast::ratio(at(keyed, 1), at(keyed, -1)), 3.0) << "outside";
+        EXPECT_GE(Contrast::ratio(at(keyed, 1), at(keyed, 3)), 3.0) << "inside";
+        screenshot(*bar, appearance == AppAppearance::dark ? "menu-bar-keyboard-dark" : "menu-bar-keyboard-light");
+        QTest::keyClick(bar, Qt::Key_Escape);
+        EXPECT_EQ(QApplication::focusWidget(), field);
+
+        // The first move only enters the bar.
+        QTest::mouseMove(window.windowHandle(), bar->mapTo(&window, title.center() - QPoint(0, 1)));
+        QTest::mouseMove(window.windowHandle(), bar->mapTo(&window, title.center()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return bar->activeAction() == view; }, 2'000));
+        EXPECT_FALSE(near(at(bar->grab().toImage(), 1), ring, 8)) << "under the pointer";
     }
 }
 

@@ -258,6 +258,47 @@ TEST(SegmentedControl, TabEntersAtTheChosenSegment)
     EXPECT_TRUE(segments[2]->hasFocus()) << "Tab enters at the clicked segment";
 }
 
+// Focus that came without a ring (after a click, or from the program) shows
+// it from the first key the control takes other than a modifier, where the
+// control draws it and where a scroll area does; a click hides it again.
+TEST(FocusRing, AKeyShowsTheRingOfFocusThatCameWithoutOne)
+{
+    QWidget host;
+    host.setPalette(lightPalette());
+    host.resize(320, 220);
+    auto* column = new QVBoxLayout(&host);
+    auto* button = new Button(Button::Kind::bordered, "Cancel");
+    auto* content = new QLabel("A long text.");
+    content->setFixedHeight(600);
+    auto* area = transparentScrollArea(content);
+    area->setAccessibleName("Details");
+    column->addWidget(button);
+    column->addWidget(area, 1);
+    host.show();
+    ASSERT_TRUE(activate(host));
+    settle();
+    const auto ring = FocusRing::colour(lightPalette()).rgb();
+    const auto ringed = [&] { return button->grab().toImage().pixel(button->width() / 2, 1) == ring; };
+
+    area->setFocus(Qt::OtherFocusReason);
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(button->hasFocus());
+    EXPECT_FALSE(ringed()) << "a click shows none";
+    QTest::keyClick(button, Qt::Key_Shift);
+    EXPECT_FALSE(ringed()) << "nor a modifier alone";
+    QTest::keyClick(button, Qt::Key_A);
+    EXPECT_TRUE(ringed()) << "a key the button takes";
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_FALSE(ringed()) << "a click again";
+
+    area->setFocus(Qt::OtherFocusReason);
+    settle();
+    EXPECT_LT(ringStrength(*area), 20) << "focus from the program after a click";
+    QTest::keyClick(area, Qt::Key_Down);
+    settle();
+    EXPECT_GT(ringStrength(*area), 40) << "a key the area takes";
+}
+
 // A scroll area of the kit stops Tab only while it has something to scroll,
 // and shows its ring when a key brought the focus there. A control inside
 // it that Shift+Tab reaches from outside is brought into view.
