@@ -37,34 +37,52 @@ bool missing(const std::string& path)
     return ::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
+// Calls `visit` with each probe folder in order until it answers true. A
+// folder is looked at only once the ones before it have been: one on a
+// share that does not answer holds the probe only when nothing before it
+// answered.
+void visitProbeFolders(const std::function<bool(const std::string&)>& visit)
+{
+    // The places a scan leaves out unless access is granted.
+    const auto places = DiskScanner::privacyProtectedFolders();
+    std::vector<std::string> seen;
+    const auto& home = places.home.named();
+    for (const auto& path : places.desktopFolders) {
+        if (std::find(seen.begin(), seen.end(), path) != seen.end()) continue;
+        seen.push_back(path);
+        if (missing(path) || sameFolder(path, home)) continue;
+        if (visit(path)) return;
+    }
+    visit(home);
+}
+
 }  // namespace
 
 std::vector<std::string> probeFolders()
 {
-    // The places a scan leaves out unless access is granted.
-    const auto places = DiskScanner::privacyProtectedFolders();
     std::vector<std::string> folders;
-    const auto& home = places.home.named();
-    for (const auto& path : places.desktopFolders) {
-        if (missing(path) || sameFolder(path, home)) continue;
-        if (std::find(folders.begin(), folders.end(), path) == folders.end()) folders.push_back(path);
-    }
-    folders.push_back(home);
+    visitProbeFolders([&folders](const std::string& path) {
+        folders.push_back(path);
+        return false;
+    });
     return folders;
 }
 
 FullDiskAccessStatus currentStatus()
 {
     auto answer = FullDiskAccessStatus::unavailable;
-    for (const auto& path : probeFolders()) {
+    bool opened = false;
+    visitProbeFolders([&](const std::string& path) {
         errno = 0;
         if (DIR* directory = ::opendir(path.c_str())) {
             ::closedir(directory);
-            return FullDiskAccessStatus::granted;
+            opened = true;
+            return true;
         }
         if (errno == EPERM || errno == EACCES) answer = FullDiskAccessStatus::denied;
-    }
-    return answer;
+        return false;
+    });
+    return opened ? FullDiskAccessStatus::granted : answer;
 }
 
 int exitStatus(FullDiskAccessStatus status)

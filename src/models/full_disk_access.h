@@ -31,9 +31,11 @@ namespace FullDiskAccessProbe {
 std::vector<std::string> probeFolders();
 
 // Opens each probe folder and closes it at once, reading no entry: the first
-// that opens answers granted; a refusal (EPERM, EACCES) makes the answer
-// denied unless a later one opens; otherwise unavailable. Called only in the
-// check's own process (the "--full-disk-access-check" flag).
+// that opens answers granted, and the folders after it are not looked at (a
+// Documents folder on a share that does not answer holds the check only when
+// no Desktop folder before it opened); a refusal (EPERM, EACCES) makes the
+// answer denied unless a later one opens; otherwise unavailable. Called only
+// in the check's own process (the "--full-disk-access-check" flag).
 FullDiskAccessStatus currentStatus();
 
 // The exit status the check flag answers with: 0 granted, 2 denied, 3 otherwise.
