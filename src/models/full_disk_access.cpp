@@ -1,13 +1,14 @@
 #include "models/full_disk_access.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <cerrno>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,13 +185,35 @@ FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit, std::s
 
 std::function<FullDiskAccessStatus()> repeatedCheck(std::chrono::milliseconds limit, std::string program)
 {
-    // Children that outlived their run and are not reaped yet. The reaper may
-    // count one off before its run has counted it on: never below zero for long.
-    auto caught = std::make_shared<std::atomic<int>>(0);
-    return [limit, program = std::move(program), caught] {
-        if (program.empty() || caught->load() > 0) return FullDiskAccessStatus::unavailable;
-        const auto run = runCheck(limit, program, [caught] { caught->fetch_sub(1); });
-        if (run.outlived) caught->fetch_add(1);
+    // One process at a time: `asking` while a run is on, `caught` counts the
+    // processes that outlived their run and are not reaped yet. The reaper
+    // may count one off before its run has counted it on: never below zero
+    // for long.
+    struct Checks {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool asking = false;
+        int caught = 0;
+    };
+    auto checks = std::make_shared<Checks>();
+    return [limit, program = std::move(program), checks] {
+        {
+            std::unique_lock lock(checks->mutex);
+            // A check asked meanwhile ends within its own limit.
+            checks->done.wait_for(lock, limit, [&] { return !checks->asking; });
+            if (program.empty() || checks->asking || checks->caught > 0) return FullDiskAccessStatus::unavailable;
+            checks->asking = true;
+        }
+        const auto run = runCheck(limit, program, [checks] {
+            const std::lock_guard lock(checks->mutex);
+            --checks->caught;
+        });
+        {
+            const std::lock_guard lock(checks->mutex);
+            checks->asking = false;
+            if (run.outlived) ++checks->caught;
+        }
+        checks->done.notify_all();
         return answer(run);
     };
 }
