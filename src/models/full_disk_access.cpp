@@ -1,13 +1,14 @@
 #include "models/full_disk_access.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <cerrno>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,34 +38,52 @@ bool missing(const std::string& path)
     return ::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
+// Calls `visit` with each probe folder in order until it answers true. A
+// folder is looked at only once the ones before it have been: one on a
+// share that does not answer holds the probe only when nothing before it
+// answered.
+void visitProbeFolders(const std::function<bool(const std::string&)>& visit)
+{
+    // The places a scan leaves out unless access is granted.
+    const auto places = DiskScanner::privacyProtectedFolders();
+    std::vector<std::string> seen;
+    const auto& home = places.home.named();
+    for (const auto& path : places.desktopFolders) {
+        if (std::find(seen.begin(), seen.end(), path) != seen.end()) continue;
+        seen.push_back(path);
+        if (missing(path) || sameFolder(path, home)) continue;
+        if (visit(path)) return;
+    }
+    visit(home);
+}
+
 }  // namespace
 
 std::vector<std::string> probeFolders()
 {
-    // The places a scan leaves out unless access is granted.
-    const auto places = DiskScanner::privacyProtectedFolders();
     std::vector<std::string> folders;
-    const auto& home = places.home.named();
-    for (const auto& path : places.desktopFolders) {
-        if (missing(path) || sameFolder(path, home)) continue;
-        if (std::find(folders.begin(), folders.end(), path) == folders.end()) folders.push_back(path);
-    }
-    folders.push_back(home);
+    visitProbeFolders([&folders](const std::string& path) {
+        folders.push_back(path);
+        return false;
+    });
     return folders;
 }
 
 FullDiskAccessStatus currentStatus()
 {
     auto answer = FullDiskAccessStatus::unavailable;
-    for (const auto& path : probeFolders()) {
+    bool opened = false;
+    visitProbeFolders([&](const std::string& path) {
         errno = 0;
         if (DIR* directory = ::opendir(path.c_str())) {
             ::closedir(directory);
-            return FullDiskAccessStatus::granted;
+            opened = true;
+            return true;
         }
         if (errno == EPERM || errno == EACCES) answer = FullDiskAccessStatus::denied;
-    }
-    return answer;
+        return false;
+    });
+    return opened ? FullDiskAccessStatus::granted : answer;
 }
 
 int exitStatus(FullDiskAccessStatus status)
@@ -166,13 +185,35 @@ FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit, std::s
 
 std::function<FullDiskAccessStatus()> repeatedCheck(std::chrono::milliseconds limit, std::string program)
 {
-    // Children that outlived their run and are not reaped yet. The reaper may
-    // count one off before its run has counted it on: never below zero for long.
-    auto caught = std::make_shared<std::atomic<int>>(0);
-    return [limit, program = std::move(program), caught] {
-        if (program.empty() || caught->load() > 0) return FullDiskAccessStatus::unavailable;
-        const auto run = runCheck(limit, program, [caught] { caught->fetch_sub(1); });
-        if (run.outlived) caught->fetch_add(1);
+    // One process at a time: `asking` while a run is on, `caught` counts the
+    // processes that outlived their run and are not reaped yet. The reaper
+    // may count one off before its run has counted it on: never below zero
+    // for long.
+    struct Checks {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool asking = false;
+        int caught = 0;
+    };
+    auto checks = std::make_shared<Checks>();
+    return [limit, program = std::move(program), checks] {
+        {
+            std::unique_lock lock(checks->mutex);
+            // A check asked meanwhile ends within its own limit.
+            checks->done.wait_for(lock, limit, [&] { return !checks->asking; });
+            if (program.empty() || checks->asking || checks->caught > 0) return FullDiskAccessStatus::unavailable;
+            checks->asking = true;
+        }
+        const auto run = runCheck(limit, program, [checks] {
+            const std::lock_guard lock(checks->mutex);
+            --checks->caught;
+        });
+        {
+            const std::lock_guard lock(checks->mutex);
+            checks->asking = false;
+            if (run.outlived) ++checks->caught;
+        }
+        checks->done.notify_all();
         return answer(run);
     };
 }

@@ -31,9 +31,11 @@ namespace FullDiskAccessProbe {
 std::vector<std::string> probeFolders();
 
 // Opens each probe folder and closes it at once, reading no entry: the first
-// that opens answers granted; a refusal (EPERM, EACCES) makes the answer
-// denied unless a later one opens; otherwise unavailable. Called only in the
-// check's own process (the "--full-disk-access-check" flag).
+// that opens answers granted, and the folders after it are not looked at (a
+// Documents folder on a share that does not answer holds the check only when
+// no Desktop folder before it opened); a refusal (EPERM, EACCES) makes the
+// answer denied unless a later one opens; otherwise unavailable. Called only
+// in the check's own process (the "--full-disk-access-check" flag).
 FullDiskAccessStatus currentStatus();
 
 // The exit status the check flag answers with: 0 granted, 2 denied, 3 otherwise.
@@ -62,10 +64,12 @@ FullDiskAccessStatus checkInFreshProcess(std::chrono::milliseconds limit = check
                                          std::string program = std::string(thisProgram));
 
 // The check a window asks again and again (when it opens, whenever the
-// program comes to the front), each time in a fresh process as above. While
-// a child of an earlier call is still caught on a share that does not answer,
-// no other is started and the answer is unavailable; once it has ended, the
-// next call asks again. No thread of this program looks at the folders.
+// program comes to the front), each time in a fresh process as above. One
+// process at a time: a call made while another runs waits for it first.
+// While a child of an earlier call is still caught on a share that does not
+// answer, no other is started and the answer is unavailable; once it has
+// ended, the next call asks again. No thread of this program looks at the
+// folders. Blocking for at most twice `limit`.
 std::function<FullDiskAccessStatus()> repeatedCheck(std::chrono::milliseconds limit = checkLimit,
                                                     std::string program = std::string(thisProgram));
 

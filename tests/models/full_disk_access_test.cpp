@@ -137,11 +137,13 @@ TEST(ReopenAfterUpgradeCopy, UpgradesItselfAndFindsTheNewVersion)
     std::ofstream(dir / "checked");
 }
 
-// Documents on a share that never answers. The check asks a child of its
-// own, which the share holds for good: it answers unavailable within its
-// bound, and this process never touches the share. While that child is out
-// no other is started; once the share is gone and the child has ended, the
-// next check asks again.
+// Documents on a share that never answers. A Desktop folder before it that
+// opens answers granted without a look at the share. Without one, the check
+// asks a child of its own, which the share holds for good: it answers
+// unavailable within its bound, and this process never touches the share.
+// Two asks at once start one child; while that child is out no other is
+// started; once the share is gone and the child has ended, the next check
+// asks again.
 TEST_F(AccessProbe, ADocumentsFolderOnAShareThatNeverAnswersIsAskedApart)
 {
     testing::SlowTree tree;
@@ -149,6 +151,16 @@ TEST_F(AccessProbe, ADocumentsFolderOnAShareThatNeverAnswersIsAskedApart)
     tree.neverAnswers = true;
     testing::SlowMount share(home / "Documents", tree);
     if (!share.mounted()) GTEST_SKIP() << share.problem();
+
+    // A Desktop folder that opens answers before the share is reached.
+    fs::create_directory(home / "Desktop");
+    auto first = std::async(std::launch::async, [] {
+        return FullDiskAccessVerifier::checkInFreshProcess(std::chrono::seconds(20));
+    });
+    EXPECT_EQ(first.wait_for(std::chrono::seconds(60)) == std::future_status::ready ? first.get() : Status::checking,
+              Status::granted);
+    EXPECT_EQ(share.slowCallsBegun(), 0U) << "the check looked at Documents after Desktop had opened";
+    fs::remove(home / "Desktop");
 
     const auto check = FullDiskAccessVerifier::repeatedCheck();
     // Children are started off the GUI thread; a check held by the share is let go.
@@ -158,8 +170,12 @@ TEST_F(AccessProbe, ADocumentsFolderOnAShareThatNeverAnswersIsAskedApart)
         share.unmount();
         return std::nullopt;
     };
+    // As from the card and the disk page at once.
+    auto other = std::async(std::launch::async, check);
     ASSERT_EQ(answer(), Status::unavailable);
-    EXPECT_EQ(share.slowCallsBegunByChildrenOf(::getpid()), 1U) << "the child waits on the share";
+    ASSERT_EQ(other.wait_for(std::chrono::seconds(60)) == std::future_status::ready ? other.get() : Status::checking,
+              Status::unavailable);
+    EXPECT_EQ(share.slowCallsBegunByChildrenOf(::getpid()), 1U) << "one child waits on the share";
     EXPECT_EQ(share.slowCallsBegunBy(::getpid()), 0U);
     ASSERT_EQ(answer(), Status::unavailable);
     EXPECT_EQ(share.slowCallsBegun(), 1U) << "no second child while the first is out";

@@ -263,6 +263,7 @@ QMainWindow& CorvalentApp::mainWindow()
         view_ = new MainView(model(), window_);
         const auto accessOverlay = [this](QWidget* parent, std::function<void()> close) -> QWidget* {
             auto environment = OnboardingEnvironment::system();
+            environment.probe = environment.verifyFresh = accessCheck_;
             environment.openSettings = [] { return openFullDiskAccessSettings(); };
             // The new process must find the instance free: else it would hand its
             // start over to this one, which is about to end, and nothing would run.
@@ -278,6 +279,7 @@ QMainWindow& CorvalentApp::mainWindow()
         });
         view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
             auto environment = DiskView::Environment::system();
+            environment.probeAccess = accessCheck_;
             environment.accessOverlay = accessOverlay;
             environment.folderChooser = folderChooser();
             return new DiskView(view_->diskModel(), Preferences::standard().showInspector(),

@@ -6,8 +6,10 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
+#include "models/full_disk_access.h"
 #include "ui/shell/single_instance.h"
 
 class QAction;
@@ -71,6 +73,11 @@ private:
     QPointer<SingleInstance> instance_;
     std::unique_ptr<TrayMenu> tray_;
     std::shared_ptr<FolderChooser> folderChooser_;
+    // Whether the protected folders can be read, asked of a fresh process:
+    // one check for every access card and the disk page, so that a process
+    // of it held by a share that does not answer holds back every later ask
+    // instead of each card starting one more.
+    std::function<FullDiskAccessStatus()> accessCheck_ = FullDiskAccessVerifier::repeatedCheck();
     QAction* refresh_ = nullptr;
     QAction* quit_ = nullptr;
     QAction* settings_ = nullptr;

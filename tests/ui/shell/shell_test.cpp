@@ -1,6 +1,7 @@
 // The application's shell around the main window: the appearance choice, the
 // tray menu and the settings window, driven as a person would.
 #include <QAccessible>
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -18,13 +19,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
+#include <unistd.h>
 
 #include "fresh_sample.h"
 #include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "readable_texts.h"
+#include "slow_mount.h"
+#include "test_support.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/disk/disk_view.h"
+#include "ui/onboarding/full_disk_access_introduction.h"
 #include "ui/processes/process_page.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
@@ -335,6 +341,56 @@ TEST_F(AppWindowsTest, ThePageOnShowFollowsTheInspectorSetting)
     EXPECT_FALSE(disk->showsInspector()) << "read when made";
     Preferences::standard().setShowInspector(true);
     EXPECT_TRUE(disk->showsInspector());
+}
+
+// Documents on a share that never answers: the access card at the first
+// start, the disk page and the card opened again from it, twice, ask one
+// check. The share holds the process the first card started, and until it
+// ends nothing starts another: each answers unavailable at once.
+TEST_F(AppWindowsTest, TheAccessCardsAndTheDiskPageShareOneCheckThatADeadShareHolds)
+{
+    const testing::TempHome temp;
+    std::optional<CorvalentApp> app;  // before the share, which goes first and lets its process end
+    testing::SlowTree tree;
+    tree.slowStat = tree.slowList = {"."};
+    tree.neverAnswers = true;
+    testing::SlowMount share(temp.home / "Documents", tree);
+    if (!share.mounted()) GTEST_SKIP() << share.problem();
+
+    app.emplace();
+    app->openMainWindow();
+    auto* view = app->mainView();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->showsAccessIntroduction(); }, 10'000));
+    const auto closeCard = [](QWidget* overlay) {
+        auto& card = static_cast<FullDiskAccessOverlay*>(overlay)->card();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !card.busy(); }, 30'000));
+        EXPECT_EQ(card.statusLabel(), "Unable to verify access");
+        auto* limited = card.button("Use limited scanning");
+        ASSERT_NE(limited, nullptr);
+        QTest::mouseClick(limited, Qt::LeftButton);
+    };
+    closeCard(view->accessIntroduction());
+    ASSERT_EQ(share.slowCallsBegun(), 1U) << "the first card's check waits on the share";
+
+    view->setSection(AppSection::storage);
+    auto* disk = qobject_cast<DiskView*>(view->currentPage());
+    ASSERT_NE(disk, nullptr);
+    const auto checked = [disk] {
+        return QTest::qWaitFor(
+            [disk] { return disk->state().fullDiskAccessStatus() == FullDiskAccessStatus::unavailable; }, 30'000);
+    };
+    ASSERT_TRUE(checked());
+    for (int again = 0; again < 2; ++again) {
+        auto* review = disk->findChild<QAbstractButton*>("reviewAccess");
+        ASSERT_TRUE(review != nullptr && review->isVisible());
+        QTest::mouseClick(review, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([disk] { return disk->accessOverlay() != nullptr; }, 5'000));
+        closeCard(disk->accessOverlay());
+        ASSERT_TRUE(QTest::qWaitFor([disk] { return disk->accessOverlay() == nullptr; }, 5'000));
+        ASSERT_TRUE(checked());
+    }
+    EXPECT_EQ(share.slowCallsBegun(), 1U) << "another check's process waits on the share as well";
+    EXPECT_EQ(share.slowCallsBegunBy(::getpid()), 0U) << "the program itself looked at the share";
 }
 
 TEST_F(AppWindowsTest, SettingsIsAChildWindowCentredOnTheMainWindowAndEscapeClosesIt)
