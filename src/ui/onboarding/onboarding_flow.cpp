@@ -1,9 +1,8 @@
 #include "ui/onboarding/onboarding_flow.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
-
-#include <cstdlib>
 
 namespace corvalent {
 
@@ -116,7 +115,8 @@ OnboardingEnvironment OnboardingEnvironment::system()
         if (!process.startDetached()) return process.errorString();
         return std::nullopt;
     };
-    environment.exitProcess = [] { std::exit(0); };
+    // Quits as Quit does: the instance is let go first, and no thread is joined.
+    environment.exitProcess = [] { QCoreApplication::exit(0); };
     return environment;
 }
 
