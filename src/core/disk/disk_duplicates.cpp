@@ -53,6 +53,12 @@ std::string errnoText(int error)
     return std::generic_category().message(error);
 }
 
+// A file the system would not let verification read, named, the system's text after it.
+DiskTrashError unreadable(const std::string& name, int error)
+{
+    return DiskTrashError::unavailable("Corvalent can't read “" + name + "” (" + errnoText(error) + ").");
+}
+
 // The same file system object, of the same kind and size, as captured.
 bool sameItem(const struct stat& info, const DiskItemIdentity& identity)
 {
@@ -110,20 +116,21 @@ int openMember(const DiskItemIdentity& before, const std::string& name)
         // Whatever took the path (a link, a socket, nothing at all), it is
         // not this file; only the file's own refusal is passed on.
         struct stat now {};
-        if (::lstat(before.path.c_str(), &now) != 0 || !sameItem(now, before))
+        // Nothing at the path when it was opened is not the file either, even
+        // when it is back by now.
+        if (error == ENOENT || error == ENOTDIR || ::lstat(before.path.c_str(), &now) != 0 || !sameItem(now, before))
             throw DiskDuplicateVerificationError::changed(name);
-        throw DiskTrashError::unavailable(errnoText(error));
+        throw unreadable(name, error);
     }
     FileDescriptor opened(fd);
     struct stat info {};
-    if (::fstat(fd, &info) != 0) throw DiskTrashError::unavailable(errnoText(errno));
+    if (::fstat(fd, &info) != 0) throw unreadable(name, errno);
     if (!sameItem(info, before)) throw DiskDuplicateVerificationError::changed(name);
     // The capture let only files and folders through, so this is one of
     // them; a file's reads follow the usual rules again.
     if (S_ISREG(info.st_mode)) {
         const int flags = ::fcntl(fd, F_GETFL);
-        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-            throw DiskTrashError::unavailable(errnoText(errno));
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) throw unreadable(name, errno);
     }
     return opened.release();
 }
@@ -153,7 +160,7 @@ Member hashFile(const DiskFile& file, std::uint64_t expectedSize, Hasher& hasher
         do {
             count = ::read(fd.get(), hasher.buffer.get(), readChunk);
         } while (count < 0 && errno == EINTR);
-        if (count < 0) throw DiskTrashError::unavailable(errnoText(errno));
+        if (count < 0) throw unreadable(name, errno);
         if (count == 0) break;
         if (EVP_DigestUpdate(context, hasher.buffer.get(), static_cast<std::size_t>(count)) != 1) hashingFailed();
     }

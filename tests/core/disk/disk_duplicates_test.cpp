@@ -227,7 +227,8 @@ TEST(DiskDuplicateVerifier, TheFirstFailingFileInTheGroupsOrderIsReportedWhateve
         std::pair(DiskTrashError::Kind::unavailable, "“gone” is no longer in “" + dir.path().string() + "”.");
     const auto linked = std::pair(DiskTrashError::Kind::symbolicLink,
                                   std::string("Corvalent does not move symbolic links or items reached through them."));
-    const auto unreadable = std::pair(DiskTrashError::Kind::unavailable, std::generic_category().message(EISDIR));
+    const auto unreadable = std::pair(DiskTrashError::Kind::unavailable,
+                                      "Corvalent can't read “folder” (" + std::generic_category().message(EISDIR) + ").");
     const std::vector<std::pair<DiskDuplicateGroup, std::pair<DiskTrashError::Kind, std::string>>> cases{
         {members({"first", "gone", "link", "second"}), missing},
         {members({"second", "link", "gone", "first"}), linked},
