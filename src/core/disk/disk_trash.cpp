@@ -117,9 +117,8 @@ bool stillAsRecorded(const Examined& now, const DiskRecordedIdentity& record)
 // deletes the disk's files. The item is reached one component at a time,
 // links not followed; its mounts are found in the mount table, in the
 // kernel's spelling of the folder, and never looked at.
-void refuseWhatTheTextHides(const DiskItemIdentity& identity)
+void refuseWhatTheTextHides(const DiskItemIdentity& identity, const Paths::Home& home)
 {
-    const auto home = Paths::Home::current();
     FileDescriptor at(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat info {};
     if (!at.valid() || ::fstat(at.get(), &info) != 0) throw DiskTrashRefusals::unreachable(identity.path, "/", errno);
@@ -151,9 +150,9 @@ void refuseWhatTheTextHides(const DiskItemIdentity& identity)
 // Moving what a Trash holds would orphan its info file or swallow the Trash.
 // The classification again, with what is on disk now; a Trash is never a
 // candidate, nor is anything in one (the classification looks in every Trash).
-bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& candidate)
+bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& candidate, const Paths::Home& home)
 {
-    return DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners)
+    return DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners, home)
                .safety == DiskCleanupSafety::protected_;
 }
 
@@ -298,10 +297,12 @@ DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
         (!recorded.empty() && !stillAsRecorded(examined, recorded.front())))
         refuse(DiskTrashError::Kind::identityChanged);
     if (identity.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
-    auto fresh = DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);
+    const auto home = Paths::Home::current();
+    auto fresh =
+        DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners, home);
     if (fresh.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
     fresh.scanned = candidate.scanned;
-    refuseWhatTheTextHides(identity);
+    refuseWhatTheTextHides(identity, home);
     return DiskTrashRequest{std::move(fresh), identity, std::move(recorded)};
 }
 
@@ -310,8 +311,9 @@ void validate(const DiskTrashRequest& request)
     const auto now = DiskItemIdentity::capture(request.identity.path);
     if (now != request.identity) refuse(DiskTrashError::Kind::identityChanged);
     if (now.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
-    if (protectedNow(now, request.candidate)) refuse(DiskTrashError::Kind::protectedPath);
-    refuseWhatTheTextHides(now);
+    const auto home = Paths::Home::current();
+    if (protectedNow(now, request.candidate, home)) refuse(DiskTrashError::Kind::protectedPath);
+    refuseWhatTheTextHides(now, home);
     checkRecorded(request.recorded);
 }
 
