@@ -156,19 +156,11 @@ bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& 
                .safety == DiskCleanupSafety::protected_;
 }
 
-// The folder a path names and the name in it.
-std::pair<std::string, std::string> split(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return {".", path};
-    return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
-}
-
 // The folder of the item at `path`, held open.
 FreedesktopTrash::Folder itemFolder(const std::string& path)
 {
     try {
-        return FreedesktopTrash::Folder::open(split(path).first);
+        return FreedesktopTrash::Folder::open(Paths::folderAndName(path).first);
     } catch (const FreedesktopTrash::Error& error) {
         if (error.code() == ELOOP) refuse(DiskTrashError::Kind::symbolicLink);
         throw DiskTrashRefusals::folderUnreachable(path, error.code());
@@ -179,7 +171,7 @@ FreedesktopTrash::Folder itemFolder(const std::string& path)
 // way, a folder of the user's own that the user may write to.
 FreedesktopTrash::Folder originalFolder(const DiskTrashReceipt& receipt)
 {
-    const auto path = split(receipt.originalPath).first;
+    const auto path = Paths::folderAndName(receipt.originalPath).first;
     if (path == "/" || !path.starts_with('/')) refuse(DiskTrashError::Kind::protectedPath);
     namespace Restore = DiskTrashRefusals::Restore;
     try {
@@ -198,7 +190,7 @@ FreedesktopTrash::Folder originalFolder(const DiskTrashReceipt& receipt)
 std::pair<FreedesktopTrash::Folder, std::string> trashCopy(const DiskTrashReceipt& receipt)
 {
     namespace Restore = DiskTrashRefusals::Restore;
-    const auto [filesPath, trashName] = split(receipt.trashedPath);
+    const auto [filesPath, trashName] = Paths::folderAndName(receipt.trashedPath);
     try {
         auto files = FreedesktopTrash::Folder::open(filesPath);
         const auto inTrash = files.stat(trashName);
@@ -326,7 +318,7 @@ DiskTrashReceipt moveToTrash(const DiskTrashRequest& request, const DiskTrashHoo
 {
     validate(request);
     const auto& original = request.identity.path;
-    const auto [folderPath, name] = split(original);
+    const auto name = Paths::folderAndName(original).second;
     // The folder is held from here on: the item is renamed out of the folder
     // it was checked in, even when another one takes that folder's place.
     const auto parent = itemFolder(original);
@@ -382,7 +374,7 @@ void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks)
     // lstat: a dangling link at the original place counts as occupied too.
     if (::lstat(receipt.originalPath.c_str(), &existing) == 0) refuse(DiskTrashError::Kind::destinationExists);
     const auto [files, trashName] = trashCopy(receipt);
-    const auto [folderPath, name] = split(receipt.originalPath);
+    const auto [folderPath, name] = Paths::folderAndName(receipt.originalPath);
     const auto folder = originalFolder(receipt);
 
     if (hooks.beforeRename) hooks.beforeRename();

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <system_error>
 
+#include "core/common/paths.h"
 #include "core/common/utf8.h"
 
 namespace corvalent::DiskTrashRefusals {
@@ -21,15 +22,12 @@ std::string quoted(std::string_view text)
 
 std::string nameIn(std::string_view path)
 {
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    return Paths::folderAndName(path).second;
 }
 
-std::string folderOf(const std::string& path)
+std::string folderOf(std::string_view path)
 {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
+    return Paths::folderAndName(path).first;
 }
 
 // The system's own words follow the sentence's, in brackets.
