@@ -14,12 +14,6 @@ namespace {
 
 using Kind = DiskTrashError::Kind;
 
-// A name as the window shows it: bytes that are no UTF-8 become U+FFFD.
-std::string quoted(std::string_view text)
-{
-    return "“" + QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString() + "”";
-}
-
 std::string nameIn(std::string_view path)
 {
     return Paths::folderAndName(path).second;
@@ -28,12 +22,6 @@ std::string nameIn(std::string_view path)
 std::string folderOf(std::string_view path)
 {
     return Paths::folderAndName(path).first;
-}
-
-// The system's own words follow the sentence's, in brackets.
-std::string withSystemText(const std::string& reason, int error)
-{
-    return reason + " (" + std::generic_category().message(error) + ")";
 }
 
 DiskTrashError unavailable(const std::string& sentence)
@@ -52,6 +40,16 @@ bool fullError(int error)
 }
 
 }  // namespace
+
+std::string quoted(std::string_view text)
+{
+    return "“" + QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString() + "”";
+}
+
+std::string withSystemText(const std::string& reason, int error)
+{
+    return reason + " (" + std::generic_category().message(error) + ")";
+}
 
 DiskTrashError unreachable(const std::string& path, const std::string& running, int error)
 {

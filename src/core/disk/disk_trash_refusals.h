@@ -11,6 +11,11 @@
 
 namespace corvalent::DiskTrashRefusals {
 
+// A name as the window shows it, in quotation marks: bytes that are no UTF-8 become U+FFFD.
+std::string quoted(std::string_view text);
+// `reason`, the system's own words for `error` after it in brackets.
+std::string withSystemText(const std::string& reason, int error);
+
 // Looking at `running`, the item at `path` or a folder on the way to it, failed with `error`.
 DiskTrashError unreachable(const std::string& path, const std::string& running, int error);
 // The folder of the item at `path` could not be held (an error of FreedesktopTrash::Folder::open).
