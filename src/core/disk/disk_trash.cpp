@@ -3,7 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
+#include <functional>
 #include <limits>
 #include <random>
 #include <sys/stat.h>
@@ -58,24 +58,38 @@ DiskItemIdentity identityFrom(const std::string& path, const struct stat& info)
                             static_cast<std::uint32_t>(info.st_uid)};
 }
 
-// Every component, the item itself included, is looked at without following
-// links: nothing reached through a link is ever moved.
-void validatePathComponents(const std::string& path)
+// The item at `path` (absolute), reached from "/" one component at a time,
+// the item itself included, without following links: nothing reached
+// through a link is ever moved. `visit` sees each component as it is
+// reached; the item is held open (as a place only) and described.
+struct Reached {
+    FileDescriptor handle;
+    struct stat info {};
+};
+
+Reached reach(const std::string& path, const std::function<void(const struct stat&)>& visit = {})
 {
-    if (!path.starts_with("/") || path == "/") refuse(DiskTrashError::Kind::protectedPath);
+    Reached at{FileDescriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC))};
+    if (!at.handle.valid() || ::fstat(at.handle.get(), &at.info) != 0)
+        throw DiskTrashRefusals::unreachable(path, "/", errno);
     std::string running;
-    std::size_t at = 1;
-    while (at <= path.size()) {
-        auto end = path.find('/', at);
+    std::size_t start = 1;
+    while (start < path.size()) {
+        auto end = path.find('/', start);
         if (end == std::string::npos) end = path.size();
-        if (end > at) {
-            running.append("/").append(path, at, end - at);
-            struct stat info {};
-            if (::lstat(running.c_str(), &info) != 0) throw DiskTrashRefusals::unreachable(path, running, errno);
-            if (S_ISLNK(info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
+        if (end > start) {
+            const auto name = path.substr(start, end - start);
+            running.append("/").append(name);
+            FileDescriptor next(::openat(at.handle.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            if (!next.valid() || ::fstat(next.get(), &at.info) != 0)
+                throw DiskTrashRefusals::unreachable(path, running, errno);
+            if (S_ISLNK(at.info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
+            if (visit) visit(at.info);
+            at.handle = std::move(next);
         }
-        at = end + 1;
+        start = end + 1;
     }
+    return at;
 }
 
 // An item as a capture examines it, with the bytes it occupies on disk.
@@ -87,9 +101,8 @@ struct Examined {
 Examined examine(std::string_view path)
 {
     const auto normalised = Paths::standardized(path);
-    validatePathComponents(normalised);
-    struct stat info {};
-    if (::lstat(normalised.c_str(), &info) != 0) throw DiskTrashRefusals::unreachable(normalised, normalised, errno);
+    if (!normalised.starts_with('/') || normalised == "/") refuse(DiskTrashError::Kind::protectedPath);
+    const auto info = reach(normalised).info;
     if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) refuse(DiskTrashError::Kind::unsupportedItem);
     constexpr auto maxBlocks = std::numeric_limits<std::uint64_t>::max() / 512;
     const auto blocks = info.st_blocks > 0 ? static_cast<std::uint64_t>(info.st_blocks) : 0;
@@ -119,19 +132,9 @@ bool stillAsRecorded(const Examined& now, const DiskRecordedIdentity& record)
 // kernel's spelling of the folder, and never looked at.
 void refuseWhatTheTextHides(const DiskItemIdentity& identity, const Paths::Home& home)
 {
-    FileDescriptor at(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat info {};
-    if (!at.valid() || ::fstat(at.get(), &info) != 0) throw DiskTrashRefusals::unreachable(identity.path, "/", errno);
-    std::string running;
-    for (const auto& name : std::filesystem::path(identity.path).relative_path()) {
-        running.append("/").append(name.string());
-        FileDescriptor next(::openat(at.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        if (!next.valid() || ::fstat(next.get(), &info) != 0)
-            throw DiskTrashRefusals::unreachable(identity.path, running, errno);
-        if (S_ISLNK(info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
-        if (home.isTrash(info.st_dev, info.st_ino)) refuse(DiskTrashError::Kind::protectedPath);
-        at = std::move(next);
-    }
+    const auto [at, info] = reach(identity.path, [&home](const struct stat& component) {
+        if (home.isTrash(component.st_dev, component.st_ino)) refuse(DiskTrashError::Kind::protectedPath);
+    });
     if (info.st_dev != identity.device || info.st_ino != identity.inode) refuse(DiskTrashError::Kind::identityChanged);
     if (!S_ISDIR(info.st_mode)) return;
 
