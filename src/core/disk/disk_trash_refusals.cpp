@@ -122,11 +122,15 @@ DiskTrashError nameNotText(const std::string& path)
 }
 
 namespace Restore {
+namespace {
 
+// "“name” can't go back: <reason>."
 DiskTrashError refused(Kind kind, std::string_view name, const std::string& reason)
 {
     return DiskTrashError(kind, quoted(name) + " can't go back: " + reason + ".");
 }
+
+}  // namespace
 
 DiskTrashError copyGone(std::string_view name)
 {

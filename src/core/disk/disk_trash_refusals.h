@@ -30,8 +30,6 @@ DiskTrashError nameNotText(const std::string& path);
 
 namespace Restore {
 
-// "“name” can't go back: <reason>."
-DiskTrashError refused(DiskTrashError::Kind kind, std::string_view name, const std::string& reason);
 // The copy in the Trash is gone (ENOENT, ENOTDIR), not what was moved, or out of reach.
 DiskTrashError copyGone(std::string_view name);
 DiskTrashError copyChanged(std::string_view name);
