@@ -207,14 +207,19 @@ std::pair<FreedesktopTrash::Folder, std::string> trashCopy(const DiskTrashReceip
 }
 
 // Each recorded item is still there, unchanged in what was recorded of it:
-// the same object at the same path.
-void checkRecorded(const std::vector<DiskRecordedIdentity>& recorded)
+// the same object at the same path. The item about to move, examined just
+// now, is not examined again.
+void checkRecorded(const std::vector<DiskRecordedIdentity>& recorded, const Examined& item)
 {
     for (const auto& record : recorded) {
         std::optional<Examined> now;
-        try {
-            now = examine(record.identity.path);
-        } catch (const DiskTrashError&) {
+        if (record.identity.path == item.identity.path) {
+            now = item;
+        } else {
+            try {
+                now = examine(record.identity.path);
+            } catch (const DiskTrashError&) {
+            }
         }
         if (!now || !stillAsRecorded(*now, record)) refuse(record.refusal);
     }
@@ -303,13 +308,14 @@ DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
 
 void validate(const DiskTrashRequest& request)
 {
-    const auto now = DiskItemIdentity::capture(request.identity.path);
+    const auto examined = examine(request.identity.path);
+    const auto& now = examined.identity;
     if (now != request.identity) refuse(DiskTrashError::Kind::identityChanged);
     if (now.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
     const auto home = Paths::Home::current();
     if (protectedNow(now, request.candidate, home)) refuse(DiskTrashError::Kind::protectedPath);
     refuseWhatTheTextHides(now, home);
-    checkRecorded(request.recorded);
+    checkRecorded(request.recorded, examined);
 }
 
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request)
