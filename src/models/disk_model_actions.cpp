@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "core/common/paths.h"
+#include "core/disk/disk_trash_refusals.h"
 #include "models/disk_model.h"
 
 namespace corvalent {
@@ -28,7 +29,7 @@ auto attempt(Work work) -> Outcome<decltype(work())>
 // already does (the Trash's own sentences for what went wrong do).
 QString naming(const QString& refusal, std::string_view name, const char* outcome)
 {
-    const auto quoted = "“" + QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) + "”";
+    const auto quoted = QString::fromStdString(DiskTrashRefusals::quoted(name));
     if (refusal.contains(quoted)) return refusal;
     return quoted + " " + QString::fromUtf8(outcome) + ". " + refusal;
 }

@@ -48,6 +48,13 @@ std::string homeFolder()
     return standardized(home != nullptr && home[0] != '\0' ? home : pl_account_home());
 }
 
+std::pair<std::string, std::string> folderAndName(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos) return {".", std::string(path)};
+    return {slash == 0 ? std::string("/") : std::string(path.substr(0, slash)), std::string(path.substr(slash + 1))};
+}
+
 bool isBelow(std::string_view path, std::string_view folder)
 {
     return path.size() > folder.size() && isAtOrBelow(path, folder);

@@ -22,6 +22,10 @@ std::string standardized(std::string_view path);
 // account database; standardized.
 std::string homeFolder();
 
+// The folder a path names and the name in it: "." for a bare name, "/"
+// for a name at the top.
+std::pair<std::string, std::string> folderAndName(std::string_view path);
+
 // `path` equals `folder` or lies inside it; both standardized.
 using corvalent::isAtOrBelow;
 // `path` lies inside `folder`, not the folder itself.

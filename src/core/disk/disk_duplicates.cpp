@@ -24,6 +24,7 @@
 
 #include "core/common/paths.h"
 #include "core/common/saturating.h"
+#include "core/disk/disk_trash_refusals.h"
 
 namespace corvalent {
 namespace {
@@ -56,7 +57,8 @@ std::string errnoText(int error)
 // A file the system would not let verification read, named, the system's text after it.
 DiskTrashError unreadable(const std::string& name, int error)
 {
-    return DiskTrashError::unavailable("Corvalent can't read “" + name + "” (" + errnoText(error) + ").");
+    return DiskTrashError::unavailable(
+        DiskTrashRefusals::withSystemText("Corvalent can't read " + DiskTrashRefusals::quoted(name), error) + ".");
 }
 
 // The same file system object, of the same kind and size, as captured.

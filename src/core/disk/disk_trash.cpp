@@ -3,7 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
+#include <functional>
 #include <limits>
 #include <random>
 #include <sys/stat.h>
@@ -58,24 +58,38 @@ DiskItemIdentity identityFrom(const std::string& path, const struct stat& info)
                             static_cast<std::uint32_t>(info.st_uid)};
 }
 
-// Every component, the item itself included, is looked at without following
-// links: nothing reached through a link is ever moved.
-void validatePathComponents(const std::string& path)
+// The item at `path` (absolute), reached from "/" one component at a time,
+// the item itself included, without following links: nothing reached
+// through a link is ever moved. `visit` sees each component as it is
+// reached; the item is held open (as a place only) and described.
+struct Reached {
+    FileDescriptor handle;
+    struct stat info {};
+};
+
+Reached reach(const std::string& path, const std::function<void(const struct stat&)>& visit = {})
 {
-    if (!path.starts_with("/") || path == "/") refuse(DiskTrashError::Kind::protectedPath);
+    Reached at{FileDescriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC))};
+    if (!at.handle.valid() || ::fstat(at.handle.get(), &at.info) != 0)
+        throw DiskTrashRefusals::unreachable(path, "/", errno);
     std::string running;
-    std::size_t at = 1;
-    while (at <= path.size()) {
-        auto end = path.find('/', at);
+    std::size_t start = 1;
+    while (start < path.size()) {
+        auto end = path.find('/', start);
         if (end == std::string::npos) end = path.size();
-        if (end > at) {
-            running.append("/").append(path, at, end - at);
-            struct stat info {};
-            if (::lstat(running.c_str(), &info) != 0) throw DiskTrashRefusals::unreachable(path, running, errno);
-            if (S_ISLNK(info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
+        if (end > start) {
+            const auto name = path.substr(start, end - start);
+            running.append("/").append(name);
+            FileDescriptor next(::openat(at.handle.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            if (!next.valid() || ::fstat(next.get(), &at.info) != 0)
+                throw DiskTrashRefusals::unreachable(path, running, errno);
+            if (S_ISLNK(at.info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
+            if (visit) visit(at.info);
+            at.handle = std::move(next);
         }
-        at = end + 1;
+        start = end + 1;
     }
+    return at;
 }
 
 // An item as a capture examines it, with the bytes it occupies on disk.
@@ -87,9 +101,8 @@ struct Examined {
 Examined examine(std::string_view path)
 {
     const auto normalised = Paths::standardized(path);
-    validatePathComponents(normalised);
-    struct stat info {};
-    if (::lstat(normalised.c_str(), &info) != 0) throw DiskTrashRefusals::unreachable(normalised, normalised, errno);
+    if (!normalised.starts_with('/') || normalised == "/") refuse(DiskTrashError::Kind::protectedPath);
+    const auto info = reach(normalised).info;
     if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) refuse(DiskTrashError::Kind::unsupportedItem);
     constexpr auto maxBlocks = std::numeric_limits<std::uint64_t>::max() / 512;
     const auto blocks = info.st_blocks > 0 ? static_cast<std::uint64_t>(info.st_blocks) : 0;
@@ -117,22 +130,11 @@ bool stillAsRecorded(const Examined& now, const DiskRecordedIdentity& record)
 // deletes the disk's files. The item is reached one component at a time,
 // links not followed; its mounts are found in the mount table, in the
 // kernel's spelling of the folder, and never looked at.
-void refuseWhatTheTextHides(const DiskItemIdentity& identity)
+void refuseWhatTheTextHides(const DiskItemIdentity& identity, const Paths::Home& home)
 {
-    const auto home = Paths::Home::current();
-    FileDescriptor at(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat info {};
-    if (!at.valid() || ::fstat(at.get(), &info) != 0) throw DiskTrashRefusals::unreachable(identity.path, "/", errno);
-    std::string running;
-    for (const auto& name : std::filesystem::path(identity.path).relative_path()) {
-        running.append("/").append(name.string());
-        FileDescriptor next(::openat(at.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        if (!next.valid() || ::fstat(next.get(), &info) != 0)
-            throw DiskTrashRefusals::unreachable(identity.path, running, errno);
-        if (S_ISLNK(info.st_mode)) refuse(DiskTrashError::Kind::symbolicLink);
-        if (home.isTrash(info.st_dev, info.st_ino)) refuse(DiskTrashError::Kind::protectedPath);
-        at = std::move(next);
-    }
+    const auto [at, info] = reach(identity.path, [&home](const struct stat& component) {
+        if (home.isTrash(component.st_dev, component.st_ino)) refuse(DiskTrashError::Kind::protectedPath);
+    });
     if (info.st_dev != identity.device || info.st_ino != identity.inode) refuse(DiskTrashError::Kind::identityChanged);
     if (!S_ISDIR(info.st_mode)) return;
 
@@ -151,25 +153,17 @@ void refuseWhatTheTextHides(const DiskItemIdentity& identity)
 // Moving what a Trash holds would orphan its info file or swallow the Trash.
 // The classification again, with what is on disk now; a Trash is never a
 // candidate, nor is anything in one (the classification looks in every Trash).
-bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& candidate)
+bool protectedNow(const DiskItemIdentity& identity, const DiskCleanupCandidate& candidate, const Paths::Home& home)
 {
-    return DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners)
+    return DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners, home)
                .safety == DiskCleanupSafety::protected_;
-}
-
-// The folder a path names and the name in it.
-std::pair<std::string, std::string> split(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return {".", path};
-    return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
 }
 
 // The folder of the item at `path`, held open.
 FreedesktopTrash::Folder itemFolder(const std::string& path)
 {
     try {
-        return FreedesktopTrash::Folder::open(split(path).first);
+        return FreedesktopTrash::Folder::open(Paths::folderAndName(path).first);
     } catch (const FreedesktopTrash::Error& error) {
         if (error.code() == ELOOP) refuse(DiskTrashError::Kind::symbolicLink);
         throw DiskTrashRefusals::folderUnreachable(path, error.code());
@@ -180,7 +174,7 @@ FreedesktopTrash::Folder itemFolder(const std::string& path)
 // way, a folder of the user's own that the user may write to.
 FreedesktopTrash::Folder originalFolder(const DiskTrashReceipt& receipt)
 {
-    const auto path = split(receipt.originalPath).first;
+    const auto path = Paths::folderAndName(receipt.originalPath).first;
     if (path == "/" || !path.starts_with('/')) refuse(DiskTrashError::Kind::protectedPath);
     namespace Restore = DiskTrashRefusals::Restore;
     try {
@@ -199,7 +193,7 @@ FreedesktopTrash::Folder originalFolder(const DiskTrashReceipt& receipt)
 std::pair<FreedesktopTrash::Folder, std::string> trashCopy(const DiskTrashReceipt& receipt)
 {
     namespace Restore = DiskTrashRefusals::Restore;
-    const auto [filesPath, trashName] = split(receipt.trashedPath);
+    const auto [filesPath, trashName] = Paths::folderAndName(receipt.trashedPath);
     try {
         auto files = FreedesktopTrash::Folder::open(filesPath);
         const auto inTrash = files.stat(trashName);
@@ -213,14 +207,19 @@ std::pair<FreedesktopTrash::Folder, std::string> trashCopy(const DiskTrashReceip
 }
 
 // Each recorded item is still there, unchanged in what was recorded of it:
-// the same object at the same path.
-void checkRecorded(const std::vector<DiskRecordedIdentity>& recorded)
+// the same object at the same path. The item about to move, examined just
+// now, is not examined again.
+void checkRecorded(const std::vector<DiskRecordedIdentity>& recorded, const Examined& item)
 {
     for (const auto& record : recorded) {
         std::optional<Examined> now;
-        try {
-            now = examine(record.identity.path);
-        } catch (const DiskTrashError&) {
+        if (record.identity.path == item.identity.path) {
+            now = item;
+        } else {
+            try {
+                now = examine(record.identity.path);
+            } catch (const DiskTrashError&) {
+            }
         }
         if (!now || !stillAsRecorded(*now, record)) refuse(record.refusal);
     }
@@ -298,21 +297,25 @@ DiskTrashRequest prepare(const DiskCleanupCandidate& candidate)
         (!recorded.empty() && !stillAsRecorded(examined, recorded.front())))
         refuse(DiskTrashError::Kind::identityChanged);
     if (identity.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
-    auto fresh = DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners);
+    const auto home = Paths::Home::current();
+    auto fresh =
+        DiskInsights::classify(identity.path, candidate.bytes, identity.isDirectory(), candidate.activeOwners, home);
     if (fresh.safety == DiskCleanupSafety::protected_) refuse(DiskTrashError::Kind::protectedPath);
     fresh.scanned = candidate.scanned;
-    refuseWhatTheTextHides(identity);
+    refuseWhatTheTextHides(identity, home);
     return DiskTrashRequest{std::move(fresh), identity, std::move(recorded)};
 }
 
 void validate(const DiskTrashRequest& request)
 {
-    const auto now = DiskItemIdentity::capture(request.identity.path);
+    const auto examined = examine(request.identity.path);
+    const auto& now = examined.identity;
     if (now != request.identity) refuse(DiskTrashError::Kind::identityChanged);
     if (now.owner != ::getuid()) refuse(DiskTrashError::Kind::wrongOwner);
-    if (protectedNow(now, request.candidate)) refuse(DiskTrashError::Kind::protectedPath);
-    refuseWhatTheTextHides(now);
-    checkRecorded(request.recorded);
+    const auto home = Paths::Home::current();
+    if (protectedNow(now, request.candidate, home)) refuse(DiskTrashError::Kind::protectedPath);
+    refuseWhatTheTextHides(now, home);
+    checkRecorded(request.recorded, examined);
 }
 
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request)
@@ -324,7 +327,7 @@ DiskTrashReceipt moveToTrash(const DiskTrashRequest& request, const DiskTrashHoo
 {
     validate(request);
     const auto& original = request.identity.path;
-    const auto [folderPath, name] = split(original);
+    const auto name = Paths::folderAndName(original).second;
     // The folder is held from here on: the item is renamed out of the folder
     // it was checked in, even when another one takes that folder's place.
     const auto parent = itemFolder(original);
@@ -380,7 +383,7 @@ void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks)
     // lstat: a dangling link at the original place counts as occupied too.
     if (::lstat(receipt.originalPath.c_str(), &existing) == 0) refuse(DiskTrashError::Kind::destinationExists);
     const auto [files, trashName] = trashCopy(receipt);
-    const auto [folderPath, name] = split(receipt.originalPath);
+    const auto [folderPath, name] = Paths::folderAndName(receipt.originalPath);
     const auto folder = originalFolder(receipt);
 
     if (hooks.beforeRename) hooks.beforeRename();

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <system_error>
 
+#include "core/common/paths.h"
 #include "core/common/utf8.h"
 
 namespace corvalent::DiskTrashRefusals {
@@ -13,29 +14,14 @@ namespace {
 
 using Kind = DiskTrashError::Kind;
 
-// A name as the window shows it: bytes that are no UTF-8 become U+FFFD.
-std::string quoted(std::string_view text)
-{
-    return "“" + QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString() + "”";
-}
-
 std::string nameIn(std::string_view path)
 {
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    return Paths::folderAndName(path).second;
 }
 
-std::string folderOf(const std::string& path)
+std::string folderOf(std::string_view path)
 {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-// The system's own words follow the sentence's, in brackets.
-std::string withSystemText(const std::string& reason, int error)
-{
-    return reason + " (" + std::generic_category().message(error) + ")";
+    return Paths::folderAndName(path).first;
 }
 
 DiskTrashError unavailable(const std::string& sentence)
@@ -54,6 +40,16 @@ bool fullError(int error)
 }
 
 }  // namespace
+
+std::string quoted(std::string_view text)
+{
+    return "“" + QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString() + "”";
+}
+
+std::string withSystemText(const std::string& reason, int error)
+{
+    return reason + " (" + std::generic_category().message(error) + ")";
+}
 
 DiskTrashError unreachable(const std::string& path, const std::string& running, int error)
 {
@@ -126,11 +122,15 @@ DiskTrashError nameNotText(const std::string& path)
 }
 
 namespace Restore {
+namespace {
 
+// "“name” can't go back: <reason>."
 DiskTrashError refused(Kind kind, std::string_view name, const std::string& reason)
 {
     return DiskTrashError(kind, quoted(name) + " can't go back: " + reason + ".");
 }
+
+}  // namespace
 
 DiskTrashError copyGone(std::string_view name)
 {

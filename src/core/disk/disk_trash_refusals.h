@@ -11,6 +11,11 @@
 
 namespace corvalent::DiskTrashRefusals {
 
+// A name as the window shows it, in quotation marks: bytes that are no UTF-8 become U+FFFD.
+std::string quoted(std::string_view text);
+// `reason`, the system's own words for `error` after it in brackets.
+std::string withSystemText(const std::string& reason, int error);
+
 // Looking at `running`, the item at `path` or a folder on the way to it, failed with `error`.
 DiskTrashError unreachable(const std::string& path, const std::string& running, int error);
 // The folder of the item at `path` could not be held (an error of FreedesktopTrash::Folder::open).
@@ -25,8 +30,6 @@ DiskTrashError nameNotText(const std::string& path);
 
 namespace Restore {
 
-// "“name” can't go back: <reason>."
-DiskTrashError refused(DiskTrashError::Kind kind, std::string_view name, const std::string& reason);
 // The copy in the Trash is gone (ENOENT, ENOTDIR), not what was moved, or out of reach.
 DiskTrashError copyGone(std::string_view name);
 DiskTrashError copyChanged(std::string_view name);
