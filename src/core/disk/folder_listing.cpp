@@ -73,7 +73,10 @@ std::string countedUnder(const std::string& path)
     // mount that does not answer.
     const auto named = Paths::homeFolder();
     const auto home = Paths::resolved(named);
-    if (named != "/" && Paths::isAtOrBelow(spelled, named)) spelled = home + spelled.substr(named.size());
+    if (named != "/" && Paths::isAtOrBelow(spelled, named)) {
+        const auto rest = spelled.substr(named.size());
+        spelled = home == "/" && !rest.empty() ? rest : home + rest;
+    }
     const FileDescriptor file(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
     const auto text = file.valid() ? readMountInfo(file.get()) : std::nullopt;
     const auto table = parseMountInfo(text.value_or(std::string()));
