@@ -207,12 +207,11 @@ ProcessPage::ProcessPage(VantleModel& model, ProcessIconStore& icons, QWidget* p
     shelf_->setObjectName("selectionShelf");
     auto* shelf = SelectionShelf::attach(*shelf_, model_);
     // Clear hides itself and turns the shelf's actions off: the focus goes
-    // back to the list, on its current row, before it would leave the page.
+    // back to the list, on the inspected group's row, before it would leave
+    // the page.
     connect(shelf, &SelectionShelf::clearing, this, [this] {
         if (!holdsFocus(*shelf_)) return;
-        auto& list = pane_->list();
-        const auto current = list.currentIndex();
-        list.takeFocus(current.isValid() ? list.rows().row(current.row()).id : std::string(), 0);
+        pane_->list().takeFocus(model_.focused().value_or(std::string()));
     });
     // A confirmed stop closes its sheet and turns the shelf's actions off:
     // the focus goes back to the list, on the first group being stopped. When

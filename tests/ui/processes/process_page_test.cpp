@@ -110,7 +110,8 @@ TEST_F(ProcessPageTest, SearchNarrowsToTheChildAndItsClearButtonEmptiesIt)
     ASSERT_TRUE(pane().clearButton().isVisibleTo(&host));
     EXPECT_EQ(pane().clearButton().accessibleName(), "Clear search");
     list().setFocus(Qt::TabFocusReason);
-    EXPECT_EQ(model->focused(), rows().row(0).id) << "with no current row, Tab makes the first current and inspected";
+    EXPECT_EQ(list().currentIndex().row(), 0) << "with no current row, Tab makes the first current";
+    EXPECT_FALSE(model->focused()) << "but does not inspect it";
 
     QTest::mouseClick(&pane().clearButton(), Qt::LeftButton);
     EXPECT_EQ(model->search(), "");
@@ -176,11 +177,11 @@ TEST_F(ProcessPageTest, TheGlyphSelectsTheGroupAndTheFootprintChipFollowsWhatASt
     EXPECT_TRUE(model->chosen().empty());
     EXPECT_EQ(rows().glyph(0), Glyph::empty);
 
-    // From the keyboard: the list taken by Tab inspects its current row, which Space selects.
+    // From the keyboard: Space selects the row Tab made current, which is not inspected.
     list().clearFocus();
     list().setFocus(Qt::TabFocusReason);
     ASSERT_EQ(list().currentIndex().row(), 0);
-    EXPECT_EQ(model->focused(), rows().row(0).id);
+    EXPECT_FALSE(model->focused());
     QTest::keyClick(&list(), Qt::Key_Space);
     EXPECT_EQ(model->chosen().size(), 1U);
     QTest::keyClick(&list(), Qt::Key_Space);
@@ -322,16 +323,20 @@ TEST_F(ProcessPageTest, RowsUpdateInPlaceKeepingScrollAndCurrentRowAndAClickFocu
     for (int i = 0; i < rows().rowCount(); ++i) EXPECT_EQ(rows().row(i).id, model->visible()[std::size_t(i)].id);
     EXPECT_EQ(inspected.count(), 0) << "refreshes that keep the current row leave the inspector alone";
 
-    // The current row's process ends: the row after it takes its place, and the inspector shows it.
+    // The current row's process ends: the row after it takes its place, and
+    // the inspector says the group it shows has ended.
     const int at = list().currentIndex().row();
     const auto heir = rows().row(at + 1 < rows().rowCount() ? at + 1 : at - 1).id;
+    const auto ended = title(at);
     const auto pid = std::ranges::find(model->visible(), current, &ProcessGroup::id)->members.front().pid;
     for (auto& child : children)
         if (child != nullptr && child->pid() == pid) child.reset();
     refresh();
     ASSERT_TRUE(list().currentIndex().isValid());
     EXPECT_EQ(rows().row(list().currentIndex().row()).id, heir);
-    EXPECT_EQ(model->focused(), heir);
+    EXPECT_EQ(model->focused(), current);
+    EXPECT_EQ(page->findChild<ProcessInspector*>()->endedText(),
+              QString("\u201c%1\u201d is no longer running.").arg(ended));
     EXPECT_TRUE(model->selected().empty()) << "a row made current is not chosen";
 }
 

@@ -124,6 +124,11 @@ bool ProcessInspector::showsPlaceholder() const
     return stack_->currentWidget() == placeholder_;
 }
 
+QString ProcessInspector::endedText() const
+{
+    return showsPlaceholder() ? placeholder_->endedText() : QString();
+}
+
 inspector::StatTile* ProcessInspector::tile(const QString& label) const
 {
     for (auto* tile : tiles_)
@@ -147,10 +152,15 @@ void ProcessInspector::refresh()
 {
     const auto group = model_.detail();
     if (!group) {
+        if (lastShown_ && model_.focused() != lastShown_->id) lastShown_.reset();
+        placeholder_->setEnded(lastShownEnded() ? InspectorTexts::ended(lastShown_->title) : QString());
         shownID_.reset();
         stack_->setCurrentWidget(placeholder_);
         return;
     }
+    lastShown_ = Shown{group->id, group->title, {}};
+    lastShown_->memberIDs.reserve(group->members.size());
+    for (const auto& member : group->members) lastShown_->memberIDs.push_back(member.id());
     const bool another = shownID_ != group->id;
     if (another) {
         shownID_ = group->id;
@@ -161,6 +171,17 @@ void ProcessInspector::refresh()
     // Another group opens at its header; a new sample of the same one stays
     // where the user scrolled to.
     if (another) scroll_->verticalScrollBar()->setValue(0);
+}
+
+// The group left the list because none of its processes runs any more,
+// rather than because a setting leaves it out or they joined another group.
+bool ProcessInspector::lastShownEnded() const
+{
+    const auto& snapshot = model_.snapshot();
+    if (!lastShown_ || !snapshot) return false;
+    for (const auto& record : snapshot->result.records)
+        if (std::ranges::find(lastShown_->memberIDs, record.id()) != lastShown_->memberIDs.end()) return false;
+    return true;
 }
 
 void ProcessInspector::showGroup(const ProcessGroup& group)

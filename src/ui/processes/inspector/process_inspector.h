@@ -2,9 +2,11 @@
 
 // The contextual inspector beside the process list: the focused group in
 // full (header, figures, what a stop would do, one row per member process),
-// or a placeholder while no listed group is focused. It keeps no state of
-// its own beyond its rows; the member checkboxes add single processes to the
-// model's selection or take them out.
+// or a placeholder while no listed group is focused, which says so when the
+// group it showed is focused still but all of its processes have ended. It
+// keeps no state of its own beyond its rows and what it last showed; the
+// member checkboxes add single processes to the model's selection or take
+// them out.
 
 #include <QWidget>
 
@@ -39,6 +41,8 @@ public:
     ProcessInspector(VantleModel& model, ProcessIconStore& icons, QWidget* parent = nullptr);
 
     bool showsPlaceholder() const;
+    // The placeholder's sentence about the inspected group that ended, if shown.
+    QString endedText() const;
     inspector::HeaderCard& header() { return *header_; }
     // The tile of that label ("FOOTPRINT", "CPU", "PROCESSES").
     inspector::StatTile* tile(const QString& label) const;
@@ -58,6 +62,7 @@ protected:
 private:
     QWidget* buildContent();
     void refresh();
+    bool lastShownEnded() const;
     void showGroup(const ProcessGroup& group);
     void syncRows(const ProcessGroup& group);
     void chainChecks();
@@ -76,6 +81,13 @@ private:
     QVBoxLayout* members_ = nullptr;
     std::vector<inspector::MemberRow*> rows_;
     std::optional<std::string> shownID_;
+    // The group last shown: its title and processes, to tell when all ended.
+    struct Shown {
+        std::string id;
+        std::string title;
+        std::vector<std::string> memberIDs;
+    };
+    std::optional<Shown> lastShown_;
     std::size_t built_ = 0;  // how many members have rows: more as the list scrolls
     CoalescedCall* refreshSoon_ = nullptr;
 };

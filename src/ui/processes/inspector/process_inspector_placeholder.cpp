@@ -61,6 +61,14 @@ Placeholder::Placeholder(QWidget* parent) : QWidget(parent)
     column->addWidget(glyph, 0, Qt::AlignHCenter);
     column->addSpacing(9 - 6);
 
+    ended_ = new ElidedLabel({}, CorvalentStyle::font(TextStyle::headline), Tones::primary());
+    ended_->setObjectName("inspectorEnded");
+    ended_->setWordWrap(true);
+    ended_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    ended_->setMaximumWidth(300);
+    ended_->hide();
+    column->addWidget(ended_);
+
     auto* title = new ElidedLabel(QStringLiteral("Pick something to inspect"),
                                   CorvalentStyle::font(TextStyle::title3, QFont::DemiBold), Tones::primary());
     title->setAlignment(Qt::AlignCenter);
@@ -87,6 +95,17 @@ Placeholder::Placeholder(QWidget* parent) : QWidget(parent)
     note->addStretch(1);
     column->addLayout(note);
     column->addStretch(1);
+}
+
+void Placeholder::setEnded(const QString& sentence)
+{
+    if (ended_->text() != sentence) ended_->setText(sentence);
+    ended_->setVisible(!sentence.isEmpty());
+}
+
+QString Placeholder::endedText() const
+{
+    return ended_->isVisibleTo(this) ? ended_->text() : QString();
 }
 
 }  // namespace corvalent::inspector

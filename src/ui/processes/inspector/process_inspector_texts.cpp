@@ -87,6 +87,11 @@ QString checkDescription(int pid)
     return QStringLiteral("PID %1").arg(pid);
 }
 
+QString ended(const std::string& title)
+{
+    return QStringLiteral("“%1” is no longer running.").arg(QString::fromStdString(title));
+}
+
 std::optional<QString> memberIconSource(const ProcessGroup& group, const ProcessRecord& record)
 {
     if (group.appPath) return QString::fromStdString(*group.appPath);

@@ -41,6 +41,8 @@ QString folder(const std::string& cwd);
 QString checkName(bool selected, const std::string& name);
 // "PID 1234": which of several same-named members a checkbox is, for readers.
 QString checkDescription(int pid);
+// Said in place of the group once all of its processes have ended.
+QString ended(const std::string& title);
 
 // Where a member's icon comes from: the group's application, the
 // application holding the executable, the executable itself, or none.

@@ -43,11 +43,11 @@ ProcessListView::ProcessListView(ProcessListModel& rows, ProcessIconStore& icons
     connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
         if (!releasedOnGlyph_) rows_.focus(index.row());
     });
+    // Only the person moves the inspector through the list: a row made
+    // current while the list lacks the keyboard focus, while its rows change,
+    // or by Qt of its own accord is not inspected.
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
-        if (rows_.syncing())
-            inspectPending_ = true;
-        else if (!unchosen_)
-            inspectCurrent();
+        if (hasFocus() && !rows_.syncing() && !unchosen_) inspectCurrent();
     });
     connect(&rows_, &ProcessListModel::synced, this, &ProcessListView::rowsSynced);
 }
@@ -57,8 +57,16 @@ void ProcessListView::inspectCurrent()
     if (currentIndex().isValid()) rows_.focus(currentIndex().row());
 }
 
+void ProcessListView::setCurrentUnchosen(const QModelIndex& index)
+{
+    const bool was = std::exchange(unchosen_, true);
+    setCurrentIndex(index);
+    unchosen_ = was;
+}
+
 // The row after a removed current one takes its place, else the one before:
-// never a row with nothing to do with it.
+// never a row with nothing to do with it. It takes the place only: the
+// inspector keeps the group the person chose, or says that it ended.
 void ProcessListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
 {
     const auto current = currentIndex();
@@ -74,8 +82,7 @@ void ProcessListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start,
 void ProcessListView::rowsSynced()
 {
     if (const auto heir = std::exchange(heir_, std::nullopt))
-        if (const auto row = rows_.rowOf(*heir)) setCurrentIndex(rows_.index(*row));
-    if (std::exchange(inspectPending_, false)) inspectCurrent();
+        if (const auto row = rows_.rowOf(*heir)) setCurrentUnchosen(rows_.index(*row));
 }
 
 void ProcessListView::keyPressEvent(QKeyEvent* event)
@@ -114,40 +121,52 @@ void ProcessListView::resizeEvent(QResizeEvent* event)
     QCoreApplication::sendEvent(this, &request);
 }
 
-// Tab into the list makes a row current (the inspected group's, else the
-// first) and the current row inspected, so Space acts on the group the
-// inspector shows, as after a click; the ring shows on it at once. A click
-// decides for itself, and a menu closing or the window coming back changes
-// nothing: the first row Qt then makes current is not inspected.
+// The focus coming to the list makes the inspected group's row current, so
+// Space acts on the group the inspector shows; the ring shows on it at once
+// when a key brought the focus. Without that row, Tab makes the first row
+// current for the keys to start from, and Qt may make one current of its
+// own accord: neither is the person's choice, and neither is inspected.
 void ProcessListView::focusInEvent(QFocusEvent* event)
 {
     const auto reason = event->reason();
     focusRing_.focusIn(*event);
     const bool byKey = reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason &&
                        reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason;
-    if (byKey && !currentIndex().isValid() && rows_.rowCount() > 0)
-        setCurrentIndex(rows_.index(rows_.focusedRow().value_or(0)));
-    unchosen_ = !byKey;
+    const bool was = std::exchange(unchosen_, true);
+    if (!currentIndex().isValid() && rows_.rowCount() > 0) {
+        if (const auto inspected = rows_.focusedRow())
+            setCurrentIndex(rows_.index(*inspected));
+        else if (byKey)
+            setCurrentIndex(rows_.index(0));
+    }
     QListView::focusInEvent(event);
-    unchosen_ = false;
-    if (byKey) inspectCurrent();
+    unchosen_ = was;
 }
 
+// The current row reads as focused to screen readers: it is kept only while
+// the list has the focus, and for a menu open over it.
 void ProcessListView::focusOutEvent(QFocusEvent* event)
 {
     focusRing_.focusOut();
     QListView::focusOutEvent(event);
+    if (event->reason() != Qt::PopupFocusReason && !hasFocus()) {
+        heir_.reset();
+        setCurrentUnchosen({});
+    }
 }
 
 void ProcessListView::takeFocus(const std::string& id, std::optional<int> orRow)
 {
     auto row = rows_.rowOf(id);
     if (!row && orRow && rows_.rowCount() > 0) row = std::clamp(*orRow, 0, rows_.rowCount() - 1);
-    if (row) {
-        setCurrentIndex(rows_.index(*row));
-        scrollTo(currentIndex());
-    }
     handFocus(*this);
+    if (row) {
+        setCurrentUnchosen(rows_.index(*row));
+        scrollTo(currentIndex());
+        // The program's choice stands for the person's: the inspector shows
+        // the row the focus rests on, so the next Space chooses what it shows.
+        inspectCurrent();
+    }
     viewport()->update();
 }
 

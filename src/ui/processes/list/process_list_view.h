@@ -16,14 +16,17 @@ class ProcessIconStore;
 class ProcessListModel;
 class ProcessRowDelegate;
 
-// The rows. The current row's group is the one in the inspector: whatever
-// makes a row current (a click, the arrow keys, the program) focuses its
-// group, and when the current row goes (its group stopped, ended or filtered
-// out) the row that takes its place becomes current and focused. Space
-// selects or deselects the current row's group; the glyph selects without
-// making its row current. The current row shows the kit's ring while a key
-// brought the focus or moved it. A row is selected, for readers, while its
-// whole group is; their Toggle selects or deselects the group.
+// The rows. The current row's group is the one in the inspector while the
+// list has the keyboard focus and the person moves it (a click, the arrow
+// keys, Return) or the program hands the focus to a row (after a stop). A
+// row Qt or a refresh makes current is not inspected: when the current row
+// goes (its group stopped, ended or filtered out) the row after it takes its
+// place, and the inspector keeps its group. The list keeps a current row
+// only while it has the focus. Space selects or deselects the current row's
+// group; the glyph selects without making its row current. The current row
+// shows the kit's ring while a key brought the focus or moved it. A row is
+// selected, for readers, while its whole group is; their Toggle selects or
+// deselects the group.
 class ProcessListView : public QListView {
 public:
     ProcessListView(ProcessListModel& rows, ProcessIconStore& icons, QWidget* parent = nullptr);
@@ -57,6 +60,8 @@ protected:
 private:
     void hoverAt(const QPoint& position);
     void inspectCurrent();
+    // Makes the row current without inspecting it.
+    void setCurrentUnchosen(const QModelIndex& index);
     void rowsSynced();
 
     ProcessListModel& rows_;
@@ -67,8 +72,6 @@ private:
     bool releasedOnGlyph_ = false;
     // The group whose row takes the place of the current row being removed.
     std::optional<std::string> heir_;
-    // The current row moved while the rows were changing: inspected after.
-    bool inspectPending_ = false;
     // While set, a row Qt makes current of its own accord is not inspected.
     bool unchosen_ = false;
 };
