@@ -95,6 +95,8 @@ TEST_F(InspectedGroup, ThePickedGroupStaysThroughSearchesAndRefreshesAndItsEndIs
     EXPECT_EQ(model->focused(), apple) << "the search hid the picked group: it stays";
     EXPECT_EQ(shownTitle(), "zq-pick-apple");
     EXPECT_FALSE(list().currentIndex().isValid());
+    list().setCurrentIndex(rows().index(0));
+    EXPECT_EQ(model->focused(), apple) << "nor does a row made current while the list lacks the focus";
 
     // The list picks again and the focus goes to the field: a refresh then
     // takes the row the list had current, as the picked group's processes end.
@@ -112,6 +114,18 @@ TEST_F(InspectedGroup, ThePickedGroupStaysThroughSearchesAndRefreshesAndItsEndIs
     EXPECT_TRUE(inspector().findChild<QWidget*>("inspectorEnded")->isVisibleTo(&inspector()));
     clickRow("zq-pick-cherry");
     EXPECT_EQ(shownTitle(), "zq-pick-cherry");
+    EXPECT_EQ(inspector().endedText(), "");
+
+    // A group the settings leave out, whose process still runs, has not ended.
+    start("wireplumber");
+    model->setShowProtectedProcesses(true);
+    refresh();
+    typeSearch("wireplumber");
+    ASSERT_GE(rows().rowCount(), 1);
+    clickRow("wireplumber");
+    ASSERT_EQ(shownTitle(), "wireplumber");
+    model->setShowProtectedProcesses(false);
+    EXPECT_EQ(shownTitle(), "");
     EXPECT_EQ(inspector().endedText(), "");
 }
 
