@@ -1,6 +1,7 @@
 // Which group the inspector shows: the one the person chose in the list, on
 // the offscreen process page over real children the tests start and end.
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -65,6 +66,12 @@ protected:
         if (inspector().showsPlaceholder()) return {};
         return inspector().header().findChild<QLabel*>("inspectorTitle")->text().toStdString();
     }
+    void screenshot(const QString& name)
+    {
+        QCoreApplication::processEvents();
+        QDir().mkpath(CORVALENT_SCREENSHOTS);
+        EXPECT_TRUE(host.grab().save(QString(CORVALENT_SCREENSHOTS) + "/inspected-group-" + name + ".png"));
+    }
     void endChild(pid_t pid)
     {
         for (auto& child : children)
@@ -95,6 +102,7 @@ TEST_F(InspectedGroup, ThePickedGroupStaysThroughSearchesAndRefreshesAndItsEndIs
     EXPECT_EQ(model->focused(), apple) << "the search hid the picked group: it stays";
     EXPECT_EQ(shownTitle(), "zq-pick-apple");
     EXPECT_FALSE(list().currentIndex().isValid());
+    screenshot("hidden-by-search");
     list().setCurrentIndex(rows().index(0));
     EXPECT_EQ(model->focused(), apple) << "nor does a row made current while the list lacks the focus";
 
@@ -112,6 +120,7 @@ TEST_F(InspectedGroup, ThePickedGroupStaysThroughSearchesAndRefreshesAndItsEndIs
     EXPECT_EQ(shownTitle(), "");
     EXPECT_EQ(inspector().endedText(), "\u201czq-pick-berry\u201d is no longer running.");
     EXPECT_TRUE(inspector().findChild<QWidget*>("inspectorEnded")->isVisibleTo(&inspector()));
+    screenshot("ended");
     clickRow("zq-pick-cherry");
     EXPECT_EQ(shownTitle(), "zq-pick-cherry");
     EXPECT_EQ(inspector().endedText(), "");
