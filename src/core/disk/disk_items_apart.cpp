@@ -111,8 +111,8 @@ std::vector<Found> examine(const std::vector<std::string>& paths, std::chrono::m
         ChildRunRequest request;
         request.executable = program;
         request.arguments = {std::string(helperFlag)};
-        for (std::size_t text = 0; next < paths.size() && (request.arguments.size() == 1 ||
-                                                           text + paths[next].size() < argumentBudget);
+        for (std::size_t text = 0;
+             next < paths.size() && (request.arguments.size() == 1 || text + paths[next].size() < argumentBudget);
              ++next) {
             text += paths[next].size() + 1;
             request.arguments.push_back(paths[next]);
