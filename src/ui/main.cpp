@@ -1,5 +1,7 @@
 #include <string_view>
 
+#include "core/disk/disk_items_apart.h"
+#include "core/disk/disk_trash.h"
 #include "core/disk/folder_listing.h"
 #include "models/full_disk_access.h"
 #include "ui/shell/corvalent_app.h"
@@ -15,5 +17,8 @@ int main(int argc, char** argv)
     // The folder chooser's helper: lists one folder's folders and ends.
     if (argc == 3 && argv[1] == corvalent::FolderLister::helperFlag)
         return corvalent::FolderLister::printListing(argv[2]);
+    // The last check before a move: looks at the other items it relies on and ends.
+    if (argc >= 2 && argv[1] == corvalent::DiskItemsApart::helperFlag)
+        return corvalent::DiskTrashExecutor::printExamined(argc - 2, argv + 2);
     return corvalent::runApplication(argc, argv);
 }

@@ -2,7 +2,8 @@
 // is resolved (the lookup of the root asks for its stat, which sleeps): a stop
 // ends it after the grace, rescans of that root wait for the held call
 // instead of adding one, and a scan of another folder runs at once, even with
-// one thread in the files lane. Moves to the Trash while a disk never answers.
+// one thread in the files lane. Moves to the Trash while a disk never answers,
+// or a folder holding a copy the move relies on.
 // A slow disk's late answer kept from one volume load to the next.
 #include <QSettings>
 #include <QTest>
@@ -140,6 +141,58 @@ TEST(DiskModelOnAHungFileSystem, TheTrashAnswersWhileADiskNeverAnswers)
     ASSERT_TRUE(testing::eventually([&] { return mount.slowCallsBegunBy(self) == 1; })) << "the scan is held";
     ASSERT_TRUE(move(items / "second.bin")) << model.cleanupMessage().value_or("").toStdString();
     EXPECT_EQ(model.recentTrash().size(), 2U);
+}
+
+// A copy of a verified set whose folder stopped answering after Verify: the
+// move of another copy ends refused, nothing moves, the set stays verified
+// (it was not seen changed), no thread of the program waits on the folder,
+// and the next move and its Undo go through.
+TEST(DiskModelOnAHungFileSystem, ACopyWhoseFolderStoppedAnsweringHoldsNoMove)
+{
+    const testing::TempHome temp;
+    const auto kept = temp.home / "backup" / "dataset.zip";
+    const auto offered = temp.home / "downloads" / "dataset.zip";
+    const auto other = temp.home / "junk" / "other.bin";
+    for (const auto& copy : {kept, offered}) testing::writeFile(copy, 10'000'000);
+    testing::writeFile(other, 100'000);
+
+    DiskModel model(testing::systemWithoutSnapshots());
+    model.scan(temp.home.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind != Kind::scanning; }, 60'000));
+    ASSERT_TRUE(model.result() && model.result()->potentialDuplicateGroups.size() == 1);
+    const auto group = model.result()->potentialDuplicateGroups.front();
+    model.verifyDuplicates(group);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    ASSERT_EQ(model.duplicateMessage(), "Verified 2 identical files.");
+
+    SlowTree tree;
+    tree.slowStat = {"."};
+    tree.neverAnswers = true;
+    SlowMount mount(kept.parent_path(), tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+
+    const auto move = [&](const fs::path& item, std::uint64_t bytes) {
+        std::optional<DiskTrashRequest> request;
+        const auto candidate = model.cleanupCandidate(item.string(), bytes, false);
+        EXPECT_TRUE(testing::await([&](auto done) {
+            model.prepareTrash(candidate, [&request, done](auto ready) { request = std::move(ready), done(); });
+        }));
+        return request && testing::await([&](auto done) { model.moveToTrash(*request, done); }, 10'000);
+    };
+    ASSERT_TRUE(move(offered, 10'000'000)) << "the move still waits";
+    EXPECT_TRUE(model.cleanupMessage().value_or("").contains("does not answer"));
+    EXPECT_TRUE(fs::exists(offered));
+    EXPECT_FALSE(model.cleanupInProgress());
+    EXPECT_TRUE(model.recentTrash().empty());
+    EXPECT_TRUE(model.verifiedDuplicateSets().contains(group.id));
+
+    ASSERT_TRUE(move(other, 100'000));
+    ASSERT_FALSE(fs::exists(other)) << model.cleanupMessage().value_or("").toStdString();
+    ASSERT_EQ(model.recentTrash().size(), 1U);
+    ASSERT_TRUE(testing::await([&](auto done) { model.restore(model.recentTrash().front(), done); }));
+    EXPECT_TRUE(fs::exists(other)) << model.cleanupMessage().value_or("").toStdString();
+    EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0U) << "a thread of the program waits on the folder";
+    EXPECT_GE(mount.slowCallsBegunByChildrenOf(::getpid()), 1U) << "the helper that waits there";
 }
 
 // A disk whose figures take 2.5 s: the first load names it as not

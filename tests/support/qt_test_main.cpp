@@ -9,6 +9,8 @@
 
 #include <string_view>
 
+#include "core/disk/disk_items_apart.h"
+#include "core/disk/disk_trash.h"
 #include "core/disk/folder_listing.h"
 #include "models/full_disk_access.h"
 #include "test_support.h"
@@ -16,11 +18,14 @@
 int main(int argc, char** argv)
 {
     // A folder chooser made by a test lists through this program, and the
-    // access check asks it, as the application's do through its own.
+    // access check and a move's last check ask it, as the application's do
+    // through its own.
     if (argc == 3 && argv[1] == corvalent::FolderLister::helperFlag)
         return corvalent::FolderLister::printListing(argv[2]);
     if (argc == 2 && std::string_view(argv[1]) == "--full-disk-access-check")
         return corvalent::FullDiskAccessProbe::exitStatus(corvalent::FullDiskAccessProbe::currentStatus());
+    if (argc >= 2 && argv[1] == corvalent::DiskItemsApart::helperFlag)
+        return corvalent::DiskTrashExecutor::printExamined(argc - 2, argv + 2);
     // Before any thread: a mount namespace is per process.
     corvalent::testing::setAsideAccountHome();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -12,6 +12,7 @@
 
 #include "bridge/file_descriptor.h"
 #include "bridge/mount_table.h"
+#include "core/disk/disk_items_apart.h"
 #include "core/disk/disk_trash_refusals.h"
 #include "core/disk/freedesktop_trash.h"
 #include "core/common/paths.h"
@@ -37,6 +38,7 @@ std::string_view describe(DiskTrashError::Kind kind)
         return "The duplicate set changed after it was verified. Verify it again before acting.";
     case DiskTrashError::Kind::mountedInside: return "A disk is mounted inside this folder. Corvalent does not move it.";
     case DiskTrashError::Kind::invalidName: return "Corvalent can't move an item whose name isn't valid text.";
+    case DiskTrashError::Kind::notAnswering: return "Nothing was moved. Try again when its disk answers.";
     }
     return "";
 }
@@ -98,16 +100,29 @@ struct Examined {
     std::uint64_t allocatedBytes = 0;  // st_blocks × 512, as a scan counts them
 };
 
-Examined examine(std::string_view path)
+// The item at `path` as a capture finds it: its normalised path and its
+// lstat record, reached without links; a regular file or a folder.
+std::pair<std::string, struct stat> lookAt(std::string_view path)
 {
-    const auto normalised = Paths::standardized(path);
+    auto normalised = Paths::standardized(path);
     if (!normalised.starts_with('/') || normalised == "/") refuse(DiskTrashError::Kind::protectedPath);
     const auto info = reach(normalised).info;
     if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) refuse(DiskTrashError::Kind::unsupportedItem);
+    return {std::move(normalised), info};
+}
+
+// The item at `path` described from its lstat record, found here or by a helper.
+Examined examined(const std::string& path, const struct stat& info)
+{
     constexpr auto maxBlocks = std::numeric_limits<std::uint64_t>::max() / 512;
     const auto blocks = info.st_blocks > 0 ? static_cast<std::uint64_t>(info.st_blocks) : 0;
-    return {identityFrom(normalised, info),
-            blocks > maxBlocks ? std::numeric_limits<std::uint64_t>::max() : blocks * 512};
+    return {identityFrom(path, info), blocks > maxBlocks ? std::numeric_limits<std::uint64_t>::max() : blocks * 512};
+}
+
+Examined examine(std::string_view path)
+{
+    const auto [normalised, info] = lookAt(path);
+    return examined(normalised, info);
 }
 
 // The item is still what was recorded of it, in what was recorded.
@@ -208,18 +223,24 @@ std::pair<FreedesktopTrash::Folder, std::string> trashCopy(const DiskTrashReceip
 
 // Each recorded item is still there, unchanged in what was recorded of it:
 // the same object at the same path. The item about to move, examined just
-// now, is not examined again.
+// now, is not examined again; the others may lie on any disk, and are
+// looked at by a helper within a bound. One it did not answer for in time
+// was not seen: not changed, yet not confirmed either.
 void checkRecorded(const std::vector<DiskRecordedIdentity>& recorded, const Examined& item)
 {
+    std::vector<std::string> others;
+    for (const auto& record : recorded)
+        if (record.identity.path != item.identity.path) others.push_back(record.identity.path);
+    const auto found = others.empty() ? std::vector<DiskItemsApart::Found>{} : DiskItemsApart::examine(others);
+    std::size_t answer = 0;
     for (const auto& record : recorded) {
         std::optional<Examined> now;
         if (record.identity.path == item.identity.path) {
             now = item;
-        } else {
-            try {
-                now = examine(record.identity.path);
-            } catch (const DiskTrashError&) {
-            }
+        } else if (answer >= found.size()) {
+            throw DiskTrashRefusals::notAnswering(record.identity.path);
+        } else if (const auto& info = found[answer++]) {
+            now = examined(record.identity.path, *info);
         }
         if (!now || !stillAsRecorded(*now, record)) refuse(record.refusal);
     }
@@ -406,6 +427,11 @@ void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks)
     }
     if (elsewhere && FreedesktopTrash::moveNoReplace(folder, name, files, trashName) == 0) throw *elsewhere;
     FreedesktopTrash::removeInfo(receipt.infoPath);
+}
+
+int printExamined(int count, char** paths)
+{
+    return DiskItemsApart::print(count, paths, [](const std::string& path) { return lookAt(path).second; });
 }
 
 }  // namespace DiskTrashExecutor

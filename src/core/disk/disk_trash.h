@@ -54,6 +54,7 @@ public:
         duplicateSetChanged,
         mountedInside,
         invalidName,  // a path that is not text: it could only have been reviewed under a lossy spelling
+        notAnswering,  // another item the move relies on was not seen in time: its disk does not answer
     };
 
     // The kind with its own sentence.
@@ -148,6 +149,11 @@ DiskTrashReceipt moveToTrash(const DiskTrashRequest& request, const DiskTrashHoo
 // never puts it anywhere but the folder it came from.
 void restore(const DiskTrashReceipt& receipt);
 void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks);
+
+// The helper a move's last check starts for the other items the move relies
+// on (DiskItemsApart::helperFlag): looks at each of `paths` as a capture
+// does and prints what it found. Returns the exit status.
+int printExamined(int count, char** paths);
 
 }  // namespace DiskTrashExecutor
 }  // namespace corvalent

@@ -121,6 +121,12 @@ DiskTrashError nameNotText(const std::string& path)
                                                  quoted(folderOf(path)) + " isn't valid text.");
 }
 
+DiskTrashError notAnswering(const std::string& path)
+{
+    return DiskTrashError(Kind::notAnswering, quoted(nameIn(path)) + " in " + quoted(folderOf(path)) +
+                                                  " does not answer. " + DiskTrashError(Kind::notAnswering).what());
+}
+
 namespace Restore {
 namespace {
 

@@ -27,6 +27,8 @@ DiskTrashError notMoved(const std::string& path, int error, bool folderWritable)
 DiskTrashError mountTableUnreadable(const std::string& path, int error);
 // The item's path is not text (the last name, or a folder's on the way).
 DiskTrashError nameNotText(const std::string& path);
+// The item at `path`, one the move relies on, was not seen in time: its disk does not answer.
+DiskTrashError notAnswering(const std::string& path);
 
 namespace Restore {
 

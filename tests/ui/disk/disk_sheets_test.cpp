@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "live_environments.h"
+#include "slow_mount.h"
 #include "test_support.h"
 #include "ui/desktop/file_reveal.h"
 #include "ui/disk/review/cleanup_confirmation.h"
@@ -231,6 +232,53 @@ TEST_F(DiskSheets, AnItemChangedSinceReviewOrAnEarlierMoveOfItsPathNeverClosesAF
     ASSERT_TRUE(settled(sheet)) << "the earlier receipt is not this move's";
     EXPECT_EQ(texts(*sheet, "confirmationMessage"), changed("again.mkv"));
     EXPECT_TRUE(fs::exists(again));
+}
+
+// A copy of the verified set whose folder stopped answering after Verify:
+// the sheet names that copy and its folder, its move turns off for this try,
+// Cancel closes it, and later sheets move at once, that copy's set again too.
+TEST_F(DiskSheets, ACopyWhoseFolderDoesNotAnswerTurnsTheMoveOffForThisTryOnly)
+{
+    const auto kept = home / "backup" / "dataset.zip", offered = home / "downloads" / "dataset.zip",
+               other = home / "other.bin";
+    for (const auto& copy : {kept, offered}) writeFile(copy, 10'000'000);
+    writeFile(other, 100'000);
+    model.scan(home.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind != DiskModelStatus::Kind::scanning; }, 60'000));
+    ASSERT_TRUE(model.result() && model.result()->potentialDuplicateGroups.size() == 1);
+    model.verifyDuplicates(model.result()->potentialDuplicateGroups.front());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    ASSERT_EQ(model.duplicateMessage(), "Verified 2 identical files.");
+    testing::SlowTree tree;
+    tree.slowStat = {"."};
+    tree.neverAnswers = true;
+    testing::SlowMount mount(kept.parent_path(), tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+
+    Sheet sheet = confirm(candidate(offered));
+    ASSERT_TRUE(settled(sheet));
+    QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
+    ASSERT_TRUE(settled(sheet)) << "stays open";
+    EXPECT_EQ(texts(*sheet, "confirmationMessage"),
+              QStringList{QString::fromStdString("“dataset.zip” in “" + kept.parent_path().string() +
+                                                 "” does not answer. Nothing was moved. Try again when its disk "
+                                                 "answers.")});
+    EXPECT_FALSE(sheet->moveButton().isEnabled()) << "not for this try";
+    EXPECT_TRUE(fs::exists(offered));
+    screenshot(*sheet, "confirmation-copy-not-answering");
+    QTest::mouseClick(&sheet->cancelButton(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !sheet; }, 5'000)) << "Cancel closes it";
+
+    sheet = confirm(candidate(offered));
+    ASSERT_TRUE(settled(sheet));
+    EXPECT_TRUE(sheet->moveButton().isEnabled()) << "a new try";
+    sheet->reject();
+    sheet = confirm(candidate(other));
+    ASSERT_TRUE(settled(sheet));
+    QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
+    EXPECT_FALSE(settled(sheet)) << "closes on the receipt of this move";
+    EXPECT_FALSE(fs::exists(other));
+    EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0U) << "a thread of the program waits on the folder";
 }
 
 TEST_F(DiskSheets, TheConfirmationShowsTheCandidateRetriesARefusalAndNeverOffersAProtectedItem)

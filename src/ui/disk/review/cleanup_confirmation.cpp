@@ -56,7 +56,7 @@ bool retryMayHelp(const QString& refusal)
 {
     using Kind = DiskTrashError::Kind;
     for (const auto kind : {Kind::protectedPath, Kind::symbolicLink, Kind::wrongOwner, Kind::unsupportedItem,
-                            Kind::identityChanged, Kind::duplicateSetChanged, Kind::invalidName})
+                            Kind::identityChanged, Kind::duplicateSetChanged, Kind::invalidName, Kind::notAnswering})
         if (refusal.endsWith(QString::fromUtf8(DiskTrashError(kind).what()))) return false;  // after the item's name
     return true;
 }
