@@ -132,10 +132,14 @@ public:
     // their figures; and what each copy of a set offers.
     DiskVerifiedDuplicateSet duplicateCopiesLeft(const DiskVerifiedDuplicateSet& set) const;
     DiskDuplicateGroup duplicateCopiesLeft(const DiskDuplicateGroup& group) const;
-    // The sets that still hold two copies or more, each with its copies left:
-    // a copy alone duplicates nothing.
+    // The sets that still hold two copies or more outside every Trash, each
+    // with its copies left: a copy alone duplicates nothing, and a copy in a
+    // Trash goes when the Trash is emptied.
     std::vector<DiskVerifiedDuplicateSet> duplicateSetsLeft(const std::vector<DiskVerifiedDuplicateSet>& sets) const;
     std::vector<DiskDuplicateCopyRole> duplicateCopyRoles(const DiskVerifiedDuplicateSet& set) const;
+    // How many of `files` lie outside every Trash: by layout, or below a
+    // folder the shown result found to be the home Trash.
+    std::size_t copiesOutsideTrash(const std::vector<DiskFile>& files) const;
 
     // Trash. The request is prepared when the confirmation opens, so that the
     // item the user reviewed is the one that moves. Examining the item touches
@@ -206,6 +210,8 @@ private:
     std::optional<QString> verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const;
     // After a move or a restore: whether the message changed to count the copies left.
     bool recountVerifiedFiles();
+    // The folders the shown result found to be the home Trash under another name; none without one.
+    const std::vector<std::string>& trashFolders() const;
     // The verified group that `path` is one of the copies left of, with that set's copies left.
     struct VerifiedCopy {
         std::string groupID;

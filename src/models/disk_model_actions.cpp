@@ -52,7 +52,7 @@ DiskCleanupCandidate DiskModel::cleanupCandidate(const std::string& path, std::u
 {
     std::vector<std::string> names;
     for (const auto& owner : DiskInsights::matchingOwners(path, processOwners_)) names.push_back(owner.name);
-    auto candidate = DiskInsights::classify(path, bytes, isDirectory, names);
+    auto candidate = DiskInsights::classify(path, bytes, isDirectory, names, Paths::Home::current(), trashFolders());
     candidate.scanned = std::move(scanned);
     return candidate;
 }
@@ -72,13 +72,25 @@ std::vector<DiskVerifiedDuplicateSet> DiskModel::duplicateSetsLeft(
 {
     std::vector<DiskVerifiedDuplicateSet> left;
     for (const auto& set : sets)
-        if (auto copies = duplicateCopiesLeft(set); copies.files.size() >= 2) left.push_back(std::move(copies));
+        if (auto copies = duplicateCopiesLeft(set); copiesOutsideTrash(copies.files) >= 2)
+            left.push_back(std::move(copies));
     return left;
 }
 
 std::vector<DiskDuplicateCopyRole> DiskModel::duplicateCopyRoles(const DiskVerifiedDuplicateSet& set) const
 {
-    return DiskDuplicateCopies::roles(set, Paths::Home::current());
+    return DiskDuplicateCopies::roles(set, Paths::Home::current(), trashFolders());
+}
+
+std::size_t DiskModel::copiesOutsideTrash(const std::vector<DiskFile>& files) const
+{
+    return DiskDuplicateCopies::outsideTrash(files, Paths::Home::current(), trashFolders());
+}
+
+const std::vector<std::string>& DiskModel::trashFolders() const
+{
+    static const std::vector<std::string> none;
+    return result_ ? result_->trashFolders : none;
 }
 
 void DiskModel::setCleanupMessage(std::optional<QString> message)

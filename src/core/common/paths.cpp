@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
@@ -13,6 +14,8 @@ namespace corvalent::Paths {
 namespace {
 
 constexpr std::string_view ownTrashPrefix = ".Trash-";
+// A home's Trash below the home: <home>/.local/share/Trash.
+constexpr std::array<std::string_view, 3> homeTrashLayout{".local", "share", "Trash"};
 
 // ".Trash" (the shared folder and, below it, every user's), or ".Trash-<uid>".
 bool isTrashFolderName(std::string_view name)
@@ -98,9 +101,13 @@ std::string resolved(std::string_view path)
 Home::Home(std::string_view named)
     : named_(standardized(named)), real_(resolved(named_)), trash_(homeTrash(named_)), realTrash_(resolved(trash_))
 {
-    struct stat info {};
-    if (::lstat(realTrash_.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        trashInode_.emplace(static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino));
+    const auto identity = [](const std::string& folder) -> std::optional<std::pair<std::uint64_t, std::uint64_t>> {
+        struct stat info {};
+        if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+        return std::pair(static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino));
+    };
+    trashInode_ = identity(realTrash_);
+    if (trashInode_) trashFilesInode_ = identity(realTrash_ + "/files");
 }
 
 Home Home::current()
@@ -136,20 +143,33 @@ bool Home::isAtOrBelow(std::string_view folder) const
 
 bool Home::isTrash(std::uint64_t device, std::uint64_t inode) const
 {
-    return trashInode_ == std::pair(device, inode);
+    const auto wanted = std::pair(device, inode);
+    return trashInode_ == wanted || trashFilesInode_ == wanted;
 }
 
 bool isInTrash(std::string_view path, const Home& home)
 {
     if (home.holdsInTrash(path)) return true;
+    // The last three components met, to find a home's Trash below any home.
+    std::array<std::string_view, 3> last{};
     std::size_t at = 0;
     while (at < path.size()) {
         auto end = path.find('/', at);
         if (end == std::string_view::npos) end = path.size();
-        if (isTrashFolderName(path.substr(at, end - at))) return true;
+        const auto name = path.substr(at, end - at);
+        if (isTrashFolderName(name)) return true;
+        last = {last[1], last[2], name};
+        if (last == homeTrashLayout) return true;
         at = end + 1;
     }
     return false;
+}
+
+bool isInTrash(std::string_view path, const Home& home, const std::vector<std::string>& trashFolders)
+{
+    return isInTrash(path, home) || std::any_of(trashFolders.begin(), trashFolders.end(), [&](const std::string& folder) {
+               return Paths::isAtOrBelow(path, folder);
+           });
 }
 
 }  // namespace corvalent::Paths

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 #include <sys/types.h>
 
 #include "bridge/mount_table.h"
@@ -55,9 +56,10 @@ std::string resolved(std::string_view path);
 // links resolved. A scan's paths are real ones while the environment may
 // reach the home through a link (/home a link to /var/home): a path is
 // compared with both. Links are resolved once, when the value is made, and
-// the Trash folder, whose place that has just looked at, is looked at once
-// more for its device and inode: a third spelling, through a bind mount of
-// the home, names the same folder.
+// the Trash folder and its files folder, whose place that has just looked
+// at, are looked at once more for their device and inode: a third spelling,
+// through a bind mount of the home or of the Trash itself, names the same
+// folder.
 class Home {
 public:
     // The home folder `named`, its Trash as homeTrash(named) names it.
@@ -81,8 +83,9 @@ public:
     bool holdsInTrash(std::string_view path) const;
     // The home folder is `folder` (standardized) or lies inside it, in either spelling.
     bool isAtOrBelow(std::string_view folder) const;
-    // The folder with this device and inode is the home Trash, in any
-    // spelling; false when there was no Trash when the value was made.
+    // The folder with this device and inode is the home Trash or its files
+    // folder, in any spelling; false for one that did not exist when the
+    // value was made.
     bool isTrash(std::uint64_t device, std::uint64_t inode) const;
 
 private:
@@ -91,10 +94,17 @@ private:
     std::string trash_;
     std::string realTrash_;
     std::optional<std::pair<std::uint64_t, std::uint64_t>> trashInode_;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> trashFilesInode_;
 };
 
-// `path` (standardized) is a Trash folder or lies inside one: the home Trash
-// of `home`, or any user's Trash at the top of any file system.
+// `path` (standardized) is a Trash folder or lies inside one, by its text
+// alone: the home Trash of `home` in either spelling, any home's Trash
+// (".local/share/Trash" anywhere in the path), or any user's Trash at the top
+// of any file system (".Trash-<uid>", ".Trash/<uid>").
 bool isInTrash(std::string_view path, const Home& home);
+// As above, or at or below one of `trashFolders` (standardized): folders
+// found to be the home Trash by their device and inode under another name,
+// as a scan lists them (DiskScanResult::trashFolders).
+bool isInTrash(std::string_view path, const Home& home, const std::vector<std::string>& trashFolders);
 
 }  // namespace corvalent::Paths

@@ -148,9 +148,15 @@ struct DiskScanResult {
     std::uint64_t cloudPlaceholderLogicalBytes = 0;
     std::vector<DiskDuplicateGroup> potentialDuplicateGroups;  // at most 100
     std::vector<DiskOwnerStorage> ownerStorage;                // storage per running owner
+    // Folders the walk met whose device and inode are the home Trash's or its
+    // files folder's, under a name its layout does not tell (a bind mount),
+    // as the scan spells them; at most maxTrashFolders. Paths::isInTrash
+    // takes them.
+    std::vector<std::string> trashFolders;
     bool cancelled = false;
     double duration = 0;  // seconds
 
+    static constexpr std::size_t maxTrashFolders = 64;
     bool operator==(const DiskScanResult&) const = default;
 };
 
@@ -189,7 +195,11 @@ public:
         const auto bucket = buckets_.find(logicalBytes);
         return bucket == buckets_.end() || bucket->second.size() < maxFilesPerBucket;
     }
-    std::vector<DiskDuplicateGroup> groups() const;
+    // Groups of files of one size with at least two of them outside every
+    // Trash (`inTrash` says which are in one; none without it), largest
+    // saving first, at most maxGroups. A copy in a Trash stays in its group,
+    // but a group needs two others to be one.
+    std::vector<DiskDuplicateGroup> groups(const std::function<bool(const DiskFile&)>& inTrash = {}) const;
 
     static constexpr std::uint64_t smallestSize = 10'000'000;
     static constexpr std::size_t maxBuckets = 50'000;

@@ -1,6 +1,7 @@
 // The two bounded collectors a scan feeds with every file.
 
 #include <algorithm>
+#include <functional>
 
 #include "core/disk/disk.h"
 #include "core/common/saturating.h"
@@ -101,11 +102,17 @@ void PotentialDuplicateCollector::consider(DiskFile file)
     bucket->second.push_back(std::move(file));
 }
 
-std::vector<DiskDuplicateGroup> PotentialDuplicateCollector::groups() const
+std::vector<DiskDuplicateGroup> PotentialDuplicateCollector::groups(
+    const std::function<bool(const DiskFile&)>& inTrash) const
 {
     std::vector<DiskDuplicateGroup> groups;
-    for (const auto& [size, files] : buckets_)
-        if (files.size() >= 2) groups.push_back(DiskDuplicateGroup::make(size, files));
+    for (const auto& [size, files] : buckets_) {
+        if (files.size() < 2) continue;
+        // A copy in a Trash goes when the Trash is emptied: it never makes a pair.
+        const auto outside = inTrash ? std::count_if(files.begin(), files.end(), std::not_fn(inTrash))
+                                     : static_cast<std::ptrdiff_t>(files.size());
+        if (outside >= 2) groups.push_back(DiskDuplicateGroup::make(size, files));
+    }
     std::sort(groups.begin(), groups.end(), [](const DiskDuplicateGroup& a, const DiskDuplicateGroup& b) {
         if (a.estimatedRecoverableBytes != b.estimatedRecoverableBytes)
             return a.estimatedRecoverableBytes > b.estimatedRecoverableBytes;

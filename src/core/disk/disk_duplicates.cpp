@@ -375,21 +375,33 @@ DiskDuplicateGroup remaining(const DiskDuplicateGroup& group, const std::functio
     return left;
 }
 
-std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, const Paths::Home& home)
+std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, const Paths::Home& home,
+                                         const std::vector<std::string>& trashFolders)
 {
     std::vector<DiskDuplicateCopyRole> roles;
     roles.reserve(set.files.size());
     bool kept = false;
     for (const auto& file : set.files) {
-        if (!kept && !Paths::isInTrash(Paths::standardized(file.path), home)) {
+        if (Paths::isInTrash(Paths::standardized(file.path), home, trashFolders)) {
+            roles.push_back(DiskDuplicateCopyRole::protected_);
+        } else if (!kept) {
             kept = true;
             roles.push_back(DiskDuplicateCopyRole::keep);
         } else {
-            const bool movable = DiskInsights::classify(file.path, file.bytes, false, {}, home).canMoveToTrash();
+            const bool movable =
+                DiskInsights::classify(file.path, file.bytes, false, {}, home, trashFolders).canMoveToTrash();
             roles.push_back(movable ? DiskDuplicateCopyRole::review : DiskDuplicateCopyRole::protected_);
         }
     }
     return roles;
+}
+
+std::size_t outsideTrash(const std::vector<DiskFile>& files, const Paths::Home& home,
+                         const std::vector<std::string>& trashFolders)
+{
+    return static_cast<std::size_t>(std::count_if(files.begin(), files.end(), [&](const DiskFile& file) {
+        return !Paths::isInTrash(Paths::standardized(file.path), home, trashFolders);
+    }));
 }
 
 }  // namespace DiskDuplicateCopies

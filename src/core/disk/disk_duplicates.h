@@ -88,11 +88,19 @@ DiskVerifiedDuplicateSet remaining(const DiskVerifiedDuplicateSet& set,
 DiskDuplicateGroup remaining(const DiskDuplicateGroup& group, const std::function<bool(const std::string&)>& gone);
 
 // The role of each file of `set`, in its order. The first copy outside every
-// Trash folder of `home` and of the volumes is kept: a copy in a Trash is
-// lost once the Trash is emptied. Every other copy may be reviewed unless the
-// Trash may not take it, as it may take none that is already in a Trash.
-// Reads nothing on disk.
-std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, const Paths::Home& home);
+// Trash is kept: a copy in a Trash is lost once the Trash is emptied. A Trash
+// is one by its layout on any home and volume, or one of `trashFolders`, the
+// folders a scan found to be the home Trash by device and inode
+// (DiskScanResult::trashFolders). A copy in a Trash is protected, as the
+// Trash takes nothing it already holds; every other copy may be reviewed
+// unless the Trash may not take it. Reads nothing on disk.
+std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, const Paths::Home& home,
+                                         const std::vector<std::string>& trashFolders = {});
+
+// How many of `files` lie outside every Trash, as roles() tells them: a set
+// or a group with fewer than two such copies is none.
+std::size_t outsideTrash(const std::vector<DiskFile>& files, const Paths::Home& home,
+                         const std::vector<std::string>& trashFolders = {});
 
 }  // namespace DiskDuplicateCopies
 }  // namespace corvalent

@@ -46,7 +46,7 @@ bool contains(std::string_view text, std::string_view part)
     return text.find(part) != std::string_view::npos;
 }
 
-bool protectedPath(std::string_view path, const Paths::Home& home)
+bool protectedPath(std::string_view path, const Paths::Home& home, const std::vector<std::string>& trashFolders)
 {
     for (const auto exact : protectedExactly)
         if (path == exact) return true;
@@ -62,7 +62,7 @@ bool protectedPath(std::string_view path, const Paths::Home& home)
         for (const auto suffix : homeProtectedBelow)
             if (inHome->starts_with(suffix)) return true;
     }
-    if (Paths::isInTrash(path, home)) return true;
+    if (Paths::isInTrash(path, home, trashFolders)) return true;
     // Other people's home folders.
     return (path.starts_with("/Users/") || path.starts_with("/home/")) && !inHome;
 }
@@ -107,7 +107,7 @@ struct Rule {
 };
 
 Rule rule(std::string_view path, std::string_view lower, std::string_view extension, bool isDirectory,
-          bool withOwners, const Paths::Home& home)
+          bool withOwners, const Paths::Home& home, const std::vector<std::string>& trashFolders)
 {
     using C = DiskCleanupCategory;
     using S = DiskCleanupSafety;
@@ -115,7 +115,7 @@ Rule rule(std::string_view path, std::string_view lower, std::string_view extens
     constexpr std::array<std::string_view, 8> archiveExtensions{"dmg", "pkg", "zip", "xip", "tar", "gz", "bz2", "xz"};
 
     const bool database = oneOf(extension, databaseExtensions);
-    if (database || protectedPath(path, home)) {
+    if (database || protectedPath(path, home, trashFolders)) {
         if (!database && (contains(lower, "cloudstorage") || contains(lower, "mobile documents")))
             return {C::cloud, S::protected_, "This item is managed by a cloud provider and may already be partly online-only.",
                     "Use the provider\u2019s online-only action; deleting it may remove it from every synced device."};
@@ -177,7 +177,8 @@ bool isPseudoNode(const DiskNode& node)
 }
 
 // Large folders of a recognisable kind, breadth first through the top of the tree.
-std::vector<WorkItem> actionableDirectories(const DiskNode& root, const Paths::Home& home)
+std::vector<WorkItem> actionableDirectories(const DiskNode& root, const Paths::Home& home,
+                                           const std::vector<std::string>& trashFolders)
 {
     constexpr std::size_t visitLimit = 300;
     constexpr std::size_t childrenPerNode = 20;
@@ -191,7 +192,8 @@ std::vector<WorkItem> actionableDirectories(const DiskNode& root, const Paths::H
         ++visited;
         // A pseudo-child carries its folder's path: acting on it would hit the whole folder.
         if (node->isDirectory && !isPseudoNode(*node) && node->path && node->bytes > 0) {
-            const auto category = DiskInsights::classify(*node->path, node->bytes, true, {}, home).category;
+            const auto category =
+                DiskInsights::classify(*node->path, node->bytes, true, {}, home, trashFolders).category;
             if (category != DiskCleanupCategory::personal && category != DiskCleanupCategory::system &&
                 category != DiskCleanupCategory::other)
                 items.push_back({*node->path, node->bytes, true, DiskScannedItem::of(*node)});
@@ -303,7 +305,8 @@ DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool i
 }
 
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
-                              const std::vector<std::string>& activeOwners, const Paths::Home& home)
+                              const std::vector<std::string>& activeOwners, const Paths::Home& home,
+                              const std::vector<std::string>& trashFolders)
 {
     DiskCleanupCandidate candidate;
     candidate.path = Paths::standardized(path);
@@ -312,7 +315,7 @@ DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool i
     const std::set<std::string> owners(activeOwners.begin(), activeOwners.end());
     candidate.activeOwners.assign(owners.begin(), owners.end());
     const auto decided = rule(candidate.path, Paths::lowerCased(candidate.path), extensionOf(candidate.path), isDirectory,
-                              !owners.empty(), home);
+                              !owners.empty(), home, trashFolders);
     candidate.category = decided.category;
     candidate.safety = decided.safety;
     candidate.reason = decided.reason;
@@ -353,7 +356,7 @@ std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const
     // A name that is not text is listed for showing and revealing only, never offered.
     for (const auto& file : result.largestFiles)
         if (isValidUtf8(file.path)) items.push_back({file.path, file.bytes, false, DiskScannedItem::of(file)});
-    auto folders = actionableDirectories(result.root, home);
+    auto folders = actionableDirectories(result.root, home, result.trashFolders);
     items.insert(items.end(), std::make_move_iterator(folders.begin()), std::make_move_iterator(folders.end()));
     std::stable_sort(items.begin(), items.end(), [](const WorkItem& a, const WorkItem& b) {
         return a.bytes != b.bytes ? a.bytes > b.bytes : a.path < b.path;
@@ -370,7 +373,7 @@ std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const
             continue;
         std::vector<std::string> names;
         for (const auto& owner : matchingOwners(path, owners)) names.push_back(owner.name);
-        list.push_back(classify(path, item.bytes, item.isDirectory, names, home));
+        list.push_back(classify(path, item.bytes, item.isDirectory, names, home, result.trashFolders));
         list.back().scanned = item.scanned;
         if (item.isDirectory) acceptedFolders.push_back(std::move(path));
     }

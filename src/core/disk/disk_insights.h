@@ -101,9 +101,12 @@ namespace DiskInsights {
 // nothing on disk but, once, where the home folder and its Trash really are.
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
                               const std::vector<std::string>& activeOwners);
-// As above with the home folder given; reads nothing on disk.
+// As above with the home folder given; reads nothing on disk. What lies in a
+// Trash is protected: by its layout, or below one of `trashFolders`, the
+// folders a scan found to be the home Trash (DiskScanResult::trashFolders).
 DiskCleanupCandidate classify(std::string_view path, std::uint64_t bytes, bool isDirectory,
-                              const std::vector<std::string>& activeOwners, const Paths::Home& home);
+                              const std::vector<std::string>& activeOwners, const Paths::Home& home,
+                              const std::vector<std::string>& trashFolders = {});
 
 std::vector<DiskCleanupCandidate> candidates(const DiskScanResult& result, const std::vector<DiskProcessOwner>& owners,
                                              int limit);

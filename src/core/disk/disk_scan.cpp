@@ -188,6 +188,8 @@ struct DiskScanContext final : PLDiskVisitor {
     PotentialDuplicateCollector duplicates;
     std::optional<DiskOwnershipAccumulator> ownership;
     std::unordered_set<FileAllocationID, FileAllocationHash> seenHardLinks;
+    std::optional<Paths::Home> home;
+    std::vector<std::string> trashFolders;
     bool cancelled = false;
     std::int64_t unmappedEntries = 0;
     std::int64_t cloudPlaceholderCount = 0;
@@ -259,7 +261,21 @@ struct DiskScanContext final : PLDiskVisitor {
         if (const auto path = paths.follow(entry))
             addFile(*path, paths.fileUtf8, entry.allocatedBytes, entry.logicalBytes, entry.device, entry.inode,
                     entry.links, entry.dataless);
+        else if (entry.kind == PLDiskEntryKind::folder)
+            noteTrash(entry);
         return true;
+    }
+
+    // A folder that is the home Trash, or its files folder, under a name the
+    // Trash's layout does not tell (a bind mount): what lies below it is in
+    // the Trash. The walk has already described the folder, so this costs a
+    // comparison per folder; `paths.chain` names it now.
+    void noteTrash(const PLDiskEntry& entry)
+    {
+        if ((entry.device == 0 && entry.inode == 0) || !home->isTrash(entry.device, entry.inode)) return;
+        if (trashFolders.size() >= DiskScanResult::maxTrashFolders) return;
+        auto path = std::string(mappedPath(paths.chain));
+        if (!Paths::isInTrash(path, *home, trashFolders)) trashFolders.push_back(std::move(path));
     }
 
     bool tick(std::uint64_t entries, const PLDiskAhead& ahead) override
@@ -369,7 +385,8 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     context.hierarchyDepth = hierarchyDepth;
     context.onProgress = &onProgress;
     context.stop = std::move(stop);
-    context.ownership.emplace(owners, Paths::Home::current().real());
+    context.home.emplace(Paths::Home::current());
+    context.ownership.emplace(owners, context.home->real());
     context.root.path = context.rootPath;
     const auto slash = context.rootPath.rfind('/');
     context.root.name = context.rootPath.substr(slash + 1);
@@ -401,7 +418,10 @@ DiskScanResult scan(std::string_view root, bool includePrivacyProtectedLocations
     result.privacySkippedLocations = cappedCount(stats.privacySkipped);
     result.cloudPlaceholderCount = context.cloudPlaceholderCount;
     result.cloudPlaceholderLogicalBytes = context.cloudPlaceholderLogicalBytes;
-    result.potentialDuplicateGroups = context.duplicates.groups();
+    result.potentialDuplicateGroups = context.duplicates.groups([&context](const DiskFile& file) {
+        return Paths::isInTrash(file.path, *context.home, context.trashFolders);
+    });
+    result.trashFolders = std::move(context.trashFolders);
     result.ownerStorage = context.ownership->results();
     result.cancelled = stats.cancelled != 0 || context.cancelled;
     result.duration = uptimeSeconds() - start;

@@ -261,6 +261,32 @@ TEST(DuplicateCard, ACopyMovedToTheTrashLeavesItsSetUntilRestored)
     EXPECT_EQ(shown(), figures(3));
 }
 
+// A copy in the Trash is no copy to compare with: once one copy alone is
+// left outside it, the group offers no verification.
+TEST(DuplicateCard, ACopyInTheTrashLeavesNothingToVerifyBesideOneOtherCopy)
+{
+    const TempHome temp;
+    const auto one = temp.home / "films/one.mkv", two = temp.home / "films/two.mkv";
+    for (const auto& file : {one, two}) writeFile(file, 10 * megabyte);
+    fs::create_directories(temp.trash() / "files");
+    fs::copy_file(one, temp.trash() / "files/one.mkv");
+    Host host;
+    auto* card = host.show(new DuplicateCard(host.model, host.state, host.revealer));
+    host.scan(temp.root.path());
+    ASSERT_EQ(card->groupBlocks().size(), 1U);
+    auto& block = *card->groupBlocks()[0];
+    EXPECT_TRUE(block.verifyButton().isVisibleTo(&block));
+
+    std::optional<DiskTrashRequest> request;
+    ASSERT_TRUE(await([&](auto done) {
+        host.model.prepareTrash(host.model.cleanupCandidate(two.string(), 10 * megabyte, false),
+                                [&request, done](auto ready) { request = ready, done(); });
+    }));
+    ASSERT_TRUE(request && await([&](auto done) { host.model.moveToTrash(*request, done); }));
+    EXPECT_EQ(block.filesText(), "2 files \u00b7 " + bytesText(10 * megabyte) + " each") << "the Trash's copy stays listed";
+    EXPECT_FALSE(block.verifyButton().isVisibleTo(&block)) << "one copy outside the Trash: nothing to compare";
+}
+
 // Rows of one set that would read the same drop the leading folders they
 // share; rows that read apart keep their full paths.
 TEST(DuplicateCopyTexts, RowsThatWouldReadTheSameDropTheFoldersTheyShare)

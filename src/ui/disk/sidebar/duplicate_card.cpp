@@ -264,8 +264,8 @@ FocusHandOn DuplicateGroupBlock::sync()
     const auto* sets = found == verified.end() ? nullptr : &found->second;
     const auto& verifying = model_.verifyingDuplicateGroupID();
     const auto action = verifying == group_.id ? Action::stop : sets != nullptr ? Action::verified : Action::verify;
-    // With fewer than two copies left there is nothing to compare.
-    const bool verifiable = left.files.size() >= 2;
+    // With fewer than two copies left outside every Trash there is nothing to compare.
+    const bool verifiable = model_.copiesOutsideTrash(left.files) >= 2;
     auto wanted = builtFrom(sets);
     const bool rebuilds = built_ != wanted;
 
