@@ -37,6 +37,7 @@ std::string_view describe(DiskTrashError::Kind kind)
         return "The duplicate set changed after it was verified. Verify it again before acting.";
     case DiskTrashError::Kind::mountedInside: return "A disk is mounted inside this folder. Corvalent does not move it.";
     case DiskTrashError::Kind::invalidName: return "Corvalent can't move an item whose name isn't valid text.";
+    case DiskTrashError::Kind::restoredElsewhere: return "";
     }
     return "";
 }
@@ -405,7 +406,9 @@ void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks)
         elsewhere = Restore::folderUnreachable(receipt.name, folderPath, error.code());
     }
     if (elsewhere && FreedesktopTrash::moveNoReplace(folder, name, files, trashName) == 0) throw *elsewhere;
+    // The Trash no longer holds it: its info file goes either way.
     FreedesktopTrash::removeInfo(receipt.infoPath);
+    if (elsewhere) throw Restore::landedElsewhere(receipt.name, folderPath, pathOfOpen(folder.fd()));
 }
 
 }  // namespace DiskTrashExecutor

@@ -54,6 +54,9 @@ public:
         duplicateSetChanged,
         mountedInside,
         invalidName,  // a path that is not text: it could only have been reviewed under a lossy spelling
+        // Out of the Trash and into the folder it came from, which had moved
+        // away meanwhile: the item is not at its original path.
+        restoredElsewhere,
     };
 
     // The kind with its own sentence.
@@ -145,7 +148,10 @@ void validate(const DiskTrashRequest& request);
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request);
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request, const DiskTrashHooks& hooks);
 // Puts the item back where it was; never replaces anything found there, and
-// never puts it anywhere but the folder it came from.
+// never puts it anywhere but the folder it came from. Should that folder move
+// away while the item goes back, and the item be unable to return to the
+// Trash, it stays in that folder: its info file goes, and restoredElsewhere
+// says where the folder is now.
 void restore(const DiskTrashReceipt& receipt);
 void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks);
 

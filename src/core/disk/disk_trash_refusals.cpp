@@ -198,5 +198,13 @@ DiskTrashError notPutBack(std::string_view name, const std::string& folder, int 
     return refused(Kind::unavailable, name, withSystemText("Corvalent can't put it back into " + place, error));
 }
 
+DiskTrashError landedElsewhere(std::string_view name, const std::string& folder, const std::string& folderNow)
+{
+    const auto left = quoted(name) + " left the Trash, but its folder " + quoted(folder) + " was moved while it went back";
+    if (!folderNow.starts_with('/'))
+        return DiskTrashError(Kind::restoredElsewhere, left + ", and Corvalent can't tell where that folder is now.");
+    return DiskTrashError(Kind::restoredElsewhere, left + ": it is now in " + quoted(folderNow) + ".");
+}
+
 }  // namespace Restore
 }  // namespace corvalent::DiskTrashRefusals

@@ -42,6 +42,9 @@ DiskTrashError folderReadOnly(std::string_view name, const std::string& folder);
 DiskTrashError folderReplaced(std::string_view name, const std::string& folder);
 // The rename back failed with `error` (other than the place being taken).
 DiskTrashError notPutBack(std::string_view name, const std::string& folder, int error);
+// The item left the Trash into its folder, which was moved away from
+// `folder` meanwhile and is now at `folderNow` (empty when unknown).
+DiskTrashError landedElsewhere(std::string_view name, const std::string& folder, const std::string& folderNow);
 
 }  // namespace Restore
 }  // namespace corvalent::DiskTrashRefusals

@@ -332,6 +332,37 @@ TEST_F(TrashTest, ARestoreThroughAFolderSwappedForALinkIsRefused)
     EXPECT_TRUE(trashEmpty());
 }
 
+// The original folder moved away right after the item went back into it,
+// and the item's place in the Trash taken so that it cannot return there:
+// the item stays in the folder it went into, and the restore says where that
+// folder is now instead of reporting success.
+TEST_F(TrashTest, ARestoreIntoAFolderThatMovedAwaySaysWhereTheItemIs)
+{
+    const auto folder = work / "shared";
+    const auto moved = work / "moved away";
+    write(folder / "plan.txt", "plan");
+    const auto receipt = trashed(folder / "plan.txt");
+    const auto before = receipt.trashedIdentity;
+    const DiskTrashHooks hooks{.afterRename = [&] {
+        fs::rename(folder, moved);
+        write(receipt.trashedPath, "another item, trashed meanwhile");
+    }};
+    try {
+        DiskTrashExecutor::restore(receipt, hooks);
+        ADD_FAILURE() << "reported as restored";
+    } catch (const DiskTrashError& error) {
+        EXPECT_EQ(error.kind(), Kind::restoredElsewhere);
+        EXPECT_EQ(std::string(error.what()), "“plan.txt” left the Trash, but its folder “" + folder.string() +
+                                                 "” was moved while it went back: it is now in “" +
+                                                 fs::canonical(moved).string() + "”.");
+    }
+    EXPECT_FALSE(fs::exists(folder / "plan.txt"));
+    EXPECT_EQ(contents(moved / "plan.txt"), "plan");
+    EXPECT_TRUE(DiskItemIdentity::capture((moved / "plan.txt").string()).sameItemAs(before));
+    EXPECT_EQ(contents(receipt.trashedPath), "another item, trashed meanwhile") << "nothing in the Trash replaced";
+    EXPECT_FALSE(fs::exists(receipt.infoPath)) << "the Trash no longer holds it";
+}
+
 // Every item gets a name of its own, short enough for its info file, whatever
 // its own name and however many items share it; it comes back in full.
 TEST_F(TrashTest, NamesInTheTrashAreUniqueShortAndRestoredInFull)
