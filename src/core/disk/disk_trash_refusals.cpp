@@ -121,6 +121,21 @@ DiskTrashError nameNotText(const std::string& path)
                                                  quoted(folderOf(path)) + " isn't valid text.");
 }
 
+DiskTrashError trashMoved(const std::string& path, const std::string& trashFolder)
+{
+    return unavailable(quoted(nameIn(path)) + " can't be moved to Trash: the Trash folder " + quoted(trashFolder) +
+                       " was moved while it went in.");
+}
+
+DiskTrashError trashedElsewhere(const std::string& path, const std::string& trashFolder, const std::string& folderNow)
+{
+    const auto went = quoted(nameIn(path)) + " went into the Trash folder " + quoted(trashFolder) +
+                      ", but that folder was moved while it went in and it could not go back";
+    return DiskTrashError(Kind::landedElsewhere, folderNow.starts_with('/')
+                                                     ? went + ": it is now in " + quoted(folderNow) + "."
+                                                     : went + ", and Corvalent can't tell where that folder is now.");
+}
+
 namespace Restore {
 namespace {
 
@@ -200,10 +215,11 @@ DiskTrashError notPutBack(std::string_view name, const std::string& folder, int 
 
 DiskTrashError landedElsewhere(std::string_view name, const std::string& folder, const std::string& folderNow)
 {
-    const auto left = quoted(name) + " left the Trash, but its folder " + quoted(folder) + " was moved while it went back";
+    const auto left =
+        quoted(name) + " left the Trash, but its folder " + quoted(folder) + " was moved while it went back";
     if (!folderNow.starts_with('/'))
-        return DiskTrashError(Kind::restoredElsewhere, left + ", and Corvalent can't tell where that folder is now.");
-    return DiskTrashError(Kind::restoredElsewhere, left + ": it is now in " + quoted(folderNow) + ".");
+        return DiskTrashError(Kind::landedElsewhere, left + ", and Corvalent can't tell where that folder is now.");
+    return DiskTrashError(Kind::landedElsewhere, left + ": it is now in " + quoted(folderNow) + ".");
 }
 
 }  // namespace Restore

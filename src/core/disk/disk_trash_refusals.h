@@ -27,6 +27,11 @@ DiskTrashError notMoved(const std::string& path, int error, bool folderWritable)
 DiskTrashError mountTableUnreadable(const std::string& path, int error);
 // The item's path is not text (the last name, or a folder's on the way).
 DiskTrashError nameNotText(const std::string& path);
+// The Trash folder `trashFolder` was moved away while the item at `path`
+// went in: the item went back (trashMoved), or could not and is in that
+// folder, now at `folderNow` (empty when unknown).
+DiskTrashError trashMoved(const std::string& path, const std::string& trashFolder);
+DiskTrashError trashedElsewhere(const std::string& path, const std::string& trashFolder, const std::string& folderNow);
 
 namespace Restore {
 
