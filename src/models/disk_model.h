@@ -48,8 +48,8 @@ struct DiskModelEnvironment {
     // takes longer (blocked on a hung file system) is let go: the scan ends
     // without it, and nothing of it arrives later.
     int stopGraceMilliseconds = 800;
-    // Run around the Trash executor's renames: tests race a move through
-    // them. None on the system.
+    // Run around the Trash executor's renames: tests race a move or a
+    // restore through them. None on the system.
     DiskTrashHooks trashHooks = {};
 
     static DiskModelEnvironment system();

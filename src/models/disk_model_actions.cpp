@@ -39,10 +39,19 @@ QString notMoved(const QString& refusal, std::string_view name)
     return naming(refusal, name, "can't be moved to Trash");
 }
 
-// A completed move, with what the shown result counted for running work in the item.
+// A completed move, with what the shown result counted for running work in
+// the item; or, with the sentence saying where, one into a Trash folder
+// that moved away meanwhile and could not be undone.
 struct Moved {
     DiskTrashReceipt receipt;
     std::vector<DiskOwnerStorage> ownerStorage;
+    std::optional<QString> elsewhere = std::nullopt;
+};
+
+// A restore that took the item out of the Trash: back in place, or, with the
+// sentence saying where, into its folder after that folder moved away.
+struct Restored {
+    std::optional<QString> elsewhere;
 };
 
 }  // namespace
@@ -213,7 +222,12 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
          hooks = environment_.trashHooks](std::stop_token) {
             return attempt([&] {
                 auto storage = DiskScanner::ownerStorage(request.identity.path, owners);
-                return Moved{DiskTrashExecutor::moveToTrash(request, hooks), std::move(storage)};
+                try {
+                    return Moved{DiskTrashExecutor::moveToTrash(request, hooks), std::move(storage)};
+                } catch (const DiskTrashError& error) {
+                    if (error.kind() != DiskTrashError::Kind::landedElsewhere) throw;
+                    return Moved{{}, std::move(storage), QString::fromStdString(error.what())};
+                }
             });
         },
         [this, request, done = std::move(done)](Outcome<Moved> outcome) mutable {
@@ -225,7 +239,18 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
                     publish({.duplicates = true});
                 return endCleanup(notMoved(*failure, request.candidate.name()), std::move(done));
             }
-            auto [receipt, storage] = std::get<Moved>(std::move(outcome));
+            auto [receipt, storage, elsewhere] = std::get<Moved>(std::move(outcome));
+            // Gone from its place, though into no Trash: nothing to undo.
+            if (elsewhere) {
+                movedPaths_[request.candidate.path] = scanID_;
+                movedPaths_[request.identity.path] = scanID_;
+                if (!storage.empty()) trashedStorage_[request.identity.path] = std::move(storage);
+                const auto offered = cleanupCandidates_.size();
+                publishCandidates(std::move(cleanupCandidates_));
+                return endCleanup(
+                    *elsewhere, std::move(done),
+                    Areas{.insights = cleanupCandidates_.size() != offered, .duplicates = recountVerifiedFiles()});
+            }
             recentTrash_.insert(recentTrash_.begin(), receipt);
             if (recentTrash_.size() > receiptLimit) recentTrash_.resize(receiptLimit);
             // What went is not the reviewed item, and another one holds its
@@ -257,21 +282,31 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
     setCleanupMessage(std::nullopt);
     BackgroundTask::start(
         this,
-        [receipt](std::stop_token) {
+        [receipt, hooks = environment_.trashHooks](std::stop_token) {
             return attempt([&] {
-                DiskTrashExecutor::restore(receipt);
-                return true;
+                try {
+                    DiskTrashExecutor::restore(receipt, hooks);
+                    return Restored{};
+                } catch (const DiskTrashError& error) {
+                    if (error.kind() != DiskTrashError::Kind::landedElsewhere) throw;
+                    return Restored{QString::fromStdString(error.what())};
+                }
             });
         },
-        [this, receipt, done = std::move(done)](Outcome<bool> outcome) mutable {
+        [this, receipt, done = std::move(done)](Outcome<Restored> outcome) mutable {
             if (auto* failure = std::get_if<QString>(&outcome))
                 return endCleanup(naming(*failure, receipt.name, "can't go back"), std::move(done));
+            // Out of the Trash either way: its receipt has nothing left to undo.
             std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
+            movedPaths_[receipt.trashedPath] = scanID_;
+            // Not back in place: its original path stays moved, and the
+            // sentence, which says where the item is, is all that is shown.
+            if (const auto& elsewhere = std::get<Restored>(outcome).elsewhere)
+                return endCleanup(*elsewhere, std::move(done), Areas{});
             // Back in place: where the shown result has it there, it is listed
             // again; where it has it in the Trash (scanned after the move), it
             // is gone from there, and listed in its place after the next scan.
             movedPaths_.erase(receipt.originalPath);
-            movedPaths_[receipt.trashedPath] = scanID_;
             trashedStorage_.erase(receipt.originalPath);
             const auto offered = cleanupCandidates_.size();
             publishCandidates(std::move(cleanupCandidates_));

@@ -51,7 +51,7 @@ struct DrainedTempHome : TempHome {
 // A model whose volume list and snapshot probe the test supplies, not the machine.
 struct Harness {
     std::vector<DiskVolume> volumeList;
-    DiskTrashHooks trashHooks = {};  // set before a move, read while it runs
+    DiskTrashHooks trashHooks = {};  // set before a move or a restore, read while it runs
     DiskModel model{environment()};
     DiskModelEnvironment environment()
     {

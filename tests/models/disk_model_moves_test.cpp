@@ -203,6 +203,54 @@ TEST(DiskModelMoves, MovesRestoresAndRefusesChangedOrProtectedItems)
     EXPECT_EQ(model.recentTrash().back().originalPath, paths[1]);
 }
 
+// The item went back into its folder just as the folder moved away, and its
+// place in the Trash was taken: the window says where it is, never that it
+// was restored, and offers no Undo for a Trash that no longer holds it. The
+// same for a move into a Trash folder that moved away.
+TEST(DiskModelMoves, AnItemThatLandsInAFolderThatMovedAwayIsSaidToBeThere)
+{
+    const testing::DrainedTempHome temp;
+    const auto folder = temp.home / "plans", moved = temp.home / "old plans";
+    writeFile(folder / "plan.txt", 4'000);
+    Harness harness{{Moves::volumeAt("/")}};
+    auto& model = harness.model;
+    ASSERT_TRUE(harness.moved(model.cleanupCandidate((folder / "plan.txt").string(), 4'000, false)));
+    ASSERT_EQ(model.recentTrash().size(), 1U);
+    const auto receipt = model.recentTrash().front();
+    harness.trashHooks.afterRename = [&] {
+        fs::rename(folder, moved);
+        writeFile(receipt.trashedPath, 10);
+    };
+    ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
+    harness.trashHooks = {};
+    EXPECT_EQ(model.cleanupMessage(),
+              QString::fromStdString("“plan.txt” left the Trash, but its folder “" + folder.string() +
+                                     "” was moved while it went back: it "
+                                     "is now in “" +
+                                     fs::canonical(moved).string() + "”."));
+    EXPECT_EQ(fs::file_size(moved / "plan.txt"), 4'000U);
+    EXPECT_TRUE(model.recentTrash().empty()) << "nothing left in the Trash to undo";
+    EXPECT_TRUE(model.movedSinceScan((folder / "plan.txt").string())) << "not back where the scan saw it";
+    EXPECT_TRUE(model.mapNeedsRefresh());
+    EXPECT_FALSE(model.cleanupInProgress());
+
+    // The same on the way in: the Trash moved away and the item's place taken.
+    const auto draft = temp.home / "draft.txt";
+    writeFile(draft, 2'000);
+    const auto request = harness.prepared(model.cleanupCandidate(draft.string(), 2'000, false));
+    ASSERT_TRUE(request);
+    harness.trashHooks = {.beforeRename = [&] { fs::rename(temp.trash(), temp.data / "Trash.old"); },
+                          .afterRename = [&] { writeFile(draft, 10); }};
+    ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*request, done); }));
+    harness.trashHooks = {};
+    EXPECT_TRUE(model.cleanupMessage()->startsWith("“draft.txt” went into the Trash folder “"));
+    EXPECT_TRUE(model.cleanupMessage()->endsWith(
+        QString::fromStdString("it is now in “" + fs::canonical(temp.data / "Trash.old/files").string() + "”.")));
+    EXPECT_TRUE(model.recentTrash().empty());
+    EXPECT_TRUE(model.movedSinceScan(draft.string())) << "gone from where the scan saw it";
+    EXPECT_EQ(fs::file_size(temp.data / "Trash.old/files/draft.txt"), 2'000U);
+}
+
 TEST(DiskModelMoves, WhatIsAtAMovedPlaceAfterARescanIsListed)
 {
     Moves moves;

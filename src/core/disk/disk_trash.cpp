@@ -39,6 +39,7 @@ std::string_view describe(DiskTrashError::Kind kind)
     case DiskTrashError::Kind::mountedInside: return "A disk is mounted inside this folder. Corvalent does not move it.";
     case DiskTrashError::Kind::invalidName: return "Corvalent can't move an item whose name isn't valid text.";
     case DiskTrashError::Kind::notAnswering: return "Nothing was moved. Try again when its disk answers.";
+    case DiskTrashError::Kind::landedElsewhere: return "";
     }
     return "";
 }
@@ -182,6 +183,16 @@ FreedesktopTrash::Folder itemFolder(const std::string& path)
     } catch (const FreedesktopTrash::Error& error) {
         if (error.code() == ELOOP) refuse(DiskTrashError::Kind::symbolicLink);
         throw DiskTrashRefusals::folderUnreachable(path, error.code());
+    }
+}
+
+// `path` leads to the folder `held`, with no link on the way.
+bool leadsTo(const std::string& path, const FreedesktopTrash::Folder& held)
+{
+    try {
+        return FreedesktopTrash::Folder::open(path).sameFolderAs(held);
+    } catch (const FreedesktopTrash::Error&) {
+        return false;
     }
 }
 
@@ -364,6 +375,15 @@ DiskTrashReceipt moveToTrash(const DiskTrashRequest& request, const DiskTrashHoo
         }
     }();
     if (hooks.afterRename) hooks.afterRename();
+    // The Trash folder moved away while the item went in: no Trash its path
+    // names holds the item. It goes back; should its place be taken, the
+    // refusal says where it is.
+    const auto filesPath = Paths::folderAndName(placement.trashedPath).first;
+    if (!leadsTo(filesPath, placement.files)) {
+        if (FreedesktopTrash::putBack(placement, parent, name) == 0)
+            throw DiskTrashRefusals::trashMoved(original, filesPath);
+        throw DiskTrashRefusals::trashedElsewhere(original, filesPath, pathOfOpen(placement.files.fd()));
+    }
 
     DiskTrashReceipt receipt{newUUID(),
                              original,
@@ -426,7 +446,9 @@ void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks)
         elsewhere = Restore::folderUnreachable(receipt.name, folderPath, error.code());
     }
     if (elsewhere && FreedesktopTrash::moveNoReplace(folder, name, files, trashName) == 0) throw *elsewhere;
+    // The Trash no longer holds it: its info file goes either way.
     FreedesktopTrash::removeInfo(receipt.infoPath);
+    if (elsewhere) throw Restore::landedElsewhere(receipt.name, folderPath, pathOfOpen(folder.fd()));
 }
 
 int printExamined(int count, char** paths)

@@ -55,6 +55,10 @@ public:
         mountedInside,
         invalidName,  // a path that is not text: it could only have been reviewed under a lossy spelling
         notAnswering,  // another item the move relies on was not seen in time: its disk does not answer
+        // Moved, but into a folder that had moved away meanwhile (its own
+        // folder on a restore, the Trash's on a move): the sentence says where
+        // that folder is now.
+        landedElsewhere,
     };
 
     // The kind with its own sentence.
@@ -142,11 +146,16 @@ void validate(const DiskTrashRequest& request);
 // Moves the prepared item to the Trash. Refuses, leaving everything as it
 // was, when the item is no longer the one that was prepared. Should another
 // item arrive in the Trash in its place and be unable to go back, the
-// receipt for it says so (changedAfterReview).
+// receipt for it says so (changedAfterReview). Should the Trash folder move
+// away while the item goes in, the item goes back; when it cannot,
+// landedElsewhere says where it is.
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request);
 DiskTrashReceipt moveToTrash(const DiskTrashRequest& request, const DiskTrashHooks& hooks);
 // Puts the item back where it was; never replaces anything found there, and
-// never puts it anywhere but the folder it came from.
+// never puts it anywhere but the folder it came from. Should that folder move
+// away while the item goes back, and the item be unable to return to the
+// Trash, it stays in that folder: its info file goes, and landedElsewhere
+// says where the folder is now.
 void restore(const DiskTrashReceipt& receipt);
 void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks);
 

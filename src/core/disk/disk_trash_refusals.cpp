@@ -127,6 +127,21 @@ DiskTrashError notAnswering(const std::string& path)
                                                   " does not answer. " + DiskTrashError(Kind::notAnswering).what());
 }
 
+DiskTrashError trashMoved(const std::string& path, const std::string& trashFolder)
+{
+    return unavailable(quoted(nameIn(path)) + " can't be moved to Trash: the Trash folder " + quoted(trashFolder) +
+                       " was moved while it went in.");
+}
+
+DiskTrashError trashedElsewhere(const std::string& path, const std::string& trashFolder, const std::string& folderNow)
+{
+    const auto went = quoted(nameIn(path)) + " went into the Trash folder " + quoted(trashFolder) +
+                      ", but that folder was moved while it went in and it could not go back";
+    return DiskTrashError(Kind::landedElsewhere, folderNow.starts_with('/')
+                                                     ? went + ": it is now in " + quoted(folderNow) + "."
+                                                     : went + ", and Corvalent can't tell where that folder is now.");
+}
+
 namespace Restore {
 namespace {
 
@@ -202,6 +217,15 @@ DiskTrashError notPutBack(std::string_view name, const std::string& folder, int 
         return refused(Kind::unavailable, name,
                        withSystemText("its folder " + place + " is now on another file system", error));
     return refused(Kind::unavailable, name, withSystemText("Corvalent can't put it back into " + place, error));
+}
+
+DiskTrashError landedElsewhere(std::string_view name, const std::string& folder, const std::string& folderNow)
+{
+    const auto left =
+        quoted(name) + " left the Trash, but its folder " + quoted(folder) + " was moved while it went back";
+    if (!folderNow.starts_with('/'))
+        return DiskTrashError(Kind::landedElsewhere, left + ", and Corvalent can't tell where that folder is now.");
+    return DiskTrashError(Kind::landedElsewhere, left + ": it is now in " + quoted(folderNow) + ".");
 }
 
 }  // namespace Restore

@@ -29,6 +29,11 @@ DiskTrashError mountTableUnreadable(const std::string& path, int error);
 DiskTrashError nameNotText(const std::string& path);
 // The item at `path`, one the move relies on, was not seen in time: its disk does not answer.
 DiskTrashError notAnswering(const std::string& path);
+// The Trash folder `trashFolder` was moved away while the item at `path`
+// went in: the item went back (trashMoved), or could not and is in that
+// folder, now at `folderNow` (empty when unknown).
+DiskTrashError trashMoved(const std::string& path, const std::string& trashFolder);
+DiskTrashError trashedElsewhere(const std::string& path, const std::string& trashFolder, const std::string& folderNow);
 
 namespace Restore {
 
@@ -44,6 +49,9 @@ DiskTrashError folderReadOnly(std::string_view name, const std::string& folder);
 DiskTrashError folderReplaced(std::string_view name, const std::string& folder);
 // The rename back failed with `error` (other than the place being taken).
 DiskTrashError notPutBack(std::string_view name, const std::string& folder, int error);
+// The item left the Trash into its folder, which was moved away from
+// `folder` meanwhile and is now at `folderNow` (empty when unknown).
+DiskTrashError landedElsewhere(std::string_view name, const std::string& folder, const std::string& folderNow);
 
 }  // namespace Restore
 }  // namespace corvalent::DiskTrashRefusals

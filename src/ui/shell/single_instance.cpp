@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 #include <QtGlobal>
@@ -23,6 +22,19 @@
 
 namespace corvalent {
 namespace {
+
+enum class Follow { links, none };
+
+// A folder of this user's, made (without its parents) when missing. One in a
+// shared folder is not reached through a link and no one else may enter it.
+bool usableFolder(const QByteArray& path, Follow follow)
+{
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat info {};
+    const int found = follow == Follow::links ? ::stat(path.constData(), &info) : ::lstat(path.constData(), &info);
+    if (found != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) return false;
+    return follow == Follow::links || (info.st_mode & 077) == 0;
+}
 
 // A later start asks "show", with its launcher's tokens as percent-encoded
 // fields ("show startup-id=… activation-token=…"); the instance answers "shown".
@@ -151,7 +163,14 @@ SingleInstance::~SingleInstance()
 
 QString SingleInstance::runtimeFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // XDG_RUNTIME_DIR where it is a folder of this user's (made when only it
+    // is missing); else one fixed folder per user, never one that depends on
+    // the environment (TMPDIR), so that every start finds the same lock.
+    const auto given = qgetenv("XDG_RUNTIME_DIR");
+    if (given.startsWith('/') && usableFolder(given, Follow::links)) return QFile::decodeName(given);
+    const auto fallback = QByteArray("/tmp/corvalent-runtime-") + QByteArray::number(::geteuid());
+    if (usableFolder(fallback, Follow::none)) return QFile::decodeName(fallback);
+    return {};
 }
 
 QString SingleInstance::lockPath() const

@@ -62,7 +62,9 @@ public:
                             QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // The user's runtime folder, where the program keeps its lock and socket.
+    // The user's runtime folder, where the program keeps its lock and socket:
+    // XDG_RUNTIME_DIR, or where that is no folder of the user's, one fixed
+    // folder per user in /tmp; empty when neither can be had.
     static QString runtimeFolder();
 
     // Becomes the running instance, or hands this start over to the one

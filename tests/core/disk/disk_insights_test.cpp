@@ -347,6 +347,20 @@ TEST(DiskInsightsClassify, AHomeBelowVarIsJudgedAsAHome)
         EXPECT_EQ(DiskInsights::classify(other.string(), 7, false, {}, home).safety, S::protected_) << other;
 }
 
+// A home that is /var itself, named so or reached through a link: all of
+// /var stays protected, its home rules notwithstanding.
+TEST(DiskInsightsClassify, AHomeThatIsVarItselfLeavesVarProtected)
+{
+    const testing::TempDir elsewhere;
+    fs::create_directory_symlink("/var", elsewhere.path() / "home");
+    for (const auto& named : {std::string("/var"), (elsewhere.path() / "home").string()}) {
+        const Paths::Home home(named);
+        ASSERT_EQ(home.real(), "/var");
+        for (const auto* below : {"/var/Downloads/big.iso", "/var/notes/big.bin", "/var/cache/tool/blob"})
+            EXPECT_EQ(DiskInsights::classify(below, 7, false, {}, home).safety, S::protected_) << named << below;
+    }
+}
+
 TEST(DiskInsightsPlan, RescuePlanAndReconciliation)
 {
     const auto plan = DiskInsights::rescuePlan(DiskCapacity::make("v", 1'000'000'000'000, 50'000'000'000), {});

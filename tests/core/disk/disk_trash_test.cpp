@@ -332,6 +332,72 @@ TEST_F(TrashTest, ARestoreThroughAFolderSwappedForALinkIsRefused)
     EXPECT_TRUE(trashEmpty());
 }
 
+// The original folder moved away right after the item went back into it,
+// and the item's place in the Trash taken so that it cannot return there:
+// the item stays in the folder it went into, and the restore says where that
+// folder is now instead of reporting success.
+TEST_F(TrashTest, ARestoreIntoAFolderThatMovedAwaySaysWhereTheItemIs)
+{
+    const auto folder = work / "shared";
+    const auto moved = work / "moved away";
+    write(folder / "plan.txt", "plan");
+    const auto receipt = trashed(folder / "plan.txt");
+    const auto before = receipt.trashedIdentity;
+    const DiskTrashHooks hooks{.afterRename = [&] {
+        fs::rename(folder, moved);
+        write(receipt.trashedPath, "another item, trashed meanwhile");
+    }};
+    try {
+        DiskTrashExecutor::restore(receipt, hooks);
+        ADD_FAILURE() << "reported as restored";
+    } catch (const DiskTrashError& error) {
+        EXPECT_EQ(error.kind(), Kind::landedElsewhere);
+        EXPECT_EQ(std::string(error.what()), "“plan.txt” left the Trash, but its folder “" + folder.string() +
+                                                 "” was moved while it went back: it is now in “" +
+                                                 fs::canonical(moved).string() + "”.");
+    }
+    EXPECT_FALSE(fs::exists(folder / "plan.txt"));
+    EXPECT_EQ(contents(moved / "plan.txt"), "plan");
+    EXPECT_TRUE(DiskItemIdentity::capture((moved / "plan.txt").string()).sameItemAs(before));
+    EXPECT_EQ(contents(receipt.trashedPath), "another item, trashed meanwhile") << "nothing in the Trash replaced";
+    EXPECT_FALSE(fs::exists(receipt.infoPath)) << "the Trash no longer holds it";
+}
+
+// The Trash folder moved away while an item went in: the item goes back to
+// its place; when that place was taken meanwhile, the refusal says where the
+// item is. Neither is reported as a move.
+TEST_F(TrashTest, AMoveIntoATrashThatMovedAwayIsUndoneOrSaysWhereTheItemIs)
+{
+    const auto item = work / "draft.txt";
+    const auto trash = data / "Trash";
+    fs::create_directories(trashFiles());
+    const auto files = fs::canonical(trashFiles());
+    const auto movedFiles = fs::canonical(data) / "Trash.old" / "files";
+    const auto moveTrashAway = [&] { fs::rename(trash, data / "Trash.old"); };
+    write(item, "draft");
+    expectRefused(
+        Kind::unavailable,
+        [&] {
+            DiskTrashExecutor::moveToTrash(DiskTrashExecutor::prepare(candidate(item)),
+                                           {.beforeRename = moveTrashAway});
+        },
+        "“draft.txt” can't be moved to Trash: the Trash folder “" + files.string() + "” was moved while it went in.");
+    EXPECT_EQ(contents(item), "draft");
+    EXPECT_TRUE(fs::is_empty(data / "Trash.old/files") && fs::is_empty(data / "Trash.old/info"));
+
+    fs::remove_all(data / "Trash.old");
+    fs::create_directories(trashFiles());
+    const auto request = DiskTrashExecutor::prepare(candidate(item));
+    const DiskTrashHooks takenMeanwhile{.beforeRename = moveTrashAway, .afterRename = [&] { write(item, "new"); }};
+    expectRefused(
+        Kind::landedElsewhere, [&] { DiskTrashExecutor::moveToTrash(request, takenMeanwhile); },
+        "“draft.txt” went into the Trash folder “" + files.string() +
+            "”, but that folder was moved while it went in and it could not go back: it is now in “" +
+            movedFiles.string() + "”.");
+    EXPECT_EQ(contents(item), "new");
+    EXPECT_EQ(contents(data / "Trash.old/files/draft.txt"), "draft");
+}
+
 // Every item gets a name of its own, short enough for its info file, whatever
 // its own name and however many items share it; it comes back in full.
 TEST_F(TrashTest, NamesInTheTrashAreUniqueShortAndRestoredInFull)

@@ -2,6 +2,10 @@
 // in a session of the test's own: its runtime, home and settings folders.
 #include "single_instance_fixture.h"
 
+#include <sys/mount.h>
+
+#include <optional>
+
 namespace corvalent {
 namespace {
 
@@ -114,6 +118,55 @@ INSTANTIATE_TEST_SUITE_P(Signals, QuitSignalTest, ::testing::Values(SIGTERM, SIG
                          [](const ::testing::TestParamInfo<int>& info) {
                              return std::string(sigabbrev_np(info.param));
                          });
+
+// The test program's account home is a tmpfs of its own: it runs in a
+// mount namespace of its own.
+bool homeSetAside()
+{
+    std::ifstream table("/proc/self/mountinfo");
+    for (std::string line; std::getline(table, line);)
+        if (line.find(" - tmpfs corvalent-test-home ") != std::string::npos) return true;
+    return false;
+}
+
+// XDG_RUNTIME_DIR names a folder whose parent is missing: every start finds
+// the same lock, whatever its temporary folder, and a later one hands over.
+TEST_F(SingleInstanceTest, StartsWithoutAUsableRuntimeFolderFindTheSameLock)
+{
+    runtime = root.path() / "missing" / "run";
+    const auto folder = [&] {
+        const testing::ScopedVariable given("XDG_RUNTIME_DIR", runtime.string());
+        return fs::path(SingleInstance::runtimeFolder().toStdString());
+    }();
+    ASSERT_TRUE(folder.is_absolute()) << folder;
+    EXPECT_FALSE(fs::exists(runtime.parent_path())) << "no folders made above the runtime folder";
+    // That folder is the machine's, one per user: in a mount namespace of
+    // this test's own, it and its starts get an empty one.
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    };
+    std::optional<Unmount> ownFolder;
+    if (homeSetAside() &&
+        ::mount("corvalent-test-runtime", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0700") == 0)
+        ownFolder.emplace(folder);
+    for (const auto* temp : {"a", "b"}) fs::create_directories(root.path() / temp);
+    std::unique_ptr<testing::ChildProcess> first;
+    {
+        const testing::ScopedVariable temp("TMPDIR", (root.path() / "a").string());
+        first = start();
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return holdsLock(first->pid(), folder / "corvalent.lock") && fs::exists(folder / "corvalent.socket"); },
+        60'000));
+
+    const testing::ScopedVariable temp("TMPDIR", (root.path() / "b").string());
+    runtime = root.path() / "also missing" / "run";
+    const auto later = run();
+    EXPECT_EQ(later.exitStatus, 0);
+    EXPECT_EQ(later.output, "Corvalent is already running; its window was brought forward.\n");
+    EXPECT_TRUE(first->running());
+}
 
 TEST_F(SingleInstanceTest, OfStartsAtTheSameMomentOneRunsAndTheOthersHandOver)
 {
