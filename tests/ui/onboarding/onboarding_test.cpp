@@ -318,6 +318,10 @@ TEST_F(Onboarding, FreshProcessConfirmationAsksForARestartAndAFailedReopenCanBeR
     EXPECT_EQ(card().messages(), QStringList({relaunchFailure}));
     press(reopenText);
     EXPECT_EQ(std::pair(fakes->relaunches, fakes->exits), std::pair(2, 1));
+    // What Reopen starts was worked out in the pool, by the verification that offered it.
+    EXPECT_EQ(fakes->relaunched, fakes->program);
+    EXPECT_EQ(fakes->programsOnGuiThread, 0);
+    EXPECT_GE(fakes->programsElsewhere, 1);
     EXPECT_TRUE(card().messages().isEmpty());
     EXPECT_EQ(card().buttonTexts().last(), "Reopening Corvalent\u2026");
     EXPECT_FALSE(enabled("Reopening Corvalent\u2026")) << "one relaunch only";
