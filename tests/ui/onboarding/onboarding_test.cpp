@@ -187,6 +187,7 @@ TEST_F(Onboarding, KeyboardReachesEveryButtonAndReturnKeepsWorkingAfterTheFocusM
     EXPECT_EQ(QApplication::focusWidget(), &card()) << "named by its title, as a dialog";
     EXPECT_EQ(card().accessibleName(), "See what is using your space");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
     EXPECT_EQ(asked(), std::tuple(1, 1, 0)) << "Set Up";
     card().applicationBecameActive();
     settle();
