@@ -6,7 +6,6 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -114,9 +113,9 @@ std::string startedAs()
 }
 
 // The first of `names` a shell would start, as a path; empty when none is
-// there. A shell looks, within a bound and on a thread of its own (the
-// caller may be the GUI thread): a folder in PATH may lie on a share that
-// does not answer.
+// there. A shell looks, within a bound: a folder in PATH may lie on a share
+// that does not answer. Runs a child: never on the GUI thread (debug builds
+// stop there).
 std::string foundAsAShellFindsIt(const std::vector<std::string>& names)
 {
     ChildRunRequest request;
@@ -125,7 +124,7 @@ std::string foundAsAShellFindsIt(const std::vector<std::string>& names)
     for (const auto& name : names)
         if (!name.empty()) request.arguments.push_back(name);
     request.deadline = std::chrono::seconds(2);
-    const auto run = std::async(std::launch::async, [&request] { return runChild(request); }).get();
+    const auto run = runChild(request);
     if (run.exitStatus != 0) return {};
     auto found = run.output.substr(0, run.output.find('\n'));
     if (found.empty()) return {};

@@ -50,7 +50,7 @@ namespace FullDiskAccessVerifier {
 // place. Where the upgrade removed it, the name the program was started by,
 // else the installed name, found as a shell finds them (a shell asked
 // within a bound). Empty when none of them is there. Blocking for at most
-// about three seconds.
+// about three seconds: call it off the GUI thread.
 std::string programPath();
 
 // How long a check in a fresh process may take; later it answers unavailable.

@@ -5,10 +5,12 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <future>
 #include <optional>
+#include <thread>
 #include <sys/wait.h>
 
 #include "models/full_disk_access.h"
@@ -46,6 +48,15 @@ protected:
     static std::vector<std::string> strings(const std::vector<fs::path>& paths) { return {paths.begin(), paths.end()}; }
 };
 
+// Off the GUI thread, as the card's pool job does: the answer may ask a child.
+template <typename Work>
+auto onAWorker(Work work)
+{
+    decltype(work()) answer{};
+    std::thread([&] { answer = work(); }).join();
+    return answer;
+}
+
 TEST_F(AccessProbe, RelocatedAndLocalizedFoldersAreOpenedBeforeTheHomeFolder)
 {
     EXPECT_EQ(FullDiskAccessProbe::probeFolders(), strings({home})) << "no standard folder exists yet";
@@ -72,9 +83,9 @@ TEST_F(AccessProbe, RelocatedAndLocalizedFoldersAreOpenedBeforeTheHomeFolder)
 
 // An upgrade that puts the new version in a folder of its own, moves the
 // installed name there and removes the old folder: a reopen starts what the
-// installed name now names, whether the program was started by that name or
-// by its old file's path. A copy of this test program, started each way,
-// upgrades itself.
+// name the program was started by now names, else what the installed name
+// names when it was started by its old file's path. A copy of this test
+// program, started each way, upgrades itself.
 TEST(ReopenAfterUpgrade, TheNewVersionStartsOnceTheOldFolderIsGone)
 {
     const testing::TempDir temp;
@@ -83,17 +94,19 @@ TEST(ReopenAfterUpgrade, TheNewVersionStartsOnceTheOldFolderIsGone)
     fs::create_directories(dir / "new");
     fs::create_directories(dir / "bin");
     testing::writeScript(dir / "new", "corvalent", "exit 7\n");
+    testing::writeScript(dir / "new", "corvalent-nightly", "exit 8\n");
     const testing::ScopedVariable path("PATH", (dir / "bin").string());
     const testing::ScopedVariable upgrade("CORVALENT_TEST_REOPEN_AFTER_UPGRADE", dir.string());
     const std::string filter = "--gtest_filter=ReopenAfterUpgradeCopy.*";
-    for (const bool byName : {true, false}) {
-        SCOPED_TRACE(byName ? "started by the installed name" : "started by its file's path");
+    for (const auto& [name, byName] : {std::pair{"corvalent", true}, {"corvalent-nightly", true}, {"corvalent", false}}) {
+        SCOPED_TRACE(byName ? std::string("started by the name ") + name : "started by its file's path");
+        const testing::ScopedVariable started("CORVALENT_TEST_REOPEN_NAME", name);
         fs::create_directories(dir / "old");
         fs::create_hard_link(copy, dir / "old/corvalent");
-        fs::create_symlink(dir / "old/corvalent", dir / "bin/corvalent");
+        fs::create_symlink(dir / "old/corvalent", dir / "bin" / name);
         std::optional<testing::ChildProcess> program;
         if (byName)
-            program.emplace("/bin/sh", std::vector<std::string>{"-c", "exec corvalent " + filter}, dir);
+            program.emplace("/bin/sh", std::vector<std::string>{"-c", std::string("exec ") + name + " " + filter}, dir);
         else
             program.emplace(dir / "old/corvalent", std::vector<std::string>{filter}, dir);
         const auto status = program->waitFor(std::chrono::seconds(120));
@@ -109,31 +122,35 @@ TEST(ReopenAfterUpgradeCopy, UpgradesItselfAndFindsTheNewVersion)
     const char* folder = std::getenv("CORVALENT_TEST_REOPEN_AFTER_UPGRADE");
     if (folder == nullptr) GTEST_SKIP() << "run by the test above";
     const fs::path dir = folder;
+    const std::string name = std::getenv("CORVALENT_TEST_REOPEN_NAME");
     const auto old = dir / "old/corvalent";
-    const auto installed = dir / "bin/corvalent";
-    EXPECT_EQ(FullDiskAccessVerifier::programPath(), old.string()) << "its own file, the link resolved";
+    const auto started = dir / "bin" / name;
+    const auto programPath = [] { return onAWorker([] { return FullDiskAccessVerifier::programPath(); }); };
+    EXPECT_EQ(programPath(), old.string()) << "its own file, the link resolved";
 
     // Replaced at its place: the file now there.
     ASSERT_TRUE(fs::remove(old));
     testing::writeScript(old.parent_path(), old.filename(), "exit 6\n");
-    EXPECT_EQ(FullDiskAccessVerifier::programPath(), old.string());
+    EXPECT_EQ(programPath(), old.string());
 
-    // The new version in a folder of its own, the installed name moved
-    // there, the old folder gone.
+    // The new version in a folder of its own, the names moved there, the
+    // old folder gone: the name it was started by wins over the installed one.
     fs::remove_all(old.parent_path());
-    fs::remove(installed);
-    fs::create_symlink(dir / "new/corvalent", installed);
-    const auto program = FullDiskAccessVerifier::programPath();
-    EXPECT_EQ(program, installed.string());
+    fs::remove(started);
+    fs::create_symlink(dir / "new" / name, started);
+    if (name != "corvalent") fs::create_symlink(dir / "new/corvalent", dir / "bin/corvalent");
+    const auto program = programPath();
+    EXPECT_EQ(program, started.string());
     ChildRunRequest request;
     request.executable = program;
     request.deadline = std::chrono::seconds(60);
-    const auto run = std::async(std::launch::async, [&request] { return runChild(request); }).get();
-    EXPECT_EQ(run.exitStatus, 7) << "the new version";
+    const auto run = onAWorker([&request] { return runChild(request); });
+    EXPECT_EQ(run.exitStatus, name == "corvalent" ? 7 : 8) << "the new version";
 
     // No name left: nothing to start.
-    fs::remove(installed);
-    EXPECT_EQ(FullDiskAccessVerifier::programPath(), "");
+    fs::remove(started);
+    fs::remove(dir / "bin/corvalent");
+    EXPECT_EQ(programPath(), "");
     std::ofstream(dir / "checked");
 }
 
@@ -184,6 +201,32 @@ TEST_F(AccessProbe, ADocumentsFolderOnAShareThatNeverAnswersIsAskedApart)
     std::optional<Status> last;
     EXPECT_TRUE(testing::eventually([&] { return (last = answer()) == Status::granted; }, std::chrono::seconds(30)))
         << "the share is gone, and an empty Documents opens";
+}
+
+// The shell's check, as every window asks it, against Documents on a share
+// that never answers: it answers unavailable within its limit. The guard
+// is the test's own, generous for a two-second limit, and short of ten.
+TEST_F(AccessProbe, ACheckHeldByAShareAnswersUnavailableWithinItsLimit)
+{
+    testing::SlowTree tree;
+    tree.slowStat = tree.slowList = {"."};
+    tree.neverAnswers = true;
+    testing::SlowMount share(home / "Documents", tree);
+    if (!share.mounted()) GTEST_SKIP() << share.problem();
+
+    const auto check = FullDiskAccessVerifier::repeatedCheck();
+    std::atomic<bool> answered = false;
+    std::atomic<Status> answer = Status::checking;
+    std::thread asking([&] {
+        answer = check();
+        answered = true;
+    });
+    const bool inTime = testing::eventually([&] { return answered.load(); }, std::chrono::seconds(7));
+    if (!inTime) share.unmount();
+    asking.join();
+    EXPECT_TRUE(inTime) << "no answer within the check's limit";
+    EXPECT_EQ(answer.load(), Status::unavailable);
+    EXPECT_EQ(share.slowCallsBegunByChildrenOf(::getpid()), 1U) << "its child waits on the share";
 }
 
 }  // namespace

@@ -3,20 +3,34 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDesktopServices>
 #include <QFile>
+
+#include "core/common/program_start.h"
+#include "models/background_task.h"
 
 namespace corvalent {
 namespace {
 
-bool openParentFolder(const std::string& path)
+// Opens the parent folder of `path` off the GUI thread; `failure` (if set)
+// hears of it on the GUI thread when nothing could be started.
+void openParentFolder(const std::string& path, const FileRevealer::Failure& failure)
 {
     const auto slash = path.rfind('/');
-    return QDesktopServices::openUrl(
-        localFileUrl(slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash)));
+    const auto parent = slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
+    BackgroundTask::start(
+        QCoreApplication::instance(), [parent](std::stop_token) { return openWithDesktop(parent); },
+        [path, failure](bool opened) {
+            if (!opened && failure) failure(path);
+        },
+        {.userInitiated = true, .ownThread = true});
 }
 
 }  // namespace
+
+bool openWithDesktop(const std::string& path)
+{
+    return startProgram({"xdg-open", path}) == ProgramStart::started;
+}
 
 QUrl localFileUrl(const std::string& path)
 {
@@ -32,9 +46,7 @@ QString revealFailureText(const std::string& path)
 
 void DesktopFileRevealer::showItem(const std::string& path, Failure failure)
 {
-    const auto openParent = [path, failure = std::move(failure)] {
-        if (!openParentFolder(path) && failure) failure(path);
-    };
+    const auto openParent = [path, failure = std::move(failure)] { openParentFolder(path, failure); };
     if (!bus_.isConnected()) return openParent();
     auto call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
                                                QStringLiteral("/org/freedesktop/FileManager1"),

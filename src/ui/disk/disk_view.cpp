@@ -31,10 +31,10 @@
 
 namespace corvalent {
 
-DiskView::Environment DiskView::Environment::system()
+DiskView::Environment DiskView::Environment::system(std::function<FullDiskAccessStatus()> check)
 {
     Environment environment;
-    environment.probeAccess = FullDiskAccessVerifier::repeatedCheck();
+    environment.probeAccess = std::move(check);
     environment.revealer = std::make_shared<DesktopFileRevealer>();
     return environment;
 }

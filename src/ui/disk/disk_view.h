@@ -44,9 +44,10 @@ public:
         std::shared_ptr<FolderChooser> folderChooser;
         std::shared_ptr<FileRevealer> revealer;
 
-        // The real probe and the desktop's file manager; no folder chooser
-        // or overlay until the application gives them.
-        static Environment system();
+        // `check` as the probe: the program's one access check, which the
+        // application makes and hands in; the desktop's file manager; no
+        // folder chooser or overlay until the application gives them.
+        static Environment system(std::function<FullDiskAccessStatus()> check);
     };
 
     enum class Content { empty, progress, map, failed };

@@ -27,6 +27,7 @@ namespace {
 struct FreshAccessAnswer {
     FullDiskAccessStatus fresh = FullDiskAccessStatus::unavailable;
     FullDiskAccessStatus here = FullDiskAccessStatus::unavailable;
+    std::string program;  // what Reopen starts, once a fresh process could read
 };
 
 }  // namespace
@@ -63,6 +64,7 @@ FullDiskAccessIntroduction::~FullDiskAccessIntroduction()
 {
     probeTask_.cancel();
     verifyTask_.cancel();
+    openTask_.cancel();
 }
 
 QWidget* FullDiskAccessIntroduction::buildBody()
@@ -213,15 +215,19 @@ void FullDiskAccessIntroduction::verifyFreshProcessAccess(bool reportFailure)
     sync();
     auto verify = environment_.verifyFresh;
     auto probe = environment_.probe;
+    auto programPath = environment_.programPath;
     verifyTask_ = BackgroundTask::start(
         this,
-        [verify, probe](std::stop_token) {
+        [verify, probe, programPath](std::stop_token) {
             FreshAccessAnswer answer;
             answer.fresh = verify ? verify() : FullDiskAccessStatus::unavailable;
+            if (answer.fresh != FullDiskAccessStatus::granted) return answer;
             // A permission applies to running programs at once: what a fresh
             // process could read, this one can usually read now too.
-            if (answer.fresh == FullDiskAccessStatus::granted)
-                answer.here = probe ? probe() : FullDiskAccessStatus::unavailable;
+            answer.here = probe ? probe() : FullDiskAccessStatus::unavailable;
+            // The card offers Reopen now: what it starts is worked out here,
+            // where a search for it may wait.
+            if (programPath) answer.program = programPath();
             return answer;
         },
         [this, reportFailure](FreshAccessAnswer answer) {
@@ -229,6 +235,7 @@ void FullDiskAccessIntroduction::verifyFreshProcessAccess(bool reportFailure)
             if (answer.fresh == FullDiskAccessStatus::granted) {
                 flow_.accessVerificationError.reset();
                 flow_.hasVerifiedFreshAccess = true;
+                reopenProgram_ = std::move(answer.program);
                 // The newest answer here: a probe still out must not overwrite it.
                 ++probeGeneration_;
                 applyAccessStatus(answer.here, false);
@@ -251,7 +258,7 @@ void FullDiskAccessIntroduction::relaunch()
     // itself; each setter has reached the file before the relaunch below.
     Preferences::standard().setHasSeenFullDiskAccessIntroduction(false);
     Preferences::standard().setIncludePrivacyProtectedLocations(false);
-    const auto error = environment_.relaunch ? environment_.relaunch() : std::optional<QString>(QString());
+    const auto error = environment_.relaunch ? environment_.relaunch(reopenProgram_) : std::optional<QString>(QString());
     if (error) {
         flow_.relaunchError = QStringLiteral("Corvalent could not reopen: ") + *error;
         flow_.isRelaunching = false;
@@ -282,14 +289,24 @@ void FullDiskAccessIntroduction::openSettingsAgain()
 
 void FullDiskAccessIntroduction::openSettingsOrVerify()
 {
-    const bool opened = environment_.openSettings && environment_.openSettings();
-    messages_->setOpenFailed(!opened);
-    // With nothing opened, nothing will bring us back to the front; and
-    // what opened may never come to the front itself.
-    if (opened)
-        recheck_->start();
-    else
-        verifyAccessAfterFocus();
+    // The opener is looked up and started off the GUI thread (a folder in
+    // PATH may lie on a share that does not answer); a later press replaces it.
+    recheck_->stop();
+    const auto generation = ++openGeneration_;
+    auto open = environment_.openSettings;
+    openTask_ = BackgroundTask::start(
+        this, [open](std::stop_token) { return open && open(); },
+        [this, generation](bool opened) {
+            if (generation != openGeneration_ || closed_) return;
+            messages_->setOpenFailed(!opened);
+            // With nothing opened, nothing will bring us back to the front; and
+            // what opened may never come to the front itself.
+            if (opened)
+                recheck_->start();
+            else
+                verifyAccessAfterFocus();
+        },
+        {.userInitiated = true, .ownThread = true});
 }
 
 void FullDiskAccessIntroduction::chooseLimitedScanning()
@@ -320,6 +337,7 @@ void FullDiskAccessIntroduction::finish()
     recheck_->stop();
     probeTask_.cancel();
     verifyTask_.cancel();
+    openTask_.cancel();
     // The owner may delete the card from here: call a copy, touch nothing after.
     const auto close = onClose_;
     if (close) close();
@@ -393,7 +411,7 @@ QAbstractButton* FullDiskAccessIntroduction::button(const QString& text) const
 
 bool FullDiskAccessIntroduction::busy() const
 {
-    return probeTask_.running() || verifyTask_.running();
+    return probeTask_.running() || verifyTask_.running() || openTask_.running();
 }
 
 void FullDiskAccessIntroduction::showEvent(QShowEvent* event)

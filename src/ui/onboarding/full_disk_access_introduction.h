@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "models/background_task.h"
 #include "ui/onboarding/onboarding_flow.h"
@@ -49,7 +50,7 @@ public:
     QWidget* statusIndicator() const;
     // The error messages shown, the relaunch error first.
     QStringList messages() const;
-    // A check or a verification is still running.
+    // A check, a verification or the folder's opener is still running.
     bool busy() const;
     // The setup steps show rather than the two choices.
     bool showsSetupSteps() const;
@@ -103,8 +104,11 @@ private:
     bool showingSetup_ = false;
     bool focusLent_ = false;  // the prominent button's focus parked on Open Home Folder
     std::uint64_t probeGeneration_ = 0;
+    std::uint64_t openGeneration_ = 0;
     BackgroundTask probeTask_;
     BackgroundTask verifyTask_;
+    BackgroundTask openTask_;
+    std::string reopenProgram_;  // worked out by the verification that offers Reopen
     QTimer* recheck_ = nullptr;
 
     AccessHeader* header_ = nullptr;

@@ -2,7 +2,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
+
+#include "core/common/program_start.h"
 
 namespace corvalent {
 
@@ -98,22 +99,25 @@ OnboardingPrimaryButton primaryButton(const FullDiskAccessFlow& flow)
         QStringLiteral("arrow.triangle.2.circlepath"), !checking && !flow.isRelaunching};
 }
 
-OnboardingEnvironment OnboardingEnvironment::system()
+OnboardingEnvironment OnboardingEnvironment::system(std::function<FullDiskAccessStatus()> check)
 {
     OnboardingEnvironment environment;
     // Both ask a fresh process: this one never looks at the folders itself.
-    environment.probe = FullDiskAccessVerifier::repeatedCheck();
-    environment.verifyFresh = environment.probe;
+    environment.probe = check;
+    environment.verifyFresh = std::move(check);
     environment.openSettings = [] { return false; };
-    environment.relaunch = []() -> std::optional<QString> {
-        // The program as installed: its file, even when started through a
-        // link, or what its name starts once an upgrade removed that file.
-        const auto program = QFile::decodeName(QByteArray::fromStdString(FullDiskAccessVerifier::programPath()));
-        if (program.isEmpty()) return QStringLiteral("its program file could not be found.");
-        QProcess process;
-        process.setProgram(program);
-        if (!process.startDetached()) return process.errorString();
-        return std::nullopt;
+    // The program as installed: its file, even when started through a link,
+    // or what its name starts once an upgrade removed that file.
+    environment.programPath = [] { return FullDiskAccessVerifier::programPath(); };
+    environment.relaunch = [](const std::string& program) -> std::optional<QString> {
+        if (program.empty()) return QStringLiteral("its program file could not be found.");
+        // A path: nothing is looked up, the start is over at once.
+        switch (startProgram({program})) {
+        case ProgramStart::started: return std::nullopt;
+        case ProgramStart::notFound:
+            return QStringLiteral("“%1” could not be started.").arg(QFile::decodeName(QByteArray::fromStdString(program)));
+        default: return QStringLiteral("no new process could be started.");
+        }
     };
     // Quits as Quit does: the instance is let go first, and no thread is joined.
     environment.exitProcess = [] { QCoreApplication::exit(0); };

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "models/full_disk_access.h"
 
@@ -18,18 +19,24 @@ namespace corvalent {
 struct OnboardingEnvironment {
     std::function<FullDiskAccessStatus()> probe;        // the check as this program sees it; blocking, run in the pool
     std::function<FullDiskAccessStatus()> verifyFresh;  // fresh-process check; blocking, run in the pool
-    std::function<bool()> openSettings;                 // false: nothing could be opened
-    // Starts a new instance: an error's description, or nullopt once started.
-    std::function<std::optional<QString>()> relaunch;
+    std::function<bool()> openSettings;                 // false: nothing could be opened; blocking, run in the pool
+    // The program a new instance runs (empty: none found); blocking, run in
+    // the pool when the card comes to offer Reopen.
+    std::function<std::string()> programPath;
+    // Starts `program` as a new instance: an error's description, or nullopt
+    // once started. On the GUI thread: it never looks the program up.
+    std::function<std::optional<QString>(const std::string& program)> relaunch;
     std::function<void()> exitProcess;
     // How long the card waits for the program to come back to the front
     // after `openSettings` before it checks by itself: an opener may start
     // and show nothing in front.
     std::chrono::milliseconds recheckAfter = std::chrono::seconds(3);
 
-    // The real checks; a new instance of this executable; exit status 0.
-    // `openSettings` answers false until the owner supplies the real one.
-    static OnboardingEnvironment system();
+    // `check` for both checks: the program's one access check, which its
+    // owner makes and hands to every user of it. The program as installed
+    // for a new instance; exit status 0. `openSettings` answers false until
+    // the owner supplies the real one.
+    static OnboardingEnvironment system(std::function<FullDiskAccessStatus()> check);
 };
 
 // What the card knows; every text and button follows from it.

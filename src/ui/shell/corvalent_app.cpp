@@ -262,15 +262,7 @@ QMainWindow& CorvalentApp::mainWindow()
         fitMainWindowToScreen(*window_);
         view_ = new MainView(model(), window_);
         const auto accessOverlay = [this](QWidget* parent, std::function<void()> close) -> QWidget* {
-            auto environment = OnboardingEnvironment::system();
-            environment.probe = environment.verifyFresh = accessCheck_;
-            environment.openSettings = [] { return openFullDiskAccessSettings(); };
-            // The new process must find the instance free: else it would hand its
-            // start over to this one, which is about to end, and nothing would run.
-            environment.relaunch = [this, start = std::move(environment.relaunch)] {
-                return instance_ ? instance_->handOverTo(start) : start();
-            };
-            return new FullDiskAccessOverlay(std::move(environment), std::move(close), parent);
+            return new FullDiskAccessOverlay(accessCardEnvironment(), std::move(close), parent);
         };
         view_->setIntroductionFactory(accessOverlay);
         view_->setIconStore(&iconStore());
@@ -278,8 +270,7 @@ QMainWindow& CorvalentApp::mainWindow()
             return new ProcessPage(model(), iconStore(), parent);
         });
         view_->setPageFactory(AppSection::storage, [this, accessOverlay](QWidget* parent) -> QWidget* {
-            auto environment = DiskView::Environment::system();
-            environment.probeAccess = accessCheck_;
+            auto environment = DiskView::Environment::system(accessCheck_);
             environment.accessOverlay = accessOverlay;
             environment.folderChooser = folderChooser();
             return new DiskView(view_->diskModel(), Preferences::standard().showInspector(),
@@ -310,6 +301,19 @@ QMainWindow& CorvalentApp::mainWindow()
         new OnScreenWatcher(window_, [this](bool shown) { model().setWindowShown(shown); });
     }
     return *window_;
+}
+
+OnboardingEnvironment CorvalentApp::accessCardEnvironment()
+{
+    auto environment = OnboardingEnvironment::system(accessCheck_);
+    environment.openSettings = [] { return openFullDiskAccessSettings(); };
+    // The new process must find the instance free: else it would hand its
+    // start over to this one, which is about to end, and nothing would run.
+    environment.relaunch = [this, start = std::move(environment.relaunch)](const std::string& program) {
+        const auto startProgram = [&] { return start(program); };
+        return instance_ ? instance_->handOverTo(startProgram) : startProgram();
+    };
+    return environment;
 }
 
 std::shared_ptr<FolderChooser> CorvalentApp::folderChooser()

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "models/full_disk_access.h"
+#include "ui/onboarding/onboarding_flow.h"
 #include "ui/shell/single_instance.h"
 
 class QAction;
@@ -50,6 +51,10 @@ public:
     // the first unless set before.
     std::shared_ptr<FolderChooser> folderChooser();
     void setFolderChooser(std::shared_ptr<FolderChooser> chooser) { folderChooser_ = std::move(chooser); }
+    // What the access card does outside itself: the program's one access
+    // check, the home folder's opener, and Quit & Reopen, which lets the
+    // instance go before the new process starts and quits as Quit does.
+    OnboardingEnvironment accessCardEnvironment();
     // A later start of the program brings the main window forward, as
     // "Open Corvalent" does; a relaunch gives the instance up first.
     void answerLaterStarts(SingleInstance& instance);

@@ -8,6 +8,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "models/background_task.h"
 #include "models/preferences.h"
 #include "models/vantle_model.h"
 #include "ui/onboarding/onboarding_flow.h"
@@ -195,9 +196,15 @@ void SettingsWindow::buildDiskAccess(QVBoxLayout& column)
     // Onboarding and the access probe change it too; the switch shows the stored choice.
     connect(&Preferences::standard(), &Preferences::includePrivacyProtectedLocationsChanged, protectedLocations_,
             &QAbstractButton::setChecked);
+    // The opener is looked up and started off the GUI thread; its answer comes back here.
     connect(openSettings_, &QPushButton::clicked, this, [this] {
-        if (openFullDiskAccessSettings()) return openFailed_->clear();
-        openFailed_->say(homeFolderNotOpened());
+        BackgroundTask::start(
+            this, [](std::stop_token) { return openFullDiskAccessSettings(); },
+            [this](bool opened) {
+                if (opened) return openFailed_->clear();
+                openFailed_->say(homeFolderNotOpened());
+            },
+            {.userInitiated = true, .ownThread = true});
     });
 }
 

@@ -1,8 +1,9 @@
 #include "ui/shell/system_settings.h"
 
-#include <QDesktopServices>
 #include <QDir>
-#include <QUrl>
+#include <QFile>
+
+#include "ui/desktop/file_reveal.h"
 
 namespace corvalent {
 namespace {
@@ -18,7 +19,7 @@ std::function<bool()>& testOpener()
 bool openFullDiskAccessSettings()
 {
     if (testOpener()) return testOpener()();
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::homePath()));
+    return openWithDesktop(QFile::encodeName(QDir::homePath()).toStdString());
 }
 
 void setSystemSettingsOpenerForTesting(std::function<bool()> opener)

@@ -8,8 +8,9 @@
 
 namespace corvalent {
 
-// Opens the home folder in the file manager, detached. False when nothing
-// could be started, so callers can go straight to checking access again.
+// Opens the home folder in the file manager, detached (openWithDesktop). False when
+// nothing could be started, so callers can go straight to checking access
+// again. Blocking: call it off the GUI thread.
 bool openFullDiskAccessSettings();
 
 // Replaces the opener, so tests start no program; an empty function restores it.

@@ -317,8 +317,7 @@ TEST(ScanProgressWindow, ThePercentageShowsAtTheDefaultAndSmallestSizes)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     // Access granted, so that no warning takes from the content's height.
     app->mainView()->setPageFactory(AppSection::storage, [&app](QWidget* parent) -> QWidget* {
-        auto environment = DiskView::Environment::system();
-        environment.probeAccess = [] { return FullDiskAccessStatus::granted; };
+        auto environment = DiskView::Environment::system([] { return FullDiskAccessStatus::granted; });
         return new DiskView(app->mainView()->diskModel(), true, std::move(environment), parent);
     });
     QTest::mouseClick(&app->mainView()->sectionSwitch().button(AppSection::storage), Qt::LeftButton);

@@ -78,11 +78,11 @@ TEST(OnboardingAccess, FixedPermissionsAreConfirmedWithoutARestart)
         ASSERT_EQ(FullDiskAccessProbe::currentStatus(), Status::denied);
 
         // The real checks; nothing to open, and no restart to take.
-        auto environment = OnboardingEnvironment::system();
+        auto environment = OnboardingEnvironment::system(FullDiskAccessVerifier::repeatedCheck());
         environment.verifyFresh = [program] {
             return FullDiskAccessVerifier::checkInFreshProcess(std::chrono::seconds(60), program.string());
         };
-        environment.relaunch = [] { return std::optional<QString>("not asked for"); };
+        environment.relaunch = [](const std::string&) { return std::optional<QString>("not asked for"); };
         QWidget host;
         host.resize(900, 760);
         auto* overlay = new FullDiskAccessOverlay(std::move(environment), [&closes] { ++closes; }, &host);
@@ -143,8 +143,9 @@ TEST(OnboardingAccessAfterUpgrade, ReplacesItsOwnFileAndChecks)
     const auto file = fs::read_symlink(std::string(thisProgram));
     ASSERT_TRUE(fs::remove(file));
     testing::writeFile(file, 4'096);  // the new version, as a package upgrade leaves it
-    const auto card = OnboardingEnvironment::system();
-    const auto page = DiskView::Environment::system();
+    const auto check = FullDiskAccessVerifier::repeatedCheck();
+    const auto card = OnboardingEnvironment::system(check);
+    const auto page = DiskView::Environment::system(check);
     for (const auto& check : {card.probe, card.verifyFresh, page.probeAccess})
         EXPECT_EQ(std::async(std::launch::async, check).get(), Status::granted);
 }

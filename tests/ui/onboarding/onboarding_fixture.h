@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <string>
 #include <tuple>
 
 #include "ui/onboarding/full_disk_access_introduction.h"
@@ -44,11 +46,16 @@ struct Fakes {
     std::atomic<bool> holdVerification = false;
     std::atomic<int> probes = 0;
     std::atomic<int> verifications = 0;
-    bool settingsApplication = true;
-    int settingsOpened = 0;
+    std::atomic<bool> settingsApplication = true;
+    std::atomic<int> settingsOpened = 0;
     std::optional<QString> relaunchError;
     int relaunches = 0;
     int exits = 0;
+    // What Reopen starts, and on which threads it was worked out.
+    std::string program = "/opt/corvalent/bin/corvalent";
+    std::atomic<int> programsOnGuiThread = 0;
+    std::atomic<int> programsElsewhere = 0;
+    std::string relaunched;
 };
 
 // Protected locations included, introduction seen.
@@ -119,8 +126,16 @@ protected:
             f->holdVerification.wait(true);
             return f->verifyAnswer.load();
         };
-        environment.openSettings = [f] { ++f->settingsOpened; return f->settingsApplication; };
-        environment.relaunch = [f] { ++f->relaunches; return f->relaunchError; };
+        environment.openSettings = [f] { ++f->settingsOpened; return f->settingsApplication.load(); };
+        environment.programPath = [f] {
+            ++(QThread::currentThread() == qApp->thread() ? f->programsOnGuiThread : f->programsElsewhere);
+            return f->program;
+        };
+        environment.relaunch = [f](const std::string& program) {
+            ++f->relaunches;
+            f->relaunched = program;
+            return f->relaunchError;
+        };
         environment.exitProcess = [f] { ++f->exits; };
         environment.recheckAfter = recheckAfter;
         host = std::make_unique<QWidget>();

@@ -33,7 +33,7 @@ TEST(OnboardingWindow, TabStaysInsideTheCard)
     // until the fresh process that Set Up starts finds them readable.
     auto probes = std::make_shared<std::atomic<int>>(0);
     view.setIntroductionFactory([probes](QWidget* parent, std::function<void()> close) -> QWidget* {
-        auto environment = OnboardingEnvironment::system();
+        auto environment = OnboardingEnvironment::system(FullDiskAccessVerifier::repeatedCheck());
         environment.probe = [probes] {
             return ++*probes <= 2 ? FullDiskAccessStatus::denied : FullDiskAccessStatus::granted;
         };

@@ -164,7 +164,7 @@ MainView::IntroductionFactory refusedAccessCard()
         environment.probe = [] { return FullDiskAccessStatus::denied; };
         environment.verifyFresh = [] { return FullDiskAccessStatus::denied; };
         environment.openSettings = [] { return true; };
-        environment.relaunch = [] { return std::optional<QString>(); };
+        environment.relaunch = [](const std::string&) { return std::optional<QString>(); };
         environment.exitProcess = [] {};
         return new FullDiskAccessOverlay(std::move(environment), std::move(close), parent);
     };

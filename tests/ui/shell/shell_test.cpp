@@ -498,14 +498,15 @@ TEST_F(SettingsWindowTest, ControlsWriteThroughAndAreShownAfterARestart)
     setAppearance(AppAppearance::light);  // a choice made in the tray shows here
     EXPECT_TRUE(window.themeSegment(AppAppearance::light).isChecked());
     EXPECT_FALSE(dark.isChecked());
-    int opened = 0;
+    std::atomic<int> opened = 0;
     setSystemSettingsOpenerForTesting([&] { return ++opened > 0; });
     QTest::mouseClick(&window.fullDiskAccessButton(), Qt::LeftButton);
-    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == 1; }, 15'000));
     EXPECT_EQ(window.fullDiskAccessMessage().text(), QString());
     // Where nothing opens the home folder, the window says so under the button.
     setSystemSettingsOpenerForTesting([] { return false; });
     QTest::mouseClick(&window.fullDiskAccessButton(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.fullDiskAccessMessage().text().isEmpty(); }, 15'000));
     EXPECT_EQ(window.fullDiskAccessMessage().text(), "No file manager could open the home folder.");
     EXPECT_TRUE(window.fullDiskAccessMessage().isVisible());
     screenshot(window, "settings-open-home-failed");

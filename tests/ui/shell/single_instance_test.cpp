@@ -4,7 +4,17 @@
 
 #include <sys/mount.h>
 
+#include <QEventLoop>
+
+#include <atomic>
+#include <condition_variable>
+#include <iterator>
+#include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
+
+#include "models/background_task.h"
 
 namespace corvalent {
 namespace {
@@ -311,6 +321,48 @@ TEST_F(SingleInstanceTest, ARelaunchLetsGoUnlessTheNewProcessFailsToStart)
     EXPECT_TRUE(fs::is_socket(socket()));
     EXPECT_EQ(running.handOverTo(startWith(std::nullopt)), std::nullopt);
     EXPECT_FALSE(running.isClaimed());
+}
+
+// Quit & Reopen as the application makes it: the instance is let go before
+// the new process starts, and the quit ends the event loop as Quit does,
+// without waiting for a job that still runs in a lane.
+TEST_F(SingleInstanceTest, ReopenLetsTheInstanceGoFirstAndQuitsWithoutWaitingForALane)
+{
+    Running running(folder());
+    ASSERT_EQ(running.instance.start(), SingleInstance::Start::first);
+    running.app.answerLaterStarts(running.instance);
+    const auto environment = running.app.accessCardEnvironment();
+
+    // The new process says whether the lock was free when it started.
+    const testing::TempDir dir;
+    const auto report = dir.path() / "report";
+    const auto program = testing::writeScript(
+        dir.path(), "reopened",
+        "if flock -n '" + lock().string() + "' true; then echo free; else echo held; fi > '" + report.string() +
+            ".part'\nmv '" + report.string() + ".part' '" + report.string() + "'\n");
+    EXPECT_EQ(environment.relaunch(program.string()), std::nullopt);
+    ASSERT_TRUE(testing::eventually([&] { return fs::exists(report); }, 30s));
+    std::ifstream said(report);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(said), {}), "free\n");
+    EXPECT_FALSE(running.instance.isClaimed());
+
+    // A job held in a lane until the guard lets it go, long after any quit.
+    auto held = std::make_shared<std::atomic<bool>>(true);
+    const auto job = BackgroundTask::start(
+        &running.app, [held](std::stop_token) { held->wait(true); return 0; }, [](int) {}, {.ownThread = true});
+    std::jthread guard([held](std::stop_token stop) {
+        std::mutex mutex;
+        std::condition_variable_any ended;
+        std::unique_lock lock(mutex);
+        ended.wait_for(lock, stop, 20s, [] { return false; });
+        *held = false;
+        held->notify_all();
+    });
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&environment] { environment.exitProcess(); });
+    loop.exec();
+    EXPECT_TRUE(held->load()) << "the quit waited for the lane";
+    guard.request_stop();
 }
 
 }  // namespace
