@@ -128,6 +128,14 @@ bool DiskModel::forgetVerifiedGroupOf(const std::string& path)
     return true;
 }
 
+void DiskModel::recordPutBackCopy(const DiskRecordedIdentity& putBack)
+{
+    for (auto& [id, sets] : verifiedDuplicateSets_)
+        for (auto& set : sets)
+            for (auto& record : set.identities)
+                if (record.identity == putBack.identity) record.changed = putBack.changed;
+}
+
 void DiskModel::endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success)
 {
     if (!success) {
@@ -159,10 +167,12 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
     if (const auto copy = verifiedCopy(candidate.path)) {
         const auto& set = copy->set;
         const bool paired = set.identities.size() == set.files.size();
-        for (std::size_t i = 0; i < set.files.size(); ++i)
+        for (std::size_t i = 0; i < set.files.size(); ++i) {
             // Without identities nothing was recorded, and nothing matches.
-            recorded.push_back({paired ? set.identities[i] : DiskItemIdentity{.path = set.files[i].path},
-                                DiskTrashError::Kind::duplicateSetChanged});
+            auto record = paired ? set.identities[i] : DiskRecordedIdentity{.identity = {.path = set.files[i].path}};
+            record.refusal = DiskTrashError::Kind::duplicateSetChanged;
+            recorded.push_back(std::move(record));
+        }
     }
     BackgroundTask::start(
         this,
@@ -248,12 +258,18 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
         [receipt](std::stop_token) {
             return attempt([&] {
                 DiskTrashExecutor::restore(receipt);
-                return true;
+                try {
+                    return std::optional(DiskRecordedIdentity::capture(receipt.originalPath));
+                } catch (const DiskTrashError&) {
+                    return std::optional<DiskRecordedIdentity>();
+                }
             });
         },
-        [this, receipt, done = std::move(done)](Outcome<bool> outcome) mutable {
+        [this, receipt, done = std::move(done)](Outcome<std::optional<DiskRecordedIdentity>> outcome) mutable {
             if (auto* failure = std::get_if<QString>(&outcome))
                 return endCleanup(naming(*failure, receipt.name, "can't go back"), std::move(done));
+            if (const auto& putBack = std::get<std::optional<DiskRecordedIdentity>>(outcome))
+                recordPutBackCopy(*putBack);
             std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
             // Back in place: where the shown result has it there, it is listed
             // again; where it has it in the Trash (scanned after the move), it
