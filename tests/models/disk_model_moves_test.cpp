@@ -353,7 +353,10 @@ TEST(DiskModelMoves, ACopyEditedInPlaceSinceItWasVerifiedStays)
     testing::editInPlaceKeepingTime(offered);
     // As a duplicate card offers it: with what the scan measured, which still holds.
     const auto file = *std::ranges::find(group.files, offered.string(), &DiskFile::path);
-    EXPECT_TRUE(moves.harness.moved(model.cleanupCandidate(file.path, file.bytes, false, DiskScannedItem::of(file))));
+    const auto request =
+        moves.harness.prepared(model.cleanupCandidate(file.path, file.bytes, false, DiskScannedItem::of(file)));
+    ASSERT_TRUE(request) << "what the scan measured of it still holds";
+    ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*request, done); }));
     EXPECT_EQ(model.cleanupMessage(), "“b.mkv” can't be moved to Trash. The duplicate set changed after it was "
                                       "verified. Verify it again before acting.");
     EXPECT_TRUE(fs::exists(offered) && model.recentTrash().empty());

@@ -11,8 +11,8 @@
 #include <set>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <system_error>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
