@@ -55,6 +55,8 @@ struct PLDiskEntry {
     std::uint64_t device;
     std::uint64_t inode;
     std::uint32_t links;
+    std::int64_t modifiedSeconds;       // a file's modification time (st_mtim)
+    std::uint32_t modifiedNanoseconds;
     // Dataless content that is not on the disk; Linux has no such
     // placeholders, so it is never set here.
     bool dataless;

@@ -41,6 +41,8 @@ struct Item {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::uint32_t links = 0;
+    std::uint32_t modifiedNanoseconds = 0;  // a file's modification time
+    std::int64_t modifiedSeconds = 0;
     std::unique_ptr<Folder> folder;  // the subfolder to descend into; empty when the walk does not enter it
 
     // The entry as the visitor meets it, its name aside.
@@ -53,6 +55,8 @@ struct Item {
         entry.device = device;
         entry.inode = inode;
         entry.links = links;
+        entry.modifiedSeconds = modifiedSeconds;
+        entry.modifiedNanoseconds = modifiedNanoseconds;
     }
 
     void describe(const struct statx& info)
@@ -65,6 +69,8 @@ struct Item {
         constexpr auto maxBlocks = std::numeric_limits<std::uint64_t>::max() / 512;
         allocated = info.stx_blocks > maxBlocks ? std::numeric_limits<std::uint64_t>::max() : info.stx_blocks * 512;
         logical = info.stx_size;
+        modifiedSeconds = info.stx_mtime.tv_sec;
+        modifiedNanoseconds = info.stx_mtime.tv_nsec;
     }
 };
 

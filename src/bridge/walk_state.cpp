@@ -23,7 +23,8 @@ constexpr std::size_t listingBufferBytes = 64 * 1'024;
 // The root may be a link to the folder to walk: no O_NOFOLLOW there.
 constexpr int rootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 constexpr unsigned describeFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_SYNC_AS_STAT;
-constexpr unsigned describeMask = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS;
+constexpr unsigned describeMask = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS |
+                                STATX_MTIME;
 
 }  // namespace
 

@@ -220,6 +220,10 @@ private:
     std::optional<VerifiedCopy> verifiedCopy(const std::string& path) const;
     // Back to unverified: the group that `path` is a verified copy of. Whether there was one.
     bool forgetVerifiedGroupOf(const std::string& path);
+    // A copy put back by an undo is the one moved, with the change time the
+    // move and the undo gave it: its verified record takes that time, and only
+    // where all else is as recorded.
+    void recordPutBackCopy(const DiskRecordedIdentity& putBack);
     // The end of a move or restore: its message, and for a success the reload.
     // `success` names the areas a success changed besides the Trash's; none for a failure.
     void endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success = std::nullopt);

@@ -52,6 +52,7 @@ struct Moved {
 // sentence saying where, into its folder after that folder moved away.
 struct Restored {
     std::optional<QString> elsewhere;
+    std::optional<DiskRecordedIdentity> putBack;  // what is back at its path now
 };
 
 }  // namespace
@@ -149,6 +150,14 @@ bool DiskModel::forgetVerifiedGroupOf(const std::string& path)
     return true;
 }
 
+void DiskModel::recordPutBackCopy(const DiskRecordedIdentity& putBack)
+{
+    for (auto& [id, sets] : verifiedDuplicateSets_)
+        for (auto& set : sets)
+            for (auto& record : set.identities)
+                if (record.identity == putBack.identity) record.changed = putBack.changed;
+}
+
 void DiskModel::endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success)
 {
     if (!success) {
@@ -180,10 +189,12 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
     if (const auto copy = verifiedCopy(candidate.path)) {
         const auto& set = copy->set;
         const bool paired = set.identities.size() == set.files.size();
-        for (std::size_t i = 0; i < set.files.size(); ++i)
+        for (std::size_t i = 0; i < set.files.size(); ++i) {
             // Without identities nothing was recorded, and nothing matches.
-            recorded.push_back({paired ? set.identities[i] : DiskItemIdentity{.path = set.files[i].path},
-                                DiskTrashError::Kind::duplicateSetChanged});
+            auto record = paired ? set.identities[i] : DiskRecordedIdentity{.identity = {.path = set.files[i].path}};
+            record.refusal = DiskTrashError::Kind::duplicateSetChanged;
+            recorded.push_back(std::move(record));
+        }
     }
     BackgroundTask::start(
         this,
@@ -286,16 +297,21 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
             return attempt([&] {
                 try {
                     DiskTrashExecutor::restore(receipt, hooks);
-                    return Restored{};
                 } catch (const DiskTrashError& error) {
                     if (error.kind() != DiskTrashError::Kind::landedElsewhere) throw;
-                    return Restored{QString::fromStdString(error.what())};
+                    return Restored{QString::fromStdString(error.what()), std::nullopt};
+                }
+                try {
+                    return Restored{std::nullopt, DiskRecordedIdentity::capture(receipt.originalPath)};
+                } catch (const DiskTrashError&) {
+                    return Restored{};
                 }
             });
         },
         [this, receipt, done = std::move(done)](Outcome<Restored> outcome) mutable {
             if (auto* failure = std::get_if<QString>(&outcome))
                 return endCleanup(naming(*failure, receipt.name, "can't go back"), std::move(done));
+            if (const auto& putBack = std::get<Restored>(outcome).putBack) recordPutBackCopy(*putBack);
             // Out of the Trash either way: its receipt has nothing left to undo.
             std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
             movedPaths_[receipt.trashedPath] = scanID_;

@@ -385,6 +385,33 @@ TEST(DiskModelMoves, VerifyComparesTheCopiesLeftAndAChangedSetMovesNothing)
     EXPECT_FALSE(model.verifyingDuplicateGroupID()) << "one copy left: nothing to compare";
 }
 
+// The copy offered is one of the copies its set counts: edited in place since
+// it was verified, at the same size and with its modification time put back,
+// it holds bytes that may be nowhere else, and stays.
+TEST(DiskModelMoves, ACopyEditedInPlaceSinceItWasVerifiedStays)
+{
+    Moves moves;
+    auto& model = moves.model;
+    const auto kept = moves.temp.home / "films/a.mkv", offered = moves.temp.home / "films/b.mkv";
+    for (const auto& file : {kept, offered}) writeFile(file, 10 * megabyte);
+    ASSERT_TRUE(moves.rescanned());
+    const auto group = model.result()->potentialDuplicateGroups.at(0);
+    model.verifyDuplicates(group);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    ASSERT_EQ(model.duplicateMessage(), "Verified 2 identical files.");
+
+    testing::editInPlaceKeepingTime(offered);
+    // As a duplicate card offers it: with what the scan measured, which still holds.
+    const auto file = *std::ranges::find(group.files, offered.string(), &DiskFile::path);
+    const auto request =
+        moves.harness.prepared(model.cleanupCandidate(file.path, file.bytes, false, DiskScannedItem::of(file)));
+    ASSERT_TRUE(request) << "what the scan measured of it still holds";
+    ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*request, done); }));
+    EXPECT_EQ(model.cleanupMessage(), "“b.mkv” can't be moved to Trash. The duplicate set changed after it was "
+                                      "verified. Verify it again before acting.");
+    EXPECT_TRUE(fs::exists(offered) && model.recentTrash().empty());
+}
+
 // A verified set with one copy left is no set: nothing counts it, and its
 // last copy moves as any file does, however it changed since.
 TEST(DiskModelMoves, AVerifiedSetWithOneCopyLeftIsNoSet)

@@ -5,7 +5,7 @@
 //   corvalent_slow_fs MOUNT_POINT [--delay-ms N] [--never-answer] [--log FILE]
 //       [--source NAME] [--folder PATH]... [--file PATH=BYTES]...
 //       [--slow-list PATH]... [--slow-stat PATH]... [--slow-read PATH]...
-//       [--slow-statfs PATH]...
+//       [--slow-statfs PATH]... [--gone-at-open PATH]...
 //
 // PATHs are relative to the root; "." is the root itself. Folders above a
 // listed entry exist without being listed. Every file holds the same byte
@@ -14,7 +14,8 @@
 // killed or interrupted, and with EIO when the file system is unmounted or
 // this program is asked to end (SIGTERM). With --never-answer a sleeping call
 // ignores its caller's interrupt and sleeps until that end, as on a hard
-// network mount whose server is gone. --source names the mount's source in
+// network mount whose server is gone. Opening a --gone-at-open file fails
+// with ENOENT, though its stat answers. --source names the mount's source in
 // the mount table ("/dev/sdz1" makes it look like a disk). With --log, each
 // slow call appends "begin KIND PATH PROCESS" and "end KIND PATH PROCESS"
 // lines, PROCESS being the caller's process id. The program stays in the
@@ -52,7 +53,7 @@ struct Node {
 
 struct Tree {
     std::map<std::string, Node> nodes;  // by absolute path: "/", "/a", "/a/b"
-    std::set<std::string> slowList, slowStat, slowRead, slowStatfs;
+    std::set<std::string> slowList, slowStat, slowRead, slowStatfs, goneAtOpen;
     std::chrono::milliseconds delay{30'000};
     bool neverAnswer = false;
     std::FILE* log = nullptr;
@@ -181,6 +182,7 @@ int openFile(const char* path, fuse_file_info* info)
     const Node* node = find(path);
     if (node == nullptr) return -ENOENT;
     if (node->folder) return -EISDIR;
+    if (tree.goneAtOpen.count(path) != 0) return -ENOENT;
     if ((info->flags & O_ACCMODE) != O_RDONLY) return -EROFS;
     return 0;
 }
@@ -243,6 +245,8 @@ int main(int argc, char** argv)
             tree.slowRead.insert(absolute(value));
         } else if (option == "--slow-statfs") {
             tree.slowStatfs.insert(absolute(value));
+        } else if (option == "--gone-at-open") {
+            tree.goneAtOpen.insert(absolute(value));
         } else {
             return usage(("unknown option " + option).c_str());
         }

@@ -112,6 +112,7 @@ SlowMount::SlowMount(const fs::path& mountPoint, const SlowTree& tree)
     add("--slow-stat", tree.slowStat);
     add("--slow-read", tree.slowRead);
     add("--slow-statfs", tree.slowStatfs);
+    add("--gone-at-open", tree.goneAtOpen);
     if (tree.neverAnswers) arguments.emplace_back("--never-answer");
     if (!tree.source.empty()) arguments.insert(arguments.end(), {"--source", tree.source});
 

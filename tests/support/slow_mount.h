@@ -55,6 +55,9 @@ struct SlowTree {
     std::chrono::milliseconds delay = std::chrono::seconds(30);
     // Entries whose file-system figures (statfs) sleep; "." is the root.
     std::vector<std::string> slowStatfs;
+    // Files whose open fails as for a missing file (ENOENT) while their stat
+    // still answers: away when opened, back when looked at again.
+    std::vector<std::string> goneAtOpen;
     // Sleeping calls ignore `delay` and their caller's interrupt: they end
     // only when the mount goes (at teardown), as on a hard network mount.
     bool neverAnswers = false;

@@ -90,6 +90,16 @@ std::filesystem::path writeScript(const std::filesystem::path& folder, const std
 // The bytes a file takes on the disk (st_blocks × 512), not following links.
 std::uint64_t allocatedBytes(const std::filesystem::path& path);
 
+// Waits until the clock the kernel stamps file times with has passed the
+// change time of `path`: a change made after it gives the file a later one,
+// also where the kernel stamps times in coarse steps.
+void awaitClockPastChangeOf(const std::filesystem::path& path);
+
+// Writes over a byte of `file` in place and puts its modification time back,
+// as an edit followed by `touch -r` leaves it: same inode, size, blocks and
+// modification time, a later change time only. Throws when that is not so.
+void editInPlaceKeepingTime(const std::filesystem::path& file);
+
 // Copies an executable file to `folder/name`, keeping it executable.
 std::filesystem::path copyExecutable(const std::filesystem::path& from, const std::filesystem::path& folder,
                                      const std::string& name);

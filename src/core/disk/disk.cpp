@@ -63,13 +63,11 @@ std::string_view DiskFile::name() const
     return slash == std::string_view::npos ? text : text.substr(slash + 1);
 }
 
-// A file counted under another link has 0 bytes of its own here, which says
-// nothing of what it holds: only its device, inode and size are compared.
+// A file counted under another link has the size and time of every link to it.
 std::optional<DiskScannedItem> DiskScannedItem::of(const DiskFile& file)
 {
     if (file.inode == 0) return std::nullopt;
-    return DiskScannedItem{false, file.device, file.inode, file.logicalBytes,
-                           file.bytes > 0 ? std::optional(file.bytes) : std::nullopt};
+    return DiskScannedItem{false, file.device, file.inode, file.logicalBytes, file.modified};
 }
 
 // A folder's bytes are what it holds, which may change without it changing.

@@ -87,6 +87,13 @@ struct DiskNode {
 inline constexpr std::string_view otherFoldersSuffix = "/.corvalent-other-folders";
 inline constexpr std::string_view directFilesSuffix = "/.corvalent-direct-files";
 
+// A time as the file system keeps it.
+struct DiskFileTime {
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
+    bool operator==(const DiskFileTime&) const = default;
+};
+
 // One scanned file.
 struct DiskFile {
     std::string path;
@@ -95,6 +102,7 @@ struct DiskFile {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     bool isCloudPlaceholder = false;
+    DiskFileTime modified = {};  // as the scan found it
 
     const std::string& id() const { return path; }
     std::string_view name() const;
@@ -102,13 +110,15 @@ struct DiskFile {
 };
 
 // What a scan measured of an item itself, never of what a folder holds: what
-// tells later that the item at its path is no longer the one measured.
+// tells later that the item at its path is no longer the one measured. Not
+// the blocks a file occupies: the file system changes those on its own (a
+// file written out just now gains an extent block, preallocation is trimmed).
 struct DiskScannedItem {
     bool isDirectory = false;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
-    std::optional<std::uint64_t> logicalBytes;    // a file's size
-    std::optional<std::uint64_t> allocatedBytes;  // a file's, unless the scan counted them under another link
+    std::optional<std::uint64_t> logicalBytes;  // a file's size
+    std::optional<DiskFileTime> modified;       // a file's modification time
 
     // None when the scan did not describe the item, and for a pseudo-child.
     static std::optional<DiskScannedItem> of(const DiskFile& file);

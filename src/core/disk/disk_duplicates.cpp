@@ -84,7 +84,7 @@ using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 
 struct Member {
     DiskFile file;
-    DiskItemIdentity identity;
+    DiskRecordedIdentity identity;
     Digest digest{};
 };
 
@@ -144,13 +144,16 @@ Member hashFile(const DiskFile& file, std::uint64_t expectedSize, Hasher& hasher
 {
     if (halted()) throw DiskDuplicateVerificationError::cancelled();
     const auto name = std::string(file.name());
-    const auto before = DiskItemIdentity::capture(file.path);
+    // Its change time too: an edit in place whose modification time was put
+    // back is a change all the same.
+    const auto before = DiskRecordedIdentity::capture(file.path);
+    const auto& was = before.identity;
     // A different size, or another file at the path the scan recorded, means
     // this is no longer the file the scan grouped.
-    const bool replaced = file.device != 0 && file.inode != 0 && (before.device != file.device || before.inode != file.inode);
-    if (before.size != expectedSize || replaced) throw DiskDuplicateVerificationError::changed(name);
+    const bool replaced = file.device != 0 && file.inode != 0 && (was.device != file.device || was.inode != file.inode);
+    if (was.size != expectedSize || replaced) throw DiskDuplicateVerificationError::changed(name);
 
-    FileDescriptor fd(openMember(before, name));
+    FileDescriptor fd(openMember(was, name));
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     hasher.prepare();
@@ -173,7 +176,7 @@ Member hashFile(const DiskFile& file, std::uint64_t expectedSize, Hasher& hasher
     // still open always falls between the two looks.
     fd.reset();
 
-    auto after = DiskItemIdentity::capture(file.path);
+    auto after = DiskRecordedIdentity::capture(file.path);
     if (after != before) throw DiskDuplicateVerificationError::changed(name);
     return Member{file, std::move(after), digest};
 }
@@ -278,7 +281,7 @@ std::vector<Member> hashMembers(const DiskDuplicateGroup& group, const std::stop
 }  // namespace
 
 DiskVerifiedDuplicateSet DiskVerifiedDuplicateSet::make(const Digest& digest, std::vector<DiskFile> files,
-                                                        std::vector<DiskItemIdentity> identities)
+                                                        std::vector<DiskRecordedIdentity> identities)
 {
     DiskVerifiedDuplicateSet set;
     set.id = hex(digest);
@@ -328,7 +331,7 @@ std::vector<DiskVerifiedDuplicateSet> verify(const DiskDuplicateGroup& group, st
     // files read side by side, "after the last read" is not a stable moment.
     if (stop.stop_requested()) throw DiskDuplicateVerificationError::cancelled();
 
-    std::map<Digest, std::pair<std::vector<DiskFile>, std::vector<DiskItemIdentity>>> byDigest;
+    std::map<Digest, std::pair<std::vector<DiskFile>, std::vector<DiskRecordedIdentity>>> byDigest;
     for (auto& member : members) {
         auto& entry = byDigest[member.digest];
         entry.first.push_back(std::move(member.file));

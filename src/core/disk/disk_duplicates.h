@@ -24,7 +24,8 @@ namespace corvalent {
 struct DiskVerifiedDuplicateSet {
     std::string id;                               // the SHA-256, 64 lower-case hex digits
     std::vector<DiskFile> files;                  // by path (plain byte order)
-    std::vector<DiskItemIdentity> identities;     // each file's identity as verified, in the order of `files`
+    // Each file as verification recorded it, its change time included, in the order of `files`.
+    std::vector<DiskRecordedIdentity> identities;
     std::uint64_t logicalBytesPerFile = 0;        // of the first file given to make(); 0 without files
     std::uint64_t estimatedRecoverableBytes = 0;  // allocated bytes of all copies but the smallest
 
@@ -32,7 +33,7 @@ struct DiskVerifiedDuplicateSet {
     // they cannot be paired and the identities are left out: a set without
     // them cannot be acted on.
     static DiskVerifiedDuplicateSet make(const std::array<unsigned char, 32>& digest, std::vector<DiskFile> files,
-                                         std::vector<DiskItemIdentity> identities);
+                                         std::vector<DiskRecordedIdentity> identities);
     bool operator==(const DiskVerifiedDuplicateSet&) const = default;
 };
 

@@ -260,7 +260,7 @@ struct DiskScanContext final : PLDiskVisitor {
         }
         if (const auto path = paths.follow(entry))
             addFile(*path, paths.fileUtf8, entry.allocatedBytes, entry.logicalBytes, entry.device, entry.inode,
-                    entry.links, entry.dataless);
+                    entry.links, entry.dataless, {entry.modifiedSeconds, entry.modifiedNanoseconds});
         else if (entry.kind == PLDiskEntryKind::folder)
             noteTrash(entry);
         return true;
@@ -291,7 +291,8 @@ struct DiskScanContext final : PLDiskVisitor {
     bool waiting(std::uint64_t entries, const PLDiskAhead& ahead) override { return tick(entries, ahead); }
 
     void addFile(std::string_view path, bool nameable, std::uint64_t allocated, std::uint64_t logical,
-                 std::uint64_t device, std::uint64_t inode, std::uint32_t links, bool dataless)
+                 std::uint64_t device, std::uint64_t inode, std::uint32_t links, bool dataless,
+                 DiskFileTime modified)
     {
         path = mappedPath(path);
         if (links >= 2 && device != 0 && inode != 0 && !seenHardLinks.insert({device, inode}).second) allocated = 0;
@@ -304,7 +305,7 @@ struct DiskScanContext final : PLDiskVisitor {
             cloudPlaceholderCount = saturatingAdd(cloudPlaceholderCount, std::int64_t{1});
             cloudPlaceholderLogicalBytes = saturatingAdd(cloudPlaceholderLogicalBytes, logical);
         } else if (nameable && duplicates.admits(logical)) {
-            duplicates.consider(DiskFile{std::string(path), allocated, logical, device, inode, false});
+            duplicates.consider(DiskFile{std::string(path), allocated, logical, device, inode, false, modified});
         }
 
         if (!path.starts_with(rootPrefix)) {
@@ -320,7 +321,7 @@ struct DiskScanContext final : PLDiskVisitor {
         }
         ownership->record(path, allocated);
         if (largestFiles.admits(allocated))
-            largestFiles.consider(DiskFile{std::string(path), allocated, logical, device, inode, dataless});
+            largestFiles.consider(DiskFile{std::string(path), allocated, logical, device, inode, dataless, modified});
     }
 };
 

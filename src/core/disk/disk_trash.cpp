@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
-#include <limits>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,10 +94,10 @@ Reached reach(const std::string& path, const std::function<void(const struct sta
     return at;
 }
 
-// An item as a capture examines it, with the bytes it occupies on disk.
+// An item as a capture examines it, with its change time.
 struct Examined {
     DiskItemIdentity identity;
-    std::uint64_t allocatedBytes = 0;  // st_blocks × 512, as a scan counts them
+    DiskFileTime changed;
 };
 
 // The item at `path` as a capture finds it: its normalised path and its
@@ -115,9 +114,7 @@ std::pair<std::string, struct stat> lookAt(std::string_view path)
 // The item at `path` described from its lstat record, found here or by a helper.
 Examined examined(const std::string& path, const struct stat& info)
 {
-    constexpr auto maxBlocks = std::numeric_limits<std::uint64_t>::max() / 512;
-    const auto blocks = info.st_blocks > 0 ? static_cast<std::uint64_t>(info.st_blocks) : 0;
-    return {identityFrom(path, info), blocks > maxBlocks ? std::numeric_limits<std::uint64_t>::max() : blocks * 512};
+    return {identityFrom(path, info), {info.st_ctim.tv_sec, info.st_ctim.tv_nsec}};
 }
 
 Examined examine(std::string_view path)
@@ -137,7 +134,7 @@ bool stillAsRecorded(const Examined& now, const DiskRecordedIdentity& record)
            (!fields.modified ||
             (is.modifiedSeconds == was.modifiedSeconds && is.modifiedNanoseconds == was.modifiedNanoseconds)) &&
            (!fields.permissions || is.mode == was.mode) && (!fields.owner || is.owner == was.owner) &&
-           (!record.allocatedBytes || now.allocatedBytes == *record.allocatedBytes);
+           (!record.changed || now.changed == *record.changed);
 }
 
 // What the path's text does not tell: the home Trash reached through another
@@ -306,10 +303,21 @@ DiskRecordedIdentity DiskRecordedIdentity::scanned(std::string path, const DiskS
 {
     DiskItemIdentity identity{std::move(path), item.device, item.inode};
     identity.size = item.logicalBytes.value_or(0);
+    identity.modifiedSeconds = item.modified ? item.modified->seconds : 0;
+    identity.modifiedNanoseconds = item.modified ? item.modified->nanoseconds : 0;
     identity.mode = static_cast<std::uint16_t>(item.isDirectory ? S_IFDIR : S_IFREG);
-    const Fields fields{.size = item.logicalBytes.has_value(), .modified = false, .permissions = false, .owner = false};
-    return DiskRecordedIdentity{std::move(identity), DiskTrashError::Kind::identityChanged, fields,
-                                item.allocatedBytes};
+    const Fields fields{.size = item.logicalBytes.has_value(),
+                        .modified = item.modified.has_value(),
+                        .permissions = false,
+                        .owner = false};
+    return DiskRecordedIdentity{std::move(identity), DiskTrashError::Kind::identityChanged, fields};
+}
+
+DiskRecordedIdentity DiskRecordedIdentity::capture(std::string_view path)
+{
+    auto examined = examine(path);
+    return DiskRecordedIdentity{std::move(examined.identity), DiskTrashError::Kind::identityChanged, {},
+                                examined.changed};
 }
 
 namespace DiskTrashExecutor {

@@ -81,7 +81,9 @@ private:
 // another that its move relies on) and must still hold at the move; a
 // difference, or the item gone, refuses the move with `refusal`. Only what
 // was recorded is compared: the kind, device and inode always, the other
-// fields as `fields` says, and the allocated bytes when there are some.
+// fields as `fields` says, and the change time when there is one. The change
+// time (st_ctim) is the one no user can set back: an item edited in place at
+// the same size, its modification time put back, has a later one.
 struct DiskRecordedIdentity {
     struct Fields {
         bool size = true;
@@ -94,11 +96,15 @@ struct DiskRecordedIdentity {
     DiskItemIdentity identity;
     DiskTrashError::Kind refusal = DiskTrashError::Kind::identityChanged;
     Fields fields = {};
-    std::optional<std::uint64_t> allocatedBytes = std::nullopt;  // st_blocks × 512
+    std::optional<DiskFileTime> changed = std::nullopt;
 
-    // What a scan measured of the item at `path`: no time, permissions or
-    // owner, and of a folder not its size, which is not what it holds.
+    // What a scan measured of the item at `path`: a file's size and
+    // modification time, no permissions or owner, and of a folder neither its
+    // size nor its time, which follow what it holds.
     static DiskRecordedIdentity scanned(std::string path, const DiskScannedItem& item);
+    // Everything of the item at `path` as it is now, its change time included;
+    // throws as DiskItemIdentity::capture does.
+    static DiskRecordedIdentity capture(std::string_view path);
     bool operator==(const DiskRecordedIdentity&) const = default;
 };
 

@@ -73,7 +73,7 @@ TEST(DiskDuplicateCopies, MovedCopiesLeaveTheSetAndItsFigures)
     const auto file = [](std::string path, std::uint64_t bytes) {
         return DiskFile{std::move(path), bytes, 9, 1, 0, false};
     };
-    const auto identity = [](std::string path) { return DiskItemIdentity{.path = std::move(path)}; };
+    const auto identity = [](std::string path) { return DiskRecordedIdentity{.identity = {.path = std::move(path)}}; };
     const auto set = DiskVerifiedDuplicateSet::make({}, {file("/a", 100), file("/b", 100), file("/c", 40)},
                                                     {identity("/a"), identity("/b"), identity("/c")});
     ASSERT_EQ(set.estimatedRecoverableBytes, 200U);

@@ -107,7 +107,7 @@ TEST(DiskDuplicateVerifier, ProvesIdenticalContentsMostRecoverableFirstAndLeaves
     writeContents(a, 12 * MB, 7);
     writeContents(c, 12 * MB, 7);
     for (const auto& path : {b, d}) writeContents(path, 12 * MB, 7, 11 * MB + 3);  // one byte differs, near the end
-    const std::vector before{DiskItemIdentity::capture(a.string()), DiskItemIdentity::capture(c.string())};
+    const std::vector before{DiskRecordedIdentity::capture(a.string()), DiskRecordedIdentity::capture(c.string())};
     const auto p = sha256sum(a), q = sha256sum(b);
     EXPECT_TRUE(DiskDuplicateVerifier::verify(groupOf({a, b})).empty());
 
@@ -436,6 +436,23 @@ TEST(DiskDuplicateVerifier, AStopEndsAVerificationWhoseMemberWaitsOnAHungMount)
         }
 }
 
+// A member that was not there when it was opened is not the file the scan
+// saw, even when it is back by the look after: the group changed.
+TEST(DiskDuplicateVerifier, AMemberMissingWhenOpenedIsAChangeEvenWhenItIsBack)
+{
+    TempDir dir;
+    testing::SlowTree tree;
+    tree.files = {{"a.bin", 64 * 1024}, {"b.bin", 64 * 1024}};
+    tree.goneAtOpen = {"b.bin"};
+    testing::SlowMount mount(dir.path() / "mnt", tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+    const auto b = mount.path() / "b.bin";
+    ASSERT_NO_THROW(DiskItemIdentity::capture(b.string())) << "looked at, it is there";
+    for (const unsigned threads : threadCounts)
+        EXPECT_EQ(refusalMessage(groupOf({mount.path() / "a.bin", b}), {}, threads), changed("b.bin").second)
+            << threads << " threads";
+}
+
 TEST(DiskDuplicateVerifiedSet, RecoverableBytesSaturateAndUnpairedIdentitiesAreLeftOut)
 {
     const std::array<unsigned char, 32> digest{};
@@ -448,7 +465,7 @@ TEST(DiskDuplicateVerifiedSet, RecoverableBytesSaturateAndUnpairedIdentitiesAreL
 
     // Rather than misattributed, identities that cannot be paired are dropped: the set cannot be acted on.
     const auto unpaired =
-        DiskVerifiedDuplicateSet::make(digest, {file("/b", 1), file("/a", 1)}, {DiskItemIdentity{.path = "/b"}});
+        DiskVerifiedDuplicateSet::make(digest, {file("/b", 1), file("/a", 1)}, {{.identity = {.path = "/b"}}});
     EXPECT_EQ(unpaired.files, (std::vector{file("/a", 1), file("/b", 1)}));
     EXPECT_TRUE(unpaired.identities.empty());
 }

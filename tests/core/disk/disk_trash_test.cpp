@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <set>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -75,8 +78,10 @@ TEST_F(TrashTest, ItemChangedSinceTheScanOrTheReviewIsRefusedAndStays)
     const auto scanned = fs::canonical(work) / "scanned";
     const auto download = scanned / "download.iso", edited = scanned / "edited.txt", emptied = scanned / "emptied.iso",
                becameFolder = scanned / "became-folder.bin", folder = scanned / "folder", grown = scanned / "grown",
-               kept = scanned / "kept.iso", links = scanned / "links";
-    for (const auto& item : {download, emptied, becameFolder, kept}) write(item, std::string(400'000, 'd'));
+               kept = scanned / "kept.iso", links = scanned / "links", touched = scanned / "touched.iso",
+               flushed = scanned / "flushed.iso";
+    for (const auto& item : {download, emptied, becameFolder, kept, touched, flushed})
+        write(item, std::string(400'000, 'd'));
     write(edited, std::string(3'000, 'd'));
     for (const auto& item : {folder, grown}) write(item / "inside", "x");
     write(links / "a.bin", std::string(400'000, 'l'));
@@ -90,6 +95,7 @@ TEST_F(TrashTest, ItemChangedSinceTheScanOrTheReviewIsRefusedAndStays)
     repeated.path = (links / (first->name() == "a.bin" ? "b.bin" : "a.bin")).string();
     repeated.bytes = 0;
 
+    testing::awaitClockPastChangeOf(links / "a.bin");  // linked last: a time set from here on is a later one
     write(scanned / "smaller", std::string(36, 's'));
     fs::rename(scanned / "smaller", download);
     write(edited, std::string(36, 'e'));  // the same file written over, in the same blocks
@@ -100,7 +106,18 @@ TEST_F(TrashTest, ItemChangedSinceTheScanOrTheReviewIsRefusedAndStays)
     fs::rename(folder, scanned / "folder.old");
     write(folder / "inside", "x");
     write(grown / "added", std::string(100'000, 'g'));  // what a folder holds is not the folder
-    for (const auto& item : {download, edited, emptied, becameFolder, folder})
+    const auto scannedTime = fs::last_write_time(touched);
+    fs::last_write_time(touched, scannedTime + std::chrono::seconds(1));  // of the same size, in the same blocks
+    // Blocks the file system adds on its own (an extent block when the file is
+    // written out, preallocation) change neither its size nor its time.
+    const auto blocks = testing::allocatedBytes(flushed);
+    const auto flushedTime = fs::last_write_time(flushed);
+    const int out = ::open(flushed.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_EQ(::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, 4'000'000), 0) << std::generic_category().message(errno);
+    ::close(out);
+    fs::last_write_time(flushed, flushedTime);
+    ASSERT_GT(testing::allocatedBytes(flushed), blocks);
+    for (const auto& item : {download, edited, emptied, becameFolder, folder, touched})
         expectRefused(Kind::identityChanged, [&] { DiskTrashExecutor::prepare(scannedCandidate(result, item)); });
     // Offered without a scan's record, it is at least of the kind offered.
     expectRefused(Kind::identityChanged,
@@ -109,7 +126,7 @@ TEST_F(TrashTest, ItemChangedSinceTheScanOrTheReviewIsRefusedAndStays)
     EXPECT_EQ(contents(edited), std::string(36, 'e'));
     EXPECT_TRUE(fs::is_directory(becameFolder) && fs::exists(folder / "inside"));
     EXPECT_TRUE(trashEmpty());
-    for (const auto& item : {kept, grown, links / "a.bin", links / "b.bin"}) {
+    for (const auto& item : {kept, grown, links / "a.bin", links / "b.bin", flushed}) {
         const auto request = DiskTrashExecutor::prepare(scannedCandidate(result, item, {repeated}));
         EXPECT_EQ(request.recorded.size(), 1U) << "checked again before the move";
         DiskTrashExecutor::moveToTrash(request);
@@ -209,6 +226,9 @@ TEST_F(TrashTest, ACopyMovesOnlyWhileItsSetIsAsRecorded)
         {"kept deleted", [&] { fs::remove(kept); }},
         {"kept moved away", [&] { fs::rename(kept, away); }},
         {"kept edited", [&] { std::ofstream(kept, std::ios::app) << "new"; }},
+        // Its change time tells, which no one can set back.
+        {"kept edited in place, its time put back", [&] { testing::editInPlaceKeepingTime(kept); }},
+        {"offered edited in place, its time put back", [&] { testing::editInPlaceKeepingTime(offered); }},
         {"offered replaced, same size and time",
          [&] {
              write(away, "other bytes");
@@ -221,7 +241,8 @@ TEST_F(TrashTest, ACopyMovesOnlyWhileItsSetIsAsRecorded)
         write(offered, "same bytes!");
         std::vector<DiskRecordedIdentity> recorded;
         for (const auto& copy : {kept, offered})
-            recorded.push_back({DiskItemIdentity::capture(copy.string()), Kind::duplicateSetChanged});
+            recorded.push_back(DiskRecordedIdentity::capture(copy.string()));
+        for (auto& record : recorded) record.refusal = Kind::duplicateSetChanged;
         apply();
         auto request = DiskTrashExecutor::prepare(candidate(offered));  // reviewed after the change
         request.recorded = recorded;
