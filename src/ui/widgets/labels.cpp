@@ -37,7 +37,13 @@ QString shortenLongParts(const QString& text, const QFontMetricsF& metrics, doub
         const auto part = found.next();
         result += text.mid(from, part.capturedStart() - from);
         const auto words = part.captured();
-        result += metrics.horizontalAdvance(words) > width ? metrics.elidedText(words, Qt::ElideMiddle, width) : words;
+        if (metrics.horizontalAdvance(words) > width) {
+            // Joined to its ellipsis, so that a line never breaks there.
+            result += metrics.elidedText(words, Qt::ElideMiddle, width)
+                          .replace(QStringLiteral("\u2026"), QStringLiteral("\u2060\u2026\u2060"));
+        } else {
+            result += words;
+        }
         from = part.capturedEnd();
     }
     return result + text.mid(from);
