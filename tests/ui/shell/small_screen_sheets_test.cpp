@@ -362,35 +362,43 @@ TEST_F(SmallScreenSheets, LongNamesAndPathsKeepToTheSheetAndTheReviewColumn)
 
     // Missing from a folder whose path is beyond the limit: the refusal quotes that folder.
     auto lost = model.cleanupCandidate((deep / longName).string(), 3'000'000, false);
-    diskPage()->state().setCleanupCandidate(lost);
-    auto* sheet = qobject_cast<DiskCleanupConfirmation*>(framedWindow(modal));
-    ASSERT_NE(sheet, nullptr);
-    auto* message = dynamic_cast<ElidedLabel*>(sheet->findChild<QLabel*>("confirmationMessage"));
-    ASSERT_NE(message, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return message->isVisible() && !model.cleanupInProgress(); }, 20'000));
-    settle();
-    const auto refusal = message->text();
-    EXPECT_GT(refusal.size(), 4'096) << "the folder quoted whole";
-    const QRect sheetFrame(sheet->mapToGlobal(QPoint(0, 0)), sheet->size());
-    EXPECT_TRUE(room().contains(sheet->frameGeometry()));
-    expectWithinAndDescribed(*sheet, sheetFrame, "the sheet");
-    const QRect messagePlace(message->mapToGlobal(QPoint(0, 0)), message->size());
-    EXPECT_TRUE(sheetFrame.contains(messagePlace)) << "the refusal within the sheet, top to bottom";
-    EXPECT_EQ(unquoted(message->drawnText()), unquoted(refusal)) << "every word of the reason is shown";
-    EXPECT_LE(message->height(), 6 * QFontMetrics(message->font()).lineSpacing());
-    EXPECT_EQ(plainToolTip(*message), refusal);
-    EXPECT_EQ(message->accessibleDescription(), refusal);
-    auto* name = dynamic_cast<ElidedLabel*>(sheet->findChild<QLabel*>("confirmationName"));
-    ASSERT_NE(name, nullptr);
-    EXPECT_TRUE(name->shortened());
-    EXPECT_EQ(name->accessibleDescription(), QString::fromStdString(longName));
-    auto* move = sheet->findChild<QWidget*>("moveToTrash");
-    EXPECT_TRUE(sheetFrame.contains(QRect(move->mapToGlobal(QPoint(0, 0)), move->size())));
-    QDir().mkpath(CORVALENT_SCREENSHOTS);
-    sheet->screen()->grabWindow(0).save(
-        QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-cleanup-long-path.png").arg(screenName()));
-    sheet->reject();
-    settle();
+    for (const auto& [look, appearance] :
+         {std::pair("light", AppAppearance::light), std::pair("dark", AppAppearance::dark)}) {
+        SCOPED_TRACE(look);
+        applyAppearance(appearance);
+        diskPage()->state().setCleanupCandidate(lost);
+        auto* sheet = qobject_cast<DiskCleanupConfirmation*>(framedWindow(modal));
+        ASSERT_NE(sheet, nullptr);
+        auto* message = dynamic_cast<ElidedLabel*>(sheet->findChild<QLabel*>("confirmationMessage"));
+        ASSERT_NE(message, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return message->isVisible() && !model.cleanupInProgress(); }, 20'000));
+        settle();
+        const auto refusal = message->text();
+        EXPECT_GT(refusal.size(), 4'096) << "the folder quoted whole";
+        const QRect sheetFrame(sheet->mapToGlobal(QPoint(0, 0)), sheet->size());
+        EXPECT_TRUE(room().contains(sheet->frameGeometry()));
+        expectWithinAndDescribed(*sheet, sheetFrame, "the sheet");
+        const QRect messagePlace(message->mapToGlobal(QPoint(0, 0)), message->size());
+        EXPECT_TRUE(sheetFrame.contains(messagePlace)) << "the refusal within the sheet, top to bottom";
+        EXPECT_EQ(unquoted(message->drawnText()), unquoted(refusal)) << "every word of the reason is shown";
+        EXPECT_LE(message->height(), 6 * QFontMetrics(message->font()).lineSpacing());
+        EXPECT_EQ(plainToolTip(*message), refusal);
+        EXPECT_EQ(message->accessibleDescription(), refusal);
+        auto* name = dynamic_cast<ElidedLabel*>(sheet->findChild<QLabel*>("confirmationName"));
+        ASSERT_NE(name, nullptr);
+        EXPECT_TRUE(name->shortened());
+        EXPECT_EQ(name->accessibleDescription(), QString::fromStdString(longName));
+        auto* move = sheet->findChild<QWidget*>("moveToTrash");
+        EXPECT_TRUE(sheetFrame.contains(QRect(move->mapToGlobal(QPoint(0, 0)), move->size())));
+        QDir().mkpath(CORVALENT_SCREENSHOTS);
+        sheet->screen()->grabWindow(0).save(
+            QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-cleanup-long-path-%2.png").arg(screenName(), look));
+        QPointer<QWidget> closing(sheet);
+        sheet->reject();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull() || !closing->isVisible(); }, 10'000));
+        settle();
+    }
+    applyAppearance(AppAppearance::light);
 
     // The long name in its card, in the sheet, then moved: the status line and the recent Trash card.
     CleanupRow* row = nullptr;
@@ -404,7 +412,7 @@ TEST_F(SmallScreenSheets, LongNamesAndPathsKeepToTheSheetAndTheReviewColumn)
     settle();
     expectWithinAndDescribed(review, column(), "the Review column");
     row->reviewButton().click();
-    sheet = qobject_cast<DiskCleanupConfirmation*>(framedWindow(modal));
+    auto* sheet = qobject_cast<DiskCleanupConfirmation*>(framedWindow(modal));
     ASSERT_NE(sheet, nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet->moveButton().isEnabled(); }, 10'000));
     expectWithinAndDescribed(*sheet, QRect(sheet->mapToGlobal(QPoint(0, 0)), sheet->size()), "the sheet");
@@ -413,9 +421,14 @@ TEST_F(SmallScreenSheets, LongNamesAndPathsKeepToTheSheetAndTheReviewColumn)
     ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull() || !closing->isVisible(); }, 20'000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.cleanupInProgress() && !model.recentTrash().empty(); }, 20'000));
     settle();
-    expectWithinAndDescribed(review, column(), "the Review column after the move");
-    window().screen()->grabWindow(0).save(
-        QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-review-long-name.png").arg(screenName()));
+    for (const auto& [look, appearance] :
+         {std::pair("light", AppAppearance::light), std::pair("dark", AppAppearance::dark)}) {
+        applyAppearance(appearance);
+        settle();
+        expectWithinAndDescribed(review, column(), "the Review column after the move");
+        window().screen()->grabWindow(0).save(
+            QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-review-long-name-%2.png").arg(screenName(), look));
+    }
 }
 
 }  // namespace
