@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 
 class QVariantAnimation;
 

@@ -8,6 +8,7 @@
 #include <QToolTip>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "ui/widgets/app_motion.h"
+#include "ui/widgets/contrast.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/symbols.h"
 
@@ -142,10 +143,11 @@ void Button::paintEvent(QPaintEvent*)
 // The accent that fills a prominent or destructive button.
 std::optional<QColor> Button::filling() const
 {
-    const bool hovered = underMouse() && isEnabled();
-    if (kind_ == Kind::prominent) return hovered ? CorvalentStyle::teal().lighter(106) : CorvalentStyle::teal();
-    if (kind_ == Kind::destructive) return hovered ? CorvalentStyle::red().lighter(106) : CorvalentStyle::red();
-    return std::nullopt;
+    if (kind_ != Kind::prominent && kind_ != Kind::destructive) return std::nullopt;
+    // Deep enough for its white label to read; a hover deepens it further.
+    const auto accent = kind_ == Kind::prominent ? CorvalentStyle::teal() : CorvalentStyle::red();
+    const auto fill = Contrast::readable(accent, Qt::white);
+    return underMouse() && isEnabled() ? fill.darker(108) : fill;
 }
 
 // Draws the kind's fill and returns the colour of its text.
@@ -168,13 +170,13 @@ QColor Button::paintBackground(QPainter& painter, const QRectF& area) const
         return CorvalentStyle::primary(pal);
     case Kind::tinted:
         fill(CorvalentStyle::withAlpha(CorvalentStyle::teal(), hovered ? 0.16 : 0.11));
-        return CorvalentStyle::teal();
+        return CorvalentStyle::textTint(CorvalentStyle::teal(), pal);
     case Kind::plain:
         if (hovered) fill(CorvalentStyle::primary(pal, 0.04));
         return CorvalentStyle::secondary(pal);
     case Kind::link: break;
     }
-    return CorvalentStyle::teal();
+    return CorvalentStyle::textTint(CorvalentStyle::teal(), pal);
 }
 
 void Button::paintLabel(QPainter& painter, const QColor& ink) const

@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 
 namespace corvalent {
 

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 
 namespace corvalent {
 

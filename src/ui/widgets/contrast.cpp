@@ -42,17 +42,40 @@ QColor readable(const QColor& ink, const QColor& background, double minimum)
     return darken ? QColor(Qt::black) : QColor(Qt::white);
 }
 
-}  // namespace Contrast
-
-namespace Tones {
-
-Tone readable(QColor ink, double minimum)
+QColor readableOnAll(const QColor& ink, const std::vector<QColor>& backgrounds, double minimum)
 {
-    return [ink, minimum](const QPalette& palette) {
-        return Contrast::readable(ink, CorvalentStyle::windowBackground(palette), minimum);
-    };
+    // A shade that reaches one background may miss another it passed
+    // before: go round until every one is reached.
+    auto shade = ink;
+    for (int round = 0; round < 4; ++round) {
+        for (const auto& background : backgrounds) shade = readable(shade, background, minimum);
+        if (std::all_of(backgrounds.begin(), backgrounds.end(),
+                        [&](const QColor& background) { return ratio(shade, background) >= minimum; }))
+            break;
+    }
+    return shade;
 }
 
-}  // namespace Tones
+QColor over(const QColor& background, const QColor& ink, double opacity)
+{
+    const auto mix = [opacity](float under, float above) {
+        return static_cast<float>(std::clamp(under + (above - under) * opacity, 0.0, 1.0));
+    };
+    const auto b = background.toRgb();
+    const auto i = ink.toRgb();
+    return QColor::fromRgbF(mix(b.redF(), i.redF()), mix(b.greenF(), i.greenF()), mix(b.blueF(), i.blueF()));
+}
+
+double opacityReaching(const QColor& ink, const std::vector<QColor>& backgrounds, double minimum, double least)
+{
+    const auto opaque = QColor(ink.rgb());
+    double opacity = std::clamp(least, 0.0, 1.0);
+    for (const auto& background : backgrounds)
+        while (opacity < 1.0 && ratio(over(background, opaque, opacity), background) < minimum)
+            opacity = std::min(1.0, opacity + 0.01);
+    return opacity;
+}
+
+}  // namespace Contrast
 
 }  // namespace corvalent

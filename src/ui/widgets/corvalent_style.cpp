@@ -1,18 +1,13 @@
 #include "ui/widgets/corvalent_style.h"
 
-#include <QAbstractScrollArea>
-#include <QApplication>
-#include <QCoreApplication>
-#include <QFocusEvent>
-#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
+#include <map>
+#include <tuple>
 
 #include "ui/widgets/contrast.h"
 
@@ -95,8 +90,70 @@ QColor primary(const QPalette& palette, double opacity)
     return withAlpha(palette.color(QPalette::WindowText), opacity);
 }
 
-QColor secondary(const QPalette& palette) { return primary(palette, 0.6); }
-QColor tertiary(const QPalette& palette) { return primary(palette, 0.35); }
+std::vector<QColor> textSurfaces(const QPalette& palette)
+{
+    constexpr double washAlpha = 0.16;  // the hero gradient's start
+    constexpr double faintTextAlpha = 0.08;
+    constexpr double faintTintAlpha = 0.16;
+    const auto text = QColor(primary(palette).rgb());
+    const auto window = QColor(palette.color(QPalette::Window).rgb());
+    std::vector<QColor> found;
+    for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button}) {
+        // A see-through background shows the window.
+        const auto colour = palette.color(role);
+        const auto plain = Contrast::over(window, QColor(colour.rgb()), colour.alphaF());
+        for (const auto& under : {plain, Contrast::over(plain, teal(), washAlpha)}) {
+            found.push_back(under);
+            found.push_back(Contrast::over(under, text, faintTextAlpha));
+            found.push_back(Contrast::over(under, teal(), faintTintAlpha));
+            found.push_back(Contrast::over(under, orange(), faintTintAlpha));
+        }
+    }
+    return found;
+}
+
+namespace {
+
+// What a palette's text surfaces are made of, as a key to what was worked out for them.
+using PaletteKey = std::tuple<QRgb, QRgb, QRgb, QRgb, QRgb>;
+
+PaletteKey keyOf(const QPalette& palette)
+{
+    return {palette.color(QPalette::WindowText).rgba(), palette.color(QPalette::Window).rgba(),
+            palette.color(QPalette::Base).rgba(), palette.color(QPalette::AlternateBase).rgba(),
+            palette.color(QPalette::Button).rgba()};
+}
+
+// Worked out once per palette and ink; painting asks for it on every frame.
+// The GUI thread alone draws.
+template <typename Value, typename Make>
+Value remembered(const QPalette& palette, QRgb ink, double minimum, Make make)
+{
+    static std::map<std::tuple<PaletteKey, QRgb, double>, Value> known;
+    const auto key = std::tuple(keyOf(palette), ink, minimum);
+    if (const auto found = known.find(key); found != known.end()) return found->second;
+    if (known.size() > 256) known.clear();
+    return known.emplace(key, make()).first->second;
+}
+
+QColor readableTextStyle(const QPalette& palette, double minimum, double least)
+{
+    const auto opacity = remembered<double>(palette, primary(palette).rgba(), minimum, [&] {
+        return Contrast::opacityReaching(primary(palette), textSurfaces(palette), minimum, least);
+    });
+    return primary(palette, opacity);
+}
+
+}  // namespace
+
+QColor secondary(const QPalette& palette) { return readableTextStyle(palette, 5.5, 0.6); }
+QColor tertiary(const QPalette& palette) { return readableTextStyle(palette, 4.5, 0.35); }
+
+QColor textTint(const QColor& tint, const QPalette& palette, double minimum)
+{
+    return remembered<QColor>(palette, tint.rgba(), minimum,
+                              [&] { return Contrast::readableOnAll(tint, textSurfaces(palette), minimum); });
+}
 QColor border(const QPalette& palette) { return primary(palette, 0.08); }
 QColor softBorder(const QPalette& palette) { return primary(palette, 0.055); }
 QColor panel(const QPalette& palette) { return palette.color(QPalette::Base); }
@@ -183,187 +240,11 @@ Tone fixed(QColor colour)
 {
     return [colour](const QPalette&) { return colour; };
 }
+Tone readable(QColor tint, double minimum)
+{
+    return [tint, minimum](const QPalette& palette) { return CorvalentStyle::textTint(tint, palette, minimum); };
+}
 
 }  // namespace Tones
-
-namespace {
-
-// Whether the person last used the keyboard or the pointer, watched for the
-// whole application from the first focus ring on; and whether the control
-// holding the focus has taken a key since it got it.
-class InputWatcher : public QObject {
-public:
-    static InputWatcher& instance()
-    {
-        static auto* watcher = [] {
-            auto* created = new InputWatcher;
-            QCoreApplication::instance()->installEventFilter(created);
-            return created;
-        }();
-        return *watcher;
-    }
-    bool lastInputWasKey() const { return key_; }
-    bool keyedSinceFocus() const { return keyed_; }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        switch (event->type()) {
-        case QEvent::KeyPress:
-            key_ = true;
-            keyed(watched, static_cast<QKeyEvent*>(event)->key());
-            break;
-        case QEvent::ShortcutOverride: key_ = true; break;
-        case QEvent::FocusIn: keyed_ = false; break;
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::TouchBegin: key_ = false; break;
-        default: break;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    InputWatcher() : QObject(QCoreApplication::instance()) {}
-
-    // The first key other than a modifier that the focused control takes:
-    // from now on it shows its ring, wherever that is drawn (by the control,
-    // on a list's rows, by the control's parent around it).
-    void keyed(QObject* watched, int key)
-    {
-        auto* focus = QApplication::focusWidget();
-        if (keyed_ || focus == nullptr || watched != focus) return;
-        if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta ||
-            key == Qt::Key_AltGr || key == Qt::Key_CapsLock || key == Qt::Key_Super_L || key == Qt::Key_Super_R)
-            return;
-        keyed_ = true;
-        focus->update();
-        if (auto* area = qobject_cast<QAbstractScrollArea*>(focus)) area->viewport()->update();
-        if (auto* parent = focus->parentWidget()) parent->update(focus->geometry().adjusted(-4, -4, 4, 4));
-    }
-
-    bool key_ = false;
-    bool keyed_ = false;
-};
-
-}  // namespace
-
-FocusRing::FocusRing()
-{
-    InputWatcher::instance();
-}
-
-void FocusRing::focusIn(const QFocusEvent& event)
-{
-    // A window that becomes active, a sheet that shows, or the program
-    // moving focus on: a ring only when a key led there. Mouse focus never
-    // shows one.
-    held_ = true;
-    switch (event.reason()) {
-    case Qt::TabFocusReason:
-    case Qt::BacktabFocusReason:
-    case Qt::ShortcutFocusReason:
-    case Qt::ActiveWindowFocusReason:
-    case Qt::OtherFocusReason: keyboard_ = InputWatcher::instance().lastInputWasKey(); break;
-    case Qt::PopupFocusReason:
-    case Qt::MenuBarFocusReason:
-        keyboard_ = keptForMenu_ && InputWatcher::instance().lastInputWasKey();
-        break;
-    default: keyboard_ = false; break;
-    }
-}
-
-void FocusRing::focusOut()
-{
-    // A menu opening now takes the focus until it closes: one that a key
-    // opened hands the ring back. A menu bar's menu opens before the bar
-    // takes the focus as well: the second loss keeps what the first kept.
-    if (std::exchange(held_, false)) keptForMenu_ = keyLed() && InputWatcher::instance().lastInputWasKey();
-    keyboard_ = false;
-}
-
-bool FocusRing::keyLed() const
-{
-    // Focus that came without a ring shows it once the control takes a key,
-    // until the pointer is used.
-    const auto& input = InputWatcher::instance();
-    return keyboard_ || (held_ && input.keyedSinceFocus() && input.lastInputWasKey());
-}
-
-bool FocusRing::shown(const QWidget& widget) const
-{
-    return keyLed() && widget.hasFocus();
-}
-
-void FocusRing::paint(QPainter& painter, const QWidget& widget, const QRectF& area, double radius) const
-{
-    if (!shown(widget)) return;
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(colour(widget.palette()), 2));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), std::max(0.0, radius - 1), std::max(0.0, radius - 1));
-    painter.restore();
-}
-
-std::vector<QColor> FocusRing::surfaces(const QPalette& palette)
-{
-    constexpr double washAlpha = 0.16;  // the hero gradient's start
-    constexpr double faintTextAlpha = 0.08;
-    constexpr double faintAccentAlpha = 0.16;
-    using CorvalentStyle::blend;
-    const auto teal = CorvalentStyle::teal();
-    const auto text = CorvalentStyle::primary(palette);
-    const auto window = palette.color(QPalette::Window);
-    std::vector<QColor> found;
-    for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button}) {
-        // A see-through background (a field's, on a well of its own) shows the window.
-        const auto colour = palette.color(role);
-        const auto plain = blend(window, QColor(colour.rgb()), colour.alphaF());
-        for (const auto& under : {plain, blend(plain, teal, washAlpha)}) {
-            found.push_back(under);
-            found.push_back(blend(under, text, faintTextAlpha));
-            found.push_back(blend(under, teal, faintAccentAlpha));
-        }
-    }
-    return found;
-}
-
-QColor FocusRing::colour(const QPalette& palette)
-{
-    auto ring = CorvalentStyle::teal();
-    // The surfaces all lie on one side of the accent (light or dark), so
-    // each shade that reaches one keeps the ones before.
-    for (const auto& surface : surfaces(palette)) ring = Contrast::readable(ring, surface, 3.0);
-    return ring;
-}
-
-FocusRing::Bands FocusRing::bandsOnFill(const QPalette& palette, const QColor& fill)
-{
-    // The text colour stands out from the window in both appearances; inside,
-    // whichever of text and window stands out more from the fill.
-    const auto text = CorvalentStyle::primary(palette);
-    const auto window = CorvalentStyle::windowBackground(palette);
-    return {text, Contrast::ratio(text, fill) >= Contrast::ratio(window, fill) ? text : window};
-}
-
-void FocusRing::paintOnFill(QPainter& painter, const QWidget& widget, const QRectF& area, double radius,
-                            const QColor& fill) const
-{
-    if (!shown(widget)) return;
-    constexpr double band = 1.5;
-    const auto bands = bandsOnFill(widget.palette(), fill);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(Qt::NoBrush);
-    const auto stroke = [&](const QColor& colour, double inset) {
-        painter.setPen(QPen(colour, band));
-        const double corner = std::max(0.0, radius - inset);
-        painter.drawRoundedRect(area.adjusted(inset, inset, -inset, -inset), corner, corner);
-    };
-    stroke(bands.inner, band * 1.5);
-    stroke(bands.outer, band / 2);
-    painter.restore();
-}
 
 }  // namespace corvalent

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 
 namespace corvalent {
 

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 #include "ui/widgets/focus_handoff.h"
 
 namespace corvalent {

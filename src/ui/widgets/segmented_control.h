@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 
 class QButtonGroup;
 

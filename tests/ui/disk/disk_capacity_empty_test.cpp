@@ -143,8 +143,9 @@ TEST_F(DiskCapacityEmpty, CardReadsUntilACapacityAndJudgesTheVolumesHealth)
         load({computer(total, available)});
         EXPECT_FALSE(shows("capacityReading"));
         EXPECT_EQ(text("healthTitle"), title);
-        EXPECT_EQ(static_cast<ElidedLabel*>(named<QLabel>("USABLE"))->colour().rgb(), colour.rgb())
-            << "USABLE takes the verdict's colour";
+        auto* usable = static_cast<ElidedLabel*>(named<QLabel>("USABLE"));
+        EXPECT_EQ(usable->colour().rgb(), CorvalentStyle::textTint(colour, usable->palette()).rgb())
+            << "USABLE takes the verdict's colour, in its readable shade";
         EXPECT_EQ(named<Gauge>("capacityGauge")->percentText(), percent);
     }
 }

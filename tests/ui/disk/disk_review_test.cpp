@@ -271,7 +271,8 @@ TEST(RescueCard, SentenceAndBarFollowTheMissingAmount)
     card.present(plan(0, 2 * GiB, 0, DiskRescueUrgency::comfortable));
     EXPECT_TRUE(card.bar().isHidden());
     EXPECT_EQ(card.tint(), CorvalentStyle::teal());
-    EXPECT_EQ(card.lowRiskColour(), CorvalentStyle::teal());
+    EXPECT_EQ(card.lowRiskColour(), CorvalentStyle::textTint(CorvalentStyle::teal(), card.palette()))
+        << "a figure in the accent's readable shade";
 }
 
 DiskActiveStorageSummary summary(const std::string& name, std::optional<double> cpu, std::uint64_t protectedBytes = 0)

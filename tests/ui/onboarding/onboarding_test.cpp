@@ -49,13 +49,15 @@ TEST_F(Onboarding, DeniedAccessIntroducesTheChoiceInAModalOverlay)
     EXPECT_TRUE(closeTo(image.pixelColor(3, 55), dimmed, 3)) << image.pixelColor(3, 55).name().toStdString();
     EXPECT_TRUE(closeTo(image.pixelColor(300, 20), window, 1)) << "the toolbar strip stays clear";
     auto* prominent = card().button(setUpText);
-    EXPECT_TRUE(closeTo(pixelAt(image, prominent, QPoint(5, prominent->height() / 2)), teal, 10));
+    // The accent deepened until its white label reads.
+    EXPECT_TRUE(closeTo(pixelAt(image, prominent, QPoint(5, prominent->height() / 2)),
+                        Contrast::readable(teal, Qt::white), 10));
 
     // "RECOMMENDED" is tracked teal capitals on the choice's own fill, no capsule.
     auto* recommended = label("RECOMMENDED");
     ASSERT_NE(recommended, nullptr);
     EXPECT_EQ(recommended->font(), CorvalentStyle::capitalsFont(0.6));
-    EXPECT_EQ(recommended->colour(), CorvalentStyle::teal());
+    EXPECT_EQ(recommended->colour(), CorvalentStyle::textTint(CorvalentStyle::teal(), recommended->palette()));
     EXPECT_EQ(pixelAt(image, recommended, {1, 1}), pixelAt(image, recommended, {-3, 1}));
 
     const auto offCentre = [&] {

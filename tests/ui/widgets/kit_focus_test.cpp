@@ -49,7 +49,8 @@ TEST(FocusRing, OnAFilledButtonItStandsOutFromTheFillAndTheSheet)
             EXPECT_GE(Contrast::ratio(FocusRing::colour(palette), surface), 3.0)
                 << name << " " << surface.name().toStdString();
         for (const auto& fill : {CorvalentStyle::teal(), CorvalentStyle::red(), CorvalentStyle::teal().lighter(106),
-                                 CorvalentStyle::red().lighter(106)}) {
+                                 CorvalentStyle::red().lighter(106), Contrast::readable(CorvalentStyle::teal(), Qt::white),
+                                 Contrast::readable(CorvalentStyle::red(), Qt::white).darker(108)}) {
             const auto bands = FocusRing::bandsOnFill(palette, fill);
             EXPECT_GE(Contrast::ratio(bands.inner, fill), 3.0) << name << " " << fill.name().toStdString();
             EXPECT_GE(Contrast::ratio(bands.outer, sheet), 3.0) << name << " " << fill.name().toStdString();
@@ -71,14 +72,16 @@ TEST(FocusRing, OnAFilledButtonItStandsOutFromTheFillAndTheSheet)
         ASSERT_TRUE(button->hasFocus());
         settle();
         const auto image = button->grab().toImage();
-        const auto bands = FocusRing::bandsOnFill(palette, CorvalentStyle::teal());
+        // The accent deepened for the white label.
+        const auto fill = Contrast::readable(CorvalentStyle::teal(), Qt::white);
+        const auto bands = FocusRing::bandsOnFill(palette, fill);
         const auto near = [](const QColor& a, const QColor& b) {
             return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 40;
         };
         const int middle = image.width() / 2;
         EXPECT_TRUE(near(image.pixelColor(middle, 0), bands.outer)) << name << ": the outer band at the edge";
         EXPECT_TRUE(near(image.pixelColor(middle, 2), bands.inner)) << name << ": the inner band inside it";
-        EXPECT_TRUE(near(image.pixelColor(middle, 6), CorvalentStyle::teal())) << name << ": then the fill";
+        EXPECT_TRUE(near(image.pixelColor(middle, 6), fill)) << name << ": then the fill";
         QTest::keyClick(button, Qt::Key_Tab);
         ASSERT_TRUE(plain->hasFocus());
         settle();

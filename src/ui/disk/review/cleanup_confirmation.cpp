@@ -188,6 +188,7 @@ QWidget* DiskCleanupConfirmation::buildItemPanel()
     const auto headline = CorvalentStyle::font(TextStyle::headline);
     auto* name = new ElidedLabel(text(candidate_.name()), headline, Tones::primary());
     name->setObjectName("confirmationName");
+    name->setElideMode(Qt::ElideMiddle);
     nameRow->addWidget(name, 1, Qt::AlignBottom);
     auto* size = new ElidedLabel(text(Display::bytes(candidate_.bytes)), headline, Tones::primary());
     size->setObjectName("confirmationSize");

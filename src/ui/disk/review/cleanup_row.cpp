@@ -101,6 +101,7 @@ CleanupRow::CleanupRow(const DiskCleanupCandidate& candidate, const DiskRowConte
     auto* naming = new QVBoxLayout;
     naming->setSpacing(2);
     name_ = text(CorvalentStyle::font(TextStyle::callout, QFont::Medium), Tones::primary());
+    name_->setElideMode(Qt::ElideMiddle);
     category_ = text(CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
     naming->addWidget(name_);
     naming->addWidget(category_);

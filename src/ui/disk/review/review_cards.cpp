@@ -168,6 +168,7 @@ void RecentTrashCard::present(const std::vector<DiskTrashReceipt>& receipts, boo
             line->setLayout(layout);
             auto* name = text(QString::fromStdString(receipt.name), CorvalentStyle::font(TextStyle::caption),
                               Tones::primary());
+            name->setElideMode(Qt::ElideMiddle);
             layout->addWidget(name, 1);
             auto* undo = borderless(QStringLiteral("Undo"), line);
             undo->setAccessibleDescription(name->text());

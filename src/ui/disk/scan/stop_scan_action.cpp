@@ -11,6 +11,7 @@
 #include "models/disk_model.h"
 #include "ui/disk/disk_view_state.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/screen_fit.h"
 #include "ui/widgets/symbols.h"

@@ -18,6 +18,7 @@
 
 #include "core/disk/disk_insights.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 #include "ui/widgets/pressable_row.h"
 
 class QMenu;

@@ -14,6 +14,7 @@
 #include "models/disk_model.h"
 #include "ui/desktop/file_reveal.h"
 #include "ui/disk/disk_view_state.h"
+#include "ui/disk/sidebar/duplicate_copy_texts.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/focus_handoff.h"
@@ -67,35 +68,7 @@ void discard(QLayout& layout, QWidget* widget)
     widget->deleteLater();
 }
 
-// The length of the leading folders two paths share, with their last "/";
-// the file names never count.
-qsizetype sharedFolders(const QString& a, const QString& b)
-{
-    const auto last = std::min(a.lastIndexOf(u'/'), b.lastIndexOf(u'/'));
-    qsizetype shared = 0;
-    for (qsizetype i = 0; i <= last && a[i] == b[i]; ++i)
-        if (a[i] == u'/') shared = i + 1;
-    return shared;
-}
-
 }  // namespace
-
-std::vector<QString> duplicateCopyTexts(const std::vector<QString>& paths,
-                                        const std::function<QString(const QString&)>& reads)
-{
-    std::vector<QString> read;
-    read.reserve(paths.size());
-    for (const auto& path : paths) read.push_back(reads(path));
-    auto texts = paths;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        qsizetype drop = 0;
-        for (std::size_t j = 0; j < paths.size(); ++j)
-            if (j != i && read[i] == read[j]) drop = std::max(drop, sharedFolders(paths[i], paths[j]));
-        // The root alone is no shorter for the ellipsis.
-        if (drop > 1) texts[i] = QStringLiteral("\u2026/") + paths[i].mid(drop);
-    }
-    return texts;
-}
 
 void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, DiskDuplicateCopyRole role,
                                        DiskModel& model, DiskViewState& state, FileRevealer& revealer)
@@ -106,7 +79,6 @@ void VerifiedDuplicateSetBlock::addRow(QGridLayout& grid, const DiskFile& file, 
     row.text = label(path, CorvalentStyle::monospaced(TextStyle::caption2), Tones::secondary());
     row.text->setElideMode(Qt::ElideMiddle);
     setLiteralToolTip(*row.text, path);
-    row.text->installEventFilter(this);
     grid.addWidget(row.text, line, 0);
 
     const auto buttonFont = CorvalentStyle::font(TextStyle::caption2);
@@ -161,6 +133,7 @@ VerifiedDuplicateSetBlock::VerifiedDuplicateSetBlock(const DiskVerifiedDuplicate
     grid->setColumnStretch(0, 1);
     for (std::size_t i = 0; i < set.files.size() && i < roles.size(); ++i)
         addRow(*grid, set.files[i], roles[i], model, state, revealer);
+    keepPartingFolders();
     column->addLayout(grid);
     column->addWidget(wrappedLabel(QStringLiteral("Corvalent keeps the first copy selected above."),
                               CorvalentStyle::font(TextStyle::caption2), Tones::fixed(CorvalentStyle::orange())));
@@ -171,24 +144,15 @@ QString VerifiedDuplicateSetBlock::titleText() const
     return title_->text();
 }
 
-bool VerifiedDuplicateSetBlock::eventFilter(QObject* watched, QEvent* event)
+void VerifiedDuplicateSetBlock::keepPartingFolders()
 {
-    if (event->type() == QEvent::Resize) showPathTexts();
-    return PanelSurface::eventFilter(watched, event);
-}
-
-// The rows share one column, so one width decides how all of them read.
-void VerifiedDuplicateSetBlock::showPathTexts()
-{
-    if (rows_.empty()) return;
-    const auto* first = rows_.front().text;
-    const QFontMetricsF metrics(first->font());
-    const int width = first->contentsRect().width();
     std::vector<QString> paths;
     for (const auto& row : rows_) paths.push_back(QString::fromStdString(row.path));
-    const auto texts = duplicateCopyTexts(
-        paths, [&](const QString& path) { return metrics.elidedText(path, Qt::ElideMiddle, width); });
-    for (std::size_t i = 0; i < rows_.size(); ++i) rows_[i].text->setText(texts[i]);
+    const auto parts = duplicateCopyParts(paths);
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        rows_[i].text->setShortener([kept = parts[i]](const QString& text, const QFontMetricsF& metrics, double width) {
+            return duplicateCopyText(text, kept, metrics, width);
+        });
 }
 
 DuplicateGroupBlock::DuplicateGroupBlock(const DiskDuplicateGroup& group, DiskModel& model, DiskViewState& state,

@@ -55,14 +55,11 @@ public:
     // "3 identical · up to 80 MB", of the copies left.
     QString titleText() const;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void addRow(QGridLayout& grid, const DiskFile& file, DiskDuplicateCopyRole role, DiskModel& model,
                 DiskViewState& state, FileRevealer& revealer);
-    // Sets the rows' texts for the width they have now.
-    void showPathTexts();
+    // Each row shortens its path keeping where it parts from its siblings.
+    void keepPartingFolders();
 
     ElidedLabel* title_ = nullptr;
     std::vector<DuplicateCopyRow> rows_;
@@ -162,12 +159,5 @@ private:
     std::size_t groupCount_ = 0;
     FocusHandOn focusLeft_;
 };
-
-// The texts of a verified set's rows, in its order: each file's full path,
-// except where two rows would read the same as `reads` shortens them (the
-// row's middle elision). Those drop the leading folders they share, so the
-// folders where they part come first: "…/b/data/survey-raw.bin".
-std::vector<QString> duplicateCopyTexts(const std::vector<QString>& paths,
-                                        const std::function<QString(const QString&)>& reads);
 
 }  // namespace corvalent

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 
 namespace corvalent {
 

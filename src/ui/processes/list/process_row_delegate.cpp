@@ -14,6 +14,7 @@
 #include "ui/processes/list/process_list_model.h"
 #include "ui/widgets/app_motion.h"
 #include "ui/widgets/corvalent_style.h"
+#include "ui/widgets/focus_ring.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/symbols.h"
 
