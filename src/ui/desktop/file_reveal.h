@@ -16,7 +16,7 @@ namespace corvalent {
 // percent-encoded instead of turning into replacement characters.
 QUrl localFileUrl(const std::string& path);
 
-// Opens `path` with the desktop's default handler: xdg-open, looked up in a
+// Opens `path` (or a web address) with the desktop's default handler: xdg-open, looked up in a
 // child, never here. False when nothing could be started within a few
 // seconds. Blocking: call it off the GUI thread.
 bool openWithDesktop(const std::string& path);

@@ -19,12 +19,15 @@
 #include <stop_token>
 #include <thread>
 
+#include "core/disk/disk_cleanup_guides.h"
 #include "models/vantle_model.h"
 #include "slow_mount.h"
 #include "test_support.h"
+#include "ui/disk/review/cleanup_guide_sheet.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
 #include "ui/shell/settings_window.h"
 #include "ui/shell/system_settings.h"
+#include "ui/widgets/buttons.h"
 #include "ui/widgets/message_line.h"
 
 namespace corvalent {
@@ -137,6 +140,23 @@ TEST_F(DeadPath, SetUpFolderAccessOnTheCardKeepsTheWindowAnsweringAndChecksAcces
     EXPECT_EQ(card.messages(), QStringList({notOpened}));
     EXPECT_EQ(card.statusLabel(), "Folder access not detected");
     EXPECT_GE(probes->load(), 2) << "the check after Set Up";
+    expectOnlyAChildLookedAtTheShare();
+}
+
+// A guide's documentation link goes to the same opener: the sheet answers
+// while the lookup waits, and Done closes it.
+TEST_F(DeadPath, AGuidesDocumentationLinkKeepsTheSheetAnswering)
+{
+    DiskCleanupCandidate volume;
+    volume.path = "/home/u/.local/share/docker/volumes/db";
+    DiskCleanupGuideView sheet(*DiskCleanupGuides::guide(volume), nullptr);
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    auto* link = sheet.findChild<Button*>("guideDocumentation");
+    ASSERT_NE(link, nullptr);
+    EXPECT_TRUE(answersWhileTheLookupWaits(*link, [&] { return sheet.isVisible(); })) << "the sheet froze";
+    QTest::mouseClick(&sheet.doneButton(), Qt::LeftButton);
+    EXPECT_FALSE(sheet.isVisible());
     expectOnlyAChildLookedAtTheShare();
 }
 

@@ -1,7 +1,7 @@
 #include "ui/disk/review/cleanup_guide_sheet.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,7 +10,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <stop_token>
 
+#include "models/background_task.h"
+#include "ui/desktop/file_reveal.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/overlay_scroll_bar.h"
@@ -192,7 +195,13 @@ QLayout* DiskCleanupGuideView::buildFooter()
         documentation->setSymbol(QStringLiteral("arrow.up.right.square"));
         documentation->setFont(CorvalentStyle::font(TextStyle::caption, QFont::Medium));
         documentation->setToolTip(link->toString());
-        connect(documentation, &QAbstractButton::clicked, this, [url = *link] { QDesktopServices::openUrl(url); });
+        // The opener is looked up and started off the GUI thread: a PATH folder
+        // on a share that does not answer holds that lane, never the window.
+        connect(documentation, &QAbstractButton::clicked, this, [url = link->toString(QUrl::FullyEncoded).toStdString()] {
+            BackgroundTask::start(
+                QCoreApplication::instance(), [url](std::stop_token) { return openWithDesktop(url); }, [](bool) {},
+                {.userInitiated = true, .ownThread = true});
+        });
         footer->addWidget(documentation);
     }
     footer->addStretch();
