@@ -193,7 +193,8 @@ FolderListing PendingListings::list(const ListingPlace& place, const std::string
         }
         auto& folder = folders_[place.folder];
         if (!folder.reading && folder.answer &&
-            (awaited == folder.helper || (!folder.handed && Clock::now() - folder.answeredAt < keptAnswer))) {
+            (awaited == folder.helper || (!folder.handed && folder.answer->outcome == FolderListing::Outcome::listed &&
+                                          Clock::now() - folder.answeredAt < keptAnswer))) {
             listing = *folder.answer;
             folder.handed = true;
             break;

@@ -49,8 +49,8 @@ struct ListingPlace {
 // helper caught on a mount that does not answer stays until the mount does,
 // and a second listing of its folder would be caught behind it: a folder
 // with a helper out is not asked again until that helper ends, and its
-// answer, however late, goes to all who waited for it, else to whoever
-// asks next. A share holds at most
+// answer, however late, goes to all who waited for it, else, when it
+// lists the folder, to whoever asks next. A share holds at most
 // perShare helpers at once, so a dead share holds a bounded number of
 // processes and threads, while one slow folder leaves room for the rest.
 class PendingListings : public std::enable_shared_from_this<PendingListings> {
