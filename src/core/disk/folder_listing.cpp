@@ -124,6 +124,11 @@ ListingPlace countedUnder(const std::string& path)
         left.insert(left.end(), names.rbegin(), names.rend());
     };
     push(std::string_view(spelled).substr(belowHome ? home.real().size() : 0));
+    // `next` and what is left, by spelling alone.
+    const auto spelledFrom = [&left](std::string folder) {
+        for (auto rest = left.rbegin(); rest != left.rend(); ++rest) folder += '/' + *rest;
+        return Paths::standardized(folder);
+    };
     int links = 0;
     while (!left.empty()) {
         const auto name = std::move(left.back());
@@ -137,13 +142,14 @@ ListingPlace countedUnder(const std::string& path)
         const auto* mount = mountHolding(table, next);
         if (mount != nullptr && mount != homeMount && mount != systemMount) {
             // Another mount: what lies on it is not read.
-            auto folder = next;
-            for (auto rest = left.rbegin(); rest != left.rend(); ++rest) folder += '/' + *rest;
-            return {Paths::standardized(folder), mount->mountPoint};
+            return {spelledFrom(next), mount->mountPoint};
         }
         std::string target(PATH_MAX, '\0');
         const auto length = ::readlink(next.c_str(), target.data(), target.size());
-        if (length > 0 && static_cast<std::size_t>(length) < target.size() && ++links <= maxLinks) {
+        if (length > 0) {
+            // A link the kernel will not follow either ends the reading here:
+            // nothing is read through it.
+            if (static_cast<std::size_t>(length) >= target.size() || ++links > maxLinks) return {spelledFrom(next), {}};
             target.resize(static_cast<std::size_t>(length));
             if (target.front() == '/') at = "/";
             push(target);
