@@ -44,15 +44,4 @@ QColor readable(const QColor& ink, const QColor& background, double minimum)
 
 }  // namespace Contrast
 
-namespace Tones {
-
-Tone readable(QColor ink, double minimum)
-{
-    return [ink, minimum](const QPalette& palette) {
-        return Contrast::readable(ink, CorvalentStyle::windowBackground(palette), minimum);
-    };
-}
-
-}  // namespace Tones
-
 }  // namespace corvalent

@@ -2,11 +2,10 @@
 
 // Text that must stay readable on both palettes: the contrast ratio of two
 // colours as accessibility guidelines measure it, and an accent's shade that
-// reaches a wanted ratio against a background.
+// reaches a wanted ratio against a background (Tones::readable gives it
+// against the window's).
 
 #include <QColor>
-
-#include "ui/widgets/corvalent_style.h"
 
 namespace corvalent {
 
@@ -21,13 +20,5 @@ double ratio(const QColor& first, const QColor& second);
 QColor readable(const QColor& ink, const QColor& background, double minimum = 4.5);
 
 }  // namespace Contrast
-
-namespace Tones {
-
-// `ink` made readable against the palette's window background, for text in
-// an accent colour such as a warning.
-Tone readable(QColor ink, double minimum = 4.5);
-
-}  // namespace Tones
 
 }  // namespace corvalent

@@ -184,6 +184,13 @@ Tone fixed(QColor colour)
     return [colour](const QPalette&) { return colour; };
 }
 
+Tone readable(QColor ink, double minimum)
+{
+    return [ink, minimum](const QPalette& palette) {
+        return Contrast::readable(ink, CorvalentStyle::windowBackground(palette), minimum);
+    };
+}
+
 }  // namespace Tones
 
 namespace {

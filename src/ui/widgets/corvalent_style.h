@@ -98,6 +98,9 @@ Tone primary(double opacity = 1.0);
 Tone secondary();
 Tone tertiary();
 Tone fixed(QColor colour);
+// `ink` made readable against the palette's window background, for text in
+// an accent colour such as a warning.
+Tone readable(QColor ink, double minimum = 4.5);
 
 }  // namespace Tones
 
