@@ -13,7 +13,7 @@
 #include <sys/sysmacros.h>
 #include <vector>
 
-#include "bridge/disk_walk.h"
+#include "bridge/disk_walk_values.h"
 #include "bridge/walk_descriptors.h"
 #include "bridge/walk_mounts.h"
 

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "bridge/disk_walk.h"
+#include "bridge/disk_walk_values.h"
 #include "bridge/walk_descriptors.h"
 #include "bridge/walk_folder.h"
 

@@ -2,7 +2,12 @@
 
 #include <fcntl.h>
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
+#include <climits>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
 #include <cstdio>
 
 #include "bridge/file_descriptor.h"
@@ -17,8 +22,35 @@ namespace {
 // the errno in digits and a NUL.
 constexpr std::string_view kindLetters = "dlme";
 
-// How long a stopped helper is given to end before its folder counts as not answering.
-constexpr std::chrono::milliseconds endingHelperWait{400};
+// Links followed in one path at most, as the kernel's own limit.
+constexpr int maxLinks = 40;
+
+ChildRunRequest helperRun(const std::string& path, const std::string& program, std::chrono::milliseconds deadline)
+{
+    ChildRunRequest request;
+    request.executable = program;
+    request.arguments = {std::string(helperFlag), path};
+    request.outputCap = 64 * 1'024 * 1'024;
+    request.deadline = deadline;
+    request.killGrace = std::chrono::milliseconds(100);
+    return request;
+}
+
+FolderListing outcomeOf(const ChildRunResult& run)
+{
+    FolderListing listing;
+    if (run.stopped) {
+        listing.outcome = FolderListing::Outcome::stopped;
+    } else if (run.timedOut) {
+        listing.outcome = FolderListing::Outcome::notAnswering;
+    } else if (!run.launched || run.exitStatus != 0 || run.overflowed) {
+        listing.outcome = FolderListing::Outcome::failed;
+        listing.error = EIO;
+    } else {
+        listing = decode(run.output);
+    }
+    return listing;
+}
 
 }  // namespace
 
@@ -66,83 +98,200 @@ int printListing(const char* path)
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-std::string countedUnder(const std::string& path)
+ListingPlace countedUnder(const std::string& path)
 {
-    auto spelled = Paths::standardized(path);
-    // Only the home is resolved: below it, a link may lead onto the very
-    // mount that does not answer.
-    const auto named = Paths::homeFolder();
-    const auto home = Paths::resolved(named);
-    if (named != "/" && Paths::isAtOrBelow(spelled, named)) {
-        const auto rest = spelled.substr(named.size());
-        spelled = home == "/" && !rest.empty() ? rest : home + rest;
-    }
+    const auto home = Paths::Home::current();
+    const auto spelled = home.realSpelling(Paths::standardized(path));
     const FileDescriptor file(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
     const auto text = file.valid() ? readMountInfo(file.get()) : std::nullopt;
     const auto table = parseMountInfo(text.value_or(std::string()));
-    const auto* mount = mountHolding(table, spelled);
-    if (mount == nullptr || mount == mountHolding(table, home) || mount == mountHolding(table, "/")) return spelled;
-    return mount->mountPoint;
+    // Without a table no mount is known to answer: nothing is read.
+    if (table.empty()) return {spelled, {}};
+    const auto* homeMount = mountHolding(table, home.real());
+    const auto* systemMount = mountHolding(table, "/");
+
+    // The real home is where the reading starts for a path below it.
+    const bool belowHome = home.real() != "/" && isAtOrBelow(spelled, home.real());
+    std::string at = belowHome ? home.real() : "/";
+    std::vector<std::string> left;  // the components still to go, the next one last
+    const auto push = [&left](std::string_view rest) {
+        std::vector<std::string> names;
+        for (std::size_t from = 0; from <= rest.size();) {
+            const auto slash = std::min(rest.find('/', from), rest.size());
+            if (slash > from) names.emplace_back(rest.substr(from, slash - from));
+            from = slash + 1;
+        }
+        left.insert(left.end(), names.rbegin(), names.rend());
+    };
+    push(std::string_view(spelled).substr(belowHome ? home.real().size() : 0));
+    // `next` and what is left, by spelling alone.
+    const auto spelledFrom = [&left](std::string folder) {
+        for (auto rest = left.rbegin(); rest != left.rend(); ++rest) folder += '/' + *rest;
+        return Paths::standardized(folder);
+    };
+    int links = 0;
+    while (!left.empty()) {
+        const auto name = std::move(left.back());
+        left.pop_back();
+        if (name == ".") continue;
+        if (name == "..") {
+            at = Paths::folderAndName(at).first;
+            continue;
+        }
+        const auto next = at == "/" ? at + name : at + '/' + name;
+        const auto* mount = mountHolding(table, next);
+        if (mount != nullptr && mount != homeMount && mount != systemMount) {
+            // Another mount: what lies on it is not read.
+            return {spelledFrom(next), mount->mountPoint};
+        }
+        std::string target(PATH_MAX, '\0');
+        const auto length = ::readlink(next.c_str(), target.data(), target.size());
+        if (length > 0) {
+            // A link the kernel will not follow either ends the reading here:
+            // nothing is read through it.
+            if (static_cast<std::size_t>(length) >= target.size() || ++links > maxLinks) return {spelledFrom(next), {}};
+            target.resize(static_cast<std::size_t>(length));
+            if (target.front() == '/') at = "/";
+            push(target);
+            continue;
+        }
+        at = next;
+    }
+    return {at, {}};
 }
 
 FolderListing listApart(const std::string& path, std::chrono::milliseconds limit, std::stop_token stop,
                         std::shared_ptr<PendingListings> pending, const std::string& program)
 {
-    FolderListing listing;
-    const auto key = pending ? countedUnder(path) : std::string();
-    if (pending && !pending->begin(key, endingHelperWait, stop)) {
-        listing.outcome = stop.stop_requested() ? FolderListing::Outcome::stopped : FolderListing::Outcome::notAnswering;
-        return listing;
-    }
-    ChildRunRequest request;
-    request.executable = program;
-    request.arguments = {std::string(helperFlag), path};
-    request.outputCap = 64 * 1'024 * 1'024;
-    request.deadline = limit;
-    request.killGrace = std::chrono::milliseconds(100);
+    if (pending) return pending->list(countedUnder(path), path, program, limit, std::move(stop));
+    auto request = helperRun(path, program, limit);
     request.stop = std::move(stop);
-    if (pending) request.reapedLater = [pending, key] { pending->end(key); };
-    const auto run = runChild(request);
-    if (pending && !run.outlived) pending->end(key);
-    if (run.stopped) {
-        listing.outcome = FolderListing::Outcome::stopped;
-    } else if (run.timedOut) {
-        listing.outcome = FolderListing::Outcome::notAnswering;
-    } else if (!run.launched || run.exitStatus != 0 || run.overflowed) {
-        listing.outcome = FolderListing::Outcome::failed;
-        listing.error = EIO;
-    } else {
-        listing = decode(run.output);
-    }
-    return listing;
+    return outcomeOf(runChild(request));
 }
 
 }  // namespace corvalent::FolderLister
 
 namespace corvalent {
 
-bool PendingListings::begin(const std::string& key, std::chrono::milliseconds wait, std::stop_token stop)
+namespace {
+
+// `since` + `limit`, where milliseconds::max() is no bound at all.
+std::optional<std::chrono::steady_clock::time_point> boundAfter(std::chrono::steady_clock::time_point since,
+                                                                std::chrono::milliseconds limit)
 {
+    if (limit == std::chrono::milliseconds::max()) return std::nullopt;
+    return since + limit;
+}
+
+}  // namespace
+
+FolderListing PendingListings::list(const ListingPlace& place, const std::string& path, const std::string& program,
+                                    std::chrono::milliseconds limit, std::stop_token stop)
+{
+    const auto asked = Clock::now();
+    FolderListing listing;
+    std::optional<std::uint64_t> awaited;  // the helper this caller has seen out
     std::unique_lock lock(mutex_);
-    if (!ended_.wait_for(lock, stop, wait, [&] { return !out_.contains(key); })) return false;
-    ++out_[key];
+    for (;;) {
+        if (stop.stop_requested()) {
+            listing.outcome = FolderListing::Outcome::stopped;
+            break;
+        }
+        auto& folder = folders_[place.folder];
+        if (!folder.reading && folder.answer &&
+            (awaited == folder.helper || (!folder.handed && folder.answer->outcome == FolderListing::Outcome::listed &&
+                                          Clock::now() - folder.answeredAt < keptAnswer))) {
+            listing = *folder.answer;
+            folder.handed = true;
+            break;
+        }
+        std::optional<Clock::time_point> until;
+        if (folder.reading) {
+            awaited = folder.helper;
+            until = boundAfter(folder.since, limit);
+            listing.outcome = FolderListing::Outcome::notAnswering;
+        } else if (!place.share.empty() && shares_[place.share] >= perShare) {
+            until = boundAfter(asked, limit);
+            listing.outcome = FolderListing::Outcome::waiting;
+        } else if (!sendLocked(place, path, program)) {
+            listing.outcome = FolderListing::Outcome::failed;
+            listing.error = EAGAIN;
+            break;
+        } else {
+            continue;
+        }
+        if (until && Clock::now() >= *until) break;
+        const auto seen = changes_;
+        const auto changed = [&] { return changes_ != seen; };
+        if (until)
+            changed_.wait_until(lock, stop, *until, changed);
+        else
+            changed_.wait(lock, stop, changed);
+    }
+    tidyLocked();
+    return listing;
+}
+
+bool PendingListings::sendLocked(const ListingPlace& place, const std::string& path, const std::string& program)
+{
+    auto& folder = folders_[place.folder];
+    folder.reading = true;
+    folder.since = Clock::now();
+    folder.helper = ++helpers_;
+    folder.answer.reset();
+    folder.share = place.share;
+    if (!place.share.empty()) ++shares_[place.share];
+    try {
+        // A thread of its own, which a stop never ends: the helper's answer,
+        // however late, is kept for whoever asks next.
+        std::thread([self = shared_from_this(), place, path, program] {
+            auto request = FolderLister::helperRun(path, program, helperLifetime);
+            // A helper that even SIGKILL has not ended yet is still in its folder.
+            request.reapedLater = [self, place] { self->ended(place, std::nullopt); };
+            const auto run = runChild(request);
+            if (!run.outlived) self->ended(place, FolderLister::outcomeOf(run));
+        }).detach();
+    } catch (const std::system_error&) {
+        folder.reading = false;
+        if (!place.share.empty() && --shares_[place.share] <= 0) shares_.erase(place.share);
+        return false;
+    }
     return true;
 }
 
-void PendingListings::end(const std::string& key)
+void PendingListings::ended(const ListingPlace& place, std::optional<FolderListing> answer)
 {
     {
         std::lock_guard lock(mutex_);
-        if (auto found = out_.find(key); found != out_.end() && --found->second <= 0) out_.erase(found);
+        auto& folder = folders_[place.folder];
+        folder.reading = false;
+        folder.answer = std::move(answer);
+        folder.handed = false;
+        folder.answeredAt = Clock::now();
+        if (!place.share.empty() && --shares_[place.share] <= 0) shares_.erase(place.share);
+        tidyLocked();
+        ++changes_;
     }
-    ended_.notify_all();
+    changed_.notify_all();
+}
+
+void PendingListings::tidyLocked()
+{
+    // An answer stays a while for those who waited, and for the next to ask
+    // when nobody did.
+    const auto now = Clock::now();
+    std::erase_if(folders_, [&](const auto& entry) {
+        const auto& folder = entry.second;
+        return !folder.reading && (!folder.answer || now - folder.answeredAt >= keptAnswer);
+    });
 }
 
 int PendingListings::out(const std::string& key) const
 {
     std::lock_guard lock(mutex_);
-    const auto found = out_.find(key);
-    return found == out_.end() ? 0 : found->second;
+    if (const auto share = shares_.find(key); share != shares_.end()) return share->second;
+    const auto folder = folders_.find(key);
+    return folder != folders_.end() && folder->second.reading && folder->second.share.empty() ? 1 : 0;
 }
 
 }  // namespace corvalent

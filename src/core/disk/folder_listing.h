@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -23,7 +24,9 @@
 namespace corvalent {
 
 struct FolderListing {
-    enum class Outcome { listed, failed, notAnswering, stopped };
+    // `waiting`: not asked yet, since its share has as many listings out as
+    // it may (PendingListings::perShare).
+    enum class Outcome { listed, failed, notAnswering, waiting, stopped };
     Outcome outcome = Outcome::listed;
     std::int32_t error = 0;               // with `failed`: why the folder could not be read
     std::vector<PLFolderEntry> folders;  // in the order the file system lists them
@@ -31,26 +34,66 @@ struct FolderListing {
     bool operator==(const FolderListing&) const = default;
 };
 
-// The listings whose helper has not ended yet, by the mount that holds
-// their folder (FolderLister::countedUnder), shared by the listings of one
-// chooser: a helper caught on a mount that does not answer stays until the
-// mount does, and any other folder of that mount would hold the next helper
-// as well, so the mount is not asked again while a listing on it is out.
-class PendingListings {
+// Where a listing is counted (FolderLister::countedUnder).
+struct ListingPlace {
+    // The folder, links on the home's and the system's mounts followed.
+    std::string folder;
+    // The mount point, as the mount table spells it, of the other mount that
+    // holds the folder; empty on the home's and the system's mounts.
+    std::string share;
+
+    bool operator==(const ListingPlace&) const = default;
+};
+
+// The helpers listing folders for one chooser, by folder and by share. A
+// helper caught on a mount that does not answer stays until the mount does,
+// and a second listing of its folder would be caught behind it: a folder
+// with a helper out is not asked again until that helper ends, and its
+// answer, however late, goes to all who waited for it, else, when it
+// lists the folder, to whoever asks next. A share holds at most
+// perShare helpers at once, so a dead share holds a bounded number of
+// processes and threads, while one slow folder leaves room for the rest.
+class PendingListings : public std::enable_shared_from_this<PendingListings> {
 public:
-    // Waits up to `wait` until no listing counted under `key` is out, then
-    // counts the caller's and answers true; false while one is still out, or
-    // on a stop.
-    bool begin(const std::string& key, std::chrono::milliseconds wait, std::stop_token stop);
-    // The caller's listing has ended.
-    void end(const std::string& key);
-    // How many listings counted under `key` are out.
+    static constexpr int perShare = 2;
+    // How long a helper may list before it is ended.
+    static constexpr std::chrono::minutes helperLifetime{2};
+    // How long an answer nobody waited for is kept for the next to ask.
+    static constexpr std::chrono::minutes keptAnswer{1};
+
+    // Lists `path`, counted at `place`, through `program`. Answers
+    // notAnswering once the folder's helper has been out for `limit`
+    // (started now, or earlier and still out), and waiting once the share
+    // has kept it from being asked for `limit`; the helper goes on.
+    // Without a bound (milliseconds::max()), waits for the answer itself.
+    FolderListing list(const ListingPlace& place, const std::string& path, const std::string& program,
+                       std::chrono::milliseconds limit, std::stop_token stop);
+    // How many helpers are out on the share `key`, or for the folder `key`
+    // counted by itself.
     int out(const std::string& key) const;
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Folder {
+        std::string share;
+        bool reading = false;
+        Clock::time_point since;
+        std::uint64_t helper = 0;             // the last helper sent
+        std::optional<FolderListing> answer;  // its answer
+        bool handed = false;                  // given to those who waited for it
+        Clock::time_point answeredAt;
+    };
+
+    bool sendLocked(const ListingPlace& place, const std::string& path, const std::string& program);
+    void ended(const ListingPlace& place, std::optional<FolderListing> answer);
+    void tidyLocked();
+
     mutable std::mutex mutex_;
-    std::condition_variable_any ended_;
-    std::map<std::string, int> out_;
+    std::condition_variable_any changed_;
+    std::uint64_t changes_ = 0;
+    std::uint64_t helpers_ = 0;
+    std::map<std::string, Folder> folders_;
+    std::map<std::string, int> shares_;
 };
 
 namespace FolderLister {
@@ -58,20 +101,20 @@ namespace FolderLister {
 // The argument that makes the program list a folder and end.
 inline constexpr std::string_view helperFlag = "--list-folders";
 
-// What a listing of `path` is counted under: the mount point of the mount
-// that holds it, as the kernel's mount table spells it. On the mounts that
-// hold the home and the system, which answer while the program runs, the
-// folder itself: a listing held there went on through a link onto another
-// mount, and the rest of them still answers. Found from the path's text
-// alone ("." and ".." taken away by spelling; a path below the home in the
-// home's real spelling) and the table, so that no mount is looked at.
-std::string countedUnder(const std::string& path);
+// Where a listing of `path` is counted: the folder, and the share that
+// holds it unless that is the home's or the system's mount, which answer
+// while the program runs. "." and ".." are taken away by spelling, a path
+// below the home is taken in the home's real spelling, and then the links
+// on the home's and the system's mounts are read one component at a time,
+// up to the first point where the mount table puts another mount: a path
+// through a link into a share is counted with that share, and no other
+// mount is ever looked at.
+ListingPlace countedUnder(const std::string& path);
 
 // Lists `path` by running `program` (this program, unless a test names
 // another) with helperFlag and the path; a helper that has not answered
-// within `limit` leaves the folder not answering. With `pending`, a folder
-// on a mount whose last listing is still out after a short wait is not
-// asked: it is not answering.
+// within `limit` is ended and leaves the folder not answering. With
+// `pending`, through PendingListings::list, at the place countedUnder names.
 FolderListing listApart(const std::string& path, std::chrono::milliseconds limit, std::stop_token stop,
                         std::shared_ptr<PendingListings> pending = nullptr,
                         const std::string& program = std::string(thisProgram));

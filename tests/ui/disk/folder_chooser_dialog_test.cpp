@@ -354,11 +354,11 @@ TEST(OwnFolderChooser, ScanFolderMapsTheFolderTheFieldShows)
 }
 
 // A quick visit to a dead share leaves its helper in the kernel: the share,
-// and any folder on it however it is typed, is not asked again while that
-// helper is out, in this chooser or a later one, and is named as not
-// answering; the home beside it still lists. The home is reached through a
-// link, while the mount table names the share by the home's real path. Once
-// the helper has ended and the share is back, the share is asked again.
+// however it is typed, is not asked again while that helper is out, in this
+// chooser or a later one, and is named as not answering; the home beside it
+// still lists. The home is reached through a link, while the mount table
+// names the share by the home's real path. Once the helper has ended and
+// the share is back, the share is asked again.
 TEST(OwnFolderChooser, AShareWhoseHelperIsStillOutIsNotAskedAgain)
 {
     HomeWithADeadShare home(testing::TempHome::Reached::throughLink);
@@ -367,7 +367,7 @@ TEST(OwnFolderChooser, AShareWhoseHelperIsStillOutIsNotAskedAgain)
     const auto homePath = QDir::homePath();
     const auto share = homePath + "/share";
     ASSERT_NE(share.toStdString(), (home.temp.home / "share").string()) << "the home is reached through a link";
-    const auto shareMount = FolderLister::countedUnder(share.toStdString());
+    const auto shareMount = FolderLister::countedUnder(share.toStdString()).share;
     EXPECT_EQ(shareMount, (home.temp.home / "share").string());
     const auto pending = std::make_shared<PendingListings>();
     const auto notAnswering = [](const FolderChooserDialog& dialog) {
@@ -377,21 +377,21 @@ TEST(OwnFolderChooser, AShareWhoseHelperIsStillOutIsNotAskedAgain)
     QWidget window;
     for (int visit = 0; visit < 2; ++visit) {
         SCOPED_TRACE(visit == 0 ? "first chooser" : "a later chooser");
-        FolderChooserDialog dialog(CORVALENT_APP, &window, 60s, pending);
+        FolderChooserDialog dialog(CORVALENT_APP, &window, 1s, pending);
         ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.listed(); }, 20'000));
         for (int flip = 0; flip < 3; ++flip) {
             dialog.openFolder(share);
             if (visit == 0 && flip == 0) {
                 ASSERT_TRUE(mount.waitForSlowCalls(1, 20s));
             }
-            // Home again, before the share's bound: its helper is stopped, and stays in the kernel.
+            // Home again before the share answers: its helper goes on, in the kernel.
             ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(homePath); }));
             EXPECT_TRUE(shownNames(dialog).contains("Projects"));
             ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(share); }));
             EXPECT_EQ(dialog.message().text(), "“share” does not answer. It may be on a disk or network share that "
                                                "is not responding.");
         }
-        for (const auto* typed : {"~/share/", "~/share/./inside", "~/share/inside/..", "~/Projects/../share/inside/"}) {
+        for (const auto* typed : {"~/share/", "~/share/./inside/..", "~/Projects/../share", "~/share link/"}) {
             SCOPED_TRACE(typed);
             dialog.pathField().setText(typed);
             ASSERT_TRUE(listedAfter(dialog, [&] { QTest::keyClick(&dialog.pathField(), Qt::Key_Return); }));
@@ -411,6 +411,51 @@ TEST(OwnFolderChooser, AShareWhoseHelperIsStillOutIsNotAskedAgain)
     FolderChooserDialog dialog(CORVALENT_APP, &window, 60s, pending);
     ASSERT_TRUE(listedAfter(dialog, [&] { dialog.openFolder(share); }));
     EXPECT_EQ(shownNames(dialog), QStringList{"back"});
+}
+
+// One slow folder of a share: while its helper is out, the share itself and
+// the folder beside it are listed, not named as not answering, here and in
+// a second chooser; the slow folder is, in both, without a second helper;
+// and its answer, once it comes, shows in each chooser that waits there.
+TEST(OwnFolderChooser, OneSlowFolderLeavesItsShareListedAndItsLateAnswerShows)
+{
+    testing::TempHome home;
+    testing::SlowTree tree;
+    tree.folders = {"slow/deep", "beside/inner"};
+    tree.slowList = {"slow"};
+    tree.delay = 8s;
+    testing::SlowMount mount(home.home / "share", tree);
+    if (!mount.mounted()) GTEST_SKIP() << mount.problem();
+    const auto share = QFile::decodeName((home.home / "share").string().c_str());
+    const auto pending = std::make_shared<PendingListings>();
+    QWidget window;
+    FolderChooserDialog waiting(CORVALENT_APP, &window, 300ms, pending);
+    FolderChooserDialog other(CORVALENT_APP, &window, 300ms, pending);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waiting.listed() && other.listed(); }, 20'000));
+    const QString silent = "“slow” does not answer. It may be on a disk or network share that is not responding.";
+
+    ASSERT_TRUE(listedAfter(waiting, [&] { waiting.openFolder(share + "/slow"); }));
+    EXPECT_EQ(waiting.message().text(), silent);
+    EXPECT_FALSE(waiting.chooseButton().isEnabled());
+    ASSERT_TRUE(mount.waitForSlowCalls(1));
+    ASSERT_TRUE(listedAfter(other, [&] { other.openFolder(share); }));
+    EXPECT_EQ(shownNames(other), QStringList({"beside", "slow"}));
+    EXPECT_FALSE(other.message().isVisibleTo(&other));
+    ASSERT_TRUE(listedAfter(other, [&] { other.openFolder(share + "/beside"); }));
+    EXPECT_EQ(shownNames(other), QStringList{"inner"});
+    EXPECT_FALSE(other.message().isVisibleTo(&other));
+    ASSERT_TRUE(listedAfter(other, [&] { other.openFolder(share + "/slow"); }));
+    EXPECT_EQ(other.message().text(), silent);
+    EXPECT_EQ(mount.slowCallsEnded(), 0u) << "all this while the slow folder's helper was out";
+    EXPECT_TRUE(waiting.message().isVisibleTo(&waiting));
+
+    // The answer comes: each chooser shows it where it named the folder silent.
+    for (auto* dialog : {&waiting, &other}) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shownNames(*dialog) == QStringList{"deep"}; }, 30'000));
+        EXPECT_FALSE(dialog->message().isVisibleTo(dialog));
+        EXPECT_TRUE(dialog->chooseButton().isEnabled());
+    }
+    EXPECT_EQ(mount.slowCallsBegun(), 1u) << "asked once";
 }
 
 // An upgrade replaces the program's file while it runs: the program's own

@@ -31,9 +31,9 @@ public:
 // The program's own folder chooser (FolderChooserDialog), window-modal over
 // `parent`'s window: titled "Choose a folder to map", accepted with "Scan
 // Folder", folders only. One at a time: a request while it is open brings
-// it forward and takes it over. A folder counted with a listing still out
-// (on a share, the whole share; see FolderLister::countedUnder), from this
-// dialog or an earlier one, is not asked again until that listing ends.
+// it forward and takes it over. A folder whose helper is still out, from
+// this dialog or an earlier one, is not asked again until that helper ends,
+// and a share holds a bounded number of them (PendingListings).
 class OwnFolderChooser : public FolderChooser {
 public:
     // Lists folders through this program itself.

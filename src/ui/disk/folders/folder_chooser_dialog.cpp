@@ -181,14 +181,6 @@ void FolderChooserDialog::enter(const QByteArray& path)
     failed_ = false;
     chooseOnceListed_ = false;
     const int generation = ++generation_;
-    if (silent_.contains(folder_)) {
-        FolderListing quiet;
-        quiet.outcome = FolderListing::Outcome::notAnswering;
-        listed(folder_, quiet);
-        fill();
-        emit folderListed();
-        return;
-    }
     waiting_ = true;
     hideMessage();
     syncChoose();
@@ -198,14 +190,24 @@ void FolderChooserDialog::enter(const QByteArray& path)
     // The folder we came up from is where the keyboard goes on from.
     const auto cameFrom = previous.startsWith(joined(folder_, {})) ? previous.mid(previous.lastIndexOf('/') + 1)
                                                                    : QByteArray();
+    ask(answerLimit_, cameFrom);
+}
+
+void FolderChooserDialog::ask(std::chrono::milliseconds limit, const QByteArray& cameFrom)
+{
     listing_ = BackgroundTask::start(
         this,
-        [program = program_, path = folder_.toStdString(), limit = answerLimit_, pending = pending_](
-            std::stop_token stop) { return FolderLister::listApart(path, limit, std::move(stop), pending, program); },
+        [program = program_, path = folder_.toStdString(), limit, pending = pending_](std::stop_token stop) {
+            return FolderLister::listApart(path, limit, std::move(stop), pending, program);
+        },
         [this, path = folder_, cameFrom](FolderListing listing) {
+            const bool late = listing.outcome == FolderListing::Outcome::notAnswering ||
+                              listing.outcome == FolderListing::Outcome::waiting;
             listed(path, listing);
             fill(cameFrom);
             emit folderListed();
+            // Asked on, without a bound: an answer that comes later shows here.
+            if (late) return ask(std::chrono::milliseconds::max(), cameFrom);
             if (chooseOnceListed_ && !failed_) accept();
         },
         {.lane = TaskLane::files, .userInitiated = true, .ownThread = true});
@@ -217,20 +219,26 @@ void FolderChooserDialog::listed(const QByteArray& path, const FolderListing& li
     entries_ = listing.folders;
     std::sort(entries_.begin(), entries_.end(),
               [](const auto& a, const auto& b) { return localizedStandardLess(a.name, b.name); });
+    failed_ = listing.outcome != FolderListing::Outcome::listed;
     switch (listing.outcome) {
     case FolderListing::Outcome::listed: hideMessage(); break;
     case FolderListing::Outcome::notAnswering:
-        silent_.insert(path);
-        failed_ = true;
+        // Not chosen when the answer comes later: the person has seen this.
+        chooseOnceListed_ = false;
         showMessage(QStringLiteral("%1 does not answer. It may be on a disk or network share that is not "
                                    "responding.")
                         .arg(quoted(path)));
         break;
+    case FolderListing::Outcome::waiting:
+        chooseOnceListed_ = false;
+        showMessage(QStringLiteral("%1 is waiting for its disk or network share, which has not answered for "
+                                   "other folders yet.")
+                        .arg(quoted(path)));
+        break;
     case FolderListing::Outcome::failed:
-        failed_ = true;
         showMessage(failure(path, listing.error));
         break;
-    case FolderListing::Outcome::stopped: break;
+    case FolderListing::Outcome::stopped: failed_ = false; break;
     }
     syncChoose();
 }

@@ -12,7 +12,6 @@
 // looked at.
 
 #include <QDialog>
-#include <QSet>
 #include <QString>
 
 #include <chrono>
@@ -38,9 +37,10 @@ class FolderChooserDialog : public QDialog {
 
 public:
     // Lists through `program` (see FolderLister::listApart), starting at the
-    // home folder; a folder that has not answered within `answerLimit` is
-    // shown as not answering, as is one counted with a listing still out in
-    // `pending`.
+    // home folder; a folder whose helper has not answered within
+    // `answerLimit` is shown as not answering, and one its share has kept
+    // from being asked that long as waiting, each until its answer comes.
+    // `pending` counts the helpers out (PendingListings).
     FolderChooserDialog(std::string program, QWidget* parent = nullptr,
                         std::chrono::milliseconds answerLimit = std::chrono::seconds(3),
                         std::shared_ptr<PendingListings> pending = nullptr);
@@ -69,6 +69,9 @@ protected:
 
 private:
     void enter(const QByteArray& path);
+    // Lists the folder shown, answering not answering after `limit`
+    // (milliseconds::max(): only once it answers).
+    void ask(std::chrono::milliseconds limit, const QByteArray& cameFrom);
     void listed(const QByteArray& path, const FolderListing& listing);
     void fill(const QByteArray& current = {});
     void openTyped(bool chooseOnceListed);
@@ -100,8 +103,6 @@ private:
     bool chooseOnceListed_ = false;
     int generation_ = 0;
     BackgroundTask listing_;
-    // Folders that did not answer while this dialog was open: not asked again.
-    QSet<QByteArray> silent_;
 
     Button* up_;
     QLineEdit* path_;
