@@ -47,7 +47,8 @@ TEST(LinkFreeWalk, AFolderSwappedForALinkBetweenStepsIsNeverFollowed)
         ++steps;
         if (info.st_ino == outerInode) swapForLink(outer, decoys);
     });
-    EXPECT_EQ(steps, static_cast<std::size_t>(std::distance(item.begin(), item.end())) - 1) << "every name seen, the item's own included";
+    EXPECT_EQ(steps, static_cast<std::size_t>(std::distance(item.begin(), item.end())) - 1)
+        << "every name seen, the item's own included";
     EXPECT_TRUE(S_ISREG(reached.info.st_mode));
     EXPECT_EQ(reached.info.st_ino, inodeOf(root / "outer.old" / "inner" / "item")) << "the item, not the decoy";
     struct stat held {};
