@@ -23,7 +23,7 @@
 #include "core/disk/disk_duplicates.h"
 #include "core/disk/disk_insights.h"
 #include "core/disk/disk_snapshots.h"
-#include "core/disk/disk_trash.h"
+#include "core/disk/trash/disk_trash.h"
 #include "models/background_task.h"
 
 namespace corvalent {

@@ -5,7 +5,7 @@
 #include <variant>
 
 #include "core/common/paths.h"
-#include "core/disk/disk_trash_refusals.h"
+#include "core/disk/trash/disk_trash_refusals.h"
 #include "models/disk_model.h"
 
 namespace corvalent {
@@ -27,16 +27,14 @@ auto attempt(Work work) -> Outcome<decltype(work())>
 
 // A refusal as the window says it: the item named, unless the sentence
 // already does (the Trash's own sentences for what went wrong do).
-QString naming(const QString& refusal, std::string_view name, const char* outcome)
-{
-    const auto quoted = QString::fromStdString(DiskTrashRefusals::quoted(name));
-    if (refusal.contains(quoted)) return refusal;
-    return quoted + " " + QString::fromUtf8(outcome) + ". " + refusal;
-}
-
 QString notMoved(const QString& refusal, std::string_view name)
 {
-    return naming(refusal, name, "can't be moved to Trash");
+    return QString::fromStdString(DiskTrashRefusals::moveRefused(refusal.toStdString(), name));
+}
+
+QString notRestored(const QString& refusal, std::string_view name)
+{
+    return QString::fromStdString(DiskTrashRefusals::restoreRefused(refusal.toStdString(), name));
 }
 
 // A completed move, with what the shown result counted for running work in
@@ -310,7 +308,7 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
         },
         [this, receipt, done = std::move(done)](Outcome<Restored> outcome) mutable {
             if (auto* failure = std::get_if<QString>(&outcome))
-                return endCleanup(naming(*failure, receipt.name, "can't go back"), std::move(done));
+                return endCleanup(notRestored(*failure, receipt.name), std::move(done));
             if (const auto& putBack = std::get<Restored>(outcome).putBack) recordPutBackCopy(*putBack);
             // Out of the Trash either way: its receipt has nothing left to undo.
             std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });

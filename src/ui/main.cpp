@@ -1,7 +1,7 @@
 #include <string_view>
 
-#include "core/disk/disk_items_apart.h"
-#include "core/disk/disk_trash.h"
+#include "core/disk/trash/disk_items_apart.h"
+#include "core/disk/trash/disk_trash.h"
 #include "core/disk/folder_listing.h"
 #include "models/full_disk_access.h"
 #include "ui/shell/corvalent_app.h"

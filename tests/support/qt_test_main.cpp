@@ -9,8 +9,8 @@
 
 #include <string_view>
 
-#include "core/disk/disk_items_apart.h"
-#include "core/disk/disk_trash.h"
+#include "core/disk/trash/disk_items_apart.h"
+#include "core/disk/trash/disk_trash.h"
 #include "core/disk/folder_listing.h"
 #include "models/full_disk_access.h"
 #include "test_support.h"

@@ -4,8 +4,8 @@
 #include "test_support.h"
 
 #ifdef CORVALENT_TEST_LISTS_FOLDERS
-#include "core/disk/disk_items_apart.h"
-#include "core/disk/disk_trash.h"
+#include "core/disk/trash/disk_items_apart.h"
+#include "core/disk/trash/disk_trash.h"
 #include "core/disk/folder_listing.h"
 #endif
 

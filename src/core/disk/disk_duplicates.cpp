@@ -24,7 +24,8 @@
 
 #include "core/common/paths.h"
 #include "core/common/saturating.h"
-#include "core/disk/disk_trash_refusals.h"
+#include "core/disk/disk_insights.h"
+#include "core/disk/trash/disk_trash_refusals.h"
 
 namespace corvalent {
 namespace {

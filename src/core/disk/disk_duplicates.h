@@ -16,7 +16,7 @@
 
 #include "core/common/paths.h"
 #include "core/disk/disk.h"
-#include "core/disk/disk_trash.h"
+#include "core/disk/trash/disk_item_identity.h"
 
 namespace corvalent {
 

@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "core/disk/disk_insights.h"
-#include "core/disk/disk_trash.h"
+#include "core/disk/trash/disk_trash.h"
 
 namespace corvalent {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/disk/disk_insights.h"
-#include "core/disk/disk_trash.h"
+#include "core/disk/trash/disk_trash.h"
 #include "ui/widgets/panel.h"
 
 namespace corvalent {

@@ -1,4 +1,4 @@
-#include "core/disk/freedesktop_trash.h"
+#include "core/disk/trash/freedesktop_trash.h"
 
 #include <cerrno>
 #include <climits>
@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "core/common/paths.h"
+#include "core/disk/trash/link_free_walk.h"
 
 namespace corvalent::FreedesktopTrash {
 namespace {
@@ -225,26 +226,14 @@ Folder Folder::open(const std::string& path)
 
 Folder Folder::openStepByStep(const std::string& path)
 {
-    if (!path.starts_with('/')) fail(EINVAL);
-    FileDescriptor folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid()) fail(errno);
-    std::size_t at = 1;
-    while (at < path.size()) {
-        auto end = path.find('/', at);
-        if (end == std::string::npos) end = path.size();
-        if (end > at) {
-            const auto name = path.substr(at, end - at);
-            FileDescriptor next(::openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-            if (!next.valid()) fail(errno);
-            struct stat info {};
-            if (::fstat(next.get(), &info) != 0) fail(errno);
-            if (S_ISLNK(info.st_mode)) fail(ELOOP);
+    try {
+        auto reached = LinkFreeWalk::reach(path, [](const struct stat& info) {
             if (!S_ISDIR(info.st_mode)) fail(ENOTDIR);
-            folder = std::move(next);
-        }
-        at = end + 1;
+        });
+        return Folder(std::move(reached.handle), path);
+    } catch (const LinkFreeWalk::Error& error) {
+        fail(error.code());
     }
-    return Folder(std::move(folder), path);
 }
 
 std::optional<struct stat> Folder::stat(const std::string& name) const

@@ -9,8 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/disk/disk_items_apart.h"
-#include "core/disk/disk_trash.h"
+#include "core/disk/trash/disk_items_apart.h"
+#include "core/disk/trash/disk_trash.h"
 #include "slow_mount.h"
 #include "test_support.h"
 #include "trash_test.h"

@@ -38,8 +38,8 @@ private:
 // user may not list can still be held.
 class Folder {
 public:
-    // openat2 with RESOLVE_NO_SYMLINKS; one component at a time where the
-    // kernel has no openat2.
+    // openat2 with RESOLVE_NO_SYMLINKS; one component at a time
+    // (LinkFreeWalk) where the kernel has no openat2.
     static Folder open(const std::string& path);
     static Folder openStepByStep(const std::string& path);
 
@@ -86,6 +86,5 @@ void removeInfo(const std::string& infoPath);
 
 // Path= values: RFC 2396 escaping of everything but unreserved bytes and "/".
 std::string percentEncoded(std::string_view path);
-std::string percentDecoded(std::string_view text);
 
 }  // namespace corvalent::FreedesktopTrash

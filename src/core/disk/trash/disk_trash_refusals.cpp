@@ -1,4 +1,4 @@
-#include "core/disk/disk_trash_refusals.h"
+#include "core/disk/trash/disk_trash_refusals.h"
 
 #include <QString>
 
@@ -9,7 +9,44 @@
 #include "core/common/paths.h"
 #include "core/common/utf8.h"
 
-namespace corvalent::DiskTrashRefusals {
+namespace corvalent {
+namespace {
+
+std::string_view describe(DiskTrashError::Kind kind)
+{
+    switch (kind) {
+    case DiskTrashError::Kind::unavailable: return "";
+    case DiskTrashError::Kind::protectedPath: return "This location is protected by Corvalent.";
+    case DiskTrashError::Kind::symbolicLink:
+        return "Corvalent does not move symbolic links or items reached through them.";
+    case DiskTrashError::Kind::wrongOwner: return "This item is not owned by the current user.";
+    case DiskTrashError::Kind::unsupportedItem: return "Only regular files and folders can be moved to Trash.";
+    case DiskTrashError::Kind::identityChanged:
+        return "The item changed after it was reviewed. Scan it again before acting.";
+    case DiskTrashError::Kind::destinationExists:
+        return "The original location is no longer empty, so Corvalent cannot restore this item safely.";
+    case DiskTrashError::Kind::duplicateSetChanged:
+        return "The duplicate set changed after it was verified. Verify it again before acting.";
+    case DiskTrashError::Kind::mountedInside: return "A disk is mounted inside this folder. Corvalent does not move it.";
+    case DiskTrashError::Kind::invalidName: return "Corvalent can't move an item whose name isn't valid text.";
+    case DiskTrashError::Kind::notAnswering: return "Nothing was moved. Try again when its disk answers.";
+    case DiskTrashError::Kind::landedElsewhere: return "";
+    }
+    return "";
+}
+
+}  // namespace
+
+DiskTrashError::DiskTrashError(Kind kind) : DiskTrashError(kind, std::string(describe(kind))) {}
+
+DiskTrashError::DiskTrashError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+
+DiskTrashError DiskTrashError::unavailable(std::string message)
+{
+    return DiskTrashError(Kind::unavailable, message);
+}
+
+namespace DiskTrashRefusals {
 namespace {
 
 using Kind = DiskTrashError::Kind;
@@ -51,8 +88,30 @@ std::string withSystemText(const std::string& reason, int error)
     return reason + " (" + std::generic_category().message(error) + ")";
 }
 
+namespace {
+
+std::string naming(std::string_view refusal, std::string_view name, std::string_view outcome)
+{
+    const auto item = quoted(name);
+    if (refusal.find(item) != std::string_view::npos) return std::string(refusal);
+    return item + " " + std::string(outcome) + ". " + std::string(refusal);
+}
+
+}  // namespace
+
+std::string moveRefused(std::string_view refusal, std::string_view name)
+{
+    return naming(refusal, name, "can't be moved to Trash");
+}
+
+std::string restoreRefused(std::string_view refusal, std::string_view name)
+{
+    return naming(refusal, name, "can't go back");
+}
+
 DiskTrashError unreachable(const std::string& path, const std::string& running, int error)
 {
+    if (error == ELOOP) return DiskTrashError(Kind::symbolicLink);
     const auto item = quoted(nameIn(path));
     if (error == ENOENT && running == path)
         return unavailable(item + " is no longer in " + quoted(folderOf(path)) + ".");
@@ -229,4 +288,5 @@ DiskTrashError landedElsewhere(std::string_view name, const std::string& folder,
 }
 
 }  // namespace Restore
-}  // namespace corvalent::DiskTrashRefusals
+}  // namespace DiskTrashRefusals
+}  // namespace corvalent

@@ -6,107 +6,20 @@
 //
 // The Trash is the freedesktop.org one: the home trash for items on the home
 // folder's file system, else the trash at the top of the item's file system.
+// The checks (prepare, validate), the move and the restore each have a file
+// of their own: disk_trash_checks.cpp, disk_trash_move.cpp, disk_trash_restore.cpp.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <optional>
-#include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "core/disk/disk_insights.h"
+#include "core/disk/trash/disk_item_identity.h"
+#include "core/disk/trash/disk_trash_refusals.h"
 
 namespace corvalent {
-
-// What an item looked like when it was examined (lstat of the item itself).
-struct DiskItemIdentity {
-    std::string path;  // normalised absolute path
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t size = 0;
-    std::int64_t modifiedSeconds = 0;
-    std::int64_t modifiedNanoseconds = 0;
-    std::uint16_t mode = 0;
-    std::uint32_t owner = 0;
-
-    // Throws DiskTrashError: a missing item, a link anywhere on the path, or
-    // anything that is neither a regular file nor a folder.
-    static DiskItemIdentity capture(std::string_view path);
-
-    bool isDirectory() const;
-    // Equal but for the path: the same item, wherever it now lies.
-    bool sameItemAs(const DiskItemIdentity& other) const;
-    bool operator==(const DiskItemIdentity&) const = default;
-};
-
-class DiskTrashError : public std::runtime_error {
-public:
-    enum class Kind {
-        unavailable,
-        protectedPath,
-        symbolicLink,
-        wrongOwner,
-        unsupportedItem,
-        identityChanged,
-        destinationExists,
-        duplicateSetChanged,
-        mountedInside,
-        invalidName,  // a path that is not text: it could only have been reviewed under a lossy spelling
-        notAnswering,  // another item the move relies on was not seen in time: its disk does not answer
-        // Moved, but into a folder that had moved away meanwhile (its own
-        // folder on a restore, the Trash's on a move): the sentence says where
-        // that folder is now.
-        landedElsewhere,
-    };
-
-    // The kind with its own sentence.
-    explicit DiskTrashError(Kind kind);
-    // The kind with a sentence of its own: one that names the item, or a restore's.
-    DiskTrashError(Kind kind, const std::string& message);
-    static DiskTrashError unavailable(std::string message);
-
-    Kind kind() const { return kind_; }
-    bool operator==(const DiskTrashError& other) const
-    {
-        return kind_ == other.kind_ && std::string_view(what()) == std::string_view(other.what());
-    }
-
-private:
-    Kind kind_;
-};
-
-// What was recorded of an item before the review (the item itself, or
-// another that its move relies on) and must still hold at the move; a
-// difference, or the item gone, refuses the move with `refusal`. Only what
-// was recorded is compared: the kind, device and inode always, the other
-// fields as `fields` says, and the change time when there is one. The change
-// time (st_ctim) is the one no user can set back: an item edited in place at
-// the same size, its modification time put back, has a later one.
-struct DiskRecordedIdentity {
-    struct Fields {
-        bool size = true;
-        bool modified = true;
-        bool permissions = true;  // the mode beside the kind
-        bool owner = true;
-        bool operator==(const Fields&) const = default;
-    };
-
-    DiskItemIdentity identity;
-    DiskTrashError::Kind refusal = DiskTrashError::Kind::identityChanged;
-    Fields fields = {};
-    std::optional<DiskFileTime> changed = std::nullopt;
-
-    // What a scan measured of the item at `path`: a file's size and
-    // modification time, no permissions or owner, and of a folder neither its
-    // size nor its time, which follow what it holds.
-    static DiskRecordedIdentity scanned(std::string path, const DiskScannedItem& item);
-    // Everything of the item at `path` as it is now, its change time included;
-    // throws as DiskItemIdentity::capture does.
-    static DiskRecordedIdentity capture(std::string_view path);
-    bool operator==(const DiskRecordedIdentity&) const = default;
-};
 
 // A re-checked candidate with the identity the user reviewed.
 struct DiskTrashRequest {

@@ -1,13 +1,53 @@
 #pragma once
 
-// The sentences the Trash executor refuses with when the system said no: each
-// names the item or its folder and says what is wrong, the system's own text
-// after it in brackets. A restore says what keeps the item from going back.
+// The Trash's error and every sentence it says: each kind's own sentence,
+// and the refusals made when the system said no, each naming the item or
+// its folder and saying what is wrong, the system's own text after it in
+// brackets. A restore says what keeps the item from going back.
 
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "core/disk/disk_trash.h"
+namespace corvalent {
+
+class DiskTrashError : public std::runtime_error {
+public:
+    enum class Kind {
+        unavailable,
+        protectedPath,
+        symbolicLink,
+        wrongOwner,
+        unsupportedItem,
+        identityChanged,
+        destinationExists,
+        duplicateSetChanged,
+        mountedInside,
+        invalidName,  // a path that is not text: it could only have been reviewed under a lossy spelling
+        notAnswering,  // another item the move relies on was not seen in time: its disk does not answer
+        // Moved, but into a folder that had moved away meanwhile (its own
+        // folder on a restore, the Trash's on a move): the sentence says where
+        // that folder is now.
+        landedElsewhere,
+    };
+
+    // The kind with its own sentence.
+    explicit DiskTrashError(Kind kind);
+    // The kind with a sentence of its own: one that names the item, or a restore's.
+    DiskTrashError(Kind kind, const std::string& message);
+    static DiskTrashError unavailable(std::string message);
+
+    Kind kind() const { return kind_; }
+    bool operator==(const DiskTrashError& other) const
+    {
+        return kind_ == other.kind_ && std::string_view(what()) == std::string_view(other.what());
+    }
+
+private:
+    Kind kind_;
+};
+
+}  // namespace corvalent
 
 namespace corvalent::DiskTrashRefusals {
 
@@ -16,7 +56,14 @@ std::string quoted(std::string_view text);
 // `reason`, the system's own words for `error` after it in brackets.
 std::string withSystemText(const std::string& reason, int error);
 
-// Looking at `running`, the item at `path` or a folder on the way to it, failed with `error`.
+// A refusal as the window says it, the item `name` named first unless the
+// sentence already names it: a move's ("can't be moved to Trash") and a
+// restore's ("can't go back").
+std::string moveRefused(std::string_view refusal, std::string_view name);
+std::string restoreRefused(std::string_view refusal, std::string_view name);
+
+// Looking at `running`, the item at `path` or a folder on the way to it,
+// failed with `error`; ELOOP: `running` is a symbolic link.
 DiskTrashError unreachable(const std::string& path, const std::string& running, int error);
 // The folder of the item at `path` could not be held (an error of FreedesktopTrash::Folder::open).
 DiskTrashError folderUnreachable(const std::string& path, int error);

@@ -1,4 +1,4 @@
-#include "core/disk/disk_items_apart.h"
+#include "core/disk/trash/disk_items_apart.h"
 
 #include <array>
 #include <cerrno>

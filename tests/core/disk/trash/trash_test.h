@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/disk/disk.h"
-#include "core/disk/disk_trash.h"
+#include "core/disk/trash/disk_trash.h"
 #include "test_support.h"
 
 namespace corvalent::testing {

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/disk/disk_trash.h"
-#include "core/disk/freedesktop_trash.h"
+#include "core/disk/trash/disk_trash.h"
+#include "core/disk/trash/freedesktop_trash.h"
 #include "core/common/utf8.h"
 #include "slow_mount.h"
 #include "test_support.h"
