@@ -165,7 +165,7 @@ TEST(DiskModelMoves, MovesRestoresAndRefusesChangedOrProtectedItems)
     EXPECT_TRUE(offers(movie.string()));
     ASSERT_TRUE(await([&](auto done) { model.restore(model.recentTrash().front(), done); }));
     EXPECT_EQ(model.cleanupMessage(), "“movie.mkv” can't go back. The original location is no longer empty, so "
-                                      "Corvalent cannot restore this item safely.");
+                                      "Corvalent cannot restore this item safely. It is still in the Trash.");
     EXPECT_EQ(model.recentTrash().size(), 1U) << "the receipt stays for a later try";
     fs::remove(movie);
     ASSERT_TRUE(await([&](auto done) { model.restore(model.recentTrash().front(), done); }));
