@@ -46,6 +46,9 @@ QWidget* buildEmptyPanel(QWidget* parent)
     return panel;
 }
 
+// What a focused control keeps from the edges of its scroll area's view.
+constexpr int focusMargin = 10;
+
 // The scroll area the list is the content of.
 QScrollArea* scrollAreaAround(QWidget& list)
 {
@@ -301,6 +304,12 @@ void ReviewList::keepHeld()
     if (outcome_->isVisible() && outcome_->parentWidget() == this) {
         const int below = topIn(*outcome_, view) + outcome_->height() - top;
         wanted = std::max(0, std::min(wanted, view.height() - below));
+    }
+    // The focused control, kept in view by its own keeper, shows whole too.
+    if (auto* focused = window()->focusWidget(); focused != nullptr && isAncestorOf(focused) && focused->isVisible()) {
+        const int above = topIn(*focused, view) - top;
+        wanted =
+            std::max(std::min(wanted, view.height() - focusMargin - above - focused->height()), focusMargin - above);
     }
     auto& bar = *area->verticalScrollBar();
     bar.setValue(bar.value() + top - wanted);
