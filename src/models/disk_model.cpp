@@ -127,6 +127,7 @@ DiskModel::Areas DiskModel::clearActionResults()
         .trash = cleanupMessage_ || mapNeedsRefresh_,
         .duplicates = !verifiedDuplicateSets_.empty() || verifyingDuplicateGroupID_ || duplicateMessage_};
     cleanupMessage_.reset();
+    if (cleanupOutcome_.action != DiskCleanupOutcome::Action::none) setCleanupOutcome({});
     mapNeedsRefresh_ = false;
     verifiedDuplicateSets_.clear();
     verifyingDuplicateGroupID_.reset();

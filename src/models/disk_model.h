@@ -30,6 +30,22 @@ namespace corvalent {
 
 struct ProcessGroup;  // the process engine's row: only handed on to the owners of storage
 
+// What the last preparation, move or restore came to, and whose it was: the
+// status card says the model's message, a sheet or a list line says this
+// only where it is about their own item. A refusal keeps the kind of its
+// error with its sentence.
+struct DiskCleanupOutcome {
+    enum class Action { none, prepare, move, restore };
+    Action action = Action::none;
+    std::string path = {};       // the candidate's path; for a restore the receipt's original path
+    std::string receiptID = {};  // the receipt a move made or a restore was asked with
+    QString message = {};
+    bool succeeded = false;
+    std::optional<DiskTrashError::Kind> refusal = {};  // none for a success, or a failure that was no refusal
+    std::uint64_t serial = 0;                          // one more for each outcome published
+    bool operator==(const DiskCleanupOutcome&) const = default;
+};
+
 struct DiskModelStatus {
     enum class Kind { failed, idle, scanning, ready };
     Kind kind = Kind::idle;
@@ -57,6 +73,7 @@ struct DiskModelEnvironment {
 
 class DiskModel : public QObject {
     Q_OBJECT
+    Q_PROPERTY(corvalent::DiskCleanupOutcome cleanupOutcome READ cleanupOutcome NOTIFY cleanupOutcomeChanged)
 
 public:
     struct Progress;
@@ -86,6 +103,7 @@ public:
     const std::vector<DiskTrashReceipt>& recentTrash() const { return recentTrash_; }
     bool cleanupInProgress() const { return cleanupInProgress_; }
     const std::optional<QString>& cleanupMessage() const { return cleanupMessage_; }
+    const DiskCleanupOutcome& cleanupOutcome() const { return cleanupOutcome_; }
     bool mapNeedsRefresh() const { return mapNeedsRefresh_; }
     const std::optional<APFSSnapshotSummary>& snapshotSummary() const { return snapshotSummary_; }
     const std::optional<DiskRescuePlan>& rescuePlan() const { return rescuePlan_; }
@@ -177,6 +195,9 @@ signals:
     void trashChanged();
     // The verified sets, the verification running and its message.
     void duplicatesChanged();
+    // Every outcome, also one equal to the last but for its serial; sent
+    // before the Trash's change that carries the same message.
+    void cleanupOutcomeChanged();
 
 private:
     struct PlaceLease;
@@ -206,6 +227,8 @@ private:
     void refreshSnapshotSummary();
     void publishCandidates(std::vector<DiskCleanupCandidate> candidates);
     void setCleanupMessage(std::optional<QString> message);
+    // Stores `outcome` with the next serial and always tells.
+    void setCleanupOutcome(DiskCleanupOutcome outcome);
     // "Verified N identical files.", N the copies left of the sets left; none when no set is left.
     std::optional<QString> verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const;
     // After a move or a restore: whether the message changed to count the copies left.
@@ -224,9 +247,11 @@ private:
     // move and the undo gave it: its verified record takes that time, and only
     // where all else is as recorded.
     void recordPutBackCopy(const DiskRecordedIdentity& putBack);
-    // The end of a move or restore: its message, and for a success the reload.
-    // `success` names the areas a success changed besides the Trash's; none for a failure.
-    void endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success = std::nullopt);
+    // The end of a move or restore: its outcome and message, and for a
+    // success the reload. `success` names the areas a success changed
+    // besides the Trash's; none for a failure.
+    void endCleanup(DiskCleanupOutcome outcome, std::function<void()> done,
+                    std::optional<Areas> success = std::nullopt);
 
     DiskModelEnvironment environment_;
     std::optional<DiskCapacity> capacity_;
@@ -245,6 +270,7 @@ private:
     std::vector<DiskTrashReceipt> recentTrash_;
     bool cleanupInProgress_ = false;
     std::optional<QString> cleanupMessage_;
+    DiskCleanupOutcome cleanupOutcome_;
     bool mapNeedsRefresh_ = false;
     std::optional<APFSSnapshotSummary> snapshotSummary_;
     std::optional<DiskRescuePlan> rescuePlan_;

@@ -11,17 +11,26 @@
 namespace corvalent {
 namespace {
 
-// The result of a background action that may fail with a sentence for the user.
+// A failure of a background action: the sentence for the user, and for a
+// refusal of the Trash its kind.
+struct Failure {
+    QString sentence;
+    std::optional<DiskTrashError::Kind> kind;
+};
+
+// The result of a background action that may fail.
 template <typename Value>
-using Outcome = std::variant<Value, QString>;
+using Outcome = std::variant<Value, Failure>;
 
 template <typename Work>
 auto attempt(Work work) -> Outcome<decltype(work())>
 {
     try {
         return work();
+    } catch (const DiskTrashError& error) {
+        return Failure{QString::fromStdString(error.what()), error.kind()};
     } catch (const std::exception& error) {
-        return QString::fromStdString(error.what());
+        return Failure{QString::fromStdString(error.what()), std::nullopt};
     }
 }
 
@@ -107,6 +116,13 @@ void DiskModel::setCleanupMessage(std::optional<QString> message)
     publish({.trash = true});
 }
 
+void DiskModel::setCleanupOutcome(DiskCleanupOutcome outcome)
+{
+    outcome.serial = cleanupOutcome_.serial + 1;
+    cleanupOutcome_ = std::move(outcome);
+    emit cleanupOutcomeChanged();
+}
+
 std::optional<QString> DiskModel::verifiedFilesMessage(const std::vector<DiskVerifiedDuplicateSet>& sets) const
 {
     std::size_t files = 0;
@@ -156,8 +172,10 @@ void DiskModel::recordPutBackCopy(const DiskRecordedIdentity& putBack)
                 if (record.identity == putBack.identity) record.changed = putBack.changed;
 }
 
-void DiskModel::endCleanup(const QString& message, std::function<void()> done, std::optional<Areas> success)
+void DiskModel::endCleanup(DiskCleanupOutcome outcome, std::function<void()> done, std::optional<Areas> success)
 {
+    const auto message = outcome.message;
+    setCleanupOutcome(std::move(outcome));
     if (!success) {
         cleanupInProgress_ = false;
         setCleanupMessage(message);
@@ -205,8 +223,13 @@ void DiskModel::prepareTrash(const DiskCleanupCandidate& candidate,
         },
         [this, token, candidate, ready = std::move(ready)](Outcome<DiskTrashRequest> prepared) {
             if (token != trashPreparationID_) return;
-            if (auto* refused = std::get_if<QString>(&prepared)) {
-                setCleanupMessage(notMoved(*refused, candidate.name()));
+            if (auto* refused = std::get_if<Failure>(&prepared)) {
+                const auto message = notMoved(refused->sentence, candidate.name());
+                setCleanupOutcome({.action = DiskCleanupOutcome::Action::prepare,
+                                   .path = candidate.path,
+                                   .message = message,
+                                   .refusal = refused->kind});
+                setCleanupMessage(message);
                 if (ready) ready(std::nullopt);
                 return;
             }
@@ -240,13 +263,15 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
             });
         },
         [this, request, done = std::move(done)](Outcome<Moved> outcome) mutable {
-            if (auto* failure = std::get_if<QString>(&outcome)) {
+            DiskCleanupOutcome moved{.action = DiskCleanupOutcome::Action::move, .path = request.candidate.path};
+            if (auto* failure = std::get_if<Failure>(&outcome)) {
                 // Verify is offered again for a set that no longer holds.
-                const auto setChanged =
-                    QString::fromUtf8(DiskTrashError(DiskTrashError::Kind::duplicateSetChanged).what());
-                if (*failure == setChanged && forgetVerifiedGroupOf(request.candidate.path))
+                if (failure->kind == DiskTrashError::Kind::duplicateSetChanged &&
+                    forgetVerifiedGroupOf(request.candidate.path))
                     publish({.duplicates = true});
-                return endCleanup(notMoved(*failure, request.candidate.name()), std::move(done));
+                moved.message = notMoved(failure->sentence, request.candidate.name());
+                moved.refusal = failure->kind;
+                return endCleanup(std::move(moved), std::move(done));
             }
             auto [receipt, storage, elsewhere] = std::get<Moved>(std::move(outcome));
             // Gone from its place, though into no Trash: nothing to undo.
@@ -256,26 +281,32 @@ void DiskModel::moveToTrash(const DiskTrashRequest& request, std::function<void(
                 if (!storage.empty()) trashedStorage_[request.identity.path] = std::move(storage);
                 const auto offered = cleanupCandidates_.size();
                 publishCandidates(std::move(cleanupCandidates_));
+                moved.message = *elsewhere;
+                moved.refusal = DiskTrashError::Kind::landedElsewhere;
                 return endCleanup(
-                    *elsewhere, std::move(done),
+                    std::move(moved), std::move(done),
                     Areas{.insights = cleanupCandidates_.size() != offered, .duplicates = recountVerifiedFiles()});
             }
+            moved.receiptID = receipt.id;
+            moved.succeeded = true;
             recentTrash_.insert(recentTrash_.begin(), receipt);
             if (recentTrash_.size() > receiptLimit) recentTrash_.resize(receiptLimit);
             // What went is not the reviewed item, and another one holds its
             // place again: nothing shown has moved, but the Trash holds one more.
-            if (receipt.changedAfterReview)
-                return endCleanup(QStringLiteral("“%1” changed after it was reviewed and could not be put back, so it "
-                                                 "is in the Trash. Undo puts it back once its place is free.")
-                                      .arg(QString::fromStdString(receipt.name)),
-                                  std::move(done), Areas{});
+            if (receipt.changedAfterReview) {
+                moved.message = QStringLiteral(
+                                    "“%1” changed after it was reviewed and could not be put back, so it "
+                                    "is in the Trash. Undo puts it back once its place is free.")
+                                    .arg(QString::fromStdString(receipt.name));
+                return endCleanup(std::move(moved), std::move(done), Areas{});
+            }
             movedPaths_[request.candidate.path] = scanID_;
             movedPaths_[receipt.originalPath] = scanID_;
             if (!storage.empty()) trashedStorage_[receipt.originalPath] = std::move(storage);
             const auto offered = cleanupCandidates_.size();
             publishCandidates(std::move(cleanupCandidates_));
-            endCleanup("Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.",
-                       std::move(done),
+            moved.message = "Moved " + QString::fromStdString(std::string(request.candidate.name())) + " to Trash.";
+            endCleanup(std::move(moved), std::move(done),
                        Areas{.insights = cleanupCandidates_.size() != offered, .duplicates = recountVerifiedFiles()});
         },
         {.userInitiated = true, .ownThread = true});
@@ -307,16 +338,25 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
             });
         },
         [this, receipt, done = std::move(done)](Outcome<Restored> outcome) mutable {
-            if (auto* failure = std::get_if<QString>(&outcome))
-                return endCleanup(notRestored(*failure, receipt.name), std::move(done));
+            DiskCleanupOutcome restored{
+                .action = DiskCleanupOutcome::Action::restore, .path = receipt.originalPath, .receiptID = receipt.id};
+            if (auto* failure = std::get_if<Failure>(&outcome)) {
+                restored.message = notRestored(failure->sentence, receipt.name);
+                restored.refusal = failure->kind;
+                return endCleanup(std::move(restored), std::move(done));
+            }
             if (const auto& putBack = std::get<Restored>(outcome).putBack) recordPutBackCopy(*putBack);
             // Out of the Trash either way: its receipt has nothing left to undo.
             std::erase_if(recentTrash_, [&](const DiskTrashReceipt& r) { return r.id == receipt.id; });
             movedPaths_[receipt.trashedPath] = scanID_;
             // Not back in place: its original path stays moved, and the
             // sentence, which says where the item is, is all that is shown.
-            if (const auto& elsewhere = std::get<Restored>(outcome).elsewhere)
-                return endCleanup(*elsewhere, std::move(done), Areas{});
+            if (const auto& elsewhere = std::get<Restored>(outcome).elsewhere) {
+                restored.message = *elsewhere;
+                restored.refusal = DiskTrashError::Kind::landedElsewhere;
+                return endCleanup(std::move(restored), std::move(done), Areas{});
+            }
+            restored.succeeded = true;
             // Back in place: where the shown result has it there, it is listed
             // again; where it has it in the Trash (scanned after the move), it
             // is gone from there, and listed in its place after the next scan.
@@ -324,7 +364,8 @@ void DiskModel::restore(const DiskTrashReceipt& receipt, std::function<void()> d
             trashedStorage_.erase(receipt.originalPath);
             const auto offered = cleanupCandidates_.size();
             publishCandidates(std::move(cleanupCandidates_));
-            endCleanup("Restored " + QString::fromStdString(receipt.name) + ".", std::move(done),
+            restored.message = "Restored " + QString::fromStdString(receipt.name) + ".";
+            endCleanup(std::move(restored), std::move(done),
                        Areas{.insights = cleanupCandidates_.size() != offered, .duplicates = recountVerifiedFiles()});
         },
         {.userInitiated = true, .ownThread = true});
@@ -346,8 +387,8 @@ void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
         },
         [this, id = group.id](Outcome<std::vector<DiskVerifiedDuplicateSet>> outcome) {
             if (verifyingDuplicateGroupID_ != id) return;
-            if (auto* failure = std::get_if<QString>(&outcome)) {
-                duplicateMessage_ = *failure;
+            if (auto* failure = std::get_if<Failure>(&outcome)) {
+                duplicateMessage_ = failure->sentence;
             } else {
                 auto sets = std::get<std::vector<DiskVerifiedDuplicateSet>>(std::move(outcome));
                 duplicateMessage_ = sets.empty() ? std::optional(QStringLiteral("Same size, but contents differ."))

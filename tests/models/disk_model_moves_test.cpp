@@ -2,9 +2,10 @@
 // and what the lists leave out after a move, and for how long: a moved item
 // stays out until a new result or another volume, no longer.
 
-#include <QSettings>
-#include <QTest>
 #include <gtest/gtest.h>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <algorithm>
 #include <filesystem>
@@ -12,10 +13,10 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include "models/disk_model.h"
-#include "disk_printers.h"
 #include "disk_model_fixtures.h"
+#include "disk_printers.h"
 #include "drain_lanes.h"
+#include "models/disk_model.h"
 #include "slow_mount.h"
 #include "test_support.h"
 
@@ -28,7 +29,6 @@ using testing::Harness;
 using testing::writeFile;
 
 constexpr std::size_t megabyte = 1'000'000;  // duplicates are looked for from 10 MB up
-
 
 // A home and Trash of the test's own, and a model scanning them with the
 // volumes the test lists.
@@ -158,16 +158,18 @@ TEST(DiskModelMoves, MovesRestoresAndRefusesChangedOrProtectedItems)
     harness.trashHooks = {.beforeRename = saveMovie(1'000), .afterRename = saveMovie(2'000)};
     ASSERT_TRUE(await([&](auto done) { model.moveToTrash(*resaved, done); }));
     harness.trashHooks = {};
-    EXPECT_EQ(model.cleanupMessage(), "“movie.mkv” changed after it was reviewed and could not be put back, so it is "
-                                      "in the Trash. Undo puts it back once its place is free.");
+    EXPECT_EQ(model.cleanupMessage(),
+              "“movie.mkv” changed after it was reviewed and could not be put back, so it is "
+              "in the Trash. Undo puts it back once its place is free.");
     ASSERT_EQ(model.recentTrash().size(), 1U);
     EXPECT_TRUE(model.recentTrash().front().changedAfterReview);
     EXPECT_EQ(fs::file_size(model.recentTrash().front().trashedPath), 1'000U);
     drainLanes();
     EXPECT_TRUE(offers(movie.string()));
     ASSERT_TRUE(await([&](auto done) { model.restore(model.recentTrash().front(), done); }));
-    EXPECT_EQ(model.cleanupMessage(), "“movie.mkv” can't go back. The original location is no longer empty, so "
-                                      "Corvalent cannot restore this item safely.");
+    EXPECT_EQ(model.cleanupMessage(),
+              "“movie.mkv” can't go back. The original location is no longer empty, so "
+              "Corvalent cannot restore this item safely. It is still in the Trash.");
     EXPECT_EQ(model.recentTrash().size(), 1U) << "the receipt stays for a later try";
     fs::remove(movie);
     ASSERT_TRUE(await([&](auto done) { model.restore(model.recentTrash().front(), done); }));
@@ -377,6 +379,7 @@ TEST(DiskModelMoves, VerifyComparesTheCopiesLeftAndAChangedSetMovesNothing)
     EXPECT_EQ(model.cleanupMessage(), "“" + QString::fromStdString(copies[1].filename().string()) +
                                           "” can't be moved to Trash. The duplicate set changed after it was "
                                           "verified. Verify it again before acting.");
+    EXPECT_EQ(model.cleanupOutcome().refusal, DiskTrashError::Kind::duplicateSetChanged);
     EXPECT_TRUE(fs::exists(copies[0]) && fs::exists(copies[1]));
     EXPECT_FALSE(model.verifiedDuplicateSets().contains(group.id) || model.duplicateMessage());
 
@@ -434,6 +437,54 @@ TEST(DiskModelMoves, AVerifiedSetWithOneCopyLeftIsNoSet)
     ASSERT_TRUE(moves.moved(copy));
     std::ofstream(kept, std::ios::app) << "edited";
     EXPECT_TRUE(moves.moved(kept)) << model.cleanupMessage().value_or("").toStdString();
+}
+
+// Each preparation, move and restore publishes whose it was and, for a
+// refusal, its kind, told every time; the status card's message stays the
+// same sentence.
+TEST(DiskModelMoves, EachOutcomeSaysWhoseItWasAndTheKindOfItsRefusal)
+{
+    Moves moves;
+    auto& model = moves.model;
+    using Action = DiskCleanupOutcome::Action;
+    const auto film = moves.temp.home / "films/movie.mkv", link = moves.temp.home / "films/link.mkv";
+    writeFile(film, 2 * megabyte);
+    fs::create_symlink(film, link);
+    ASSERT_TRUE(moves.rescanned());
+    QSignalSpy told(&model, &DiskModel::cleanupOutcomeChanged);
+
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        EXPECT_FALSE(moves.moved(link));
+        const auto& refused = model.cleanupOutcome();
+        EXPECT_EQ(refused.action, Action::prepare);
+        EXPECT_EQ(refused.path, link.string());
+        EXPECT_EQ(refused.refusal, DiskTrashError::Kind::symbolicLink);
+        EXPECT_FALSE(refused.succeeded);
+        EXPECT_EQ(refused.message, model.cleanupMessage());
+        EXPECT_EQ(told.count(), attempt) << "the same refusal again is told again";
+    }
+
+    ASSERT_TRUE(moves.moved(film));
+    auto outcome = model.cleanupOutcome();
+    EXPECT_EQ(outcome.action, Action::move);
+    EXPECT_TRUE(outcome.succeeded && !outcome.refusal);
+    EXPECT_EQ(outcome.receiptID, model.recentTrash().front().id);
+    EXPECT_EQ(outcome.message, "Moved movie.mkv to Trash.");
+
+    // A refused Undo: its kind, and the item still in the Trash.
+    writeFile(film, 10);
+    const auto receipt = model.recentTrash().front();
+    ASSERT_TRUE(await([&](auto done) { model.restore(receipt, done); }));
+    outcome = model.cleanupOutcome();
+    EXPECT_EQ(outcome.action, Action::restore);
+    EXPECT_EQ(outcome.path, receipt.originalPath);
+    EXPECT_EQ(outcome.receiptID, receipt.id);
+    EXPECT_EQ(outcome.refusal, DiskTrashError::Kind::destinationExists);
+    EXPECT_TRUE(outcome.message.endsWith("It is still in the Trash.")) << outcome.message.toStdString();
+    EXPECT_TRUE(fs::exists(receipt.trashedPath));
+
+    ASSERT_TRUE(moves.rescanned());
+    EXPECT_EQ(model.cleanupOutcome().action, Action::none) << "a new scan forgets it with the message";
 }
 
 // With the home reached through a link, as where /home is a link to

@@ -3,6 +3,8 @@
 #include <QAccessible>
 #include <QTimer>
 
+#include <utility>
+
 #include "ui/widgets/contrast.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/layout_helpers.h"
@@ -10,10 +12,29 @@
 
 namespace corvalent {
 
+namespace {
+
+AnnouncementWatcher& announcementWatcher()
+{
+    static AnnouncementWatcher watcher;
+    return watcher;
+}
+
+}  // namespace
+
 void announce(QWidget& widget)
 {
     QAccessibleEvent alert(&widget, QAccessible::Alert);
     QAccessible::updateAccessibility(&alert);
+    if (auto& watcher = announcementWatcher(); watcher) {
+        auto* accessible = QAccessible::queryAccessibleInterface(&widget);
+        watcher(accessible != nullptr ? accessible->text(QAccessible::Name) : widget.accessibleName());
+    }
+}
+
+AnnouncementWatcher watchAnnouncements(AnnouncementWatcher watcher)
+{
+    return std::exchange(announcementWatcher(), std::move(watcher));
 }
 
 MessageLine::MessageLine(QWidget* parent, std::optional<std::chrono::milliseconds> shownFor) : QWidget(parent)
@@ -26,8 +47,8 @@ MessageLine::MessageLine(QWidget* parent, std::optional<std::chrono::millisecond
     }
     const auto warning = Tones::readable(CorvalentStyle::orange());
     text_ = wrappedLabel(QString(), CorvalentStyle::font(TextStyle::caption), warning);
-    auto* line = symbolLine(new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 12, warning, {14, 14}),
-                            text_, 7);
+    auto* line =
+        symbolLine(new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 12, warning, {14, 14}), text_, 7);
     setLayout(line);
     hide();
 }

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class QTimer;
@@ -18,6 +19,11 @@ class ElidedLabel;
 // Tells readers that `widget` has just come up with something to say, as
 // they are told of an alert.
 void announce(QWidget& widget);
+// Also gives every announcement's words (the widget's accessible name) to
+// `watcher`, until it is replaced; returns the one before. Readers hear
+// alerts only through the desktop's accessibility bus, which a check may lack.
+using AnnouncementWatcher = std::function<void(const QString& said)>;
+AnnouncementWatcher watchAnnouncements(AnnouncementWatcher watcher);
 
 class MessageLine : public QWidget {
 public:

@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
 #include <QSettings>
 #include <QTest>
 #include <QVBoxLayout>
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,11 +14,11 @@
 #include "models/disk_model.h"
 #include "test_support.h"
 #include "ui/desktop/file_reveal.h"
-#include "ui/disk/review/cleanup_row.h"
 #include "ui/disk/disk_view_state.h"
-#include "ui/disk/sidebar/duplicate_card.h"
+#include "ui/disk/review/cleanup_row.h"
 #include "ui/disk/review/review_cards.h"
 #include "ui/disk/review/review_list.h"
+#include "ui/disk/sidebar/duplicate_card.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/display_formats.h"
@@ -56,7 +56,8 @@ struct ReviewHost {
         QSettings().clear();
         auto disk = quietDiskEnvironment();
         disk.volumes = [] {
-            return std::vector<DiskVolume>{{"/", "Computer", "/", DiskCapacity::make("/", 200 * GiB, 8 * GiB), true, false}};
+            return std::vector<DiskVolume>{
+                {"/", "Computer", "/", DiskCapacity::make("/", 200 * GiB, 8 * GiB), true, false}};
         };
         return disk;
     }
@@ -81,7 +82,10 @@ struct ReviewHost {
         settleAfterJobs();
         ASSERT_TRUE(model.rescuePlan() && !model.cleanupCandidates().empty());
     }
-    bool cleanupEnded() { return QTest::qWaitFor([&] { return !model.cleanupInProgress(); }, 10'000); }
+    bool cleanupEnded()
+    {
+        return QTest::qWaitFor([&] { return !model.cleanupInProgress(); }, 10'000);
+    }
     void move(const DiskCleanupCandidate& candidate)
     {
         bool done = false;
@@ -177,14 +181,25 @@ TEST(ReviewList, SlotsFollowTheModelThroughAMoveToTheTrashAndItsUndo)
     EXPECT_FALSE(fs::exists(safe->path));
     EXPECT_EQ(list.rescueCard().texts()[2], bytesText(plan.lowRiskBytes - safe->bytes)) << "LOW RISK leaves it out";
     EXPECT_EQ(list.rows(), kept);
-    expected = {&list.statusCard(), &list.rescueCard(), &list.duplicateCard(),
-                &list.recentTrashCard()};
+    expected = {&list.statusCard(), &list.rescueCard(), &list.duplicateCard(), &list.recentTrashCard()};
     expected.insert(expected.end(), kept.begin(), kept.end());
     EXPECT_EQ(list.shownSlots(), expected);
     const QString rescanLine = "Rescan to update the map and measured totals.";
     EXPECT_EQ(list.statusCard().texts(), (QStringList{"Moved " + name + " to Trash.", rescanLine}));
     EXPECT_EQ(list.statusCard().symbol(), "arrow.clockwise.circle");
     EXPECT_EQ(list.recentTrashCard().names(), QStringList{name});
+    // The move is also said where its card was, between the cards around it.
+    auto& outcome = list.outcomeLine();
+    EXPECT_EQ(outcome.text(), "Moved " + name + " to Trash.");
+    settleAfterJobs(&host.host);
+    const auto movedAt = static_cast<std::size_t>(safe - candidates.begin());
+    ASSERT_EQ(outcome.parentWidget(), kept.front()->parentWidget());
+    if (movedAt > 0) {
+        EXPECT_LT(kept[movedAt - 1]->geometry().bottom(), outcome.y());
+    }
+    if (movedAt < kept.size()) {
+        EXPECT_LT(outcome.geometry().bottom(), kept[movedAt]->y());
+    }
     host.grab("light");
 
     // Undo: disabled while its restore runs, and the item is back on disk.
@@ -197,6 +212,10 @@ TEST(ReviewList, SlotsFollowTheModelThroughAMoveToTheTrashAndItsUndo)
     EXPECT_TRUE(fs::exists(safe->path));
     EXPECT_FALSE(list.recentTrashCard().isVisibleTo(&list));
     EXPECT_EQ(list.statusCard().texts(), (QStringList{"Restored " + name + ".", rescanLine}));
+    // Said where the Trash card was, now that it is gone.
+    EXPECT_EQ(outcome.text(), "Restored " + name + ".");
+    EXPECT_TRUE(outcome.isVisibleTo(&list));
+    EXPECT_EQ(list.layout()->indexOf(&outcome), list.layout()->indexOf(&list.recentTrashCard()) + 1);
     EXPECT_NE(host.row(safe->path), nullptr) << "offered again once back";
 
     // Rescan scans the same folder again, which clears the status.
@@ -218,8 +237,8 @@ TEST(ReviewList, FiveReceiptsShowTheThreeNewestAboveTheEmptyPanel)
     ASSERT_EQ(candidates.size(), 5U);
     for (const auto& candidate : candidates) host.move(candidate);
 
-    EXPECT_EQ(list.shownSlots(), (std::vector<QWidget*>{&list.statusCard(), &list.rescueCard(),
-                                                        &list.recentTrashCard(), &list.emptyPanel()}));
+    EXPECT_EQ(list.shownSlots(), (std::vector<QWidget*>{&list.statusCard(), &list.rescueCard(), &list.recentTrashCard(),
+                                                        &list.emptyPanel()}));
     EXPECT_EQ(list.recentTrashCard().count(), "5");
     EXPECT_EQ(list.rescueCard().texts().mid(2), (QStringList{bytesText(0), bytesText(0)})) << "nothing left to review";
     QStringList newest;
@@ -242,8 +261,11 @@ TEST(CleanupRow, OwnersBeyondTheSecondAreNotNamed)
 DiskRescuePlan plan(std::uint64_t toTarget, std::uint64_t lowRisk, std::uint64_t review,
                     DiskRescueUrgency urgency = DiskRescueUrgency::tight)
 {
-    return {.urgency = urgency, .targetAvailable = 25'000'000'000, .bytesToTarget = toTarget,
-            .lowRiskBytes = lowRisk, .reviewBytes = review};
+    return {.urgency = urgency,
+            .targetAvailable = 25'000'000'000,
+            .bytesToTarget = toTarget,
+            .lowRiskBytes = lowRisk,
+            .reviewBytes = review};
 }
 
 TEST(RescueCard, SentenceAndBarFollowTheMissingAmount)
@@ -278,10 +300,18 @@ TEST(RescueCard, SentenceAndBarFollowTheMissingAmount)
 DiskActiveStorageSummary summary(const std::string& name, std::optional<double> cpu, std::uint64_t protectedBytes = 0)
 {
     using K = DiskOwnerStorageKind;
-    return {.id = name, .name = name, .memory = 512 * MiB, .cpu = cpu, .linkedBytes = 3 * GiB, .linkedItems = 1,
+    return {.id = name,
+            .name = name,
+            .memory = 512 * MiB,
+            .cpu = cpu,
+            .linkedBytes = 3 * GiB,
+            .linkedItems = 1,
             .protectedBytes = protectedBytes,
-            .segments = {{K::cache, 1288490189}, {K::application, 800 * MiB}, {K::support, 96 * MiB},
-                         {K::logs, MiB}, {K::container, MiB}}};
+            .segments = {{K::cache, 1288490189},
+                         {K::application, 800 * MiB},
+                         {K::support, 96 * MiB},
+                         {K::logs, MiB},
+                         {K::container, MiB}}};
 }
 
 TEST(ActiveStorageCard, ShowsThreeOwnersAndTheFirstThreeKinds)

@@ -23,19 +23,19 @@
 #include "models/background_task.h"
 #include "models/disk_model.h"
 #include "test_support.h"
-#include "ui/disk/review/cleanup_confirmation.h"
-#include "ui/disk/review/cleanup_guide_sheet.h"
-#include "ui/disk/review/cleanup_row.h"
-#include "ui/disk/header/disk_header.h"
-#include "ui/disk/sidebar/disk_rows.h"
-#include "ui/disk/sidebar/disk_sidebar.h"
 #include "ui/disk/disk_view.h"
 #include "ui/disk/folders/folder_chooser.h"
 #include "ui/disk/folders/folder_chooser_dialog.h"
-#include "ui/disk/sidebar/duplicate_card.h"
+#include "ui/disk/header/disk_header.h"
 #include "ui/disk/map/map_panel.h"
+#include "ui/disk/review/cleanup_confirmation.h"
+#include "ui/disk/review/cleanup_guide_sheet.h"
+#include "ui/disk/review/cleanup_row.h"
 #include "ui/disk/review/review_cards.h"
 #include "ui/disk/review/review_list.h"
+#include "ui/disk/sidebar/disk_rows.h"
+#include "ui/disk/sidebar/disk_sidebar.h"
+#include "ui/disk/sidebar/duplicate_card.h"
 #include "ui/shell/corvalent_app.h"
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
@@ -114,7 +114,10 @@ protected:
     {
         return static_cast<ReviewList&>(page()->mapPanel().sidebar().modeContent(DiskSidebarMode::cleanup));
     }
-    bool idle() { return QTest::qWaitFor([&] { return !model().cleanupInProgress(); }, 20'000); }
+    bool idle()
+    {
+        return QTest::qWaitFor([&] { return !model().cleanupInProgress(); }, 20'000);
+    }
     bool scanned()
     {
         return QTest::qWaitFor([&] { return model().status().kind == DiskModelStatus::Kind::ready; }, 60'000);
@@ -222,8 +225,9 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     review().recentTrashCard().undoButtons().front()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model().cleanupMessage().has_value(); }, 20'000));
     ASSERT_TRUE(idle());
-    EXPECT_EQ(status.texts().value(0).toStdString(),
-              "“_cacache” can't go back: its folder “" + cache.parent_path().string() + "” is gone.");
+    EXPECT_EQ(status.texts().value(0).toStdString(), "“_cacache” can't go back: its folder “" +
+                                                         cache.parent_path().string() +
+                                                         "” is gone. It is still in the Trash.");
     EXPECT_EQ(review().recentTrashCard().count(), "1");
     shot("undo-refused");
     fs::rename(home / ".npm-away", cache.parent_path());
@@ -256,8 +260,8 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     fs::remove(second);
     writeBytes(second, "another file");
     QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model().cleanupMessage().has_value() && !model().cleanupInProgress(); },
-                                20'000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return model().cleanupMessage().has_value() && !model().cleanupInProgress(); }, 20'000));
     EXPECT_EQ(model().cleanupMessage(), "“" + QString::fromStdString(second.filename().string()) +
                                             "” can't be moved to Trash. The item changed after it was reviewed. "
                                             "Scan it again before acting.");
@@ -285,7 +289,8 @@ TEST_F(DiskRoadWindow, ReviewMoveUndoVerifyAndRefuseASwappedItem)
     }
     fs::rename(home / "photos" / "c.raw.new", third);
     verifyFirstGroup();
-    EXPECT_TRUE(review().duplicateCard().messageText().endsWith(" changed while Corvalent was verifying it. Scan again."))
+    EXPECT_TRUE(
+        review().duplicateCard().messageText().endsWith(" changed while Corvalent was verifying it. Scan again."))
         << review().duplicateCard().messageText().toStdString();
     shot("changed");
 }

@@ -1,3 +1,4 @@
+#include <gtest/gtest.h>
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
@@ -8,8 +9,8 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
-#include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -20,9 +21,9 @@
 #include "ui/desktop/file_reveal.h"
 #include "ui/disk/review/cleanup_confirmation.h"
 #include "ui/disk/review/cleanup_guide_sheet.h"
-#include "ui/widgets/message_line.h"
 #include "ui/shell/app_appearance.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/message_line.h"
 #include "ui_settle.h"
 
 namespace corvalent {
@@ -279,6 +280,54 @@ TEST_F(DiskSheets, ACopyWhoseFolderDoesNotAnswerTurnsTheMoveOffForThisTryOnly)
     EXPECT_FALSE(settled(sheet)) << "closes on the receipt of this move";
     EXPECT_FALSE(fs::exists(other));
     EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0U) << "a thread of the program waits on the folder";
+}
+
+TEST_F(DiskSheets, ASheetSpeaksOfItsOwnItemOnlyAndARefusedItemIsNotOfferedAgain)
+{
+    const auto kept = home / "kept.bin", moved = home / "report-q3.bin", link = home / "link.bin", pipe = home / "pipe",
+               oddName = home / std::string("tool_\xff.deb");
+    for (const auto& file : {kept, moved, oddName}) writeFile(file, 40'000);
+    fs::create_symlink(kept, link);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+
+    // Each refusal of the sheet's own item: said in the sheet, told to
+    // readers, and the move stays off.
+    QStringList told;
+    watchAnnouncements([&told](const QString& said) { told << said; });
+    for (const auto& [refused, kind] : {std::pair(link, DiskTrashError::Kind::symbolicLink),
+                                        {pipe, DiskTrashError::Kind::unsupportedItem},
+                                        {oddName, DiskTrashError::Kind::invalidName}}) {
+        SCOPED_TRACE(refused.string());
+        told.clear();
+        Sheet sheet = confirm(model.cleanupCandidate(refused.string(), 40'000, false));
+        ASSERT_TRUE(settled(sheet));
+        EXPECT_EQ(model.cleanupOutcome().refusal, kind);
+        EXPECT_EQ(texts(*sheet, "confirmationMessage"), QStringList{model.cleanupOutcome().message});
+        EXPECT_FALSE(sheet->moveButton().isEnabled()) << "pressing again meets the same refusal";
+        EXPECT_TRUE(told.contains(model.cleanupOutcome().message)) << told.join("|").toStdString();
+        sheet->reject();
+    }
+    watchAnnouncements({});
+    ASSERT_TRUE(model.cleanupMessage()) << "the model keeps the last refusal for its status card";
+
+    // Another item's sheet says nothing of the refusal before it.
+    Sheet sheet = confirm(candidate(kept));
+    ASSERT_TRUE(settled(sheet));
+    EXPECT_TRUE(texts(*sheet, "confirmationMessage").isEmpty());
+    EXPECT_TRUE(sheet->moveButton().isEnabled());
+    sheet->reject();
+
+    // Nor of another item's move.
+    sheet = confirm(candidate(moved));
+    ASSERT_TRUE(settled(sheet));
+    QTest::mouseClick(&sheet->moveButton(), Qt::LeftButton);
+    ASSERT_FALSE(settled(sheet)) << "closed after its move";
+    ASSERT_EQ(model.cleanupMessage(), "Moved report-q3.bin to Trash.");
+    sheet = confirm(candidate(kept));
+    ASSERT_TRUE(settled(sheet));
+    EXPECT_TRUE(texts(*sheet, "confirmationMessage").isEmpty());
+    screenshot(*sheet, "confirmation-after-another-move");
+    sheet->reject();
 }
 
 TEST_F(DiskSheets, TheConfirmationShowsTheCandidateRetriesARefusalAndNeverOffersAProtectedItem)

@@ -11,6 +11,8 @@
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTest>
 #include <QWindow>
@@ -47,6 +49,7 @@
 #include "ui/shell/main_view.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/labels.h"
+#include "ui/widgets/message_line.h"
 #include "ui_settle.h"
 
 namespace corvalent {
@@ -231,10 +234,13 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
         {"review", {680, 650}, [&] { model.setImpactReview(review); }, modal, reject, {"impactDone"}},
         {"stop", {}, [&] { model.setRequest(request); }, modal, reject, {"confirmStop"}},
         {"force-stop", {}, [&] { model.setRequest(forced); }, modal, reject, {"confirmStop"}},
-        {"settings", {500, 540}, [&] { app->openSettings(); }, [&] { return app->settingsWindow(); },
-         [](QWidget& window) { window.close(); }, {}},
-        {"cleanup", {}, [&] { diskPage()->state().setCleanupCandidate(candidate); }, modal, reject,
-         {"moveToTrash"}},
+        {"settings",
+         {500, 540},
+         [&] { app->openSettings(); },
+         [&] { return app->settingsWindow(); },
+         [](QWidget& window) { window.close(); },
+         {}},
+        {"cleanup", {}, [&] { diskPage()->state().setCleanupCandidate(candidate); }, modal, reject, {"moveToTrash"}},
         {"guide", {}, [&] { diskPage()->state().setCleanupGuide(guide); }, modal, reject, {"guideDone"}},
         {"folder", {}, [&] { openFolderChooser(); }, modal, reject, {"folderChoose"}},
     };
@@ -265,8 +271,8 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
                     << name << " within the screen";
             }
             // The action reached by Tab, so the pictures show its ring.
-            if (auto* action = window->findChild<QWidget*>(sheet.name == std::string("cleanup") ? "moveToTrash"
-                                                                                                : "confirmStop")) {
+            if (auto* action =
+                    window->findChild<QWidget*>(sheet.name == std::string("cleanup") ? "moveToTrash" : "confirmStop")) {
                 ASSERT_TRUE(QTest::qWaitFor([&] { return action->isEnabled(); }, 10'000));
                 EXPECT_TRUE(tabTo(*action, 10));
                 settle();
@@ -282,9 +288,9 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
     }
 }
 
-// After a move or an Undo, the next "Move to Trash?" shows the last result's
-// line, which comes once the item has been looked at: the sheet grows after
-// it has opened, and still opens centred on the main window.
+// After a move or an Undo, the next "Move to Trash?" says nothing of it: the
+// line is for the sheet's own item. Each sheet settles after the item has
+// been looked at, and opens centred on the main window.
 TEST_F(SmallScreenSheets, AConfirmationShowingTheLastResultOpensCentredOnTheWindow)
 {
     for (const auto* cache : {".npm/_cacache", ".cache/thumbnails", ".cache/pip", ".cache/yarn", ".gradle/caches"})
@@ -295,8 +301,7 @@ TEST_F(SmallScreenSheets, AConfirmationShowingTheLastResultOpensCentredOnTheWind
     model.scan(temp.home.string());
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind == DiskModelStatus::Kind::ready; }, 60'000));
     diskPage()->state().setSidebarMode(DiskSidebarMode::cleanup);
-    auto& review =
-        static_cast<ReviewList&>(diskPage()->mapPanel().sidebar().modeContent(DiskSidebarMode::cleanup));
+    auto& review = static_cast<ReviewList&>(diskPage()->mapPanel().sidebar().modeContent(DiskSidebarMode::cleanup));
     const auto idle = [&] { return QTest::qWaitFor([&] { return !model.cleanupInProgress(); }, 30'000); };
     ASSERT_TRUE(QTest::qWaitFor([&] { return review.rows().size() >= 4; }, 30'000));
     ASSERT_TRUE(idle());
@@ -313,7 +318,7 @@ TEST_F(SmallScreenSheets, AConfirmationShowingTheLastResultOpensCentredOnTheWind
         settle();
         auto* message = sheet->findChild<QWidget*>("confirmationMessage");
         ASSERT_NE(message, nullptr);
-        EXPECT_EQ(message->isVisible(), round > 0) << "the last result's line";
+        EXPECT_FALSE(message->isVisible()) << "another item's result is not this sheet's";
         expectCentredOnTheWindow(*sheet);
         if (round == 1) {
             QDir().mkpath(CORVALENT_SCREENSHOTS);
@@ -328,8 +333,8 @@ TEST_F(SmallScreenSheets, AConfirmationShowingTheLastResultOpensCentredOnTheWind
         if (round == 1) {
             ASSERT_FALSE(review.recentTrashCard().undoButtons().empty());
             review.recentTrashCard().undoButtons().front()->click();
-            ASSERT_TRUE(QTest::qWaitFor([&] { return model.cleanupMessage().value_or("").startsWith("Restored"); },
-                                        20'000));
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return model.cleanupMessage().value_or("").startsWith("Restored"); }, 20'000));
             ASSERT_TRUE(idle());
         }
         settle();
@@ -429,6 +434,93 @@ TEST_F(SmallScreenSheets, LongNamesAndPathsKeepToTheSheetAndTheReviewColumn)
         window().screen()->grabWindow(0).save(
             QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-review-long-name-%2.png").arg(screenName(), look));
     }
+}
+
+// An Undo refused and one that succeeds: each says its outcome under the
+// Trash card, in view without scrolling and told to readers; the Undo
+// pressed stays where it was and keeps the focus.
+TEST_F(SmallScreenSheets, AnUndoSaysItsOutcomeBesideTheButtonWhichStaysInPlace)
+{
+    for (const auto* cache : {".npm/_cacache", ".cache/thumbnails", ".cache/pip", ".cache/yarn", ".gradle/caches"})
+        for (int i = 0; i < 3; ++i) testing::writeFile(temp.home / cache / ("blob" + std::to_string(i)), 400'000);
+    app->mainView()->setSection(AppSection::storage);
+    ASSERT_NE(diskPage(), nullptr);
+    auto& model = app->mainView()->diskModel();
+    model.scan(temp.home.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind == DiskModelStatus::Kind::ready; }, 60'000));
+    diskPage()->state().setSidebarMode(DiskSidebarMode::cleanup);
+    auto& review = static_cast<ReviewList&>(diskPage()->mapPanel().sidebar().modeContent(DiskSidebarMode::cleanup));
+    const auto idle = [&] { return QTest::qWaitFor([&] { return !model.cleanupInProgress(); }, 30'000); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return review.rows().size() >= 4; }, 30'000));
+    ASSERT_TRUE(idle());
+    for (int moved = 0; moved < 2; ++moved) {
+        std::optional<DiskTrashRequest> request;
+        model.prepareTrash(review.rows().front()->candidate(), [&](auto ready) { request = ready; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return request.has_value(); }, 20'000));
+        model.moveToTrash(*request);
+        ASSERT_TRUE(idle());
+    }
+    settle();
+    QScrollArea* area = nullptr;
+    for (auto* above = review.parentWidget(); area == nullptr && above != nullptr; above = above->parentWidget())
+        area = qobject_cast<QScrollArea*>(above);
+    ASSERT_NE(area, nullptr);
+    QStringList told;
+    watchAnnouncements([&told](const QString& said) { told << said; });
+
+    const auto inView = [&](QWidget& widget) {
+        const QRect view(area->viewport()->mapToGlobal(QPoint()), area->viewport()->size());
+        return widget.isVisible() && view.contains(QRect(widget.mapToGlobal(QPoint()), widget.size()));
+    };
+    auto& line = review.outcomeLine();
+    const auto& receipts = model.recentTrash();
+    ASSERT_EQ(receipts.size(), 2U);
+    for (const bool refused : {true, false}) {
+        SCOPED_TRACE(std::string(refused ? "refused" : "restored") + " on " + screenName().toStdString());
+        const auto receipt = receipts.front();
+        if (refused)
+            testing::writeFile(receipt.originalPath, 10);  // something new in its place
+        else
+            std::filesystem::remove(receipt.originalPath);
+        // Reached from the keyboard, the Trash card at the top of the view
+        // under a status card that grows with the longer sentence.
+        auto* undo = review.recentTrashCard().undoButtons().front();
+        undo->setFocus(Qt::TabFocusReason);
+        settle();
+        auto& bar = *area->verticalScrollBar();
+        bar.setValue(bar.value() + review.recentTrashCard().mapTo(area->viewport(), QPoint()).y() - 8);
+        settle();
+        ASSERT_TRUE(inView(*undo));
+        const int undoAt = undo->mapToGlobal(QPoint()).y();
+        const int cardAt = review.recentTrashCard().mapToGlobal(QPoint()).y();
+        const int undoHeight = undo->height();
+        told.clear();
+        QTest::keyClick(undo, Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return model.cleanupOutcome().action == DiskCleanupOutcome::Action::restore; }, 20'000));
+        ASSERT_TRUE(idle());
+        settle();
+        const auto said = model.cleanupOutcome().message;
+        EXPECT_EQ(line.text(), said);
+        EXPECT_TRUE(inView(line)) << "seen without scrolling";
+        EXPECT_TRUE(told.contains(said)) << told.join("|").toStdString();
+        if (refused) {
+            EXPECT_TRUE(said.endsWith("It is still in the Trash.")) << said.toStdString();
+            EXPECT_EQ(undo->mapToGlobal(QPoint()).y(), undoAt) << "the Undo pressed did not move";
+            EXPECT_EQ(QApplication::focusWidget(), undo);
+            QDir().mkpath(CORVALENT_SCREENSHOTS);
+            window().screen()->grabWindow(0).save(
+                QStringLiteral(CORVALENT_SCREENSHOTS "/small-screen-%1-undo-refused.png").arg(screenName()));
+        } else {
+            EXPECT_EQ(said, "Restored " + QString::fromStdString(receipt.name) + ".");
+            EXPECT_EQ(review.recentTrashCard().mapToGlobal(QPoint()).y(), cardAt) << "the Trash card did not move";
+            ASSERT_EQ(review.recentTrashCard().undoButtons().size(), 1U);
+            EXPECT_EQ(QApplication::focusWidget(), review.recentTrashCard().undoButtons().front())
+                << "the Undo now in its place";
+        }
+        EXPECT_LT(line.mapToGlobal(QPoint()).y() - undoAt, 4 * undoHeight) << "beside the Undo";
+    }
+    watchAnnouncements({});
 }
 
 }  // namespace

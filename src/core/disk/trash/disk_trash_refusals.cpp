@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include <cerrno>
 #include <sys/stat.h>
+#include <cerrno>
 #include <system_error>
 
 #include "core/common/paths.h"
@@ -163,8 +163,8 @@ DiskTrashError notMoved(const std::string& path, int error, bool folderWritable)
 
 DiskTrashError mountTableUnreadable(const std::string& path, int error)
 {
-    return unavailable(withSystemText("Corvalent can't tell whether a disk is mounted inside " +
-                                          quoted(nameIn(path)) + ", so it does not move it",
+    return unavailable(withSystemText("Corvalent can't tell whether a disk is mounted inside " + quoted(nameIn(path)) +
+                                          ", so it does not move it",
                                       error) +
                        ".");
 }
@@ -204,17 +204,31 @@ DiskTrashError trashedElsewhere(const std::string& path, const std::string& tras
 namespace Restore {
 namespace {
 
-// "“name” can't go back: <reason>."
+// "“name” can't go back: <reason>. It is still in the Trash."
 DiskTrashError refused(Kind kind, std::string_view name, const std::string& reason)
 {
-    return DiskTrashError(kind, quoted(name) + " can't go back: " + reason + ".");
+    return DiskTrashError(kind, quoted(name) + " can't go back: " + reason + ". " + stillInTrash());
 }
 
 }  // namespace
 
+std::string stillInTrash()
+{
+    return "It is still in the Trash.";
+}
+
+DiskTrashError placeTaken(std::string_view name)
+{
+    const DiskTrashError taken(Kind::destinationExists);
+    return DiskTrashError(Kind::destinationExists,
+                          quoted(name) + " can't go back. " + taken.what() + " " + stillInTrash());
+}
+
+// The one refusal after which the item is not in the Trash any more.
 DiskTrashError copyGone(std::string_view name)
 {
-    return refused(Kind::unavailable, name, "its copy in the Trash was moved or removed");
+    return DiskTrashError(Kind::unavailable,
+                          quoted(name) + " can't go back: its copy in the Trash was moved or removed.");
 }
 
 DiskTrashError copyChanged(std::string_view name)

@@ -84,6 +84,10 @@ DiskTrashError trashedElsewhere(const std::string& path, const std::string& tras
 
 namespace Restore {
 
+// What a refused restore adds where the item stays in the Trash.
+std::string stillInTrash();
+// Something new is at the item's original place.
+DiskTrashError placeTaken(std::string_view name);
 // The copy in the Trash is gone (ENOENT, ENOTDIR), not what was moved, or out of reach.
 DiskTrashError copyGone(std::string_view name);
 DiskTrashError copyChanged(std::string_view name);

@@ -64,14 +64,14 @@ void restore(const DiskTrashReceipt& receipt, const DiskTrashHooks& hooks)
     struct stat existing {};
     // lstat: a dangling link at the original place counts as occupied too.
     if (::lstat(receipt.originalPath.c_str(), &existing) == 0)
-        throw DiskTrashError(DiskTrashError::Kind::destinationExists);
+        throw Restore::placeTaken(receipt.name);
     const auto [files, trashName] = trashCopy(receipt);
     const auto [folderPath, name] = Paths::folderAndName(receipt.originalPath);
     const auto folder = originalFolder(receipt);
 
     if (hooks.beforeRename) hooks.beforeRename();
     const int moved = FreedesktopTrash::moveNoReplace(files, trashName, folder, name);
-    if (moved == EEXIST || moved == ENOTEMPTY) throw DiskTrashError(DiskTrashError::Kind::destinationExists);
+    if (moved == EEXIST || moved == ENOTEMPTY) throw Restore::placeTaken(receipt.name);
     if (moved == ENOENT && !files.stat(trashName)) throw Restore::copyGone(receipt.name);
     if (moved != 0) throw Restore::notPutBack(receipt.name, folderPath, moved);
     if (hooks.afterRename) hooks.afterRename();

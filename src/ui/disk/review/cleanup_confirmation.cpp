@@ -52,13 +52,9 @@ QString checking()
     return QStringLiteral("Checking\u2026");
 }
 
-bool retryMayHelp(const QString& refusal)
+bool retryMayHelp(std::optional<DiskTrashError::Kind> refusal)
 {
-    using Kind = DiskTrashError::Kind;
-    for (const auto kind : {Kind::protectedPath, Kind::symbolicLink, Kind::wrongOwner, Kind::unsupportedItem,
-                            Kind::identityChanged, Kind::duplicateSetChanged, Kind::invalidName, Kind::notAnswering})
-        if (refusal.endsWith(QString::fromUtf8(DiskTrashError(kind).what()))) return false;  // after the item's name
-    return true;
+    return !refusal || *refusal == DiskTrashError::Kind::unavailable;
 }
 
 }  // namespace CleanupConfirmationTexts
@@ -237,12 +233,15 @@ void DiskCleanupConfirmation::prepare(bool thenMove)
     refusal_.reset();
     refresh();
     const QPointer<DiskCleanupConfirmation> self(this);
-    model_.prepareTrash(candidate_, [self, thenMove](std::optional<DiskTrashRequest> request) {
+    const auto since = model_.cleanupOutcome().serial;
+    model_.prepareTrash(candidate_, [self, thenMove, since](std::optional<DiskTrashRequest> request) {
         if (!self) return;  // closed meanwhile
         self->preparing_ = false;
         if (!request) {
-            self->refusal_ = self->model_.cleanupMessage().value_or(QString());
-            self->refresh();
+            // Refused: the move stays off whatever the model says of it.
+            auto outcome = self->ownOutcome(DiskCleanupOutcome::Action::prepare, since);
+            if (!outcome) outcome = DiskCleanupOutcome{.refusal = DiskTrashError::Kind::identityChanged};
+            self->refused(std::move(outcome));
             return;
         }
         self->request_ = std::move(request);
@@ -258,6 +257,7 @@ void DiskCleanupConfirmation::move()
     // A failed move keeps the pinned identity: a retry moves the reviewed
     // item or nothing, never whatever took its place.
     refusal_.reset();
+    pressedAt_ = model_.cleanupOutcome().serial;
     const QPointer<DiskCleanupConfirmation> self(this);
     model_.moveToTrash(*request_, [self] {
         if (self) self->moveEnded();
@@ -270,8 +270,26 @@ void DiskCleanupConfirmation::moveEnded()
         accept();
         return;
     }
-    refusal_ = model_.cleanupMessage().value_or(QString());
+    // A move the model ignored (another one ran) says nothing of this item.
+    auto outcome = ownOutcome(DiskCleanupOutcome::Action::move, pressedAt_);
+    if (outcome && !outcome->succeeded) return refused(std::move(outcome));
     refresh();
+}
+
+std::optional<DiskCleanupOutcome> DiskCleanupConfirmation::ownOutcome(DiskCleanupOutcome::Action action,
+                                                                      std::uint64_t since) const
+{
+    const auto& outcome = model_.cleanupOutcome();
+    if (outcome.action != action || outcome.serial <= since) return std::nullopt;
+    if (outcome.path == candidate_.path || (request_ && outcome.path == request_->identity.path)) return outcome;
+    return std::nullopt;
+}
+
+void DiskCleanupConfirmation::refused(std::optional<DiskCleanupOutcome> outcome)
+{
+    refusal_ = std::move(outcome);
+    refresh();
+    if (message_->isVisibleTo(this)) announce(*message_);
 }
 
 // A receipt made before the sheet opened is an earlier move of the same path,
@@ -293,17 +311,23 @@ void DiskCleanupConfirmation::refresh()
     move_->setText(busy ? Texts::checking() : Texts::moveToTrash());
     move_->setAccessibleName(move_->text());
     move_->setBusy(busy);
-    const bool movable = !busy && candidate_.canMoveToTrash() && (!refusal_ || Texts::retryMayHelp(*refusal_));
+    const bool movable = !busy && candidate_.canMoveToTrash() && (!refusal_ || Texts::retryMayHelp(refusal_->refusal));
     // A move pressed from the keyboard leaves the focus on Cancel, which
     // stays usable while it runs, not on whatever follows in the row.
     if (!movable && move_->hasFocus()) cancel_->setFocus(Qt::OtherFocusReason);
     move_->setEnabled(movable);
 
-    const auto message =
-        candidate_.canMoveToTrash()
-            ? model_.cleanupMessage()
-            : std::optional(QString::fromUtf8(DiskTrashError(DiskTrashError::Kind::protectedPath).what()));
-    if (message) message_->setText(*message);
+    // Only what this sheet's own item came to: never the model's message
+    // about another item, nor an earlier move's.
+    std::optional<QString> message;
+    if (!candidate_.canMoveToTrash())
+        message = QString::fromUtf8(DiskTrashError(DiskTrashError::Kind::protectedPath).what());
+    else if (refusal_ && !refusal_->message.isEmpty())
+        message = refusal_->message;
+    if (message) {
+        message_->setText(*message);
+        message_->setAccessibleName(*message);
+    }
     message_->setVisible(!busy && message.has_value());
     // As tall as its content, as far as the screen allows.
     screenFit_->fit();
@@ -313,15 +337,15 @@ void DiskCleanupConfirmation::refresh()
 // comes after it has closed goes to the page.
 void DiskCleanupConfirmation::reveal()
 {
-    revealer_.revealReporting(
-        candidate_.path, [sheet = QPointer(this), page = revealer_.failure()](const std::string& path) {
-            if (sheet) {
-                sheet->revealMessage_->say(revealFailureText(path));
-                sheet->screenFit_->fit();
-            } else if (page) {
-                page(path);
-            }
-        });
+    revealer_.revealReporting(candidate_.path,
+                              [sheet = QPointer(this), page = revealer_.failure()](const std::string& path) {
+                                  if (sheet) {
+                                      sheet->revealMessage_->say(revealFailureText(path));
+                                      sheet->screenFit_->fit();
+                                  } else if (page) {
+                                      page(path);
+                                  }
+                              });
 }
 
 }  // namespace corvalent

@@ -14,11 +14,11 @@
 
 #include "core/disk/disk_insights.h"
 #include "core/disk/trash/disk_trash.h"
+#include "models/disk_model.h"
 
 namespace corvalent {
 
 class Button;
-class DiskModel;
 class ElidedLabel;
 class FileRevealer;
 class MessageLine;
@@ -31,11 +31,12 @@ QString subtitle();
 QString trashNote();
 QString moveToTrash();
 QString checking();
-// Whether pressing "Move to Trash" again could end otherwise: not after a
-// refusal that describes the item itself (protected, a link, another owner,
-// not a file or folder, changed since review, a duplicate set changed since
-// it was verified).
-bool retryMayHelp(const QString& refusal);
+// Whether pressing "Move to Trash" again could end otherwise, by the kind of
+// what stopped the last attempt: after the system could not do it or reach
+// the item (`unavailable`, or a failure of no kind: the item may yet appear,
+// the disk get room), never after a refusal of the item itself, whatever
+// its kind.
+bool retryMayHelp(std::optional<DiskTrashError::Kind> refusal);
 
 }  // namespace CleanupConfirmationTexts
 
@@ -57,6 +58,11 @@ private:
     void move();
     void reveal();
     void moveEnded();
+    // The model's last outcome when it is this sheet's own: of `action`,
+    // newer than `since`, about this item.
+    std::optional<DiskCleanupOutcome> ownOutcome(DiskCleanupOutcome::Action action, std::uint64_t since) const;
+    // Shows and announces what stopped this sheet's own attempt.
+    void refused(std::optional<DiskCleanupOutcome> outcome);
     // Whether the model holds a receipt of this item made since the sheet opened.
     bool movedSinceOpening() const;
     void refresh();
@@ -67,8 +73,11 @@ private:
     const std::chrono::system_clock::time_point openedAt_;
     std::optional<DiskTrashRequest> request_;
     bool preparing_ = false;
-    // What refused the last preparation or move, while it stands.
-    std::optional<QString> refusal_;
+    // The model's outcome serial when Move to Trash was pressed.
+    std::uint64_t pressedAt_ = 0;
+    // What refused this sheet's preparation or move, while it stands; only
+    // an outcome about this item, never another item's or an earlier one.
+    std::optional<DiskCleanupOutcome> refusal_;
     ElidedLabel* message_ = nullptr;
     MessageLine* revealMessage_ = nullptr;
     Button* reveal_ = nullptr;

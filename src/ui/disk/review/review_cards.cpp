@@ -7,10 +7,12 @@
 
 #include "models/disk_model.h"
 #include "ui/widgets/buttons.h"
+#include "ui/widgets/contrast.h"
 #include "ui/widgets/display_formats.h"
 #include "ui/widgets/indicators.h"
 #include "ui/widgets/labels.h"
 #include "ui/widgets/layout_helpers.h"
+#include "ui/widgets/message_line.h"
 #include "ui/widgets/symbols.h"
 
 namespace corvalent {
@@ -60,9 +62,9 @@ struct UrgencyLook {
 UrgencyLook lookOf(DiskRescueUrgency urgency)
 {
     switch (urgency) {
-    case DiskRescueUrgency::comfortable: return {"checkmark.circle.fill", "Optional cleanup", false};
-    case DiskRescueUrgency::tight: return {"gauge.with.dots.needle.67percent", "Build some breathing room", true};
-    case DiskRescueUrgency::critical: break;
+        case DiskRescueUrgency::comfortable: return {"checkmark.circle.fill", "Optional cleanup", false};
+        case DiskRescueUrgency::tight: return {"gauge.with.dots.needle.67percent", "Build some breathing room", true};
+        case DiskRescueUrgency::critical: break;
     }
     return {"exclamationmark.triangle.fill", "Free space is critical", true};
 }
@@ -101,7 +103,7 @@ CleanupStatusCard::CleanupStatusCard(DiskModel& model, QWidget* parent) : PanelS
     lines->setSpacing(3);
     message_ = wrappedLabel({}, CorvalentStyle::font(TextStyle::caption, QFont::DemiBold), Tones::primary());
     rescanLine_ = wrappedLabel(QStringLiteral("Rescan to update the map and measured totals."),
-                           CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
+                               CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
     lines->addWidget(message_);
     lines->addWidget(rescanLine_);
     layout->addLayout(lines, 1);
@@ -174,7 +176,10 @@ void RecentTrashCard::present(const std::vector<DiskTrashReceipt>& receipts, boo
             undo->setAccessibleDescription(name->text());
             layout->addWidget(undo);
             // The model ignores a restore while another move or restore runs.
-            connect(undo, &QAbstractButton::clicked, this, [this, receipt] { model_.restore(receipt); });
+            connect(undo, &QAbstractButton::clicked, this, [this, receipt] {
+                if (undoPressed_ && !model_.cleanupInProgress()) undoPressed_();
+                model_.restore(receipt);
+            });
             rows_->layout()->addWidget(line);
             names_.push_back(name);
             undo_.push_back(undo);
@@ -193,6 +198,38 @@ QStringList RecentTrashCard::names() const
     QStringList shown;
     for (auto* name : names_) shown << name->text();
     return shown;
+}
+
+CleanupOutcomeLine::CleanupOutcomeLine(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("cleanupOutcome");
+    symbol_ = new SymbolView({}, 12, Tones::primary(), {14, 14});
+    text_ = wrappedLabel({}, CorvalentStyle::font(TextStyle::caption, QFont::DemiBold), Tones::primary());
+    text_->setObjectName("cleanupOutcomeText");
+    auto* line = symbolLine(symbol_, text_, 7);
+    line->setContentsMargins(11, 2, 11, 2);
+    setLayout(line);
+    hide();
+}
+
+void CleanupOutcomeLine::present(const DiskCleanupOutcome& outcome)
+{
+    const auto tone =
+        outcome.succeeded ? Tones::fixed(CorvalentStyle::teal()) : Tones::readable(CorvalentStyle::orange());
+    symbol_->setSymbol(outcome.succeeded ? QStringLiteral("checkmark.circle.fill")
+                                         : QStringLiteral("exclamationmark.triangle.fill"));
+    symbol_->setTone(tone);
+    text_->setTone(outcome.succeeded ? Tones::primary() : tone);
+    text_->setText(outcome.message);
+    text_->setAccessibleName(outcome.message);
+    setAccessibleName(outcome.message);
+    show();
+    announce(*text_);
+}
+
+QString CleanupOutcomeLine::text() const
+{
+    return isHidden() ? QString() : text_->text();
 }
 
 QString rescueDetail(const DiskRescuePlan& plan)
@@ -246,7 +283,7 @@ RescueCard::RescueCard(QWidget* parent) : PanelSurface(10, parent)
     figures->addStretch(1);
     layout->addLayout(figures);
     layout->addWidget(wrappedLabel(QStringLiteral("Estimate assumes selected items are moved and Trash is emptied."),
-                               CorvalentStyle::font(TextStyle::caption2), Tones::tertiary()));
+                                   CorvalentStyle::font(TextStyle::caption2), Tones::tertiary()));
 }
 
 void RescueCard::present(const DiskRescuePlan& plan)
@@ -304,20 +341,20 @@ ActiveStorageCard::ActiveStorageCard(QWidget* parent) : PanelSurface(10, parent)
     setObjectName("activeStorageCard");
     setColours(Tones::primary(0.025), CorvalentStyle::softBorder);
     auto* layout = columnLayout(this, 12, 9);
-    auto* header = labelled(QStringLiteral("point.3.connected.trianglepath.dotted"),
-                            QStringLiteral("Running work on disk"),
-                            CorvalentStyle::font(TextStyle::caption, QFont::DemiBold));
+    auto* header =
+        labelled(QStringLiteral("point.3.connected.trianglepath.dotted"), QStringLiteral("Running work on disk"),
+                 CorvalentStyle::font(TextStyle::caption, QFont::DemiBold));
     header->addStretch(1);
     layout->addLayout(header);
     rows_ = new QWidget(this);
     columnLayout(rows_, 0, 9);
     layout->addWidget(rows_);
     protectionNote_ = wrappedLabel(QStringLiteral("Active state stays protected; use the owning app to clean it."),
-                               CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
+                                   CorvalentStyle::font(TextStyle::caption2), Tones::secondary());
     layout->addWidget(protectionNote_);
     layout->addWidget(wrappedLabel(QStringLiteral("Measured from known app and working-folder locations. Shared and "
-                                              "unknown paths stay unassigned."),
-                               CorvalentStyle::font(TextStyle::caption2), Tones::tertiary()));
+                                                  "unknown paths stay unassigned."),
+                                   CorvalentStyle::font(TextStyle::caption2), Tones::tertiary()));
 }
 
 void ActiveStorageCard::present(const std::vector<DiskActiveStorageSummary>& summaries)
@@ -341,10 +378,11 @@ void ActiveStorageCard::present(const std::vector<DiskActiveStorageSummary>& sum
         view->setLayout(line);
         auto* left = new QVBoxLayout;
         left->setSpacing(2);
-        left->addWidget(text(QString::fromStdString(summary.name), CorvalentStyle::font(TextStyle::caption, QFont::Medium),
-                             Tones::primary()));
+        left->addWidget(text(QString::fromStdString(summary.name),
+                             CorvalentStyle::font(TextStyle::caption, QFont::Medium), Tones::primary()));
         left->addWidget(text(activeResourceDetail(summary), caption2, Tones::secondary()));
-        if (!summary.segments.empty()) left->addWidget(text(activeStorageDetail(summary), caption2, Tones::secondary()));
+        if (!summary.segments.empty())
+            left->addWidget(text(activeStorageDetail(summary), caption2, Tones::secondary()));
         line->addLayout(left, 1);
         // The figures keep together, centred beside two lines or three.
         auto* right = new QVBoxLayout;
@@ -352,7 +390,8 @@ void ActiveStorageCard::present(const std::vector<DiskActiveStorageSummary>& sum
         right->addStretch(1);
         auto* bytes = text(bytesText(summary.linkedBytes), CorvalentStyle::font(TextStyle::caption, QFont::DemiBold),
                            Tones::primary());
-        auto* files = text(QString::number(summary.linkedItems) + QStringLiteral(" files"), caption2, Tones::secondary());
+        auto* files =
+            text(QString::number(summary.linkedItems) + QStringLiteral(" files"), caption2, Tones::secondary());
         for (auto* figure : {bytes, files}) {
             figure->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
             figure->setShrinks(false);

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -25,6 +26,7 @@ class Button;
 class DiskModel;
 class ElidedLabel;
 class SymbolView;
+struct DiskCleanupOutcome;
 
 // The message of the last move or restore, and while the map is out of date
 // the offer to rescan.
@@ -56,14 +58,32 @@ public:
     QString count() const;
     QStringList names() const;
     const std::vector<Button*>& undoButtons() const { return undo_; }
+    // Runs when an Undo is pressed, before its restore is asked for.
+    void setUndoPressed(std::function<void()> pressed) { undoPressed_ = std::move(pressed); }
 
 private:
     DiskModel& model_;
+    std::function<void()> undoPressed_;
     ElidedLabel* count_;
     QWidget* rows_;
     std::vector<DiskTrashReceipt> shown_;
     std::vector<ElidedLabel*> names_;
     std::vector<Button*> undo_;
+};
+
+// What a move or an Undo came to, said where it was asked for and told to
+// screen readers: a success beside a check mark, a refusal in the warning
+// colour.
+class CleanupOutcomeLine : public QWidget {
+public:
+    explicit CleanupOutcomeLine(QWidget* parent = nullptr);
+
+    void present(const DiskCleanupOutcome& outcome);
+    QString text() const;
+
+private:
+    SymbolView* symbol_;
+    ElidedLabel* text_;
 };
 
 // "Review 12.0 GB to reach 25.0 GB usable.", or what low-risk data remains,

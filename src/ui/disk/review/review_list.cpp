@@ -1,6 +1,9 @@
 #include "ui/disk/review/review_list.h"
 
 #include <QAbstractButton>
+#include <QEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -8,8 +11,8 @@
 
 #include "models/disk_model.h"
 #include "ui/disk/review/cleanup_row.h"
-#include "ui/disk/sidebar/duplicate_card.h"
 #include "ui/disk/review/review_cards.h"
+#include "ui/disk/sidebar/duplicate_card.h"
 #include "ui/widgets/buttons.h"
 #include "ui/widgets/focus_handoff.h"
 #include "ui/widgets/labels.h"
@@ -33,13 +36,33 @@ QWidget* buildEmptyPanel(QWidget* parent)
     title->setAlignment(Qt::AlignCenter);
     column->addWidget(title);
     auto* detail = new ElidedLabel(
-        QStringLiteral("The map may still contain smaller files. Corvalent only suggests measured items it can explain."),
+        QStringLiteral(
+            "The map may still contain smaller files. Corvalent only suggests measured items it can explain."),
         CorvalentStyle::font(TextStyle::caption), Tones::secondary());
     detail->setAlignment(Qt::AlignCenter);
     detail->setWordWrap(true);
     column->addWidget(detail);
     panel->setAccessibleName(title->text());
     return panel;
+}
+
+// What a focused control keeps from the edges of its scroll area's view.
+constexpr int focusMargin = 10;
+
+// The scroll area the list is the content of.
+QScrollArea* scrollAreaAround(QWidget& list)
+{
+    for (auto* above = list.parentWidget(); above != nullptr; above = above->parentWidget())
+        if (auto* area = qobject_cast<QScrollArea*>(above);
+            area != nullptr && area->widget() != nullptr &&
+            (area->widget() == &list || area->widget()->isAncestorOf(&list)))
+            return area;
+    return nullptr;
+}
+
+int topIn(QWidget& widget, QWidget& view)
+{
+    return widget.mapTo(&view, QPoint()).y();
 }
 
 }  // namespace
@@ -57,19 +80,25 @@ ReviewList::ReviewList(DiskModel& model, DiskViewState& state, FileRevealer& rev
     active_ = new ActiveStorageCard(this);
     duplicates_ = new DuplicateCard(model, state, revealer, this);
     trash_ = new RecentTrashCard(model, this);
+    trash_->setUndoPressed([this] { holdTrashCard(); });
+    outcome_ = new CleanupOutcomeLine(this);
     candidates_ = new QWidget(this);
     candidateColumn_ = new QVBoxLayout(candidates_);
     candidateColumn_->setContentsMargins(0, 0, 0, 0);
     candidateColumn_->setSpacing(4);
     empty_ = buildEmptyPanel(this);
     for (auto* slot : {static_cast<QWidget*>(status_), static_cast<QWidget*>(rescue_), static_cast<QWidget*>(active_),
-                       static_cast<QWidget*>(duplicates_), static_cast<QWidget*>(trash_), candidates_, empty_}) {
+                       static_cast<QWidget*>(duplicates_), static_cast<QWidget*>(trash_),
+                       static_cast<QWidget*>(outcome_), candidates_, empty_}) {
         slot->hide();
         column->addWidget(slot);
     }
     column->addStretch(1);
 
     // After the cards' own connections, so that the list sees them as they are now.
+    for (QObject* moving :
+         {static_cast<QObject*>(this), static_cast<QObject*>(trash_), static_cast<QObject*>(outcome_)})
+        moving->installEventFilter(this);
     for (auto signal : {&DiskModel::resultChanged, &DiskModel::insightsChanged, &DiskModel::trashChanged,
                         &DiskModel::duplicatesChanged})
         connect(&model, signal, this, &ReviewList::sync);
@@ -85,6 +114,12 @@ void ReviewList::sync()
     auto* held = window()->focusWidget();
     const bool heldInSight = held != nullptr && isAncestorOf(held) && !held->visibleRegion().isEmpty();
     const bool status = model_.mapNeedsRefresh() || model_.cleanupMessage().has_value();
+    // While a move or restore runs the model has no message: the card keeps
+    // its height, so that nothing under it jumps up and back.
+    if (model_.cleanupInProgress() && status_->isVisible())
+        status_->setMinimumHeight(status_->height());
+    else if (!model_.cleanupInProgress())
+        status_->setMinimumHeight(0);
     if (status) status_->present(model_.mapNeedsRefresh(), model_.cleanupMessage());
     status_->setVisible(status);
 
@@ -107,7 +142,18 @@ void ReviewList::sync()
     if (!receipts.empty()) trash_->present(receipts, model_.cleanupInProgress());
     trash_->setVisible(!receipts.empty());
 
-    syncCandidates();
+    const auto movedAt = syncCandidates();
+    const auto& outcome = model_.cleanupOutcome();
+    using Action = DiskCleanupOutcome::Action;
+    if (outcome.action == Action::none) {
+        outcome_->hide();
+        outcomeAt_.reset();
+        heldAt_.reset();
+    } else if (outcome.serial != shownOutcome_ &&
+               ((outcome.action == Action::move && outcome.succeeded) || outcome.action == Action::restore)) {
+        shownOutcome_ = outcome.serial;
+        placeOutcome(outcome.action == Action::move ? movedAt : std::nullopt);
+    }
     if (undoFocus_.from() && !model_.cleanupInProgress()) {
         const auto& undo = trash_->undoButtons();
         const auto at = std::min(*undoFocus_.from(), undo.size());
@@ -123,12 +169,24 @@ void ReviewList::sync()
     if (heldInSight && window()->focusWidget() == held) bringIntoView(*held);
 }
 
-void ReviewList::syncCandidates()
+std::optional<int> ReviewList::syncCandidates()
 {
     const auto& candidates = model_.cleanupCandidates();
     std::unordered_set<std::string> offered;
     for (const auto& candidate : candidates) offered.insert(candidate.path);
     const auto stays = [&offered](CleanupRow* row) { return offered.contains(row->candidate().path); };
+    std::optional<int> movedAt;
+    if (const auto& outcome = model_.cleanupOutcome();
+        outcome.serial != shownOutcome_ && outcome.action == DiskCleanupOutcome::Action::move && outcome.succeeded) {
+        int above = 0;
+        for (auto* row : rows_) {
+            if (row->candidate().path == outcome.path && !stays(row)) {
+                movedAt = above;
+                break;
+            }
+            if (stays(row)) ++above;
+        }
+    }
     // The focus of a card that goes is handed on below: to the next card
     // that stays, else the one before, else the Undo of what moved last.
     FocusHandOn focus(rows_, [&stays](CleanupRow* row) { return !stays(row); });
@@ -163,6 +221,9 @@ void ReviewList::syncCandidates()
         row->deleteLater();
     }
     rowsByPath_ = std::move(kept);
+    // The outcome keeps its place among the cards; they are ordered without it.
+    const bool outcomeHere = candidateColumn_->indexOf(outcome_) >= 0;
+    if (outcomeHere) candidateColumn_->removeWidget(outcome_);
     for (int i = 0; i < static_cast<int>(next.size()); ++i) {
         auto* item = candidateColumn_->itemAt(i);
         if (item != nullptr && item->widget() == next[static_cast<std::size_t>(i)]) continue;
@@ -171,10 +232,87 @@ void ReviewList::syncCandidates()
         next[static_cast<std::size_t>(i)]->show();
     }
     rows_ = std::move(next);
+    if (outcomeHere) candidateColumn_->insertWidget(std::min(outcomeAt_.value_or(0), int(rows_.size())), outcome_);
     candidates_->setVisible(!rows_.empty());
     empty_->setVisible(rows_.empty());
     // An Undo stays off until the move that made it has ended: the focus waits for it.
     focus.handTo({successor != nullptr ? &action(*successor) : nullptr, firstUndo()});
+    return rows_.empty() ? std::nullopt : movedAt;
+}
+
+void ReviewList::placeOutcome(std::optional<int> removedAt)
+{
+    auto& column = *static_cast<QVBoxLayout*>(layout());
+    column.removeWidget(outcome_);
+    candidateColumn_->removeWidget(outcome_);
+    outcomeAt_ = removedAt;
+    if (removedAt) {
+        // A move from a card: the next card's action has the focus, the outcome stands just above it.
+        heldAt_.reset();
+        outcome_->setParent(candidates_);
+        candidateColumn_->insertWidget(*removedAt, outcome_);
+    } else {
+        outcome_->setParent(this);
+        column.insertWidget(column.indexOf(trash_) + 1, outcome_);
+    }
+    outcome_->present(model_.cleanupOutcome());
+    keepHeld();
+}
+
+void ReviewList::holdTrashCard()
+{
+    auto* area = scrollAreaAround(*this);
+    if (area == nullptr || !trash_->isVisible()) return;
+    if (!watchingScroll_) {
+        // Held until the person scrolls.
+        watchingScroll_ = true;
+        area->viewport()->installEventFilter(this);
+        connect(area->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] { heldAt_.reset(); });
+    }
+    heldAt_ = topIn(*trash_, *area->viewport());
+}
+
+bool ReviewList::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Wheel) {
+        heldAt_.reset();
+    } else if (heldAt_ && !keepPending_ && watched != nullptr && !watched->inherits("QScrollBar")) {
+        const auto type = event->type();
+        if (type == QEvent::Move || type == QEvent::Resize || type == QEvent::LayoutRequest || type == QEvent::Show ||
+            type == QEvent::Hide) {
+            keepPending_ = true;
+            // After the layouts have placed everything for the change at hand.
+            QMetaObject::invokeMethod(
+                this, [this] { keepHeld(); }, Qt::QueuedConnection);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// The Trash card's top where it was held, or the outcome's in its place when
+// the last receipt went; the outcome under the card shows whole.
+void ReviewList::keepHeld()
+{
+    keepPending_ = false;
+    auto* area = scrollAreaAround(*this);
+    if (!heldAt_ || area == nullptr) return;
+    auto& view = *area->viewport();
+    QWidget* anchor = trash_->isVisible() ? static_cast<QWidget*>(trash_) : outcome_->isVisible() ? outcome_ : nullptr;
+    if (anchor == nullptr) return;
+    const int top = topIn(*anchor, view);
+    int wanted = *heldAt_;
+    if (outcome_->isVisible() && outcome_->parentWidget() == this) {
+        const int below = topIn(*outcome_, view) + outcome_->height() - top;
+        wanted = std::max(0, std::min(wanted, view.height() - below));
+    }
+    // The focused control, kept in view by its own keeper, shows whole too.
+    if (auto* focused = window()->focusWidget(); focused != nullptr && isAncestorOf(focused) && focused->isVisible()) {
+        const int above = topIn(*focused, view) - top;
+        wanted =
+            std::max(std::min(wanted, view.height() - focusMargin - above - focused->height()), focusMargin - above);
+    }
+    auto& bar = *area->verticalScrollBar();
+    bar.setValue(bar.value() + top - wanted);
 }
 
 // A card's action: its review, or for a protected item its reveal.

@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,6 +25,7 @@ class QVBoxLayout;
 namespace corvalent {
 
 class ActiveStorageCard;
+class CleanupOutcomeLine;
 class CleanupRow;
 class CleanupStatusCard;
 class DiskModel;
@@ -45,13 +48,27 @@ public:
     RecentTrashCard& recentTrashCard() const { return *trash_; }
     const std::vector<CleanupRow*>& rows() const { return rows_; }
     QWidget& emptyPanel() const { return *empty_; }
+    // What the last move from the list, or the last Undo, came to.
+    CleanupOutcomeLine& outcomeLine() const { return *outcome_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void sync();
-    void syncCandidates();
+    // Where the card of a move just made was, among the cards that stay.
+    std::optional<int> syncCandidates();
     void chainFocus();
     static QWidget& action(CleanupRow& row);
     QWidget* firstUndo() const;
+    // Puts a new outcome where it was asked for: a move's where its card
+    // was (at `removedAt` of the candidates), an Undo's under the Trash card.
+    void placeOutcome(std::optional<int> removedAt);
+    // From an Undo pressed until the person scrolls: the Trash card (or the
+    // outcome in its place) stays where it was in view while the cards
+    // above it change, the outcome shown under it.
+    void holdTrashCard();
+    void keepHeld();
 
     DiskModel& model_;
     DiskRowContext context_;
@@ -69,6 +86,14 @@ private:
     std::vector<QPointer<QAbstractButton>> focusChain_;
     // The focus an Undo held, until its restore has ended.
     FocusHandOn undoFocus_;
+    CleanupOutcomeLine* outcome_;
+    std::uint64_t shownOutcome_ = 0;
+    // Among the candidates: how many cards stand above the outcome.
+    std::optional<int> outcomeAt_;
+    // Where the Trash card's top is held in its scroll area's view, while held.
+    std::optional<int> heldAt_;
+    bool keepPending_ = false;
+    bool watchingScroll_ = false;
 };
 
 }  // namespace corvalent

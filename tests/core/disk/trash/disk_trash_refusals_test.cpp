@@ -113,7 +113,11 @@ TEST_F(TrashTest, RefusalsNameWhatIsWrongAndAnUndoSaysWhatKeepsItemsFromGoingBac
         change(receipt);
         return refusalOf([&] { DiskTrashExecutor::restore(receipt); });
     };
-    const auto cannotGoBack = [](const std::string& reason) { return "“plan.txt” can't go back: " + reason + "."; };
+    // What keeps it from going back, and that it is still in the Trash; unless its copy there is gone.
+    const auto cannotGoBack = [](const std::string& reason) {
+        return "“plan.txt” can't go back: " + reason + ". It is still in the Trash.";
+    };
+    const auto copyGone = "“plan.txt” can't go back: its copy in the Trash was moved or removed.";
 
     const std::vector<Row> rows{
         {"the item removed after review",
@@ -172,7 +176,7 @@ TEST_F(TrashTest, RefusalsNameWhatIsWrongAndAnUndoSaysWhatKeepsItemsFromGoingBac
                  fs::rename(receipt.trashedPath, receipt.trashedPath + ".renamed");
              });
          },
-         {Kind::unavailable, cannotGoBack("its copy in the Trash was moved or removed")},
+         {Kind::unavailable, copyGone},
          true},
         {"Undo after another program emptied the Trash",
          [&](const fs::path& at) {
@@ -180,7 +184,7 @@ TEST_F(TrashTest, RefusalsNameWhatIsWrongAndAnUndoSaysWhatKeepsItemsFromGoingBac
                  for (const auto& entry : fs::directory_iterator(trashFiles())) fs::remove_all(entry.path());
              });
          },
-         {Kind::unavailable, cannotGoBack("its copy in the Trash was moved or removed")},
+         {Kind::unavailable, copyGone},
          true},
         {"Undo with the copy in the Trash changed",
          [&](const fs::path& at) {
