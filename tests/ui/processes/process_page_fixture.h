@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTest>
 #include <QVBoxLayout>
@@ -19,8 +22,12 @@
 #include "models/vantle_model.h"
 #include "test_support.h"
 #include "ui/processes/icons/process_icon_store.h"
+#include "ui/processes/list/process_list_model.h"
+#include "ui/processes/list/process_list_pane.h"
+#include "ui/processes/list/process_row_delegate.h"
 #include "ui/processes/process_page.h"
 #include "ui/shell/app_appearance.h"
+#include "ui_settle.h"
 
 namespace corvalent {
 
@@ -75,6 +82,42 @@ protected:
         host.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
         QCoreApplication::processEvents();
+    }
+};
+
+// The page with what its tests read and press: rows, spots to click, the
+// search, and screenshots.
+class ProcessPageTest : public ProcessPageFixture {
+protected:
+    ProcessListPane& pane() { return page->listPane(); }
+    ProcessListView& list() { return pane().list(); }
+    ProcessListModel& rows() { return list().rows(); }
+    QString title(int row) { return rows().row(row).titleText(); }
+    QString chipValue(const QString& title) { return page->chip(title)->findChild<QLabel*>("chipValue")->text(); }
+    bool emphasized(const QString& title) { return page->chip(title)->property("emphasized").toBool(); }
+    QString labelText(const char* name) { return page->findChild<QLabel*>(name)->text(); }
+
+    QPoint glyphCentre(int row)
+    {
+        return list().rowDelegate().glyphRect(list().visualRect(rows().index(row)), row).center().toPoint();
+    }
+    QPoint titleSpot(int row)
+    {
+        const auto area = list().rowDelegate().rowRect(list().visualRect(rows().index(row)), row);
+        return QPoint(static_cast<int>(area.left() + 140), static_cast<int>(area.center().y()));
+    }
+    void click(QPoint at) { QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, at); }
+    void search(const QString& text)
+    {
+        pane().searchField().clear();
+        QTest::keyClicks(&pane().searchField(), text);
+        QCoreApplication::processEvents();
+    }
+    void screenshot(const QString& name)
+    {
+        settle();  // past the inspector's and the rows' transitions
+        QDir().mkpath(CORVALENT_SCREENSHOTS);
+        EXPECT_TRUE(host.grab().save(QString(CORVALENT_SCREENSHOTS) + "/process-page-" + name + ".png"));
     }
 };
 

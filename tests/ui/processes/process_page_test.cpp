@@ -55,40 +55,6 @@ TEST(ProcessTexts, FiguresAndStatesReadAsShown)
         << "an empty list waits for the refresh under way";
 }
 
-class ProcessPageTest : public ProcessPageFixture {
-protected:
-    ProcessListPane& pane() { return page->listPane(); }
-    ProcessListView& list() { return pane().list(); }
-    ProcessListModel& rows() { return list().rows(); }
-    QString title(int row) { return rows().row(row).titleText(); }
-    QString chipValue(const QString& title) { return page->chip(title)->findChild<QLabel*>("chipValue")->text(); }
-    bool emphasized(const QString& title) { return page->chip(title)->property("emphasized").toBool(); }
-    QString labelText(const char* name) { return page->findChild<QLabel*>(name)->text(); }
-
-    QPoint glyphCentre(int row)
-    {
-        return list().rowDelegate().glyphRect(list().visualRect(rows().index(row)), row).center().toPoint();
-    }
-    QPoint titleSpot(int row)
-    {
-        const auto area = list().rowDelegate().rowRect(list().visualRect(rows().index(row)), row);
-        return QPoint(static_cast<int>(area.left() + 140), static_cast<int>(area.center().y()));
-    }
-    void click(QPoint at) { QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, at); }
-    void search(const QString& text)
-    {
-        pane().searchField().clear();
-        QTest::keyClicks(&pane().searchField(), text);
-        QCoreApplication::processEvents();
-    }
-    void screenshot(const QString& name)
-    {
-        settle();  // past the inspector's and the rows' transitions
-        QDir().mkpath(CORVALENT_SCREENSHOTS);
-        EXPECT_TRUE(host.grab().save(QString(CORVALENT_SCREENSHOTS) + "/process-page-" + name + ".png"));
-    }
-};
-
 TEST_F(ProcessPageTest, SearchNarrowsToTheChildAndItsClearButtonEmptiesIt)
 {
     start("zq-needle");
