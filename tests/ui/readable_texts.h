@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTextDocument>
 #include <QWidget>
 
 namespace corvalent::testing {
@@ -40,6 +41,17 @@ inline QStringList otherPlatformNames(const QWidget& root)
     for (const auto& text : readableTexts(root))
         for (auto match = names.globalMatch(text); match.hasNext();) found << match.next().captured();
     return found;
+}
+
+// A widget's tooltip as a person reads it, rich text or plain.
+inline QString plainToolTip(const QWidget& widget)
+{
+    QTextDocument tip;
+    if (Qt::mightBeRichText(widget.toolTip()))
+        tip.setHtml(widget.toolTip());
+    else
+        tip.setPlainText(widget.toolTip());
+    return tip.toPlainText();
 }
 
 }  // namespace corvalent::testing

@@ -31,6 +31,7 @@
 #include "live_environments.h"
 #include "models/disk_model.h"
 #include "models/vantle_model.h"
+#include "readable_texts.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
 #include "ui/disk/folders/folder_chooser_dialog.h"
@@ -52,6 +53,8 @@
 namespace corvalent {
 namespace {
 
+using testing::plainToolTip;
+
 // A real folder whose path is longer than the system's limit on paths,
 // made one name at a time below `base`.
 std::filesystem::path overLongFolder(const std::filesystem::path& base, std::size_t length)
@@ -70,16 +73,6 @@ std::filesystem::path overLongFolder(const std::filesystem::path& base, std::siz
     EXPECT_GE(folder, 0);
     if (folder >= 0) ::close(folder);
     return path;
-}
-
-QString plainToolTip(const QWidget& widget)
-{
-    QTextDocument tip;
-    if (Qt::mightBeRichText(widget.toolTip()))
-        tip.setHtml(widget.toolTip());
-    else
-        tip.setPlainText(widget.toolTip());
-    return tip.toPlainText();
 }
 
 // A sentence with its quoted parts taken out: what must be seen whole.
@@ -207,18 +200,11 @@ TEST_F(SmallScreenSheets, LongNamesAndPathsKeepToTheSheetAndTheReviewColumn)
 // pressed stays where it was and keeps the focus.
 TEST_F(SmallScreenSheets, AnUndoSaysItsOutcomeBesideTheButtonWhichStaysInPlace)
 {
-    for (const auto* cache : {".npm/_cacache", ".cache/thumbnails", ".cache/pip", ".cache/yarn", ".gradle/caches"})
-        for (int i = 0; i < 3; ++i) testing::writeFile(temp.home / cache / ("blob" + std::to_string(i)), 400'000);
-    app->mainView()->setSection(AppSection::storage);
-    ASSERT_NE(diskPage(), nullptr);
+    auto* listed = reviewOfFiveCaches();
+    ASSERT_NE(listed, nullptr);
+    auto& review = *listed;
     auto& model = app->mainView()->diskModel();
-    model.scan(temp.home.string());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind == DiskModelStatus::Kind::ready; }, 60'000));
-    diskPage()->state().setSidebarMode(DiskSidebarMode::cleanup);
-    auto& review = static_cast<ReviewList&>(diskPage()->mapPanel().sidebar().modeContent(DiskSidebarMode::cleanup));
     const auto idle = [&] { return QTest::qWaitFor([&] { return !model.cleanupInProgress(); }, 30'000); };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return review.rows().size() >= 4; }, 30'000));
-    ASSERT_TRUE(idle());
     for (int moved = 0; moved < 2; ++moved) {
         std::optional<DiskTrashRequest> request;
         model.prepareTrash(review.rows().front()->candidate(), [&](auto ready) { request = ready; });

@@ -9,10 +9,14 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
 
 #include "framed_app.h"
 #include "test_support.h"
 #include "ui/disk/disk_view.h"
+#include "ui/disk/map/map_panel.h"
+#include "ui/disk/review/review_list.h"
+#include "ui/disk/sidebar/disk_sidebar.h"
 #include "ui/shell/main_view.h"
 #include "ui_settle.h"
 
@@ -59,6 +63,25 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor(placed, 5'000))
             << "frame " << framed.width() << "x" << framed.height() << " at " << framed.x() << "," << framed.y()
             << ", centred at " << centred.x() << "," << centred.y();
+    }
+
+    // Five caches of three files each, scanned, on the Review list; null
+    // where the list never showed them.
+    ReviewList* reviewOfFiveCaches()
+    {
+        for (const auto* cache : {".npm/_cacache", ".cache/thumbnails", ".cache/pip", ".cache/yarn", ".gradle/caches"})
+            for (int i = 0; i < 3; ++i) testing::writeFile(temp.home / cache / ("blob" + std::to_string(i)), 400'000);
+        app->mainView()->setSection(AppSection::storage);
+        if (diskPage() == nullptr) return nullptr;
+        auto& model = app->mainView()->diskModel();
+        model.scan(temp.home.string());
+        if (!QTest::qWaitFor([&] { return model.status().kind == DiskModelStatus::Kind::ready; }, 60'000))
+            return nullptr;
+        diskPage()->state().setSidebarMode(DiskSidebarMode::cleanup);
+        auto& review = static_cast<ReviewList&>(diskPage()->mapPanel().sidebar().modeContent(DiskSidebarMode::cleanup));
+        const bool listed = QTest::qWaitFor([&] { return review.rows().size() >= 4; }, 30'000) &&
+                            QTest::qWaitFor([&] { return !model.cleanupInProgress(); }, 30'000);
+        return listed ? &review : nullptr;
     }
 
     testing::TempHome temp;

@@ -194,18 +194,11 @@ TEST_F(SmallScreenSheets, EverySheetAndTheSettingsWindowLieInsideTheScreenWithTh
 // been looked at, and opens centred on the main window.
 TEST_F(SmallScreenSheets, AConfirmationShowingTheLastResultOpensCentredOnTheWindow)
 {
-    for (const auto* cache : {".npm/_cacache", ".cache/thumbnails", ".cache/pip", ".cache/yarn", ".gradle/caches"})
-        for (int i = 0; i < 3; ++i) testing::writeFile(temp.home / cache / ("blob" + std::to_string(i)), 400'000);
-    app->mainView()->setSection(AppSection::storage);
-    ASSERT_NE(diskPage(), nullptr);
+    auto* listed = reviewOfFiveCaches();
+    ASSERT_NE(listed, nullptr);
+    auto& review = *listed;
     auto& model = app->mainView()->diskModel();
-    model.scan(temp.home.string());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.status().kind == DiskModelStatus::Kind::ready; }, 60'000));
-    diskPage()->state().setSidebarMode(DiskSidebarMode::cleanup);
-    auto& review = static_cast<ReviewList&>(diskPage()->mapPanel().sidebar().modeContent(DiskSidebarMode::cleanup));
     const auto idle = [&] { return QTest::qWaitFor([&] { return !model.cleanupInProgress(); }, 30'000); };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return review.rows().size() >= 4; }, 30'000));
-    ASSERT_TRUE(idle());
 
     // Move, move, Undo, move: each sheet after the first shows what happened last.
     for (int round = 0; round < 4; ++round) {

@@ -12,8 +12,12 @@
 #include "ui/widgets/corvalent_style.h"
 #include "ui/widgets/labels.h"
 
+#include "readable_texts.h"
+
 namespace corvalent {
 namespace {
+
+using testing::plainToolTip;
 
 constexpr double textMinimum = 4.5;
 
@@ -31,16 +35,6 @@ std::vector<Appearance> appearances()
 QColor seenOn(const QColor& ink, const QColor& surface)
 {
     return Contrast::over(surface, QColor(ink.rgb()), ink.alphaF());
-}
-
-QString plainToolTip(const QWidget& widget)
-{
-    QTextDocument tip;
-    if (Qt::mightBeRichText(widget.toolTip()))
-        tip.setHtml(widget.toolTip());
-    else
-        tip.setPlainText(widget.toolTip());
-    return tip.toPlainText();
 }
 
 // The warning orange of a refusal measured 2.02:1 on the light window; each
