@@ -391,6 +391,8 @@ void DiskModel::verifyDuplicates(const DiskDuplicateGroup& group)
                 duplicateMessage_ = failure->sentence;
             } else {
                 auto sets = std::get<std::vector<DiskVerifiedDuplicateSet>>(std::move(outcome));
+                // Copies alike only to copies in a Trash duplicate nothing.
+                std::erase_if(sets, [this](const auto& set) { return copiesOutsideTrash(set.files) < 2; });
                 duplicateMessage_ = sets.empty() ? std::optional(QStringLiteral("Same size, but contents differ."))
                                                  : verifiedFilesMessage(sets);
                 if (!sets.empty()) countedDuplicateGroupID_ = id;

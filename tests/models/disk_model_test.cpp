@@ -121,6 +121,28 @@ TEST(DiskModel, ScansPublishTotalsEstimatesTheHoldingVolumeAndVerifiedDuplicates
     EXPECT_EQ(model.result()->root.path, sibling.string());
 }
 
+// A copy alike only to a copy in another home's Trash duplicates nothing:
+// with the other copy outside every Trash different, the contents differ.
+TEST(DiskModel, CopiesAlikeOnlyToACopyInATrashAreNoSet)
+{
+    const testing::TempDir dir;
+    const auto homes = fs::canonical(dir.path());
+    for (const auto* copy : {"bob/.local/share/Trash/files/z.bin", "ana/a/z.bin"}) writeFile(homes / copy, 10'000'000);
+    fs::create_directories(homes / "ana/b");
+    std::ofstream(homes / "ana/b/z.bin") << std::string(10'000'000, 'y');
+
+    Harness harness;
+    auto& model = harness.model;
+    ASSERT_TRUE(harness.scanToEnd(homes));
+    ASSERT_EQ(model.result()->potentialDuplicateGroups.size(), 1U);
+    const auto group = model.result()->potentialDuplicateGroups.front();
+    ASSERT_EQ(group.files.size(), 3U);
+    model.verifyDuplicates(group);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.verifyingDuplicateGroupID(); }, 60'000));
+    EXPECT_EQ(model.duplicateMessage(), "Same size, but contents differ.");
+    EXPECT_TRUE(model.verifiedDuplicateSets().at(group.id).empty()) << "the card shows that the contents differ";
+}
+
 TEST(DiskModel, StoppedAndSupersededScans)
 {
     const testing::TempDir dir;
