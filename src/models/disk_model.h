@@ -146,8 +146,9 @@ public:
     // The result still lists it, the lists do not; the next result, or
     // another volume, forgets every such move.
     bool movedSinceScan(const std::string& path) const;
-    // A verified set as it stands: the copies not moved since the scan, with
-    // their figures; and what each copy of a set offers.
+    // A verified set as it stands: the copies not moved since the scan, those
+    // outside every Trash first (the first is kept), with the figures of
+    // what the Trash could take; and what each copy of a set offers.
     DiskVerifiedDuplicateSet duplicateCopiesLeft(const DiskVerifiedDuplicateSet& set) const;
     DiskDuplicateGroup duplicateCopiesLeft(const DiskDuplicateGroup& group) const;
     // The sets that still hold two copies or more outside every Trash, each

@@ -76,12 +76,17 @@ DiskCleanupCandidate DiskModel::cleanupCandidate(const std::string& path, std::u
 
 DiskVerifiedDuplicateSet DiskModel::duplicateCopiesLeft(const DiskVerifiedDuplicateSet& set) const
 {
-    return DiskDuplicateCopies::remaining(set, [this](const std::string& path) { return movedSinceScan(path); });
+    return DiskDuplicateCopies::outsideTrashFirst(
+        DiskDuplicateCopies::remaining(set, [this](const std::string& path) { return movedSinceScan(path); }),
+        Paths::Home::current(), trashFolders());
 }
 
 DiskDuplicateGroup DiskModel::duplicateCopiesLeft(const DiskDuplicateGroup& group) const
 {
-    return DiskDuplicateCopies::remaining(group, [this](const std::string& path) { return movedSinceScan(path); });
+    auto left = DiskDuplicateCopies::remaining(group, [this](const std::string& path) { return movedSinceScan(path); });
+    left.estimatedRecoverableBytes =
+        DiskDuplicateCopies::recoverableOutsideTrash(left.files, Paths::Home::current(), trashFolders());
+    return left;
 }
 
 std::vector<DiskVerifiedDuplicateSet> DiskModel::duplicateSetsLeft(

@@ -303,9 +303,20 @@ TEST(DiskModelMoves, ACopyMovedAndCopiedBackIsInTheNextVerifiedSet)
     fs::copy_file(copies[0], copies[1]);
 
     ASSERT_TRUE(moves.rescanned());
-    auto expected = std::vector{moves.receiptOf(copies[1]).trashedPath};
+    // The copy in the Trash listed last, so the first listed is the one kept;
+    // and it frees nothing more, so the figure leaves it out.
+    std::vector<std::string> expected;
     for (const auto& copy : copies) expected.push_back(copy.string());
+    expected.push_back(moves.receiptOf(copies[1]).trashedPath);
     EXPECT_EQ(verifiedCopies(), expected);
+    const auto left = model.duplicateCopiesLeft(model.verifiedDuplicateSets().begin()->second.at(0));
+    EXPECT_EQ(left.estimatedRecoverableBytes, 2 * left.files[0].bytes);
+    EXPECT_EQ(model.duplicateCopyRoles(left),
+              (std::vector{DiskDuplicateCopyRole::keep, DiskDuplicateCopyRole::review, DiskDuplicateCopyRole::review,
+                           DiskDuplicateCopyRole::protected_}));
+    const auto group = model.duplicateCopiesLeft(model.result()->potentialDuplicateGroups.at(0));
+    EXPECT_EQ(group.files.size(), 4U);
+    EXPECT_EQ(group.estimatedRecoverableBytes, 2 * left.files[0].bytes) << "three copies outside the Trash";
 }
 
 // Verify compares the copies left; a verified set whose kept copy changed

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <iterator>
 #include <numeric>
 #include <optional>
 #include <system_error>
@@ -400,12 +401,50 @@ std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, co
     return roles;
 }
 
+namespace {
+
+bool inTrash(const DiskFile& file, const Paths::Home& home, const std::vector<std::string>& trashFolders)
+{
+    return Paths::isInTrash(Paths::standardized(file.path), home, trashFolders);
+}
+
+}  // namespace
+
 std::size_t outsideTrash(const std::vector<DiskFile>& files, const Paths::Home& home,
                          const std::vector<std::string>& trashFolders)
 {
-    return static_cast<std::size_t>(std::count_if(files.begin(), files.end(), [&](const DiskFile& file) {
-        return !Paths::isInTrash(Paths::standardized(file.path), home, trashFolders);
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        files.begin(), files.end(), [&](const DiskFile& file) { return !inTrash(file, home, trashFolders); }));
+}
+
+std::uint64_t recoverableOutsideTrash(const std::vector<DiskFile>& files, const Paths::Home& home,
+                                      const std::vector<std::string>& trashFolders)
+{
+    std::vector<DiskFile> outside;
+    std::copy_if(files.begin(), files.end(), std::back_inserter(outside),
+                 [&](const DiskFile& file) { return !inTrash(file, home, trashFolders); });
+    return recoverableBytes(outside);
+}
+
+DiskVerifiedDuplicateSet outsideTrashFirst(DiskVerifiedDuplicateSet set, const Paths::Home& home,
+                                           const std::vector<std::string>& trashFolders)
+{
+    std::vector<std::size_t> order(set.files.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_partition(order.begin(), order.end(),
+                          [&](std::size_t i) { return !inTrash(set.files[i], home, trashFolders); });
+    const bool paired = set.identities.size() == set.files.size();
+    auto files = std::move(set.files);
+    auto identities = std::move(set.identities);
+    set.files.clear();
+    set.identities.clear();
+    for (const auto i : order) {
+        set.files.push_back(std::move(files[i]));
+        if (paired) set.identities.push_back(std::move(identities[i]));
+    }
+    if (!paired) set.identities = std::move(identities);
+    set.estimatedRecoverableBytes = recoverableOutsideTrash(set.files, home, trashFolders);
+    return set;
 }
 
 }  // namespace DiskDuplicateCopies

@@ -103,5 +103,16 @@ std::vector<DiskDuplicateCopyRole> roles(const DiskVerifiedDuplicateSet& set, co
 std::size_t outsideTrash(const std::vector<DiskFile>& files, const Paths::Home& home,
                          const std::vector<std::string>& trashFolders = {});
 
+// What the Trash could take of `files`: every copy outside every Trash but
+// the smallest. A copy already in a Trash frees nothing more.
+std::uint64_t recoverableOutsideTrash(const std::vector<DiskFile>& files, const Paths::Home& home,
+                                      const std::vector<std::string>& trashFolders = {});
+
+// `set` with its copies outside every Trash listed first, each part in its
+// own order, so that the first copy listed is the one kept; its figure is
+// recoverableOutsideTrash's.
+DiskVerifiedDuplicateSet outsideTrashFirst(DiskVerifiedDuplicateSet set, const Paths::Home& home,
+                                           const std::vector<std::string>& trashFolders = {});
+
 }  // namespace DiskDuplicateCopies
 }  // namespace corvalent
