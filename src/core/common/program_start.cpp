@@ -66,12 +66,25 @@ public:
     // makes, and returns once that one has started the program or given up.
     [[noreturn]] void runAndExit(char* const* argv) const
     {
+        closeInherited();
         pid_t pid = -1;
         const int error = ::posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv, environ);
         ::_exit(error == 0 ? spawned : error == ENOENT || error == EACCES || error == ENOEXEC ? missing : unspawned);
     }
 
 private:
+    // A lookup caught on a share keeps, until the share answers, every
+    // descriptor it was given, close-on-exec or not (no exec has happened):
+    // the window's display connection, the instance lock, the write ends of
+    // pipes others wait on. It is given none.
+    static void closeInherited()
+    {
+        if (::close_range(STDERR_FILENO + 1, ~0U, 0) == 0) return;
+        const long last = ::sysconf(_SC_OPEN_MAX);
+        for (long fd = STDERR_FILENO + 1; fd < std::min(last < 0 ? 1024L : last, 1L << 20); ++fd)
+            ::close(static_cast<int>(fd));
+    }
+
     posix_spawn_file_actions_t actions_{};
     posix_spawnattr_t attributes_{};
     bool ready_ = false;

@@ -30,6 +30,7 @@
 #include "models/performance_check.h"
 #include "models/preferences.h"
 #include "models/vantle_model.h"
+#include "ui/desktop/session_bus.h"
 #include "ui/disk/disk_view.h"
 #include "ui/disk/folders/portal_folder_chooser.h"
 #include "ui/onboarding/full_disk_access_introduction.h"
@@ -392,6 +393,7 @@ void CorvalentApp::firstShown()
 
 int runApplication(int argc, char** argv)
 {
+    settleSessionBusAddress();
     // The measurement modes also run where there is no display.
     if (measurementFlagGiven(argc, argv) && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))

@@ -1,7 +1,9 @@
-// Programs started to go on by themselves: by name through PATH, and by a
-// name nowhere. (A folder in PATH on a share that never answers: see the
-// window's tests of Open Home Folder.)
+// Programs started to go on by themselves: by name through PATH, by a name
+// nowhere, and by a name whose lookup meets a share that never answers (the
+// window's side of that: the tests of Open Home Folder).
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include <sstream>
 
 #include "core/common/program_start.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -76,6 +79,33 @@ TEST(ProgramStart, ANameIsFoundInPathAndTheProgramGoesOnByItself)
     EXPECT_EQ(startProgram({(dir.path() / "missing").string()}), ProgramStart::notFound);
     EXPECT_EQ(startProgram({}), ProgramStart::notFound);
     EXPECT_EQ(children(), before);
+}
+
+// The lookup stays caught on the share after the start has given up; it holds
+// none of this process's descriptors meanwhile, so a pipe's reader still sees
+// its end when this process closes the writing end (as with the display
+// connection and the instance lock of a program that quits).
+TEST(ProgramStart, ALookupCaughtOnADeadShareHoldsNoneOfTheCallersDescriptors)
+{
+    const testing::TempDir dir;
+    testing::SlowTree tree;
+    tree.files = {{"corvalent-test-opener", 0}};
+    tree.slowStat = {".", "corvalent-test-opener"};
+    tree.neverAnswers = true;
+    testing::SlowMount share(dir.path() / "share", tree);
+    if (!share.mounted()) GTEST_SKIP() << share.problem();
+    const testing::ScopedVariable path("PATH", share.path().string() + ":/usr/bin:/bin");
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+
+    EXPECT_EQ(startProgram({"corvalent-test-opener"}, std::chrono::milliseconds(300)), ProgramStart::noAnswer);
+    ASSERT_TRUE(share.waitForSlowCalls(1));
+    ::close(ends[1]);
+    pollfd reader{ends[0], POLLIN, 0};
+    EXPECT_TRUE(testing::eventually([&] { return ::poll(&reader, 1, 0) == 1 && (reader.revents & POLLHUP) != 0; },
+                                    seconds(10)))
+        << "the caught lookup holds the pipe's writing end";
+    ::close(ends[0]);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A folder in PATH on a share that never answers, put first: Open Home
 // Folder in Settings and Set Up Folder Access on the access card look the
 // opener up in a child of their own, so the window keeps answering, and
-// each says that nothing opened once its bound has passed.
+// each says that nothing opened once its bound has passed; a session that
+// names no bus starts as any other.
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,11 +15,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <stop_token>
 #include <thread>
 
+#include "core/common/child_process.h"
 #include "core/disk/disk_cleanup_guides.h"
 #include "models/vantle_model.h"
 #include "slow_mount.h"
@@ -45,8 +48,8 @@ class DeadPath : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        tree.files = {{"xdg-open", 0}};
-        tree.slowStat = {".", "xdg-open"};
+        tree.files = {{"xdg-open", 0}, {"dbus-launch", 0}};
+        tree.slowStat = {".", "xdg-open", "dbus-launch"};
         tree.neverAnswers = true;
         share.emplace(dir.path() / "share", tree);
         if (!share->mounted()) GTEST_SKIP() << share->problem();
@@ -158,6 +161,36 @@ TEST_F(DeadPath, AGuidesDocumentationLinkKeepsTheSheetAnswering)
     QTest::mouseClick(&sheet.doneButton(), Qt::LeftButton);
     EXPECT_FALSE(sheet.isVisible());
     expectOnlyAChildLookedAtTheShare();
+}
+
+// With no session bus named, the D-Bus library would start its launcher by
+// name through PATH and the window would wait for it: the program names the
+// bus first, so it starts, answers a later start, and never looks at the share.
+TEST_F(DeadPath, ASessionNamingNoBusStartsAndAnswersALaterStart)
+{
+    const auto runtime = dir.path() / "runtime";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
+    const std::vector<std::string> start{"-u", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY=:99", "QT_QPA_PLATFORM=offscreen",
+                                         "PATH=" + share->path().string() + ":/usr/bin:/bin",
+                                         "XDG_RUNTIME_DIR=" + runtime.string(), "HOME=" + dir.path().string(),
+                                         "XDG_CONFIG_HOME=" + (dir.path() / "config").string(), CORVALENT_APP};
+    testing::ChildProcess first("/usr/bin/env", start, dir.path());
+    ASSERT_TRUE(testing::eventually([&] { return std::filesystem::exists(runtime / "corvalent.socket"); }, 60s));
+
+    ChildRunRequest later;
+    later.executable = "/usr/bin/env";
+    later.arguments = start;
+    later.deadline = 60s;
+    // Off this thread, which runs no child; the answer comes from the other program.
+    auto pending = std::async(std::launch::async, [&later] { return runChild(later); });
+    ASSERT_TRUE(testing::eventually([&] { return pending.wait_for(0s) == std::future_status::ready; }, 90s));
+    const auto run = pending.get();
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.output, "Corvalent is already running; its window was brought forward.\n");
+    EXPECT_EQ(share->slowCallsBegun(), 0U) << "something was looked up by name";
+    EXPECT_FALSE(gaveUp);
 }
 
 }  // namespace
