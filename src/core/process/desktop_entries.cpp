@@ -1,8 +1,13 @@
 #include "core/process/desktop_entries.h"
 
+#include "bridge/file_descriptor.h"
+#include "bridge/mount_table.h"
+#include "core/disk/folder_listing.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -278,6 +283,29 @@ std::uint64_t mixed(std::uint64_t hash, std::uint64_t value)
 
 }  // namespace
 
+namespace {
+
+// A folder on a network share or a FUSE mount: one that may stop answering
+// while the program runs, and hold whatever thread looks at it for as long.
+// The home's and the system's mounts answer; the folder's own mount is found
+// in the mount table, links on those two followed, nothing else looked at.
+bool onAMountThatMayNotAnswer(const std::string& folder, const std::vector<MountEntry>& table)
+{
+    if (!folder.starts_with('/')) return false;
+    const auto place = FolderLister::countedUnder(folder);
+    if (place.share.empty()) return false;
+    const auto mount = std::find_if(table.begin(), table.end(),
+                                    [&](const MountEntry& entry) { return entry.mountPoint == place.share; });
+    if (mount == table.end()) return true;
+    static constexpr std::array<std::string_view, 12> remote{"nfs",       "nfs4", "cifs",  "smb3",  "smbfs", "9p",
+                                                             "ceph",      "afs",  "davfs", "ncpfs", "sshfs",
+                                                             "glusterfs"};
+    const std::string_view type = mount->fileSystem;
+    return type.starts_with("fuse") || std::find(remote.begin(), remote.end(), type) != remote.end();
+}
+
+}  // namespace
+
 ApplicationPlaces ApplicationPlaces::fromEnvironment()
 {
     ApplicationPlaces places;
@@ -291,6 +319,13 @@ ApplicationPlaces ApplicationPlaces::fromEnvironment()
 
     places.searchPath = split(environment("PATH"), ':');
     places.sharedFolders = places.searchPath;
+    // Entries and programs are looked for only where the mount answers: a
+    // folder on a share that stopped answering would hold sampling for good.
+    const FileDescriptor mounts(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    const auto table = parseMountInfo(mounts.valid() ? readMountInfo(mounts.get()).value_or("") : std::string());
+    const auto mayNotAnswer = [&table](const std::string& folder) { return onAMountThatMayNotAnswer(folder, table); };
+    std::erase_if(places.applicationFolders, mayNotAnswer);
+    std::erase_if(places.searchPath, mayNotAnswer);
     // Folders of many programs or of whole software trees: a program directly
     // inside one is an application of its own, never the whole folder.
     for (const char* folder : {"/usr/bin", "/usr/sbin", "/bin", "/sbin", "/usr/games", "/usr/local/bin",

@@ -24,6 +24,8 @@ struct ApplicationPlaces {
     std::vector<std::string> sharedFolders;       // folders holding many programs, $PATH's included
 
     // From the process environment; read once, then handed on as a value.
+    // Folders on a network share or a FUSE mount are left out of the first
+    // two lists: looking there could hold the looking thread for good.
     static ApplicationPlaces fromEnvironment();
 };
 

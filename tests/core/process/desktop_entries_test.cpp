@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 #include <thread>
 
 #include "core/process/desktop_entries.h"
 #include "core/process/processes.h"
 #include "core/process/snapshot.h"
+#include "slow_mount.h"
 #include "test_support.h"
 
 namespace corvalent {
@@ -112,6 +115,35 @@ TEST(ApplicationIndex, LocationsTitlesAndPrecedenceOfInstalledEntries)
     EXPECT_EQ(before, index.builtStamp());
     writeEntry(installed.user / "applications" / "new.desktop", "Name=New\nExec=worker\n");
     EXPECT_NE(ApplicationIndex::stamp(places), before) << "an added entry must be noticed";
+}
+
+// A PATH folder and a data folder on a share that never answers, put first:
+// entries and programs are looked for only on mounts that answer, so the
+// index is built, its programs found further along PATH, and nothing here
+// waits on the share. The test program runs in a mount namespace of its own.
+TEST(ApplicationIndex, FoldersOnAShareThatMayNotAnswerAreNeverLookedAt)
+{
+    Installed installed;
+    testing::SlowTree tree;
+    tree.folders = {"applications"};
+    tree.files = {{"tally", 0}};
+    tree.slowStat = tree.slowList = {".", "tally", "applications"};
+    tree.neverAnswers = true;
+    testing::SlowMount share(installed.prefix / "share", tree);
+    if (!share.mounted()) GTEST_SKIP() << share.problem();
+    // Reached through a link on the answering mount, too.
+    fs::create_directory_symlink(share.path(), installed.prefix / "linked");
+    const testing::ScopedVariable path("PATH", share.path().string() + ":" + (installed.prefix / "linked").string() +
+                                                   ":" + (installed.prefix / "bin").string() + ":/usr/bin:/bin");
+    const testing::ScopedVariable dirs("XDG_DATA_DIRS", share.path().string() + ":" + installed.system.string());
+
+    const auto places = ApplicationPlaces::fromEnvironment();
+    EXPECT_EQ(places.searchPath.front(), (installed.prefix / "bin").string());
+    EXPECT_EQ(places.applicationFolders.back(), (installed.system / "applications").string());
+    const auto index = ApplicationIndex::build(places);
+    ASSERT_TRUE(index.locate(installed.tally.string()));
+    EXPECT_EQ(index.locate(installed.tally.string())->title, "Tally");
+    EXPECT_EQ(share.slowCallsBegunBy(::getpid()), 0U) << "a thread of this program looked at the share";
 }
 
 TEST(ApplicationIndex, RealChildrenGroupAsTheirInstalledApplication)
