@@ -330,7 +330,7 @@ TEST_F(DiskSheets, ASheetSpeaksOfItsOwnItemOnlyAndARefusedItemIsNotOfferedAgain)
     sheet->reject();
 }
 
-TEST_F(DiskSheets, TheConfirmationShowsTheCandidateRetriesARefusalAndNeverOffersAProtectedItem)
+TEST_F(DiskSheets, TheConfirmationShowsTheCandidateExaminesItAnewWhenReopenedAndNeverOffersAProtectedItem)
 {
     // Long enough to need more than the two lines a path may take.
     const auto later = home / "renders-for-review" / "ultra-high-definition-masters-2019" / "final-versions" /
@@ -352,12 +352,18 @@ TEST_F(DiskSheets, TheConfirmationShowsTheCandidateRetriesARefusalAndNeverOffers
     EXPECT_EQ(texts(*sheet, "confirmationDetailTitle"),
               (QStringList{"WHY IT APPEARED", "WHAT MAY HAPPEN", "RUNNING NOW"}));
     EXPECT_EQ(texts(*sheet, "confirmationDetailValue").last(), "Alpha, Beta");
-    // Missing when the sheet opened: the reason shows, and pressing again examines it anew.
+    // Missing when the sheet opened: the reason shows and the move is off;
+    // the sheet opened again examines the item anew.
     ASSERT_TRUE(model.cleanupMessage());
     EXPECT_EQ(texts(*sheet, "confirmationMessage"), QStringList{*model.cleanupMessage()});
-    EXPECT_TRUE(sheet->moveButton().isEnabled()) << "the item may yet appear";
+    EXPECT_FALSE(sheet->moveButton().isEnabled()) << "a refusal of its item, whatever it was, offers no move";
     screenshot(*sheet, "confirmation-refused-dark");
     writeFile(later, 50'000);
+    sheet->reject();
+    sheet = confirm(missing);
+    ASSERT_TRUE(settled(sheet));
+    EXPECT_TRUE(texts(*sheet, "confirmationMessage").isEmpty());
+    ASSERT_TRUE(sheet->moveButton().isEnabled()) << "there now";
     // An assistive tool's press moves as a click does.
     auto* move = QAccessible::queryAccessibleInterface(&sheet->moveButton())->actionInterface();
     ASSERT_NE(move, nullptr);

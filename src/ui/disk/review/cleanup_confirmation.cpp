@@ -52,11 +52,6 @@ QString checking()
     return QStringLiteral("Checking\u2026");
 }
 
-bool retryMayHelp(std::optional<DiskTrashError::Kind> refusal)
-{
-    return !refusal || *refusal == DiskTrashError::Kind::unavailable;
-}
-
 }  // namespace CleanupConfirmationTexts
 
 namespace {
@@ -311,7 +306,9 @@ void DiskCleanupConfirmation::refresh()
     move_->setText(busy ? Texts::checking() : Texts::moveToTrash());
     move_->setAccessibleName(move_->text());
     move_->setBusy(busy);
-    const bool movable = !busy && candidate_.canMoveToTrash() && (!refusal_ || Texts::retryMayHelp(refusal_->refusal));
+    // After a refusal of its item, whatever it was, the sheet offers no move:
+    // a sheet opened again examines the item anew.
+    const bool movable = !busy && candidate_.canMoveToTrash() && !refusal_;
     // A move pressed from the keyboard leaves the focus on Cancel, which
     // stays usable while it runs, not on whatever follows in the row.
     if (!movable && move_->hasFocus()) cancel_->setFocus(Qt::OtherFocusReason);

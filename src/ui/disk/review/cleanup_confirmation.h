@@ -31,12 +31,6 @@ QString subtitle();
 QString trashNote();
 QString moveToTrash();
 QString checking();
-// Whether pressing "Move to Trash" again could end otherwise, by the kind of
-// what stopped the last attempt: after the system could not do it or reach
-// the item (`unavailable`, or a failure of no kind: the item may yet appear,
-// the disk get room), never after a refusal of the item itself, whatever
-// its kind.
-bool retryMayHelp(std::optional<DiskTrashError::Kind> refusal);
 
 }  // namespace CleanupConfirmationTexts
 
