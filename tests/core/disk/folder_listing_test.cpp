@@ -87,14 +87,6 @@ int listingHelpers()
     return count;
 }
 
-// Waits, without a bound of its own, until `done` holds or a minute passes.
-template <typename Done>
-bool waitUntil(Done done)
-{
-    for (int round = 0; round < 6'000 && !done(); ++round) std::this_thread::sleep_for(10ms);
-    return done();
-}
-
 // A share whose server is gone, reached from the home through a link: a
 // path typed below the link is counted with the share, found without
 // asking it, so that however many such paths are asked, no more helpers
@@ -131,7 +123,7 @@ TEST(FolderListing, PathsBelowALinkIntoADeadShareAreCountedWithTheShare)
                                      Outcome::waiting, Outcome::notAnswering, Outcome::notAnswering}));
     // One reaches the server; the other may wait in the kernel behind it.
     ASSERT_TRUE(mount.waitForSlowCalls(1));
-    ASSERT_TRUE(waitUntil([] { return listingHelpers() >= PendingListings::perShare; }));
+    ASSERT_TRUE(testing::eventually([] { return listingHelpers() >= PendingListings::perShare; }, 60s));
     EXPECT_EQ(listingHelpers(), PendingListings::perShare);
     EXPECT_EQ(pending->out(share), PendingListings::perShare);
     EXPECT_EQ(mount.slowCallsBegunBy(::getpid()), 0u) << "no thread of the program waits on the share";
@@ -141,7 +133,7 @@ TEST(FolderListing, PathsBelowALinkIntoADeadShareAreCountedWithTheShare)
 
     // The server is gone for good: the helpers' calls fail, and they end.
     mount.unmount();
-    ASSERT_TRUE(waitUntil([&] { return pending->out(share) == 0; }));
+    ASSERT_TRUE(testing::eventually([&] { return pending->out(share) == 0; }, 60s));
     EXPECT_EQ(listingHelpers(), 0);
     const auto again = FolderLister::listApart(below("c"), 20s, {}, pending);
     EXPECT_EQ(again.outcome, Outcome::failed) << "asked, and the folder is gone with its share";
